@@ -1,0 +1,4 @@
+#include <allegro.h>
+
+int main() { return 0; }
+END_OF_MAIN()

@@ -1,0 +1,17 @@
+// Our sent messages that the server has not accepted yet, oldest first.
+#pragma once
+#include <cstdint>
+#include "net/message.h"
+
+struct CommandQueue {
+  Message* begin;
+  Message* end;
+  Message* limit;
+};
+
+int queue_init(CommandQueue* q);
+void queue_free(CommandQueue* q);
+int queue_push(CommandQueue* q, const Message* m);
+int queue_pop(CommandQueue* q, Message* out);
+uint16_t queue_count(const CommandQueue* q);
+Message* queue_at(CommandQueue* q, uint16_t index);

@@ -1,0 +1,25 @@
+// The deterministic random source: two Mersenne-Twister-style streams with a
+// 1000-word state. Every client must produce exactly the same sequences.
+#pragma once
+#include <cstdint>
+
+constexpr uint32_t DEFAULT_RANDOM_SEED = 685171217u;  // 0x28D6E211
+
+// Stream numbers.
+constexpr int LOCAL_STREAM = 0;
+constexpr int COMMAND_STREAM = 1;
+
+// Seeds the selected stream (seed 0 means DEFAULT_RANDOM_SEED).
+void seedRandom(uint32_t seed);
+// Selects the command stream and seeds it with seed (0: the default seed).
+void useCommandStream(uint32_t seed);
+// Selects the local stream again.
+void useLocalStream();
+// Next 32-bit output of the selected stream.
+uint32_t nextRandom();
+
+// The selected stream number and a stream's position (0..1001), for tests.
+int random_selected_stream();
+unsigned random_position(int stream);
+// Back to the start-up state: local stream selected, both streams unseeded.
+void random_reset();

@@ -1,0 +1,8 @@
+// The smudge: drags existing paint along the stroke.
+#pragma once
+#include <allegro.h>
+#include <cstdint>
+
+void drawSmudge(BITMAP* bmp, float size, float strength, const int16_t* xs, const int16_t* ys,
+                int n);
+void smudgeDisc(BITMAP* bmp, float radius, float coverage, float x, float y, float dx, float dy);

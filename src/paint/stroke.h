@@ -1,0 +1,36 @@
+// The stroke path walker, the bilinear deposit, the pen and the stroke preview.
+#pragma once
+#include <allegro.h>
+#include <cstdint>
+
+struct DirtyRect;
+
+constexpr int STROKE_SAMPLES_MAX = 8192;
+
+// Samples produced by the last sampleSegment/sampleCurve call.
+struct StrokeSampleBuffer {
+  float x[STROKE_SAMPLES_MAX];
+  float y[STROKE_SAMPLES_MAX];
+  int count;
+};
+extern StrokeSampleBuffer StrokeSamples;
+
+// Samples segment i of the stroke (P[i] to P[i+1]) into StrokeSamples and
+// returns the offset carried to segment i+1.
+float sampleSegment(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i,
+                    float spacing, float offset);
+// Equal-chord sampling of a cubic Bezier curve into StrokeSamples.
+float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y,
+                  float p3x, float p3y, float spacing, float offset);
+
+// Deposits a colour at a fractional position over the 2 x 2 pixels around it.
+void splatPoint(BITMAP* bmp, float x, float y, float r, float g, float b, float weight);
+
+void drawPen(BITMAP* bmp, float r, float g, float b, const int16_t* xs, const int16_t* ys, int n);
+
+// Pen-style preview of segments first..end-1 onto a canvas-sized or larger
+// target (the canvas taken as centred in it). Fills rect, when given, with the
+// clipped screen area touched. Returns the offset after the last segment.
+float drawStrokePreview(BITMAP* target, float r, float g, float b, const int16_t* xs,
+                        const int16_t* ys, unsigned n, unsigned first, unsigned end,
+                        float offset, DirtyRect* rect);

@@ -1,0 +1,37 @@
+// Helpers shared by the unit tests.
+#pragma once
+#include <allegro.h>
+#include <cstdint>
+#include <string>
+
+namespace testsupport {
+
+// FNV-1a over the unpacked red, green and blue channels of every pixel, row by
+// row. Pinned values stay valid whatever channel shifts the driver reports.
+uint64_t bitmap_checksum(BITMAP* bmp);
+
+// True when both bitmaps have the same size and the same colour in every pixel.
+bool bitmaps_equal(BITMAP* a, BITMAP* b);
+
+// Number of pixels whose colour differs between two bitmaps of the same size.
+long count_differences(BITMAP* a, BITMAP* b);
+
+// A fresh 32-bit bitmap filled with one colour.
+BITMAP* make_filled(int w, int h, int r, int g, int b);
+
+// A fresh 32-bit bitmap with a fixed, non-uniform pattern (gradients and stripes).
+BITMAP* make_pattern(int w, int h);
+
+// Makes a new empty directory under the system's temporary folder and changes
+// into it; the destructor changes back and removes it.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string& path() const { return path_; }
+ private:
+  std::string path_;
+  std::string previous_;
+};
+
+}  // namespace testsupport
