@@ -1,0 +1,65 @@
+// Helpers for the protocol tests: connections without a socket, byte views.
+#pragma once
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "net/connection.h"
+#include "net/message.h"
+
+namespace nettest {
+
+// A connection whose buffers exist but whose socket does not: frames can be
+// fed to the receive buffer and read from the send buffer.
+inline Connection offline_connection() {
+  Connection c;
+  c.socket_handle = -1;
+  c.failed = 0;
+  for (ByteBuffer* b : {&c.send_buffer, &c.receive_buffer}) {
+    b->begin = static_cast<uint8_t*>(malloc(256));
+    b->end = b->begin;
+    b->limit = b->begin + 256;
+  }
+  return c;
+}
+
+// Appends bytes to the receive buffer as if a recv had delivered them.
+inline void feed(Connection* c, const uint8_t* data, size_t n) {
+  ByteBuffer* b = &c->receive_buffer;
+  size_t used = size_t(b->end - b->begin), size = size_t(b->limit - b->begin);
+  if (used + n > size) {
+    while (used + n > size) size *= 2;
+    b->begin = static_cast<uint8_t*>(realloc(b->begin, size));
+    b->end = b->begin + used;
+    b->limit = b->begin + size;
+  }
+  for (size_t i = 0; i < n; ++i) *b->end++ = data[i];
+}
+
+inline std::vector<uint8_t> sent_bytes(const Connection* c) {
+  return std::vector<uint8_t>(c->send_buffer.begin, c->send_buffer.end);
+}
+
+inline std::vector<uint8_t> payload(const Message* m) {
+  if (!m->begin) return {};
+  return std::vector<uint8_t>(m->begin, m->end);
+}
+
+// The wire frame of a message, through the shared frame writer.
+inline std::vector<uint8_t> frame_of(const Message* m) {
+  std::vector<uint8_t> out(FRAME_HEADER_SIZE + message_length(m));
+  message_write_frame(m, out.data());
+  return out;
+}
+
+// A frame of the given type whose payload bytes follow a pattern keyed by seed.
+inline std::vector<uint8_t> patterned_frame(uint8_t type, size_t length, unsigned seed) {
+  std::vector<uint8_t> f(FRAME_HEADER_SIZE + length);
+  f[0] = type;
+  f[1] = uint8_t(length & 0xFF);
+  f[2] = uint8_t(length >> 8);
+  for (size_t i = 0; i < length; ++i) f[3 + i] = uint8_t((i * 31 + seed * 7 + (i >> 8)) & 0xFF);
+  return f;
+}
+
+}  // namespace nettest
