@@ -1,4 +1,6 @@
 #include <allegro.h>
 
-int main() { return 0; }
+#include "app/client.h"
+
+int main() { return client_main(); }
 END_OF_MAIN()

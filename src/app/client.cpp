@@ -1,0 +1,174 @@
+// Start-up, the frame loop and shutdown of the client. The frame loop is the one
+// place where the order of a frame is visible: one call per step.
+#include "app/client.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "app/config.h"
+#include "app/log.h"
+#include "app/session.h"
+#include "app/setup_screen.h"
+#include "paint/canvas.h"
+
+namespace {
+
+const char CONFIG_FILE_NAME[] = "client.cfg";
+
+// Set when a mouse button went down and cleared once all are up again.
+bool mouse_latch = false;
+
+// Runs on the graphics library's window thread: only raises the flag.
+void close_button_pressed() { quit_requested = true; }
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+// Text drawn without an explicit background leaves the picture visible.
+void set_transparent_text() { text_mode(-1); }
+#pragma GCC diagnostic pop
+
+bool start_allegro() {
+  if (install_allegro(SYSTEM_AUTODETECT, &errno, atexit) != 0) return false;
+  install_keyboard();
+  install_mouse();
+  set_color_depth(32);
+  return true;
+}
+
+// The settings file, or on first run the setup screen in a small window.
+bool obtain_settings() {
+  if (config_read(CONFIG_FILE_NAME)) return true;
+  if (set_gfx_mode(GFX_AUTODETECT_WINDOWED, 320, 240, 0, 0) != 0) return false;
+  return setup_screen(CONFIG_FILE_NAME);
+}
+
+bool open_configured_mode() {
+  int card = config.fullscreen ? GFX_AUTODETECT : GFX_AUTODETECT_WINDOWED;
+  return set_gfx_mode(card, config.screen_w, config.screen_h, 0, 0) == 0;
+}
+
+BITMAP* create_shared_bitmap(int w, int h) { return create_bitmap_ex(32, w, h); }
+
+bool create_shared_bitmaps() {
+  // sample-picture step: make_sample_picture (tool panels) fills SamplePicture.
+  SamplePicture = create_shared_bitmap(160, 120);
+  BackBuffer = create_shared_bitmap(config.screen_w, config.screen_h);
+  ServerCanvas = create_shared_bitmap(CANVAS_WIDTH, CANVAS_HEIGHT);
+  LocalCanvas = create_shared_bitmap(CANVAS_WIDTH, CANVAS_HEIGHT);
+  StrokeLayer = create_shared_bitmap(CANVAS_WIDTH, CANVAS_HEIGHT);
+  ToolbarStrip = create_shared_bitmap(config.screen_w, 42);
+  CursorSprite = create_shared_bitmap(6, 6);
+  return SamplePicture && BackBuffer && ServerCanvas && LocalCanvas && StrokeLayer && ToolbarStrip &&
+         CursorSprite;
+}
+
+// Before the frame loop a failure ends the program through a message box.
+int fail_in_text_mode(const char* message) {
+  set_gfx_mode(GFX_TEXT, 0, 0, 0, 0);
+  allegro_message("%s", message);
+  return 1;
+}
+
+void destroy_shared_bitmap(BITMAP** bmp) {
+  if (*bmp) destroy_bitmap(*bmp);
+  *bmp = nullptr;
+}
+
+void destroy_shared_bitmaps() {
+  destroy_shared_bitmap(&LocalCanvas);
+  destroy_shared_bitmap(&ServerCanvas);
+  destroy_shared_bitmap(&BackBuffer);
+  destroy_shared_bitmap(&StrokeLayer);
+  destroy_shared_bitmap(&ToolbarStrip);
+  destroy_shared_bitmap(&CursorSprite);
+  // Made first and freed last: nothing else owns it.
+  destroy_shared_bitmap(&SamplePicture);
+}
+
+// Returns 0 when the frame loop may start, else the exit status.
+int start_up() {
+  log_open();
+  set_transparent_text();
+  // socket-library step: net_available = net_startup();
+  if (!start_allegro()) return 1;
+  if (!obtain_settings()) return 1;
+  if (!open_configured_mode()) {
+    allegro_message("Error initiating graphics. Try deleting client.cfg.");
+    return 1;
+  }
+  set_close_button_callback(close_button_pressed);
+  if (!create_shared_bitmaps()) return fail_in_text_mode("Error creating image buffers.");
+  // display-switch step: install the display-switch handling (screen composition).
+  // canvas-reset step: resetCanvas(ServerCanvas);
+  // random-seed step: seed the local stream from the clock.
+  blit(ServerCanvas, LocalCanvas, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
+  clear_to_color(BackBuffer, makecol(0, 0, 0));
+  // tool-bar icons step: rebuild_cursor(); draw_toolbar_icons();
+  // command-queue step: queue_init, failing with "Error initiating command queue."
+  // login step: if (net_available) connect_and_login();
+  // first-view step: draw_canvas_view(LocalCanvas);
+  mouse_latch = false;
+  busy_counter = 0;
+  return 0;
+}
+
+// Reads at most one key; the rest wait in the key buffer for later frames.
+int read_frame_key() {
+  received_this_frame = false;
+  int key = keypressed() ? readkey() : 0;
+  poll_mouse();
+  poll_keyboard();
+  return key;
+}
+
+bool is_escape(int key) { return key != 0 && (key >> 8) == KEY_ESC; }
+
+// Until the screen composition lands, the whole BackBuffer goes to the screen.
+void show_back_buffer() { blit(BackBuffer, screen, 0, 0, 0, 0, BackBuffer->w, BackBuffer->h); }
+
+void run_frames() {
+  for (;;) {
+    if (quit_requested) return;
+    int key = read_frame_key();
+    // tool-bar step, panel keys: Tab, Esc while the panel is shown, slash, tilde.
+    if (is_escape(key)) return;
+    button_edge = button_latch_update(&mouse_latch, mouse_b);
+    // tool-bar step, panel handler and tool-bar presses while panel_visible.
+    // network step: if (net_available && connected) network_step();
+    // stroke step: stroke_step at the pointer's picture position with button_edge.
+    // busy-indicator step.
+    // compose step: compose_screen of StrokeLayer or LocalCanvas, tool bar or live tail.
+    // user-labels step: labels while Alt is held with the panel hidden.
+    show_back_buffer();  // refresh step: refresh_screen() replaces this.
+    rest(0);
+  }
+}
+
+void shut_down() {
+  // tool-bar step: destroy every tool slot's icon, mask and panel bitmaps.
+  destroy_shared_bitmaps();
+  allegro_exit();
+  // network step: if (net_available) { if (connected) connection_close(...); net_shutdown(); }
+  // command-queue step: queue_free(&command_queue);
+  log_close();
+}
+
+}  // namespace
+
+int button_latch_update(bool* latch, int buttons) {
+  if ((buttons & 3) == 0) {
+    *latch = false;
+    return 0;
+  }
+  if (*latch) return 0;
+  *latch = true;
+  return (buttons & 2) ? 2 : 1;
+}
+
+int client_main() {
+  int status = start_up();
+  if (status != 0) return status;
+  run_frames();
+  shut_down();
+  return 0;
+}

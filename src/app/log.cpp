@@ -1,0 +1,86 @@
+#include "app/log.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+namespace {
+
+const char LOG_FILE_NAME[] = "client.log";
+
+FILE* log_file = nullptr;
+char log_message[1024];
+char log_time[128];
+bool exit_hook_registered = false;
+
+void log_line(const char* label, const char* text) {
+  fprintf(log_file, "%s [%s] %s\n", log_timestamp(), label, text);
+  fflush(log_file);
+}
+
+void log_close_at_exit() { log_close(); }
+
+}  // namespace
+
+const char* log_level_label(int level) {
+  switch (level) {
+    case LOG_DEBUG: return "DEBUG";
+    case LOG_NOTICE: return "NOTICE";
+    case LOG_WARNING: return "WARNING";
+    case LOG_ERROR: return "ERROR";
+    default: return "UNKNOWN";
+  }
+}
+
+const char* log_timestamp() {
+  time_t now = time(nullptr);
+  struct tm local;
+  if (!localtime_r(&now, &local) || strftime(log_time, sizeof log_time, "%b/%d/%Y %H:%M:%S", &local) == 0)
+    log_time[0] = '\0';
+  return log_time;
+}
+
+bool log_open() {
+  if (log_file) return true;
+  log_file = fopen(LOG_FILE_NAME, "a");
+  if (!log_file) return false;
+  log_line("NOTICE", "Logging Started.");
+  return true;
+}
+
+void log_write(int level, const char* format, ...) {
+  // Diagnostics are dropped before any formatting: they cost one comparison.
+  if (level == LOG_DEBUG) return;
+
+  va_list args;
+  va_start(args, format);
+  vsnprintf(log_message, sizeof log_message, format, args);
+  va_end(args);
+
+  if (!log_file) {
+    log_file = fopen(LOG_FILE_NAME, "a");
+    if (!log_file) {
+      fprintf(stderr, "Unable to open client.log, missing entry was: %s", log_message);
+      return;
+    }
+    log_line("NOTICE", "Logging Started.");
+    // One registration is enough: log_close does nothing once the file is closed.
+    if (!exit_hook_registered) exit_hook_registered = atexit(log_close_at_exit) == 0;
+  }
+  log_line(log_level_label(level), log_message);
+  printf("[%s] %s\n", log_level_label(level), log_message);
+  fflush(stdout);
+}
+
+void log_close() {
+  if (!log_file) return;
+  log_line("NOTICE", "Logging Stopped.");
+  fclose(log_file);
+  log_file = nullptr;
+}
+
+void log_reset() {
+  if (log_file) fclose(log_file);
+  log_file = nullptr;
+}

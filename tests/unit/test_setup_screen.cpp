@@ -1,0 +1,175 @@
+// The setup screen's prompts: key editing rules, the order of the questions,
+// invalid answers asked again, the offered height and the bytes written.
+#include <allegro.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/config.h"
+#include "app/setup_screen.h"
+#include "test_support.h"
+
+namespace {
+
+int key_value(int scancode, int character) { return (scancode << 8) | character; }
+
+TEST(PromptKeys, PrintableCharactersAreAppendedUntilTheFieldIsFull) {
+  char buffer[16] = "ab";
+  EXPECT_EQ(prompt_apply_key(buffer, sizeof buffer, key_value(KEY_C, 'c')), PROMPT_CHANGED);
+  EXPECT_STREQ(buffer, "abc");
+  EXPECT_EQ(prompt_apply_key(buffer, sizeof buffer, key_value(KEY_SPACE, ' ')), PROMPT_CHANGED);
+  EXPECT_EQ(prompt_apply_key(buffer, sizeof buffer, key_value(KEY_TILDE, '~')), PROMPT_CHANGED);
+  EXPECT_STREQ(buffer, "abc ~");
+
+  char full[16] = "123456789012345";  // 15 characters: full
+  EXPECT_EQ(prompt_apply_key(full, sizeof full, key_value(KEY_X, 'x')), PROMPT_IGNORED);
+  EXPECT_STREQ(full, "123456789012345");
+
+  char server[256];
+  memset(server, 's', 255);
+  server[255] = '\0';
+  EXPECT_EQ(prompt_apply_key(server, sizeof server, key_value(KEY_A, 'a')), PROMPT_IGNORED);
+  EXPECT_EQ(strlen(server), 255u);
+}
+
+TEST(PromptKeys, BackspaceRemovesTheLastCharacter) {
+  char buffer[16] = "ab";
+  EXPECT_EQ(prompt_apply_key(buffer, sizeof buffer, key_value(KEY_BACKSPACE, 8)), PROMPT_CHANGED);
+  EXPECT_STREQ(buffer, "a");
+  EXPECT_EQ(prompt_apply_key(buffer, sizeof buffer, key_value(KEY_BACKSPACE, 8)), PROMPT_CHANGED);
+  EXPECT_STREQ(buffer, "");
+  EXPECT_EQ(prompt_apply_key(buffer, sizeof buffer, key_value(KEY_BACKSPACE, 8)), PROMPT_IGNORED);
+  EXPECT_STREQ(buffer, "");
+}
+
+TEST(PromptKeys, EnterEndsAndOtherKeysAreIgnored) {
+  char buffer[16] = "";
+  EXPECT_EQ(prompt_apply_key(buffer, sizeof buffer, key_value(KEY_ENTER, 13)), PROMPT_DONE);
+  EXPECT_STREQ(buffer, "");
+  const int ignored[] = {key_value(KEY_LEFT, 0), key_value(KEY_F1, 0), key_value(KEY_DEL, 127),
+                         key_value(KEY_TAB, 9),  key_value(KEY_ESC, 27), key_value(KEY_ENTER_PAD, 13),
+                         key_value(0, 0xE9),     0};
+  for (int key : ignored) {
+    EXPECT_EQ(prompt_apply_key(buffer, sizeof buffer, key), PROMPT_IGNORED) << std::hex << key;
+    EXPECT_STREQ(buffer, "");
+  }
+}
+
+// A scripted user: each question is answered with the next text of the script,
+// which replaces the offered text as if it had been erased and typed.
+struct ScriptedUser {
+  std::deque<std::string> answers;
+  std::vector<std::string> asked;  // "prompt|offered text"
+};
+ScriptedUser user;
+
+void scripted_ask(const char* prompt, char* buffer, int size) {
+  user.asked.push_back(std::string(prompt) + "|" + buffer);
+  ASSERT_FALSE(user.answers.empty()) << "unexpected question " << prompt;
+  std::string answer = user.answers.front();
+  user.answers.pop_front();
+  buffer[0] = '\0';
+  for (char c : answer) prompt_apply_key(buffer, size, c);
+}
+
+class SetupScreenTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    memset(&config, 0, sizeof config);
+    user = ScriptedUser();
+  }
+  bool run(std::deque<std::string> answers) {
+    user.answers = std::move(answers);
+    bool ok = setup_screen_with("client.cfg", scripted_ask);
+    EXPECT_TRUE(user.answers.empty()) << "questions left unasked";
+    return ok;
+  }
+  testsupport::TempDir dir;
+};
+
+TEST_F(SetupScreenTest, AsksEveryQuestionInOrderAndWritesTheFile) {
+  ASSERT_TRUE(run({"paint.host", "2021", "ann", "1024", "768", "no"}));
+  std::vector<std::string> expected = {
+      std::string("Server name:|") + EASEL_DEFAULT_SERVER, "Server port:|2020", "Username:|guest",
+      "Screen width:|800", "Screen height:|768", "Fullscreen:|yes"};
+  EXPECT_EQ(user.asked, expected);
+
+  std::ifstream in("client.cfg", std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  std::string bytes = s.str();
+  ASSERT_EQ(bytes.size(), 281u);
+  std::string expected_bytes = std::string("paint.host") + std::string(246, '\0') + "\xE5\x07" + "ann" +
+                               std::string(13, '\0') + std::string("\x00\x04\x00\x03\x00\x04\x00", 7);
+  EXPECT_EQ(bytes, expected_bytes);
+}
+
+TEST_F(SetupScreenTest, InvalidPortIsAskedAgainShowingZero) {
+  ASSERT_TRUE(run({"h", "abc", "", "0", "2020", "u", "640", "480", "n"}));
+  std::vector<std::string> ports;
+  for (auto& q : user.asked)
+    if (q.rfind("Server port:", 0) == 0) ports.push_back(q);
+  EXPECT_EQ(ports, (std::vector<std::string>{"Server port:|2020", "Server port:|0", "Server port:|0",
+                                             "Server port:|0"}));
+  EXPECT_EQ(config.server_port, 2020);
+}
+
+TEST_F(SetupScreenTest, PortKeepsTheLow16Bits) {
+  ASSERT_TRUE(run({"h", "70000", "u", "640", "480", "n"}));
+  EXPECT_EQ(config.server_port, 70000 & 0xFFFF);
+}
+
+TEST_F(SetupScreenTest, WidthBelow640AndHeightBelow480AreAskedAgain) {
+  ASSERT_TRUE(run({"h", "1", "u", "639", "640", "479", "480", "n"}));
+  std::vector<std::string> expected = {"Server name:|" EASEL_DEFAULT_SERVER,
+                                       "Server port:|2020",
+                                       "Username:|guest",
+                                       "Screen width:|800",
+                                       "Screen width:|639",
+                                       "Screen height:|480",
+                                       "Screen height:|479",
+                                       "Fullscreen:|yes"};
+  EXPECT_EQ(user.asked, expected);
+  EXPECT_EQ(config.screen_w, 640);
+  EXPECT_EQ(config.screen_h, 480);
+}
+
+TEST_F(SetupScreenTest, AcceptedWidthOffersThreeQuartersAsHeight) {
+  const std::pair<const char*, const char*> cases[] = {{"640", "480"}, {"1024", "768"}, {"641", "480"}};
+  for (auto& c : cases) {
+    user = ScriptedUser();
+    ASSERT_TRUE(run({"h", "1", "u", c.first, "", "600", "n"}));
+    // The offered height; the empty answer (0) is asked again.
+    EXPECT_EQ(user.asked[4], std::string("Screen height:|") + c.second);
+    EXPECT_EQ(user.asked[5], "Screen height:|0");
+  }
+}
+
+TEST_F(SetupScreenTest, FullscreenAnswers) {
+  const std::pair<const char*, int> cases[] = {{"Yes", 1}, {"y", 1}, {"yes", 1}, {"no", 0},
+                                               {"N", 0},   {"x", 0}, {"", 0},    {" yes", 0}};
+  for (auto& c : cases) {
+    user = ScriptedUser();
+    ASSERT_TRUE(run({"h", "1", "u", "640", "480", c.first}));
+    EXPECT_EQ(config.fullscreen, c.second) << c.first;
+  }
+}
+
+TEST_F(SetupScreenTest, EmptyNamesAreAccepted) {
+  ASSERT_TRUE(run({"", "1", "", "640", "480", "y"}));
+  EXPECT_STREQ(config.server_name, "");
+  EXPECT_STREQ(config.user_name, "");
+}
+
+TEST_F(SetupScreenTest, UnwritableFileFailsAfterAllQuestions) {
+  user.answers = {"h", "1", "u", "640", "480", "y"};
+  EXPECT_FALSE(setup_screen_with("no/such/dir/client.cfg", scripted_ask));
+  EXPECT_TRUE(user.answers.empty());
+}
+
+}  // namespace
