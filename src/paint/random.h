@@ -5,6 +5,12 @@
 
 constexpr uint32_t DEFAULT_RANDOM_SEED = 685171217u;  // 0x28D6E211
 
+// A draw d as a real number in [0, 1] (both ends reachable) is d / 4294967295,
+// formed as one multiplication by this constant; a scaled draw k * u uses the
+// single constant k / 4294967295 in the same way.
+constexpr double RANDOM_UNIT = 1.0 / 4294967295.0;
+inline double random_unit(uint32_t d) { return d * RANDOM_UNIT; }
+
 // Stream numbers.
 constexpr int LOCAL_STREAM = 0;
 constexpr int COMMAND_STREAM = 1;

@@ -1,0 +1,114 @@
+#include "paint/pixel.h"
+
+#include <cmath>
+
+uint32_t pack_pixel(int r, int g, int b) {
+  return (static_cast<uint32_t>(r) << _rgb_r_shift_32) | (static_cast<uint32_t>(g) << _rgb_g_shift_32) |
+         (static_cast<uint32_t>(b) << _rgb_b_shift_32);
+}
+
+int pixel_red(uint32_t p) { return static_cast<int>((p >> _rgb_r_shift_32) & 0xFF); }
+int pixel_green(uint32_t p) { return static_cast<int>((p >> _rgb_g_shift_32) & 0xFF); }
+int pixel_blue(uint32_t p) { return static_cast<int>((p >> _rgb_b_shift_32) & 0xFF); }
+
+namespace {
+
+uint32_t read_pixel(BITMAP* bmp, int x, int y) {
+  uintptr_t line = bmp_read_line(bmp, y);
+  uint32_t p = bmp_read32(line + x * sizeof(uint32_t));
+  bmp_unwrite_line(bmp);
+  return p;
+}
+
+// old * (1 - coverage) + colour * coverage, rounded to the nearest whole value.
+inline int blend_channel(int old, float colour, float coverage) {
+  return static_cast<int>(old * (1.0 - coverage) + static_cast<double>(colour) * coverage + 0.5);
+}
+
+}  // namespace
+
+void blendPixel(BITMAP* bmp, int x, int y, float r, float g, float b, float coverage) {
+  uint32_t p;
+  if (coverage > 0.999f) {
+    p = pack_pixel(static_cast<int>(r), static_cast<int>(g), static_cast<int>(b));
+  } else {
+    uint32_t old = read_pixel(bmp, x, y);
+    p = pack_pixel(blend_channel(pixel_red(old), r, coverage), blend_channel(pixel_green(old), g, coverage),
+                   blend_channel(pixel_blue(old), b, coverage));
+  }
+  uintptr_t line = bmp_write_line(bmp, y);
+  bmp_write32(line + x * sizeof(uint32_t), p);
+  bmp_unwrite_line(bmp);
+}
+
+int sampleBilinear(BITMAP* bmp, float x, float y, float* r, float* g, float* b) {
+  if (!(std::isfinite(x) && std::isfinite(y))) return 0;
+  double fx0 = std::floor(x), fy0 = std::floor(y);
+  if (!(fx0 >= 0 && fy0 >= 0 && fx0 + 1.0001 < bmp->w && fy0 + 1.0001 < bmp->h)) return 0;
+  int x0 = static_cast<int>(fx0), y0 = static_cast<int>(fy0);
+  float fx = static_cast<float>(x - static_cast<double>(x0));
+  float fy = static_cast<float>(y - static_cast<double>(y0));
+  uint32_t c00 = read_pixel(bmp, x0, y0), c10 = read_pixel(bmp, x0 + 1, y0);
+  uint32_t c01 = read_pixel(bmp, x0, y0 + 1), c11 = read_pixel(bmp, x0 + 1, y0 + 1);
+  double w00 = (1.0 - fx) * (1.0 - fy), w10 = fx * (1.0 - fy);
+  double w01 = (1.0 - fx) * static_cast<double>(fy), w11 = static_cast<double>(fx) * fy;
+  *r = static_cast<float>(w00 * pixel_red(c00) + w10 * pixel_red(c10) + w01 * pixel_red(c01) +
+                          w11 * pixel_red(c11));
+  *g = static_cast<float>(w00 * pixel_green(c00) + w10 * pixel_green(c10) + w01 * pixel_green(c01) +
+                          w11 * pixel_green(c11));
+  *b = static_cast<float>(w00 * pixel_blue(c00) + w10 * pixel_blue(c10) + w01 * pixel_blue(c01) +
+                          w11 * pixel_blue(c11));
+  return 1;
+}
+
+void sampleColor(BITMAP* bmp, int16_t x, int16_t y, float* r, float* g, float* b) {
+  // The on-bitmap part of the 9 x 9 window, gathered once.
+  float pr[81], pg[81], pb[81];
+  int count = 0;
+  for (int py = y - 4; py <= y + 4; ++py) {
+    if (py < 0 || py >= bmp->h) continue;
+    for (int px = x - 4; px <= x + 4; ++px) {
+      if (px < 0 || px >= bmp->w) continue;
+      uint32_t p = read_pixel(bmp, px, py);
+      pr[count] = static_cast<float>(pixel_red(p));
+      pg[count] = static_cast<float>(pixel_green(p));
+      pb[count] = static_cast<float>(pixel_blue(p));
+      ++count;
+    }
+  }
+  if (count == 0) {
+    *r = *g = *b = 0.5f;
+    return;
+  }
+  float sr = 0.5f, sg = 0.5f, sb = 0.5f;
+  for (int i = 0; i < count; ++i) {
+    sr = static_cast<float>(static_cast<double>(sr) + pr[i]);
+    sg = static_cast<float>(static_cast<double>(sg) + pg[i]);
+    sb = static_cast<float>(static_cast<double>(sb) + pb[i]);
+  }
+  float er = static_cast<float>(static_cast<double>(sr) / count);
+  float eg = static_cast<float>(static_cast<double>(sg) / count);
+  float eb = static_cast<float>(static_cast<double>(sb) / count);
+
+  // One unit in the last place below the double nearest to 1 / 65025.
+  const double k = 1.5378700499807765e-05;
+  for (int iter = 0; iter < 150; ++iter) {
+    float wr = 0.0f, wg = 0.0f, wb = 0.0f, wsum = 0.0f;
+    for (int i = 0; i < count; ++i) {
+      double dr = static_cast<double>(pr[i]) - er, dg = static_cast<double>(pg[i]) - eg,
+             db = static_cast<double>(pb[i]) - eb;
+      float d = static_cast<float>(std::sqrt((dr * dr + dg * dg + db * db) * k));
+      float w = static_cast<float>(0.1 / (static_cast<double>(d) + 0.1));
+      wr = static_cast<float>(wr + static_cast<double>(w) * pr[i]);
+      wg = static_cast<float>(wg + static_cast<double>(w) * pg[i]);
+      wb = static_cast<float>(wb + static_cast<double>(w) * pb[i]);
+      wsum = static_cast<float>(static_cast<double>(wsum) + w);
+    }
+    er = static_cast<float>(static_cast<double>(wr) / wsum);
+    eg = static_cast<float>(static_cast<double>(wg) / wsum);
+    eb = static_cast<float>(static_cast<double>(wb) / wsum);
+  }
+  *r = er;
+  *g = eg;
+  *b = eb;
+}

@@ -1,0 +1,193 @@
+// Pixel packing, the coverage blend, bilinear reads, the colour pick and the
+// colour conversions.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "paint/hsv.h"
+#include "paint/pixel.h"
+#include "test_support.h"
+
+namespace {
+
+struct Rgb {
+  int r, g, b;
+};
+
+Rgb pixel_at(BITMAP* bmp, int x, int y) {
+  int p = getpixel(bmp, x, y);
+  return {getr32(p), getg32(p), getb32(p)};
+}
+
+// The driver under a display reports other shifts than the headless one.
+struct SwappedShifts {
+  int r = _rgb_r_shift_32, g = _rgb_g_shift_32, b = _rgb_b_shift_32;
+  SwappedShifts() {
+    _rgb_r_shift_32 = 16;
+    _rgb_g_shift_32 = 8;
+    _rgb_b_shift_32 = 0;
+  }
+  ~SwappedShifts() {
+    _rgb_r_shift_32 = r;
+    _rgb_g_shift_32 = g;
+    _rgb_b_shift_32 = b;
+  }
+};
+
+}  // namespace
+
+TEST(Pixel, PackingFollowsTheLibraryShifts) {
+  for (int pass = 0; pass < 2; ++pass) {
+    SwappedShifts* swapped = pass ? new SwappedShifts : nullptr;
+    uint32_t p = pack_pixel(12, 200, 7);
+    EXPECT_EQ(static_cast<uint32_t>(makecol32(12, 200, 7)), p);
+    EXPECT_EQ(12, pixel_red(p));
+    EXPECT_EQ(200, pixel_green(p));
+    EXPECT_EQ(7, pixel_blue(p));
+    EXPECT_EQ(0u, p >> 24);  // the spare byte stays 0
+    delete swapped;
+  }
+}
+
+TEST(Pixel, BlendWritesAboveThresholdAndRoundsBelow) {
+  BITMAP* bmp = testsupport::make_filled(4, 4, 100, 50, 10);
+  blendPixel(bmp, 1, 1, 200.7f, 20.5f, 254.99f, 1.0f);  // written, fractions cut
+  Rgb w = pixel_at(bmp, 1, 1);
+  EXPECT_EQ(200, w.r);
+  EXPECT_EQ(20, w.g);
+  EXPECT_EQ(254, w.b);
+
+  blendPixel(bmp, 2, 1, 200.7f, 20.5f, 254.99f, 0.999f);  // still a blend
+  Rgb b = pixel_at(bmp, 2, 1);
+  EXPECT_EQ(201, b.r);  // 100 * 0.001 + 200.7 * 0.999 + 0.5 = 201.1
+  EXPECT_EQ(21, b.g);   // 50 * 0.001 + 20.5 * 0.999 + 0.5 = 21.03
+  EXPECT_EQ(255, b.b);  // 10 * 0.001 + 254.99 * 0.999 + 0.5 = 255.24
+
+  blendPixel(bmp, 3, 1, 200.0f, 0.0f, 255.0f, 0.25f);
+  Rgb q = pixel_at(bmp, 3, 1);
+  EXPECT_EQ(125, q.r);  // 75 + 50 + 0.5
+  EXPECT_EQ(38, q.g);   // 37.5 + 0 + 0.5
+  EXPECT_EQ(71, q.b);   // 7.5 + 63.75 + 0.5
+
+  blendPixel(bmp, 0, 0, 255.0f, 255.0f, 255.0f, 0.0f);  // no coverage, no change
+  Rgb z = pixel_at(bmp, 0, 0);
+  EXPECT_EQ(100, z.r);
+  EXPECT_EQ(50, z.g);
+  EXPECT_EQ(10, z.b);
+  BITMAP* untouched = testsupport::make_filled(4, 4, 100, 50, 10);
+  EXPECT_EQ(3, testsupport::count_differences(bmp, untouched));
+  destroy_bitmap(untouched);
+  destroy_bitmap(bmp);
+}
+
+TEST(Pixel, BlendAddressesSubBitmapsThroughTheirLines) {
+  BITMAP* parent = testsupport::make_filled(20, 20, 0, 0, 0);
+  BITMAP* sub = create_sub_bitmap(parent, 5, 7, 6, 6);
+  ASSERT_NE(nullptr, sub);
+  blendPixel(sub, 0, 0, 255.0f, 128.0f, 1.0f, 1.0f);
+  blendPixel(sub, 5, 5, 100.0f, 100.0f, 100.0f, 0.5f);
+  Rgb a = pixel_at(parent, 5, 7);
+  EXPECT_EQ(255, a.r);
+  EXPECT_EQ(128, a.g);
+  EXPECT_EQ(1, a.b);
+  EXPECT_EQ(50, pixel_at(parent, 10, 12).r);
+  BITMAP* black = testsupport::make_filled(20, 20, 0, 0, 0);
+  EXPECT_EQ(2, testsupport::count_differences(parent, black));
+  destroy_bitmap(black);
+  destroy_bitmap(sub);
+  destroy_bitmap(parent);
+}
+
+TEST(Pixel, BilinearWeightsAndBounds) {
+  BITMAP* bmp = testsupport::make_filled(5, 4, 0, 0, 0);
+  putpixel(bmp, 1, 1, makecol32(100, 0, 255));
+  putpixel(bmp, 2, 1, makecol32(200, 10, 0));
+  putpixel(bmp, 1, 2, makecol32(0, 20, 0));
+  putpixel(bmp, 2, 2, makecol32(40, 30, 8));
+  float r = -1, g = -1, b = -1;
+  ASSERT_EQ(1, sampleBilinear(bmp, 1.25f, 1.5f, &r, &g, &b));
+  // weights 0.375, 0.125, 0.375, 0.125 for (1,1), (2,1), (1,2), (2,2)
+  EXPECT_FLOAT_EQ(0.375f * 100 + 0.125f * 200 + 0.125f * 40, r);
+  EXPECT_FLOAT_EQ(0.125f * 10 + 0.375f * 20 + 0.125f * 30, g);
+  EXPECT_FLOAT_EQ(0.375f * 255 + 0.125f * 8, b);
+  ASSERT_EQ(1, sampleBilinear(bmp, 1.0f, 1.0f, &r, &g, &b));
+  EXPECT_EQ(100.0f, r);
+
+  // The 2 x 2 neighbourhood must lie on the bitmap with 0.0001 to spare.
+  EXPECT_EQ(1, sampleBilinear(bmp, 3.0f, 2.0f, &r, &g, &b));
+  r = g = b = -7.0f;
+  EXPECT_EQ(0, sampleBilinear(bmp, 4.0f, 1.0f, &r, &g, &b));
+  EXPECT_EQ(0, sampleBilinear(bmp, 1.0f, 3.0f, &r, &g, &b));
+  EXPECT_EQ(0, sampleBilinear(bmp, -0.5f, 1.0f, &r, &g, &b));
+  EXPECT_EQ(0, sampleBilinear(bmp, 1.0f, -0.01f, &r, &g, &b));
+  EXPECT_EQ(0, sampleBilinear(bmp, NAN, 1.0f, &r, &g, &b));
+  EXPECT_EQ(-7.0f, r);  // outputs untouched when not found
+  EXPECT_EQ(-7.0f, g);
+  EXPECT_EQ(-7.0f, b);
+  destroy_bitmap(bmp);
+}
+
+TEST(Pixel, ColourPickOnUniformAreaAndAtCorners) {
+  BITMAP* bmp = testsupport::make_filled(30, 20, 90, 140, 201);
+  float r, g, b;
+  sampleColor(bmp, 15, 10, &r, &g, &b);
+  EXPECT_NEAR(90.0f, r, 1e-3);
+  EXPECT_NEAR(140.0f, g, 1e-3);
+  EXPECT_NEAR(201.0f, b, 1e-3);
+
+  // Only the 25 on-bitmap pixels count at a corner: paint them, and the
+  // column and row just beyond the corner window in a far colour.
+  rectfill(bmp, 0, 0, 4, 4, makecol32(10, 20, 30));
+  rectfill(bmp, 5, 0, 8, 8, makecol32(250, 250, 250));
+  rectfill(bmp, 0, 5, 8, 8, makecol32(250, 250, 250));
+  sampleColor(bmp, 0, 0, &r, &g, &b);
+  EXPECT_NEAR(10.0f, r, 1e-3);
+  EXPECT_NEAR(20.0f, g, 1e-3);
+  EXPECT_NEAR(30.0f, b, 1e-3);
+
+  sampleColor(bmp, -5, -5, &r, &g, &b);  // window entirely off the bitmap
+  EXPECT_EQ(0.5f, r);
+  EXPECT_EQ(0.5f, g);
+  EXPECT_EQ(0.5f, b);
+  destroy_bitmap(bmp);
+}
+
+TEST(Pixel, ColourPickSeeksTheDominantColourNotTheMean) {
+  BITMAP* bmp = testsupport::make_filled(9, 9, 200, 40, 40);
+  rectfill(bmp, 0, 0, 8, 1, makecol32(0, 0, 255));  // 18 of 81 pixels differ
+  float r, g, b;
+  sampleColor(bmp, 4, 4, &r, &g, &b);
+  // The plain mean would be about (155, 31, 88); the far pixels keep a small weight.
+  EXPECT_NEAR(200.0f, r, 8.0f);
+  EXPECT_NEAR(40.0f, g, 2.0f);
+  EXPECT_NEAR(40.0f, b, 8.0f);
+  destroy_bitmap(bmp);
+}
+
+TEST(Colour, ConversionsTruncateAndReturnWholeChannels) {
+  float h, s, v;
+  rgbToHsv(255.0f, 0.0f, 0.0f, &h, &s, &v);
+  EXPECT_FLOAT_EQ(0.0f, h);
+  EXPECT_FLOAT_EQ(1.0f, s);
+  EXPECT_FLOAT_EQ(1.0f, v);
+  float h2, s2, v2;
+  rgbToHsv(127.9f, 255.0f, 63.99f, &h, &s, &v);  // channels truncated first
+  rgbToHsv(127.0f, 255.0f, 63.0f, &h2, &s2, &v2);
+  EXPECT_EQ(h2, h);
+  EXPECT_EQ(s2, s);
+  EXPECT_EQ(v2, v);
+
+  float r, g, b;
+  hsvToRgb(120.0f, 1.0f, 1.0f, &r, &g, &b);
+  EXPECT_EQ(0.0f, r);
+  EXPECT_EQ(255.0f, g);
+  EXPECT_EQ(0.0f, b);
+  hsvToRgb(200.0f, 0.3f, 0.7f, &r, &g, &b);
+  EXPECT_EQ(std::trunc(r), r);
+  EXPECT_EQ(std::trunc(g), g);
+  EXPECT_EQ(std::trunc(b), b);
+  rgbToHsv(r, g, b, &h, &s, &v);
+  EXPECT_NEAR(200.0f, h, 1.0f);
+  EXPECT_NEAR(0.3f, s, 0.01f);
+  EXPECT_NEAR(0.7f, v, 0.01f);
+}
