@@ -1,0 +1,42 @@
+// One connection and, once logged in, one user of the board.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "output_queue.h"
+
+enum ClientState {
+  CLIENT_LOGIN,     // waiting for the login request
+  CLIENT_ACTIVE,    // logged in
+  CLIENT_CLOSING,   // refused or kicked: its last output goes, then it is closed
+  CLIENT_DRAINING,  // output sent and shut down; reading until the peer closes
+};
+
+struct Client {
+  int fd = -1;
+  unsigned serial = 0;  // connection number in the log
+  std::string address;
+  ClientState state = CLIENT_LOGIN;
+  int user_id = 0;  // 1..128 while logged in
+  std::string name;
+  bool restart_vote = false;
+  int kick_vote = 0;  // id of the user this one votes to kick, 0 for none
+
+  std::vector<uint8_t> input;  // bytes received and not handled yet, from input_start
+  size_t input_start = 0;
+  OutputQueue output;
+  bool overflow = false;  // its output passed the bound: to be disconnected
+  bool dirty = false;     // in the list of clients with output to send
+
+  // Flow control: a token bucket of commands; reading stops while it is empty.
+  double tokens = 0;
+  double refilled_at = 0;
+  double resume_at = 0;   // when paused, the time reading starts again
+  bool paused = false;
+  double deadline = 0;    // login timeout, or the end of draining
+  double closing_since = 0;
+  uint32_t epoll_events = 0;
+  bool closed = false;
+};

@@ -1,0 +1,22 @@
+// Command-line options of easel-server.
+#pragma once
+#include <cstddef>
+#include <string>
+
+struct ServerOptions {
+  int port = 2020;
+  std::string bind_address;  // empty: every interface
+  std::string board_path = "board.easel";
+  std::string motd_password;  // empty: the message of the day cannot be changed
+  size_t max_pending_output = 8u << 20;
+  double rate = 50;   // commands per second per user; 0 turns the limit off
+  double burst = 100;  // commands a user may send at once before the limit applies
+  int max_connections = 1000;
+  int login_timeout = 30;  // seconds to send the login request
+  bool sync = false;       // fdatasync the board before acknowledging
+};
+
+// Fills options from argv. Returns 1 to run, 0 when the program should exit
+// with *exit_status (after --help, or an error already printed to stderr).
+int options_parse(ServerOptions* options, int argc, char** argv, int* exit_status);
+const char* options_usage();

@@ -1,0 +1,38 @@
+// The rules of the board, without sockets: login, validation and relay of
+// commands, acknowledgements, votes and the message of the day. Output goes
+// into the clients' output queues; the event loop sends it.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "board.h"
+#include "client.h"
+#include "options.h"
+#include "rules.h"
+
+struct Relay {
+  const ServerOptions* options = nullptr;
+  Board* board = nullptr;
+  Client* users[MAX_USERS + 1] = {};  // by user id; slot 0 unused
+  int user_count = 0;
+  std::string motd;
+  std::string motd_path;
+  std::vector<Client*> dirty;  // clients with new output, each once
+};
+
+// Loads the message of the day kept beside the board.
+void relay_init(Relay* r, const ServerOptions* options, Board* board);
+// Handles one complete frame of c. Returns 0 when the frame breaks the
+// protocol; the caller then disconnects c.
+int relay_handle_frame(Relay* r, Client* c, const uint8_t* frame, size_t length);
+// c has gone (or is being disconnected): the others are told, its votes and
+// the votes against it vanish, and what is left of the votes is counted again.
+void relay_leave(Relay* r, Client* c);
+// Queues bytes for c and marks it for sending; past the output bound c is
+// flagged for disconnection instead.
+void relay_send(Relay* r, Client* c, const uint8_t* data, size_t length);
+// A chat line with user id 0 to one user, or to every user.
+void relay_tell(Relay* r, Client* c, const std::string& text);
+void relay_announce(Relay* r, const std::string& text);

@@ -1,0 +1,483 @@
+#include "server.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
+#include <sys/resource.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+
+#include "net/message.h"
+#include "rules.h"
+#include "server_log.h"
+
+static const size_t READ_BLOCK = 16 * 1024;
+// Bytes read from one client per loop iteration, so that one busy client
+// cannot starve the others.
+static const size_t READ_PER_ITERATION = 64 * 1024;
+static const double DRAIN_SECONDS = 5;
+
+static double now_seconds() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+static const char* client_label(const Client* c, char* buffer, size_t size) {
+  if (c->user_id > 0)
+    snprintf(buffer, size, "#%u %d \"%s\"", c->serial, c->user_id, c->name.c_str());
+  else
+    snprintf(buffer, size, "#%u", c->serial);
+  return buffer;
+}
+
+static void set_events(Server* s, Client* c, uint32_t events) {
+  if (c->closed || c->epoll_events == events) return;
+  epoll_event ev = {};
+  ev.events = events;
+  ev.data.ptr = c;
+  epoll_ctl(s->epoll_fd, EPOLL_CTL_MOD, c->fd, &ev);
+  c->epoll_events = events;
+}
+
+static void update_reading(Server* s, Client* c) {
+  uint32_t events = c->epoll_events & EPOLLOUT;
+  bool reading = c->state == CLIENT_DRAINING ||
+                 ((c->state == CLIENT_LOGIN || c->state == CLIENT_ACTIVE) && !c->paused);
+  if (reading) events |= EPOLLIN | EPOLLRDHUP;
+  set_events(s, c, events);
+}
+
+static void disconnect(Server* s, Client* c, const char* reason) {
+  if (c->closed) return;
+  char label[64];
+  if (reason) server_log("%s left: %s", client_label(c, label, sizeof label), reason);
+  c->closed = true;
+  epoll_ctl(s->epoll_fd, EPOLL_CTL_DEL, c->fd, nullptr);
+  close(c->fd);
+  c->fd = -1;
+  output_clear(&c->output);
+  relay_leave(&s->relay, c);
+  s->graveyard.push_back(c);
+}
+
+// ---- input ----
+
+static void pause_reading(Server* s, Client* c, double now) {
+  c->paused = true;
+  c->resume_at = now + (1 - c->tokens) / s->options.rate;
+  s->paused.push_back(c);
+  update_reading(s, c);
+}
+
+// Hands every complete frame to the relay, as long as the rate limit allows.
+static void process_input(Server* s, Client* c, double now, bool ignore_limit) {
+  while (!c->closed && (c->state == CLIENT_LOGIN || c->state == CLIENT_ACTIVE)) {
+    const uint8_t* p = c->input.data() + c->input_start;
+    size_t available = c->input.size() - c->input_start;
+    if (available == 0) break;
+    if (c->state == CLIENT_LOGIN && p[0] != MSG_LOGIN) {
+      disconnect(s, c, "the first frame is not a login request");
+      return;
+    }
+    if (available < size_t(FRAME_HEADER_SIZE)) break;
+    size_t payload = frame_payload_length(p);
+    if (payload > MAX_PAYLOAD) {
+      char reason[96];
+      snprintf(reason, sizeof reason, "refused a frame of %zu bytes (type %d)", payload, p[0]);
+      disconnect(s, c, reason);
+      return;
+    }
+    size_t size = frame_complete_size(p, available);
+    if (size == 0) break;
+    if (c->state == CLIENT_ACTIVE && s->options.rate > 0 && !ignore_limit) {
+      c->tokens = std::min(s->options.burst, c->tokens + (now - c->refilled_at) * s->options.rate);
+      c->refilled_at = now;
+      if (c->tokens < 1) {
+        pause_reading(s, c, now);
+        break;
+      }
+      c->tokens -= 1;
+    }
+    int type = p[0];
+    int ok = relay_handle_frame(&s->relay, c, p, size);
+    c->input_start += size;
+    if (!ok) {
+      char reason[96];
+      snprintf(reason, sizeof reason, "sent an invalid frame (type %d, %zu bytes)", type, payload);
+      disconnect(s, c, reason);
+      return;
+    }
+  }
+  if (c->input_start == c->input.size()) {
+    c->input.clear();
+    c->input_start = 0;
+  }
+}
+
+static void read_client(Server* s, Client* c, double now) {
+  size_t total = 0;
+  bool closed_by_peer = false;
+  while (total < READ_PER_ITERATION) {
+    if (c->input_start > 0) {
+      c->input.erase(c->input.begin(), c->input.begin() + long(c->input_start));
+      c->input_start = 0;
+    }
+    size_t old = c->input.size();
+    c->input.resize(old + READ_BLOCK);
+    ssize_t n = recv(c->fd, c->input.data() + old, READ_BLOCK, 0);
+    c->input.resize(old + (n > 0 ? size_t(n) : 0));
+    if (n > 0) {
+      total += size_t(n);
+      if (c->state == CLIENT_CLOSING || c->state == CLIENT_DRAINING) c->input.clear();
+      continue;
+    }
+    if (n == 0) {
+      closed_by_peer = true;
+      break;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+    if (c->state == CLIENT_LOGIN || c->state == CLIENT_ACTIVE) {
+      char reason[96];
+      snprintf(reason, sizeof reason, "receive error: %s", strerror(errno));
+      disconnect(s, c, reason);
+    } else {
+      disconnect(s, c, nullptr);
+    }
+    return;
+  }
+  if (c->state == CLIENT_CLOSING || c->state == CLIENT_DRAINING) {
+    if (closed_by_peer) disconnect(s, c, nullptr);
+    return;
+  }
+  // Frames that arrived before the end of the stream are still commands of
+  // this user; then the connection is done.
+  process_input(s, c, now, closed_by_peer);
+  if (closed_by_peer) {
+    bool mid_frame = !c->closed && c->input.size() > c->input_start;
+    disconnect(s, c, mid_frame ? "closed the connection in the middle of a frame"
+                               : "closed the connection");
+  }
+}
+
+// ---- connections ----
+
+static std::string address_text(const sockaddr_storage* address) {
+  char host[INET6_ADDRSTRLEN] = "?";
+  int port = 0;
+  if (address->ss_family == AF_INET) {
+    const sockaddr_in* a = reinterpret_cast<const sockaddr_in*>(address);
+    inet_ntop(AF_INET, &a->sin_addr, host, sizeof host);
+    port = ntohs(a->sin_port);
+  } else if (address->ss_family == AF_INET6) {
+    const sockaddr_in6* a = reinterpret_cast<const sockaddr_in6*>(address);
+    inet_ntop(AF_INET6, &a->sin6_addr, host, sizeof host);
+    port = ntohs(a->sin6_port);
+  }
+  return std::string(host) + ":" + std::to_string(port);
+}
+
+static void set_listening(Server* s, bool on) {
+  epoll_event ev = {};
+  ev.events = on ? uint32_t(EPOLLIN) : 0u;
+  ev.data.ptr = &s->listen_fd;
+  epoll_ctl(s->epoll_fd, EPOLL_CTL_MOD, s->listen_fd, &ev);
+}
+
+static void accept_clients(Server* s, double now) {
+  for (int i = 0; i < 64; i++) {
+    sockaddr_storage address;
+    socklen_t length = sizeof address;
+    int fd = accept4(s->listen_fd, reinterpret_cast<sockaddr*>(&address), &length,
+                     SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+      // Out of descriptors or memory: stop accepting for a moment instead of
+      // spinning on a connection that cannot be taken.
+      server_log("error: cannot accept a connection: %s", strerror(errno));
+      s->accept_resume_at = now + 0.1;
+      set_listening(s, false);
+      return;
+    }
+    std::string peer = address_text(&address);
+    if (int(s->clients.size()) >= s->options.max_connections) {
+      server_log("connection from %s refused: %d connections are open", peer.c_str(),
+                 int(s->clients.size()));
+      close(fd);
+      continue;
+    }
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
+    std::unique_ptr<Client> owned(new Client);
+    Client* c = owned.get();
+    c->fd = fd;
+    c->serial = s->next_serial++;
+    c->address = peer;
+    c->tokens = s->options.burst;
+    c->refilled_at = now;
+    c->deadline = now + s->options.login_timeout;
+    epoll_event ev = {};
+    ev.events = EPOLLIN | EPOLLRDHUP;
+    ev.data.ptr = c;
+    if (epoll_ctl(s->epoll_fd, EPOLL_CTL_ADD, fd, &ev) != 0) {
+      server_log("error: cannot watch the connection from %s: %s", peer.c_str(), strerror(errno));
+      close(fd);
+      continue;
+    }
+    c->epoll_events = ev.events;
+    s->clients[c] = std::move(owned);
+    server_log("#%u connection from %s", c->serial, peer.c_str());
+  }
+}
+
+// ---- output ----
+
+static void send_output(Server* s, Client* c, double now) {
+  if (c->closed) return;
+  if (c->overflow) {
+    char reason[96];
+    snprintf(reason, sizeof reason, "disconnected: more than %zu bytes of output not read",
+             s->options.max_pending_output);
+    disconnect(s, c, reason);
+    return;
+  }
+  int r = output_send(&c->output, c->fd);
+  if (r < 0) {
+    char reason[96];
+    snprintf(reason, sizeof reason, "send error: %s", strerror(errno));
+    disconnect(s, c, c->state == CLIENT_DRAINING ? nullptr : reason);
+    return;
+  }
+  uint32_t events = c->epoll_events & ~uint32_t(EPOLLOUT);
+  if (r == 0) events |= EPOLLOUT;
+  set_events(s, c, events);
+  if (r == 1 && c->state == CLIENT_CLOSING) {
+    // Everything said: end our side and wait briefly for the peer to close, so
+    // that the last lines are not lost to a reset.
+    shutdown(c->fd, SHUT_WR);
+    c->state = CLIENT_DRAINING;
+    c->deadline = now + DRAIN_SECONDS;
+    update_reading(s, c);
+  }
+}
+
+static void send_all(Server* s, double now) {
+  std::vector<Client*>& dirty = s->relay.dirty;
+  // Disconnecting one client can queue output for others: the list grows.
+  for (size_t i = 0; i < dirty.size(); i++) {
+    dirty[i]->dirty = false;
+    send_output(s, dirty[i], now);
+  }
+  dirty.clear();
+}
+
+// ---- timers ----
+
+static void check_timers(Server* s, double now) {
+  for (size_t i = 0; i < s->paused.size();) {
+    Client* c = s->paused[i];
+    if (c->closed || !c->paused) {
+      s->paused[i] = s->paused.back();
+      s->paused.pop_back();
+      continue;
+    }
+    if (c->resume_at <= now) {
+      c->paused = false;
+      s->paused[i] = s->paused.back();
+      s->paused.pop_back();
+      update_reading(s, c);
+      process_input(s, c, now, false);
+      continue;
+    }
+    i++;
+  }
+  if (s->accept_resume_at > 0 && s->accept_resume_at <= now) {
+    s->accept_resume_at = 0;
+    set_listening(s, true);
+  }
+  if (now < s->next_deadline_check) return;
+  s->next_deadline_check = now + 1;
+  for (auto& entry : s->clients) {
+    Client* c = entry.first;
+    if (c->closed) continue;
+    if (c->state == CLIENT_CLOSING) {
+      // A refused or kicked client that does not take its last lines.
+      if (c->closing_since == 0) c->closing_since = now;
+      else if (now - c->closing_since > DRAIN_SECONDS) disconnect(s, c, nullptr);
+      continue;
+    }
+    if (c->deadline > now) continue;
+    if (c->state == CLIENT_LOGIN) {
+      char reason[64];
+      snprintf(reason, sizeof reason, "did not log in within %d seconds", s->options.login_timeout);
+      disconnect(s, c, reason);
+    } else if (c->state == CLIENT_DRAINING) {
+      disconnect(s, c, nullptr);
+    }
+  }
+}
+
+static int next_timeout_ms(const Server* s, double now) {
+  double wait = 1.0;
+  for (const Client* c : s->paused)
+    if (c->paused) wait = std::min(wait, c->resume_at - now);
+  if (s->accept_resume_at > 0) wait = std::min(wait, s->accept_resume_at - now);
+  if (wait <= 0) return 0;
+  return int(wait * 1000) + 1;
+}
+
+// ---- start, loop, stop ----
+
+static int open_listener(Server* s) {
+  addrinfo hints = {};
+  hints.ai_family = s->options.bind_address.empty() ? AF_INET : AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE;
+  std::string port = std::to_string(s->options.port);
+  addrinfo* found = nullptr;
+  const char* host = s->options.bind_address.empty() ? nullptr : s->options.bind_address.c_str();
+  int err = getaddrinfo(host, port.c_str(), &hints, &found);
+  if (err != 0) {
+    server_log("error: cannot resolve the address %s: %s", host ? host : "*", gai_strerror(err));
+    return 0;
+  }
+  for (addrinfo* a = found; a; a = a->ai_next) {
+    int fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+    if (fd < 0) continue;
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (bind(fd, a->ai_addr, a->ai_addrlen) == 0 && listen(fd, 511) == 0) {
+      sockaddr_storage bound;
+      socklen_t length = sizeof bound;
+      getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
+      s->port = bound.ss_family == AF_INET6
+                    ? ntohs(reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port)
+                    : ntohs(reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+      s->listen_fd = fd;
+      server_log("listening on %s", address_text(&bound).c_str());
+      freeaddrinfo(found);
+      return 1;
+    }
+    err = errno;
+    close(fd);
+  }
+  freeaddrinfo(found);
+  server_log("error: cannot listen on %s port %d: %s", host ? host : "every interface",
+             s->options.port, strerror(err));
+  return 0;
+}
+
+int server_start(Server* s, const ServerOptions& options) {
+  s->options = options;
+  // Hundreds of users need hundreds of descriptors: take what the system allows.
+  rlimit files;
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
+  signal(SIGPIPE, SIG_IGN);
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigprocmask(SIG_BLOCK, &signals, nullptr);
+  s->signal_fd = signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
+  s->epoll_fd = epoll_create1(EPOLL_CLOEXEC);
+  if (s->signal_fd < 0 || s->epoll_fd < 0) {
+    server_log("error: cannot set up the event loop: %s", strerror(errno));
+    return 0;
+  }
+  if (!board_open(&s->board, options.board_path, options.sync)) return 0;
+  relay_init(&s->relay, &s->options, &s->board);
+  if (!open_listener(s)) return 0;
+  epoll_event ev = {};
+  ev.events = EPOLLIN;
+  ev.data.ptr = &s->listen_fd;
+  epoll_ctl(s->epoll_fd, EPOLL_CTL_ADD, s->listen_fd, &ev);
+  ev.data.ptr = &s->signal_fd;
+  epoll_ctl(s->epoll_fd, EPOLL_CTL_ADD, s->signal_fd, &ev);
+  return 1;
+}
+
+static void free_closed(Server* s) {
+  if (s->graveyard.empty()) return;
+  std::vector<Client*>& dirty = s->relay.dirty;
+  dirty.erase(std::remove_if(dirty.begin(), dirty.end(), [](Client* c) { return c->closed; }),
+              dirty.end());
+  for (Client* c : s->graveyard) {
+    auto it = std::find(s->paused.begin(), s->paused.end(), c);
+    if (it != s->paused.end()) s->paused.erase(it);
+    s->clients.erase(c);
+  }
+  s->graveyard.clear();
+}
+
+void server_run(Server* s) {
+  epoll_event events[256];
+  while (!s->stopping) {
+    double now = now_seconds();
+    int n = epoll_wait(s->epoll_fd, events, 256, next_timeout_ms(s, now));
+    if (n < 0 && errno != EINTR) {
+      server_log("error: epoll_wait: %s", strerror(errno));
+      break;
+    }
+    now = now_seconds();
+    for (int i = 0; i < n; i++) {
+      void* tag = events[i].data.ptr;
+      uint32_t ev = events[i].events;
+      if (tag == &s->listen_fd) {
+        accept_clients(s, now);
+      } else if (tag == &s->signal_fd) {
+        signalfd_siginfo info;
+        while (read(s->signal_fd, &info, sizeof info) == ssize_t(sizeof info)) {
+          server_log("shutting down on signal %d", int(info.ssi_signo));
+          s->stopping = true;
+        }
+      } else {
+        Client* c = static_cast<Client*>(tag);
+        if (c->closed) continue;
+        if (ev & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) read_client(s, c, now);
+        if (!c->closed && (ev & EPOLLOUT) && !c->dirty) {
+          c->dirty = true;
+          s->relay.dirty.push_back(c);
+        }
+      }
+    }
+    check_timers(s, now);
+    // Nothing is sent before the commands it acknowledges are in the board file.
+    if (board_flush(&s->board)) send_all(s, now);
+    free_closed(s);
+  }
+}
+
+void server_stop(Server* s) {
+  if (s->board.file) {
+    if (board_flush(&s->board)) {
+      // Last words to whoever still reads, without waiting for anyone.
+      for (Client* c : s->relay.dirty)
+        if (!c->closed) output_send(&c->output, c->fd);
+    }
+    board_close(&s->board);
+  }
+  for (auto& entry : s->clients)
+    if (!entry.first->closed) close(entry.first->fd);
+  s->clients.clear();
+  s->relay.dirty.clear();
+  if (s->listen_fd >= 0) close(s->listen_fd);
+  if (s->epoll_fd >= 0) close(s->epoll_fd);
+  if (s->signal_fd >= 0) close(s->signal_fd);
+  s->listen_fd = s->epoll_fd = s->signal_fd = -1;
+  server_log("stopped");
+}

@@ -1,0 +1,35 @@
+// The event loop: one epoll set with the listening socket, a signal
+// descriptor and every client socket, all non-blocking.
+#pragma once
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "board.h"
+#include "client.h"
+#include "options.h"
+#include "relay.h"
+
+struct Server {
+  ServerOptions options;
+  Board board;
+  Relay relay;
+  int epoll_fd = -1;
+  int listen_fd = -1;
+  int signal_fd = -1;
+  int port = 0;  // the port actually bound
+  std::unordered_map<Client*, std::unique_ptr<Client>> clients;
+  std::vector<Client*> paused;     // clients whose reading waits for the rate limit
+  std::vector<Client*> graveyard;  // closed during this iteration, freed at its end
+  unsigned next_serial = 1;
+  double accept_resume_at = 0;  // accepting paused after running out of descriptors
+  double next_deadline_check = 0;
+  bool stopping = false;
+};
+
+// Opens the board, binds the socket and sets up the loop. Returns 0 on failure
+// (already logged).
+int server_start(Server* s, const ServerOptions& options);
+// Runs until SIGINT or SIGTERM; then flushes the board and closes everything.
+void server_run(Server* s);
+void server_stop(Server* s);
