@@ -1,0 +1,106 @@
+// The board file: kept across clean and violent restarts, repaired at start.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <fstream>
+
+#include "harness.h"
+
+static std::vector<Bytes> board_seen_by_new_user(int port) {
+  TestClient c(port);
+  std::vector<Frame> frames = c.login("reader");
+  std::vector<Bytes> board;
+  for (size_t i = 1; i < frames.size(); i++) board.push_back(frames[i].bytes());
+  return board;
+}
+
+TEST(Persistence, CleanShutdownKeepsEveryCommand) {
+  TestServer server;
+  ASSERT_TRUE(server.start());
+  TestClient a(server.port);
+  int id;
+  a.login("a", &id);
+  std::vector<Bytes> sent;
+  for (int i = 0; i < 20; i++) {
+    sent.push_back(i % 2 ? pen_frame(id, 1 + i) : brush_frame(id, 1 + i, uint32_t(i)));
+    a.send(sent.back());
+  }
+  for (int i = 0; i < 20; i++) ASSERT_EQ(a.read_frame().type, 255);
+  EXPECT_EQ(server.stop(SIGINT), 0);
+  EXPECT_NE(server.log().find("stopped"), std::string::npos);
+  EXPECT_EQ(server.board_file(), concat(sent));
+  ASSERT_TRUE(server.start());
+  EXPECT_TRUE(board_seen_by_new_user(server.port) == sent);
+}
+
+TEST(Persistence, KillNineLosesNoAcknowledgedCommand) {
+  TestServer server;
+  ASSERT_TRUE(server.start({"--rate", "0"}));
+  TestClient a(server.port);
+  int id;
+  a.login("a", &id);
+  std::vector<Bytes> sent;
+  for (int i = 0; i < 3000; i++) sent.push_back(pen_frame(id, 1 + i % 200, i % 500, i % 300));
+  a.send(concat(sent));
+  size_t acknowledged = 0;
+  while (acknowledged < 300) {
+    ASSERT_EQ(a.read_frame().type, 255);
+    acknowledged++;
+  }
+  EXPECT_EQ(server.stop(SIGKILL), 128 + SIGKILL);
+  // Acknowledgements already on their way count too.
+  while (a.read_frame(1).type == 255) acknowledged++;
+  ASSERT_TRUE(server.start({"--rate", "0"}));
+  std::vector<Bytes> board = board_seen_by_new_user(server.port);
+  ASSERT_GE(board.size(), acknowledged);
+  ASSERT_LE(board.size(), sent.size());
+  for (size_t i = 0; i < board.size(); i++) ASSERT_EQ(board[i], sent[i]) << i;
+}
+
+TEST(Persistence, ATornLastFrameIsCutOffWithAWarning) {
+  TestServer server;
+  Bytes one = pen_frame(1, 3), two = brush_frame(2, 4, 99), three = pen_frame(3, 5);
+  server.write_board(concat({one, two, Bytes(three.begin(), three.begin() + 7)}));
+  ASSERT_TRUE(server.start());
+  EXPECT_NE(server.log().find("ends in a torn frame; its 7 bytes are dropped"), std::string::npos);
+  EXPECT_EQ(server.board_file(), concat({one, two}));
+  TestClient a(server.port);
+  int id;
+  a.login("a", &id);
+  a.send(pen_frame(id, 2));
+  a.read_frame();
+  EXPECT_TRUE(board_seen_by_new_user(server.port) ==
+              (std::vector<Bytes>{one, two, pen_frame(id, 2)}));
+}
+
+TEST(Persistence, ADamagedBoardIsCopiedAsideAndItsGoodStartKept) {
+  TestServer server;
+  Bytes one = pen_frame(1, 3), bad = chat_frame(1, "not a drawing"), two = pen_frame(1, 2);
+  Bytes original = concat({one, bad, two});
+  server.write_board(original);
+  ASSERT_TRUE(server.start());
+  EXPECT_NE(server.log().find("is damaged at byte 19"), std::string::npos);
+  EXPECT_EQ(server.board_file(), one);
+  int copies = 0;
+  for (const std::string& name : server.files())
+    if (name.rfind("board-damaged-", 0) == 0) {
+      copies++;
+      std::ifstream in(server.dir + "/" + name, std::ios::binary);
+      EXPECT_EQ(Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()),
+                original);
+    }
+  EXPECT_EQ(copies, 1);
+  EXPECT_TRUE(board_seen_by_new_user(server.port) == std::vector<Bytes>{one});
+}
+
+TEST(Persistence, SyncModeWritesBeforeAcknowledging) {
+  TestServer server;
+  ASSERT_TRUE(server.start({"--sync"}));
+  TestClient a(server.port);
+  int id;
+  a.login("a", &id);
+  a.send(pen_frame(id, 9));
+  ASSERT_EQ(a.read_frame().type, 255);
+  EXPECT_EQ(server.board_file(), pen_frame(id, 9));
+}
