@@ -1,0 +1,334 @@
+// easel-load: connects N users to an easel-server on the loopback interface,
+// paints realistic strokes at a steady rate for a bounded time, and reports
+// how many relayed frames per second the users received and how long the
+// acknowledgements of their own strokes took.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <signal.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "net/message.h"
+#include "rules.h"
+
+static double now_seconds() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+struct LoadOptions {
+  int clients = 10;
+  double seconds = 10;
+  double rate = 5;  // strokes per second per user; 0: as fast as acknowledged
+  int window = 8;   // strokes in flight per user when rate is 0
+  std::string host = "127.0.0.1";
+  int port = 2020;
+  std::string server;  // path of an easel-server to start for the run
+  uint32_t seed = 1;
+};
+
+struct Random {
+  uint32_t state;
+  uint32_t next() {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return state;
+  }
+  int range(int low, int high) { return low + int(next() % uint32_t(high - low + 1)); }
+};
+
+struct User {
+  int fd = -1;
+  int id = 0;
+  bool logged_in = false;
+  std::vector<uint8_t> input;
+  std::vector<uint8_t> output;
+  std::deque<double> in_flight;  // send times of strokes not yet acknowledged
+  double next_send = 0;
+  long sent = 0, acknowledged = 0;
+};
+
+// A stroke as the client's tools make them: one of the six tools, a colour,
+// its settings, and 20 to 150 points of a wandering hand on the picture.
+static std::vector<uint8_t> make_stroke(Random* random, int user_id) {
+  static const int tools[] = {MSG_PEN, MSG_PENCIL, MSG_BRUSH, MSG_CHALK, MSG_SMUDGE, MSG_STAMP};
+  int type = tools[random->next() % 6];
+  Message m;
+  message_init(&m, uint32_t(type));
+  message_put_byte(&m, user_id);
+  if (type == MSG_PENCIL || type == MSG_BRUSH || type == MSG_CHALK)
+    message_put_int(&m, random->next());
+  if (type != MSG_SMUDGE)
+    for (int i = 0; i < 3; i++) message_put_byte(&m, random->range(0, 255));
+  if (type != MSG_PEN) message_put_scaled(&m, random->range(1, 40));
+  if (type == MSG_BRUSH || type == MSG_SMUDGE || type == MSG_STAMP)
+    message_put_scaled(&m, random->range(0, 400));
+  int points = random->range(20, 150);
+  int x = random->range(0, 911), y = random->range(0, 683);
+  for (int i = 0; i < points; i++) {
+    x = std::min(911, std::max(0, x + random->range(-6, 6)));
+    y = std::min(683, std::max(0, y + random->range(-6, 6)));
+    message_put_short(&m, x);
+    message_put_short(&m, y);
+  }
+  std::vector<uint8_t> frame(FRAME_HEADER_SIZE + message_length(&m));
+  message_write_frame(&m, frame.data());
+  message_free(&m);
+  return frame;
+}
+
+static int parse_options(LoadOptions* o, int argc, char** argv) {
+  for (int i = 1; i < argc; i++) {
+    std::string a = argv[i];
+    if (a == "--help") {
+      printf(
+          "Usage: easel-load [--clients N] [--seconds S] [--rate R] [--window W]\n"
+          "                  [--port P] [--host 127.0.0.1] [--server PATH] [--seed N]\n"
+          "Connects N users (default 10) to an easel-server on the loopback interface;\n"
+          "each paints R strokes a second (default 5; 0: as fast as the server\n"
+          "acknowledges, W strokes in flight, default 8) for S seconds (default 10).\n"
+          "With --server, starts that server on a free port with a fresh board (with\n"
+          "--rate 0 when R is 0) and stops it afterwards.\n"
+          "Reports the relayed frames received per second and the acknowledgement\n"
+          "latency of the strokes (median, 99th percentile, maximum).\n");
+      exit(0);
+    }
+    if (i + 1 >= argc) return 0;
+    const char* v = argv[++i];
+    if (a == "--clients") o->clients = atoi(v);
+    else if (a == "--seconds") o->seconds = atof(v);
+    else if (a == "--rate") o->rate = atof(v);
+    else if (a == "--window") o->window = atoi(v);
+    else if (a == "--port") o->port = atoi(v);
+    else if (a == "--host") o->host = v;
+    else if (a == "--server") o->server = v;
+    else if (a == "--seed") o->seed = uint32_t(strtoul(v, nullptr, 10));
+    else return 0;
+  }
+  return o->clients >= 1 && o->clients <= 1000 && o->seconds > 0 && o->seconds <= 600 &&
+         o->rate >= 0 && o->window >= 1;
+}
+
+// Starts the server in a temporary directory; returns its pid and sets the port.
+static pid_t start_server(const LoadOptions& o, std::string* dir, int* port) {
+  char pattern[] = "/tmp/easel-load-XXXXXX";
+  if (!mkdtemp(pattern)) return -1;
+  *dir = pattern;
+  std::string log = *dir + "/server.log", board = *dir + "/board.easel";
+  pid_t pid = fork();
+  if (pid == 0) {
+    int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(out, 1);
+    dup2(out, 2);
+    if (o.rate == 0)
+      execl(o.server.c_str(), o.server.c_str(), "--port", "0", "--bind", "127.0.0.1", "--board",
+            board.c_str(), "--rate", "0", (char*)nullptr);
+    else
+      execl(o.server.c_str(), o.server.c_str(), "--port", "0", "--bind", "127.0.0.1", "--board",
+            board.c_str(), (char*)nullptr);
+    _exit(127);
+  }
+  for (double end = now_seconds() + 10; now_seconds() < end; usleep(10000)) {
+    std::ifstream in(log);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string s = text.str();
+    size_t at = s.find("listening on ");
+    if (at != std::string::npos && s.find('\n', at) != std::string::npos) {
+      *port = atoi(s.c_str() + s.find(':', at) + 1);
+      return pid;
+    }
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  return -1;
+}
+
+static bool flush_output(User* u) {
+  while (!u->output.empty()) {
+    ssize_t n = send(u->fd, u->output.data(), u->output.size(), MSG_NOSIGNAL);
+    if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK;
+    u->output.erase(u->output.begin(), u->output.begin() + n);
+  }
+  return true;
+}
+
+int main(int argc, char** argv) {
+  LoadOptions o;
+  if (!parse_options(&o, argc, argv)) {
+    fprintf(stderr, "easel-load: bad arguments; try --help\n");
+    return 2;
+  }
+  in_addr address;
+  if (inet_pton(AF_INET, o.host.c_str(), &address) != 1 || (ntohl(address.s_addr) >> 24) != 127) {
+    fprintf(stderr, "easel-load: only loopback addresses (127.x.x.x) are allowed\n");
+    return 2;
+  }
+  signal(SIGPIPE, SIG_IGN);
+  std::string dir;
+  pid_t server = -1;
+  if (!o.server.empty()) {
+    server = start_server(o, &dir, &o.port);
+    if (server < 0) {
+      fprintf(stderr, "easel-load: cannot start %s\n", o.server.c_str());
+      return 1;
+    }
+  }
+
+  Random random = {o.seed ? o.seed : 1};
+  int epoll_fd = epoll_create1(0);
+  std::vector<User> users(size_t(o.clients));
+  for (size_t i = 0; i < users.size(); i++) {
+    User& u = users[i];
+    u.fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(o.port));
+    a.sin_addr = address;
+    if (connect(u.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+      fprintf(stderr, "easel-load: cannot connect to %s:%d: %s\n", o.host.c_str(), o.port,
+              strerror(errno));
+      return 1;
+    }
+    int one = 1;
+    setsockopt(u.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    fcntl(u.fd, F_SETFL, O_NONBLOCK);
+    Message m;
+    message_init(&m, MSG_LOGIN);
+    message_put_int(&m, LOGIN_CONSTANT);
+    message_put_string(&m, ("load" + std::to_string(i)).c_str());
+    u.output.resize(FRAME_HEADER_SIZE + message_length(&m));
+    message_write_frame(&m, u.output.data());
+    message_free(&m);
+    flush_output(&u);
+    epoll_event ev = {};
+    ev.events = EPOLLIN;
+    ev.data.u32 = uint32_t(i);
+    epoll_ctl(epoll_fd, EPOLL_CTL_ADD, u.fd, &ev);
+  }
+
+  std::vector<double> latencies;
+  long relayed = 0;
+  int logged_in = 0;
+  double start = 0, stop_sending = 0, give_up = now_seconds() + 30;
+  bool failed = false;
+  epoll_event events[256];
+  for (;;) {
+    double now = now_seconds();
+    if (logged_in == o.clients && start == 0) {
+      start = now;
+      stop_sending = start + o.seconds;
+      give_up = stop_sending + 10;
+      // Spread the users' first strokes over one period.
+      for (User& u : users)
+        u.next_send = start + (o.rate > 0 ? (random.next() % 1000) / 1000.0 / o.rate : 0);
+    }
+    bool sending = start > 0 && now < stop_sending;
+    long outstanding = 0;
+    for (User& u : users) {
+      while (sending && u.logged_in &&
+             (o.rate > 0 ? now >= u.next_send : int(u.in_flight.size()) < o.window)) {
+        std::vector<uint8_t> stroke = make_stroke(&random, u.id);
+        u.output.insert(u.output.end(), stroke.begin(), stroke.end());
+        u.in_flight.push_back(now);
+        u.sent++;
+        if (o.rate > 0) u.next_send += 1 / o.rate;
+      }
+      if (!flush_output(&u)) failed = true;
+      outstanding += long(u.in_flight.size());
+    }
+    if (failed || now > give_up || (start > 0 && !sending && outstanding == 0)) break;
+    double wait = 0.05;
+    if (sending && o.rate > 0)
+      for (const User& u : users) wait = std::min(wait, u.next_send - now);
+    int n = epoll_wait(epoll_fd, events, 256, std::max(0, int(wait * 1000)));
+    now = now_seconds();
+    for (int k = 0; k < n; k++) {
+      User& u = users[events[k].data.u32];
+      uint8_t block[65536];
+      ssize_t got;
+      while ((got = recv(u.fd, block, sizeof block, 0)) > 0) u.input.insert(u.input.end(), block, block + got);
+      if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+        fprintf(stderr, "easel-load: the server closed user %d\n", int(events[k].data.u32));
+        failed = true;
+      }
+      size_t at = 0, size;
+      while ((size = frame_complete_size(u.input.data() + at, u.input.size() - at)) > 0) {
+        int type = u.input[at];
+        if (type == MSG_LOGIN && !u.logged_in) {
+          u.id = u.input[at + 3];
+        } else if (type == MSG_ACCEPTED) {
+          if (!u.logged_in) {
+            u.logged_in = true;
+            logged_in++;
+          } else if (!u.in_flight.empty()) {
+            latencies.push_back(now - u.in_flight.front());
+            u.in_flight.pop_front();
+            u.acknowledged++;
+          }
+        } else if (is_drawing_type(type) && start > 0) {
+          relayed++;
+        }
+        at += size;
+      }
+      u.input.erase(u.input.begin(), u.input.begin() + long(at));
+    }
+  }
+  double elapsed = now_seconds() - start;
+
+  long sent = 0, acknowledged = 0;
+  for (User& u : users) {
+    sent += u.sent;
+    acknowledged += u.acknowledged;
+    close(u.fd);
+  }
+  close(epoll_fd);
+  std::sort(latencies.begin(), latencies.end());
+  auto percentile = [&](double p) {
+    if (latencies.empty()) return 0.0;
+    size_t i = size_t(std::ceil(p * double(latencies.size()))) - 1;
+    return latencies[std::min(i, latencies.size() - 1)] * 1000;
+  };
+  char pace[80];
+  if (o.rate > 0)
+    snprintf(pace, sizeof pace, "%g strokes/s each", o.rate);
+  else
+    snprintf(pace, sizeof pace, "as fast as acknowledged, %d in flight each", o.window);
+  printf("users %d, %s, %g s of painting (%.1f s in all)\n", o.clients, pace, o.seconds, elapsed);
+  printf("strokes sent %ld, acknowledged %ld\n", sent, acknowledged);
+  printf("relayed frames received: %ld, %.0f per second\n", relayed,
+         elapsed > 0 ? double(relayed) / elapsed : 0.0);
+  printf("acknowledgement latency: median %.3f ms, p99 %.3f ms, max %.3f ms\n", percentile(0.5),
+         percentile(0.99), latencies.empty() ? 0.0 : latencies.back() * 1000);
+  if (server > 0) {
+    kill(server, SIGTERM);
+    int status = 0;
+    waitpid(server, &status, 0);
+    std::string command = "rm -rf '" + dir + "'";
+    if (system(command.c_str()) != 0) fprintf(stderr, "easel-load: cannot remove %s\n", dir.c_str());
+  }
+  if (failed || acknowledged != sent) {
+    fprintf(stderr, "easel-load: %s\n", failed ? "a connection failed" : "acknowledgements missing");
+    return 1;
+  }
+  return 0;
+}
