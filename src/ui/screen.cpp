@@ -1,0 +1,130 @@
+#include "ui/screen.h"
+
+#include "app/client.h"
+#include "app/config.h"
+#include "app/roster.h"
+#include "paint/canvas.h"
+#include "ui/toolbar.h"
+
+volatile bool switched_away = false;
+
+int ox = 0, oy = 0;
+
+void screen_set_layout() {
+  ox = (static_cast<int>(config.screen_w) - CANVAS_WIDTH) / 2;
+  oy = (static_cast<int>(config.screen_h) - CANVAS_HEIGHT) / 2;
+  dirty_set_screen_size(config.screen_w, config.screen_h);
+}
+
+int contrast_colour(float red, float green, float blue) {
+  float top = red;
+  if (green > top) top = green;
+  if (blue > top) top = blue;
+  return top > 120 ? makecol32(0, 0, 0) : makecol32(255, 255, 255);
+}
+
+static int clamp_channel(float v) {
+  int c = static_cast<int>(v);
+  return c < 0 ? 0 : (c > 255 ? 255 : c);
+}
+
+void rebuild_cursor() {
+  show_mouse(nullptr);
+  if (!CursorSprite) return;
+  clear_to_color(CursorSprite, makecol32(255, 0, 255));
+  int shadow = contrast_colour(current_rgb[0], current_rgb[1], current_rgb[2]);
+  hline(CursorSprite, 1, 3, 5, shadow);
+  vline(CursorSprite, 3, 1, 5, shadow);
+  int ink = makecol32(clamp_channel(current_rgb[0]), clamp_channel(current_rgb[1]),
+                      clamp_channel(current_rgb[2]));
+  hline(CursorSprite, 0, 2, 4, ink);
+  vline(CursorSprite, 2, 0, 4, ink);
+  set_mouse_sprite(CursorSprite);
+  set_mouse_sprite_focus(2, 2);
+  if (screen) show_mouse(screen);
+}
+
+void draw_canvas_view_on(BITMAP* target, BITMAP* canvas) {
+  if (!target) return;
+  const int sw = target->w, sh = target->h;
+  const int black = makecol32(0, 0, 0);
+  if (canvas) blit(canvas, target, 0, 0, ox, oy, CANVAS_WIDTH, CANVAS_HEIGHT);
+  // Picture rows on the screen, clipped; the bands lie outside them.
+  int top = oy < 0 ? 0 : oy;
+  int bottom = oy + CANVAS_HEIGHT > sh ? sh : oy + CANVAS_HEIGHT;
+  if (sh > CANVAS_HEIGHT) {
+    if (top > 0) rectfill(target, 0, 0, sw - 1, top - 1, black);
+    if (bottom < sh) rectfill(target, 0, bottom, sw - 1, sh - 1, black);
+  }
+  if (sw > CANVAS_WIDTH && bottom > top) {
+    int right = ox + CANVAS_WIDTH;
+    if (ox > 0) rectfill(target, 0, top, ox - 1, bottom - 1, black);
+    if (right < sw) rectfill(target, right, top, sw - 1, bottom - 1, black);
+  }
+  labels_shown = false;
+  mark_all_dirty();
+}
+
+void draw_canvas_view(BITMAP* canvas) { draw_canvas_view_on(BackBuffer, canvas); }
+
+bool sprite_overlaps(int sx, int sy, int sw, int sh, const DirtyRect& rect) {
+  return sx < rect.x + rect.w && sy < rect.y + rect.h && sx + sw >= rect.x && sy + sh >= rect.y;
+}
+
+void refresh_screen_to(BITMAP* dest) {
+  if (switched_away) {
+    dirty_list_clear();
+    return;
+  }
+  const int count = dirty_list.count;
+  if (count == 0 || !dest || !BackBuffer) return;
+  if (count >= DIRTY_LIST_CAPACITY) {
+    dirty_list_clear();
+    acquire_bitmap(dest);
+    scare_mouse();
+    blit(BackBuffer, dest, 0, 0, 0, 0, BackBuffer->w, BackBuffer->h);
+    unscare_mouse();
+    release_bitmap(dest);
+    return;
+  }
+  // The mouse thread must not redraw the pointer while rectangles are copied.
+  freeze_mouse_flag = TRUE;
+  poll_mouse();
+  acquire_bitmap(dest);
+  bool hidden = false;
+  for (int i = 0; i < count; ++i) {
+    const DirtyRect r = dirty_list.rects[i];
+    if (!hidden && mouse_sprite &&
+        sprite_overlaps(mouse_x - mouse_x_focus, mouse_y - mouse_y_focus, mouse_sprite->w,
+                        mouse_sprite->h, r)) {
+      scare_mouse();
+      hidden = true;
+    }
+    blit(BackBuffer, dest, r.x, r.y, r.x, r.y, r.w, r.h);
+  }
+  dirty_list_clear();
+  if (hidden) unscare_mouse();
+  release_bitmap(dest);
+  freeze_mouse_flag = FALSE;
+}
+
+void refresh_screen() { refresh_screen_to(screen); }
+
+static void on_switch_out() { switched_away = true; }
+
+static void on_switch_in() {
+  mark_all_dirty();
+  switched_away = false;
+}
+
+void install_display_switch() {
+  if (set_display_switch_mode(SWITCH_AMNESIA) == 0) {
+    set_display_switch_callback(SWITCH_OUT, on_switch_out);
+    set_display_switch_callback(SWITCH_IN, on_switch_in);
+    return;
+  }
+  // A windowed display keeps its contents and is not lost while another window
+  // has the focus: keep drawing in the background and repaint all on return.
+  set_display_switch_mode(SWITCH_BACKGROUND);
+  set_display_switch_callback(SWITCH_IN, on_switch_in);
+}

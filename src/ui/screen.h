@@ -1,0 +1,38 @@
+// The screen: the picture centred in black bands, the pointer sprite, and the
+// copy of BackBuffer's dirty rectangles to the monitor.
+#pragma once
+#include <allegro.h>
+
+#include "ui/dirty_rect.h"
+
+// The picture's origin on the screen; negative when the screen is smaller than
+// the picture, which is then cropped equally on both sides.
+extern int ox, oy;
+// Takes the screen size from the configuration: the origin and the area that
+// dirty rectangles are clipped to. Called once the graphics mode is set.
+void screen_set_layout();
+
+// Black when any channel is above 120, otherwise white (32-bit packing).
+int contrast_colour(float red, float green, float blue);
+
+// Redraws CursorSprite in the current colour and installs it as the pointer.
+void rebuild_cursor();
+
+// Copies a 912 x 684 canvas into BackBuffer at the origin, paints the bands
+// around it black, and marks the whole screen dirty.
+void draw_canvas_view(BITMAP* canvas);
+// The same onto any screen-sized target.
+void draw_canvas_view_on(BITMAP* target, BITMAP* canvas);
+
+// Overlap test of the pointer sprite's rectangle (sx, sy, sw, sh) with a dirty
+// rectangle, as refresh_screen decides whether the pointer must be hidden.
+bool sprite_overlaps(int sx, int sy, int sw, int sh, const DirtyRect& rect);
+
+// Copies the dirty rectangles of BackBuffer to the screen, once per frame.
+void refresh_screen();
+// The same onto any bitmap the size of BackBuffer (the screen in the client).
+void refresh_screen_to(BITMAP* dest);
+
+// True while the display is switched away from the program.
+extern volatile bool switched_away;
+void install_display_switch();

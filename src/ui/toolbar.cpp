@@ -1,0 +1,304 @@
+#include "ui/toolbar.h"
+
+#include "app/client.h"
+#include "app/config.h"
+#include "app/roster.h"
+#include "paint/canvas.h"
+#include "ui/chat_log.h"
+#include "ui/dirty_rect.h"
+#include "ui/screen.h"
+
+// Weak references: the modules that own these define them; until one does, its
+// table entry is none. The client links every object of the core library so
+// that no defined operation is left out.
+BITMAP* pencil_panel_handler(BITMAP*, int, int, int, int) __attribute__((weak));
+BITMAP* brush_panel_handler(BITMAP*, int, int, int, int) __attribute__((weak));
+BITMAP* chalk_panel_handler(BITMAP*, int, int, int, int) __attribute__((weak));
+BITMAP* smudge_panel_handler(BITMAP*, int, int, int, int) __attribute__((weak));
+BITMAP* stamp_panel_handler(BITMAP*, int, int, int, int) __attribute__((weak));
+BITMAP* colour_panel_handler(BITMAP*, int, int, int, int) __attribute__((weak));
+BITMAP* chat_input_handler(BITMAP*, int, int, int, int) __attribute__((weak));
+int pen_command(Message*) __attribute__((weak));
+int pencil_command(Message*) __attribute__((weak));
+int brush_command(Message*) __attribute__((weak));
+int chalk_command(Message*) __attribute__((weak));
+int smudge_command(Message*) __attribute__((weak));
+int stamp_command(Message*) __attribute__((weak));
+bool stroke_in_progress() __attribute__((weak));
+void stroke_abandon() __attribute__((weak));
+
+// The slot order is the order on the tool bar and the tool index.
+static const ToolSlot initial_tools[TOOL_COUNT] = {
+    {"Pen", "pen.bmp", "penmask.bmp", nullptr, pen_command, nullptr, nullptr, nullptr, 0},
+    {"Pencil", "pencil.bmp", "pencilmask.bmp", pencil_panel_handler, pencil_command,
+     nullptr, nullptr, nullptr, 0},
+    {"Brush", "brush.bmp", "brushmask.bmp", brush_panel_handler, brush_command, nullptr,
+     nullptr, nullptr, 0},
+    {"Chalk", "chalk.bmp", "chalkmask.bmp", chalk_panel_handler, chalk_command, nullptr,
+     nullptr, nullptr, 0},
+    {"Smudge", "smudge.bmp", "smudgemask.bmp", smudge_panel_handler, smudge_command,
+     nullptr, nullptr, nullptr, 0},
+    {"Stamp", "stamp.bmp", "stampmask.bmp", stamp_panel_handler, stamp_command, nullptr,
+     nullptr, nullptr, 0},
+    {"Paint", "paint.bmp", "paintmask.bmp", colour_panel_handler, nullptr, nullptr, nullptr,
+     nullptr, 0},
+    {"Chat", "chat.bmp", "chatmask.bmp", chat_input_handler, nullptr, nullptr, nullptr, nullptr,
+     1},
+};
+
+ToolSlot ToolTable[TOOL_COUNT] = {
+    initial_tools[0], initial_tools[1], initial_tools[2], initial_tools[3],
+    initial_tools[4], initial_tools[5], initial_tools[6], initial_tools[7],
+};
+
+int selected_tool = 0;
+int drawing_tool = 0;
+bool panel_visible = false;
+float current_rgb[3] = {0, 0, 0};
+float current_hsv[3] = {0, 0, 0};
+
+void tint_icon_pixel(int icon_r, int icon_g, int icon_b, int mask_r, int mask_b, int* out_r,
+                     int* out_g, int* out_b) {
+  const float a = static_cast<float>(static_cast<double>(mask_r + 2 * mask_b) / 765.0);
+  if (a <= 0.005) {
+    *out_r = icon_r;
+    *out_g = icon_g;
+    *out_b = icon_b;
+    return;
+  }
+  auto channel = [a](int p, float c) {
+    double v = p * (1.0 - static_cast<double>(a)) +
+               static_cast<double>(a) * (static_cast<double>(c) + p - 128.0);
+    int t = static_cast<int>(v);
+    return t < 0 ? 0 : (t > 255 ? 255 : t);
+  };
+  *out_r = channel(icon_r, current_rgb[0]);
+  *out_g = channel(icon_g, current_rgb[1]);
+  *out_b = channel(icon_b, current_rgb[2]);
+}
+
+// Loads an image as a 42 x 42 32-bit bitmap whatever the file's depth or size
+// (parts beyond the file's edges stay black). None when it cannot be read.
+static BITMAP* load_icon_file(const char* file) {
+  PALETTE pal;
+  BITMAP* loaded = load_bitmap(file, pal);
+  if (!loaded) return nullptr;
+  BITMAP* out = create_bitmap_ex(32, TOOL_ICON_SIZE, TOOL_ICON_SIZE);
+  if (out) {
+    clear_to_color(out, makecol32(0, 0, 0));
+    bool paletted = bitmap_color_depth(loaded) == 8;
+    if (paletted) select_palette(pal);
+    blit(loaded, out, 0, 0, 0, 0, TOOL_ICON_SIZE, TOOL_ICON_SIZE);
+    if (paletted) unselect_palette();
+  }
+  destroy_bitmap(loaded);
+  return out;
+}
+
+static BITMAP* generated_icon(const char* name) {
+  BITMAP* b = create_bitmap_ex(32, TOOL_ICON_SIZE, TOOL_ICON_SIZE);
+  if (!b) return nullptr;
+  clear_to_color(b, makecol32(64, 128, 172));
+  textout_centre_ex(b, font, name, 20, 20, makecol32(255, 255, 255), -1);
+  textout_centre_ex(b, font, name, 22, 22, makecol32(0, 0, 0), -1);
+  textout_centre_ex(b, font, name, 21, 21, makecol32(128, 128, 128), -1);
+  return b;
+}
+
+static BITMAP* generated_mask(const char* name) {
+  BITMAP* b = create_bitmap_ex(32, TOOL_ICON_SIZE, TOOL_ICON_SIZE);
+  if (!b) return nullptr;
+  clear_to_color(b, makecol32(0, 0, 0));
+  textout_centre_ex(b, font, name, 21, 21, makecol32(255, 255, 255), -1);
+  return b;
+}
+
+void draw_toolbar_icons() {
+  if (!ToolbarStrip) return;
+  clear_to_color(ToolbarStrip, makecol32(128, 172, 255));
+  for (int i = 0; i < TOOL_COUNT; ++i) {
+    ToolSlot& slot = ToolTable[i];
+    if (!slot.icon) {
+      slot.icon = load_icon_file(slot.icon_file);
+      if (!slot.icon) slot.icon = generated_icon(slot.name);
+      if (!slot.icon) continue;
+    }
+    if (!slot.mask) {
+      slot.mask = load_icon_file(slot.mask_file);
+      if (!slot.mask) slot.mask = generated_mask(slot.name);
+      if (!slot.mask) continue;
+    }
+    for (int r = 0; r < TOOL_ICON_SIZE; ++r) {
+      for (int j = 0; j < TOOL_ICON_SIZE; ++j) {
+        int m = getpixel(slot.mask, j, r);
+        int p = getpixel(slot.icon, j, r);
+        int red, green, blue;
+        tint_icon_pixel(getr32(p), getg32(p), getb32(p), getr32(m), getb32(m), &red, &green,
+                        &blue);
+        putpixel(ToolbarStrip, TOOL_ICON_SIZE * i + j, r, makecol32(red, green, blue));
+      }
+    }
+  }
+}
+
+void draw_toolbar() {
+  draw_user_labels();
+  if (!BackBuffer) return;
+  const int sh = config.screen_h;
+  if (ToolbarStrip) {
+    blit(ToolbarStrip, BackBuffer, 0, 0, 0, sh - TOOLBAR_HEIGHT, config.screen_w, TOOLBAR_HEIGHT);
+  }
+  const int x0 = TOOL_ICON_SIZE * selected_tool;
+  rect(BackBuffer, x0 + 1, sh - 41, x0 + 41, sh - 1, makecol32(0, 0, 0));
+  rect(BackBuffer, x0, sh - 42, x0 + 40, sh - 2, makecol32(255, 255, 255));
+  add_dirty_rect(0, sh - TOOLBAR_HEIGHT, config.screen_w, TOOLBAR_HEIGHT);
+}
+
+void panel_placement(int tool, int pw, int ph, int* px, int* py) {
+  int x = TOOL_ICON_SIZE * tool + 21 - pw / 2;
+  if (x < 0) {
+    x = 0;
+  } else if (x > config.screen_w - pw) {
+    x = config.screen_w - pw;
+  }
+  *px = x;
+  *py = config.screen_h - TOOLBAR_HEIGHT - ph;
+}
+
+// Turns the picture under a see-through panel into a dim blue-grey.
+static void tint_behind_panel(BITMAP* bmp, int x0, int y0, int w, int h) {
+  int x1 = x0 + w, y1 = y0 + h;
+  if (x0 < 0) x0 = 0;
+  if (y0 < 0) y0 = 0;
+  if (x1 > bmp->w) x1 = bmp->w;
+  if (y1 > bmp->h) y1 = bmp->h;
+  for (int y = y0; y < y1; ++y) {
+    uint32_t* row = reinterpret_cast<uint32_t*>(bmp->line[y]);
+    for (int x = x0; x < x1; ++x) {
+      int p = static_cast<int>(row[x]);
+      int r = getr32(p), g = getg32(p), b = getb32(p);
+      int s = r + g + b;
+      row[x] = static_cast<uint32_t>(makecol32((r + 2 * s) / 14, (g + 2 * s) / 12, (b + 2 * s) / 10));
+    }
+  }
+}
+
+void draw_tool_panel() {
+  if (selected_tool < 0 || selected_tool >= TOOL_COUNT || !BackBuffer) return;
+  const ToolSlot& slot = ToolTable[selected_tool];
+  BITMAP* panel = slot.panel;
+  if (!panel) return;
+  int px, py;
+  panel_placement(selected_tool, panel->w, panel->h, &px, &py);
+  add_dirty_rect(px, py, panel->w, panel->h);
+  if (slot.panel_style != 1 && slot.panel_style != 2) {
+    blit(panel, BackBuffer, 0, 0, px, py, panel->w, panel->h);
+    return;
+  }
+  rectfill(BackBuffer, px, py, px + panel->w - 1, py + panel->h - 1, makecol32(0, 0, 0));
+  if (LocalCanvas) {
+    blit(LocalCanvas, BackBuffer, px - ox, py - oy, px, py,
+         panel->w, panel->h);
+  }
+  if (slot.panel_style == 1) tint_behind_panel(BackBuffer, px, py, panel->w, panel->h);
+  masked_blit(panel, BackBuffer, 0, 0, px, py, panel->w, panel->h);
+}
+
+static void hide_panel() {
+  compose_screen(BackBuffer, LocalCanvas, true);
+  panel_visible = false;
+}
+
+static void show_panel(bool chat_key) {
+  bool stale_panel = panel_visible;
+  if (stroke_in_progress && stroke_abandon && stroke_in_progress()) {
+    stroke_abandon();
+    compose_screen(BackBuffer, LocalCanvas, true);
+    stale_panel = false;
+  }
+  if (chat_key) selected_tool = TOOL_CHAT;
+  // Another tool's panel is still on the picture when '/' switches to Chat.
+  if (stale_panel) compose_screen(BackBuffer, LocalCanvas, true);
+  draw_toolbar();
+  draw_tool_panel();
+  panel_visible = true;
+}
+
+int toolbar_panel_keys(int key) {
+  const int scan = key >> 8;
+  if (scan == KEY_TAB) {
+    if (panel_visible) {
+      hide_panel();
+    } else {
+      show_panel(false);
+    }
+    return 0;
+  }
+  if (scan == KEY_ESC && panel_visible) {
+    hide_panel();
+    return 0;
+  }
+  if ((scan == KEY_SLASH || scan == KEY_TILDE) && !(panel_visible && selected_tool == TOOL_CHAT)) {
+    show_panel(true);
+    return 0;
+  }
+  return key;
+}
+
+int toolbar_panel_step(int key, int button_edge, int mouse_x, int mouse_y) {
+  if (!panel_visible) return button_edge;
+  ToolSlot& slot = ToolTable[selected_tool];
+  if (slot.panel_handler) {
+    BITMAP* changed;
+    if (slot.panel) {
+      int px, py;
+      panel_placement(selected_tool, slot.panel->w, slot.panel->h, &px, &py);
+      int x = mouse_x - px, y = mouse_y - py;
+      if (x >= 0 && x < slot.panel->w && y >= 0 && y < slot.panel->h) {
+        changed = slot.panel_handler(slot.panel, button_edge, key, x, y);
+        button_edge = 0;
+      } else {
+        changed = slot.panel_handler(slot.panel, 0, key, 0, 0);
+      }
+    } else {
+      changed = slot.panel_handler(nullptr, 0, key, 0, 0);
+    }
+    if (changed) {
+      slot.panel = changed;
+      draw_tool_panel();
+    }
+  }
+  if (!button_edge) return 0;
+  if (mouse_y >= config.screen_h - TOOLBAR_HEIGHT) {
+    int i = mouse_x >= 0 ? mouse_x / TOOL_ICON_SIZE : -1;
+    if (i >= 0 && i < TOOL_COUNT && i != selected_tool) {
+      selected_tool = i;
+      if (ToolTable[i].build_command) drawing_tool = i;
+      compose_screen(BackBuffer, LocalCanvas, true);
+      draw_toolbar();
+      draw_tool_panel();
+    }
+    return 0;
+  }
+  // A press on the picture closes the bar and goes on to the stroke.
+  hide_panel();
+  return button_edge;
+}
+
+void toolbar_destroy_bitmaps() {
+  for (ToolSlot& slot : ToolTable) {
+    if (slot.icon) destroy_bitmap(slot.icon);
+    if (slot.mask) destroy_bitmap(slot.mask);
+    if (slot.panel) destroy_bitmap(slot.panel);
+    slot.icon = slot.mask = slot.panel = nullptr;
+  }
+}
+
+void toolbar_reset() {
+  toolbar_destroy_bitmaps();
+  for (int i = 0; i < TOOL_COUNT; ++i) ToolTable[i] = initial_tools[i];
+  selected_tool = 0;
+  drawing_tool = 0;
+  panel_visible = false;
+  for (int c = 0; c < 3; ++c) current_rgb[c] = current_hsv[c] = 0;
+}

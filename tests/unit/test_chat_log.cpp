@@ -1,0 +1,232 @@
+// The chat log: line formatting, the ring, word wrapping with colour escapes,
+// and the overlay whose lines expire one at a time.
+#include <string>
+
+#include "screen_fixture.h"
+
+namespace {
+
+time_t fake_now = 1000;
+time_t fake_clock() { return fake_now; }
+
+class ChatLogTest : public ScreenTest {
+ protected:
+  void SetUp() override {
+    ScreenTest::SetUp();
+    fake_now = 1000;
+    chat_log_set_clock(fake_clock);
+  }
+  void TearDown() override {
+    chat_log_set_clock(nullptr);
+    ScreenTest::TearDown();
+  }
+  static int count_lines() {
+    return (chat_log.head - chat_log.oldest + CHAT_LOG_SLOTS) % CHAT_LOG_SLOTS;
+  }
+  static const ChatLine& newest() {
+    return chat_log.lines[(chat_log.head + CHAT_LOG_SLOTS - 1) % CHAT_LOG_SLOTS];
+  }
+};
+
+TEST_F(ChatLogTest, LinesCarryTheirColourEscapes) {
+  chat_panel_dirty = false;
+  add_chat_line("bob", "hi there");
+  EXPECT_EQ(std::string(newest().text), "\xFF\xFD" "bob\xFF\xFE: \xFF\xFFhi there");
+  EXPECT_EQ(newest().length, 19);
+  EXPECT_EQ(newest().state, 2);
+  EXPECT_EQ(newest().shown_since, 1000);
+  EXPECT_TRUE(chat_panel_dirty);
+  add_chat_line("", "x");
+  EXPECT_EQ(std::string(newest().text), "\xFF\xFD???\xFF\xFE: \xFF\xFFx");
+  add_chat_line(nullptr, "Image restarted.");
+  EXPECT_EQ(std::string(newest().text), "\xFF\xFCImage restarted.");
+  EXPECT_EQ(count_lines(), 3);
+}
+
+TEST_F(ChatLogTest, EmptyOrMissingTextAddsNothing) {
+  chat_panel_dirty = false;
+  add_chat_line("bob", "");
+  add_chat_line(nullptr, nullptr);
+  show_message("%s", "");
+  EXPECT_EQ(count_lines(), 0);
+  EXPECT_FALSE(chat_panel_dirty);
+}
+
+TEST_F(ChatLogTest, LongTextIsCutTo599Bytes) {
+  std::string text(700, 'a');
+  add_chat_line(nullptr, text.c_str());
+  EXPECT_EQ(newest().length, 599);
+  EXPECT_EQ(strlen(newest().text), 599u);
+  // show_message formats into 512 bytes first.
+  show_message("%s!", text.c_str());
+  EXPECT_EQ(newest().length, 2 + 511);
+  show_message("Unable to connect to %s:%d.", "example", 7000);
+  EXPECT_EQ(std::string(newest().text), "\xFF\xFCUnable to connect to example:7000.");
+}
+
+TEST_F(ChatLogTest, TheRingKeepsTheLast149Lines) {
+  for (int i = 1; i <= 150; ++i) add_chat_line(nullptr, std::to_string(i).c_str());
+  EXPECT_EQ(count_lines(), 149);
+  EXPECT_EQ(std::string(chat_log.lines[chat_log.oldest].text), "\xFF\xFC" "2");
+  EXPECT_EQ(std::string(newest().text), "\xFF\xFC" "150");
+  for (int i = 151; i <= 400; ++i) add_chat_line(nullptr, std::to_string(i).c_str());
+  EXPECT_EQ(count_lines(), 149);
+  EXPECT_EQ(std::string(chat_log.lines[chat_log.oldest].text), "\xFF\xFC" "252");
+}
+
+// The default font is 8 x 8: th = 8, lines every 10 pixels, 4 more after a text.
+TEST(ChatText, WholeWordsMoveToTheNextLine) {
+  EXPECT_EQ(text_height(font), 8);
+  EXPECT_EQ(text_length(font, "a"), 8);
+  EXPECT_EQ(measure_chat_text("", 80), 4);
+  EXPECT_EQ(measure_chat_text("aaaa bbbb", 80), 14);
+  EXPECT_EQ(measure_chat_text("aaaa bbbb cccc", 80), 24);  // "cccc" would pass the edge
+  EXPECT_EQ(measure_chat_text("aaaa bbbbb", 80), 24);      // ends exactly at the edge
+  EXPECT_EQ(measure_chat_text("aaaa bbbb", 81), 14);
+  EXPECT_EQ(measure_chat_text("aaaaaaaaa", 80), 14);
+  EXPECT_EQ(measure_chat_text("aaaa  bbb", 80), 14);  // every space takes its width
+  EXPECT_EQ(measure_chat_text("aaaa   bbb", 80), 24);
+}
+
+TEST(ChatText, OverLongWordsBreakAtTheRightEdge) {
+  EXPECT_EQ(measure_chat_text("abcdefghijkl", 40), 3 * 10 + 4);  // 5 + 5 + 2
+  EXPECT_EQ(measure_chat_text("ab abcdefghij", 40), 3 * 10 + 4);  // "ab", 5, 5
+  // Narrower than one character: one character per line, and it ends.
+  EXPECT_EQ(measure_chat_text("abc", 4), 3 * 10 + 4);
+  EXPECT_EQ(measure_chat_text("abc", 0), 3 * 10 + 4);
+}
+
+TEST(ChatText, EscapesTakeNoSpace) {
+  // Nine characters with two escape pairs still fit in 80 pixels.
+  EXPECT_EQ(measure_chat_text("\xFF\xFC" "aaaa\xFF\xFF" "bbbbb", 80), 14);
+  // A word as wide as the line fits; one character more breaks it.
+  EXPECT_EQ(measure_chat_text("\xFF\xFC" "aaaa\xFF\xFF" "bbbbbb", 80), 14);
+  EXPECT_EQ(measure_chat_text("\xFF\xFC" "aaaa\xFF\xFF" "bbbbbbb", 80), 24);
+  // A 0xFF before the terminating zero is an ordinary character.
+  EXPECT_EQ(measure_chat_text("aaaaaaaaaa", 80), 14);
+  EXPECT_EQ(measure_chat_text("aaaaaaaaaa\xFF", 80), 24);
+}
+
+class ChatDraw : public ChatLogTest {
+ protected:
+  // True when any pixel of the character cell at (x, line top b) has the colour.
+  bool cell_has(int x, int b, int r, int g, int bl) {
+    for (int y = b + 1; y < b + 9; ++y)
+      for (int i = x + 1; i < x + 9; ++i)
+        if (is_rgb(BackBuffer, i, y, r, g, bl)) return true;
+    return false;
+  }
+};
+
+TEST_F(ChatDraw, LinesStartTwoPixelsBelowAndColoursFollowTheEscapes) {
+  clear_to_color(BackBuffer, makecol32(50, 50, 50));
+  int next = draw_chat_text(BackBuffer, "\xFF\xFCType \xFF\xFF/help\xFF\xFC for help.", 1024, 100);
+  EXPECT_EQ(next, 100 + 14);
+  const int b = 102;
+  EXPECT_TRUE(cell_has(0, b, 255, 255, 0));           // "T" yellow
+  EXPECT_TRUE(cell_has(5 * 8, b, 192, 192, 192));     // "/" silver
+  EXPECT_TRUE(cell_has(9 * 8, b, 192, 192, 192));     // "p" silver
+  EXPECT_FALSE(cell_has(9 * 8, b, 255, 255, 0));
+  EXPECT_TRUE(cell_has(11 * 8, b, 255, 255, 0));      // "for" yellow
+  EXPECT_TRUE(cell_has(0, b, 0, 0, 0));               // the shadow
+  // Nothing above the first line's top.
+  for (int x = 0; x < 200; ++x) EXPECT_TRUE(is_rgb(BackBuffer, x, 102, 50, 50, 50)) << x;
+}
+
+TEST_F(ChatDraw, PlainTextIsWhiteAndWrappedWordsStartTheNextLine) {
+  clear_to_color(BackBuffer, makecol32(50, 50, 50));
+  EXPECT_EQ(draw_chat_text(BackBuffer, "aaaa bbbb cccc", 80, 0), 24);
+  EXPECT_TRUE(cell_has(0, 2, 255, 255, 255));
+  EXPECT_TRUE(cell_has(5 * 8, 2, 255, 255, 255));    // "bbbb" on the first line
+  EXPECT_FALSE(cell_has(10 * 8, 2, 255, 255, 255));  // not "cccc"
+  EXPECT_TRUE(cell_has(0, 12, 255, 255, 255));       // "cccc" on the second
+  EXPECT_FALSE(cell_has(5 * 8, 12, 255, 255, 255));
+}
+
+TEST_F(ChatDraw, DrawingStopsAtTheBottomOfTheBitmap) {
+  BITMAP* small = create_bitmap_ex(32, 80, 30);
+  clear_to_color(small, makecol32(50, 50, 50));
+  // Lines would start at 22, 32, 42: the second is at the bottom already.
+  EXPECT_EQ(draw_chat_text(small, "aaaa bbbb cccc dddd", 80, 20), 32);
+  long lit = 0;
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 80; ++x)
+      if (getr32(getpixel(small, x, y)) == 255) ++lit;
+  EXPECT_GT(lit, 0);
+  destroy_bitmap(small);
+}
+
+TEST_F(ChatLogTest, ComposeRedrawsOnlyForNewOrExpiredLinesOrWhenForced) {
+  EXPECT_FALSE(compose_screen(BackBuffer, LocalCanvas, false));
+  expect_rgb(BackBuffer, 500, 400, 1, 2, 3);
+  EXPECT_TRUE(compose_screen(BackBuffer, LocalCanvas, true));
+  expect_rgb(BackBuffer, 500, 400, 255, 255, 255);
+  expect_rgb(BackBuffer, 10, 10, 0, 0, 0);
+  EXPECT_EQ(dirty_list.count, DIRTY_LIST_CAPACITY);
+  add_chat_line(nullptr, "hello");
+  putpixel(BackBuffer, 500, 400, makecol32(1, 2, 3));
+  EXPECT_TRUE(compose_screen(BackBuffer, LocalCanvas, false));
+  expect_rgb(BackBuffer, 500, 400, 255, 255, 255);
+  // The overlay line over the black band at the top: yellow.
+  long yellow = 0;
+  for (int y = 2; y < 12; ++y)
+    for (int x = 0; x < 48; ++x)
+      if (is_rgb(BackBuffer, x, y, 255, 255, 0)) ++yellow;
+  EXPECT_GT(yellow, 10);
+  putpixel(BackBuffer, 500, 400, makecol32(1, 2, 3));
+  EXPECT_FALSE(compose_screen(BackBuffer, LocalCanvas, false));
+  expect_rgb(BackBuffer, 500, 400, 1, 2, 3);
+}
+
+TEST_F(ChatLogTest, OverlayLinesExpireOneAtATimeOldestFirst) {
+  // 2 + 38 bytes: shown for trunc(t + 2.0 + 0.5) < now, that is 3 seconds.
+  const std::string text(38, 'x');
+  add_chat_line(nullptr, text.c_str());
+  add_chat_line(nullptr, text.c_str());
+  const int a = chat_log.oldest, b = (a + 1) % CHAT_LOG_SLOTS;
+  ASSERT_EQ(chat_log.lines[a].length, 40);
+  EXPECT_TRUE(compose_screen(BackBuffer, LocalCanvas, false));  // both appear together
+  EXPECT_EQ(chat_log.lines[a].state, 1);
+  EXPECT_EQ(chat_log.lines[b].state, 1);
+  for (fake_now = 1000; fake_now <= 1002; ++fake_now) {
+    EXPECT_FALSE(compose_screen(BackBuffer, LocalCanvas, false)) << fake_now;
+  }
+  EXPECT_EQ(chat_log.lines[b].shown_since, 1002);  // held while the older line shows
+  fake_now = 1003;
+  EXPECT_TRUE(compose_screen(BackBuffer, LocalCanvas, false));
+  EXPECT_EQ(chat_log.lines[a].state, 0);
+  EXPECT_EQ(chat_log.lines[b].state, 1);  // its own time started at 1002
+  fake_now = 1004;
+  EXPECT_FALSE(compose_screen(BackBuffer, LocalCanvas, false));
+  fake_now = 1005;
+  EXPECT_TRUE(compose_screen(BackBuffer, LocalCanvas, false));
+  EXPECT_EQ(chat_log.lines[b].state, 0);
+  // Expired lines stay in the log for the Chat panel.
+  EXPECT_EQ(count_lines(), 2);
+  // A later line runs its own timer at once.
+  add_chat_line(nullptr, text.c_str());
+  EXPECT_TRUE(compose_screen(BackBuffer, LocalCanvas, false));
+  fake_now = 1007;
+  EXPECT_FALSE(compose_screen(BackBuffer, LocalCanvas, false));
+  fake_now = 1008;
+  EXPECT_TRUE(compose_screen(BackBuffer, LocalCanvas, false));
+}
+
+TEST_F(ChatLogTest, OverlayStacksShownLinesFromTheTop) {
+  open_screen(640, 480);  // no band: the text lies over the picture
+  add_chat_line(nullptr, "one");
+  add_chat_line("ann", "two");
+  compose_screen(BackBuffer, LocalCanvas, false);
+  auto has = [&](int y0, int r, int g, int b) {
+    for (int y = y0; y < y0 + 10; ++y)
+      for (int x = 0; x < 100; ++x)
+        if (is_rgb(BackBuffer, x, y, r, g, b)) return true;
+    return false;
+  };
+  EXPECT_TRUE(has(2, 255, 255, 0));     // first text: yellow system line
+  EXPECT_TRUE(has(16, 0, 255, 255));    // second text 14 pixels lower: cyan name
+  EXPECT_TRUE(has(16, 192, 192, 192));  // and silver text
+  EXPECT_FALSE(has(30, 0, 0, 0));       // nothing below
+}
+
+}  // namespace

@@ -1,0 +1,345 @@
+// The tool bar: icon tinting, the selection mark, panel placement and styles,
+// and the per-frame tool-bar step driven with plain key and mouse values.
+#include <vector>
+
+#include "screen_fixture.h"
+#include "test_support.h"
+
+namespace {
+
+constexpr int TAB = KEY_TAB << 8 | '\t';
+constexpr int ESC = KEY_ESC << 8 | 27;
+constexpr int SLASH = KEY_SLASH << 8 | '/';
+constexpr int TILDE = KEY_TILDE << 8 | '`';
+
+TEST(IconTint, WhiteMaskShiftsByColourMinus128BlackLeavesIcon) {
+  current_rgb[0] = 200;
+  current_rgb[1] = 50;
+  current_rgb[2] = 0;
+  int r, g, b;
+  tint_icon_pixel(100, 150, 200, 255, 255, &r, &g, &b);
+  EXPECT_EQ(r, 172);
+  EXPECT_EQ(g, 72);
+  EXPECT_EQ(b, 72);
+  tint_icon_pixel(100, 150, 200, 0, 0, &r, &g, &b);
+  EXPECT_EQ(r, 100);
+  EXPECT_EQ(g, 150);
+  EXPECT_EQ(b, 200);
+  // Grey 128: a = 384 / 765; channels truncate toward zero.
+  tint_icon_pixel(100, 150, 200, 128, 128, &r, &g, &b);
+  EXPECT_EQ(r, 136);
+  EXPECT_EQ(g, 110);
+  EXPECT_EQ(b, 135);
+  // Results are clamped to 0..255.
+  current_rgb[0] = 255;
+  tint_icon_pixel(250, 10, 0, 255, 255, &r, &g, &b);
+  EXPECT_EQ(r, 255);
+  EXPECT_EQ(g, 0);
+  EXPECT_EQ(b, 0);
+}
+
+TEST(IconTint, WeightUsesRedAndTwiceBlueOfTheMaskNotGreen) {
+  current_rgb[0] = current_rgb[1] = current_rgb[2] = 255;
+  int r, g, b;
+  // Green alone is no weight at all.
+  tint_icon_pixel(10, 10, 10, 0, 0, &r, &g, &b);
+  EXPECT_EQ(r, 10);
+  // Blue counts twice: blue 255 alone is a = 2/3 -> 10 * 1/3 + 2/3 * 137 = 94.67.
+  tint_icon_pixel(10, 10, 10, 0, 255, &r, &g, &b);
+  EXPECT_EQ(r, 94);
+  // Red alone is a = 1/3 -> 10 * 2/3 + 1/3 * 137 = 52.33.
+  tint_icon_pixel(10, 10, 10, 255, 0, &r, &g, &b);
+  EXPECT_EQ(r, 52);
+  // At or below 0.005 the icon stays exactly as it is.
+  tint_icon_pixel(10, 10, 10, 3, 0, &r, &g, &b);
+  EXPECT_EQ(r, 10);
+}
+
+class Toolbar : public ScreenTest {};
+
+TEST_F(Toolbar, IconsFromFilesAreTintedThroughTheirMasksOthersGetLabels) {
+  testsupport::TempDir dir;
+  BITMAP* icon = testsupport::make_filled(42, 42, 100, 150, 200);
+  BITMAP* mask = testsupport::make_filled(42, 42, 0, 0, 0);
+  rectfill(mask, 0, 0, 20, 41, makecol32(255, 255, 255));
+  ASSERT_EQ(save_bitmap("pen.bmp", icon, nullptr), 0);
+  ASSERT_EQ(save_bitmap("penmask.bmp", mask, nullptr), 0);
+  // A pencil icon of the wrong size: what lies beyond it is black.
+  BITMAP* small = testsupport::make_filled(20, 20, 100, 150, 200);
+  ASSERT_EQ(save_bitmap("pencil.bmp", small, nullptr), 0);
+  destroy_bitmap(icon);
+  destroy_bitmap(mask);
+  destroy_bitmap(small);
+
+  current_rgb[0] = 228;
+  current_rgb[1] = 28;
+  current_rgb[2] = 128;
+  draw_toolbar_icons();
+  expect_rgb(ToolbarStrip, 0, 0, 200, 50, 200);    // white mask: +100, -100, +0
+  expect_rgb(ToolbarStrip, 20, 41, 200, 50, 200);
+  expect_rgb(ToolbarStrip, 21, 0, 100, 150, 200);  // black mask: the icon as it is
+  expect_rgb(ToolbarStrip, 41, 41, 100, 150, 200);
+  expect_rgb(ToolbarStrip, 42 + 5, 5, 100, 150, 200);
+  expect_rgb(ToolbarStrip, 42 + 30, 30, 0, 0, 0);
+  // Generated icons: blue-grey squares whose labels are the only tinted part.
+  expect_rgb(ToolbarStrip, 2 * 42 + 1, 1, 64, 128, 172);
+  expect_rgb(ToolbarStrip, 7 * 42 + 41, 41, 64, 128, 172);
+  // Right of the eighth slot the strip's background shows.
+  expect_rgb(ToolbarStrip, 8 * 42, 0, 128, 172, 255);
+  expect_rgb(ToolbarStrip, 1023, 41, 128, 172, 255);
+
+  // Kept after the first load: a new colour re-tints without the files.
+  ASSERT_EQ(remove("pen.bmp"), 0);
+  current_rgb[0] = 128;
+  current_rgb[1] = 128;
+  current_rgb[2] = 228;
+  draw_toolbar_icons();
+  expect_rgb(ToolbarStrip, 0, 0, 100, 150, 255);
+}
+
+TEST_F(Toolbar, GeneratedLabelMaskTintsOnlyTheLettersOfTheName) {
+  testsupport::TempDir dir;
+  draw_toolbar_icons();
+  const uint64_t black = testsupport::bitmap_checksum(ToolbarStrip);
+  current_rgb[0] = 255;
+  draw_toolbar_icons();
+  long changed = 0;
+  for (int y = 0; y < 42; ++y)
+    for (int x = 0; x < 42 * 8; ++x)
+      if (!is_rgb(ToolbarStrip, x, y, 64, 128, 172) && getr32(getpixel(ToolbarStrip, x, y)) > 200)
+        ++changed;
+  EXPECT_GT(changed, 8 * 20);
+  EXPECT_NE(testsupport::bitmap_checksum(ToolbarStrip), black);
+}
+
+TEST_F(Toolbar, SelectionMarkAndStripAtTheBottom) {
+  open_screen(640, 480);
+  clear_to_color(ToolbarStrip, makecol32(10, 20, 30));
+  selected_tool = 2;
+  draw_toolbar();
+  expect_rgb(BackBuffer, 84, 438, 255, 255, 255);   // white outline (84,438)-(124,478)
+  expect_rgb(BackBuffer, 124, 478, 255, 255, 255);
+  expect_rgb(BackBuffer, 104, 438, 255, 255, 255);
+  expect_rgb(BackBuffer, 125, 479, 0, 0, 0);         // black outline (85,439)-(125,479)
+  expect_rgb(BackBuffer, 85, 439, 0, 0, 0);
+  expect_rgb(BackBuffer, 125, 450, 0, 0, 0);
+  expect_rgb(BackBuffer, 100, 460, 10, 20, 30);      // inside: the strip
+  expect_rgb(BackBuffer, 5, 450, 10, 20, 30);
+  expect_rgb(BackBuffer, 639, 479, 10, 20, 30);
+  expect_rgb(BackBuffer, 100, 437, 1, 2, 3);         // above the bar: untouched
+  ASSERT_EQ(dirty_list.count, 1);
+  EXPECT_EQ(dirty_list.rects[0].x, 0);
+  EXPECT_EQ(dirty_list.rects[0].y, 438);
+  EXPECT_EQ(dirty_list.rects[0].w, 640);
+  EXPECT_EQ(dirty_list.rects[0].h, 42);
+}
+
+TEST_F(Toolbar, PanelPlacementCentresOverTheSlotAndStaysOnScreen) {
+  int px, py;
+  panel_placement(3, 100, 60, &px, &py);
+  EXPECT_EQ(px, 126 + 21 - 50);
+  EXPECT_EQ(py, 768 - 42 - 60);
+  panel_placement(0, 416, 256, &px, &py);  // would start left of the screen
+  EXPECT_EQ(px, 0);
+  open_screen(400, 300);
+  panel_placement(7, 200, 100, &px, &py);  // would end right of the screen
+  EXPECT_EQ(px, 200);
+  EXPECT_EQ(py, 158);
+  panel_placement(7, 400, 258, &px, &py);  // the full width
+  EXPECT_EQ(px, 0);
+  EXPECT_EQ(py, 0);
+}
+
+// A panel of the given style: magenta (see-through) with a red square.
+BITMAP* make_panel(int w, int h) {
+  BITMAP* p = testsupport::make_filled(w, h, 255, 0, 255);
+  rectfill(p, 0, 0, 9, 9, makecol32(255, 0, 0));
+  return p;
+}
+
+TEST_F(Toolbar, OpaquePanelIsCopiedWithItsMagenta) {
+  selected_tool = 3;
+  ToolTable[3].panel = make_panel(100, 60);
+  ToolTable[3].panel_style = 5;  // unknown styles are opaque
+  draw_tool_panel();
+  expect_rgb(BackBuffer, 97, 666, 255, 0, 0);
+  expect_rgb(BackBuffer, 97 + 50, 666 + 30, 255, 0, 255);
+  expect_rgb(BackBuffer, 96, 666, 1, 2, 3);
+  ASSERT_EQ(dirty_list.count, 1);
+  EXPECT_EQ(dirty_list.rects[0].x, 97);
+  EXPECT_EQ(dirty_list.rects[0].y, 666);
+}
+
+TEST_F(Toolbar, SeeThroughPanelsShowThePictureTintedOrNot) {
+  selected_tool = 7;
+  ToolTable[7].panel = make_panel(1024, 726);
+  blit(LocalCanvas, BackBuffer, 0, 0, ox, oy, CANVAS_WIDTH, CANVAS_HEIGHT);
+  putpixel(LocalCanvas, 100, 100, makecol32(30, 60, 90));
+  draw_tool_panel();  // style 1
+  expect_rgb(BackBuffer, 5, 5, 255, 0, 0);
+  expect_rgb(BackBuffer, 300, 300, 127, 148, 178);  // white dimmed to blue-grey
+  // S = 180: (30 + 360) / 14, (60 + 360) / 12, (90 + 360) / 10.
+  expect_rgb(BackBuffer, 100 + ox, 100 + oy, 27, 35, 45);
+  expect_rgb(BackBuffer, 20, 300, 0, 0, 0);  // left of the picture: black
+  ToolTable[7].panel_style = 2;
+  draw_tool_panel();
+  expect_rgb(BackBuffer, 300, 300, 255, 255, 255);
+  expect_rgb(BackBuffer, 100 + ox, 100 + oy, 30, 60, 90);
+  expect_rgb(BackBuffer, 20, 300, 0, 0, 0);
+  expect_rgb(BackBuffer, 5, 5, 255, 0, 0);
+}
+
+// Records the handler calls of a tool whose panel appears on its first call.
+struct HandlerCall {
+  BITMAP* panel;
+  int edge, key, x, y;
+};
+std::vector<HandlerCall> calls;
+BITMAP* recording_handler(BITMAP* panel, int edge, int key, int x, int y) {
+  calls.push_back({panel, edge, key, x, y});
+  return panel ? nullptr : make_panel(100, 60);
+}
+int fake_command(Message*) { return 1; }
+
+class ToolbarStep : public Toolbar {
+ protected:
+  void SetUp() override {
+    Toolbar::SetUp();
+    calls.clear();
+    clear_to_color(ToolbarStrip, makecol32(10, 20, 30));
+    // Whatever the tools' own modules define, these tests drive their own.
+    for (int i = 0; i < TOOL_COUNT; ++i) {
+      ToolTable[i].panel_handler = nullptr;
+      ToolTable[i].build_command = i < 6 ? fake_command : nullptr;
+    }
+  }
+  bool bar_drawn() { return is_rgb(BackBuffer, 300, 767, 10, 20, 30); }
+};
+
+TEST_F(ToolbarStep, TabShowsAndHidesTheBarEscHidesItOnly) {
+  EXPECT_EQ(toolbar_panel_keys(TAB), 0);
+  EXPECT_TRUE(panel_visible);
+  EXPECT_TRUE(bar_drawn());
+  EXPECT_EQ(toolbar_panel_keys(TAB), 0);
+  EXPECT_FALSE(panel_visible);
+  expect_rgb(BackBuffer, 300, 720, 255, 255, 255);  // recomposed: the picture again
+  expect_rgb(BackBuffer, 300, 767, 0, 0, 0);
+  // Esc with the bar hidden is left for the frame loop, which quits.
+  EXPECT_EQ(toolbar_panel_keys(ESC), ESC);
+  toolbar_panel_keys(TAB);
+  EXPECT_EQ(toolbar_panel_keys(ESC), 0);
+  EXPECT_FALSE(panel_visible);
+  EXPECT_FALSE(bar_drawn());
+  // Other keys pass through.
+  EXPECT_EQ(toolbar_panel_keys(KEY_A << 8 | 'a'), KEY_A << 8 | 'a');
+}
+
+TEST_F(ToolbarStep, SlashAndTildeOpenChatUnlessChatIsOpen) {
+  selected_tool = 2;
+  EXPECT_EQ(toolbar_panel_keys(SLASH), 0);
+  EXPECT_TRUE(panel_visible);
+  EXPECT_EQ(selected_tool, 7);
+  EXPECT_EQ(drawing_tool, 0);
+  // With Chat open the keys go on to the chat input.
+  EXPECT_EQ(toolbar_panel_keys(SLASH), SLASH);
+  EXPECT_EQ(toolbar_panel_keys(TILDE), TILDE);
+  // From another tool's open panel they switch to Chat.
+  selected_tool = 1;
+  EXPECT_EQ(toolbar_panel_keys(TILDE), 0);
+  EXPECT_EQ(selected_tool, 7);
+  EXPECT_TRUE(panel_visible);
+}
+
+TEST_F(ToolbarStep, PressOnASlotSelectsItAndMovesTheMark) {
+  toolbar_panel_keys(TAB);
+  EXPECT_EQ(toolbar_panel_step(0, 1, 3 * 42 + 5, 760), 0);
+  EXPECT_EQ(selected_tool, 3);
+  EXPECT_EQ(drawing_tool, 3);
+  EXPECT_TRUE(panel_visible);
+  expect_rgb(BackBuffer, 126, 726, 255, 255, 255);
+  EXPECT_TRUE(is_rgb(BackBuffer, 0, 726, 10, 20, 30));  // the old mark is gone
+  // Paint and Chat keep the drawing tool.
+  toolbar_panel_step(0, 2, 6 * 42 + 1, 767);
+  EXPECT_EQ(selected_tool, 6);
+  EXPECT_EQ(drawing_tool, 3);
+  toolbar_panel_step(0, 1, 7 * 42 + 41, 730);
+  EXPECT_EQ(selected_tool, 7);
+  EXPECT_EQ(drawing_tool, 3);
+}
+
+TEST_F(ToolbarStep, PressesRightOfTheSlotsOrOnTheSelectedOneChangeNothing) {
+  toolbar_panel_keys(TAB);
+  const uint64_t before = testsupport::bitmap_checksum(BackBuffer);
+  EXPECT_EQ(toolbar_panel_step(0, 1, 8 * 42, 740), 0);
+  EXPECT_EQ(toolbar_panel_step(0, 1, 20, 740), 0);
+  EXPECT_EQ(selected_tool, 0);
+  EXPECT_TRUE(panel_visible);
+  EXPECT_EQ(testsupport::bitmap_checksum(BackBuffer), before);
+}
+
+TEST_F(ToolbarStep, PressOnThePictureHidesTheBarAndGoesOn) {
+  toolbar_panel_keys(TAB);
+  EXPECT_EQ(toolbar_panel_step(0, 1, 500, 300), 1);
+  EXPECT_FALSE(panel_visible);
+  EXPECT_FALSE(bar_drawn());
+  // With the bar hidden presses pass untouched, also on its rows.
+  EXPECT_EQ(toolbar_panel_step(0, 1, 10, 760), 1);
+  EXPECT_EQ(selected_tool, 0);
+}
+
+TEST_F(ToolbarStep, PanelHandlerGetsKeyAlwaysAndPressOnlyInsideItsPanel) {
+  ToolTable[1].panel_handler = recording_handler;
+  toolbar_panel_keys(TAB);
+  toolbar_panel_step(0, 1, 42 + 5, 740);  // select Pencil: no handler call before
+  ASSERT_EQ(selected_tool, 1);
+  EXPECT_TRUE(calls.empty());
+  // First frame with the panel selected: created with no panel, no press.
+  EXPECT_EQ(toolbar_panel_step(KEY_B << 8 | 'b', 0, 600, 100), 0);
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].panel, nullptr);
+  EXPECT_EQ(calls[0].key, KEY_B << 8 | 'b');
+  BITMAP* panel = ToolTable[1].panel;
+  ASSERT_NE(panel, nullptr);
+  // Placed at x = 42 + 21 - 50 = 13, y = 768 - 42 - 60 = 666, and drawn.
+  expect_rgb(BackBuffer, 13, 666, 255, 0, 0);
+  // A press inside goes to the handler, relative to the panel, and is used up.
+  EXPECT_EQ(toolbar_panel_step(0, 2, 13 + 40, 666 + 7), 0);
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[1].panel, panel);
+  EXPECT_EQ(calls[1].edge, 2);
+  EXPECT_EQ(calls[1].x, 40);
+  EXPECT_EQ(calls[1].y, 7);
+  EXPECT_TRUE(panel_visible);
+  // Outside the panel the handler sees no press and no position; the press
+  // on the picture closes the bar and goes on.
+  EXPECT_EQ(toolbar_panel_step(0, 1, 13 + 100, 666), 1);
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[2].edge, 0);
+  EXPECT_EQ(calls[2].x, 0);
+  EXPECT_EQ(calls[2].y, 0);
+  EXPECT_FALSE(panel_visible);
+  // Hidden: no more handler calls.
+  toolbar_panel_step(0, 0, 0, 0);
+  EXPECT_EQ(calls.size(), 3u);
+}
+
+TEST_F(ToolbarStep, TableHoldsTheEightToolsInSlotOrder) {
+  const char* names[] = {"Pen", "Pencil", "Brush", "Chalk", "Smudge", "Stamp", "Paint", "Chat"};
+  const char* icons[] = {"pen.bmp", "pencil.bmp", "brush.bmp", "chalk.bmp",
+                         "smudge.bmp", "stamp.bmp", "paint.bmp", "chat.bmp"};
+  const char* masks[] = {"penmask.bmp", "pencilmask.bmp", "brushmask.bmp", "chalkmask.bmp",
+                         "smudgemask.bmp", "stampmask.bmp", "paintmask.bmp", "chatmask.bmp"};
+  for (int i = 0; i < TOOL_COUNT; ++i) {
+    EXPECT_STREQ(ToolTable[i].name, names[i]);
+    EXPECT_STREQ(ToolTable[i].icon_file, icons[i]);
+    EXPECT_STREQ(ToolTable[i].mask_file, masks[i]);
+    EXPECT_EQ(ToolTable[i].panel_style, i == 7 ? 1 : 0);
+  }
+  // The pen has no panel; Paint and Chat build no command.
+  EXPECT_EQ(ToolTable[0].panel_handler, nullptr);
+  toolbar_reset();
+  EXPECT_EQ(ToolTable[6].build_command, nullptr);
+  EXPECT_EQ(ToolTable[7].build_command, nullptr);
+}
+
+}  // namespace
