@@ -7,9 +7,13 @@
 
 #include "app/config.h"
 #include "app/log.h"
+#include "app/roster.h"
 #include "app/session.h"
 #include "app/setup_screen.h"
 #include "paint/canvas.h"
+#include "ui/chat_log.h"
+#include "ui/screen.h"
+#include "ui/toolbar.h"
 
 namespace {
 
@@ -98,15 +102,17 @@ int start_up() {
   }
   set_close_button_callback(close_button_pressed);
   if (!create_shared_bitmaps()) return fail_in_text_mode("Error creating image buffers.");
-  // display-switch step: install the display-switch handling (screen composition).
+  screen_set_layout();
+  install_display_switch();
   // canvas-reset step: resetCanvas(ServerCanvas);
   // random-seed step: seed the local stream from the clock.
   blit(ServerCanvas, LocalCanvas, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
   clear_to_color(BackBuffer, makecol(0, 0, 0));
-  // tool-bar icons step: rebuild_cursor(); draw_toolbar_icons();
+  rebuild_cursor();
+  draw_toolbar_icons();
   // command-queue step: queue_init, failing with "Error initiating command queue."
   // login step: if (net_available) connect_and_login();
-  // first-view step: draw_canvas_view(LocalCanvas);
+  draw_canvas_view(LocalCanvas);
   mouse_latch = false;
   busy_counter = 0;
   return 0;
@@ -123,29 +129,57 @@ int read_frame_key() {
 
 bool is_escape(int key) { return key != 0 && (key >> 8) == KEY_ESC; }
 
-// Until the screen composition lands, the whole BackBuffer goes to the screen.
-void show_back_buffer() { blit(BackBuffer, screen, 0, 0, 0, 0, BackBuffer->w, BackBuffer->h); }
+bool alt_held() { return key[KEY_ALT] != 0; }
+
+// The canvas the screen is composed from: StrokeLayer while a stroke is drawn.
+BITMAP* shown_canvas() { return LocalCanvas; }
+
+// Recomposes when an overlay line appeared or expired; the tool bar and the
+// panel go back over the new picture.
+void compose_step() {
+  if (!compose_screen(BackBuffer, shown_canvas(), false)) return;
+  if (panel_visible) {
+    draw_toolbar();
+    draw_tool_panel();
+  }
+  // live-tail step (stroke input): otherwise the tail of a stroke in progress.
+}
+
+// Labels while Alt is held with the panel hidden; the picture is recomposed
+// once Alt is released. With the panel shown, draw_toolbar draws them.
+void user_labels_step() {
+  if (panel_visible) return;
+  if (alt_held()) {
+    if (!labels_shown) {
+      draw_user_labels();
+      labels_shown = true;
+    }
+  } else if (labels_shown) {
+    compose_screen(BackBuffer, shown_canvas(), true);
+    labels_shown = false;
+  }
+}
 
 void run_frames() {
   for (;;) {
     if (quit_requested) return;
     int key = read_frame_key();
-    // tool-bar step, panel keys: Tab, Esc while the panel is shown, slash, tilde.
+    key = toolbar_panel_keys(key);
     if (is_escape(key)) return;
     button_edge = button_latch_update(&mouse_latch, mouse_b);
-    // tool-bar step, panel handler and tool-bar presses while panel_visible.
+    button_edge = toolbar_panel_step(key, button_edge, mouse_x, mouse_y);
     // network step: if (net_available && connected) network_step();
     // stroke step: stroke_step at the pointer's picture position with button_edge.
     // busy-indicator step.
-    // compose step: compose_screen of StrokeLayer or LocalCanvas, tool bar or live tail.
-    // user-labels step: labels while Alt is held with the panel hidden.
-    show_back_buffer();  // refresh step: refresh_screen() replaces this.
+    compose_step();
+    user_labels_step();
+    refresh_screen();
     rest(0);
   }
 }
 
 void shut_down() {
-  // tool-bar step: destroy every tool slot's icon, mask and panel bitmaps.
+  toolbar_destroy_bitmaps();
   destroy_shared_bitmaps();
   allegro_exit();
   // network step: if (net_available) { if (connected) connection_close(...); net_shutdown(); }
