@@ -131,7 +131,8 @@ bool is_escape(int key) { return key != 0 && (key >> 8) == KEY_ESC; }
 
 bool alt_held() { return key[KEY_ALT] != 0; }
 
-// The canvas the screen is composed from: StrokeLayer while a stroke is drawn.
+// The canvas the screen is composed from. stroke-layer step (stroke input):
+// StrokeLayer while a stroke is in progress.
 BITMAP* shown_canvas() { return LocalCanvas; }
 
 // Recomposes when an overlay line appeared or expired; the tool bar and the

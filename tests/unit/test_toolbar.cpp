@@ -97,6 +97,24 @@ TEST_F(Toolbar, IconsFromFilesAreTintedThroughTheirMasksOthersGetLabels) {
   expect_rgb(ToolbarStrip, 0, 0, 100, 150, 255);
 }
 
+TEST_F(Toolbar, PalettedGreyMasksAreReadThroughTheirPalette) {
+  testsupport::TempDir dir;
+  PALETTE grey;
+  for (int i = 0; i < 256; ++i) grey[i].r = grey[i].g = grey[i].b = static_cast<unsigned char>(i >> 2);
+  BITMAP* mask = create_bitmap_ex(8, 42, 42);
+  clear_to_color(mask, 0);
+  rectfill(mask, 0, 0, 41, 9, 255);  // white band on top
+  ASSERT_EQ(save_bitmap("brushmask.bmp", mask, grey), 0);
+  destroy_bitmap(mask);
+  current_rgb[0] = 228;
+  current_rgb[1] = 128;
+  current_rgb[2] = 128;
+  draw_toolbar_icons();
+  // The generated brush icon is (64, 128, 172); the white band takes +100 red.
+  expect_rgb(ToolbarStrip, 2 * 42 + 3, 3, 164, 128, 172);
+  expect_rgb(ToolbarStrip, 2 * 42 + 3, 30, 64, 128, 172);
+}
+
 TEST_F(Toolbar, GeneratedLabelMaskTintsOnlyTheLettersOfTheName) {
   testsupport::TempDir dir;
   draw_toolbar_icons();
