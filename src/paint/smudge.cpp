@@ -1,0 +1,108 @@
+// The smudge: every 2 pixels along the stroke, the pixels of a disc are blended
+// towards the colour found at the same place relative to the previous sample.
+// The picture is read and written in the same pass, so the order in which the
+// pixels are visited decides how far colour is dragged in one step.
+#include "paint/smudge.h"
+
+#include <cmath>
+
+#include "app/log.h"
+#include "paint/pixel.h"
+#include "paint/stroke.h"
+
+namespace {
+
+constexpr float SMUDGE_SPACING = 2.0f;
+// Beyond this distance from the origin no disc can touch a bitmap, and the
+// integer conversions below stay defined.
+constexpr double SMUDGE_COORD_LIMIT = 1.0e6;
+constexpr double SMUDGE_RADIUS_LIMIT = 4096.0;
+
+float clamp_value(float v, float lo, float hi) {
+  if (!(v >= lo)) return lo;
+  if (v > hi) return hi;
+  return v;
+}
+
+bool within(float v, double limit) { return v > -limit && v < limit; }
+
+// Blends one pixel towards the colour at (col + dx, sy); nothing when the
+// sampling point or the pixel is off the bitmap.
+inline void smudge_pixel(BITMAP* bmp, int col, int row, float dx, float sy, float k) {
+  if (col < 0 || col >= bmp->w) return;
+  float r, g, b;
+  float sx = static_cast<float>(col + static_cast<double>(dx));
+  if (sampleBilinear(bmp, sx, sy, &r, &g, &b)) blendPixel(bmp, col, row, r, g, b, k);
+}
+
+}  // namespace
+
+void smudgeDisc(BITMAP* bmp, float radius, float k, float x, float y, float dx, float dy) {
+  if (!bmp || bitmap_color_depth(bmp) != 32) return;
+  // Below this coverage a step changes nothing; sampling has no side effects.
+  if (!(k > 0.005)) return;
+  if (!(radius >= 0 && radius <= SMUDGE_RADIUS_LIMIT)) return;
+  if (!within(x, SMUDGE_COORD_LIMIT) || !within(y, SMUDGE_COORD_LIMIT) ||
+      !within(dx, SMUDGE_COORD_LIMIT) || !within(dy, SMUDGE_COORD_LIMIT))
+    return;
+
+  float fy = static_cast<float>(static_cast<double>(y) - std::floor(static_cast<double>(y)));
+  int R = static_cast<int>(std::floor(static_cast<double>(radius) + 0.5));
+  // Moving down (dy < 0) visits rows top to bottom, otherwise bottom to top.
+  int j = dy < 0 ? 1 - R : R;
+  int j_end = dy < 0 ? R + 1 : -R;
+  int j_step = dy < 0 ? 1 : -1;
+  for (; j != j_end; j += j_step) {
+    float t = static_cast<float>(j - static_cast<double>(fy));
+    float s = static_cast<float>(static_cast<double>(radius) * radius -
+                                 static_cast<double>(t) * t);
+    if (s <= 0) continue;
+    float half = static_cast<float>(static_cast<int>(std::floor(std::sqrt(static_cast<double>(s)) + 0.5)));
+    int row = static_cast<int>(j + static_cast<double>(y));
+    if (row < 0 || row >= bmp->h) continue;
+    // The sampling row keeps the fraction of the sample's position.
+    float sy = static_cast<float>(j + static_cast<double>(y) + dy);
+    if (dx >= 0) {
+      // Moving left: columns right to left.
+      double stop = static_cast<double>(x) - half;
+      for (int col = static_cast<int>(static_cast<double>(x) + half); col > stop; --col)
+        smudge_pixel(bmp, col, row, dx, sy, k);
+    } else {
+      // Moving right: columns left to right.
+      double stop = static_cast<double>(x) + half;
+      for (int col = static_cast<int>(static_cast<double>(x) - half + 1); col <= stop; ++col)
+        smudge_pixel(bmp, col, row, dx, sy, k);
+    }
+  }
+}
+
+void drawSmudge(BITMAP* bmp, float size, float strength, const int16_t* xs, const int16_t* ys,
+                int n) {
+  log_write(LOG_DEBUG, "drawSmudge invoked with %d points.", n);
+  if (!bmp || bitmap_color_depth(bmp) != 32) return;
+  if (n < 0 || !xs || !ys) n = 0;
+  size = clamp_value(size, 1.7f, 12.0f);
+  strength = clamp_value(strength, 1.0f, 1000.0f);
+  float coverage = static_cast<float>(strength * 0.0008333333333333334);
+
+  bool have_previous = false;
+  float px = 0, py = 0;
+  float offset = 0;
+  for (unsigned i = 0; i < static_cast<unsigned>(n); ++i) {
+    float leftover = sampleSegment(xs, ys, static_cast<unsigned>(n), i, SMUDGE_SPACING, offset);
+    for (int s = 0; s < StrokeSamples.count; ++s) {
+      float X = StrokeSamples.x[s], Y = StrokeSamples.y[s];
+      // A zero-length first segment yields a sample that is not a number: it
+      // marks no place, so it cannot smudge nor serve as the previous position.
+      if (std::isnan(X) || std::isnan(Y)) continue;
+      if (have_previous) {
+        smudgeDisc(bmp, size, coverage, X, Y, static_cast<float>(static_cast<double>(px) - X),
+                   static_cast<float>(static_cast<double>(py) - Y));
+      }
+      have_previous = true;
+      px = X;
+      py = Y;
+    }
+    offset = leftover;
+  }
+}

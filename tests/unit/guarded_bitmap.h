@@ -1,0 +1,96 @@
+// A drawing target inside a guard border: a sub-bitmap of a larger bitmap.
+// A renderer that writes past the target's edges changes the border, which the
+// sanitizers could not notice because it lies inside the same allocation.
+#pragma once
+#include <allegro.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <vector>
+
+#include "test_support.h"
+
+namespace testsupport {
+
+struct GuardedBitmap {
+  BITMAP* parent = nullptr;
+  BITMAP* target = nullptr;    // the sub-bitmap renderers draw on
+  BITMAP* snapshot = nullptr;  // the parent as it was when set up
+  int border = 0;
+
+  GuardedBitmap(int w, int h, int border_width) : border(border_width) {
+    parent = make_filled(w + 2 * border, h + 2 * border, 13, 200, 77);
+    target = create_sub_bitmap(parent, border, border, w, h);
+    BITMAP* pattern = make_pattern(w, h);
+    blit(pattern, target, 0, 0, 0, 0, w, h);
+    destroy_bitmap(pattern);
+    snapshot = create_bitmap_ex(32, parent->w, parent->h);
+    blit(parent, snapshot, 0, 0, 0, 0, parent->w, parent->h);
+  }
+  ~GuardedBitmap() {
+    destroy_bitmap(target);
+    destroy_bitmap(parent);
+    destroy_bitmap(snapshot);
+  }
+  GuardedBitmap(const GuardedBitmap&) = delete;
+  GuardedBitmap& operator=(const GuardedBitmap&) = delete;
+
+  // Pixels of the border that differ from the snapshot.
+  long border_changes() const {
+    long n = 0;
+    for (int y = 0; y < parent->h; ++y) {
+      for (int x = 0; x < parent->w; ++x) {
+        bool inside = x >= border && x < border + target->w && y >= border &&
+                      y < border + target->h;
+        if (!inside && getpixel(parent, x, y) != getpixel(snapshot, x, y)) ++n;
+      }
+    }
+    return n;
+  }
+  // Pixels of the target that differ from the snapshot.
+  long target_changes() const {
+    long n = 0;
+    for (int y = 0; y < target->h; ++y)
+      for (int x = 0; x < target->w; ++x)
+        if (getpixel(target, x, y) != getpixel(snapshot, x + border, y + border)) ++n;
+    return n;
+  }
+};
+
+// A stroke as the renderers take it.
+struct TestStroke {
+  std::vector<int16_t> xs, ys;
+  TestStroke(std::initializer_list<int> points) {
+    for (auto it = points.begin(); it != points.end() && it + 1 != points.end(); it += 2) {
+      xs.push_back(static_cast<int16_t>(*it));
+      ys.push_back(static_cast<int16_t>(*(it + 1)));
+    }
+  }
+  int n() const { return static_cast<int>(xs.size()); }
+};
+
+// Strokes at and across every edge and corner of a w x h target, along the
+// edges, entirely outside, and at the extremes of the coordinate range.
+inline std::vector<TestStroke> edge_strokes(int w, int h) {
+  int r = w - 1, b = h - 1;
+  return {
+      {-30, h / 2, 25, h / 2 + 5},                 // across the left edge
+      {r - 25, h / 3, r + 30, h / 3 + 4},           // across the right edge
+      {w / 2, -30, w / 2 + 6, 25},                  // across the top edge
+      {w / 3, b - 25, w / 3 - 5, b + 30},           // across the bottom edge
+      {-20, -20, 20, 20, 40, 10},                   // through the top-left corner
+      {r + 20, -20, r - 20, 20, r - 40, 5},         // through the top-right corner
+      {-20, b + 20, 20, b - 20, 40, b - 5},         // through the bottom-left corner
+      {r + 20, b + 20, r - 20, b - 20, r - 5, b - 40},  // through the bottom-right corner
+      {0, 0, r, 0},                                 // along the top row
+      {0, b, r, b},                                 // along the bottom row
+      {0, 0, 0, b},                                 // along the left column
+      {r, 0, r, b},                                 // along the right column
+      {1, 1, r - 1, 1, r - 1, b - 1, 1, b - 1, 1, 1},  // one pixel inside all round
+      {-60, -40, -10, -50, -30, -5},                // entirely outside
+      {-32768, -32768, 32767, 32767},               // the whole coordinate range
+      {32767, -32768, w / 2, h / 2, -32768, 32767},
+  };
+}
+
+}  // namespace testsupport
