@@ -194,13 +194,15 @@ TEST(Brush, DryBristleIsReplacedByTheLastAndThatOneIsProcessedInTheSameSample) {
   a.size = 3;
   // 150 pixels: 101 samples, 99 painting; all on the bitmap, so every pick-up draws.
   const long painting = 99;
-  for (uint32_t seed : {3u, 8u, 21u}) {
+  int told_apart = 0;
+  for (uint32_t seed = 1; seed <= 12; ++seed) {
     long expected = modelled_draws(seed, a.size, a.dryness, painting, true);
-    // The test could not tell the two rules apart if they agreed.
-    EXPECT_NE(expected, modelled_draws(seed, a.size, a.dryness, painting, false));
+    if (expected != modelled_draws(seed, a.size, a.dryness, painting, false)) ++told_apart;
     EXPECT_EQ(brush_draws(bmp, seed, a, TestStroke{60, 50, 210, 50}), expected)
         << "seed " << seed;
   }
+  // The seeds must tell the rule from one that leaves the moved bristle for later.
+  EXPECT_GE(told_apart, 3);
   destroy_bitmap(bmp);
 }
 
@@ -239,17 +241,46 @@ TEST(Brush, DryBrushFadesOutAndWetBrushKeepsPainting) {
 }
 
 TEST(Brush, DragsTheColourItCrosses) {
-  // Green on the left, black on the right; a red stroke from green into black
-  // carries green with it, which neither red paint nor its light trail (+20) has.
-  BITMAP* bmp = testsupport::make_filled(300, 60, 0, 0, 0);
+  // Green on the left, white on the right, painted in red. Red paint and its
+  // dark and light trails lower green and blue alike on white, so wherever
+  // green exceeds blue there, the bristles carried green out of the left half.
+  BITMAP* bmp = testsupport::make_filled(300, 60, 255, 255, 255);
   rectfill(bmp, 0, 0, 149, 59, makecol32(0, 255, 0));
   BrushArgs a;
-  a.dryness = 60;
+  a.dryness = 20;
   brush_draws(bmp, 11, a, TestStroke{40, 30, 260, 30});
-  int greenest = 0;
-  for (int y = 0; y < 60; ++y)
-    for (int x = 160; x < 200; ++x) greenest = std::max(greenest, getg32(getpixel(bmp, x, y)));
-  EXPECT_GT(greenest, 40);
+  int most = 0;
+  for (int y = 0; y < 60; ++y) {
+    for (int x = 160; x < 200; ++x) {
+      int p = getpixel(bmp, x, y);
+      most = std::max(most, getg32(p) - getb32(p));
+    }
+  }
+  EXPECT_GT(most, 15);
+  destroy_bitmap(bmp);
+}
+
+TEST(Brush, PickUpUsesTheUnrotatedOffsets) {
+  // A rightward stroke along y = 40 places a bristle at (X + along, 40 + across)
+  // but picks up at (X + across, 40 + along). A green patch on the centre line,
+  // just ahead of where the stroke ends, is therefore picked up by bristles whose
+  // trails run far from the centre line, over white. Red paint on white lowers
+  // green and blue alike, so green above blue there can only be picked-up colour.
+  BITMAP* bmp = testsupport::make_filled(300, 80, 255, 255, 255);
+  rectfill(bmp, 140, 38, 160, 42, makecol32(0, 255, 0));
+  BrushArgs a;
+  a.size = 12;
+  a.dryness = 60;
+  brush_draws(bmp, 12, a, TestStroke{40, 40, 145, 40});
+  int most = 0;
+  for (int y = 0; y < 80; ++y) {
+    if (y > 34 && y < 46) continue;  // trails of bristles that cross the patch
+    for (int x = 0; x < 300; ++x) {
+      int p = getpixel(bmp, x, y);
+      most = std::max(most, getg32(p) - getb32(p));
+    }
+  }
+  EXPECT_GT(most, 30);
   destroy_bitmap(bmp);
 }
 
