@@ -10,6 +10,7 @@
 #include "paint/pixel.h"
 #include "paint/random.h"
 #include "paint/stroke.h"
+#include "paint/walk.h"
 
 namespace {
 
@@ -115,14 +116,25 @@ float lighter(float c) {
   return v > 255 ? 255 : v;
 }
 
+// The bristle's place for a sample at (X, Y) with tangent t and normal nrm.
+void bristle_position(const Bristle* br, float X, float Y, float tx, float ty, float nx, float ny,
+                      float* qx, float* qy) {
+  *qx = static_cast<float>(static_cast<double>(X) + static_cast<double>(br->across) * nx +
+                           static_cast<double>(br->along) * tx);
+  *qy = static_cast<float>(static_cast<double>(Y) + static_cast<double>(br->across) * ny +
+                           static_cast<double>(br->along) * ty);
+}
+
+void place_bristle(Bristle* br, float X, float Y, float tx, float ty, float nx, float ny) {
+  bristle_position(br, X, Y, tx, ty, nx, ny, &br->x, &br->y);
+}
+
 // Trails, carry, refill and drying of one bristle that is still loaded.
 void paint_bristle(BITMAP* bmp, Bristle* br, float X, float Y, float tx, float ty, float nx,
                    float ny, float pr, float pg, float pb, float dryness) {
   float opacity = br->load < 1.0f ? br->load : 1.0f;
-  float qx = static_cast<float>(static_cast<double>(X) + static_cast<double>(br->across) * nx +
-                                static_cast<double>(br->along) * tx);
-  float qy = static_cast<float>(static_cast<double>(Y) + static_cast<double>(br->across) * ny +
-                                static_cast<double>(br->along) * ty);
+  float qx, qy;
+  bristle_position(br, X, Y, tx, ty, nx, ny, &qx, &qy);
   float ox = br->x, oy = br->y;
   double vx = static_cast<double>(qx) - ox, vy = static_cast<double>(qy) - oy;
   float len = static_cast<float>(std::sqrt(vx * vx + vy * vy));
@@ -164,7 +176,6 @@ void drawBrush(BITMAP* bmp, float r, float g, float b, float size, float dryness
                const int16_t* xs, const int16_t* ys, int n) {
   log_write(LOG_DEBUG, "drawBrush invoked with %d points.", n);
   if (!bmp || bitmap_color_depth(bmp) != 32) return;
-  if (n < 0 || !xs || !ys) n = 0;
   size = clamp_value(size, 1.7f, 12.0f);
   dryness = clamp_value(dryness, 1.0f, 500.0f);
   // Channels outside 0..255 would pack into the neighbouring channel.
@@ -177,55 +188,38 @@ void drawBrush(BITMAP* bmp, float r, float g, float b, float size, float dryness
 
   int phase = 0;
   float px = 0, py = 0;
-  float offset = 0;
-  for (unsigned i = 0; i < static_cast<unsigned>(n); ++i) {
-    float leftover = sampleSegment(xs, ys, static_cast<unsigned>(n), i, BRUSH_SPACING, offset);
-    for (int s = 0; s < StrokeSamples.count; ++s) {
-      float X = StrokeSamples.x[s], Y = StrokeSamples.y[s];
-      // A zero-length first segment yields a sample that is not a number; it
-      // has no place and must not become the previous position.
-      if (std::isnan(X) || std::isnan(Y)) continue;
-      if (phase == 0) {
-        px = X;
-        py = Y;
-        phase = 1;
-        continue;
-      }
-      double vx = static_cast<double>(X) - px, vy = static_cast<double>(Y) - py;
-      float len = static_cast<float>(std::sqrt(vx * vx + vy * vy));
-      if (len < 0.0001) continue;
-      float tx = static_cast<float>(vx / len);
-      float ty = static_cast<float>(vy / len);
-      float nx = -ty, ny = tx;
+  walk_stroke(xs, ys, n, BRUSH_SPACING, [&](float X, float Y) {
+    if (phase == 0) {
       px = X;
       py = Y;
-      if (phase == 1) {
-        for (int k = 0; k < list->count; ++k) {
-          Bristle* br = &list->bristles[k];
-          br->x = static_cast<float>(static_cast<double>(X) +
-                                     static_cast<double>(br->across) * nx +
-                                     static_cast<double>(br->along) * tx);
-          br->y = static_cast<float>(static_cast<double>(Y) +
-                                     static_cast<double>(br->across) * ny +
-                                     static_cast<double>(br->along) * ty);
-        }
-        phase = 2;
+      phase = 1;
+      return;
+    }
+    double vx = static_cast<double>(X) - px, vy = static_cast<double>(Y) - py;
+    float len = static_cast<float>(std::sqrt(vx * vx + vy * vy));
+    if (len < 0.0001) return;
+    float tx = static_cast<float>(vx / len);
+    float ty = static_cast<float>(vy / len);
+    float nx = -ty, ny = tx;
+    px = X;
+    py = Y;
+    if (phase == 1) {
+      for (int k = 0; k < list->count; ++k) place_bristle(&list->bristles[k], X, Y, tx, ty, nx, ny);
+      phase = 2;
+      return;
+    }
+    int k = 0;
+    while (k < list->count) {
+      Bristle* br = &list->bristles[k];
+      pick_up(bmp, br, X, Y);
+      if (br->load <= 0) {
+        // The last live bristle takes this slot and is processed in this sample.
+        list->count -= 1;
+        *br = list->bristles[list->count];
         continue;
       }
-      int k = 0;
-      while (k < list->count) {
-        Bristle* br = &list->bristles[k];
-        pick_up(bmp, br, X, Y);
-        if (br->load <= 0) {
-          // The last live bristle takes this slot and is processed in this sample.
-          list->count -= 1;
-          *br = list->bristles[list->count];
-          continue;
-        }
-        paint_bristle(bmp, br, X, Y, tx, ty, nx, ny, r, g, b, dryness);
-        ++k;
-      }
+      paint_bristle(bmp, br, X, Y, tx, ty, nx, ny, r, g, b, dryness);
+      ++k;
     }
-    offset = leftover;
-  }
+  });
 }

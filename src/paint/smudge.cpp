@@ -8,7 +8,7 @@
 
 #include "app/log.h"
 #include "paint/pixel.h"
-#include "paint/stroke.h"
+#include "paint/walk.h"
 
 namespace {
 
@@ -80,29 +80,20 @@ void drawSmudge(BITMAP* bmp, float size, float strength, const int16_t* xs, cons
                 int n) {
   log_write(LOG_DEBUG, "drawSmudge invoked with %d points.", n);
   if (!bmp || bitmap_color_depth(bmp) != 32) return;
-  if (n < 0 || !xs || !ys) n = 0;
   size = clamp_value(size, 1.7f, 12.0f);
   strength = clamp_value(strength, 1.0f, 1000.0f);
   float coverage = static_cast<float>(strength * 0.0008333333333333334);
 
   bool have_previous = false;
   float px = 0, py = 0;
-  float offset = 0;
-  for (unsigned i = 0; i < static_cast<unsigned>(n); ++i) {
-    float leftover = sampleSegment(xs, ys, static_cast<unsigned>(n), i, SMUDGE_SPACING, offset);
-    for (int s = 0; s < StrokeSamples.count; ++s) {
-      float X = StrokeSamples.x[s], Y = StrokeSamples.y[s];
-      // A zero-length first segment yields a sample that is not a number: it
-      // marks no place, so it cannot smudge nor serve as the previous position.
-      if (std::isnan(X) || std::isnan(Y)) continue;
-      if (have_previous) {
-        smudgeDisc(bmp, size, coverage, X, Y, static_cast<float>(static_cast<double>(px) - X),
-                   static_cast<float>(static_cast<double>(py) - Y));
-      }
-      have_previous = true;
-      px = X;
-      py = Y;
+  walk_stroke(xs, ys, n, SMUDGE_SPACING, [&](float X, float Y) {
+    // The first sample of the stroke only marks where the drag starts.
+    if (have_previous) {
+      smudgeDisc(bmp, size, coverage, X, Y, static_cast<float>(static_cast<double>(px) - X),
+                 static_cast<float>(static_cast<double>(py) - Y));
     }
-    offset = leftover;
-  }
+    have_previous = true;
+    px = X;
+    py = Y;
+  });
 }

@@ -84,6 +84,21 @@ std::vector<bool> painted_columns(BITMAP* bmp, BITMAP* background) {
   return cols;
 }
 
+// The largest excess of green over blue in columns x0..x1-1, leaving out rows
+// skip0..skip1. Red paint on white lowers both alike, so any excess there is
+// green that bristles carried.
+int most_green_over_blue(BITMAP* bmp, int x0, int x1, int skip0 = -1, int skip1 = -1) {
+  int most = 0;
+  for (int y = 0; y < bmp->h; ++y) {
+    if (y >= skip0 && y <= skip1) continue;
+    for (int x = x0; x < x1; ++x) {
+      int p = getpixel(bmp, x, y);
+      most = std::max(most, getg32(p) - getb32(p));
+    }
+  }
+  return most;
+}
+
 }  // namespace
 
 TEST(Brush, BristleCountFollowsTheFirstDrawAtTheExtremeSizes) {
@@ -241,22 +256,14 @@ TEST(Brush, DryBrushFadesOutAndWetBrushKeepsPainting) {
 }
 
 TEST(Brush, DragsTheColourItCrosses) {
-  // Green on the left, white on the right, painted in red. Red paint and its
-  // dark and light trails lower green and blue alike on white, so wherever
-  // green exceeds blue there, the bristles carried green out of the left half.
+  // Green on the left, white on the right, painted in red: the bristles carry
+  // green well past the point where their pick-up stops finding it.
   BITMAP* bmp = testsupport::make_filled(300, 60, 255, 255, 255);
   rectfill(bmp, 0, 0, 149, 59, makecol32(0, 255, 0));
   BrushArgs a;
   a.dryness = 20;
   brush_draws(bmp, 11, a, TestStroke{40, 30, 260, 30});
-  int most = 0;
-  for (int y = 0; y < 60; ++y) {
-    for (int x = 160; x < 200; ++x) {
-      int p = getpixel(bmp, x, y);
-      most = std::max(most, getg32(p) - getb32(p));
-    }
-  }
-  EXPECT_GT(most, 15);
+  EXPECT_GT(most_green_over_blue(bmp, 160, 200), 15);
   destroy_bitmap(bmp);
 }
 
@@ -264,23 +271,15 @@ TEST(Brush, PickUpUsesTheUnrotatedOffsets) {
   // A rightward stroke along y = 40 places a bristle at (X + along, 40 + across)
   // but picks up at (X + across, 40 + along). A green patch on the centre line,
   // just ahead of where the stroke ends, is therefore picked up by bristles whose
-  // trails run far from the centre line, over white. Red paint on white lowers
-  // green and blue alike, so green above blue there can only be picked-up colour.
+  // trails run far from the centre line, over white.
   BITMAP* bmp = testsupport::make_filled(300, 80, 255, 255, 255);
   rectfill(bmp, 140, 38, 160, 42, makecol32(0, 255, 0));
   BrushArgs a;
   a.size = 12;
   a.dryness = 60;
   brush_draws(bmp, 12, a, TestStroke{40, 40, 145, 40});
-  int most = 0;
-  for (int y = 0; y < 80; ++y) {
-    if (y > 34 && y < 46) continue;  // trails of bristles that cross the patch
-    for (int x = 0; x < 300; ++x) {
-      int p = getpixel(bmp, x, y);
-      most = std::max(most, getg32(p) - getb32(p));
-    }
-  }
-  EXPECT_GT(most, 30);
+  // Rows 35..45 hold the trails of bristles that cross the patch.
+  EXPECT_GT(most_green_over_blue(bmp, 0, 300, 35, 45), 30);
   destroy_bitmap(bmp);
 }
 
