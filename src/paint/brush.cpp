@@ -17,8 +17,6 @@ namespace {
 constexpr int BRISTLE_MAX = 256;
 constexpr float BRUSH_SPACING = 1.5f;
 
-// A draw as a real number in [0, 1]: the draw times the double nearest 1 / 4294967295.
-constexpr double DRAW_SCALE = 2.3283064370807974e-10;
 // A draw scaled by 0.2 in one step (0.2 / 4294967295 is a single double constant).
 constexpr double DRAW_SCALE_FIFTH = 0.2 / 4294967295.0;
 constexpr double DRAW_RANGE_SQUARED = 4294967295.0 * 4294967295.0;
@@ -40,7 +38,7 @@ struct BristleList {
 
 BristleList Bristles;
 
-double draw_unit() { return nextRandom() * DRAW_SCALE; }
+double draw_unit() { return random_unit(nextRandom()); }
 
 // Clamps a value; a value that is not a number takes the lower bound.
 float clamp_value(float v, float lo, float hi) {
