@@ -39,6 +39,7 @@ struct LoadOptions {
   double seconds = 10;
   double rate = 5;  // strokes per second per user; 0: as fast as acknowledged
   int window = 8;   // strokes in flight per user when rate is 0
+  int flooders = 0;  // users that send as fast as acknowledged whatever the rate
   std::string host = "127.0.0.1";
   int port = 2020;
   std::string server;  // path of an easel-server to start for the run
@@ -63,6 +64,7 @@ struct User {
   std::vector<uint8_t> input;
   std::vector<uint8_t> output;
   std::deque<double> in_flight;  // send times of strokes not yet acknowledged
+  bool flooder = false;
   double next_send = 0;
   long sent = 0, acknowledged = 0;
 };
@@ -102,12 +104,15 @@ static int parse_options(LoadOptions* o, int argc, char** argv) {
     if (a == "--help") {
       printf(
           "Usage: easel-load [--clients N] [--seconds S] [--rate R] [--window W]\n"
-          "                  [--port P] [--host 127.0.0.1] [--server PATH] [--seed N]\n"
+          "                  [--flooders K] [--port P] [--host 127.0.0.1] [--server PATH]\n"
+          "                  [--seed N]\n"
           "Connects N users (default 10) to an easel-server on the loopback interface;\n"
           "each paints R strokes a second (default 5; 0: as fast as the server\n"
           "acknowledges, W strokes in flight, default 8) for S seconds (default 10).\n"
           "With --server, starts that server on a free port with a fresh board (with\n"
           "--rate 0 when R is 0) and stops it afterwards.\n"
+          "With --flooders K, K more users send as fast as they are acknowledged (W in\n"
+          "flight); their strokes are counted apart and left out of the latency.\n"
           "Reports the relayed frames received per second and the acknowledgement\n"
           "latency of the strokes (median, 99th percentile, maximum).\n");
       exit(0);
@@ -118,13 +123,14 @@ static int parse_options(LoadOptions* o, int argc, char** argv) {
     else if (a == "--seconds") o->seconds = atof(v);
     else if (a == "--rate") o->rate = atof(v);
     else if (a == "--window") o->window = atoi(v);
+    else if (a == "--flooders") o->flooders = atoi(v);
     else if (a == "--port") o->port = atoi(v);
     else if (a == "--host") o->host = v;
     else if (a == "--server") o->server = v;
     else if (a == "--seed") o->seed = uint32_t(strtoul(v, nullptr, 10));
     else return 0;
   }
-  return o->clients >= 1 && o->clients <= 1000 && o->seconds > 0 && o->seconds <= 600 &&
+  return o->clients >= 1 && o->clients + o->flooders <= 1000 && o->flooders >= 0 && o->seconds > 0 && o->seconds <= 600 &&
          o->rate >= 0 && o->window >= 1;
 }
 
@@ -196,9 +202,10 @@ int main(int argc, char** argv) {
 
   Random random = {o.seed ? o.seed : 1};
   int epoll_fd = epoll_create1(0);
-  std::vector<User> users(size_t(o.clients));
+  std::vector<User> users(size_t(o.clients + o.flooders));
   for (size_t i = 0; i < users.size(); i++) {
     User& u = users[i];
+    u.flooder = int(i) >= o.clients;
     u.fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a = {};
     a.sin_family = AF_INET;
@@ -234,7 +241,7 @@ int main(int argc, char** argv) {
   epoll_event events[256];
   for (;;) {
     double now = now_seconds();
-    if (logged_in == o.clients && start == 0) {
+    if (logged_in == int(users.size()) && start == 0) {
       start = now;
       stop_sending = start + o.seconds;
       give_up = stop_sending + 10;
@@ -245,13 +252,14 @@ int main(int argc, char** argv) {
     bool sending = start > 0 && now < stop_sending;
     long outstanding = 0;
     for (User& u : users) {
+      bool paced = o.rate > 0 && !u.flooder;
       while (sending && u.logged_in &&
-             (o.rate > 0 ? now >= u.next_send : int(u.in_flight.size()) < o.window)) {
+             (paced ? now >= u.next_send : int(u.in_flight.size()) < o.window)) {
         std::vector<uint8_t> stroke = make_stroke(&random, u.id);
         u.output.insert(u.output.end(), stroke.begin(), stroke.end());
         u.in_flight.push_back(now);
         u.sent++;
-        if (o.rate > 0) u.next_send += 1 / o.rate;
+        if (paced) u.next_send += 1 / o.rate;
       }
       if (!flush_output(&u)) failed = true;
       outstanding += long(u.in_flight.size());
@@ -259,14 +267,16 @@ int main(int argc, char** argv) {
     if (failed || now > give_up || (start > 0 && !sending && outstanding == 0)) break;
     double wait = 0.05;
     if (sending && o.rate > 0)
-      for (const User& u : users) wait = std::min(wait, u.next_send - now);
+      for (const User& u : users)
+        if (!u.flooder) wait = std::min(wait, u.next_send - now);
     int n = epoll_wait(epoll_fd, events, 256, std::max(0, int(wait * 1000)));
     now = now_seconds();
     for (int k = 0; k < n; k++) {
       User& u = users[events[k].data.u32];
       uint8_t block[65536];
       ssize_t got;
-      while ((got = recv(u.fd, block, sizeof block, 0)) > 0) u.input.insert(u.input.end(), block, block + got);
+      while ((got = recv(u.fd, block, sizeof block, 0)) > 0)
+        u.input.insert(u.input.end(), block, block + got);
       if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
         fprintf(stderr, "easel-load: the server closed user %d\n", int(events[k].data.u32));
         failed = true;
@@ -281,7 +291,7 @@ int main(int argc, char** argv) {
             u.logged_in = true;
             logged_in++;
           } else if (!u.in_flight.empty()) {
-            latencies.push_back(now - u.in_flight.front());
+            if (!u.flooder) latencies.push_back(now - u.in_flight.front());
             u.in_flight.pop_front();
             u.acknowledged++;
           }
@@ -295,10 +305,11 @@ int main(int argc, char** argv) {
   }
   double elapsed = now_seconds() - start;
 
-  long sent = 0, acknowledged = 0;
+  long sent = 0, acknowledged = 0, flood_sent = 0;
   for (User& u : users) {
     sent += u.sent;
     acknowledged += u.acknowledged;
+    if (u.flooder) flood_sent += u.sent;
     close(u.fd);
   }
   close(epoll_fd);
@@ -315,10 +326,14 @@ int main(int argc, char** argv) {
     snprintf(pace, sizeof pace, "as fast as acknowledged, %d in flight each", o.window);
   printf("users %d, %s, %g s of painting (%.1f s in all)\n", o.clients, pace, o.seconds, elapsed);
   printf("strokes sent %ld, acknowledged %ld\n", sent, acknowledged);
+  if (o.flooders > 0)
+    printf("of them by %d flooding users: %ld (%.0f per second each)\n", o.flooders, flood_sent,
+           double(flood_sent) / elapsed / o.flooders);
   printf("relayed frames received: %ld, %.0f per second\n", relayed,
          elapsed > 0 ? double(relayed) / elapsed : 0.0);
-  printf("acknowledgement latency: median %.3f ms, p99 %.3f ms, max %.3f ms\n", percentile(0.5),
-         percentile(0.99), latencies.empty() ? 0.0 : latencies.back() * 1000);
+  printf("acknowledgement latency%s: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
+         o.flooders > 0 ? " of the others" : "", percentile(0.5), percentile(0.99),
+         latencies.empty() ? 0.0 : latencies.back() * 1000);
   if (server > 0) {
     kill(server, SIGTERM);
     int status = 0;
