@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -349,6 +350,56 @@ int relay_handle_frame(Relay* r, Client* c, const uint8_t* frame, size_t length)
     case MSG_MOTD: return handle_motd(r, c, payload, payload_length);
     default: return 0;
   }
+}
+
+// A token bucket of commands: `rate` a second, at most `burst` saved up.
+static bool take_token(const ServerOptions* o, Client* c, double now) {
+  c->tokens = std::min(o->burst, c->tokens + (now - c->refilled_at) * o->rate);
+  c->refilled_at = now;
+  if (c->tokens < 1) return false;
+  c->tokens -= 1;
+  return true;
+}
+
+InputResult relay_take_input(Relay* r, Client* c, double now, bool ignore_limit,
+                             std::string* reason) {
+  InputResult result = INPUT_WAITING;
+  while (c->state == CLIENT_LOGIN || c->state == CLIENT_ACTIVE) {
+    const uint8_t* p = c->input.data() + c->input_start;
+    size_t available = c->input.size() - c->input_start;
+    if (available == 0) break;
+    if (c->state == CLIENT_LOGIN && p[0] != MSG_LOGIN) {
+      *reason = "the first frame is not a login request";
+      return INPUT_REFUSED;
+    }
+    if (available < size_t(FRAME_HEADER_SIZE)) break;
+    size_t payload = frame_payload_length(p);
+    if (payload > MAX_PAYLOAD) {
+      *reason = "refused a frame of " + std::to_string(payload) + " bytes (type " +
+                std::to_string(p[0]) + ")";
+      return INPUT_REFUSED;
+    }
+    size_t size = frame_complete_size(p, available);
+    if (size == 0) break;
+    if (c->state == CLIENT_ACTIVE && r->options->rate > 0 && !ignore_limit &&
+        !take_token(r->options, c, now)) {
+      result = INPUT_LIMITED;
+      break;
+    }
+    int type = p[0];
+    int ok = relay_handle_frame(r, c, p, size);
+    c->input_start += size;
+    if (!ok) {
+      *reason = "sent an invalid frame (type " + std::to_string(type) + ", " +
+                std::to_string(payload) + " bytes)";
+      return INPUT_REFUSED;
+    }
+  }
+  if (c->input_start == c->input.size()) {
+    c->input.clear();
+    c->input_start = 0;
+  }
+  return result;
 }
 
 void relay_leave(Relay* r, Client* c) {

@@ -27,6 +27,16 @@ void relay_init(Relay* r, const ServerOptions* options, Board* board);
 // Handles one complete frame of c. Returns 0 when the frame breaks the
 // protocol; the caller then disconnects c.
 int relay_handle_frame(Relay* r, Client* c, const uint8_t* frame, size_t length);
+enum InputResult {
+  INPUT_WAITING,  // every complete frame was handled; the rest waits for more bytes
+  INPUT_LIMITED,  // the rate limit holds the next frame back
+  INPUT_REFUSED,  // c broke the protocol and must be disconnected
+};
+// Takes the complete frames buffered in c->input, in order, and handles them,
+// while c's rate allows (unless ignore_limit). A header announcing a frame
+// larger than any legal message is refused before its payload arrives.
+InputResult relay_take_input(Relay* r, Client* c, double now, bool ignore_limit,
+                             std::string* reason);
 // c has gone (or is being disconnected): the others are told, its votes and
 // the votes against it vanish, and what is left of the votes is counted again.
 void relay_leave(Relay* r, Client* c);

@@ -79,48 +79,12 @@ static void pause_reading(Server* s, Client* c, double now) {
   update_reading(s, c);
 }
 
-// Hands every complete frame to the relay, as long as the rate limit allows.
 static void process_input(Server* s, Client* c, double now, bool ignore_limit) {
-  while (!c->closed && (c->state == CLIENT_LOGIN || c->state == CLIENT_ACTIVE)) {
-    const uint8_t* p = c->input.data() + c->input_start;
-    size_t available = c->input.size() - c->input_start;
-    if (available == 0) break;
-    if (c->state == CLIENT_LOGIN && p[0] != MSG_LOGIN) {
-      disconnect(s, c, "the first frame is not a login request");
-      return;
-    }
-    if (available < size_t(FRAME_HEADER_SIZE)) break;
-    size_t payload = frame_payload_length(p);
-    if (payload > MAX_PAYLOAD) {
-      char reason[96];
-      snprintf(reason, sizeof reason, "refused a frame of %zu bytes (type %d)", payload, p[0]);
-      disconnect(s, c, reason);
-      return;
-    }
-    size_t size = frame_complete_size(p, available);
-    if (size == 0) break;
-    if (c->state == CLIENT_ACTIVE && s->options.rate > 0 && !ignore_limit) {
-      c->tokens = std::min(s->options.burst, c->tokens + (now - c->refilled_at) * s->options.rate);
-      c->refilled_at = now;
-      if (c->tokens < 1) {
-        pause_reading(s, c, now);
-        break;
-      }
-      c->tokens -= 1;
-    }
-    int type = p[0];
-    int ok = relay_handle_frame(&s->relay, c, p, size);
-    c->input_start += size;
-    if (!ok) {
-      char reason[96];
-      snprintf(reason, sizeof reason, "sent an invalid frame (type %d, %zu bytes)", type, payload);
-      disconnect(s, c, reason);
-      return;
-    }
-  }
-  if (c->input_start == c->input.size()) {
-    c->input.clear();
-    c->input_start = 0;
+  std::string reason;
+  switch (relay_take_input(&s->relay, c, now, ignore_limit, &reason)) {
+    case INPUT_LIMITED: pause_reading(s, c, now); break;
+    case INPUT_REFUSED: disconnect(s, c, reason.c_str()); break;
+    case INPUT_WAITING: break;
   }
 }
 
