@@ -131,14 +131,16 @@ int board_open(Board* b, const std::string& path, bool sync) {
     } else {
       std::string copy = board_archive_name(path, "damaged-");
       if (!copy_file(fd, copy)) {
-        server_log("error: the board file %s is damaged at byte %zu and cannot be copied to %s;"
-                   " move it aside and start again",
-                   path.c_str(), valid, copy.c_str());
+        server_log(
+            "error: the board file %s is damaged at byte %zu and cannot be copied to %s;"
+            " move it aside and start again",
+            path.c_str(), valid, copy.c_str());
         return 0;
       }
-      server_log("warning: the board file %s is damaged at byte %zu; the original was copied to"
-                 " %s and the board keeps the %zu commands before that point",
-                 path.c_str(), valid, copy.c_str(), b->commands);
+      server_log(
+          "warning: the board file %s is damaged at byte %zu; the original was copied to"
+          " %s and the board keeps the %zu commands before that point",
+          path.c_str(), valid, copy.c_str(), b->commands);
     }
     if (ftruncate(fd, off_t(valid)) != 0) {
       server_log("error: cannot cut the board file %s: %s", path.c_str(), strerror(errno));

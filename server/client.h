@@ -33,9 +33,9 @@ struct Client {
   // Flow control: a token bucket of commands; reading stops while it is empty.
   double tokens = 0;
   double refilled_at = 0;
-  double resume_at = 0;   // when paused, the time reading starts again
+  double resume_at = 0;  // when paused, the time reading starts again
   bool paused = false;
-  double deadline = 0;    // login timeout, or the end of draining
+  double deadline = 0;  // login timeout, or the end of draining
   double closing_since = 0;
   uint32_t epoll_events = 0;
   bool closed = false;

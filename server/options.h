@@ -9,7 +9,7 @@ struct ServerOptions {
   std::string board_path = "board.easel";
   std::string motd_password;  // empty: the message of the day cannot be changed
   size_t max_pending_output = 8u << 20;
-  double rate = 50;   // commands per second per user; 0 turns the limit off
+  double rate = 50;    // commands per second per user; 0 turns the limit off
   double burst = 100;  // commands a user may send at once before the limit applies
   int max_connections = 1000;
   int login_timeout = 30;  // seconds to send the login request

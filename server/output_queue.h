@@ -16,9 +16,9 @@ struct BoardFile {
 };
 
 struct OutputChunk {
-  std::vector<uint8_t> bytes;          // when file is null
-  std::shared_ptr<BoardFile> file;     // otherwise: the range [offset, end) of it
-  size_t offset = 0;                   // bytes already sent, or the file position
+  std::vector<uint8_t> bytes;       // when file is null
+  std::shared_ptr<BoardFile> file;  // otherwise: the range [offset, end) of it
+  size_t offset = 0;                // bytes already sent, or the file position
   size_t end = 0;
 };
 

@@ -1,13 +1,13 @@
 #include "relay.h"
 
 #include <fcntl.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <strings.h>
 
 #include "net/message.h"
 #include "server_log.h"
@@ -115,15 +115,17 @@ static std::string unique_name(const Relay* r, const std::string& wanted) {
 
 static int handle_login(Relay* r, Client* c, const uint8_t* payload, size_t length) {
   if (length < 5) return 0;
-  uint32_t constant = payload[0] | (payload[1] << 8) | (payload[2] << 16) | (uint32_t(payload[3]) << 24);
+  uint32_t constant =
+      payload[0] | (payload[1] << 8) | (payload[2] << 16) | (uint32_t(payload[3]) << 24);
   std::string raw;
   if (constant != LOGIN_CONSTANT || !split_strings(payload + 4, length - 4, &raw, 1)) return 0;
   int id = 1;
   while (id <= MAX_USERS && r->users[id]) id++;
   if (id > MAX_USERS) {
     server_log("#%u refused: the board is full", c->serial);
-    relay_tell(r, c, "Sorry, the board is full (" + std::to_string(MAX_USERS) +
-                         " users). Try again later.");
+    relay_tell(
+        r, c,
+        "Sorry, the board is full (" + std::to_string(MAX_USERS) + " users). Try again later.");
     c->state = CLIENT_CLOSING;
     return 1;
   }
@@ -232,8 +234,9 @@ static void count_votes(Relay* r) {
 static int handle_restart_vote(Relay* r, Client* c, const uint8_t* payload, size_t length) {
   if (length != 1 || payload[0] != 1) return 0;
   if (c->restart_vote) {
-    relay_tell(r, c, "You have already voted to restart the board: " +
-                         count_text(restart_votes(r), r->user_count));
+    relay_tell(r, c,
+               "You have already voted to restart the board: " +
+                   count_text(restart_votes(r), r->user_count));
     return 1;
   }
   c->restart_vote = true;
@@ -254,16 +257,17 @@ static int handle_kick_vote(Relay* r, Client* c, const uint8_t* payload, size_t 
   }
   const std::string& target_name = r->users[target]->name;
   if (c->kick_vote == target) {
-    relay_tell(r, c, "You have already voted to kick " + target_name + ": " +
-                         count_text(kick_votes(r, target), r->user_count));
+    relay_tell(r, c,
+               "You have already voted to kick " + target_name + ": " +
+                   count_text(kick_votes(r, target), r->user_count));
     return 1;
   }
   c->kick_vote = target;
   int votes = kick_votes(r, target);
   server_log("vote: %d \"%s\" votes to kick %d \"%s\" (%d of %d)", c->user_id, c->name.c_str(),
              target, target_name.c_str(), votes, r->user_count);
-  relay_announce(r, c->name + " voted to kick " + target_name + ": " +
-                        count_text(votes, r->user_count));
+  relay_announce(
+      r, c->name + " voted to kick " + target_name + ": " + count_text(votes, r->user_count));
   count_votes(r);
   return 1;
 }
@@ -304,8 +308,9 @@ static int handle_motd(Relay* r, Client* c, const uint8_t* payload, size_t lengt
     relay_tell(r, c, "The message of the day is set, but it could not be saved.");
     return 1;
   }
-  relay_tell(r, c, r->motd.empty() ? "The message of the day is cleared."
-                                   : "The message of the day is set.");
+  relay_tell(
+      r, c,
+      r->motd.empty() ? "The message of the day is cleared." : "The message of the day is set.");
   return 1;
 }
 
@@ -343,12 +348,18 @@ int relay_handle_frame(Relay* r, Client* c, const uint8_t* frame, size_t length)
     case MSG_BRUSH:
     case MSG_CHALK:
     case MSG_SMUDGE:
-    case MSG_STAMP: return handle_drawing(r, c, frame, length);
-    case MSG_CHAT: return handle_chat(r, c, payload, payload_length);
-    case MSG_RESTART: return handle_restart_vote(r, c, payload, payload_length);
-    case MSG_KICK: return handle_kick_vote(r, c, payload, payload_length);
-    case MSG_MOTD: return handle_motd(r, c, payload, payload_length);
-    default: return 0;
+    case MSG_STAMP:
+      return handle_drawing(r, c, frame, length);
+    case MSG_CHAT:
+      return handle_chat(r, c, payload, payload_length);
+    case MSG_RESTART:
+      return handle_restart_vote(r, c, payload, payload_length);
+    case MSG_KICK:
+      return handle_kick_vote(r, c, payload, payload_length);
+    case MSG_MOTD:
+      return handle_motd(r, c, payload, payload_length);
+    default:
+      return 0;
   }
 }
 

@@ -6,13 +6,20 @@ bool is_drawing_type(int type) { return drawing_fixed_size(type) >= 0; }
 
 int drawing_fixed_size(int type) {
   switch (type) {
-    case MSG_PEN: return 4;
-    case MSG_PENCIL: return 10;
-    case MSG_BRUSH: return 12;
-    case MSG_CHALK: return 10;
-    case MSG_SMUDGE: return 5;
-    case MSG_STAMP: return 8;
-    default: return -1;
+    case MSG_PEN:
+      return 4;
+    case MSG_PENCIL:
+      return 10;
+    case MSG_BRUSH:
+      return 12;
+    case MSG_CHALK:
+      return 10;
+    case MSG_SMUDGE:
+      return 5;
+    case MSG_STAMP:
+      return 8;
+    default:
+      return -1;
   }
 }
 
@@ -65,6 +72,7 @@ static std::string trim_blanks(const std::string& s) {
 }
 
 std::string clean_name(const std::string& raw) {
-  std::string name = trim_blanks(clean_text(trim_blanks(clean_text(raw, raw.size())), MAX_NAME_CHARS));
+  std::string name =
+      trim_blanks(clean_text(trim_blanks(clean_text(raw, raw.size())), MAX_NAME_CHARS));
   return name.empty() ? "guest" : name;
 }

@@ -82,9 +82,14 @@ static void pause_reading(Server* s, Client* c, double now) {
 static void process_input(Server* s, Client* c, double now, bool ignore_limit) {
   std::string reason;
   switch (relay_take_input(&s->relay, c, now, ignore_limit, &reason)) {
-    case INPUT_LIMITED: pause_reading(s, c, now); break;
-    case INPUT_REFUSED: disconnect(s, c, reason.c_str()); break;
-    case INPUT_WAITING: break;
+    case INPUT_LIMITED:
+      pause_reading(s, c, now);
+      break;
+    case INPUT_REFUSED:
+      disconnect(s, c, reason.c_str());
+      break;
+    case INPUT_WAITING:
+      break;
   }
 }
 
@@ -129,8 +134,9 @@ static void read_client(Server* s, Client* c, double now) {
   process_input(s, c, now, closed_by_peer);
   if (closed_by_peer) {
     bool mid_frame = !c->closed && c->input.size() > c->input_start;
-    disconnect(s, c, mid_frame ? "closed the connection in the middle of a frame"
-                               : "closed the connection");
+    disconnect(
+        s, c,
+        mid_frame ? "closed the connection in the middle of a frame" : "closed the connection");
   }
 }
 
@@ -278,8 +284,10 @@ static void check_timers(Server* s, double now) {
     if (c->closed) continue;
     if (c->state == CLIENT_CLOSING) {
       // A refused or kicked client that does not take its last lines.
-      if (c->closing_since == 0) c->closing_since = now;
-      else if (now - c->closing_since > DRAIN_SECONDS) disconnect(s, c, nullptr);
+      if (c->closing_since == 0)
+        c->closing_since = now;
+      else if (now - c->closing_since > DRAIN_SECONDS)
+        disconnect(s, c, nullptr);
       continue;
     }
     if (c->deadline > now) continue;

@@ -37,8 +37,8 @@ static double now_seconds() {
 struct LoadOptions {
   int clients = 10;
   double seconds = 10;
-  double rate = 5;  // strokes per second per user; 0: as fast as acknowledged
-  int window = 8;   // strokes in flight per user when rate is 0
+  double rate = 5;   // strokes per second per user; 0: as fast as acknowledged
+  int window = 8;    // strokes in flight per user when rate is 0
   int flooders = 0;  // users that send as fast as acknowledged whatever the rate
   std::string host = "127.0.0.1";
   int port = 2020;
@@ -119,19 +119,29 @@ static int parse_options(LoadOptions* o, int argc, char** argv) {
     }
     if (i + 1 >= argc) return 0;
     const char* v = argv[++i];
-    if (a == "--clients") o->clients = atoi(v);
-    else if (a == "--seconds") o->seconds = atof(v);
-    else if (a == "--rate") o->rate = atof(v);
-    else if (a == "--window") o->window = atoi(v);
-    else if (a == "--flooders") o->flooders = atoi(v);
-    else if (a == "--port") o->port = atoi(v);
-    else if (a == "--host") o->host = v;
-    else if (a == "--server") o->server = v;
-    else if (a == "--seed") o->seed = uint32_t(strtoul(v, nullptr, 10));
-    else return 0;
+    if (a == "--clients")
+      o->clients = atoi(v);
+    else if (a == "--seconds")
+      o->seconds = atof(v);
+    else if (a == "--rate")
+      o->rate = atof(v);
+    else if (a == "--window")
+      o->window = atoi(v);
+    else if (a == "--flooders")
+      o->flooders = atoi(v);
+    else if (a == "--port")
+      o->port = atoi(v);
+    else if (a == "--host")
+      o->host = v;
+    else if (a == "--server")
+      o->server = v;
+    else if (a == "--seed")
+      o->seed = uint32_t(strtoul(v, nullptr, 10));
+    else
+      return 0;
   }
-  return o->clients >= 1 && o->clients + o->flooders <= 1000 && o->flooders >= 0 && o->seconds > 0 && o->seconds <= 600 &&
-         o->rate >= 0 && o->window >= 1;
+  return o->clients >= 1 && o->clients + o->flooders <= 1000 && o->flooders >= 0 &&
+         o->seconds > 0 && o->seconds <= 600 && o->rate >= 0 && o->window >= 1;
 }
 
 // Starts the server in a temporary directory; returns its pid and sets the port.
@@ -339,10 +349,12 @@ int main(int argc, char** argv) {
     int status = 0;
     waitpid(server, &status, 0);
     std::string command = "rm -rf '" + dir + "'";
-    if (system(command.c_str()) != 0) fprintf(stderr, "easel-load: cannot remove %s\n", dir.c_str());
+    if (system(command.c_str()) != 0)
+      fprintf(stderr, "easel-load: cannot remove %s\n", dir.c_str());
   }
   if (failed || acknowledged != sent) {
-    fprintf(stderr, "easel-load: %s\n", failed ? "a connection failed" : "acknowledgements missing");
+    fprintf(stderr, "easel-load: %s\n",
+            failed ? "a connection failed" : "acknowledgements missing");
     return 1;
   }
   return 0;

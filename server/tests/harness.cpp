@@ -67,8 +67,18 @@ Bytes pen_frame(int user_id, int points, int x, int y, uint8_t red) {
 }
 
 Bytes brush_frame(int user_id, int points, uint32_t seed) {
-  Bytes p = {uint8_t(user_id), uint8_t(seed), uint8_t(seed >> 8), uint8_t(seed >> 16),
-             uint8_t(seed >> 24), 10, 20, 30, 0x41, 0x02, 0x10, 0x27};
+  Bytes p = {uint8_t(user_id),
+             uint8_t(seed),
+             uint8_t(seed >> 8),
+             uint8_t(seed >> 16),
+             uint8_t(seed >> 24),
+             10,
+             20,
+             30,
+             0x41,
+             0x02,
+             0x10,
+             0x27};
   put_points(&p, points, 100, 200);
   return frame_bytes(2, p);
 }
@@ -181,7 +191,8 @@ std::vector<std::string> TestServer::files() const {
 
 TestClient::TestClient(int port, int receive_buffer) {
   fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (receive_buffer > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+  if (receive_buffer > 0)
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
   int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   sockaddr_in a = {};

@@ -1,6 +1,5 @@
 // The board file: kept across clean and violent restarts, repaired at start.
 #include <gtest/gtest.h>
-
 #include <signal.h>
 
 #include <fstream>

@@ -23,8 +23,11 @@ TEST(Login, SequenceByteForByte) {
 
   TestClient ann(server.port);
   ASSERT_TRUE(ann.send(login_frame("Ann")));
-  Bytes expected = concat({{6, 6, 0, 1, 'A', 'n', 'n', 0, 0}, stroke1, stroke2,
-                           {5, 9, 0, 0, 'B', 'e', ' ', 'n', 'i', 'c', 'e', 0}, ACCEPTED});
+  Bytes expected = concat({{6, 6, 0, 1, 'A', 'n', 'n', 0, 0},
+                           stroke1,
+                           stroke2,
+                           {5, 9, 0, 0, 'B', 'e', ' ', 'n', 'i', 'c', 'e', 0},
+                           ACCEPTED});
   Bytes got;
   while (got.size() < expected.size()) {
     Frame f = ann.read_frame();
@@ -101,7 +104,8 @@ TEST(Login, TheBoardHoldsAtMost128Users) {
   for (int i = 0; i < 128; i++) EXPECT_EQ(sorted[i], i + 1);
   for (int i = 128; i < 200; i++) {
     Frame refusal = clients[i]->read_frame();
-    EXPECT_EQ(refusal.bytes(), chat_frame(0, "Sorry, the board is full (128 users). Try again later."))
+    EXPECT_EQ(refusal.bytes(),
+              chat_frame(0, "Sorry, the board is full (128 users). Try again later."))
         << i;
     EXPECT_TRUE(clients[i]->closed_within()) << i;
   }
@@ -210,7 +214,8 @@ TEST(Votes, RestartNeedsMoreThanHalfAndKeepsTheOldBoard) {
   for (TestClient* t : {&a, &b, &c})
     EXPECT_EQ(chat_text(t->read_frame()), "a voted to restart the board: 1 of 3 users.");
   a.send(vote);  // a second vote of the same user counts once
-  EXPECT_EQ(chat_text(a.read_frame()), "You have already voted to restart the board: 1 of 3 users.");
+  EXPECT_EQ(chat_text(a.read_frame()),
+            "You have already voted to restart the board: 1 of 3 users.");
   b.send(vote);
   for (TestClient* t : {&a, &b, &c}) {
     EXPECT_EQ(chat_text(t->read_frame()), "b voted to restart the board: 2 of 3 users.");
@@ -243,9 +248,7 @@ TEST(Votes, KickVotesReplaceEachOtherAndVanishWithTheirUser) {
   }
   for (int i = 0; i < 4; i++)
     for (int j = i + 1; j < 4; j++) u[i]->read_frame();  // joins
-  auto kick = [&](int voter, int target) {
-    u[voter]->send({10, 1, 0, uint8_t(target)});
-  };
+  auto kick = [&](int voter, int target) { u[voter]->send({10, 1, 0, uint8_t(target)}); };
   auto everyone_hears = [&](const std::string& text) {
     for (auto& c : u) {
       if (!c) continue;

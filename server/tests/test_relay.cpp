@@ -1,7 +1,6 @@
 // The relay driven without sockets: byte streams cut anywhere give the same
 // result, and no stream of bytes breaks the acknowledgement count.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdlib>
@@ -67,10 +66,18 @@ static Bytes session_stream(unsigned seed) {
   std::vector<Bytes> parts = {login_frame("cut")};
   for (int i = 0; i < 40; i++) {
     switch (rand() % 4) {
-      case 0: parts.push_back(pen_frame(0, 1 + rand() % 255)); break;
-      case 1: parts.push_back(brush_frame(0, 1 + rand() % 255, unsigned(rand()))); break;
-      case 2: parts.push_back(chat_frame(0, std::string(size_t(rand() % 512), 'c'))); break;
-      default: parts.push_back(frame_bytes(10, {uint8_t(rand() % 3)})); break;
+      case 0:
+        parts.push_back(pen_frame(0, 1 + rand() % 255));
+        break;
+      case 1:
+        parts.push_back(brush_frame(0, 1 + rand() % 255, unsigned(rand())));
+        break;
+      case 2:
+        parts.push_back(chat_frame(0, std::string(size_t(rand() % 512), 'c')));
+        break;
+      default:
+        parts.push_back(frame_bytes(10, {uint8_t(rand() % 3)}));
+        break;
     }
   }
   return concat(parts);
@@ -117,9 +124,15 @@ TEST(RelayInProcess, NoByteStreamBreaksTheAcknowledgementCount) {
     for (int e = 0; e < edits && !stream.empty(); e++) {
       size_t at = size_t(rand()) % stream.size();
       switch (rand() % 3) {
-        case 0: stream[at] = uint8_t(rand()); break;
-        case 1: stream.erase(stream.begin() + long(at)); break;
-        default: stream.insert(stream.begin() + long(at), uint8_t(rand())); break;
+        case 0:
+          stream[at] = uint8_t(rand());
+          break;
+        case 1:
+          stream.erase(stream.begin() + long(at));
+          break;
+        default:
+          stream.insert(stream.begin() + long(at), uint8_t(rand()));
+          break;
       }
     }
     InputResult result = f.feed(c, stream);

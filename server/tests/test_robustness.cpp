@@ -30,12 +30,12 @@ TEST(Malformed, AConnectionMustStartWithALoginRequest) {
   Witnessed w;
   ASSERT_TRUE(w.witness);
   const std::vector<Bytes> openings = {
-      chat_frame(0, "hi"),                                         // not a login
-      frame_bytes(6, concat({{8, 0, 0, 0}, text_bytes("x")})),     // wrong constant
-      frame_bytes(6, {9, 0, 0, 0, 'x'}),                           // name without its end
-      frame_bytes(6, {9, 0, 0}),                                   // constant cut short
-      text_bytes("GET / HTTP/1.1\r\nHost: x\r\n\r\n"),             // garbage
-      {6, 0xFF, 0xFF},                                             // oversized, header only
+      chat_frame(0, "hi"),                                      // not a login
+      frame_bytes(6, concat({{8, 0, 0, 0}, text_bytes("x")})),  // wrong constant
+      frame_bytes(6, {9, 0, 0, 0, 'x'}),                        // name without its end
+      frame_bytes(6, {9, 0, 0}),                                // constant cut short
+      text_bytes("GET / HTTP/1.1\r\nHost: x\r\n\r\n"),          // garbage
+      {6, 0xFF, 0xFF},                                          // oversized, header only
   };
   for (const Bytes& opening : openings) {
     TestClient bad(w.server.port);
@@ -52,18 +52,18 @@ TEST(Malformed, AnInvalidCommandDisconnectsItsSenderOnly) {
   Bytes far_point = pen_frame(1, 1, 30000, 10);
   Bytes long_chat = chat_frame(1, std::string(512, 'x'));
   const std::vector<Bytes> commands = {
-      pen_frame(1, 0),                // no point
-      pen_frame(1, 256),              // too many points
+      pen_frame(1, 0),                        // no point
+      pen_frame(1, 256),                      // too many points
       frame_bytes(0, {1, 2, 3, 4, 5, 6, 7}),  // a point cut short
-      far_point,                      // no screen reaches it
+      far_point,                              // no screen reaches it
       long_chat,
-      frame_bytes(13, {1}),           // unknown type
-      frame_bytes(255, {}),           // only the server acknowledges
+      frame_bytes(13, {1}),  // unknown type
+      frame_bytes(255, {}),  // only the server acknowledges
       login_frame("again"),
-      frame_bytes(9, {2}),            // a restart vote is the byte 1
+      frame_bytes(9, {2}),  // a restart vote is the byte 1
       frame_bytes(10, {1, 2}),
       frame_bytes(11, text_bytes("only one string")),
-      {0, 0xD0, 0x07},                // 2000 bytes announced: refused from the header
+      {0, 0xD0, 0x07},  // 2000 bytes announced: refused from the header
   };
   for (const Bytes& command : commands) {
     TestClient bad(w.server.port);
@@ -153,8 +153,7 @@ TEST(RateLimit, AFloodIsSlowedButNeverDropped) {
   auto start = std::chrono::steady_clock::now();
   flood.send(concat(sent));
   for (int i = 0; i < 45; i++) ASSERT_EQ(flood.read_frame().type, 255) << i;
-  double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   // 5 at once, then 20 a second: the last 40 need two seconds at least.
   EXPECT_GE(seconds, 1.5);
   for (int i = 0; i < 45; i++) EXPECT_EQ(w.witness->read_frame().bytes(), sent[i]) << i;

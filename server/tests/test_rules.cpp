@@ -61,7 +61,9 @@ TEST(Rules, ChatLinesHoldAtMost511CharactersEndedByTheirOnlyZero) {
 
 TEST(Rules, NamesArePrintableTrimmedShortAndNeverEmpty) {
   EXPECT_EQ(clean_name("Ann"), "Ann");
-  EXPECT_EQ(clean_name("a\tb\x01" "c\xff"), "abc");
+  EXPECT_EQ(clean_name("a\tb\x01"
+                       "c\xff"),
+            "abc");
   EXPECT_EQ(clean_name("  padded  "), "padded");
   EXPECT_EQ(clean_name("abcdefghijklmnopqrstuvwxyz"), "abcdefghijklmno");
   EXPECT_EQ(clean_name("abcdefghijklmn pq"), "abcdefghijklmn");  // no blank left at the cut
@@ -81,10 +83,26 @@ TEST(Rules, StringFieldsSplitExactly) {
 }
 
 TEST(Options, EveryOptionIsReadAndBadValuesAreRefused) {
-  const char* argv[] = {"easel-server", "--port", "3030", "--bind", "127.0.0.1", "--board",
-                        "b.easel", "--motd-password", "secret", "--max-output", "65536",
-                        "--rate", "5", "--burst", "9", "--max-connections", "300",
-                        "--login-timeout", "4", "--sync"};
+  const char* argv[] = {"easel-server",
+                        "--port",
+                        "3030",
+                        "--bind",
+                        "127.0.0.1",
+                        "--board",
+                        "b.easel",
+                        "--motd-password",
+                        "secret",
+                        "--max-output",
+                        "65536",
+                        "--rate",
+                        "5",
+                        "--burst",
+                        "9",
+                        "--max-connections",
+                        "300",
+                        "--login-timeout",
+                        "4",
+                        "--sync"};
   ServerOptions o;
   int status = -1;
   ASSERT_TRUE(options_parse(&o, 20, const_cast<char**>(argv), &status));
@@ -103,8 +121,11 @@ TEST(Options, EveryOptionIsReadAndBadValuesAreRefused) {
   EXPECT_EQ(defaults.port, 2020);
   EXPECT_EQ(defaults.board_path, "board.easel");
   EXPECT_TRUE(defaults.bind_address.empty());
-  for (auto bad : {std::vector<const char*>{"s", "--port", "70000"}, {"s", "--port", "12x"},
-                   {"s", "--port"}, {"s", "--nope"}, {"s", "--rate", "-1"}}) {
+  for (auto bad : {std::vector<const char*>{"s", "--port", "70000"},
+                   {"s", "--port", "12x"},
+                   {"s", "--port"},
+                   {"s", "--nope"},
+                   {"s", "--rate", "-1"}}) {
     ServerOptions x;
     status = -1;
     EXPECT_FALSE(options_parse(&x, int(bad.size()), const_cast<char**>(bad.data()), &status));
