@@ -93,7 +93,7 @@ void destroy_shared_bitmaps() {
 int start_up() {
   log_open();
   set_transparent_text();
-  // socket-library step: net_available = net_startup();
+  net_available = net_startup() != 0;
   if (!start_allegro()) return 1;
   if (!obtain_settings()) return 1;
   if (!open_configured_mode()) {
@@ -110,7 +110,7 @@ int start_up() {
   clear_to_color(BackBuffer, makecol(0, 0, 0));
   rebuild_cursor();
   draw_toolbar_icons();
-  // command-queue step: queue_init, failing with "Error initiating command queue."
+  if (!queue_init(&command_queue)) return fail_in_text_mode("Error initiating command queue.");
   // login step: if (net_available) connect_and_login();
   draw_canvas_view(LocalCanvas);
   mouse_latch = false;
@@ -179,12 +179,19 @@ void run_frames() {
   }
 }
 
+// Nothing is sent on quitting: the connection simply ends with the socket.
+void close_network() {
+  if (!net_available) return;
+  if (connected) connection_close(&server_connection);
+  net_shutdown();
+}
+
 void shut_down() {
   toolbar_destroy_bitmaps();
   destroy_shared_bitmaps();
   allegro_exit();
-  // network step: if (net_available) { if (connected) connection_close(...); net_shutdown(); }
-  // command-queue step: queue_free(&command_queue);
+  close_network();
+  queue_free(&command_queue);
   log_close();
 }
 
