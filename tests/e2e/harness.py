@@ -464,6 +464,19 @@ class EaselSession:
             return image if predicate(image) else None
         return wait_until(check, timeout, interval=0.02, what=what)
 
+    def wait_stable(self, timeout=DEFAULT_TIMEOUT, settle=0.2, **rect):
+        """Waits until the window (or rectangle) shows the same pixels in
+        screenshots at least settle seconds apart; returns them."""
+        last = [None]
+
+        def same(image):
+            if image == last[0]:
+                return True
+            last[0] = image
+            time.sleep(settle)
+            return False
+        return self.wait_screen(same, timeout, what="a still screen", **rect)
+
     def key(self, *names, **options):
         self.x.key(*names, **options)
 

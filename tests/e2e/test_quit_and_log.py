@@ -50,7 +50,7 @@ class QuitAndLogTest(unittest.TestCase):
             s.wait_window(640, 480)
             s.pointer_to(320, 10)  # keeps the pointer sprite out of the tool bar
             strip = dict(x=0, y=480 - 42, w=640, h=42)
-            hidden = s.wait_screen(lambda image: True, **strip)
+            hidden = s.wait_stable(**strip)
             s.key("Tab")
             s.wait_screen(lambda image: image != hidden, what="the tool bar", **strip)
             s.key("Escape")
