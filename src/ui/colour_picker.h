@@ -1,0 +1,31 @@
+// The Paint tool's option panel: saturation/value square, hue strip and a ring
+// of 32 palette colours that remembers the colours the user mixes.
+#pragma once
+#include <allegro.h>
+
+constexpr int PALETTE_SIZE = 32;
+constexpr int PALETTE_FIRST_NEXT = 14;
+constexpr int COLOUR_PANEL_W = 416;
+constexpr int COLOUR_PANEL_H = 256;
+
+// Red, green, blue on the 0..255 scale.
+extern float Palette[PALETTE_SIZE][3];
+// The entry the next colour taken from the square or the hue strip overwrites.
+extern int palette_next;
+
+// The Paint slot's panel handler: (panel or none, button_edge, key, x, y) ->
+// the panel when it was created or changed, else none. The key is ignored.
+BITMAP* colour_panel_handler(BITMAP* panel, int button_edge, int key, int x, int y);
+
+// Redraws the whole panel from current_hsv and Palette, then the pointer.
+void draw_colour_panel(BITMAP* panel);
+
+// The panel the handler last saw (none before the Paint panel was first shown).
+BITMAP* colour_panel();
+// Redraws the remembered panel, if any, after the colour changed elsewhere.
+void colour_panel_refresh();
+// Drops the remembered panel; called when its owner destroys the bitmap.
+void colour_panel_forget();
+
+// Start-up palette, palette_next 14, no remembered panel; for tests.
+void colour_picker_reset();
