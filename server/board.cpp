@@ -121,6 +121,10 @@ int board_open(Board* b, const std::string& path, bool sync) {
     server_log("error: cannot read the board file %s: %s", path.c_str(), strerror(errno));
     return 0;
   }
+  if (!S_ISREG(st.st_mode)) {
+    server_log("error: the board file %s is not a regular file", path.c_str());
+    return 0;
+  }
   size_t size = size_t(st.st_size);
   size_t valid = 0;
   ScanEnd scan = scan_frames(fd, &valid, &b->commands);

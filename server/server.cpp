@@ -4,6 +4,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
 #include <sys/signalfd.h>
@@ -360,6 +361,8 @@ int server_start(Server* s, const ServerOptions& options) {
     setrlimit(RLIMIT_NOFILE, &files);
   }
   signal(SIGPIPE, SIG_IGN);
+  // A file size limit makes the board's write fail instead of killing the server.
+  signal(SIGXFSZ, SIG_IGN);
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
@@ -396,9 +399,31 @@ static void free_closed(Server* s) {
   s->graveyard.clear();
 }
 
+static void read_signals(Server* s) {
+  signalfd_siginfo info;
+  while (read(s->signal_fd, &info, sizeof info) == ssize_t(sizeof info)) {
+    server_log("shutting down on signal %d", int(info.ssi_signo));
+    s->stopping = true;
+  }
+}
+
+// While the board cannot be written nothing may be acknowledged, so nothing
+// is read either: the users' commands wait in their sockets, and the server
+// only retries the write, once a second, and listens for its stop signals.
+static void wait_for_the_board(Server* s) {
+  pollfd p = {s->signal_fd, POLLIN, 0};
+  if (poll(&p, 1, 1000) > 0) read_signals(s);
+  if (board_flush(&s->board)) send_all(s, now_seconds());
+  free_closed(s);
+}
+
 void server_run(Server* s) {
   epoll_event events[256];
   while (!s->stopping) {
+    if (s->board.failing) {
+      wait_for_the_board(s);
+      continue;
+    }
     double now = now_seconds();
     int n = epoll_wait(s->epoll_fd, events, 256, next_timeout_ms(s, now));
     if (n < 0 && errno != EINTR) {
@@ -412,11 +437,7 @@ void server_run(Server* s) {
       if (tag == &s->listen_fd) {
         accept_clients(s, now);
       } else if (tag == &s->signal_fd) {
-        signalfd_siginfo info;
-        while (read(s->signal_fd, &info, sizeof info) == ssize_t(sizeof info)) {
-          server_log("shutting down on signal %d", int(info.ssi_signo));
-          s->stopping = true;
-        }
+        read_signals(s);
       } else {
         Client* c = static_cast<Client*>(tag);
         if (c->closed) continue;

@@ -7,6 +7,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -115,6 +116,11 @@ bool TestServer::start(const std::vector<std::string>& extra) {
     int out = open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(out, 1);
     dup2(out, 2);
+    if (file_size_limit > 0) {
+      // Only the soft limit: the test lifts it again while the server runs.
+      rlimit limit = {rlim_t(file_size_limit), RLIM_INFINITY};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
     std::vector<std::string> args = {EASEL_SERVER_PATH, "--port", "0", "--board", board};
     args.insert(args.end(), extra.begin(), extra.end());
     std::vector<char*> argv;

@@ -30,6 +30,7 @@ struct TestServer {
   std::string board;
   pid_t pid = -1;
   int port = 0;
+  long file_size_limit = 0;  // RLIMIT_FSIZE of the server when not 0
 
   TestServer();  // creates the directory only
   ~TestServer();

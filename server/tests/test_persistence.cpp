@@ -1,6 +1,7 @@
 // The board file: kept across clean and violent restarts, repaired at start.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <fstream>
 
@@ -102,4 +103,31 @@ TEST(Persistence, SyncModeWritesBeforeAcknowledging) {
   a.send(pen_frame(id, 9));
   ASSERT_EQ(a.read_frame().type, 255);
   EXPECT_EQ(server.board_file(), pen_frame(id, 9));
+}
+
+TEST(Persistence, NothingIsAcknowledgedWhileTheBoardCannotBeWritten) {
+  TestServer server;
+  server.file_size_limit = 2000;  // room for four of the strokes below
+  ASSERT_TRUE(server.start());
+  TestClient a(server.port), b(server.port);
+  int id;
+  a.login("a");
+  b.login("b", &id);
+  a.read_frame();
+  std::vector<Bytes> sent;
+  for (int i = 0; i < 10; i++) sent.push_back(pen_frame(id, 100, i, i));
+  b.send(concat({sent[0], sent[1]}));
+  ASSERT_EQ(b.read_frame().type, 255);
+  ASSERT_EQ(b.read_frame().type, 255);
+  for (int i = 2; i < 10; i++) b.send(sent[i]);
+  ASSERT_TRUE(server.wait_for_log("error: cannot write the board file"));
+  // The board holds what fits; no acknowledgement and no relay came out.
+  EXPECT_EQ(b.read_frame(0.5).type, -1);
+  EXPECT_EQ(server.board_file().size(), 2000u);
+  rlimit unlimited = {RLIM_INFINITY, RLIM_INFINITY};
+  ASSERT_EQ(prlimit(server.pid, RLIMIT_FSIZE, &unlimited, nullptr), 0);
+  for (int i = 2; i < 10; i++) ASSERT_EQ(b.read_frame().type, 255) << i;
+  EXPECT_TRUE(server.wait_for_log("is written again"));
+  EXPECT_EQ(server.board_file(), concat(sent));
+  for (int i = 0; i < 10; i++) EXPECT_EQ(a.read_frame().bytes(), sent[i]);
 }
