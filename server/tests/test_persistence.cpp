@@ -134,3 +134,31 @@ TEST(Persistence, NothingIsAcknowledgedWhileTheBoardCannotBeWritten) {
   EXPECT_EQ(server.board_file(), concat(sent));
   for (int i = 0; i < 10; i++) EXPECT_EQ(a.read_frame().bytes(), sent[i]);
 }
+
+TEST(Persistence, AUserStillLoadingTheBoardGetsAllOfItAcrossARestart) {
+  TestServer server;
+  std::vector<Bytes> board;
+  for (int i = 0; i < 10000; i++) board.push_back(brush_frame(1 + i % 5, 255, uint32_t(i)));
+  server.write_board(concat(board));
+  ASSERT_TRUE(server.start());
+  TestClient a(server.port), b(server.port);
+  ASSERT_EQ(a.login("a").size(), 1 + board.size());
+  ASSERT_EQ(b.login("b").size(), 1 + board.size());
+  // A user with a small window logs in and reads nothing yet: most of its
+  // 10 MB of board (more than the socket buffers hold) are still in the file
+  // when the others restart the board.
+  TestClient slow(server.port, 4096);
+  slow.send(login_frame("slow"));
+  a.read_until(7);
+  b.read_until(7);
+  a.send({9, 1, 0, 1});
+  b.send({9, 1, 0, 1});
+  a.read_until(9);
+  EXPECT_TRUE(server.board_file().empty());
+  EXPECT_EQ(slow.read_frame().type, 6);
+  for (size_t i = 0; i < board.size(); i++) ASSERT_EQ(slow.read_frame().bytes(), board[i]) << i;
+  EXPECT_EQ(slow.read_frame().type, 255);
+  EXPECT_EQ(chat_text(slow.read_frame()), "a voted to restart the board: 1 of 3 users.");
+  EXPECT_EQ(chat_text(slow.read_frame()), "b voted to restart the board: 2 of 3 users.");
+  EXPECT_EQ(slow.read_frame().bytes(), (Bytes{9, 0, 0}));
+}
