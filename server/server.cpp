@@ -190,7 +190,14 @@ static void accept_clients(Server* s, double now) {
     }
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    // A peer that vanished without closing (a crashed machine, a dropped
+    // network) would keep its id and count among the voters: probe idle
+    // connections after a minute and give up after six unanswered probes.
+    int idle = 60, interval = 10, probes = 6;
     setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
     std::unique_ptr<Client> owned(new Client);
     Client* c = owned.get();
     c->fd = fd;
