@@ -164,20 +164,22 @@ void board_append(Board* b, const uint8_t* frame, size_t length) {
 size_t board_size(const Board* b) { return b->written + b->pending.size(); }
 
 int board_flush(Board* b) {
-  if (b->pending.empty()) return !b->failing;
-  const uint8_t* data = b->pending.data();
-  size_t length = b->pending.size();
   size_t done = 0;
-  while (done < length) {
-    ssize_t n = write(b->file->fd, data + done, length - done);
+  bool ok = true;
+  while (done < b->pending.size()) {
+    ssize_t n = write(b->file->fd, b->pending.data() + done, b->pending.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
     done += size_t(n);
   }
   b->written += done;
   b->pending.erase(b->pending.begin(), b->pending.begin() + long(done));
-  if (done == length && b->sync && fdatasync(b->file->fd) != 0) done = 0;
-  if (done < length || (b->sync && !b->pending.empty())) {
+  // After a failed sync the written bytes are synced again before anything counts.
+  if (ok && b->sync && (done > 0 || b->failing) && fdatasync(b->file->fd) != 0) ok = false;
+  if (!ok) {
     if (!b->failing)
       server_log("error: cannot write the board file %s: %s; acknowledgements wait",
                  b->path.c_str(), strerror(errno));
