@@ -1,0 +1,51 @@
+// Pieces shared by the renderers that scatter grain (pencil and chalk).
+#pragma once
+#include <cmath>
+#include <cstdint>
+
+#include "paint/random.h"
+
+// Below the lower bound: the lower bound (also for a value that is not a
+// number); above the upper bound: the upper bound.
+inline float clamp_setting(float v, float lo, float hi) {
+  if (!(v >= lo)) return lo;
+  if (v > hi) return hi;
+  return v;
+}
+
+struct GrainOffset {
+  float dx, dy, dist;
+};
+
+// A random point in the circle of the given radius, by rejection: two draws
+// per attempt.
+inline GrainOffset grain_offset(float size) {
+  for (;;) {
+    GrainOffset o;
+    o.dx = static_cast<float>((random_unit(nextRandom()) - 0.5) * size * 2);
+    o.dy = static_cast<float>((random_unit(nextRandom()) - 0.5) * size * 2);
+    o.dist = static_cast<float>(std::sqrt(static_cast<double>(o.dx) * o.dx + static_cast<double>(o.dy) * o.dy));
+    if (!(o.dist > size)) return o;
+  }
+}
+
+struct Shade {
+  float r, g, b;
+};
+
+// The colour moved by shade on every channel, cut at 255 when lightened and
+// at 0 when darkened.
+inline Shade shade_colour(float r, float g, float b, float shade) {
+  Shade c = {static_cast<float>(static_cast<double>(r) + shade), static_cast<float>(static_cast<double>(g) + shade),
+             static_cast<float>(static_cast<double>(b) + shade)};
+  if (shade > 0) {
+    if (c.r > 255) c.r = 255;
+    if (c.g > 255) c.g = 255;
+    if (c.b > 255) c.b = 255;
+  } else {
+    if (c.r < 0) c.r = 0;
+    if (c.g < 0) c.g = 0;
+    if (c.b < 0) c.b = 0;
+  }
+  return c;
+}

@@ -1,0 +1,171 @@
+// The disc rasteriser, its span fill and the stamp.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "paint/disc.h"
+#include "paint/stamp.h"
+#include "test_support.h"
+
+namespace {
+
+// A bitmap inside a guard border: a write past its edges lands in the border.
+struct Guarded {
+  static constexpr int B = 16;
+  BITMAP* parent;
+  BITMAP* inner;
+  BITMAP* before;
+  Guarded(int w, int h) {
+    parent = testsupport::make_filled(w + 2 * B, h + 2 * B, 7, 8, 9);
+    inner = create_sub_bitmap(parent, B, B, w, h);
+    clear_to_color(inner, makecol32(100, 100, 100));
+    before = create_bitmap_ex(32, parent->w, parent->h);
+    blit(parent, before, 0, 0, 0, 0, parent->w, parent->h);
+  }
+  ~Guarded() {
+    destroy_bitmap(before);
+    destroy_bitmap(inner);
+    destroy_bitmap(parent);
+  }
+  long border_changes() const {
+    long n = 0;
+    for (int y = 0; y < parent->h; ++y)
+      for (int x = 0; x < parent->w; ++x) {
+        bool inside = x >= B && x < B + inner->w && y >= B && y < B + inner->h;
+        if (!inside && getpixel(parent, x, y) != getpixel(before, x, y)) ++n;
+      }
+    return n;
+  }
+  long inner_changes() const { return testsupport::count_differences(parent, before); }
+};
+
+}  // namespace
+
+TEST(Disc, SolidCentreAndSoftRim) {
+  BITMAP* bmp = testsupport::make_filled(40, 40, 0, 0, 0);
+  softDisc(bmp, 20.0f, 20.0f, 200, 100, 50, 1.0f, 8.0f);
+  EXPECT_EQ(makecol32(200, 100, 50), getpixel(bmp, 20, 20));
+  EXPECT_EQ(makecol32(200, 100, 50), getpixel(bmp, 14, 20));
+  EXPECT_EQ(makecol32(0, 0, 0), getpixel(bmp, 20, 30));
+  EXPECT_EQ(makecol32(0, 0, 0), getpixel(bmp, 29, 20));
+  EXPECT_EQ(makecol32(0, 0, 0), getpixel(bmp, 26, 26));  // outside the circle's corner
+  // Row offsets run from 1 - R to R, and a row's left end pixel sits one in
+  // from its half width: the centre row covers columns 13 to 27 in full.
+  EXPECT_EQ(makecol32(200, 100, 50), getpixel(bmp, 13, 20));
+  EXPECT_EQ(makecol32(200, 100, 50), getpixel(bmp, 27, 20));
+  EXPECT_EQ(makecol32(0, 0, 0), getpixel(bmp, 12, 20));
+  EXPECT_EQ(makecol32(0, 0, 0), getpixel(bmp, 28, 20));
+  EXPECT_NE(makecol32(0, 0, 0), getpixel(bmp, 20, 13));
+  EXPECT_NE(makecol32(0, 0, 0), getpixel(bmp, 20, 27));
+  EXPECT_EQ(makecol32(0, 0, 0), getpixel(bmp, 20, 12));
+  EXPECT_EQ(makecol32(0, 0, 0), getpixel(bmp, 20, 28));
+  // Row 13 (offset -7): half width 4, span 18..23; the left end at 17 is
+  // sqrt(9 + 49) - 8 = -0.384 from the rim, the right end at 24 lies outside.
+  EXPECT_EQ(makecol32(200, 100, 50), getpixel(bmp, 18, 13));
+  EXPECT_EQ(makecol32(200, 100, 50), getpixel(bmp, 23, 13));
+  EXPECT_EQ(makecol32(77, 38, 19), getpixel(bmp, 17, 13));
+  EXPECT_EQ(makecol32(0, 0, 0), getpixel(bmp, 24, 13));
+  BITMAP* black = testsupport::make_filled(40, 40, 0, 0, 0);
+  long painted = testsupport::count_differences(bmp, black);
+  EXPECT_NEAR(M_PI * 64, painted, 30);
+
+  // Below radius 0.5 there are no rows at all; a centre that is not a number paints nothing.
+  clear_to_color(bmp, makecol32(0, 0, 0));
+  softDisc(bmp, 20.0f, 20.0f, 255, 255, 255, 1.0f, 0.49f);
+  softDisc(bmp, NAN, 20.0f, 255, 255, 255, 1.0f, 5.0f);
+  softDisc(bmp, 20.0f, NAN, 255, 255, 255, 1.0f, 5.0f);
+  softDisc(bmp, 20.0f, 20.0f, 255, 255, 255, 1.0f, NAN);
+  softDisc(bmp, 20.0f, 20.0f, 255, 255, 255, 0.005f, 5.0f);  // coverage not above 0.005
+  EXPECT_EQ(0, testsupport::count_differences(bmp, black));
+  softDisc(bmp, 20.3f, 20.6f, 255, 255, 255, 1.0f, 2.0f);
+  EXPECT_GT(testsupport::count_differences(bmp, black), 0);
+  destroy_bitmap(black);
+  destroy_bitmap(bmp);
+}
+
+TEST(Disc, SpanClipsToTheRow) {
+  BITMAP* bmp = testsupport::make_filled(10, 4, 0, 0, 0);
+  BITMAP* black = testsupport::make_filled(10, 4, 0, 0, 0);
+  blendSpan(bmp, -5, 1, 30, 255, 255, 255, 1.0f);
+  EXPECT_EQ(10, testsupport::count_differences(bmp, black));
+  blendSpan(bmp, 2, 2, 4, 100, 100, 100, 0.5f);
+  EXPECT_EQ(50, getr32(getpixel(bmp, 2, 2)));  // 100 * 0.5 + 0.5
+  EXPECT_EQ(13, testsupport::count_differences(bmp, black));
+  blendSpan(bmp, 0, -1, 9, 255, 255, 255, 1.0f);
+  blendSpan(bmp, 0, 4, 9, 255, 255, 255, 1.0f);
+  blendSpan(bmp, 0, 3, 9, 255, 255, 255, 0.005f);
+  blendSpan(bmp, 5, 3, 4, 255, 255, 255, 1.0f);
+  EXPECT_EQ(13, testsupport::count_differences(bmp, black));
+  destroy_bitmap(black);
+  destroy_bitmap(bmp);
+}
+
+TEST(Disc, EdgesPaintOnlyTheOnBitmapPart) {
+  // Centres with few fraction bits, so that moving them by whole pixels
+  // changes no rounding.
+  const float centres[][2] = {{0.25f, 10.5f}, {-3.75f, 6.0f}, {30.5f, -2.25f}, {33.0f, 21.75f},
+                              {-1.5f, -1.5f}, {31.75f, 23.5f}, {16.0f, 25.5f}, {12.25f, -7.0f}};
+  for (const auto& c : centres) {
+    for (float radius : {0.7f, 3.4f, 8.0f, 12.0f}) {
+      Guarded g(32, 24);
+      softDisc(g.inner, c[0], c[1], 250, 0, 0, 0.8f, radius);
+      ASSERT_EQ(0, g.border_changes()) << c[0] << "," << c[1] << " r " << radius;
+      // The same disc on a large bitmap, seen through the same window.
+      // Conversions truncate toward zero, so the column and row just left of
+      // and above the bitmap fold onto column and row 0; compare the rest.
+      BITMAP* big = testsupport::make_filled(32 + 64, 24 + 64, 100, 100, 100);
+      softDisc(big, c[0] + 32, c[1] + 32, 250, 0, 0, 0.8f, radius);
+      for (int y = 1; y < 24; ++y)
+        for (int x = 1; x < 32; ++x)
+          ASSERT_EQ(getpixel(big, x + 32, y + 32), getpixel(g.inner, x, y))
+              << x << "," << y << " centre " << c[0] << "," << c[1] << " r " << radius;
+      destroy_bitmap(big);
+    }
+  }
+}
+
+TEST(Stamp, DiscsOneDiameterApartAtGapZero) {
+  BITMAP* got = testsupport::make_filled(140, 60, 10, 10, 10);
+  BITMAP* want = testsupport::make_filled(140, 60, 10, 10, 10);
+  int16_t xs[] = {20, 100}, ys[] = {30, 30};
+  drawStamp(got, 30, 200, 90, 8.0f, 0.0f, xs, ys, 2);
+  for (float x = 20; x <= 100; x += 16) softDisc(want, x, 30.0f, 30, 200, 90, 1.0f, 8.0f);
+  EXPECT_TRUE(testsupport::bitmaps_equal(want, got));
+
+  // Shorter than one spacing: only the first disc. Out-of-range settings are clamped.
+  clear_to_color(got, makecol32(10, 10, 10));
+  clear_to_color(want, makecol32(10, 10, 10));
+  int16_t sx[] = {20, 30}, sy[] = {30, 30};
+  drawStamp(got, 30, 200, 90, 50.0f, -4.0f, sx, sy, 2);
+  softDisc(want, 20.0f, 30.0f, 30, 200, 90, 1.0f, 8.0f);
+  EXPECT_TRUE(testsupport::bitmaps_equal(want, got));
+
+  // Gap 100 at size 1.5: discs 30 apart.
+  clear_to_color(got, makecol32(10, 10, 10));
+  clear_to_color(want, makecol32(10, 10, 10));
+  drawStamp(got, 30, 200, 90, 0.0f, 250.0f, xs, ys, 2);
+  for (float x = 20; x <= 100; x += 30) softDisc(want, x, 30.0f, 30, 200, 90, 1.0f, 1.5f);
+  EXPECT_TRUE(testsupport::bitmaps_equal(want, got));
+  destroy_bitmap(want);
+  destroy_bitmap(got);
+}
+
+TEST(Stamp, ZeroLengthStrokePaintsNothingAndEdgesStayInside) {
+  Guarded g(50, 40);
+  int16_t same[] = {25, 25, 25}, samey[] = {20, 20, 20};
+  drawStamp(g.inner, 0, 0, 0, 8.0f, 0.0f, same, samey, 3);
+  EXPECT_EQ(0, g.inner_changes());
+  std::vector<int16_t> xs = {-5, 0, 49, 55, 49, 0, -3}, ys = {-6, 0, 0, 20, 39, 45, 20};
+  drawStamp(g.inner, 0, 0, 0, 8.0f, 0.0f, xs.data(), ys.data(), xs.size());
+  EXPECT_GT(g.inner_changes(), 200);
+  EXPECT_EQ(0, g.border_changes());
+}
+
+TEST(Stamp, PinnedStroke) {
+  BITMAP* bmp = testsupport::make_pattern(912, 684);
+  std::vector<int16_t> xs = {30, 200, 420, 610, 700, 880, 650, 300, 120}, ys = {600, 500, 620, 380, 100, 40, 300, 200, 20};
+  drawStamp(bmp, 15.0f, 150.0f, 99.5f, 6.5f, 20.0f, xs.data(), ys.data(), xs.size());
+  EXPECT_EQ(1518476845628864280ull, testsupport::bitmap_checksum(bmp));
+  destroy_bitmap(bmp);
+}
