@@ -1,5 +1,7 @@
 #include "paint/random.h"
 
+#include <cstring>
+
 namespace {
 
 constexpr unsigned STATE_WORDS = 1000;
@@ -29,14 +31,19 @@ void seed_stream(RandomStream* s, uint32_t seed) {
   s->position = POSITION_USED_UP;
 }
 
+inline uint32_t twist(uint32_t word, uint32_t next, uint32_t far) {
+  uint32_t y = (word & 0x80000000u) | (next & 0x7FFFFFFFu);
+  return far ^ (y >> 1) ^ ((y & 1u) ? 0x9908B0DFu : 0u);
+}
+
 // In place and in increasing order, so the upper part of the table reads words
-// that were already regenerated in this pass.
+// that were already regenerated in this pass (indices taken modulo 1000).
 void regenerate(RandomStream* s) {
   uint32_t* st = s->state;
-  for (unsigned k = 0; k < STATE_WORDS; ++k) {
-    uint32_t y = (st[k] & 0x80000000u) | (st[(k + 1) % STATE_WORDS] & 0x7FFFFFFFu);
-    st[k] = st[(k + MIDDLE_DISTANCE) % STATE_WORDS] ^ (y >> 1) ^ ((y & 1u) ? 0x9908B0DFu : 0u);
-  }
+  constexpr unsigned WRAP = STATE_WORDS - MIDDLE_DISTANCE;
+  for (unsigned k = 0; k < WRAP; ++k) st[k] = twist(st[k], st[k + 1], st[k + MIDDLE_DISTANCE]);
+  for (unsigned k = WRAP; k < STATE_WORDS - 1; ++k) st[k] = twist(st[k], st[k + 1], st[k - WRAP]);
+  st[STATE_WORDS - 1] = twist(st[STATE_WORDS - 1], st[0], st[STATE_WORDS - 1 - WRAP]);
   s->position = 0;
 }
 
@@ -51,18 +58,57 @@ void useCommandStream(uint32_t seed) {
 
 void useLocalStream() { RandomSource.selected = LOCAL_STREAM; }
 
-uint32_t nextRandom() {
-  RandomStream* s = &RandomSource.streams[RandomSource.selected];
+namespace {
+
+inline void make_ready(RandomStream* s) {
   if (s->position >= POSITION_USED_UP) {
     if (s->position == POSITION_UNSEEDED) seed_stream(s, DEFAULT_RANDOM_SEED);
     regenerate(s);
   }
-  uint32_t y = s->state[s->position++];
+}
+
+inline uint32_t temper(uint32_t y) {
   y ^= y >> 11;
   y ^= (y << 7) & 0x9D2C5680u;
   y ^= (y << 15) & 0xEFC60000u;
   y ^= y >> 18;
   return y;
+}
+
+// Four words tempered side by side.
+typedef uint32_t Words4 __attribute__((vector_size(16)));
+inline void temper4(const uint32_t* in, uint32_t* out) {
+  Words4 y;
+  std::memcpy(&y, in, sizeof y);
+  y ^= y >> 11;
+  y ^= (y << 7) & 0x9D2C5680u;
+  y ^= (y << 15) & 0xEFC60000u;
+  y ^= y >> 18;
+  std::memcpy(out, &y, sizeof y);
+}
+
+}  // namespace
+
+uint32_t nextRandom() {
+  RandomStream* s = &RandomSource.streams[RandomSource.selected];
+  make_ready(s);
+  return temper(s->state[s->position++]);
+}
+
+void nextRandomBlock(uint32_t* out, unsigned count) {
+  RandomStream* s = &RandomSource.streams[RandomSource.selected];
+  while (count > 0) {
+    make_ready(s);
+    unsigned take = STATE_WORDS - s->position;
+    if (take > count) take = count;
+    const uint32_t* from = s->state + s->position;
+    unsigned i = 0;
+    for (; i + 4 <= take; i += 4) temper4(from + i, out + i);
+    for (; i < take; ++i) out[i] = temper(from[i]);
+    s->position += take;
+    out += take;
+    count -= take;
+  }
 }
 
 int random_selected_stream() { return RandomSource.selected; }

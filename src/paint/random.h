@@ -23,6 +23,9 @@ void useCommandStream(uint32_t seed);
 void useLocalStream();
 // Next 32-bit output of the selected stream.
 uint32_t nextRandom();
+// The next count outputs of the selected stream, exactly as count calls of
+// nextRandom would give them; for loops that draw in bulk.
+void nextRandomBlock(uint32_t* out, unsigned count);
 
 // The selected stream number and a stream's position (0..1001), for tests.
 int random_selected_stream();

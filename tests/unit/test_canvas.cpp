@@ -34,16 +34,29 @@ void reference_paper(BITMAP* bmp) {
 
 }  // namespace
 
+// Under every channel layout: the headless one, the one seen under X11, and
+// one with the spare byte at the bottom.
 TEST(Canvas, PaperMatchesPlainComputation) {
-  for (auto size : {std::pair<int, int>{912, 684}, {160, 120}, {37, 23}, {3, 2}}) {
-    BITMAP* got = testsupport::make_pattern(size.first, size.second);
-    BITMAP* want = testsupport::make_pattern(size.first, size.second);
-    resetCanvas(got);
-    reference_paper(want);
-    EXPECT_TRUE(testsupport::bitmaps_equal(want, got)) << size.first << " x " << size.second;
-    destroy_bitmap(want);
-    destroy_bitmap(got);
+  const int saved[3] = {_rgb_r_shift_32, _rgb_g_shift_32, _rgb_b_shift_32};
+  const int layouts[][3] = {{0, 8, 16}, {16, 8, 0}, {24, 16, 8}};
+  for (const auto& layout : layouts) {
+    _rgb_r_shift_32 = layout[0];
+    _rgb_g_shift_32 = layout[1];
+    _rgb_b_shift_32 = layout[2];
+    for (auto size : {std::pair<int, int>{912, 684}, {160, 120}, {37, 23}, {3, 2}}) {
+      BITMAP* got = testsupport::make_pattern(size.first, size.second);
+      BITMAP* want = testsupport::make_pattern(size.first, size.second);
+      resetCanvas(got);
+      reference_paper(want);
+      EXPECT_TRUE(testsupport::bitmaps_equal(want, got))
+          << size.first << " x " << size.second << " red at " << layout[0];
+      destroy_bitmap(want);
+      destroy_bitmap(got);
+    }
   }
+  _rgb_r_shift_32 = saved[0];
+  _rgb_g_shift_32 = saved[1];
+  _rgb_b_shift_32 = saved[2];
 }
 
 TEST(Canvas, PinnedFullSizePaper) {

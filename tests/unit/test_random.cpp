@@ -114,3 +114,30 @@ TEST(Random, UnitScaleReachesBothEnds) {
   EXPECT_EQ(1.0, random_unit(0xFFFFFFFFu));
   EXPECT_EQ(2.3283064370807974e-10, RANDOM_UNIT);
 }
+
+TEST(Random, BlockDrawsContinueTheSameSequence) {
+  random_reset();
+  seedRandom(31);
+  std::vector<uint32_t> one_by_one = draws(3100);
+  seedRandom(31);
+  std::vector<uint32_t> blocks(3100);
+  unsigned sizes[] = {3, 997, 1, 1000, 1001, 98};  // across regenerations, odd lengths
+  unsigned at = 0;
+  for (unsigned n : sizes) {
+    nextRandomBlock(blocks.data() + at, n);
+    at += n;
+  }
+  EXPECT_EQ(one_by_one, blocks);
+  // From an unseeded stream too, and from the selected stream only.
+  random_reset();
+  std::vector<uint32_t> local(5);
+  nextRandomBlock(local.data(), 5);
+  random_reset();
+  EXPECT_EQ(draws(5), local);
+  useCommandStream(1);
+  uint32_t first;
+  nextRandomBlock(&first, 1);
+  EXPECT_EQ(3696575821u, first);
+  EXPECT_EQ(1u, random_position(COMMAND_STREAM));
+  EXPECT_EQ(5u, random_position(LOCAL_STREAM));
+}

@@ -1,0 +1,59 @@
+// Shared inputs of the renderer benchmarks: one fixed 255-point stroke across
+// the canvas and a canvas that is put back to the same picture before each run.
+#pragma once
+#include <allegro.h>
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+
+#include "paint/canvas.h"
+
+struct BenchStroke {
+  static constexpr int POINTS = 255;
+  int16_t x[POINTS];
+  int16_t y[POINTS];
+  int n = POINTS;
+};
+
+// A wavy left-to-right sweep over the whole width, about 3 to 4 pixels between
+// points like a quick mouse movement, with a few sharper turns.
+inline const BenchStroke& bench_stroke() {
+  static BenchStroke s = [] {
+    BenchStroke b;
+    for (int k = 0; k < BenchStroke::POINTS; ++k) {
+      b.x[k] = static_cast<int16_t>(20 + k * 870 / (BenchStroke::POINTS - 1));
+      b.y[k] = static_cast<int16_t>(342 + std::lround(260 * std::sin(k * 0.05) + 30 * std::sin(k * 0.6)));
+    }
+    return b;
+  }();
+  return s;
+}
+
+// A reset canvas and a working copy; restore() puts the copy back.
+struct BenchCanvas {
+  BITMAP* pristine;
+  BITMAP* work;
+  BenchCanvas() {
+    pristine = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
+    work = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
+    resetCanvas(pristine);
+    restore();
+  }
+  ~BenchCanvas() {
+    destroy_bitmap(work);
+    destroy_bitmap(pristine);
+  }
+  void restore() { blit(pristine, work, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT); }
+};
+
+// Benchmarks of the reset measure the generated paper, not a "bg.bmp" copy.
+inline bool bench_background_absent(benchmark::State& state) {
+  if (FILE* f = std::fopen("bg.bmp", "rb")) {
+    std::fclose(f);
+    state.SkipWithError("bg.bmp in the working directory: the paper would not be generated");
+    return false;
+  }
+  return true;
+}
