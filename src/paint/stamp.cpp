@@ -10,13 +10,6 @@ void drawStamp(BITMAP* bmp, float r, float g, float b, float size, float gap, co
   log_write(LOG_DEBUG, "drawStamp invoked with %d points.", n);
   size = clamp_setting(size, 1.5f, 8.0f);
   gap = clamp_setting(gap, 0.0f, 100.0f);
-  if (n <= 0) return;
   float spacing = static_cast<float>(size * (gap * 0.09 + 1) * 2);
-  float offset = 0.0f;
-  for (unsigned i = 0; i < static_cast<unsigned>(n); ++i) {
-    float leftover = sampleSegment(xs, ys, n, i, spacing, offset);
-    for (int k = 0; k < StrokeSamples.count; ++k)
-      softDisc(bmp, StrokeSamples.x[k], StrokeSamples.y[k], r, g, b, 1.0f, size);
-    offset = leftover;
-  }
+  walkStroke(xs, ys, n, spacing, [&](float x, float y) { softDisc(bmp, x, y, r, g, b, 1.0f, size); });
 }

@@ -140,14 +140,7 @@ void splatPoint(BITMAP* bmp, float x, float y, float r, float g, float b, float 
 
 void drawPen(BITMAP* bmp, float r, float g, float b, const int16_t* xs, const int16_t* ys, int n) {
   log_write(LOG_DEBUG, "drawPen invoked with %d points.", n);
-  if (n <= 0) return;
-  float offset = 0.0f;
-  for (unsigned i = 0; i < static_cast<unsigned>(n); ++i) {
-    float leftover = sampleSegment(xs, ys, n, i, 1.0f, offset);
-    for (int k = 0; k < StrokeSamples.count; ++k)
-      splatPoint(bmp, StrokeSamples.x[k], StrokeSamples.y[k], r, g, b, 1.0f);
-    offset = leftover;
-  }
+  walkStroke(xs, ys, n, 1.0f, [&](float x, float y) { splatPoint(bmp, x, y, r, g, b, 1.0f); });
 }
 
 namespace {

@@ -23,6 +23,19 @@ float sampleSegment(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i
 float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y,
                   float p3x, float p3y, float spacing, float offset);
 
+// Walks the stroke with the given spacing: every segment in turn, the
+// leftover offset carried to the next, visit(x, y) for every sample in order.
+template <class Visit>
+void walkStroke(const int16_t* xs, const int16_t* ys, int n, float spacing, Visit visit) {
+  if (n <= 0) return;
+  float offset = 0.0f;
+  for (unsigned i = 0; i < static_cast<unsigned>(n); ++i) {
+    float leftover = sampleSegment(xs, ys, n, i, spacing, offset);
+    for (int k = 0; k < StrokeSamples.count; ++k) visit(StrokeSamples.x[k], StrokeSamples.y[k]);
+    offset = leftover;
+  }
+}
+
 // Deposits a colour at a fractional position over the 2 x 2 pixels around it.
 void splatPoint(BITMAP* bmp, float x, float y, float r, float g, float b, float weight);
 
