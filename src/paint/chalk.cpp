@@ -14,8 +14,7 @@ void drawChalk(BITMAP* bmp, float r, float g, float b, float size, const int16_t
     double total = 0.0;
     do {
       GrainOffset at = grain_offset(size);
-      float shade = static_cast<float>(nextRandom() * (30.0 / 4294967295.0) - 15);
-      Shade c = shade_colour(r, g, b, shade);
+      Shade c = draw_shaded(r, g, b, 30);
       float radius =
           static_cast<float>((nextRandom() * (0.4 / 4294967295.0) + 0.2) * (static_cast<double>(size) - at.dist));
       if (radius < 0.2f) radius = 0.2f;

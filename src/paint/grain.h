@@ -49,3 +49,10 @@ inline Shade shade_colour(float r, float g, float b, float shade) {
   }
   return c;
 }
+
+// A grain's colour: one draw gives a shade in -width / 2 .. width / 2 (the
+// draw times the one constant width / 4294967295, less width / 2).
+inline Shade draw_shaded(float r, float g, float b, double width) {
+  float shade = static_cast<float>(nextRandom() * (width / 4294967295.0) - width * 0.5);
+  return shade_colour(r, g, b, shade);
+}

@@ -11,8 +11,7 @@ void drawPencil(BITMAP* bmp, float r, float g, float b, float size, const int16_
     float acc = 0.0f;
     do {
       GrainOffset at = grain_offset(size);
-      float shade = static_cast<float>(nextRandom() * (40.0 / 4294967295.0) - 20);
-      Shade c = shade_colour(r, g, b, shade);
+      Shade c = draw_shaded(r, g, b, 40);
       splatPoint(bmp, static_cast<float>(static_cast<double>(x) + at.dx),
                  static_cast<float>(static_cast<double>(y) + at.dy), c.r, c.g, c.b, 1.0f);
       acc = static_cast<float>(acc + 0.6);
