@@ -226,6 +226,55 @@ class XServer:
         self.mouse_move(x, y)
         self.run("xdotool", "click", str(button))
 
+    def close_window(self, window_id):
+        """Asks a window to close the way a window manager's close button does:
+        a WM_DELETE_WINDOW client message. (xdotool here can only destroy a
+        window, which the program would see as losing its display.)"""
+        import socket
+        wid = int(window_id, 16) if isinstance(window_id, str) else window_id
+        sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        sock.settimeout(DEFAULT_TIMEOUT)
+        try:
+            sock.connect("/tmp/.X11-unix/X" + self.display.lstrip(":"))
+
+            def receive(n):
+                data = b""
+                while len(data) < n:
+                    chunk = sock.recv(n - len(data))
+                    if not chunk:
+                        raise HarnessError("X server closed the connection")
+                    data += chunk
+                return data
+
+            def reply():
+                while True:  # skip events; fail on errors
+                    head = receive(32)
+                    if head[0] == 0:
+                        raise HarnessError("X error %d" % head[1])
+                    if head[0] == 1:
+                        receive(4 * struct.unpack_from("<I", head, 4)[0])
+                        return head
+
+            def intern_atom(name):
+                raw = name.encode()
+                pad = b"\0" * (-len(raw) % 4)
+                sock.sendall(struct.pack("<BBHHxx", 16, 0, 2 + (len(raw) + len(pad)) // 4, len(raw)) + raw + pad)
+                return struct.unpack_from("<I", reply(), 8)[0]
+
+            # Connection set-up: little-endian, protocol 11.0, no authorisation.
+            sock.sendall(struct.pack("<BxHHHHxx", 0x6C, 11, 0, 0, 0))
+            head = receive(8)
+            if head[0] != 1:
+                raise HarnessError("X server refused the connection")
+            receive(4 * struct.unpack_from("<H", head, 6)[0])
+            protocols, delete = intern_atom("WM_PROTOCOLS"), intern_atom("WM_DELETE_WINDOW")
+            event = struct.pack("<BBHII5I", 33, 32, 0, wid, protocols, delete, 0, 0, 0, 0)
+            sock.sendall(struct.pack("<BBHII", 25, 0, 11, wid, 0) + event)  # SendEvent
+            sock.sendall(struct.pack("<BxH", 43, 1))  # GetInputFocus: waits until it is handled
+            reply()
+        finally:
+            sock.close()
+
     def screenshot(self, x=0, y=0, w=None, h=None):
         """The root window's pixels (or a rectangle of them)."""
         w = self.width - x if w is None else w
@@ -476,6 +525,10 @@ class EaselSession:
             time.sleep(settle)
             return False
         return self.wait_screen(same, timeout, what="a still screen", **rect)
+
+    def close_window(self):
+        """Presses the window's close button."""
+        self.x.close_window(self.window[0])
 
     def key(self, *names, **options):
         self.x.key(*names, **options)

@@ -60,6 +60,13 @@ class QuitAndLogTest(unittest.TestCase):
             s.key("Escape")
             self.assertEqual(s.wait_exit(), 0)
 
+    def test_close_button_quits_with_status_0(self):
+        with EaselSession(self.x, config=config_bytes(640, 480)) as s:
+            s.wait_window(640, 480)
+            s.close_window()
+            self.assertEqual(s.wait_exit(), 0)
+            self.assert_run_lines(s.read_file("client.log").decode().splitlines())
+
     def test_escape_queued_behind_other_keys_quits(self):
         with EaselSession(self.x, config=config_bytes(800, 600)) as s:
             s.wait_window(800, 600)
