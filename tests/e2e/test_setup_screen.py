@@ -62,18 +62,22 @@ class Prompts:
 
     def rendering(self, text):
         """How the field shows text (typed into the current prompt, then erased)."""
-        self.s.x.key(*ERASE, delay_ms=5)
+        self.erase()
         self.s.x.type(text, delay_ms=10)
-        last = [None]
+        # The text is centred in 8-pixel cells: once its ink starts left of
+        # where one character less would start, every key has been taken.
+        shorter_start = W // 2 - 4 * (len(text) - 1)
 
-        def settled(image):
-            same = image == last[0] and image.count(WHITE) > 0
-            last[0] = image
-            return same
-        image = self.wait_field(settled, "the typed text")
-        self.s.key(*ERASE)
-        self.wait_field(lambda f: f.count(WHITE) == 0, "an empty field")
+        def complete(image):
+            ink = [x for x in range(W) for y in range(10) if image.pixel(x, y) == WHITE]
+            return ink and min(ink) < shorter_start
+        image = self.wait_field(complete, "the typed text")
+        self.erase()
         return image
+
+    def erase(self):
+        self.s.x.key(*ERASE, delay_ms=5)
+        self.wait_field(lambda f: f.count(WHITE) == 0, "an empty field")
 
     def answer(self, text):
         self.s.x.key(*ERASE, delay_ms=5)
