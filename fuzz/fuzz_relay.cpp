@@ -1,0 +1,100 @@
+// The server's handling of one connection's arbitrary byte stream, without
+// sockets. A second user, logged in first, watches what is relayed: whatever
+// the stream holds, every frame queued for either user is whole, and every
+// drawing command relayed to the watcher is one our client could have built.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "board.h"
+#include "net/message.h"
+#include "relay.h"
+#include "rules.h"
+
+namespace {
+
+std::string scratch_dir() {
+  const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+  std::string pattern = std::string(base) + "/easel-fuzz-relay-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back(0);
+  if (!mkdtemp(buffer.data())) abort();
+  return buffer.data();
+}
+
+// Frames queued in memory for c; a board range streamed from the file is skipped.
+std::vector<uint8_t> queued(const Client* c) {
+  std::vector<uint8_t> out;
+  for (const OutputChunk& chunk : c->output.chunks)
+    if (!chunk.file) out.insert(out.end(), chunk.bytes.begin() + long(chunk.offset), chunk.bytes.end());
+  return out;
+}
+
+void check_frames(const std::vector<uint8_t>& stream, bool drawing_must_be_valid) {
+  size_t at = 0;
+  while (at < stream.size()) {
+    if (stream.size() - at < 3) abort();
+    size_t payload = frame_payload_length(&stream[at]);
+    if (stream.size() - at - 3 < payload) abort();
+    int type = stream[at];
+    if (drawing_must_be_valid && is_drawing_type(type) &&
+        !validate_drawing(type, &stream[at + 3], payload))
+      abort();
+    at += 3 + payload;
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const std::string dir = scratch_dir();
+  if (size == 0) return 0;
+
+  ServerOptions options;
+  options.board_path = dir + "/board.easel";
+  options.motd_password = "fuzz";
+  options.max_pending_output = 64 << 10;
+  Board board;
+  if (!board_open(&board, options.board_path, false)) abort();
+  Relay relay;
+  relay_init(&relay, &options, &board);
+
+  Client watcher;
+  watcher.serial = 1;
+  const uint8_t login[] = {MSG_LOGIN, 8, 0, 9, 0, 0, 0, 'w', 'a', 't', 0};
+  watcher.input.assign(login, login + sizeof login);
+  std::string reason;
+  if (relay_take_input(&relay, &watcher, 0, true, &reason) != INPUT_WAITING) abort();
+
+  // The first byte cuts the stream into pieces, as the network might.
+  Client fuzzed;
+  fuzzed.serial = 2;
+  size_t piece = 1 + data[0] % 64;
+  double now = 0;
+  for (size_t at = 1; at < size;) {
+    size_t n = std::min(piece, size - at);
+    fuzzed.input.insert(fuzzed.input.end(), data + at, data + at + n);
+    at += n;
+    now += 0.001;
+    InputResult result = relay_take_input(&relay, &fuzzed, now, false, &reason);
+    // Held back by the rate limit: time passes, the rest is read later.
+    for (int i = 0; result == INPUT_LIMITED && i < 1000; i++) {
+      now += 1;
+      result = relay_take_input(&relay, &fuzzed, now, false, &reason);
+    }
+    if (result == INPUT_REFUSED) break;
+  }
+
+  check_frames(queued(&fuzzed), false);
+  check_frames(queued(&watcher), true);
+  relay_leave(&relay, &fuzzed);
+  relay_leave(&relay, &watcher);
+  board_close(&board);
+  unlink(options.board_path.c_str());
+  unlink(relay.motd_path.c_str());
+  return 0;
+}
