@@ -358,3 +358,13 @@ TEST_F(Preview, RectangleIgnoresNotANumberSamplesAndIsClipped) {
   destroy_bitmap(blank);
   destroy_bitmap(layer);
 }
+
+// Far control points make the curve cross the 0.02 acceptance window between
+// two neighbouring float parameters; the search must still finish there.
+TEST(StrokeWalk, CurveSearchFinishesWhenTheParameterRunsOutOfPrecision) {
+  float left = sampleCurve(-3643920, 1820340, 20776, 2380432, -1190320, -177736, -2137544, 84400, 1863, 0);
+  EXPECT_EQ(2478, StrokeSamples.count);
+  EXPECT_GE(left, 0.0f);
+  EXPECT_LE(left, 1863.0f);
+  for (int k = 0; k < StrokeSamples.count; ++k) ASSERT_TRUE(std::isfinite(StrokeSamples.x[k]));
+}
