@@ -104,7 +104,7 @@ int start_up() {
   if (!create_shared_bitmaps()) return fail_in_text_mode("Error creating image buffers.");
   screen_set_layout();
   install_display_switch();
-  // canvas-reset step: resetCanvas(ServerCanvas);
+  resetCanvas(ServerCanvas);
   // random-seed step: seed the local stream from the clock.
   blit(ServerCanvas, LocalCanvas, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
   clear_to_color(BackBuffer, makecol(0, 0, 0));
