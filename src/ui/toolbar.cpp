@@ -95,21 +95,21 @@ static BITMAP* load_icon_file(const char* file) {
   return out;
 }
 
-static BITMAP* generated_icon(const char* name) {
+// The stand-in for a missing file: the tool's name on a blue-grey square, or
+// for a mask in white on black, so that only the letters take the colour.
+static BITMAP* generated_square(const char* name, bool mask) {
   BITMAP* b = create_bitmap_ex(32, TOOL_ICON_SIZE, TOOL_ICON_SIZE);
   if (!b) return nullptr;
+  const int white = makecol32(255, 255, 255);
+  if (mask) {
+    clear_to_color(b, makecol32(0, 0, 0));
+    textout_centre_ex(b, font, name, 21, 21, white, -1);
+    return b;
+  }
   clear_to_color(b, makecol32(64, 128, 172));
-  textout_centre_ex(b, font, name, 20, 20, makecol32(255, 255, 255), -1);
+  textout_centre_ex(b, font, name, 20, 20, white, -1);
   textout_centre_ex(b, font, name, 22, 22, makecol32(0, 0, 0), -1);
   textout_centre_ex(b, font, name, 21, 21, makecol32(128, 128, 128), -1);
-  return b;
-}
-
-static BITMAP* generated_mask(const char* name) {
-  BITMAP* b = create_bitmap_ex(32, TOOL_ICON_SIZE, TOOL_ICON_SIZE);
-  if (!b) return nullptr;
-  clear_to_color(b, makecol32(0, 0, 0));
-  textout_centre_ex(b, font, name, 21, 21, makecol32(255, 255, 255), -1);
   return b;
 }
 
@@ -120,12 +120,12 @@ void draw_toolbar_icons() {
     ToolSlot& slot = ToolTable[i];
     if (!slot.icon) {
       slot.icon = load_icon_file(slot.icon_file);
-      if (!slot.icon) slot.icon = generated_icon(slot.name);
+      if (!slot.icon) slot.icon = generated_square(slot.name, false);
       if (!slot.icon) continue;
     }
     if (!slot.mask) {
       slot.mask = load_icon_file(slot.mask_file);
-      if (!slot.mask) slot.mask = generated_mask(slot.name);
+      if (!slot.mask) slot.mask = generated_square(slot.name, true);
       if (!slot.mask) continue;
     }
     for (int r = 0; r < TOOL_ICON_SIZE; ++r) {
