@@ -7,10 +7,10 @@
 #include <cmath>
 
 #include "app/log.h"
+#include "paint/grain.h"
 #include "paint/pixel.h"
 #include "paint/random.h"
 #include "paint/stroke.h"
-#include "paint/walk.h"
 
 namespace {
 
@@ -39,13 +39,6 @@ struct BristleList {
 BristleList Bristles;
 
 double draw_unit() { return random_unit(nextRandom()); }
-
-// Clamps a value; a value that is not a number takes the lower bound.
-float clamp_value(float v, float lo, float hi) {
-  if (!(v >= lo)) return lo;
-  if (v > hi) return hi;
-  return v;
-}
 
 void set_up_bristles(BristleList* list, float r, float g, float b, float size) {
   int k = static_cast<int>(draw_unit() + size * 3.1);
@@ -174,19 +167,23 @@ void drawBrush(BITMAP* bmp, float r, float g, float b, float size, float dryness
                const int16_t* xs, const int16_t* ys, int n) {
   log_write(LOG_DEBUG, "drawBrush invoked with %d points.", n);
   if (!bmp || bitmap_color_depth(bmp) != 32) return;
-  size = clamp_value(size, 1.7f, 12.0f);
-  dryness = clamp_value(dryness, 1.0f, 500.0f);
+  if (!xs || !ys) n = 0;
+  size = clamp_setting(size, 1.7f, 12.0f);
+  dryness = clamp_setting(dryness, 1.0f, 500.0f);
   // Channels outside 0..255 would pack into the neighbouring channel.
-  r = clamp_value(r, 0.0f, 255.0f);
-  g = clamp_value(g, 0.0f, 255.0f);
-  b = clamp_value(b, 0.0f, 255.0f);
+  r = clamp_setting(r, 0.0f, 255.0f);
+  g = clamp_setting(g, 0.0f, 255.0f);
+  b = clamp_setting(b, 0.0f, 255.0f);
 
   BristleList* list = &Bristles;
   set_up_bristles(list, r, g, b, size);
 
   int phase = 0;
   float px = 0, py = 0;
-  walk_stroke(xs, ys, n, BRUSH_SPACING, [&](float X, float Y) {
+  walkStroke(xs, ys, n, BRUSH_SPACING, [&](float X, float Y) {
+    // A zero-length first segment yields a sample that is not a number: it
+    // marks no place and must not become the previous position.
+    if (std::isnan(X) || std::isnan(Y)) return;
     if (phase == 0) {
       px = X;
       py = Y;

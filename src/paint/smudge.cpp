@@ -7,8 +7,9 @@
 #include <cmath>
 
 #include "app/log.h"
+#include "paint/grain.h"
 #include "paint/pixel.h"
-#include "paint/walk.h"
+#include "paint/stroke.h"
 
 namespace {
 
@@ -17,12 +18,6 @@ constexpr float SMUDGE_SPACING = 2.0f;
 // integer conversions below stay defined.
 constexpr double SMUDGE_COORD_LIMIT = 1.0e6;
 constexpr double SMUDGE_RADIUS_LIMIT = 4096.0;
-
-float clamp_value(float v, float lo, float hi) {
-  if (!(v >= lo)) return lo;
-  if (v > hi) return hi;
-  return v;
-}
 
 bool within(float v, double limit) { return v > -limit && v < limit; }
 
@@ -80,13 +75,17 @@ void drawSmudge(BITMAP* bmp, float size, float strength, const int16_t* xs, cons
                 int n) {
   log_write(LOG_DEBUG, "drawSmudge invoked with %d points.", n);
   if (!bmp || bitmap_color_depth(bmp) != 32) return;
-  size = clamp_value(size, 1.7f, 12.0f);
-  strength = clamp_value(strength, 1.0f, 1000.0f);
+  if (!xs || !ys) return;
+  size = clamp_setting(size, 1.7f, 12.0f);
+  strength = clamp_setting(strength, 1.0f, 1000.0f);
   float coverage = static_cast<float>(strength * 0.0008333333333333334);
 
   bool have_previous = false;
   float px = 0, py = 0;
-  walk_stroke(xs, ys, n, SMUDGE_SPACING, [&](float X, float Y) {
+  walkStroke(xs, ys, n, SMUDGE_SPACING, [&](float X, float Y) {
+    // A zero-length first segment yields a sample that is not a number: it
+    // marks no place, so it neither smudges nor serves as the previous position.
+    if (std::isnan(X) || std::isnan(Y)) return;
     // The first sample of the stroke only marks where the drag starts.
     if (have_previous) {
       smudgeDisc(bmp, size, coverage, X, Y, static_cast<float>(static_cast<double>(px) - X),
