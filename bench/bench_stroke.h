@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "paint/canvas.h"
+#include "paint/random.h"
 
 struct BenchStroke {
   static constexpr int POINTS = 255;
@@ -56,4 +57,22 @@ inline bool bench_background_absent(benchmark::State& state) {
     return false;
   }
   return true;
+}
+
+// Runs one renderer on the fixed stroke inside the command-stream bracket,
+// the canvas restored (untimed) before each run.
+template <class Draw>
+inline void run_stroke(benchmark::State& state, Draw draw) {
+  BenchCanvas canvas;
+  const BenchStroke& s = bench_stroke();
+  for (auto _ : state) {
+    state.PauseTiming();
+    canvas.restore();
+    state.ResumeTiming();
+    useCommandStream(0);
+    seedRandom(12345);
+    draw(canvas.work, s);
+    useLocalStream();
+    benchmark::ClobberMemory();
+  }
 }

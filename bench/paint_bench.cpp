@@ -28,24 +28,6 @@ void BM_resetCanvas(benchmark::State& state) {
 }
 BENCHMARK(BM_resetCanvas)->Unit(benchmark::kMillisecond);
 
-// Runs one renderer on the fixed stroke inside the command-stream bracket,
-// the canvas restored (untimed) before each run.
-template <class Draw>
-void run_stroke(benchmark::State& state, Draw draw) {
-  BenchCanvas canvas;
-  const BenchStroke& s = bench_stroke();
-  for (auto _ : state) {
-    state.PauseTiming();
-    canvas.restore();
-    state.ResumeTiming();
-    useCommandStream(0);
-    seedRandom(12345);
-    draw(canvas.work, s);
-    useLocalStream();
-    benchmark::ClobberMemory();
-  }
-}
-
 void BM_drawPen(benchmark::State& state) {
   run_stroke(state, [](BITMAP* bmp, const BenchStroke& s) { drawPen(bmp, 20, 40, 160, s.x, s.y, s.n); });
 }
