@@ -411,6 +411,8 @@ class EaselSession:
                 def preexec():
                     import resource
                     resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+        # Windows already there belong to other clients on the same display.
+        self.windows_before = {win[0] for win in self.x.windows()}
         self.stdout_file = open(os.path.join(self.root, "stdout.txt"), "wb")
         self.stderr_file = open(os.path.join(self.root, "stderr.txt"), "wb")
         ids = {}
@@ -480,7 +482,8 @@ class EaselSession:
 
     # The window
     def wait_window(self, width=None, height=None, timeout=DEFAULT_TIMEOUT):
-        """Waits for the client's window (of this size, when given), puts the
+        """Waits for the client's window (of this size, when given; windows
+        that were there before this client started are not its own), puts the
         pointer inside it for keyboard focus, and returns its geometry
         (id, name, width, height, x, y)."""
         def find():
@@ -488,6 +491,8 @@ class EaselSession:
                 raise HarnessError("easel ended (status %s) before its window appeared:\n%s"
                                    % (self.proc.poll(), self.stderr()))
             for win in self.x.windows():
+                if win[0] in self.windows_before:
+                    continue
                 if win[1] == "easel" and (width is None or win[2] == width) and (
                         height is None or win[3] == height):
                     return win
