@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 
 #include "app/config.h"
 #include "app/log.h"
@@ -11,6 +12,7 @@
 #include "app/session.h"
 #include "app/setup_screen.h"
 #include "paint/canvas.h"
+#include "paint/random.h"
 #include "ui/chat_log.h"
 #include "ui/screen.h"
 #include "ui/toolbar.h"
@@ -89,6 +91,13 @@ void destroy_shared_bitmaps() {
   destroy_shared_bitmap(&SamplePicture);
 }
 
+// Grain drawn for our own strokes differs from run to run; commands carry
+// their own seeds, so the clock is good enough here.
+void seed_local_stream() {
+  useLocalStream();
+  seedRandom(static_cast<uint32_t>(time(nullptr)));
+}
+
 // Returns 0 when the frame loop may start, else the exit status.
 int start_up() {
   log_open();
@@ -105,7 +114,7 @@ int start_up() {
   screen_set_layout();
   install_display_switch();
   resetCanvas(ServerCanvas);
-  // random-seed step: seed the local stream from the clock.
+  seed_local_stream();
   blit(ServerCanvas, LocalCanvas, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
   clear_to_color(BackBuffer, makecol(0, 0, 0));
   rebuild_cursor();
