@@ -12,6 +12,9 @@ struct PointList {
   int16_t capacity;
 };
 extern PointList point_list;
+// Frees both lists and empties the record; registered to run at exit on first
+// use, and callable by tests.
+void point_list_release();
 
 int encode_pen(Message* m, float r, float g, float b, const int16_t* xs, const int16_t* ys,
                unsigned count);
