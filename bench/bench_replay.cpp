@@ -6,8 +6,6 @@
 #include <allegro.h>
 #include <benchmark/benchmark.h>
 
-#include <cerrno>
-#include <cstdlib>
 #include <random>
 #include <vector>
 
@@ -88,13 +86,8 @@ const History& mixed_history() {
   return history;
 }
 
+// Allegro is started headless by the benchmarks' main.
 BITMAP* fresh_canvas() {
-  static bool started = false;
-  if (!started) {
-    install_allegro(SYSTEM_NONE, &errno, atexit);
-    set_color_depth(32);
-    started = true;
-  }
   BITMAP* canvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
   clear_to_color(canvas, makecol32(232, 229, 227));
   return canvas;
