@@ -16,8 +16,8 @@ RENDER = os.path.join(BUILD, "tools", "easel-render")
 WIDTH, HEIGHT = 912, 684
 
 # sha256 of the RGB bytes, rows top to bottom.
-PINNED_WHITE = "PIN_WHITE"
-PINNED_PAPER = "PIN_PAPER"
+PINNED_WHITE = "517faf26f095e3380475816770b792fd5700af8c3ef7736f235f14b9ff81f560"
+PINNED_PAPER = "9945a105017067bb1de87d093bbc2785456c62170d48b8c23f0801528fbbf813"
 
 
 def frame(kind, payload):
