@@ -107,6 +107,12 @@ TEST(Connection, OpenFailsOnAClosedPortAndSucceedsOnAListener) {
   EXPECT_EQ(1, connection_poll(&c));  // nothing to send, nothing to read
   EXPECT_TRUE(l.read_available(50).empty());
   connection_close(&c);
+
+  // Names are resolved; a name that cannot be resolved fails cleanly.
+  ASSERT_EQ(1, connection_open(&c, "localhost", l.port));
+  connection_close(&c);
+  EXPECT_EQ(0, connection_open(&c, "", l.port));
+  EXPECT_EQ(1, c.failed);
   net_shutdown();
 }
 
