@@ -14,7 +14,10 @@
 #include "paint/canvas.h"
 #include "paint/random.h"
 #include "ui/chat_log.h"
+#include "ui/colour_picker.h"
 #include "ui/screen.h"
+#include "ui/stroke_input.h"
+#include "ui/tool_settings.h"
 #include "ui/toolbar.h"
 
 namespace {
@@ -56,8 +59,8 @@ bool open_configured_mode() {
 BITMAP* create_shared_bitmap(int w, int h) { return create_bitmap_ex(32, w, h); }
 
 bool create_shared_bitmaps() {
-  // sample-picture step: make_sample_picture (tool panels) fills SamplePicture.
-  SamplePicture = create_shared_bitmap(160, 120);
+  // Drawn before the local stream is seeded from the clock: the same in every run.
+  SamplePicture = make_sample_picture();
   BackBuffer = create_shared_bitmap(config.screen_w, config.screen_h);
   ServerCanvas = create_shared_bitmap(CANVAS_WIDTH, CANVAS_HEIGHT);
   LocalCanvas = create_shared_bitmap(CANVAS_WIDTH, CANVAS_HEIGHT);
@@ -139,20 +142,22 @@ int read_frame_key() {
 bool is_escape(int key) { return key != 0 && (key >> 8) == KEY_ESC; }
 
 bool alt_held() { return key[KEY_ALT] != 0; }
+bool ctrl_held() { return key[KEY_LCONTROL] || key[KEY_RCONTROL]; }
+bool shift_held() { return key[KEY_LSHIFT] || key[KEY_RSHIFT]; }
 
-// The canvas the screen is composed from. stroke-layer step (stroke input):
-// StrokeLayer while a stroke is in progress.
-BITMAP* shown_canvas() { return LocalCanvas; }
+// The canvas the screen is composed from: StrokeLayer while a stroke is drawn.
+BITMAP* shown_canvas() { return stroke_in_progress() ? StrokeLayer : LocalCanvas; }
 
 // Recomposes when an overlay line appeared or expired; the tool bar and the
-// panel go back over the new picture.
+// panel, or the live tail of a stroke, go back over the new picture.
 void compose_step() {
   if (!compose_screen(BackBuffer, shown_canvas(), false)) return;
   if (panel_visible) {
     draw_toolbar();
     draw_tool_panel();
+  } else if (StrokePoints.count > 1) {
+    stroke_redraw_tail();
   }
-  // live-tail step (stroke input): otherwise the tail of a stroke in progress.
 }
 
 // Labels while Alt is held with the panel hidden; the picture is recomposed
@@ -179,7 +184,7 @@ void run_frames() {
     button_edge = button_latch_update(&mouse_latch, mouse_b);
     button_edge = toolbar_panel_step(key, button_edge, mouse_x, mouse_y);
     // network step: if (net_available && connected) network_step();
-    // stroke step: stroke_step at the pointer's picture position with button_edge.
+    stroke_step(mouse_x - ox, mouse_y - oy, button_edge, mouse_b, ctrl_held(), shift_held());
     // busy-indicator step.
     compose_step();
     user_labels_step();
@@ -197,6 +202,7 @@ void close_network() {
 
 void shut_down() {
   toolbar_destroy_bitmaps();
+  colour_panel_forget();
   destroy_shared_bitmaps();
   allegro_exit();
   close_network();

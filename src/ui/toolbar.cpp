@@ -5,27 +5,16 @@
 #include "app/roster.h"
 #include "paint/canvas.h"
 #include "ui/chat_log.h"
+#include "ui/colour_picker.h"
 #include "ui/dirty_rect.h"
 #include "ui/screen.h"
+#include "ui/stroke_input.h"
+#include "ui/tool_settings.h"
 
-// Weak references: the modules that own these define them; until one does, its
-// table entry is none. The client links every object of the core library so
-// that no defined operation is left out.
-BITMAP* pencil_panel_handler(BITMAP*, int, int, int, int) __attribute__((weak));
-BITMAP* brush_panel_handler(BITMAP*, int, int, int, int) __attribute__((weak));
-BITMAP* chalk_panel_handler(BITMAP*, int, int, int, int) __attribute__((weak));
-BITMAP* smudge_panel_handler(BITMAP*, int, int, int, int) __attribute__((weak));
-BITMAP* stamp_panel_handler(BITMAP*, int, int, int, int) __attribute__((weak));
-BITMAP* colour_panel_handler(BITMAP*, int, int, int, int) __attribute__((weak));
+// Weak reference: the chat input defines its handler; until it does, the Chat
+// entry has none. The client links every object of the core library so that no
+// defined operation is left out.
 BITMAP* chat_input_handler(BITMAP*, int, int, int, int) __attribute__((weak));
-int pen_command(Message*) __attribute__((weak));
-int pencil_command(Message*) __attribute__((weak));
-int brush_command(Message*) __attribute__((weak));
-int chalk_command(Message*) __attribute__((weak));
-int smudge_command(Message*) __attribute__((weak));
-int stamp_command(Message*) __attribute__((weak));
-bool stroke_in_progress() __attribute__((weak));
-void stroke_abandon() __attribute__((weak));
 
 // The slot order is the order on the tool bar and the tool index.
 static const ToolSlot initial_tools[TOOL_COUNT] = {
@@ -211,7 +200,7 @@ static void hide_panel() {
 
 static void show_panel(bool chat_key) {
   bool stale_panel = panel_visible;
-  if (stroke_in_progress && stroke_abandon && stroke_in_progress()) {
+  if (stroke_in_progress()) {
     stroke_abandon();
     compose_screen(BackBuffer, LocalCanvas, true);
     stale_panel = false;

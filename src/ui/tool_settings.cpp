@@ -1,0 +1,221 @@
+#include "ui/tool_settings.h"
+
+#include "app/client.h"
+#include "paint/brush.h"
+#include "paint/canvas.h"
+#include "paint/chalk.h"
+#include "paint/pencil.h"
+#include "paint/random.h"
+#include "paint/smudge.h"
+#include "paint/stamp.h"
+#include "paint/stroke.h"
+#include "ui/colour_picker.h"
+#include "ui/stroke_input.h"
+#include "ui/toolbar.h"
+
+namespace {
+
+constexpr ToolSettings START_SETTINGS = {1.7f, 3.5f, 100.0f, 5.5f, 8.5f, 600.0f, 3.5f, 50.0f};
+
+enum PanelTool { PANEL_PENCIL, PANEL_BRUSH, PANEL_CHALK, PANEL_SMUDGE, PANEL_STAMP };
+
+struct PanelSpec {
+  PanelTool tool;
+  float ToolSettings::*size;
+  SliderRange size_range;
+  float ToolSettings::*value2;  // none for one-slider panels
+  SliderRange value2_range;
+};
+
+const PanelSpec PANEL_SPECS[] = {
+    {PANEL_PENCIL, &ToolSettings::pencil_size, PENCIL_SIZE_RANGE, nullptr, {0, 0}},
+    {PANEL_BRUSH, &ToolSettings::brush_size, BRUSH_SIZE_RANGE, &ToolSettings::brush_value2,
+     BRUSH_VALUE2_RANGE},
+    {PANEL_CHALK, &ToolSettings::chalk_size, CHALK_SIZE_RANGE, nullptr, {0, 0}},
+    {PANEL_SMUDGE, &ToolSettings::smudge_size, SMUDGE_SIZE_RANGE,
+     &ToolSettings::smudge_value2, SMUDGE_VALUE2_RANGE},
+    {PANEL_STAMP, &ToolSettings::stamp_size, STAMP_SIZE_RANGE, &ToolSettings::stamp_value2,
+     STAMP_VALUE2_RANGE},
+};
+
+float slider_value(SliderRange range, int x) {
+  return static_cast<float>(range.low +
+                            (static_cast<double>(x) / SAMPLE_PICTURE_W) *
+                                (static_cast<double>(range.high) - range.low));
+}
+
+int slider_column(SliderRange range, float value) {
+  return static_cast<int>((static_cast<double>(value) - range.low) /
+                          (static_cast<double>(range.high) - range.low) * SAMPLE_PICTURE_W);
+}
+
+void draw_preview(BITMAP* panel, const PanelSpec& spec) {
+  if (SamplePicture) blit(SamplePicture, panel, 0, 0, 0, 0, SAMPLE_PICTURE_W, SAMPLE_PICTURE_H);
+  const float r = current_rgb[0], g = current_rgb[1], b = current_rgb[2];
+  const float size = tool_settings.*spec.size;
+  const int16_t* xs = DemoStrokeXs;
+  const int16_t* ys = DemoStrokeYs;
+  const int n = DEMO_STROKE_COUNT;
+  // Grain comes from a fixed command-stream seed: the preview looks the same
+  // every time and the local stream, which seeds real commands, is untouched.
+  switch (spec.tool) {
+    case PANEL_PENCIL:
+      useCommandStream(1);
+      drawPencil(panel, r, g, b, size, xs, ys, n);
+      useLocalStream();
+      break;
+    case PANEL_BRUSH:
+      useCommandStream(1);
+      drawBrush(panel, r, g, b, size, tool_settings.*spec.value2, xs, ys, n);
+      useLocalStream();
+      break;
+    case PANEL_CHALK:
+      useCommandStream(1);
+      drawChalk(panel, r, g, b, size, xs, ys, n);
+      useLocalStream();
+      break;
+    case PANEL_SMUDGE:
+      drawSmudge(panel, size, tool_settings.*spec.value2, xs, ys, n);
+      break;
+    case PANEL_STAMP:
+      drawStamp(panel, r, g, b, size, tool_settings.*spec.value2, xs, ys, n);
+      break;
+  }
+}
+
+BITMAP* tool_panel_step(const PanelSpec& spec, BITMAP* panel, int button_edge, int x, int y) {
+  const int w = SAMPLE_PICTURE_W, h = SAMPLE_PICTURE_H;
+  const int bands = spec.value2 ? 2 : 1;
+  bool created = false;
+  if (!panel) {
+    panel = create_bitmap_ex(32, w, h + SLIDER_BAND_H * bands);
+    if (!panel) return nullptr;
+    created = true;
+  }
+
+  // No dragging: a value changes only on a press inside its slider band.
+  bool in_sliders = x >= 0 && x < w && y >= h && y < h + SLIDER_BAND_H * bands;
+  if (button_edge == 1 && in_sliders) {
+    if (y < h + SLIDER_BAND_H || !spec.value2)
+      tool_settings.*spec.size = slider_value(spec.size_range, x);
+    else
+      tool_settings.*spec.value2 = slider_value(spec.value2_range, x);
+  } else if (!created) {
+    return nullptr;
+  }
+
+  draw_preview(panel, spec);
+  draw_size_wedge(panel, h, w);
+  if (spec.value2) draw_value_ramp(panel, h + SLIDER_BAND_H, w);
+  draw_slider_marker(panel, slider_column(spec.size_range, tool_settings.*spec.size), h);
+  if (spec.value2)
+    draw_slider_marker(panel, slider_column(spec.value2_range, tool_settings.*spec.value2),
+                       h + SLIDER_BAND_H);
+  return panel;
+}
+
+float unit_random() { return static_cast<float>(nextRandom() / 4294967295.0); }
+
+float random_size(double spread) { return static_cast<float>(1 + spread * unit_random()); }
+
+}  // namespace
+
+ToolSettings tool_settings = START_SETTINGS;
+
+const int16_t DemoStrokeXs[DEMO_STROKE_COUNT] = {20, 140, 20, 140};
+const int16_t DemoStrokeYs[DEMO_STROKE_COUNT] = {20, 40, 80, 100};
+
+void tool_settings_reset() { tool_settings = START_SETTINGS; }
+
+BITMAP* pencil_panel_handler(BITMAP* panel, int button_edge, int, int x, int y) {
+  return tool_panel_step(PANEL_SPECS[PANEL_PENCIL], panel, button_edge, x, y);
+}
+
+BITMAP* brush_panel_handler(BITMAP* panel, int button_edge, int, int x, int y) {
+  return tool_panel_step(PANEL_SPECS[PANEL_BRUSH], panel, button_edge, x, y);
+}
+
+BITMAP* chalk_panel_handler(BITMAP* panel, int button_edge, int, int x, int y) {
+  return tool_panel_step(PANEL_SPECS[PANEL_CHALK], panel, button_edge, x, y);
+}
+
+BITMAP* smudge_panel_handler(BITMAP* panel, int button_edge, int, int x, int y) {
+  return tool_panel_step(PANEL_SPECS[PANEL_SMUDGE], panel, button_edge, x, y);
+}
+
+BITMAP* stamp_panel_handler(BITMAP* panel, int button_edge, int, int x, int y) {
+  return tool_panel_step(PANEL_SPECS[PANEL_STAMP], panel, button_edge, x, y);
+}
+
+void draw_size_wedge(BITMAP* panel, int y0, int width) {
+  if (width <= 0) return;
+  const int white = makecol32(255, 255, 255);
+  const int black = makecol32(0, 0, 0);
+  for (int i = 0; i < width; i++) {
+    int b = i * 32 / width;
+    int t = y0 + 31 - b;
+    vline(panel, i, y0, t, white);
+    vline(panel, i, t, y0 + 31, black);
+    // The fractional part of the wedge's height shades its edge pixel.
+    int grey = static_cast<int>(255 - (i * 32.0 / width - b) * 255);
+    putpixel(panel, i, t, makecol32(grey, grey, grey));
+  }
+}
+
+void draw_value_ramp(BITMAP* panel, int y0, int width) {
+  if (width <= 0) return;
+  for (int i = 0; i < width; i++) {
+    int grey = 255 * i / width;
+    vline(panel, i, y0, y0 + 31, makecol32(grey, grey, grey));
+  }
+}
+
+void draw_slider_marker(BITMAP* panel, int x, int band_top) {
+  const int red = makecol32(255, 0, 0);
+  const int black = makecol32(0, 0, 0);
+  vline(panel, x - 2, band_top + 6, band_top + 26, red);
+  vline(panel, x + 2, band_top + 6, band_top + 26, red);
+  vline(panel, x - 3, band_top + 7, band_top + 25, black);
+  vline(panel, x + 3, band_top + 7, band_top + 25, black);
+}
+
+BITMAP* make_sample_picture() {
+  BITMAP* picture = create_bitmap_ex(32, SAMPLE_PICTURE_W, SAMPLE_PICTURE_H);
+  if (!picture) return nullptr;
+  resetCanvas(picture);
+
+  int16_t* xs = StrokePoints.xs;
+  int16_t* ys = StrokePoints.ys;
+  for (int stroke = 0; stroke < 6; stroke++) {
+    const float* c = Palette[nextRandom() & 15];
+    StrokePoints.count = nextRandom() % 5 + 10;
+    const int n = static_cast<int>(StrokePoints.count);
+    for (int k = 0; k < n; k++) {
+      xs[k] = static_cast<int16_t>(nextRandom() % (SAMPLE_PICTURE_W - 10) + 5);
+      ys[k] = static_cast<int16_t>(nextRandom() % (SAMPLE_PICTURE_H - 10) + 5);
+    }
+    switch (nextRandom() % 5) {
+      case 0:
+        drawPen(picture, c[0], c[1], c[2], xs, ys, n);
+        break;
+      case 1:
+        drawPencil(picture, c[0], c[1], c[2], random_size(4), xs, ys, n);
+        break;
+      case 2: {
+        float value2 = static_cast<float>(1000.0 * unit_random());
+        drawBrush(picture, c[0], c[1], c[2], random_size(4), value2, xs, ys, n);
+        break;
+      }
+      case 3: {
+        float value2 = static_cast<float>(1000.0 * unit_random());
+        drawSmudge(picture, random_size(4), value2, xs, ys, n);
+        break;
+      }
+      default:
+        drawChalk(picture, c[0], c[1], c[2], random_size(5), xs, ys, n);
+        break;
+    }
+  }
+  StrokePoints.count = 0;
+  return picture;
+}
