@@ -1,0 +1,482 @@
+// Convergence soak: several simulated users run the client's own login,
+// dispatch and reconciliation against a real easel-server on 127.0.0.1, with
+// random strokes of all six tools, chat lines, restart votes, joins and leaves.
+//
+// Each user is a process of its own (the client's state is process-wide) with
+// headless canvases. After every frame a user checks that LocalCanvas is
+// ServerCanvas with its pending commands but chat lines replayed over it. At
+// the end every user that stayed writes its ServerCanvas; they must all be
+// identical, and identical to easel-render of the server's board file.
+//
+//   easel-soak --server PATH --render PATH [--users N] [--seconds S] [--seed K] [--keep]
+#include <allegro.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/client.h"
+#include "app/config.h"
+#include "app/roster.h"
+#include "app/session.h"
+#include "net/command.h"
+#include "net/command_queue.h"
+#include "net/message.h"
+#include "paint/canvas.h"
+#include "paint/random.h"
+#include "ui/chat_input.h"
+#include "ui/chat_log.h"
+#include "ui/dirty_rect.h"
+#include "ui/screen.h"
+
+namespace {
+
+constexpr int SCREEN_W = 1024;
+constexpr int SCREEN_H = 768;
+constexpr int TOOLS = 6;
+const char* const TOOL_NAMES[TOOLS] = {"pen", "pencil", "brush", "chalk", "smudge", "stamp"};
+
+struct Options {
+  std::string server;
+  std::string render;
+  int users = 4;
+  double seconds = 10;
+  unsigned seed = 1;
+  bool keep = false;
+};
+
+// What one simulated user does: when it joins and leaves (seconds from the
+// start), and whether it stays to the end and has its picture compared.
+struct Plan {
+  int index = 0;
+  double join_at = 0;
+  double leave_at = 0;
+  bool stays = false;
+  unsigned seed = 0;
+};
+
+struct Stats {
+  long frames = 0;
+  long strokes[TOOLS] = {};
+  long chats = 0;
+  long restart_votes = 0;
+  long invariant_checks = 0;
+};
+
+double now_seconds() {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+void fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void fail(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  fprintf(stderr, "easel-soak: ");
+  vfprintf(stderr, format, args);
+  fprintf(stderr, "\n");
+  va_end(args);
+}
+
+bool rows_equal(BITMAP* a, BITMAP* b) {
+  for (int y = 0; y < a->h; ++y)
+    for (int x = 0; x < a->w; ++x) {
+      int p = getpixel(a, x, y), q = getpixel(b, x, y);
+      if (getr32(p) != getr32(q) || getg32(p) != getg32(q) || getb32(p) != getb32(q)) return false;
+    }
+  return true;
+}
+
+// ---- one simulated user (a child process) ----
+
+struct User {
+  Plan plan;
+  std::mt19937 rng;
+  Stats stats;
+  BITMAP* expected = nullptr;
+
+  int pick(int n) { return int(rng() % unsigned(n)); }
+  bool chance(double p) { return std::uniform_real_distribution<double>(0, 1)(rng) < p; }
+};
+
+void set_up_client(const Plan& plan, int port) {
+  memset(&config, 0, sizeof config);
+  strcpy(config.server_name, "127.0.0.1");
+  config.server_port = uint16_t(port);
+  snprintf(config.user_name, sizeof config.user_name, "soak%d", plan.index);
+  config.screen_w = SCREEN_W;
+  config.screen_h = SCREEN_H;
+  screen_set_layout();
+  dirty_list_clear();
+  chat_log_reset();
+  roster_reset();
+  random_reset();
+  seedRandom(plan.seed);  // the local stream, as the client seeds it from the clock
+  session_reset();
+  chat_input_reset();
+  net_available = true;
+  BackBuffer = create_bitmap_ex(32, SCREEN_W, SCREEN_H);
+  ServerCanvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
+  LocalCanvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
+  StrokeLayer = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
+  clear_to_color(BackBuffer, makecol32(0, 0, 0));
+  resetCanvas(ServerCanvas);
+  blit(ServerCanvas, LocalCanvas, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
+  blit(ServerCanvas, StrokeLayer, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
+}
+
+// A stroke as the stroke input commits one: encoded, drawn into LocalCanvas,
+// sent and queued. Points wander over the picture and sometimes well past its
+// edges; sizes and settings cover their whole ranges.
+bool commit_random_stroke(User* u) {
+  int tool = u->pick(TOOLS);
+  int n = u->chance(0.05) ? 255 : 1 + u->pick(30);
+  int16_t xs[255], ys[255];
+  int x = u->pick(CANVAS_WIDTH), y = u->pick(CANVAS_HEIGHT);
+  int step = u->chance(0.1) ? 400 : 40;
+  for (int i = 0; i < n; ++i) {
+    xs[i] = int16_t(x);
+    ys[i] = int16_t(y);
+    x = std::min(std::max(x + u->pick(2 * step + 1) - step, -600), CANVAS_WIDTH + 600);
+    y = std::min(std::max(y + u->pick(2 * step + 1) - step, -600), CANVAS_HEIGHT + 600);
+  }
+  float r = float(u->pick(256)), g = float(u->pick(256)), b = float(u->pick(256));
+  float v1 = float(u->pick(4000)) / 100, v2 = float(u->pick(100000)) / 100;
+  Message m;
+  int ok = 0;
+  switch (tool) {
+    case 0: ok = encode_pen(&m, r, g, b, xs, ys, unsigned(n)); break;
+    case 1: ok = encode_pencil(&m, r, g, b, v1, xs, ys, unsigned(n)); break;
+    case 2: ok = encode_brush(&m, r, g, b, v1, v2, xs, ys, unsigned(n)); break;
+    case 3: ok = encode_chalk(&m, r, g, b, v1, xs, ys, unsigned(n)); break;
+    case 4: ok = encode_smudge(&m, v1, v2, xs, ys, unsigned(n)); break;
+    default: ok = encode_stamp(&m, r, g, b, v1, v2, xs, ys, unsigned(n)); break;
+  }
+  if (!ok) {
+    fail("user %d: cannot encode a %s stroke", u->plan.index, TOOL_NAMES[tool]);
+    return false;
+  }
+  apply_command(LocalCanvas, &m);
+  if (!message_send(&m, &server_connection) || !queue_push(&command_queue, &m)) {
+    fail("user %d: cannot send a stroke", u->plan.index);
+    message_free(&m);
+    return false;
+  }
+  u->stats.strokes[tool]++;
+  return true;
+}
+
+// LocalCanvas must be ServerCanvas with every pending command but chat lines
+// drawn over it, oldest first.
+bool invariant_holds(User* u) {
+  blit(ServerCanvas, u->expected, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
+  for (uint16_t i = 0; i < queue_count(&command_queue); ++i) {
+    Message* m = queue_at(&command_queue, i);
+    if (m->type != MSG_CHAT) apply_command(u->expected, m);
+  }
+  u->stats.invariant_checks++;
+  return rows_equal(u->expected, LocalCanvas);
+}
+
+bool frame(User* u) {
+  received_this_frame = false;
+  network_step();
+  u->stats.frames++;
+  if (!connected) {
+    fail("user %d: disconnected", u->plan.index);
+    return false;
+  }
+  if (!invariant_holds(u)) {
+    fail("user %d: LocalCanvas differs from ServerCanvas with the pending commands, frame %ld",
+         u->plan.index, u->stats.frames);
+    return false;
+  }
+  return true;
+}
+
+bool act(User* u) {
+  if (u->chance(0.12)) return commit_random_stroke(u);
+  if (u->chance(0.01)) {
+    char line[64];
+    snprintf(line, sizeof line, "line %ld from soak%d", u->stats.frames, u->plan.index);
+    send_chat_line(line);
+    u->stats.chats++;
+  } else if (u->chance(0.002)) {
+    run_chat_command("restart");
+    u->stats.restart_votes++;
+  }
+  return true;
+}
+
+void write_stats(const std::string& path, const Stats& s) {
+  std::ofstream out(path);
+  out << s.frames << ' ' << s.chats << ' ' << s.restart_votes << ' ' << s.invariant_checks;
+  for (long n : s.strokes) out << ' ' << n;
+  out << '\n';
+}
+
+int run_user(const Plan& plan, int port, double start, double actions_end, const std::string& dir) {
+  if (install_allegro(SYSTEM_NONE, &errno, atexit) != 0) return 1;
+  set_color_depth(32);
+  // Its own working directory: client.log, and no bg.bmp to change the paper.
+  std::string home = dir + "/user" + std::to_string(plan.index);
+  if (mkdir(home.c_str(), 0700) != 0 || chdir(home.c_str()) != 0) return 1;
+
+  User u;
+  u.plan = plan;
+  u.rng.seed(plan.seed);
+  set_up_client(plan, port);
+  u.expected = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
+
+  std::this_thread::sleep_until(std::chrono::steady_clock::time_point(
+      std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+          std::chrono::duration<double>(start + plan.join_at))));
+  connect_and_login();
+  if (!connected) {
+    fail("user %d: cannot log in", plan.index);
+    return 1;
+  }
+  double leave = start + plan.leave_at;
+  while (now_seconds() < std::min(leave, actions_end)) {
+    if (!frame(&u) || !act(&u)) return 1;
+    usleep(5000);
+  }
+  if (!plan.stays) {
+    write_stats(home + ".stats", u.stats);
+    session_disconnect("left %s:%d");
+    return 0;
+  }
+  // Everyone has stopped: wait until our commands are accepted and nothing
+  // has arrived for a while.
+  double quiet_since = now_seconds();
+  double give_up = now_seconds() + 60;
+  for (;;) {
+    if (!frame(&u)) return 1;
+    double t = now_seconds();
+    if (received_this_frame || queue_count(&command_queue) != 0) quiet_since = t;
+    if (t - quiet_since > 2.0) break;
+    if (t > give_up) {
+      fail("user %d: %u commands still pending", plan.index, queue_count(&command_queue));
+      return 1;
+    }
+    usleep(5000);
+  }
+  if (!rows_equal(LocalCanvas, ServerCanvas)) {
+    fail("user %d: LocalCanvas differs from ServerCanvas with nothing pending", plan.index);
+    return 1;
+  }
+  if (save_bmp((home + ".bmp").c_str(), ServerCanvas, nullptr) != 0) return 1;
+  write_stats(home + ".stats", u.stats);
+  session_disconnect("left %s:%d");
+  return 0;
+}
+
+// ---- the parent: server, users, comparison ----
+
+std::string read_text(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+pid_t start_server(const Options& o, const std::string& dir, int* port) {
+  std::string log = dir + "/server.log";
+  pid_t pid = fork();
+  if (pid == 0) {
+    int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0) _exit(127);
+    dup2(fd, 1);
+    dup2(fd, 2);
+    std::string board = dir + "/board.easel";
+    execl(o.server.c_str(), o.server.c_str(), "--port", "0", "--bind", "127.0.0.1", "--board",
+          board.c_str(), (char*)nullptr);
+    _exit(127);
+  }
+  for (int i = 0; i < 500 && pid > 0; ++i) {
+    std::string text = read_text(log);
+    size_t at = text.find("listening on ");
+    if (at != std::string::npos) {
+      size_t end = text.find('\n', at);
+      size_t colon = text.rfind(':', end);
+      if (colon != std::string::npos && colon > at && end != std::string::npos) {
+        *port = atoi(text.c_str() + colon + 1);
+        if (*port > 0) return pid;
+      }
+    }
+    usleep(10000);
+  }
+  fail("the server did not start; its log:\n%s", read_text(log).c_str());
+  if (pid > 0) kill(pid, SIGKILL);
+  return -1;
+}
+
+std::vector<Plan> make_plans(const Options& o) {
+  std::mt19937 rng(o.seed);
+  auto uniform = [&](double a, double b) { return std::uniform_real_distribution<double>(a, b)(rng); };
+  std::vector<Plan> plans;
+  int visitors = std::max(1, o.users / 2);
+  for (int i = 0; i < o.users + visitors; ++i) {
+    Plan p;
+    p.index = i + 1;
+    p.seed = unsigned(rng());
+    p.stays = i < o.users;
+    // The first user is there from the start; the others join while painting goes on.
+    p.join_at = i == 0 ? 0 : uniform(0, o.seconds * 0.5);
+    p.leave_at = p.stays ? o.seconds : p.join_at + uniform(0.1, 0.4) * o.seconds;
+    plans.push_back(p);
+  }
+  return plans;
+}
+
+bool same_picture(BITMAP* a, BITMAP* b) {
+  return a && b && a->w == b->w && a->h == b->h && rows_equal(a, b);
+}
+
+BITMAP* load_picture(const std::string& path) {
+  set_color_conversion(COLORCONV_TOTAL);
+  BITMAP* loaded = load_bmp(path.c_str(), nullptr);
+  if (!loaded) return nullptr;
+  BITMAP* out = create_bitmap_ex(32, loaded->w, loaded->h);
+  blit(loaded, out, 0, 0, 0, 0, loaded->w, loaded->h);
+  destroy_bitmap(loaded);
+  return out;
+}
+
+int run_soak(const Options& o) {
+  char pattern[] = "/tmp/easel-soak-XXXXXX";
+  if (!mkdtemp(pattern)) return 2;
+  std::string dir = pattern;
+  int port = 0;
+  pid_t server = start_server(o, dir, &port);
+  if (server < 0) return 1;
+
+  std::vector<Plan> plans = make_plans(o);
+  double start = now_seconds() + 0.2;
+  double actions_end = start + o.seconds;
+  std::vector<pid_t> children;
+  for (const Plan& p : plans) {
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) _exit(run_user(p, port, start, actions_end, dir));
+    children.push_back(pid);
+  }
+  int failures = 0;
+  for (size_t i = 0; i < children.size(); ++i) {
+    int status = 0;
+    waitpid(children[i], &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      fail("user %d ended with status %d", plans[i].index, status);
+      failures++;
+    }
+  }
+  kill(server, SIGTERM);
+  int server_status = 0;
+  waitpid(server, &server_status, 0);
+
+  std::string rendered = dir + "/render.bmp";
+  std::string command = o.render + " " + dir + "/board.easel " + rendered + " > " + dir +
+                        "/render.log 2>&1";
+  if (system(command.c_str()) != 0) {
+    fail("easel-render failed: %s", read_text(dir + "/render.log").c_str());
+    failures++;
+  }
+
+  Stats total;
+  int joined = 0, left = 0;
+  for (const Plan& p : plans) {
+    std::ifstream in(dir + "/user" + std::to_string(p.index) + ".stats");
+    Stats s;
+    if (!(in >> s.frames >> s.chats >> s.restart_votes >> s.invariant_checks)) continue;
+    for (long& n : s.strokes) in >> n;
+    total.frames += s.frames;
+    total.chats += s.chats;
+    total.restart_votes += s.restart_votes;
+    total.invariant_checks += s.invariant_checks;
+    for (int t = 0; t < TOOLS; ++t) total.strokes[t] += s.strokes[t];
+    if (p.join_at > 0) joined++;
+    if (!p.stays) left++;
+  }
+
+  if (install_allegro(SYSTEM_NONE, &errno, atexit) != 0) return 2;
+  set_color_depth(32);
+  BITMAP* reference = load_picture(rendered);
+  int compared = 0;
+  for (const Plan& p : plans) {
+    if (!p.stays) continue;
+    BITMAP* picture = load_picture(dir + "/user" + std::to_string(p.index) + ".bmp");
+    if (!same_picture(picture, reference)) {
+      fail("user %d's ServerCanvas differs from the rendered board", p.index);
+      failures++;
+    } else {
+      compared++;
+    }
+    if (picture) destroy_bitmap(picture);
+  }
+  if (reference) destroy_bitmap(reference);
+  std::string log = read_text(dir + "/server.log");
+  int restarts = 0;
+  for (size_t at = log.find("restart:"); at != std::string::npos; at = log.find("restart:", at + 1))
+    restarts++;
+
+  long strokes = 0;
+  for (long n : total.strokes) strokes += n;
+  printf("users %zu (%d stayed, %d joined late, %d left early), %.0f s of painting\n",
+         plans.size(), o.users, joined, left, o.seconds);
+  printf("strokes %ld (pen %ld, pencil %ld, brush %ld, chalk %ld, smudge %ld, stamp %ld), "
+         "chat lines %ld, restart votes %ld, restarts %d\n",
+         strokes, total.strokes[0], total.strokes[1], total.strokes[2], total.strokes[3],
+         total.strokes[4], total.strokes[5], total.chats, total.restart_votes, restarts);
+  printf("frames %ld, invariant checks %ld, pictures equal to the rendered board: %d of %d\n",
+         total.frames, total.invariant_checks, compared, o.users);
+  if (failures == 0 && !o.keep) {
+    std::string rm = "rm -rf " + dir;
+    if (system(rm.c_str()) != 0) fail("cannot remove %s", dir.c_str());
+  } else {
+    printf("files kept in %s\n", dir.c_str());
+  }
+  printf(failures == 0 ? "converged\n" : "FAILED\n");
+  return failures == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    bool has_value = i + 1 < argc;
+    if (a == "--server" && has_value) o.server = argv[++i];
+    else if (a == "--render" && has_value) o.render = argv[++i];
+    else if (a == "--users" && has_value) o.users = atoi(argv[++i]);
+    else if (a == "--seconds" && has_value) o.seconds = atof(argv[++i]);
+    else if (a == "--seed" && has_value) o.seed = unsigned(strtoul(argv[++i], nullptr, 10));
+    else if (a == "--keep") o.keep = true;
+    else {
+      fprintf(stderr,
+              "usage: easel-soak --server PATH --render PATH [--users N] [--seconds S] "
+              "[--seed K] [--keep]\n");
+      return 2;
+    }
+  }
+  if (o.server.empty() || o.render.empty() || o.users < 1 || o.seconds <= 0) {
+    fprintf(stderr, "easel-soak: --server and --render are needed\n");
+    return 2;
+  }
+  return run_soak(o);
+}
+END_OF_MAIN()
