@@ -45,8 +45,8 @@
 
 namespace {
 
-constexpr int SCREEN_W = 1024;
-constexpr int SCREEN_H = 768;
+constexpr int SOAK_SCREEN_W = 1024;
+constexpr int SOAK_SCREEN_H = 768;
 constexpr int TOOLS = 6;
 const char* const TOOL_NAMES[TOOLS] = {"pen", "pencil", "brush", "chalk", "smudge", "stamp"};
 
@@ -93,11 +93,14 @@ void fail(const char* format, ...) {
 }
 
 bool rows_equal(BITMAP* a, BITMAP* b) {
-  for (int y = 0; y < a->h; ++y)
+  for (int y = 0; y < a->h; ++y) {
+    // Identical words are identical pixels; only a row that differs is unpacked.
+    if (memcmp(a->line[y], b->line[y], size_t(a->w) * 4) == 0) continue;
     for (int x = 0; x < a->w; ++x) {
       int p = getpixel(a, x, y), q = getpixel(b, x, y);
       if (getr32(p) != getr32(q) || getg32(p) != getg32(q) || getb32(p) != getb32(q)) return false;
     }
+  }
   return true;
 }
 
@@ -118,8 +121,8 @@ void set_up_client(const Plan& plan, int port) {
   strcpy(config.server_name, "127.0.0.1");
   config.server_port = uint16_t(port);
   snprintf(config.user_name, sizeof config.user_name, "soak%d", plan.index);
-  config.screen_w = SCREEN_W;
-  config.screen_h = SCREEN_H;
+  config.screen_w = SOAK_SCREEN_W;
+  config.screen_h = SOAK_SCREEN_H;
   screen_set_layout();
   dirty_list_clear();
   chat_log_reset();
@@ -129,7 +132,7 @@ void set_up_client(const Plan& plan, int port) {
   session_reset();
   chat_input_reset();
   net_available = true;
-  BackBuffer = create_bitmap_ex(32, SCREEN_W, SCREEN_H);
+  BackBuffer = create_bitmap_ex(32, SOAK_SCREEN_W, SOAK_SCREEN_H);
   ServerCanvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
   LocalCanvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
   StrokeLayer = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
@@ -208,14 +211,19 @@ bool frame(User* u) {
   return true;
 }
 
-bool act(User* u) {
-  if (u->chance(0.12)) return commit_random_stroke(u);
-  if (u->chance(0.01)) {
+// Rates per second of one user; dt is the time since its last frame.
+constexpr double STROKES_PER_SECOND = 5;
+constexpr double CHATS_PER_SECOND = 0.5;
+constexpr double RESTART_VOTES_PER_SECOND = 0.3;
+
+bool act(User* u, double dt) {
+  if (u->chance(STROKES_PER_SECOND * dt)) return commit_random_stroke(u);
+  if (u->chance(CHATS_PER_SECOND * dt)) {
     char line[64];
     snprintf(line, sizeof line, "line %ld from soak%d", u->stats.frames, u->plan.index);
     send_chat_line(line);
     u->stats.chats++;
-  } else if (u->chance(0.002)) {
+  } else if (u->chance(RESTART_VOTES_PER_SECOND * dt)) {
     run_chat_command("restart");
     u->stats.restart_votes++;
   }
@@ -251,8 +259,11 @@ int run_user(const Plan& plan, int port, double start, double actions_end, const
     return 1;
   }
   double leave = start + plan.leave_at;
-  while (now_seconds() < std::min(leave, actions_end)) {
-    if (!frame(&u) || !act(&u)) return 1;
+  double last = now_seconds();
+  while (last < std::min(leave, actions_end)) {
+    double t = now_seconds();
+    if (!frame(&u) || !act(&u, t - last)) return 1;
+    last = t;
     usleep(5000);
   }
   if (!plan.stays) {
