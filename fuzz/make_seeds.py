@@ -56,7 +56,7 @@ def main():
     reply = frame(6, b"\x02Ann\x00\x01Bob\x00\x00")
     stream = reply + frame(*COMMANDS["brush"]) + frame(255, b"") + frame(7, b"\x03Cy\x00")
     stream += frame(*COMMANDS["chat"]) + frame(9, b"") + frame(8, b"\x01") + frame(255, b"")
-    write("fuzz_receive", "session", stream)
+    write("fuzz_receive", "session", b"\x1b\x04" + stream)
 
 
 if __name__ == "__main__":

@@ -1,0 +1,139 @@
+// The client's receive path: arbitrary bytes from the server arrive on the
+// connection and go through message_receive and the whole dispatch of the
+// network step (login replies, users joining and leaving, restarts, relayed
+// commands and chat lines, acknowledgements in any order), frame after frame
+// until the server closes. After every frame LocalCanvas must be ServerCanvas
+// with our pending commands (but chat lines) replayed over it.
+//
+// Input: byte 0 picks our pending commands besides the login request, byte 1
+// how many messages fit in one second of the clock, the rest is the stream.
+#include <allegro.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/client.h"
+#include "app/config.h"
+#include "app/roster.h"
+#include "app/session.h"
+#include "net/command.h"
+#include "net/message.h"
+#include "paint/canvas.h"
+#include "paint/random.h"
+#include "ui/chat_input.h"
+#include "ui/chat_log.h"
+#include "ui/dirty_rect.h"
+#include "ui/screen.h"
+#include "ui/stroke_input.h"
+
+namespace {
+
+BITMAP* paper;
+BITMAP* expected;
+unsigned clock_calls;
+unsigned calls_per_second;
+
+time_t fuzz_clock() { return time_t(1700000000 + clock_calls++ / calls_per_second); }
+
+bool same(BITMAP* a, BITMAP* b) {
+  for (int y = 0; y < a->h; ++y)
+    if (memcmp(a->line[y], b->line[y], size_t(a->w) * 4) != 0) return false;
+  return true;
+}
+
+void check_invariant() {
+  blit(ServerCanvas, expected, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
+  for (uint16_t i = 0; i < queue_count(&command_queue); ++i) {
+    Message* m = queue_at(&command_queue, i);
+    if (m->type != MSG_CHAT) apply_command(expected, m);
+  }
+  if (!same(expected, LocalCanvas)) abort();
+}
+
+// One of our commands on its way: drawn into LocalCanvas, sent and queued.
+void our_command(int kind) {
+  static const int16_t xs[] = {100, 180, 260, 300}, ys[] = {100, 140, 90, 200};
+  Message m;
+  switch (kind) {
+    case 0: encode_pen(&m, 200, 20, 20, xs, ys, 4); break;
+    case 1: encode_brush(&m, 20, 20, 200, 8, 60, xs, ys, 4); break;
+    case 2: encode_smudge(&m, 10, 300, xs, ys, 4); break;
+    default:
+      message_init(&m, MSG_CHAT);
+      message_put_byte(&m, own_user_id);
+      message_put_string(&m, "pending line");
+      break;
+  }
+  if (m.type != MSG_CHAT) apply_command(LocalCanvas, &m);
+  if (!message_send(&m, &server_connection) || !queue_push(&command_queue, &m)) abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  if (install_allegro(SYSTEM_NONE, &errno, atexit) != 0) abort();
+  set_color_depth(32);
+  memset(&config, 0, sizeof config);
+  strcpy(config.server_name, "127.0.0.1");
+  config.server_port = 2020;
+  strcpy(config.user_name, "Ann");
+  config.screen_w = 800;
+  config.screen_h = 600;
+  screen_set_layout();
+  BackBuffer = create_bitmap_ex(32, 800, 600);
+  ServerCanvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
+  LocalCanvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
+  StrokeLayer = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
+  expected = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
+  paper = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
+  resetCanvas(paper);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) return 0;
+  dirty_list_clear();
+  chat_log_reset();
+  roster_reset();
+  random_reset();
+  session_reset();
+  chat_input_reset();
+  stroke_input_reset();
+  net_available = true;
+  clock_calls = 0;
+  calls_per_second = 1 + data[1] % 16;
+  session_set_clock(fuzz_clock);
+  blit(paper, ServerCanvas, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
+  blit(paper, LocalCanvas, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
+
+  int ends[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0) abort();
+  server_connection = {};
+  server_connection.socket_handle = ends[0];
+  connected = true;
+  Message login;
+  message_init(&login, MSG_LOGIN);
+  message_put_int(&login, 9);
+  message_put_string(&login, config.user_name);
+  if (!message_send(&login, &server_connection) || !queue_push(&command_queue, &login)) abort();
+  for (int i = 0; i < (data[0] & 3); ++i) our_command((data[0] >> (2 + 2 * i)) & 3);
+
+  // The whole stream is written at once, then the server stops sending (it
+  // still takes what we send, so our sends do not end the connection first).
+  size_t length = size - 2;
+  if (length && write(ends[1], data + 2, length) != ssize_t(length)) abort();
+  shutdown(ends[1], SHUT_WR);
+  for (int frame = 0; connected && frame < 256; ++frame) {
+    received_this_frame = false;
+    network_step();
+    check_invariant();
+  }
+  if (connected) abort();  // the end of the stream must be noticed
+  close(ends[1]);
+  session_reset();
+  return 0;
+}
