@@ -8,6 +8,7 @@
 // Input: byte 0 picks our pending commands besides the login request, byte 1
 // how many messages fit in one second of the clock, the rest is the stream.
 #include <allegro.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "app/client.h"
 #include "app/config.h"
@@ -33,6 +35,8 @@
 namespace {
 
 BITMAP* paper;
+int home_dir = -1;   // where the fuzzer was started, for its own files
+int paper_dir = -1;  // holds the "bg.bmp" the resets copy
 BITMAP* expected;
 unsigned clock_calls;
 unsigned calls_per_second;
@@ -56,12 +60,13 @@ void check_invariant() {
 
 // One of our commands on its way: drawn into LocalCanvas, sent and queued.
 void our_command(int kind) {
-  static const int16_t xs[] = {100, 180, 260, 300}, ys[] = {100, 140, 90, 200};
+  // Short and small: they are replayed after every frame that changes ServerCanvas.
+  static const int16_t xs[] = {100, 104, 109}, ys[] = {100, 103, 101};
   Message m;
   switch (kind) {
-    case 0: encode_pen(&m, 200, 20, 20, xs, ys, 4); break;
-    case 1: encode_brush(&m, 20, 20, 200, 8, 60, xs, ys, 4); break;
-    case 2: encode_smudge(&m, 10, 300, xs, ys, 4); break;
+    case 0: encode_pen(&m, 200, 20, 20, xs, ys, 3); break;
+    case 1: encode_brush(&m, 20, 20, 200, 2, 60, xs, ys, 3); break;
+    case 2: encode_smudge(&m, 2, 300, xs, ys, 3); break;
     default:
       message_init(&m, MSG_CHAT);
       message_put_byte(&m, own_user_id);
@@ -91,11 +96,27 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   expected = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
   paper = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
   resetCanvas(paper);
+  // Login replies and restarts reset ServerCanvas; generating the paper each
+  // time would take most of every run, so during a run the working directory
+  // is one of our own whose "bg.bmp" is that paper.
+  char dir[] = "/tmp/easel-fuzz-receive-XXXXXX";
+  if (!mkdtemp(dir)) abort();
+  home_dir = open(".", O_RDONLY | O_DIRECTORY);
+  paper_dir = open(dir, O_RDONLY | O_DIRECTORY);
+  if (home_dir < 0 || paper_dir < 0 || fchdir(paper_dir) != 0) abort();
+  if (save_bmp("bg.bmp", paper, nullptr) != 0) abort();
+  if (fchdir(home_dir) != 0) abort();
+  static std::string scratch = dir;
+  atexit([] {
+    unlink((scratch + "/bg.bmp").c_str());
+    rmdir(scratch.c_str());
+  });
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
+  if (fchdir(paper_dir) != 0) abort();
   dirty_list_clear();
   chat_log_reset();
   roster_reset();
@@ -135,5 +156,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (connected) abort();  // the end of the stream must be noticed
   close(ends[1]);
   session_reset();
+  if (fchdir(home_dir) != 0) abort();
   return 0;
 }
