@@ -23,7 +23,10 @@ std::string scratch_dir() {
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back(0);
   if (!mkdtemp(buffer.data())) abort();
-  return buffer.data();
+  static std::string made;
+  made = buffer.data();
+  atexit([] { rmdir(made.c_str()); });
+  return made;
 }
 
 // Frames queued in memory for c; a board range streamed from the file is skipped.
