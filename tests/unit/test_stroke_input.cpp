@@ -105,6 +105,14 @@ class StrokeTest : public InputTest {
     return same;
   }
 
+  // Nothing was sent or queued, and the picture is as it was.
+  static void expect_nothing_committed(BITMAP* before) {
+    EXPECT_EQ(queue_count(&command_queue), 0);
+    EXPECT_EQ(sent_bytes(), 0u);
+    EXPECT_TRUE(bitmaps_equal(LocalCanvas, before));
+    destroy_bitmap(before);
+  }
+
   static std::string last_chat_line() {
     int last = (chat_log.head + CHAT_LOG_SLOTS - 1) % CHAT_LOG_SLOTS;
     return chat_log.lines[last].text;
@@ -119,10 +127,7 @@ TEST_F(StrokeTest, ClickInPlaceSendsAndDrawsNothing) {
   drag({100, 100});
   release({100, 100});
   EXPECT_FALSE(stroke_in_progress());
-  EXPECT_EQ(queue_count(&command_queue), 0);
-  EXPECT_EQ(sent_bytes(), 0u);
-  EXPECT_TRUE(bitmaps_equal(LocalCanvas, before));
-  destroy_bitmap(before);
+  expect_nothing_committed(before);
 }
 
 TEST_F(StrokeTest, MovingAwayAndBackBeforeReleaseLeavesNoTail) {
@@ -133,10 +138,8 @@ TEST_F(StrokeTest, MovingAwayAndBackBeforeReleaseLeavesNoTail) {
   drag({102, 100});  // too short to fix a point: the tail is drawn on BackBuffer
   EXPECT_FALSE(screen_shows(LocalCanvas));
   release({100, 100});  // back on the press point in the release frame
-  EXPECT_EQ(queue_count(&command_queue), 0);
-  EXPECT_TRUE(bitmaps_equal(LocalCanvas, before));
   EXPECT_TRUE(screen_shows(LocalCanvas));
-  destroy_bitmap(before);
+  expect_nothing_committed(before);
 }
 
 TEST_F(StrokeTest, ShiftFromTheStartGivesExactlyTwoPoints) {
@@ -208,10 +211,7 @@ TEST_F(StrokeTest, RightButtonDuringAStrokeCancelsIt) {
   drag({320, 130});
   drag({340, 150});
   release({340, 150});
-  EXPECT_EQ(queue_count(&command_queue), 0);
-  EXPECT_EQ(sent_bytes(), 0u);
-  EXPECT_TRUE(bitmaps_equal(LocalCanvas, before));
-  destroy_bitmap(before);
+  expect_nothing_committed(before);
 }
 
 TEST_F(StrokeTest, PreviewGoesToStrokeLayerAndTheTailToBackBuffer) {
@@ -294,9 +294,7 @@ TEST_F(StrokeTest, FailedEncoderLosesTheStrokeWithAChatLine) {
   ToolTable[TOOL_CHALK].build_command = failing_command;
   draw_stroke({100, 100}, wavy_path({100, 100}, 20));
   EXPECT_NE(last_chat_line().find("Error initiating Chalk command."), std::string::npos);
-  EXPECT_TRUE(bitmaps_equal(LocalCanvas, before));
-  EXPECT_EQ(queue_count(&command_queue), 0);
-  destroy_bitmap(before);
+  expect_nothing_committed(before);
 }
 
 TEST_F(StrokeTest, RightPressWithoutStrokePicksTheColourUnderThePointer) {
