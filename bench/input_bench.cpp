@@ -1,0 +1,113 @@
+// Tool input: the cost of a colour change in the Paint panel, of a slider press
+// in a tool panel, of one stroke frame with its live tail, and of the sample
+// picture made at start-up.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+
+#include "app/client.h"
+#include "app/config.h"
+#include "paint/canvas.h"
+#include "paint/random.h"
+#include "ui/chat_log.h"
+#include "ui/colour_picker.h"
+#include "ui/dirty_rect.h"
+#include "ui/screen.h"
+#include "ui/stroke_input.h"
+#include "ui/tool_settings.h"
+#include "ui/toolbar.h"
+
+namespace {
+
+// A 1024 x 768 screen with every shared bitmap and a paper picture.
+struct InputBench {
+  InputBench() {
+    config.screen_w = 1024;
+    config.screen_h = 768;
+    screen_set_layout();
+    BackBuffer = create_bitmap_ex(32, 1024, 768);
+    LocalCanvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
+    StrokeLayer = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
+    ToolbarStrip = create_bitmap_ex(32, 1024, TOOLBAR_HEIGHT);
+    CursorSprite = create_bitmap_ex(32, 6, 6);
+    resetCanvas(LocalCanvas);
+    chat_log_reset();
+    toolbar_reset();
+    colour_picker_reset();
+    tool_settings_reset();
+    stroke_input_reset();
+    SamplePicture = make_sample_picture();
+  }
+  ~InputBench() {
+    toolbar_reset();
+    colour_picker_reset();
+    for (BITMAP** b : {&BackBuffer, &LocalCanvas, &StrokeLayer, &ToolbarStrip, &CursorSprite,
+                       &SamplePicture}) {
+      destroy_bitmap(*b);
+      *b = nullptr;
+    }
+  }
+};
+
+// A press on the hue strip: the new colour, the tinted icons, the tool bar and
+// the whole 416 x 256 panel redrawn.
+void BM_colour_panel_press(benchmark::State& state) {
+  InputBench s;
+  BITMAP* panel = colour_panel_handler(nullptr, 0, 0, 0, 0);
+  int y = 0;
+  for (auto _ : state) {
+    colour_panel_handler(panel, 1, 0, 270, y);
+    y = (y + 37) & 255;
+    dirty_list_clear();
+    benchmark::ClobberMemory();
+  }
+  colour_panel_forget();
+  destroy_bitmap(panel);
+}
+BENCHMARK(BM_colour_panel_press)->Unit(benchmark::kMillisecond);
+
+// A slider press in the Brush panel: the preview stroke drawn again.
+void BM_brush_panel_press(benchmark::State& state) {
+  InputBench s;
+  BITMAP* panel = brush_panel_handler(nullptr, 0, 0, 0, 0);
+  int x = 0;
+  for (auto _ : state) {
+    brush_panel_handler(panel, 1, 0, x, 130);
+    x = (x + 13) % SAMPLE_PICTURE_W;
+    benchmark::ClobberMemory();
+  }
+  destroy_bitmap(panel);
+}
+BENCHMARK(BM_brush_panel_press)->Unit(benchmark::kMicrosecond);
+
+// One frame of a stroke in progress: a point taken, the settled segment drawn
+// on StrokeLayer when one is fixed, and the live tail redrawn on BackBuffer.
+void BM_stroke_frame(benchmark::State& state) {
+  InputBench s;
+  stroke_step(100, 300, 1, MOUSE_LEFT, false, false);
+  int i = 0;
+  for (auto _ : state) {
+    ++i;
+    int x = 100 + (i * 5) % 700;
+    int y = 300 + static_cast<int>(80 * std::sin(i * 0.2));
+    if (x < 105) stroke_step(x, y, 1, MOUSE_LEFT, false, false);  // start over at the left
+    stroke_step(x, y, 0, MOUSE_LEFT, false, false);
+    dirty_list_clear();
+    benchmark::ClobberMemory();
+  }
+  stroke_abandon();
+}
+BENCHMARK(BM_stroke_frame)->Unit(benchmark::kMicrosecond);
+
+// The sample picture behind the panels, made once at start-up.
+void BM_make_sample_picture(benchmark::State& state) {
+  for (auto _ : state) {
+    random_reset();
+    BITMAP* picture = make_sample_picture();
+    benchmark::DoNotOptimize(picture);
+    destroy_bitmap(picture);
+  }
+}
+BENCHMARK(BM_make_sample_picture)->Unit(benchmark::kMillisecond);
+
+}  // namespace
