@@ -132,7 +132,10 @@ void colour_panel_refresh() {
 }
 
 void draw_colour_panel(BITMAP* panel) {
-  if (!panel) return;
+  // The square is written row by row: only a 32-bit bitmap of full size will do.
+  if (!panel || bitmap_color_depth(panel) != 32 || panel->w < COLOUR_PANEL_W ||
+      panel->h < COLOUR_PANEL_H)
+    return;
   const float hue = current_hsv[0];
   for (int y = 0; y < 256; y++) {
     uint32_t* row = reinterpret_cast<uint32_t*>(panel->line[y]);

@@ -45,6 +45,15 @@ TEST_F(ColourPickerTest, PanelIsCreatedOnceAndRedrawnOnlyOnPresses) {
   EXPECT_EQ(palette_next, 14);
 }
 
+TEST_F(ColourPickerTest, TooSmallABitmapIsLeftAlone) {
+  BITMAP* small = testsupport::make_filled(100, 300, 1, 2, 3);
+  BITMAP* untouched = testsupport::make_filled(100, 300, 1, 2, 3);
+  draw_colour_panel(small);
+  EXPECT_EQ(testsupport::count_differences(small, untouched), 0);
+  destroy_bitmap(small);
+  destroy_bitmap(untouched);
+}
+
 TEST_F(ColourPickerTest, SquareCornersGiveBlackWhiteAndThePureHue) {
   current_hsv[0] = 120;  // green
   EXPECT_EQ(press(1, 0, 0), panel);
