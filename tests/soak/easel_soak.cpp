@@ -42,6 +42,9 @@
 #include "ui/chat_log.h"
 #include "ui/dirty_rect.h"
 #include "ui/screen.h"
+#include "ui/stroke_input.h"
+#include "ui/tool_settings.h"
+#include "ui/toolbar.h"
 
 namespace {
 
@@ -71,7 +74,8 @@ struct Plan {
 
 struct Stats {
   long frames = 0;
-  long strokes[TOOLS] = {};
+  long strokes[TOOLS] = {};   // encoded directly, any shape
+  long gestures[TOOLS] = {};  // drawn through the stroke input, frame by frame
   long chats = 0;
   long restart_votes = 0;
   long invariant_checks = 0;
@@ -106,11 +110,20 @@ bool rows_equal(BITMAP* a, BITMAP* b) {
 
 // ---- one simulated user (a child process) ----
 
+// A stroke drawn with the stroke input: the pointer moves a little every frame
+// while the left button is held, for a number of frames.
+struct Gesture {
+  int frames_left = 0;
+  int x = 0, y = 0;
+  int tool = 0;
+};
+
 struct User {
   Plan plan;
   std::mt19937 rng;
   Stats stats;
   BITMAP* expected = nullptr;
+  Gesture gesture;
 
   int pick(int n) { return int(rng() % unsigned(n)); }
   bool chance(double p) { return std::uniform_real_distribution<double>(0, 1)(rng) < p; }
@@ -131,6 +144,7 @@ void set_up_client(const Plan& plan, int port) {
   seedRandom(plan.seed);  // the local stream, as the client seeds it from the clock
   session_reset();
   chat_input_reset();
+  stroke_input_reset();
   net_available = true;
   BackBuffer = create_bitmap_ex(32, SOAK_SCREEN_W, SOAK_SCREEN_H);
   ServerCanvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
@@ -183,6 +197,46 @@ bool commit_random_stroke(User* u) {
   return true;
 }
 
+float uniform_in(User* u, SliderRange range) {
+  return std::uniform_real_distribution<float>(range.low, range.high)(u->rng);
+}
+
+// Picks a tool, a colour and settings as the panels would, and presses the
+// left button on the picture.
+void start_gesture(User* u) {
+  static const int tools[TOOLS] = {TOOL_PEN, TOOL_PENCIL, TOOL_BRUSH, TOOL_CHALK, TOOL_SMUDGE, TOOL_STAMP};
+  Gesture& g = u->gesture;
+  g.tool = u->pick(TOOLS);
+  drawing_tool = tools[g.tool];
+  for (float& c : current_rgb) c = float(u->pick(256));
+  tool_settings.pencil_size = uniform_in(u, PENCIL_SIZE_RANGE);
+  tool_settings.brush_size = uniform_in(u, BRUSH_SIZE_RANGE);
+  tool_settings.brush_value2 = uniform_in(u, BRUSH_VALUE2_RANGE);
+  tool_settings.chalk_size = uniform_in(u, CHALK_SIZE_RANGE);
+  tool_settings.smudge_size = uniform_in(u, SMUDGE_SIZE_RANGE);
+  tool_settings.smudge_value2 = uniform_in(u, SMUDGE_VALUE2_RANGE);
+  tool_settings.stamp_size = uniform_in(u, STAMP_SIZE_RANGE);
+  tool_settings.stamp_value2 = uniform_in(u, STAMP_VALUE2_RANGE);
+  g.x = u->pick(CANVAS_WIDTH);
+  g.y = u->pick(CANVAS_HEIGHT);
+  g.frames_left = 2 + u->pick(40);
+  stroke_step(g.x, g.y, MOUSE_LEFT, MOUSE_LEFT, false, false);
+}
+
+// One frame of the gesture: the pointer moves on; on its last frame the
+// button is released and the stroke input commits the stroke.
+void continue_gesture(User* u) {
+  Gesture& g = u->gesture;
+  g.x += u->pick(41) - 20;
+  g.y += u->pick(41) - 20;
+  if (--g.frames_left > 0) {
+    stroke_step(g.x, g.y, 0, MOUSE_LEFT, false, false);
+    return;
+  }
+  stroke_step(g.x, g.y, 0, 0, false, false);
+  u->stats.gestures[g.tool]++;
+}
+
 // LocalCanvas must be ServerCanvas with every pending command but chat lines
 // drawn over it, oldest first.
 bool invariant_holds(User* u) {
@@ -195,13 +249,23 @@ bool invariant_holds(User* u) {
   return rows_equal(u->expected, LocalCanvas);
 }
 
-bool frame(User* u) {
+bool act(User* u, double dt);
+
+// One frame in the order of the client's frame loop: the network step, then
+// (while painting goes on) the user's input; the invariant is checked at the end.
+bool frame(User* u, bool acting, double dt) {
   received_this_frame = false;
   network_step();
   u->stats.frames++;
   if (!connected) {
     fail("user %d: disconnected", u->plan.index);
     return false;
+  }
+  if (acting && !act(u, dt)) return false;
+  if (!acting && u->gesture.frames_left > 0) {
+    // Painting has stopped: the stroke in progress is finished now.
+    u->gesture.frames_left = 1;
+    continue_gesture(u);
   }
   if (!invariant_holds(u)) {
     fail("user %d: LocalCanvas differs from ServerCanvas with the pending commands, frame %ld",
@@ -217,7 +281,18 @@ constexpr double CHATS_PER_SECOND = 0.5;
 constexpr double RESTART_VOTES_PER_SECOND = 0.3;
 
 bool act(User* u, double dt) {
-  if (u->chance(STROKES_PER_SECOND * dt)) return commit_random_stroke(u);
+  if (u->gesture.frames_left > 0) {
+    continue_gesture(u);
+    return true;
+  }
+  if (u->chance(STROKES_PER_SECOND * dt)) {
+    // Half through the stroke input, half encoded directly (long and far-reaching).
+    if (u->chance(0.5)) {
+      start_gesture(u);
+      return true;
+    }
+    return commit_random_stroke(u);
+  }
   if (u->chance(CHATS_PER_SECOND * dt)) {
     char line[64];
     snprintf(line, sizeof line, "line %ld from soak%d", u->stats.frames, u->plan.index);
@@ -234,6 +309,7 @@ void write_stats(const std::string& path, const Stats& s) {
   std::ofstream out(path);
   out << s.frames << ' ' << s.chats << ' ' << s.restart_votes << ' ' << s.invariant_checks;
   for (long n : s.strokes) out << ' ' << n;
+  for (long n : s.gestures) out << ' ' << n;
   out << '\n';
 }
 
@@ -262,7 +338,7 @@ int run_user(const Plan& plan, int port, double start, double actions_end, const
   double last = now_seconds();
   while (last < std::min(leave, actions_end)) {
     double t = now_seconds();
-    if (!frame(&u) || !act(&u, t - last)) return 1;
+    if (!frame(&u, true, t - last)) return 1;
     last = t;
     usleep(5000);
   }
@@ -276,7 +352,7 @@ int run_user(const Plan& plan, int port, double start, double actions_end, const
   double quiet_since = now_seconds();
   double give_up = now_seconds() + 60;
   for (;;) {
-    if (!frame(&u)) return 1;
+    if (!frame(&u, false, 0)) return 1;
     double t = now_seconds();
     if (received_this_frame || queue_count(&command_queue) != 0) quiet_since = t;
     if (t - quiet_since > 2.0) break;
@@ -414,11 +490,15 @@ int run_soak(const Options& o) {
     Stats s;
     if (!(in >> s.frames >> s.chats >> s.restart_votes >> s.invariant_checks)) continue;
     for (long& n : s.strokes) in >> n;
+    for (long& n : s.gestures) in >> n;
     total.frames += s.frames;
     total.chats += s.chats;
     total.restart_votes += s.restart_votes;
     total.invariant_checks += s.invariant_checks;
-    for (int t = 0; t < TOOLS; ++t) total.strokes[t] += s.strokes[t];
+    for (int t = 0; t < TOOLS; ++t) {
+      total.strokes[t] += s.strokes[t];
+      total.gestures[t] += s.gestures[t];
+    }
     if (p.join_at > 0) joined++;
     if (!p.stays) left++;
   }
@@ -445,12 +525,17 @@ int run_soak(const Options& o) {
     restarts++;
 
   long strokes = 0;
-  for (long n : total.strokes) strokes += n;
+  for (int t = 0; t < TOOLS; ++t) {
+    total.strokes[t] += total.gestures[t];
+    strokes += total.strokes[t];
+  }
+  long gestures = 0;
+  for (long n : total.gestures) gestures += n;
   printf("users %zu (%d stayed, %d joined late, %d left early), %.0f s of painting\n",
          plans.size(), o.users, joined, left, o.seconds);
-  printf("strokes %ld (pen %ld, pencil %ld, brush %ld, chalk %ld, smudge %ld, stamp %ld), "
-         "chat lines %ld, restart votes %ld, restarts %d\n",
-         strokes, total.strokes[0], total.strokes[1], total.strokes[2], total.strokes[3],
+  printf("strokes %ld, %ld of them through the stroke input (pen %ld, pencil %ld, brush %ld, "
+         "chalk %ld, smudge %ld, stamp %ld), chat lines %ld, restart votes %ld, restarts %d\n",
+         strokes, gestures, total.strokes[0], total.strokes[1], total.strokes[2], total.strokes[3],
          total.strokes[4], total.strokes[5], total.chats, total.restart_votes, restarts);
   printf("frames %ld, invariant checks %ld, pictures equal to the rendered board: %d of %d\n",
          total.frames, total.invariant_checks, compared, o.users);
