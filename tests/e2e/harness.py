@@ -332,7 +332,8 @@ def is_sanitized(path):
 
 
 class EaselSession:
-    """The client running in a fresh temporary working directory.
+    """The client running in a fresh temporary working directory, removed by
+    close() (or at the end of a `with` block).
 
     config: bytes for client.cfg, or None for no file. files: {name: bytes} put
     beside it (e.g. tool icons). Message boxes are answered by a stub that
@@ -447,7 +448,11 @@ class EaselSession:
             shutil.rmtree(self.root, ignore_errors=True)
 
     def __enter__(self):
-        return self.start()
+        try:
+            return self.start()
+        except BaseException:
+            self.close()
+            raise
 
     def __exit__(self, exc_type, *exc):
         # A failed test keeps its directory for a look; say where.
