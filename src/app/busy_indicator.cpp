@@ -1,0 +1,47 @@
+#include "app/busy_indicator.h"
+
+#include <allegro.h>
+
+#include "app/client.h"
+#include "app/config.h"
+#include "app/session.h"
+#include "paint/canvas.h"
+#include "ui/dirty_rect.h"
+
+namespace {
+constexpr int BUSY_CYCLE = 50;  // the counter runs through 1..49
+constexpr int BAND = 5;         // pixels per band, frames per step
+constexpr int BAR_TOP = 1;
+}  // namespace
+
+void busy_indicator_step() {
+  const int xb = config.screen_w / 2 - BUSY_BAR_WIDTH / 2;
+  if (net_available && connected && queue_count(&command_queue) != 0) {
+    ++busy_counter;
+    if (busy_counter >= BUSY_CYCLE) busy_counter = 1;
+    const int p = (busy_counter - 1) / BAND;
+    const int q = (busy_counter - 2) / BAND;
+    if (!received_this_frame && p == q) return;
+    const int red = makecol32(255, 0, 0);
+    const int black = makecol32(0, 0, 0);
+    for (int i = 0; i < BUSY_BAR_WIDTH; ++i) {
+      const bool dark = ((p + i) / BAND) % 2 == 1;
+      vline(BackBuffer, xb + i, BAR_TOP, BAR_TOP + BUSY_BAR_HEIGHT - 1, dark ? black : red);
+    }
+    add_dirty_rect(xb, BAR_TOP, BUSY_BAR_WIDTH, BUSY_BAR_HEIGHT);
+    return;
+  }
+  if (busy_counter == 0) return;
+  busy_counter = 0;
+  const int ox = (config.screen_w - CANVAS_WIDTH) / 2;
+  const int oy = (config.screen_h - CANVAS_HEIGHT) / 2;
+  const int ry = BAR_TOP - oy;  // the picture row under the bar's first row
+  if (ry < 0) {
+    rectfill(BackBuffer, xb, BAR_TOP, xb + BUSY_BAR_WIDTH - 1, BAR_TOP + BUSY_BAR_HEIGHT - 1,
+             makecol32(0, 0, 0));
+  } else {
+    blit(LocalCanvas, BackBuffer, config.screen_w / 2 - ox - BUSY_BAR_WIDTH / 2, ry, xb, BAR_TOP,
+         BUSY_BAR_WIDTH, BUSY_BAR_HEIGHT);
+  }
+  add_dirty_rect(xb, BAR_TOP, BUSY_BAR_WIDTH, BUSY_BAR_HEIGHT);
+}

@@ -1,0 +1,162 @@
+#include "session_fixture.h"
+
+#include "app/client.h"
+#include "app/config.h"
+#include "app/roster.h"
+#include "app/session.h"
+#include "net/command.h"
+#include "paint/canvas.h"
+#include "paint/random.h"
+#include "test_support.h"
+#include "ui/chat_input.h"
+#include "ui/chat_log.h"
+#include "ui/dirty_rect.h"
+
+#include <cstring>
+
+namespace testsupport {
+
+namespace {
+time_t fixed_clock() { return TEST_NOW; }
+}  // namespace
+
+void SessionFixture::SetUp() {
+  memset(&config, 0, sizeof config);
+  strcpy(config.server_name, "127.0.0.1");
+  config.server_port = server.port();
+  strcpy(config.user_name, "Ann");
+  config.screen_w = TEST_SCREEN_W;
+  config.screen_h = TEST_SCREEN_H;
+  dirty_set_screen_size(TEST_SCREEN_W, TEST_SCREEN_H);
+  dirty_list_clear();
+  chat_log_reset();
+  chat_log_set_clock(fixed_clock);
+  roster_reset();
+  random_reset();
+  session_reset();
+  session_set_clock(fixed_clock);
+  chat_input_reset();
+  net_available = true;
+  BackBuffer = create_bitmap_ex(32, TEST_SCREEN_W, TEST_SCREEN_H);
+  ServerCanvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
+  LocalCanvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
+  StrokeLayer = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
+  clear_to_color(BackBuffer, makecol32(0, 0, 0));
+  resetCanvas(ServerCanvas);
+  blit(ServerCanvas, LocalCanvas, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
+  blit(ServerCanvas, StrokeLayer, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
+}
+
+void SessionFixture::TearDown() {
+  session_reset();
+  destroy_bitmap(BackBuffer);
+  destroy_bitmap(ServerCanvas);
+  destroy_bitmap(LocalCanvas);
+  destroy_bitmap(StrokeLayer);
+  BackBuffer = ServerCanvas = LocalCanvas = StrokeLayer = nullptr;
+}
+
+void SessionFixture::step() {
+  received_this_frame = false;
+  network_step();
+}
+
+void SessionFixture::deliver(const Bytes& bytes) {
+  server.send(bytes);
+  ASSERT_TRUE(wait_readable(server_connection.socket_handle));
+  step();
+}
+
+void SessionFixture::login(const Bytes& reply) {
+  connect_and_login();
+  ASSERT_TRUE(connected);
+  ASSERT_TRUE(server.accept_client());
+  step();  // the login request leaves with this frame's poll
+  ASSERT_EQ(server.receive_frame(), frame(MSG_LOGIN, concat({{9, 0, 0, 0}, text_bytes("Ann")})));
+  deliver(reply.empty() ? frame(MSG_LOGIN, concat({{1}, text_bytes("Ann"), {0}})) : reply);
+  deliver(frame(MSG_ACCEPTED, {}));
+  ASSERT_EQ(queue_count(&command_queue), 0);
+}
+
+void encode_variant(Message* m, int tool, unsigned variant) {
+  std::mt19937 gen(variant * 7919u + unsigned(tool));
+  const int n = 1 + int(gen() % 12);
+  int16_t xs[12], ys[12];
+  int16_t x = int16_t(gen() % CANVAS_WIDTH), y = int16_t(gen() % CANVAS_HEIGHT);
+  for (int i = 0; i < n; ++i) {
+    xs[i] = x;
+    ys[i] = y;
+    x = int16_t(x + int(gen() % 81) - 40);
+    y = int16_t(y + int(gen() % 81) - 40);
+  }
+  const float r = float(gen() % 256), g = float(gen() % 256), b = float(gen() % 256);
+  const float v1 = float(2 + gen() % 40), v2 = float(gen() % 400);
+  const unsigned count = unsigned(n);
+  int ok = 0;
+  switch (tool) {
+    case 0: ok = encode_pen(m, r, g, b, xs, ys, count); break;
+    case 1: ok = encode_pencil(m, r, g, b, v1, xs, ys, count); break;
+    case 2: ok = encode_brush(m, r, g, b, v1, v2, xs, ys, count); break;
+    case 3: ok = encode_chalk(m, r, g, b, v1, xs, ys, count); break;
+    case 4: ok = encode_smudge(m, v1, v2, xs, ys, count); break;
+    default: ok = encode_stamp(m, r, g, b, v1, v2, xs, ys, count); break;
+  }
+  ASSERT_EQ(ok, 1);
+}
+
+Bytes SessionFixture::our_stroke(int tool, unsigned variant) {
+  Message m;
+  encode_variant(&m, tool, variant);
+  apply_command(LocalCanvas, &m);
+  Bytes out = frame_of(&m);
+  EXPECT_EQ(message_send(&m, &server_connection), 1);
+  EXPECT_EQ(queue_push(&command_queue, &m), 1);
+  return out;
+}
+
+Bytes SessionFixture::other_stroke(uint8_t user, int tool, unsigned variant) {
+  Message m;
+  encode_variant(&m, tool, variant);
+  m.begin[0] = user;
+  Bytes out = frame_of(&m);
+  message_free(&m);
+  return out;
+}
+
+std::vector<std::string> SessionFixture::chat_lines() {
+  std::vector<std::string> out;
+  for (int i = chat_log.oldest; i != chat_log.head; i = (i + 1) % CHAT_LOG_SLOTS)
+    out.push_back(chat_log.lines[i].text);
+  return out;
+}
+
+int SessionFixture::count_line(const std::string& line) {
+  int n = 0;
+  for (const std::string& s : chat_lines()) n += s == line;
+  return n;
+}
+
+void SessionFixture::expect_invariant() {
+  BITMAP* expected = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
+  blit(ServerCanvas, expected, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
+  for (uint16_t i = 0; i < queue_count(&command_queue); ++i) {
+    Message* m = queue_at(&command_queue, i);
+    if (m->type != MSG_CHAT) apply_command(expected, m);
+  }
+  EXPECT_EQ(count_differences(expected, LocalCanvas), 0);
+  destroy_bitmap(expected);
+}
+
+BITMAP* SessionFixture::reset_canvas() {
+  BITMAP* b = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
+  resetCanvas(b);
+  return b;
+}
+
+std::string system_line(const std::string& text) { return "\xFF\xFC" + text; }
+
+std::string spoken_line(const std::string& name, const std::string& text) {
+  return "\xFF\xFD" + name + "\xFF\xFE: \xFF\xFF" + text;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,291 @@
+// The chat input line, the slash commands and their frames on the wire.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "app/client.h"
+#include "app/config.h"
+#include "app/roster.h"
+#include "app/session.h"
+#include "paint/random.h"
+#include "session_fixture.h"
+#include "ui/chat_input.h"
+#include "ui/chat_log.h"
+#include "ui/eight_ball.h"
+
+using namespace testsupport;
+
+namespace {
+
+class ChatCommands : public SessionFixture {
+ protected:
+  // The system lines a command adds, without their colour prefix.
+  std::vector<std::string> run(const char* text) {
+    const size_t before = chat_lines().size();
+    run_chat_command(text);
+    std::vector<std::string> lines = chat_lines();
+    std::vector<std::string> out;
+    for (size_t i = before; i < lines.size(); ++i) {
+      EXPECT_EQ(lines[i].compare(0, 2, "\xFF\xFC"), 0) << "not a system line: " << lines[i];
+      out.push_back(lines[i].substr(2));
+    }
+    return out;
+  }
+  using Lines = std::vector<std::string>;
+};
+
+#define TXT "\xFF\xFF"
+#define SYS "\xFF\xFC"
+
+TEST_F(ChatCommands, CommandFramesAreSentAndNotQueued) {
+  login();
+  roster_set_name(4, "Bob");
+  roster_set_name(6, "bonnie");
+  struct Case {
+    const char* command;
+    Bytes frame;
+  } cases[] = {
+      {"restart", {0x09, 0x01, 0x00, 0x01}},
+      {"R", {0x09, 0x01, 0x00, 0x01}},
+      {"kick BOB", {0x0A, 0x01, 0x00, 0x04}},
+      {"k bon", {0x0A, 0x01, 0x00, 0x06}},
+      {"kick 4", {0x0A, 0x01, 0x00, 0x04}},
+      {"kick +260", {0x0A, 0x01, 0x00, 0x04}},  // the low byte is the id
+      {"motd secret", frame(MSG_MOTD, concat({text_bytes("secret"), text_bytes("")}))},
+      {"  MOTD   secret   Hello  wide world ",
+       frame(MSG_MOTD, concat({text_bytes("secret"), text_bytes("Hello  wide world ")}))},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command);
+    EXPECT_EQ(run(c.command), Lines{});
+    EXPECT_EQ(queue_count(&command_queue), 0);
+    step();
+    EXPECT_EQ(server.receive(c.frame.size()), c.frame);
+    EXPECT_FALSE(server.has_unread());
+  }
+}
+
+TEST_F(ChatCommands, ErrorLinesOffline) {
+  roster_set_name(4, "Bob");
+  roster_set_name(6, "bonnie");
+  const std::string not_connected = "You're not connected to a server.";
+  struct Case {
+    const char* command;
+    Lines lines;
+  } cases[] = {
+      {"", {"Expected a command name. Type " TXT "/help" SYS " for help."}},
+      {"   ", {"Expected a command name. Type " TXT "/help" SYS " for help."}},
+      {"restart now", {"Unexpected argument. Type " TXT "/help restart" SYS " for help."}},
+      {"reset", {not_connected}},
+      {"motd", {"Expected password. Type " TXT "/help motd" SYS " for help."}},
+      {"motd pw new text", {not_connected}},
+      {"kick", {"Expected user name or id number. Type " TXT "/help kick" SYS " for help."}},
+      {"kick bob now", {"Unexpected argument. Type " TXT "/help kick" SYS " for help."}},
+      {"kick 3x", {"Unable to parse ID number."}},
+      {"kick bo", {"Invalid user."}},
+      {"kick zed", {"Invalid user."}},
+      {"kick 77", {"Invalid ID number."}},
+      {"kick 0", {"Invalid ID number."}},
+      {"kick BOB", {not_connected}},
+      {"kick 6", {not_connected}},
+      {"user everyone", {"Unexpected argument. Type " TXT "/help user" SYS " for help."}},
+      {"help kick now", {"Unexpected argument. Type " TXT "/help help" SYS " for help."}},
+      {"help nothing", {"Unknown command. Type " TXT "/help" SYS " to list availible commands."}},
+      {"frobnicate", {"Unknown command. Type " TXT "/help" SYS " to list availible commands."}},
+      {"8ball", {"How can I answer if you don't know the question?"}},
+      {"8", {"How can I answer if you don't know the question?"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command);
+    EXPECT_EQ(run(c.command), c.lines);
+  }
+  // Not connected: a chat line is refused the same way.
+  const size_t before = chat_lines().size();
+  send_chat_line("hello");
+  ASSERT_EQ(chat_lines().size(), before + 1);
+  EXPECT_EQ(chat_lines().back(), system_line(not_connected));
+}
+
+TEST_F(ChatCommands, HelpTextsForEveryCommandAndAlias) {
+  EXPECT_EQ(run("help"),
+            (Lines{"Type " TXT "/help [commandname]" SYS " for additional help. Valid commands are:",
+                   " motd restart user kick help 8ball"}));
+  const Lines kick = {
+      "Kick:", "Usage: " TXT "/kick [user-name|user-id]", "Aliases: kick, k",
+      "Description: Votes for a user to leave. User will be kicked if over 50% of users vote for "
+      "that user to be kicked. You can only vote for one user at a time, voting a second time "
+      "will replace your previous vote. You can type part of a name as long as only one user "
+      "matches."};
+  const Lines restart = {"Restart:", "Usage: " TXT "/restart", "Aliases: restart, reset, r",
+                         "Description: Votes for the server to restart. Will restart if over 50% "
+                         "of users vote for a restart."};
+  const Lines help = {"Help:", "Usage: " TXT "/help [command]", "Aliases: help, h, ?",
+                      "Description: If you're reading this, you know how to use the help command."};
+  const Lines user = {"User:", "Usage: " TXT "/user", "Aliases: user, users, list, u, l",
+                      "Description: Lists all of the users, with their id numbers."};
+  const Lines ball = {"8Ball:", "Usage: " TXT "/8ball [question]", "Aliases: 8ball, 8",
+                      "Description: The magic 8 Ball knows all. Ask, and it will tell."};
+  const Lines motd = {"MOTD:", "Usage: " TXT "/motd [password] [new message]", "Aliases: motd",
+                      "Description: Sets the 'Message of the Day'. Will be seen by all joining "
+                      "users."};
+  struct Topic {
+    const char* topic;
+    const Lines* lines;
+  } topics[] = {{"KICK", &kick},   {"k", &kick},   {"restart", &restart}, {"reset", &restart},
+                {"R", &restart},   {"help", &help}, {"H", &help},        {"?", &help},
+                {"user", &user},   {"users", &user}, {"LIST", &user},    {"u", &user},
+                {"l", &user},      {"8ball", &ball}, {"8", &ball},       {"Motd", &motd}};
+  for (const Topic& t : topics) {
+    SCOPED_TRACE(t.topic);
+    EXPECT_EQ(run((std::string("HeLp ") + t.topic).c_str()), *t.lines);
+  }
+  EXPECT_EQ(run("h kick"), kick);
+  EXPECT_EQ(run("? k"), kick);
+}
+
+TEST_F(ChatCommands, UserListInIdOrder) {
+  roster_set_name(12, "Carol");
+  roster_set_name(1, "Ann");
+  roster_set_name(4, "Bob");
+  roster_set_name(3, "Gone");
+  roster_remove(3);
+  const Lines expected = {"Users:", "   1 - Ann", "   4 - Bob", "  12 - Carol"};
+  EXPECT_EQ(run("user"), expected);
+  EXPECT_EQ(run("L"), expected);
+}
+
+TEST_F(ChatCommands, EightBallChoosesTheTableByTheFirstKeyword) {
+  struct Case {
+    const char* question;
+    EightBallTopic topic;
+  } cases[] = {
+      {"8ball what colour is it", EIGHT_BALL_COLOUR}, {"8ball is it big or when", EIGHT_BALL_SIZE},
+      {"8 WHERE is my hue", EIGHT_BALL_WHERE},        {"8ball when", EIGHT_BALL_WHEN},
+      {"8ball how MANY", EIGHT_BALL_NUMBER},          {"8ball number size", EIGHT_BALL_NUMBER},
+      {"8ball will it rain", EIGHT_BALL_GENERAL},     {"8ball Color?", EIGHT_BALL_GENERAL},
+      {"8ball small", EIGHT_BALL_SIZE},               {"8ball Hue", EIGHT_BALL_COLOUR},
+  };
+  for (unsigned seed = 1; seed <= 40; ++seed) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.question);
+      random_reset();
+      seedRandom(seed);
+      const uint32_t r = nextRandom();
+      random_reset();
+      seedRandom(seed);
+      const EightBallTable& t = EightBall[c.topic];
+      const uint32_t index = c.topic == EIGHT_BALL_SIZE ? (r & 7u) : r % uint32_t(t.count);
+      EXPECT_EQ(run(c.question), Lines{t.answers[index]});
+      EXPECT_EQ(random_selected_stream(), LOCAL_STREAM);
+    }
+  }
+  EXPECT_EQ(EightBall[EIGHT_BALL_GENERAL].count, 33);
+  EXPECT_EQ(EightBall[EIGHT_BALL_SIZE].count, 8);
+  EXPECT_EQ(EightBall[EIGHT_BALL_COLOUR].count, 11);
+  EXPECT_EQ(EightBall[EIGHT_BALL_WHERE].count, 13);
+  EXPECT_EQ(EightBall[EIGHT_BALL_WHEN].count, 11);
+  EXPECT_EQ(EightBall[EIGHT_BALL_NUMBER].count, 12);
+  EXPECT_STREQ(EightBall[EIGHT_BALL_GENERAL].answers[4], "My sources say no.");
+  EXPECT_STREQ(EightBall[EIGHT_BALL_GENERAL].answers[21], "My sources say no.");
+  EXPECT_STREQ(EightBall[EIGHT_BALL_GENERAL].answers[32], "Forget about it.");
+  EXPECT_STREQ(EightBall[EIGHT_BALL_NUMBER].answers[0], "The answer it most definitely 42.");
+}
+
+int key_of(int scancode, int c) { return scancode << 8 | c; }
+
+class ChatPanel : public SessionFixture {};
+
+TEST_F(ChatPanel, EditingTheInputLine) {
+  BITMAP* panel = chat_input_handler(nullptr, 0, 0, 0, 0);
+  ASSERT_NE(panel, nullptr);
+  EXPECT_EQ(panel->w, TEST_SCREEN_W);
+  EXPECT_EQ(panel->h, TEST_SCREEN_H - 42);
+  EXPECT_EQ(chat_input_handler(panel, 0, 0, 0, 0), nullptr);  // nothing changed
+  for (char c : std::string("Hi there!"))
+    EXPECT_EQ(chat_input_handler(panel, 0, key_of(KEY_A, c), 0, 0), nullptr);
+  EXPECT_STREQ(chat_input.text, "Hi there!");
+  chat_input_handler(panel, 0, key_of(KEY_BACKSPACE, 8), 0, 0);
+  chat_input_handler(panel, 0, key_of(KEY_TAB, 9), 0, 0);
+  chat_input_handler(panel, 0, key_of(KEY_I, 9), 0, 0);      // control character
+  chat_input_handler(panel, 0, key_of(KEY_A, 0xFF), 0, 0);   // would start a colour escape
+  chat_input_handler(panel, 0, key_of(KEY_A, 0xE9), 0, 0);
+  chat_input_handler(panel, 0, key_of(KEY_LEFT, 0), 0, 0);
+  EXPECT_STREQ(chat_input.text, "Hi there");
+  EXPECT_EQ(chat_input.length, 8);
+  // Redrawn in the first frame without a key.
+  EXPECT_EQ(chat_input_handler(panel, 0, 0, 0, 0), panel);
+  EXPECT_EQ(chat_input_handler(panel, 0, 0, 0, 0), nullptr);
+  destroy_bitmap(panel);
+}
+
+TEST_F(ChatPanel, TheLineHoldsAtMost511Characters) {
+  BITMAP* panel = chat_input_handler(nullptr, 0, 0, 0, 0);
+  for (int i = 0; i < 520; ++i) chat_input_handler(panel, 0, key_of(KEY_X, 'x'), 0, 0);
+  EXPECT_EQ(chat_input.length, 511);
+  EXPECT_EQ(strlen(chat_input.text), 511u);
+  destroy_bitmap(panel);
+}
+
+TEST_F(ChatPanel, EnterSendsOrRunsAndEmptiesTheLine) {
+  BITMAP* panel = chat_input_handler(nullptr, 0, 0, 0, 0);
+  const size_t before = chat_lines().size();
+  chat_input_handler(panel, 0, key_of(KEY_ENTER, 13), 0, 0);  // empty: nothing
+  chat_input_handler(panel, 0, key_of(KEY_ENTER_PAD, 13), 0, 0);
+  EXPECT_EQ(chat_lines().size(), before);
+  for (char c : std::string("/8")) chat_input_handler(panel, 0, key_of(KEY_A, c), 0, 0);
+  chat_input_handler(panel, 0, key_of(KEY_ENTER_PAD, 13), 0, 0);  // the keypad's is not Enter
+  EXPECT_EQ(chat_lines().size(), before);
+  chat_input_handler(panel, 0, key_of(KEY_ENTER, 13), 0, 0);
+  EXPECT_EQ(chat_input.length, 0);
+  EXPECT_EQ(chat_lines().back(), system_line("How can I answer if you don't know the question?"));
+  chat_input_handler(panel, 0, key_of(KEY_A, 'a'), 0, 0);
+  chat_input_handler(panel, 0, key_of(KEY_ENTER, 13), 0, 0);
+  EXPECT_EQ(chat_lines().back(), system_line("You're not connected to a server."));
+  EXPECT_EQ(chat_input.length, 0);
+  destroy_bitmap(panel);
+}
+
+TEST_F(ChatPanel, PanelShowsTheInputAtTheBottomAndTheLogAboveIt) {
+  BITMAP* panel = chat_input_handler(nullptr, 0, 0, 0, 0);
+  const int magenta = makecol32(255, 0, 255);
+  auto rows_with_ink = [&](int top, int bottom) {
+    int rows = 0;
+    for (int y = top; y < bottom; ++y)
+      for (int x = 0; x < panel->w; ++x)
+        if (getpixel(panel, x, y) != magenta) {
+          ++rows;
+          break;
+        }
+    return rows;
+  };
+  EXPECT_EQ(rows_with_ink(0, panel->h), 0);  // empty log, empty line
+  chat_input_handler(panel, 0, key_of(KEY_A, 'W'), 0, 0);
+  ASSERT_EQ(chat_input_handler(panel, 0, 0, 0, 0), panel);
+  const int line_h = measure_chat_text("W", panel->w);
+  EXPECT_GT(rows_with_ink(panel->h - line_h, panel->h), 0);
+  EXPECT_EQ(rows_with_ink(0, panel->h - line_h), 0);
+  add_chat_line(nullptr, "a notice");
+  ASSERT_EQ(chat_input_handler(panel, 0, 0, 0, 0), panel);
+  const int notice_h = measure_chat_text("\xFF\xFC" "a notice", panel->w);
+  EXPECT_GT(rows_with_ink(panel->h - line_h - notice_h, panel->h - line_h), 0);
+  EXPECT_EQ(rows_with_ink(0, panel->h - line_h - notice_h), 0);
+  destroy_bitmap(panel);
+}
+
+TEST_F(ChatPanel, AChatLineThatCannotBeQueuedIsShownAndEndsTheConnection) {
+  login();
+  // The queue refuses a push when its 16-bit count is exhausted.
+  Message empty;
+  message_init(&empty, MSG_PEN);
+  while (queue_push(&command_queue, &empty)) {
+  }
+  send_chat_line("last words");
+  EXPECT_FALSE(connected);
+  const std::vector<std::string> lines = chat_lines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], spoken_line("Ann", "last words"));
+  EXPECT_EQ(lines.back(), system_line("Out of memory; forced to disconnect from 127.0.0.1:" +
+                                      std::to_string(server.port())));
+}
+
+}  // namespace
