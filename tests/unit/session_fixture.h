@@ -18,7 +18,7 @@ constexpr int TEST_SCREEN_H = 768;
 constexpr time_t TEST_NOW = 1700000000;
 
 // The tools in the order of their message codes (stamp last).
-constexpr int TOOL_COUNT = 6;
+constexpr int DRAWING_TOOLS = 6;
 
 class SessionFixture : public ::testing::Test {
  protected:

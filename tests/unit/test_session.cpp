@@ -327,7 +327,7 @@ TEST_F(Session, RandomisedExchangeKeepsBothCanvasesConsistent) {
     SCOPED_TRACE(frame_no);
     // The user.
     const unsigned act = gen() % 6;
-    if (act == 0) our_stroke(int(gen() % TOOL_COUNT), variant++);
+    if (act == 0) our_stroke(int(gen() % DRAWING_TOOLS), variant++);
     if (act == 1 && gen() % 3 == 0) {
       send_chat_line(("line " + std::to_string(chats_sent++)).c_str());
     }
@@ -344,7 +344,7 @@ TEST_F(Session, RandomisedExchangeKeepsBothCanvasesConsistent) {
     for (unsigned i = 0; i < n; ++i) {
       const unsigned what = gen() % 10;
       if (what < 4) {
-        Bytes theirs = other_stroke(gen() % 2 ? 5 : 9, int(gen() % TOOL_COUNT), variant++);
+        Bytes theirs = other_stroke(gen() % 2 ? 5 : 9, int(gen() % DRAWING_TOOLS), variant++);
         apply_frame(truth, theirs);
         out = concat({out, theirs});
       } else if (what < 8 && !unacknowledged.empty()) {
