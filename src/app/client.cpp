@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "app/busy_indicator.h"
 #include "app/config.h"
 #include "app/log.h"
 #include "app/roster.h"
@@ -123,7 +124,7 @@ int start_up() {
   rebuild_cursor();
   draw_toolbar_icons();
   if (!queue_init(&command_queue)) return fail_in_text_mode("Error initiating command queue.");
-  // login step: if (net_available) connect_and_login();
+  if (net_available) connect_and_login();
   draw_canvas_view(LocalCanvas);
   mouse_latch = false;
   busy_counter = 0;
@@ -183,9 +184,9 @@ void run_frames() {
     if (is_escape(key)) return;
     button_edge = button_latch_update(&mouse_latch, mouse_b);
     button_edge = toolbar_panel_step(key, button_edge, mouse_x, mouse_y);
-    // network step: if (net_available && connected) network_step();
+    if (net_available && connected) network_step();
     stroke_step(mouse_x - ox, mouse_y - oy, button_edge, mouse_b, ctrl_held(), shift_held());
-    // busy-indicator step.
+    busy_indicator_step();
     compose_step();
     user_labels_step();
     refresh_screen();

@@ -11,6 +11,9 @@
 #include "ui/chat_input.h"
 #include "ui/chat_log.h"
 #include "ui/dirty_rect.h"
+#include "ui/screen.h"
+#include "ui/stroke_input.h"
+#include "ui/toolbar.h"
 
 #include <cstring>
 
@@ -27,7 +30,7 @@ void SessionFixture::SetUp() {
   strcpy(config.user_name, "Ann");
   config.screen_w = TEST_SCREEN_W;
   config.screen_h = TEST_SCREEN_H;
-  dirty_set_screen_size(TEST_SCREEN_W, TEST_SCREEN_H);
+  screen_set_layout();
   dirty_list_clear();
   chat_log_reset();
   chat_log_set_clock(fixed_clock);
@@ -36,6 +39,8 @@ void SessionFixture::SetUp() {
   session_reset();
   session_set_clock(fixed_clock);
   chat_input_reset();
+  stroke_input_reset();
+  toolbar_reset();
   net_available = true;
   BackBuffer = create_bitmap_ex(32, TEST_SCREEN_W, TEST_SCREEN_H);
   ServerCanvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);

@@ -93,7 +93,9 @@ TEST_F(Busy, FirstDrawnOnTheSixthBusyFrameThenEveryFifth) {
     dirty_list_clear();
     busy_indicator_step();
     draws += dirty_list.count;
-    if (busy_counter == 46) EXPECT_EQ(bands(), expected_bands(9));
+    if (busy_counter == 46) {
+      EXPECT_EQ(bands(), expected_bands(9));
+    }
   }
   EXPECT_EQ(busy_counter, 49);  // 98 frames: 1..49 twice
   EXPECT_EQ(draws, 9 + 9);      // p = 1..9 in each cycle

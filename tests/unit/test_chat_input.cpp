@@ -21,13 +21,12 @@ class ChatCommands : public SessionFixture {
  protected:
   // The system lines a command adds, without their colour prefix.
   std::vector<std::string> run(const char* text) {
-    const size_t before = chat_lines().size();
+    chat_log_reset();
     run_chat_command(text);
-    std::vector<std::string> lines = chat_lines();
     std::vector<std::string> out;
-    for (size_t i = before; i < lines.size(); ++i) {
-      EXPECT_EQ(lines[i].compare(0, 2, "\xFF\xFC"), 0) << "not a system line: " << lines[i];
-      out.push_back(lines[i].substr(2));
+    for (const std::string& line : chat_lines()) {
+      EXPECT_EQ(line.compare(0, 2, "\xFF\xFC"), 0) << "not a system line: " << line;
+      out.push_back(line.substr(2));
     }
     return out;
   }

@@ -16,6 +16,10 @@
 #include "ui/chat_input.h"
 #include "ui/chat_log.h"
 #include "ui/dirty_rect.h"
+#include "ui/screen.h"
+#include "ui/stroke_input.h"
+#include "ui/toolbar.h"
+#include "paint/stroke.h"
 
 using namespace testsupport;
 
@@ -268,6 +272,58 @@ TEST_F(Session, UnknownAndMalformedMessagesDrawNothing) {
   destroy_bitmap(before);
 }
 
+// The user is drawing while another user's command arrives.
+void start_test_stroke() {
+  const int16_t xs[] = {100, 140, 190, 230, 260, 300}, ys[] = {300, 320, 310, 350, 380, 370};
+  StrokePoints.count = 6;
+  for (int i = 0; i < 6; ++i) {
+    StrokePoints.xs[i] = xs[i];
+    StrokePoints.ys[i] = ys[i];
+  }
+  current_rgb[0] = 200;
+  current_rgb[1] = 30;
+  current_rgb[2] = 40;
+  preview_phase = 0;
+  tail_rect = {};
+}
+
+TEST_F(Session, StrokeInProgressIsDrawnAgainOverTheRebuiltPicture) {
+  login();
+  start_test_stroke();
+  const StrokePointList& p = StrokePoints;
+  chat_log_reset();  // no overlay lines over the picture
+  deliver(other_stroke(5, 2, 40));
+  ASSERT_EQ(StrokePoints.count, 6u);  // the stroke goes on
+  BITMAP* layer = copy_of(LocalCanvas);
+  const float phase = drawStrokePreview(layer, 200, 30, 40, p.xs, p.ys, 6, 0, 3, 0, nullptr);
+  EXPECT_EQ(count_differences(layer, StrokeLayer), 0);
+  EXPECT_GT(count_differences(LocalCanvas, StrokeLayer), 0);
+  EXPECT_EQ(preview_phase, phase);
+  // The screen: the layer in its black bands, the live tail over it.
+  BITMAP* screen_expected = create_bitmap_ex(32, TEST_SCREEN_W, TEST_SCREEN_H);
+  clear_to_color(screen_expected, makecol32(0, 0, 0));
+  blit(layer, screen_expected, 0, 0, ox, oy, CANVAS_WIDTH, CANVAS_HEIGHT);
+  BITMAP* without_tail = copy_of(screen_expected);
+  drawStrokePreview(screen_expected, 200, 30, 40, p.xs, p.ys, 6, 3, 6, phase, nullptr);
+  EXPECT_GT(count_differences(without_tail, screen_expected), 0);
+  EXPECT_EQ(count_differences(screen_expected, BackBuffer), 0);
+  destroy_bitmap(layer);
+  destroy_bitmap(screen_expected);
+  destroy_bitmap(without_tail);
+}
+
+TEST_F(Session, NoStrokeInProgressRecomposesFromLocalCanvas) {
+  login();
+  chat_log_reset();
+  deliver(other_stroke(5, 0, 41));
+  BITMAP* screen_expected = create_bitmap_ex(32, TEST_SCREEN_W, TEST_SCREEN_H);
+  clear_to_color(screen_expected, makecol32(0, 0, 0));
+  blit(LocalCanvas, screen_expected, 0, 0, ox, oy, CANVAS_WIDTH, CANVAS_HEIGHT);
+  EXPECT_EQ(count_differences(screen_expected, BackBuffer), 0);
+  EXPECT_EQ(dirty_list.count, DIRTY_LIST_CAPACITY);
+  destroy_bitmap(screen_expected);
+}
+
 int clock_calls = 0;
 int clock_calls_per_second = 0;
 time_t counting_clock() { return TEST_NOW + (clock_calls++) / clock_calls_per_second; }
@@ -295,6 +351,7 @@ TEST_F(Session, LostConnectionEndsTheSessionButKeepsThePictures) {
   login();
   our_stroke(1, 9);
   step();
+  start_test_stroke();
   BITMAP* local = copy_of(LocalCanvas);
   server.drop_client();
   for (int i = 0; i < 50 && connected; ++i) {
@@ -302,6 +359,7 @@ TEST_F(Session, LostConnectionEndsTheSessionButKeepsThePictures) {
     step();
   }
   EXPECT_FALSE(connected);
+  EXPECT_EQ(StrokePoints.count, 0u);  // abandoned
   EXPECT_EQ(chat_lines().back(), system_line("You have been disconnected from 127.0.0.1:" +
                                              std::to_string(server.port())));
   EXPECT_EQ(dirty_list.count, DIRTY_LIST_CAPACITY);  // the whole screen is redrawn
