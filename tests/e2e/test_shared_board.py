@@ -11,6 +11,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -20,7 +21,7 @@ OX, OY = (W - 912) // 2, (H - 684) // 2
 PANEL_H = H - 42                     # the chat panel above the tool bar
 LINE_H = 14                          # one unwrapped chat line in the panel
 EMPTY_INPUT_H = 4                    # the empty input line under the history
-PEN, PENCIL, BRUSH, CHALK, SMUDGE, STAMP = range(6)
+PEN, PENCIL, BRUSH, CHALK, SMUDGE, STAMP, PAINT = range(7)
 
 
 def run(*args, **kw):
@@ -65,8 +66,13 @@ class Display:
     def xdo(self, *args):
         run("xdotool", *[str(a) for a in args], env=self.env)
 
-    def shot(self):
-        return Shot(run("import", "-window", "root", "-depth", "8", "ppm:-", env=self.env).stdout)
+    def shot(self, keep_as=None):
+        data = run("import", "-window", "root", "-depth", "8", "ppm:-", env=self.env).stdout
+        # EASEL_E2E_SHOTS names a folder that keeps the screenshots for a look.
+        if keep_as and os.environ.get("EASEL_E2E_SHOTS"):
+            with open(os.path.join(os.environ["EASEL_E2E_SHOTS"], keep_as + ".ppm"), "wb") as f:
+                f.write(data)
+        return Shot(data)
 
     def windows(self, w, h):
         """Ids of the top-level windows of the given size."""
@@ -109,6 +115,7 @@ class Client:
         self.display.xdo("mousemove", self.x0 + x, y)
 
     def key(self, *keys):
+        time.sleep(0.2)
         self.display.xdo("key", "--delay", 60, *keys)
         time.sleep(0.15)
 
@@ -135,13 +142,31 @@ class Client:
         self.park()
         self.key("Tab")
         self.move(42 * tool + 21, H - 21)
-        self.display.xdo("click", 1)
+        time.sleep(0.1)
+        # Held for a while: the frame loop samples the buttons, it sees no events.
+        self.display.xdo("mousedown", 1)
+        time.sleep(0.15)
+        self.display.xdo("mouseup", 1)
         time.sleep(0.3)
+        self.key("Tab")
+
+    def pick_red(self):
+        """Palette entry 5 of the Paint panel (416 x 256 over slot 6): pure red."""
+        self.park()
+        self.key("Tab")
+        for x, y in ((42 * PAINT + 21, H - 21), (42 * PAINT + 21 - 208 + 304, H - 42 - 256 + 176)):
+            self.move(x, y)
+            time.sleep(0.1)
+            self.display.xdo("mousedown", 1)
+            time.sleep(0.15)
+            self.display.xdo("mouseup", 1)
+            time.sleep(0.3)
         self.key("Tab")
 
     def say(self, line):
         """Types a line into the open chat panel, pointer on the tool bar."""
         self.move(W - 20, H - 10)
+        time.sleep(0.3)  # the keyboard focus follows the pointer
         self.type(line)
         self.key("Return")
 
@@ -186,6 +211,8 @@ class SharedBoard(unittest.TestCase):
              "--board", os.path.join(cls.workdir, "board.easel")],
             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         cls.server_lines = []
+        cls.server_searched = 0
+        threading.Thread(target=cls.read_server, daemon=True).start()
         cls.port = int(cls.wait_server(r"listening on \S*:(\d+)").group(1))
         cls.alice = Client(cls.display, "alice", cls.port, 0)
         cls.wait_server(r"logged in as \d+ \"alice\"")
@@ -193,16 +220,22 @@ class SharedBoard(unittest.TestCase):
         cls.wait_server(r"logged in as \d+ \"bob\"")
 
     @classmethod
+    def read_server(cls):
+        for line in cls.server.stdout:
+            cls.server_lines.append(line)
+
+    @classmethod
     def wait_server(cls, pattern, timeout=20):
+        """The first match of pattern among the server's lines not yet searched."""
         deadline = time.time() + timeout
         while time.time() < deadline:
-            line = cls.server.stdout.readline()
-            if not line:
-                break
-            cls.server_lines.append(line)
-            m = re.search(pattern, line)
-            if m:
-                return m
+            while cls.server_searched < len(cls.server_lines):
+                line = cls.server_lines[cls.server_searched]
+                cls.server_searched += 1
+                m = re.search(pattern, line)
+                if m:
+                    return m
+            time.sleep(0.1)
         raise AssertionError("the server never said %r; it said:\n%s"
                              % (pattern, "".join(cls.server_lines)))
 
@@ -216,7 +249,7 @@ class SharedBoard(unittest.TestCase):
         cls.display.close()
         shutil.rmtree(cls.workdir, ignore_errors=True)
 
-    def settled_canvases(self, timeout=60):
+    def settled_canvases(self, keep_as=None, timeout=60):
         """Screenshots until both pictures agree (overlay lines expire one by
         one, strokes arrive); returns the last pair."""
         deadline = time.time() + timeout
@@ -224,7 +257,7 @@ class SharedBoard(unittest.TestCase):
             self.alice.park()
             self.bob.park()
             time.sleep(0.5)
-            shot = self.display.shot()
+            shot = self.display.shot(keep_as)
             a, b = self.alice.canvas(shot), self.bob.canvas(shot)
             if a == b or time.time() > deadline:
                 return a, b
@@ -232,17 +265,22 @@ class SharedBoard(unittest.TestCase):
     def test_1_strokes_of_every_tool_cross_and_the_pictures_agree(self):
         blank, _ = self.settled_canvases()
         type(self).blank = blank
-        for tool in (PEN, PENCIL, BRUSH, CHALK, STAMP, SMUDGE):
-            with self.subTest(tool=tool):
-                self.alice.select_tool(tool)
-                y0 = 120 + 70 * tool
-                self.alice.drag([(OX + 100 + 9 * i, OY + y0 + (12 if i % 6 < 3 else -12))
-                                 for i in range(50)])
+        for tool in (PEN, PENCIL, BRUSH, CHALK, STAMP):
+            self.alice.select_tool(tool)
+            y0 = 120 + 70 * tool
+            self.alice.drag([(OX + 100 + 9 * i, OY + y0 + (12 if i % 6 < 3 else -12))
+                             for i in range(50)])
+        # Smudge drags the strokes above down across the picture.
+        self.alice.select_tool(SMUDGE)
+        self.alice.drag([(OX + 250 + 3 * (i % 2), OY + 100 + 8 * i) for i in range(45)])
+        self.bob.pick_red()
         self.bob.select_tool(BRUSH)
         self.bob.drag([(OX + 700, OY + 80 + 8 * i) for i in range(60)])
-        a, b = self.settled_canvases()
+        a, b = self.settled_canvases("strokes")
         self.assertGreater(differing_pixels(blank, a), 5000, "the strokes left no mark")
         self.assertEqual(differing_pixels(a, b), 0, "the two pictures differ")
+        reds = sum(1 for i in range(0, len(a), 3) if a[i] > 150 and a[i + 1] < 90 and a[i + 2] < 90)
+        self.assertGreater(reds, 500, "bob's red stroke is missing")
 
     def test_2_a_chat_line_shows_in_both(self):
         for c in (self.alice, self.bob):
@@ -252,7 +290,7 @@ class SharedBoard(unittest.TestCase):
         before = self.display.shot()
         self.alice.say("hello board")
         time.sleep(1.5)
-        after = self.display.shot()
+        after = self.display.shot("chat")
         a, b = self.alice.newest_lines(after, 1), self.bob.newest_lines(after, 1)
         self.assertEqual(a, b, "the newest chat line differs between the clients")
         self.assertNotEqual(a, self.alice.newest_lines(before, 1))
@@ -263,7 +301,7 @@ class SharedBoard(unittest.TestCase):
         for c in (self.alice, self.bob):
             c.say("/user")
         time.sleep(1)
-        shot = self.display.shot()
+        shot = self.display.shot("users")
         # "Users:", then alice and bob by id: the same three lines in both.
         a, b = self.alice.newest_lines(shot, 3), self.bob.newest_lines(shot, 3)
         self.assertNotEqual(a, self.alice.newest_lines(before, 3))
@@ -281,7 +319,7 @@ class SharedBoard(unittest.TestCase):
             c.key("Escape")
         deadline = time.time() + 60
         while True:
-            a, b = self.settled_canvases()
+            a, b = self.settled_canvases("restarted")
             if (a == self.blank and b == self.blank) or time.time() > deadline:
                 break
         self.assertEqual(differing_pixels(a, self.blank), 0)
@@ -296,7 +334,7 @@ class SharedBoard(unittest.TestCase):
         self.server.send_signal(signal.SIGKILL)
         self.server.wait()
         time.sleep(1.5)
-        after = self.display.shot()
+        after = self.display.shot("disconnected")
         a, b = self.alice.newest_lines(after, 1), self.bob.newest_lines(after, 1)
         # "You have been disconnected from 127.0.0.1:<port>" in both.
         self.assertTrue(has_yellow(a))
@@ -312,7 +350,7 @@ class SharedBoard(unittest.TestCase):
         self.alice.park()
         self.bob.park()
         time.sleep(0.5)
-        shot = self.display.shot()
+        shot = self.display.shot("offline")
         self.assertGreater(differing_pixels(canvas_a, self.alice.canvas(shot)), 100)
         self.assertEqual(differing_pixels(canvas_b, self.bob.canvas(shot)), 0)
         self.assertIsNone(self.alice.proc.poll())
