@@ -1,13 +1,13 @@
 """The shared board end to end: easel-server and two easel clients side by side
 on one virtual display. Strokes of every tool cross from one client to the
-other, both pictures end up identical to the pixel, chat lines and /user reach
-both, a restart vote by both clears both pictures, and a killed server leaves
-both clients painting offline."""
+other and both pictures end up identical to the pixel; a chat line and /user
+reach both; a restart vote by both clears both pictures; a killed server
+leaves both clients painting offline.
+
+EASEL_E2E_SHOTS names a folder that keeps the screenshots for a look."""
 import os
 import re
-import shutil
 import signal
-import struct
 import subprocess
 import sys
 import tempfile
@@ -15,7 +15,10 @@ import threading
 import time
 import unittest
 
-BUILD = os.environ.get("EASEL_BUILD_DIR", "")
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+from harness import EaselSession, XServer, config_bytes, wait_until  # noqa: E402
+
 W, H = 960, 720                      # each client's window
 OX, OY = (W - 912) // 2, (H - 684) // 2
 PANEL_H = H - 42                     # the chat panel above the tool bar
@@ -24,243 +27,181 @@ EMPTY_INPUT_H = 4                    # the empty input line under the history
 PEN, PENCIL, BRUSH, CHALK, SMUDGE, STAMP, PAINT = range(7)
 
 
-def run(*args, **kw):
-    return subprocess.run(args, check=True, capture_output=True, **kw)
+class Server:
+    """easel-server on a free port of 127.0.0.1, its log read as it comes."""
 
+    def __init__(self):
+        self.dir = tempfile.mkdtemp(prefix="easel-server-")
+        self.proc = subprocess.Popen(
+            [harness.binary_path(os.path.join("server", "easel-server")), "--port", "0",
+             "--bind", "127.0.0.1", "--board", os.path.join(self.dir, "board.easel")],
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        self.lines, self.searched = [], 0
+        threading.Thread(target=self._read, daemon=True).start()
+        self.port = int(self.wait(r"listening on \S*:(\d+)").group(1))
 
-class Shot:
-    """A screenshot of the whole display as rows of RGB bytes."""
+    def _read(self):
+        for line in self.proc.stdout:
+            self.lines.append(line)
 
-    def __init__(self, data):
-        parts = data.split(maxsplit=4)
-        assert parts[0] == b"P6", parts[0]
-        self.w, self.h = int(parts[1]), int(parts[2])
-        self.pixels = parts[4]
+    def wait(self, pattern):
+        """The first match of pattern in the log lines not searched before."""
+        def find():
+            while self.searched < len(self.lines):
+                self.searched += 1
+                m = re.search(pattern, self.lines[self.searched - 1])
+                if m:
+                    return m
+            return None
+        try:
+            return wait_until(find, what="the server to log %r" % pattern)
+        except harness.HarnessError:
+            raise AssertionError("the server never logged %r:\n%s" % (pattern, "".join(self.lines)))
 
-    def pixel(self, x, y):
-        i = 3 * (y * self.w + x)
-        return tuple(self.pixels[i:i + 3])
-
-    def rect(self, x, y, w, h):
-        return b"".join(self.pixels[3 * ((y + r) * self.w + x):3 * ((y + r) * self.w + x + w)]
-                        for r in range(h))
-
-
-class Display:
-    def __init__(self, width, height):
-        self.env = dict(os.environ)
-        for n in range(140, 200):
-            if not os.path.exists("/tmp/.X11-unix/X%d" % n) and not os.path.exists("/tmp/.X%d-lock" % n):
-                break
-        self.name = ":%d" % n
-        self.proc = subprocess.Popen(["Xvfb", self.name, "-screen", "0", "%dx%dx24" % (width, height),
-                                      "-nolisten", "tcp"],
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.env["DISPLAY"] = self.name
-        deadline = time.time() + 10
-        while not os.path.exists("/tmp/.X11-unix/X%d" % n):
-            if time.time() > deadline:
-                raise RuntimeError("Xvfb did not start")
-            time.sleep(0.1)
-
-    def xdo(self, *args):
-        run("xdotool", *[str(a) for a in args], env=self.env)
-
-    def shot(self, keep_as=None):
-        data = run("import", "-window", "root", "-depth", "8", "ppm:-", env=self.env).stdout
-        # EASEL_E2E_SHOTS names a folder that keeps the screenshots for a look.
-        if keep_as and os.environ.get("EASEL_E2E_SHOTS"):
-            with open(os.path.join(os.environ["EASEL_E2E_SHOTS"], keep_as + ".ppm"), "wb") as f:
-                f.write(data)
-        return Shot(data)
-
-    def windows(self, w, h):
-        """Ids of the top-level windows of the given size."""
-        out = run("xwininfo", "-root", "-children", env=self.env).stdout.decode()
-        ids = []
-        for m in re.finditer(r"^\s+(0x[0-9a-f]+) .*?(\d+)x(\d+)\+", out, re.M):
-            if int(m.group(2)) == w and int(m.group(3)) == h:
-                ids.append(m.group(1))
-        return ids
-
-    def close(self):
-        self.proc.terminate()
-        self.proc.wait(10)
+    def stop(self):
+        harness.end_process(self.proc)
 
 
 class Client:
-    def __init__(self, display, name, port, x0):
-        self.display, self.x0 = display, x0
-        self.dir = tempfile.mkdtemp(prefix="easel-%s-" % name)
-        with open(os.path.join(self.dir, "client.cfg"), "wb") as f:
-            f.write(struct.pack("<256sH16sHHHB", b"127.0.0.1", port, name.encode(), W, H, W, 0))
-        before = set(display.windows(W, H))
-        self.proc = subprocess.Popen([os.path.join(BUILD, "easel")], cwd=self.dir, env=display.env,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.time() + 20
-        while True:
-            new = set(display.windows(W, H)) - before
-            if new:
-                self.window = new.pop()
-                break
-            if time.time() > deadline or self.proc.poll() is not None:
-                raise RuntimeError("the client's window did not appear")
-            time.sleep(0.2)
-        if x0:
-            display.xdo("windowmove", self.window, x0, 0)
-        time.sleep(0.5)
+    """One easel, its window moved to x0 on the display."""
 
-    # Input, in the client's own coordinates. The keyboard follows the pointer.
+    def __init__(self, x, name, port, x0):
+        self.x, self.x0 = x, x0
+        self.session = EaselSession(x, config=config_bytes(W, H, server="127.0.0.1", port=port,
+                                                           user=name))
+        others = {w[0] for w in x.windows()}
+        self.session.start()
+
+        def new_window():
+            if not self.session.running():
+                raise AssertionError("%s ended:\n%s" % (name, self.session.stderr()))
+            return next((w for w in x.windows()
+                         if w[1] == "easel" and w[2:4] == (W, H) and w[0] not in others), None)
+        wid = wait_until(new_window, what="the window of " + name)[0]
+        if x0:
+            x.run("xdotool", "windowmove", wid, str(x0), "0")
+        self.session.window = (wid, "easel", W, H, x0, 0)
+
+    # Input, in window coordinates. The keyboard follows the pointer.
     def move(self, x, y):
-        self.display.xdo("mousemove", self.x0 + x, y)
+        self.session.pointer_to(x, y)
+
+    def press(self):
+        # Held a while: the frame loop samples the buttons, it sees no events.
+        self.x.mouse_down()
+        time.sleep(0.15)
+        self.x.mouse_up()
+        time.sleep(0.3)
 
     def key(self, *keys):
         time.sleep(0.2)
-        self.display.xdo("key", "--delay", 60, *keys)
+        self.x.key(*keys, delay_ms=60)
         time.sleep(0.15)
-
-    def type(self, text):
-        self.display.xdo("type", "--delay", 40, text)
-        time.sleep(0.15)
-
-    def drag(self, path):
-        self.move(*path[0])
-        time.sleep(0.1)
-        self.display.xdo("mousedown", 1)
-        for x, y in path[1:]:
-            self.move(x, y)
-            time.sleep(0.015)
-        time.sleep(0.1)
-        self.display.xdo("mouseup", 1)
-        time.sleep(0.3)
 
     def park(self):
         """The pointer on the left black band, where no picture is compared."""
         self.move(4, H // 2)
 
+    def drag(self, path):
+        self.move(*path[0])
+        time.sleep(0.1)
+        self.x.mouse_down()
+        for x, y in path[1:]:
+            self.move(x, y)
+            time.sleep(0.015)
+        time.sleep(0.1)
+        self.x.mouse_up()
+        time.sleep(0.3)
+
     def select_tool(self, tool):
         self.park()
         self.key("Tab")
         self.move(42 * tool + 21, H - 21)
-        time.sleep(0.1)
-        # Held for a while: the frame loop samples the buttons, it sees no events.
-        self.display.xdo("mousedown", 1)
-        time.sleep(0.15)
-        self.display.xdo("mouseup", 1)
-        time.sleep(0.3)
+        self.press()
         self.key("Tab")
 
     def pick_red(self):
         """Palette entry 5 of the Paint panel (416 x 256 over slot 6): pure red."""
         self.park()
         self.key("Tab")
-        for x, y in ((42 * PAINT + 21, H - 21), (42 * PAINT + 21 - 208 + 304, H - 42 - 256 + 176)):
-            self.move(x, y)
-            time.sleep(0.1)
-            self.display.xdo("mousedown", 1)
-            time.sleep(0.15)
-            self.display.xdo("mouseup", 1)
-            time.sleep(0.3)
+        self.move(42 * PAINT + 21, H - 21)
+        self.press()
+        self.move(42 * PAINT + 21 - 208 + 304, H - 42 - 256 + 176)
+        self.press()
         self.key("Tab")
 
     def say(self, line):
-        """Types a line into the open chat panel, pointer on the tool bar."""
+        """Types a line into the open chat panel, the pointer on the tool bar."""
         self.move(W - 20, H - 10)
-        time.sleep(0.3)  # the keyboard focus follows the pointer
-        self.type(line)
+        time.sleep(0.3)
+        self.x.type(line, delay_ms=40)
         self.key("Return")
 
+    # Views of a screenshot of the whole display.
     def canvas(self, shot):
-        return shot.rect(self.x0 + OX, OY, 912, 684)
+        return shot.crop(self.x0 + OX, OY, 912, 684)
 
     def newest_lines(self, shot, n):
         """The rows of the chat panel's newest n history lines."""
-        top = PANEL_H - EMPTY_INPUT_H - n * LINE_H
-        return shot.rect(self.x0, top, W, n * LINE_H)
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-        shutil.rmtree(self.dir, ignore_errors=True)
+        return shot.crop(self.x0, PANEL_H - EMPTY_INPUT_H - n * LINE_H, W, n * LINE_H)
 
 
 def differing_pixels(a, b):
-    return sum(1 for i in range(0, len(a), 3) if a[i:i + 3] != b[i:i + 3])
+    return sum(1 for i in range(0, len(a.data), 3) if a.data[i:i + 3] != b.data[i:i + 3])
 
 
-def has_yellow(rows):
+def has_yellow(image):
     """System lines are yellow; the dimmed picture behind the panel never is."""
-    return any(rows[i] > 200 and rows[i + 1] > 200 and rows[i + 2] < 90
-               for i in range(0, len(rows), 3))
+    d = image.data
+    return any(d[i] > 200 and d[i + 1] > 200 and d[i + 2] < 90 for i in range(0, len(d), 3))
 
 
-@unittest.skipUnless(BUILD and shutil.which("Xvfb") and shutil.which("xdotool"),
-                     "needs EASEL_BUILD_DIR, Xvfb and xdotool")
 class SharedBoard(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.display = Display(2 * W, H)
-        cls.workdir = tempfile.mkdtemp(prefix="easel-server-")
-        cls.server = subprocess.Popen(
-            [os.path.join(BUILD, "server", "easel-server"), "--port", "0", "--bind", "127.0.0.1",
-             "--board", os.path.join(cls.workdir, "board.easel")],
-            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        cls.server_lines = []
-        cls.server_searched = 0
-        threading.Thread(target=cls.read_server, daemon=True).start()
-        cls.port = int(cls.wait_server(r"listening on \S*:(\d+)").group(1))
-        cls.alice = Client(cls.display, "alice", cls.port, 0)
-        cls.wait_server(r"logged in as \d+ \"alice\"")
-        cls.bob = Client(cls.display, "bob", cls.port, W)
-        cls.wait_server(r"logged in as \d+ \"bob\"")
-
-    @classmethod
-    def read_server(cls):
-        for line in cls.server.stdout:
-            cls.server_lines.append(line)
-
-    @classmethod
-    def wait_server(cls, pattern, timeout=20):
-        """The first match of pattern among the server's lines not yet searched."""
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            while cls.server_searched < len(cls.server_lines):
-                line = cls.server_lines[cls.server_searched]
-                cls.server_searched += 1
-                m = re.search(pattern, line)
-                if m:
-                    return m
-            time.sleep(0.1)
-        raise AssertionError("the server never said %r; it said:\n%s"
-                             % (pattern, "".join(cls.server_lines)))
+        cls.x = XServer(2 * W, H).start()
+        cls.server = Server()
+        cls.alice = Client(cls.x, "alice", cls.server.port, 0)
+        cls.server.wait(r"logged in as \d+ \"alice\"")
+        cls.bob = Client(cls.x, "bob", cls.server.port, W)
+        cls.server.wait(r"logged in as \d+ \"bob\"")
 
     @classmethod
     def tearDownClass(cls):
         for c in (cls.alice, cls.bob):
-            c.stop()
-        if cls.server.poll() is None:
-            cls.server.kill()
-        cls.server.wait()
-        cls.display.close()
-        shutil.rmtree(cls.workdir, ignore_errors=True)
+            c.session.close()
+        cls.server.stop()
+        cls.x.stop()
 
-    def settled_canvases(self, keep_as=None, timeout=60):
-        """Screenshots until both pictures agree (overlay lines expire one by
-        one, strokes arrive); returns the last pair."""
-        deadline = time.time() + timeout
+    def shot(self, keep_as=None):
+        image = self.x.screenshot()
+        if keep_as and os.environ.get("EASEL_E2E_SHOTS"):
+            image.save_ppm(os.path.join(os.environ["EASEL_E2E_SHOTS"], keep_as + ".ppm"))
+        return image
+
+    def settled_canvases(self, keep_as=None, want=None, timeout=60):
+        """Screenshots until both pictures agree, and equal want when given
+        (overlay lines expire one by one, strokes arrive); the last pair."""
+        deadline = time.monotonic() + timeout
         while True:
             self.alice.park()
             self.bob.park()
             time.sleep(0.5)
-            shot = self.display.shot(keep_as)
+            shot = self.shot(keep_as)
             a, b = self.alice.canvas(shot), self.bob.canvas(shot)
-            if a == b or time.time() > deadline:
+            if (a == b and (want is None or a == want)) or time.monotonic() > deadline:
                 return a, b
+
+    def open_chat_panels(self):
+        for c in (self.alice, self.bob):
+            c.park()
+            c.key("slash")
+        time.sleep(0.5)
+
+    def hide_panels(self):
+        for c in (self.alice, self.bob):
+            c.park()
+            c.key("Escape")
 
     def test_1_strokes_of_every_tool_cross_and_the_pictures_agree(self):
         blank, _ = self.settled_canvases()
@@ -279,30 +220,29 @@ class SharedBoard(unittest.TestCase):
         a, b = self.settled_canvases("strokes")
         self.assertGreater(differing_pixels(blank, a), 5000, "the strokes left no mark")
         self.assertEqual(differing_pixels(a, b), 0, "the two pictures differ")
-        reds = sum(1 for i in range(0, len(a), 3) if a[i] > 150 and a[i + 1] < 90 and a[i + 2] < 90)
+        d = a.data
+        reds = sum(1 for i in range(0, len(d), 3) if d[i] > 150 and d[i + 1] < 90 and d[i + 2] < 90)
         self.assertGreater(reds, 500, "bob's red stroke is missing")
 
     def test_2_a_chat_line_shows_in_both(self):
-        for c in (self.alice, self.bob):
-            c.park()
-            c.key("slash")
-        time.sleep(0.5)
-        before = self.display.shot()
+        self.open_chat_panels()
+        before = self.shot()
         self.alice.say("hello board")
         time.sleep(1.5)
-        after = self.display.shot("chat")
+        after = self.shot("chat")
         a, b = self.alice.newest_lines(after, 1), self.bob.newest_lines(after, 1)
         self.assertEqual(a, b, "the newest chat line differs between the clients")
         self.assertNotEqual(a, self.alice.newest_lines(before, 1))
         self.assertNotEqual(b, self.bob.newest_lines(before, 1))
 
     def test_3_user_lists_both(self):
-        before = self.display.shot()
+        before = self.shot()
         for c in (self.alice, self.bob):
             c.say("/user")
         time.sleep(1)
-        shot = self.display.shot("users")
-        # "Users:", then alice and bob by id: the same three lines in both.
+        shot = self.shot("users")
+        # "Users:", then alice and bob by id: the same three lines in both,
+        # which they could not be if either client missed the other.
         a, b = self.alice.newest_lines(shot, 3), self.bob.newest_lines(shot, 3)
         self.assertNotEqual(a, self.alice.newest_lines(before, 3))
         self.assertTrue(has_yellow(a))
@@ -312,50 +252,38 @@ class SharedBoard(unittest.TestCase):
         self.alice.say("/restart")
         time.sleep(0.5)
         self.bob.say("/restart")
-        self.wait_server(r"restart: ")
+        self.server.wait(r"restart: ")
         time.sleep(1)
-        for c in (self.alice, self.bob):
-            c.park()
-            c.key("Escape")
-        deadline = time.time() + 60
-        while True:
-            a, b = self.settled_canvases("restarted")
-            if (a == self.blank and b == self.blank) or time.time() > deadline:
-                break
+        self.hide_panels()
+        a, b = self.settled_canvases("restarted", want=self.blank)
         self.assertEqual(differing_pixels(a, self.blank), 0)
         self.assertEqual(differing_pixels(b, self.blank), 0)
 
     def test_5_killed_server_leaves_both_painting_offline(self):
-        for c in (self.alice, self.bob):
-            c.park()
-            c.key("slash")
-        time.sleep(0.5)
-        before = self.display.shot()
-        self.server.send_signal(signal.SIGKILL)
-        self.server.wait()
+        self.open_chat_panels()
+        before = self.shot()
+        self.server.proc.send_signal(signal.SIGKILL)
+        self.server.proc.wait()
         time.sleep(1.5)
-        after = self.display.shot("disconnected")
+        after = self.shot("disconnected")
         a, b = self.alice.newest_lines(after, 1), self.bob.newest_lines(after, 1)
         # "You have been disconnected from 127.0.0.1:<port>" in both.
         self.assertTrue(has_yellow(a))
         self.assertEqual(a, b)
         self.assertNotEqual(a, self.alice.newest_lines(before, 1))
-        for c in (self.alice, self.bob):
-            c.park()
-            c.key("Escape")
+        self.hide_panels()
         canvas_a, canvas_b = self.settled_canvases()
         self.alice.select_tool(PEN)
         self.alice.drag([(OX + 200 + 8 * i, OY + 400) for i in range(40)])
-        time.sleep(0.5)
         self.alice.park()
         self.bob.park()
         time.sleep(0.5)
-        shot = self.display.shot("offline")
+        shot = self.shot("offline")
         self.assertGreater(differing_pixels(canvas_a, self.alice.canvas(shot)), 100)
         self.assertEqual(differing_pixels(canvas_b, self.bob.canvas(shot)), 0)
-        self.assertIsNone(self.alice.proc.poll())
-        self.assertIsNone(self.bob.proc.poll())
+        self.assertTrue(self.alice.session.running())
+        self.assertTrue(self.bob.session.running())
 
 
 if __name__ == "__main__":
-    unittest.main(verbosity=2)
+    harness.main()
