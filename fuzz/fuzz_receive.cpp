@@ -16,7 +16,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "app/client.h"
 #include "app/config.h"
@@ -35,8 +34,7 @@
 namespace {
 
 BITMAP* paper;
-int home_dir = -1;   // where the fuzzer was started, for its own files
-int paper_dir = -1;  // holds the "bg.bmp" the resets copy
+int home_dir = -1;  // where the fuzzer was started, for its own files
 BITMAP* expected;
 unsigned clock_calls;
 unsigned calls_per_second;
@@ -96,27 +94,20 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   expected = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
   paper = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
   resetCanvas(paper);
-  // Login replies and restarts reset ServerCanvas; generating the paper each
-  // time would take most of every run, so during a run the working directory
-  // is one of our own whose "bg.bmp" is that paper.
-  char dir[] = "/tmp/easel-fuzz-receive-XXXXXX";
-  if (!mkdtemp(dir)) abort();
   home_dir = open(".", O_RDONLY | O_DIRECTORY);
-  paper_dir = open(dir, O_RDONLY | O_DIRECTORY);
-  if (home_dir < 0 || paper_dir < 0 || fchdir(paper_dir) != 0) abort();
-  if (save_bmp("bg.bmp", paper, nullptr) != 0) abort();
-  if (fchdir(home_dir) != 0) abort();
-  static std::string scratch = dir;
-  atexit([] {
-    unlink((scratch + "/bg.bmp").c_str());
-    rmdir(scratch.c_str());
-  });
+  if (home_dir < 0) abort();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
-  if (fchdir(paper_dir) != 0) abort();
+  // Login replies and restarts reset ServerCanvas; generating the paper each
+  // time would take most of every run, so during a run the working directory
+  // is one of our own whose "bg.bmp" is that paper. It is made and removed
+  // in every run: libFuzzer may end the process without exit handlers.
+  char dir[] = "/tmp/easel-fuzz-receive-XXXXXX";
+  if (!mkdtemp(dir) || chdir(dir) != 0) abort();
+  if (save_bmp("bg.bmp", paper, nullptr) != 0) abort();
   dirty_list_clear();
   chat_log_reset();
   roster_reset();
@@ -156,6 +147,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (connected) abort();  // the end of the stream must be noticed
   close(ends[1]);
   session_reset();
-  if (fchdir(home_dir) != 0) abort();
+  if (unlink("bg.bmp") != 0 || fchdir(home_dir) != 0 || rmdir(dir) != 0) abort();
   return 0;
 }

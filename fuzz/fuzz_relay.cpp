@@ -23,10 +23,7 @@ std::string scratch_dir() {
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back(0);
   if (!mkdtemp(buffer.data())) abort();
-  static std::string made;
-  made = buffer.data();
-  atexit([] { rmdir(made.c_str()); });
-  return made;
+  return buffer.data();
 }
 
 // Frames queued in memory for c; a board range streamed from the file is skipped.
@@ -54,8 +51,10 @@ void check_frames(const std::vector<uint8_t>& stream, bool drawing_must_be_valid
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string dir = scratch_dir();
   if (size == 0) return 0;
+  // A directory per run, removed at its end: libFuzzer may end the process
+  // without running exit handlers.
+  const std::string dir = scratch_dir();
 
   ServerOptions options;
   options.board_path = dir + "/board.easel";
@@ -99,5 +98,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   board_close(&board);
   unlink(options.board_path.c_str());
   unlink(relay.motd_path.c_str());
+  if (rmdir(dir.c_str()) != 0) abort();  // nothing else may be left behind
   return 0;
 }
