@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <algorithm>
 #include <vector>
@@ -139,7 +140,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // time would take most of every run, so during a run the working directory
   // is one of our own whose "bg.bmp" is that paper. It is made and removed
   // in every run: libFuzzer may end the process without exit handlers.
-  char dir[] = "/tmp/easel-fuzz-receive-XXXXXX";
+  char dir[64];
+  snprintf(dir, sizeof dir, "%s/easel-fuzz-receive-XXXXXX",
+           access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
   if (!mkdtemp(dir) || chdir(dir) != 0) abort();
   if (save_bmp("bg.bmp", paper, nullptr) != 0) abort();
   dirty_list_clear();
