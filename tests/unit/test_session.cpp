@@ -324,6 +324,22 @@ TEST_F(Session, NoStrokeInProgressRecomposesFromLocalCanvas) {
   destroy_bitmap(screen_expected);
 }
 
+TEST_F(Session, ShownToolBarIsDrawnAgainOverTheRebuiltPicture) {
+  login();
+  ToolbarStrip = create_bitmap_ex(32, TEST_SCREEN_W, 42);
+  clear_to_color(ToolbarStrip, makecol32(10, 200, 30));
+  // Right of the slots, in the black band below the picture.
+  const int x = 600, y = TEST_SCREEN_H - 20;
+  deliver(other_stroke(5, 1, 42));
+  EXPECT_EQ(getpixel(BackBuffer, x, y), makecol32(0, 0, 0));
+  panel_visible = true;
+  deliver(other_stroke(5, 1, 43));
+  EXPECT_EQ(getpixel(BackBuffer, x, y), makecol32(10, 200, 30));
+  panel_visible = false;
+  destroy_bitmap(ToolbarStrip);
+  ToolbarStrip = nullptr;
+}
+
 int clock_calls = 0;
 int clock_calls_per_second = 0;
 time_t counting_clock() { return TEST_NOW + (clock_calls++) / clock_calls_per_second; }
