@@ -4,17 +4,13 @@
 #include "app/config.h"
 #include "app/roster.h"
 #include "paint/canvas.h"
+#include "ui/chat_input.h"
 #include "ui/chat_log.h"
 #include "ui/colour_picker.h"
 #include "ui/dirty_rect.h"
 #include "ui/screen.h"
 #include "ui/stroke_input.h"
 #include "ui/tool_settings.h"
-
-// Weak reference: the chat input defines its handler; until it does, the Chat
-// entry has none. The client links every object of the core library so that no
-// defined operation is left out.
-BITMAP* chat_input_handler(BITMAP*, int, int, int, int) __attribute__((weak));
 
 // The slot order is the order on the tool bar and the tool index.
 static const ToolSlot initial_tools[TOOL_COUNT] = {

@@ -39,13 +39,8 @@ struct ToolSlot {
   int panel_style;  // 0 opaque, 1 see-through over a tinted picture, 2 untinted
 };
 
-// The table names the tools' operations, defined by the modules that own them:
-// panels pencil_panel_handler, brush_panel_handler, chalk_panel_handler,
-// smudge_panel_handler, stamp_panel_handler, colour_panel_handler and
-// chat_input_handler; commands pen_command, pencil_command, brush_command,
-// chalk_command, smudge_command and stamp_command. An entry is none while no
-// module defines its operation. Showing a panel abandons a stroke in progress
-// through stroke_in_progress and stroke_abandon of the stroke input.
+// The eight tools in slot order, with the panels and command builders of the
+// modules that own them. Showing a panel abandons a stroke in progress.
 extern ToolSlot ToolTable[TOOL_COUNT];
 
 extern int selected_tool;   // the highlighted slot whose panel is shown
