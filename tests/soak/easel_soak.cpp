@@ -313,7 +313,18 @@ void write_stats(const std::string& path, const Stats& s) {
   out << '\n';
 }
 
+// Pipes between the parent and the users who stay: each writes one byte to
+// saved once its picture is on disk; all block on release until the parent,
+// having stopped the server, closes its end.
+struct Barrier {
+  int saved[2];
+  int release[2];
+};
+Barrier barrier;
+
 int run_user(const Plan& plan, int port, double start, double actions_end, const std::string& dir) {
+  close(barrier.saved[0]);
+  close(barrier.release[1]);
   if (install_allegro(SYSTEM_NONE, &errno, atexit) != 0) return 1;
   set_color_depth(32);
   // Its own working directory: client.log, and no bg.bmp to change the paper.
@@ -368,7 +379,14 @@ int run_user(const Plan& plan, int port, double start, double actions_end, const
   }
   if (save_bmp((home + ".bmp").c_str(), ServerCanvas, nullptr) != 0) return 1;
   write_stats(home + ".stats", u.stats);
-  session_disconnect("left %s:%d");
+  // Stay until every user who stays has saved and the server is stopped: a
+  // leave recounts the restart votes, and a restart passed then would empty the
+  // board under the users still saving their pictures.
+  if (write(barrier.saved[1], "s", 1) != 1) return 1;
+  close(barrier.saved[1]);  // so that the parent sees the end if another user fails
+  char released;
+  while (read(barrier.release[0], &released, 1) > 0) {
+  }
   return 0;
 }
 
@@ -456,12 +474,25 @@ int run_soak(const Options& o) {
   double start = now_seconds() + 0.2;
   double actions_end = start + o.seconds;
   std::vector<pid_t> children;
+  if (pipe(barrier.saved) != 0 || pipe(barrier.release) != 0) return 2;
   for (const Plan& p : plans) {
     fflush(nullptr);
     pid_t pid = fork();
     if (pid == 0) _exit(run_user(p, port, start, actions_end, dir));
     children.push_back(pid);
   }
+  close(barrier.saved[1]);
+  close(barrier.release[0]);
+  // Every user who stays has saved its picture (or ended): stop the server
+  // before anyone leaves, then let the users go.
+  int saved = 0;
+  char byte;
+  while (saved < o.users && read(barrier.saved[0], &byte, 1) == 1) saved++;
+  close(barrier.saved[0]);
+  kill(server, SIGTERM);
+  int server_status = 0;
+  waitpid(server, &server_status, 0);
+  close(barrier.release[1]);
   int failures = 0;
   for (size_t i = 0; i < children.size(); ++i) {
     int status = 0;
@@ -471,9 +502,6 @@ int run_soak(const Options& o) {
       failures++;
     }
   }
-  kill(server, SIGTERM);
-  int server_status = 0;
-  waitpid(server, &server_status, 0);
 
   std::string rendered = dir + "/render.bmp";
   std::string command = o.render + " " + dir + "/board.easel " + rendered + " > " + dir +
