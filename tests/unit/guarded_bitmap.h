@@ -18,12 +18,17 @@ struct GuardedBitmap {
   BITMAP* snapshot = nullptr;  // the parent as it was when set up
   int border = 0;
 
-  GuardedBitmap(int w, int h, int border_width) : border(border_width) {
+  // The target starts as make_pattern, or filled with fill when one is given.
+  GuardedBitmap(int w, int h, int border_width, int fill = -1) : border(border_width) {
     parent = make_filled(w + 2 * border, h + 2 * border, 13, 200, 77);
     target = create_sub_bitmap(parent, border, border, w, h);
-    BITMAP* pattern = make_pattern(w, h);
-    blit(pattern, target, 0, 0, 0, 0, w, h);
-    destroy_bitmap(pattern);
+    if (fill >= 0) {
+      clear_to_color(target, fill);
+    } else {
+      BITMAP* pattern = make_pattern(w, h);
+      blit(pattern, target, 0, 0, 0, 0, w, h);
+      destroy_bitmap(pattern);
+    }
     snapshot = create_bitmap_ex(32, parent->w, parent->h);
     blit(parent, snapshot, 0, 0, 0, 0, parent->w, parent->h);
   }

@@ -6,38 +6,17 @@
 
 #include "paint/disc.h"
 #include "paint/stamp.h"
+#include "guarded_bitmap.h"
 #include "test_support.h"
 
 namespace {
 
-// A bitmap inside a guard border: a write past its edges lands in the border.
-struct Guarded {
-  static constexpr int B = 16;
-  BITMAP* parent;
-  BITMAP* inner;
-  BITMAP* before;
-  Guarded(int w, int h) {
-    parent = testsupport::make_filled(w + 2 * B, h + 2 * B, 7, 8, 9);
-    inner = create_sub_bitmap(parent, B, B, w, h);
-    clear_to_color(inner, makecol32(100, 100, 100));
-    before = create_bitmap_ex(32, parent->w, parent->h);
-    blit(parent, before, 0, 0, 0, 0, parent->w, parent->h);
-  }
-  ~Guarded() {
-    destroy_bitmap(before);
-    destroy_bitmap(inner);
-    destroy_bitmap(parent);
-  }
-  long border_changes() const {
-    long n = 0;
-    for (int y = 0; y < parent->h; ++y)
-      for (int x = 0; x < parent->w; ++x) {
-        bool inside = x >= B && x < B + inner->w && y >= B && y < B + inner->h;
-        if (!inside && getpixel(parent, x, y) != getpixel(before, x, y)) ++n;
-      }
-    return n;
-  }
-  long inner_changes() const { return testsupport::count_differences(parent, before); }
+constexpr int GUARD = 16;
+
+// A target filled grey inside a guard border.
+struct Guarded : testsupport::GuardedBitmap {
+  Guarded(int w, int h) : GuardedBitmap(w, h, GUARD, makecol32(100, 100, 100)) {}
+  BITMAP* inner() const { return target; }
 };
 
 }  // namespace
@@ -109,7 +88,7 @@ TEST(Disc, EdgesPaintOnlyTheOnBitmapPart) {
   for (const auto& c : centres) {
     for (float radius : {0.7f, 3.4f, 8.0f, 12.0f}) {
       Guarded g(32, 24);
-      softDisc(g.inner, c[0], c[1], 250, 0, 0, 0.8f, radius);
+      softDisc(g.inner(), c[0], c[1], 250, 0, 0, 0.8f, radius);
       ASSERT_EQ(0, g.border_changes()) << c[0] << "," << c[1] << " r " << radius;
       // The same disc on a large bitmap, seen through the same window.
       // Conversions truncate toward zero, so the column and row just left of
@@ -118,7 +97,7 @@ TEST(Disc, EdgesPaintOnlyTheOnBitmapPart) {
       softDisc(big, c[0] + 32, c[1] + 32, 250, 0, 0, 0.8f, radius);
       for (int y = 1; y < 24; ++y)
         for (int x = 1; x < 32; ++x)
-          ASSERT_EQ(getpixel(big, x + 32, y + 32), getpixel(g.inner, x, y))
+          ASSERT_EQ(getpixel(big, x + 32, y + 32), getpixel(g.inner(), x, y))
               << x << "," << y << " centre " << c[0] << "," << c[1] << " r " << radius;
       destroy_bitmap(big);
     }
@@ -154,11 +133,11 @@ TEST(Stamp, DiscsOneDiameterApartAtGapZero) {
 TEST(Stamp, ZeroLengthStrokePaintsNothingAndEdgesStayInside) {
   Guarded g(50, 40);
   int16_t same[] = {25, 25, 25}, samey[] = {20, 20, 20};
-  drawStamp(g.inner, 0, 0, 0, 8.0f, 0.0f, same, samey, 3);
-  EXPECT_EQ(0, g.inner_changes());
+  drawStamp(g.inner(), 0, 0, 0, 8.0f, 0.0f, same, samey, 3);
+  EXPECT_EQ(0, g.target_changes());
   std::vector<int16_t> xs = {-5, 0, 49, 55, 49, 0, -3}, ys = {-6, 0, 0, 20, 39, 45, 20};
-  drawStamp(g.inner, 0, 0, 0, 8.0f, 0.0f, xs.data(), ys.data(), xs.size());
-  EXPECT_GT(g.inner_changes(), 200);
+  drawStamp(g.inner(), 0, 0, 0, 8.0f, 0.0f, xs.data(), ys.data(), xs.size());
+  EXPECT_GT(g.target_changes(), 200);
   EXPECT_EQ(0, g.border_changes());
 }
 
