@@ -24,7 +24,9 @@ OX, OY = (W - 912) // 2, (H - 684) // 2
 PANEL_H = H - 42                     # the chat panel above the tool bar
 LINE_H = 14                          # one unwrapped chat line in the panel
 EMPTY_INPUT_H = 4                    # the empty input line under the history
-PEN, PENCIL, BRUSH, CHALK, SMUDGE, STAMP, PAINT = range(7)
+PEN, PENCIL, BRUSH, CHALK, SMUDGE, STAMP, PAINT, CHAT = range(8)
+STRIP = (128, 172, 255)              # the tool bar right of the last slot
+WHITE = (255, 255, 255)
 
 
 class Server:
@@ -81,6 +83,12 @@ class Client:
         if x0:
             x.run("xdotool", "windowmove", wid, str(x0), "0")
         self.session.window = (wid, "easel", W, H, x0, 0)
+        self.wid = wid
+
+    def focus(self):
+        # The pointer is inside the window too; explicit focus survives a
+        # window that took the focus for itself.
+        self.x.run("xdotool", "windowfocus", self.wid)
 
     # Input, in window coordinates. The keyboard follows the pointer.
     def move(self, x, y):
@@ -95,6 +103,7 @@ class Client:
 
     def key(self, *keys):
         time.sleep(0.2)
+        self.focus()
         self.x.key(*keys, delay_ms=60)
         time.sleep(0.15)
 
@@ -113,27 +122,61 @@ class Client:
         self.x.mouse_up()
         time.sleep(0.3)
 
-    def select_tool(self, tool):
+    # What the tool bar shows, so that a busy machine cannot lose a step.
+    def pixel(self, x, y):
+        return self.x.screenshot(self.x0 + x, y, 1, 1).pixel(0, 0)
+
+    def wait_bar(self, shown):
+        wait_until(lambda: (self.pixel(W - 5, H - 5) == STRIP) == shown,
+                   what="the tool bar %s" % ("shown" if shown else "hidden"))
+
+    def show_bar(self):
         self.park()
         self.key("Tab")
-        self.move(42 * tool + 21, H - 21)
-        self.press()
-        self.key("Tab")
+        self.wait_bar(True)
+
+    def hide_bar(self, key="Tab"):
+        self.park()
+        self.key(key)
+        self.wait_bar(False)
+
+    def choose_slot(self, tool):
+        """Presses the slot until its selection mark (white left edge) shows."""
+        def selected():
+            return self.pixel(42 * tool, H - 22) == WHITE
+        for _ in range(3):
+            self.move(42 * tool + 21, H - 21)
+            self.press()
+            try:
+                return wait_until(selected, timeout=5, what="slot %d selected" % tool)
+            except harness.HarnessError:
+                pass
+        raise AssertionError("slot %d could not be selected" % tool)
+
+    def select_tool(self, tool):
+        self.show_bar()
+        self.choose_slot(tool)
+        self.hide_bar()
 
     def pick_red(self):
         """Palette entry 5 of the Paint panel (416 x 256 over slot 6): pure red."""
-        self.park()
-        self.key("Tab")
-        self.move(42 * PAINT + 21, H - 21)
-        self.press()
+        self.show_bar()
+        self.choose_slot(PAINT)
         self.move(42 * PAINT + 21 - 208 + 304, H - 42 - 256 + 176)
         self.press()
-        self.key("Tab")
+        self.hide_bar()
+
+    def open_chat(self):
+        self.park()
+        self.key("slash")
+        self.wait_bar(True)
+        wait_until(lambda: self.pixel(42 * CHAT, H - 22) == WHITE, what="the chat panel")
 
     def say(self, line):
         """Types a line into the open chat panel, the pointer on the tool bar."""
         self.move(W - 20, H - 10)
         time.sleep(0.3)
+        self.focus()
         self.x.type(line, delay_ms=40)
         self.key("Return")
 
@@ -192,16 +235,26 @@ class SharedBoard(unittest.TestCase):
             if (a == b and (want is None or a == want)) or time.monotonic() > deadline:
                 return a, b
 
+    def newest_lines_settle(self, before, n, keep_as):
+        """Screenshots until both panels' newest n lines changed from before and
+        agree (or the time is up); the last pair."""
+        deadline = time.monotonic() + harness.DEFAULT_TIMEOUT
+        while True:
+            shot = self.shot(keep_as)
+            a, b = self.alice.newest_lines(shot, n), self.bob.newest_lines(shot, n)
+            changed = a != self.alice.newest_lines(before, n) and b != self.bob.newest_lines(before, n)
+            if (changed and a == b) or time.monotonic() > deadline:
+                return a, b
+            time.sleep(0.3)
+
     def open_chat_panels(self):
         for c in (self.alice, self.bob):
-            c.park()
-            c.key("slash")
-        time.sleep(0.5)
+            c.open_chat()
+        time.sleep(0.3)
 
     def hide_panels(self):
         for c in (self.alice, self.bob):
-            c.park()
-            c.key("Escape")
+            c.hide_bar("Escape")
 
     def test_1_strokes_of_every_tool_cross_and_the_pictures_agree(self):
         blank, _ = self.settled_canvases()
@@ -228,9 +281,7 @@ class SharedBoard(unittest.TestCase):
         self.open_chat_panels()
         before = self.shot()
         self.alice.say("hello board")
-        time.sleep(1.5)
-        after = self.shot("chat")
-        a, b = self.alice.newest_lines(after, 1), self.bob.newest_lines(after, 1)
+        a, b = self.newest_lines_settle(before, 1, "chat")
         self.assertEqual(a, b, "the newest chat line differs between the clients")
         self.assertNotEqual(a, self.alice.newest_lines(before, 1))
         self.assertNotEqual(b, self.bob.newest_lines(before, 1))
@@ -239,11 +290,9 @@ class SharedBoard(unittest.TestCase):
         before = self.shot()
         for c in (self.alice, self.bob):
             c.say("/user")
-        time.sleep(1)
-        shot = self.shot("users")
         # "Users:", then alice and bob by id: the same three lines in both,
         # which they could not be if either client missed the other.
-        a, b = self.alice.newest_lines(shot, 3), self.bob.newest_lines(shot, 3)
+        a, b = self.newest_lines_settle(before, 3, "users")
         self.assertNotEqual(a, self.alice.newest_lines(before, 3))
         self.assertTrue(has_yellow(a))
         self.assertEqual(a, b)
@@ -264,9 +313,7 @@ class SharedBoard(unittest.TestCase):
         before = self.shot()
         self.server.proc.send_signal(signal.SIGKILL)
         self.server.proc.wait()
-        time.sleep(1.5)
-        after = self.shot("disconnected")
-        a, b = self.alice.newest_lines(after, 1), self.bob.newest_lines(after, 1)
+        a, b = self.newest_lines_settle(before, 1, "disconnected")
         # "You have been disconnected from 127.0.0.1:<port>" in both.
         self.assertTrue(has_yellow(a))
         self.assertEqual(a, b)
