@@ -93,12 +93,6 @@ bool stroke_has_extent() {
   return p.count > 2 || (p.count == 2 && (p.xs[0] != p.xs[1] || p.ys[0] != p.ys[1]));
 }
 
-void disconnect_with(const char* format) {
-  connection_close(&server_connection);
-  connected = false;
-  show_message(format, config.server_name, config.server_port);
-}
-
 // The finished stroke becomes one command, drawn at once exactly as every
 // client will draw it, then sent and kept until the server accepts it.
 void commit_stroke() {
@@ -112,10 +106,10 @@ void commit_stroke() {
       if (net_available && connected) {
         if (!message_send(&m, &server_connection)) {
           message_free(&m);
-          disconnect_with("Disconnected from %s:%d");
+          session_disconnect("Disconnected from %s:%d");
         } else if (!queue_push(&command_queue, &m)) {
           message_free(&m);
-          disconnect_with("Out of memory; forced to disconnect from %s:%d");
+          session_disconnect("Out of memory; forced to disconnect from %s:%d");
         }
       } else {
         message_free(&m);
