@@ -19,7 +19,7 @@ constexpr ToolSettings START_SETTINGS = {1.7f, 3.5f, 100.0f, 5.5f, 8.5f, 600.0f,
 
 enum PanelTool { PANEL_PENCIL, PANEL_BRUSH, PANEL_CHALK, PANEL_SMUDGE, PANEL_STAMP };
 
-struct PanelSpec {
+struct PanelKind {
   PanelTool tool;
   float ToolSettings::*size;
   SliderRange size_range;
@@ -27,7 +27,7 @@ struct PanelSpec {
   SliderRange value2_range;
 };
 
-const PanelSpec PANEL_SPECS[] = {
+const PanelKind PANEL_KINDS[] = {
     {PANEL_PENCIL, &ToolSettings::pencil_size, PENCIL_SIZE_RANGE, nullptr, {0, 0}},
     {PANEL_BRUSH, &ToolSettings::brush_size, BRUSH_SIZE_RANGE, &ToolSettings::brush_value2,
      BRUSH_VALUE2_RANGE},
@@ -49,16 +49,16 @@ int slider_column(SliderRange range, float value) {
                           (static_cast<double>(range.high) - range.low) * SAMPLE_PICTURE_W);
 }
 
-void draw_preview(BITMAP* panel, const PanelSpec& spec) {
+void draw_preview(BITMAP* panel, const PanelKind& kind) {
   if (SamplePicture) blit(SamplePicture, panel, 0, 0, 0, 0, SAMPLE_PICTURE_W, SAMPLE_PICTURE_H);
   const float r = current_rgb[0], g = current_rgb[1], b = current_rgb[2];
-  const float size = tool_settings.*spec.size;
+  const float size = tool_settings.*kind.size;
   const int16_t* xs = DemoStrokeXs;
   const int16_t* ys = DemoStrokeYs;
   const int n = DEMO_STROKE_COUNT;
   // Grain comes from a fixed command-stream seed: the preview looks the same
   // every time and the local stream, which seeds real commands, is untouched.
-  switch (spec.tool) {
+  switch (kind.tool) {
     case PANEL_PENCIL:
       useCommandStream(1);
       drawPencil(panel, r, g, b, size, xs, ys, n);
@@ -66,7 +66,7 @@ void draw_preview(BITMAP* panel, const PanelSpec& spec) {
       break;
     case PANEL_BRUSH:
       useCommandStream(1);
-      drawBrush(panel, r, g, b, size, tool_settings.*spec.value2, xs, ys, n);
+      drawBrush(panel, r, g, b, size, tool_settings.*kind.value2, xs, ys, n);
       useLocalStream();
       break;
     case PANEL_CHALK:
@@ -75,17 +75,17 @@ void draw_preview(BITMAP* panel, const PanelSpec& spec) {
       useLocalStream();
       break;
     case PANEL_SMUDGE:
-      drawSmudge(panel, size, tool_settings.*spec.value2, xs, ys, n);
+      drawSmudge(panel, size, tool_settings.*kind.value2, xs, ys, n);
       break;
     case PANEL_STAMP:
-      drawStamp(panel, r, g, b, size, tool_settings.*spec.value2, xs, ys, n);
+      drawStamp(panel, r, g, b, size, tool_settings.*kind.value2, xs, ys, n);
       break;
   }
 }
 
-BITMAP* tool_panel_step(const PanelSpec& spec, BITMAP* panel, int button_edge, int x, int y) {
+BITMAP* tool_panel_step(const PanelKind& kind, BITMAP* panel, int button_edge, int x, int y) {
   const int w = SAMPLE_PICTURE_W, h = SAMPLE_PICTURE_H;
-  const int bands = spec.value2 ? 2 : 1;
+  const int bands = kind.value2 ? 2 : 1;
   bool created = false;
   if (!panel) {
     panel = create_bitmap_ex(32, w, h + SLIDER_BAND_H * bands);
@@ -96,20 +96,20 @@ BITMAP* tool_panel_step(const PanelSpec& spec, BITMAP* panel, int button_edge, i
   // No dragging: a value changes only on a press inside its slider band.
   bool in_sliders = x >= 0 && x < w && y >= h && y < h + SLIDER_BAND_H * bands;
   if (button_edge == 1 && in_sliders) {
-    if (y < h + SLIDER_BAND_H || !spec.value2)
-      tool_settings.*spec.size = slider_value(spec.size_range, x);
+    if (y < h + SLIDER_BAND_H || !kind.value2)
+      tool_settings.*kind.size = slider_value(kind.size_range, x);
     else
-      tool_settings.*spec.value2 = slider_value(spec.value2_range, x);
+      tool_settings.*kind.value2 = slider_value(kind.value2_range, x);
   } else if (!created) {
     return nullptr;
   }
 
-  draw_preview(panel, spec);
+  draw_preview(panel, kind);
   draw_size_wedge(panel, h, w);
-  if (spec.value2) draw_value_ramp(panel, h + SLIDER_BAND_H, w);
-  draw_slider_marker(panel, slider_column(spec.size_range, tool_settings.*spec.size), h);
-  if (spec.value2)
-    draw_slider_marker(panel, slider_column(spec.value2_range, tool_settings.*spec.value2),
+  if (kind.value2) draw_value_ramp(panel, h + SLIDER_BAND_H, w);
+  draw_slider_marker(panel, slider_column(kind.size_range, tool_settings.*kind.size), h);
+  if (kind.value2)
+    draw_slider_marker(panel, slider_column(kind.value2_range, tool_settings.*kind.value2),
                        h + SLIDER_BAND_H);
   return panel;
 }
@@ -128,23 +128,23 @@ const int16_t DemoStrokeYs[DEMO_STROKE_COUNT] = {20, 40, 80, 100};
 void tool_settings_reset() { tool_settings = START_SETTINGS; }
 
 BITMAP* pencil_panel_handler(BITMAP* panel, int button_edge, int, int x, int y) {
-  return tool_panel_step(PANEL_SPECS[PANEL_PENCIL], panel, button_edge, x, y);
+  return tool_panel_step(PANEL_KINDS[PANEL_PENCIL], panel, button_edge, x, y);
 }
 
 BITMAP* brush_panel_handler(BITMAP* panel, int button_edge, int, int x, int y) {
-  return tool_panel_step(PANEL_SPECS[PANEL_BRUSH], panel, button_edge, x, y);
+  return tool_panel_step(PANEL_KINDS[PANEL_BRUSH], panel, button_edge, x, y);
 }
 
 BITMAP* chalk_panel_handler(BITMAP* panel, int button_edge, int, int x, int y) {
-  return tool_panel_step(PANEL_SPECS[PANEL_CHALK], panel, button_edge, x, y);
+  return tool_panel_step(PANEL_KINDS[PANEL_CHALK], panel, button_edge, x, y);
 }
 
 BITMAP* smudge_panel_handler(BITMAP* panel, int button_edge, int, int x, int y) {
-  return tool_panel_step(PANEL_SPECS[PANEL_SMUDGE], panel, button_edge, x, y);
+  return tool_panel_step(PANEL_KINDS[PANEL_SMUDGE], panel, button_edge, x, y);
 }
 
 BITMAP* stamp_panel_handler(BITMAP* panel, int button_edge, int, int x, int y) {
-  return tool_panel_step(PANEL_SPECS[PANEL_STAMP], panel, button_edge, x, y);
+  return tool_panel_step(PANEL_KINDS[PANEL_STAMP], panel, button_edge, x, y);
 }
 
 void draw_size_wedge(BITMAP* panel, int y0, int width) {
