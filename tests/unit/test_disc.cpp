@@ -24,27 +24,15 @@ struct Guarded : testsupport::GuardedBitmap {
 TEST(Disc, SolidCentreAndSoftRim) {
   BITMAP* bmp = testsupport::make_filled(40, 40, 0, 0, 0);
   softDisc(bmp, 20.0f, 20.0f, 200, 100, 50, 1.0f, 8.0f);
-  EXPECT_EQ(makecol32(200, 100, 50), getpixel(bmp, 20, 20));
-  EXPECT_EQ(makecol32(200, 100, 50), getpixel(bmp, 14, 20));
-  EXPECT_EQ(makecol32(0, 0, 0), getpixel(bmp, 20, 30));
-  EXPECT_EQ(makecol32(0, 0, 0), getpixel(bmp, 29, 20));
-  EXPECT_EQ(makecol32(0, 0, 0), getpixel(bmp, 26, 26));  // outside the circle's corner
-  // Row offsets run from 1 - R to R, and a row's left end pixel sits one in
-  // from its half width: the centre row covers columns 13 to 27 in full.
-  EXPECT_EQ(makecol32(200, 100, 50), getpixel(bmp, 13, 20));
-  EXPECT_EQ(makecol32(200, 100, 50), getpixel(bmp, 27, 20));
-  EXPECT_EQ(makecol32(0, 0, 0), getpixel(bmp, 12, 20));
-  EXPECT_EQ(makecol32(0, 0, 0), getpixel(bmp, 28, 20));
+  // Row offsets run from 1 - R to R; the centre row covers columns 13..27 in full.
+  // Row 13 (offset -7) spans 18..23; its left end at 17 is 0.384 inside the rim.
+  const int solid[][2] = {{20, 20}, {14, 20}, {13, 20}, {27, 20}, {18, 13}, {23, 13}};
+  const int clear[][2] = {{20, 30}, {29, 20}, {26, 26}, {12, 20}, {28, 20}, {20, 12}, {20, 28}, {24, 13}};
+  for (const auto& p : solid) EXPECT_EQ(makecol32(200, 100, 50), getpixel(bmp, p[0], p[1])) << p[0] << "," << p[1];
+  for (const auto& p : clear) EXPECT_EQ(makecol32(0, 0, 0), getpixel(bmp, p[0], p[1])) << p[0] << "," << p[1];
   EXPECT_NE(makecol32(0, 0, 0), getpixel(bmp, 20, 13));
   EXPECT_NE(makecol32(0, 0, 0), getpixel(bmp, 20, 27));
-  EXPECT_EQ(makecol32(0, 0, 0), getpixel(bmp, 20, 12));
-  EXPECT_EQ(makecol32(0, 0, 0), getpixel(bmp, 20, 28));
-  // Row 13 (offset -7): half width 4, span 18..23; the left end at 17 is
-  // sqrt(9 + 49) - 8 = -0.384 from the rim, the right end at 24 lies outside.
-  EXPECT_EQ(makecol32(200, 100, 50), getpixel(bmp, 18, 13));
-  EXPECT_EQ(makecol32(200, 100, 50), getpixel(bmp, 23, 13));
   EXPECT_EQ(makecol32(77, 38, 19), getpixel(bmp, 17, 13));
-  EXPECT_EQ(makecol32(0, 0, 0), getpixel(bmp, 24, 13));
   BITMAP* black = testsupport::make_filled(40, 40, 0, 0, 0);
   long painted = testsupport::count_differences(bmp, black);
   EXPECT_NEAR(M_PI * 64, painted, 30);
@@ -105,29 +93,23 @@ TEST(Disc, EdgesPaintOnlyTheOnBitmapPart) {
 }
 
 TEST(Stamp, DiscsOneDiameterApartAtGapZero) {
-  BITMAP* got = testsupport::make_filled(140, 60, 10, 10, 10);
-  BITMAP* want = testsupport::make_filled(140, 60, 10, 10, 10);
-  int16_t xs[] = {20, 100}, ys[] = {30, 30};
-  drawStamp(got, 30, 200, 90, 8.0f, 0.0f, xs, ys, 2);
-  for (float x = 20; x <= 100; x += 16) softDisc(want, x, 30.0f, 30, 200, 90, 1.0f, 8.0f);
-  EXPECT_TRUE(testsupport::bitmaps_equal(want, got));
-
-  // Shorter than one spacing: only the first disc. Out-of-range settings are clamped.
-  clear_to_color(got, makecol32(10, 10, 10));
-  clear_to_color(want, makecol32(10, 10, 10));
-  int16_t sx[] = {20, 30}, sy[] = {30, 30};
-  drawStamp(got, 30, 200, 90, 50.0f, -4.0f, sx, sy, 2);
-  softDisc(want, 20.0f, 30.0f, 30, 200, 90, 1.0f, 8.0f);
-  EXPECT_TRUE(testsupport::bitmaps_equal(want, got));
-
-  // Gap 100 at size 1.5: discs 30 apart.
-  clear_to_color(got, makecol32(10, 10, 10));
-  clear_to_color(want, makecol32(10, 10, 10));
-  drawStamp(got, 30, 200, 90, 0.0f, 250.0f, xs, ys, 2);
-  for (float x = 20; x <= 100; x += 30) softDisc(want, x, 30.0f, 30, 200, 90, 1.0f, 1.5f);
-  EXPECT_TRUE(testsupport::bitmaps_equal(want, got));
-  destroy_bitmap(want);
-  destroy_bitmap(got);
+  // Gap 0: one diameter apart; shorter than a spacing: the first disc only;
+  // out-of-range size and gap are clamped (gap 100 at size 1.5: 30 apart).
+  const struct {
+    float size, gap;
+    int16_t x1;
+    float step, radius;
+  } cases[] = {{8.0f, 0.0f, 100, 16, 8.0f}, {50.0f, -4.0f, 30, 16, 8.0f}, {0.0f, 250.0f, 100, 30, 1.5f}};
+  for (const auto& c : cases) {
+    BITMAP* got = testsupport::make_filled(140, 60, 10, 10, 10);
+    BITMAP* want = testsupport::make_filled(140, 60, 10, 10, 10);
+    int16_t xs[] = {20, c.x1}, ys[] = {30, 30};
+    drawStamp(got, 30, 200, 90, c.size, c.gap, xs, ys, 2);
+    for (float x = 20; x <= c.x1; x += c.step) softDisc(want, x, 30.0f, 30, 200, 90, 1.0f, c.radius);
+    EXPECT_TRUE(testsupport::bitmaps_equal(want, got)) << "size " << c.size << " gap " << c.gap;
+    destroy_bitmap(want);
+    destroy_bitmap(got);
+  }
 }
 
 TEST(Stamp, ZeroLengthStrokePaintsNothingAndEdgesStayInside) {

@@ -54,31 +54,20 @@ TEST(Smudge, StrokeWithASingleSampleChangesNothing) {
   destroy_bitmap(before);
 }
 
-// One white pixel at (20, 20) on black, a disc of radius 4 around it with
-// coverage 0.5 and a displacement of one pixel. Each visited pixel becomes
-// trunc(old / 2 + sampled / 2 + 0.5); because the pass reads what it has just
-// written, the white is dragged pixel after pixel in the direction of motion:
-// 128, 64, 32, 16, ... up to the disc's edge. Visited the other way round it
-// would move one pixel only.
+// The pass reads what it has just written, so one white pixel is dragged along
+// the motion as 128, 64, 32, ...; the wrong visiting order moves it one pixel.
 struct OrderCase {
   const char* name;
   float dx, dy;
-  // The pixels expected to change, with their values, starting at (20, 20).
   int step_x, step_y;
   int length;
 };
 
 TEST(Smudge, VisitingOrderDragsColourInTheDirectionOfMotion) {
   const OrderCase cases[] = {
-      // Moving right: sample from the left, columns left to right; the disc's
-      // row 20 runs over columns 17..24.
-      {"right", -1, 0, 1, 0, 5},
-      // Moving left: columns right to left, 24 down to 17.
+      {"right", -1, 0, 1, 0, 5},  // row 20 of the disc: columns 17..24
       {"left", 1, 0, -1, 0, 4},
-      // Moving down: rows top to bottom; the disc's column 20 covers rows
-      // 17..23 (row 24 has t = 4, so radius^2 - t^2 = 0 and it is skipped).
-      {"down", 0, -1, 0, 1, 4},
-      // Moving up: rows bottom to top, 23 up to 17.
+      {"down", 0, -1, 0, 1, 4},  // column 20: rows 17..23 (row 24 is skipped)
       {"up", 0, 1, 0, -1, 4},
   };
   for (const OrderCase& c : cases) {
@@ -113,11 +102,7 @@ TEST(Smudge, DiagonalMotionCombinesBothOrders) {
 }
 
 TEST(Smudge, SamplingRowKeepsTheFraction) {
-  // Rows 0..10 black, 11.. grey 200. A disc at y = 10.5 (radius 1.7, sampling
-  // 10 columns to the left, away from the disc) writes rows 9..12; row 10
-  // samples at y = 10.5, halfway between black and grey: 100, so its pixels
-  // become trunc(0 + 50 + 0.5) = 50. Rows 11 and 12 sample grey over grey, row 9
-  // black over black.
+  // Black above row 11, grey 200 below: row 10 samples at y = 10.5 (100) and becomes 50.
   BITMAP* bmp = testsupport::make_filled(40, 40, 0, 0, 0);
   rectfill(bmp, 0, 11, 39, 39, makecol32(200, 200, 200));
   BITMAP* before = testsupport::make_filled(40, 40, 0, 0, 0);
@@ -131,10 +116,7 @@ TEST(Smudge, SamplingRowKeepsTheFraction) {
 }
 
 TEST(Smudge, DiscFootprintAndSamplingNearTheEdges) {
-  // Radius 1.7 at (30, 20): R = 2; rows j = 1, 0, -1 with half 1, 2, 1 (row j = 2
-  // has radius^2 - 4 < 0). Columns run over col > x - half and col <= x + half,
-  // so the disc is rows 19..21 with columns 30..31, 29..32, 30..31. A
-  // displacement of 10 samples outside the disc, so no pixel sees another's write.
+  // Radius 1.7 at (30, 20): rows 19..21, columns 30..31, 29..32, 30..31; sampled 10 away.
   const int expected[][2] = {{30, 19}, {31, 19}, {29, 20}, {30, 20},
                              {31, 20}, {32, 20}, {30, 21}, {31, 21}};
   for (float dx : {-10.0f, 10.0f}) {
@@ -153,8 +135,7 @@ TEST(Smudge, DiscFootprintAndSamplingNearTheEdges) {
     destroy_bitmap(bmp);
   }
 
-  // Left edge: at x = 2 the row 20 columns 1..4 sample columns -2..1; only the
-  // points on the bitmap (columns 0 and 1, white) are found.
+  // Left edge: columns 1..4 sample -2..1; only the on-bitmap points are found.
   BITMAP* bmp = testsupport::make_filled(40, 40, 0, 0, 0);
   rectfill(bmp, 0, 0, 1, 39, makecol32(255, 255, 255));
   smudgeDisc(bmp, 1.7f, 0.5f, 2.0f, 20.0f, -3, 0);
@@ -164,8 +145,7 @@ TEST(Smudge, DiscFootprintAndSamplingNearTheEdges) {
   EXPECT_EQ(grey(bmp, 4, 20), 128);
   destroy_bitmap(bmp);
 
-  // Right edge: at x = 37 on a 40-wide bitmap, row 20 columns 36..39 sample
-  // columns 38..41; only 38 lies 1.0001 or more inside the right edge.
+  // Right edge: columns 36..39 sample 38..41; only 38 lies 1.0001 inside the edge.
   bmp = testsupport::make_filled(40, 40, 0, 0, 0);
   rectfill(bmp, 38, 0, 39, 39, makecol32(255, 255, 255));
   smudgeDisc(bmp, 1.7f, 0.5f, 37.0f, 20.0f, 2, 0);
@@ -173,42 +153,6 @@ TEST(Smudge, DiscFootprintAndSamplingNearTheEdges) {
   EXPECT_EQ(grey(bmp, 37, 20), 0);
   EXPECT_EQ(grey(bmp, 38, 20), 255);
   destroy_bitmap(bmp);
-}
-
-TEST(Smudge, PreviousPositionCarriesAcrossSegments) {
-  // The stroke walked here sample by sample, with the previous sample kept
-  // from one segment to the next, must give drawSmudge's picture; forgetting it
-  // at each segment gives another picture.
-  const TestStroke s{20, 20, 60, 30, 100, 25, 130, 70, 90, 90};
-  const float size = 8, coverage = static_cast<float>(500 * 0.0008333333333333334);
-  BITMAP* expected[2];
-  for (int forget = 0; forget < 2; ++forget) {
-    expected[forget] = testsupport::make_pattern(160, 110);
-    float offset = 0, px = 0, py = 0;
-    bool have = false;
-    for (unsigned i = 0; i < static_cast<unsigned>(s.n()); ++i) {
-      if (forget) have = false;
-      float leftover = sampleSegment(s.xs.data(), s.ys.data(), s.n(), i, 2.0f, offset);
-      for (int k = 0; k < StrokeSamples.count; ++k) {
-        float X = StrokeSamples.x[k], Y = StrokeSamples.y[k];
-        if (have)
-          smudgeDisc(expected[forget], size, coverage, X, Y,
-                     static_cast<float>(static_cast<double>(px) - X),
-                     static_cast<float>(static_cast<double>(py) - Y));
-        have = true;
-        px = X;
-        py = Y;
-      }
-      offset = leftover;
-    }
-  }
-  BITMAP* bmp = testsupport::make_pattern(160, 110);
-  smudge(bmp, size, 500, s);
-  EXPECT_TRUE(testsupport::bitmaps_equal(bmp, expected[0]));
-  EXPECT_FALSE(testsupport::bitmaps_equal(bmp, expected[1]));
-  destroy_bitmap(bmp);
-  destroy_bitmap(expected[1]);
-  destroy_bitmap(expected[0]);
 }
 
 TEST(Smudge, StrokesAtAndAcrossEveryEdgeStayOnTheBitmap) {
