@@ -76,16 +76,6 @@ Message raw(uint32_t type, const Bytes& bytes) {
 
 }  // namespace
 
-TEST(CommandEncoding, PenFrameMatchesTheProtocolBytes) {
-  own_user_id = 3;
-  int16_t x = 10, y = -2;
-  Message m;
-  ASSERT_EQ(1, encode_pen(&m, 255, 0, 128, &x, &y, 1));
-  EXPECT_EQ((Bytes{0x00, 0x08, 0x00, 0x03, 0xFF, 0x00, 0x80, 0x0A, 0x00, 0xFE, 0xFF}),
-            nettest::frame_of(&m));
-  message_free(&m);
-}
-
 TEST(CommandEncoding, FieldLayoutOfEveryTool) {
   own_user_id = 200;
   random_reset();
@@ -344,26 +334,6 @@ TEST(CommandDecoding, MalformedCommandsChangeNothing) {
   text << in.rdbuf();
   EXPECT_NE(std::string::npos, text.str().find("Logging Started."));
   EXPECT_EQ(std::string::npos, text.str().find("invalid data"));
-}
-
-TEST(CommandDecoding, TrailingBytesAfterWholePointsAreIgnored) {
-  Bytes exact = {0, 250, 20, 20};
-  for (int i = 0; i < 10; ++i) {
-    exact.push_back(uint8_t(100 + i * 20));
-    exact.push_back(0);
-    exact.push_back(uint8_t(50 + i * 15));
-    exact.push_back(0);
-  }
-  Bytes padded = exact;
-  padded.insert(padded.end(), {0x7F, 0x7F, 0x7F});
-  Message a = raw(MSG_PEN, exact), b = raw(MSG_PEN, padded);
-  Canvas ca, cb, original;
-  apply_command(ca.bmp, &a);
-  apply_command(cb.bmp, &b);
-  EXPECT_GT(count_differences(ca.bmp, original.bmp), 50);
-  EXPECT_TRUE(bitmaps_equal(ca.bmp, cb.bmp));
-  message_free(&a);
-  message_free(&b);
 }
 
 TEST(CommandDecoding, RosterFollowsTheAuthorsOfStrokes) {
