@@ -5,6 +5,8 @@
 #include <allegro.h>
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "app/client.h"
 #include "app/config.h"
 #include "app/roster.h"
@@ -53,6 +55,7 @@ class ScreenTest : public testing::Test {
     EXPECT_EQ(getg32(p), g) << "green at " << x << "," << y;
     EXPECT_EQ(getb32(p), b) << "blue at " << x << "," << y;
   }
+  static std::vector<int> xywh(const DirtyRect& r) { return {r.x, r.y, r.w, r.h}; }
   static bool is_rgb(BITMAP* bmp, int x, int y, int r, int g, int b) {
     int p = getpixel(bmp, x, y);
     return getr32(p) == r && getg32(p) == g && getb32(p) == b;

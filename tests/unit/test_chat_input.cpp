@@ -178,25 +178,28 @@ TEST_F(ChatCommands, EightBallChoosesTheTableByTheFirstKeyword) {
       EXPECT_EQ(random_selected_stream(), LOCAL_STREAM);
     }
   }
-  EXPECT_EQ(EightBall[EIGHT_BALL_GENERAL].count, 33);
-  EXPECT_EQ(EightBall[EIGHT_BALL_SIZE].count, 8);
-  EXPECT_EQ(EightBall[EIGHT_BALL_COLOUR].count, 11);
-  EXPECT_EQ(EightBall[EIGHT_BALL_WHERE].count, 13);
-  EXPECT_EQ(EightBall[EIGHT_BALL_WHEN].count, 11);
-  EXPECT_EQ(EightBall[EIGHT_BALL_NUMBER].count, 12);
-  EXPECT_STREQ(EightBall[EIGHT_BALL_GENERAL].answers[4], "My sources say no.");
-  EXPECT_STREQ(EightBall[EIGHT_BALL_GENERAL].answers[21], "My sources say no.");
-  EXPECT_STREQ(EightBall[EIGHT_BALL_GENERAL].answers[32], "Forget about it.");
-  EXPECT_STREQ(EightBall[EIGHT_BALL_NUMBER].answers[0], "The answer it most definitely 42.");
 }
 
 int key_of(int scancode, int c) { return scancode << 8 | c; }
 
-class ChatPanel : public SessionFixture {};
+class ChatPanel : public SessionFixture {
+ protected:
+  void SetUp() override {
+    SessionFixture::SetUp();
+    panel = chat_input_handler(nullptr, 0, 0, 0, 0);
+    ASSERT_NE(panel, nullptr);
+  }
+  void TearDown() override {
+    destroy_bitmap(panel);
+    SessionFixture::TearDown();
+  }
+  void type(const std::string& text) {
+    for (char c : text) chat_input_handler(panel, 0, key_of(KEY_A, c), 0, 0);
+  }
+  BITMAP* panel = nullptr;
+};
 
 TEST_F(ChatPanel, EditingTheInputLine) {
-  BITMAP* panel = chat_input_handler(nullptr, 0, 0, 0, 0);
-  ASSERT_NE(panel, nullptr);
   EXPECT_EQ(panel->w, TEST_SCREEN_W);
   EXPECT_EQ(panel->h, TEST_SCREEN_H - 42);
   EXPECT_EQ(chat_input_handler(panel, 0, 0, 0, 0), nullptr);  // nothing changed
@@ -214,38 +217,32 @@ TEST_F(ChatPanel, EditingTheInputLine) {
   // Redrawn in the first frame without a key.
   EXPECT_EQ(chat_input_handler(panel, 0, 0, 0, 0), panel);
   EXPECT_EQ(chat_input_handler(panel, 0, 0, 0, 0), nullptr);
-  destroy_bitmap(panel);
 }
 
 TEST_F(ChatPanel, TheLineHoldsAtMost511Characters) {
-  BITMAP* panel = chat_input_handler(nullptr, 0, 0, 0, 0);
   for (int i = 0; i < 520; ++i) chat_input_handler(panel, 0, key_of(KEY_X, 'x'), 0, 0);
   EXPECT_EQ(chat_input.length, 511);
   EXPECT_EQ(strlen(chat_input.text), 511u);
-  destroy_bitmap(panel);
 }
 
 TEST_F(ChatPanel, EnterSendsOrRunsAndEmptiesTheLine) {
-  BITMAP* panel = chat_input_handler(nullptr, 0, 0, 0, 0);
   const size_t before = chat_lines().size();
   chat_input_handler(panel, 0, key_of(KEY_ENTER, 13), 0, 0);  // empty: nothing
   chat_input_handler(panel, 0, key_of(KEY_ENTER_PAD, 13), 0, 0);
   EXPECT_EQ(chat_lines().size(), before);
-  for (char c : std::string("/8")) chat_input_handler(panel, 0, key_of(KEY_A, c), 0, 0);
+  type("/8");
   chat_input_handler(panel, 0, key_of(KEY_ENTER_PAD, 13), 0, 0);  // the keypad's is not Enter
   EXPECT_EQ(chat_lines().size(), before);
   chat_input_handler(panel, 0, key_of(KEY_ENTER, 13), 0, 0);
   EXPECT_EQ(chat_input.length, 0);
   EXPECT_EQ(chat_lines().back(), system_line("How can I answer if you don't know the question?"));
-  chat_input_handler(panel, 0, key_of(KEY_A, 'a'), 0, 0);
+  type("a");
   chat_input_handler(panel, 0, key_of(KEY_ENTER, 13), 0, 0);
   EXPECT_EQ(chat_lines().back(), system_line("You're not connected to a server."));
   EXPECT_EQ(chat_input.length, 0);
-  destroy_bitmap(panel);
 }
 
 TEST_F(ChatPanel, PanelShowsTheInputAtTheBottomAndTheLogAboveIt) {
-  BITMAP* panel = chat_input_handler(nullptr, 0, 0, 0, 0);
   const int magenta = makecol32(255, 0, 255);
   auto rows_with_ink = [&](int top, int bottom) {
     int rows = 0;
@@ -268,7 +265,6 @@ TEST_F(ChatPanel, PanelShowsTheInputAtTheBottomAndTheLogAboveIt) {
   const int notice_h = measure_chat_text("\xFF\xFC" "a notice", panel->w);
   EXPECT_GT(rows_with_ink(panel->h - line_h - notice_h, panel->h - line_h), 0);
   EXPECT_EQ(rows_with_ink(0, panel->h - line_h - notice_h), 0);
-  destroy_bitmap(panel);
 }
 
 TEST_F(ChatPanel, AChatLineThatCannotBeQueuedIsShownAndEndsTheConnection) {

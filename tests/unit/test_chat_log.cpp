@@ -74,37 +74,33 @@ TEST_F(ChatLogTest, TheRingKeepsTheLast149Lines) {
   EXPECT_EQ(std::string(chat_log.lines[chat_log.oldest].text), "\xFF\xFC" "252");
 }
 
-// The default font is 8 x 8: th = 8, lines every 10 pixels, 4 more after a text.
-TEST(ChatText, WholeWordsMoveToTheNextLine) {
-  EXPECT_EQ(text_height(font), 8);
-  EXPECT_EQ(text_length(font, "a"), 8);
-  EXPECT_EQ(measure_chat_text("", 80), 4);
-  EXPECT_EQ(measure_chat_text("aaaa bbbb", 80), 14);
-  EXPECT_EQ(measure_chat_text("aaaa bbbb cccc", 80), 24);  // "cccc" would pass the edge
-  EXPECT_EQ(measure_chat_text("aaaa bbbbb", 80), 24);      // ends exactly at the edge
-  EXPECT_EQ(measure_chat_text("aaaa bbbb", 81), 14);
-  EXPECT_EQ(measure_chat_text("aaaaaaaaa", 80), 14);
-  EXPECT_EQ(measure_chat_text("aaaa  bbb", 80), 14);  // every space takes its width
-  EXPECT_EQ(measure_chat_text("aaaa   bbb", 80), 24);
-}
-
-TEST(ChatText, OverLongWordsBreakAtTheRightEdge) {
-  EXPECT_EQ(measure_chat_text("abcdefghijkl", 40), 3 * 10 + 4);  // 5 + 5 + 2
-  EXPECT_EQ(measure_chat_text("ab abcdefghij", 40), 3 * 10 + 4);  // "ab", 5, 5
-  // Narrower than one character: one character per line, and it ends.
-  EXPECT_EQ(measure_chat_text("abc", 4), 3 * 10 + 4);
-  EXPECT_EQ(measure_chat_text("abc", 0), 3 * 10 + 4);
-}
-
-TEST(ChatText, EscapesTakeNoSpace) {
-  // Nine characters with two escape pairs still fit in 80 pixels.
-  EXPECT_EQ(measure_chat_text("\xFF\xFC" "aaaa\xFF\xFF" "bbbbb", 80), 14);
-  // A word as wide as the line fits; one character more breaks it.
-  EXPECT_EQ(measure_chat_text("\xFF\xFC" "aaaa\xFF\xFF" "bbbbbb", 80), 14);
-  EXPECT_EQ(measure_chat_text("\xFF\xFC" "aaaa\xFF\xFF" "bbbbbbb", 80), 24);
-  // A 0xFF before the terminating zero is an ordinary character.
-  EXPECT_EQ(measure_chat_text("aaaaaaaaaa", 80), 14);
-  EXPECT_EQ(measure_chat_text("aaaaaaaaaa\xFF", 80), 24);
+// The default font is 8 x 8: lines every 10 pixels, 4 more after a text.
+TEST(ChatText, WrapsWholeWordsBreaksLongOnesAndEscapesTakeNoSpace) {
+  ASSERT_EQ(text_height(font), 8);
+  ASSERT_EQ(text_length(font, "a"), 8);
+  struct Case {
+    const char* text;
+    int width, height;
+  } cases[] = {
+      {"", 80, 4},
+      {"aaaa bbbb", 80, 14},
+      {"aaaa bbbb cccc", 80, 24},  // "cccc" would pass the edge
+      {"aaaa bbbbb", 80, 24},      // ends exactly at the edge
+      {"aaaa bbbb", 81, 14},
+      {"aaaaaaaaa", 80, 14},
+      {"aaaa  bbb", 80, 14},  // every space takes its width
+      {"aaaa   bbb", 80, 24},
+      {"abcdefghijkl", 40, 34},   // 5 + 5 + 2
+      {"ab abcdefghij", 40, 34},  // "ab", 5, 5
+      {"abc", 4, 34},             // narrower than a character: one per line
+      {"abc", 0, 34},
+      {"\xFF\xFC" "aaaa\xFF\xFF" "bbbbb", 80, 14},
+      {"\xFF\xFC" "aaaa\xFF\xFF" "bbbbbb", 80, 14},  // a word as wide as the line fits
+      {"\xFF\xFC" "aaaa\xFF\xFF" "bbbbbbb", 80, 24},
+      {"aaaaaaaaaa", 80, 14},
+      {"aaaaaaaaaa\xFF", 80, 24},  // 0xFF before the end is an ordinary character
+  };
+  for (const Case& c : cases) EXPECT_EQ(measure_chat_text(c.text, c.width), c.height) << c.text << " / " << c.width;
 }
 
 class ChatDraw : public ChatLogTest {

@@ -153,25 +153,18 @@ TEST_F(ColourPickerTest, PanelShowsSquareStripSwatchesAndMarkers) {
   hsvToRgb(180, 1, 1, &r, &g, &b);
   EXPECT_TRUE(pixel_is(panel, 256, 128, (int)r, (int)g, (int)b));
   EXPECT_TRUE(pixel_is(panel, 287, 128, (int)r, (int)g, (int)b));
-  // Swatch 0 (white): 0.3, 0.7 and full bevels.
-  EXPECT_TRUE(pixel_is(panel, 288, 0, 76, 76, 76));
-  EXPECT_TRUE(pixel_is(panel, 289, 1, 178, 178, 178));
-  EXPECT_TRUE(pixel_is(panel, 290, 2, 255, 255, 255));
-  // Swatch 13 (0, 0, 255): column 1, row 5.
-  EXPECT_TRUE(pixel_is(panel, 320 + 15, 160 + 15, 0, 0, 255));
-  EXPECT_TRUE(pixel_is(panel, 320, 160, 0, 0, 76));
-  // Hue marker at row 64: red on rows 62 and 66, black on 61 and 67.
-  EXPECT_TRUE(pixel_is(panel, 262, 62, 255, 0, 0));
-  EXPECT_TRUE(pixel_is(panel, 282, 66, 255, 0, 0));
-  EXPECT_TRUE(pixel_is(panel, 263, 61, 0, 0, 0));
-  EXPECT_TRUE(pixel_is(panel, 281, 67, 0, 0, 0));
-  // Square marker around (a, b) = (128, 64): the point itself stays uncovered.
-  EXPECT_TRUE(pixel_is(panel, 118, 62, 255, 0, 0));
-  EXPECT_TRUE(pixel_is(panel, 126, 54, 255, 0, 0));
-  EXPECT_TRUE(pixel_is(panel, 138, 66, 255, 0, 0));
-  EXPECT_TRUE(pixel_is(panel, 130, 74, 255, 0, 0));
-  EXPECT_TRUE(pixel_is(panel, 119, 61, 0, 0, 0));
-  EXPECT_TRUE(pixel_is(panel, 131, 73, 0, 0, 0));
+  struct Px {
+    int x, y, r, g, b;
+  } fixed[] = {
+      {288, 0, 76, 76, 76}, {289, 1, 178, 178, 178}, {290, 2, 255, 255, 255},  // swatch 0 bevels
+      {335, 175, 0, 0, 255}, {320, 160, 0, 0, 76},  // swatch 13: column 1, row 5
+      {262, 62, 255, 0, 0}, {282, 66, 255, 0, 0},   // hue marker at row 64: red,
+      {263, 61, 0, 0, 0},   {281, 67, 0, 0, 0},     // outlined in black
+      {118, 62, 255, 0, 0}, {126, 54, 255, 0, 0}, {138, 66, 255, 0, 0},  // square marker
+      {130, 74, 255, 0, 0}, {119, 61, 0, 0, 0},   {131, 73, 0, 0, 0},    // around (128, 64)
+  };
+  for (const Px& p : fixed) EXPECT_TRUE(pixel_is(panel, p.x, p.y, p.r, p.g, p.b)) << p.x << "," << p.y;
+  // The marked point itself stays uncovered.
   hsvToRgb(90, static_cast<float>(64 * (1.0 / 255)), static_cast<float>(128 * (1.0 / 255)), &r, &g,
            &b);
   EXPECT_TRUE(pixel_is(panel, 128, 64, (int)r, (int)g, (int)b));

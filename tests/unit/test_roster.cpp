@@ -105,10 +105,7 @@ TEST_F(Labels, BrightUsersGetBlackOutlinesDarkOnesWhite) {
   // "1:abc" is 40 x 8: the box is centred on (156, 142) on the screen.
   ASSERT_EQ(dirty_list.count, 1);
   const DirtyRect r = dirty_list.rects[0];
-  EXPECT_EQ(r.x, 156 - 20 - 1);
-  EXPECT_EQ(r.y, 142 - 4 - 1);
-  EXPECT_EQ(r.w, 42);
-  EXPECT_EQ(r.h, 10);
+  EXPECT_EQ(xywh(r), (std::vector<int>{156 - 20 - 1, 142 - 4 - 1, 42, 10}));
   EXPECT_GT(count(r.x, r.y, r.w, r.h, 200, 10, 10), 20);
   EXPECT_GT(count(r.x, r.y, r.w, r.h, 0, 0, 0), 20);
   EXPECT_EQ(count(r.x, r.y, r.w, r.h, 255, 255, 255), 0);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <deque>
+#include <memory>
 
 #include "app/client.h"
 #include "app/config.h"
@@ -33,8 +34,13 @@ constexpr int MARK_X = 0, MARK_Y = 0;
 void mark_local_canvas() { putpixel(LocalCanvas, MARK_X, MARK_Y, makecol32(1, 2, 3)); }
 bool has_mark(BITMAP* b) { return getpixel(b, MARK_X, MARK_Y) == makecol32(1, 2, 3); }
 
-BITMAP* copy_of(BITMAP* b) {
-  BITMAP* c = create_bitmap_ex(32, b->w, b->h);
+// Bitmaps a test makes for its expectations, destroyed when it ends.
+struct Bmp : std::unique_ptr<BITMAP, void (*)(BITMAP*)> {
+  explicit Bmp(BITMAP* b) : unique_ptr(b, destroy_bitmap) {}
+  operator BITMAP*() const { return get(); }
+};
+Bmp copy_of(BITMAP* b) {
+  Bmp c(create_bitmap_ex(32, b->w, b->h));
   blit(b, c, 0, 0, 0, 0, b->w, b->h);
   return c;
 }
@@ -61,12 +67,11 @@ TEST_F(Session, LoginRequestGoesOutWithTheFirstPollAndWaitsInTheQueue) {
                                        0x6E, 0x00}));
   EXPECT_FALSE(server.has_unread());
   // The request is acknowledged like a command; drawing it does nothing.
-  BITMAP* before = copy_of(LocalCanvas);
+  Bmp before = copy_of(LocalCanvas);
   deliver(frame(MSG_ACCEPTED, {}));
   EXPECT_EQ(queue_count(&command_queue), 0);
   EXPECT_EQ(count_differences(before, LocalCanvas), 0);
   EXPECT_EQ(count_differences(before, ServerCanvas), 0);
-  destroy_bitmap(before);
 }
 
 TEST_F(Session, UnreachableServerLeavesTheClientOffline) {
@@ -110,10 +115,9 @@ TEST_F(Session, LoginReplyNoticesByTheNumberOfUsersPresent) {
     EXPECT_STREQ(config.user_name, "Annabel");  // the server's name, not the configured one
     EXPECT_STREQ(roster_name(7), "Annabel");
     EXPECT_EQ(chat_lines().back(), system_line(c.notice));
-    BITMAP* fresh = reset_canvas();
+    Bmp fresh(reset_canvas());
     EXPECT_EQ(count_differences(fresh, ServerCanvas), 0);
     EXPECT_EQ(count_differences(fresh, LocalCanvas), 0);  // rebuilt in the same frame
-    destroy_bitmap(fresh);
   }
   EXPECT_STREQ(roster_name(9), "Cy");
   EXPECT_STREQ(roster_name(2), "Dee");
@@ -168,7 +172,7 @@ TEST_F(Session, OurStrokeAcknowledgedAfterAnotherUsersCommandIsDrawnAndRebuilt) 
   step();
   EXPECT_EQ(server.receive_frame(), ours);
   const Bytes theirs = other_stroke(5, 3, 3);
-  BITMAP* expected = copy_of(ServerCanvas);
+  Bmp expected = copy_of(ServerCanvas);
   apply_frame(expected, theirs);
   apply_frame(expected, ours);
   mark_local_canvas();
@@ -178,7 +182,6 @@ TEST_F(Session, OurStrokeAcknowledgedAfterAnotherUsersCommandIsDrawnAndRebuilt) 
   EXPECT_FALSE(has_mark(LocalCanvas));  // rebuilt from ServerCanvas
   EXPECT_EQ(count_differences(expected, ServerCanvas), 0);
   EXPECT_EQ(count_differences(expected, LocalCanvas), 0);
-  destroy_bitmap(expected);
 }
 
 TEST_F(Session, TwoPendingStrokesFirstIsDrawnSecondIsCopied) {
@@ -186,9 +189,9 @@ TEST_F(Session, TwoPendingStrokesFirstIsDrawnSecondIsCopied) {
   const Bytes first = our_stroke(0, 4), second = our_stroke(5, 5);
   step();
   EXPECT_EQ(server.receive(first.size() + second.size()), concat({first, second}));
-  BITMAP* with_first = copy_of(ServerCanvas);
+  Bmp with_first = copy_of(ServerCanvas);
   apply_frame(with_first, first);
-  BITMAP* local_before = copy_of(LocalCanvas);
+  Bmp local_before = copy_of(LocalCanvas);
   deliver(frame(MSG_ACCEPTED, {}));
   EXPECT_EQ(queue_count(&command_queue), 1);
   EXPECT_EQ(count_differences(with_first, ServerCanvas), 0);
@@ -197,8 +200,6 @@ TEST_F(Session, TwoPendingStrokesFirstIsDrawnSecondIsCopied) {
   deliver(frame(MSG_ACCEPTED, {}));
   EXPECT_EQ(queue_count(&command_queue), 0);
   EXPECT_TRUE(has_mark(ServerCanvas));
-  destroy_bitmap(with_first);
-  destroy_bitmap(local_before);
 }
 
 TEST_F(Session, RestartWhileStrokesArePending) {
@@ -208,20 +209,18 @@ TEST_F(Session, RestartWhileStrokesArePending) {
   server.receive(a.size() + b.size());
   deliver(frame(MSG_RESTART, {}));
   EXPECT_EQ(chat_lines().back(), system_line("Image restarted."));
-  BITMAP* expected = reset_canvas();
+  Bmp expected(reset_canvas());
   EXPECT_EQ(count_differences(expected, ServerCanvas), 0);
   apply_frame(expected, a);
   apply_frame(expected, b);
   EXPECT_EQ(count_differences(expected, LocalCanvas), 0);
-  BITMAP* reset_plus_a = reset_canvas();
+  Bmp reset_plus_a(reset_canvas());
   apply_frame(reset_plus_a, a);
   deliver(frame(MSG_ACCEPTED, {}));
   EXPECT_EQ(count_differences(reset_plus_a, ServerCanvas), 0);
   deliver(frame(MSG_ACCEPTED, {}));
   EXPECT_EQ(count_differences(expected, ServerCanvas), 0);
   EXPECT_EQ(count_differences(expected, LocalCanvas), 0);
-  destroy_bitmap(expected);
-  destroy_bitmap(reset_plus_a);
 }
 
 TEST_F(Session, OurChatLineIsShownOnceAtItsAcknowledgement) {
@@ -249,27 +248,17 @@ TEST_F(Session, OurChatLineIsShownOnceAtItsAcknowledgement) {
   expect_invariant();
 }
 
-TEST_F(Session, AcceptanceWithNothingQueuedIsIgnored) {
+TEST_F(Session, StrayAcceptanceUnknownAndMalformedMessagesChangeNothing) {
   login();
-  BITMAP* before = copy_of(ServerCanvas);
+  Bmp before = copy_of(ServerCanvas);
   const size_t lines = chat_lines().size();
-  deliver(concat({frame(MSG_ACCEPTED, {1, 2, 3}), frame(MSG_ACCEPTED, {})}));
+  deliver(concat({frame(MSG_ACCEPTED, {1, 2, 3}), frame(MSG_ACCEPTED, {}), frame(13, {1, 2, 3, 4, 5}),
+                  frame(MSG_KICK, {3}), frame(MSG_PEN, {5, 1, 2}), frame(200, {})}));
   EXPECT_EQ(queue_count(&command_queue), 0);
   EXPECT_TRUE(connected);
   EXPECT_EQ(chat_lines().size(), lines);
   EXPECT_EQ(count_differences(before, ServerCanvas), 0);
-  destroy_bitmap(before);
-}
-
-TEST_F(Session, UnknownAndMalformedMessagesDrawNothing) {
-  login();
-  BITMAP* before = copy_of(ServerCanvas);
-  deliver(concat({frame(13, {1, 2, 3, 4, 5}), frame(MSG_KICK, {3}), frame(MSG_PEN, {5, 1, 2}),
-                  frame(200, {})}));
-  EXPECT_TRUE(connected);
-  EXPECT_EQ(count_differences(before, ServerCanvas), 0);
   EXPECT_EQ(count_differences(before, LocalCanvas), 0);
-  destroy_bitmap(before);
 }
 
 // The user is drawing while another user's command arrives.
@@ -280,9 +269,7 @@ void start_test_stroke() {
     StrokePoints.xs[i] = xs[i];
     StrokePoints.ys[i] = ys[i];
   }
-  current_rgb[0] = 200;
-  current_rgb[1] = 30;
-  current_rgb[2] = 40;
+  current_rgb[0] = 200, current_rgb[1] = 30, current_rgb[2] = 40;
   preview_phase = 0;
   tail_rect = {};
 }
@@ -294,34 +281,30 @@ TEST_F(Session, StrokeInProgressIsDrawnAgainOverTheRebuiltPicture) {
   chat_log_reset();  // no overlay lines over the picture
   deliver(other_stroke(5, 2, 40));
   ASSERT_EQ(StrokePoints.count, 6u);  // the stroke goes on
-  BITMAP* layer = copy_of(LocalCanvas);
+  Bmp layer = copy_of(LocalCanvas);
   const float phase = drawStrokePreview(layer, 200, 30, 40, p.xs, p.ys, 6, 0, 3, 0, nullptr);
   EXPECT_EQ(count_differences(layer, StrokeLayer), 0);
   EXPECT_GT(count_differences(LocalCanvas, StrokeLayer), 0);
   EXPECT_EQ(preview_phase, phase);
   // The screen: the layer in its black bands, the live tail over it.
-  BITMAP* screen_expected = create_bitmap_ex(32, TEST_SCREEN_W, TEST_SCREEN_H);
+  Bmp screen_expected(create_bitmap_ex(32, TEST_SCREEN_W, TEST_SCREEN_H));
   clear_to_color(screen_expected, makecol32(0, 0, 0));
   blit(layer, screen_expected, 0, 0, ox, oy, CANVAS_WIDTH, CANVAS_HEIGHT);
-  BITMAP* without_tail = copy_of(screen_expected);
+  Bmp without_tail = copy_of(screen_expected);
   drawStrokePreview(screen_expected, 200, 30, 40, p.xs, p.ys, 6, 3, 6, phase, nullptr);
   EXPECT_GT(count_differences(without_tail, screen_expected), 0);
   EXPECT_EQ(count_differences(screen_expected, BackBuffer), 0);
-  destroy_bitmap(layer);
-  destroy_bitmap(screen_expected);
-  destroy_bitmap(without_tail);
 }
 
 TEST_F(Session, NoStrokeInProgressRecomposesFromLocalCanvas) {
   login();
   chat_log_reset();
   deliver(other_stroke(5, 0, 41));
-  BITMAP* screen_expected = create_bitmap_ex(32, TEST_SCREEN_W, TEST_SCREEN_H);
+  Bmp screen_expected(create_bitmap_ex(32, TEST_SCREEN_W, TEST_SCREEN_H));
   clear_to_color(screen_expected, makecol32(0, 0, 0));
   blit(LocalCanvas, screen_expected, 0, 0, ox, oy, CANVAS_WIDTH, CANVAS_HEIGHT);
   EXPECT_EQ(count_differences(screen_expected, BackBuffer), 0);
   EXPECT_EQ(dirty_list.count, DIRTY_LIST_CAPACITY);
-  destroy_bitmap(screen_expected);
 }
 
 TEST_F(Session, ShownToolBarIsDrawnAgainOverTheRebuiltPicture) {
@@ -368,7 +351,7 @@ TEST_F(Session, LostConnectionEndsTheSessionButKeepsThePictures) {
   our_stroke(1, 9);
   step();
   start_test_stroke();
-  BITMAP* local = copy_of(LocalCanvas);
+  Bmp local = copy_of(LocalCanvas);
   server.drop_client();
   for (int i = 0; i < 50 && connected; ++i) {
     wait_readable(server_connection.socket_handle);
@@ -381,7 +364,6 @@ TEST_F(Session, LostConnectionEndsTheSessionButKeepsThePictures) {
   EXPECT_EQ(dirty_list.count, DIRTY_LIST_CAPACITY);  // the whole screen is redrawn
   EXPECT_EQ(queue_count(&command_queue), 1);
   EXPECT_EQ(count_differences(local, LocalCanvas), 0);
-  destroy_bitmap(local);
 }
 
 // The server of this test keeps its own order of every command; after every
@@ -393,7 +375,7 @@ TEST_F(Session, RandomisedExchangeKeepsBothCanvasesConsistent) {
   roster_set_name(5, "Bob");
   roster_set_name(9, "Cy");
   std::mt19937 gen(12345);
-  BITMAP* truth = copy_of(ServerCanvas);
+  Bmp truth = copy_of(ServerCanvas);
   std::deque<Bytes> unacknowledged;  // ours, as the server received them
   unsigned variant = 100;
   int chats_sent = 0, acks_seen = 0;
@@ -454,7 +436,6 @@ TEST_F(Session, RandomisedExchangeKeepsBothCanvasesConsistent) {
   for (int i = 0; i < chats_sent; ++i)
     EXPECT_EQ(count_line(spoken_line("Ann", "line " + std::to_string(i))), 1);
   EXPECT_GT(acks_seen, 10);
-  destroy_bitmap(truth);
 }
 
 }  // namespace

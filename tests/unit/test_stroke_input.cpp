@@ -24,7 +24,9 @@ using testsupport::count_differences;
 
 struct Point {
   int x, y;
+  bool operator==(const Point& o) const { return x == o.x && y == o.y; }
 };
+using Points = std::vector<Point>;
 
 class StrokeTest : public InputTest {
  protected:
@@ -52,25 +54,19 @@ class StrokeTest : public InputTest {
   static void frame(Point p, int edge, int buttons, bool ctrl = false, bool shift = false) {
     stroke_step(p.x, p.y, edge, buttons, ctrl, shift);
   }
-  static void press(Point p, bool ctrl = false, bool shift = false) {
-    frame(p, 1, MOUSE_LEFT, ctrl, shift);
-  }
-  static void drag(Point p, bool ctrl = false, bool shift = false) {
-    frame(p, 0, MOUSE_LEFT, ctrl, shift);
-  }
-  static void release(Point p, bool ctrl = false, bool shift = false) {
-    frame(p, 0, 0, ctrl, shift);
-  }
+  static void press(Point p, bool ctrl = false, bool shift = false) { frame(p, 1, MOUSE_LEFT, ctrl, shift); }
+  static void drag(Point p, bool ctrl = false, bool shift = false) { frame(p, 0, MOUSE_LEFT, ctrl, shift); }
+  static void release(Point p, bool ctrl = false, bool shift = false) { frame(p, 0, 0, ctrl, shift); }
 
   // A curved path with turns, so that many points get fixed.
-  static std::vector<Point> wavy_path(Point from, int steps) {
-    std::vector<Point> path;
+  static Points wavy_path(Point from, int steps) {
+    Points path;
     for (int i = 1; i <= steps; i++)
       path.push_back({from.x + i * 6, from.y + ((i / 5) % 2 ? 5 : -5) * (i % 5)});
     return path;
   }
 
-  static void draw_stroke(Point from, const std::vector<Point>& path) {
+  static void draw_stroke(Point from, const Points& path) {
     press(from);
     for (Point p : path) drag(p);
     release(path.back());
@@ -82,11 +78,11 @@ class StrokeTest : public InputTest {
   }
 
   // The points of queued entry i, as every client decodes them.
-  static std::vector<Point> queued_points(uint16_t i) {
+  static Points queued_points(uint16_t i) {
     BITMAP* scratch = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
     apply_command(scratch, queue_at(&command_queue, i));
     destroy_bitmap(scratch);
-    std::vector<Point> points;
+    Points points;
     for (int k = 0; k < point_list.count; k++) points.push_back({point_list.xs[k], point_list.ys[k]});
     return points;
   }
@@ -148,12 +144,7 @@ TEST_F(StrokeTest, ShiftFromTheStartGivesExactlyTwoPoints) {
   EXPECT_EQ(StrokePoints.count, 2u);
   release({300, 200}, false, true);
   ASSERT_EQ(queue_count(&command_queue), 1);
-  std::vector<Point> points = queued_points(0);
-  ASSERT_EQ(points.size(), 2u);
-  EXPECT_EQ(points[0].x, 100);
-  EXPECT_EQ(points[0].y, 100);
-  EXPECT_EQ(points[1].x, 300);
-  EXPECT_EQ(points[1].y, 200);
+  EXPECT_EQ(queued_points(0), (Points{{100, 100}, {300, 200}}));
 }
 
 TEST_F(StrokeTest, CtrlSnapsEveryPointAfterTheFirstToTheGrid) {
@@ -161,16 +152,14 @@ TEST_F(StrokeTest, CtrlSnapsEveryPointAfterTheFirstToTheGrid) {
   for (Point p : wavy_path({101, 99}, 40)) drag(p, true);
   release({355, 250}, true);
   ASSERT_EQ(queue_count(&command_queue), 1);
-  std::vector<Point> points = queued_points(0);
+  Points points = queued_points(0);
   ASSERT_GT(points.size(), 4u);
-  EXPECT_EQ(points[0].x, 101);
-  EXPECT_EQ(points[0].y, 99);
+  EXPECT_EQ(points[0], (Point{101, 99}));
   for (size_t k = 1; k < points.size(); k++) {
     EXPECT_EQ(points[k].x % 12, 0) << "point " << k;
     EXPECT_EQ(points[k].y % 12, 0) << "point " << k;
   }
-  EXPECT_EQ(points.back().x, 360);
-  EXPECT_EQ(points.back().y, 252);
+  EXPECT_EQ(points.back(), (Point{360, 252}));
 }
 
 TEST_F(StrokeTest, LongScribbleStopsAt255PointsWithTheLastOneFollowing) {
@@ -194,10 +183,9 @@ TEST_F(StrokeTest, LongScribbleStopsAt255PointsWithTheLastOneFollowing) {
   EXPECT_EQ(StrokePoints.ys[254], 600);
   release({500, 600});
   ASSERT_EQ(queue_count(&command_queue), 1);
-  std::vector<Point> points = queued_points(0);
+  Points points = queued_points(0);
   ASSERT_EQ(points.size(), 255u);
-  EXPECT_EQ(points[254].x, 500);
-  EXPECT_EQ(points[254].y, 600);
+  EXPECT_EQ(points[254], (Point{500, 600}));
 }
 
 TEST_F(StrokeTest, RightButtonDuringAStrokeCancelsIt) {
@@ -217,7 +205,7 @@ TEST_F(StrokeTest, RightButtonDuringAStrokeCancelsIt) {
 TEST_F(StrokeTest, PreviewGoesToStrokeLayerAndTheTailToBackBuffer) {
   BITMAP* before = copy_of(LocalCanvas);
   press({100, 300});
-  std::vector<Point> path = wavy_path({100, 300}, 30);
+  Points path = wavy_path({100, 300}, 30);
   for (Point p : path) drag(p);
   ASSERT_GT(StrokePoints.count, 4u);
   EXPECT_TRUE(bitmaps_equal(LocalCanvas, before));
@@ -245,7 +233,7 @@ TEST_F(StrokeTest, CommittedStrokeIsWhatEveryClientDrawsFromTheMessage) {
     SCOPED_TRACE(ToolTable[tool].name);
     blit(pattern, LocalCanvas, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
     drawing_tool = tool;
-    std::vector<Point> path = wavy_path({200, 300}, 60);
+    Points path = wavy_path({200, 300}, 60);
     draw_stroke({200, 300}, path);
     uint16_t last = queue_count(&command_queue) - 1;
     ASSERT_EQ(last, tool);
@@ -267,12 +255,10 @@ TEST_F(StrokeTest, CommittedStrokeIsWhatEveryClientDrawsFromTheMessage) {
     EXPECT_TRUE(screen_shows(LocalCanvas));
     destroy_bitmap(expected);
   }
-  EXPECT_EQ(sent_bytes(), [] {
-    size_t total = 0;
-    for (uint16_t i = 0; i < queue_count(&command_queue); i++)
-      total += FRAME_HEADER_SIZE + message_length(queue_at(&command_queue, i));
-    return total;
-  }());
+  size_t total = 0;
+  for (uint16_t i = 0; i < queue_count(&command_queue); i++)
+    total += FRAME_HEADER_SIZE + message_length(queue_at(&command_queue, i));
+  EXPECT_EQ(sent_bytes(), total);
   destroy_bitmap(pattern);
 }
 
@@ -306,14 +292,12 @@ TEST_F(StrokeTest, RightPressWithoutStrokePicksTheColourUnderThePointer) {
   frame({420, 320}, 2, MOUSE_RIGHT);
   EXPECT_FALSE(stroke_in_progress());
   // The mode-seeking average of a uniform area is that colour, up to rounding.
-  EXPECT_NEAR(current_rgb[0], 10, 0.01);
-  EXPECT_NEAR(current_rgb[1], 200, 0.01);
-  EXPECT_NEAR(current_rgb[2], 30, 0.01);
-  float h, s, v;
-  rgbToHsv(current_rgb[0], current_rgb[1], current_rgb[2], &h, &s, &v);
-  EXPECT_FLOAT_EQ(current_hsv[0], h);
-  EXPECT_FLOAT_EQ(current_hsv[1], s);
-  EXPECT_FLOAT_EQ(current_hsv[2], v);
+  const int want[3] = {10, 200, 30};
+  for (int k = 0; k < 3; ++k) EXPECT_NEAR(current_rgb[k], want[k], 0.01);
+  float hsv[3];
+  rgbToHsv(current_rgb[0], current_rgb[1], current_rgb[2], &hsv[0], &hsv[1], &hsv[2]);
+  for (int k = 0; k < 3; ++k) EXPECT_FLOAT_EQ(current_hsv[k], hsv[k]);
+  const float h = hsv[0];
   EXPECT_NEAR(current_hsv[0], 126, 1);
   EXPECT_EQ(0, std::memcmp(palette_before, Palette, sizeof Palette));
   // The Paint panel's square now shows the picked hue.

@@ -25,17 +25,6 @@ class ToolPanelTest : public InputTest {
 
 using Handler = BITMAP* (*)(BITMAP*, int, int, int, int);
 
-TEST_F(ToolPanelTest, StartValues) {
-  EXPECT_FLOAT_EQ(tool_settings.pencil_size, 1.7f);
-  EXPECT_FLOAT_EQ(tool_settings.brush_size, 3.5f);
-  EXPECT_FLOAT_EQ(tool_settings.brush_value2, 100);
-  EXPECT_FLOAT_EQ(tool_settings.chalk_size, 5.5f);
-  EXPECT_FLOAT_EQ(tool_settings.smudge_size, 8.5f);
-  EXPECT_FLOAT_EQ(tool_settings.smudge_value2, 600);
-  EXPECT_FLOAT_EQ(tool_settings.stamp_size, 3.5f);
-  EXPECT_FLOAT_EQ(tool_settings.stamp_value2, 50);
-}
-
 TEST_F(ToolPanelTest, PanelsHaveOneOrTwoSliderBands) {
   struct {
     Handler handler;
@@ -126,25 +115,18 @@ TEST_F(ToolPanelTest, SliderBandsShowWedgeRampAndMarkers) {
   BITMAP* panel = stamp_panel_handler(nullptr, 0, 0, 0, 0);
   stamp_panel_handler(panel, 1, 0, 40, 130);   // size 3.125: marker at column 40
   stamp_panel_handler(panel, 1, 0, 100, 170);  // gap 62.5: marker at column 100
-  // Wedge: the left end is almost all white, the right end almost all black.
-  EXPECT_TRUE(pixel_is(panel, 0, 120, 255, 255, 255));
-  EXPECT_TRUE(pixel_is(panel, 0, 150, 255, 255, 255));
-  EXPECT_TRUE(pixel_is(panel, 159, 125, 0, 0, 0));
-  EXPECT_TRUE(pixel_is(panel, 159, 151, 0, 0, 0));
-  // Halfway the wedge is 16 rows high: white above, black below.
-  EXPECT_TRUE(pixel_is(panel, 80, 120 + 14, 255, 255, 255));
-  EXPECT_TRUE(pixel_is(panel, 80, 120 + 16, 0, 0, 0));
-  // Ramp: grey 255 * i / 160.
-  EXPECT_TRUE(pixel_is(panel, 0, 152, 0, 0, 0));
-  EXPECT_TRUE(pixel_is(panel, 10, 160, 15, 15, 15));
-  EXPECT_TRUE(pixel_is(panel, 159, 183, 253, 253, 253));
-  // Markers: red at +-2, black at +-3.
-  EXPECT_TRUE(pixel_is(panel, 38, 126, 255, 0, 0));
-  EXPECT_TRUE(pixel_is(panel, 42, 146, 255, 0, 0));
-  EXPECT_TRUE(pixel_is(panel, 37, 127, 0, 0, 0));
-  EXPECT_TRUE(pixel_is(panel, 43, 145, 0, 0, 0));
-  EXPECT_TRUE(pixel_is(panel, 98, 152 + 6, 255, 0, 0));
-  EXPECT_TRUE(pixel_is(panel, 103, 152 + 25, 0, 0, 0));
+  struct Px {
+    int x, y, r, g, b;
+  } fixed[] = {
+      {0, 120, 255, 255, 255}, {0, 150, 255, 255, 255},  // wedge: left end almost all white,
+      {159, 125, 0, 0, 0},     {159, 151, 0, 0, 0},      // right end almost all black,
+      {80, 134, 255, 255, 255}, {80, 136, 0, 0, 0},      // 16 rows high halfway
+      {0, 152, 0, 0, 0}, {10, 160, 15, 15, 15}, {159, 183, 253, 253, 253},  // ramp: 255 * i / 160
+      {38, 126, 255, 0, 0}, {42, 146, 255, 0, 0},  // markers: red at +-2,
+      {37, 127, 0, 0, 0},   {43, 145, 0, 0, 0},    // black at +-3
+      {98, 158, 255, 0, 0}, {103, 177, 0, 0, 0},
+  };
+  for (const Px& p : fixed) EXPECT_TRUE(pixel_is(panel, p.x, p.y, p.r, p.g, p.b)) << p.x << "," << p.y;
   EXPECT_FALSE(pixel_is(panel, 40, 152 + 6, 255, 0, 0));
   destroy_bitmap(panel);
 }

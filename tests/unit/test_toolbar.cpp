@@ -12,47 +12,27 @@ constexpr int ESC = KEY_ESC << 8 | 27;
 constexpr int SLASH = KEY_SLASH << 8 | '/';
 constexpr int TILDE = KEY_TILDE << 8 | '`';
 
-TEST(IconTint, WhiteMaskShiftsByColourMinus128BlackLeavesIcon) {
-  current_rgb[0] = 200;
-  current_rgb[1] = 50;
-  current_rgb[2] = 0;
-  int r, g, b;
-  tint_icon_pixel(100, 150, 200, 255, 255, &r, &g, &b);
-  EXPECT_EQ(r, 172);
-  EXPECT_EQ(g, 72);
-  EXPECT_EQ(b, 72);
-  tint_icon_pixel(100, 150, 200, 0, 0, &r, &g, &b);
-  EXPECT_EQ(r, 100);
-  EXPECT_EQ(g, 150);
-  EXPECT_EQ(b, 200);
-  // Grey 128: a = 384 / 765; channels truncate toward zero.
-  tint_icon_pixel(100, 150, 200, 128, 128, &r, &g, &b);
-  EXPECT_EQ(r, 136);
-  EXPECT_EQ(g, 110);
-  EXPECT_EQ(b, 135);
-  // Results are clamped to 0..255.
-  current_rgb[0] = 255;
-  tint_icon_pixel(250, 10, 0, 255, 255, &r, &g, &b);
-  EXPECT_EQ(r, 255);
-  EXPECT_EQ(g, 0);
-  EXPECT_EQ(b, 0);
-}
-
-TEST(IconTint, WeightUsesRedAndTwiceBlueOfTheMaskNotGreen) {
-  current_rgb[0] = current_rgb[1] = current_rgb[2] = 255;
-  int r, g, b;
-  // Green alone is no weight at all.
-  tint_icon_pixel(10, 10, 10, 0, 0, &r, &g, &b);
-  EXPECT_EQ(r, 10);
-  // Blue counts twice: blue 255 alone is a = 2/3 -> 10 * 1/3 + 2/3 * 137 = 94.67.
-  tint_icon_pixel(10, 10, 10, 0, 255, &r, &g, &b);
-  EXPECT_EQ(r, 94);
-  // Red alone is a = 1/3 -> 10 * 2/3 + 1/3 * 137 = 52.33.
-  tint_icon_pixel(10, 10, 10, 255, 0, &r, &g, &b);
-  EXPECT_EQ(r, 52);
-  // At or below 0.005 the icon stays exactly as it is.
-  tint_icon_pixel(10, 10, 10, 3, 0, &r, &g, &b);
-  EXPECT_EQ(r, 10);
+// Weight = (mask red + 2 * mask blue) / 765; green counts nothing; at or
+// below 0.005 the icon stays; channels truncate and clamp to 0..255.
+TEST(IconTint, TintFollowsTheMaskWeight) {
+  struct Case {
+    int colour[3], icon[3], mask_r, mask_b, want[3];
+  } cases[] = {
+      {{200, 50, 0}, {100, 150, 200}, 255, 255, {172, 72, 72}},
+      {{200, 50, 0}, {100, 150, 200}, 0, 0, {100, 150, 200}},
+      {{200, 50, 0}, {100, 150, 200}, 128, 128, {136, 110, 135}},
+      {{255, 50, 0}, {250, 10, 0}, 255, 255, {255, 0, 0}},
+      {{255, 255, 255}, {10, 10, 10}, 0, 255, {94, 94, 94}},
+      {{255, 255, 255}, {10, 10, 10}, 255, 0, {52, 52, 52}},
+      {{255, 255, 255}, {10, 10, 10}, 3, 0, {10, 10, 10}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.mask_r << "," << c.mask_b << " icon " << c.icon[0]);
+    for (int k = 0; k < 3; ++k) current_rgb[k] = float(c.colour[k]);
+    int got[3];
+    tint_icon_pixel(c.icon[0], c.icon[1], c.icon[2], c.mask_r, c.mask_b, &got[0], &got[1], &got[2]);
+    EXPECT_EQ(std::vector<int>(got, got + 3), std::vector<int>(c.want, c.want + 3));
+  }
 }
 
 class Toolbar : public ScreenTest {};
@@ -71,9 +51,7 @@ TEST_F(Toolbar, IconsFromFilesAreTintedThroughTheirMasksOthersGetLabels) {
   destroy_bitmap(mask);
   destroy_bitmap(small);
 
-  current_rgb[0] = 228;
-  current_rgb[1] = 28;
-  current_rgb[2] = 128;
+  current_rgb[0] = 228, current_rgb[1] = 28, current_rgb[2] = 128;
   draw_toolbar_icons();
   expect_rgb(ToolbarStrip, 0, 0, 200, 50, 200);    // white mask: +100, -100, +0
   expect_rgb(ToolbarStrip, 20, 41, 200, 50, 200);
@@ -90,9 +68,7 @@ TEST_F(Toolbar, IconsFromFilesAreTintedThroughTheirMasksOthersGetLabels) {
 
   // Kept after the first load: a new colour re-tints without the files.
   ASSERT_EQ(remove("pen.bmp"), 0);
-  current_rgb[0] = 128;
-  current_rgb[1] = 128;
-  current_rgb[2] = 228;
+  current_rgb[0] = 128, current_rgb[1] = 128, current_rgb[2] = 228;
   draw_toolbar_icons();
   expect_rgb(ToolbarStrip, 0, 0, 100, 150, 255);
 }
@@ -106,9 +82,7 @@ TEST_F(Toolbar, PalettedGreyMasksAreReadThroughTheirPalette) {
   rectfill(mask, 0, 0, 41, 9, 255);  // white band on top
   ASSERT_EQ(save_bitmap("brushmask.bmp", mask, grey), 0);
   destroy_bitmap(mask);
-  current_rgb[0] = 228;
-  current_rgb[1] = 128;
-  current_rgb[2] = 128;
+  current_rgb[0] = 228, current_rgb[1] = 128, current_rgb[2] = 128;
   draw_toolbar_icons();
   // The generated brush icon is (64, 128, 172); the white band takes +100 red.
   expect_rgb(ToolbarStrip, 2 * 42 + 3, 3, 164, 128, 172);
@@ -146,10 +120,7 @@ TEST_F(Toolbar, SelectionMarkAndStripAtTheBottom) {
   expect_rgb(BackBuffer, 639, 479, 10, 20, 30);
   expect_rgb(BackBuffer, 100, 437, 1, 2, 3);         // above the bar: untouched
   ASSERT_EQ(dirty_list.count, 1);
-  EXPECT_EQ(dirty_list.rects[0].x, 0);
-  EXPECT_EQ(dirty_list.rects[0].y, 438);
-  EXPECT_EQ(dirty_list.rects[0].w, 640);
-  EXPECT_EQ(dirty_list.rects[0].h, 42);
+  EXPECT_EQ(xywh(dirty_list.rects[0]), (std::vector<int>{0, 438, 640, 42}));
 }
 
 TEST_F(Toolbar, PanelPlacementCentresOverTheSlotAndStaysOnScreen) {
@@ -324,40 +295,17 @@ TEST_F(ToolbarStep, PanelHandlerGetsKeyAlwaysAndPressOnlyInsideItsPanel) {
   EXPECT_EQ(toolbar_panel_step(0, 2, 13 + 40, 666 + 7), 0);
   ASSERT_EQ(calls.size(), 2u);
   EXPECT_EQ(calls[1].panel, panel);
-  EXPECT_EQ(calls[1].edge, 2);
-  EXPECT_EQ(calls[1].x, 40);
-  EXPECT_EQ(calls[1].y, 7);
+  EXPECT_EQ((std::vector<int>{calls[1].edge, calls[1].x, calls[1].y}), (std::vector<int>{2, 40, 7}));
   EXPECT_TRUE(panel_visible);
   // Outside the panel the handler sees no press and no position; the press
   // on the picture closes the bar and goes on.
   EXPECT_EQ(toolbar_panel_step(0, 1, 13 + 100, 666), 1);
   ASSERT_EQ(calls.size(), 3u);
-  EXPECT_EQ(calls[2].edge, 0);
-  EXPECT_EQ(calls[2].x, 0);
-  EXPECT_EQ(calls[2].y, 0);
+  EXPECT_EQ((std::vector<int>{calls[2].edge, calls[2].x, calls[2].y}), (std::vector<int>{0, 0, 0}));
   EXPECT_FALSE(panel_visible);
   // Hidden: no more handler calls.
   toolbar_panel_step(0, 0, 0, 0);
   EXPECT_EQ(calls.size(), 3u);
-}
-
-TEST_F(ToolbarStep, TableHoldsTheEightToolsInSlotOrder) {
-  const char* names[] = {"Pen", "Pencil", "Brush", "Chalk", "Smudge", "Stamp", "Paint", "Chat"};
-  const char* icons[] = {"pen.bmp", "pencil.bmp", "brush.bmp", "chalk.bmp",
-                         "smudge.bmp", "stamp.bmp", "paint.bmp", "chat.bmp"};
-  const char* masks[] = {"penmask.bmp", "pencilmask.bmp", "brushmask.bmp", "chalkmask.bmp",
-                         "smudgemask.bmp", "stampmask.bmp", "paintmask.bmp", "chatmask.bmp"};
-  for (int i = 0; i < TOOL_COUNT; ++i) {
-    EXPECT_STREQ(ToolTable[i].name, names[i]);
-    EXPECT_STREQ(ToolTable[i].icon_file, icons[i]);
-    EXPECT_STREQ(ToolTable[i].mask_file, masks[i]);
-    EXPECT_EQ(ToolTable[i].panel_style, i == 7 ? 1 : 0);
-  }
-  // The pen has no panel; Paint and Chat build no command.
-  EXPECT_EQ(ToolTable[0].panel_handler, nullptr);
-  toolbar_reset();
-  EXPECT_EQ(ToolTable[6].build_command, nullptr);
-  EXPECT_EQ(ToolTable[7].build_command, nullptr);
 }
 
 }  // namespace
