@@ -28,8 +28,13 @@ class ChatLogTest : public ScreenTest {
   }
 };
 
-TEST_F(ChatLogTest, LinesCarryTheirColourEscapes) {
+TEST_F(ChatLogTest, LinesCarryTheirColourEscapesEmptyTextAddsNothing) {
   chat_panel_dirty = false;
+  add_chat_line("bob", "");
+  add_chat_line(nullptr, nullptr);
+  show_message("%s", "");
+  EXPECT_EQ(count_lines(), 0);
+  EXPECT_FALSE(chat_panel_dirty);
   add_chat_line("bob", "hi there");
   EXPECT_EQ(std::string(newest().text), "\xFF\xFD" "bob\xFF\xFE: \xFF\xFFhi there");
   EXPECT_EQ(newest().length, 19);
@@ -41,15 +46,6 @@ TEST_F(ChatLogTest, LinesCarryTheirColourEscapes) {
   add_chat_line(nullptr, "Image restarted.");
   EXPECT_EQ(std::string(newest().text), "\xFF\xFCImage restarted.");
   EXPECT_EQ(count_lines(), 3);
-}
-
-TEST_F(ChatLogTest, EmptyOrMissingTextAddsNothing) {
-  chat_panel_dirty = false;
-  add_chat_line("bob", "");
-  add_chat_line(nullptr, nullptr);
-  show_message("%s", "");
-  EXPECT_EQ(count_lines(), 0);
-  EXPECT_FALSE(chat_panel_dirty);
 }
 
 TEST_F(ChatLogTest, LongTextIsCutTo599Bytes) {

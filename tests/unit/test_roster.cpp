@@ -7,7 +7,7 @@ namespace {
 
 class RosterTest : public ScreenTest {};
 
-TEST_F(RosterTest, SettingANameBringsLowerIdsIntoRangeAsFree) {
+TEST_F(RosterTest, SettingANameBringsLowerIdsIntoRangeAsFreeRemovingKeepsTheMark) {
   roster_set_name(5, "eve");
   EXPECT_EQ(roster.used, 5);
   for (int id = 1; id <= 4; ++id) EXPECT_FALSE(roster_exists(id)) << id;
@@ -18,11 +18,7 @@ TEST_F(RosterTest, SettingANameBringsLowerIdsIntoRangeAsFree) {
   roster_set_name(2, "bob");
   EXPECT_EQ(roster.used, 5);
   EXPECT_STREQ(roster_name(5), "eve");  // a lower id does not empty higher ones
-}
-
-TEST_F(RosterTest, RemoveFreesTheRecordButKeepsTheMark) {
-  roster_set_name(5, "eve");
-  roster_remove(5);
+  roster_remove(5);  // frees the record but keeps the mark
   EXPECT_FALSE(roster_exists(5));
   EXPECT_EQ(roster_name(5), nullptr);
   EXPECT_EQ(roster.used, 5);

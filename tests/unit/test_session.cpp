@@ -86,15 +86,18 @@ TEST_F(Session, UnreachableServerLeavesTheClientOffline) {
                                       system_line("Unable to connect to " + where + ".")}));
 }
 
-TEST_F(Session, LoginReplyNoticesByTheNumberOfUsersPresent) {
+TEST_F(Session, LoginReplyReplacesTheRosterAndNoticesTheUsersPresent) {
   struct Case {
+    std::string sent, name;
     Bytes others;
     std::string notice;
   } cases[] = {
-      {{0}, "Logged in as Annabel."},
-      {concat({{4}, text_bytes("Bob"), {0}}), "Logged in as Annabel, Bob is already here."},
+      {"Annabel", "Annabel", {0}, "Logged in as Annabel."},
+      {"ABCDEFGHIJKLMNOPQRST", "ABCDEFGHIJKLMNO", {0}, "Logged in as ABCDEFGHIJKLMNO."},
+      {"Annabel", "Annabel", concat({{4}, text_bytes("Bob"), {0}}),
+       "Logged in as Annabel, Bob is already here."},
       // No terminating 0: the end of the payload ends the list too.
-      {concat({{4}, text_bytes("Bob"), {9}, text_bytes("Cy"), {2}, text_bytes("Dee")}),
+      {"Annabel", "Annabel", concat({{4}, text_bytes("Bob"), {9}, text_bytes("Cy"), {2}, text_bytes("Dee")}),
        "Logged in as Annabel, 3 users are already here."},
   };
   for (const Case& c : cases) {
@@ -104,16 +107,18 @@ TEST_F(Session, LoginReplyNoticesByTheNumberOfUsersPresent) {
     server.drop_client();
     chat_log_reset();
     strcpy(config.user_name, "Ann");
+    roster_set_name(5, "Stale");
     connect_and_login();
     ASSERT_TRUE(server.accept_client());
     step();
     server.receive_frame();
     // Something on ServerCanvas that the reset must remove.
     rectfill(ServerCanvas, 10, 10, 50, 50, makecol32(9, 9, 9));
-    deliver(frame(MSG_LOGIN, concat({{7}, text_bytes("Annabel"), c.others})));
+    deliver(frame(MSG_LOGIN, concat({{7}, text_bytes(c.sent), c.others})));
     EXPECT_EQ(own_user_id, 7);
-    EXPECT_STREQ(config.user_name, "Annabel");  // the server's name, not the configured one
-    EXPECT_STREQ(roster_name(7), "Annabel");
+    EXPECT_STREQ(config.user_name, c.name.c_str());  // the server's name, not the configured one
+    EXPECT_STREQ(roster_name(7), c.name.c_str());
+    EXPECT_FALSE(roster_exists(5));
     EXPECT_EQ(chat_lines().back(), system_line(c.notice));
     Bmp fresh(reset_canvas());
     EXPECT_EQ(count_differences(fresh, ServerCanvas), 0);
@@ -121,18 +126,6 @@ TEST_F(Session, LoginReplyNoticesByTheNumberOfUsersPresent) {
   }
   EXPECT_STREQ(roster_name(9), "Cy");
   EXPECT_STREQ(roster_name(2), "Dee");
-}
-
-TEST_F(Session, LoginReplyReplacesTheRosterAndCutsLongNames) {
-  roster_set_name(5, "Stale");
-  connect_and_login();
-  ASSERT_TRUE(server.accept_client());
-  step();
-  server.receive_frame();
-  deliver(frame(MSG_LOGIN, concat({{3}, text_bytes("ABCDEFGHIJKLMNOPQRST"), {0}})));
-  EXPECT_STREQ(config.user_name, "ABCDEFGHIJKLMNO");
-  EXPECT_FALSE(roster_exists(5));
-  EXPECT_EQ(chat_lines().back(), system_line("Logged in as ABCDEFGHIJKLMNO."));
 }
 
 TEST_F(Session, UsersJoiningAndLeaving) {
