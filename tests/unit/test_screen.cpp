@@ -33,17 +33,11 @@ TEST_F(ScreenView, LargeScreenCentresPictureInBlackBands) {
   EXPECT_TRUE(shows(56, 42, 0, 0));
   EXPECT_TRUE(shows(56 + 911, 42 + 683, 911, 683));
   EXPECT_TRUE(shows(500, 400, 444, 358));
-  long band = 0, black = 0;
-  for (int y = 0; y < 768; ++y) {
-    for (int x = 0; x < 1024; ++x) {
-      bool inside = x >= 56 && x < 968 && y >= 42 && y < 726;
-      if (inside) continue;
-      ++band;
-      if (is_rgb(BackBuffer, x, y, 0, 0, 0)) ++black;
-    }
-  }
-  EXPECT_EQ(band, 1024L * 768 - 912L * 684);
-  EXPECT_EQ(black, band);
+  long band_not_black = 0;
+  for (int y = 0; y < 768; ++y)
+    for (int x = 0; x < 1024; ++x)
+      if (!(x >= 56 && x < 968 && y >= 42 && y < 726) && !is_rgb(BackBuffer, x, y, 0, 0, 0)) ++band_not_black;
+  EXPECT_EQ(band_not_black, 0);
 }
 
 TEST_F(ScreenView, SmallScreenShowsTheMiddleCroppedWithoutBands) {
@@ -176,15 +170,11 @@ TEST_F(ScreenTest, PointerSpriteIsACrossInTheColourOverItsShadow) {
   current_rgb[1] = 30;
   current_rgb[2] = 40;
   rebuild_cursor();
-  expect_rgb(CursorSprite, 0, 0, 255, 0, 255);
-  expect_rgb(CursorSprite, 5, 5, 255, 0, 255);
-  expect_rgb(CursorSprite, 2, 2, 200, 30, 40);
-  expect_rgb(CursorSprite, 0, 2, 200, 30, 40);
-  expect_rgb(CursorSprite, 2, 4, 200, 30, 40);
-  expect_rgb(CursorSprite, 2, 3, 200, 30, 40);  // the colour lies over the shadow
-  expect_rgb(CursorSprite, 5, 3, 0, 0, 0);
-  expect_rgb(CursorSprite, 3, 5, 0, 0, 0);
-  expect_rgb(CursorSprite, 1, 3, 0, 0, 0);
+  const int magenta[][2] = {{0, 0}, {5, 5}}, colour[][2] = {{2, 2}, {0, 2}, {2, 4}, {2, 3}},
+            shadow[][2] = {{5, 3}, {3, 5}, {1, 3}};  // (2, 3): the colour lies over the shadow
+  for (auto& p : magenta) expect_rgb(CursorSprite, p[0], p[1], 255, 0, 255);
+  for (auto& p : colour) expect_rgb(CursorSprite, p[0], p[1], 200, 30, 40);
+  for (auto& p : shadow) expect_rgb(CursorSprite, p[0], p[1], 0, 0, 0);
   current_rgb[0] = current_rgb[1] = current_rgb[2] = 120;
   rebuild_cursor();
   expect_rgb(CursorSprite, 5, 3, 255, 255, 255);

@@ -53,19 +53,16 @@ TEST_F(Toolbar, IconsFromFilesAreTintedThroughTheirMasksOthersGetLabels) {
 
   current_rgb[0] = 228, current_rgb[1] = 28, current_rgb[2] = 128;
   draw_toolbar_icons();
-  expect_rgb(ToolbarStrip, 0, 0, 200, 50, 200);    // white mask: +100, -100, +0
-  expect_rgb(ToolbarStrip, 20, 41, 200, 50, 200);
-  expect_rgb(ToolbarStrip, 21, 0, 100, 150, 200);  // black mask: the icon as it is
-  expect_rgb(ToolbarStrip, 41, 41, 100, 150, 200);
-  expect_rgb(ToolbarStrip, 42 + 5, 5, 100, 150, 200);
-  expect_rgb(ToolbarStrip, 42 + 30, 30, 0, 0, 0);
-  // Generated icons: blue-grey squares whose labels are the only tinted part.
-  expect_rgb(ToolbarStrip, 2 * 42 + 1, 1, 64, 128, 172);
-  expect_rgb(ToolbarStrip, 7 * 42 + 41, 41, 64, 128, 172);
-  // Right of the eighth slot the strip's background shows.
-  expect_rgb(ToolbarStrip, 8 * 42, 0, 128, 172, 255);
-  expect_rgb(ToolbarStrip, 1023, 41, 128, 172, 255);
-
+  struct Px {
+    int x, y, r, g, b;
+  } strip[] = {
+      {0, 0, 200, 50, 200},     {20, 41, 200, 50, 200},  // white mask: +100, -100, +0
+      {21, 0, 100, 150, 200},   {41, 41, 100, 150, 200},  // black mask: the icon as it is
+      {47, 5, 100, 150, 200},   {72, 30, 0, 0, 0},        // the small pencil icon, black beyond it
+      {85, 1, 64, 128, 172},    {335, 41, 64, 128, 172},  // generated icons, labels aside
+      {336, 0, 128, 172, 255},  {1023, 41, 128, 172, 255},  // right of the slots: background
+  };
+  for (const Px& p : strip) expect_rgb(ToolbarStrip, p.x, p.y, p.r, p.g, p.b);
   // Kept after the first load: a new colour re-tints without the files.
   ASSERT_EQ(remove("pen.bmp"), 0);
   current_rgb[0] = 128, current_rgb[1] = 128, current_rgb[2] = 228;
