@@ -10,15 +10,6 @@
 
 namespace {
 
-struct Rgb {
-  int r, g, b;
-};
-
-Rgb pixel_at(BITMAP* bmp, int x, int y) {
-  int p = getpixel(bmp, x, y);
-  return {getr32(p), getg32(p), getb32(p)};
-}
-
 // The driver under a display reports other shifts than the headless one.
 struct SwappedShifts {
   int r = _rgb_r_shift_32, g = _rgb_g_shift_32, b = _rgb_b_shift_32;
@@ -52,28 +43,16 @@ TEST(Pixel, PackingFollowsTheLibraryShifts) {
 TEST(Pixel, BlendWritesAboveThresholdAndRoundsBelow) {
   BITMAP* bmp = testsupport::make_filled(4, 4, 100, 50, 10);
   blendPixel(bmp, 1, 1, 200.7f, 20.5f, 254.99f, 1.0f);  // written, fractions cut
-  Rgb w = pixel_at(bmp, 1, 1);
-  EXPECT_EQ(200, w.r);
-  EXPECT_EQ(20, w.g);
-  EXPECT_EQ(254, w.b);
+  EXPECT_EQ(makecol32(200, 20, 254), getpixel(bmp, 1, 1));
 
   blendPixel(bmp, 2, 1, 200.7f, 20.5f, 254.99f, 0.999f);  // still a blend
-  Rgb b = pixel_at(bmp, 2, 1);
-  EXPECT_EQ(201, b.r);  // 100 * 0.001 + 200.7 * 0.999 + 0.5 = 201.1
-  EXPECT_EQ(21, b.g);   // 50 * 0.001 + 20.5 * 0.999 + 0.5 = 21.03
-  EXPECT_EQ(255, b.b);  // 10 * 0.001 + 254.99 * 0.999 + 0.5 = 255.24
+  EXPECT_EQ(makecol32(201, 21, 255), getpixel(bmp, 2, 1));  // e.g. 100 * 0.001 + 200.7 * 0.999 + 0.5
 
   blendPixel(bmp, 3, 1, 200.0f, 0.0f, 255.0f, 0.25f);
-  Rgb q = pixel_at(bmp, 3, 1);
-  EXPECT_EQ(125, q.r);  // 75 + 50 + 0.5
-  EXPECT_EQ(38, q.g);   // 37.5 + 0 + 0.5
-  EXPECT_EQ(71, q.b);   // 7.5 + 63.75 + 0.5
+  EXPECT_EQ(makecol32(125, 38, 71), getpixel(bmp, 3, 1));  // 75 + 50 + 0.5, 37.5 + 0.5, 7.5 + 63.75 + 0.5
 
   blendPixel(bmp, 0, 0, 255.0f, 255.0f, 255.0f, 0.0f);  // no coverage, no change
-  Rgb z = pixel_at(bmp, 0, 0);
-  EXPECT_EQ(100, z.r);
-  EXPECT_EQ(50, z.g);
-  EXPECT_EQ(10, z.b);
+  EXPECT_EQ(makecol32(100, 50, 10), getpixel(bmp, 0, 0));
   BITMAP* untouched = testsupport::make_filled(4, 4, 100, 50, 10);
   EXPECT_EQ(3, testsupport::count_differences(bmp, untouched));
   destroy_bitmap(untouched);
@@ -86,11 +65,8 @@ TEST(Pixel, BlendAddressesSubBitmapsThroughTheirLines) {
   ASSERT_NE(nullptr, sub);
   blendPixel(sub, 0, 0, 255.0f, 128.0f, 1.0f, 1.0f);
   blendPixel(sub, 5, 5, 100.0f, 100.0f, 100.0f, 0.5f);
-  Rgb a = pixel_at(parent, 5, 7);
-  EXPECT_EQ(255, a.r);
-  EXPECT_EQ(128, a.g);
-  EXPECT_EQ(1, a.b);
-  EXPECT_EQ(50, pixel_at(parent, 10, 12).r);
+  EXPECT_EQ(makecol32(255, 128, 1), getpixel(parent, 5, 7));
+  EXPECT_EQ(makecol32(50, 50, 50), getpixel(parent, 10, 12));
   BITMAP* black = testsupport::make_filled(20, 20, 0, 0, 0);
   EXPECT_EQ(2, testsupport::count_differences(parent, black));
   destroy_bitmap(black);
