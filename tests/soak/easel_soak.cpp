@@ -313,16 +313,51 @@ void write_stats(const std::string& path, const Stats& s) {
   out << '\n';
 }
 
-// Pipes between the parent and the users who stay: each writes one byte to
-// saved once its picture is on disk; all block on release until the parent,
-// having stopped the server, closes its end.
+// Pipes between the parent and the users who stay. Each user writes one byte
+// to a "signal" pipe and closes its end; the parent releases them all at once by
+// closing its end of a "wait" pipe.
+//   finished: the user has stopped painting and the server accepted all it sent;
+//   go:       everyone has finished, so nothing new will be sent;
+//   saved:    the user's picture is on disk;
+//   release:  the server is stopped, the users may end.
 struct Barrier {
+  int finished[2];
+  int go[2];
   int saved[2];
   int release[2];
 };
 Barrier barrier;
 
+// Sends one chat line and runs frames until the server has accepted
+// everything we sent.
+bool settle(User* u, const char* line) {
+  send_chat_line(line);
+  double give_up = now_seconds() + 60;
+  while (queue_count(&command_queue) != 0) {
+    if (!frame(u, false, 0)) return false;
+    if (now_seconds() > give_up) {
+      fail("user %d: %u commands still pending", u->plan.index, queue_count(&command_queue));
+      return false;
+    }
+    usleep(5000);
+  }
+  return true;
+}
+
+// Tells the parent, then blocks until it closes the wait pipe.
+bool signal_and_wait(int signal_fd, int wait_fd) {
+  bool sent = write(signal_fd, "s", 1) == 1;
+  close(signal_fd);  // so that the parent sees the end if another user fails
+  char byte;
+  while (read(wait_fd, &byte, 1) > 0) {
+  }
+  close(wait_fd);
+  return sent;
+}
+
 int run_user(const Plan& plan, int port, double start, double actions_end, const std::string& dir) {
+  close(barrier.finished[0]);
+  close(barrier.go[1]);
   close(barrier.saved[0]);
   close(barrier.release[1]);
   if (install_allegro(SYSTEM_NONE, &errno, atexit) != 0) return 1;
@@ -358,35 +393,21 @@ int run_user(const Plan& plan, int port, double start, double actions_end, const
     session_disconnect("left %s:%d");
     return 0;
   }
-  // Everyone has stopped: wait until our commands are accepted and nothing
-  // has arrived for a while.
-  double quiet_since = now_seconds();
-  double give_up = now_seconds() + 60;
-  for (;;) {
-    if (!frame(&u, false, 0)) return 1;
-    double t = now_seconds();
-    if (received_this_frame || queue_count(&command_queue) != 0) quiet_since = t;
-    if (t - quiet_since > 2.0) break;
-    if (t > give_up) {
-      fail("user %d: %u commands still pending", plan.index, queue_count(&command_queue));
-      return 1;
-    }
-    usleep(5000);
-  }
+  // Our last line is accepted only after everything we sent before it (votes
+  // included) has been handled by the server.
+  if (!settle(&u, "finished") || !signal_and_wait(barrier.finished[1], barrier.go[0])) return 1;
+  // Everyone has finished. The server sends our acceptance of this line after
+  // every frame it relayed to us before, so once it is in, our picture is final.
+  if (!settle(&u, "saving")) return 1;
   if (!rows_equal(LocalCanvas, ServerCanvas)) {
     fail("user %d: LocalCanvas differs from ServerCanvas with nothing pending", plan.index);
     return 1;
   }
   if (save_bmp((home + ".bmp").c_str(), ServerCanvas, nullptr) != 0) return 1;
   write_stats(home + ".stats", u.stats);
-  // Stay until every user who stays has saved and the server is stopped: a
-  // leave recounts the restart votes, and a restart passed then would empty the
-  // board under the users still saving their pictures.
-  if (write(barrier.saved[1], "s", 1) != 1) return 1;
-  close(barrier.saved[1]);  // so that the parent sees the end if another user fails
-  char released;
-  while (read(barrier.release[0], &released, 1) > 0) {
-  }
+  // Stay until the server is stopped: a leave recounts the restart votes, and a
+  // restart passed then would empty the board under users still saving.
+  if (!signal_and_wait(barrier.saved[1], barrier.release[0])) return 1;
   return 0;
 }
 
@@ -462,6 +483,14 @@ BITMAP* load_picture(const std::string& path) {
   return out;
 }
 
+// Reads one byte per user until all have signalled or every writer is gone.
+void wait_for_users(int fd, int users) {
+  int seen = 0;
+  char byte;
+  while (seen < users && read(fd, &byte, 1) == 1) seen++;
+  close(fd);
+}
+
 int run_soak(const Options& o) {
   char pattern[] = "/tmp/easel-soak-XXXXXX";
   if (!mkdtemp(pattern)) return 2;
@@ -474,21 +503,24 @@ int run_soak(const Options& o) {
   double start = now_seconds() + 0.2;
   double actions_end = start + o.seconds;
   std::vector<pid_t> children;
-  if (pipe(barrier.saved) != 0 || pipe(barrier.release) != 0) return 2;
+  if (pipe(barrier.finished) != 0 || pipe(barrier.go) != 0 || pipe(barrier.saved) != 0 ||
+      pipe(barrier.release) != 0)
+    return 2;
   for (const Plan& p : plans) {
     fflush(nullptr);
     pid_t pid = fork();
     if (pid == 0) _exit(run_user(p, port, start, actions_end, dir));
     children.push_back(pid);
   }
+  close(barrier.finished[1]);
+  close(barrier.go[0]);
   close(barrier.saved[1]);
   close(barrier.release[0]);
-  // Every user who stays has saved its picture (or ended): stop the server
-  // before anyone leaves, then let the users go.
-  int saved = 0;
-  char byte;
-  while (saved < o.users && read(barrier.saved[0], &byte, 1) == 1) saved++;
-  close(barrier.saved[0]);
+  // Every user who stays has finished (or ended): let them drain and save.
+  wait_for_users(barrier.finished[0], o.users);
+  close(barrier.go[1]);
+  // Every picture is saved: stop the server before anyone leaves.
+  wait_for_users(barrier.saved[0], o.users);
   kill(server, SIGTERM);
   int server_status = 0;
   waitpid(server, &server_status, 0);
