@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "headless_client.h"
 #include "app/client.h"
 #include "app/config.h"
 #include "app/roster.h"
@@ -134,26 +135,8 @@ void set_up_client(const Plan& plan, int port) {
   strcpy(config.server_name, "127.0.0.1");
   config.server_port = uint16_t(port);
   snprintf(config.user_name, sizeof config.user_name, "soak%d", plan.index);
-  config.screen_w = SOAK_SCREEN_W;
-  config.screen_h = SOAK_SCREEN_H;
-  screen_set_layout();
-  dirty_list_clear();
-  chat_log_reset();
-  roster_reset();
-  random_reset();
+  testsupport::start_headless_client(SOAK_SCREEN_W, SOAK_SCREEN_H);
   seedRandom(plan.seed);  // the local stream, as the client seeds it from the clock
-  session_reset();
-  chat_input_reset();
-  stroke_input_reset();
-  net_available = true;
-  BackBuffer = create_bitmap_ex(32, SOAK_SCREEN_W, SOAK_SCREEN_H);
-  ServerCanvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-  LocalCanvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-  StrokeLayer = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-  clear_to_color(BackBuffer, makecol32(0, 0, 0));
-  resetCanvas(ServerCanvas);
-  blit(ServerCanvas, LocalCanvas, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
-  blit(ServerCanvas, StrokeLayer, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
 }
 
 // A stroke as the stroke input commits one: encoded, drawn into LocalCanvas,

@@ -1,5 +1,9 @@
 // Helpers for the protocol tests: connections without a socket, byte views.
 #pragma once
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -8,6 +12,25 @@
 #include "net/message.h"
 
 namespace nettest {
+
+// A socket listening on 127.0.0.1 at a free port, written to *port; a
+// receive_buffer above 0 sets its (and its accepted sockets') receive buffer.
+inline int listen_on_loopback(uint16_t* port, int backlog, int receive_buffer = 0) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (receive_buffer) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+  sockaddr_in a = {};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = 0;
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  listen(fd, backlog);
+  socklen_t len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  *port = ntohs(a.sin_port);
+  return fd;
+}
 
 // A connection whose buffers exist but whose socket does not: frames can be
 // fed to the receive buffer and read from the send buffer.

@@ -1,5 +1,7 @@
 #include "scripted_server.h"
 
+#include "net_test_support.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -18,18 +20,7 @@ bool wait_fd(int fd, int events, int timeout_ms) {
 }  // namespace
 
 ScriptedServer::ScriptedServer() {
-  listener_ = socket(AF_INET, SOCK_STREAM, 0);
-  int one = 1;
-  setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in a = {};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = 0;
-  bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  listen(listener_, 4);
-  socklen_t len = sizeof a;
-  getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
-  port_ = ntohs(a.sin_port);
+  listener_ = nettest::listen_on_loopback(&port_, 4);
 }
 
 ScriptedServer::~ScriptedServer() {

@@ -7,6 +7,7 @@
 #include "net/command.h"
 #include "paint/canvas.h"
 #include "paint/random.h"
+#include "headless_client.h"
 #include "test_support.h"
 #include "ui/chat_input.h"
 #include "ui/chat_log.h"
@@ -28,38 +29,13 @@ void SessionFixture::SetUp() {
   strcpy(config.server_name, "127.0.0.1");
   config.server_port = server.port();
   strcpy(config.user_name, "Ann");
-  config.screen_w = TEST_SCREEN_W;
-  config.screen_h = TEST_SCREEN_H;
-  screen_set_layout();
-  dirty_list_clear();
-  chat_log_reset();
+  start_headless_client(TEST_SCREEN_W, TEST_SCREEN_H);
   chat_log_set_clock(fixed_clock);
-  roster_reset();
-  random_reset();
-  session_reset();
   session_set_clock(fixed_clock);
-  chat_input_reset();
-  stroke_input_reset();
   toolbar_reset();
-  net_available = true;
-  BackBuffer = create_bitmap_ex(32, TEST_SCREEN_W, TEST_SCREEN_H);
-  ServerCanvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-  LocalCanvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-  StrokeLayer = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-  clear_to_color(BackBuffer, makecol32(0, 0, 0));
-  resetCanvas(ServerCanvas);
-  blit(ServerCanvas, LocalCanvas, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
-  blit(ServerCanvas, StrokeLayer, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
 }
 
-void SessionFixture::TearDown() {
-  session_reset();
-  destroy_bitmap(BackBuffer);
-  destroy_bitmap(ServerCanvas);
-  destroy_bitmap(LocalCanvas);
-  destroy_bitmap(StrokeLayer);
-  BackBuffer = ServerCanvas = LocalCanvas = StrokeLayer = nullptr;
-}
+void SessionFixture::TearDown() { stop_headless_client(); }
 
 void SessionFixture::step() {
   received_this_frame = false;

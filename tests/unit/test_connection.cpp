@@ -26,19 +26,7 @@ struct Listener {
   uint16_t port = 0;
 
   explicit Listener(int receive_buffer = 0) {
-    listen_fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (receive_buffer)
-      setsockopt(listen_fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
-    sockaddr_in a;
-    memset(&a, 0, sizeof a);
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
-    bind(listen_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(listen_fd, 1);
-    socklen_t len = sizeof a;
-    getsockname(listen_fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
+    listen_fd = nettest::listen_on_loopback(&port, 1, receive_buffer);
   }
   ~Listener() {
     if (peer >= 0) close(peer);
