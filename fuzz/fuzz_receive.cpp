@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "headless_client.h"
 #include "app/client.h"
 #include "app/config.h"
 #include "app/roster.h"
@@ -145,14 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
            access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
   if (!mkdtemp(dir) || chdir(dir) != 0) abort();
   if (save_bmp("bg.bmp", paper, nullptr) != 0) abort();
-  dirty_list_clear();
-  chat_log_reset();
-  roster_reset();
-  random_reset();
-  session_reset();
-  chat_input_reset();
-  stroke_input_reset();
-  net_available = true;
+  testsupport::reset_client_modules();
   clock_calls = 0;
   calls_per_second = 1 + (data[1] & 15);
   session_set_clock(fuzz_clock);

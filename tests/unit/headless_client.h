@@ -17,14 +17,13 @@
 
 namespace testsupport {
 
-// Every module back to its start, a screen_w x screen_h screen, and the picture
+// reset_client_modules, a screen_w x screen_h screen, and the picture
 // bitmaps: ServerCanvas freshly reset and copied into LocalCanvas and
 // StrokeLayer, BackBuffer black. The caller fills config's server, port and
 // name first; screen_w and screen_h are set here.
-inline void start_headless_client(int screen_w, int screen_h) {
-  config.screen_w = uint16_t(screen_w);
-  config.screen_h = uint16_t(screen_h);
-  screen_set_layout();
+// Every module the session, stroke and chat code use back to its start, with
+// the socket library taken as started.
+inline void reset_client_modules() {
   dirty_list_clear();
   chat_log_reset();
   roster_reset();
@@ -33,6 +32,13 @@ inline void start_headless_client(int screen_w, int screen_h) {
   chat_input_reset();
   stroke_input_reset();
   net_available = true;
+}
+
+inline void start_headless_client(int screen_w, int screen_h) {
+  config.screen_w = uint16_t(screen_w);
+  config.screen_h = uint16_t(screen_h);
+  screen_set_layout();
+  reset_client_modules();
   BackBuffer = create_bitmap_ex(32, screen_w, screen_h);
   ServerCanvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
   LocalCanvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
