@@ -5,10 +5,10 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  liballegro4-dev libpng-dev
+  liballegro4-dev libpng-dev libcpp-httplib-dev
   libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  python3 xvfb xdotool imagemagick x11-utils
+  python3 xvfb xdotool imagemagick x11-utils chromium ffmpeg
 )
 
 missing=()

@@ -27,6 +27,8 @@ const char* options_usage() {
          "  --login-timeout SEC   time a new connection has to log in (default 30)\n"
          "  --sync                flush the board to the disk (fdatasync) before every\n"
          "                        acknowledgement, not only to the operating system\n"
+         "  --http PORT           serve a read-only web view of the board on PORT (same\n"
+         "                        address as --bind; 0 picks a free one; default: none)\n"
          "  --help                show this help and exit\n";
 }
 
@@ -58,6 +60,9 @@ int options_parse(ServerOptions* options, int argc, char** argv, int* exit_statu
     if (strcmp(arg, "--port") == 0) {
       ok = ok && parse_number(value, 0, 65535, &number) && number == std::floor(number);
       options->port = int(number);
+    } else if (strcmp(arg, "--http") == 0) {
+      ok = ok && parse_number(value, 0, 65535, &number) && number == std::floor(number);
+      options->http_port = int(number);
     } else if (strcmp(arg, "--bind") == 0) {
       if (ok) options->bind_address = value;
     } else if (strcmp(arg, "--board") == 0) {

@@ -14,6 +14,7 @@ struct ServerOptions {
   int max_connections = 1000;
   int login_timeout = 30;  // seconds to send the login request
   bool sync = false;       // fdatasync the board before acknowledging
+  int http_port = -1;      // the web view's port; -1: no web view
 };
 
 // Fills options from argv. Returns 1 to run, 0 when the program should exit

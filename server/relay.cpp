@@ -157,6 +157,7 @@ static int handle_login(Relay* r, Client* c, const uint8_t* payload, size_t leng
   send_to_others(r, c, joined.data(), joined.size());
   r->users[id] = c;
   r->user_count++;
+  r->roster_changes++;
   server_log("#%u logged in as %d \"%s\" (%d users)", c->serial, id, c->name.c_str(),
              r->user_count);
   return 1;
@@ -187,6 +188,8 @@ static void restart_board(Relay* r) {
     return;
   }
   server_log("restart: the old board was moved to %s", archive.c_str());
+  r->restarts++;
+  if (r->watch.restart) r->watch.restart(r->watch.context);
   send_to_others(r, nullptr, RESTART_FRAME, sizeof RESTART_FRAME);
 }
 
@@ -195,6 +198,7 @@ static void remove_user(Relay* r, Client* c) {
   if (id <= 0 || r->users[id] != c) return;
   r->users[id] = nullptr;
   r->user_count--;
+  r->roster_changes++;
   c->user_id = 0;
   c->restart_vote = false;
   c->kick_vote = 0;
@@ -321,8 +325,11 @@ static int handle_drawing(Relay* r, Client* c, const uint8_t* frame, size_t leng
   std::vector<uint8_t> copy(frame, frame + length);
   copy[3] = uint8_t(c->user_id);  // nobody paints for someone else
   board_append(r->board, copy.data(), copy.size());
+  if (r->watch.command) r->watch.command(r->watch.context, copy.data(), copy.size());
   send_to_others(r, c, copy.data(), copy.size());
   relay_send(r, c, ACCEPTED_FRAME, sizeof ACCEPTED_FRAME);
+  r->relayed++;
+  r->acks++;
   return 1;
 }
 
@@ -332,6 +339,7 @@ static int handle_chat(Relay* r, Client* c, const uint8_t* payload, size_t lengt
   std::vector<uint8_t> frame = chat_frame(c->user_id, text);
   send_to_others(r, c, frame.data(), frame.size());
   relay_send(r, c, ACCEPTED_FRAME, sizeof ACCEPTED_FRAME);
+  r->acks++;
   return 1;
 }
 

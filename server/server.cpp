@@ -63,6 +63,7 @@ static void disconnect(Server* s, Client* c, const char* reason) {
   char label[64];
   if (reason) server_log("%s left: %s", client_label(c, label, sizeof label), reason);
   c->closed = true;
+  server_watch_disconnect(s, reason);
   epoll_ctl(s->epoll_fd, EPOLL_CTL_DEL, c->fd, nullptr);
   close(c->fd);
   c->fd = -1;
@@ -108,6 +109,7 @@ static void read_client(Server* s, Client* c, double now) {
     c->input.resize(old + (n > 0 ? size_t(n) : 0));
     if (n > 0) {
       total += size_t(n);
+      metrics_add(&s->metrics.bytes_in, n);
       if (c->state == CLIENT_CLOSING || c->state == CLIENT_DRAINING) c->input.clear();
       continue;
     }
@@ -231,7 +233,9 @@ static void send_output(Server* s, Client* c, double now) {
     disconnect(s, c, reason);
     return;
   }
+  uint64_t sent_before = c->output.sent;
   int r = output_send(&c->output, c->fd);
+  metrics_add(&s->metrics.bytes_out, int64_t(c->output.sent - sent_before));
   if (r < 0) {
     char reason[96];
     snprintf(reason, sizeof reason, "send error: %s", strerror(errno));
@@ -384,6 +388,7 @@ int server_start(Server* s, const ServerOptions& options) {
   if (!board_open(&s->board, options.board_path, options.sync)) return 0;
   relay_init(&s->relay, &s->options, &s->board);
   if (!open_listener(s)) return 0;
+  if (!server_watch_start(s)) return 0;
   epoll_event ev = {};
   ev.events = EPOLLIN;
   ev.data.ptr = &s->listen_fd;
@@ -420,8 +425,10 @@ static void read_signals(Server* s) {
 static void wait_for_the_board(Server* s) {
   pollfd p = {s->signal_fd, POLLIN, 0};
   if (poll(&p, 1, 1000) > 0) read_signals(s);
-  if (board_flush(&s->board)) send_all(s, now_seconds());
+  double now = now_seconds();
+  if (board_flush(&s->board)) send_all(s, now);
   free_closed(s);
+  server_watch_update(s, now);
 }
 
 void server_run(Server* s) {
@@ -459,10 +466,12 @@ void server_run(Server* s) {
     // Nothing is sent before the commands it acknowledges are in the board file.
     if (board_flush(&s->board)) send_all(s, now);
     free_closed(s);
+    server_watch_update(s, now);
   }
 }
 
 void server_stop(Server* s) {
+  server_watch_stop(s);
   if (s->board.file) {
     if (board_flush(&s->board)) {
       // Last words to whoever still reads, without waiting for anyone.

@@ -226,6 +226,10 @@ void weave_paper(Deposit& out, int width, int height) {
 
 void resetCanvas(BITMAP* bmp) {
   if (!bmp || copy_background(bmp)) return;
+  paintPaper(bmp);
+}
+
+void paintPaper(BITMAP* bmp) {
   useCommandStream(0);
   clear_to_color(bmp, pack_pixel(static_cast<int>(PAPER_COLOR.r), static_cast<int>(PAPER_COLOR.g),
                                  static_cast<int>(PAPER_COLOR.b)));
