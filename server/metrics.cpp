@@ -16,11 +16,10 @@ DisconnectReason metrics_reason(const char* reason) {
   return LEFT_PROTOCOL;
 }
 
-void metrics_acknowledged(ServerMetrics* m, int64_t count, double seconds) {
+void metrics_latency(ServerMetrics* m, int64_t count, double seconds) {
   int bucket = 0;
   while (bucket < LATENCY_BUCKETS && seconds > LATENCY_BOUNDS[bucket]) bucket++;
   metrics_add(&m->latency_counts[bucket], count);
-  metrics_add(&m->acknowledged, count);
   metrics_add(&m->latency_micros, int64_t(seconds * 1e6 * double(count)));
 }
 

@@ -32,6 +32,7 @@ struct ServerMetrics {
 void metrics_add(std::atomic<int64_t>* counter, int64_t amount);
 // The kind of a disconnection, from the reason the server logs.
 DisconnectReason metrics_reason(const char* reason);
-void metrics_acknowledged(ServerMetrics* m, int64_t count, double seconds);
+// count acknowledgements sent `seconds` after their commands were read.
+void metrics_latency(ServerMetrics* m, int64_t count, double seconds);
 // The Prometheus text exposition of every metric.
 std::string metrics_text(const ServerMetrics* m);

@@ -426,7 +426,10 @@ static void wait_for_the_board(Server* s) {
   pollfd p = {s->signal_fd, POLLIN, 0};
   if (poll(&p, 1, 1000) > 0) read_signals(s);
   double now = now_seconds();
-  if (board_flush(&s->board)) send_all(s, now);
+  if (board_flush(&s->board)) {
+    server_watch_written(s);
+    send_all(s, now);
+  }
   free_closed(s);
   server_watch_update(s, now);
 }
@@ -464,7 +467,10 @@ void server_run(Server* s) {
     }
     check_timers(s, now);
     // Nothing is sent before the commands it acknowledges are in the board file.
-    if (board_flush(&s->board)) send_all(s, now);
+    if (board_flush(&s->board)) {
+      server_watch_written(s);
+      send_all(s, now);
+    }
     free_closed(s);
     server_watch_update(s, now);
   }

@@ -30,6 +30,7 @@ struct Server {
   ServerMetrics metrics;
   struct HttpView* view = nullptr;
   unsigned roster_seen = 0;
+  long acks_sending = 0;  // acknowledgements written this iteration, timed after sending
   double acks_since = 0;  // when the oldest acknowledgement not yet sent was read
 };
 
@@ -41,7 +42,10 @@ void server_run(Server* s);
 void server_stop(Server* s);
 // Starts the web view when asked for; returns 0 on failure (logged).
 int server_watch_start(Server* s);
-// After each loop iteration: metrics, and what was acknowledged to the web view.
+// The board is written: the web view gets what is about to be acknowledged
+// and the users present, before any acknowledgement leaves.
+void server_watch_written(Server* s);
+// After each loop iteration: the acknowledgement latency.
 void server_watch_update(Server* s, double iteration_start);
 void server_watch_disconnect(Server* s, const char* reason);
 void server_watch_stop(Server* s);

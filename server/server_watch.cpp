@@ -30,26 +30,20 @@ int server_watch_start(Server* s) {
   return 1;
 }
 
-void server_watch_update(Server* s, double iteration_start) {
+void server_watch_written(Server* s) {
   Relay* r = &s->relay;
   ServerMetrics* m = &s->metrics;
   metrics_add(&m->relayed, r->relayed);
   metrics_add(&m->restarts, r->restarts);
-  r->relayed = r->restarts = 0;
-  if (r->acks > 0 && s->acks_since == 0) s->acks_since = iteration_start;
-  // Whatever was flushed is acknowledged: its acknowledgements have been sent.
-  bool written = !s->board.failing && s->board.pending.empty();
-  if (written && r->acks > 0) {
-    metrics_acknowledged(m, r->acks, now_seconds() - s->acks_since);
-    r->acks = 0;
-    s->acks_since = 0;
-  }
+  metrics_add(&m->acknowledged, r->acks);
+  s->acks_sending += r->acks;
+  r->relayed = r->restarts = r->acks = 0;
   m->users.store(r->user_count, std::memory_order_relaxed);
   m->connections.store(int64_t(s->clients.size()), std::memory_order_relaxed);
   m->board_bytes.store(int64_t(board_size(&s->board)), std::memory_order_relaxed);
   m->board_commands.store(int64_t(s->board.commands), std::memory_order_relaxed);
   if (!s->view) return;
-  if (written) http_view_commit(s->view);
+  http_view_commit(s->view);
   if (s->roster_seen != r->roster_changes) {
     s->roster_seen = r->roster_changes;
     std::vector<std::string> names;
@@ -57,6 +51,17 @@ void server_watch_update(Server* s, double iteration_start) {
       if (r->users[id]) names.push_back(r->users[id]->name);
     http_view_users(s->view, std::move(names));
   }
+}
+
+void server_watch_update(Server* s, double iteration_start) {
+  // Acknowledgements held back while the board cannot be written count from
+  // the iteration that read their commands.
+  if (s->acks_since == 0 && (s->relay.acks > 0 || s->acks_sending > 0))
+    s->acks_since = iteration_start;
+  if (s->acks_sending == 0) return;
+  metrics_latency(&s->metrics, s->acks_sending, now_seconds() - s->acks_since);
+  s->acks_sending = 0;
+  s->acks_since = 0;
 }
 
 void server_watch_disconnect(Server* s, const char* reason) {
