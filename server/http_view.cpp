@@ -1,12 +1,17 @@
 #include "http_view.h"
 
 #include <httplib.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -163,6 +168,7 @@ struct HttpView {
   uint64_t png_epoch = 0;
   size_t png_length = 0;
   double interest_until = 0;
+  bool png_wanted = false;  // a request waits for the picture of the newest board
   bool stopping = false;
   bool painter_failed = false;
 };
@@ -201,8 +207,10 @@ void want_picture(HttpView* v) {
 }
 
 // Draws only while someone looks: new commands are applied in order, a new
-// epoch starts from the paper, and each new state is encoded once.
+// epoch starts from the paper, and a picture is encoded when one is asked for.
+// It runs at the lowest priority: the relay loop comes first for the CPU.
 void paint_loop(HttpView* v) {
+  setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), 19);
   BoardPainter* p = painter_create();
   std::unique_lock<std::mutex> hold(v->picture_lock);
   if (!p) {
@@ -211,42 +219,40 @@ void paint_loop(HttpView* v) {
     v->picture_changed.notify_all();
     return;
   }
-  uint64_t epoch = 0;
-  size_t drawn = 0;
-  bool encoded = false;
+  uint64_t epoch = 0, encoded_epoch = 0;
+  size_t drawn = 0, encoded_length = SIZE_MAX;
   while (!v->stopping) {
-    if (now_seconds() > v->interest_until) {
-      v->picture_changed.wait_for(hold, std::chrono::milliseconds(250));
-      continue;
+    bool wanted = v->png_wanted;
+    v->png_wanted = false;
+    if (wanted || now_seconds() <= v->interest_until) {
+      hold.unlock();
+      Snapshot s = snapshot(v);
+      if (s.epoch != epoch) {
+        painter_reset(p);
+        epoch = s.epoch;
+        drawn = 0;
+      }
+      if (s.length > drawn) {
+        std::string bytes = bytes_copy(s.board.get(), drawn, s.length);
+        drawn += painter_apply(p, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+      }
+      std::shared_ptr<std::string> png;
+      if (wanted && (epoch != encoded_epoch || drawn != encoded_length)) {
+        png = std::make_shared<std::string>();
+        if (!painter_png(p, png.get())) png.reset();
+        encoded_epoch = epoch;
+        encoded_length = drawn;
+      }
+      hold.lock();
+      if (png) {
+        v->png = png;
+        v->png_epoch = epoch;
+        v->png_length = drawn;
+      }
+      if (wanted) v->picture_changed.notify_all();
     }
-    hold.unlock();
-    Snapshot s = snapshot(v);
-    if (s.epoch != epoch) {
-      painter_reset(p);
-      epoch = s.epoch;
-      drawn = 0;
-      encoded = false;
-    }
-    bool fresh = false;
-    if (s.length > drawn) {
-      std::string bytes = bytes_copy(s.board.get(), drawn, s.length);
-      drawn += painter_apply(p, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-      fresh = true;
-    }
-    std::shared_ptr<std::string> png;
-    if (fresh || !encoded) {
-      png = std::make_shared<std::string>();
-      if (!painter_png(p, png.get())) png.reset();
-      encoded = true;
-    }
-    hold.lock();
-    if (png) {
-      v->png = png;
-      v->png_epoch = epoch;
-      v->png_length = drawn;
-      v->picture_changed.notify_all();
-    }
-    if (!v->stopping) v->picture_changed.wait_for(hold, std::chrono::milliseconds(250));
+    v->picture_changed.wait_for(hold, std::chrono::milliseconds(250),
+                                [v] { return v->stopping || v->png_wanted; });
   }
   hold.unlock();
   painter_destroy(p);
@@ -272,6 +278,8 @@ void serve_png(HttpView* v, const httplib::Request& req, httplib::Response& res)
     return;
   }
   std::unique_lock<std::mutex> hold(v->picture_lock);
+  v->png_wanted = true;
+  v->picture_changed.notify_all();
   bool ready = v->picture_changed.wait_for(hold, PICTURE_WAIT, [&] {
     return v->stopping || v->painter_failed ||
            (v->png && (v->png_epoch > s.epoch ||
