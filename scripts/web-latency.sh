@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Acknowledgement latency of easel-server under easel-load, without and with a
 # browser keeping the web view open (headless Chromium), runs interleaved.
+# The browser runs at the lowest priority, standing for a watcher on another
+# machine: on a small shared machine its own rendering would otherwise take
+# the CPU the server and the load generator need.
 #   scripts/web-latency.sh [BUILD_DIR] [RUNS]
 set -euo pipefail
 build=${1:-build}
@@ -14,6 +17,7 @@ finish() {
   browser_pid="" server_pid=""
 }
 trap 'finish; rm -rf "$work"' EXIT
+trap 'exit 1' INT TERM
 
 for run in $(seq "$runs"); do
   for watcher in no yes; do
@@ -25,7 +29,7 @@ for run in $(seq "$runs"); do
     port=$(sed -n 's/.*listening on 127.0.0.1:\([0-9]*\).*/\1/p' "$work/log")
     web=$(sed -n 's|.*web view on \(http://[0-9.:]*/\).*|\1|p' "$work/log")
     if [ "$watcher" = yes ]; then
-      chromium --headless --no-sandbox --disable-gpu --user-data-dir="$work/profile" \
+      nice -n 19 chromium --headless --no-sandbox --disable-gpu --user-data-dir="$work/profile" \
         --window-size=1280,800 "$web" >/dev/null 2>&1 &
       browser_pid=$!
       until grep -q "^easel_connections" <(curl -s "${web}metrics") &&

@@ -17,6 +17,9 @@ int png_write(BITMAP* canvas, FILE* out) {
     ok = 0;
   } else if (ok) {
     png_init_io(png, out);
+    // The paper's grain hardly compresses at any level; the fastest costs a
+    // third of the default's time for a few percent more bytes.
+    png_set_compression_level(png, 1);
     png_set_IHDR(png, info, canvas->w, canvas->h, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
