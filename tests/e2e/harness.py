@@ -166,7 +166,10 @@ class Server:
                 m = re.search(pattern, self.lines[self.searched - 1])
                 if m:
                     return m
-        return wait_until(find, what="the server to log %r" % pattern)
+        try:
+            return wait_until(find, what="the server to log %r" % pattern)
+        except HarnessError:
+            raise HarnessError("the server never logged %r:\n%s" % (pattern, "".join(self.lines)))
 
     def stop(self):
         end_process(self.proc)

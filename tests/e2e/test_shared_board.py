@@ -202,7 +202,7 @@ class SharedBoard(unittest.TestCase):
 
     def test_4_restart_vote_by_both_clears_both(self):
         self.alice.say("/restart")
-        time.sleep(0.5)
+        self.server.wait(r"\"alice\" votes to restart")
         self.bob.say("/restart")
         self.server.wait(r"restart: ")
         for c in self.clients:

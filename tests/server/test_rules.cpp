@@ -98,7 +98,7 @@ TEST(CommandLine, HelpNamesEveryOptionAndErrorsGiveTheirStatusAndMessage) {
   ASSERT_TRUE(first.start());
   const std::tuple<std::string, int, const char*> cases[] = {
       {"--colour blue", 2, "unknown option '--colour'"},
-      {"--port", 2, ""},
+      {"--port", 2, "option --port needs a valid value"},
       {"--bind 127.0.0.1 --port " + std::to_string(first.port) + " --board " + first.dir + "/b",
        1, "error: cannot listen on 127.0.0.1 port"},
       {"--port 0 --board /nonexistent-dir/board.easel", 1, "error: cannot open the board file"}};
