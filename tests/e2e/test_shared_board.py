@@ -1,5 +1,5 @@
-"""The shared board end to end: easel-server and two easel clients side by side
-on one virtual display. Strokes of every tool cross from one client to the
+"""The shared board end to end: easel-server and two easel clients, each on a
+virtual display of its own. Strokes of every tool cross from one client to the
 other and both pictures end up identical to the pixel; a chat line and /user
 reach both; a restart vote by both clears both pictures; a killed server
 leaves both clients painting offline."""
@@ -21,14 +21,13 @@ WHITE = (255, 255, 255)
 
 
 class Client:
-    """One easel, its window moved to x0 on the display; input in window coordinates."""
+    """One easel on a virtual display of its own, where the keyboard follows
+    the pointer and no other window takes the focus; input in window coordinates."""
 
-    def __init__(self, x, name, port, x0):
-        self.x, self.x0 = x, x0
-        self.session = EaselSession(x, config=config_bytes(W, H, server="127.0.0.1", port=port, user=name))
-        self.wid = self.session.start().wait_window(W, H)[0]
-        x.run("xdotool", "windowmove", "--sync", self.wid, str(x0), "0")
-        self.session.window = (self.wid, "easel", W, H, x0, 0)
+    def __init__(self, name, port):
+        self.x = XServer(W, H).start()
+        self.session = EaselSession(self.x, config=config_bytes(W, H, server="127.0.0.1", port=port, user=name))
+        self.session.start().wait_window(W, H)
 
     def move(self, x, y):
         self.session.pointer_to(x, y)
@@ -40,12 +39,7 @@ class Client:
         self.x.mouse_up()
         time.sleep(0.3)
 
-    def focus(self):
-        # Explicit focus too: a window may have taken the focus for itself.
-        self.x.run("xdotool", "windowfocus", self.wid)
-
     def key(self, *keys):
-        self.focus()
         self.x.key(*keys, delay_ms=60)
         time.sleep(0.15)
 
@@ -66,7 +60,7 @@ class Client:
 
     # Each step waits for what the tool bar shows, so that a busy machine cannot lose one.
     def pixel(self, x, y):
-        return self.x.screenshot(self.x0 + x, y, 1, 1).pixel(0, 0)
+        return self.x.screenshot(x, y, 1, 1).pixel(0, 0)
 
     def toggle_bar(self, key, shown):
         self.park()
@@ -99,17 +93,15 @@ class Client:
     def say(self, line):
         """Types a line into the open chat panel, the pointer on the tool bar."""
         self.move(W - 20, H - 10)
-        time.sleep(0.3)
-        self.focus()
         self.x.type(line, delay_ms=40)
         self.key("Return")
 
-    def canvas(self, shot):
-        return shot.crop(self.x0 + OX, OY, 912, 684)
+    def canvas(self):
+        return self.x.screenshot(OX, OY, 912, 684)
 
-    def newest_lines(self, shot, n):
+    def newest_lines(self, n):
         """The rows of the chat panel's newest n history lines."""
-        return shot.crop(self.x0, PANEL_H - EMPTY_INPUT_H - n * LINE_H, W, n * LINE_H)
+        return self.x.screenshot(0, PANEL_H - EMPTY_INPUT_H - n * LINE_H, W, n * LINE_H)
 
 
 def differing_pixels(a, b):
@@ -125,11 +117,10 @@ def has_yellow(image):
 class SharedBoard(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.x = XServer(2 * W, H).start()
         cls.server = Server()
-        cls.alice = Client(cls.x, "alice", cls.server.port, 0)
+        cls.alice = Client("alice", cls.server.port)
         cls.server.wait(r"logged in as \d+ \"alice\"")
-        cls.bob = Client(cls.x, "bob", cls.server.port, W)
+        cls.bob = Client("bob", cls.server.port)
         cls.server.wait(r"logged in as \d+ \"bob\"")
         cls.clients = (cls.alice, cls.bob)
 
@@ -137,8 +128,8 @@ class SharedBoard(unittest.TestCase):
     def tearDownClass(cls):
         for c in cls.clients:
             c.session.close()
+            c.x.stop()
         cls.server.stop()
-        cls.x.stop()
 
     def canvases(self, want=None, timeout=60):
         """Waits until both pictures agree (and equal want when given): overlay
@@ -147,25 +138,26 @@ class SharedBoard(unittest.TestCase):
             for c in self.clients:
                 c.park()
             time.sleep(0.5)
-            shot = self.x.screenshot()
-            a, b = self.alice.canvas(shot), self.bob.canvas(shot)
+            a, b = self.alice.canvas(), self.bob.canvas()
             return a == b and (want is None or a == want) and (a, b)
         return wait_until(agree, timeout, what="the same picture in both clients")
 
     def newest_lines(self, before, n):
-        """Waits until both panels' newest n lines changed from before and agree; returns them."""
+        """Waits until both panels' newest n lines changed from before (their
+        lines then) and agree; returns them."""
         def changed_and_agree():
-            shot = self.x.screenshot()
-            a, b = self.alice.newest_lines(shot, n), self.bob.newest_lines(shot, n)
-            return (a != self.alice.newest_lines(before, n) and b != self.bob.newest_lines(before, n)
-                    and a == b and a)
+            a, b = self.alice.newest_lines(n), self.bob.newest_lines(n)
+            return a != before[0] and b != before[1] and a == b and a
         return wait_until(changed_and_agree, interval=0.3, what="the same new chat lines in both")
 
     def open_chat_panels(self):
         for c in self.clients:
             c.open_chat()
         time.sleep(0.3)
-        return self.x.screenshot()
+        return self.lines_now()
+
+    def lines_now(self, n=1):
+        return self.alice.newest_lines(n), self.bob.newest_lines(n)
 
     def test_1_strokes_of_every_tool_cross_and_the_pictures_agree(self):
         blank, _ = self.canvases()
@@ -193,7 +185,7 @@ class SharedBoard(unittest.TestCase):
         self.newest_lines(before, 1)
 
     def test_3_user_lists_both(self):
-        before = self.x.screenshot()
+        before = self.lines_now(3)
         for c in self.clients:
             c.say("/user")
         # "Users:", then alice and bob by id: the same three lines in both,
@@ -221,11 +213,9 @@ class SharedBoard(unittest.TestCase):
         self.alice.select_tool(PEN)
         self.alice.drag([(OX + 200 + 8 * i, OY + 400) for i in range(40)])
         self.alice.park()
-        self.bob.park()
         time.sleep(0.5)
-        shot = self.x.screenshot()
-        self.assertGreater(differing_pixels(canvas_a, self.alice.canvas(shot)), 100)
-        self.assertEqual(differing_pixels(canvas_b, self.bob.canvas(shot)), 0)
+        self.assertGreater(differing_pixels(canvas_a, self.alice.canvas()), 100)
+        self.assertEqual(differing_pixels(canvas_b, self.bob.canvas()), 0)
         self.assertTrue(self.alice.session.running() and self.bob.session.running())
 
 
