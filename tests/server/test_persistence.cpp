@@ -13,7 +13,7 @@ static std::vector<Bytes> board_seen_by_new_user(int port) {
   return board;
 }
 
-TEST(Persistence, CleanShutdownKeepsEveryCommand) {
+TEST(Persistence, CleanShutdownKeepsEveryCommandAndSyncModeWritesBeforeAcknowledging) {
   TestServer server;
   ASSERT_TRUE(server.start());
   TestClient a(server.port);
@@ -28,8 +28,13 @@ TEST(Persistence, CleanShutdownKeepsEveryCommand) {
   EXPECT_EQ(server.stop(SIGINT), 0);
   EXPECT_NE(server.log().find("stopped"), std::string::npos);
   EXPECT_EQ(server.board_file(), concat(sent));
-  ASSERT_TRUE(server.start());
+  ASSERT_TRUE(server.start({"--sync"}));
   EXPECT_TRUE(board_seen_by_new_user(server.port) == sent);
+  TestClient b(server.port);
+  b.login("b", &id);
+  b.send(pen_frame(id, 9));
+  ASSERT_EQ(b.read_frame().type, 255);
+  EXPECT_EQ(server.board_file(), concat({concat(sent), pen_frame(id, 9)}));
 }
 
 TEST(Persistence, KillNineLosesNoAcknowledgedCommand) {
@@ -79,17 +84,6 @@ TEST(Persistence, ADamagedBoardIsCopiedAsideAndItsGoodStartKept) {
   ASSERT_EQ(copies.size(), 1u);
   EXPECT_EQ(server.file(copies[0]), original);
   EXPECT_TRUE(board_seen_by_new_user(server.port) == std::vector<Bytes>{one});
-}
-
-TEST(Persistence, SyncModeWritesBeforeAcknowledging) {
-  TestServer server;
-  ASSERT_TRUE(server.start({"--sync"}));
-  TestClient a(server.port);
-  int id;
-  a.login("a", &id);
-  a.send(pen_frame(id, 9));
-  ASSERT_EQ(a.read_frame().type, 255);
-  EXPECT_EQ(server.board_file(), pen_frame(id, 9));
 }
 
 TEST(Persistence, NothingIsAcknowledgedOrRelayedWhileTheBoardCannotBeWritten) {

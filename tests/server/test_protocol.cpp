@@ -63,21 +63,7 @@ TEST(Login, NamesAreCleanedAndMadeUniqueCaseInsensitively) {
   }
 }
 
-TEST(Login, LowestFreeIdIsGivenAndLeavingIsAnnounced) {
-  TestServer server;
-  ASSERT_TRUE(server.start());
-  Clients u = logged_in(server, 3);
-  u[1].reset();
-  EXPECT_EQ(u[0]->read_frame().bytes(), (Bytes{8, 1, 0, 2}));
-  EXPECT_EQ(u[2]->read_frame().bytes(), (Bytes{8, 1, 0, 2}));
-  TestClient d(server.port);
-  int id;
-  std::vector<Frame> frames = d.login("d", &id);
-  EXPECT_EQ(id, 2);
-  EXPECT_EQ(frames[0].bytes(), (Bytes{6, 10, 0, 2, 'd', 0, 1, 'a', 0, 3, 'c', 0, 0}));
-}
-
-TEST(Login, AtMost128UsersAndAFreedIdIsTakenAgain) {
+TEST(Login, AtMost128UsersAndTheLowestFreedIdIsTakenAgain) {
   TestServer server;
   ASSERT_TRUE(server.start());
   Clients clients;
@@ -98,12 +84,13 @@ TEST(Login, AtMost128UsersAndAFreedIdIsTakenAgain) {
               chat_frame(0, "Sorry, the board is full (128 users). Try again later."));
     EXPECT_TRUE(clients[i]->closed_within()) << i;
   }
+  clients[90].reset();
   clients[40].reset();
-  ASSERT_TRUE(server.wait_for_log("\"u40\" left"));
+  ASSERT_TRUE(server.wait_for_log("\"u40\" left") && server.wait_for_log("\"u90\" left"));
   TestClient late(server.port);
   int id = -1;
   late.login("late", &id);
-  EXPECT_EQ(id, ids[40]);
+  EXPECT_EQ(id, std::min(ids[40], ids[90]));
 }
 
 TEST(Relay, EveryUsersStreamAgreesWithTheBoardOrderAndTheFile) {
