@@ -12,12 +12,13 @@ import re
 import subprocess
 import sys
 import tempfile
+import time
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build"))
 os.environ["EASEL_BUILD_DIR"] = BUILD
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
-from harness import EaselSession, XServer, config_bytes, end_process  # noqa: E402
+from harness import EaselSession, XServer, config_bytes, end_process, wait_until  # noqa: E402
 
 DOCS = os.path.join(ROOT, "docs")
 
@@ -26,6 +27,18 @@ def small_png(ppm_or_png, out, width):
     """Scaled down to width and to 64 colours, so the picture stays small."""
     subprocess.run(["convert", "-", "-resize", str(width), "-colors", "64", "png8:" + out],
                    input=ppm_or_png, check=True)
+
+
+def still(session):
+    """The window once two screenshots a second apart agree."""
+    last = [None]
+
+    def same():
+        image = session.screenshot()
+        done, last[0] = last[0] is not None and image == last[0], image
+        time.sleep(0 if done else 1)
+        return done and image
+    return wait_until(same, what="a still window")
 
 
 def main():
@@ -52,17 +65,16 @@ def main():
             with XServer(width=1024, height=768) as x, EaselSession(
                     x, config=config_bytes(1024, 768, server="127.0.0.1", port=port, user="ann"),
                     files=icons) as s:
-                s.start()
                 _, _, w, h, wx, wy = s.wait_window(1024, 768)
-                s.wait_stable(settle=1.0)
+                still(s)
                 s.key("Tab")
-                s.wait_stable(settle=0.5)
+                still(s)
                 x.mouse_move(wx + 6 * 42 + 21, wy + h - 21)  # the Paint slot: the colour picker
                 x.mouse_down()
-                s.wait_stable(settle=0.5)
+                still(s)
                 x.mouse_up()
                 x.mouse_move(wx + 700, wy + 300)
-                picture = s.wait_stable(settle=1.0)
+                picture = still(s)
                 small_png(b"P6\n%d %d\n255\n" % (picture.width, picture.height) + picture.data,
                           os.path.join(DOCS, "client.png"), 640)
                 s.key("Escape")

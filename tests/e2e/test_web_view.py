@@ -4,7 +4,6 @@ user paints through the protocol, and the page's picture shows the stroke."""
 import base64
 import json
 import os
-import re
 import select
 import socket
 import struct
@@ -12,7 +11,8 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import BUILD_DIR, DEFAULT_TIMEOUT, HarnessError, Image, end_process, wait_until
+from formats import Image, frame
+from harness import DEFAULT_TIMEOUT, HarnessError, Server, end_process, wait_until
 
 PAPER = (232, 229, 227)
 
@@ -65,19 +65,15 @@ class Browser:
                          )["result"].get("value")
 
     def screenshot(self):
-        png = base64.b64decode(self.call("Page.captureScreenshot", self.session)["data"])
-        ppm = subprocess.run(["convert", "png:-", "-depth", "8", "ppm:-"], input=png,
-                             capture_output=True, check=True).stdout
-        return Image.from_ppm(ppm)
+        with tempfile.NamedTemporaryFile(suffix=".png") as f:
+            f.write(base64.b64decode(self.call("Page.captureScreenshot", self.session)["data"]))
+            f.flush()
+            return Image.read(["convert", f.name])
 
     def close(self):
         os.close(self.out)
         os.close(self.inp)
         end_process(self.proc)
-
-
-def frame(kind, payload):
-    return bytes([kind]) + struct.pack("<H", len(payload)) + payload
 
 
 def read_frame(sock, pending):
@@ -96,53 +92,40 @@ def near(colour, target, slack=12):
 
 class WebView(unittest.TestCase):
     def test_the_open_page_shows_a_new_stroke(self):
-        with tempfile.TemporaryDirectory() as tmp:
-            server = subprocess.Popen(
-                [os.path.join(BUILD_DIR, "server", "easel-server"), "--bind", "127.0.0.1",
-                 "--port", "0", "--http", "0", "--board", os.path.join(tmp, "board.easel")],
-                stdout=subprocess.PIPE, text=True)
-            browser = sock = None
-            try:
-                ports = {}
-                while len(ports) < 2:
-                    line = server.stdout.readline()
-                    found = re.search(r"(listening on |web view on http://)127\.0\.0\.1:(\d+)", line)
-                    if found:
-                        ports[found.group(1)] = int(found.group(2))
-                    self.assertTrue(line, "the server ended")
-                # The window shows the picture at its own size under the bar.
-                browser = Browser("http://127.0.0.1:%d/" % ports["web view on http://"], 912, 708,
-                                  os.path.join(tmp, "profile"))
-                wait_until(lambda: near(browser.screenshot().pixel(456, 366), PAPER),
-                           what="the empty paper on the page")
-                self.assertEqual("0", browser.text("strokes"))
+        server, browser, sock = Server("--http", "0"), None, None
+        try:
+            web = int(server.wait(r"web view on http://\S*:(\d+)").group(1))
+            # The window shows the picture at its own size under the bar.
+            browser = Browser("http://127.0.0.1:%d/" % web, 912, 708, os.path.join(server.dir, "profile"))
+            wait_until(lambda: near(browser.screenshot().pixel(456, 366), PAPER),
+                       what="the empty paper on the page")
+            self.assertEqual("0", browser.text("strokes"))
 
-                sock = socket.create_connection(("127.0.0.1", ports["listening on "]))
-                sock.sendall(frame(6, struct.pack("<I", 9) + b"painter\0"))
-                kind, pending = 0, b""
-                while kind != 255:
-                    kind, pending = read_frame(sock, pending)
-                # A wide red brush stroke across the middle of the picture.
-                brush = (bytes([0]) + struct.pack("<I", 7) + bytes([220, 20, 20])
-                         + struct.pack("<HH", 20 * 65, 200 * 65)
-                         + b"".join(struct.pack("<hh", x, 342) for x in range(200, 712, 8)))
-                sock.sendall(frame(2, brush))
+            sock = socket.create_connection(("127.0.0.1", server.port))
+            sock.sendall(frame(6, struct.pack("<I", 9) + b"painter\0"))
+            kind, pending = 0, b""
+            while kind != 255:
                 kind, pending = read_frame(sock, pending)
-                self.assertEqual(255, kind)
+            # A wide red brush stroke across the middle of the picture.
+            brush = (bytes([0]) + struct.pack("<I", 7) + bytes([220, 20, 20]) + struct.pack("<HH", 20 * 65, 200 * 65)
+                     + b"".join(struct.pack("<hh", x, 342) for x in range(200, 712, 8)))
+            sock.sendall(frame(2, brush))
+            kind, pending = read_frame(sock, pending)
+            self.assertEqual(255, kind)
 
-                def red_in_the_middle():
-                    r, g, b = browser.screenshot().pixel(456, 24 + 342)
-                    return r > 150 and g < 100 and b < 100
-                wait_until(red_in_the_middle, what="the stroke on the page")
-                self.assertTrue(near(browser.screenshot().pixel(456, 24 + 100), PAPER))
-                self.assertEqual("1", browser.text("strokes"))
-                self.assertEqual("painter", browser.text("users"))
-            finally:
-                if sock:
-                    sock.close()
-                if browser:
-                    browser.close()
-                end_process(server)
+            def red_in_the_middle():
+                r, g, b = browser.screenshot().pixel(456, 24 + 342)
+                return r > 150 and g < 100 and b < 100
+            wait_until(red_in_the_middle, what="the stroke on the page")
+            self.assertTrue(near(browser.screenshot().pixel(456, 24 + 100), PAPER))
+            self.assertEqual("1", browser.text("strokes"))
+            self.assertEqual("painter", browser.text("users"))
+        finally:
+            if sock:
+                sock.close()
+            if browser:
+                browser.close()
+            server.stop()
 
 
 if __name__ == "__main__":

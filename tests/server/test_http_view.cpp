@@ -36,7 +36,7 @@ static std::string status_of(const std::string& version, int strokes) {
 
 TEST(WebView, ServesTheBoardReadOnlyAndFollowsARestart) {
   TestServer server;
-  ASSERT_TRUE(server.start({"--bind", "127.0.0.1", "--http", "0"}));
+  ASSERT_TRUE(server.start({"--http", "0"}));
   int port = web_port(server);
   ASSERT_GT(port, 0);
   httplib::Client web("127.0.0.1", port);
