@@ -12,8 +12,10 @@ work=$(mktemp -d)
 server_pid=""
 browser_pid=""
 finish() {
-  [ -n "$browser_pid" ] && kill "$browser_pid" 2>/dev/null && wait "$browser_pid" 2>/dev/null
-  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+  for pid in $browser_pid $server_pid; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
   browser_pid="" server_pid=""
 }
 trap 'finish; rm -rf "$work"' EXIT
@@ -41,3 +43,23 @@ for run in $(seq "$runs"); do
     finish
   done
 done
+
+# The time to draw /board.png of a 2,000-stroke board nobody has watched yet
+# (all of it drawn and encoded on request), then of the picture again after
+# one more stroke, next to easel-render on the same board.
+rm -f "$work"/board.easel*
+"$build/server/easel-server" --bind 127.0.0.1 --port 0 --http 0 --rate 0 \
+  --board "$work/board.easel" >"$work/log" &
+server_pid=$!
+until grep -q "web view on" "$work/log"; do sleep 0.1; done
+port=$(sed -n 's/.*listening on 127.0.0.1:\([0-9]*\).*/\1/p' "$work/log")
+web=$(sed -n 's|.*web view on \(http://[0-9.:]*/\).*|\1|p' "$work/log")
+"$build/tools/easel-load" --port "$port" --clients 10 --seconds 10 --rate 20 | grep "strokes sent"
+echo "/board.png, 2000 strokes drawn on request: $(curl -s -o "$work/web.png" -w '%{time_total}' "${web}board.png") s"
+"$build/tools/easel-load" --port "$port" --clients 1 --seconds 0.2 --rate 5 >/dev/null
+echo "/board.png after one more stroke: $(curl -s -o "$work/web.png" -w '%{time_total}' "${web}board.png") s"
+start=$(date +%s.%N)
+"$build/tools/easel-render" "$work/board.easel" "$work/render.png"
+echo "easel-render of the same board: $(awk "BEGIN { print $(date +%s.%N) - $start }") s"
+cmp -s <(convert "$work/web.png" rgb:-) <(convert "$work/render.png" rgb:-) &&
+  echo "the pictures are equal"
