@@ -41,44 +41,44 @@ double now_seconds() {
 }
 
 // The board since the last restart. One writer (the relay loop) appends;
-// bytes below `published` never change and blocks never move, so readers copy
-// them without holding anything the writer needs.
+// bytes below `published` never change and blocks never move, and readers
+// find the blocks without taking any lock: a reader that is descheduled can
+// never hold up the relay loop.
+constexpr size_t MAX_BLOCKS = 1 << 14;  // 16 GiB; beyond that the view stops following
+
 struct BoardBytes {
-  std::mutex blocks_lock;  // guards the list of blocks only
-  std::vector<std::unique_ptr<uint8_t[]>> blocks;
+  std::unique_ptr<std::atomic<uint8_t*>[]> blocks{new std::atomic<uint8_t*>[MAX_BLOCKS]()};
   size_t length = 0;  // the writer's
   size_t staged_commands = 0;
   std::atomic<size_t> published{0};
   std::atomic<size_t> commands{0};
+  ~BoardBytes() {
+    for (size_t i = 0; i < MAX_BLOCKS && blocks[i]; i++) delete[] blocks[i].load();
+  }
 };
 
-void bytes_append(BoardBytes* b, const uint8_t* data, size_t n) {
+bool bytes_append(BoardBytes* b, const uint8_t* data, size_t n) {
+  if (b->length + n > MAX_BLOCKS * BLOCK) return false;
   while (n > 0) {
     size_t index = b->length / BLOCK, offset = b->length % BLOCK;
-    if (index == b->blocks.size()) {
-      std::unique_ptr<uint8_t[]> block(new uint8_t[BLOCK]);
-      std::lock_guard<std::mutex> hold(b->blocks_lock);
-      b->blocks.push_back(std::move(block));
-    }
+    if (!b->blocks[index].load(std::memory_order_relaxed))
+      b->blocks[index].store(new uint8_t[BLOCK], std::memory_order_release);
     size_t take = std::min(n, BLOCK - offset);
-    memcpy(b->blocks[index].get() + offset, data, take);
+    memcpy(b->blocks[index].load(std::memory_order_relaxed) + offset, data, take);
     b->length += take;
     data += take;
     n -= take;
   }
+  return true;
 }
 
 std::string bytes_copy(BoardBytes* b, size_t from, size_t to) {
-  std::vector<const uint8_t*> blocks;
-  {
-    std::lock_guard<std::mutex> hold(b->blocks_lock);
-    for (size_t i = from / BLOCK; i * BLOCK < to; i++) blocks.push_back(b->blocks[i].get());
-  }
   std::string out;
   out.reserve(to - from);
   for (size_t at = from; at < to;) {
     size_t offset = at % BLOCK, take = std::min(to - at, BLOCK - offset);
-    out.append(reinterpret_cast<const char*>(blocks[at / BLOCK - from / BLOCK] + offset), take);
+    const uint8_t* block = b->blocks[at / BLOCK].load(std::memory_order_acquire);
+    out.append(reinterpret_cast<const char*>(block) + offset, take);
     at += take;
   }
   return out;
@@ -139,6 +139,7 @@ async function poll() {
       loading = s.version;
       const img = new Image();
       img.onload = () => { document.getElementById('pic').src = img.src; shown = s.version; };
+      img.onerror = () => { loading = ''; };
       img.src = '/board.png?v=' + s.version;
     }
   } catch (e) {}
@@ -160,7 +161,8 @@ struct HttpView {
   std::mutex feed_lock;  // held for pointer and list copies only
   std::shared_ptr<BoardBytes> board;
   uint64_t epoch = 0;
-  std::vector<std::string> users;
+  std::shared_ptr<const std::vector<std::string>> users =
+      std::make_shared<const std::vector<std::string>>();
 
   std::mutex picture_lock;
   std::condition_variable picture_changed;
@@ -179,16 +181,18 @@ struct Snapshot {
   std::shared_ptr<BoardBytes> board;
   uint64_t epoch = 0;
   size_t length = 0;
-  std::vector<std::string> users;
+  std::shared_ptr<const std::vector<std::string>> users;
 };
 
-Snapshot snapshot(HttpView* v, bool with_users = false) {
+Snapshot snapshot(HttpView* v) {
   Snapshot s;
-  std::lock_guard<std::mutex> hold(v->feed_lock);
-  s.board = v->board;
-  s.epoch = v->epoch;
+  {
+    std::lock_guard<std::mutex> hold(v->feed_lock);  // pointer copies only
+    s.board = v->board;
+    s.epoch = v->epoch;
+    s.users = v->users;
+  }
   s.length = s.board->published.load(std::memory_order_acquire);
-  if (with_users) s.users = v->users;
   return s;
 }
 
@@ -305,10 +309,11 @@ void add_routes(HttpView* v) {
   });
   h.Get("/status", [v](const httplib::Request&, httplib::Response& res) {
     want_picture(v);
-    Snapshot s = snapshot(v, true);
+    Snapshot s = snapshot(v);
     std::string json = "{\"version\":" + json_text(version_of(s.epoch, s.length)) +
                        ",\"strokes\":" + std::to_string(s.board->commands.load()) + ",\"users\":[";
-    for (size_t i = 0; i < s.users.size(); i++) json += (i ? "," : "") + json_text(s.users[i]);
+    const std::vector<std::string>& users = *s.users;
+    for (size_t i = 0; i < users.size(); i++) json += (i ? "," : "") + json_text(users[i]);
     res.set_header("Cache-Control", "no-store");
     res.set_content(json + "]}", "application/json");
   });
@@ -390,8 +395,7 @@ void http_view_stop(HttpView* v) {
 }
 
 void http_view_stage(HttpView* v, const uint8_t* frame, size_t length) {
-  bytes_append(v->writing.get(), frame, length);
-  v->writing->staged_commands++;
+  if (bytes_append(v->writing.get(), frame, length)) v->writing->staged_commands++;
 }
 
 void http_view_commit(HttpView* v) {
@@ -415,6 +419,8 @@ void http_view_restart(HttpView* v) {
 }
 
 void http_view_users(HttpView* v, std::vector<std::string> names) {
+  std::shared_ptr<const std::vector<std::string>> fresh =
+      std::make_shared<const std::vector<std::string>>(std::move(names));
   std::lock_guard<std::mutex> hold(v->feed_lock);
-  v->users.swap(names);
+  v->users.swap(fresh);
 }
