@@ -32,7 +32,7 @@ constexpr double INTEREST_SECONDS = 30;
 constexpr size_t WORKERS = 4;
 constexpr size_t MAX_CONNECTIONS = 32;  // open at once; the listener waits beyond that
 constexpr int TIMEOUT_SECONDS = 5;      // reading a request, writing a response, keep-alive
-constexpr auto PICTURE_WAIT = std::chrono::seconds(10);
+constexpr auto PICTURE_WAIT = std::chrono::seconds(30);  // the painter may be starved of CPU
 
 double now_seconds() {
   timespec t;

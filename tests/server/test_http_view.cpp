@@ -40,6 +40,7 @@ TEST(WebView, ServesTheBoardReadOnlyAndFollowsARestart) {
   int port = web_port(server);
   ASSERT_GT(port, 0);
   httplib::Client web("127.0.0.1", port);
+  web.set_read_timeout(60, 0);  // the painter runs at the lowest priority
   TestClient ann(server.port);
   ann.login("ann");
   for (int i = 0; i < 3; i++) {
@@ -59,6 +60,7 @@ TEST(WebView, ServesTheBoardReadOnlyAndFollowsARestart) {
   EXPECT_EQ(easel->get_header_value("Content-Type"), "application/octet-stream");
   EXPECT_EQ(Bytes(easel->body.begin(), easel->body.end()), board);
   auto png = web.Get("/board.png");
+  ASSERT_TRUE(png);
   EXPECT_EQ(png->status, 200);
   EXPECT_EQ(png->get_header_value("Content-Type"), "image/png");
   EXPECT_EQ(png->get_header_value("ETag"), "\"" + version + "\"");
@@ -96,6 +98,7 @@ TEST(WebView, ServesTheBoardReadOnlyAndFollowsARestart) {
         "\neasel_received_bytes_total " + std::to_string(received) + "\n"})
     EXPECT_NE(metrics->body.find(line), std::string::npos) << line << metrics->body;
   png = web.Get("/board.png");
+  ASSERT_TRUE(png);
   EXPECT_EQ(png->get_header_value("ETag"), "\"1-0\"");
   EXPECT_TRUE(png->body == rendered(server));
   EXPECT_EQ(web.Get("/status")->body, status_of("1-0", 0));
