@@ -20,16 +20,20 @@ finish() {
 }
 trap 'finish; rm -rf "$work"' EXIT
 trap 'exit 1' INT TERM
+# A fresh board and server; sets port and web.
+start_server() {
+  rm -f "$work"/board.easel*
+  "$build/server/easel-server" --bind 127.0.0.1 --port 0 --http 0 --rate 0 \
+    --board "$work/board.easel" >"$work/log" &
+  server_pid=$!
+  until grep -q "web view on" "$work/log"; do sleep 0.1; done
+  port=$(sed -n 's/.*listening on 127.0.0.1:\([0-9]*\).*/\1/p' "$work/log")
+  web=$(sed -n 's|.*web view on \(http://[0-9.:]*/\).*|\1|p' "$work/log")
+}
 
 for run in $(seq "$runs"); do
   for watcher in no yes; do
-    rm -f "$work"/board.easel*
-    "$build/server/easel-server" --bind 127.0.0.1 --port 0 --http 0 --rate 0 \
-      --board "$work/board.easel" >"$work/log" &
-    server_pid=$!
-    until grep -q "web view on" "$work/log"; do sleep 0.1; done
-    port=$(sed -n 's/.*listening on 127.0.0.1:\([0-9]*\).*/\1/p' "$work/log")
-    web=$(sed -n 's|.*web view on \(http://[0-9.:]*/\).*|\1|p' "$work/log")
+    start_server
     if [ "$watcher" = yes ]; then
       nice -n 19 chromium --headless --no-sandbox --disable-gpu --user-data-dir="$work/profile" \
         --window-size=1280,800 "$web" >/dev/null 2>&1 &
@@ -47,13 +51,7 @@ done
 # The time to draw /board.png of a 2,000-stroke board nobody has watched yet
 # (all of it drawn and encoded on request), then of the picture again after
 # one more stroke, next to easel-render on the same board.
-rm -f "$work"/board.easel*
-"$build/server/easel-server" --bind 127.0.0.1 --port 0 --http 0 --rate 0 \
-  --board "$work/board.easel" >"$work/log" &
-server_pid=$!
-until grep -q "web view on" "$work/log"; do sleep 0.1; done
-port=$(sed -n 's/.*listening on 127.0.0.1:\([0-9]*\).*/\1/p' "$work/log")
-web=$(sed -n 's|.*web view on \(http://[0-9.:]*/\).*|\1|p' "$work/log")
+start_server
 "$build/tools/easel-load" --port "$port" --clients 10 --seconds 10 --rate 20 | grep "strokes sent"
 echo "/board.png, 2000 strokes drawn on request: $(curl -s -o "$work/web.png" -w '%{time_total}' "${web}board.png") s"
 "$build/tools/easel-load" --port "$port" --clients 1 --seconds 0.2 --rate 5 >/dev/null
