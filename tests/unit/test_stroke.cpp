@@ -250,46 +250,31 @@ TEST_F(Preview, PinnedOnALargerTargetWithItsRectangle) {
   destroy_bitmap(screen_buf);
 }
 
+// A zero-length first segment gives one sample that is not a number: it
+// paints nothing and widens no rectangle. Samples on the last canvas column
+// are not painted even where the target has room; the rectangle is clipped
+// to the (912 x 684) screen.
 TEST_F(Preview, RectangleIgnoresNotANumberSamplesAndIsClipped) {
-  BITMAP* layer = testsupport::make_filled(CANVAS_WIDTH, CANVAS_HEIGHT, 0, 0, 0);
   dirty_set_screen_size(CANVAS_WIDTH, CANVAS_HEIGHT);
-  // First segment has zero length: its only sample is not a number.
-  int16_t xs2[] = {5, 5, 20}, ys2[] = {5, 5, 30};
-  DirtyRect rect;
-  drawStrokePreview(layer, 255, 255, 255, xs2, ys2, 3, 0, 3, 0.0f, &rect);
-  EXPECT_EQ(5, rect.x);
-  EXPECT_EQ(5, rect.y);
-  EXPECT_EQ(16, rect.w);
-  EXPECT_EQ(26, rect.h);
-
-  // Only the not-a-number sample: nothing painted, an empty rectangle.
-  BITMAP* blank = testsupport::make_filled(CANVAS_WIDTH, CANVAS_HEIGHT, 0, 0, 0);
-  clear_to_color(layer, makecol32(0, 0, 0));
-  drawStrokePreview(layer, 255, 255, 255, xs2, ys2, 2, 0, 2, 0.0f, &rect);
-  EXPECT_TRUE(testsupport::bitmaps_equal(blank, layer));
-  EXPECT_EQ(0, rect.w);
-  EXPECT_EQ(0, rect.h);
-
-  // Samples on the last canvas column are not painted even where the target
-  // has room; the rectangle is clipped to the screen.
-  BITMAP* wide = testsupport::make_filled(CANVAS_WIDTH + 2, CANVAS_HEIGHT, 0, 0, 0);
-  BITMAP* wide_blank = testsupport::make_filled(CANVAS_WIDTH + 2, CANVAS_HEIGHT, 0, 0, 0);
-  int16_t xs3[] = {911, 911}, ys3[] = {10, 20};
-  drawStrokePreview(wide, 255, 255, 255, xs3, ys3, 2, 0, 2, 0.0f, &rect);
-  EXPECT_TRUE(testsupport::bitmaps_equal(wide_blank, wide));
-  EXPECT_EQ(912, rect.x);
-  EXPECT_EQ(0, rect.w);  // 912 is beyond a 912-wide screen
-
-  int16_t xs4[] = {905, 940}, ys4[] = {-10, 10};
-  drawStrokePreview(layer, 255, 255, 255, xs4, ys4, 2, 0, 2, 0.0f, &rect);
-  EXPECT_EQ(905, rect.x);
-  EXPECT_EQ(0, rect.y);
-  EXPECT_EQ(7, rect.w);
-  EXPECT_EQ(11, rect.h);
-  destroy_bitmap(wide_blank);
-  destroy_bitmap(wide);
-  destroy_bitmap(blank);
-  destroy_bitmap(layer);
+  const struct {
+    std::vector<int16_t> xs, ys;
+    bool wide, paints;
+    int rect[4];
+  } cases[] = {{{5, 5, 20}, {5, 5, 30}, false, true, {5, 5, 16, 26}},
+               {{5, 5}, {5, 5}, false, false, {0, 0, 0, 0}},
+               {{911, 911}, {10, 20}, true, false, {912, 10, 0, 0}},
+               {{905, 940}, {-10, 10}, false, false, {905, 0, 7, 11}}};
+  for (const auto& c : cases) {
+    BITMAP* layer = testsupport::make_filled(CANVAS_WIDTH + 2 * c.wide, CANVAS_HEIGHT, 0, 0, 0);
+    BITMAP* blank = testsupport::make_filled(CANVAS_WIDTH + 2 * c.wide, CANVAS_HEIGHT, 0, 0, 0);
+    DirtyRect rect{-1, -1, -1, -1};
+    unsigned n = c.xs.size();
+    drawStrokePreview(layer, 255, 255, 255, c.xs.data(), c.ys.data(), n, 0, n, 0.0f, &rect);
+    EXPECT_EQ(c.paints, !testsupport::bitmaps_equal(blank, layer)) << c.xs[0];
+    EXPECT_EQ(std::vector<int>(c.rect, c.rect + 4), (std::vector<int>{rect.x, rect.y, rect.w, rect.h})) << c.xs[0];
+    destroy_bitmap(blank);
+    destroy_bitmap(layer);
+  }
 }
 
 // Far control points make the curve cross the 0.02 acceptance window between
