@@ -44,41 +44,39 @@ double distance(Sample a, Sample b) { return std::hypot(double(a.x) - b.x, doubl
 
 }  // namespace
 
-TEST(StrokeWalk, TenPixelSegmentGivesElevenSamples) {
-  int16_t xs[] = {3, 13}, ys[] = {7, 7};
-  EXPECT_EQ(1.0f, sampleSegment(xs, ys, 2, 0, 1.0f, 0.0f));
-  ASSERT_EQ(11, StrokeSamples.count);
-  for (int k = 0; k <= 10; ++k) {
-    EXPECT_EQ(3.0f + k, StrokeSamples.x[k]);
-    EXPECT_EQ(7.0f, StrokeSamples.y[k]);
+// One segment walked with a spacing and a carried offset: the offset left
+// for the next segment, the samples' count, the first and the last. A single
+// point gives one sample unless an offset is pending; past the last segment,
+// or without points, there is none; a segment shorter than the offset only
+// uses it up.
+TEST(StrokeWalk, SamplesOfOneSegment) {
+  const struct {
+    std::vector<int16_t> xs, ys;
+    unsigned i;
+    float spacing, offset, left;
+    int count;
+    float first[2], last[2];
+  } cases[] = {{{3, 13}, {7, 7}, 0, 1, 0, 1, 11, {3, 7}, {13, 7}},
+               {{0, 6}, {0, 8}, 0, 1, 0.5f, 0.5f, 10, {0.3f, 0.4f}, {5.7f, 7.6f}},
+               {{3, 13}, {7, 7}, 0, 5, 12, 2, 0, {}, {}},
+               {{5}, {6}, 0, 1, 0, 1, 1, {5, 6}, {5, 6}},
+               {{5}, {6}, 0, 1, 0.5f, 0.5f, 0, {}, {}},
+               {{5, 9}, {6, 1}, 1, 1, 0.25f, 0.25f, 0, {}, {}},
+               {{5, 9, 20, 4}, {6, 1, 8, 30}, 3, 1, 0.25f, 0.25f, 0, {}, {}},
+               {{}, {}, 0, 1, 0.25f, 0.25f, 0, {}, {}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.xs.size() << " points, segment " << c.i << " offset " << c.offset);
+    EXPECT_FLOAT_EQ(c.left, sampleSegment(c.xs.data(), c.ys.data(), c.xs.size(), c.i, c.spacing, c.offset));
+    ASSERT_EQ(c.count, StrokeSamples.count);
+    // Evenly spaced along the segment.
+    auto along = [&](int k, int axis) {
+      return c.first[axis] + (c.last[axis] - c.first[axis]) * k / std::max(1, c.count - 1);
+    };
+    for (int k = 0; k < c.count; ++k) {
+      ASSERT_NEAR(along(k, 0), StrokeSamples.x[k], 1e-5) << k;
+      ASSERT_NEAR(along(k, 1), StrokeSamples.y[k], 1e-5) << k;
+    }
   }
-  // A diagonal of length 10 with a carried offset: samples at 0.5, 1.5, ... 9.5.
-  int16_t dx[] = {0, 6}, dy[] = {0, 8};
-  EXPECT_FLOAT_EQ(0.5f, sampleSegment(dx, dy, 2, 0, 1.0f, 0.5f));
-  ASSERT_EQ(10, StrokeSamples.count);
-  EXPECT_FLOAT_EQ(0.3f, StrokeSamples.x[0]);
-  EXPECT_FLOAT_EQ(0.4f, StrokeSamples.y[0]);
-  EXPECT_NEAR(5.7, StrokeSamples.x[9], 1e-5);
-  EXPECT_NEAR(7.6, StrokeSamples.y[9], 1e-5);
-  // A segment shorter than the offset only uses it up.
-  EXPECT_FLOAT_EQ(2.0f, sampleSegment(xs, ys, 2, 0, 5.0f, 12.0f));
-  EXPECT_EQ(0, StrokeSamples.count);
-}
-
-TEST(StrokeWalk, PointCountCases) {
-  int16_t xs[] = {5, 9, 20, 4}, ys[] = {6, 1, 8, 30};
-  EXPECT_EQ(1.0f, sampleSegment(xs, ys, 1, 0, 1.0f, 0.0f));  // single point: one sample
-  ASSERT_EQ(1, StrokeSamples.count);
-  EXPECT_EQ(5.0f, StrokeSamples.x[0]);
-  EXPECT_EQ(6.0f, StrokeSamples.y[0]);
-  EXPECT_EQ(0.5f, sampleSegment(xs, ys, 1, 0, 1.0f, 0.5f));  // ... unless an offset is pending
-  EXPECT_EQ(0, StrokeSamples.count);
-  EXPECT_EQ(0.25f, sampleSegment(xs, ys, 2, 1, 1.0f, 0.25f));  // past the only segment
-  EXPECT_EQ(0, StrokeSamples.count);
-  EXPECT_EQ(0.25f, sampleSegment(xs, ys, 4, 3, 1.0f, 0.25f));  // past the last curve
-  EXPECT_EQ(0, StrokeSamples.count);
-  EXPECT_EQ(0.25f, sampleSegment(xs, ys, 0, 0, 1.0f, 0.25f));
-  EXPECT_EQ(0, StrokeSamples.count);
 }
 
 TEST(StrokeWalk, ZeroLengthSegmentsGiveOneNotANumberSample) {
