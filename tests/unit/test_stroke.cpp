@@ -14,7 +14,7 @@
 #include "paint/stamp.h"
 #include "paint/stroke.h"
 #include "test_support.h"
-#include "ui/dirty_rect.h"
+#include "paint/dirty_rect.h"
 
 namespace {
 
