@@ -1,7 +1,9 @@
 // easel-load: connects N users to an easel-server on the loopback interface,
 // paints realistic strokes at a steady rate for a bounded time, and reports
 // how many relayed frames per second the users received and how long the
-// acknowledgements of their own strokes took.
+// acknowledgements of their own strokes took, and what the commands reaching
+// one client cost it to draw.
+#include <allegro.h>
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -25,7 +27,10 @@
 #include <string>
 #include <vector>
 
+#include "net/command.h"
+#include "net/draw_cost.h"
 #include "net/message.h"
+#include "paint/canvas.h"
 #include "rules.h"
 
 static double now_seconds() {
@@ -40,6 +45,7 @@ struct LoadOptions {
   double rate = 5;   // strokes per second per user; 0: as fast as acknowledged
   int window = 8;    // strokes in flight per user when rate is 0
   int flooders = 0;  // users that send as fast as acknowledged whatever the rate
+  bool dear = false;  // the flooders send the dearest legal commands
   std::string host = "127.0.0.1";
   int port = 2020;
   std::string server;  // path of an easel-server to start for the run
@@ -98,23 +104,80 @@ static std::vector<uint8_t> make_stroke(Random* random, int user_id) {
   return frame;
 }
 
+// The dearest commands the server lets through, each tool in turn at its
+// largest size and dearest setting: 255 points zigzagging between the corners
+// of the picture (every sample lands on it) or of the range the server accepts.
+static std::vector<uint8_t> make_dear_stroke(Random* random, int user_id) {
+  static const int tools[] = {MSG_PEN, MSG_PENCIL, MSG_BRUSH, MSG_CHALK, MSG_SMUDGE, MSG_STAMP};
+  static const int corners[2][4] = {{0, 0, 911, 683},
+                                    {POINT_X_MIN, POINT_Y_MIN, POINT_X_MAX, POINT_Y_MAX}};
+  uint32_t pick = random->next();
+  const int* c = corners[(pick >> 8) & 1];
+  int16_t xs[MAX_POINTS], ys[MAX_POINTS];
+  for (int k = 0; k < MAX_POINTS; k++) {
+    xs[k] = int16_t(k % 4 == 0 || k % 4 == 3 ? c[0] : c[2]);
+    ys[k] = int16_t(k % 4 == 0 || k % 4 == 2 ? c[1] : c[3]);
+  }
+  Message m;
+  switch (tools[pick % 6]) {
+    case MSG_PEN: encode_pen(&m, 200, 30, 40, xs, ys, MAX_POINTS); break;
+    case MSG_PENCIL: encode_pencil(&m, 20, 30, 40, 400, xs, ys, MAX_POINTS); break;
+    case MSG_BRUSH: encode_brush(&m, 20, 30, 240, 400, 400, xs, ys, MAX_POINTS); break;
+    case MSG_CHALK: encode_chalk(&m, 20, 130, 40, 400, xs, ys, MAX_POINTS); break;
+    case MSG_SMUDGE: encode_smudge(&m, 400, 400, xs, ys, MAX_POINTS); break;
+    default: encode_stamp(&m, 90, 10, 90, 400, 0, xs, ys, MAX_POINTS); break;
+  }
+  m.begin[0] = uint8_t(user_id);
+  std::vector<uint8_t> frame(FRAME_HEADER_SIZE + message_length(&m));
+  message_write_frame(&m, frame.data());
+  message_free(&m);
+  return frame;
+}
+
+// CPU seconds one client spends drawing the frames, one after another.
+static double drawing_seconds(const std::vector<std::vector<uint8_t>>& frames) {
+  if (frames.empty() || install_allegro(SYSTEM_NONE, &errno, atexit) != 0) return 0;
+  set_color_depth(32);
+  BITMAP* canvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
+  if (!canvas) return 0;
+  resetCanvas(canvas);
+  timespec a, b;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &a);
+  for (const std::vector<uint8_t>& frame : frames) {
+    Message m;
+    if (!message_from_frame(&m, frame.data())) continue;
+    apply_command(canvas, &m);
+    message_free(&m);
+  }
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &b);
+  destroy_bitmap(canvas);
+  return double(b.tv_sec - a.tv_sec) + double(b.tv_nsec - a.tv_nsec) * 1e-9;
+}
+
 static int parse_options(LoadOptions* o, int argc, char** argv) {
   for (int i = 1; i < argc; i++) {
     std::string a = argv[i];
+    if (a == "--dear") {
+      o->dear = true;
+      continue;
+    }
     if (a == "--help") {
       printf(
           "Usage: easel-load [--clients N] [--seconds S] [--rate R] [--window W]\n"
           "                  [--flooders K] [--port P] [--host 127.0.0.1] [--server PATH]\n"
-          "                  [--seed N]\n"
+          "                  [--seed N] [--dear]\n"
           "Connects N users (default 10) to an easel-server on the loopback interface;\n"
           "each paints R strokes a second (default 5; 0: as fast as the server\n"
           "acknowledges, W strokes in flight, default 8) for S seconds (default 10).\n"
           "With --server, starts that server on a free port with a fresh board (with\n"
-          "--rate 0 when R is 0) and stops it afterwards.\n"
+          "--rate 0 --draw-budget 0 when R is 0) and stops it afterwards.\n"
           "With --flooders K, K more users send as fast as they are acknowledged (W in\n"
           "flight); their strokes are counted apart and left out of the latency.\n"
+          "With --dear, the flooders send the dearest commands the server accepts.\n"
           "Reports the relayed frames received per second and the acknowledgement\n"
-          "latency of the strokes (median, 99th percentile, maximum).\n");
+          "latency of the strokes (median, 99th percentile, maximum), and the drawing\n"
+          "cost per second of the commands one painter received: as the server\n"
+          "estimates it, and measured by drawing them afterwards.\n");
       exit(0);
     }
     if (i + 1 >= argc) return 0;
@@ -157,7 +220,7 @@ static pid_t start_server(const LoadOptions& o, std::string* dir, int* port) {
     dup2(out, 2);
     if (o.rate == 0)
       execl(o.server.c_str(), o.server.c_str(), "--port", "0", "--bind", "127.0.0.1", "--board",
-            board.c_str(), "--rate", "0", (char*)nullptr);
+            board.c_str(), "--rate", "0", "--draw-budget", "0", (char*)nullptr);
     else
       execl(o.server.c_str(), o.server.c_str(), "--port", "0", "--bind", "127.0.0.1", "--board",
             board.c_str(), (char*)nullptr);
@@ -244,6 +307,9 @@ int main(int argc, char** argv) {
   }
 
   std::vector<double> latencies;
+  // The drawing commands the first painter received while the others painted.
+  std::vector<std::vector<uint8_t>> received;
+  double received_cost = 0, flood_cost = 0;
   long relayed = 0;
   int logged_in = 0;
   double start = 0, stop_sending = 0, give_up = now_seconds() + 30;
@@ -265,7 +331,8 @@ int main(int argc, char** argv) {
       bool paced = o.rate > 0 && !u.flooder;
       while (sending && u.logged_in &&
              (paced ? now >= u.next_send : int(u.in_flight.size()) < o.window)) {
-        std::vector<uint8_t> stroke = make_stroke(&random, u.id);
+        std::vector<uint8_t> stroke = u.flooder && o.dear ? make_dear_stroke(&random, u.id)
+                                                          : make_stroke(&random, u.id);
         u.output.insert(u.output.end(), stroke.begin(), stroke.end());
         u.in_flight.push_back(now);
         u.sent++;
@@ -307,6 +374,14 @@ int main(int argc, char** argv) {
           }
         } else if (is_drawing_type(type) && start > 0) {
           relayed++;
+          if (&u == &users[0] && size > 3) {
+            double cost = draw_cost(type, &u.input[at + 3], size - 3);
+            received_cost += cost;
+            int from = u.input[at + 3];
+            for (int f = o.clients; f < int(users.size()); f++)
+              if (users[size_t(f)].id == from) flood_cost += cost;
+            received.emplace_back(u.input.begin() + long(at), u.input.begin() + long(at + size));
+          }
         }
         at += size;
       }
@@ -344,6 +419,11 @@ int main(int argc, char** argv) {
   printf("acknowledgement latency%s: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
          o.flooders > 0 ? " of the others" : "", percentile(0.5), percentile(0.99),
          latencies.empty() ? 0.0 : latencies.back() * 1000);
+  if (elapsed > 0)
+    printf("drawing cost reaching one painter: %.1f ms/s estimated (%.1f ms/s from the flooders), "
+           "%.1f ms/s measured by drawing it\n",
+           received_cost / 1000 / elapsed, flood_cost / 1000 / elapsed,
+           drawing_seconds(received) * 1000 / elapsed);
   if (server > 0) {
     kill(server, SIGTERM);
     int status = 0;

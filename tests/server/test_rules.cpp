@@ -1,7 +1,12 @@
 // The server's acceptance rules, checked in process.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "harness.h"
+#include "net/command.h"
+#include "net/draw_cost.h"
+#include "net/message.h"
 #include "options.h"
 #include "rules.h"
 
@@ -81,10 +86,11 @@ TEST(Rules, StringFieldsSplitExactly) {
 TEST(Options, EveryOptionIsReadAndBadValuesAreRefused) {
   const char* argv[] = {"easel-server", "--port", "3030", "--bind", "127.0.0.1", "--board", "b.easel",
                         "--motd-password", "secret", "--max-output", "65536", "--rate", "5", "--burst", "9",
-                        "--max-connections", "300", "--login-timeout", "4", "--sync"};
+                        "--max-connections", "300", "--login-timeout", "4", "--sync",
+                        "--draw-budget", "30", "--draw-burst", "70"};
   ServerOptions o;
   int status = -1;
-  ASSERT_TRUE(options_parse(&o, 20, const_cast<char**>(argv), &status));
+  ASSERT_TRUE(options_parse(&o, 24, const_cast<char**>(argv), &status));
   EXPECT_EQ(o.port, 3030);
   EXPECT_EQ(o.bind_address, "127.0.0.1");
   EXPECT_EQ(o.board_path, "b.easel");
@@ -95,6 +101,8 @@ TEST(Options, EveryOptionIsReadAndBadValuesAreRefused) {
   EXPECT_EQ(o.max_connections, 300);
   EXPECT_EQ(o.login_timeout, 4);
   EXPECT_TRUE(o.sync);
+  EXPECT_EQ(o.draw_rate, 30000);
+  EXPECT_EQ(o.draw_burst, 70000);
 
   ServerOptions defaults;
   EXPECT_EQ(defaults.port, 2020);
@@ -109,5 +117,38 @@ TEST(Options, EveryOptionIsReadAndBadValuesAreRefused) {
     status = -1;
     EXPECT_FALSE(options_parse(&x, int(bad.size()), const_cast<char**>(bad.data()), &status));
     EXPECT_EQ(status, 2);
+  }
+}
+
+// The fastest painting our client passes on: 255 points, fixed at least every
+// 100 pixels of path, in rows 100 pixels apart over the whole picture, every
+// tool at its smallest and largest size with its dearest setting, strokes back
+// to back at 10000 pixels a second (faster than a hand drags a mouse). The
+// default budget must never hold it back.
+TEST(DrawBudget, NeverHoldsBackAHand) {
+  int16_t xs[255], ys[255];
+  double path = 0;
+  for (int k = 0; k < 255; k++) {
+    int row = k / 10, col = row % 2 ? 9 - k % 10 : k % 10;
+    xs[k] = int16_t(5 + col * 100);
+    ys[k] = int16_t(5 + row * 26);
+    if (k > 0) path += std::hypot(xs[k] - xs[k - 1], ys[k] - ys[k - 1]);
+  }
+  ServerOptions o;
+  for (float size : {0.0f, 400.0f}) {
+    Message m[6];
+    encode_pen(&m[0], 1, 2, 3, xs, ys, 255);
+    encode_pencil(&m[1], 1, 2, 3, size, xs, ys, 255);
+    encode_brush(&m[2], 1, 2, 3, size, 400, xs, ys, 255);
+    encode_chalk(&m[3], 1, 2, 3, size, xs, ys, 255);
+    encode_smudge(&m[4], size, 400, xs, ys, 255);
+    encode_stamp(&m[5], 1, 2, 3, size, 0, xs, ys, 255);
+    for (Message& one : m) {
+      double cost = draw_cost(int(one.type), one.begin, message_length(&one));
+      EXPECT_GT(cost, 100) << one.type;
+      EXPECT_LT(cost * 10000 / path, o.draw_rate) << one.type << " at " << size;
+      EXPECT_LT(cost, o.draw_burst) << one.type << " at " << size;
+      message_free(&one);
+    }
   }
 }
