@@ -1,12 +1,12 @@
 #include "app/roster.h"
 
 #include <allegro.h>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 
 #include "app/client.h"
 #include "app/log.h"
+#include "net/message.h"
 #include "ui/dirty_rect.h"
 #include "ui/screen.h"
 
@@ -68,7 +68,7 @@ void roster_set_position(int id, int16_t x, int16_t y) {
 static bool prefix_matches(const char* text, const char* name) {
   for (; *text; ++text, ++name) {
     if (!*name) return false;
-    if (tolower(static_cast<unsigned char>(*text)) != tolower(static_cast<unsigned char>(*name)))
+    if (ascii_lower(static_cast<unsigned char>(*text)) != ascii_lower(static_cast<unsigned char>(*name)))
       return false;
   }
   return true;
