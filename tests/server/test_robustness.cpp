@@ -134,7 +134,7 @@ TEST(Malformed, ASilentConnectionTimesOut) {
 }
 
 TEST(SlowReader, IsDisconnectedWhileTheOthersGoOn) {
-  Witnessed w({"--max-output", "65536", "--rate", "0"});
+  Witnessed w({"--max-output", "65536", "--rate", "0", "--draw-budget", "0"});
   ASSERT_TRUE(w.witness);
   TestClient sleeper(w.server.port, 4096);
   int sleeper_id;
