@@ -11,7 +11,6 @@
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,8 +21,6 @@
 #include <cstring>
 #include <ctime>
 #include <deque>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -32,6 +29,7 @@
 #include "net/message.h"
 #include "paint/canvas.h"
 #include "rules.h"
+#include "server_process.h"
 
 static double now_seconds() {
   timespec t;
@@ -78,18 +76,15 @@ struct User {
 // A stroke as the client's tools make them: one of the six tools, a colour,
 // its settings, and 20 to 150 points of a wandering hand on the picture.
 static std::vector<uint8_t> make_stroke(Random* random, int user_id) {
-  static const int tools[] = {MSG_PEN, MSG_PENCIL, MSG_BRUSH, MSG_CHALK, MSG_SMUDGE, MSG_STAMP};
-  int type = tools[random->next() % 6];
+  const CommandLayout& layout = COMMAND_LAYOUTS[random->next() % DRAWING_TYPE_COUNT];
   Message m;
-  message_init(&m, uint32_t(type));
+  message_init(&m, layout.type);
   message_put_byte(&m, user_id);
-  if (type == MSG_PENCIL || type == MSG_BRUSH || type == MSG_CHALK)
-    message_put_int(&m, random->next());
-  if (type != MSG_SMUDGE)
+  if (layout.seeded) message_put_int(&m, random->next());
+  if (layout.coloured)
     for (int i = 0; i < 3; i++) message_put_byte(&m, random->range(0, 255));
-  if (type != MSG_PEN) message_put_scaled(&m, random->range(1, 40));
-  if (type == MSG_BRUSH || type == MSG_SMUDGE || type == MSG_STAMP)
-    message_put_scaled(&m, random->range(0, 400));
+  if (layout.values >= 1) message_put_scaled(&m, random->range(1, 40));
+  if (layout.values >= 2) message_put_scaled(&m, random->range(0, 400));
   int points = random->range(20, 150);
   int x = random->range(0, 911), y = random->range(0, 683);
   for (int i = 0; i < points; i++) {
@@ -220,41 +215,6 @@ static int parse_options(LoadOptions* o, int argc, char** argv) {
          o->seconds > 0 && o->seconds <= 600 && o->rate >= 0 && o->window >= 1;
 }
 
-// Starts the server in a temporary directory; returns its pid and sets the port.
-static pid_t start_server(const LoadOptions& o, std::string* dir, int* port) {
-  char pattern[] = "/tmp/easel-load-XXXXXX";
-  if (!mkdtemp(pattern)) return -1;
-  *dir = pattern;
-  std::string log = *dir + "/server.log", board = *dir + "/board.easel";
-  pid_t pid = fork();
-  if (pid == 0) {
-    int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(out, 1);
-    dup2(out, 2);
-    if (o.rate == 0)
-      execl(o.server.c_str(), o.server.c_str(), "--port", "0", "--bind", "127.0.0.1", "--board",
-            board.c_str(), "--rate", "0", "--draw-budget", "0", (char*)nullptr);
-    else
-      execl(o.server.c_str(), o.server.c_str(), "--port", "0", "--bind", "127.0.0.1", "--board",
-            board.c_str(), (char*)nullptr);
-    _exit(127);
-  }
-  for (double end = now_seconds() + 10; now_seconds() < end; usleep(10000)) {
-    std::ifstream in(log);
-    std::stringstream text;
-    text << in.rdbuf();
-    std::string s = text.str();
-    size_t at = s.find("listening on ");
-    if (at != std::string::npos && s.find('\n', at) != std::string::npos) {
-      *port = atoi(s.c_str() + s.find(':', at) + 1);
-      return pid;
-    }
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  return -1;
-}
-
 static bool flush_output(User* u) {
   while (!u->output.empty()) {
     ssize_t n = send(u->fd, u->output.data(), u->output.size(), MSG_NOSIGNAL);
@@ -276,14 +236,16 @@ int main(int argc, char** argv) {
     return 2;
   }
   signal(SIGPIPE, SIG_IGN);
-  std::string dir;
-  pid_t server = -1;
+  ServerProcess server;
   if (!o.server.empty()) {
-    server = start_server(o, &dir, &o.port);
-    if (server < 0) {
+    if (!server_process_open(&server, o.server) ||
+        !server_process_start(&server, o.rate == 0 ? std::vector<std::string>{"--rate", "0", "--draw-budget", "0"}
+                                                   : std::vector<std::string>{})) {
+      server_process_close(&server);
       fprintf(stderr, "easel-load: cannot start %s\n", o.server.c_str());
       return 1;
     }
+    o.port = server.port;
   }
 
   Random random = {o.seed ? o.seed : 1};
@@ -445,14 +407,8 @@ int main(int argc, char** argv) {
            "drawn in %.1f ms/s of CPU (%.1f for the flooders')\n",
            received_cost / 1000 / elapsed, flood_cost / 1000 / elapsed, drawn * 1000 / elapsed,
            drawn_flood * 1000 / elapsed);
-  if (server > 0) {
-    kill(server, SIGTERM);
-    int status = 0;
-    waitpid(server, &status, 0);
-    std::string command = "rm -rf '" + dir + "'";
-    if (system(command.c_str()) != 0)
-      fprintf(stderr, "easel-load: cannot remove %s\n", dir.c_str());
-  }
+  server_process_stop(&server);
+  server_process_close(&server);
   if (failed || acknowledged + held != sent) {
     fprintf(stderr, "easel-load: %s\n",
             failed ? "a connection failed" : "acknowledgements missing");

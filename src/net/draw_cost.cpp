@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "net/layout.h"
 #include "net/message.h"
 #include "paint/stroke.h"
 
@@ -96,32 +97,15 @@ double draw_cost_samples(const int16_t* xs, const int16_t* ys, int n, double spa
 double draw_cost(int type, const uint8_t* payload, size_t length) {
   Message m = {uint32_t(type), const_cast<uint8_t*>(payload), const_cast<uint8_t*>(payload),
                const_cast<uint8_t*>(payload) + length, const_cast<uint8_t*>(payload) + length};
-  message_get_byte(&m);  // user id
-  double size = 0, second = 0;
-  const ToolCost* tool = nullptr;
-  switch (type) {
-    case MSG_PEN: tool = &PEN; skip(&m, 3); break;
-    case MSG_PENCIL: tool = &PENCIL; skip(&m, 7); size = message_get_scaled(&m); break;
-    case MSG_CHALK: tool = &CHALK; skip(&m, 7); size = message_get_scaled(&m); break;
-    case MSG_BRUSH:
-      tool = &BRUSH;
-      skip(&m, 7);
-      size = message_get_scaled(&m);
-      second = message_get_scaled(&m);
-      break;
-    case MSG_SMUDGE:
-      tool = &SMUDGE;
-      size = message_get_scaled(&m);
-      second = message_get_scaled(&m);
-      break;
-    case MSG_STAMP:
-      tool = &STAMP;
-      skip(&m, 3);
-      size = message_get_scaled(&m);
-      second = message_get_scaled(&m);
-      break;
-    default: return 0;
-  }
+  const CommandLayout* layout = command_layout(type);
+  if (!layout) return 0;
+  // In the order of COMMAND_LAYOUTS.
+  static const ToolCost* const TOOLS[] = {&PEN, &PENCIL, &BRUSH, &CHALK, &SMUDGE, &STAMP};
+  const ToolCost* tool = TOOLS[layout - COMMAND_LAYOUTS];
+  // The author's id, the seed and the colour, then the size and the second value.
+  skip(&m, 1 + (layout->seeded ? 4 : 0) + (layout->coloured ? 3 : 0));
+  double size = layout->values >= 1 ? message_get_scaled(&m) : 0;
+  double second = layout->values >= 2 ? message_get_scaled(&m) : 0;
   int n = int(m.end - m.read_pos) / 4;
   std::vector<int16_t> xs(static_cast<size_t>(n)), ys(static_cast<size_t>(n));
   for (int i = 0; i < n; ++i) {

@@ -2,10 +2,10 @@
 
 #include <cmath>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "paint/canvas.h"
+#include "paint/dirty_rect.h"
 #include "paint/pixel.h"
-#include "ui/dirty_rect.h"
 
 StrokeSampleBuffer StrokeSamples;
 

@@ -8,8 +8,8 @@
 
 #include "app/client.h"
 #include "app/config.h"
-#include "app/log.h"
-#include "app/roster.h"
+#include "base/log.h"
+#include "ui/roster.h"
 #include "app/session.h"
 #include "paint/random.h"
 #include "session_fixture.h"

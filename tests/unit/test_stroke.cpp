@@ -8,7 +8,7 @@
 #include "paint/canvas.h"
 #include "paint/stroke.h"
 #include "test_support.h"
-#include "ui/dirty_rect.h"
+#include "paint/dirty_rect.h"
 
 namespace {
 

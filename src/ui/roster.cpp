@@ -1,13 +1,12 @@
-#include "app/roster.h"
+#include "ui/roster.h"
 
 #include <allegro.h>
 #include <cstdio>
 #include <cstring>
 
-#include "app/client.h"
-#include "app/log.h"
+#include "base/log.h"
 #include "net/message.h"
-#include "ui/dirty_rect.h"
+#include "paint/dirty_rect.h"
 #include "ui/screen.h"
 
 Roster roster = {};
