@@ -19,12 +19,12 @@ Message command(int type, float size, const Zigzag& z) {
   // Driest brush, strongest smudge, stamps without a gap: the dearest settings.
   Message m;
   switch (type) {
-    case MSG_PEN: encode_pen(&m, 200, 30, 40, z.x, z.y, z.n); break;
-    case MSG_PENCIL: encode_pencil(&m, 20, 30, 40, size, z.x, z.y, z.n); break;
-    case MSG_BRUSH: encode_brush(&m, 20, 30, 240, size, 400, z.x, z.y, z.n); break;
-    case MSG_CHALK: encode_chalk(&m, 20, 130, 40, size, z.x, z.y, z.n); break;
-    case MSG_SMUDGE: encode_smudge(&m, size, 400, z.x, z.y, z.n); break;
-    default: encode_stamp(&m, 90, 10, 90, size, 0, z.x, z.y, z.n); break;
+    case MSG_PEN: encode_pen(&m, 1, 200, 30, 40, z.x, z.y, z.n); break;
+    case MSG_PENCIL: encode_pencil(&m, 1, 20, 30, 40, size, z.x, z.y, z.n); break;
+    case MSG_BRUSH: encode_brush(&m, 1, 20, 30, 240, size, 400, z.x, z.y, z.n); break;
+    case MSG_CHALK: encode_chalk(&m, 1, 20, 130, 40, size, z.x, z.y, z.n); break;
+    case MSG_SMUDGE: encode_smudge(&m, 1, size, 400, z.x, z.y, z.n); break;
+    default: encode_stamp(&m, 1, 90, 10, 90, size, 0, z.x, z.y, z.n); break;
   }
   return m;
 }

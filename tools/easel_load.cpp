@@ -115,14 +115,13 @@ static std::vector<uint8_t> make_dear_stroke(Random* random, int user_id) {
   }
   Message m;
   switch (tools[pick % 6]) {
-    case MSG_PEN: encode_pen(&m, 200, 30, 40, xs, ys, MAX_POINTS); break;
-    case MSG_PENCIL: encode_pencil(&m, 20, 30, 40, 400, xs, ys, MAX_POINTS); break;
-    case MSG_BRUSH: encode_brush(&m, 20, 30, 240, 400, 400, xs, ys, MAX_POINTS); break;
-    case MSG_CHALK: encode_chalk(&m, 20, 130, 40, 400, xs, ys, MAX_POINTS); break;
-    case MSG_SMUDGE: encode_smudge(&m, 400, 400, xs, ys, MAX_POINTS); break;
-    default: encode_stamp(&m, 90, 10, 90, 400, 0, xs, ys, MAX_POINTS); break;
+    case MSG_PEN: encode_pen(&m, uint8_t(user_id), 200, 30, 40, xs, ys, MAX_POINTS); break;
+    case MSG_PENCIL: encode_pencil(&m, uint8_t(user_id), 20, 30, 40, 400, xs, ys, MAX_POINTS); break;
+    case MSG_BRUSH: encode_brush(&m, uint8_t(user_id), 20, 30, 240, 400, 400, xs, ys, MAX_POINTS); break;
+    case MSG_CHALK: encode_chalk(&m, uint8_t(user_id), 20, 130, 40, 400, xs, ys, MAX_POINTS); break;
+    case MSG_SMUDGE: encode_smudge(&m, uint8_t(user_id), 400, 400, xs, ys, MAX_POINTS); break;
+    default: encode_stamp(&m, uint8_t(user_id), 90, 10, 90, 400, 0, xs, ys, MAX_POINTS); break;
   }
-  m.begin[0] = uint8_t(user_id);
   std::vector<uint8_t> frame(FRAME_HEADER_SIZE + message_length(&m));
   message_write_frame(&m, frame.data());
   message_free(&m);

@@ -102,12 +102,12 @@ TEST(DrawBudget, NeverHoldsBackAHand) {
   ServerOptions o;
   for (float size : {0.0f, 400.0f}) {
     Message m[6];
-    encode_pen(&m[0], 1, 2, 3, xs, ys, 255);
-    encode_pencil(&m[1], 1, 2, 3, size, xs, ys, 255);
-    encode_brush(&m[2], 1, 2, 3, size, 400, xs, ys, 255);
-    encode_chalk(&m[3], 1, 2, 3, size, xs, ys, 255);
-    encode_smudge(&m[4], size, 400, xs, ys, 255);
-    encode_stamp(&m[5], 1, 2, 3, size, 0, xs, ys, 255);
+    encode_pen(&m[0], 1, 1, 2, 3, xs, ys, 255);
+    encode_pencil(&m[1], 1, 1, 2, 3, size, xs, ys, 255);
+    encode_brush(&m[2], 1, 1, 2, 3, size, 400, xs, ys, 255);
+    encode_chalk(&m[3], 1, 1, 2, 3, size, xs, ys, 255);
+    encode_smudge(&m[4], 1, size, 400, xs, ys, 255);
+    encode_stamp(&m[5], 1, 1, 2, 3, size, 0, xs, ys, 255);
     for (Message& one : m) {
       double cost = draw_cost(int(one.type), one.begin, message_length(&one));
       EXPECT_GT(cost, 100) << one.type;
