@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   liballegro4-dev libpng-dev libcpp-httplib-dev
-  libgtest-dev libbenchmark-dev
+  libgtest-dev libbenchmark-dev locales
   clang libclang-rt-14-dev
   python3 xvfb xdotool imagemagick x11-utils chromium ffmpeg
 )

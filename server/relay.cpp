@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "net/draw_cost.h"
 #include "net/message.h"
 #include "server_log.h"
 
@@ -365,12 +366,26 @@ int relay_handle_frame(Relay* r, Client* c, const uint8_t* frame, size_t length)
   }
 }
 
-// A token bucket of commands: `rate` a second, at most `burst` saved up.
-static bool take_token(const ServerOptions* o, Client* c, double now) {
-  c->tokens = std::min(o->burst, c->tokens + (now - c->refilled_at) * o->rate);
+// Two token buckets: commands, `rate` a second with at most `burst` saved up,
+// and drawing cost, `draw_rate` a second with at most `draw_burst`. A drawing
+// command is taken while the cost budget is not in debt and may run it into
+// debt, so a command dearer than the whole burst still passes in time. When
+// the frame must wait, c->resume_at is set to when both allow it.
+static bool take_tokens(const ServerOptions* o, Client* c, double now, double cost) {
+  double elapsed = now - c->refilled_at;
+  c->tokens = std::min(o->burst, c->tokens + elapsed * o->rate);
+  c->draw_tokens = std::min(o->draw_burst, c->draw_tokens + elapsed * o->draw_rate);
   c->refilled_at = now;
-  if (c->tokens < 1) return false;
-  c->tokens -= 1;
+  double wait = 0;
+  if (o->rate > 0 && c->tokens < 1) wait = (1 - c->tokens) / o->rate;
+  if (o->draw_rate > 0 && cost > 0 && c->draw_tokens < 0)
+    wait = std::max(wait, -c->draw_tokens / o->draw_rate);
+  if (wait > 0) {
+    c->resume_at = now + wait;
+    return false;
+  }
+  if (o->rate > 0) c->tokens -= 1;
+  if (o->draw_rate > 0) c->draw_tokens -= cost;
   return true;
 }
 
@@ -394,8 +409,8 @@ InputResult relay_take_input(Relay* r, Client* c, double now, bool ignore_limit,
     }
     size_t size = frame_complete_size(p, available);
     if (size == 0) break;
-    if (c->state == CLIENT_ACTIVE && r->options->rate > 0 && !ignore_limit &&
-        !take_token(r->options, c, now)) {
+    if (c->state == CLIENT_ACTIVE && !ignore_limit &&
+        !take_tokens(r->options, c, now, draw_cost(p[0], p + 3, size - 3))) {
       result = INPUT_LIMITED;
       break;
     }

@@ -45,7 +45,8 @@ enum InputResult {
   INPUT_REFUSED,  // c broke the protocol and must be disconnected
 };
 // Takes the complete frames buffered in c->input, in order, and handles them,
-// while c's rate allows (unless ignore_limit). A header announcing a frame
+// while c's rate and drawing budget allow (unless ignore_limit; when they do
+// not, c->resume_at says when they will). A header announcing a frame
 // larger than any legal message is refused before its payload arrives.
 InputResult relay_take_input(Relay* r, Client* c, double now, bool ignore_limit,
                              std::string* reason);

@@ -3,6 +3,7 @@
 #include "app/client.h"
 
 #include <cerrno>
+#include <clocale>
 #include <cstdlib>
 #include <ctime>
 
@@ -42,7 +43,10 @@ void set_transparent_text() { text_mode(-1); }
 
 bool start_allegro() {
   if (install_allegro(SYSTEM_AUTODETECT, &errno, atexit) != 0) return false;
+  // The X11 keyboard set-up adopts the user's locale for the whole process;
+  // our text handling expects the "C" locale it started in.
   install_keyboard();
+  setlocale(LC_ALL, "C");
   install_mouse();
   set_color_depth(32);
   return true;
@@ -162,6 +166,9 @@ void close_network() {
 }
 
 void shut_down() {
+  // The pointer must not be drawn from a sprite that is gone.
+  show_mouse(nullptr);
+  set_mouse_sprite(nullptr);
   toolbar_destroy_bitmaps();
   colour_panel_forget();
   client_world_close();

@@ -156,8 +156,10 @@ int16_t to_int16(double v) {
 float drawStrokePreview(BITMAP* target, float r, float g, float b, const int16_t* xs,
                         const int16_t* ys, unsigned n, unsigned first, unsigned end, float offset,
                         DirtyRect* rect) {
-  float xoff = static_cast<float>((target->w - static_cast<double>(CANVAS_WIDTH)) * 0.5);
-  float yoff = static_cast<float>((target->h - static_cast<double>(CANVAS_HEIGHT)) * 0.5);
+  // The whole-number origin the picture is shown at: a half-pixel offset on an
+  // odd margin would paint one column or row past the rectangle restored.
+  float xoff = static_cast<float>((target->w - CANVAS_WIDTH) / 2);
+  float yoff = static_cast<float>((target->h - CANVAS_HEIGHT) / 2);
   bool bounded = false;
   int16_t min_x = 0, min_y = 0, max_x = 0, max_y = 0;
   for (unsigned i = first; i < end; ++i) {

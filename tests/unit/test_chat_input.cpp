@@ -2,11 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <clocale>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 
 #include "app/client.h"
 #include "app/config.h"
+#include "base/log.h"
 #include "ui/roster.h"
 #include "app/session.h"
 #include "paint/random.h"
@@ -129,6 +133,33 @@ TEST_F(ChatCommands, UserListInIdOrder) {
   const Lines expected = {"Users:", "   1 - Ann", "   4 - Bob", "  12 - Carol"};
   EXPECT_EQ(run("user"), expected);
   EXPECT_EQ(run("L"), expected);
+}
+
+// Under the user's locale, which the graphics library's keyboard set-up adopts:
+// Turkish folds "I" to a dotless i and French names the months its own way.
+// Both are built with localedef into a temporary directory.
+TEST_F(ChatCommands, NamesCommandsAndTheLogStampDoNotFollowTheLocale) {
+  char dir[] = "/tmp/easel-locale-XXXXXX";
+  ASSERT_TRUE(mkdtemp(dir));
+  setenv("LOCPATH", dir, 1);
+  std::string build = std::string("localedef -c -i tr_TR -f UTF-8 ") + dir +
+                      "/tr_TR.UTF-8 && localedef -c -i fr_FR -f UTF-8 " + dir + "/fr_FR.UTF-8";
+  ASSERT_EQ(system(build.c_str()), 0);
+  ASSERT_TRUE(setlocale(LC_ALL, "tr_TR.UTF-8"));
+  ASSERT_NE(tolower('I'), 'i');
+  roster_set_name(3, "Ivan");
+  EXPECT_EQ(roster_find("iv"), 3);
+  EXPECT_EQ(run("LIST"), (Lines{"Users:", "   3 - Ivan"}));
+  EXPECT_EQ(run("HELP KICK").front(), "Kick:");
+  const char* big[] = {"BIG"};
+  EXPECT_EQ(eight_ball_topic(big, 1), EIGHT_BALL_SIZE);
+  ASSERT_TRUE(setlocale(LC_ALL, "fr_FR.UTF-8"));
+  const std::string stamp = log_timestamp();  // "Dec/07/2026 01:24:06"
+  EXPECT_EQ(stamp.size(), 20u) << stamp;
+  const size_t month = std::string("JanFebMarAprMayJunJulAugSepOctNovDec").find(stamp.substr(0, 3));
+  EXPECT_TRUE(month != std::string::npos && month % 3 == 0 && stamp[3] == '/') << stamp;
+  setlocale(LC_ALL, "C");
+  EXPECT_EQ(system((std::string("rm -r ") + dir).c_str()), 0);
 }
 
 TEST_F(ChatCommands, EightBallChoosesTheTableByTheFirstKeyword) {

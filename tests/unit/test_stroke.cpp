@@ -248,6 +248,28 @@ TEST_F(Preview, PinnedOnALargerTargetWithItsRectangle) {
   destroy_bitmap(screen_buf);
 }
 
+TEST_F(Preview, PaintsOnlyInsideItsRectangleAtEvenAndOddMargins) {
+  int16_t xs2[] = {100, 140}, ys2[] = {300, 300};
+  for (int w : {1024, 1025}) {
+    const int h = w == 1024 ? 768 : 769;
+    BITMAP* target = testsupport::make_filled(w, h, 0, 0, 0);
+    dirty_set_screen_size(w, h);
+    DirtyRect r;
+    drawStrokePreview(target, 255, 255, 255, xs2, ys2, 2, 0, 2, 0.0f, &r);
+    int painted = 0, outside = 0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        if (getpixel(target, x, y) != makecol32(0, 0, 0)) {
+          painted++;
+          outside += x < r.x || x >= r.x + r.w || y < r.y || y >= r.y + r.h;
+        }
+    EXPECT_GE(painted, 41) << w;
+    EXPECT_EQ(outside, 0) << w;
+    EXPECT_EQ(r.x, 100 + (w - CANVAS_WIDTH) / 2) << w;
+    destroy_bitmap(target);
+  }
+}
+
 // A zero-length first segment gives one sample that is not a number: it
 // paints nothing and widens no rectangle. Samples on the last canvas column
 // are not painted even where the target has room; the rectangle is clipped
