@@ -8,6 +8,10 @@ void blendSpan(BITMAP* bmp, int x1, int y, int x2, float r, float g, float b, fl
   if (!(coverage > 0.005f) || y < 0 || y >= bmp->h) return;
   if (x1 < 0) x1 = 0;
   if (x2 > bmp->w - 1) x2 = bmp->w - 1;
+  if (is_memory_bitmap(bmp)) {
+    blendRow(bitmap_row(bmp, y), x1, x2, r, g, b, coverage);
+    return;
+  }
   for (int x = x1; x <= x2; ++x) blendPixel(bmp, x, y, r, g, b, coverage);
 }
 

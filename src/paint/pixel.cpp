@@ -2,18 +2,10 @@
 
 #include <cmath>
 
-uint32_t pack_pixel(int r, int g, int b) {
-  return (static_cast<uint32_t>(r) << _rgb_r_shift_32) | (static_cast<uint32_t>(g) << _rgb_g_shift_32) |
-         (static_cast<uint32_t>(b) << _rgb_b_shift_32);
-}
-
-int pixel_red(uint32_t p) { return static_cast<int>((p >> _rgb_r_shift_32) & 0xFF); }
-int pixel_green(uint32_t p) { return static_cast<int>((p >> _rgb_g_shift_32) & 0xFF); }
-int pixel_blue(uint32_t p) { return static_cast<int>((p >> _rgb_b_shift_32) & 0xFF); }
-
 namespace {
 
-uint32_t read_pixel(BITMAP* bmp, int x, int y) {
+inline uint32_t read_pixel(BITMAP* bmp, int x, int y) {
+  if (is_memory_bitmap(bmp)) return bitmap_row(bmp, y)[x];
   uintptr_t line = bmp_read_line(bmp, y);
   uint32_t p = bmp_read32(line + x * sizeof(uint32_t));
   bmp_unwrite_line(bmp);
@@ -36,9 +28,31 @@ void blendPixel(BITMAP* bmp, int x, int y, float r, float g, float b, float cove
     p = pack_pixel(blend_channel(pixel_red(old), r, coverage), blend_channel(pixel_green(old), g, coverage),
                    blend_channel(pixel_blue(old), b, coverage));
   }
+  if (is_memory_bitmap(bmp)) {
+    bitmap_row(bmp, y)[x] = p;
+    return;
+  }
   uintptr_t line = bmp_write_line(bmp, y);
   bmp_write32(line + x * sizeof(uint32_t), p);
   bmp_unwrite_line(bmp);
+}
+
+void blendRow(uint32_t* row, int x1, int x2, float r, float g, float b, float coverage) {
+  if (coverage > 0.999f) {
+    uint32_t p = pack_pixel(static_cast<int>(r), static_cast<int>(g), static_cast<int>(b));
+    for (int x = x1; x <= x2; ++x) row[x] = p;
+    return;
+  }
+  // The same products blend_channel forms, formed once for the row.
+  double keep = 1.0 - coverage;
+  double cr = static_cast<double>(r) * coverage, cg = static_cast<double>(g) * coverage,
+         cb = static_cast<double>(b) * coverage;
+  for (int x = x1; x <= x2; ++x) {
+    uint32_t old = row[x];
+    row[x] = pack_pixel(static_cast<int>(pixel_red(old) * keep + cr + 0.5),
+                        static_cast<int>(pixel_green(old) * keep + cg + 0.5),
+                        static_cast<int>(pixel_blue(old) * keep + cb + 0.5));
+  }
 }
 
 int sampleBilinear(BITMAP* bmp, float x, float y, float* r, float* g, float* b) {

@@ -4,10 +4,20 @@
 #include <cstdint>
 
 // Packs channels at the library's 32-bit shifts, without masking the inputs.
-uint32_t pack_pixel(int r, int g, int b);
-int pixel_red(uint32_t p);
-int pixel_green(uint32_t p);
-int pixel_blue(uint32_t p);
+inline uint32_t pack_pixel(int r, int g, int b) {
+  return (static_cast<uint32_t>(r) << _rgb_r_shift_32) | (static_cast<uint32_t>(g) << _rgb_g_shift_32) |
+         (static_cast<uint32_t>(b) << _rgb_b_shift_32);
+}
+inline int pixel_red(uint32_t p) { return static_cast<int>((p >> _rgb_r_shift_32) & 0xFF); }
+inline int pixel_green(uint32_t p) { return static_cast<int>((p >> _rgb_g_shift_32) & 0xFF); }
+inline int pixel_blue(uint32_t p) { return static_cast<int>((p >> _rgb_b_shift_32) & 0xFF); }
+
+// Row y of a memory bitmap, for reading and writing its pixels in place (the
+// library's line switching only hands back this pointer for such bitmaps).
+inline uint32_t* bitmap_row(BITMAP* bmp, int y) { return reinterpret_cast<uint32_t*>(bmp->line[y]); }
+
+// blendPixel on pixels x1..x2 of a row of a 32-bit memory bitmap; x1 > x2 blends nothing.
+void blendRow(uint32_t* row, int x1, int x2, float r, float g, float b, float coverage);
 
 // Coverage blend of one pixel; the caller guarantees 0 <= x < w, 0 <= y < h.
 void blendPixel(BITMAP* bmp, int x, int y, float r, float g, float b, float coverage);
