@@ -28,7 +28,11 @@ float end_coverage(float e, float t, float radius, float coverage) {
 }
 
 void blend_end(BITMAP* bmp, int x, int row, float r, float g, float b, float coverage) {
-  if (coverage > 0.005f && x >= 0 && x < bmp->w && row >= 0 && row < bmp->h) blendPixel(bmp, x, row, r, g, b, coverage);
+  if (!(coverage > 0.005f && x >= 0 && x < bmp->w && row >= 0 && row < bmp->h)) return;
+  if (is_memory_bitmap(bmp))
+    blend_in_place(bitmap_row(bmp, row) + x, r, g, b, coverage);
+  else
+    blendPixel(bmp, x, row, r, g, b, coverage);
 }
 
 // Beyond this a centre or radius cannot come from a stroke; such discs paint nothing.

@@ -12,26 +12,15 @@ inline uint32_t read_pixel(BITMAP* bmp, int x, int y) {
   return p;
 }
 
-// old * (1 - coverage) + colour * coverage, rounded to the nearest whole value.
-inline int blend_channel(int old, float colour, float coverage) {
-  return static_cast<int>(old * (1.0 - coverage) + static_cast<double>(colour) * coverage + 0.5);
-}
-
 }  // namespace
 
 void blendPixel(BITMAP* bmp, int x, int y, float r, float g, float b, float coverage) {
-  uint32_t p;
-  if (coverage > 0.999f) {
-    p = pack_pixel(static_cast<int>(r), static_cast<int>(g), static_cast<int>(b));
-  } else {
-    uint32_t old = read_pixel(bmp, x, y);
-    p = pack_pixel(blend_channel(pixel_red(old), r, coverage), blend_channel(pixel_green(old), g, coverage),
-                   blend_channel(pixel_blue(old), b, coverage));
-  }
   if (is_memory_bitmap(bmp)) {
-    bitmap_row(bmp, y)[x] = p;
+    blend_in_place(bitmap_row(bmp, y) + x, r, g, b, coverage);
     return;
   }
+  uint32_t p = read_pixel(bmp, x, y);
+  blend_in_place(&p, r, g, b, coverage);
   uintptr_t line = bmp_write_line(bmp, y);
   bmp_write32(line + x * sizeof(uint32_t), p);
   bmp_unwrite_line(bmp);
@@ -43,16 +32,7 @@ void blendRow(uint32_t* row, int x1, int x2, float r, float g, float b, float co
     for (int x = x1; x <= x2; ++x) row[x] = p;
     return;
   }
-  // The same products blend_channel forms, formed once for the row.
-  double keep = 1.0 - coverage;
-  double cr = static_cast<double>(r) * coverage, cg = static_cast<double>(g) * coverage,
-         cb = static_cast<double>(b) * coverage;
-  for (int x = x1; x <= x2; ++x) {
-    uint32_t old = row[x];
-    row[x] = pack_pixel(static_cast<int>(pixel_red(old) * keep + cr + 0.5),
-                        static_cast<int>(pixel_green(old) * keep + cg + 0.5),
-                        static_cast<int>(pixel_blue(old) * keep + cb + 0.5));
-  }
+  for (int x = x1; x <= x2; ++x) blend_in_place(row + x, r, g, b, coverage);
 }
 
 int sampleBilinear(BITMAP* bmp, float x, float y, float* r, float* g, float* b) {

@@ -16,6 +16,19 @@ inline int pixel_blue(uint32_t p) { return static_cast<int>((p >> _rgb_b_shift_3
 // library's line switching only hands back this pointer for such bitmaps).
 inline uint32_t* bitmap_row(BITMAP* bmp, int y) { return reinterpret_cast<uint32_t*>(bmp->line[y]); }
 
+// blendPixel on one pixel of a 32-bit memory bitmap, in place.
+inline void blend_in_place(uint32_t* p, float r, float g, float b, float coverage) {
+  if (coverage > 0.999f) {
+    *p = pack_pixel(static_cast<int>(r), static_cast<int>(g), static_cast<int>(b));
+    return;
+  }
+  uint32_t old = *p;
+  double keep = 1.0 - coverage;
+  *p = pack_pixel(static_cast<int>(pixel_red(old) * keep + static_cast<double>(r) * coverage + 0.5),
+                  static_cast<int>(pixel_green(old) * keep + static_cast<double>(g) * coverage + 0.5),
+                  static_cast<int>(pixel_blue(old) * keep + static_cast<double>(b) * coverage + 0.5));
+}
+
 // blendPixel on pixels x1..x2 of a row of a 32-bit memory bitmap; x1 > x2 blends nothing.
 void blendRow(uint32_t* row, int x1, int x2, float r, float g, float b, float coverage);
 
