@@ -5,6 +5,7 @@
 #include "app/log.h"
 #include "paint/canvas.h"
 #include "paint/pixel.h"
+#include "paint/splat.h"
 #include "ui/dirty_rect.h"
 
 StrokeSampleBuffer StrokeSamples;
@@ -135,10 +136,13 @@ void splatPoint(BITMAP* bmp, float x, float y, float r, float g, float b, float 
   if (is_memory_bitmap(bmp)) {
     uint32_t* top = bitmap_row(bmp, iy) + ix;
     uint32_t* bottom = bitmap_row(bmp, iy + 1) + ix;
-    blend_in_place(top, r, g, b, static_cast<float>((1.0 - fx) * (1.0 - fy) * weight));
-    blend_in_place(top + 1, r, g, b, static_cast<float>(fx * (1.0 - fy) * weight));
-    blend_in_place(bottom + 1, r, g, b, static_cast<float>(static_cast<double>(fx) * fy * weight));
-    blend_in_place(bottom, r, g, b, static_cast<float>((1.0 - fx) * fy * weight));
+#ifdef __SSE2__
+    if (packed_layout()) {
+      splat_rows_packed(top, bottom, fx, fy, packed_ink(r, g, b), weight);
+      return;
+    }
+#endif
+    splat_rows(top, bottom, fx, fy, r, g, b, weight);
     return;
   }
   blendPixel(bmp, ix, iy, r, g, b, static_cast<float>((1.0 - fx) * (1.0 - fy) * weight));
