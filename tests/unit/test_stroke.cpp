@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <vector>
 
 #include "guarded_bitmap.h"
 #include "paint/canvas.h"
+#include "paint/splat.h"
 #include "paint/stroke.h"
 #include "test_support.h"
 #include "ui/dirty_rect.h"
@@ -170,6 +172,29 @@ TEST(Splat, BilinearDepositAndBoundsTest) {
   destroy_bitmap(black);
   destroy_bitmap(bmp);
 }
+
+#ifdef __SSE2__
+TEST(Splat, PackedDepositMatchesThePlainOneBitForBit) {
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  const int layouts[2][3] = {{_rgb_r_shift_32, _rgb_g_shift_32, _rgb_b_shift_32}, {16, 8, 0}};
+  const int saved[3] = {_rgb_r_shift_32, _rgb_g_shift_32, _rgb_b_shift_32};
+  for (const int* shifts : layouts) {
+    _rgb_r_shift_32 = shifts[0], _rgb_g_shift_32 = shifts[1], _rgb_b_shift_32 = shifts[2];
+    ASSERT_TRUE(packed_layout());
+    for (int i = 0; i < 20000; ++i) {
+      uint32_t plain[4], packed[4];
+      for (int k = 0; k < 4; ++k) plain[k] = packed[k] = static_cast<uint32_t>(rng());
+      float fx = unit(rng), fy = i % 50 ? unit(rng) : 0.0f, weight = unit(rng) * 1.2f;
+      float r = unit(rng) * 255, g = unit(rng) * 255, b = unit(rng) * 255;
+      splat_rows(plain, plain + 2, fx, fy, r, g, b, weight);
+      splat_rows_packed(packed, packed + 2, fx, fy, packed_ink(r, g, b), weight);
+      for (int k = 0; k < 4; ++k) ASSERT_EQ(plain[k], packed[k]) << "case " << i << " pixel " << k;
+    }
+  }
+  _rgb_r_shift_32 = saved[0], _rgb_g_shift_32 = saved[1], _rgb_b_shift_32 = saved[2];
+}
+#endif
 
 TEST(Pen, SinglePointPaintsOnePixelInFullColour) {
   BITMAP* bmp = testsupport::make_pattern(40, 30);
