@@ -16,6 +16,7 @@
 #include "paint/random.h"
 #include "ui/chat_log.h"
 #include "ui/colour_picker.h"
+#include "ui/dirty_rect.h"
 #include "ui/screen.h"
 #include "ui/stroke_input.h"
 #include "ui/tool_settings.h"
@@ -176,10 +177,44 @@ void user_labels_step() {
   }
 }
 
+// A frame with nothing to do waits this long for the server before the next
+// one: input is still looked at 100 times a second or more, and an overlay
+// line expires at most this much late.
+constexpr int IDLE_WAIT_MS = 8;
+
+// What the user can change between frames besides keys.
+struct InputState {
+  int x, y, z, buttons, shifts;
+};
+
+InputState input_state() { return InputState{mouse_x, mouse_y, mouse_z, mouse_b, key_shifts}; }
+
+bool same_input(const InputState& a, const InputState& b) {
+  return a.x == b.x && a.y == b.y && a.z == b.z && a.buttons == b.buttons && a.shifts == b.shifts;
+}
+
+// Nothing received, sent, waiting for its acknowledgement or drawn this frame.
+bool nothing_in_flight() {
+  if (received_this_frame || dirty_list.count != 0 || queue_count(&command_queue) != 0) return false;
+  if (!(net_available && connected)) return true;
+  return connection_unsent(&server_connection) == 0 && connection_received(&server_connection) == 0;
+}
+
+void idle_wait() {
+  if (net_available && connected)
+    connection_wait(&server_connection, IDLE_WAIT_MS);
+  else
+    rest(IDLE_WAIT_MS);
+}
+
 void run_frames() {
+  InputState last = input_state();
   for (;;) {
     if (quit_requested) return;
     int key = read_frame_key();
+    InputState now = input_state();
+    bool input = key != 0 || keypressed() || !same_input(now, last);
+    last = now;
     key = toolbar_panel_keys(key);
     if (is_escape(key)) return;
     button_edge = button_latch_update(&mouse_latch, mouse_b);
@@ -189,8 +224,12 @@ void run_frames() {
     busy_indicator_step();
     compose_step();
     user_labels_step();
+    bool idle = !input && nothing_in_flight();
     refresh_screen();
-    rest(0);
+    if (idle)
+      idle_wait();
+    else
+      rest(0);
   }
 }
 
