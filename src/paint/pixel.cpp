@@ -36,22 +36,11 @@ void blendRow(uint32_t* row, int x1, int x2, float r, float g, float b, float co
 }
 
 int sampleBilinear(BITMAP* bmp, float x, float y, float* r, float* g, float* b) {
-  if (!(std::isfinite(x) && std::isfinite(y))) return 0;
-  double fx0 = std::floor(x), fy0 = std::floor(y);
-  if (!(fx0 >= 0 && fy0 >= 0 && fx0 + 1.0001 < bmp->w && fy0 + 1.0001 < bmp->h)) return 0;
-  int x0 = static_cast<int>(fx0), y0 = static_cast<int>(fy0);
-  float fx = static_cast<float>(x - static_cast<double>(x0));
-  float fy = static_cast<float>(y - static_cast<double>(y0));
-  uint32_t c00 = read_pixel(bmp, x0, y0), c10 = read_pixel(bmp, x0 + 1, y0);
-  uint32_t c01 = read_pixel(bmp, x0, y0 + 1), c11 = read_pixel(bmp, x0 + 1, y0 + 1);
-  double w00 = (1.0 - fx) * (1.0 - fy), w10 = fx * (1.0 - fy);
-  double w01 = (1.0 - fx) * static_cast<double>(fy), w11 = static_cast<double>(fx) * fy;
-  *r = static_cast<float>(w00 * pixel_red(c00) + w10 * pixel_red(c10) + w01 * pixel_red(c01) +
-                          w11 * pixel_red(c11));
-  *g = static_cast<float>(w00 * pixel_green(c00) + w10 * pixel_green(c10) + w01 * pixel_green(c01) +
-                          w11 * pixel_green(c11));
-  *b = static_cast<float>(w00 * pixel_blue(c00) + w10 * pixel_blue(c10) + w01 * pixel_blue(c01) +
-                          w11 * pixel_blue(c11));
+  int x0, y0;
+  float fx, fy;
+  if (!bilinear_cell(x, y, bmp->w, bmp->h, &x0, &y0, &fx, &fy)) return 0;
+  bilinear_mix(read_pixel(bmp, x0, y0), read_pixel(bmp, x0 + 1, y0), read_pixel(bmp, x0, y0 + 1),
+               read_pixel(bmp, x0 + 1, y0 + 1), fx, fy, r, g, b);
   return 1;
 }
 

@@ -1,6 +1,7 @@
 // Pixel packing and the per-pixel operations every renderer shares.
 #pragma once
 #include <allegro.h>
+#include <cmath>
 #include <cstdint>
 
 // Packs channels at the library's 32-bit shifts, without masking the inputs.
@@ -27,6 +28,30 @@ inline void blend_in_place(uint32_t* p, float r, float g, float b, float coverag
   *p = pack_pixel(static_cast<int>(pixel_red(old) * keep + static_cast<double>(r) * coverage + 0.5),
                   static_cast<int>(pixel_green(old) * keep + static_cast<double>(g) * coverage + 0.5),
                   static_cast<int>(pixel_blue(old) * keep + static_cast<double>(b) * coverage + 0.5));
+}
+
+// The cell of a bilinear read at (x, y) on a w x h bitmap: the top-left pixel
+// of the 2 x 2 pixels and the fractions. 0 when those pixels are not all on it.
+inline int bilinear_cell(float x, float y, int w, int h, int* x0, int* y0, float* fx, float* fy) {
+  if (!(std::isfinite(x) && std::isfinite(y))) return 0;
+  double fx0 = std::floor(x), fy0 = std::floor(y);
+  if (!(fx0 >= 0 && fy0 >= 0 && fx0 + 1.0001 < w && fy0 + 1.0001 < h)) return 0;
+  *x0 = static_cast<int>(fx0), *y0 = static_cast<int>(fy0);
+  *fx = static_cast<float>(x - static_cast<double>(*x0));
+  *fy = static_cast<float>(y - static_cast<double>(*y0));
+  return 1;
+}
+
+// The colour between c00, c10 (top) and c01, c11 (bottom) at the fractions fx, fy.
+inline void bilinear_mix(uint32_t c00, uint32_t c10, uint32_t c01, uint32_t c11, float fx, float fy, float* r,
+                         float* g, float* b) {
+  double w00 = (1.0 - fx) * (1.0 - fy), w10 = fx * (1.0 - fy);
+  double w01 = (1.0 - fx) * static_cast<double>(fy), w11 = static_cast<double>(fx) * fy;
+  *r = static_cast<float>(w00 * pixel_red(c00) + w10 * pixel_red(c10) + w01 * pixel_red(c01) + w11 * pixel_red(c11));
+  *g = static_cast<float>(w00 * pixel_green(c00) + w10 * pixel_green(c10) + w01 * pixel_green(c01) +
+                          w11 * pixel_green(c11));
+  *b = static_cast<float>(w00 * pixel_blue(c00) + w10 * pixel_blue(c10) + w01 * pixel_blue(c01) +
+                          w11 * pixel_blue(c11));
 }
 
 // blendPixel on pixels x1..x2 of a row of a 32-bit memory bitmap; x1 > x2 blends nothing.

@@ -20,6 +20,14 @@ inline void splat_rows(uint32_t* top, uint32_t* bottom, float fx, float fy, floa
   blend_in_place(bottom, r, g, b, static_cast<float>((1.0 - fx) * fy * weight));
 }
 
+// The bilinear colour of top[0], top[1], bottom[0], bottom[1] at the fractions
+// fx, fy blended into *p: one pixel of a smudge.
+inline void smear_rows(uint32_t* p, const uint32_t* top, const uint32_t* bottom, float fx, float fy, float coverage) {
+  float r, g, b;
+  bilinear_mix(top[0], top[1], bottom[0], bottom[1], fx, fy, &r, &g, &b);
+  blend_in_place(p, r, g, b, coverage);
+}
+
 #ifdef __SSE2__
 // The packed way needs each channel in its own byte of the low three.
 inline bool packed_layout() {
@@ -63,6 +71,39 @@ inline void packed_blend_pair(uint32_t* p, const PackedInk& ink, __m128d cov) {
   __m128i second = packed_blend_pixel(_mm_unpackhi_epi16(words, zero), ink, _mm_unpackhi_pd(cov, cov));
   __m128i packed = _mm_packus_epi16(_mm_packs_epi32(first, second), zero);
   _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_and_si128(packed, channels));
+}
+
+// The channel lanes of a pixel as two pairs of doubles.
+inline __m128d packed_low_lanes(__m128i c) { return _mm_cvtepi32_pd(c); }
+inline __m128d packed_high_lanes(__m128i c) { return _mm_cvtepi32_pd(_mm_shuffle_epi32(c, _MM_SHUFFLE(3, 2, 3, 2))); }
+
+// w00 c00 + w10 c10 + w01 c01 + w11 c11 per lane, left to right, rounded to floats.
+inline __m128d packed_mix(__m128d c00, __m128d c10, __m128d c01, __m128d c11, double w00, double w10, double w01,
+                          double w11) {
+  __m128d sum = _mm_add_pd(_mm_mul_pd(_mm_set1_pd(w00), c00), _mm_mul_pd(_mm_set1_pd(w10), c10));
+  sum = _mm_add_pd(_mm_add_pd(sum, _mm_mul_pd(_mm_set1_pd(w01), c01)), _mm_mul_pd(_mm_set1_pd(w11), c11));
+  return _mm_cvtps_pd(_mm_cvtpd_ps(sum));
+}
+
+// smear_rows for a coverage of at most 0.999.
+inline void smear_rows_packed(uint32_t* p, const uint32_t* top, const uint32_t* bottom, float fx, float fy,
+                              float coverage) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i upper = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(top)), zero);
+  __m128i lower = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bottom)), zero);
+  __m128i c00 = _mm_unpacklo_epi16(upper, zero), c10 = _mm_unpackhi_epi16(upper, zero);
+  __m128i c01 = _mm_unpacklo_epi16(lower, zero), c11 = _mm_unpackhi_epi16(lower, zero);
+  double w00 = (1.0 - fx) * (1.0 - fy), w10 = fx * (1.0 - fy);
+  double w01 = (1.0 - fx) * static_cast<double>(fy), w11 = static_cast<double>(fx) * fy;
+  PackedInk ink;
+  ink.lo = packed_mix(packed_low_lanes(c00), packed_low_lanes(c10), packed_low_lanes(c01), packed_low_lanes(c11),
+                      w00, w10, w01, w11);
+  ink.hi = packed_mix(packed_high_lanes(c00), packed_high_lanes(c10), packed_high_lanes(c01),
+                      packed_high_lanes(c11), w00, w10, w01, w11);
+  __m128i old = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(*p)), zero), zero);
+  __m128i blended = packed_blend_pixel(old, ink, _mm_set1_pd(coverage));
+  blended = _mm_packus_epi16(_mm_packs_epi32(blended, zero), zero);
+  *p = static_cast<uint32_t>(_mm_cvtsi128_si32(blended)) & 0x00FFFFFFu;
 }
 
 inline void splat_rows_packed(uint32_t* top, uint32_t* bottom, float fx, float fy, const PackedInk& ink,

@@ -174,7 +174,7 @@ TEST(Splat, BilinearDepositAndBoundsTest) {
 }
 
 #ifdef __SSE2__
-TEST(Splat, PackedDepositMatchesThePlainOneBitForBit) {
+TEST(Splat, PackedDepositAndSmearMatchThePlainOnesBitForBit) {
   std::mt19937 rng(7);
   std::uniform_real_distribution<float> unit(0.0f, 1.0f);
   const int layouts[2][3] = {{_rgb_r_shift_32, _rgb_g_shift_32, _rgb_b_shift_32}, {16, 8, 0}};
@@ -189,6 +189,10 @@ TEST(Splat, PackedDepositMatchesThePlainOneBitForBit) {
       float r = unit(rng) * 255, g = unit(rng) * 255, b = unit(rng) * 255;
       splat_rows(plain, plain + 2, fx, fy, r, g, b, weight);
       splat_rows_packed(packed, packed + 2, fx, fy, packed_ink(r, g, b), weight);
+      // The smudge's read-and-blend, onto one of the pixels it reads.
+      float coverage = unit(rng) * 0.999f;
+      smear_rows(plain + i % 4, plain, plain + 2, fy, fx, coverage);
+      smear_rows_packed(packed + i % 4, packed, packed + 2, fy, fx, coverage);
       for (int k = 0; k < 4; ++k) ASSERT_EQ(plain[k], packed[k]) << "case " << i << " pixel " << k;
     }
   }
