@@ -3,20 +3,11 @@
 frames as our client builds them. Run it again after changing it."""
 import os
 import struct
+import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-
-
-def frame(type_code, payload):
-    return bytes([type_code]) + struct.pack("<H", len(payload)) + payload
-
-
-def points(pts):
-    return b"".join(struct.pack("<hh", x, y) for x, y in pts)
-
-
-def scaled(v):
-    return struct.pack("<H", int(min(max(v, 0), 400) * 65.535))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
+from formats import config_bytes, frame, points, scaled  # noqa: E402
 
 
 STROKE = [(10, 20), (40, 25), (90, 80), (120, 60)]
@@ -48,9 +39,7 @@ def main():
     write("fuzz_relay", "votes", b"\x3f" + LOGIN + frame(9, b"\x01") + frame(10, b"\x01"))
     write("fuzz_relay", "motd", b"\x00" + LOGIN + frame(11, b"fuzz\x00Welcome all\x00"))
 
-    cfg = b"127.0.0.1".ljust(256, b"\0") + struct.pack("<H", 2020) + b"guest".ljust(16, b"\0")
-    cfg += struct.pack("<HHHB", 800, 600, 800, 0)
-    write("fuzz_config", "valid", cfg)
+    write("fuzz_config", "valid", config_bytes(800, 600, server="127.0.0.1"))
 
     # The client's receive path: a login reply, the board, acknowledgements.
     reply = frame(6, b"\x02Ann\x00\x01Bob\x00\x00")

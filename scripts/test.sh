@@ -18,7 +18,4 @@ else
   "$root/scripts/build.sh" "$build_dir"
 fi
 cd "$build_dir"
-# A test that fails is run once more: the end-to-end tests drive real windows
-# through a virtual X server and can lose a race on a loaded machine. Every
-# failure is still printed.
-ctest --output-on-failure -j "$(nproc)" --repeat until-pass:2
+ctest --output-on-failure -j "$(nproc)"

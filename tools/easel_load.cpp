@@ -9,7 +9,6 @@
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,13 +19,12 @@
 #include <cstring>
 #include <ctime>
 #include <deque>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "net/message.h"
 #include "rules.h"
+#include "server_process.h"
 
 static double now_seconds() {
   timespec t;
@@ -144,41 +142,6 @@ static int parse_options(LoadOptions* o, int argc, char** argv) {
          o->seconds > 0 && o->seconds <= 600 && o->rate >= 0 && o->window >= 1;
 }
 
-// Starts the server in a temporary directory; returns its pid and sets the port.
-static pid_t start_server(const LoadOptions& o, std::string* dir, int* port) {
-  char pattern[] = "/tmp/easel-load-XXXXXX";
-  if (!mkdtemp(pattern)) return -1;
-  *dir = pattern;
-  std::string log = *dir + "/server.log", board = *dir + "/board.easel";
-  pid_t pid = fork();
-  if (pid == 0) {
-    int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(out, 1);
-    dup2(out, 2);
-    if (o.rate == 0)
-      execl(o.server.c_str(), o.server.c_str(), "--port", "0", "--bind", "127.0.0.1", "--board",
-            board.c_str(), "--rate", "0", (char*)nullptr);
-    else
-      execl(o.server.c_str(), o.server.c_str(), "--port", "0", "--bind", "127.0.0.1", "--board",
-            board.c_str(), (char*)nullptr);
-    _exit(127);
-  }
-  for (double end = now_seconds() + 10; now_seconds() < end; usleep(10000)) {
-    std::ifstream in(log);
-    std::stringstream text;
-    text << in.rdbuf();
-    std::string s = text.str();
-    size_t at = s.find("listening on ");
-    if (at != std::string::npos && s.find('\n', at) != std::string::npos) {
-      *port = atoi(s.c_str() + s.find(':', at) + 1);
-      return pid;
-    }
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  return -1;
-}
-
 static bool flush_output(User* u) {
   while (!u->output.empty()) {
     ssize_t n = send(u->fd, u->output.data(), u->output.size(), MSG_NOSIGNAL);
@@ -200,14 +163,16 @@ int main(int argc, char** argv) {
     return 2;
   }
   signal(SIGPIPE, SIG_IGN);
-  std::string dir;
-  pid_t server = -1;
+  ServerProcess server;
   if (!o.server.empty()) {
-    server = start_server(o, &dir, &o.port);
-    if (server < 0) {
+    if (!server_process_open(&server, o.server) ||
+        !server_process_start(&server, o.rate == 0 ? std::vector<std::string>{"--rate", "0"}
+                                                   : std::vector<std::string>{})) {
+      server_process_close(&server);
       fprintf(stderr, "easel-load: cannot start %s\n", o.server.c_str());
       return 1;
     }
+    o.port = server.port;
   }
 
   Random random = {o.seed ? o.seed : 1};
@@ -344,14 +309,8 @@ int main(int argc, char** argv) {
   printf("acknowledgement latency%s: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
          o.flooders > 0 ? " of the others" : "", percentile(0.5), percentile(0.99),
          latencies.empty() ? 0.0 : latencies.back() * 1000);
-  if (server > 0) {
-    kill(server, SIGTERM);
-    int status = 0;
-    waitpid(server, &status, 0);
-    std::string command = "rm -rf '" + dir + "'";
-    if (system(command.c_str()) != 0)
-      fprintf(stderr, "easel-load: cannot remove %s\n", dir.c_str());
-  }
+  server_process_stop(&server);
+  server_process_close(&server);
   if (failed || acknowledged != sent) {
     fprintf(stderr, "easel-load: %s\n",
             failed ? "a connection failed" : "acknowledgements missing");

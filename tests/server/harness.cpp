@@ -2,22 +2,14 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 static double seconds_now() {
@@ -28,16 +20,11 @@ static double seconds_now() {
 Bytes Frame::bytes() const { return frame_bytes(type, payload); }
 
 Bytes frame_bytes(int type, const Bytes& payload) {
-  Bytes out = {uint8_t(type), uint8_t(payload.size() & 0xFF), uint8_t(payload.size() >> 8)};
-  out.insert(out.end(), payload.begin(), payload.end());
-  return out;
+  return concat({{uint8_t(type), uint8_t(payload.size() & 0xFF), uint8_t(payload.size() >> 8)},
+                 payload});
 }
 
-Bytes text_bytes(const std::string& s) {
-  Bytes out(s.begin(), s.end());
-  out.push_back(0);
-  return out;
-}
+Bytes text_bytes(const std::string& s) { return concat({Bytes(s.begin(), s.end()), {0}}); }
 
 Bytes concat(const std::vector<Bytes>& parts) {
   Bytes out;
@@ -53,35 +40,22 @@ Bytes chat_frame(int user_id, const std::string& text) {
   return frame_bytes(5, concat({{uint8_t(user_id)}, text_bytes(text)}));
 }
 
-static void put_points(Bytes* p, int points, int x, int y) {
+static Bytes with_points(Bytes fixed, int points, int x, int y) {
   for (int i = 0; i < points; i++) {
     int px = x + i, py = y + (i % 7);
-    p->insert(p->end(), {uint8_t(px & 0xFF), uint8_t((px >> 8) & 0xFF), uint8_t(py & 0xFF),
-                         uint8_t((py >> 8) & 0xFF)});
+    fixed.insert(fixed.end(), {uint8_t(px), uint8_t(px >> 8), uint8_t(py), uint8_t(py >> 8)});
   }
+  return fixed;
 }
 
 Bytes pen_frame(int user_id, int points, int x, int y, uint8_t red) {
-  Bytes p = {uint8_t(user_id), red, 0, 128};
-  put_points(&p, points, x, y);
-  return frame_bytes(0, p);
+  return frame_bytes(0, with_points({uint8_t(user_id), red, 0, 128}, points, x, y));
 }
 
 Bytes brush_frame(int user_id, int points, uint32_t seed) {
-  Bytes p = {uint8_t(user_id),
-             uint8_t(seed),
-             uint8_t(seed >> 8),
-             uint8_t(seed >> 16),
-             uint8_t(seed >> 24),
-             10,
-             20,
-             30,
-             0x41,
-             0x02,
-             0x10,
-             0x27};
-  put_points(&p, points, 100, 200);
-  return frame_bytes(2, p);
+  Bytes fixed = {uint8_t(user_id), uint8_t(seed), uint8_t(seed >> 8), uint8_t(seed >> 16),
+                 uint8_t(seed >> 24), 10, 20, 30, 0x41, 0x02, 0x10, 0x27};
+  return frame_bytes(2, with_points(fixed, points, 100, 200));
 }
 
 Bytes motd_frame(const std::string& password, const std::string& text) {
@@ -93,89 +67,16 @@ std::string chat_text(const Frame& f) {
   return std::string(f.payload.begin() + 1, f.payload.end() - 1);
 }
 
-// ---- server ----
-
-TestServer::TestServer() {
-  char pattern[] = "/tmp/easel-server-test-XXXXXX";
-  dir = mkdtemp(pattern);
-  board = dir + "/board.easel";
-}
-
-TestServer::~TestServer() {
-  if (pid > 0) stop(9);
-  std::string command = "rm -rf '" + dir + "'";
-  if (system(command.c_str()) != 0) fprintf(stderr, "cannot remove %s\n", dir.c_str());
-}
-
-bool TestServer::start(const std::vector<std::string>& extra) {
-  std::string log_path = dir + "/server.log";
-  // A fresh log each time, so that the port read below is this run's.
-  unlink(log_path.c_str());
-  pid = fork();
-  if (pid == 0) {
-    int out = open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(out, 1);
-    dup2(out, 2);
-    if (file_size_limit > 0) {
-      // Only the soft limit: the test lifts it again while the server runs.
-      rlimit limit = {rlim_t(file_size_limit), RLIM_INFINITY};
-      setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    std::vector<std::string> args = {EASEL_SERVER_PATH, "--port", "0", "--board", board};
-    args.insert(args.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  double end = seconds_now() + 10;
-  while (seconds_now() < end) {
-    std::string text = log();
-    size_t at = text.find("listening on ");
-    size_t colon = at == std::string::npos ? at : text.find(':', at);
-    size_t eol = colon == std::string::npos ? colon : text.find('\n', colon);
-    if (eol != std::string::npos) {
-      port = atoi(text.c_str() + colon + 1);
-      return port > 0;
-    }
-    int status;
-    if (waitpid(pid, &status, WNOHANG) == pid) {
-      pid = -1;
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
-}
-
-int TestServer::stop(int signal_number) {
-  if (pid <= 0) return -1;
-  kill(pid, signal_number);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  pid = -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-std::string TestServer::log() const {
-  std::ifstream in(dir + "/server.log");
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 bool TestServer::wait_for_log(const std::string& text, double seconds) const {
-  double end = seconds_now() + seconds;
-  do {
-    if (log().find(text) != std::string::npos) return true;
+  for (double end = seconds_now() + seconds; log().find(text) == std::string::npos;) {
+    if (seconds_now() > end) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  } while (seconds_now() < end);
-  return false;
+  }
+  return true;
 }
 
-Bytes TestServer::board_file() const {
-  std::ifstream in(board, std::ios::binary);
+Bytes TestServer::file(const std::string& name) const {
+  std::ifstream in(dir + "/" + name, std::ios::binary);
   return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
@@ -184,16 +85,14 @@ void TestServer::write_board(const Bytes& contents) const {
   out.write(reinterpret_cast<const char*>(contents.data()), std::streamsize(contents.size()));
 }
 
-std::vector<std::string> TestServer::files() const {
+std::vector<std::string> TestServer::files(const std::string& prefix) const {
   std::vector<std::string> names;
   DIR* d = opendir(dir.c_str());
   while (dirent* e = readdir(d))
-    if (e->d_name[0] != '.') names.push_back(e->d_name);
+    if (std::string(e->d_name).rfind(prefix, 0) == 0) names.push_back(e->d_name);
   closedir(d);
   return names;
 }
-
-// ---- client ----
 
 TestClient::TestClient(int port, int receive_buffer) {
   fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -216,8 +115,7 @@ TestClient::~TestClient() {
 }
 
 bool TestClient::send(const Bytes& data) {
-  size_t done = 0;
-  while (done < data.size()) {
+  for (size_t done = 0; done < data.size();) {
     ssize_t n = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
     if (n <= 0) return false;
     done += size_t(n);
@@ -225,41 +123,37 @@ bool TestClient::send(const Bytes& data) {
   return true;
 }
 
+// Reads what arrives into the buffer: 0 when the connection closed or the time is up.
+static bool receive(TestClient* c, double end) {
+  double left = end - seconds_now();
+  if (left <= 0 || c->fd < 0) return false;
+  pollfd p = {c->fd, POLLIN, 0};
+  if (poll(&p, 1, int(left * 1000) + 1) <= 0) return true;
+  uint8_t block[65536];
+  ssize_t n = recv(c->fd, block, sizeof block, 0);
+  if (n <= 0) return false;
+  c->buffer.insert(c->buffer.end(), block, block + n);
+  return true;
+}
+
 Frame TestClient::read_frame(double seconds) {
-  double end = seconds_now() + seconds;
-  for (;;) {
-    if (buffer.size() >= 3) {
-      size_t length = buffer[1] | (buffer[2] << 8);
-      if (buffer.size() >= 3 + length) {
-        Frame f;
-        f.type = buffer[0];
-        f.payload.assign(buffer.begin() + 3, buffer.begin() + 3 + long(length));
-        buffer.erase(buffer.begin(), buffer.begin() + 3 + long(length));
-        return f;
-      }
+  for (double end = seconds_now() + seconds;;) {
+    size_t length = buffer.size() >= 3 ? size_t(buffer[1] | (buffer[2] << 8)) : 0;
+    if (buffer.size() >= 3 && buffer.size() >= 3 + length) {
+      Frame f;
+      f.type = buffer[0];
+      f.payload.assign(buffer.begin() + 3, buffer.begin() + 3 + long(length));
+      buffer.erase(buffer.begin(), buffer.begin() + 3 + long(length));
+      return f;
     }
-    double left = end - seconds_now();
-    if (left <= 0 || fd < 0) return Frame();
-    pollfd p = {fd, POLLIN, 0};
-    if (poll(&p, 1, int(left * 1000) + 1) <= 0) continue;
-    uint8_t block[65536];
-    ssize_t n = recv(fd, block, sizeof block, 0);
-    if (n <= 0) return Frame();
-    buffer.insert(buffer.end(), block, block + n);
+    if (!receive(this, end)) return Frame();
   }
 }
 
 bool TestClient::closed_within(double seconds) {
   double end = seconds_now() + seconds;
-  for (;;) {
-    double left = end - seconds_now();
-    if (left <= 0) return false;
-    pollfd p = {fd, POLLIN, 0};
-    if (poll(&p, 1, int(left * 1000) + 1) <= 0) continue;
-    uint8_t block[65536];
-    ssize_t n = recv(fd, block, sizeof block, 0);
-    if (n <= 0) return true;
-  }
+  while (receive(this, end)) buffer.clear();
+  return seconds_now() < end;
 }
 
 std::vector<Frame> TestClient::login(const std::string& name, int* user_id) {
@@ -275,9 +169,6 @@ std::vector<Frame> TestClient::login(const std::string& name, int* user_id) {
 
 std::vector<Frame> TestClient::read_until(int type, double seconds) {
   std::vector<Frame> before;
-  for (;;) {
-    Frame f = read_frame(seconds);
-    if (f.type == type || f.type < 0) return before;
-    before.push_back(f);
-  }
+  for (Frame f; (f = read_frame(seconds)).type != type && f.type >= 0;) before.push_back(f);
+  return before;
 }

@@ -1,11 +1,11 @@
-// Runs easel-server as a child process on a free port of 127.0.0.1 in a
-// temporary directory, and talks to it over real sockets.
+// A real easel-server (tools/server_process) and clients talking to it over
+// real sockets of 127.0.0.1.
 #pragma once
-#include <sys/types.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "server_process.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -16,32 +16,29 @@ struct Frame {
 };
 
 Bytes frame_bytes(int type, const Bytes& payload);
+Bytes text_bytes(const std::string& s);  // with its terminating zero
+Bytes concat(const std::vector<Bytes>& parts);
 Bytes login_frame(const std::string& name);
 Bytes chat_frame(int user_id, const std::string& text);
 // A pen stroke of user_id with `points` points starting at (x, y).
 Bytes pen_frame(int user_id, int points, int x = 10, int y = 20, uint8_t red = 200);
 Bytes brush_frame(int user_id, int points, uint32_t seed);
 Bytes motd_frame(const std::string& password, const std::string& text);
-Bytes concat(const std::vector<Bytes>& parts);
-Bytes text_bytes(const std::string& s);
+std::string chat_text(const Frame& f);  // a chat line's text
 
-struct TestServer {
-  std::string dir;  // temporary directory holding the board and the log
-  std::string board;
-  pid_t pid = -1;
-  int port = 0;
-  long file_size_limit = 0;  // RLIMIT_FSIZE of the server when not 0
-
-  TestServer();  // creates the directory only
-  ~TestServer();
-  // Starts the server with --port 0 --board <dir>/board.easel and the extra arguments.
-  bool start(const std::vector<std::string>& extra = {});
-  int stop(int signal_number = 15);  // exit status, or 128 + signal when killed
-  std::string log() const;
+// The server of one test: its directory goes with it.
+struct TestServer : ServerProcess {
+  TestServer() { server_process_open(this, EASEL_SERVER_PATH); }
+  ~TestServer() { server_process_close(this); }
+  bool start(const std::vector<std::string>& extra = {}) { return server_process_start(this, extra); }
+  int stop(int signal_number = 15) { return server_process_stop(this, signal_number); }
+  std::string log() const { return server_process_log(this); }
   bool wait_for_log(const std::string& text, double seconds = 5) const;
-  Bytes board_file() const;
+  Bytes board_file() const { return file("board.easel"); }
+  Bytes file(const std::string& name) const;
   void write_board(const Bytes& contents) const;
-  std::vector<std::string> files() const;
+  // Names of the files in the directory that start with prefix.
+  std::vector<std::string> files(const std::string& prefix) const;
 };
 
 struct TestClient {
@@ -54,11 +51,8 @@ struct TestClient {
   Frame read_frame(double seconds = 5);
   // True when the server closes the connection within the time (frames before it are skipped).
   bool closed_within(double seconds = 5);
-  // Logs in and reads the reply up to its MSG_ACCEPTED; returns the frames in between.
+  // Logs in and reads the reply up to its acknowledgement; returns the frames in between.
   std::vector<Frame> login(const std::string& name, int* user_id = nullptr);
   // Reads frames until one of the given type arrives; returns the frames before it.
   std::vector<Frame> read_until(int type, double seconds = 5);
 };
-
-// A chat line's text.
-std::string chat_text(const Frame& f);

@@ -1,113 +1,109 @@
-// The server's acceptance rules, checked in process.
+// The server's acceptance rules and options in process, and its command line.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
 
 #include "harness.h"
 #include "options.h"
 #include "rules.h"
 
 static int valid(const Bytes& frame) {
-  return validate_drawing(frame[0], frame.data() + 3, frame.size() - 3);
+  return frame[0] == 5 ? validate_chat(frame.data() + 3, frame.size() - 3)
+                       : validate_drawing(frame[0], frame.data() + 3, frame.size() - 3);
 }
 
-TEST(Rules, DrawingCommandsNeedTheirFixedFieldsAndOneTo255WholePoints) {
-  EXPECT_TRUE(valid(pen_frame(1, 1)));
-  EXPECT_TRUE(valid(pen_frame(1, 255)));
-  EXPECT_FALSE(valid(pen_frame(1, 256)));
-  EXPECT_FALSE(valid(pen_frame(1, 0)));
-  EXPECT_TRUE(valid(brush_frame(1, 255, 7)));  // the largest legal message
-  EXPECT_EQ(brush_frame(1, 255, 7).size(), MAX_FRAME);
-  // Fixed part of every tool followed by exactly one point.
-  const int fixed[13] = {4, 10, 12, 10, 5, -1, -1, -1, -1, -1, -1, -1, 8};
-  for (int type = 0; type < 13; type++) {
-    EXPECT_EQ(drawing_fixed_size(type), fixed[type]) << type;
-    if (fixed[type] < 0) continue;
-    Bytes payload(size_t(fixed[type]) + 4, 0);
-    EXPECT_TRUE(validate_drawing(type, payload.data(), payload.size())) << type;
-    EXPECT_FALSE(validate_drawing(type, payload.data(), payload.size() - 1)) << type;
-    EXPECT_FALSE(validate_drawing(type, payload.data(), payload.size() - 4)) << type;
-    payload.push_back(0);  // a trailing partial point
-    EXPECT_FALSE(validate_drawing(type, payload.data(), payload.size())) << type;
+TEST(Rules, DrawingsNeed1To255WholePointsAChatLineAtMost511CharactersAndOneEnd) {
+  const std::pair<Bytes, bool> cases[] = {
+      {pen_frame(1, 1), true},  {pen_frame(1, 255), true}, {pen_frame(1, 256), false},
+      {pen_frame(1, 0), false}, {brush_frame(1, 255, 7), true}, {brush_frame(1, 1, 7), true},
+      {frame_bytes(2, Bytes(11 + 4)), false}, {frame_bytes(0, Bytes(4 + 5)), false},
+      {frame_bytes(13, Bytes(8)), false}, {frame_bytes(7, Bytes(8)), false},
+      // The picture centred on an 8192 x 8192 screen starts at (3640, 3754).
+      {pen_frame(1, 1, -3640, -3754), true}, {pen_frame(1, 1, 4551, 4437), true},
+      {pen_frame(1, 1, -3641, 0), false}, {pen_frame(1, 1, 4552, 0), false},
+      {pen_frame(1, 1, 0, -3755), false}, {pen_frame(1, 1, 0, 4438), false},
+      {pen_frame(1, 200, 4400, 0), false},  // only the last point is out
+      {chat_frame(1, ""), true}, {chat_frame(1, std::string(511, 'x')), true},
+      {chat_frame(1, std::string(512, 'x')), false}, {frame_bytes(5, {1}), false},
+      {frame_bytes(5, {1, 'a', 'b'}), false}, {frame_bytes(5, {1, 'a', 0, 'b', 0}), false}};
+  for (const auto& [frame, ok] : cases)
+    EXPECT_EQ(valid(frame), ok) << "type " << int(frame[0]) << ", " << frame.size() << " bytes";
+  EXPECT_EQ(brush_frame(1, 255, 7).size(), MAX_FRAME);  // the largest legal message
+  // Whatever a tool's fixed part, only whole points after it are taken.
+  for (int type = 0; type < 256; type++) {
+    int fixed = drawing_fixed_size(type);
+    if (fixed < 0) continue;
+    for (int extra : {0, 3, 4, 5, 8, 1020, 1024})
+      EXPECT_EQ(validate_drawing(type, Bytes(size_t(fixed + extra)).data(), size_t(fixed + extra)),
+                extra % 4 == 0 && extra >= 4 && extra <= 1020)
+          << type << " + " << extra;
   }
-  EXPECT_FALSE(validate_drawing(5, nullptr, 0));
-  EXPECT_FALSE(validate_drawing(13, nullptr, 0));
 }
 
-TEST(Rules, PointsMustLieWhereAnEightThousandPixelScreenCanPutThem) {
-  // The picture centred on an 8192 x 8192 screen starts at (3640, 3754).
-  EXPECT_TRUE(valid(pen_frame(1, 1, -3640, -3754)));
-  EXPECT_TRUE(valid(pen_frame(1, 1, 4551, 4437)));
-  EXPECT_FALSE(valid(pen_frame(1, 1, -3641, 0)));
-  EXPECT_FALSE(valid(pen_frame(1, 1, 4552, 0)));
-  EXPECT_FALSE(valid(pen_frame(1, 1, 0, -3755)));
-  EXPECT_FALSE(valid(pen_frame(1, 1, 0, 4438)));
-  EXPECT_FALSE(valid(pen_frame(1, 1, -32768, 32767)));
-  // Only the last of many points is out of range.
-  EXPECT_FALSE(valid(pen_frame(1, 200, 4400, 0)));
-}
-
-TEST(Rules, ChatLinesHoldAtMost511CharactersEndedByTheirOnlyZero) {
-  auto check = [](const Bytes& frame) { return validate_chat(frame.data() + 3, frame.size() - 3); };
-  EXPECT_TRUE(check(chat_frame(1, "")));
-  EXPECT_TRUE(check(chat_frame(1, std::string(511, 'x'))));
-  EXPECT_FALSE(check(chat_frame(1, std::string(512, 'x'))));
-  EXPECT_FALSE(check(frame_bytes(5, {1})));
-  EXPECT_FALSE(check(frame_bytes(5, {1, 'a', 'b'})));
-  EXPECT_FALSE(check(frame_bytes(5, {1, 'a', 0, 'b', 0})));
-}
-
-TEST(Rules, NamesArePrintableTrimmedShortAndNeverEmpty) {
-  EXPECT_EQ(clean_name("Ann"), "Ann");
-  EXPECT_EQ(clean_name("a\tb\x01"
-                       "c\xff"),
-            "abc");
-  EXPECT_EQ(clean_name("  padded  "), "padded");
-  EXPECT_EQ(clean_name("abcdefghijklmnopqrstuvwxyz"), "abcdefghijklmno");
-  EXPECT_EQ(clean_name("abcdefghijklmn pq"), "abcdefghijklmn");  // no blank left at the cut
-  EXPECT_EQ(clean_name(""), "guest");
-  EXPECT_EQ(clean_name("   \t\n"), "guest");
-}
-
-TEST(Rules, StringFieldsSplitExactly) {
+TEST(Rules, NamesArePrintableTrimmedShortAndNeverEmptyAndStringFieldsSplitExactly) {
+  const std::pair<const char*, const char*> names[] = {
+      {"Ann", "Ann"}, {"a\tb\x01" "c\xff", "abc"}, {"  padded  ", "padded"},
+      {"abcdefghijklmnopqrstuvwxyz", "abcdefghijklmno"},
+      {"abcdefghijklmn pq", "abcdefghijklmn"},  // no blank left at the cut
+      {"", "guest"}, {"   \t\n", "guest"}};
+  for (auto [raw, clean] : names) EXPECT_EQ(clean_name(raw), clean) << raw;
   std::string out[2];
   Bytes two = concat({text_bytes("pw"), text_bytes("hello there")});
   ASSERT_TRUE(split_strings(two.data(), two.size(), out, 2));
-  EXPECT_EQ(out[0], "pw");
-  EXPECT_EQ(out[1], "hello there");
+  EXPECT_EQ(out[0] + "|" + out[1], "pw|hello there");
   EXPECT_FALSE(split_strings(two.data(), two.size() - 1, out, 2));  // unterminated
   Bytes three = concat({two, text_bytes("x")});
   EXPECT_FALSE(split_strings(three.data(), three.size(), out, 2));  // trailing bytes
 }
 
-TEST(Options, EveryOptionIsReadAndBadValuesAreRefused) {
-  const char* argv[] = {"easel-server", "--port", "3030", "--bind", "127.0.0.1", "--board", "b.easel",
-                        "--motd-password", "secret", "--max-output", "65536", "--rate", "5", "--burst", "9",
-                        "--max-connections", "300", "--login-timeout", "4", "--sync"};
-  ServerOptions o;
+TEST(Options, EveryOptionIsReadAndBadValuesAreRefusedWithStatus2) {
+  const char* argv[] = {"s", "--port", "3030", "--bind", "127.0.0.1", "--board", "b.easel",
+                        "--motd-password", "secret", "--max-output", "65536", "--rate", "5",
+                        "--burst", "9", "--max-connections", "300", "--login-timeout", "4", "--sync"};
+  ServerOptions o, defaults;
   int status = -1;
   ASSERT_TRUE(options_parse(&o, 20, const_cast<char**>(argv), &status));
-  EXPECT_EQ(o.port, 3030);
-  EXPECT_EQ(o.bind_address, "127.0.0.1");
-  EXPECT_EQ(o.board_path, "b.easel");
-  EXPECT_EQ(o.motd_password, "secret");
-  EXPECT_EQ(o.max_pending_output, 65536u);
-  EXPECT_EQ(o.rate, 5);
-  EXPECT_EQ(o.burst, 9);
-  EXPECT_EQ(o.max_connections, 300);
-  EXPECT_EQ(o.login_timeout, 4);
-  EXPECT_TRUE(o.sync);
-
-  ServerOptions defaults;
-  EXPECT_EQ(defaults.port, 2020);
-  EXPECT_EQ(defaults.board_path, "board.easel");
-  EXPECT_TRUE(defaults.bind_address.empty());
-  for (auto bad : {std::vector<const char*>{"s", "--port", "70000"},
-                   {"s", "--port", "12x"},
-                   {"s", "--port"},
-                   {"s", "--nope"},
-                   {"s", "--rate", "-1"}}) {
+  EXPECT_EQ(std::make_tuple(o.port, o.bind_address, o.board_path, o.motd_password),
+            std::make_tuple(3030, std::string("127.0.0.1"), std::string("b.easel"), std::string("secret")));
+  EXPECT_EQ(std::make_tuple(o.max_pending_output, o.rate, o.burst, o.max_connections, o.login_timeout, o.sync),
+            std::make_tuple(size_t(65536), 5, 9, 300, 4, true));
+  EXPECT_EQ(std::make_tuple(defaults.port, defaults.board_path, defaults.bind_address),
+            std::make_tuple(2020, std::string("board.easel"), std::string()));
+  for (auto bad : {std::vector<const char*>{"s", "--port", "70000"}, {"s", "--port", "12x"},
+                   {"s", "--port"}, {"s", "--nope"}, {"s", "--rate", "-1"}}) {
     ServerOptions x;
     status = -1;
     EXPECT_FALSE(options_parse(&x, int(bad.size()), const_cast<char**>(bad.data()), &status));
     EXPECT_EQ(status, 2);
+  }
+}
+
+static int run(const std::string& arguments, std::string* output) {
+  FILE* p = popen((EASEL_SERVER_PATH " " + arguments + " 2>&1").c_str(), "r");
+  char buffer[4096];
+  output->clear();
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, p)) > 0;) output->append(buffer, n);
+  int status = pclose(p);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(CommandLine, HelpNamesEveryOptionAndErrorsGiveTheirStatusAndMessage) {
+  std::string out;
+  EXPECT_EQ(run("--help", &out), 0);
+  for (const char* option : {"--port", "--bind", "--board", "--motd-password", "--max-output",
+                             "--rate", "--burst", "--max-connections", "--login-timeout", "--sync"})
+    EXPECT_NE(out.find(option), std::string::npos) << option;
+  TestServer first;
+  ASSERT_TRUE(first.start());
+  const std::tuple<std::string, int, const char*> cases[] = {
+      {"--colour blue", 2, "unknown option '--colour'"},
+      {"--port", 2, "option --port needs a valid value"},
+      {"--bind 127.0.0.1 --port " + std::to_string(first.port) + " --board " + first.dir + "/b",
+       1, "error: cannot listen on 127.0.0.1 port"},
+      {"--port 0 --board /nonexistent-dir/board.easel", 1, "error: cannot open the board file"}};
+  for (const auto& [arguments, status, text] : cases) {
+    EXPECT_EQ(run(arguments, &out), status) << arguments;
+    EXPECT_NE(out.find(text), std::string::npos) << out;
   }
 }
