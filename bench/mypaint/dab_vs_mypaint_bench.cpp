@@ -5,8 +5,6 @@
 #include <allegro.h>
 #include <benchmark/benchmark.h>
 #include <mypaint-fixed-tiled-surface.h>
-// From the OpenMP runtime libmypaint links.
-extern "C" void omp_set_num_threads(int);
 #include <time.h>
 
 #include <random>
@@ -14,6 +12,9 @@ extern "C" void omp_set_num_threads(int);
 
 #include "paint/canvas.h"
 #include "paint/disc.h"
+
+// From the OpenMP runtime that libmypaint links.
+extern "C" void omp_set_num_threads(int);
 
 namespace {
 
