@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "paint/pixel.h"
+#include "paint/splat.h"
 
 void blendSpan(BITMAP* bmp, int x1, int y, int x2, float r, float g, float b, float coverage) {
   if (!(coverage > 0.005f) || y < 0 || y >= bmp->h) return;
@@ -27,12 +28,29 @@ float end_coverage(float e, float t, float radius, float coverage) {
   return 0.0f;
 }
 
-void blend_end(BITMAP* bmp, int x, int row, float r, float g, float b, float coverage) {
+// A disc's colour, laid out once for the packed blend when the layout allows it.
+struct DiscColour {
+  float r, g, b;
+#ifdef __SSE2__
+  bool packed;
+  PackedInk ink;
+#endif
+};
+
+void blend_end(BITMAP* bmp, int x, int row, const DiscColour& c, float coverage) {
   if (!(coverage > 0.005f && x >= 0 && x < bmp->w && row >= 0 && row < bmp->h)) return;
-  if (is_memory_bitmap(bmp))
-    blend_in_place(bitmap_row(bmp, row) + x, r, g, b, coverage);
-  else
-    blendPixel(bmp, x, row, r, g, b, coverage);
+  if (!is_memory_bitmap(bmp)) {
+    blendPixel(bmp, x, row, c.r, c.g, c.b, coverage);
+    return;
+  }
+  uint32_t* p = bitmap_row(bmp, row) + x;
+#ifdef __SSE2__
+  if (c.packed && !(coverage > 0.999f)) {
+    blend_in_place_packed(p, c.ink, coverage);
+    return;
+  }
+#endif
+  blend_in_place(p, c.r, c.g, c.b, coverage);
 }
 
 // Beyond this a centre or radius cannot come from a stroke; such discs paint nothing.
@@ -45,6 +63,11 @@ void softDisc(BITMAP* bmp, float cx, float cy, float r, float g, float b, float 
   // radius below 0.5 has no rows.
   if (!(std::fabs(cx) < DISC_LIMIT && std::fabs(cy) < DISC_LIMIT && radius >= 0.5f && radius < DISC_LIMIT)) return;
   float fx = cx - std::floor(cx), fy = cy - std::floor(cy);
+#ifdef __SSE2__
+  const DiscColour colour = {r, g, b, packed_layout(), packed_ink(r, g, b)};
+#else
+  const DiscColour colour = {r, g, b};
+#endif
   int R = static_cast<int>(std::floor(radius + 0.5));
   // Rows off the bitmap paint nothing: start and stop near its top and bottom.
   int first = 1 - R, last = R;
@@ -60,10 +83,10 @@ void softDisc(BITMAP* bmp, float cx, float cy, float r, float g, float b, float 
     if (row < 0 || row >= bmp->h) continue;
     blendSpan(bmp, static_cast<int>(cx - static_cast<double>(half) + 2), row,
               static_cast<int>(cx + static_cast<double>(half) - 1), r, g, b, coverage);
-    blend_end(bmp, static_cast<int>(cx - static_cast<double>(half) + 1), row, r, g, b,
+    blend_end(bmp, static_cast<int>(cx - static_cast<double>(half) + 1), row, colour,
               end_coverage(static_cast<float>((1.0 - half) - fx), t, radius, coverage));
     if (half != 0)
-      blend_end(bmp, static_cast<int>(cx + static_cast<double>(half)), row, r, g, b,
+      blend_end(bmp, static_cast<int>(cx + static_cast<double>(half)), row, colour,
                 end_coverage(static_cast<float>(static_cast<double>(half) - fx), t, radius, coverage));
   }
 }

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "paint/splat.h"
+
 namespace {
 
 inline uint32_t read_pixel(BITMAP* bmp, int x, int y) {
@@ -32,6 +34,13 @@ void blendRow(uint32_t* row, int x1, int x2, float r, float g, float b, float co
     for (int x = x1; x <= x2; ++x) row[x] = p;
     return;
   }
+#ifdef __SSE2__
+  if (packed_layout()) {
+    const PackedInk ink = packed_ink(r, g, b);
+    for (int x = x1; x <= x2; ++x) blend_in_place_packed(row + x, ink, coverage);
+    return;
+  }
+#endif
   for (int x = x1; x <= x2; ++x) blend_in_place(row + x, r, g, b, coverage);
 }
 

@@ -62,6 +62,15 @@ inline __m128i packed_blend_pixel(__m128i old, const PackedInk& ink, __m128d cov
   return _mm_unpacklo_epi64(_mm_cvttpd_epi32(lo), _mm_cvttpd_epi32(hi));
 }
 
+// blend_in_place for a coverage of at most 0.999.
+inline void blend_in_place_packed(uint32_t* p, const PackedInk& ink, float coverage) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i old = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(*p)), zero), zero);
+  __m128i blended = packed_blend_pixel(old, ink, _mm_set1_pd(coverage));
+  blended = _mm_packus_epi16(_mm_packs_epi32(blended, zero), zero);
+  *p = static_cast<uint32_t>(_mm_cvtsi128_si32(blended)) & 0x00FFFFFFu;
+}
+
 // Blends p[0] and p[1] with the coverages in the low and high lane of cov.
 inline void packed_blend_pair(uint32_t* p, const PackedInk& ink, __m128d cov) {
   const __m128i zero = _mm_setzero_si128();
@@ -100,10 +109,7 @@ inline void smear_rows_packed(uint32_t* p, const uint32_t* top, const uint32_t* 
                       w00, w10, w01, w11);
   ink.hi = packed_mix(packed_high_lanes(c00), packed_high_lanes(c10), packed_high_lanes(c01),
                       packed_high_lanes(c11), w00, w10, w01, w11);
-  __m128i old = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(*p)), zero), zero);
-  __m128i blended = packed_blend_pixel(old, ink, _mm_set1_pd(coverage));
-  blended = _mm_packus_epi16(_mm_packs_epi32(blended, zero), zero);
-  *p = static_cast<uint32_t>(_mm_cvtsi128_si32(blended)) & 0x00FFFFFFu;
+  blend_in_place_packed(p, ink, coverage);
 }
 
 inline void splat_rows_packed(uint32_t* top, uint32_t* bottom, float fx, float fy, const PackedInk& ink,

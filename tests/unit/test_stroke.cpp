@@ -174,7 +174,7 @@ TEST(Splat, BilinearDepositAndBoundsTest) {
 }
 
 #ifdef __SSE2__
-TEST(Splat, PackedDepositAndSmearMatchThePlainOnesBitForBit) {
+TEST(Splat, PackedBlendsMatchThePlainOnesBitForBit) {
   std::mt19937 rng(7);
   std::uniform_real_distribution<float> unit(0.0f, 1.0f);
   const int layouts[2][3] = {{_rgb_r_shift_32, _rgb_g_shift_32, _rgb_b_shift_32}, {16, 8, 0}};
@@ -193,6 +193,8 @@ TEST(Splat, PackedDepositAndSmearMatchThePlainOnesBitForBit) {
       float coverage = unit(rng) * 0.999f;
       smear_rows(plain + i % 4, plain, plain + 2, fy, fx, coverage);
       smear_rows_packed(packed + i % 4, packed, packed + 2, fy, fx, coverage);
+      blend_in_place(plain + (i + 1) % 4, g, b, r, coverage);
+      blend_in_place_packed(packed + (i + 1) % 4, packed_ink(g, b, r), coverage);
       for (int k = 0; k < 4; ++k) ASSERT_EQ(plain[k], packed[k]) << "case " << i << " pixel " << k;
     }
   }
