@@ -56,18 +56,18 @@ Message make_stroke(std::mt19937& rng, uint32_t tool) {
   Message m;
   message_init(&m, tool);
   switch (tool) {
-    case MSG_PEN: encode_pen(&m, r, g, b, xs.data(), ys.data(), n); break;
-    case MSG_PENCIL: encode_pencil(&m, r, g, b, in_range(rng, 1.5f, 8), xs.data(), ys.data(), n); break;
+    case MSG_PEN: encode_pen(&m, 0, r, g, b, xs.data(), ys.data(), n); break;
+    case MSG_PENCIL: encode_pencil(&m, 0, r, g, b, in_range(rng, 1.5f, 8), xs.data(), ys.data(), n); break;
     case MSG_BRUSH:
-      encode_brush(&m, r, g, b, in_range(rng, 1.7f, 12), in_range(rng, 1, 500), xs.data(),
+      encode_brush(&m, 0, r, g, b, in_range(rng, 1.7f, 12), in_range(rng, 1, 500), xs.data(),
                    ys.data(), n);
       break;
-    case MSG_CHALK: encode_chalk(&m, r, g, b, in_range(rng, 1.5f, 12), xs.data(), ys.data(), n); break;
+    case MSG_CHALK: encode_chalk(&m, 0, r, g, b, in_range(rng, 1.5f, 12), xs.data(), ys.data(), n); break;
     case MSG_SMUDGE:
-      encode_smudge(&m, in_range(rng, 1.7f, 12), in_range(rng, 1, 1000), xs.data(), ys.data(), n);
+      encode_smudge(&m, 0, in_range(rng, 1.7f, 12), in_range(rng, 1, 1000), xs.data(), ys.data(), n);
       break;
     case MSG_STAMP:
-      encode_stamp(&m, r, g, b, in_range(rng, 1.5f, 8), in_range(rng, 0, 100), xs.data(),
+      encode_stamp(&m, 0, r, g, b, in_range(rng, 1.5f, 8), in_range(rng, 0, 100), xs.data(),
                    ys.data(), n);
       break;
   }

@@ -5,13 +5,12 @@
 
 #include <cmath>
 
-#include "app/client.h"
-#include "app/config.h"
+#include "bench_client.h"
 #include "paint/canvas.h"
+#include "paint/dirty_rect.h"
 #include "paint/random.h"
 #include "ui/chat_log.h"
 #include "ui/colour_picker.h"
-#include "ui/dirty_rect.h"
 #include "ui/screen.h"
 #include "ui/stroke_input.h"
 #include "ui/tool_settings.h"
@@ -19,34 +18,11 @@
 
 namespace {
 
-// A 1024 x 768 screen with every shared bitmap and a paper picture.
+// A 1024 x 768 screen with every shared bitmap, a paper picture and the
+// sample picture.
 struct InputBench {
-  InputBench() {
-    config.screen_w = 1024;
-    config.screen_h = 768;
-    screen_set_layout();
-    BackBuffer = create_bitmap_ex(32, 1024, 768);
-    LocalCanvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-    StrokeLayer = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-    ToolbarStrip = create_bitmap_ex(32, 1024, TOOLBAR_HEIGHT);
-    CursorSprite = create_bitmap_ex(32, 6, 6);
-    resetCanvas(LocalCanvas);
-    chat_log_reset();
-    toolbar_reset();
-    colour_picker_reset();
-    tool_settings_reset();
-    stroke_input_reset();
-    SamplePicture = make_sample_picture();
-  }
-  ~InputBench() {
-    toolbar_reset();
-    colour_picker_reset();
-    for (BITMAP** b : {&BackBuffer, &LocalCanvas, &StrokeLayer, &ToolbarStrip, &CursorSprite,
-                       &SamplePicture}) {
-      destroy_bitmap(*b);
-      *b = nullptr;
-    }
-  }
+  BenchClient client;
+  InputBench() { SamplePicture = make_sample_picture(); }
 };
 
 // A press on the hue strip: the new colour, the tinted icons, the tool bar and

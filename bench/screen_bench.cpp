@@ -5,11 +5,10 @@
 
 #include <string>
 
-#include "app/client.h"
-#include "app/config.h"
+#include "bench_client.h"
 #include "paint/canvas.h"
+#include "paint/dirty_rect.h"
 #include "ui/chat_log.h"
-#include "ui/dirty_rect.h"
 #include "ui/screen.h"
 #include "ui/toolbar.h"
 
@@ -17,28 +16,14 @@ namespace {
 
 // A 1024 x 768 screen with its bitmaps, a patterned picture and an empty log.
 struct BenchScreen {
+  BenchClient client;
   BITMAP* dest;
   BenchScreen() {
-    config.screen_w = 1024;
-    config.screen_h = 768;
-    screen_set_layout();
-    BackBuffer = create_bitmap_ex(32, 1024, 768);
-    LocalCanvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-    ToolbarStrip = create_bitmap_ex(32, 1024, TOOLBAR_HEIGHT);
     dest = create_bitmap_ex(32, 1024, 768);
     for (int y = 0; y < CANVAS_HEIGHT; ++y)
       for (int x = 0; x < CANVAS_WIDTH; ++x) putpixel(LocalCanvas, x, y, makecol32(x & 255, y & 255, 128));
-    chat_log_reset();
-    toolbar_reset();
   }
-  ~BenchScreen() {
-    toolbar_reset();
-    for (BITMAP** b : {&BackBuffer, &LocalCanvas, &ToolbarStrip}) {
-      destroy_bitmap(*b);
-      *b = nullptr;
-    }
-    destroy_bitmap(dest);
-  }
+  ~BenchScreen() { destroy_bitmap(dest); }
 };
 
 // A forced recomposition with ten two-line chat lines in the overlay: what a

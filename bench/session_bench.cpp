@@ -4,9 +4,8 @@
 #include <allegro.h>
 #include <benchmark/benchmark.h>
 
-#include "app/client.h"
-#include "app/config.h"
 #include "app/session.h"
+#include "bench_client.h"
 #include "bench_stroke.h"
 #include "net/command.h"
 #include "ui/chat_log.h"
@@ -18,30 +17,11 @@ namespace {
 Message brush_command_message() {
   const BenchStroke& s = bench_stroke();
   Message m;
-  encode_brush(&m, 180, 40, 20, 24, 200, s.x, s.y, unsigned(s.n));
+  encode_brush(&m, own_user_id, 180, 40, 20, 24, 200, s.x, s.y, unsigned(s.n));
   return m;
 }
 
-struct SessionScene {
-  SessionScene() {
-    config.screen_w = 1024;
-    config.screen_h = 768;
-    screen_set_layout();
-    BackBuffer = create_bitmap_ex(32, 1024, 768);
-    ServerCanvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-    LocalCanvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-    StrokeLayer = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-    resetCanvas(ServerCanvas);
-    blit(ServerCanvas, LocalCanvas, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
-    chat_log_reset();
-    queue_init(&command_queue);
-  }
-  ~SessionScene() {
-    queue_free(&command_queue);
-    for (BITMAP* b : {BackBuffer, ServerCanvas, LocalCanvas, StrokeLayer}) destroy_bitmap(b);
-    BackBuffer = ServerCanvas = LocalCanvas = StrokeLayer = nullptr;
-  }
-};
+using SessionScene = BenchClient;
 
 void BM_acknowledge_by_copy(benchmark::State& state) {
   SessionScene scene;

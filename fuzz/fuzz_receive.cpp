@@ -24,20 +24,13 @@
 #include <algorithm>
 #include <vector>
 
-#include "headless_client.h"
 #include "app/client.h"
 #include "app/config.h"
-#include "app/roster.h"
 #include "app/session.h"
 #include "net/command.h"
+#include "net/layout.h"
 #include "net/message.h"
 #include "paint/canvas.h"
-#include "paint/random.h"
-#include "ui/chat_input.h"
-#include "ui/chat_log.h"
-#include "ui/dirty_rect.h"
-#include "ui/screen.h"
-#include "ui/stroke_input.h"
 
 namespace {
 
@@ -64,25 +57,11 @@ void check_invariant() {
   if (!same(expected, LocalCanvas)) abort();
 }
 
-// Bytes before the points of a drawing command, or -1 for other types.
-int fixed_fields(int type) {
-  switch (type) {
-    case MSG_PEN: return 4;
-    case MSG_PENCIL: case MSG_CHALK: return 10;
-    case MSG_BRUSH: return 12;
-    case MSG_SMUDGE: return 5;
-    case MSG_STAMP: return 8;
-    default: return -1;
-  }
-}
-
 void fold_points(uint8_t* stream, size_t length) {
   for (size_t at = 0; at + 3 <= length;) {
-    size_t payload = stream[at + 1] | (size_t(stream[at + 2]) << 8);
-    size_t end = std::min(length, at + 3 + payload);
-    int fixed = fixed_fields(stream[at]);
-    if (fixed >= 0)
-      for (size_t p = at + 3 + size_t(fixed); p + 2 <= end; p += 2) {
+    size_t end = std::min(length, at + 3 + frame_payload_length(stream + at));
+    if (const CommandLayout* layout = command_layout(stream[at]))
+      for (size_t p = at + 3 + size_t(command_fixed_size(*layout)); p + 2 <= end; p += 2) {
         int v = int16_t(stream[p] | (stream[p + 1] << 8));
         v = (v % 1040 + 1040) % 1040 - 64;
         stream[p] = uint8_t(v & 0xFF);
@@ -98,9 +77,9 @@ void our_command(int kind) {
   static const int16_t xs[] = {100, 104, 109}, ys[] = {100, 103, 101};
   Message m;
   switch (kind) {
-    case 0: encode_pen(&m, 200, 20, 20, xs, ys, 3); break;
-    case 1: encode_brush(&m, 20, 20, 200, 2, 60, xs, ys, 3); break;
-    case 2: encode_smudge(&m, 2, 300, xs, ys, 3); break;
+    case 0: encode_pen(&m, own_user_id, 200, 20, 20, xs, ys, 3); break;
+    case 1: encode_brush(&m, own_user_id, 20, 20, 200, 2, 60, xs, ys, 3); break;
+    case 2: encode_smudge(&m, own_user_id, 2, 300, xs, ys, 3); break;
     default:
       message_init(&m, MSG_CHAT);
       message_put_byte(&m, own_user_id);
@@ -108,7 +87,7 @@ void our_command(int kind) {
       break;
   }
   if (m.type != MSG_CHAT) apply_command(LocalCanvas, &m);
-  if (!message_send(&m, &server_connection) || !queue_push(&command_queue, &m)) abort();
+  if (link_submit(&m) != LINK_SENT) abort();
 }
 
 }  // namespace
@@ -120,13 +99,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   strcpy(config.server_name, "127.0.0.1");
   config.server_port = 2020;
   strcpy(config.user_name, "Ann");
-  config.screen_w = 800;
-  config.screen_h = 600;
-  screen_set_layout();
-  BackBuffer = create_bitmap_ex(32, 800, 600);
-  ServerCanvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-  LocalCanvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-  StrokeLayer = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
+  if (!client_world_open(800, 600)) abort();
   expected = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
   paper = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
   resetCanvas(paper);
@@ -146,7 +119,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
            access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
   if (!mkdtemp(dir) || chdir(dir) != 0) abort();
   if (save_bmp("bg.bmp", paper, nullptr) != 0) abort();
-  testsupport::reset_client_modules();
+  client_state_reset();
+  net_available = true;
   clock_calls = 0;
   calls_per_second = 1 + (data[1] & 15);
   session_set_clock(fuzz_clock);
@@ -160,9 +134,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   connected = true;
   Message login;
   message_init(&login, MSG_LOGIN);
-  message_put_int(&login, 9);
+  message_put_int(&login, LOGIN_CONSTANT);
   message_put_string(&login, config.user_name);
-  if (!message_send(&login, &server_connection) || !queue_push(&command_queue, &login)) abort();
+  if (link_submit(&login) != LINK_SENT) abort();
   for (int i = 0; i < (data[0] & 3); ++i) our_command((data[0] >> (2 + 2 * i)) & 3);
 
   // The whole stream is written at once, then the server stops sending (it
@@ -173,8 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (length && write(ends[1], stream.data(), length) != ssize_t(length)) abort();
   shutdown(ends[1], SHUT_WR);
   for (int frame = 0; connected && frame < 256; ++frame) {
-    received_this_frame = false;
-    network_step();
+    client_frame(FrameInput{});
     check_invariant();
   }
   if (connected) abort();  // the end of the stream must be noticed

@@ -342,14 +342,8 @@ int relay_handle_frame(Relay* r, Client* c, const uint8_t* frame, size_t length)
   if (c->state == CLIENT_LOGIN)
     return frame[0] == MSG_LOGIN && handle_login(r, c, payload, payload_length);
   if (c->state != CLIENT_ACTIVE) return 1;  // on its way out: ignored
+  if (is_drawing_type(frame[0])) return handle_drawing(r, c, frame, length);
   switch (frame[0]) {
-    case MSG_PEN:
-    case MSG_PENCIL:
-    case MSG_BRUSH:
-    case MSG_CHALK:
-    case MSG_SMUDGE:
-    case MSG_STAMP:
-      return handle_drawing(r, c, frame, length);
     case MSG_CHAT:
       return handle_chat(r, c, payload, payload_length);
     case MSG_RESTART:

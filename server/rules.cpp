@@ -5,22 +5,8 @@
 bool is_drawing_type(int type) { return drawing_fixed_size(type) >= 0; }
 
 int drawing_fixed_size(int type) {
-  switch (type) {
-    case MSG_PEN:
-      return 4;
-    case MSG_PENCIL:
-      return 10;
-    case MSG_BRUSH:
-      return 12;
-    case MSG_CHALK:
-      return 10;
-    case MSG_SMUDGE:
-      return 5;
-    case MSG_STAMP:
-      return 8;
-    default:
-      return -1;
-  }
+  const CommandLayout* layout = command_layout(type);
+  return layout ? command_fixed_size(*layout) : -1;
 }
 
 static int read_coordinate(const uint8_t* p) { return int16_t(uint16_t(p[0] | (p[1] << 8))); }

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "net/layout.h"
+
 // The largest payload our client ever builds: a brush stroke of 255 points.
 constexpr size_t MAX_PAYLOAD = 12 + 4 * 255;
 constexpr size_t MAX_FRAME = 3 + MAX_PAYLOAD;
@@ -11,7 +13,6 @@ constexpr int MAX_POINTS = 255;
 constexpr int MAX_CHAT_CHARS = 511;
 constexpr int MAX_NAME_CHARS = 15;
 constexpr int MAX_USERS = 128;
-constexpr uint32_t LOGIN_CONSTANT = 9;
 
 // Canvas coordinates the client can produce: the mouse position minus the
 // origin of the 912 x 684 picture centred on a screen of at most 8192 x 8192.
@@ -20,11 +21,7 @@ constexpr int POINT_X_MAX = 8191 - (8192 - 912) / 2;
 constexpr int POINT_Y_MIN = -(8192 - 684) / 2;
 constexpr int POINT_Y_MAX = 8191 - (8192 - 684) / 2;
 
-// Payload length announced by a frame header (at least 3 bytes).
-inline size_t frame_payload_length(const uint8_t* header) {
-  return header[1] | (size_t(header[2]) << 8);
-}
-
+// Both follow the client's command layouts.
 bool is_drawing_type(int type);
 // Bytes before the points of a drawing command, or -1 for other types.
 int drawing_fixed_size(int type);

@@ -70,18 +70,15 @@ struct User {
 // A stroke as the client's tools make them: one of the six tools, a colour,
 // its settings, and 20 to 150 points of a wandering hand on the picture.
 static std::vector<uint8_t> make_stroke(Random* random, int user_id) {
-  static const int tools[] = {MSG_PEN, MSG_PENCIL, MSG_BRUSH, MSG_CHALK, MSG_SMUDGE, MSG_STAMP};
-  int type = tools[random->next() % 6];
+  const CommandLayout& layout = COMMAND_LAYOUTS[random->next() % DRAWING_TYPE_COUNT];
   Message m;
-  message_init(&m, uint32_t(type));
+  message_init(&m, layout.type);
   message_put_byte(&m, user_id);
-  if (type == MSG_PENCIL || type == MSG_BRUSH || type == MSG_CHALK)
-    message_put_int(&m, random->next());
-  if (type != MSG_SMUDGE)
+  if (layout.seeded) message_put_int(&m, random->next());
+  if (layout.coloured)
     for (int i = 0; i < 3; i++) message_put_byte(&m, random->range(0, 255));
-  if (type != MSG_PEN) message_put_scaled(&m, random->range(1, 40));
-  if (type == MSG_BRUSH || type == MSG_SMUDGE || type == MSG_STAMP)
-    message_put_scaled(&m, random->range(0, 400));
+  if (layout.values >= 1) message_put_scaled(&m, random->range(1, 40));
+  if (layout.values >= 2) message_put_scaled(&m, random->range(0, 400));
   int points = random->range(20, 150);
   int x = random->range(0, 911), y = random->range(0, 683);
   for (int i = 0; i < points; i++) {

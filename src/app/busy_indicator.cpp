@@ -6,7 +6,8 @@
 #include "app/config.h"
 #include "app/session.h"
 #include "paint/canvas.h"
-#include "ui/dirty_rect.h"
+#include "paint/dirty_rect.h"
+#include "ui/screen.h"
 
 namespace {
 constexpr int BUSY_CYCLE = 50;  // the counter runs through 1..49

@@ -1,4 +1,4 @@
-// Start-up, the frame loop and shutdown of the client. The frame loop is the one
+// Start-up, the frame loop and shutdown of the client. client_frame is the one
 // place where the order of a frame is visible: one call per step.
 #include "app/client.h"
 
@@ -8,15 +8,17 @@
 
 #include "app/busy_indicator.h"
 #include "app/config.h"
-#include "app/log.h"
-#include "app/roster.h"
 #include "app/session.h"
 #include "app/setup_screen.h"
+#include "base/log.h"
+#include "net/command.h"
 #include "paint/canvas.h"
+#include "paint/dirty_rect.h"
 #include "paint/random.h"
+#include "ui/chat_input.h"
 #include "ui/chat_log.h"
 #include "ui/colour_picker.h"
-#include "ui/dirty_rect.h"
+#include "ui/roster.h"
 #include "ui/screen.h"
 #include "ui/stroke_input.h"
 #include "ui/tool_settings.h"
@@ -58,42 +60,11 @@ bool open_configured_mode() {
   return set_gfx_mode(card, config.screen_w, config.screen_h, 0, 0) == 0;
 }
 
-BITMAP* create_shared_bitmap(int w, int h) { return create_bitmap_ex(32, w, h); }
-
-bool create_shared_bitmaps() {
-  // Drawn before the local stream is seeded from the clock: the same in every run.
-  SamplePicture = make_sample_picture();
-  BackBuffer = create_shared_bitmap(config.screen_w, config.screen_h);
-  ServerCanvas = create_shared_bitmap(CANVAS_WIDTH, CANVAS_HEIGHT);
-  LocalCanvas = create_shared_bitmap(CANVAS_WIDTH, CANVAS_HEIGHT);
-  StrokeLayer = create_shared_bitmap(CANVAS_WIDTH, CANVAS_HEIGHT);
-  ToolbarStrip = create_shared_bitmap(config.screen_w, 42);
-  CursorSprite = create_shared_bitmap(6, 6);
-  return SamplePicture && BackBuffer && ServerCanvas && LocalCanvas && StrokeLayer && ToolbarStrip &&
-         CursorSprite;
-}
-
 // Before the frame loop a failure ends the program through a message box.
 int fail_in_text_mode(const char* message) {
   set_gfx_mode(GFX_TEXT, 0, 0, 0, 0);
   allegro_message("%s", message);
   return 1;
-}
-
-void destroy_shared_bitmap(BITMAP** bmp) {
-  if (*bmp) destroy_bitmap(*bmp);
-  *bmp = nullptr;
-}
-
-void destroy_shared_bitmaps() {
-  destroy_shared_bitmap(&LocalCanvas);
-  destroy_shared_bitmap(&ServerCanvas);
-  destroy_shared_bitmap(&BackBuffer);
-  destroy_shared_bitmap(&StrokeLayer);
-  destroy_shared_bitmap(&ToolbarStrip);
-  destroy_shared_bitmap(&CursorSprite);
-  // Made first and freed last: nothing else owns it.
-  destroy_shared_bitmap(&SamplePicture);
 }
 
 // Grain drawn for our own strokes differs from run to run; commands carry
@@ -106,6 +77,7 @@ void seed_local_stream() {
 // Returns 0 when the frame loop may start, else the exit status.
 int start_up() {
   log_open();
+  session_register_hooks();
   set_transparent_text();
   net_available = net_startup() != 0;
   if (!start_allegro()) return 1;
@@ -115,13 +87,12 @@ int start_up() {
     return 1;
   }
   set_close_button_callback(close_button_pressed);
-  if (!create_shared_bitmaps()) return fail_in_text_mode("Error creating image buffers.");
-  screen_set_layout();
+  // Drawn before the local stream is seeded from the clock: the same in every run.
+  SamplePicture = make_sample_picture();
+  if (!SamplePicture || !client_world_open(config.screen_w, config.screen_h))
+    return fail_in_text_mode("Error creating image buffers.");
   install_display_switch();
-  resetCanvas(ServerCanvas);
   seed_local_stream();
-  blit(ServerCanvas, LocalCanvas, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
-  clear_to_color(BackBuffer, makecol(0, 0, 0));
   rebuild_cursor();
   draw_toolbar_icons();
   if (!queue_init(&command_queue)) return fail_in_text_mode("Error initiating command queue.");
@@ -132,20 +103,7 @@ int start_up() {
   return 0;
 }
 
-// Reads at most one key; the rest wait in the key buffer for later frames.
-int read_frame_key() {
-  received_this_frame = false;
-  int key = keypressed() ? readkey() : 0;
-  poll_mouse();
-  poll_keyboard();
-  return key;
-}
-
 bool is_escape(int key) { return key != 0 && (key >> 8) == KEY_ESC; }
-
-bool alt_held() { return key[KEY_ALT] != 0; }
-bool ctrl_held() { return key[KEY_LCONTROL] || key[KEY_RCONTROL]; }
-bool shift_held() { return key[KEY_LSHIFT] || key[KEY_RSHIFT]; }
 
 // The canvas the screen is composed from: StrokeLayer while a stroke is drawn.
 BITMAP* shown_canvas() { return stroke_in_progress() ? StrokeLayer : LocalCanvas; }
@@ -164,9 +122,9 @@ void compose_step() {
 
 // Labels while Alt is held with the panel hidden; the picture is recomposed
 // once Alt is released. With the panel shown, draw_toolbar draws them.
-void user_labels_step() {
+void user_labels_step(bool alt) {
   if (panel_visible) return;
-  if (alt_held()) {
+  if (alt) {
     if (!labels_shown) {
       draw_user_labels();
       labels_shown = true;
@@ -182,17 +140,6 @@ void user_labels_step() {
 // line expires at most this much late.
 constexpr int IDLE_WAIT_MS = 8;
 
-// What the user can change between frames besides keys.
-struct InputState {
-  int x, y, z, buttons, shifts;
-};
-
-InputState input_state() { return InputState{mouse_x, mouse_y, mouse_z, mouse_b, key_shifts}; }
-
-bool same_input(const InputState& a, const InputState& b) {
-  return a.x == b.x && a.y == b.y && a.z == b.z && a.buttons == b.buttons && a.shifts == b.shifts;
-}
-
 // Nothing received, sent, waiting for its acknowledgement or drawn this frame.
 bool nothing_in_flight() {
   if (received_this_frame || dirty_list.count != 0 || queue_count(&command_queue) != 0) return false;
@@ -207,26 +154,35 @@ void idle_wait() {
     rest(IDLE_WAIT_MS);
 }
 
+bool same_pointer_and_modifiers(const FrameInput& a, const FrameInput& b) {
+  return a.buttons == b.buttons && a.mouse_x == b.mouse_x && a.mouse_y == b.mouse_y && a.ctrl == b.ctrl &&
+         a.shift == b.shift && a.alt == b.alt;
+}
+
+// Reads at most one key; the rest wait in the key buffer for later frames.
+FrameInput read_devices() {
+  FrameInput in = {};
+  in.key = keypressed() ? readkey() : 0;
+  poll_mouse();
+  poll_keyboard();
+  in.buttons = mouse_b;
+  in.mouse_x = mouse_x;
+  in.mouse_y = mouse_y;
+  in.ctrl = key[KEY_LCONTROL] || key[KEY_RCONTROL];
+  in.shift = key[KEY_LSHIFT] || key[KEY_RSHIFT];
+  in.alt = key[KEY_ALT] != 0;
+  return in;
+}
+
 void run_frames() {
-  InputState last = input_state();
-  for (;;) {
-    if (quit_requested) return;
-    int key = read_frame_key();
-    InputState now = input_state();
-    bool input = key != 0 || keypressed() || !same_input(now, last);
-    last = now;
-    key = toolbar_panel_keys(key);
-    if (is_escape(key)) return;
-    button_edge = button_latch_update(&mouse_latch, mouse_b);
-    button_edge = toolbar_panel_step(key, button_edge, mouse_x, mouse_y);
-    if (net_available && connected) network_step();
-    stroke_step(mouse_x - ox, mouse_y - oy, button_edge, mouse_b, ctrl_held(), shift_held());
-    busy_indicator_step();
-    compose_step();
-    user_labels_step();
-    bool idle = !input && nothing_in_flight();
-    refresh_screen();
-    if (idle)
+  FrameInput last = {};
+  while (!quit_requested) {
+    FrameInput in = read_devices();
+    bool changed = keypressed() || !same_pointer_and_modifiers(in, last);
+    last = in;
+    int outcome = client_frame(in);
+    if (outcome == 0) return;
+    if (outcome == FRAME_IDLE && !changed)
       idle_wait();
     else
       rest(0);
@@ -243,7 +199,7 @@ void close_network() {
 void shut_down() {
   toolbar_destroy_bitmaps();
   colour_panel_forget();
-  destroy_shared_bitmaps();
+  client_world_close();
   allegro_exit();
   close_network();
   queue_free(&command_queue);
@@ -251,6 +207,86 @@ void shut_down() {
 }
 
 }  // namespace
+
+int client_frame(const FrameInput& in) {
+  received_this_frame = false;
+  int key = toolbar_panel_keys(in.key);
+  if (is_escape(key)) return 0;
+  int button_edge = button_latch_update(&mouse_latch, in.buttons);
+  button_edge = toolbar_panel_step(key, button_edge, in.mouse_x, in.mouse_y);
+  if (net_available && connected) network_step();
+  stroke_step(in.mouse_x - ox, in.mouse_y - oy, button_edge, in.buttons, in.ctrl, in.shift);
+  busy_indicator_step();
+  compose_step();
+  user_labels_step(in.alt);
+  bool idle = in.key == 0 && nothing_in_flight();
+  refresh_screen();
+  return idle ? FRAME_IDLE : 1;
+}
+
+namespace {
+
+BITMAP* create_shared_bitmap(int w, int h) { return create_bitmap_ex(32, w, h); }
+
+void destroy_shared_bitmap(BITMAP** bmp) {
+  if (*bmp) destroy_bitmap(*bmp);
+  *bmp = nullptr;
+}
+
+}  // namespace
+
+int client_world_open(int w, int h) {
+  BackBuffer = create_shared_bitmap(w, h);
+  ServerCanvas = create_shared_bitmap(CANVAS_WIDTH, CANVAS_HEIGHT);
+  LocalCanvas = create_shared_bitmap(CANVAS_WIDTH, CANVAS_HEIGHT);
+  StrokeLayer = create_shared_bitmap(CANVAS_WIDTH, CANVAS_HEIGHT);
+  ToolbarStrip = create_shared_bitmap(w, TOOLBAR_HEIGHT);
+  CursorSprite = create_shared_bitmap(6, 6);
+  if (!(BackBuffer && ServerCanvas && LocalCanvas && StrokeLayer &&
+        ToolbarStrip && CursorSprite)) {
+    client_world_close();
+    return 0;
+  }
+  screen_set_layout(w, h);
+  resetCanvas(ServerCanvas);
+  blit(ServerCanvas, LocalCanvas, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
+  blit(ServerCanvas, StrokeLayer, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
+  clear_to_color(BackBuffer, makecol32(0, 0, 0));
+  return 1;
+}
+
+void client_world_close() {
+  destroy_shared_bitmap(&LocalCanvas);
+  destroy_shared_bitmap(&ServerCanvas);
+  destroy_shared_bitmap(&BackBuffer);
+  destroy_shared_bitmap(&StrokeLayer);
+  destroy_shared_bitmap(&ToolbarStrip);
+  destroy_shared_bitmap(&CursorSprite);
+  // Made first and freed last: nothing else owns it.
+  destroy_shared_bitmap(&SamplePicture);
+}
+
+void client_state_reset() {
+  log_reset();
+  dirty_list_clear();
+  chat_log_reset();
+  chat_log_set_clock(nullptr);
+  roster_reset();
+  random_reset();
+  session_reset();
+  net_available = false;
+  chat_input_reset();
+  stroke_input_reset();
+  toolbar_reset();
+  colour_picker_reset();
+  tool_settings_reset();
+  point_list_release();
+  switched_away = false;
+  quit_requested = false;
+  busy_counter = 0;
+  mouse_latch = false;
+  session_register_hooks();
+}
 
 int button_latch_update(bool* latch, int buttons) {
   if ((buttons & 3) == 0) {

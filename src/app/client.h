@@ -1,29 +1,44 @@
-// Process-wide state of the client program: the shared bitmaps and the flags
-// of the frame loop.
+// The client program: start-up, the frame, shutdown, and the process-wide
+// state the frame loop keeps.
 #pragma once
 #include <allegro.h>
 
-extern BITMAP* SamplePicture;  // 160 x 120, behind the tool panels' previews
-extern BITMAP* BackBuffer;     // screen-sized; every frame is composed here
-extern BITMAP* ServerCanvas;   // the picture as confirmed by the server
-extern BITMAP* LocalCanvas;    // ServerCanvas plus our pending commands
-extern BITMAP* StrokeLayer;    // LocalCanvas plus the stroke being drawn
-extern BITMAP* ToolbarStrip;   // screen_w x 42
-extern BITMAP* CursorSprite;   // 6 x 6
+#include "ui/screen.h"
 
 extern volatile bool quit_requested;
-extern bool net_available;
-// 0 no new press, 1 left press, 2 right press; consumers set it back to 0.
-extern int button_edge;
 extern int busy_counter;
+
+// What a frame reads from the devices, once, at its start.
+struct FrameInput {
+  int key;                 // readkey's value, or 0 when no key waits
+  int buttons;             // mouse_b: bit 0 left, bit 1 right
+  int mouse_x, mouse_y;    // screen coordinates
+  bool ctrl, shift, alt;   // either key of the pair held
+};
 
 // The whole program: start-up, the frame loop, shutdown. Returns the exit
 // status: 0 after a normal quit, 1 when start-up failed.
 int client_main();
+
+// One frame of the client, every step in its order. Returns 0 when the frame
+// ended the program (Escape), FRAME_IDLE when it had no key and nothing was
+// received, sent, left waiting for the server or drawn, else 1.
+constexpr int FRAME_IDLE = 2;
+int client_frame(const FrameInput& in);
+
+// The shared bitmaps for a w x h screen (all but SamplePicture, which start-up
+// draws from the local stream first) and the screen's layout: ServerCanvas
+// reset, LocalCanvas and StrokeLayer copies of it, BackBuffer black. 1 on
+// success; on failure what was made is freed again. Closing frees them all.
+int client_world_open(int w, int h);
+void client_world_close();
+
+// Every module's process-wide state back to how the program starts, with the
+// session's hooks registered. The shared bitmaps are left alone.
+void client_state_reset();
 
 // One frame of the mouse-button edge latch. buttons is mouse_b (bit 0 left,
 // bit 1 right). Returns the frame's button_edge: 1 or 2 on the frame a press
 // begins while the latch is clear (2 when the right button is down), else 0.
 // The latch stays set until every button is up.
 int button_latch_update(bool* latch, int buttons);
-

@@ -4,27 +4,22 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/client.h"
 #include "app/config.h"
-#include "app/log.h"
-#include "app/roster.h"
+#include "base/log.h"
 #include "net/command.h"
 #include "net/message.h"
 #include "paint/canvas.h"
+#include "paint/dirty_rect.h"
 #include "ui/chat_log.h"
-#include "ui/dirty_rect.h"
+#include "ui/roster.h"
+#include "ui/screen.h"
 #include "ui/stroke_input.h"
 #include "ui/toolbar.h"
 
-bool connected = false;
-uint8_t own_user_id = 0;
 bool received_this_frame = false;
-Connection server_connection = {};
-CommandQueue command_queue = {};
 
 namespace {
 
-constexpr uint32_t LOGIN_CONSTANT = 9;
 constexpr int NAME_FIELD = 16;      // names arrive in 16-byte fields
 constexpr int NOTICE_BUFFER = 128;  // joined/left lines
 
@@ -122,6 +117,20 @@ void handle_relayed_command(Message* m) {
   received_this_frame = true;
 }
 
+// A stroke tells where its author is and, when coloured, in which colour.
+void note_stroke(int user_id, const float* rgb, int16_t x, int16_t y) {
+  if (rgb) roster_set_colour(user_id, rgb[0], rgb[1], rgb[2]);
+  roster_set_position(user_id, x, y);
+}
+
+void note_chat(int user_id, const char* text) {
+  add_chat_line(user_id ? roster_name(user_id) : nullptr, text);
+}
+
+void show_disconnect_notice(const char* notice_format) {
+  show_message(notice_format, config.server_name, config.server_port);
+}
+
 struct DispatchEntry {
   uint32_t type;
   void (*handle)(Message*);
@@ -164,11 +173,6 @@ void connect_and_login() {
     show_message("Unable to connect to %s:%d.", config.server_name, config.server_port);
 }
 
-void session_disconnect(const char* notice_format) {
-  connection_close(&server_connection);
-  connected = false;
-  show_message(notice_format, config.server_name, config.server_port);
-}
 
 void network_step() {
   if (!connection_poll(&server_connection)) {
@@ -213,13 +217,13 @@ void rebuild_local_canvas() {
 
 void session_set_clock(time_t (*clock)()) { session_clock = clock ? clock : system_clock; }
 
+void session_register_hooks() {
+  command_set_hooks({note_stroke, note_chat});
+  link_set_notice_hook(show_disconnect_notice);
+}
+
 void session_reset() {
-  if (connected) connection_close(&server_connection);
-  connected = false;
-  own_user_id = 0;
+  link_reset();
   received_this_frame = false;
-  server_connection = {};
-  queue_free(&command_queue);
-  queue_init(&command_queue);
   session_clock = system_clock;
 }

@@ -3,14 +3,10 @@
 #pragma once
 #include <cstdint>
 #include <ctime>
-#include "net/command_queue.h"
-#include "net/connection.h"
+#include "net/link.h"
 
-extern bool connected;
-extern uint8_t own_user_id;
+// Set when ServerCanvas changed this frame; the frame clears it first.
 extern bool received_this_frame;
-extern Connection server_connection;
-extern CommandQueue command_queue;
 
 // Opens the connection to the configured server and queues the login request.
 // The outcome is reported in the chat log; connected tells whether it worked.
@@ -25,13 +21,13 @@ void network_step();
 // progress and the panel are drawn again over the rebuilt picture.
 void rebuild_local_canvas();
 
-// Ends the connection for good: closes it, clears connected and shows the
-// notice, formatted with the server's name and port.
-void session_disconnect(const char* notice_format);
-
 // The clock network_step reads (whole seconds); tests replace it, null restores
 // the runtime library's time.
 void session_set_clock(time_t (*clock)());
+
+// Has decoded commands keep the roster and the chat log, and disconnection
+// notices name the configured server.
+void session_register_hooks();
 
 // Disconnected, no id, empty queue, real clock; for tests. Frees what is queued.
 void session_reset();

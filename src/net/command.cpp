@@ -2,9 +2,7 @@
 
 #include <cstdlib>
 
-#include "app/log.h"
-#include "app/roster.h"
-#include "app/session.h"
+#include "base/log.h"
 #include "paint/brush.h"
 #include "paint/chalk.h"
 #include "paint/pencil.h"
@@ -12,11 +10,12 @@
 #include "paint/smudge.h"
 #include "paint/stamp.h"
 #include "paint/stroke.h"
-#include "ui/chat_log.h"
 
 PointList point_list = {nullptr, nullptr, 0, 0};
 
 namespace {
+
+CommandHooks command_hooks = {nullptr, nullptr};
 
 constexpr int CHAT_TEXT_SIZE = 512;
 
@@ -25,35 +24,6 @@ int put_colour_channel(Message* m, float value) {
   if (!(v >= 0.0)) v = 0.0;  // also catches NaN
   if (v > 255.0) v = 255.0;
   return message_put_byte(m, int(v));
-}
-
-// The fields every encoder shares, in wire order. Optional parts are skipped
-// when their flag is off.
-struct CommandFields {
-  uint32_t type;
-  bool seeded;
-  bool coloured;
-  int values;  // 0, 1 or 2 scaled values
-  float r, g, b, value1, value2;
-};
-
-int encode(Message* m, const CommandFields& f, const int16_t* xs, const int16_t* ys,
-           unsigned count) {
-  if (count == 0 || !xs || !ys) return 0;
-  message_init(m, f.type);
-  int ok = message_put_byte(m, own_user_id);
-  if (ok && f.seeded) ok = message_put_int(m, nextRandom());
-  if (ok && f.coloured)
-    ok = put_colour_channel(m, f.r) && put_colour_channel(m, f.g) && put_colour_channel(m, f.b);
-  if (ok && f.values >= 1) ok = message_put_scaled(m, f.value1);
-  if (ok && f.values >= 2) ok = message_put_scaled(m, f.value2);
-  for (unsigned i = 0; ok && i < count; ++i)
-    ok = message_put_short(m, xs[i]) && message_put_short(m, ys[i]);
-  if (!ok) {
-    message_free(m);
-    message_init(m, f.type);
-  }
-  return ok;
 }
 
 // Grows both lists to exactly n entries; the old lists stay on failure.
@@ -73,73 +43,48 @@ int point_list_reserve(int n) {
 
 struct StrokeHeader {
   int user_id;
-  float r, g, b, value1, value2;
+  float rgb[3];
+  float value1, value2;
 };
 
-void update_roster(const StrokeHeader& h, bool coloured) {
-  if (h.user_id == 0) return;
-  if (coloured) roster_set_colour(h.user_id, h.r, h.g, h.b);
-  roster_set_position(h.user_id, point_list.xs[0], point_list.ys[0]);
-}
-
-void read_colour(Message* m, StrokeHeader* h) {
-  h->r = float(message_get_byte(m));
-  h->g = float(message_get_byte(m));
-  h->b = float(message_get_byte(m));
-}
-
-void apply_stroke(BITMAP* canvas, Message* m) {
-  StrokeHeader h = {0, 0, 0, 0, 0, 0};
-  const char* tool = "brush";  // the stamp shares the brush's line
-  h.user_id = message_get_byte(m);
-  switch (m->type) {
-    case MSG_PEN:
-      tool = "pen";
-      read_colour(m, &h);
-      break;
-    case MSG_PENCIL:
-    case MSG_BRUSH:
-    case MSG_CHALK:
-      tool = m->type == MSG_PENCIL ? "pencil" : m->type == MSG_CHALK ? "chalk" : "brush";
-      seedRandom(message_get_int(m));
-      read_colour(m, &h);
-      h.value1 = message_get_scaled(m);
-      if (m->type == MSG_BRUSH) h.value2 = message_get_scaled(m);
-      break;
-    case MSG_SMUDGE:
-      tool = "smudge";
-      h.value1 = message_get_scaled(m);
-      h.value2 = message_get_scaled(m);
-      break;
-    case MSG_STAMP:
-      read_colour(m, &h);
-      h.value1 = message_get_scaled(m);
-      h.value2 = message_get_scaled(m);
-      break;
-  }
-  if (!read_points(m)) {
-    log_write(LOG_DEBUG, "Recieved invalid data for %s command.", tool);
-    return;
-  }
-  update_roster(h, m->type != MSG_SMUDGE);
+void draw_stroke(BITMAP* canvas, uint32_t type, const StrokeHeader& h) {
   const int16_t* xs = point_list.xs;
   const int16_t* ys = point_list.ys;
-  int n = point_list.count;
-  switch (m->type) {
-    case MSG_PEN: drawPen(canvas, h.r, h.g, h.b, xs, ys, n); break;
-    case MSG_PENCIL: drawPencil(canvas, h.r, h.g, h.b, h.value1, xs, ys, n); break;
-    case MSG_BRUSH: drawBrush(canvas, h.r, h.g, h.b, h.value1, h.value2, xs, ys, n); break;
-    case MSG_CHALK: drawChalk(canvas, h.r, h.g, h.b, h.value1, xs, ys, n); break;
+  const int n = point_list.count;
+  const float r = h.rgb[0], g = h.rgb[1], b = h.rgb[2];
+  switch (type) {
+    case MSG_PEN: drawPen(canvas, r, g, b, xs, ys, n); break;
+    case MSG_PENCIL: drawPencil(canvas, r, g, b, h.value1, xs, ys, n); break;
+    case MSG_BRUSH: drawBrush(canvas, r, g, b, h.value1, h.value2, xs, ys, n); break;
+    case MSG_CHALK: drawChalk(canvas, r, g, b, h.value1, xs, ys, n); break;
     case MSG_SMUDGE: drawSmudge(canvas, h.value1, h.value2, xs, ys, n); break;
-    case MSG_STAMP: drawStamp(canvas, h.r, h.g, h.b, h.value1, h.value2, xs, ys, n); break;
+    case MSG_STAMP: drawStamp(canvas, r, g, b, h.value1, h.value2, xs, ys, n); break;
   }
+}
+
+void apply_stroke(BITMAP* canvas, Message* m, const CommandLayout& layout) {
+  StrokeHeader h = {0, {0, 0, 0}, 0, 0};
+  h.user_id = message_get_byte(m);
+  if (layout.seeded) seedRandom(message_get_int(m));
+  if (layout.coloured)
+    for (float& channel : h.rgb) channel = float(message_get_byte(m));
+  if (layout.values >= 1) h.value1 = message_get_scaled(m);
+  if (layout.values >= 2) h.value2 = message_get_scaled(m);
+  if (!read_points(m)) {
+    log_write(LOG_DEBUG, "Recieved invalid data for %s command.", layout.tool);
+    return;
+  }
+  if (h.user_id != 0 && command_hooks.stroke)
+    command_hooks.stroke(h.user_id, layout.coloured ? h.rgb : nullptr, point_list.xs[0],
+                         point_list.ys[0]);
+  draw_stroke(canvas, layout.type, h);
 }
 
 void apply_chat(Message* m) {
   int user_id = message_get_byte(m);
   char text[CHAT_TEXT_SIZE];
   message_get_string(m, text, sizeof text);
-  add_chat_line(user_id ? roster_name(user_id) : nullptr, text);
+  if (command_hooks.chat) command_hooks.chat(user_id, text);
 }
 
 }  // namespace
@@ -150,35 +95,57 @@ void point_list_release() {
   point_list = PointList{nullptr, nullptr, 0, 0};
 }
 
-int encode_pen(Message* m, float r, float g, float b, const int16_t* xs, const int16_t* ys,
-               unsigned count) {
-  return encode(m, {MSG_PEN, false, true, 0, r, g, b, 0, 0}, xs, ys, count);
+int encode_command(Message* m, const CommandLayout& f, uint8_t author, float r, float g, float b,
+                   float value1, float value2, const int16_t* xs, const int16_t* ys,
+                   unsigned count) {
+  if (count == 0 || !xs || !ys) return 0;
+  message_init(m, f.type);
+  int ok = message_put_byte(m, author);
+  if (ok && f.seeded) ok = message_put_int(m, nextRandom());
+  if (ok && f.coloured)
+    ok = put_colour_channel(m, r) && put_colour_channel(m, g) && put_colour_channel(m, b);
+  if (ok && f.values >= 1) ok = message_put_scaled(m, value1);
+  if (ok && f.values >= 2) ok = message_put_scaled(m, value2);
+  for (unsigned i = 0; ok && i < count; ++i)
+    ok = message_put_short(m, xs[i]) && message_put_short(m, ys[i]);
+  if (!ok) {
+    message_free(m);
+    message_init(m, f.type);
+  }
+  return ok;
 }
 
-int encode_pencil(Message* m, float r, float g, float b, float value1, const int16_t* xs,
+int encode_pen(Message* m, uint8_t author, float r, float g, float b, const int16_t* xs,
+               const int16_t* ys, unsigned count) {
+  return encode_command(m, *command_layout(MSG_PEN), author, r, g, b, 0, 0, xs, ys, count);
+}
+
+int encode_pencil(Message* m, uint8_t author, float r, float g, float b, float value1,
+                  const int16_t* xs, const int16_t* ys, unsigned count) {
+  return encode_command(m, *command_layout(MSG_PENCIL), author, r, g, b, value1, 0, xs, ys, count);
+}
+
+int encode_brush(Message* m, uint8_t author, float r, float g, float b, float value1,
+                 float value2, const int16_t* xs, const int16_t* ys, unsigned count) {
+  return encode_command(m, *command_layout(MSG_BRUSH), author, r, g, b, value1, value2, xs, ys, count);
+}
+
+int encode_chalk(Message* m, uint8_t author, float r, float g, float b, float value1,
+                 const int16_t* xs, const int16_t* ys, unsigned count) {
+  return encode_command(m, *command_layout(MSG_CHALK), author, r, g, b, value1, 0, xs, ys, count);
+}
+
+int encode_smudge(Message* m, uint8_t author, float value1, float value2, const int16_t* xs,
                   const int16_t* ys, unsigned count) {
-  return encode(m, {MSG_PENCIL, true, true, 1, r, g, b, value1, 0}, xs, ys, count);
+  return encode_command(m, *command_layout(MSG_SMUDGE), author, 0, 0, 0, value1, value2, xs, ys, count);
 }
 
-int encode_brush(Message* m, float r, float g, float b, float value1, float value2,
-                 const int16_t* xs, const int16_t* ys, unsigned count) {
-  return encode(m, {MSG_BRUSH, true, true, 2, r, g, b, value1, value2}, xs, ys, count);
+int encode_stamp(Message* m, uint8_t author, float r, float g, float b, float value1,
+                 float value2, const int16_t* xs, const int16_t* ys, unsigned count) {
+  return encode_command(m, *command_layout(MSG_STAMP), author, r, g, b, value1, value2, xs, ys, count);
 }
 
-int encode_chalk(Message* m, float r, float g, float b, float value1, const int16_t* xs,
-                 const int16_t* ys, unsigned count) {
-  return encode(m, {MSG_CHALK, true, true, 1, r, g, b, value1, 0}, xs, ys, count);
-}
-
-int encode_smudge(Message* m, float value1, float value2, const int16_t* xs, const int16_t* ys,
-                  unsigned count) {
-  return encode(m, {MSG_SMUDGE, false, false, 2, 0, 0, 0, value1, value2}, xs, ys, count);
-}
-
-int encode_stamp(Message* m, float r, float g, float b, float value1, float value2,
-                 const int16_t* xs, const int16_t* ys, unsigned count) {
-  return encode(m, {MSG_STAMP, false, true, 2, r, g, b, value1, value2}, xs, ys, count);
-}
+void command_set_hooks(const CommandHooks& hooks) { command_hooks = hooks; }
 
 int read_points(Message* m) {
   // The remaining count has 16 bits, so n (at most 16383) fits the list's count.
@@ -196,21 +163,10 @@ int read_points(Message* m) {
 void apply_command(BITMAP* canvas, Message* m) {
   uint16_t start = message_tell(m);
   useCommandStream(0);
-  switch (m->type) {
-    case MSG_PEN:
-    case MSG_PENCIL:
-    case MSG_BRUSH:
-    case MSG_CHALK:
-    case MSG_SMUDGE:
-    case MSG_STAMP:
-      apply_stroke(canvas, m);
-      break;
-    case MSG_CHAT:
-      apply_chat(m);
-      break;
-    default:
-      break;
-  }
+  if (const CommandLayout* layout = command_layout(int(m->type)))
+    apply_stroke(canvas, m, *layout);
+  else if (m->type == MSG_CHAT)
+    apply_chat(m);
   useLocalStream();
   message_seek(m, start);
 }

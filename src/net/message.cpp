@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "net/connection.h"
+#include "net/layout.h"
 
 namespace {
 
@@ -170,13 +171,13 @@ int message_send(Message* m, Connection* c) {
 
 size_t frame_complete_size(const uint8_t* data, size_t n) {
   if (!data || n < size_t(FRAME_HEADER_SIZE)) return 0;
-  size_t length = size_t(data[1]) | (size_t(data[2]) << 8);
+  size_t length = frame_payload_length(data);
   size_t total = FRAME_HEADER_SIZE + length;
   return n >= total ? total : 0;
 }
 
 int message_from_frame(Message* m, const uint8_t* frame) {
-  size_t length = size_t(frame[1]) | (size_t(frame[2]) << 8);
+  size_t length = frame_payload_length(frame);
   uint8_t* storage = nullptr;
   if (length) {
     storage = static_cast<uint8_t*>(malloc(length));

@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "paint/grain.h"
 #include "paint/pixel.h"
 #include "paint/random.h"

@@ -1,6 +1,6 @@
 #include "paint/pencil.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "paint/grain.h"
 #include "paint/stroke.h"
 

@@ -1,6 +1,6 @@
 #include "paint/stamp.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "paint/disc.h"
 #include "paint/grain.h"
 #include "paint/stroke.h"

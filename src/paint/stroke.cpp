@@ -2,11 +2,11 @@
 
 #include <cmath>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "paint/canvas.h"
+#include "paint/dirty_rect.h"
 #include "paint/pixel.h"
 #include "paint/splat.h"
-#include "ui/dirty_rect.h"
 
 StrokeSampleBuffer StrokeSamples;
 

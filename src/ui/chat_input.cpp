@@ -6,14 +6,12 @@
 #include <cstring>
 #include <strings.h>
 
-#include "app/client.h"
-#include "app/config.h"
-#include "app/roster.h"
-#include "app/session.h"
+#include "net/link.h"
 #include "net/message.h"
 #include "ui/chat_log.h"
 #include "ui/eight_ball.h"
-#include "ui/toolbar.h"
+#include "ui/roster.h"
+#include "ui/screen.h"
 
 // Colour escapes inside system lines: command names in silver, then back.
 #define CC_TEXT_ESC "\xFF\xFF"
@@ -104,7 +102,7 @@ void unexpected_argument(const char* help_topic) {
                help_topic);
 }
 
-bool online() { return net_available && connected; }
+bool online() { return link_online(); }
 
 // Sends a message that the server does not acknowledge, then frees it.
 bool send_unqueued(Message* m, bool built) {
@@ -209,15 +207,15 @@ void send_chat_line(const char* line) {
   if (!online()) return system_line("You're not connected to a server.");
   Message m;
   if (!message_init(&m, MSG_CHAT)) return system_line("Error sending chat message.");
-  if (!message_put_byte(&m, own_user_id) || !message_put_string(&m, line) ||
-      !message_send(&m, &server_connection)) {
+  if (!message_put_byte(&m, own_user_id) || !message_put_string(&m, line)) {
     system_line("Error sending chat message.");
     message_free(&m);
     return;
   }
-  if (queue_push(&command_queue, &m)) return;  // shown when the server accepts it
+  const int sent = link_submit(&m);
+  if (sent == LINK_SENT) return;  // shown when the server accepts it
+  if (sent == LINK_SEND_FAILED) return system_line("Error sending chat message.");
   add_chat_line(roster_name(own_user_id), line);
-  message_free(&m);
   // The server will acknowledge the line; without its entry every later
   // acknowledgement would pop the wrong command and the pictures would part.
   session_disconnect("Out of memory; forced to disconnect from %s:%d");
@@ -244,7 +242,7 @@ void run_chat_command(const char* text) {
 BITMAP* chat_input_handler(BITMAP* panel, int, int key, int, int) {
   bool created = false;
   if (!panel) {
-    panel = create_bitmap_ex(32, config.screen_w, config.screen_h - TOOLBAR_HEIGHT);
+    panel = create_bitmap_ex(32, screen_width, screen_height - TOOLBAR_HEIGHT);
     if (!panel) return nullptr;
     created = true;
     chat_panel_dirty = true;

@@ -6,6 +6,9 @@
 #include "ui/screen.h"
 #include "ui/toolbar.h"
 
+float current_rgb[3] = {0, 0, 0};
+float current_hsv[3] = {0, 0, 0};
+
 namespace {
 
 const float START_PALETTE[PALETTE_SIZE][3] = {

@@ -8,6 +8,10 @@ constexpr int PALETTE_FIRST_NEXT = 14;
 constexpr int COLOUR_PANEL_W = 416;
 constexpr int COLOUR_PANEL_H = 256;
 
+// The paint colour: red, green, blue 0..255; hue 0..360, saturation and value 0..1.
+extern float current_rgb[3];
+extern float current_hsv[3];
+
 // Red, green, blue on the 0..255 scale.
 extern float Palette[PALETTE_SIZE][3];
 // The entry the next colour taken from the square or the hue strip overwrites.

@@ -1,19 +1,28 @@
 #include "ui/screen.h"
 
-#include "app/client.h"
-#include "app/config.h"
-#include "app/roster.h"
 #include "paint/canvas.h"
-#include "ui/toolbar.h"
+#include "ui/colour_picker.h"
+#include "ui/roster.h"
+
+BITMAP* SamplePicture = nullptr;
+BITMAP* BackBuffer = nullptr;
+BITMAP* ServerCanvas = nullptr;
+BITMAP* LocalCanvas = nullptr;
+BITMAP* StrokeLayer = nullptr;
+BITMAP* ToolbarStrip = nullptr;
+BITMAP* CursorSprite = nullptr;
 
 volatile bool switched_away = false;
 
+int screen_width = 0, screen_height = 0;
 int ox = 0, oy = 0;
 
-void screen_set_layout() {
-  ox = (static_cast<int>(config.screen_w) - CANVAS_WIDTH) / 2;
-  oy = (static_cast<int>(config.screen_h) - CANVAS_HEIGHT) / 2;
-  dirty_set_screen_size(config.screen_w, config.screen_h);
+void screen_set_layout(int w, int h) {
+  screen_width = w;
+  screen_height = h;
+  ox = (w - CANVAS_WIDTH) / 2;
+  oy = (h - CANVAS_HEIGHT) / 2;
+  dirty_set_screen_size(w, h);
 }
 
 int contrast_colour(float red, float green, float blue) {

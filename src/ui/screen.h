@@ -3,14 +3,28 @@
 #pragma once
 #include <allegro.h>
 
-#include "ui/dirty_rect.h"
+#include "paint/dirty_rect.h"
 
+// The bitmaps the client draws through, shared by every module of the screen.
+extern BITMAP* SamplePicture;  // 160 x 120, behind the tool panels' previews
+extern BITMAP* BackBuffer;     // screen-sized; every frame is composed here
+extern BITMAP* ServerCanvas;   // the picture as confirmed by the server
+extern BITMAP* LocalCanvas;    // ServerCanvas plus our pending commands
+extern BITMAP* StrokeLayer;    // LocalCanvas plus the stroke being drawn
+extern BITMAP* ToolbarStrip;   // screen_w x 42
+extern BITMAP* CursorSprite;   // 6 x 6
+
+// The tool bar's strip along the bottom of the screen.
+constexpr int TOOLBAR_HEIGHT = 42;
+
+// The screen's size, as configured.
+extern int screen_width, screen_height;
 // The picture's origin on the screen; negative when the screen is smaller than
 // the picture, which is then cropped equally on both sides.
 extern int ox, oy;
-// Takes the screen size from the configuration: the origin and the area that
-// dirty rectangles are clipped to. Called once the graphics mode is set.
-void screen_set_layout();
+// Takes the screen size: the origin and the area that dirty rectangles are
+// clipped to. Called once the graphics mode is set.
+void screen_set_layout(int w, int h);
 
 // Black when any channel is above 120, otherwise white (32-bit packing).
 int contrast_colour(float red, float green, float blue);

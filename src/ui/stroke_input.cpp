@@ -5,12 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/client.h"
-#include "app/config.h"
-#include "app/session.h"
 #include "net/command.h"
-#include "net/command_queue.h"
-#include "net/connection.h"
+#include "net/link.h"
 #include "paint/canvas.h"
 #include "paint/hsv.h"
 #include "paint/pixel.h"
@@ -103,14 +99,11 @@ void commit_stroke() {
       show_message("Error initiating %s command.", slot.name);
     } else {
       apply_command(LocalCanvas, &m);
-      if (net_available && connected) {
-        if (!message_send(&m, &server_connection)) {
-          message_free(&m);
-          session_disconnect("Disconnected from %s:%d");
-        } else if (!queue_push(&command_queue, &m)) {
-          message_free(&m);
+      if (link_online()) {
+        const int sent = link_submit(&m);
+        if (sent == LINK_SEND_FAILED) session_disconnect("Disconnected from %s:%d");
+        if (sent == LINK_QUEUE_FAILED)
           session_disconnect("Out of memory; forced to disconnect from %s:%d");
-        }
       } else {
         message_free(&m);
       }
@@ -213,36 +206,36 @@ void stroke_rebuild_layer() {
 
 int pen_command(Message* m) {
   const StrokePointList& p = StrokePoints;
-  return encode_pen(m, current_rgb[0], current_rgb[1], current_rgb[2], p.xs, p.ys, p.count);
+  return encode_pen(m, own_user_id, current_rgb[0], current_rgb[1], current_rgb[2], p.xs, p.ys, p.count);
 }
 
 int pencil_command(Message* m) {
   const StrokePointList& p = StrokePoints;
-  return encode_pencil(m, current_rgb[0], current_rgb[1], current_rgb[2],
+  return encode_pencil(m, own_user_id, current_rgb[0], current_rgb[1], current_rgb[2],
                        tool_settings.pencil_size, p.xs, p.ys, p.count);
 }
 
 int brush_command(Message* m) {
   const StrokePointList& p = StrokePoints;
-  return encode_brush(m, current_rgb[0], current_rgb[1], current_rgb[2], tool_settings.brush_size,
+  return encode_brush(m, own_user_id, current_rgb[0], current_rgb[1], current_rgb[2], tool_settings.brush_size,
                       tool_settings.brush_value2, p.xs, p.ys, p.count);
 }
 
 int chalk_command(Message* m) {
   const StrokePointList& p = StrokePoints;
-  return encode_chalk(m, current_rgb[0], current_rgb[1], current_rgb[2], tool_settings.chalk_size,
+  return encode_chalk(m, own_user_id, current_rgb[0], current_rgb[1], current_rgb[2], tool_settings.chalk_size,
                       p.xs, p.ys, p.count);
 }
 
 int smudge_command(Message* m) {
   const StrokePointList& p = StrokePoints;
-  return encode_smudge(m, tool_settings.smudge_size, tool_settings.smudge_value2, p.xs, p.ys,
+  return encode_smudge(m, own_user_id, tool_settings.smudge_size, tool_settings.smudge_value2, p.xs, p.ys,
                        p.count);
 }
 
 int stamp_command(Message* m) {
   const StrokePointList& p = StrokePoints;
-  return encode_stamp(m, current_rgb[0], current_rgb[1], current_rgb[2], tool_settings.stamp_size,
+  return encode_stamp(m, own_user_id, current_rgb[0], current_rgb[1], current_rgb[2], tool_settings.stamp_size,
                       tool_settings.stamp_value2, p.xs, p.ys, p.count);
 }
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "net/message.h"
-#include "ui/dirty_rect.h"
+#include "paint/dirty_rect.h"
 
 constexpr unsigned STROKE_POINTS_MAX = 255;
 

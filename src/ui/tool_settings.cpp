@@ -1,6 +1,5 @@
 #include "ui/tool_settings.h"
 
-#include "app/client.h"
 #include "paint/brush.h"
 #include "paint/canvas.h"
 #include "paint/chalk.h"
@@ -10,8 +9,8 @@
 #include "paint/stamp.h"
 #include "paint/stroke.h"
 #include "ui/colour_picker.h"
+#include "ui/screen.h"
 #include "ui/stroke_input.h"
-#include "ui/toolbar.h"
 
 namespace {
 

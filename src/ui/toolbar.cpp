@@ -1,13 +1,11 @@
 #include "ui/toolbar.h"
 
-#include "app/client.h"
-#include "app/config.h"
-#include "app/roster.h"
 #include "paint/canvas.h"
+#include "paint/dirty_rect.h"
 #include "ui/chat_input.h"
 #include "ui/chat_log.h"
 #include "ui/colour_picker.h"
-#include "ui/dirty_rect.h"
+#include "ui/roster.h"
 #include "ui/screen.h"
 #include "ui/stroke_input.h"
 #include "ui/tool_settings.h"
@@ -39,8 +37,6 @@ ToolSlot ToolTable[TOOL_COUNT] = {
 int selected_tool = 0;
 int drawing_tool = 0;
 bool panel_visible = false;
-float current_rgb[3] = {0, 0, 0};
-float current_hsv[3] = {0, 0, 0};
 
 void tint_icon_pixel(int icon_r, int icon_g, int icon_b, int mask_r, int mask_b, int* out_r,
                      int* out_g, int* out_b) {
@@ -129,25 +125,25 @@ void draw_toolbar_icons() {
 void draw_toolbar() {
   draw_user_labels();
   if (!BackBuffer) return;
-  const int sh = config.screen_h;
+  const int sh = screen_height;
   if (ToolbarStrip) {
-    blit(ToolbarStrip, BackBuffer, 0, 0, 0, sh - TOOLBAR_HEIGHT, config.screen_w, TOOLBAR_HEIGHT);
+    blit(ToolbarStrip, BackBuffer, 0, 0, 0, sh - TOOLBAR_HEIGHT, screen_width, TOOLBAR_HEIGHT);
   }
   const int x0 = TOOL_ICON_SIZE * selected_tool;
   rect(BackBuffer, x0 + 1, sh - 41, x0 + 41, sh - 1, makecol32(0, 0, 0));
   rect(BackBuffer, x0, sh - 42, x0 + 40, sh - 2, makecol32(255, 255, 255));
-  add_dirty_rect(0, sh - TOOLBAR_HEIGHT, config.screen_w, TOOLBAR_HEIGHT);
+  add_dirty_rect(0, sh - TOOLBAR_HEIGHT, screen_width, TOOLBAR_HEIGHT);
 }
 
 void panel_placement(int tool, int pw, int ph, int* px, int* py) {
   int x = TOOL_ICON_SIZE * tool + 21 - pw / 2;
   if (x < 0) {
     x = 0;
-  } else if (x > config.screen_w - pw) {
-    x = config.screen_w - pw;
+  } else if (x > screen_width - pw) {
+    x = screen_width - pw;
   }
   *px = x;
-  *py = config.screen_h - TOOLBAR_HEIGHT - ph;
+  *py = screen_height - TOOLBAR_HEIGHT - ph;
 }
 
 // Turns the picture under a see-through panel into a dim blue-grey.
@@ -254,7 +250,7 @@ int toolbar_panel_step(int key, int button_edge, int mouse_x, int mouse_y) {
     }
   }
   if (!button_edge) return 0;
-  if (mouse_y >= config.screen_h - TOOLBAR_HEIGHT) {
+  if (mouse_y >= screen_height - TOOLBAR_HEIGHT) {
     int i = mouse_x >= 0 ? mouse_x / TOOL_ICON_SIZE : -1;
     if (i >= 0 && i < TOOL_COUNT && i != selected_tool) {
       selected_tool = i;

@@ -3,10 +3,12 @@
 #pragma once
 #include <allegro.h>
 
+#include "ui/colour_picker.h"
+#include "ui/screen.h"
+
 struct Message;
 
 constexpr int TOOL_COUNT = 8;
-constexpr int TOOLBAR_HEIGHT = 42;
 constexpr int TOOL_ICON_SIZE = 42;
 
 enum ToolIndex {
@@ -46,10 +48,6 @@ extern ToolSlot ToolTable[TOOL_COUNT];
 extern int selected_tool;   // the highlighted slot whose panel is shown
 extern int drawing_tool;    // the last selected tool with a build_command
 extern bool panel_visible;
-
-// The paint colour: red, green, blue 0..255; hue 0..360, saturation and value 0..1.
-extern float current_rgb[3];
-extern float current_hsv[3];
 
 // Repaints ToolbarStrip: every icon tinted by the current colour through its
 // mask. Loads (or generates) icons and masks that are not loaded yet.

@@ -12,6 +12,9 @@
 #include <fstream>
 #include <thread>
 
+#include "net/command.h"
+#include "net/message.h"
+
 static double seconds_now() {
   using namespace std::chrono;
   return duration<double>(steady_clock::now().time_since_epoch()).count();
@@ -40,22 +43,43 @@ Bytes chat_frame(int user_id, const std::string& text) {
   return frame_bytes(5, concat({{uint8_t(user_id)}, text_bytes(text)}));
 }
 
-static Bytes with_points(Bytes fixed, int points, int x, int y) {
+// Strokes are made by the client's own encoders: the server is checked
+// against what clients really send.
+static Bytes encoded_frame(Message* m) {
+  Bytes out(FRAME_HEADER_SIZE + message_length(m));
+  message_write_frame(m, out.data());
+  message_free(m);
+  return out;
+}
+
+static void stroke_points(int points, int x, int y, std::vector<int16_t>* xs,
+                          std::vector<int16_t>* ys) {
   for (int i = 0; i < points; i++) {
-    int px = x + i, py = y + (i % 7);
-    fixed.insert(fixed.end(), {uint8_t(px), uint8_t(px >> 8), uint8_t(py), uint8_t(py >> 8)});
+    xs->push_back(int16_t(x + i));
+    ys->push_back(int16_t(y + (i % 7)));
   }
-  return fixed;
 }
 
 Bytes pen_frame(int user_id, int points, int x, int y, uint8_t red) {
-  return frame_bytes(0, with_points({uint8_t(user_id), red, 0, 128}, points, x, y));
+  std::vector<int16_t> xs, ys;
+  stroke_points(points > 0 ? points : 1, x, y, &xs, &ys);
+  Message m;
+  encode_pen(&m, uint8_t(user_id), red, 0, 128, xs.data(), ys.data(), unsigned(xs.size()));
+  Bytes frame = encoded_frame(&m);
+  if (points > 0) return frame;
+  // No points: the fixed fields alone.
+  return frame_bytes(MSG_PEN, Bytes(frame.begin() + 3, frame.end() - 4));
 }
 
 Bytes brush_frame(int user_id, int points, uint32_t seed) {
-  Bytes fixed = {uint8_t(user_id), uint8_t(seed), uint8_t(seed >> 8), uint8_t(seed >> 16),
-                 uint8_t(seed >> 24), 10, 20, 30, 0x41, 0x02, 0x10, 0x27};
-  return frame_bytes(2, with_points(fixed, points, 100, 200));
+  std::vector<int16_t> xs, ys;
+  stroke_points(points, 100, 200, &xs, &ys);
+  Message m;
+  encode_brush(&m, uint8_t(user_id), 10, 20, 30, 8.812f, 152.6f, xs.data(), ys.data(),
+               unsigned(points));
+  Bytes frame = encoded_frame(&m);
+  for (int i = 0; i < 4; i++) frame[4 + i] = uint8_t(seed >> (8 * i));  // the seed given
+  return frame;
 }
 
 Bytes motd_frame(const std::string& password, const std::string& text) {

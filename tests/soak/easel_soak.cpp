@@ -29,19 +29,20 @@
 #include <thread>
 #include <vector>
 
-#include "headless_client.h"
 #include "app/client.h"
 #include "app/config.h"
-#include "app/roster.h"
 #include "app/session.h"
+#include "headless_client.h"
 #include "net/command.h"
 #include "net/command_queue.h"
+#include "net/layout.h"
 #include "net/message.h"
 #include "paint/canvas.h"
+#include "paint/dirty_rect.h"
 #include "paint/random.h"
 #include "ui/chat_input.h"
 #include "ui/chat_log.h"
-#include "ui/dirty_rect.h"
+#include "ui/roster.h"
 #include "ui/screen.h"
 #include "ui/stroke_input.h"
 #include "ui/tool_settings.h"
@@ -115,7 +116,8 @@ bool rows_equal(BITMAP* a, BITMAP* b) {
 // while the left button is held, for a number of frames.
 struct Gesture {
   int frames_left = 0;
-  int x = 0, y = 0;
+  int x = 0, y = 0;  // the pointer on the picture
+  int buttons = 0;   // held in the next frame
   int tool = 0;
 };
 
@@ -157,23 +159,14 @@ bool commit_random_stroke(User* u) {
   float r = float(u->pick(256)), g = float(u->pick(256)), b = float(u->pick(256));
   float v1 = float(u->pick(4000)) / 100, v2 = float(u->pick(100000)) / 100;
   Message m;
-  int ok = 0;
-  switch (tool) {
-    case 0: ok = encode_pen(&m, r, g, b, xs, ys, unsigned(n)); break;
-    case 1: ok = encode_pencil(&m, r, g, b, v1, xs, ys, unsigned(n)); break;
-    case 2: ok = encode_brush(&m, r, g, b, v1, v2, xs, ys, unsigned(n)); break;
-    case 3: ok = encode_chalk(&m, r, g, b, v1, xs, ys, unsigned(n)); break;
-    case 4: ok = encode_smudge(&m, v1, v2, xs, ys, unsigned(n)); break;
-    default: ok = encode_stamp(&m, r, g, b, v1, v2, xs, ys, unsigned(n)); break;
-  }
-  if (!ok) {
+  if (!encode_command(&m, COMMAND_LAYOUTS[tool], own_user_id, r, g, b, v1, v2, xs, ys,
+                      unsigned(n))) {
     fail("user %d: cannot encode a %s stroke", u->plan.index, TOOL_NAMES[tool]);
     return false;
   }
   apply_command(LocalCanvas, &m);
-  if (!message_send(&m, &server_connection) || !queue_push(&command_queue, &m)) {
+  if (link_submit(&m) != LINK_SENT) {
     fail("user %d: cannot send a stroke", u->plan.index);
-    message_free(&m);
     return false;
   }
   u->stats.strokes[tool]++;
@@ -203,7 +196,7 @@ void start_gesture(User* u) {
   g.x = u->pick(CANVAS_WIDTH);
   g.y = u->pick(CANVAS_HEIGHT);
   g.frames_left = 2 + u->pick(40);
-  stroke_step(g.x, g.y, MOUSE_LEFT, MOUSE_LEFT, false, false);
+  g.buttons = MOUSE_LEFT;
 }
 
 // One frame of the gesture: the pointer moves on; on its last frame the
@@ -212,11 +205,8 @@ void continue_gesture(User* u) {
   Gesture& g = u->gesture;
   g.x += u->pick(41) - 20;
   g.y += u->pick(41) - 20;
-  if (--g.frames_left > 0) {
-    stroke_step(g.x, g.y, 0, MOUSE_LEFT, false, false);
-    return;
-  }
-  stroke_step(g.x, g.y, 0, 0, false, false);
+  if (--g.frames_left > 0) return;
+  g.buttons = 0;
   u->stats.gestures[g.tool]++;
 }
 
@@ -234,21 +224,22 @@ bool invariant_holds(User* u) {
 
 bool act(User* u, double dt);
 
-// One frame in the order of the client's frame loop: the network step, then
-// (while painting goes on) the user's input; the invariant is checked at the end.
+// One frame of the client: the user's input (the gesture's pointer and button,
+// or an action taken between frames), then the client's own frame; the
+// invariant is checked at the end.
 bool frame(User* u, bool acting, double dt) {
-  received_this_frame = false;
-  network_step();
-  u->stats.frames++;
-  if (!connected) {
-    fail("user %d: disconnected", u->plan.index);
-    return false;
-  }
   if (acting && !act(u, dt)) return false;
   if (!acting && u->gesture.frames_left > 0) {
     // Painting has stopped: the stroke in progress is finished now.
     u->gesture.frames_left = 1;
     continue_gesture(u);
+  }
+  const Gesture& g = u->gesture;
+  client_frame(FrameInput{0, g.buttons, g.x + ox, g.y + oy, false, false, false});
+  u->stats.frames++;
+  if (!connected) {
+    fail("user %d: disconnected", u->plan.index);
+    return false;
   }
   if (!invariant_holds(u)) {
     fail("user %d: LocalCanvas differs from ServerCanvas with the pending commands, frame %ld",

@@ -5,11 +5,10 @@
 #include <gtest/gtest.h>
 
 #include "app/client.h"
-#include "app/config.h"
 #include "paint/canvas.h"
+#include "paint/dirty_rect.h"
 #include "paint/random.h"
 #include "ui/colour_picker.h"
-#include "ui/dirty_rect.h"
 #include "ui/screen.h"
 #include "ui/toolbar.h"
 
@@ -21,34 +20,15 @@ class InputTest : public ::testing::Test {
   static constexpr int OY = (TEST_SCREEN_H - 684) / 2;
 
   void SetUp() override {
-    config.screen_w = TEST_SCREEN_W;
-    config.screen_h = TEST_SCREEN_H;
-    screen_set_layout();
-    toolbar_reset();
-    BackBuffer = create_bitmap_ex(32, TEST_SCREEN_W, TEST_SCREEN_H);
-    ServerCanvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-    LocalCanvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-    StrokeLayer = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-    ToolbarStrip = create_bitmap_ex(32, TEST_SCREEN_W, 42);
-    CursorSprite = create_bitmap_ex(32, 6, 6);
-    ASSERT_TRUE(BackBuffer && ServerCanvas && LocalCanvas && StrokeLayer && ToolbarStrip &&
-                CursorSprite);
-    clear_to_color(BackBuffer, makecol32(0, 0, 0));
+    client_state_reset();
+    ASSERT_TRUE(client_world_open(TEST_SCREEN_W, TEST_SCREEN_H));
     clear_to_color(LocalCanvas, makecol32(255, 255, 255));
     blit(LocalCanvas, ServerCanvas, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
-    colour_picker_reset();
     random_reset();
     seedRandom(1234);
   }
 
-  void TearDown() override {
-    BITMAP** all[] = {&BackBuffer, &ServerCanvas, &LocalCanvas, &StrokeLayer, &ToolbarStrip,
-                      &CursorSprite, &SamplePicture};
-    for (BITMAP** b : all) {
-      if (*b) destroy_bitmap(*b);
-      *b = nullptr;
-    }
-  }
+  void TearDown() override { client_world_close(); }
 
   static void set_colour(float r, float g, float b) {
     current_rgb[0] = r;

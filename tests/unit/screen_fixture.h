@@ -8,11 +8,10 @@
 #include <vector>
 
 #include "app/client.h"
-#include "app/config.h"
-#include "app/roster.h"
 #include "paint/canvas.h"
+#include "paint/dirty_rect.h"
 #include "ui/chat_log.h"
-#include "ui/dirty_rect.h"
+#include "ui/roster.h"
 #include "ui/screen.h"
 #include "ui/toolbar.h"
 
@@ -20,35 +19,21 @@ class ScreenTest : public testing::Test {
  protected:
   void open_screen(int w, int h) {
     close_screen();
-    config.screen_w = static_cast<uint16_t>(w);
-    config.screen_h = static_cast<uint16_t>(h);
-    screen_set_layout();
-    BackBuffer = create_bitmap_ex(32, w, h);
-    LocalCanvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-    ToolbarStrip = create_bitmap_ex(32, w, TOOLBAR_HEIGHT);
-    CursorSprite = create_bitmap_ex(32, 6, 6);
+    ASSERT_TRUE(client_world_open(w, h));
     clear_to_color(BackBuffer, makecol32(1, 2, 3));
     clear_to_color(LocalCanvas, makecol32(255, 255, 255));
     clear_to_color(ToolbarStrip, makecol32(0, 0, 0));
     dirty_list_clear();
   }
   void SetUp() override {
-    toolbar_reset();
-    roster_reset();
-    chat_log_reset();
-    switched_away = false;
+    client_state_reset();
     open_screen(1024, 768);
   }
   void TearDown() override {
     toolbar_reset();
     close_screen();
   }
-  void close_screen() {
-    for (BITMAP** b : {&BackBuffer, &LocalCanvas, &ToolbarStrip, &CursorSprite}) {
-      if (*b) destroy_bitmap(*b);
-      *b = nullptr;
-    }
-  }
+  void close_screen() { client_world_close(); }
   static void expect_rgb(BITMAP* bmp, int x, int y, int r, int g, int b) {
     int p = getpixel(bmp, x, y);
     EXPECT_EQ(getr32(p), r) << "red at " << x << "," << y;

@@ -2,18 +2,12 @@
 
 #include "app/client.h"
 #include "app/config.h"
-#include "app/roster.h"
 #include "app/session.h"
+#include "headless_client.h"
 #include "net/command.h"
 #include "paint/canvas.h"
-#include "paint/random.h"
-#include "headless_client.h"
 #include "test_support.h"
-#include "ui/chat_input.h"
 #include "ui/chat_log.h"
-#include "ui/dirty_rect.h"
-#include "ui/screen.h"
-#include "ui/stroke_input.h"
 #include "ui/toolbar.h"
 
 #include <cstring>
@@ -32,7 +26,6 @@ void SessionFixture::SetUp() {
   start_headless_client(TEST_SCREEN_W, TEST_SCREEN_H);
   chat_log_set_clock(fixed_clock);
   session_set_clock(fixed_clock);
-  toolbar_reset();
 }
 
 void SessionFixture::TearDown() { stop_headless_client(); }
@@ -72,17 +65,9 @@ void encode_variant(Message* m, int tool, unsigned variant) {
   }
   const float r = float(gen() % 256), g = float(gen() % 256), b = float(gen() % 256);
   const float v1 = float(2 + gen() % 40), v2 = float(gen() % 400);
-  const unsigned count = unsigned(n);
-  int ok = 0;
-  switch (tool) {
-    case 0: ok = encode_pen(m, r, g, b, xs, ys, count); break;
-    case 1: ok = encode_pencil(m, r, g, b, v1, xs, ys, count); break;
-    case 2: ok = encode_brush(m, r, g, b, v1, v2, xs, ys, count); break;
-    case 3: ok = encode_chalk(m, r, g, b, v1, xs, ys, count); break;
-    case 4: ok = encode_smudge(m, v1, v2, xs, ys, count); break;
-    default: ok = encode_stamp(m, r, g, b, v1, v2, xs, ys, count); break;
-  }
-  ASSERT_EQ(ok, 1);
+  ASSERT_EQ(encode_command(m, COMMAND_LAYOUTS[tool], own_user_id, r, g, b, v1, v2, xs, ys,
+                           unsigned(n)),
+            1);
 }
 
 Bytes SessionFixture::our_stroke(int tool, unsigned variant) {
@@ -90,8 +75,7 @@ Bytes SessionFixture::our_stroke(int tool, unsigned variant) {
   encode_variant(&m, tool, variant);
   apply_command(LocalCanvas, &m);
   Bytes out = frame_of(&m);
-  EXPECT_EQ(message_send(&m, &server_connection), 1);
-  EXPECT_EQ(queue_push(&command_queue, &m), 1);
+  EXPECT_EQ(link_submit(&m), LINK_SENT);
   return out;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "net/layout.h"
 #include "net/message.h"
 #include "scripted_server.h"
 
@@ -18,14 +19,16 @@ constexpr int TEST_SCREEN_H = 768;
 constexpr time_t TEST_NOW = 1700000000;
 
 // The tools in the order of their message codes (stamp last).
-constexpr int DRAWING_TOOLS = 6;
+constexpr int DRAWING_TOOLS = DRAWING_TYPE_COUNT;
 
 class SessionFixture : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
 
-  // One frame of the network: received_this_frame cleared, then network_step.
+  // The network part of a frame: received_this_frame cleared, then
+  // network_step. Not client_frame: with no button held a whole frame would
+  // finish the stroke some tests set up by hand.
   void step();
   // The server writes bytes; the next frame takes them.
   void deliver(const Bytes& bytes);

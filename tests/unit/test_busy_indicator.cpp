@@ -10,7 +10,7 @@
 #include "app/session.h"
 #include "paint/canvas.h"
 #include "test_support.h"
-#include "ui/dirty_rect.h"
+#include "paint/dirty_rect.h"
 
 using namespace testsupport;
 

@@ -5,7 +5,7 @@
 
 #include "app/client.h"
 #include "app/config.h"
-#include "app/roster.h"
+#include "ui/roster.h"
 #include "app/session.h"
 #include "paint/random.h"
 #include "session_fixture.h"

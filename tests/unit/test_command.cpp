@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
-#include "app/roster.h"
+#include "base/log.h"
+#include "ui/roster.h"
 #include "app/session.h"
 #include "net/command.h"
 #include "net/command_queue.h"
@@ -96,37 +96,37 @@ TEST(CommandEncoding, FieldLayoutOfEveryTool) {
   };
   Message m;
   // Colours are clamped and truncated; values clamped to 0..400 and scaled.
-  ASSERT_EQ(1, encode_brush(&m, 300, -5, 127.9f, 12.3f, 500, xs, ys, 2));
+  ASSERT_EQ(1, encode_brush(&m, own_user_id, 300, -5, 127.9f, 12.3f, 500, xs, ys, 2));
   EXPECT_EQ(uint32_t(MSG_BRUSH), m.type);
   EXPECT_EQ(join({{200}, le32(first), {255, 0, 127}, {0x26, 0x03, 0x66, 0x66}, points}),
             payload(&m));
   message_free(&m);
 
-  ASSERT_EQ(1, encode_pencil(&m, 1, 2, 3, 1.7f, xs, ys, 2));
+  ASSERT_EQ(1, encode_pencil(&m, own_user_id, 1, 2, 3, 1.7f, xs, ys, 2));
   EXPECT_EQ(uint32_t(MSG_PENCIL), m.type);
   EXPECT_EQ(join({{200}, le32(second), {1, 2, 3}, {0x6F, 0x00}, points}), payload(&m));
   message_free(&m);
 
-  ASSERT_EQ(1, encode_chalk(&m, 4, 5, 6, 5.5f, xs, ys, 2));
+  ASSERT_EQ(1, encode_chalk(&m, own_user_id, 4, 5, 6, 5.5f, xs, ys, 2));
   EXPECT_EQ(uint32_t(MSG_CHALK), m.type);
   EXPECT_EQ(join({{200}, le32(third), {4, 5, 6}, {0x68, 0x01}, points}), payload(&m));
   message_free(&m);
 
   // Smudge and stamp carry no seed: the local stream is not drawn from.
   unsigned position = random_position(LOCAL_STREAM);
-  ASSERT_EQ(1, encode_smudge(&m, 8.5f, 1000, xs, ys, 2));
+  ASSERT_EQ(1, encode_smudge(&m, own_user_id, 8.5f, 1000, xs, ys, 2));
   EXPECT_EQ(uint32_t(MSG_SMUDGE), m.type);
   EXPECT_EQ(join({{200}, {0x2D, 0x02, 0x66, 0x66}, points}), payload(&m));
   message_seek(&m, 3);
   EXPECT_NEAR(400.0, message_get_scaled(&m), 1e-3);
   message_free(&m);
 
-  ASSERT_EQ(1, encode_stamp(&m, 0, 0, 0, 3.5f, 50, xs, ys, 2));
+  ASSERT_EQ(1, encode_stamp(&m, own_user_id, 0, 0, 0, 3.5f, 50, xs, ys, 2));
   EXPECT_EQ(uint32_t(MSG_STAMP), m.type);
   EXPECT_EQ(join({{200, 0, 0, 0}, {0xE5, 0x00, 0xCC, 0x0C}, points}), payload(&m));
   message_free(&m);
 
-  ASSERT_EQ(1, encode_pen(&m, 9, 8, 7, xs, ys, 2));
+  ASSERT_EQ(1, encode_pen(&m, own_user_id, 9, 8, 7, xs, ys, 2));
   EXPECT_EQ(join({{200, 9, 8, 7}, points}), payload(&m));
   message_free(&m);
   EXPECT_EQ(position, random_position(LOCAL_STREAM));
@@ -136,12 +136,12 @@ TEST(CommandEncoding, NoPointsMeansNoCommand) {
   Message m;
   message_init(&m, 77);
   int16_t x = 1, y = 1;
-  EXPECT_EQ(0, encode_pen(&m, 1, 2, 3, &x, &y, 0));
-  EXPECT_EQ(0, encode_pencil(&m, 1, 2, 3, 4, &x, &y, 0));
-  EXPECT_EQ(0, encode_brush(&m, 1, 2, 3, 4, 5, &x, &y, 0));
-  EXPECT_EQ(0, encode_chalk(&m, 1, 2, 3, 4, &x, &y, 0));
-  EXPECT_EQ(0, encode_smudge(&m, 4, 5, &x, &y, 0));
-  EXPECT_EQ(0, encode_stamp(&m, 1, 2, 3, 4, 5, &x, &y, 0));
+  EXPECT_EQ(0, encode_pen(&m, own_user_id, 1, 2, 3, &x, &y, 0));
+  EXPECT_EQ(0, encode_pencil(&m, own_user_id, 1, 2, 3, 4, &x, &y, 0));
+  EXPECT_EQ(0, encode_brush(&m, own_user_id, 1, 2, 3, 4, 5, &x, &y, 0));
+  EXPECT_EQ(0, encode_chalk(&m, own_user_id, 1, 2, 3, 4, &x, &y, 0));
+  EXPECT_EQ(0, encode_smudge(&m, own_user_id, 4, 5, &x, &y, 0));
+  EXPECT_EQ(0, encode_stamp(&m, own_user_id, 1, 2, 3, 4, 5, &x, &y, 0));
   EXPECT_EQ(77u, m.type);
   EXPECT_EQ(nullptr, m.begin);
 }
@@ -186,20 +186,20 @@ TEST(CommandDecoding, ApplyDrawsLikeTheRendererWithQuantisedValues) {
   };
   const Tool tools[] = {
       {"pen", [](Message* m, const Stroke& k, float r, float g, float b) {
-         return encode_pen(m, r, g, b, k.xs.data(), k.ys.data(), k.n());
+         return encode_pen(m, own_user_id, r, g, b, k.xs.data(), k.ys.data(), k.n());
        },
        [](BITMAP* c, const Stroke& k, uint32_t) {
          drawPen(c, 200, 30, 90, k.xs.data(), k.ys.data(), int(k.n()));
        }},
       {"pencil", [](Message* m, const Stroke& k, float r, float g, float b) {
-         return encode_pencil(m, r, g, b, 6.3f, k.xs.data(), k.ys.data(), k.n());
+         return encode_pencil(m, own_user_id, r, g, b, 6.3f, k.xs.data(), k.ys.data(), k.n());
        },
        [](BITMAP* c, const Stroke& k, uint32_t seed) {
          seedRandom(seed);
          drawPencil(c, 200, 30, 90, decoded(6.3f), k.xs.data(), k.ys.data(), int(k.n()));
        }},
       {"brush", [](Message* m, const Stroke& k, float r, float g, float b) {
-         return encode_brush(m, r, g, b, 7.1f, 450, k.xs.data(), k.ys.data(), k.n());
+         return encode_brush(m, own_user_id, r, g, b, 7.1f, 450, k.xs.data(), k.ys.data(), k.n());
        },
        [](BITMAP* c, const Stroke& k, uint32_t seed) {
          seedRandom(seed);
@@ -207,20 +207,20 @@ TEST(CommandDecoding, ApplyDrawsLikeTheRendererWithQuantisedValues) {
                    int(k.n()));
        }},
       {"chalk", [](Message* m, const Stroke& k, float r, float g, float b) {
-         return encode_chalk(m, r, g, b, 9.9f, k.xs.data(), k.ys.data(), k.n());
+         return encode_chalk(m, own_user_id, r, g, b, 9.9f, k.xs.data(), k.ys.data(), k.n());
        },
        [](BITMAP* c, const Stroke& k, uint32_t seed) {
          seedRandom(seed);
          drawChalk(c, 200, 30, 90, decoded(9.9f), k.xs.data(), k.ys.data(), int(k.n()));
        }},
       {"smudge", [](Message* m, const Stroke& k, float, float, float) {
-         return encode_smudge(m, 10.4f, 900, k.xs.data(), k.ys.data(), k.n());
+         return encode_smudge(m, own_user_id, 10.4f, 900, k.xs.data(), k.ys.data(), k.n());
        },
        [](BITMAP* c, const Stroke& k, uint32_t) {
          drawSmudge(c, decoded(10.4f), decoded(900), k.xs.data(), k.ys.data(), int(k.n()));
        }},
       {"stamp", [](Message* m, const Stroke& k, float r, float g, float b) {
-         return encode_stamp(m, r, g, b, 4.4f, 33.3f, k.xs.data(), k.ys.data(), k.n());
+         return encode_stamp(m, own_user_id, r, g, b, 4.4f, 33.3f, k.xs.data(), k.ys.data(), k.n());
        },
        [](BITMAP* c, const Stroke& k, uint32_t) {
          drawStamp(c, 200, 30, 90, decoded(4.4f), decoded(33.3f), k.xs.data(), k.ys.data(),
@@ -254,7 +254,7 @@ TEST(CommandDecoding, QueuedCommandReplaysIdenticallyAndLeavesTheLocalStream) {
   seedRandom(12345);
   Stroke s(60, 100, 200);
   Message m;
-  ASSERT_EQ(1, encode_chalk(&m, 20, 160, 220, 11.0f, s.xs.data(), s.ys.data(), s.n()));
+  ASSERT_EQ(1, encode_chalk(&m, own_user_id, 20, 160, 220, 11.0f, s.xs.data(), s.ys.data(), s.n()));
   CommandQueue q;
   queue_init(&q);
   ASSERT_EQ(1, queue_push(&q, &m));
@@ -345,7 +345,7 @@ TEST(CommandDecoding, RosterFollowsTheAuthorsOfStrokes) {
 
   own_user_id = 2;
   Message m;
-  ASSERT_EQ(1, encode_stamp(&m, 10.9f, 250, 300, 3, 20, s.xs.data(), s.ys.data(), s.n()));
+  ASSERT_EQ(1, encode_stamp(&m, own_user_id, 10.9f, 250, 300, 3, 20, s.xs.data(), s.ys.data(), s.n()));
   apply_command(canvas.bmp, &m);
   message_free(&m);
   EXPECT_EQ(10.0f, roster.users[2].red);
@@ -358,7 +358,7 @@ TEST(CommandDecoding, RosterFollowsTheAuthorsOfStrokes) {
   own_user_id = 6;
   roster_set_colour(6, 1, 1, 1);
   Stroke t(5, 500, 100);
-  ASSERT_EQ(1, encode_smudge(&m, 5, 5, t.xs.data(), t.ys.data(), t.n()));
+  ASSERT_EQ(1, encode_smudge(&m, own_user_id, 5, 5, t.xs.data(), t.ys.data(), t.n()));
   apply_command(canvas.bmp, &m);
   message_free(&m);
   EXPECT_EQ(1.0f, roster.users[6].red);
@@ -367,7 +367,7 @@ TEST(CommandDecoding, RosterFollowsTheAuthorsOfStrokes) {
   // Author 0 is nobody: drawn, but no record changes.
   own_user_id = 0;
   Stroke u(5, 50, 50);
-  ASSERT_EQ(1, encode_pen(&m, 0, 0, 0, u.xs.data(), u.ys.data(), u.n()));
+  ASSERT_EQ(1, encode_pen(&m, own_user_id, 0, 0, 0, u.xs.data(), u.ys.data(), u.n()));
   apply_command(canvas.bmp, &m);
   message_free(&m);
   EXPECT_EQ(300, roster.users[2].x);

@@ -1,7 +1,7 @@
 // Dirty rectangles: normalising, clipping to the screen and the full state.
 #include <gtest/gtest.h>
 
-#include "ui/dirty_rect.h"
+#include "paint/dirty_rect.h"
 
 namespace {
 

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "app/client.h"
+
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   if (install_allegro(SYSTEM_NONE, &errno, atexit) != 0) {
@@ -12,6 +14,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   set_color_depth(32);
+  // Every test starts as the program does, the session's hooks registered.
+  client_state_reset();
   return RUN_ALL_TESTS();
 }
 END_OF_MAIN()

@@ -8,7 +8,7 @@
 
 #include "app/client.h"
 #include "app/config.h"
-#include "app/roster.h"
+#include "ui/roster.h"
 #include "app/session.h"
 #include "net/command.h"
 #include "paint/canvas.h"
@@ -16,7 +16,7 @@
 #include "test_support.h"
 #include "ui/chat_input.h"
 #include "ui/chat_log.h"
-#include "ui/dirty_rect.h"
+#include "paint/dirty_rect.h"
 #include "ui/screen.h"
 #include "ui/stroke_input.h"
 #include "ui/toolbar.h"

@@ -10,7 +10,7 @@
 #include "paint/splat.h"
 #include "paint/stroke.h"
 #include "test_support.h"
-#include "ui/dirty_rect.h"
+#include "paint/dirty_rect.h"
 
 namespace {
 

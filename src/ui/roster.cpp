@@ -1,13 +1,12 @@
-#include "app/roster.h"
+#include "ui/roster.h"
 
 #include <allegro.h>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 
-#include "app/client.h"
-#include "app/log.h"
-#include "ui/dirty_rect.h"
+#include "base/log.h"
+#include "paint/dirty_rect.h"
 #include "ui/screen.h"
 
 Roster roster = {};

@@ -1,4 +1,4 @@
-#include "ui/dirty_rect.h"
+#include "paint/dirty_rect.h"
 
 DirtyList dirty_list = {{}, 0};
 
