@@ -6,6 +6,7 @@
 #include "paint/canvas.h"
 #include "paint/dirty_rect.h"
 #include "paint/pixel.h"
+#include "paint/splat.h"
 
 StrokeSampleBuffer StrokeSamples;
 
@@ -132,6 +133,18 @@ void splatPoint(BITMAP* bmp, float x, float y, float r, float g, float b, float 
   float x0 = std::floor(x), y0 = std::floor(y);
   float fx = x - x0, fy = y - y0;
   int ix = static_cast<int>(x0), iy = static_cast<int>(y0);
+  if (is_memory_bitmap(bmp)) {
+    uint32_t* top = bitmap_row(bmp, iy) + ix;
+    uint32_t* bottom = bitmap_row(bmp, iy + 1) + ix;
+#ifdef __SSE2__
+    if (packed_layout()) {
+      splat_rows_packed(top, bottom, fx, fy, packed_ink(r, g, b), weight);
+      return;
+    }
+#endif
+    splat_rows(top, bottom, fx, fy, r, g, b, weight);
+    return;
+  }
   blendPixel(bmp, ix, iy, r, g, b, static_cast<float>((1.0 - fx) * (1.0 - fy) * weight));
   blendPixel(bmp, ix + 1, iy, r, g, b, static_cast<float>(fx * (1.0 - fy) * weight));
   blendPixel(bmp, ix + 1, iy + 1, r, g, b, static_cast<float>(static_cast<double>(fx) * fy * weight));

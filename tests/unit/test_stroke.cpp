@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <vector>
 
 #include "guarded_bitmap.h"
@@ -11,6 +12,7 @@
 #include "paint/pencil.h"
 #include "paint/random.h"
 #include "paint/smudge.h"
+#include "paint/splat.h"
 #include "paint/stamp.h"
 #include "paint/stroke.h"
 #include "test_support.h"
@@ -174,6 +176,35 @@ TEST(Splat, BilinearDepositAndBoundsTest) {
   destroy_bitmap(black);
   destroy_bitmap(bmp);
 }
+
+#ifdef __SSE2__
+TEST(Splat, PackedBlendsMatchThePlainOnesBitForBit) {
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  const int layouts[2][3] = {{_rgb_r_shift_32, _rgb_g_shift_32, _rgb_b_shift_32}, {16, 8, 0}};
+  const int saved[3] = {_rgb_r_shift_32, _rgb_g_shift_32, _rgb_b_shift_32};
+  for (const int* shifts : layouts) {
+    _rgb_r_shift_32 = shifts[0], _rgb_g_shift_32 = shifts[1], _rgb_b_shift_32 = shifts[2];
+    ASSERT_TRUE(packed_layout());
+    for (int i = 0; i < 20000; ++i) {
+      uint32_t plain[4], packed[4];
+      for (int k = 0; k < 4; ++k) plain[k] = packed[k] = static_cast<uint32_t>(rng());
+      float fx = unit(rng), fy = i % 50 ? unit(rng) : 0.0f, weight = unit(rng) * 1.2f;
+      float r = unit(rng) * 255, g = unit(rng) * 255, b = unit(rng) * 255;
+      splat_rows(plain, plain + 2, fx, fy, r, g, b, weight);
+      splat_rows_packed(packed, packed + 2, fx, fy, packed_ink(r, g, b), weight);
+      // The smudge's read-and-blend, onto one of the pixels it reads.
+      float coverage = unit(rng) * 0.999f;
+      smear_rows(plain + i % 4, plain, plain + 2, fy, fx, coverage);
+      smear_rows_packed(packed + i % 4, packed, packed + 2, fy, fx, coverage);
+      blend_in_place(plain + (i + 1) % 4, g, b, r, coverage);
+      blend_in_place_packed(packed + (i + 1) % 4, packed_ink(g, b, r), coverage);
+      for (int k = 0; k < 4; ++k) ASSERT_EQ(plain[k], packed[k]) << "case " << i << " pixel " << k;
+    }
+  }
+  _rgb_r_shift_32 = saved[0], _rgb_g_shift_32 = saved[1], _rgb_b_shift_32 = saved[2];
+}
+#endif
 
 TEST(Pen, SinglePointPaintsOnePixelInFullColour) {
   BITMAP* bmp = testsupport::make_pattern(40, 30);
