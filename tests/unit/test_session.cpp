@@ -263,7 +263,6 @@ TEST_F(Session, NoStrokeInProgressRecomposesFromLocalCanvas) {
 
 TEST_F(Session, ShownToolBarIsDrawnAgainOverTheRebuiltPicture) {
   login();
-  ToolbarStrip = create_bitmap_ex(32, TEST_SCREEN_W, 42);
   clear_to_color(ToolbarStrip, makecol32(10, 200, 30));
   // Right of the slots, in the black band below the picture.
   const int x = 600, y = TEST_SCREEN_H - 20;
@@ -273,8 +272,6 @@ TEST_F(Session, ShownToolBarIsDrawnAgainOverTheRebuiltPicture) {
   deliver(other_stroke(5, 1, 43));
   EXPECT_EQ(getpixel(BackBuffer, x, y), makecol32(10, 200, 30));
   panel_visible = false;
-  destroy_bitmap(ToolbarStrip);
-  ToolbarStrip = nullptr;
 }
 
 int clock_calls = 0;
