@@ -1,6 +1,7 @@
 // The tool table: the eight tools in slot order with their panels and command
-// builders, and which tool is selected and which one draws. Data only, so the
-// modules the table points into can read it without the tool bar.
+// builders, and which tool is selected and which one draws. Declarations only:
+// the tool bar defines the table, and the modules it points into read it here
+// without depending on the tool bar.
 #pragma once
 #include <allegro.h>
 
@@ -46,7 +47,3 @@ extern ToolSlot ToolTable[TOOL_COUNT];
 extern int selected_tool;   // the highlighted slot whose panel is shown
 extern int drawing_tool;    // the last selected tool with a build_command
 extern bool panel_visible;
-
-// Every slot back to its start entry (bitmaps forgotten, not destroyed) and
-// the selection to the pen; for tests.
-void tool_table_reset();
