@@ -1,8 +1,9 @@
-// The tool bar along the bottom of the screen and the selected tool's option
-// panel above it.
+// The tool bar along the bottom of the screen, the selected tool's option
+// panel above it, and the current paint colour it shows.
 #pragma once
 #include <allegro.h>
 
+#include "ui/colour_picker.h"
 #include "ui/screen.h"
 #include "ui/tool_table.h"
 
