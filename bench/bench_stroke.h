@@ -76,3 +76,33 @@ inline void run_stroke(benchmark::State& state, Draw draw) {
     benchmark::ClobberMemory();
   }
 }
+
+struct Zigzag {
+  int16_t x[255];
+  int16_t y[255];
+  int n = 255;
+};
+
+// 255 points at most, alternating between far corners of the picture (shape
+// 0), of the range the server lets through (1) or of the 16-bit range (2).
+inline Zigzag zigzag(int shape, int n) {
+  // Corners as (left, top, right, bottom).
+  static const int corners[3][4] = {
+      {0, 0, 911, 683},
+      {-3640, -3754, 4551, 4437},
+      {-32767, -32767, 32767, 32767},
+  };
+  const int* c = corners[shape];
+  Zigzag z;
+  z.n = n;
+  for (int k = 0; k < z.n; ++k) {
+    // Both diagonals in turn, so the curves swing through the picture.
+    switch (k % 4) {
+      case 0: z.x[k] = int16_t(c[0]); z.y[k] = int16_t(c[1]); break;
+      case 1: z.x[k] = int16_t(c[2]); z.y[k] = int16_t(c[3]); break;
+      case 2: z.x[k] = int16_t(c[2]); z.y[k] = int16_t(c[1]); break;
+      default: z.x[k] = int16_t(c[0]); z.y[k] = int16_t(c[3]); break;
+    }
+  }
+  return z;
+}

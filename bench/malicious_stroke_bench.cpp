@@ -20,37 +20,10 @@
 
 namespace {
 
-struct Zigzag {
-  int16_t x[255];
-  int16_t y[255];
-  int n = 255;
-};
-
-Zigzag zigzag(int shape) {
-  // Corners as (left, top, right, bottom).
-  static const int corners[3][4] = {
-      {0, 0, 911, 683},
-      {-3640, -3754, 4551, 4437},
-      {-32767, -32767, 32767, 32767},
-  };
-  const int* c = corners[shape];
-  Zigzag z;
-  for (int k = 0; k < z.n; ++k) {
-    // Both diagonals in turn, so the curves swing through the picture.
-    switch (k % 4) {
-      case 0: z.x[k] = int16_t(c[0]); z.y[k] = int16_t(c[1]); break;
-      case 1: z.x[k] = int16_t(c[2]); z.y[k] = int16_t(c[3]); break;
-      case 2: z.x[k] = int16_t(c[2]); z.y[k] = int16_t(c[1]); break;
-      default: z.x[k] = int16_t(c[0]); z.y[k] = int16_t(c[3]); break;
-    }
-  }
-  return z;
-}
-
 template <class Draw>
 void run_zigzag(benchmark::State& state, Draw draw) {
   BenchCanvas canvas;
-  Zigzag z = zigzag(int(state.range(0)));
+  Zigzag z = zigzag(int(state.range(0)), 255);
   for (auto _ : state) {
     state.PauseTiming();
     canvas.restore();

@@ -5,10 +5,11 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  liballegro4-dev libpng-dev
-  libgtest-dev libbenchmark-dev
+  liballegro4-dev libpng-dev libcpp-httplib-dev
+  libgtest-dev libbenchmark-dev locales
+  libmypaint-dev  # optional: only the side-by-side dab benchmark links it
   clang libclang-rt-14-dev
-  python3 xvfb xdotool imagemagick x11-utils
+  python3 xvfb xdotool imagemagick x11-utils chromium ffmpeg
 )
 
 missing=()

@@ -30,8 +30,10 @@ struct Client {
   bool overflow = false;  // its output passed the bound: to be disconnected
   bool dirty = false;     // in the list of clients with output to send
 
-  // Flow control: a token bucket of commands; reading stops while it is empty.
+  // Flow control: a token bucket of commands, and one of drawing cost that may
+  // run into debt; reading stops while either holds the next frame back.
   double tokens = 0;
+  double draw_tokens = 0;
   double refilled_at = 0;
   double resume_at = 0;  // when paused, the time reading starts again
   bool paused = false;

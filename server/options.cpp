@@ -23,10 +23,16 @@ const char* options_usage() {
          "                        stops reading from that user for a while (default 50;\n"
          "                        0 turns the limit off)\n"
          "  --burst N             commands a user may send at once (default 100)\n"
+         "  --draw-budget MS      milliseconds of one core a second that a user's drawing\n"
+         "                        commands may cost every client to draw, as the server\n"
+         "                        estimates it (default 100; 0 turns the budget off)\n"
+         "  --draw-burst MS       drawing cost a user may save up (default 500)\n"
          "  --max-connections N   open connections, logged in or not (default 1000)\n"
          "  --login-timeout SEC   time a new connection has to log in (default 30)\n"
          "  --sync                flush the board to the disk (fdatasync) before every\n"
          "                        acknowledgement, not only to the operating system\n"
+         "  --http PORT           serve a read-only web view of the board on PORT (same\n"
+         "                        address as --bind; 0 picks a free one; default: none)\n"
          "  --help                show this help and exit\n";
 }
 
@@ -58,6 +64,9 @@ int options_parse(ServerOptions* options, int argc, char** argv, int* exit_statu
     if (strcmp(arg, "--port") == 0) {
       ok = ok && parse_number(value, 0, 65535, &number) && number == std::floor(number);
       options->port = int(number);
+    } else if (strcmp(arg, "--http") == 0) {
+      ok = ok && parse_number(value, 0, 65535, &number) && number == std::floor(number);
+      options->http_port = int(number);
     } else if (strcmp(arg, "--bind") == 0) {
       if (ok) options->bind_address = value;
     } else if (strcmp(arg, "--board") == 0) {
@@ -74,6 +83,12 @@ int options_parse(ServerOptions* options, int argc, char** argv, int* exit_statu
     } else if (strcmp(arg, "--burst") == 0) {
       ok = ok && parse_number(value, 1, 1e9, &number);
       options->burst = number;
+    } else if (strcmp(arg, "--draw-budget") == 0) {
+      ok = ok && parse_number(value, 0, 1e9, &number);
+      options->draw_rate = number * 1000;
+    } else if (strcmp(arg, "--draw-burst") == 0) {
+      ok = ok && parse_number(value, 0, 1e9, &number);
+      options->draw_burst = number * 1000;
     } else if (strcmp(arg, "--max-connections") == 0) {
       ok = ok && parse_number(value, 1, 1e6, &number);
       options->max_connections = int(number);

@@ -61,7 +61,9 @@ int output_send(OutputQueue* q, int socket_fd) {
   while (!q->chunks.empty()) {
     OutputChunk& head = q->chunks.front();
     if (head.file) {
+      size_t before = head.offset;
       int r = send_file_chunk(&head, socket_fd);
+      q->sent += head.offset - before;
       if (r <= 0) return r;
       q->chunks.pop_front();
       continue;
@@ -84,6 +86,7 @@ int output_send(OutputQueue* q, int socket_fd) {
     }
     size_t sent = size_t(n);
     q->memory_bytes -= sent;
+    q->sent += sent;
     while (sent > 0) {
       OutputChunk& c = q->chunks.front();
       size_t left = c.bytes.size() - c.offset;

@@ -25,6 +25,7 @@ struct OutputChunk {
 struct OutputQueue {
   std::deque<OutputChunk> chunks;
   size_t memory_bytes = 0;  // unsent bytes held in memory (file ranges excluded)
+  uint64_t sent = 0;        // bytes sent so far, for the server's metrics
 };
 
 void output_append(OutputQueue* q, const uint8_t* data, size_t length);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "net/draw_cost.h"
 #include "net/message.h"
 #include "server_log.h"
 
@@ -157,6 +158,7 @@ static int handle_login(Relay* r, Client* c, const uint8_t* payload, size_t leng
   send_to_others(r, c, joined.data(), joined.size());
   r->users[id] = c;
   r->user_count++;
+  r->roster_changes++;
   server_log("#%u logged in as %d \"%s\" (%d users)", c->serial, id, c->name.c_str(),
              r->user_count);
   return 1;
@@ -187,6 +189,8 @@ static void restart_board(Relay* r) {
     return;
   }
   server_log("restart: the old board was moved to %s", archive.c_str());
+  r->restarts++;
+  if (r->watch.restart) r->watch.restart(r->watch.context);
   send_to_others(r, nullptr, RESTART_FRAME, sizeof RESTART_FRAME);
 }
 
@@ -195,6 +199,7 @@ static void remove_user(Relay* r, Client* c) {
   if (id <= 0 || r->users[id] != c) return;
   r->users[id] = nullptr;
   r->user_count--;
+  r->roster_changes++;
   c->user_id = 0;
   c->restart_vote = false;
   c->kick_vote = 0;
@@ -321,8 +326,11 @@ static int handle_drawing(Relay* r, Client* c, const uint8_t* frame, size_t leng
   std::vector<uint8_t> copy(frame, frame + length);
   copy[3] = uint8_t(c->user_id);  // nobody paints for someone else
   board_append(r->board, copy.data(), copy.size());
+  if (r->watch.command) r->watch.command(r->watch.context, copy.data(), copy.size());
   send_to_others(r, c, copy.data(), copy.size());
   relay_send(r, c, ACCEPTED_FRAME, sizeof ACCEPTED_FRAME);
+  r->relayed++;
+  r->acks++;
   return 1;
 }
 
@@ -332,6 +340,7 @@ static int handle_chat(Relay* r, Client* c, const uint8_t* payload, size_t lengt
   std::vector<uint8_t> frame = chat_frame(c->user_id, text);
   send_to_others(r, c, frame.data(), frame.size());
   relay_send(r, c, ACCEPTED_FRAME, sizeof ACCEPTED_FRAME);
+  r->acks++;
   return 1;
 }
 
@@ -357,12 +366,26 @@ int relay_handle_frame(Relay* r, Client* c, const uint8_t* frame, size_t length)
   }
 }
 
-// A token bucket of commands: `rate` a second, at most `burst` saved up.
-static bool take_token(const ServerOptions* o, Client* c, double now) {
-  c->tokens = std::min(o->burst, c->tokens + (now - c->refilled_at) * o->rate);
+// Two token buckets: commands, `rate` a second with at most `burst` saved up,
+// and drawing cost, `draw_rate` a second with at most `draw_burst`. A drawing
+// command is taken while the cost budget is not in debt and may run it into
+// debt, so a command dearer than the whole burst still passes in time. When
+// the frame must wait, c->resume_at is set to when both allow it.
+static bool take_tokens(const ServerOptions* o, Client* c, double now, double cost) {
+  double elapsed = now - c->refilled_at;
+  c->tokens = std::min(o->burst, c->tokens + elapsed * o->rate);
+  c->draw_tokens = std::min(o->draw_burst, c->draw_tokens + elapsed * o->draw_rate);
   c->refilled_at = now;
-  if (c->tokens < 1) return false;
-  c->tokens -= 1;
+  double wait = 0;
+  if (o->rate > 0 && c->tokens < 1) wait = (1 - c->tokens) / o->rate;
+  if (o->draw_rate > 0 && cost > 0 && c->draw_tokens < 0)
+    wait = std::max(wait, -c->draw_tokens / o->draw_rate);
+  if (wait > 0) {
+    c->resume_at = now + wait;
+    return false;
+  }
+  if (o->rate > 0) c->tokens -= 1;
+  if (o->draw_rate > 0) c->draw_tokens -= cost;
   return true;
 }
 
@@ -386,8 +409,8 @@ InputResult relay_take_input(Relay* r, Client* c, double now, bool ignore_limit,
     }
     size_t size = frame_complete_size(p, available);
     if (size == 0) break;
-    if (c->state == CLIENT_ACTIVE && r->options->rate > 0 && !ignore_limit &&
-        !take_token(r->options, c, now)) {
+    if (c->state == CLIENT_ACTIVE && !ignore_limit &&
+        !take_tokens(r->options, c, now, draw_cost(p[0], p + 3, size - 3))) {
       result = INPUT_LIMITED;
       break;
     }

@@ -12,6 +12,14 @@
 #include "options.h"
 #include "rules.h"
 
+// Watches the board from outside the relay loop (the web view); called in
+// the loop, so it must not block.
+struct RelayWatch {
+  void* context = nullptr;
+  void (*command)(void* context, const uint8_t* frame, size_t length) = nullptr;
+  void (*restart)(void* context) = nullptr;
+};
+
 struct Relay {
   const ServerOptions* options = nullptr;
   Board* board = nullptr;
@@ -20,6 +28,10 @@ struct Relay {
   std::string motd;
   std::string motd_path;
   std::vector<Client*> dirty;  // clients with new output, each once
+  // For the metrics and the web view; the event loop takes and resets the counts.
+  RelayWatch watch;
+  unsigned roster_changes = 0;
+  long relayed = 0, acks = 0, restarts = 0;
 };
 
 // Loads the message of the day kept beside the board.
@@ -33,7 +45,8 @@ enum InputResult {
   INPUT_REFUSED,  // c broke the protocol and must be disconnected
 };
 // Takes the complete frames buffered in c->input, in order, and handles them,
-// while c's rate allows (unless ignore_limit). A header announcing a frame
+// while c's rate and drawing budget allow (unless ignore_limit; when they do
+// not, c->resume_at says when they will). A header announcing a frame
 // larger than any legal message is refused before its payload arrives.
 InputResult relay_take_input(Relay* r, Client* c, double now, bool ignore_limit,
                              std::string* reason);

@@ -46,7 +46,11 @@ static void set_events(Server* s, Client* c, uint32_t events) {
   epoll_event ev = {};
   ev.events = events;
   ev.data.ptr = c;
-  epoll_ctl(s->epoll_fd, EPOLL_CTL_MOD, c->fd, &ev);
+  if (epoll_ctl(s->epoll_fd, EPOLL_CTL_MOD, c->fd, &ev) != 0) {
+    // The old events stay in force; the next change tries again.
+    server_log("error: cannot change the events of #%u: %s", c->serial, strerror(errno));
+    return;
+  }
   c->epoll_events = events;
 }
 
@@ -63,7 +67,9 @@ static void disconnect(Server* s, Client* c, const char* reason) {
   char label[64];
   if (reason) server_log("%s left: %s", client_label(c, label, sizeof label), reason);
   c->closed = true;
-  epoll_ctl(s->epoll_fd, EPOLL_CTL_DEL, c->fd, nullptr);
+  server_watch_disconnect(s, reason);
+  if (epoll_ctl(s->epoll_fd, EPOLL_CTL_DEL, c->fd, nullptr) != 0)
+    server_log("error: cannot stop watching #%u: %s", c->serial, strerror(errno));
   close(c->fd);
   c->fd = -1;
   output_clear(&c->output);
@@ -71,11 +77,34 @@ static void disconnect(Server* s, Client* c, const char* reason) {
   s->graveyard.push_back(c);
 }
 
+static void mark_for_sending(Server* s, Client* c) {
+  if (c->dirty) return;
+  c->dirty = true;
+  s->relay.dirty.push_back(c);
+}
+
+// A user who broke the protocol leaves at once, but the acknowledgements of the
+// commands taken from it before still go, within the grace of refused and
+// kicked users.
+static void refuse(Server* s, Client* c, const char* reason) {
+  if (c->state != CLIENT_ACTIVE) {
+    disconnect(s, c, reason);
+    return;
+  }
+  char label[64];
+  server_log("%s left: %s", client_label(c, label, sizeof label), reason);
+  relay_leave(&s->relay, c);
+  c->state = CLIENT_CLOSING;
+  c->input.clear();
+  c->input_start = 0;
+  update_reading(s, c);
+  mark_for_sending(s, c);
+}
+
 // ---- input ----
 
-static void pause_reading(Server* s, Client* c, double now) {
+static void pause_reading(Server* s, Client* c) {
   c->paused = true;
-  c->resume_at = now + (1 - c->tokens) / s->options.rate;
   s->paused.push_back(c);
   update_reading(s, c);
 }
@@ -84,10 +113,10 @@ static void process_input(Server* s, Client* c, double now, bool ignore_limit) {
   std::string reason;
   switch (relay_take_input(&s->relay, c, now, ignore_limit, &reason)) {
     case INPUT_LIMITED:
-      pause_reading(s, c, now);
+      pause_reading(s, c);
       break;
     case INPUT_REFUSED:
-      disconnect(s, c, reason.c_str());
+      refuse(s, c, reason.c_str());
       break;
     case INPUT_WAITING:
       break;
@@ -108,6 +137,7 @@ static void read_client(Server* s, Client* c, double now) {
     c->input.resize(old + (n > 0 ? size_t(n) : 0));
     if (n > 0) {
       total += size_t(n);
+      metrics_add(&s->metrics.bytes_in, n);
       if (c->state == CLIENT_CLOSING || c->state == CLIENT_DRAINING) c->input.clear();
       continue;
     }
@@ -133,7 +163,9 @@ static void read_client(Server* s, Client* c, double now) {
   // Frames that arrived before the end of the stream are still commands of
   // this user; then the connection is done.
   process_input(s, c, now, closed_by_peer);
-  if (closed_by_peer) {
+  if (closed_by_peer && c->state == CLIENT_CLOSING) {
+    disconnect(s, c, nullptr);
+  } else if (closed_by_peer) {
     bool mid_frame = !c->closed && c->input.size() > c->input_start;
     disconnect(
         s, c,
@@ -162,7 +194,9 @@ static void set_listening(Server* s, bool on) {
   epoll_event ev = {};
   ev.events = on ? uint32_t(EPOLLIN) : 0u;
   ev.data.ptr = &s->listen_fd;
-  epoll_ctl(s->epoll_fd, EPOLL_CTL_MOD, s->listen_fd, &ev);
+  if (epoll_ctl(s->epoll_fd, EPOLL_CTL_MOD, s->listen_fd, &ev) != 0)
+    server_log("error: cannot %s accepting connections: %s", on ? "resume" : "pause",
+               strerror(errno));
 }
 
 static void accept_clients(Server* s, double now) {
@@ -204,6 +238,7 @@ static void accept_clients(Server* s, double now) {
     c->serial = s->next_serial++;
     c->address = peer;
     c->tokens = s->options.burst;
+    c->draw_tokens = s->options.draw_burst;
     c->refilled_at = now;
     c->deadline = now + s->options.login_timeout;
     epoll_event ev = {};
@@ -231,7 +266,9 @@ static void send_output(Server* s, Client* c, double now) {
     disconnect(s, c, reason);
     return;
   }
+  uint64_t sent_before = c->output.sent;
   int r = output_send(&c->output, c->fd);
+  metrics_add(&s->metrics.bytes_out, int64_t(c->output.sent - sent_before));
   if (r < 0) {
     char reason[96];
     snprintf(reason, sizeof reason, "send error: %s", strerror(errno));
@@ -384,12 +421,20 @@ int server_start(Server* s, const ServerOptions& options) {
   if (!board_open(&s->board, options.board_path, options.sync)) return 0;
   relay_init(&s->relay, &s->options, &s->board);
   if (!open_listener(s)) return 0;
+  if (!server_watch_start(s)) return 0;
+  // Without these the server would run deaf to connections or to its stop signals.
   epoll_event ev = {};
   ev.events = EPOLLIN;
   ev.data.ptr = &s->listen_fd;
-  epoll_ctl(s->epoll_fd, EPOLL_CTL_ADD, s->listen_fd, &ev);
+  if (epoll_ctl(s->epoll_fd, EPOLL_CTL_ADD, s->listen_fd, &ev) != 0) {
+    server_log("error: cannot watch the listening socket: %s", strerror(errno));
+    return 0;
+  }
   ev.data.ptr = &s->signal_fd;
-  epoll_ctl(s->epoll_fd, EPOLL_CTL_ADD, s->signal_fd, &ev);
+  if (epoll_ctl(s->epoll_fd, EPOLL_CTL_ADD, s->signal_fd, &ev) != 0) {
+    server_log("error: cannot watch the stop signals: %s", strerror(errno));
+    return 0;
+  }
   return 1;
 }
 
@@ -420,8 +465,13 @@ static void read_signals(Server* s) {
 static void wait_for_the_board(Server* s) {
   pollfd p = {s->signal_fd, POLLIN, 0};
   if (poll(&p, 1, 1000) > 0) read_signals(s);
-  if (board_flush(&s->board)) send_all(s, now_seconds());
+  double now = now_seconds();
+  if (board_flush(&s->board)) {
+    server_watch_written(s);
+    send_all(s, now);
+  }
   free_closed(s);
+  server_watch_update(s, now);
 }
 
 void server_run(Server* s) {
@@ -449,20 +499,22 @@ void server_run(Server* s) {
         Client* c = static_cast<Client*>(tag);
         if (c->closed) continue;
         if (ev & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) read_client(s, c, now);
-        if (!c->closed && (ev & EPOLLOUT) && !c->dirty) {
-          c->dirty = true;
-          s->relay.dirty.push_back(c);
-        }
+        if (!c->closed && (ev & EPOLLOUT)) mark_for_sending(s, c);
       }
     }
     check_timers(s, now);
     // Nothing is sent before the commands it acknowledges are in the board file.
-    if (board_flush(&s->board)) send_all(s, now);
+    if (board_flush(&s->board)) {
+      server_watch_written(s);
+      send_all(s, now);
+    }
     free_closed(s);
+    server_watch_update(s, now);
   }
 }
 
 void server_stop(Server* s) {
+  server_watch_stop(s);
   if (s->board.file) {
     if (board_flush(&s->board)) {
       // Last words to whoever still reads, without waiting for anyone.

@@ -7,6 +7,7 @@
 
 #include "board.h"
 #include "client.h"
+#include "metrics.h"
 #include "options.h"
 #include "relay.h"
 
@@ -25,6 +26,12 @@ struct Server {
   double accept_resume_at = 0;  // accepting paused after running out of descriptors
   double next_deadline_check = 0;
   bool stopping = false;
+  // Metrics and the optional web view (server_watch.cpp).
+  ServerMetrics metrics;
+  struct HttpView* view = nullptr;
+  unsigned roster_seen = 0;
+  long acks_sending = 0;  // acknowledgements written this iteration, timed after sending
+  double acks_since = 0;  // when the oldest acknowledgement not yet sent was read
 };
 
 // Opens the board, binds the socket and sets up the loop. Returns 0 on failure
@@ -33,3 +40,13 @@ int server_start(Server* s, const ServerOptions& options);
 // Runs until SIGINT or SIGTERM; then flushes the board and closes everything.
 void server_run(Server* s);
 void server_stop(Server* s);
+// Starts the web view when asked for; returns 0 on failure (logged).
+int server_watch_start(Server* s);
+// The board is written: the web view gets what is about to be acknowledged
+// and the users present, before any acknowledgement leaves.
+void server_watch_written(Server* s);
+// After each loop iteration: the acknowledgement latency.
+void server_watch_update(Server* s, double iteration_start);
+void server_watch_disconnect(Server* s, const char* reason);
+void server_watch_stop(Server* s);
+

@@ -1,7 +1,9 @@
 // easel-load: connects N users to an easel-server on the loopback interface,
 // paints realistic strokes at a steady rate for a bounded time, and reports
 // how many relayed frames per second the users received and how long the
-// acknowledgements of their own strokes took.
+// acknowledgements of their own strokes took, and what the commands reaching
+// one client cost it to draw.
+#include <allegro.h>
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -22,7 +24,10 @@
 #include <string>
 #include <vector>
 
+#include "net/command.h"
+#include "net/draw_cost.h"
 #include "net/message.h"
+#include "paint/canvas.h"
 #include "rules.h"
 #include "server_process.h"
 
@@ -38,6 +43,7 @@ struct LoadOptions {
   double rate = 5;   // strokes per second per user; 0: as fast as acknowledged
   int window = 8;    // strokes in flight per user when rate is 0
   int flooders = 0;  // users that send as fast as acknowledged whatever the rate
+  bool dear = false;  // the flooders send the dearest legal commands
   std::string host = "127.0.0.1";
   int port = 2020;
   std::string server;  // path of an easel-server to start for the run
@@ -93,23 +99,92 @@ static std::vector<uint8_t> make_stroke(Random* random, int user_id) {
   return frame;
 }
 
+// The dearest commands the server lets through, each tool in turn at its
+// largest size and dearest setting: 255 points zigzagging between the corners
+// of the picture (every sample lands on it) or of the range the server accepts.
+static std::vector<uint8_t> make_dear_stroke(Random* random, int user_id) {
+  static const int tools[] = {MSG_PEN, MSG_PENCIL, MSG_BRUSH, MSG_CHALK, MSG_SMUDGE, MSG_STAMP};
+  static const int corners[2][4] = {{0, 0, 911, 683},
+                                    {POINT_X_MIN, POINT_Y_MIN, POINT_X_MAX, POINT_Y_MAX}};
+  uint32_t pick = random->next();
+  const int* c = corners[(pick >> 8) & 1];
+  int16_t xs[MAX_POINTS], ys[MAX_POINTS];
+  for (int k = 0; k < MAX_POINTS; k++) {
+    xs[k] = int16_t(k % 4 == 0 || k % 4 == 3 ? c[0] : c[2]);
+    ys[k] = int16_t(k % 4 == 0 || k % 4 == 2 ? c[1] : c[3]);
+  }
+  Message m;
+  switch (tools[pick % 6]) {
+    case MSG_PEN: encode_pen(&m, uint8_t(user_id), 200, 30, 40, xs, ys, MAX_POINTS); break;
+    case MSG_PENCIL: encode_pencil(&m, uint8_t(user_id), 20, 30, 40, 400, xs, ys, MAX_POINTS); break;
+    case MSG_BRUSH: encode_brush(&m, uint8_t(user_id), 20, 30, 240, 400, 400, xs, ys, MAX_POINTS); break;
+    case MSG_CHALK: encode_chalk(&m, uint8_t(user_id), 20, 130, 40, 400, xs, ys, MAX_POINTS); break;
+    case MSG_SMUDGE: encode_smudge(&m, uint8_t(user_id), 400, 400, xs, ys, MAX_POINTS); break;
+    default: encode_stamp(&m, uint8_t(user_id), 90, 10, 90, 400, 0, xs, ys, MAX_POINTS); break;
+  }
+  std::vector<uint8_t> frame(FRAME_HEADER_SIZE + message_length(&m));
+  message_write_frame(&m, frame.data());
+  message_free(&m);
+  return frame;
+}
+
+struct Received {
+  std::vector<uint8_t> frame;
+  bool from_flooder;
+};
+
+static double cpu_seconds() {
+  timespec t;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+// Draws the frames one after another as a client does; the CPU seconds spent
+// on all of them and on the flooders' ones.
+static void measure_drawing(const std::vector<Received>& frames, double* all, double* flood) {
+  *all = *flood = 0;
+  if (frames.empty() || install_allegro(SYSTEM_NONE, &errno, atexit) != 0) return;
+  set_color_depth(32);
+  BITMAP* canvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
+  if (!canvas) return;
+  resetCanvas(canvas);
+  for (const Received& r : frames) {
+    Message m;
+    if (!message_from_frame(&m, r.frame.data())) continue;
+    double before = cpu_seconds();
+    apply_command(canvas, &m);
+    double spent = cpu_seconds() - before;
+    *all += spent;
+    if (r.from_flooder) *flood += spent;
+    message_free(&m);
+  }
+  destroy_bitmap(canvas);
+}
+
 static int parse_options(LoadOptions* o, int argc, char** argv) {
   for (int i = 1; i < argc; i++) {
     std::string a = argv[i];
+    if (a == "--dear") {
+      o->dear = true;
+      continue;
+    }
     if (a == "--help") {
       printf(
           "Usage: easel-load [--clients N] [--seconds S] [--rate R] [--window W]\n"
           "                  [--flooders K] [--port P] [--host 127.0.0.1] [--server PATH]\n"
-          "                  [--seed N]\n"
+          "                  [--seed N] [--dear]\n"
           "Connects N users (default 10) to an easel-server on the loopback interface;\n"
           "each paints R strokes a second (default 5; 0: as fast as the server\n"
           "acknowledges, W strokes in flight, default 8) for S seconds (default 10).\n"
           "With --server, starts that server on a free port with a fresh board (with\n"
-          "--rate 0 when R is 0) and stops it afterwards.\n"
+          "--rate 0 --draw-budget 0 when R is 0) and stops it afterwards.\n"
           "With --flooders K, K more users send as fast as they are acknowledged (W in\n"
           "flight); their strokes are counted apart and left out of the latency.\n"
+          "With --dear, the flooders send the dearest commands the server accepts.\n"
           "Reports the relayed frames received per second and the acknowledgement\n"
-          "latency of the strokes (median, 99th percentile, maximum).\n");
+          "latency of the strokes (median, 99th percentile, maximum), and the drawing\n"
+          "cost per second of the commands one painter received: as the server\n"
+          "estimates it, and measured by drawing them afterwards.\n");
       exit(0);
     }
     if (i + 1 >= argc) return 0;
@@ -163,7 +238,7 @@ int main(int argc, char** argv) {
   ServerProcess server;
   if (!o.server.empty()) {
     if (!server_process_open(&server, o.server) ||
-        !server_process_start(&server, o.rate == 0 ? std::vector<std::string>{"--rate", "0"}
+        !server_process_start(&server, o.rate == 0 ? std::vector<std::string>{"--rate", "0", "--draw-budget", "0"}
                                                    : std::vector<std::string>{})) {
       server_process_close(&server);
       fprintf(stderr, "easel-load: cannot start %s\n", o.server.c_str());
@@ -206,6 +281,9 @@ int main(int argc, char** argv) {
   }
 
   std::vector<double> latencies;
+  // The drawing commands the first painter received while the others painted.
+  std::vector<Received> received;
+  double received_cost = 0, flood_cost = 0;
   long relayed = 0;
   int logged_in = 0;
   double start = 0, stop_sending = 0, give_up = now_seconds() + 30;
@@ -227,14 +305,16 @@ int main(int argc, char** argv) {
       bool paced = o.rate > 0 && !u.flooder;
       while (sending && u.logged_in &&
              (paced ? now >= u.next_send : int(u.in_flight.size()) < o.window)) {
-        std::vector<uint8_t> stroke = make_stroke(&random, u.id);
+        std::vector<uint8_t> stroke = u.flooder && o.dear ? make_dear_stroke(&random, u.id)
+                                                          : make_stroke(&random, u.id);
         u.output.insert(u.output.end(), stroke.begin(), stroke.end());
         u.in_flight.push_back(now);
         u.sent++;
         if (paced) u.next_send += 1 / o.rate;
       }
       if (!flush_output(&u)) failed = true;
-      outstanding += long(u.in_flight.size());
+      // The dearest commands may wait long for their budget: not waited for.
+      if (!(u.flooder && o.dear)) outstanding += long(u.in_flight.size());
     }
     if (failed || now > give_up || (start > 0 && !sending && outstanding == 0)) break;
     double wait = 0.05;
@@ -269,6 +349,17 @@ int main(int argc, char** argv) {
           }
         } else if (is_drawing_type(type) && start > 0) {
           relayed++;
+          if (&u == &users[0] && size > 3) {
+            double cost = draw_cost(type, &u.input[at + 3], size - 3);
+            received_cost += cost;
+            bool flooder = false;
+            for (int f = o.clients; f < int(users.size()); f++)
+              flooder = flooder || users[size_t(f)].id == u.input[at + 3];
+            if (flooder) flood_cost += cost;
+            received.push_back({std::vector<uint8_t>(u.input.begin() + long(at),
+                                                     u.input.begin() + long(at + size)),
+                                flooder});
+          }
         }
         at += size;
       }
@@ -277,11 +368,12 @@ int main(int argc, char** argv) {
   }
   double elapsed = now_seconds() - start;
 
-  long sent = 0, acknowledged = 0, flood_sent = 0;
+  long sent = 0, acknowledged = 0, flood_sent = 0, held = 0;
   for (User& u : users) {
     sent += u.sent;
     acknowledged += u.acknowledged;
     if (u.flooder) flood_sent += u.sent;
+    if (u.flooder && o.dear) held += long(u.in_flight.size());
     close(u.fd);
   }
   close(epoll_fd);
@@ -298,6 +390,7 @@ int main(int argc, char** argv) {
     snprintf(pace, sizeof pace, "as fast as acknowledged, %d in flight each", o.window);
   printf("users %d, %s, %g s of painting (%.1f s in all)\n", o.clients, pace, o.seconds, elapsed);
   printf("strokes sent %ld, acknowledged %ld\n", sent, acknowledged);
+  if (held > 0) printf("held back by the drawing budget when the run ended: %ld\n", held);
   if (o.flooders > 0)
     printf("of them by %d flooding users: %ld (%.0f per second each)\n", o.flooders, flood_sent,
            double(flood_sent) / elapsed / o.flooders);
@@ -306,9 +399,16 @@ int main(int argc, char** argv) {
   printf("acknowledgement latency%s: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
          o.flooders > 0 ? " of the others" : "", percentile(0.5), percentile(0.99),
          latencies.empty() ? 0.0 : latencies.back() * 1000);
+  double drawn = 0, drawn_flood = 0;
+  measure_drawing(received, &drawn, &drawn_flood);
+  if (elapsed > 0)
+    printf("drawing cost reaching one painter: estimated %.1f ms/s (%.1f from the flooders), "
+           "drawn in %.1f ms/s of CPU (%.1f for the flooders')\n",
+           received_cost / 1000 / elapsed, flood_cost / 1000 / elapsed, drawn * 1000 / elapsed,
+           drawn_flood * 1000 / elapsed);
   server_process_stop(&server);
   server_process_close(&server);
-  if (failed || acknowledged != sent) {
+  if (failed || acknowledged + held != sent) {
     fprintf(stderr, "easel-load: %s\n",
             failed ? "a connection failed" : "acknowledgements missing");
     return 1;

@@ -1,17 +1,20 @@
 // easel-render BOARD OUT [--background paper|white|FILE.bmp]
+// easel-render BOARD VIDEO --timelapse [--seconds S] [--fps N] [--lossless]
 //
 // Draws a board file (wire frames one after another, exactly as they travel)
-// onto the empty picture and writes it as PNG or BMP, chosen by OUT's extension.
+// onto the empty picture and writes it as PNG or BMP, chosen by OUT's extension,
+// or pipes the picture growing to ffmpeg as a video.
 // No display is needed. The paper background is always the generated texture,
 // even when a "bg.bmp" lies in the working directory.
 #include <allegro.h>
-#include <fcntl.h>
-#include <png.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <csetjmp>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -20,6 +23,7 @@
 #include "net/command.h"
 #include "net/message.h"
 #include "paint/canvas.h"
+#include "paint/png_write.h"
 
 namespace {
 
@@ -31,8 +35,11 @@ enum class Format { PNG, BMP };
 void usage() {
   fprintf(stderr,
           "usage: easel-render BOARD OUT [--background paper|white|FILE.bmp]\n"
+          "       easel-render BOARD VIDEO --timelapse [--seconds 20] [--fps 30] [--lossless]\n"
           "  BOARD  board file: protocol frames one after another\n"
-          "  OUT    picture to write, .png or .bmp\n");
+          "  OUT    picture to write, .png or .bmp\n"
+          "  VIDEO  video of the board growing, written by ffmpeg (e.g. .mp4); frames are\n"
+          "         spaced by command count and the last second holds the finished picture\n");
 }
 
 bool ends_with_ignoring_case(const std::string& s, const char* suffix) {
@@ -51,23 +58,6 @@ bool read_file(const char* path, std::vector<uint8_t>* out) {
   return ok;
 }
 
-// The generated paper, made in an empty directory so that no "bg.bmp" of the
-// working directory can take its place.
-bool reset_to_paper(BITMAP* canvas) {
-  int here = open(".", O_RDONLY | O_DIRECTORY);
-  char dir[] = "/tmp/easel-render-XXXXXX";
-  if (here < 0 || !mkdtemp(dir)) {
-    if (here >= 0) close(here);
-    return false;
-  }
-  bool ok = chdir(dir) == 0;
-  if (ok) resetCanvas(canvas);
-  ok = fchdir(here) == 0 && ok;
-  close(here);
-  rmdir(dir);
-  return ok;
-}
-
 bool load_background(BITMAP* canvas, const char* path) {
   BITMAP* picture = load_bitmap(path, nullptr);
   if (!picture) return false;
@@ -78,62 +68,160 @@ bool load_background(BITMAP* canvas, const char* path) {
   return true;
 }
 
-// Writes 8-bit RGB rows; libpng reports errors by long jump, so nothing here
-// owns anything that needs destruction.
 bool write_png(BITMAP* canvas, const char* path) {
   FILE* f = fopen(path, "wb");
   if (!f) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  png_bytep row = static_cast<png_bytep>(malloc(size_t(canvas->w) * 3));
-  bool ok = png && info && row;
-  if (ok && setjmp(png_jmpbuf(png))) ok = false;
-  else if (ok) {
-    png_init_io(png, f);
-    png_set_IHDR(png, info, canvas->w, canvas->h, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (int y = 0; y < canvas->h; ++y) {
-      const uint32_t* line = reinterpret_cast<const uint32_t*>(canvas->line[y]);
-      for (int x = 0; x < canvas->w; ++x) {
-        row[3 * x] = png_byte(getr32(int(line[x])));
-        row[3 * x + 1] = png_byte(getg32(int(line[x])));
-        row[3 * x + 2] = png_byte(getb32(int(line[x])));
-      }
-      png_write_row(png, row);
-    }
-    png_write_end(png, nullptr);
-  }
-  free(row);
-  if (png) png_destroy_write_struct(&png, info ? &info : nullptr);
+  bool ok = png_write(canvas, f);
   return fclose(f) == 0 && ok;
 }
 
-// Applies every complete frame in order; returns the number drawn and reports
-// a truncated tail on standard error.
-long apply_board(BITMAP* canvas, const std::vector<uint8_t>& board, const char* name) {
+// The end of every complete frame, in order; a truncated tail is reported on
+// standard error.
+std::vector<size_t> frame_ends(const std::vector<uint8_t>& board, const char* name) {
+  std::vector<size_t> ends;
   size_t at = 0;
-  long frames = 0;
   while (at < board.size()) {
     size_t size = frame_complete_size(board.data() + at, board.size() - at);
     if (size == 0) {
       fprintf(stderr,
               "easel-render: %s: truncated frame at byte %zu (%zu of its bytes present); "
-              "drew the %ld frames before it\n",
-              name, at, board.size() - at, frames);
+              "drew the %zu frames before it\n",
+              name, at, board.size() - at, ends.size());
       break;
     }
+    at += size;
+    ends.push_back(at);
+  }
+  return ends;
+}
+
+// Applies the frames between two offsets of the board in order.
+bool apply_frames(BITMAP* canvas, const std::vector<uint8_t>& board, size_t from, size_t to) {
+  while (from < to) {
     Message m;
-    if (!message_from_frame(&m, board.data() + at)) {
-      fprintf(stderr, "easel-render: out of memory at frame %ld\n", frames);
-      break;
+    if (!message_from_frame(&m, board.data() + from)) {
+      fprintf(stderr, "easel-render: out of memory at byte %zu\n", from);
+      return false;
     }
     apply_command(canvas, &m);
     message_free(&m);
-    at += size;
-    ++frames;
+    from += frame_complete_size(board.data() + from, to - from);
   }
-  return frames;
+  return true;
+}
+
+struct Timelapse {
+  double seconds = 20;
+  int fps = 30;
+  bool lossless = false;
+};
+
+bool program_on_path(const char* name) {
+  const char* path = getenv("PATH");
+  std::string dirs = path ? path : "";
+  for (size_t at = 0; at <= dirs.size();) {
+    size_t end = dirs.find(':', at);
+    if (end == std::string::npos) end = dirs.size();
+    std::string candidate = (end > at ? dirs.substr(at, end - at) : ".") + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0) return true;
+    at = end + 1;
+  }
+  return false;
+}
+
+// Starts ffmpeg reading raw frames of the canvas from a pipe; returns the pipe.
+FILE* start_ffmpeg(const Timelapse& t, const std::string& out, pid_t* pid) {
+  std::string size = std::to_string(CANVAS_WIDTH) + "x" + std::to_string(CANVAS_HEIGHT);
+  std::string rate = std::to_string(t.fps);
+  // The canvas's 32-bit pixels as they lie in memory (little-endian words).
+  const char* layout = _rgb_r_shift_32 == 0 ? "rgb0" : "bgr0";
+  std::vector<const char*> args = {"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f",
+                                   "rawvideo", "-pix_fmt", layout, "-s", size.c_str(), "-r",
+                                   rate.c_str(), "-i", "-"};
+  if (t.lossless)
+    args.insert(args.end(), {"-c:v", "libx264rgb", "-qp", "0", "-preset", "ultrafast"});
+  else
+    args.insert(args.end(), {"-c:v", "libx264", "-pix_fmt", "yuv420p", "-crf", "20"});
+  args.push_back(out.c_str());
+  args.push_back(nullptr);
+  int fds[2];
+  if (pipe(fds) != 0) return nullptr;
+  *pid = fork();
+  if (*pid == 0) {
+    dup2(fds[0], 0);
+    close(fds[0]);
+    close(fds[1]);
+    execvp("ffmpeg", const_cast<char* const*>(args.data()));
+    _exit(127);
+  }
+  close(fds[0]);
+  if (*pid < 0) {
+    close(fds[1]);
+    return nullptr;
+  }
+  return fdopen(fds[1], "wb");
+}
+
+void show_progress(int done, int total) {
+  char bar[41];
+  int filled = int(40L * done / total);
+  for (int i = 0; i < 40; ++i) bar[i] = i < filled ? '#' : '.';
+  bar[40] = 0;
+  fprintf(stderr, "\r[%s] %3d%% frame %d of %d", bar, int(100L * done / total), done, total);
+  if (done == total) fputc('\n', stderr);
+}
+
+// Frames spaced evenly by command count, the last second holding the
+// finished picture.
+int write_timelapse(BITMAP* canvas, const std::vector<uint8_t>& board, const char* name,
+                    const Timelapse& t, const std::string& out) {
+  if (!program_on_path("ffmpeg")) {
+    fprintf(stderr,
+            "easel-render: the timelapse needs the program ffmpeg, which is not installed "
+            "(Debian: apt-get install ffmpeg)\n");
+    return STATUS_FAILED;
+  }
+  std::vector<size_t> ends = frame_ends(board, name);
+  int total = std::max(1, int(std::lround(t.seconds * t.fps)));
+  int growing = std::max(1, total - t.fps);
+  signal(SIGPIPE, SIG_IGN);
+  pid_t pid = -1;
+  FILE* pipe = start_ffmpeg(t, out, &pid);
+  if (!pipe) {
+    fprintf(stderr, "easel-render: cannot start ffmpeg: %s\n", strerror(errno));
+    return STATUS_FAILED;
+  }
+  bool progress = isatty(2);
+  bool ok = true;
+  size_t drawn = 0, at = 0;
+  for (int frame = 0; frame < total && ok; ++frame) {
+    size_t target = frame < growing ? size_t(double(frame + 1) * double(ends.size()) / growing)
+                                    : ends.size();
+    if (target > drawn) {
+      ok = apply_frames(canvas, board, at, ends[target - 1]);
+      at = ends[target - 1];
+      drawn = target;
+    }
+    for (int y = 0; y < canvas->h && ok; ++y)
+      ok = fwrite(canvas->line[y], 4, size_t(canvas->w), pipe) == size_t(canvas->w);
+    if (progress) show_progress(frame + 1, total);
+  }
+  ok = fclose(pipe) == 0 && ok;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (!ok || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    fprintf(stderr, "easel-render: ffmpeg could not write %s\n", out.c_str());
+    return STATUS_FAILED;
+  }
+  return STATUS_OK;
+}
+
+bool parse_number(const char* text, double low, double high, double* out) {
+  char* end = nullptr;
+  double value = strtod(text, &end);
+  if (end == text || *end || !(value >= low && value <= high)) return false;
+  *out = value;
+  return true;
 }
 
 }  // namespace
@@ -141,17 +229,34 @@ long apply_board(BITMAP* canvas, const std::vector<uint8_t>& board, const char* 
 int main(int argc, char** argv) {
   std::vector<std::string> positional;
   std::string background = "paper";
+  bool timelapse = false;
+  Timelapse t;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
+    bool valued = arg == "--background" || arg == "--seconds" || arg == "--fps";
+    if (valued && i + 1 >= argc) {
+      fprintf(stderr, "easel-render: %s needs a value\n", arg.c_str());
+      usage();
+      return STATUS_FAILED;
+    }
+    double number = 0;
     if (arg == "--background") {
-      if (i + 1 >= argc) {
-        fprintf(stderr, "easel-render: --background needs a value\n");
-        usage();
-        return STATUS_FAILED;
-      }
       background = argv[++i];
     } else if (arg.rfind("--background=", 0) == 0) {
       background = arg.substr(strlen("--background="));
+    } else if (arg == "--timelapse") {
+      timelapse = true;
+    } else if (arg == "--lossless") {
+      t.lossless = true;
+    } else if (arg == "--seconds" || arg == "--fps") {
+      if (!parse_number(argv[++i], arg == "--fps" ? 1 : 0.1, arg == "--fps" ? 240 : 36000,
+                        &number) ||
+          (arg == "--fps" && number != std::floor(number))) {
+        fprintf(stderr, "easel-render: %s needs a number in range\n", arg.c_str());
+        return STATUS_FAILED;
+      }
+      if (arg == "--fps") t.fps = int(number);
+      else t.seconds = number;
     } else if (arg == "-h" || arg == "--help") {
       usage();
       return STATUS_OK;
@@ -169,12 +274,10 @@ int main(int argc, char** argv) {
   }
   const std::string& board_path = positional[0];
   const std::string& out_path = positional[1];
-  Format format;
-  if (ends_with_ignoring_case(out_path, ".png")) {
-    format = Format::PNG;
-  } else if (ends_with_ignoring_case(out_path, ".bmp")) {
+  Format format = Format::PNG;
+  if (ends_with_ignoring_case(out_path, ".bmp")) {
     format = Format::BMP;
-  } else {
+  } else if (!timelapse && !ends_with_ignoring_case(out_path, ".png")) {
     fprintf(stderr, "easel-render: %s: the output must end in .png or .bmp\n", out_path.c_str());
     return STATUS_FAILED;
   }
@@ -203,8 +306,7 @@ int main(int argc, char** argv) {
   }
   bool ready = true;
   if (paper) {
-    ready = reset_to_paper(canvas);
-    if (!ready) fprintf(stderr, "easel-render: cannot make a temporary directory for the paper\n");
+    paintPaper(canvas);
   } else if (white) {
     clear_to_color(canvas, makecol32(255, 255, 255));
   } else {
@@ -215,8 +317,14 @@ int main(int argc, char** argv) {
     destroy_bitmap(canvas);
     return STATUS_FAILED;
   }
+  if (timelapse) {
+    int status = write_timelapse(canvas, board, board_path.c_str(), t, out_path);
+    destroy_bitmap(canvas);
+    return status;
+  }
 
-  apply_board(canvas, board, board_path.c_str());
+  std::vector<size_t> ends = frame_ends(board, board_path.c_str());
+  apply_frames(canvas, board, 0, ends.empty() ? 0 : ends.back());
 
   bool written = format == Format::PNG ? write_png(canvas, out_path.c_str())
                                        : save_bitmap(out_path.c_str(), canvas, nullptr) == 0;

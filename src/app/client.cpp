@@ -3,6 +3,7 @@
 #include "app/client.h"
 
 #include <cerrno>
+#include <clocale>
 #include <cstdlib>
 #include <ctime>
 
@@ -42,7 +43,10 @@ void set_transparent_text() { text_mode(-1); }
 
 bool start_allegro() {
   if (install_allegro(SYSTEM_AUTODETECT, &errno, atexit) != 0) return false;
+  // The X11 keyboard set-up adopts the user's locale for the whole process;
+  // our text handling expects the "C" locale it started in.
   install_keyboard();
+  setlocale(LC_ALL, "C");
   install_mouse();
   set_color_depth(32);
   return true;
@@ -136,6 +140,30 @@ void user_labels_step(bool alt) {
   }
 }
 
+// A frame with nothing to do waits this long for the server before the next
+// one: input is still looked at 100 times a second or more, and an overlay
+// line expires at most this much late.
+constexpr int IDLE_WAIT_MS = 8;
+
+// Nothing received, sent, waiting for its acknowledgement or drawn this frame.
+bool nothing_in_flight() {
+  if (received_this_frame || dirty_list.count != 0 || queue_count(&command_queue) != 0) return false;
+  if (!(net_available && connected)) return true;
+  return connection_unsent(&server_connection) == 0 && connection_received(&server_connection) == 0;
+}
+
+void idle_wait() {
+  if (net_available && connected)
+    connection_wait(&server_connection, IDLE_WAIT_MS);
+  else
+    rest(IDLE_WAIT_MS);
+}
+
+bool same_pointer_and_modifiers(const FrameInput& a, const FrameInput& b) {
+  return a.buttons == b.buttons && a.mouse_x == b.mouse_x && a.mouse_y == b.mouse_y && a.ctrl == b.ctrl &&
+         a.shift == b.shift && a.alt == b.alt;
+}
+
 // Reads at most one key; the rest wait in the key buffer for later frames.
 FrameInput read_devices() {
   FrameInput in = {};
@@ -152,7 +180,18 @@ FrameInput read_devices() {
 }
 
 void run_frames() {
-  while (!quit_requested && client_frame(read_devices())) rest(0);
+  FrameInput last = {};
+  while (!quit_requested) {
+    FrameInput in = read_devices();
+    bool changed = keypressed() || !same_pointer_and_modifiers(in, last);
+    last = in;
+    int outcome = client_frame(in);
+    if (outcome == 0) return;
+    if (outcome == FRAME_IDLE && !changed)
+      idle_wait();
+    else
+      rest(0);
+  }
 }
 
 // Nothing is sent on quitting: the connection simply ends with the socket.
@@ -163,6 +202,9 @@ void close_network() {
 }
 
 void shut_down() {
+  // The pointer must not be drawn from a sprite that is gone.
+  show_mouse(nullptr);
+  set_mouse_sprite(nullptr);
   toolbar_destroy_bitmaps();
   colour_panel_forget();
   client_world_close();
@@ -185,8 +227,9 @@ int client_frame(const FrameInput& in) {
   busy_indicator_step();
   compose_step();
   user_labels_step(in.alt);
+  bool idle = in.key == 0 && nothing_in_flight();
   refresh_screen();
-  return 1;
+  return idle ? FRAME_IDLE : 1;
 }
 
 namespace {

@@ -21,7 +21,9 @@ struct FrameInput {
 int client_main();
 
 // One frame of the client, every step in its order. Returns 0 when the frame
-// ended the program (Escape), else 1.
+// ended the program (Escape), FRAME_IDLE when it had no key and nothing was
+// received, sent, left waiting for the server or drawn, else 1.
+constexpr int FRAME_IDLE = 2;
 int client_frame(const FrameInput& in);
 
 // The shared bitmaps for a w x h screen (all but SamplePicture, which start-up

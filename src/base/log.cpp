@@ -33,11 +33,18 @@ const char* log_level_label(int level) {
   }
 }
 
+// "Feb/02/2005 13:04:05": English month names whatever the locale.
 const char* log_timestamp() {
+  static const char MONTHS[12][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                     "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   time_t now = time(nullptr);
   struct tm local;
-  if (!localtime_r(&now, &local) || strftime(log_time, sizeof log_time, "%b/%d/%Y %H:%M:%S", &local) == 0)
+  if (!localtime_r(&now, &local) || local.tm_mon < 0 || local.tm_mon > 11) {
     log_time[0] = '\0';
+    return log_time;
+  }
+  snprintf(log_time, sizeof log_time, "%s/%02d/%04d %02d:%02d:%02d", MONTHS[local.tm_mon],
+           local.tm_mday, local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
   return log_time;
 }
 

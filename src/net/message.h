@@ -69,3 +69,11 @@ void message_write_frame(const Message* m, uint8_t* out);
 
 // True for the bytes a text field may carry: space through tilde.
 inline bool is_printable(int c) { return c >= 0x20 && c <= 0x7E; }
+// Case folding of names and commands: ASCII letters only, whatever the locale
+// (under a Turkish one the library's would not match "I" with "i").
+inline int ascii_lower(int c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
+inline bool ascii_equal_nocase(const char* a, const char* b) {
+  for (; *a && ascii_lower(static_cast<unsigned char>(*a)) == ascii_lower(static_cast<unsigned char>(*b)); ++a, ++b) {
+  }
+  return *a == 0 && *b == 0;
+}

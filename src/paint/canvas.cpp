@@ -1,12 +1,10 @@
 #include "paint/canvas.h"
 
 #include <cmath>
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 #include "paint/pixel.h"
 #include "paint/random.h"
+#include "paint/splat.h"
 #include "paint/stroke.h"
 
 namespace {
@@ -33,125 +31,32 @@ bool copy_background(BITMAP* bmp) {
 }
 
 // The paper's deposits on a memory bitmap, written straight into its lines.
-// Same bounds test and the same arithmetic, in the same order, as splatPoint
-// and blendPixel; only the per-pixel calls and the line switching are left out.
-class LineDeposit {
- public:
-  explicit LineDeposit(BITMAP* bmp) : LineDeposit(reinterpret_cast<uint32_t**>(bmp->line), bmp->w, bmp->h) {}
-  LineDeposit(uint32_t** lines, int w, int h) : lines_(lines), w_(w), h_(h) {}
-
+// Same bounds test and the same arithmetic as splatPoint; only the per-pixel
+// calls are left out, and with SSE2 the ink is laid out once.
+struct LineDeposit {
+  BITMAP* bmp;
   typedef Colour Ink;
   static Ink ink(const Colour& c) { return c; }
-
   void splat(float x, float y, const Colour& c, float weight) {
-    if (!(x >= 0 && y >= 0 && x + 1.0001 < w_ && y + 1.0001 < h_)) return;
+    if (!(x >= 0 && y >= 0 && x + 1.0001 < bmp->w && y + 1.0001 < bmp->h)) return;
     // Non-negative here, so truncation is the floor.
     int ix = static_cast<int>(x), iy = static_cast<int>(y);
-    float fx = x - static_cast<float>(ix), fy = y - static_cast<float>(iy);
-    uint32_t* top = lines_[iy] + ix;
-    uint32_t* bottom = lines_[iy + 1] + ix;
-    blend(top, c, static_cast<float>((1.0 - fx) * (1.0 - fy) * weight));
-    blend(top + 1, c, static_cast<float>(fx * (1.0 - fy) * weight));
-    blend(bottom + 1, c, static_cast<float>(static_cast<double>(fx) * fy * weight));
-    blend(bottom, c, static_cast<float>((1.0 - fx) * fy * weight));
+    splat_rows(bitmap_row(bmp, iy) + ix, bitmap_row(bmp, iy + 1) + ix, x - static_cast<float>(ix),
+               y - static_cast<float>(iy), c.r, c.g, c.b, weight);
   }
-
- private:
-  static void blend(uint32_t* p, const Colour& c, float coverage) {
-    if (coverage > 0.999f) {
-      *p = pack_pixel(static_cast<int>(c.r), static_cast<int>(c.g), static_cast<int>(c.b));
-      return;
-    }
-    uint32_t old = *p;
-    double keep = 1.0 - coverage;
-    *p = pack_pixel(static_cast<int>(pixel_red(old) * keep + static_cast<double>(c.r) * coverage + 0.5),
-                    static_cast<int>(pixel_green(old) * keep + static_cast<double>(c.g) * coverage + 0.5),
-                    static_cast<int>(pixel_blue(old) * keep + static_cast<double>(c.b) * coverage + 0.5));
-  }
-
-  uint32_t** lines_;
-  int w_, h_;
 };
 
 #ifdef __SSE2__
-// The same deposit with the four channel bytes of a pixel blended side by
-// side, for the layouts where the channels fill the three low bytes in any
-// order and the spare byte is the top one (0 after the fill, and 0 it stays:
-// 0 * keep + 0 * coverage + 0.5 truncates to 0). Packed double operations
-// round each lane exactly as the scalar ones do.
-class PackedDeposit {
- public:
-  static bool fits_layout() {
-    int r = _rgb_r_shift_32, g = _rgb_g_shift_32, b = _rgb_b_shift_32;
-    return r + g + b == 24 && r % 8 == 0 && g % 8 == 0 && b % 8 == 0 && r <= 16 && g <= 16 && b <= 16 &&
-           r != g && g != b && r != b;
-  }
-
-  explicit PackedDeposit(BITMAP* bmp) : lines_(reinterpret_cast<uint32_t**>(bmp->line)), w_(bmp->w), h_(bmp->h) {}
-
-  // A colour with its channels in the byte lanes of the layout.
-  struct Ink {
-    Colour colour;
-    __m128d lo, hi;
-  };
-  static Ink ink(const Colour& c) {
-    double lane[4];
-    lane[_rgb_r_shift_32 / 8] = c.r;
-    lane[_rgb_g_shift_32 / 8] = c.g;
-    lane[_rgb_b_shift_32 / 8] = c.b;
-    lane[3] = 0.0;
-    return Ink{c, _mm_loadu_pd(lane), _mm_loadu_pd(lane + 2)};
-  }
-
+struct PackedDeposit {
+  BITMAP* bmp;
+  typedef PackedInk Ink;
+  static Ink ink(const Colour& c) { return packed_ink(c.r, c.g, c.b); }
   void splat(float x, float y, const Ink& ink, float weight) {
-    if (!(x >= 0 && y >= 0 && x + 1.0001 < w_ && y + 1.0001 < h_)) return;
+    if (!(x >= 0 && y >= 0 && x + 1.0001 < bmp->w && y + 1.0001 < bmp->h)) return;
     int ix = static_cast<int>(x), iy = static_cast<int>(y);
-    float fx = x - static_cast<float>(ix), fy = y - static_cast<float>(iy);
-    // ((1 - fx) (1 - fy)) w, (fx (1 - fy)) w on the top row, ((1 - fx) fy) w,
-    // (fx fy) w on the bottom one, each rounded to a float as blendPixel's
-    // argument would be.
-    const __m128d w = _mm_set1_pd(weight);
-    __m128d across = _mm_set_pd(fx, 1.0 - fx);
-    __m128d top_cov = _mm_mul_pd(_mm_mul_pd(across, _mm_set1_pd(1.0 - fy)), w);
-    __m128d bottom_cov = _mm_mul_pd(_mm_mul_pd(across, _mm_set1_pd(fy)), w);
-    __m128 covs = _mm_movelh_ps(_mm_cvtpd_ps(top_cov), _mm_cvtpd_ps(bottom_cov));
-    uint32_t* top = lines_[iy] + ix;
-    uint32_t* bottom = lines_[iy + 1] + ix;
-    if (_mm_movemask_ps(_mm_cmpgt_ps(covs, _mm_set1_ps(0.999f)))) {
-      // A written pixel ignores the old one; rare enough to take the plain way.
-      LineDeposit(lines_, w_, h_).splat(x, y, ink.colour, weight);
-      return;
-    }
-    blend_pair(top, ink, _mm_cvtps_pd(covs));
-    blend_pair(bottom, ink, _mm_cvtps_pd(_mm_movehl_ps(covs, covs)));
+    splat_rows_packed(bitmap_row(bmp, iy) + ix, bitmap_row(bmp, iy + 1) + ix, x - static_cast<float>(ix),
+                      y - static_cast<float>(iy), ink, weight);
   }
-
- private:
-  // Blends the two neighbouring pixels p[0] and p[1] with the coverages in
-  // the low and high lane of cov.
-  static void blend_pair(uint32_t* p, const Ink& ink, __m128d cov) {
-    const __m128i zero = _mm_setzero_si128();
-    __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
-    __m128i words = _mm_unpacklo_epi8(bytes, zero);
-    __m128i first = blend_pixel(_mm_unpacklo_epi16(words, zero), ink, _mm_unpacklo_pd(cov, cov));
-    __m128i second = blend_pixel(_mm_unpackhi_epi16(words, zero), ink, _mm_unpackhi_pd(cov, cov));
-    __m128i packed = _mm_packus_epi16(_mm_packs_epi32(first, second), zero);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), packed);
-  }
-
-  // old * (1 - coverage) + colour * coverage + 0.5, truncated, per byte lane.
-  static __m128i blend_pixel(__m128i old, const Ink& ink, __m128d cov) {
-    const __m128d half = _mm_set1_pd(0.5);
-    __m128d keep = _mm_sub_pd(_mm_set1_pd(1.0), cov);
-    __m128d old_lo = _mm_cvtepi32_pd(old);
-    __m128d old_hi = _mm_cvtepi32_pd(_mm_shuffle_epi32(old, _MM_SHUFFLE(3, 2, 3, 2)));
-    __m128d lo = _mm_add_pd(_mm_add_pd(_mm_mul_pd(old_lo, keep), _mm_mul_pd(ink.lo, cov)), half);
-    __m128d hi = _mm_add_pd(_mm_add_pd(_mm_mul_pd(old_hi, keep), _mm_mul_pd(ink.hi, cov)), half);
-    return _mm_unpacklo_epi64(_mm_cvttpd_epi32(lo), _mm_cvttpd_epi32(hi));
-  }
-
-  uint32_t** lines_;
-  int w_, h_;
 };
 #endif
 
@@ -226,6 +131,10 @@ void weave_paper(Deposit& out, int width, int height) {
 
 void resetCanvas(BITMAP* bmp) {
   if (!bmp || copy_background(bmp)) return;
+  paintPaper(bmp);
+}
+
+void paintPaper(BITMAP* bmp) {
   useCommandStream(0);
   clear_to_color(bmp, pack_pixel(static_cast<int>(PAPER_COLOR.r), static_cast<int>(PAPER_COLOR.g),
                                  static_cast<int>(PAPER_COLOR.b)));
@@ -233,12 +142,12 @@ void resetCanvas(BITMAP* bmp) {
     BankedDeposit out{bmp};
     weave_paper(out, bmp->w, bmp->h);
 #ifdef __SSE2__
-  } else if (PackedDeposit::fits_layout()) {
-    PackedDeposit out(bmp);
+  } else if (packed_layout()) {
+    PackedDeposit out{bmp};
     weave_paper(out, bmp->w, bmp->h);
 #endif
   } else {
-    LineDeposit out(bmp);
+    LineDeposit out{bmp};
     weave_paper(out, bmp->w, bmp->h);
   }
   useLocalStream();

@@ -66,3 +66,5 @@ bool add_dirty_rect(const DirtyRect& rect) { return append_clipped(rect.x, rect.
 void mark_all_dirty() { dirty_list.count = DIRTY_LIST_CAPACITY; }
 
 void dirty_list_clear() { dirty_list.count = 0; }
+
+void dirty_list_take(int seen) { __sync_bool_compare_and_swap(&dirty_list.count, seen, 0); }

@@ -28,3 +28,6 @@ bool add_dirty_rect(const DirtyRect& rect);
 void mark_all_dirty();
 // Empty list, for the refresh and for tests.
 void dirty_list_clear();
+// Empties the list if it still holds the `seen` entries the refresh copied: a
+// whole-screen mark set meanwhile by the display-switch callback stays.
+void dirty_list_take(int seen);

@@ -3,11 +3,16 @@
 #include <cmath>
 
 #include "paint/pixel.h"
+#include "paint/splat.h"
 
 void blendSpan(BITMAP* bmp, int x1, int y, int x2, float r, float g, float b, float coverage) {
   if (!(coverage > 0.005f) || y < 0 || y >= bmp->h) return;
   if (x1 < 0) x1 = 0;
   if (x2 > bmp->w - 1) x2 = bmp->w - 1;
+  if (is_memory_bitmap(bmp)) {
+    blendRow(bitmap_row(bmp, y), x1, x2, r, g, b, coverage);
+    return;
+  }
   for (int x = x1; x <= x2; ++x) blendPixel(bmp, x, y, r, g, b, coverage);
 }
 
@@ -23,8 +28,29 @@ float end_coverage(float e, float t, float radius, float coverage) {
   return 0.0f;
 }
 
-void blend_end(BITMAP* bmp, int x, int row, float r, float g, float b, float coverage) {
-  if (coverage > 0.005f && x >= 0 && x < bmp->w && row >= 0 && row < bmp->h) blendPixel(bmp, x, row, r, g, b, coverage);
+// A disc's colour, laid out once for the packed blend when the layout allows it.
+struct DiscColour {
+  float r, g, b;
+#ifdef __SSE2__
+  bool packed;
+  PackedInk ink;
+#endif
+};
+
+void blend_end(BITMAP* bmp, int x, int row, const DiscColour& c, float coverage) {
+  if (!(coverage > 0.005f && x >= 0 && x < bmp->w && row >= 0 && row < bmp->h)) return;
+  if (!is_memory_bitmap(bmp)) {
+    blendPixel(bmp, x, row, c.r, c.g, c.b, coverage);
+    return;
+  }
+  uint32_t* p = bitmap_row(bmp, row) + x;
+#ifdef __SSE2__
+  if (c.packed && !(coverage > 0.999f)) {
+    blend_in_place_packed(p, c.ink, coverage);
+    return;
+  }
+#endif
+  blend_in_place(p, c.r, c.g, c.b, coverage);
 }
 
 // Beyond this a centre or radius cannot come from a stroke; such discs paint nothing.
@@ -37,6 +63,11 @@ void softDisc(BITMAP* bmp, float cx, float cy, float r, float g, float b, float 
   // radius below 0.5 has no rows.
   if (!(std::fabs(cx) < DISC_LIMIT && std::fabs(cy) < DISC_LIMIT && radius >= 0.5f && radius < DISC_LIMIT)) return;
   float fx = cx - std::floor(cx), fy = cy - std::floor(cy);
+#ifdef __SSE2__
+  const DiscColour colour = {r, g, b, packed_layout(), packed_ink(r, g, b)};
+#else
+  const DiscColour colour = {r, g, b};
+#endif
   int R = static_cast<int>(std::floor(radius + 0.5));
   // Rows off the bitmap paint nothing: start and stop near its top and bottom.
   int first = 1 - R, last = R;
@@ -52,10 +83,10 @@ void softDisc(BITMAP* bmp, float cx, float cy, float r, float g, float b, float 
     if (row < 0 || row >= bmp->h) continue;
     blendSpan(bmp, static_cast<int>(cx - static_cast<double>(half) + 2), row,
               static_cast<int>(cx + static_cast<double>(half) - 1), r, g, b, coverage);
-    blend_end(bmp, static_cast<int>(cx - static_cast<double>(half) + 1), row, r, g, b,
+    blend_end(bmp, static_cast<int>(cx - static_cast<double>(half) + 1), row, colour,
               end_coverage(static_cast<float>((1.0 - half) - fx), t, radius, coverage));
     if (half != 0)
-      blend_end(bmp, static_cast<int>(cx + static_cast<double>(half)), row, r, g, b,
+      blend_end(bmp, static_cast<int>(cx + static_cast<double>(half)), row, colour,
                 end_coverage(static_cast<float>(static_cast<double>(half) - fx), t, radius, coverage));
   }
 }

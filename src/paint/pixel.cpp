@@ -2,62 +2,54 @@
 
 #include <cmath>
 
-uint32_t pack_pixel(int r, int g, int b) {
-  return (static_cast<uint32_t>(r) << _rgb_r_shift_32) | (static_cast<uint32_t>(g) << _rgb_g_shift_32) |
-         (static_cast<uint32_t>(b) << _rgb_b_shift_32);
-}
-
-int pixel_red(uint32_t p) { return static_cast<int>((p >> _rgb_r_shift_32) & 0xFF); }
-int pixel_green(uint32_t p) { return static_cast<int>((p >> _rgb_g_shift_32) & 0xFF); }
-int pixel_blue(uint32_t p) { return static_cast<int>((p >> _rgb_b_shift_32) & 0xFF); }
+#include "paint/splat.h"
 
 namespace {
 
-uint32_t read_pixel(BITMAP* bmp, int x, int y) {
+inline uint32_t read_pixel(BITMAP* bmp, int x, int y) {
+  if (is_memory_bitmap(bmp)) return bitmap_row(bmp, y)[x];
   uintptr_t line = bmp_read_line(bmp, y);
   uint32_t p = bmp_read32(line + x * sizeof(uint32_t));
   bmp_unwrite_line(bmp);
   return p;
 }
 
-// old * (1 - coverage) + colour * coverage, rounded to the nearest whole value.
-inline int blend_channel(int old, float colour, float coverage) {
-  return static_cast<int>(old * (1.0 - coverage) + static_cast<double>(colour) * coverage + 0.5);
-}
-
 }  // namespace
 
 void blendPixel(BITMAP* bmp, int x, int y, float r, float g, float b, float coverage) {
-  uint32_t p;
-  if (coverage > 0.999f) {
-    p = pack_pixel(static_cast<int>(r), static_cast<int>(g), static_cast<int>(b));
-  } else {
-    uint32_t old = read_pixel(bmp, x, y);
-    p = pack_pixel(blend_channel(pixel_red(old), r, coverage), blend_channel(pixel_green(old), g, coverage),
-                   blend_channel(pixel_blue(old), b, coverage));
+  if (is_memory_bitmap(bmp)) {
+    blend_in_place(bitmap_row(bmp, y) + x, r, g, b, coverage);
+    return;
   }
+  uint32_t p = read_pixel(bmp, x, y);
+  blend_in_place(&p, r, g, b, coverage);
   uintptr_t line = bmp_write_line(bmp, y);
   bmp_write32(line + x * sizeof(uint32_t), p);
   bmp_unwrite_line(bmp);
 }
 
+void blendRow(uint32_t* row, int x1, int x2, float r, float g, float b, float coverage) {
+  if (coverage > 0.999f) {
+    uint32_t p = pack_pixel(static_cast<int>(r), static_cast<int>(g), static_cast<int>(b));
+    for (int x = x1; x <= x2; ++x) row[x] = p;
+    return;
+  }
+#ifdef __SSE2__
+  if (packed_layout()) {
+    const PackedInk ink = packed_ink(r, g, b);
+    for (int x = x1; x <= x2; ++x) blend_in_place_packed(row + x, ink, coverage);
+    return;
+  }
+#endif
+  for (int x = x1; x <= x2; ++x) blend_in_place(row + x, r, g, b, coverage);
+}
+
 int sampleBilinear(BITMAP* bmp, float x, float y, float* r, float* g, float* b) {
-  if (!(std::isfinite(x) && std::isfinite(y))) return 0;
-  double fx0 = std::floor(x), fy0 = std::floor(y);
-  if (!(fx0 >= 0 && fy0 >= 0 && fx0 + 1.0001 < bmp->w && fy0 + 1.0001 < bmp->h)) return 0;
-  int x0 = static_cast<int>(fx0), y0 = static_cast<int>(fy0);
-  float fx = static_cast<float>(x - static_cast<double>(x0));
-  float fy = static_cast<float>(y - static_cast<double>(y0));
-  uint32_t c00 = read_pixel(bmp, x0, y0), c10 = read_pixel(bmp, x0 + 1, y0);
-  uint32_t c01 = read_pixel(bmp, x0, y0 + 1), c11 = read_pixel(bmp, x0 + 1, y0 + 1);
-  double w00 = (1.0 - fx) * (1.0 - fy), w10 = fx * (1.0 - fy);
-  double w01 = (1.0 - fx) * static_cast<double>(fy), w11 = static_cast<double>(fx) * fy;
-  *r = static_cast<float>(w00 * pixel_red(c00) + w10 * pixel_red(c10) + w01 * pixel_red(c01) +
-                          w11 * pixel_red(c11));
-  *g = static_cast<float>(w00 * pixel_green(c00) + w10 * pixel_green(c10) + w01 * pixel_green(c01) +
-                          w11 * pixel_green(c11));
-  *b = static_cast<float>(w00 * pixel_blue(c00) + w10 * pixel_blue(c10) + w01 * pixel_blue(c01) +
-                          w11 * pixel_blue(c11));
+  int x0, y0;
+  float fx, fy;
+  if (!bilinear_cell(x, y, bmp->w, bmp->h, &x0, &y0, &fx, &fy)) return 0;
+  bilinear_mix(read_pixel(bmp, x0, y0), read_pixel(bmp, x0 + 1, y0), read_pixel(bmp, x0, y0 + 1),
+               read_pixel(bmp, x0 + 1, y0 + 1), fx, fy, r, g, b);
   return 1;
 }
 

@@ -9,6 +9,7 @@
 #include "base/log.h"
 #include "paint/grain.h"
 #include "paint/pixel.h"
+#include "paint/splat.h"
 #include "paint/stroke.h"
 
 namespace {
@@ -25,8 +26,24 @@ bool within(float v, double limit) { return v > -limit && v < limit; }
 // sampling point or the pixel is off the bitmap.
 inline void smudge_pixel(BITMAP* bmp, int col, int row, float dx, float sy, float k) {
   if (col < 0 || col >= bmp->w) return;
-  float r, g, b;
   float sx = static_cast<float>(col + static_cast<double>(dx));
+  if (is_memory_bitmap(bmp)) {
+    int x0, y0;
+    float fx, fy;
+    if (!bilinear_cell(sx, sy, bmp->w, bmp->h, &x0, &y0, &fx, &fy)) return;
+    uint32_t* p = bitmap_row(bmp, row) + col;
+    const uint32_t* top = bitmap_row(bmp, y0) + x0;
+    const uint32_t* bottom = bitmap_row(bmp, y0 + 1) + x0;
+#ifdef __SSE2__
+    if (k <= 0.999f && packed_layout()) {
+      smear_rows_packed(p, top, bottom, fx, fy, k);
+      return;
+    }
+#endif
+    smear_rows(p, top, bottom, fx, fy, k);
+    return;
+  }
+  float r, g, b;
   if (sampleBilinear(bmp, sx, sy, &r, &g, &b)) blendPixel(bmp, col, row, r, g, b, k);
 }
 

@@ -6,6 +6,7 @@
 #include "paint/canvas.h"
 #include "paint/dirty_rect.h"
 #include "paint/pixel.h"
+#include "paint/splat.h"
 
 StrokeSampleBuffer StrokeSamples;
 
@@ -132,6 +133,18 @@ void splatPoint(BITMAP* bmp, float x, float y, float r, float g, float b, float 
   float x0 = std::floor(x), y0 = std::floor(y);
   float fx = x - x0, fy = y - y0;
   int ix = static_cast<int>(x0), iy = static_cast<int>(y0);
+  if (is_memory_bitmap(bmp)) {
+    uint32_t* top = bitmap_row(bmp, iy) + ix;
+    uint32_t* bottom = bitmap_row(bmp, iy + 1) + ix;
+#ifdef __SSE2__
+    if (packed_layout()) {
+      splat_rows_packed(top, bottom, fx, fy, packed_ink(r, g, b), weight);
+      return;
+    }
+#endif
+    splat_rows(top, bottom, fx, fy, r, g, b, weight);
+    return;
+  }
   blendPixel(bmp, ix, iy, r, g, b, static_cast<float>((1.0 - fx) * (1.0 - fy) * weight));
   blendPixel(bmp, ix + 1, iy, r, g, b, static_cast<float>(fx * (1.0 - fy) * weight));
   blendPixel(bmp, ix + 1, iy + 1, r, g, b, static_cast<float>(static_cast<double>(fx) * fy * weight));
@@ -156,8 +169,10 @@ int16_t to_int16(double v) {
 float drawStrokePreview(BITMAP* target, float r, float g, float b, const int16_t* xs,
                         const int16_t* ys, unsigned n, unsigned first, unsigned end, float offset,
                         DirtyRect* rect) {
-  float xoff = static_cast<float>((target->w - static_cast<double>(CANVAS_WIDTH)) * 0.5);
-  float yoff = static_cast<float>((target->h - static_cast<double>(CANVAS_HEIGHT)) * 0.5);
+  // The whole-number origin the picture is shown at: a half-pixel offset on an
+  // odd margin would paint one column or row past the rectangle restored.
+  float xoff = static_cast<float>((target->w - CANVAS_WIDTH) / 2);
+  float yoff = static_cast<float>((target->h - CANVAS_HEIGHT) / 2);
   bool bounded = false;
   int16_t min_x = 0, min_y = 0, max_x = 0, max_y = 0;
   for (unsigned i = first; i < end; ++i) {

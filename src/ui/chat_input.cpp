@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 #include "net/link.h"
 #include "net/message.h"
@@ -66,7 +65,7 @@ const CommandInfo COMMANDS[] = {
 const CommandInfo* find_command(const char* word) {
   for (const CommandInfo& info : COMMANDS)
     for (const char* const* name = info.names; *name; ++name)
-      if (strcasecmp(word, *name) == 0) return &info;
+      if (ascii_equal_nocase(word, *name)) return &info;
   return nullptr;
 }
 

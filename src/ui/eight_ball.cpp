@@ -1,7 +1,6 @@
 #include "ui/eight_ball.h"
 
-#include <strings.h>
-
+#include "net/message.h"
 #include "paint/random.h"
 
 namespace {
@@ -122,7 +121,7 @@ const EightBallTable EightBall[EIGHT_BALL_TOPICS] = {
 EightBallTopic eight_ball_topic(const char* const* words, int count) {
   for (int i = 0; i < count; ++i)
     for (const Keyword& k : KEYWORDS)
-      if (strcasecmp(words[i], k.word) == 0) return k.topic;
+      if (ascii_equal_nocase(words[i], k.word)) return k.topic;
   return EIGHT_BALL_GENERAL;
 }
 

@@ -1,11 +1,11 @@
 #include "ui/roster.h"
 
 #include <allegro.h>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 
 #include "base/log.h"
+#include "net/message.h"
 #include "paint/dirty_rect.h"
 #include "ui/screen.h"
 
@@ -67,7 +67,7 @@ void roster_set_position(int id, int16_t x, int16_t y) {
 static bool prefix_matches(const char* text, const char* name) {
   for (; *text; ++text, ++name) {
     if (!*name) return false;
-    if (tolower(static_cast<unsigned char>(*text)) != tolower(static_cast<unsigned char>(*name)))
+    if (ascii_lower(static_cast<unsigned char>(*text)) != ascii_lower(static_cast<unsigned char>(*name)))
       return false;
   }
   return true;

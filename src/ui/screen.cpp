@@ -81,14 +81,16 @@ bool sprite_overlaps(int sx, int sy, int sw, int sh, const DirtyRect& rect) {
 }
 
 void refresh_screen_to(BITMAP* dest) {
+  // Read before the switch flag, so that a mark the callback sets on return
+  // is not taken for one already seen.
+  const int count = dirty_list.count;
   if (switched_away) {
-    dirty_list_clear();
+    dirty_list_take(count);
     return;
   }
-  const int count = dirty_list.count;
   if (count == 0 || !dest || !BackBuffer) return;
   if (count >= DIRTY_LIST_CAPACITY) {
-    dirty_list_clear();
+    dirty_list_take(count);
     acquire_bitmap(dest);
     scare_mouse();
     blit(BackBuffer, dest, 0, 0, 0, 0, BackBuffer->w, BackBuffer->h);
@@ -111,7 +113,7 @@ void refresh_screen_to(BITMAP* dest) {
     }
     blit(BackBuffer, dest, r.x, r.y, r.x, r.y, r.w, r.h);
   }
-  dirty_list_clear();
+  dirty_list_take(count);
   if (hidden) unscare_mouse();
   release_bitmap(dest);
   freeze_mouse_flag = FALSE;

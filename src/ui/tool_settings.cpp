@@ -113,7 +113,8 @@ BITMAP* tool_panel_step(const PanelKind& kind, BITMAP* panel, int button_edge, i
   return panel;
 }
 
-float unit_random() { return static_cast<float>(nextRandom() / 4294967295.0); }
+// In double: the draw is not rounded to single precision before it is scaled.
+double unit_random() { return nextRandom() / 4294967295.0; }
 
 float random_size(double spread) { return static_cast<float>(1 + spread * unit_random()); }
 

@@ -148,11 +148,11 @@ class XServer:
 class Server:
     """easel-server on a free port of 127.0.0.1, its log read as it comes."""
 
-    def __init__(self):
+    def __init__(self, *extra):
         self.dir = tempfile.mkdtemp(prefix="easel-server-")
         self.proc = subprocess.Popen(
             [binary_path("server/easel-server"), "--port", "0", "--bind", "127.0.0.1", "--board",
-             os.path.join(self.dir, "board.easel")],
+             os.path.join(self.dir, "board.easel"), *extra],
             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         self.lines, self.searched = [], 0
         threading.Thread(target=lambda: self.lines.extend(self.proc.stdout), daemon=True).start()

@@ -80,6 +80,29 @@ class EaselRender(unittest.TestCase):
         self.assertEqual([(255, 0, 0), (255, 0, 0), (0, 0, 0), (0, 0, 0)],
                          [red.pixel(0, 0), red.pixel(63, 31), red.pixel(64, 0), red.pixel(0, 32)])
 
+    def test_timelapse_has_the_asked_length_and_ends_on_the_still_picture(self):
+        still, _ = self.render("board.bin", "still.png")
+        video = self.path("evening.mp4")
+        r = self.run_render(self.files["board.bin"], video, "--timelapse", "--seconds", "2.5", "--fps", "4",
+                            "--lossless")
+        self.assertEqual(0, r.returncode, r.stderr)
+        self.assertEqual("", r.stderr)  # no progress bar without a terminal
+        probe = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=width,height", "-of", "csv=p=0",
+                                video], capture_output=True, text=True)
+        self.assertEqual("912,684", probe.stdout.strip())
+        raw = subprocess.run(["ffmpeg", "-v", "error", "-i", video, "-f", "rawvideo", "-pix_fmt", "rgb24", "-"],
+                             capture_output=True).stdout
+        size = WIDTH * HEIGHT * 3
+        frames = [raw[i:i + size] for i in range(0, len(raw), size)]
+        self.assertEqual(10, len(frames))
+        self.assertEqual([still.data] * 4, frames[6:])  # the last second holds the finished picture
+        # Growth frames after 1, 3, 5, 6, 8 and 10 of the 10 frames: paper first, the last two equal.
+        self.assertEqual(5, len(set(frames)))
+        r = subprocess.run([RENDER, self.files["board.bin"], video, "--timelapse"], env={"PATH": "/nonexistent"},
+                           capture_output=True, text=True)
+        self.assertEqual(2, r.returncode)
+        self.assertIn("needs the program ffmpeg", r.stderr)
+
     def test_a_torn_last_frame_is_reported_and_the_rest_drawn(self):
         whole, _ = self.render("board.bin", "whole.png", "--background", "white")
         drawn, err = self.render("cut.bin", "cut.png", "--background", "white")

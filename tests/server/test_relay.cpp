@@ -22,6 +22,7 @@ struct RelayFixture {
     dir = mkdtemp(pattern);
     options.board_path = dir + "/board.easel";
     options.rate = 0;
+    options.draw_rate = 0;
     board_open(&board, options.board_path, false);
     relay_init(&relay, &options, &board);
   }

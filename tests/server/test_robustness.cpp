@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "harness.h"
+#include "net/draw_cost.h"
 
 struct Witnessed {
   TestServer server;
@@ -63,6 +64,24 @@ TEST(Malformed, AnInvalidCommandDisconnectsItsSenderOnlyUnanswered) {
   EXPECT_EQ(w.server.board_file(), pen_frame(w.witness_id, 2));
 }
 
+TEST(Malformed, CommandsBeforeAnInvalidFrameAreStillAcknowledged) {
+  Witnessed w;
+  ASSERT_TRUE(w.witness);
+  TestClient bad(w.server.port);
+  int id;
+  bad.login("bad", &id);
+  w.witness->read_frame();
+  Bytes first = pen_frame(id, 2), second = pen_frame(id, 3, 40, 50);
+  bad.send(concat({first, second, frame_bytes(13, {1})}));
+  EXPECT_EQ(bad.read_frame().type, 255);
+  EXPECT_EQ(bad.read_frame().type, 255);
+  EXPECT_TRUE(bad.closed_within());
+  EXPECT_EQ(w.witness->read_frame().bytes(), first);
+  EXPECT_EQ(w.witness->read_frame().bytes(), second);
+  EXPECT_EQ(w.witness->read_frame().bytes(), (Bytes{8, 1, 0, uint8_t(id)}));
+  EXPECT_EQ(w.server.board_file(), concat({first, second}));
+}
+
 TEST(Malformed, AFrameByteByByteArrivesWholeAndHalfAFrameNeverArrives) {
   Witnessed w;
   ASSERT_TRUE(w.witness);
@@ -95,7 +114,7 @@ TEST(Malformed, ASilentConnectionTimesOut) {
 }
 
 TEST(SlowReader, IsDisconnectedOverTheOutputLimitWhileTheOthersGoOn) {
-  Witnessed w({"--max-output", "65536", "--rate", "0"});
+  Witnessed w({"--max-output", "65536", "--rate", "0", "--draw-budget", "0"});
   ASSERT_TRUE(w.witness);
   TestClient sleeper(w.server.port, 4096);
   int sleeper_id;
@@ -134,4 +153,35 @@ TEST(RateLimit, AFloodIsSlowedToTheRateButNeverDropped) {
   // 5 at once, then 20 a second: the last 40 need two seconds at least.
   EXPECT_GE(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.5);
   for (int i = 0; i < 45; i++) EXPECT_EQ(w.witness->read_frame().bytes(), sent[i]) << i;
+}
+
+TEST(RateLimit, DearStrokesWaitForTheDrawingBudgetWhileOthersPaint) {
+  Witnessed w({"--draw-budget", "100", "--draw-burst", "1"});
+  ASSERT_TRUE(w.witness);
+  TestClient flood(w.server.port);
+  int id;
+  flood.login("flood", &id);
+  w.witness->read_frame();
+  // Pen zigzags between the picture's corners: about 40 ms of drawing each.
+  Bytes payload = {uint8_t(id), 1, 2, 3};
+  for (int k = 0; k < 255; k++)
+    payload.insert(payload.end(), {uint8_t(k % 4 < 2 ? 0 : 0x8F), uint8_t(k % 4 < 2 ? 0 : 3),
+                                   uint8_t(k % 2 ? 0xAB : 0), uint8_t(k % 2 ? 2 : 0)});
+  double seconds_each = draw_cost(0, payload.data(), payload.size()) / 100000;
+  Bytes dear = frame_bytes(0, payload);
+  auto start = std::chrono::steady_clock::now();
+  flood.send(concat({dear, dear, dear, dear}));
+  ASSERT_EQ(flood.read_frame().type, 255);
+  // The witness is answered while the flood still waits for its budget.
+  w.witness->send(pen_frame(w.witness_id, 2));
+  std::vector<Frame> before = w.witness->read_until(255);
+  EXPECT_LT(before.size(), 4u);
+  for (int acks = 1; acks < 4;) {
+    Frame f = flood.read_frame();
+    ASSERT_GE(f.type, 0) << acks;  // the witness's stroke comes in between
+    acks += f.type == 255;
+  }
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GE(seconds, 3 * seconds_each - 0.01);
+  for (size_t i = before.size(); i < 4; i++) EXPECT_EQ(w.witness->read_frame().bytes(), dear) << i;
 }

@@ -4,7 +4,12 @@
 
 #include <cstdio>
 
+#include <cmath>
+
 #include "harness.h"
+#include "net/command.h"
+#include "net/draw_cost.h"
+#include "net/message.h"
 #include "options.h"
 #include "rules.h"
 
@@ -60,10 +65,11 @@ TEST(Rules, NamesArePrintableTrimmedShortAndNeverEmptyAndStringFieldsSplitExactl
 TEST(Options, EveryOptionIsReadAndBadValuesAreRefusedWithStatus2) {
   const char* argv[] = {"s", "--port", "3030", "--bind", "127.0.0.1", "--board", "b.easel",
                         "--motd-password", "secret", "--max-output", "65536", "--rate", "5",
-                        "--burst", "9", "--max-connections", "300", "--login-timeout", "4", "--sync"};
+                        "--burst", "9", "--max-connections", "300", "--login-timeout", "4", "--sync",
+                        "--draw-budget", "30", "--draw-burst", "70"};
   ServerOptions o, defaults;
   int status = -1;
-  ASSERT_TRUE(options_parse(&o, 20, const_cast<char**>(argv), &status));
+  ASSERT_TRUE(options_parse(&o, 24, const_cast<char**>(argv), &status));
   EXPECT_EQ(std::make_tuple(o.port, o.bind_address, o.board_path, o.motd_password),
             std::make_tuple(3030, std::string("127.0.0.1"), std::string("b.easel"), std::string("secret")));
   EXPECT_EQ(std::make_tuple(o.max_pending_output, o.rate, o.burst, o.max_connections, o.login_timeout, o.sync),
@@ -76,6 +82,39 @@ TEST(Options, EveryOptionIsReadAndBadValuesAreRefusedWithStatus2) {
     status = -1;
     EXPECT_FALSE(options_parse(&x, int(bad.size()), const_cast<char**>(bad.data()), &status));
     EXPECT_EQ(status, 2);
+  }
+}
+
+// The fastest painting our client passes on: 255 points, fixed at least every
+// 100 pixels of path, in rows 100 pixels apart over the whole picture, every
+// tool at its smallest and largest size with its dearest setting, strokes back
+// to back at 10000 pixels a second (faster than a hand drags a mouse). The
+// default budget must never hold it back.
+TEST(DrawBudget, NeverHoldsBackAHand) {
+  int16_t xs[255], ys[255];
+  double path = 0;
+  for (int k = 0; k < 255; k++) {
+    int row = k / 10, col = row % 2 ? 9 - k % 10 : k % 10;
+    xs[k] = int16_t(5 + col * 100);
+    ys[k] = int16_t(5 + row * 26);
+    if (k > 0) path += std::hypot(xs[k] - xs[k - 1], ys[k] - ys[k - 1]);
+  }
+  ServerOptions o;
+  for (float size : {0.0f, 400.0f}) {
+    Message m[6];
+    encode_pen(&m[0], 1, 1, 2, 3, xs, ys, 255);
+    encode_pencil(&m[1], 1, 1, 2, 3, size, xs, ys, 255);
+    encode_brush(&m[2], 1, 1, 2, 3, size, 400, xs, ys, 255);
+    encode_chalk(&m[3], 1, 1, 2, 3, size, xs, ys, 255);
+    encode_smudge(&m[4], 1, size, 400, xs, ys, 255);
+    encode_stamp(&m[5], 1, 1, 2, 3, size, 0, xs, ys, 255);
+    for (Message& one : m) {
+      double cost = draw_cost(int(one.type), one.begin, message_length(&one));
+      EXPECT_GT(cost, 100) << one.type;
+      EXPECT_LT(cost * 10000 / path, o.draw_rate) << one.type << " at " << size;
+      EXPECT_LT(cost, o.draw_burst) << one.type << " at " << size;
+      message_free(&one);
+    }
   }
 }
 
@@ -92,7 +131,8 @@ TEST(CommandLine, HelpNamesEveryOptionAndErrorsGiveTheirStatusAndMessage) {
   std::string out;
   EXPECT_EQ(run("--help", &out), 0);
   for (const char* option : {"--port", "--bind", "--board", "--motd-password", "--max-output",
-                             "--rate", "--burst", "--max-connections", "--login-timeout", "--sync"})
+                             "--rate", "--burst", "--draw-budget", "--draw-burst", "--max-connections",
+                             "--login-timeout", "--sync"})
     EXPECT_NE(out.find(option), std::string::npos) << option;
   TestServer first;
   ASSERT_TRUE(first.start());

@@ -77,6 +77,12 @@ TEST_F(ConfigTest, FullFileIsReadUnchanged) {
 TEST_F(ConfigTest, ShortMissingAndLongFilesAndTheSecondWidthCopyWins) {
   EXPECT_FALSE(config_read("client.cfg"));
   Bytes full = record("host", 99, "bob", 700, 480, 1280, 1);
+  config_set_defaults();
+  write_file("client.cfg", full.substr(0, 270));  // fields before the short read stay overwritten
+  EXPECT_FALSE(config_read("client.cfg"));
+  EXPECT_STREQ(config.server_name, "host");
+  EXPECT_EQ(config.server_port, 99);
+  EXPECT_STREQ(config.user_name, "guest");  // its read came back short
   write_file("client.cfg", full.substr(0, 280));
   EXPECT_FALSE(config_read("client.cfg"));
   write_file("client.cfg", Bytes());
@@ -87,16 +93,6 @@ TEST_F(ConfigTest, ShortMissingAndLongFilesAndTheSecondWidthCopyWins) {
   EXPECT_EQ(config.screen_w, 1280);
   EXPECT_EQ(config.screen_h, 480);
   EXPECT_EQ(config.fullscreen, 1);
-}
-
-TEST_F(ConfigTest, FieldsBeforeAShortReadStayOverwritten) {
-  config_set_defaults();
-  write_file("client.cfg", record("short.host", 7, "zed", 640, 480, 640, 0).substr(0, 270));
-  EXPECT_FALSE(config_read("client.cfg"));
-  EXPECT_STREQ(config.server_name, "short.host");
-  EXPECT_EQ(config.server_port, 7);
-  EXPECT_STREQ(config.user_name, "guest");  // its read came back short
-  EXPECT_EQ(config.screen_w, 800);
 }
 
 TEST_F(ConfigTest, UnterminatedTextFieldsAreCutAtTheirLastByte) {
@@ -122,53 +118,36 @@ TEST_F(ConfigTest, GarbageFileReadsWithoutHarm) {
   EXPECT_FALSE(config_valid());  // high bytes are not printable
 }
 
+// Each change applied to the defaults (valid themselves), in order within a row.
 TEST_F(ConfigTest, ValidityRules) {
-  config_set_defaults();
-  EXPECT_TRUE(config_valid());
-
-  config.server_name[0] = '\0';
-  config.user_name[0] = '\0';
-  EXPECT_TRUE(config_valid()) << "empty names are valid";
-
-  config_set_defaults();
-  memset(config.server_name, 'a', sizeof config.server_name);
-  EXPECT_FALSE(config_valid()) << "server name without terminator";
-  config.server_name[255] = '\0';
-  EXPECT_TRUE(config_valid());
-  config.server_name[10] = '\t';
-  EXPECT_FALSE(config_valid()) << "control character";
-  config.server_name[10] = '~';
-  EXPECT_TRUE(config_valid());
-  config.server_name[10] = 127;
-  EXPECT_FALSE(config_valid()) << "delete is not printable";
-
-  config_set_defaults();
-  memset(config.user_name, 'b', sizeof config.user_name);
-  EXPECT_FALSE(config_valid()) << "user name without terminator";
-  config.user_name[15] = '\0';
-  EXPECT_TRUE(config_valid());
-  config.user_name[0] = '\n';
-  EXPECT_FALSE(config_valid());
-
-  config_set_defaults();
-  config.server_port = 0;
-  EXPECT_FALSE(config_valid());
-  config.server_port = 65535;
-  EXPECT_TRUE(config_valid());
-
-  config_set_defaults();
-  config.screen_w = 639;
-  EXPECT_FALSE(config_valid());
-  config.screen_w = 640;
-  config.screen_h = 479;
-  EXPECT_FALSE(config_valid());
-  config.screen_h = 480;
-  EXPECT_TRUE(config_valid());
-
-  config.fullscreen = 0;
-  EXPECT_TRUE(config_valid());
-  config.fullscreen = 2;
-  EXPECT_FALSE(config_valid());
+  using Change = void (*)();
+  const struct {
+    const char* what;
+    Change change;
+    bool valid;
+  } cases[] = {
+      {"defaults", [] {}, true},
+      {"empty names", [] { config.server_name[0] = config.user_name[0] = '\0'; }, true},
+      {"unterminated server", [] { memset(config.server_name, 'a', sizeof config.server_name); }, false},
+      {"longest server", [] { memset(config.server_name, '~', 255); }, true},
+      {"control character", [] { config.server_name[3] = '\t'; }, false},
+      {"delete", [] { config.server_name[3] = 127; }, false},
+      {"unterminated user", [] { memset(config.user_name, 'b', sizeof config.user_name); }, false},
+      {"longest user", [] { memset(config.user_name, ' ', 15); }, true},
+      {"user control", [] { config.user_name[0] = '\n'; }, false},
+      {"port 0", [] { config.server_port = 0; }, false},
+      {"port 65535", [] { config.server_port = 65535; }, true},
+      {"width 639", [] { config.screen_w = 639; }, false},
+      {"height 479", [] { config.screen_w = 640, config.screen_h = 479; }, false},
+      {"640 x 480", [] { config.screen_w = 640, config.screen_h = 480; }, true},
+      {"windowed", [] { config.fullscreen = 0; }, true},
+      {"fullscreen 2", [] { config.fullscreen = 2; }, false},
+  };
+  for (const auto& c : cases) {
+    config_set_defaults();
+    c.change();
+    EXPECT_EQ(c.valid, config_valid()) << c.what;
+  }
 }
 
 TEST_F(ConfigTest, WriteReportsInvalidValuesAndUnwritablePaths) {

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -189,74 +190,34 @@ TEST(Connection, ReceiveBufferOffersAtLeast256FreeBytes) {
   connection_close(&c);
 }
 
-TEST(Connection, ClosedPeerIsReportedAsLost) {
-  Listener l;
-  Connection c;
-  ASSERT_EQ(1, connection_open(&c, "127.0.0.1", l.port));
-  ASSERT_TRUE(l.accept_peer());
-  l.send_all(Bytes{0xFF, 0x00, 0x00});
-  close(l.peer);
-  l.peer = -1;
-  wait_readable(&c);
-  int result = 1;
-  for (int i = 0; i < 100 && result == 1; ++i) {
-    wait_readable(&c);
-    result = connection_poll(&c);
+// A closed peer is reported as lost, by a read or by a send (without a
+// signal); what arrived before the close is still there to be taken.
+TEST(Connection, ClosedPeerIsReportedAsLostByReadAndBySend) {
+  for (bool sending : {false, true}) {
+    Listener l;
+    Connection c;
+    ASSERT_EQ(1, connection_open(&c, "127.0.0.1", l.port));
+    ASSERT_TRUE(l.accept_peer());
+    if (!sending) l.send_all(Bytes{0xFF, 0x00, 0x00});
+    close(l.peer);
+    l.peer = -1;
+    Bytes data = pattern(512);
+    int result = 1;
+    // The first sends may still be accepted locally; the reset ends it.
+    for (int i = 0; i < 1000 && result == 1; ++i) {
+      if (sending) {
+        ASSERT_EQ(1, connection_queue(&c, data.data(), data.size()));
+      }
+      wait_readable(&c);
+      errno = EAGAIN;  // left over from an earlier call: the end of the stream is no pause
+      result = connection_poll(&c);
+    }
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(1, c.failed);
+    Message m;
+    message_init(&m, 77);
+    ASSERT_EQ(sending ? 0 : 1, message_receive(&m, &c));
+    EXPECT_EQ(sending ? 77u : uint32_t(MSG_ACCEPTED), m.type);
+    connection_close(&c);
   }
-  EXPECT_EQ(0, result);
-  EXPECT_EQ(1, c.failed);
-  // What arrived before the close is still there to be taken.
-  Message m;
-  ASSERT_EQ(1, message_receive(&m, &c));
-  EXPECT_EQ(uint32_t(MSG_ACCEPTED), m.type);
-  connection_close(&c);
-}
-
-TEST(Connection, SendingToAClosedPeerFailsWithoutASignal) {
-  Listener l;
-  Connection c;
-  ASSERT_EQ(1, connection_open(&c, "127.0.0.1", l.port));
-  ASSERT_TRUE(l.accept_peer());
-  close(l.peer);
-  l.peer = -1;
-  Bytes data = pattern(512);
-  int result = 1;
-  // The first sends may still be accepted locally; the reset ends it.
-  for (int i = 0; i < 1000 && result == 1; ++i) {
-    ASSERT_EQ(1, connection_queue(&c, data.data(), data.size()));
-    result = connection_poll(&c);
-    usleep(1000);
-  }
-  EXPECT_EQ(0, result);
-  EXPECT_EQ(1, c.failed);
-  connection_close(&c);
-}
-
-TEST(Connection, LongHistoryOverTheSocketArrivesFrameByFrame) {
-  Listener l;
-  Connection c;
-  ASSERT_EQ(1, connection_open(&c, "127.0.0.1", l.port));
-  ASSERT_TRUE(l.accept_peer());
-  std::vector<Bytes> frames;
-  Bytes stream;
-  for (unsigned i = 0; i < 60; ++i)
-    frames.push_back(nettest::patterned_frame(MSG_BRUSH, 1032, i));
-  frames.push_back(nettest::patterned_frame(MSG_CHAT, 65535, 7));
-  frames.push_back(nettest::patterned_frame(MSG_ACCEPTED, 0, 8));
-  for (const Bytes& f : frames) stream.insert(stream.end(), f.begin(), f.end());
-  l.send_all(stream);
-  close(l.peer);
-  l.peer = -1;
-
-  // Read everything first, so the backlog exceeds 64 KiB before any frame is taken.
-  while (connection_poll(&c)) wait_readable(&c);
-  ASSERT_EQ(stream.size(), connection_received(&c));
-  std::vector<Bytes> got;
-  Message m;
-  while (message_receive(&m, &c)) {
-    got.push_back(nettest::frame_of(&m));
-    message_free(&m);
-  }
-  EXPECT_EQ(frames, got);
-  connection_close(&c);
 }

@@ -61,15 +61,3 @@ TEST_F(DirtyRects, ClipInPlaceEmptiesWhatIsClippedAway) {
   EXPECT_TRUE(add_dirty_rect(gone));
   EXPECT_EQ(0, dirty_list.count);
 }
-
-TEST_F(DirtyRects, FullListRefusesAndClearEmpties) {
-  for (int i = 0; i < DIRTY_LIST_CAPACITY; ++i) EXPECT_TRUE(add_dirty_rect(i, i, 2, 2));
-  EXPECT_EQ(DIRTY_LIST_CAPACITY, dirty_list.count);
-  EXPECT_FALSE(add_dirty_rect(1, 1, 2, 2));
-  EXPECT_FALSE(add_dirty_rect(1, 1, 0, 0));  // even an empty one: the list is full
-  dirty_list_clear();
-  EXPECT_EQ(0, dirty_list.count);
-  mark_all_dirty();
-  EXPECT_FALSE(add_dirty_rect(1, 1, 2, 2));
-  EXPECT_EQ(DIRTY_LIST_CAPACITY, dirty_list.count);
-}

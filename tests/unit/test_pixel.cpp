@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "paint/hsv.h"
 #include "paint/pixel.h"
@@ -103,40 +104,26 @@ TEST(Pixel, BilinearWeightsAndBounds) {
   destroy_bitmap(bmp);
 }
 
-TEST(Pixel, ColourPickOnUniformAreaAndAtCorners) {
-  BITMAP* bmp = testsupport::make_filled(30, 20, 90, 140, 201);
-  float r, g, b;
-  sampleColor(bmp, 15, 10, &r, &g, &b);
-  EXPECT_NEAR(90.0f, r, 1e-3);
-  EXPECT_NEAR(140.0f, g, 1e-3);
-  EXPECT_NEAR(201.0f, b, 1e-3);
-
-  // Only the 25 on-bitmap pixels count at a corner: paint them, and the
-  // column and row just beyond the corner window in a far colour.
-  rectfill(bmp, 0, 0, 4, 4, makecol32(10, 20, 30));
-  rectfill(bmp, 5, 0, 8, 8, makecol32(250, 250, 250));
-  rectfill(bmp, 0, 5, 8, 8, makecol32(250, 250, 250));
-  sampleColor(bmp, 0, 0, &r, &g, &b);
-  EXPECT_NEAR(10.0f, r, 1e-3);
-  EXPECT_NEAR(20.0f, g, 1e-3);
-  EXPECT_NEAR(30.0f, b, 1e-3);
-
-  sampleColor(bmp, -5, -5, &r, &g, &b);  // window entirely off the bitmap
-  EXPECT_EQ(0.5f, r);
-  EXPECT_EQ(0.5f, g);
-  EXPECT_EQ(0.5f, b);
-  destroy_bitmap(bmp);
-}
-
-TEST(Pixel, ColourPickSeeksTheDominantColourNotTheMean) {
-  BITMAP* bmp = testsupport::make_filled(9, 9, 200, 40, 40);
-  rectfill(bmp, 0, 0, 8, 1, makecol32(0, 0, 255));  // 18 of 81 pixels differ
-  float r, g, b;
-  sampleColor(bmp, 4, 4, &r, &g, &b);
-  // The plain mean would be about (155, 31, 88); the far pixels keep a small weight.
-  EXPECT_NEAR(200.0f, r, 8.0f);
-  EXPECT_NEAR(40.0f, g, 2.0f);
-  EXPECT_NEAR(40.0f, b, 8.0f);
+// The pick seeks the dominant colour of the window around the point, not the
+// mean; only on-bitmap pixels count; a window wholly off the bitmap gives 0.5.
+TEST(Pixel, PinnedColourPicks) {
+  BITMAP* bmp = testsupport::make_pattern(40, 30);
+  rectfill(bmp, 20, 0, 39, 29, makecol32(200, 40, 40));
+  rectfill(bmp, 20, 0, 39, 5, makecol32(0, 0, 255));
+  const struct {
+    int x, y;
+    float rgb[3];
+  } cases[] = {{30, 12, {199.999954f, 39.9999695f, 39.9999695f}},  // 18 of 81 blue: the red is kept
+               {30, 4, {14.515686f, 2.90313649f, 239.395676f}},
+               {0, 0, {12.7890682f, 17.1404839f, 29.9999962f}},
+               {39, 29, {200, 40, 40}},
+               {21, 15, {191.273148f, 48.9323807f, 46.7865257f}},
+               {-5, -5, {0.5f, 0.5f, 0.5f}}};
+  for (const auto& c : cases) {
+    float rgb[3];
+    sampleColor(bmp, c.x, c.y, &rgb[0], &rgb[1], &rgb[2]);
+    EXPECT_EQ(std::vector<float>(c.rgb, c.rgb + 3), std::vector<float>(rgb, rgb + 3)) << c.x << "," << c.y;
+  }
   destroy_bitmap(bmp);
 }
 

@@ -2,7 +2,6 @@
 // same numbers from the same seed.
 #include <gtest/gtest.h>
 
-#include <utility>
 #include <vector>
 
 #include "paint/random.h"
@@ -17,49 +16,43 @@ std::vector<uint32_t> draws(int count) {
 
 }  // namespace
 
-TEST(Random, StatedOutputsOfSeedZeroAndDefaultSeed) {
-  random_reset();
-  seedRandom(0);
-  EXPECT_EQ(3989082864u, nextRandom());
-  EXPECT_EQ(3688980536u, nextRandom());
-  EXPECT_EQ(2594130052u, nextRandom());
-
-  seedRandom(0);
-  std::vector<uint32_t> zero = draws(2500);
-  seedRandom(DEFAULT_RANDOM_SEED);
-  EXPECT_EQ(zero, draws(2500));
-}
-
-TEST(Random, StatedOutputsOfSeedOneAcrossRegenerations) {
-  random_reset();
-  seedRandom(1);
-  std::vector<uint32_t> d = draws(1001);
-  EXPECT_EQ(3696575821u, d[0]);
-  EXPECT_EQ(2540846272u, d[1]);
-  EXPECT_EQ(1022855777u, d[2]);
-  EXPECT_EQ(1634010771u, d[999]);
-  EXPECT_EQ(2540945708u, d[1000]);
-}
-
-// Pinned hashes of 5500 draws: five regenerations, every wrap-around index.
-TEST(Random, PinnedHashesOverManyRegenerations) {
-  const std::pair<uint32_t, uint64_t> cases[] = {
-      {2u, 14815671788295641630ull}, {4357u, 15757480394959559264ull}, {0xFFFFFFFFu, 17721107160467641796ull}};
-  for (const auto& c : cases) {
+// Single draws of seeds 0 and 1 (across the first regeneration), and FNV hashes
+// of 5500 draws: five regenerations, every wrap-around index.
+TEST(Random, PinnedDrawsAndHashesPerSeed) {
+  const struct {
+    uint32_t seed;
+    unsigned at[3];
+    uint32_t value[3];
+  } singles[] = {{0, {0, 1, 2}, {3989082864u, 3688980536u, 2594130052u}},
+                 {1, {0, 999, 1000}, {3696575821u, 1634010771u, 2540945708u}},
+                 {1, {1, 2, 2}, {2540846272u, 1022855777u, 1022855777u}}};
+  for (const auto& c : singles) {
     random_reset();
-    seedRandom(c.first);
+    seedRandom(c.seed);
+    std::vector<uint32_t> d = draws(1001);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(c.value[k], d[c.at[k]]) << "seed " << c.seed << " draw " << c.at[k];
+  }
+  const struct {
+    uint32_t seed;
+    uint64_t hash;
+  } hashes[] = {{2u, 14815671788295641630ull}, {4357u, 15757480394959559264ull}, {0xFFFFFFFFu, 17721107160467641796ull}};
+  for (const auto& c : hashes) {
+    random_reset();
+    seedRandom(c.seed);
     uint64_t h = 1469598103934665603ull;
     for (uint32_t v : draws(5500)) h = (h ^ v) * 1099511628211ull;
-    EXPECT_EQ(c.second, h) << "seed " << c.first;
+    EXPECT_EQ(c.hash, h) << "seed " << c.seed;
   }
 }
 
-TEST(Random, UnseededLocalStreamStartsLikeSeedZero) {
+TEST(Random, UnseededAndDefaultSeedStreamsEqualSeedZero) {
   random_reset();
   EXPECT_EQ(1001u, random_position(LOCAL_STREAM));
-  std::vector<uint32_t> unseeded = draws(1200);
+  std::vector<uint32_t> unseeded = draws(2500);
   seedRandom(0);
-  EXPECT_EQ(unseeded, draws(1200));
+  EXPECT_EQ(unseeded, draws(2500));
+  seedRandom(DEFAULT_RANDOM_SEED);
+  EXPECT_EQ(unseeded, draws(2500));
 }
 
 TEST(Random, CommandBracketLeavesLocalStreamWhereItWas) {
@@ -95,9 +88,8 @@ TEST(Random, BlockDrawsContinueTheSameSequence) {
   std::vector<uint32_t> one_by_one = draws(3100);
   seedRandom(31);
   std::vector<uint32_t> blocks(3100);
-  unsigned sizes[] = {3, 997, 1, 1000, 1001, 98};  // across regenerations, odd lengths
   unsigned at = 0;
-  for (unsigned n : sizes) {
+  for (unsigned n : {3u, 997u, 1u, 1000u, 1001u, 98u}) {  // across regenerations, odd lengths
     nextRandomBlock(blocks.data() + at, n);
     at += n;
   }

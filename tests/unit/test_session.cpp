@@ -177,45 +177,6 @@ TEST_F(Session, OurStrokeAcknowledgedAfterAnotherUsersCommandIsDrawnAndRebuilt) 
   EXPECT_EQ(count_differences(expected, LocalCanvas), 0);
 }
 
-TEST_F(Session, TwoPendingStrokesFirstIsDrawnSecondIsCopied) {
-  login();
-  const Bytes first = our_stroke(0, 4), second = our_stroke(5, 5);
-  step();
-  EXPECT_EQ(server.receive(first.size() + second.size()), concat({first, second}));
-  Bmp with_first = copy_of(ServerCanvas);
-  apply_frame(with_first, first);
-  Bmp local_before = copy_of(LocalCanvas);
-  deliver(frame(MSG_ACCEPTED, {}));
-  EXPECT_EQ(queue_count(&command_queue), 1);
-  EXPECT_EQ(count_differences(with_first, ServerCanvas), 0);
-  EXPECT_EQ(count_differences(local_before, LocalCanvas), 0);
-  mark_local_canvas();
-  deliver(frame(MSG_ACCEPTED, {}));
-  EXPECT_EQ(queue_count(&command_queue), 0);
-  EXPECT_TRUE(has_mark(ServerCanvas));
-}
-
-TEST_F(Session, RestartWhileStrokesArePending) {
-  login();
-  const Bytes a = our_stroke(3, 6), b = our_stroke(4, 7);
-  step();
-  server.receive(a.size() + b.size());
-  deliver(frame(MSG_RESTART, {}));
-  EXPECT_EQ(chat_lines().back(), system_line("Image restarted."));
-  Bmp expected(reset_canvas());
-  EXPECT_EQ(count_differences(expected, ServerCanvas), 0);
-  apply_frame(expected, a);
-  apply_frame(expected, b);
-  EXPECT_EQ(count_differences(expected, LocalCanvas), 0);
-  Bmp reset_plus_a(reset_canvas());
-  apply_frame(reset_plus_a, a);
-  deliver(frame(MSG_ACCEPTED, {}));
-  EXPECT_EQ(count_differences(reset_plus_a, ServerCanvas), 0);
-  deliver(frame(MSG_ACCEPTED, {}));
-  EXPECT_EQ(count_differences(expected, ServerCanvas), 0);
-  EXPECT_EQ(count_differences(expected, LocalCanvas), 0);
-}
-
 TEST_F(Session, OurChatLineIsShownOnceAtItsAcknowledgement) {
   login();
   roster_set_name(5, "Bob");

@@ -125,32 +125,30 @@ TEST_F(SetupScreenTest, WidthBelow640AndHeightBelow480AreAskedAgain) {
   EXPECT_EQ(config.screen_h, 480);
 }
 
-TEST_F(SetupScreenTest, AcceptedWidthOffersThreeQuartersAsHeight) {
-  const std::pair<const char*, const char*> cases[] = {{"640", "480"}, {"1024", "768"}, {"641", "480"}};
-  for (auto& c : cases) {
+// An accepted width offers three quarters of it as the height (an empty
+// answer, 0, is asked again); "y" or "yes" in any case means fullscreen;
+// empty names are accepted; the port keeps its low 16 bits.
+TEST_F(SetupScreenTest, AnswersAndWhatTheyGive) {
+  const struct {
+    std::deque<std::string> answers;
+    const char* offered_height;
+    int port, fullscreen;
+  } cases[] = {
+      {{"h", "1", "u", "640", "", "600", "n"}, "480", 1, 0},  {{"h", "1", "u", "1024", "", "600", "N"}, "768", 1, 0},
+      {{"h", "1", "u", "641", "", "600", "Yes"}, "480", 1, 1}, {{"", "70000", "", "640", "480", "y"}, "480", 4464, 1},
+      {{"h", "1", "u", "640", "480", "yes"}, "480", 1, 1},     {{"h", "1", "u", "640", "480", "x"}, "480", 1, 0},
+      {{"h", "1", "u", "640", "480", ""}, "480", 1, 0},        {{"h", "1", "u", "640", "480", " yes"}, "480", 1, 0},
+  };
+  for (const auto& c : cases) {
     user = ScriptedUser();
-    ASSERT_TRUE(run({"h", "1", "u", c.first, "", "600", "n"}));
-    // The offered height; the empty answer (0) is asked again.
-    EXPECT_EQ(user.asked[4], std::string("Screen height:|") + c.second);
-    EXPECT_EQ(user.asked[5], "Screen height:|0");
+    ASSERT_TRUE(run(c.answers));
+    EXPECT_EQ(user.asked[4], std::string("Screen height:|") + c.offered_height);
+    EXPECT_EQ(c.answers[4].empty(), user.asked[5] == "Screen height:|0");
+    EXPECT_EQ(config.server_port, c.port);
+    EXPECT_EQ(config.fullscreen, c.fullscreen) << c.answers.back();
+    EXPECT_STREQ(config.server_name, c.answers[0].c_str());
+    EXPECT_STREQ(config.user_name, c.answers[2].c_str());
   }
-}
-
-TEST_F(SetupScreenTest, FullscreenAnswers) {
-  const std::pair<const char*, int> cases[] = {{"Yes", 1}, {"y", 1}, {"yes", 1}, {"no", 0},
-                                               {"N", 0},   {"x", 0}, {"", 0},    {" yes", 0}};
-  for (auto& c : cases) {
-    user = ScriptedUser();
-    ASSERT_TRUE(run({"h", "1", "u", "640", "480", c.first}));
-    EXPECT_EQ(config.fullscreen, c.second) << c.first;
-  }
-}
-
-TEST_F(SetupScreenTest, EmptyNamesAreAcceptedAndThePortKeepsItsLow16Bits) {
-  ASSERT_TRUE(run({"", "70000", "", "640", "480", "y"}));
-  EXPECT_STREQ(config.server_name, "");
-  EXPECT_STREQ(config.user_name, "");
-  EXPECT_EQ(config.server_port, 70000 & 0xFFFF);
 }
 
 TEST_F(SetupScreenTest, UnwritableFileFailsAfterAllQuestions) {

@@ -1,0 +1,84 @@
+#include "board_painter.h"
+
+#include <allegro.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <thread>
+
+#include "net/command.h"
+#include "net/message.h"
+#include "paint/canvas.h"
+#include "paint/png_write.h"
+
+struct BoardPainter {
+  std::thread::id owner;
+  BITMAP* paper = nullptr;   // the empty picture, woven once
+  BITMAP* canvas = nullptr;
+};
+
+static std::atomic<bool> engine_claimed{false};
+
+// Any use from another thread than the creator's is refused, so the engine's
+// process-wide state only ever sees one thread.
+static bool mine(const BoardPainter* p) { return p && p->owner == std::this_thread::get_id(); }
+
+BoardPainter* painter_create() {
+  if (engine_claimed.exchange(true)) return nullptr;
+  if (install_allegro(SYSTEM_NONE, &errno, atexit) != 0) return nullptr;
+  set_color_depth(32);
+  BoardPainter* p = new BoardPainter;
+  p->owner = std::this_thread::get_id();
+  p->paper = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
+  p->canvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
+  if (!p->paper || !p->canvas) {
+    painter_destroy(p);
+    return nullptr;
+  }
+  paintPaper(p->paper);
+  painter_reset(p);
+  return p;
+}
+
+void painter_destroy(BoardPainter* p) {
+  if (!mine(p)) return;
+  if (p->paper) destroy_bitmap(p->paper);
+  if (p->canvas) destroy_bitmap(p->canvas);
+  delete p;
+}
+
+int painter_reset(BoardPainter* p) {
+  if (!mine(p)) return 0;
+  blit(p->paper, p->canvas, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
+  return 1;
+}
+
+size_t painter_apply(BoardPainter* p, const uint8_t* bytes, size_t length) {
+  if (!mine(p)) return 0;
+  size_t at = 0;
+  while (at < length) {
+    size_t size = frame_complete_size(bytes + at, length - at);
+    if (size == 0) break;
+    Message m;
+    if (!message_from_frame(&m, bytes + at)) break;
+    apply_command(p->canvas, &m);
+    message_free(&m);
+    at += size;
+  }
+  return at;
+}
+
+int painter_png(BoardPainter* p, std::string* out) {
+  if (!mine(p)) return 0;
+  char* data = nullptr;
+  size_t size = 0;
+  FILE* f = open_memstream(&data, &size);
+  if (!f) return 0;
+  int ok = png_write(p->canvas, f);
+  ok = fclose(f) == 0 && ok;
+  if (ok) out->assign(data, size);
+  free(data);
+  return ok;
+}

@@ -1,0 +1,75 @@
+// The server's metrics and its web view, fed from the event loop.
+#include <time.h>
+
+#include <vector>
+
+#include "http_view.h"
+#include "server.h"
+
+static double now_seconds() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+static void view_command(void* context, const uint8_t* frame, size_t length) {
+  http_view_stage(static_cast<HttpView*>(context), frame, length);
+}
+
+static void view_restart(void* context) { http_view_restart(static_cast<HttpView*>(context)); }
+
+int server_watch_start(Server* s) {
+  if (s->options.http_port < 0) return 1;
+  s->view = http_view_start(s->options.bind_address, s->options.http_port, s->options.board_path,
+                            &s->metrics);
+  if (!s->view) return 0;
+  s->relay.watch.context = s->view;
+  s->relay.watch.command = view_command;
+  s->relay.watch.restart = view_restart;
+  s->roster_seen = s->relay.roster_changes - 1;  // the first update publishes the roster
+  return 1;
+}
+
+void server_watch_written(Server* s) {
+  Relay* r = &s->relay;
+  ServerMetrics* m = &s->metrics;
+  metrics_add(&m->relayed, r->relayed);
+  metrics_add(&m->restarts, r->restarts);
+  metrics_add(&m->acknowledged, r->acks);
+  s->acks_sending += r->acks;
+  r->relayed = r->restarts = r->acks = 0;
+  m->users.store(r->user_count, std::memory_order_relaxed);
+  m->connections.store(int64_t(s->clients.size()), std::memory_order_relaxed);
+  m->board_bytes.store(int64_t(board_size(&s->board)), std::memory_order_relaxed);
+  m->board_commands.store(int64_t(s->board.commands), std::memory_order_relaxed);
+  if (!s->view) return;
+  http_view_commit(s->view);
+  if (s->roster_seen != r->roster_changes) {
+    s->roster_seen = r->roster_changes;
+    std::vector<std::string> names;
+    for (int id = 1; id <= MAX_USERS; id++)
+      if (r->users[id]) names.push_back(r->users[id]->name);
+    http_view_users(s->view, std::move(names));
+  }
+}
+
+void server_watch_update(Server* s, double iteration_start) {
+  // Acknowledgements held back while the board cannot be written count from
+  // the iteration that read their commands.
+  if (s->acks_since == 0 && (s->relay.acks > 0 || s->acks_sending > 0))
+    s->acks_since = iteration_start;
+  if (s->acks_sending == 0) return;
+  metrics_latency(&s->metrics, s->acks_sending, now_seconds() - s->acks_since);
+  s->acks_sending = 0;
+  s->acks_since = 0;
+}
+
+void server_watch_disconnect(Server* s, const char* reason) {
+  metrics_add(&s->metrics.disconnects[metrics_reason(reason)], 1);
+}
+
+void server_watch_stop(Server* s) {
+  http_view_stop(s->view);
+  s->view = nullptr;
+  s->relay.watch = RelayWatch();
+}
