@@ -82,6 +82,7 @@ void seed_local_stream() {
 int start_up() {
   log_open();
   session_register_hooks();
+  toolbar_register_hooks();
   set_transparent_text();
   net_available = net_startup() != 0;
   if (!start_allegro()) return 1;
@@ -293,6 +294,7 @@ void client_state_reset() {
   busy_counter = 0;
   mouse_latch = false;
   session_register_hooks();
+  toolbar_register_hooks();
 }
 
 int button_latch_update(bool* latch, int buttons) {

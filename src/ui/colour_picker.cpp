@@ -4,7 +4,6 @@
 
 #include "paint/hsv.h"
 #include "ui/screen.h"
-#include "ui/toolbar.h"
 
 float current_rgb[3] = {0, 0, 0};
 float current_hsv[3] = {0, 0, 0};
@@ -189,8 +188,15 @@ BITMAP* colour_panel_handler(BITMAP* panel, int button_edge, int key, int x, int
     take_palette_colour(button_edge, ((x - 288) / 32) * 8 + y / 32);
   }
 
-  draw_toolbar_icons();
-  draw_toolbar();
+  colour_changed(true);
   draw_colour_panel(panel);
   return panel;
+}
+
+static ColourChangedHook changed_hook = nullptr;
+
+void colour_set_changed_hook(ColourChangedHook hook) { changed_hook = hook; }
+
+void colour_changed(bool bar_shown) {
+  if (changed_hook) changed_hook(bar_shown);
 }

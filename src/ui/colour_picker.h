@@ -31,5 +31,11 @@ void colour_panel_refresh();
 // Drops the remembered panel; called when its owner destroys the bitmap.
 void colour_panel_forget();
 
+// Called after the paint colour changed; bar_shown when the tool bar is on the
+// screen. The tool bar registers it (it draws the colour into its icons).
+typedef void (*ColourChangedHook)(bool bar_shown);
+void colour_set_changed_hook(ColourChangedHook hook);
+void colour_changed(bool bar_shown);
+
 // Start-up palette, palette_next 14, no remembered panel; for tests.
 void colour_picker_reset();

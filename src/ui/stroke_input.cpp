@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "net/command.h"
+#include "net/layout.h"
 #include "net/link.h"
 #include "paint/canvas.h"
 #include "paint/hsv.h"
@@ -15,7 +16,7 @@
 #include "ui/colour_picker.h"
 #include "ui/screen.h"
 #include "ui/tool_settings.h"
-#include "ui/toolbar.h"
+#include "ui/tool_table.h"
 
 StrokePointList StrokePoints = {};
 float path_length = 0;
@@ -157,7 +158,7 @@ void pick_colour(int cx, int cy) {
   rgbToHsv(current_rgb[0], current_rgb[1], current_rgb[2], &current_hsv[0], &current_hsv[1],
            &current_hsv[2]);
   rebuild_cursor();
-  draw_toolbar_icons();
+  colour_changed(false);
   colour_panel_refresh();
 }
 
@@ -204,39 +205,18 @@ void stroke_rebuild_layer() {
                                       n - 3, 0, nullptr);
 }
 
-int pen_command(Message* m) {
+int build_drawing_command(Message* m) {
   const StrokePointList& p = StrokePoints;
-  return encode_pen(m, own_user_id, current_rgb[0], current_rgb[1], current_rgb[2], p.xs, p.ys, p.count);
-}
-
-int pencil_command(Message* m) {
-  const StrokePointList& p = StrokePoints;
-  return encode_pencil(m, own_user_id, current_rgb[0], current_rgb[1], current_rgb[2],
-                       tool_settings.pencil_size, p.xs, p.ys, p.count);
-}
-
-int brush_command(Message* m) {
-  const StrokePointList& p = StrokePoints;
-  return encode_brush(m, own_user_id, current_rgb[0], current_rgb[1], current_rgb[2], tool_settings.brush_size,
-                      tool_settings.brush_value2, p.xs, p.ys, p.count);
-}
-
-int chalk_command(Message* m) {
-  const StrokePointList& p = StrokePoints;
-  return encode_chalk(m, own_user_id, current_rgb[0], current_rgb[1], current_rgb[2], tool_settings.chalk_size,
-                      p.xs, p.ys, p.count);
-}
-
-int smudge_command(Message* m) {
-  const StrokePointList& p = StrokePoints;
-  return encode_smudge(m, own_user_id, tool_settings.smudge_size, tool_settings.smudge_value2, p.xs, p.ys,
-                       p.count);
-}
-
-int stamp_command(Message* m) {
-  const StrokePointList& p = StrokePoints;
-  return encode_stamp(m, own_user_id, current_rgb[0], current_rgb[1], current_rgb[2], tool_settings.stamp_size,
-                      tool_settings.stamp_value2, p.xs, p.ys, p.count);
+  const ToolSettings& t = tool_settings;
+  // The values each layout carries, in its order; unused ones are ignored.
+  const float values[DRAWING_TYPE_COUNT][2] = {
+      {0, 0}, {t.pencil_size, 0}, {t.brush_size, t.brush_value2},
+      {t.chalk_size, 0}, {t.smudge_size, t.smudge_value2}, {t.stamp_size, t.stamp_value2},
+  };
+  if (drawing_tool < 0 || drawing_tool >= DRAWING_TYPE_COUNT) return 0;
+  const float* v = values[drawing_tool];
+  return encode_command(m, COMMAND_LAYOUTS[drawing_tool], own_user_id, current_rgb[0],
+                        current_rgb[1], current_rgb[2], v[0], v[1], p.xs, p.ys, p.count);
 }
 
 void stroke_input_reset() {

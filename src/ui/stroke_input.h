@@ -49,14 +49,10 @@ void stroke_redraw_tail();
 // LocalCanvas with the settled segments drawn again.
 void stroke_rebuild_layer();
 
-// Command builders of the drawing tools: fill m from StrokePoints, the current
-// colour and the tool's settings. 1 on success.
-int pen_command(Message* m);
-int pencil_command(Message* m);
-int brush_command(Message* m);
-int chalk_command(Message* m);
-int smudge_command(Message* m);
-int stamp_command(Message* m);
+// The build_command of every drawing tool: fills m with the drawing tool's
+// command (its layout in COMMAND_LAYOUTS) from StrokePoints, the current colour
+// and the tool's settings. 1 on success.
+int build_drawing_command(Message* m);
 
 // No stroke, empty state; for tests.
 void stroke_input_reset();

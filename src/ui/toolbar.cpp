@@ -1,5 +1,6 @@
 #include "ui/toolbar.h"
 
+#include "net/layout.h"
 #include "paint/canvas.h"
 #include "paint/dirty_rect.h"
 #include "ui/chat_input.h"
@@ -10,18 +11,21 @@
 #include "ui/stroke_input.h"
 #include "ui/tool_settings.h"
 
-// The slot order is the order on the tool bar and the tool index.
+// The slot order is the order on the tool bar and the tool index; the drawing
+// tools come first, in the order of their command layouts.
+static_assert(TOOL_STAMP + 1 == DRAWING_TYPE_COUNT, "one layout per drawing tool, in slot order");
+
 static const ToolSlot initial_tools[TOOL_COUNT] = {
-    {"Pen", "pen.bmp", "penmask.bmp", nullptr, pen_command, nullptr, nullptr, nullptr, 0},
-    {"Pencil", "pencil.bmp", "pencilmask.bmp", pencil_panel_handler, pencil_command,
+    {"Pen", "pen.bmp", "penmask.bmp", nullptr, build_drawing_command, nullptr, nullptr, nullptr, 0},
+    {"Pencil", "pencil.bmp", "pencilmask.bmp", pencil_panel_handler, build_drawing_command,
      nullptr, nullptr, nullptr, 0},
-    {"Brush", "brush.bmp", "brushmask.bmp", brush_panel_handler, brush_command, nullptr,
+    {"Brush", "brush.bmp", "brushmask.bmp", brush_panel_handler, build_drawing_command, nullptr,
      nullptr, nullptr, 0},
-    {"Chalk", "chalk.bmp", "chalkmask.bmp", chalk_panel_handler, chalk_command, nullptr,
+    {"Chalk", "chalk.bmp", "chalkmask.bmp", chalk_panel_handler, build_drawing_command, nullptr,
      nullptr, nullptr, 0},
-    {"Smudge", "smudge.bmp", "smudgemask.bmp", smudge_panel_handler, smudge_command,
+    {"Smudge", "smudge.bmp", "smudgemask.bmp", smudge_panel_handler, build_drawing_command,
      nullptr, nullptr, nullptr, 0},
-    {"Stamp", "stamp.bmp", "stampmask.bmp", stamp_panel_handler, stamp_command, nullptr,
+    {"Stamp", "stamp.bmp", "stampmask.bmp", stamp_panel_handler, build_drawing_command, nullptr,
      nullptr, nullptr, 0},
     {"Paint", "paint.bmp", "paintmask.bmp", colour_panel_handler, nullptr, nullptr, nullptr,
      nullptr, 0},
@@ -37,6 +41,13 @@ ToolSlot ToolTable[TOOL_COUNT] = {
 int selected_tool = 0;
 int drawing_tool = 0;
 bool panel_visible = false;
+
+static void tool_table_reset() {
+  for (int i = 0; i < TOOL_COUNT; ++i) ToolTable[i] = initial_tools[i];
+  selected_tool = 0;
+  drawing_tool = 0;
+  panel_visible = false;
+}
 
 void tint_icon_pixel(int icon_r, int icon_g, int icon_b, int mask_r, int mask_b, int* out_r,
                      int* out_g, int* out_b) {
@@ -277,9 +288,14 @@ void toolbar_destroy_bitmaps() {
 
 void toolbar_reset() {
   toolbar_destroy_bitmaps();
-  for (int i = 0; i < TOOL_COUNT; ++i) ToolTable[i] = initial_tools[i];
-  selected_tool = 0;
-  drawing_tool = 0;
-  panel_visible = false;
+  tool_table_reset();
   for (int c = 0; c < 3; ++c) current_rgb[c] = current_hsv[c] = 0;
 }
+
+// The icons show the paint colour.
+static void repaint_colour(bool bar_shown) {
+  draw_toolbar_icons();
+  if (bar_shown) draw_toolbar();
+}
+
+void toolbar_register_hooks() { colour_set_changed_hook(repaint_colour); }

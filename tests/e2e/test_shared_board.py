@@ -60,6 +60,9 @@ class Client:
 
     # Each step waits for what the tool bar shows, so that a busy machine cannot lose one.
     def pixel(self, x, y):
+        # A client that ended can show nothing more: say so at once, with its output.
+        if not self.session.running():
+            raise AssertionError("easel ended (%s):\n%s" % (self.session.proc.poll(), self.session.stderr()))
         return self.x.screenshot(x, y, 1, 1).pixel(0, 0)
 
     def toggle_bar(self, key, shown):
