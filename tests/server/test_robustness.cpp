@@ -18,6 +18,13 @@ struct Witnessed {
     witness.reset(new TestClient(server.port));
     witness->login("witness", &witness_id);
   }
+  // Logs c in as name; the witness takes the join notice. Returns c's id.
+  int join(TestClient& c, const char* name) {
+    int id = 0;
+    c.login(name, &id);
+    witness->read_frame();
+    return id;
+  }
   void check_alive() {
     witness->send(pen_frame(witness_id, 2));
     for (const Frame& f : witness->read_until(255)) EXPECT_TRUE(f.type == 7 || f.type == 8) << f.type;
@@ -68,9 +75,7 @@ TEST(Malformed, CommandsBeforeAnInvalidFrameAreStillAcknowledged) {
   Witnessed w;
   ASSERT_TRUE(w.witness);
   TestClient bad(w.server.port);
-  int id;
-  bad.login("bad", &id);
-  w.witness->read_frame();
+  int id = w.join(bad, "bad");
   Bytes first = pen_frame(id, 2), second = pen_frame(id, 3, 40, 50);
   bad.send(concat({first, second, frame_bytes(13, {1})}));
   EXPECT_EQ(bad.read_frame().type, 255);
@@ -86,9 +91,7 @@ TEST(Malformed, AFrameByteByByteArrivesWholeAndHalfAFrameNeverArrives) {
   Witnessed w;
   ASSERT_TRUE(w.witness);
   auto a = std::make_unique<TestClient>(w.server.port);
-  int id;
-  a->login("a", &id);
-  w.witness->read_frame();
+  int id = w.join(*a, "a");
   Bytes stroke = brush_frame(id, 20, 5);
   for (uint8_t byte : stroke) {
     a->send({byte});
@@ -117,9 +120,7 @@ TEST(SlowReader, IsDisconnectedOverTheOutputLimitWhileTheOthersGoOn) {
   Witnessed w({"--max-output", "65536", "--rate", "0", "--draw-budget", "0"});
   ASSERT_TRUE(w.witness);
   TestClient sleeper(w.server.port, 4096);
-  int sleeper_id;
-  sleeper.login("sleeper", &sleeper_id);
-  w.witness->read_frame();
+  int sleeper_id = w.join(sleeper, "sleeper");
   // About 10 MB of strokes for a user who reads nothing.
   const int strokes = 10000;
   std::thread writer([&] {
@@ -142,9 +143,7 @@ TEST(RateLimit, AFloodIsSlowedToTheRateButNeverDropped) {
   Witnessed w({"--rate", "20", "--burst", "5"});
   ASSERT_TRUE(w.witness);
   TestClient flood(w.server.port);
-  int id;
-  flood.login("flood", &id);
-  w.witness->read_frame();
+  int id = w.join(flood, "flood");
   std::vector<Bytes> sent;
   for (int i = 0; i < 45; i++) sent.push_back(pen_frame(id, 1 + i));
   auto start = std::chrono::steady_clock::now();
@@ -159,9 +158,7 @@ TEST(RateLimit, DearStrokesWaitForTheDrawingBudgetWhileOthersPaint) {
   Witnessed w({"--draw-budget", "100", "--draw-burst", "1"});
   ASSERT_TRUE(w.witness);
   TestClient flood(w.server.port);
-  int id;
-  flood.login("flood", &id);
-  w.witness->read_frame();
+  int id = w.join(flood, "flood");
   // Pen zigzags between the picture's corners: about 40 ms of drawing each.
   Bytes payload = {uint8_t(id), 1, 2, 3};
   for (int k = 0; k < 255; k++)
