@@ -109,3 +109,23 @@ TEST(WebView, ServesTheBoardReadOnlyAndFollowsARestart) {
   EXPECT_TRUE(png->body == rendered(server));
   EXPECT_EQ(body(web.Get("/status")), status_of("1-0", 0));
 }
+
+// The board is kept in 1 MiB blocks: a copy that crosses one must come out whole.
+TEST(WebView, ServesABoardLargerThanOneBlockWhole) {
+  TestServer server;
+  ASSERT_TRUE(server.start({"--http", "0", "--rate", "0", "--draw-budget", "0"}));
+  int port = web_port(server);
+  ASSERT_GT(port, 0);
+  TestClient ann(server.port);
+  ann.login("ann");
+  std::vector<Bytes> strokes;
+  for (int i = 0; i < 1100; i++) strokes.push_back(pen_frame(1, 255, 10, 20 + i % 600));
+  ASSERT_TRUE(ann.send(concat(strokes)));
+  for (int i = 0; i < 1100; i++) ASSERT_EQ(ann.read_frame().type, 255) << i;
+  Bytes board = server.board_file();
+  ASSERT_GT(board.size(), size_t(1) << 20);
+  httplib::Client web("127.0.0.1", port);
+  auto easel = web.Get("/board.easel");
+  ASSERT_TRUE(easel);
+  EXPECT_TRUE(Bytes(easel->body.begin(), easel->body.end()) == board);
+}
