@@ -3,7 +3,6 @@
 #include <allegro.h>
 
 #include "app/client.h"
-#include "app/config.h"
 #include "app/session.h"
 #include "paint/canvas.h"
 #include "paint/dirty_rect.h"
@@ -16,7 +15,7 @@ constexpr int BAR_TOP = 1;
 }  // namespace
 
 void busy_indicator_step() {
-  const int xb = config.screen_w / 2 - BUSY_BAR_WIDTH / 2;
+  const int xb = screen_width / 2 - BUSY_BAR_WIDTH / 2;
   if (net_available && connected && queue_count(&command_queue) != 0) {
     ++busy_counter;
     if (busy_counter >= BUSY_CYCLE) busy_counter = 1;
@@ -34,14 +33,12 @@ void busy_indicator_step() {
   }
   if (busy_counter == 0) return;
   busy_counter = 0;
-  const int ox = (config.screen_w - CANVAS_WIDTH) / 2;
-  const int oy = (config.screen_h - CANVAS_HEIGHT) / 2;
   const int ry = BAR_TOP - oy;  // the picture row under the bar's first row
   if (ry < 0) {
     rectfill(BackBuffer, xb, BAR_TOP, xb + BUSY_BAR_WIDTH - 1, BAR_TOP + BUSY_BAR_HEIGHT - 1,
              makecol32(0, 0, 0));
   } else {
-    blit(LocalCanvas, BackBuffer, config.screen_w / 2 - ox - BUSY_BAR_WIDTH / 2, ry, xb, BAR_TOP,
+    blit(LocalCanvas, BackBuffer, screen_width / 2 - ox - BUSY_BAR_WIDTH / 2, ry, xb, BAR_TOP,
          BUSY_BAR_WIDTH, BUSY_BAR_HEIGHT);
   }
   add_dirty_rect(xb, BAR_TOP, BUSY_BAR_WIDTH, BUSY_BAR_HEIGHT);

@@ -6,7 +6,7 @@
 
 #include "app/busy_indicator.h"
 #include "app/client.h"
-#include "app/config.h"
+#include "ui/screen.h"
 #include "app/session.h"
 #include "paint/canvas.h"
 #include "test_support.h"
@@ -28,9 +28,7 @@ class Busy : public ::testing::Test {
   }
   void use_screen(int w, int h) {
     TearDown();
-    config.screen_w = uint16_t(w);
-    config.screen_h = uint16_t(h);
-    dirty_set_screen_size(w, h);
+    screen_set_layout(w, h);
     dirty_list_clear();
     BackBuffer = create_bitmap_ex(32, w, h);
     clear_to_color(BackBuffer, makecol32(0, 0, 255));
@@ -50,7 +48,7 @@ class Busy : public ::testing::Test {
     Message out;
     while (queue_count(&command_queue) > n) queue_pop(&command_queue, &out);
   }
-  int xb() const { return config.screen_w / 2 - 30; }
+  int xb() const { return screen_width / 2 - 30; }
   bool bar_untouched() {
     for (int i = -2; i < 62; ++i)
       for (int y = 0; y < 6; ++y)
