@@ -103,7 +103,7 @@ double draw_cost(int type, const uint8_t* payload, size_t length) {
   static const ToolCost* const TOOLS[] = {&PEN, &PENCIL, &BRUSH, &CHALK, &SMUDGE, &STAMP};
   const ToolCost* tool = TOOLS[layout - COMMAND_LAYOUTS];
   // The author's id, the seed and the colour, then the size and the second value.
-  skip(&m, 1 + (layout->seeded ? 4 : 0) + (layout->coloured ? 3 : 0));
+  skip(&m, command_fixed_size(*layout) - 2 * layout->values);
   double size = layout->values >= 1 ? message_get_scaled(&m) : 0;
   double second = layout->values >= 2 ? message_get_scaled(&m) : 0;
   int n = int(m.end - m.read_pos) / 4;

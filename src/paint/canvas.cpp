@@ -30,22 +30,9 @@ bool copy_background(BITMAP* bmp) {
   return true;
 }
 
-// The paper's deposits on a memory bitmap, written straight into its lines.
-// Same bounds test and the same arithmetic as splatPoint; only the per-pixel
-// calls are left out, and with SSE2 the ink is laid out once.
-struct LineDeposit {
-  BITMAP* bmp;
-  typedef Colour Ink;
-  static Ink ink(const Colour& c) { return c; }
-  void splat(float x, float y, const Colour& c, float weight) {
-    if (!(x >= 0 && y >= 0 && x + 1.0001 < bmp->w && y + 1.0001 < bmp->h)) return;
-    // Non-negative here, so truncation is the floor.
-    int ix = static_cast<int>(x), iy = static_cast<int>(y);
-    splat_rows(bitmap_row(bmp, iy) + ix, bitmap_row(bmp, iy + 1) + ix, x - static_cast<float>(ix),
-               y - static_cast<float>(iy), c.r, c.g, c.b, weight);
-  }
-};
-
+// The paper's deposits on a 32-bit memory bitmap in the packed layout, written
+// straight into its lines with the ink laid out once. Same bounds test and the
+// same arithmetic as splatPoint; only the per-pixel calls are left out.
 #ifdef __SSE2__
 struct PackedDeposit {
   BITMAP* bmp;
@@ -60,8 +47,8 @@ struct PackedDeposit {
 };
 #endif
 
-// Any other bitmap goes through the library's line switching.
-struct BankedDeposit {
+// Any other bitmap: splatPoint takes its own way for each kind.
+struct PointDeposit {
   BITMAP* bmp;
   typedef Colour Ink;
   static Ink ink(const Colour& c) { return c; }
@@ -138,16 +125,14 @@ void paintPaper(BITMAP* bmp) {
   useCommandStream(0);
   clear_to_color(bmp, pack_pixel(static_cast<int>(PAPER_COLOR.r), static_cast<int>(PAPER_COLOR.g),
                                  static_cast<int>(PAPER_COLOR.b)));
-  if (!is_memory_bitmap(bmp) || bitmap_color_depth(bmp) != 32) {
-    BankedDeposit out{bmp};
-    weave_paper(out, bmp->w, bmp->h);
 #ifdef __SSE2__
-  } else if (packed_layout()) {
+  if (is_memory_bitmap(bmp) && bitmap_color_depth(bmp) == 32 && packed_layout()) {
     PackedDeposit out{bmp};
     weave_paper(out, bmp->w, bmp->h);
+  } else
 #endif
-  } else {
-    LineDeposit out{bmp};
+  {
+    PointDeposit out{bmp};
     weave_paper(out, bmp->w, bmp->h);
   }
   useLocalStream();
