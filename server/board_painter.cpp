@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "net/command.h"
-#include "net/message.h"
 #include "paint/canvas.h"
 #include "paint/png_write.h"
 
@@ -56,18 +55,7 @@ int painter_reset(BoardPainter* p) {
 }
 
 size_t painter_apply(BoardPainter* p, const uint8_t* bytes, size_t length) {
-  if (!mine(p)) return 0;
-  size_t at = 0;
-  while (at < length) {
-    size_t size = frame_complete_size(bytes + at, length - at);
-    if (size == 0) break;
-    Message m;
-    if (!message_from_frame(&m, bytes + at)) break;
-    apply_command(p->canvas, &m);
-    message_free(&m);
-    at += size;
-  }
-  return at;
+  return mine(p) ? apply_frames(p->canvas, bytes, length) : 0;
 }
 
 int painter_png(BoardPainter* p, std::string* out) {

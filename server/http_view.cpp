@@ -3,7 +3,6 @@
 #include <httplib.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,12 +32,6 @@ constexpr size_t WORKERS = 4;
 constexpr size_t MAX_CONNECTIONS = 32;  // open at once; the listener waits beyond that
 constexpr int TIMEOUT_SECONDS = 5;      // reading a request, writing a response, keep-alive
 constexpr auto PICTURE_WAIT = std::chrono::seconds(30);  // the painter may be starved of CPU
-
-double now_seconds() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
 
 // The board since the last restart. One writer (the relay loop) appends;
 // bytes below `published` never change and blocks never move, and readers

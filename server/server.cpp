@@ -27,12 +27,6 @@ static const size_t READ_BLOCK = 16 * 1024;
 static const size_t READ_PER_ITERATION = 64 * 1024;
 static const double DRAIN_SECONDS = 5;
 
-static double now_seconds() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
-
 static const char* client_label(const Client* c, char* buffer, size_t size) {
   if (c->user_id > 0)
     snprintf(buffer, size, "#%u %d \"%s\"", c->serial, c->user_id, c->name.c_str());

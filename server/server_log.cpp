@@ -30,3 +30,9 @@ void file_time_stamp(char* out, unsigned size) {
   gmtime_r(&now, &parts);
   strftime(out, size, "%Y%m%d-%H%M%S", &parts);
 }
+
+double now_seconds() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}

@@ -1,16 +1,9 @@
 // The server's metrics and its web view, fed from the event loop.
-#include <time.h>
-
 #include <vector>
 
 #include "http_view.h"
 #include "server.h"
-
-static double now_seconds() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
+#include "server_log.h"
 
 static void view_command(void* context, const uint8_t* frame, size_t length) {
   http_view_stage(static_cast<HttpView*>(context), frame, length);

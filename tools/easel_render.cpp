@@ -96,18 +96,12 @@ std::vector<size_t> frame_ends(const std::vector<uint8_t>& board, const char* na
 }
 
 // Applies the frames between two offsets of the board in order.
-bool apply_frames(BITMAP* canvas, const std::vector<uint8_t>& board, size_t from, size_t to) {
-  while (from < to) {
-    Message m;
-    if (!message_from_frame(&m, board.data() + from)) {
-      fprintf(stderr, "easel-render: out of memory at byte %zu\n", from);
-      return false;
-    }
-    apply_command(canvas, &m);
-    message_free(&m);
-    from += frame_complete_size(board.data() + from, to - from);
-  }
-  return true;
+bool apply_board_frames(BITMAP* canvas, const std::vector<uint8_t>& board, size_t from,
+                        size_t to) {
+  size_t drawn = from + apply_frames(canvas, board.data() + from, to - from);
+  if (drawn == to) return true;
+  fprintf(stderr, "easel-render: out of memory at byte %zu\n", drawn);
+  return false;
 }
 
 struct Timelapse {
@@ -198,7 +192,7 @@ int write_timelapse(BITMAP* canvas, const std::vector<uint8_t>& board, const cha
     size_t target = frame < growing ? size_t(double(frame + 1) * double(ends.size()) / growing)
                                     : ends.size();
     if (target > drawn) {
-      ok = apply_frames(canvas, board, at, ends[target - 1]);
+      ok = apply_board_frames(canvas, board, at, ends[target - 1]);
       at = ends[target - 1];
       drawn = target;
     }
@@ -324,7 +318,7 @@ int main(int argc, char** argv) {
   }
 
   std::vector<size_t> ends = frame_ends(board, board_path.c_str());
-  apply_frames(canvas, board, 0, ends.empty() ? 0 : ends.back());
+  apply_board_frames(canvas, board, 0, ends.empty() ? 0 : ends.back());
 
   bool written = format == Format::PNG ? write_png(canvas, out_path.c_str())
                                        : save_bitmap(out_path.c_str(), canvas, nullptr) == 0;

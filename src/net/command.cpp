@@ -170,3 +170,17 @@ void apply_command(BITMAP* canvas, Message* m) {
   useLocalStream();
   message_seek(m, start);
 }
+
+size_t apply_frames(BITMAP* canvas, const uint8_t* bytes, size_t length) {
+  size_t at = 0;
+  while (at < length) {
+    size_t size = frame_complete_size(bytes + at, length - at);
+    if (size == 0) break;
+    Message m;
+    if (!message_from_frame(&m, bytes + at)) break;
+    apply_command(canvas, &m);
+    message_free(&m);
+    at += size;
+  }
+  return at;
+}

@@ -48,3 +48,6 @@ void command_set_hooks(const CommandHooks& hooks);
 
 int read_points(Message* m);
 void apply_command(BITMAP* canvas, Message* m);
+// Draws the complete frames of bytes in order; returns how many bytes they
+// took (less than length at a torn tail or when memory runs out).
+size_t apply_frames(BITMAP* canvas, const uint8_t* bytes, size_t length);
