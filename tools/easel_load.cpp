@@ -103,7 +103,6 @@ static std::vector<uint8_t> make_stroke(Random* random, int user_id) {
 // largest size and dearest setting: 255 points zigzagging between the corners
 // of the picture (every sample lands on it) or of the range the server accepts.
 static std::vector<uint8_t> make_dear_stroke(Random* random, int user_id) {
-  static const int tools[] = {MSG_PEN, MSG_PENCIL, MSG_BRUSH, MSG_CHALK, MSG_SMUDGE, MSG_STAMP};
   static const int corners[2][4] = {{0, 0, 911, 683},
                                     {POINT_X_MIN, POINT_Y_MIN, POINT_X_MAX, POINT_Y_MAX}};
   uint32_t pick = random->next();
@@ -114,7 +113,7 @@ static std::vector<uint8_t> make_dear_stroke(Random* random, int user_id) {
     ys[k] = int16_t(k % 4 == 0 || k % 4 == 2 ? c[1] : c[3]);
   }
   Message m;
-  switch (tools[pick % 6]) {
+  switch (COMMAND_LAYOUTS[pick % DRAWING_TYPE_COUNT].type) {
     case MSG_PEN: encode_pen(&m, uint8_t(user_id), 200, 30, 40, xs, ys, MAX_POINTS); break;
     case MSG_PENCIL: encode_pencil(&m, uint8_t(user_id), 20, 30, 40, 400, xs, ys, MAX_POINTS); break;
     case MSG_BRUSH: encode_brush(&m, uint8_t(user_id), 20, 30, 240, 400, 400, xs, ys, MAX_POINTS); break;

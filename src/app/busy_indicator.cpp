@@ -38,8 +38,7 @@ void busy_indicator_step() {
     rectfill(BackBuffer, xb, BAR_TOP, xb + BUSY_BAR_WIDTH - 1, BAR_TOP + BUSY_BAR_HEIGHT - 1,
              makecol32(0, 0, 0));
   } else {
-    blit(LocalCanvas, BackBuffer, screen_width / 2 - ox - BUSY_BAR_WIDTH / 2, ry, xb, BAR_TOP,
-         BUSY_BAR_WIDTH, BUSY_BAR_HEIGHT);
+    blit(LocalCanvas, BackBuffer, xb - ox, ry, xb, BAR_TOP, BUSY_BAR_WIDTH, BUSY_BAR_HEIGHT);
   }
   add_dirty_rect(xb, BAR_TOP, BUSY_BAR_WIDTH, BUSY_BAR_HEIGHT);
 }

@@ -78,11 +78,16 @@ void seed_local_stream() {
   seedRandom(static_cast<uint32_t>(time(nullptr)));
 }
 
+// The lower layers call up into the session and the tool bar through these.
+void register_hooks() {
+  session_register_hooks();
+  toolbar_register_hooks();
+}
+
 // Returns 0 when the frame loop may start, else the exit status.
 int start_up() {
   log_open();
-  session_register_hooks();
-  toolbar_register_hooks();
+  register_hooks();
   set_transparent_text();
   net_available = net_startup() != 0;
   if (!start_allegro()) return 1;
@@ -293,8 +298,7 @@ void client_state_reset() {
   quit_requested = false;
   busy_counter = 0;
   mouse_latch = false;
-  session_register_hooks();
-  toolbar_register_hooks();
+  register_hooks();
 }
 
 int button_latch_update(bool* latch, int buttons) {
