@@ -11,7 +11,7 @@ extern BITMAP* BackBuffer;     // screen-sized; every frame is composed here
 extern BITMAP* ServerCanvas;   // the picture as confirmed by the server
 extern BITMAP* LocalCanvas;    // ServerCanvas plus our pending commands
 extern BITMAP* StrokeLayer;    // LocalCanvas plus the stroke being drawn
-extern BITMAP* ToolbarStrip;   // screen_w x 42
+extern BITMAP* ToolbarStrip;   // screen_width x TOOLBAR_HEIGHT
 extern BITMAP* CursorSprite;   // 6 x 6
 
 // The tool bar's strip along the bottom of the screen.
