@@ -69,4 +69,5 @@ class Image:
         return sum(1 for i in range(0, len(self.data), 3) if self.data[i:i + 3] == target)
 
     def __eq__(self, other):
-        return (self.width, self.height, self.data) == (other.width, other.height, other.data)
+        return isinstance(other, Image) and (self.width, self.height, self.data) == (
+            other.width, other.height, other.data)

@@ -1,89 +1,49 @@
 """First run without client.cfg: the setup screen in a 320 x 240 window asks
-every setting from the keyboard, asks invalid answers again, and writes the
-settings file; the client then opens the configured mode."""
+every setting from the keyboard, asks an invalid answer again and writes the
+settings file; the client then opens the configured mode, quits on Esc only,
+and adds one start and one stop line to client.log."""
 
 import os
+import re
 import unittest
 
 import harness
 from harness import EaselSession, XServer, config_bytes
 
 W, H = 320, 240
-BLACK, WHITE, DARK_RED = (0, 0, 0), (255, 255, 255), (128, 0, 0)
+BLACK, WHITE, DARK_RED, STRIP = (0, 0, 0), (255, 255, 255), (128, 0, 0), (128, 172, 255)
 TOP = H // 2 - 8                     # the prompt is drawn at H / 2 - 6
 FIELD_TOP = H // 2 + 3 - TOP         # black field from H / 2 + 3 to H / 2 + 12
 ERASE = ["BackSpace"] * 20           # more than any answer here is long
+EARLIER = "Jan/01/2000 00:00:00 [NOTICE] Logging Started.\n"
+STAMP = r"(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec)/[0-3]\d/\d{4} [0-2]\d:[0-5]\d:[0-6]\d"
+RUN = "%s \\[NOTICE\\] Logging Started\\.\n%s \\[NOTICE\\] Logging Stopped\\.\n" % (STAMP, STAMP)
 
 
-class Prompts:
-    """Answers the setup screen's prompts the way a person does, watching the
-    screen. Each prompt empties the key buffer when it appears and draws its
-    field right after, so keys are sent only once the new field is drawn."""
+def look(s):
+    """(title, field) images of the current prompt."""
+    image = s.screenshot(0, TOP, W, FIELD_TOP + 10)
+    return image.crop(0, 0, W, FIELD_TOP - 1), image.crop(0, FIELD_TOP, W, 10)
 
-    def __init__(self, session):
-        self.s = session
 
-    def look(self):
-        """(title, field) images of the current prompt."""
-        image = self.s.screenshot(0, TOP, W, FIELD_TOP + 10)
-        return image.crop(0, 0, W, FIELD_TOP - 1), image.crop(0, FIELD_TOP, W, 10)
+def wait_prompt(s, previous_title, field_ok=lambda field: True):
+    """Waits for a prompt whose title differs from previous_title (None: any)
+    and whose field is drawn and passes field_ok; returns (title, field). Each
+    prompt empties the key buffer as it appears and draws its field right
+    after, so keys are sent only once the new field is drawn."""
+    def ready():
+        title, field = look(s)
+        drawn = field.pixel(1, 0) == BLACK and field.pixel(W - 2, 9) == BLACK
+        return drawn and title != previous_title and field_ok(field) and (title, field)
+    return harness.wait_until(ready, what="the next prompt", interval=0.01)
 
-    def field(self):
-        return self.look()[1]
 
-    def title(self):
-        return self.look()[0]
-
-    def wait_prompt(self, previous_title=None, field=None):
-        """Waits for a prompt whose title differs from previous_title (when
-        given) and whose field is drawn (and shows field, when given)."""
-        def ready():
-            title, current = self.look()
-            drawn = current.pixel(1, 0) == BLACK and current.pixel(W - 2, 9) == BLACK
-            return (drawn and (previous_title is None or title != previous_title)
-                    and (field is None or current == field)) and title
-        return harness.wait_until(ready, what="the next prompt", interval=0.01)
-
-    def wait_field(self, predicate, what):
-        return harness.wait_until(lambda: (lambda f: predicate(f) and f)(self.field()), what=what,
-                                  interval=0.01)
-
-    def backspace_until_changed(self):
-        """Confirms a prompt that looks like the previous one is taking keys."""
-        for _ in range(10):
-            before = self.field()
-            self.s.key("BackSpace")
-            try:
-                harness.wait_until(lambda: self.field() != before, timeout=1.0, what="a backspace")
-                return
-            except harness.HarnessError:
-                continue  # emptied from the key buffer as the prompt appeared
-        raise harness.HarnessError("the prompt takes no keys")
-
-    def rendering(self, text):
-        """How the field shows text (typed into the current prompt, then erased)."""
-        self.erase()
-        self.s.x.type(text, delay_ms=10)
-        # The text is centred in 8-pixel cells: once its ink starts left of
-        # where one character less would start, every key has been taken.
-        shorter_start = W // 2 - 4 * (len(text) - 1)
-
-        def complete(image):
-            ink = [x for x in range(W) for y in range(10) if image.pixel(x, y) == WHITE]
-            return ink and min(ink) < shorter_start
-        image = self.wait_field(complete, "the typed text")
-        self.erase()
-        return image
-
-    def erase(self):
-        self.s.x.key(*ERASE, delay_ms=5)
-        self.wait_field(lambda f: f.count(WHITE) == 0, "an empty field")
-
-    def answer(self, text):
-        self.s.x.key(*ERASE, delay_ms=5)
-        if text:
-            self.s.x.type(text, delay_ms=10)
-        self.s.x.key("Return")
+def answer(s, text):
+    """Replaces the offered text with text; None takes the offered text."""
+    if text is not None:
+        s.key(*ERASE, delay_ms=5)
+        s.x.type(text, delay_ms=10)
+    s.key("Return")
 
 
 class SetupScreenTest(unittest.TestCase):
@@ -95,50 +55,38 @@ class SetupScreenTest(unittest.TestCase):
     def tearDownClass(cls):
         cls.x.stop()
 
-    def test_answers_from_the_keyboard_write_the_settings_file(self):
-        with EaselSession(self.x) as s:
+    def test_answers_from_the_keyboard_write_the_settings_file_and_esc_quits(self):
+        with EaselSession(self.x, files={"client.log": EARLIER.encode()}) as s:
             s.wait_window(W, H)
-            p = Prompts(s)
-            server_title = p.wait_prompt()
-
+            title, _ = wait_prompt(s, None)
             whole = s.screenshot()
             self.assertGreater(whole.count(DARK_RED), W * H * 3 // 4, "dark red background")
             self.assertTrue(whole.count(WHITE), "white prompt text")
             self.assertEqual(whole.pixel(0, H // 2 + 3), DARK_RED, "the field leaves a 1-pixel border")
+            answer(s, "paint.example.org")
 
-            zero, six_hundred = p.rendering("0"), p.rendering("600")
-            p.answer("paint.example.org")
-
-            port_title = p.wait_prompt(server_title)
-            p.answer("abc")
-            # Asked again, offering the number "abc" became.
-            p.wait_prompt(field=zero)
-            self.assertEqual(p.title(), port_title)
-            p.answer("2345")
-
-            user_title = p.wait_prompt(port_title)
-            p.answer("ann")
-
-            width_title = p.wait_prompt(user_title)
-            p.answer("639")
-            # The same question again, showing 639: a backspace edits it there.
-            p.backspace_until_changed()
-            self.assertEqual(p.title(), width_title)
-            p.answer("800")
-
-            # The offered height is three quarters of the width; Enter takes it.
-            height_title = p.wait_prompt(width_title, field=six_hundred)
-            s.key("Return")
-
-            p.wait_prompt(height_title)
-            p.answer("no")
+            # The port prompt offers 2020 in 8-pixel cells from W / 2 - 16.
+            title, field = wait_prompt(s, title)
+            zero = field.crop(W // 2 - 8, 0, 8, 10)
+            answer(s, "abc")
+            # Asked again, offering the number "abc" became: 0 alone, centred.
+            wait_prompt(s, None, lambda f: f.crop(W // 2 - 4, 0, 8, 10) == zero
+                        and f.count(WHITE) == zero.count(WHITE))
+            answer(s, "2345")
+            for text in ("ann", "800", None, "no"):
+                title, _ = wait_prompt(s, title)
+                answer(s, text)  # the offered height is three quarters of the width
 
             s.wait_window(800, 600)
             self.assertEqual(s.read_file("client.cfg"),
                              config_bytes(800, 600, 0, server="paint.example.org", port=2345, user="ann"))
-            s.key("Escape")
+            # Keys other than Esc do not quit: the Tab behind them shows the tool bar.
+            s.key("a", "Return", "F1", "Left", "Tab")
+            s.wait_screen(lambda im: im.pixel(795, 595) == STRIP, what="the tool bar")
+            # The first Esc hides the bar, the second, queued behind it, quits.
+            s.key("Escape", "Escape", delay_ms=0)
             self.assertEqual(s.wait_exit(), 0)
-            self.assertEqual(s.messages(), [])
+            self.assertRegex(s.read_file("client.log").decode(), "^" + re.escape(EARLIER) + RUN + "$")
 
     def test_unwritable_settings_file_ends_with_status_1(self):
         # A folder named client.cfg: it cannot be read, nor written at the end.
@@ -146,16 +94,11 @@ class SetupScreenTest(unittest.TestCase):
         os.mkdir(session.path("client.cfg"))
         with session as s:
             s.wait_window(W, H)
-            p = Prompts(s)
-            title = p.wait_prompt()
-            for answer in ("h", "1", "u", "640"):
-                p.answer(answer)
-                title = p.wait_prompt(title)
-            s.key("Return")  # the offered height 480
-            p.wait_prompt(title)
-            p.answer("no")
+            title = None
+            for text in ("h", "1", "u", "640", None, "no"):
+                title, _ = wait_prompt(s, title)
+                answer(s, text)
             self.assertEqual(s.wait_exit(), 1)
-            self.assertEqual(s.messages(), [], "no message box")
 
 
 if __name__ == "__main__":
