@@ -1,18 +1,9 @@
-"""End-to-end harness: the real programs in a real (virtual) X server.
-
-Python 3 standard library, plus Xvfb, xdotool, xwininfo and ImageMagick.
-Everything started here is ended by its pid when its `with` block closes, also
-when a test fails half-way.
-
-    with XServer() as x, EaselSession(x, config=config_bytes(640, 480)) as s:
-        s.wait_window(640, 480)
-        s.key("Escape")
-        assert s.wait_exit() == 0
-"""
+"""End-to-end harness: the real programs in a real (virtual) X server, with
+Xvfb, xdotool, xwininfo and ImageMagick. Everything started here is ended by
+its pid when its `with` block closes, also when a test fails half-way."""
 import os
 import re
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -47,21 +38,17 @@ def wait_until(predicate, timeout=DEFAULT_TIMEOUT, interval=0.05, what="conditio
 
 def end_process(proc, grace=3.0):
     """Ends a process started here, by its pid: TERM, then KILL."""
-    if proc is None or proc.poll() is not None:
-        return
-    proc.send_signal(signal.SIGTERM)
-    try:
-        proc.wait(timeout=grace)
-    except subprocess.TimeoutExpired:
-        proc.kill()
-        proc.wait()
+    if proc is not None and proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(timeout=grace)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
 
 
 def binary_path(name):
-    path = os.path.join(BUILD_DIR, name)
-    if not os.path.exists(path):
-        raise HarnessError("%s is not built (EASEL_BUILD_DIR=%s)" % (name, BUILD_DIR))
-    return os.path.abspath(path)
+    return os.path.abspath(os.path.join(BUILD_DIR, name))
 
 
 class XServer:
@@ -118,18 +105,14 @@ class XServer:
     def mouse_up(self):
         self.run("xdotool", "mouseup", "1")
 
-    def screenshot(self, x=0, y=0, w=None, h=None):
-        w, h = (self.width - x if w is None else w), (self.height - y if h is None else h)
+    def screenshot(self, x, y, w, h):
         return Image.read(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w, h, x, y)], self.env())
 
     def windows(self):
         """Top-level windows as (id, name, width, height, x, y)."""
-        found = []
-        for line in self.run("xwininfo", "-root", "-children").splitlines():
-            m = re.match(r'\s*(0x[0-9a-f]+) (?:"([^"]*)"|\S.*?):.*?(\d+)x(\d+)\+(-?\d+)\+(-?\d+)', line)
-            if m:
-                found.append((m.group(1), m.group(2)) + tuple(int(v) for v in m.groups()[2:]))
-        return found
+        return [(m[1], m[2]) + tuple(map(int, m.groups()[2:])) for m in re.finditer(
+            r'^\s*(0x[0-9a-f]+) (?:"([^"]*)"|\S.*?):.*?(\d+)x(\d+)\+(-?\d+)\+(-?\d+)',
+            self.run("xwininfo", "-root", "-children"), re.M)]
 
 
 class Server:
@@ -168,9 +151,7 @@ class EaselSession:
 
     def __init__(self, xserver, config=None, files=None):
         self.x = xserver
-        self.root = tempfile.mkdtemp(prefix="easel-e2e-")
-        self.workdir = os.path.join(self.root, "work")
-        os.mkdir(self.workdir)
+        self.workdir = tempfile.mkdtemp(prefix="easel-e2e-")
         files = dict(files or {})
         if config is not None:
             files["client.cfg"] = config
@@ -187,49 +168,34 @@ class EaselSession:
             return f.read()
 
     def start(self):
-        # Windows already there belong to other clients on the same display.
-        self.windows_before = {w[0] for w in self.x.windows()}
-        with open(os.path.join(self.root, "stderr"), "wb") as err:
+        with open(self.path("easel.stderr"), "wb") as err:
             self.proc = subprocess.Popen([binary_path("easel")], cwd=self.workdir, env=self.x.env(),
                                          stdin=subprocess.DEVNULL, stdout=err, stderr=err)
         return self
-
-    def running(self):
-        return self.proc is not None and self.proc.poll() is None
 
     def wait_exit(self):
         return self.proc.wait(timeout=DEFAULT_TIMEOUT)
 
     def close(self):
         end_process(self.proc)
-        shutil.rmtree(self.root, ignore_errors=True)
+        shutil.rmtree(self.workdir, ignore_errors=True)
 
-    def __enter__(self):
-        try:
-            return self.start()
-        except BaseException:
-            self.close()
-            raise
+    __enter__ = start
 
-    def __exit__(self, exc_type, *exc):
-        if exc_type is not None:
-            sys.stderr.write("e2e: the client's output:\n%s\n" % self.stderr())
+    def __exit__(self, *exc):
         self.close()
 
-    def stderr(self):
-        with open(os.path.join(self.root, "stderr"), "rb") as f:
-            return f.read().decode(errors="replace")
-
     def check_running(self):
-        if not self.running():
-            raise HarnessError("easel ended (%s):\n%s" % (self.proc.poll(), self.stderr()))
+        if self.proc.poll() is not None:
+            output = self.read_file("easel.stderr").decode(errors="replace")
+            raise HarnessError("easel ended (%s):\n%s" % (self.proc.poll(), output))
 
     def wait_window(self, width=None, height=None):
         """Waits for this client's window (of this size, when given), puts the
         pointer inside it for keyboard focus, and returns (id, name, w, h, x, y)."""
         def find():
             self.check_running()
-            return next((w for w in self.x.windows() if w[0] not in self.windows_before and w[1] == "easel"
+            return next((w for w in self.x.windows() if w[1] == "easel"
                          and width in (None, w[2]) and height in (None, w[3])), None)
         self.window = wait_until(find, what="the easel window %sx%s" % (width, height))
         self.pointer_to(self.window[2] - 2, self.window[3] - 2)

@@ -1,12 +1,21 @@
 """The shared board end to end: easel-server and two easel clients, each on a
-virtual display of its own. Strokes of every tool cross from one client to the
-other and both pictures end up identical to the pixel; a chat line typed in
-one shows in both."""
+virtual display of its own, and the server's web page open in headless
+Chromium. Strokes of every tool cross from one client to the other and both
+pictures, and the page's, end up identical to the pixel; a chat line typed in
+one client shows in both."""
+import base64
+import json
+import os
+import select
+import subprocess
+import tempfile
 import time
 import unittest
 
 import harness
-from harness import EaselSession, Server, XServer, config_bytes, wait_until
+from formats import Image
+from harness import (DEFAULT_TIMEOUT, EaselSession, HarnessError, Server, XServer, config_bytes, end_process,
+                     wait_until)
 
 W, H = 960, 720                      # each client's window
 OX, OY = (W - 912) // 2, (H - 684) // 2
@@ -75,10 +84,72 @@ class Client:
         return self.session.screenshot(0, PANEL_H - EMPTY_INPUT_H - LINE_H, W, LINE_H)
 
 
+class Browser:
+    """Chromium driven over its debugging pipe (file descriptors 3 and 4)."""
+
+    def __init__(self, url, width, height, profile):
+        to_browser, self.out = os.pipe()
+        self.inp, from_browser = os.pipe()
+        command = ("exec chromium --headless --no-sandbox --disable-gpu --hide-scrollbars "
+                   "--remote-debugging-pipe --window-size=%d,%d --user-data-dir=%s '%s' "
+                   "3<&%d 4>&%d" % (width, height, profile, url, to_browser, from_browser))
+        self.proc = subprocess.Popen(["sh", "-c", command], pass_fds=(to_browser, from_browser),
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(to_browser)
+        os.close(from_browser)
+        self.buffer, self.last_id = b"", 0
+        page = wait_until(lambda: [t for t in self.call("Target.getTargets")["targetInfos"]
+                                   if t["type"] == "page"], what="the page")[0]
+        self.session = self.call("Target.attachToTarget", targetId=page["targetId"],
+                                 flatten=True)["sessionId"]
+        self.call("Emulation.setDeviceMetricsOverride", self.session, width=width, height=height,
+                  deviceScaleFactor=1, mobile=False)
+
+    def call(self, method, session=None, **params):
+        self.last_id += 1
+        message = {"id": self.last_id, "method": method, "params": params}
+        if session:
+            message["sessionId"] = session
+        os.write(self.out, json.dumps(message).encode() + b"\0")
+        while True:
+            while b"\0" not in self.buffer:
+                if not select.select([self.inp], [], [], DEFAULT_TIMEOUT)[0]:
+                    raise HarnessError("no answer to " + method)
+                chunk = os.read(self.inp, 1 << 20)
+                if not chunk:
+                    raise HarnessError("the browser went away")
+                self.buffer += chunk
+            text, self.buffer = self.buffer.split(b"\0", 1)
+            reply = json.loads(text)
+            if reply.get("id") == self.last_id:
+                if "error" in reply:
+                    raise HarnessError("%s: %s" % (method, reply["error"]))
+                return reply["result"]
+
+    def text(self, element):
+        return self.call("Runtime.evaluate", self.session,
+                         expression="document.getElementById('%s').textContent" % element
+                         )["result"].get("value")
+
+    def screenshot(self):
+        with tempfile.NamedTemporaryFile(suffix=".png") as f:
+            f.write(base64.b64decode(self.call("Page.captureScreenshot", self.session)["data"]))
+            f.flush()
+            return Image.read(["convert", f.name])
+
+    def close(self):
+        os.close(self.out)
+        os.close(self.inp)
+        end_process(self.proc)
+
+
 class SharedBoard(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.server = Server()
+        cls.server = Server("--http", "0")
+        web = int(cls.server.wait(r"web view on http://\S*:(\d+)").group(1))
+        # The page shows the picture at its own size under a 24-pixel bar.
+        cls.browser = Browser("http://127.0.0.1:%d/" % web, 912, 708, os.path.join(cls.server.dir, "profile"))
         cls.alice = Client("alice", cls.server.port)
         cls.server.wait(r"logged in as \d+ \"alice\"")
         cls.bob = Client("bob", cls.server.port)
@@ -90,6 +161,7 @@ class SharedBoard(unittest.TestCase):
         for c in cls.clients:
             c.session.close()
             c.x.stop()
+        cls.browser.close()
         cls.server.stop()
 
     def same_canvases(self):
@@ -116,6 +188,10 @@ class SharedBoard(unittest.TestCase):
         self.assertGreater(len(changed), 5000, "the strokes left no mark")
         self.assertTrue(any(abs(i % 912 - 700) < 3 and 100 < i // 912 < 500 for i in changed),
                         "bob's stroke is missing")
+        # The page, open all along, follows: the same picture, seven strokes, both users.
+        wait_until(lambda: self.browser.screenshot().crop(0, 24, 912, 684) == drawn,
+                   what="the picture on the page")
+        self.assertEqual(("7", "alice, bob"), (self.browser.text("strokes"), self.browser.text("users")))
 
     def test_2_a_chat_line_shows_in_both(self):
         for c in self.clients:
