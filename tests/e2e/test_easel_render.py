@@ -10,9 +10,9 @@ import tempfile
 import unittest
 
 from formats import Image, bmp_bytes, frame, points, scaled
+from harness import binary_path
 
-RENDER = os.path.join(os.environ.get("EASEL_BUILD_DIR", os.path.join(os.path.dirname(__file__), "../../build")),
-                      "tools", "easel-render")
+RENDER = binary_path("tools/easel-render")
 WIDTH, HEIGHT = 912, 684
 
 # sha256 of the RGB bytes, rows top to bottom.

@@ -45,19 +45,14 @@ def digest(image):
     return hashlib.sha256(image.data).hexdigest()
 
 
-def look(s):
-    """(title, field) images of the current prompt."""
-    image = s.screenshot(0, TOP, W, FIELD_TOP + 10)
-    return image.crop(0, 0, W, FIELD_TOP - 1), image.crop(0, FIELD_TOP, W, 10)
-
-
 def wait_prompt(s, previous_title, field_ok=lambda field: True):
     """Waits for a prompt whose title differs from previous_title (None: any)
     and whose field is drawn and passes field_ok; returns (title, field). Each
     prompt empties the key buffer as it appears and draws its field right
     after, so keys are sent only once the new field is drawn."""
     def ready():
-        title, field = look(s)
+        image = s.screenshot(0, TOP, W, FIELD_TOP + 10)
+        title, field = image.crop(0, 0, W, FIELD_TOP - 1), image.crop(0, FIELD_TOP, W, 10)
         drawn = field.pixel(1, 0) == BLACK and field.pixel(W - 2, 9) == BLACK
         return drawn and title != previous_title and field_ok(field) and (title, field)
     return harness.wait_until(ready, what="the next prompt", interval=0.01)
@@ -72,20 +67,12 @@ def answer(s, text):
 
 
 class FirstRunTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.x = XServer().start()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.x.stop()
-
     def test_first_run_from_the_setup_screen_to_the_tool_bar_and_out(self):
         files = {"client.log": EARLIER.encode(), "bg.bmp": bmp_bytes(CANVAS_W, CANVAS_H, picture)}
         for name in TOOLS + [t + "mask" for t in TOOLS]:
             with open(os.path.join(harness.SOURCE_DIR, "assets", name + ".bmp"), "rb") as f:
                 files[name + ".bmp"] = f.read()
-        with EaselSession(self.x, files=files) as s:
+        with XServer() as x, EaselSession(x, files=files) as s:
             s.wait_window(W, H)
             title, _ = wait_prompt(s, None)
             whole = s.screenshot()
@@ -149,17 +136,17 @@ class FirstRunTest(unittest.TestCase):
         return s.wait_screen(predicate, what=what, x=0, y=BAR_Y, w=SW, h=42)
 
     def test_unwritable_settings_file_ends_with_status_1(self):
-        # A folder named client.cfg: it cannot be read, nor written at the end.
-        session = EaselSession(self.x)
-        os.mkdir(session.path("client.cfg"))
-        with session as s:
-            s.wait_window(W, H)
-            title = None
-            for text in ("h", "1", "u", "640", None, "no"):
-                title, _ = wait_prompt(s, title)
-                answer(s, text)
-            self.assertEqual(s.wait_exit(), 1)
-
+        with XServer() as x:
+            s = EaselSession(x)
+            # A folder named client.cfg: it cannot be read, nor written at the end.
+            os.mkdir(s.path("client.cfg"))
+            with s:
+                s.wait_window(W, H)
+                title = None
+                for text in ("h", "1", "u", "640", None, "no"):
+                    title, _ = wait_prompt(s, title)
+                    answer(s, text)
+                self.assertEqual(s.wait_exit(), 1)
 
 if __name__ == "__main__":
     harness.main()

@@ -8,7 +8,6 @@ import json
 import os
 import select
 import subprocess
-import tempfile
 import time
 import unittest
 
@@ -19,9 +18,7 @@ from harness import (DEFAULT_TIMEOUT, EaselSession, HarnessError, Server, XServe
 
 W, H = 960, 720                      # each client's window
 OX, OY = (W - 912) // 2, (H - 684) // 2
-PANEL_H = H - 42                     # the chat panel above the tool bar
-LINE_H = 14                          # one unwrapped chat line in the panel
-EMPTY_INPUT_H = 4                    # the empty input line under the history
+NEWEST_LINE_Y = H - 42 - 4 - 14     # above the tool bar and the empty input line, 14 rows
 PEN, PENCIL, BRUSH, CHALK, SMUDGE, STAMP, PAINT, CHAT = range(8)
 STRIP = (128, 172, 255)              # the tool bar right of the last slot
 WHITE = (255, 255, 255)
@@ -37,20 +34,17 @@ class Client:
         self.session.start().wait_window(W, H)
         self.session.place_pointer(4, H // 2)
 
-    def move(self, x, y):
-        self.session.pointer_to(x, y)
-
     def park(self):
         """The pointer on the left black band, where no picture is compared."""
-        self.move(4, H // 2)
+        self.session.pointer_to(4, H // 2)
 
     def drag(self, path):
         # Paced like a hand: the frame loop samples the pointer and the buttons.
-        self.move(*path[0])
+        self.session.pointer_to(*path[0])
         time.sleep(0.1)
         self.x.mouse_down()
         for x, y in path[1:]:
-            self.move(x, y)
+            self.session.pointer_to(x, y)
             time.sleep(0.015)
         time.sleep(0.1)
         self.x.mouse_up()
@@ -70,7 +64,7 @@ class Client:
     def select_tool(self, tool):
         """Holds the button on the slot until its selection mark (white left edge) shows."""
         self.toggle_bar("Tab", True)
-        self.move(42 * tool + 21, H - 21)
+        self.session.pointer_to(42 * tool + 21, H - 21)
         self.x.mouse_down()
         self.wait_mark(tool)
         self.x.mouse_up()
@@ -80,8 +74,7 @@ class Client:
         return self.session.screenshot(OX, OY, 912, 684)
 
     def newest_line(self):
-        """The rows of the chat panel's newest history line."""
-        return self.session.screenshot(0, PANEL_H - EMPTY_INPUT_H - LINE_H, W, LINE_H)
+        return self.session.screenshot(0, NEWEST_LINE_Y, W, 14)
 
 
 class Browser:
@@ -132,10 +125,8 @@ class Browser:
                          )["result"].get("value")
 
     def screenshot(self):
-        with tempfile.NamedTemporaryFile(suffix=".png") as f:
-            f.write(base64.b64decode(self.call("Page.captureScreenshot", self.session)["data"]))
-            f.flush()
-            return Image.read(["convert", f.name])
+        png = base64.b64decode(self.call("Page.captureScreenshot", self.session)["data"])
+        return Image.read(["convert", "png:-"], data=png)
 
     def close(self):
         os.close(self.out)
@@ -198,7 +189,7 @@ class SharedBoard(unittest.TestCase):
             c.toggle_bar("slash", True)
             c.wait_mark(CHAT)
         before = [c.newest_line() for c in self.clients]
-        self.alice.move(W - 20, H - 10)
+        self.alice.session.pointer_to(W - 20, H - 10)
         self.alice.x.type("hello board", delay_ms=40)
         self.alice.x.key("Return")
 
