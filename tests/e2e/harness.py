@@ -56,9 +56,7 @@ class XServer:
     MIT-SHM, so that a killed client leaves no shared memory behind."""
 
     def __init__(self, width=1280, height=1024):
-        self.width, self.height, self.proc = width, height, None
-
-    def start(self):
+        self.width, self.height = width, height
         self.proc = subprocess.Popen(
             ["Xvfb", "-displayfd", "1", "-screen", "0", "%dx%dx24" % (self.width, self.height),
              "-nolisten", "tcp", "-noreset", "-extension", "MIT-SHM"],
@@ -67,9 +65,9 @@ class XServer:
         if not number:
             raise HarnessError("Xvfb ended before reporting its display")
         self.display = ":" + number
-        return self
 
-    __enter__ = start
+    def __enter__(self):
+        return self
 
     def stop(self, *exc):
         end_process(self.proc)
@@ -192,32 +190,29 @@ class EaselSession:
 
     def wait_window(self, width=None, height=None):
         """Waits for this client's window (of this size, when given), puts the
-        pointer inside it for keyboard focus, and returns (id, name, w, h, x, y)."""
+        pointer inside it for keyboard focus and returns (id, name, w, h, x, y).
+        Shortly after start-up the graphics library warps the pointer once: it
+        is put back until it stays."""
         def find():
             self.check_running()
             return next((w for w in self.x.windows() if w[1] == "easel"
                          and width in (None, w[2]) and height in (None, w[3])), None)
         self.window = wait_until(find, what="the easel window %sx%s" % (width, height))
-        self.pointer_to(self.window[2] - 2, self.window[3] - 2)
-        return self.window
-
-    def pointer_to(self, x, y):
-        """Moves the pointer to window coordinates."""
-        self.x.mouse_move(self.window[4] + x, self.window[5] + y)
-
-    def place_pointer(self, x, y):
-        """Moves the pointer and waits until it stays: shortly after start-up
-        the graphics library warps the pointer once."""
-        want = "x:%d y:%d " % (self.window[4] + x, self.window[5] + y)
+        want = "x:%d y:%d " % (self.window[4] + self.window[2] - 2, self.window[5] + self.window[3] - 2)
 
         def placed():
-            self.pointer_to(x, y)
+            self.pointer_to(self.window[2] - 2, self.window[3] - 2)
             for _ in range(5):
                 time.sleep(0.1)
                 if not self.x.run("xdotool", "getmouselocation").startswith(want):
                     return False
             return True
-        wait_until(placed, what="the pointer at (%d, %d)" % (x, y))
+        wait_until(placed, what="the pointer to stay in the window")
+        return self.window
+
+    def pointer_to(self, x, y):
+        """Moves the pointer to window coordinates."""
+        self.x.mouse_move(self.window[4] + x, self.window[5] + y)
 
     def screenshot(self, x=0, y=0, w=None, h=None):
         """Pixels of the window (or of a rectangle in window coordinates); a

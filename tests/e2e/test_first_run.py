@@ -96,7 +96,7 @@ class FirstRunTest(unittest.TestCase):
             s.wait_window(SW, SH)
             self.assertEqual(s.read_file("client.cfg"),
                              config_bytes(SW, SH, 0, server="127.0.0.1", port=9, user="ann"))
-            s.place_pointer(*PARK)
+            s.pointer_to(*PARK)
             # Below the notices: the picture at its origin, black bands beside it.
             for cy in (OVERLAY_ROWS, OY + CANVAS_H - 1):
                 row = b"".join(bytes(picture(cx - OX, cy - OY) if OX <= cx < OX + CANVAS_W else BLACK)
@@ -109,11 +109,11 @@ class FirstRunTest(unittest.TestCase):
             self.assertEqual(digest(bar), PINNED_BAR)
 
             # A press on the Paint slot, held until the mark moves there, opens its panel.
-            s.place_pointer(6 * 42 + 20, BAR_Y + 20)
+            s.pointer_to(6 * 42 + 20, BAR_Y + 20)
             s.x.mouse_down()
             self.wait_bar(s, lambda im: im.pixel(42 * 6, 0) == WHITE, "the mark on the Paint slot")
             s.x.mouse_up()
-            s.place_pointer(*PARK)
+            s.pointer_to(*PARK)
             s.wait_screen(lambda im: digest(im) == PINNED_PAINT_PANEL, what="the pinned Paint panel",
                           x=0, y=BAR_Y - 256, w=SW, h=256 + 42)
 

@@ -27,10 +27,9 @@ class Client:
     the pointer and no other window takes the focus; input in window coordinates."""
 
     def __init__(self, name, port):
-        self.x = XServer(W, H).start()
+        self.x = XServer(W, H)
         self.session = EaselSession(self.x, config=config_bytes(W, H, server="127.0.0.1", port=port, user=name))
         self.session.start().wait_window(W, H)
-        self.session.place_pointer(4, H // 2)
 
     def park(self):
         """The pointer on the left black band, where no picture is compared."""
