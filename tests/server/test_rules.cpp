@@ -20,7 +20,8 @@ static int valid(const Bytes& frame) {
 TEST(Rules, DrawingsNeed1To255WholePointsAChatLineAtMost511CharactersAndOneEnd) {
   const std::pair<Bytes, bool> cases[] = {
       {pen_frame(1, 1), true},  {pen_frame(1, 255), true}, {pen_frame(1, 256), false},
-      {pen_frame(1, 0), false}, {brush_frame(1, 255, 7), true}, {brush_frame(1, 1, 7), true},
+      {brush_frame(1, 255, 7), true}, {brush_frame(1, 1, 7), true},
+      {frame_bytes(0, {1, 2, 3, 4}), false},  // the fixed fields alone
       {frame_bytes(2, Bytes(11 + 4)), false}, {frame_bytes(0, Bytes(4 + 5)), false},
       {frame_bytes(13, Bytes(8)), false}, {frame_bytes(7, Bytes(8)), false},
       // The picture centred on an 8192 x 8192 screen starts at (3640, 3754).

@@ -248,17 +248,19 @@ int run_soak(const std::string& server_path, const std::string& render, int user
   server_process_stop(&server);
   close(pipes[RELEASE][1]);
   int failures = 0;
-  for (pid_t child : children) {
+  for (size_t i = 0; i < children.size(); ++i) {
     int status = 0;
-    waitpid(child, &status, 0);
-    failures += !WIFEXITED(status) || WEXITSTATUS(status) != 0;
+    waitpid(children[i], &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) failures += fail(int(i) + 1, "failed");
   }
   std::string rendered = server.dir + "/render.bmp";
   if (system((render + " " + server.board + " " + rendered).c_str()) != 0) failures++;
   std::string reference = file_text(rendered);
-  for (int i = 1; i <= users; ++i)
-    if (reference.empty() || file_text(server.dir + "/user" + std::to_string(i) + ".bmp") != reference)
+  for (int i = 1; i <= users; ++i) {
+    std::string picture = file_text(server.dir + "/user" + std::to_string(i) + ".bmp");
+    if (reference.empty() || picture != reference)
       failures += fail(i, "ServerCanvas differs from the rendered board");
+  }
   if (failures == 0) server_process_close(&server);
   if (failures == 0)
     printf("converged\n");
