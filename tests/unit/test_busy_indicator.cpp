@@ -15,6 +15,7 @@ class Busy : public ScreenTest {
  protected:
   void SetUp() override {
     ScreenTest::SetUp();
+    server_connection.socket_handle = -1;  // no socket: the reset closes nothing
     net_available = connected = true;
     pend(1);
   }
