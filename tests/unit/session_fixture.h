@@ -31,6 +31,7 @@
 namespace testsupport {
 
 using Bytes = std::vector<uint8_t>;
+using Lines = std::vector<std::string>;
 
 constexpr int TEST_SCREEN_W = 1024;
 constexpr int TEST_SCREEN_H = 768;
@@ -180,8 +181,8 @@ class SessionFixture : public ::testing::Test {
     return out;
   }
   // Every kept chat log line, oldest first.
-  std::vector<std::string> chat_lines() {
-    std::vector<std::string> out;
+  Lines chat_lines() {
+    Lines out;
     for (int i = chat_log.oldest; i != chat_log.head; i = (i + 1) % CHAT_LOG_SLOTS)
       out.push_back(chat_log.lines[i].text);
     return out;

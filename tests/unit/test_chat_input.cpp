@@ -8,23 +8,16 @@
 #include <cstring>
 #include <set>
 
-#include "app/client.h"
-#include "app/config.h"
-#include "app/session.h"
 #include "base/log.h"
 #include "paint/random.h"
 #include "session_fixture.h"
-#include "test_support.h"
 #include "ui/chat_input.h"
-#include "ui/chat_log.h"
 #include "ui/eight_ball.h"
 #include "ui/roster.h"
 
 using namespace testsupport;
 
 namespace {
-
-using Lines = std::vector<std::string>;
 
 class ChatCommands : public SessionFixture {
  protected:
@@ -128,12 +121,11 @@ TEST_F(ChatCommands, HelpNamesEveryCommandAndEachAliasGivesItsCommandsText) {
 // Turkish folds "I" to a dotless i and French names the months its own way.
 // Both are built with localedef into a temporary directory.
 TEST_F(ChatCommands, NamesCommandsAndTheLogStampDoNotFollowTheLocale) {
-  char dir[] = "/tmp/easel-locale-XXXXXX";
-  ASSERT_TRUE(mkdtemp(dir));
-  setenv("LOCPATH", dir, 1);
-  std::string build = std::string("localedef -c -i tr_TR -f UTF-8 ") + dir +
-                      "/tr_TR.UTF-8 && localedef -c -i fr_FR -f UTF-8 " + dir + "/fr_FR.UTF-8";
-  ASSERT_EQ(system(build.c_str()), 0);
+  testsupport::TempDir dir;
+  setenv("LOCPATH", dir.path().c_str(), 1);
+  ASSERT_EQ(system("localedef -c -i tr_TR -f UTF-8 ./tr_TR.UTF-8 && "
+                   "localedef -c -i fr_FR -f UTF-8 ./fr_FR.UTF-8"),
+            0);
   ASSERT_TRUE(setlocale(LC_ALL, "tr_TR.UTF-8"));
   ASSERT_NE(tolower('I'), 'i');
   roster_set_name(3, "Ivan");
@@ -145,10 +137,9 @@ TEST_F(ChatCommands, NamesCommandsAndTheLogStampDoNotFollowTheLocale) {
   ASSERT_TRUE(setlocale(LC_ALL, "fr_FR.UTF-8"));
   const std::string stamp = log_timestamp();  // "Dec/07/2026 01:24:06"
   EXPECT_EQ(stamp.size(), 20u) << stamp;
-  const size_t month = std::string("JanFebMarAprMayJunJulAugSepOctNovDec").find(stamp.substr(0, 3));
-  EXPECT_TRUE(month != std::string::npos && month % 3 == 0 && stamp[3] == '/') << stamp;
+  const std::string months = "Jan/Feb/Mar/Apr/May/Jun/Jul/Aug/Sep/Oct/Nov/Dec/";
+  EXPECT_NE(months.find(stamp.substr(0, 4)), std::string::npos) << stamp;
   setlocale(LC_ALL, "C");
-  EXPECT_EQ(system((std::string("rm -r ") + dir).c_str()), 0);
 }
 
 // The first keyword chooses the table; answers come from the local stream.
