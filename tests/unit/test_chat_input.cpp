@@ -185,36 +185,37 @@ TEST_F(ChatCommands, AChatLineThatCannotBeQueuedIsShownAndEndsTheConnection) {
                                       std::to_string(server.port())));
 }
 
-int key_of(int scancode, int c) { return scancode << 8 | c; }
+class ChatPanel : public SessionFixture {};
 
-class ChatPanel : public SessionFixture {
- protected:
-  void SetUp() override {
-    SessionFixture::SetUp();
-    panel = chat_input_handler(nullptr, 0, 0, 0, 0);
-    ASSERT_NE(panel, nullptr);
-  }
-  void TearDown() override {
-    destroy_bitmap(panel);
-    SessionFixture::TearDown();
-  }
-  // Hands one key to the panel; true when the panel was redrawn.
-  bool press(int scancode, int c) {
-    return chat_input_handler(panel, 0, key_of(scancode, c), 0, 0) != nullptr;
-  }
-  void type(const std::string& text) {
-    for (char c : text) EXPECT_FALSE(press(KEY_A, c));  // a key is drawn in the next frame
-  }
-  BITMAP* panel = nullptr;
-};
-
-// Printable characters only, at most 511 of them; the panel is redrawn in the
-// first frame without a key after a change. Enter (not the keypad's) sends the
-// line or runs its command and empties it.
-TEST_F(ChatPanel, EditingTheInputLineAndEnter) {
+// See-through magenta with the input line at the bottom and the log above it,
+// redrawn in the first frame without a key after a change. The line takes
+// printable characters only, at most 511; Enter (not the keypad's) sends it or
+// runs its command and empties it.
+TEST_F(ChatPanel, PinnedPanelsEditingTheInputLineAndEnter) {
+  BITMAP* panel = chat_input_handler(nullptr, 0, 0, 0, 0);
+  ASSERT_NE(panel, nullptr);
   EXPECT_EQ(panel->w, TEST_SCREEN_W);
   EXPECT_EQ(panel->h, TEST_SCREEN_H - 42);
+  // True when the key redrew the panel.
+  auto press = [&](int scancode, int c) {
+    return chat_input_handler(panel, 0, scancode << 8 | c, 0, 0) != nullptr;
+  };
+  auto type = [&](const std::string& text) {
+    for (char c : text) EXPECT_FALSE(press(KEY_A, c));
+  };
+  BITMAP* empty = testsupport::make_filled(panel->w, panel->h, 255, 0, 255);
+  EXPECT_TRUE(testsupport::bitmaps_equal(empty, panel));  // empty log, empty line
+  destroy_bitmap(empty);
   EXPECT_EQ(chat_input_handler(panel, 0, 0, 0, 0), nullptr);  // nothing changed
+  type("W");
+  ASSERT_EQ(chat_input_handler(panel, 0, 0, 0, 0), panel);
+  EXPECT_EQ(8111971676915430271u, testsupport::bitmap_checksum(panel));
+  add_chat_line(nullptr, "a notice");
+  ASSERT_EQ(chat_input_handler(panel, 0, 0, 0, 0), panel);
+  EXPECT_EQ(2417158359278193137u, testsupport::bitmap_checksum(panel));
+  EXPECT_EQ(chat_input_handler(panel, 0, 0, 0, 0), nullptr);
+
+  press(KEY_BACKSPACE, 8);
   type("Hi there!");
   press(KEY_BACKSPACE, 8);
   press(KEY_TAB, 9);
@@ -224,8 +225,6 @@ TEST_F(ChatPanel, EditingTheInputLineAndEnter) {
   press(KEY_LEFT, 0);
   EXPECT_STREQ(chat_input.text, "Hi there");
   EXPECT_EQ(chat_input.length, 8);
-  EXPECT_EQ(chat_input_handler(panel, 0, 0, 0, 0), panel);
-  EXPECT_EQ(chat_input_handler(panel, 0, 0, 0, 0), nullptr);
   type(std::string(520, 'x'));
   EXPECT_EQ(chat_input.length, 511);
   EXPECT_EQ(strlen(chat_input.text), 511u);
@@ -240,19 +239,7 @@ TEST_F(ChatPanel, EditingTheInputLineAndEnter) {
   type("/8");
   press(KEY_ENTER, 13);
   EXPECT_EQ(chat_lines().back(), system_line("How can I answer if you don't know the question?"));
-}
-
-// See-through magenta with the input line at the bottom and the log above it.
-TEST_F(ChatPanel, PinnedPanels) {
-  BITMAP* empty = testsupport::make_filled(panel->w, panel->h, 255, 0, 255);
-  EXPECT_TRUE(testsupport::bitmaps_equal(empty, panel));  // empty log, empty line
-  destroy_bitmap(empty);
-  press(KEY_A, 'W');
-  ASSERT_EQ(chat_input_handler(panel, 0, 0, 0, 0), panel);
-  EXPECT_EQ(8111971676915430271u, testsupport::bitmap_checksum(panel));
-  add_chat_line(nullptr, "a notice");
-  ASSERT_EQ(chat_input_handler(panel, 0, 0, 0, 0), panel);
-  EXPECT_EQ(2417158359278193137u, testsupport::bitmap_checksum(panel));
+  destroy_bitmap(panel);
 }
 
 }  // namespace
