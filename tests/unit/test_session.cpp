@@ -90,8 +90,9 @@ int clock_calls = 0;
 time_t counting_clock() { return TEST_NOW + (clock_calls++) / 3; }
 
 // Handling stops when the clock's second changes: t0 and one check per message
-// fall into one second here, two messages per step.
-TEST_F(Session, UsersJoiningAndLeavingHandledTwoMessagesPerClockSecond) {
+// fall into one second here, two messages per step. A user's stroke tells where
+// the user is (its first point) and in which colour.
+TEST_F(Session, UsersJoiningLeavingAndDrawingHandledTwoMessagesPerClockSecond) {
   login();
   const size_t before = chat_lines().size();
   clock_calls = 0;
@@ -112,6 +113,15 @@ TEST_F(Session, UsersJoiningAndLeavingHandledTwoMessagesPerClockSecond) {
   EXPECT_EQ(lines, (Lines{system_line("Bob has joined."),
                           system_line("Carla-with-a-lo has joined."), system_line("Bob has left."),
                           system_line("??? has left.")}));
+  session_set_clock([] { return TEST_NOW; });
+  Message m;
+  const int16_t xs[] = {123, 200}, ys[] = {45, 60};
+  ASSERT_EQ(encode_pen(&m, 6, 10, 20, 30, xs, ys, 2), 1);
+  deliver(nettest::frame_of(&m));
+  message_free(&m);
+  EXPECT_EQ(roster.users[6].x, 123);
+  EXPECT_EQ(roster.users[6].y, 45);
+  EXPECT_EQ(roster.users[6].blue, 30.0f);
 }
 
 // Acknowledged alone, ours is already on LocalCanvas: it is copied, not
