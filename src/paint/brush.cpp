@@ -11,6 +11,7 @@
 #include "paint/pixel.h"
 #include "paint/random.h"
 #include "paint/splat.h"
+#include "paint/square_root.h"
 #include "paint/stroke.h"
 
 namespace {
@@ -168,7 +169,7 @@ void paint_bristle(const Surface& surface, Bristle* br, float X, float Y, float 
   bristle_position(br, X, Y, tx, ty, nx, ny, &qx, &qy);
   float ox = br->x, oy = br->y;
   double vx = static_cast<double>(qx) - ox, vy = static_cast<double>(qy) - oy;
-  float len = static_cast<float>(std::sqrt(vx * vx + vy * vy));
+  float len = static_cast<float>(square_root(vx * vx + vy * vy));
   if (len > 0) {
     float ex = static_cast<float>(vx / len);
     float ey = static_cast<float>(vy / len);
@@ -232,7 +233,7 @@ void drawBrush(BITMAP* bmp, float r, float g, float b, float size, float dryness
       return;
     }
     double vx = static_cast<double>(X) - px, vy = static_cast<double>(Y) - py;
-    float len = static_cast<float>(std::sqrt(vx * vx + vy * vy));
+    float len = static_cast<float>(square_root(vx * vx + vy * vy));
     if (len < 0.0001) return;
     float tx = static_cast<float>(vx / len);
     float ty = static_cast<float>(vy / len);
