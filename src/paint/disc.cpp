@@ -82,6 +82,7 @@ struct MemoryRows {
   }
 };
 
+// The rows of a disc, each as a span and its two soft ends.
 template <class Rows>
 void disc_rows(const Rows& out, int h, float cx, float cy, float radius, float coverage, int first, int last) {
   float fx = cx - std::floor(cx), fy = cy - std::floor(cy);
@@ -104,24 +105,6 @@ void disc_rows(const Rows& out, int h, float cx, float cy, float radius, float c
   }
 }
 
-#ifdef __SSE2__
-// Scattered discs miss the cache on every row, and each row's first read waits
-// for its line: asking for all the rows' lines at once lets the misses overlap.
-void prefetch_rows(BITMAP* bmp, float cx, float cy, int first, int last, int R) {
-  int x1 = static_cast<int>(cx) - R, x2 = static_cast<int>(cx) + R;
-  if (x1 < 0) x1 = 0;
-  if (x2 > bmp->w - 1) x2 = bmp->w - 1;
-  if (x1 > x2) return;
-  for (int j = first; j <= last; ++j) {
-    int row = static_cast<int>(j + static_cast<double>(cy));
-    if (row < 0 || row >= bmp->h) continue;
-    const char* p = reinterpret_cast<const char*>(bitmap_row(bmp, row));
-    for (int x = x1; x <= x2; x += 16) _mm_prefetch(p + 4 * x, _MM_HINT_T0);
-    _mm_prefetch(p + 4 * x2, _MM_HINT_T0);
-  }
-}
-#endif
-
 // Beyond this a centre or radius cannot come from a stroke; such discs paint nothing.
 constexpr float DISC_LIMIT = 1e8f;
 
@@ -143,7 +126,6 @@ void softDisc(BITMAP* bmp, float cx, float cy, float r, float g, float b, float 
   }
   const uint32_t solid = pack_pixel(static_cast<int>(r), static_cast<int>(g), static_cast<int>(b));
 #ifdef __SSE2__
-  prefetch_rows(bmp, cx, cy, first, last, R);
   disc_rows(MemoryRows{bmp, r, g, b, coverage, solid, packed_layout(), packed_ink(r, g, b)}, bmp->h, cx, cy, radius,
             coverage, first, last);
 #else
