@@ -6,7 +6,6 @@ import re
 import shutil
 import subprocess
 import tempfile
-import threading
 import time
 
 from formats import Image, config_bytes  # noqa: F401  (config_bytes for the tests)
@@ -93,27 +92,23 @@ class XServer:
 
 
 class Server:
-    """easel-server on a free port of 127.0.0.1, its log read as it comes."""
+    """easel-server on a free port of 127.0.0.1, logging to a file beside its board."""
 
     def __init__(self, *extra):
         self.dir = tempfile.mkdtemp(prefix="easel-server-")
-        self.proc = subprocess.Popen(
-            [binary_path("server/easel-server"), "--port", "0", "--bind", "127.0.0.1", "--board",
-             os.path.join(self.dir, "board.easel"), *extra],
-            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        self.lines, self.searched = [], 0
-        threading.Thread(target=lambda: self.lines.extend(self.proc.stdout), daemon=True).start()
+        with open(os.path.join(self.dir, "log"), "wb") as log:
+            self.proc = subprocess.Popen(
+                [binary_path("server/easel-server"), "--port", "0", "--bind", "127.0.0.1", "--board",
+                 os.path.join(self.dir, "board.easel"), *extra],
+                stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
         self.port = int(self.wait(r"listening on \S*:(\d+)").group(1))
 
     def wait(self, pattern):
-        """The first match of pattern in the log lines not searched before."""
+        """The first match of pattern in the log, once there is one."""
         def find():
-            while self.searched < len(self.lines):
-                self.searched += 1
-                m = re.search(pattern, self.lines[self.searched - 1])
-                if m:
-                    return m
-        return wait_until(find, what="the server to log %r; it logged:\n%s" % (pattern, self.lines))
+            with open(os.path.join(self.dir, "log")) as f:
+                return re.search(pattern, f.read())
+        return wait_until(find, what="the server to log %r" % pattern)
 
     def stop(self):
         end_process(self.proc)
