@@ -2,6 +2,7 @@
 xwininfo, ImageMagick). Whatever is started here is ended by its pid when its
 `with` block closes, also when a test fails half-way."""
 import os
+import pathlib
 import re
 import shutil
 import subprocess
@@ -65,17 +66,12 @@ class XServer:
     __exit__ = stop
 
     def env(self):
-        env = dict(os.environ, DISPLAY=self.display)
-        env.pop("XAUTHORITY", None)
-        return env
+        return dict(os.environ, DISPLAY=self.display)
 
     def run(self, *args):
         """Runs an X client program (xdotool, xwininfo...) on this display."""
-        result = subprocess.run(list(args), env=self.env(), stdin=subprocess.DEVNULL, capture_output=True,
-                                timeout=DEFAULT_TIMEOUT)
-        if result.returncode != 0:
-            raise AssertionError("%s failed: %s" % (args[0], result.stderr.decode(errors="replace")))
-        return result.stdout.decode(errors="replace")
+        return subprocess.run(list(args), env=self.env(), stdin=subprocess.DEVNULL, capture_output=True,
+                              timeout=DEFAULT_TIMEOUT, check=True).stdout.decode(errors="replace")
 
     # Input. Keyboard focus follows the pointer: keep it inside the window.
     def key(self, *names, delay_ms=20):
@@ -128,15 +124,13 @@ class EaselSession:
         if config is not None:
             files["client.cfg"] = config
         for name, data in files.items():
-            with open(self.path(name), "wb") as f:
-                f.write(data)
+            pathlib.Path(self.path(name)).write_bytes(data)
 
     def path(self, name):
         return os.path.join(self.workdir, name)
 
     def read_file(self, name):
-        with open(self.path(name), "rb") as f:
-            return f.read()
+        return pathlib.Path(self.path(name)).read_bytes()
 
     def start(self):
         with open(self.path("easel.stderr"), "wb") as err:
