@@ -5,6 +5,7 @@ whose pixels are pinned by hash; a torn last frame is reported and the rest
 drawn; bad input gives a message and status 2."""
 import hashlib
 import os
+import pathlib
 import subprocess
 import tempfile
 import unittest
@@ -48,8 +49,7 @@ class EaselRender(unittest.TestCase):
         for name, data in {"board.bin": BOARD, "empty.bin": b"", "cut.bin": BOARD + frame(0, bytes(4) + bytes(80))[:9],
                            "bg.bmp": bmp_bytes(912, 684, lambda x, y: (0, 0, 255)),
                            "red.bmp": bmp_bytes(64, 32, lambda x, y: (255, 0, 0))}.items():
-            with open(self.path(name), "wb") as f:
-                f.write(data)
+            pathlib.Path(self.path(name)).write_bytes(data)
 
     def path(self, name):
         return os.path.join(self.dir.name, name)

@@ -113,7 +113,7 @@ class SharedBoard(unittest.TestCase):
         def page():
             chromium(url, profile, "--window-size=912,708", "--screenshot=" + shot)
             return Image.read(["convert", shot]).crop(0, 24, 912, 684) == drawn
-        wait_until(page, what="the picture on the page")
+        wait_until(page, 60, what="the picture on the page")
         dom = chromium(url, profile, "--dump-dom").decode()
         self.assertRegex(dom, r'id="strokes">7<.*id="users">alice, bob<')
 
