@@ -60,6 +60,14 @@ inline void feed(Connection* c, const uint8_t* data, size_t n) {
   b->end = b->begin + used + n;
 }
 
+// A message whose payload is exactly these bytes.
+inline Message raw_message(uint32_t type, const std::vector<uint8_t>& bytes) {
+  Message m;
+  message_init(&m, type);
+  for (uint8_t b : bytes) message_put_byte(&m, b);
+  return m;
+}
+
 inline std::vector<uint8_t> sent_bytes(const Connection* c) {
   return std::vector<uint8_t>(c->send_buffer.begin, c->send_buffer.end);
 }

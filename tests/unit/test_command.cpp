@@ -43,14 +43,6 @@ struct Canvas {
   ~Canvas() { destroy_bitmap(bmp); }
 };
 
-// A message whose payload is exactly these bytes.
-Message raw(uint32_t type, const Bytes& bytes) {
-  Message m;
-  message_init(&m, type);
-  for (uint8_t b : bytes) message_put_byte(&m, b);
-  return m;
-}
-
 Bytes le32(uint32_t v) { return Bytes{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
 
 Bytes join(std::initializer_list<Bytes> parts) {
@@ -192,7 +184,7 @@ TEST(CommandDecoding, MalformedCommandsChangeNothing) {
   };
   Canvas canvas, original;
   for (const auto& c : cases) {
-    Message m = raw(c.first, c.second);
+    Message m = nettest::raw_message(c.first, c.second);
     apply_command(canvas.bmp, &m);
     EXPECT_EQ(0, message_tell(&m));
     EXPECT_TRUE(bitmaps_equal(canvas.bmp, original.bmp)) << "type " << c.first;
@@ -246,7 +238,7 @@ TEST(CommandDecoding, ChatLinesNameTheSpeakerFromTheRoster) {
   } cases[] = {{join({{3}, Bytes(700, 'w'), {0}}), true, std::string(511, 'w')},
                {{0, 'n', 0xFF, 0xFC, 'o', '\n', 't', 'e', 0}, false, "note"}};
   for (const auto& c : cases) {
-    Message m = raw(MSG_CHAT, c.payload);
+    Message m = nettest::raw_message(MSG_CHAT, c.payload);
     apply_command(canvas.bmp, &m);
     EXPECT_EQ(0, message_tell(&m));
     message_free(&m);

@@ -74,30 +74,27 @@ TEST(Disc, EdgesPaintOnlyTheOnBitmapPart) {
   }
 }
 
-TEST(Stamp, DiscsOneDiameterApartAtGapZero) {
-  // Gap 0: one diameter apart; shorter than a spacing: the first disc only;
-  // out-of-range size and gap are clamped (gap 100 at size 1.5: 30 apart).
+// One stroke at in-range and out-of-range values: size and gap act as their
+// bounds (1.5..8 and 0..100) beyond them. A stroke of one repeated point paints
+// nothing.
+TEST(Stamp, PinnedStrokes) {
+  const std::vector<int16_t> xs = {30, 200, 420, 610, 700, 880, 650, 300, 120},
+                             ys = {600, 500, 620, 380, 100, 40, 300, 200, 20}, still = {25, 25, 25};
+  BITMAP* blank = testsupport::make_pattern(912, 684);
+  const uint64_t untouched = testsupport::bitmap_checksum(blank);
+  destroy_bitmap(blank);
   const struct {
     float size, gap;
-    int16_t x1;
-    float step, radius;
-  } cases[] = {{8.0f, 0.0f, 100, 16, 8.0f}, {50.0f, -4.0f, 30, 16, 8.0f}, {0.0f, 250.0f, 100, 30, 1.5f}};
+    bool moving;
+    uint64_t sum;
+  } cases[] = {{6.5f, 20.0f, true, 1518476845628864280ull}, {8, 0, true, 14009003145975916033ull},
+               {50, -4, true, 14009003145975916033ull},    {1.5f, 100, true, 4283033006230996930ull},
+               {0, 250, true, 4283033006230996930ull},     {8, 0, false, untouched}};
   for (const auto& c : cases) {
-    BITMAP* got = testsupport::make_filled(140, 60, 10, 10, 10);
-    BITMAP* want = testsupport::make_filled(140, 60, 10, 10, 10);
-    int16_t xs[] = {20, c.x1}, ys[] = {30, 30};
-    drawStamp(got, 30, 200, 90, c.size, c.gap, xs, ys, 2);
-    for (float x = 20; x <= c.x1; x += c.step) softDisc(want, x, 30.0f, 30, 200, 90, 1.0f, c.radius);
-    EXPECT_TRUE(testsupport::bitmaps_equal(want, got)) << "size " << c.size << " gap " << c.gap;
-    destroy_bitmap(want);
-    destroy_bitmap(got);
+    BITMAP* bmp = testsupport::make_pattern(912, 684);
+    const std::vector<int16_t>& sx = c.moving ? xs : still;
+    drawStamp(bmp, 15.0f, 150.0f, 99.5f, c.size, c.gap, sx.data(), c.moving ? ys.data() : still.data(), sx.size());
+    EXPECT_EQ(c.sum, testsupport::bitmap_checksum(bmp)) << "size " << c.size << " gap " << c.gap;
+    destroy_bitmap(bmp);
   }
-}
-
-TEST(Stamp, PinnedStroke) {
-  BITMAP* bmp = testsupport::make_pattern(912, 684);
-  std::vector<int16_t> xs = {30, 200, 420, 610, 700, 880, 650, 300, 120}, ys = {600, 500, 620, 380, 100, 40, 300, 200, 20};
-  drawStamp(bmp, 15.0f, 150.0f, 99.5f, 6.5f, 20.0f, xs.data(), ys.data(), xs.size());
-  EXPECT_EQ(1518476845628864280ull, testsupport::bitmap_checksum(bmp));
-  destroy_bitmap(bmp);
 }

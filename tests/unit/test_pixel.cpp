@@ -1,5 +1,4 @@
-// The coverage blend, bilinear reads, the colour pick and the colour
-// conversions.
+// The coverage blend, the colour pick and the colour conversions.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,9 +9,8 @@
 #include "paint/pixel.h"
 #include "test_support.h"
 
-// Above 0.999 the colour is written with its fractions cut; below, the blend
-// rounds; no coverage changes nothing. Blends through a sub-bitmap land on its
-// parent's pixels.
+// On a pixel of (100, 50, 10): above 0.999 the colour is written with its
+// fractions cut; below, the blend rounds; no coverage changes nothing.
 TEST(Pixel, PinnedBlends) {
   const struct {
     float rgb[3], coverage;
@@ -21,40 +19,12 @@ TEST(Pixel, PinnedBlends) {
                {{200.7f, 20.5f, 254.99f}, 0.999f, {201, 21, 255}},
                {{200.0f, 0.0f, 255.0f}, 0.25f, {125, 38, 71}},
                {{255.0f, 255.0f, 255.0f}, 0.0f, {100, 50, 10}}};
-  BITMAP* parent = testsupport::make_filled(20, 20, 100, 50, 10);
-  BITMAP* sub = create_sub_bitmap(parent, 5, 7, 6, 6);
-  int x = 0;
   for (const auto& c : cases) {
-    blendPixel(sub, x, x, c.rgb[0], c.rgb[1], c.rgb[2], c.coverage);
-    EXPECT_EQ(makecol32(c.want[0], c.want[1], c.want[2]), getpixel(parent, 5 + x, 7 + x)) << c.coverage;
-    ++x;
+    BITMAP* bmp = testsupport::make_filled(1, 1, 100, 50, 10);
+    blendPixel(bmp, 0, 0, c.rgb[0], c.rgb[1], c.rgb[2], c.coverage);
+    EXPECT_EQ(makecol32(c.want[0], c.want[1], c.want[2]), getpixel(bmp, 0, 0)) << c.coverage;
+    destroy_bitmap(bmp);
   }
-  BITMAP* untouched = testsupport::make_filled(20, 20, 100, 50, 10);
-  EXPECT_EQ(3, testsupport::count_differences(parent, untouched));
-  destroy_bitmap(untouched);
-  destroy_bitmap(sub);
-  destroy_bitmap(parent);
-}
-
-TEST(Pixel, BilinearWeightsAndBounds) {
-  BITMAP* bmp = testsupport::make_filled(5, 4, 0, 0, 0);
-  putpixel(bmp, 1, 1, makecol32(100, 0, 255));
-  putpixel(bmp, 2, 1, makecol32(200, 10, 0));
-  putpixel(bmp, 1, 2, makecol32(0, 20, 0));
-  putpixel(bmp, 2, 2, makecol32(40, 30, 8));
-  float r = -1, g = -1, b = -1;
-  ASSERT_EQ(1, sampleBilinear(bmp, 1.25f, 1.5f, &r, &g, &b));
-  // weights 0.375, 0.125, 0.375, 0.125 for (1,1), (2,1), (1,2), (2,2)
-  EXPECT_FLOAT_EQ(0.375f * 100 + 0.125f * 200 + 0.125f * 40, r);
-  EXPECT_FLOAT_EQ(0.125f * 10 + 0.375f * 20 + 0.125f * 30, g);
-  EXPECT_FLOAT_EQ(0.375f * 255 + 0.125f * 8, b);
-  // The 2 x 2 neighbourhood must lie on the bitmap with 0.0001 to spare.
-  EXPECT_EQ(1, sampleBilinear(bmp, 3.0f, 2.0f, &r, &g, &b));
-  r = g = b = -7.0f;
-  const float outside[][2] = {{4.0f, 1.0f}, {1.0f, 3.0f}, {-0.5f, 1.0f}, {1.0f, -0.01f}, {NAN, 1.0f}};
-  for (const auto& p : outside) EXPECT_EQ(0, sampleBilinear(bmp, p[0], p[1], &r, &g, &b)) << p[0] << "," << p[1];
-  EXPECT_EQ((std::vector<float>{-7, -7, -7}), (std::vector<float>{r, g, b}));  // untouched when not found
-  destroy_bitmap(bmp);
 }
 
 // The pick seeks the dominant colour of the window around the point, not the

@@ -20,22 +20,6 @@
 #include "paint/dirty_rect.h"
 #include "test_support.h"
 
-namespace {
-
-struct Sample {
-  float x, y;
-};
-
-std::vector<Sample> samples() {
-  std::vector<Sample> out;
-  for (int i = 0; i < StrokeSamples.count; ++i) out.push_back({StrokeSamples.x[i], StrokeSamples.y[i]});
-  return out;
-}
-
-double distance(Sample a, Sample b) { return std::hypot(double(a.x) - b.x, double(a.y) - b.y); }
-
-}  // namespace
-
 // One segment walked with a spacing and a carried offset: the offset left
 // for the next segment, the samples' count, the first and the last. A single
 // point gives one sample unless an offset is pending; past the last segment,
@@ -90,33 +74,6 @@ TEST(StrokeWalk, SegmentStopsAtBufferLimit) {
   int16_t cx[] = {0, 9000, 18000, 27000}, cy[] = {0, 10, 0, 10};
   EXPECT_EQ(0.0f, sampleSegment(cx, cy, 4, 1, 1.0f, 0.0f));
   EXPECT_EQ(STROKE_SAMPLES_MAX, StrokeSamples.count);
-}
-
-// Consecutive samples lie one spacing apart as the crow flies; across a join
-// the distance carried is measured through the point. Collinear points keep
-// the curve on their line.
-TEST(StrokeWalk, CurvedWalkKeepsChordSpacingAcrossJoins) {
-  std::vector<int16_t> xs = {10, 40, 70, 60, 20, 25}, ys = {10, 5, 30, 60, 50, 20};
-  for (float s : {1.0f, 1.5f, 7.0f}) {
-    float offset = 0.0f;
-    std::vector<Sample> all;
-    for (unsigned i = 0; i < xs.size(); ++i) {
-      offset = sampleSegment(xs.data(), ys.data(), xs.size(), i, s, offset);
-      std::vector<Sample> seg = samples();
-      if (!all.empty() && !seg.empty()) {
-        Sample join{float(xs[i]), float(ys[i])};
-        EXPECT_NEAR(s, distance(all.back(), join) + distance(join, seg[0]), 0.0201) << "spacing " << s;
-      }
-      for (size_t k = 1; k < seg.size(); ++k)
-        ASSERT_NEAR(s, distance(seg[k - 1], seg[k]), 0.0101) << "spacing " << s << " segment " << i;
-      all.insert(all.end(), seg.begin(), seg.end());
-    }
-    EXPECT_GT(all.size(), size_t(150 / s));
-  }
-  const int16_t lx[] = {0, 10, 20}, ly[] = {5, 5, 5};
-  int on_line = 0;
-  walkStroke(lx, ly, 3, 1.0f, [&](float, float y) { on_line += y == 5.0f ? 1 : -1000; });
-  EXPECT_GE(on_line, 20);
 }
 
 // Each deposit alone on black: the pixels it lights (grey levels). A point
