@@ -1,4 +1,4 @@
-// The disc rasteriser, its span fill and the stamp.
+// The disc rasteriser and the stamp.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -30,24 +30,6 @@ TEST(Disc, PinnedDiscs) {
     destroy_bitmap(bmp);
   }
   destroy_bitmap(black);
-}
-
-// Spans are cut to the row; rows off the bitmap, a reversed span and a
-// coverage not above 0.005 paint nothing.
-TEST(Disc, SpanClipsToTheRow) {
-  BITMAP* bmp = testsupport::make_filled(10, 4, 0, 0, 0);
-  blendSpan(bmp, -5, 1, 30, 255, 255, 255, 1.0f);
-  blendSpan(bmp, 2, 2, 4, 100, 100, 100, 0.5f);
-  blendSpan(bmp, 0, -1, 9, 255, 255, 255, 1.0f);
-  blendSpan(bmp, 0, 4, 9, 255, 255, 255, 1.0f);
-  blendSpan(bmp, 0, 3, 9, 255, 255, 255, 0.005f);
-  blendSpan(bmp, 5, 3, 4, 255, 255, 255, 1.0f);
-  BITMAP* want = testsupport::make_filled(10, 4, 0, 0, 0);
-  hline(want, 0, 1, 9, makecol32(255, 255, 255));
-  hline(want, 2, 2, 4, makecol32(50, 50, 50));  // 100 * 0.5 + 0.5
-  EXPECT_TRUE(testsupport::bitmaps_equal(want, bmp));
-  destroy_bitmap(want);
-  destroy_bitmap(bmp);
 }
 
 TEST(Disc, EdgesPaintOnlyTheOnBitmapPart) {
