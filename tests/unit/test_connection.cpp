@@ -74,7 +74,6 @@ TEST(Connection, SendsAtMost512BytesPerPollAndKeepsWhatTheSocketRefuses) {
   setsockopt(l.c.socket_handle, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
   Bytes data = pattern(300000);
   ASSERT_EQ(1, connection_queue(&l.c, data.data(), data.size()));
-  EXPECT_EQ(524288u, capacity(l.c.send_buffer));
   ASSERT_EQ(1, connection_poll(&l.c));
   EXPECT_EQ(data.size() - 512, connection_unsent(&l.c));
   Bytes got = l.read_available(100);
