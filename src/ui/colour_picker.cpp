@@ -200,3 +200,24 @@ void colour_set_changed_hook(ColourChangedHook hook) { changed_hook = hook; }
 void colour_changed(bool bar_shown) {
   if (changed_hook) changed_hook(bar_shown);
 }
+
+static int clamp_channel(float v) {
+  int c = static_cast<int>(v);
+  return c < 0 ? 0 : (c > 255 ? 255 : c);
+}
+
+void rebuild_cursor() {
+  show_mouse(nullptr);
+  if (!CursorSprite) return;
+  clear_to_color(CursorSprite, makecol32(255, 0, 255));
+  int shadow = contrast_colour(current_rgb[0], current_rgb[1], current_rgb[2]);
+  hline(CursorSprite, 1, 3, 5, shadow);
+  vline(CursorSprite, 3, 1, 5, shadow);
+  int ink = makecol32(clamp_channel(current_rgb[0]), clamp_channel(current_rgb[1]),
+                      clamp_channel(current_rgb[2]));
+  hline(CursorSprite, 0, 2, 4, ink);
+  vline(CursorSprite, 2, 0, 4, ink);
+  set_mouse_sprite(CursorSprite);
+  set_mouse_sprite_focus(2, 2);
+  if (screen) show_mouse(screen);
+}

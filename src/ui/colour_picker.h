@@ -37,5 +37,8 @@ typedef void (*ColourChangedHook)(bool bar_shown);
 void colour_set_changed_hook(ColourChangedHook hook);
 void colour_changed(bool bar_shown);
 
+// Redraws CursorSprite in the current colour and installs it as the pointer.
+void rebuild_cursor();
+
 // Start-up palette, palette_next 14, no remembered panel; for tests.
 void colour_picker_reset();

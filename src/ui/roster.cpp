@@ -10,7 +10,6 @@
 #include "ui/screen.h"
 
 Roster roster = {};
-bool labels_shown = false;
 
 void roster_clear() { roster.used = 0; }
 

@@ -15,7 +15,6 @@ struct Roster {
   int used;
 };
 extern Roster roster;
-extern bool labels_shown;
 
 void roster_clear();
 void roster_set_name(int id, const char* name);

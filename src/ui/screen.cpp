@@ -1,8 +1,6 @@
 #include "ui/screen.h"
 
 #include "paint/canvas.h"
-#include "ui/colour_picker.h"
-#include "ui/roster.h"
 
 BITMAP* SamplePicture = nullptr;
 BITMAP* BackBuffer = nullptr;
@@ -13,6 +11,7 @@ BITMAP* ToolbarStrip = nullptr;
 BITMAP* CursorSprite = nullptr;
 
 volatile bool switched_away = false;
+bool labels_shown = false;
 
 int screen_width = 0, screen_height = 0;
 int ox = 0, oy = 0;
@@ -30,27 +29,6 @@ int contrast_colour(float red, float green, float blue) {
   if (green > top) top = green;
   if (blue > top) top = blue;
   return top > 120 ? makecol32(0, 0, 0) : makecol32(255, 255, 255);
-}
-
-static int clamp_channel(float v) {
-  int c = static_cast<int>(v);
-  return c < 0 ? 0 : (c > 255 ? 255 : c);
-}
-
-void rebuild_cursor() {
-  show_mouse(nullptr);
-  if (!CursorSprite) return;
-  clear_to_color(CursorSprite, makecol32(255, 0, 255));
-  int shadow = contrast_colour(current_rgb[0], current_rgb[1], current_rgb[2]);
-  hline(CursorSprite, 1, 3, 5, shadow);
-  vline(CursorSprite, 3, 1, 5, shadow);
-  int ink = makecol32(clamp_channel(current_rgb[0]), clamp_channel(current_rgb[1]),
-                      clamp_channel(current_rgb[2]));
-  hline(CursorSprite, 0, 2, 4, ink);
-  vline(CursorSprite, 2, 0, 4, ink);
-  set_mouse_sprite(CursorSprite);
-  set_mouse_sprite_focus(2, 2);
-  if (screen) show_mouse(screen);
 }
 
 void draw_canvas_view_on(BITMAP* target, BITMAP* canvas) {

@@ -22,15 +22,14 @@ extern int screen_width, screen_height;
 // The picture's origin on the screen; negative when the screen is smaller than
 // the picture, which is then cropped equally on both sides.
 extern int ox, oy;
+// Whether the user labels are drawn over BackBuffer now.
+extern bool labels_shown;
 // Takes the screen size: the origin and the area that dirty rectangles are
 // clipped to. Called once the graphics mode is set.
 void screen_set_layout(int w, int h);
 
 // Black when any channel is above 120, otherwise white (32-bit packing).
 int contrast_colour(float red, float green, float blue);
-
-// Redraws CursorSprite in the current colour and installs it as the pointer.
-void rebuild_cursor();
 
 // Copies a 912 x 684 canvas into BackBuffer at the origin, paints the bands
 // around it black, and marks the whole screen dirty.
