@@ -1,7 +1,6 @@
 // The coverage blend, the colour pick and the colour conversions.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <random>
 #include <vector>
 

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "guarded_bitmap.h"
-#include "paint/dirty_rect.h"
 #include "paint/brush.h"
 #include "paint/canvas.h"
 #include "paint/chalk.h"
+#include "paint/dirty_rect.h"
 #include "paint/pencil.h"
 #include "paint/random.h"
 #include "paint/smudge.h"
