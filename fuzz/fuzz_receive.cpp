@@ -1,16 +1,12 @@
-// The client's receive path: arbitrary bytes from the server arrive on the
-// connection and go through message_receive and the whole dispatch of the
-// network step (login replies, users joining and leaving, restarts, relayed
-// commands and chat lines, acknowledgements in any order), frame after frame
+// The client's receive path: arbitrary bytes from the server go through
+// message_receive and the whole dispatch of the network step, frame after frame
 // until the server closes. After every frame LocalCanvas must be ServerCanvas
 // with our pending commands (but chat lines) replayed over it.
 //
-// Input: byte 0 picks our pending commands besides the login request, byte 1
-// how many messages fit in one second of the clock (low 4 bits) and whether
-// the points of drawing commands are kept as they are (bit 7), the rest is
-// the stream. Points are otherwise folded into and around the picture: far
-// points only make the renderers walk long paths (fuzz_apply_command and the
-// worst-stroke benchmark cover those), which would slow every run down.
+// Byte 0 picks our pending commands besides the login request; byte 1 how many
+// messages fit in one second of the clock (low 4 bits) and whether points are
+// kept as they are (bit 7): otherwise they are folded into and around the
+// picture, as far points only make every run slower (fuzz_apply_command covers them).
 #include <allegro.h>
 #include <fcntl.h>
 #include <sys/socket.h>

@@ -3,7 +3,7 @@
 bool net_available = false;
 bool connected = false;
 uint8_t own_user_id = 0;
-Connection server_connection = {};
+Connection server_connection = {-1, 0, {}, {}};
 CommandQueue command_queue = {};
 
 namespace {
@@ -36,7 +36,8 @@ void link_reset() {
   if (connected) connection_close(&server_connection);
   connected = false;
   own_user_id = 0;
-  server_connection = {};
+  // No descriptor: a later close must not close whatever took number 0.
+  server_connection = {-1, 0, {}, {}};
   queue_free(&command_queue);
   queue_init(&command_queue);
 }

@@ -10,6 +10,8 @@
 #include "paint/grain.h"
 #include "paint/pixel.h"
 #include "paint/random.h"
+#include "paint/splat.h"
+#include "paint/square_root.h"
 #include "paint/stroke.h"
 
 namespace {
@@ -40,6 +42,32 @@ BristleList Bristles;
 
 double draw_unit() { return random_unit(nextRandom()); }
 
+// The bitmap painted on; one the engine owns is read and written in its rows.
+struct Surface {
+  BITMAP* bmp;
+  bool memory;
+  bool packed;  // memory, with the channels in the packed blend's lanes
+};
+
+Surface surface_of(BITMAP* bmp) {
+  Surface s = {bmp, is_memory_bitmap(bmp) != 0, false};
+#ifdef __SSE2__
+  s.packed = s.memory && packed_layout();
+#endif
+  return s;
+}
+
+inline int sample_at(const Surface& s, float x, float y, float* r, float* g, float* b) {
+  if (!s.memory) return sampleBilinear(s.bmp, x, y, r, g, b);
+  int x0, y0;
+  float fx, fy;
+  if (!bilinear_cell(x, y, s.bmp->w, s.bmp->h, &x0, &y0, &fx, &fy)) return 0;
+  const uint32_t* top = bitmap_row(s.bmp, y0) + x0;
+  const uint32_t* bottom = bitmap_row(s.bmp, y0 + 1) + x0;
+  bilinear_mix(top[0], top[1], bottom[0], bottom[1], fx, fy, r, g, b);
+  return 1;
+}
+
 void set_up_bristles(BristleList* list, float r, float g, float b, float size) {
   int k = static_cast<int>(draw_unit() + size * 3.1);
   int count = k + 1;
@@ -63,11 +91,11 @@ void set_up_bristles(BristleList* list, float r, float g, float b, float size) {
 }
 
 // Mixes in the colour under the bristle; draws only when that colour is found.
-void pick_up(BITMAP* bmp, Bristle* br, float X, float Y) {
+void pick_up(const Surface& s, Bristle* br, float X, float Y) {
   float sr, sg, sb;
   float sx = static_cast<float>(static_cast<double>(X) + br->across);
   float sy = static_cast<float>(static_cast<double>(Y) + br->along);
-  if (!sampleBilinear(bmp, sx, sy, &sr, &sg, &sb)) return;
+  if (!sample_at(s, sx, sy, &sr, &sg, &sb)) return;
   double u1 = draw_unit();
   double u2 = draw_unit();
   float mix = static_cast<float>(u1 * (u2 - br->load));
@@ -81,20 +109,33 @@ void pick_up(BITMAP* bmp, Bristle* br, float X, float Y) {
 // One trail of dots one pixel apart from O + (off, off) towards Q + (off, off),
 // the first carry along it; len > 0. Returns the length left after the last dot,
 // or -1 when the trail is shorter than the carry and has no dot.
-float draw_trail(BITMAP* bmp, float ox, float oy, float ex, float ey, float len, float carry,
-                 float off, float r, float g, float b, float opacity) {
-  if (!(carry <= len)) return -1.0f;
+template <class Splat>
+float trail_dots(float ox, float oy, float ex, float ey, float len, float carry, float off, Splat splat) {
   float dx = static_cast<float>(static_cast<double>(ox) + off + static_cast<double>(ex) * carry);
   float dy = static_cast<float>(static_cast<double>(oy) + off + static_cast<double>(ey) * carry);
-  splatPoint(bmp, dx, dy, r, g, b, opacity);
+  splat(dx, dy);
   float remaining = static_cast<float>(static_cast<double>(len) - carry);
   while (remaining >= 1.0f) {
     dx = static_cast<float>(static_cast<double>(dx) + ex);
     dy = static_cast<float>(static_cast<double>(dy) + ey);
     remaining = static_cast<float>(static_cast<double>(remaining) - 1.0);
-    splatPoint(bmp, dx, dy, r, g, b, opacity);
+    splat(dx, dy);
   }
   return remaining;
+}
+
+float draw_trail(const Surface& s, float ox, float oy, float ex, float ey, float len, float carry,
+                 float off, float r, float g, float b, float opacity) {
+  if (!(carry <= len)) return -1.0f;
+#ifdef __SSE2__
+  if (s.packed) {
+    const PackedInk ink = packed_ink(r, g, b);
+    return trail_dots(ox, oy, ex, ey, len, carry, off,
+                      [&](float x, float y) { splat_packed(s.bmp, x, y, ink, opacity); });
+  }
+#endif
+  return trail_dots(ox, oy, ex, ey, len, carry, off,
+                    [&](float x, float y) { splatPoint(s.bmp, x, y, r, g, b, opacity); });
 }
 
 float darker(float c) {
@@ -121,24 +162,24 @@ void place_bristle(Bristle* br, float X, float Y, float tx, float ty, float nx, 
 }
 
 // Trails, carry, refill and drying of one bristle that is still loaded.
-void paint_bristle(BITMAP* bmp, Bristle* br, float X, float Y, float tx, float ty, float nx,
+void paint_bristle(const Surface& surface, Bristle* br, float X, float Y, float tx, float ty, float nx,
                    float ny, float pr, float pg, float pb, float dryness) {
   float opacity = br->load < 1.0f ? br->load : 1.0f;
   float qx, qy;
   bristle_position(br, X, Y, tx, ty, nx, ny, &qx, &qy);
   float ox = br->x, oy = br->y;
   double vx = static_cast<double>(qx) - ox, vy = static_cast<double>(qy) - oy;
-  float len = static_cast<float>(std::sqrt(vx * vx + vy * vy));
+  float len = static_cast<float>(square_root(vx * vx + vy * vy));
   if (len > 0) {
     float ex = static_cast<float>(vx / len);
     float ey = static_cast<float>(vy / len);
-    draw_trail(bmp, ox, oy, ex, ey, len, br->carry, 1.0f, darker(br->r), darker(br->g),
+    draw_trail(surface, ox, oy, ex, ey, len, br->carry, 1.0f, darker(br->r), darker(br->g),
                darker(br->b), opacity);
-    draw_trail(bmp, ox, oy, ex, ey, len, br->carry, -0.5f, lighter(br->r), lighter(br->g),
+    draw_trail(surface, ox, oy, ex, ey, len, br->carry, -0.5f, lighter(br->r), lighter(br->g),
                lighter(br->b), opacity);
-    draw_trail(bmp, ox, oy, ex, ey, len, br->carry, 0.5f, br->r, br->g, br->b, opacity);
+    draw_trail(surface, ox, oy, ex, ey, len, br->carry, 0.5f, br->r, br->g, br->b, opacity);
     float remaining =
-        draw_trail(bmp, ox, oy, ex, ey, len, br->carry, -1.0f, br->r, br->g, br->b, opacity);
+        draw_trail(surface, ox, oy, ex, ey, len, br->carry, -1.0f, br->r, br->g, br->b, opacity);
     // The fourth trail sets the distance to the next dot.
     br->carry = remaining >= 0 ? static_cast<float>(1.0 - remaining)
                                : static_cast<float>(static_cast<double>(br->carry) - len);
@@ -175,6 +216,7 @@ void drawBrush(BITMAP* bmp, float r, float g, float b, float size, float dryness
   g = clamp_setting(g, 0.0f, 255.0f);
   b = clamp_setting(b, 0.0f, 255.0f);
 
+  const Surface surface = surface_of(bmp);
   BristleList* list = &Bristles;
   set_up_bristles(list, r, g, b, size);
 
@@ -191,7 +233,7 @@ void drawBrush(BITMAP* bmp, float r, float g, float b, float size, float dryness
       return;
     }
     double vx = static_cast<double>(X) - px, vy = static_cast<double>(Y) - py;
-    float len = static_cast<float>(std::sqrt(vx * vx + vy * vy));
+    float len = static_cast<float>(square_root(vx * vx + vy * vy));
     if (len < 0.0001) return;
     float tx = static_cast<float>(vx / len);
     float ty = static_cast<float>(vy / len);
@@ -206,14 +248,14 @@ void drawBrush(BITMAP* bmp, float r, float g, float b, float size, float dryness
     int k = 0;
     while (k < list->count) {
       Bristle* br = &list->bristles[k];
-      pick_up(bmp, br, X, Y);
+      pick_up(surface, br, X, Y);
       if (br->load <= 0) {
         // The last live bristle takes this slot and is processed in this sample.
         list->count -= 1;
         *br = list->bristles[list->count];
         continue;
       }
-      paint_bristle(bmp, br, X, Y, tx, ty, nx, ny, r, g, b, dryness);
+      paint_bristle(surface, br, X, Y, tx, ty, nx, ny, r, g, b, dryness);
       ++k;
     }
   });

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "paint/random.h"
+#include "paint/square_root.h"
 
 // Below the lower bound: the lower bound (also for a value that is not a
 // number); above the upper bound: the upper bound.
@@ -24,7 +25,7 @@ inline GrainOffset grain_offset(float size) {
     GrainOffset o;
     o.dx = static_cast<float>((random_unit(nextRandom()) - 0.5) * size * 2);
     o.dy = static_cast<float>((random_unit(nextRandom()) - 0.5) * size * 2);
-    o.dist = static_cast<float>(std::sqrt(static_cast<double>(o.dx) * o.dx + static_cast<double>(o.dy) * o.dy));
+    o.dist = static_cast<float>(square_root(static_cast<double>(o.dx) * o.dx + static_cast<double>(o.dy) * o.dy));
     if (!(o.dist > size)) return o;
   }
 }

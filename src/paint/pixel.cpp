@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "paint/splat.h"
+#include "paint/square_root.h"
 
 namespace {
 
@@ -89,7 +90,7 @@ void sampleColor(BITMAP* bmp, int16_t x, int16_t y, float* r, float* g, float* b
     for (int i = 0; i < count; ++i) {
       double dr = static_cast<double>(pr[i]) - er, dg = static_cast<double>(pg[i]) - eg,
              db = static_cast<double>(pb[i]) - eb;
-      float d = static_cast<float>(std::sqrt((dr * dr + dg * dg + db * db) * k));
+      float d = static_cast<float>(square_root((dr * dr + dg * dg + db * db) * k));
       float w = static_cast<float>(0.1 / (static_cast<double>(d) + 0.1));
       wr = static_cast<float>(wr + static_cast<double>(w) * pr[i]);
       wg = static_cast<float>(wg + static_cast<double>(w) * pg[i]);

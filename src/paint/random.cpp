@@ -11,7 +11,8 @@ constexpr unsigned POSITION_UNSEEDED = 1001;
 
 struct RandomStream {
   uint32_t state[STATE_WORDS];
-  unsigned position;
+  uint32_t tempered[STATE_WORDS];  // the outputs of the current state
+  unsigned position;  // of the selected stream: stale while RandomReady points into it
 };
 
 struct RandomSourceState {
@@ -19,7 +20,26 @@ struct RandomSourceState {
   int selected;
 };
 
-RandomSourceState RandomSource = {{{{0}, POSITION_UNSEEDED}, {{0}, POSITION_UNSEEDED}}, LOCAL_STREAM};
+RandomSourceState RandomSource = {{{{0}, {0}, POSITION_UNSEEDED}, {{0}, {0}, POSITION_UNSEEDED}}, LOCAL_STREAM};
+
+RandomStream* selected_stream() { return &RandomSource.streams[RandomSource.selected]; }
+
+// The cursor's place written back to the selected stream.
+void settle_position() {
+  RandomStream* s = selected_stream();
+  if (RandomReady.end) s->position = static_cast<unsigned>(RandomReady.next - s->tempered);
+}
+
+// The cursor over what the selected stream has ready.
+void point_cursor() {
+  RandomStream* s = selected_stream();
+  if (s->position < POSITION_USED_UP) {
+    RandomReady.next = s->tempered + s->position;
+    RandomReady.end = s->tempered + STATE_WORDS;
+  } else {
+    RandomReady.next = RandomReady.end = nullptr;
+  }
+}
 
 void seed_stream(RandomStream* s, uint32_t seed) {
   if (seed == 0) seed = DEFAULT_RANDOM_SEED;
@@ -36,45 +56,6 @@ inline uint32_t twist(uint32_t word, uint32_t next, uint32_t far) {
   return far ^ (y >> 1) ^ ((y & 1u) ? 0x9908B0DFu : 0u);
 }
 
-// In place and in increasing order, so the upper part of the table reads words
-// that were already regenerated in this pass (indices taken modulo 1000).
-void regenerate(RandomStream* s) {
-  uint32_t* st = s->state;
-  constexpr unsigned WRAP = STATE_WORDS - MIDDLE_DISTANCE;
-  for (unsigned k = 0; k < WRAP; ++k) st[k] = twist(st[k], st[k + 1], st[k + MIDDLE_DISTANCE]);
-  for (unsigned k = WRAP; k < STATE_WORDS - 1; ++k) st[k] = twist(st[k], st[k + 1], st[k - WRAP]);
-  st[STATE_WORDS - 1] = twist(st[STATE_WORDS - 1], st[0], st[STATE_WORDS - 1 - WRAP]);
-  s->position = 0;
-}
-
-}  // namespace
-
-void seedRandom(uint32_t seed) { seed_stream(&RandomSource.streams[RandomSource.selected], seed); }
-
-void useCommandStream(uint32_t seed) {
-  RandomSource.selected = COMMAND_STREAM;
-  seedRandom(seed);
-}
-
-void useLocalStream() { RandomSource.selected = LOCAL_STREAM; }
-
-namespace {
-
-inline void make_ready(RandomStream* s) {
-  if (s->position >= POSITION_USED_UP) {
-    if (s->position == POSITION_UNSEEDED) seed_stream(s, DEFAULT_RANDOM_SEED);
-    regenerate(s);
-  }
-}
-
-inline uint32_t temper(uint32_t y) {
-  y ^= y >> 11;
-  y ^= (y << 7) & 0x9D2C5680u;
-  y ^= (y << 15) & 0xEFC60000u;
-  y ^= y >> 18;
-  return y;
-}
-
 // Four words tempered side by side.
 typedef uint32_t Words4 __attribute__((vector_size(16)));
 inline void temper4(const uint32_t* in, uint32_t* out) {
@@ -87,38 +68,83 @@ inline void temper4(const uint32_t* in, uint32_t* out) {
   std::memcpy(out, &y, sizeof y);
 }
 
+// In place and in increasing order, so the upper part of the table reads words
+// that were already regenerated in this pass (indices taken modulo 1000).
+void regenerate(RandomStream* s) {
+  uint32_t* st = s->state;
+  constexpr unsigned WRAP = STATE_WORDS - MIDDLE_DISTANCE;
+  for (unsigned k = 0; k < WRAP; ++k) st[k] = twist(st[k], st[k + 1], st[k + MIDDLE_DISTANCE]);
+  for (unsigned k = WRAP; k < STATE_WORDS - 1; ++k) st[k] = twist(st[k], st[k + 1], st[k - WRAP]);
+  st[STATE_WORDS - 1] = twist(st[STATE_WORDS - 1], st[0], st[STATE_WORDS - 1 - WRAP]);
+  static_assert(STATE_WORDS % 4 == 0, "tempered four at a time");
+  for (unsigned k = 0; k < STATE_WORDS; k += 4) temper4(st + k, s->tempered + k);
+  s->position = 0;
+}
+
 }  // namespace
 
-uint32_t nextRandom() {
-  RandomStream* s = &RandomSource.streams[RandomSource.selected];
-  make_ready(s);
-  return temper(s->state[s->position++]);
+RandomCursor RandomReady = {nullptr, nullptr};
+
+void seedRandom(uint32_t seed) {
+  seed_stream(selected_stream(), seed);
+  point_cursor();
+}
+
+void useCommandStream(uint32_t seed) {
+  settle_position();
+  RandomSource.selected = COMMAND_STREAM;
+  seedRandom(seed);
+}
+
+void useLocalStream() {
+  settle_position();
+  RandomSource.selected = LOCAL_STREAM;
+  point_cursor();
+}
+
+namespace {
+
+inline void make_ready(RandomStream* s) {
+  if (s->position >= POSITION_USED_UP) {
+    if (s->position == POSITION_UNSEEDED) seed_stream(s, DEFAULT_RANDOM_SEED);
+    regenerate(s);
+  }
+}
+
+}  // namespace
+
+uint32_t nextRandomRefill() {
+  settle_position();
+  make_ready(selected_stream());
+  point_cursor();
+  return *RandomReady.next++;
 }
 
 void nextRandomBlock(uint32_t* out, unsigned count) {
-  RandomStream* s = &RandomSource.streams[RandomSource.selected];
+  settle_position();
+  RandomStream* s = selected_stream();
   while (count > 0) {
     make_ready(s);
     unsigned take = STATE_WORDS - s->position;
     if (take > count) take = count;
-    const uint32_t* from = s->state + s->position;
-    unsigned i = 0;
-    for (; i + 4 <= take; i += 4) temper4(from + i, out + i);
-    for (; i < take; ++i) out[i] = temper(from[i]);
+    std::memcpy(out, s->tempered + s->position, take * sizeof *out);
     s->position += take;
     out += take;
     count -= take;
   }
+  point_cursor();
 }
 
 int random_selected_stream() { return RandomSource.selected; }
 
 unsigned random_position(int stream) {
   if (stream != LOCAL_STREAM && stream != COMMAND_STREAM) return POSITION_UNSEEDED;
+  settle_position();
   return RandomSource.streams[stream].position;
 }
 
 void random_reset() {
   for (RandomStream& s : RandomSource.streams) s.position = POSITION_UNSEEDED;
   RandomSource.selected = LOCAL_STREAM;
+  RandomReady.next = RandomReady.end = nullptr;
 }

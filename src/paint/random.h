@@ -21,8 +21,22 @@ void seedRandom(uint32_t seed);
 void useCommandStream(uint32_t seed);
 // Selects the local stream again.
 void useLocalStream();
+// The selected stream's outputs still to hand out, tempered in bulk when its
+// state is regenerated (both null while it has none ready). Renderers draw in
+// their innermost loops, so the common draw is inline.
+struct RandomCursor {
+  const uint32_t* next;
+  const uint32_t* end;
+};
+extern RandomCursor RandomReady;
+// nextRandom once the ready outputs are used up.
+uint32_t nextRandomRefill();
+
 // Next 32-bit output of the selected stream.
-uint32_t nextRandom();
+inline uint32_t nextRandom() {
+  if (RandomReady.next != RandomReady.end) return *RandomReady.next++;
+  return nextRandomRefill();
+}
 // The next count outputs of the selected stream, exactly as count calls of
 // nextRandom would give them; for loops that draw in bulk.
 void nextRandomBlock(uint32_t* out, unsigned count);

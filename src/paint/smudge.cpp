@@ -10,6 +10,7 @@
 #include "paint/grain.h"
 #include "paint/pixel.h"
 #include "paint/splat.h"
+#include "paint/square_root.h"
 #include "paint/stroke.h"
 
 namespace {
@@ -22,20 +23,30 @@ constexpr double SMUDGE_RADIUS_LIMIT = 4096.0;
 
 bool within(float v, double limit) { return v > -limit && v < limit; }
 
+// The bitmap smudged, its kind and size read once: the pixel writes could
+// alias its fields and the layout, so the compiler would read them per pixel.
+struct Surface {
+  BITMAP* bmp;
+  int w, h;
+  bool memory;
+  bool packed;  // memory, the packed layout and a coverage the packed blend takes
+};
+
 // Blends one pixel towards the colour at (col + dx, sy); nothing when the
 // sampling point or the pixel is off the bitmap.
-inline void smudge_pixel(BITMAP* bmp, int col, int row, float dx, float sy, float k) {
-  if (col < 0 || col >= bmp->w) return;
+inline void smudge_pixel(const Surface& s, int col, int row, float dx, float sy, float k) {
+  if (col < 0 || col >= s.w) return;
   float sx = static_cast<float>(col + static_cast<double>(dx));
-  if (is_memory_bitmap(bmp)) {
+  BITMAP* bmp = s.bmp;
+  if (s.memory) {
     int x0, y0;
     float fx, fy;
-    if (!bilinear_cell(sx, sy, bmp->w, bmp->h, &x0, &y0, &fx, &fy)) return;
+    if (!bilinear_cell(sx, sy, s.w, s.h, &x0, &y0, &fx, &fy)) return;
     uint32_t* p = bitmap_row(bmp, row) + col;
     const uint32_t* top = bitmap_row(bmp, y0) + x0;
     const uint32_t* bottom = bitmap_row(bmp, y0 + 1) + x0;
 #ifdef __SSE2__
-    if (k <= 0.999f && packed_layout()) {
+    if (s.packed) {
       smear_rows_packed(p, top, bottom, fx, fy, k);
       return;
     }
@@ -58,6 +69,10 @@ void smudgeDisc(BITMAP* bmp, float radius, float k, float x, float y, float dx, 
       !within(dx, SMUDGE_COORD_LIMIT) || !within(dy, SMUDGE_COORD_LIMIT))
     return;
 
+  Surface surface = {bmp, bmp->w, bmp->h, is_memory_bitmap(bmp) != 0, false};
+#ifdef __SSE2__
+  surface.packed = surface.memory && k <= 0.999f && packed_layout();
+#endif
   float fy = static_cast<float>(static_cast<double>(y) - std::floor(static_cast<double>(y)));
   int R = static_cast<int>(std::floor(static_cast<double>(radius) + 0.5));
   // Moving down (dy < 0) visits rows top to bottom, otherwise bottom to top.
@@ -69,21 +84,21 @@ void smudgeDisc(BITMAP* bmp, float radius, float k, float x, float y, float dx, 
     float s = static_cast<float>(static_cast<double>(radius) * radius -
                                  static_cast<double>(t) * t);
     if (s <= 0) continue;
-    float half = static_cast<float>(static_cast<int>(std::floor(std::sqrt(static_cast<double>(s)) + 0.5)));
+    float half = static_cast<float>(static_cast<int>(std::floor(square_root(static_cast<double>(s)) + 0.5)));
     int row = static_cast<int>(j + static_cast<double>(y));
-    if (row < 0 || row >= bmp->h) continue;
+    if (row < 0 || row >= surface.h) continue;
     // The sampling row keeps the fraction of the sample's position.
     float sy = static_cast<float>(j + static_cast<double>(y) + dy);
     if (dx >= 0) {
       // Moving left: columns right to left.
       double stop = static_cast<double>(x) - half;
       for (int col = static_cast<int>(static_cast<double>(x) + half); col > stop; --col)
-        smudge_pixel(bmp, col, row, dx, sy, k);
+        smudge_pixel(surface, col, row, dx, sy, k);
     } else {
       // Moving right: columns left to right.
       double stop = static_cast<double>(x) + half;
       for (int col = static_cast<int>(static_cast<double>(x) - half + 1); col <= stop; ++col)
-        smudge_pixel(bmp, col, row, dx, sy, k);
+        smudge_pixel(surface, col, row, dx, sy, k);
     }
   }
 }

@@ -42,13 +42,17 @@ struct PackedInk {
   __m128d lo, hi;
 };
 
+// The channel in byte lane k (0 beyond the three).
+inline double packed_lane(int k, float r, float g, float b) {
+  int shift = k * 8;
+  return shift == _rgb_r_shift_32 ? r : shift == _rgb_g_shift_32 ? g : shift == _rgb_b_shift_32 ? b : 0.0;
+}
+
+// Built in registers: lanes stored one by one and read back as pairs would
+// stall every splat on the store.
 inline PackedInk packed_ink(float r, float g, float b) {
-  double lane[4];
-  lane[_rgb_r_shift_32 / 8] = r;
-  lane[_rgb_g_shift_32 / 8] = g;
-  lane[_rgb_b_shift_32 / 8] = b;
-  lane[3] = 0.0;
-  return PackedInk{r, g, b, _mm_loadu_pd(lane), _mm_loadu_pd(lane + 2)};
+  return PackedInk{r, g, b, _mm_set_pd(packed_lane(1, r, g, b), packed_lane(0, r, g, b)),
+                   _mm_set_pd(0.0, packed_lane(2, r, g, b))};
 }
 
 // old * (1 - coverage) + colour * coverage + 0.5, truncated, per byte lane.
@@ -126,5 +130,13 @@ inline void splat_rows_packed(uint32_t* top, uint32_t* bottom, float fx, float f
   }
   packed_blend_pair(top, ink, _mm_cvtps_pd(covs));
   packed_blend_pair(bottom, ink, _mm_cvtps_pd(_mm_movehl_ps(covs, covs)));
+}
+
+// splatPoint on a 32-bit memory bitmap in the packed layout, the ink laid out by the caller.
+inline void splat_packed(BITMAP* bmp, float x, float y, const PackedInk& ink, float weight) {
+  if (!(x >= 0 && y >= 0 && x + 1.0001 < bmp->w && y + 1.0001 < bmp->h)) return;
+  int ix = static_cast<int>(x), iy = static_cast<int>(y);
+  splat_rows_packed(bitmap_row(bmp, iy) + ix, bitmap_row(bmp, iy + 1) + ix, x - static_cast<float>(ix),
+                    y - static_cast<float>(iy), ink, weight);
 }
 #endif

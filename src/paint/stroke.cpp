@@ -7,6 +7,7 @@
 #include "paint/dirty_rect.h"
 #include "paint/pixel.h"
 #include "paint/splat.h"
+#include "paint/square_root.h"
 
 StrokeSampleBuffer StrokeSamples;
 
@@ -25,7 +26,7 @@ inline bool push_sample(float x, float y) {
 // has no direction: its sample is not a number and fails every bounds test.
 float sample_straight(float ax, float ay, float bx, float by, float s, float o) {
   double ex = static_cast<double>(bx) - ax, ey = static_cast<double>(by) - ay;
-  float len = static_cast<float>(std::sqrt(ex * ex + ey * ey));
+  float len = static_cast<float>(square_root(ex * ex + ey * ey));
   if (len < o) return static_cast<float>(static_cast<double>(o) - len);
   float dx = static_cast<float>(ex / len), dy = static_cast<float>(ey / len);
   float px = static_cast<float>(ax + static_cast<double>(dx) * o);
@@ -58,7 +59,7 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
     double rx = static_cast<double>(p3x) - cx, ry = static_cast<double>(p3y) - cy;
     double rest2 = rx * rx + ry * ry;
     if (rest2 < static_cast<double>(target) * target)
-      return static_cast<float>(target - std::sqrt(rest2));
+      return static_cast<float>(target - square_root(rest2));
     float too_far = static_cast<float>((target + 0.01) * (target + 0.01));
     float too_near = static_cast<float>((target - 0.01) * (target - 0.01));
     float lo = t, hi = 1.0f, mid, qx, qy;
@@ -102,8 +103,8 @@ float sampleSegment(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i
     float t0y = static_cast<float>(ys[i + 1] - ys[before]);
     float t1x = static_cast<float>(xs[i] - xs[after]);
     float t1y = static_cast<float>(ys[i] - ys[after]);
-    float len0 = static_cast<float>(std::sqrt(static_cast<double>(t0x) * t0x + static_cast<double>(t0y) * t0y));
-    float len1 = static_cast<float>(std::sqrt(static_cast<double>(t1x) * t1x + static_cast<double>(t1y) * t1y));
+    float len0 = static_cast<float>(square_root(static_cast<double>(t0x) * t0x + static_cast<double>(t0y) * t0y));
+    float len1 = static_cast<float>(square_root(static_cast<double>(t1x) * t1x + static_cast<double>(t1y) * t1y));
     if (len0 < 0.001 || len1 < 0.001)
       return sample_straight(xs[i], ys[i], xs[i + 1], ys[i + 1], spacing, offset);
     if (len1 <= len0) {

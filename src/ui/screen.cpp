@@ -67,33 +67,34 @@ void refresh_screen_to(BITMAP* dest) {
     return;
   }
   if (count == 0 || !dest || !BackBuffer) return;
+  // The pointer is hidden before the screen is acquired, never after: hiding
+  // it takes the library's timer lock, whose thread may be waiting for the
+  // display lock that an acquired screen holds, and the client would hang.
   if (count >= DIRTY_LIST_CAPACITY) {
     dirty_list_take(count);
-    acquire_bitmap(dest);
     scare_mouse();
+    acquire_bitmap(dest);
     blit(BackBuffer, dest, 0, 0, 0, 0, BackBuffer->w, BackBuffer->h);
-    unscare_mouse();
     release_bitmap(dest);
+    unscare_mouse();
     return;
   }
   // The mouse thread must not redraw the pointer while rectangles are copied.
   freeze_mouse_flag = TRUE;
   poll_mouse();
-  acquire_bitmap(dest);
   bool hidden = false;
+  for (int i = 0; i < count && !hidden; ++i)
+    hidden = mouse_sprite && sprite_overlaps(mouse_x - mouse_x_focus, mouse_y - mouse_y_focus,
+                                             mouse_sprite->w, mouse_sprite->h, dirty_list.rects[i]);
+  if (hidden) scare_mouse();
+  acquire_bitmap(dest);
   for (int i = 0; i < count; ++i) {
     const DirtyRect r = dirty_list.rects[i];
-    if (!hidden && mouse_sprite &&
-        sprite_overlaps(mouse_x - mouse_x_focus, mouse_y - mouse_y_focus, mouse_sprite->w,
-                        mouse_sprite->h, r)) {
-      scare_mouse();
-      hidden = true;
-    }
     blit(BackBuffer, dest, r.x, r.y, r.x, r.y, r.w, r.h);
   }
   dirty_list_take(count);
-  if (hidden) unscare_mouse();
   release_bitmap(dest);
+  if (hidden) unscare_mouse();
   freeze_mouse_flag = FALSE;
 }
 

@@ -45,10 +45,10 @@ class Image:
         self.width, self.height, self.data = width, height, data
 
     @staticmethod
-    def read(command, env=None, timeout=60):
-        """What an ImageMagick command (convert FILE, import -window root ...) gives."""
-        out = subprocess.run(command + ["-depth", "8", "ppm:-"], env=env, stdin=subprocess.DEVNULL,
-                             capture_output=True, timeout=timeout, check=True).stdout
+    def read(command, env=None, data=b""):
+        """What an ImageMagick command (convert FILE, import -window root ...) gives for data."""
+        out = subprocess.run(command + ["-depth", "8", "ppm:-"], env=env, input=data, capture_output=True,
+                             timeout=60, check=True).stdout
         header = out.split(maxsplit=4)  # P6 width height 255 pixels
         width, height = int(header[1]), int(header[2])
         return Image(width, height, out[len(out) - width * height * 3:])
@@ -69,4 +69,5 @@ class Image:
         return sum(1 for i in range(0, len(self.data), 3) if self.data[i:i + 3] == target)
 
     def __eq__(self, other):
-        return (self.width, self.height, self.data) == (other.width, other.height, other.data)
+        return isinstance(other, Image) and (self.width, self.height, self.data) == (
+            other.width, other.height, other.data)

@@ -1,19 +1,9 @@
-"""End-to-end harness: the real programs in a real (virtual) X server.
-
-Python 3 standard library, plus Xvfb, xdotool, xwininfo and ImageMagick.
-Everything started here is ended by its pid when its `with` block closes, also
-when a test fails half-way.
-
-    with XServer() as x, EaselSession(x, config=config_bytes(640, 480)) as s:
-        s.wait_window(640, 480)
-        s.key("Escape")
-        assert s.wait_exit() == 0
-"""
+"""End-to-end harness: the real programs in a real (virtual) X server, with
+Xvfb, xdotool, xwininfo and ImageMagick. Everything started here is ended by
+its pid when its `with` block closes, also when a test fails half-way."""
 import os
 import re
-import select
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -23,8 +13,9 @@ import unittest
 
 from formats import Image, config_bytes  # noqa: F401  (config_bytes for the tests)
 
-BUILD_DIR = os.environ.get("EASEL_BUILD_DIR", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
-SOURCE_DIR = os.environ.get("EASEL_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
+HERE = os.path.dirname(__file__)
+BUILD_DIR = os.environ.get("EASEL_BUILD_DIR", os.path.join(HERE, "..", "..", "build"))
+SOURCE_DIR = os.environ.get("EASEL_SOURCE_DIR", os.path.join(HERE, "..", ".."))
 # Slow machines and sanitizer builds: every wait is bounded, none is short.
 DEFAULT_TIMEOUT = float(os.environ.get("EASEL_E2E_TIMEOUT", "20"))
 
@@ -47,21 +38,17 @@ def wait_until(predicate, timeout=DEFAULT_TIMEOUT, interval=0.05, what="conditio
 
 def end_process(proc, grace=3.0):
     """Ends a process started here, by its pid: TERM, then KILL."""
-    if proc is None or proc.poll() is not None:
-        return
-    proc.send_signal(signal.SIGTERM)
-    try:
-        proc.wait(timeout=grace)
-    except subprocess.TimeoutExpired:
-        proc.kill()
-        proc.wait()
+    if proc is not None and proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(timeout=grace)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
 
 
 def binary_path(name):
-    path = os.path.join(BUILD_DIR, name)
-    if not os.path.exists(path):
-        raise HarnessError("%s is not built (EASEL_BUILD_DIR=%s)" % (name, BUILD_DIR))
-    return os.path.abspath(path)
+    return os.path.abspath(os.path.join(BUILD_DIR, name))
 
 
 class XServer:
@@ -69,38 +56,23 @@ class XServer:
     MIT-SHM, so that a killed client leaves no shared memory behind."""
 
     def __init__(self, width=1280, height=1024):
-        self.width, self.height, self.proc = width, height, None
+        self.width, self.height = width, height
+        self.proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", "1", "-screen", "0", "%dx%dx24" % (self.width, self.height),
+             "-nolisten", "tcp", "-noreset", "-extension", "MIT-SHM"],
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        number = self.proc.stdout.readline().strip()
+        if not number:
+            raise HarnessError("Xvfb ended before reporting its display")
+        self.display = ":" + number
 
     def __enter__(self):
-        read_fd, write_fd = os.pipe()
-        self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "%dx%dx24" % (self.width, self.height),
-             "-nolisten", "tcp", "-noreset", "-extension", "MIT-SHM"],
-            pass_fds=(write_fd,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_fd)
-        number = b""
-        try:
-            while not number.endswith(b"\n"):
-                if not select.select([read_fd], [], [], DEFAULT_TIMEOUT)[0]:
-                    raise HarnessError("Xvfb did not report its display")
-                chunk = os.read(read_fd, 16)
-                if not chunk:
-                    raise HarnessError("Xvfb ended before reporting its display")
-                number += chunk
-        except BaseException:
-            self.__exit__()
-            raise
-        finally:
-            os.close(read_fd)
-        self.display = ":" + number.decode().strip()
         return self
 
-    start = __enter__
-
-    def __exit__(self, *exc):
+    def stop(self, *exc):
         end_process(self.proc)
 
-    stop = __exit__
+    __exit__ = stop
 
     def env(self):
         env = dict(os.environ, DISPLAY=self.display)
@@ -131,18 +103,14 @@ class XServer:
     def mouse_up(self):
         self.run("xdotool", "mouseup", "1")
 
-    def screenshot(self, x=0, y=0, w=None, h=None):
-        w, h = (self.width - x if w is None else w), (self.height - y if h is None else h)
+    def screenshot(self, x, y, w, h):
         return Image.read(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w, h, x, y)], self.env())
 
     def windows(self):
         """Top-level windows as (id, name, width, height, x, y)."""
-        found = []
-        for line in self.run("xwininfo", "-root", "-children").splitlines():
-            m = re.match(r'\s*(0x[0-9a-f]+) (?:"([^"]*)"|\S.*?):.*?(\d+)x(\d+)\+(-?\d+)\+(-?\d+)', line)
-            if m:
-                found.append((m.group(1), m.group(2)) + tuple(int(v) for v in m.groups()[2:]))
-        return found
+        return [(m[1], m[2]) + tuple(map(int, m.groups()[2:])) for m in re.finditer(
+            r'^\s*(0x[0-9a-f]+) (?:"([^"]*)"|\S.*?):.*?(\d+)x(\d+)\+(-?\d+)\+(-?\d+)',
+            self.run("xwininfo", "-root", "-children"), re.M)]
 
 
 class Server:
@@ -166,113 +134,80 @@ class Server:
                 m = re.search(pattern, self.lines[self.searched - 1])
                 if m:
                     return m
-        try:
-            return wait_until(find, what="the server to log %r" % pattern)
-        except HarnessError:
-            raise HarnessError("the server never logged %r:\n%s" % (pattern, "".join(self.lines)))
+        return wait_until(find, what="the server to log %r; it logged:\n%s" % (pattern, self.lines))
 
     def stop(self):
         end_process(self.proc)
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
-XMESSAGE_STUB = """#!/bin/sh
-# Stands in for the desktop's message box: records the text, presses OK.
-for last; do :; done
-printf '%s\\0' "$last" >> "$EASEL_E2E_MESSAGES"
-exit 101
-"""
-
-
 class EaselSession:
     """The client in a fresh temporary working directory, removed by close().
 
     config: bytes for client.cfg, or None for no file; files: {name: bytes}
-    put beside it. Message boxes are answered by a stub that records their
-    text (messages())."""
+    put beside it."""
 
     def __init__(self, xserver, config=None, files=None):
         self.x = xserver
-        self.root = tempfile.mkdtemp(prefix="easel-e2e-")
-        self.workdir = os.path.join(self.root, "work")
-        os.mkdir(self.workdir)
-        stub = os.path.join(self.root, "xmessage")
-        with open(stub, "w") as f:
-            f.write(XMESSAGE_STUB)
-        os.chmod(stub, 0o755)
+        self.workdir = tempfile.mkdtemp(prefix="easel-e2e-")
         files = dict(files or {})
         if config is not None:
             files["client.cfg"] = config
         for name, data in files.items():
-            self.write_file(name, data)
+            with open(self.path(name), "wb") as f:
+                f.write(data)
         self.proc = self.window = None
 
     def path(self, name):
         return os.path.join(self.workdir, name)
-
-    def write_file(self, name, data):
-        with open(self.path(name), "wb") as f:
-            f.write(data)
 
     def read_file(self, name):
         with open(self.path(name), "rb") as f:
             return f.read()
 
     def start(self):
-        env = dict(self.x.env(), EASEL_E2E_MESSAGES=os.path.join(self.root, "messages"))
-        env["PATH"] = self.root + os.pathsep + env.get("PATH", "")
-        # Windows already there belong to other clients on the same display.
-        self.windows_before = {w[0] for w in self.x.windows()}
-        with open(os.path.join(self.root, "stderr"), "wb") as err:
-            self.proc = subprocess.Popen([binary_path("easel")], cwd=self.workdir, env=env,
+        with open(self.path("easel.stderr"), "wb") as err:
+            self.proc = subprocess.Popen([binary_path("easel")], cwd=self.workdir, env=self.x.env(),
                                          stdin=subprocess.DEVNULL, stdout=err, stderr=err)
         return self
-
-    def running(self):
-        return self.proc is not None and self.proc.poll() is None
 
     def wait_exit(self):
         return self.proc.wait(timeout=DEFAULT_TIMEOUT)
 
     def close(self):
         end_process(self.proc)
-        shutil.rmtree(self.root, ignore_errors=True)
+        shutil.rmtree(self.workdir, ignore_errors=True)
 
-    def __enter__(self):
-        try:
-            return self.start()
-        except BaseException:
-            self.close()
-            raise
+    __enter__ = start
 
-    def __exit__(self, exc_type, *exc):
-        if exc_type is not None:
-            sys.stderr.write("e2e: the client's output:\n%s\n" % self.stderr())
+    def __exit__(self, *exc):
         self.close()
 
-    def stderr(self):
-        with open(os.path.join(self.root, "stderr"), "rb") as f:
-            return f.read().decode(errors="replace")
-
-    def messages(self):
-        """Texts of the message boxes shown so far, in order."""
-        try:
-            with open(os.path.join(self.root, "messages"), encoding="latin-1") as f:
-                return f.read().split("\0")[:-1]
-        except OSError:
-            return []
+    def check_running(self):
+        if self.proc.poll() is not None:
+            output = self.read_file("easel.stderr").decode(errors="replace")
+            raise HarnessError("easel ended (%s):\n%s" % (self.proc.poll(), output))
 
     def wait_window(self, width=None, height=None):
         """Waits for this client's window (of this size, when given), puts the
-        pointer inside it for keyboard focus, and returns (id, name, w, h, x, y)."""
+        pointer inside it for keyboard focus and returns (id, name, w, h, x, y).
+        Shortly after start-up the graphics library warps the pointer once: it
+        is put back until it stays."""
         def find():
-            if not self.running():
-                raise HarnessError("easel ended (%s) before its window appeared:\n%s"
-                                   % (self.proc.poll(), self.stderr()))
-            return next((w for w in self.x.windows() if w[0] not in self.windows_before and w[1] == "easel"
+            self.check_running()
+            return next((w for w in self.x.windows() if w[1] == "easel"
                          and width in (None, w[2]) and height in (None, w[3])), None)
         self.window = wait_until(find, what="the easel window %sx%s" % (width, height))
-        self.pointer_to(self.window[2] - 2, self.window[3] - 2)
+        want = "x:%d y:%d " % (self.window[4] + self.window[2] - 2, self.window[5] + self.window[3] - 2)
+
+        def placed():
+            self.pointer_to(self.window[2] - 2, self.window[3] - 2)
+            for _ in range(5):
+                time.sleep(0.1)
+                if not self.x.run("xdotool", "getmouselocation").startswith(want):
+                    return False
+            return True
+        wait_until(placed, what="the pointer to stay in the window")
         return self.window
 
     def pointer_to(self, x, y):
@@ -280,7 +215,9 @@ class EaselSession:
         self.x.mouse_move(self.window[4] + x, self.window[5] + y)
 
     def screenshot(self, x=0, y=0, w=None, h=None):
-        """Pixels of the window (or of a rectangle in window coordinates)."""
+        """Pixels of the window (or of a rectangle in window coordinates); a
+        client that ended shows nothing, which is said at once."""
+        self.check_running()
         w, h = (self.window[2] - x if w is None else w), (self.window[3] - y if h is None else h)
         return self.x.screenshot(self.window[4] + x, self.window[5] + y, w, h)
 

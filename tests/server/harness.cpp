@@ -62,13 +62,10 @@ static void stroke_points(int points, int x, int y, std::vector<int16_t>* xs,
 
 Bytes pen_frame(int user_id, int points, int x, int y, uint8_t red) {
   std::vector<int16_t> xs, ys;
-  stroke_points(points > 0 ? points : 1, x, y, &xs, &ys);
+  stroke_points(points, x, y, &xs, &ys);
   Message m;
-  encode_pen(&m, uint8_t(user_id), red, 0, 128, xs.data(), ys.data(), unsigned(xs.size()));
-  Bytes frame = encoded_frame(&m);
-  if (points > 0) return frame;
-  // No points: the fixed fields alone.
-  return frame_bytes(MSG_PEN, Bytes(frame.begin() + 3, frame.end() - 4));
+  encode_pen(&m, uint8_t(user_id), red, 0, 128, xs.data(), ys.data(), unsigned(points));
+  return encoded_frame(&m);
 }
 
 Bytes brush_frame(int user_id, int points, uint32_t seed) {

@@ -58,32 +58,28 @@ TEST(Persistence, KillNineLosesNoAcknowledgedCommand) {
   for (size_t i = 0; i < board.size(); i++) ASSERT_EQ(board[i], sent[i]) << i;
 }
 
-TEST(Persistence, ATornLastFrameIsCutOffWithAWarningAndTheBoardGoesOn) {
-  TestServer server;
+TEST(Persistence, ATornEndIsCutOffAndADamagedBoardIsCopiedAsideKeepingItsGoodStart) {
   Bytes one = pen_frame(1, 3), two = brush_frame(2, 4, 99), three = pen_frame(3, 5);
-  server.write_board(concat({one, two, Bytes(three.begin(), three.begin() + 7)}));
-  ASSERT_TRUE(server.start());
-  EXPECT_NE(server.log().find("ends in a torn frame; its 7 bytes are dropped"), std::string::npos);
-  EXPECT_EQ(server.board_file(), concat({one, two}));
-  TestClient a(server.port);
-  int id;
-  a.login("a", &id);
-  a.send(pen_frame(id, 2));
-  a.read_frame();
-  EXPECT_TRUE(board_seen_by_new_user(server.port) == (std::vector<Bytes>{one, two, pen_frame(id, 2)}));
-}
-
-TEST(Persistence, ADamagedBoardIsCopiedAsideAndItsGoodStartKept) {
-  TestServer server;
-  Bytes one = pen_frame(1, 3), original = concat({one, chat_frame(1, "not a drawing"), pen_frame(1, 2)});
-  server.write_board(original);
-  ASSERT_TRUE(server.start());
-  EXPECT_NE(server.log().find("is damaged at byte 19"), std::string::npos);
-  EXPECT_EQ(server.board_file(), one);
-  std::vector<std::string> copies = server.files("board-damaged-");
-  ASSERT_EQ(copies.size(), 1u);
-  EXPECT_EQ(server.file(copies[0]), original);
-  EXPECT_TRUE(board_seen_by_new_user(server.port) == std::vector<Bytes>{one});
+  const std::tuple<Bytes, const char*, Bytes> cases[] = {
+      {concat({one, two, Bytes(three.begin(), three.begin() + 7)}),
+       "ends in a torn frame; its 7 bytes are dropped", concat({one, two})},
+      {concat({one, chat_frame(1, "not a drawing"), three}), "is damaged at byte 19", one}};
+  for (const auto& [file, warning, kept] : cases) {
+    TestServer server;
+    server.write_board(file);
+    ASSERT_TRUE(server.start());
+    EXPECT_NE(server.log().find(warning), std::string::npos) << warning;
+    EXPECT_EQ(server.board_file(), kept);
+    std::vector<std::string> copies = server.files("board-damaged-");
+    ASSERT_EQ(copies.size(), kept == one ? 1u : 0u);
+    for (const std::string& copy : copies) EXPECT_EQ(server.file(copy), file);
+    TestClient a(server.port);
+    int id;
+    a.login("a", &id);
+    a.send(pen_frame(id, 2));
+    a.read_frame();
+    EXPECT_EQ(concat(board_seen_by_new_user(server.port)), concat({kept, pen_frame(id, 2)}));
+  }
 }
 
 TEST(Persistence, NothingIsAcknowledgedOrRelayedWhileTheBoardCannotBeWritten) {

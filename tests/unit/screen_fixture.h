@@ -1,6 +1,6 @@
-// A screen of a given size with the shared bitmaps the screen code draws into,
-// and the process-wide state of the screen, tool bar, roster and chat log
-// reset. Headless: everything is a memory bitmap.
+// A screen of a given size (1024 x 768 unless a test opens another) with the
+// shared bitmaps the screen code draws into, every module's state reset.
+// Headless: everything is a memory bitmap.
 #pragma once
 #include <allegro.h>
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 #include "paint/canvas.h"
 #include "paint/dirty_rect.h"
 #include "ui/chat_log.h"
+#include "ui/colour_picker.h"
 #include "ui/roster.h"
 #include "ui/screen.h"
 #include "ui/toolbar.h"
@@ -30,10 +31,15 @@ class ScreenTest : public testing::Test {
     open_screen(1024, 768);
   }
   void TearDown() override {
-    toolbar_reset();
+    client_state_reset();
     close_screen();
   }
   void close_screen() { client_world_close(); }
+  static void set_colour(float r, float g, float b) {
+    current_rgb[0] = r;
+    current_rgb[1] = g;
+    current_rgb[2] = b;
+  }
   static void expect_rgb(BITMAP* bmp, int x, int y, int r, int g, int b) {
     int p = getpixel(bmp, x, y);
     EXPECT_EQ(getr32(p), r) << "red at " << x << "," << y;

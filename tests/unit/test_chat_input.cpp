@@ -8,17 +8,12 @@
 #include <cstring>
 #include <set>
 
-#include "app/client.h"
-#include "app/config.h"
 #include "base/log.h"
-#include "ui/roster.h"
-#include "app/session.h"
 #include "paint/random.h"
 #include "session_fixture.h"
-#include "test_support.h"
 #include "ui/chat_input.h"
-#include "ui/chat_log.h"
 #include "ui/eight_ball.h"
+#include "ui/roster.h"
 
 using namespace testsupport;
 
@@ -27,17 +22,16 @@ namespace {
 class ChatCommands : public SessionFixture {
  protected:
   // The system lines a command adds, without their colour prefix.
-  std::vector<std::string> run(const char* text) {
+  Lines run(const char* text) {
     chat_log_reset();
     run_chat_command(text);
-    std::vector<std::string> out;
+    Lines out;
     for (const std::string& line : chat_lines()) {
       EXPECT_EQ(line.compare(0, 2, "\xFF\xFC"), 0) << "not a system line: " << line;
       out.push_back(line.substr(2));
     }
     return out;
   }
-  using Lines = std::vector<std::string>;
 };
 
 #define TXT "\xFF\xFF"
@@ -52,10 +46,8 @@ TEST_F(ChatCommands, CommandFramesAreSentAndNotQueued) {
     Bytes frame;
   } cases[] = {
       {"restart", {0x09, 0x01, 0x00, 0x01}},
-      {"R", {0x09, 0x01, 0x00, 0x01}},
-      {"kick BOB", {0x0A, 0x01, 0x00, 0x04}},
       {"k bon", {0x0A, 0x01, 0x00, 0x06}},
-      {"kick 4", {0x0A, 0x01, 0x00, 0x04}},
+      {"kick BOB", {0x0A, 0x01, 0x00, 0x04}},
       {"kick +260", {0x0A, 0x01, 0x00, 0x04}},  // the low byte is the id
       {"motd secret", frame(MSG_MOTD, concat({text_bytes("secret"), text_bytes("")}))},
       {"  MOTD   secret   Hello  wide world ",
@@ -66,15 +58,20 @@ TEST_F(ChatCommands, CommandFramesAreSentAndNotQueued) {
     EXPECT_EQ(run(c.command), Lines{});
     EXPECT_EQ(queue_count(&command_queue), 0);
     step();
-    EXPECT_EQ(server.receive(c.frame.size()), c.frame);
+    EXPECT_EQ(server.receive_frame(), c.frame);
     EXPECT_FALSE(server.has_unread());
   }
 }
 
-TEST_F(ChatCommands, ErrorLinesOffline) {
+TEST_F(ChatCommands, LinesOfferedOffline) {
+  roster_set_name(12, "Carol");
+  roster_set_name(1, "Ann");
   roster_set_name(4, "Bob");
   roster_set_name(6, "bonnie");
+  roster_set_name(3, "Gone");
+  roster_remove(3);
   const std::string not_connected = "You're not connected to a server.";
+  const Lines users = {"Users:", "   1 - Ann", "   4 - Bob", "   6 - bonnie", "  12 - Carol"};
   struct Case {
     const char* command;
     Lines lines;
@@ -88,30 +85,25 @@ TEST_F(ChatCommands, ErrorLinesOffline) {
       {"kick bob now", {"Unexpected argument. Type " TXT "/help kick" SYS " for help."}},
       {"kick 3x", {"Unable to parse ID number."}},
       {"kick bo", {"Invalid user."}},
-      {"kick 77", {"Invalid ID number."}},
-      {"kick 0", {"Invalid ID number."}},
-      {"kick BOB", {not_connected}},
+      {"kick 3", {"Invalid ID number."}},
+      {"kick 4", {not_connected}},
+      {"user", users},
+      {"L", users},
       {"user everyone", {"Unexpected argument. Type " TXT "/help user" SYS " for help."}},
       {"help kick now", {"Unexpected argument. Type " TXT "/help help" SYS " for help."}},
       {"help nothing", {"Unknown command. Type " TXT "/help" SYS " to list availible commands."}},
       {"frobnicate", {"Unknown command. Type " TXT "/help" SYS " to list availible commands."}},
       {"8ball", {"How can I answer if you don't know the question?"}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.command);
-    EXPECT_EQ(run(c.command), c.lines);
-  }
-  // Not connected: a chat line is refused the same way.
-  const size_t before = chat_lines().size();
-  send_chat_line("hello");
-  ASSERT_EQ(chat_lines().size(), before + 1);
+  for (const Case& c : cases) EXPECT_EQ(run(c.command), c.lines) << c.command;
+  send_chat_line("hello");  // refused the same way
   EXPECT_EQ(chat_lines().back(), system_line(not_connected));
 }
 
 TEST_F(ChatCommands, HelpNamesEveryCommandAndEachAliasGivesItsCommandsText) {
-  EXPECT_EQ(run("help"),
-            (Lines{"Type " TXT "/help [commandname]" SYS " for additional help. Valid commands are:",
-                   " motd restart user kick help 8ball"}));
+  EXPECT_EQ(run("help"), (Lines{"Type " TXT "/help [commandname]" SYS
+                                " for additional help. Valid commands are:",
+                                " motd restart user kick help 8ball"}));
   const std::vector<std::vector<const char*>> groups = {
       {"Kick:", "KICK", "k"},        {"Restart:", "restart", "reset", "R"},
       {"Help:", "help", "H", "?"},   {"User:", "user", "users", "LIST", "u", "l"},
@@ -120,31 +112,20 @@ TEST_F(ChatCommands, HelpNamesEveryCommandAndEachAliasGivesItsCommandsText) {
     const Lines first = run((std::string("HeLp ") + g[1]).c_str());
     ASSERT_EQ(4u, first.size()) << g[1];
     EXPECT_EQ(g[0], first[0]);
-    for (size_t i = 2; i < g.size(); ++i) EXPECT_EQ(first, run((std::string("h ") + g[i]).c_str())) << g[i];
+    for (size_t i = 2; i < g.size(); ++i)
+      EXPECT_EQ(first, run((std::string("h ") + g[i]).c_str())) << g[i];
   }
-}
-
-TEST_F(ChatCommands, UserListInIdOrder) {
-  roster_set_name(12, "Carol");
-  roster_set_name(1, "Ann");
-  roster_set_name(4, "Bob");
-  roster_set_name(3, "Gone");
-  roster_remove(3);
-  const Lines expected = {"Users:", "   1 - Ann", "   4 - Bob", "  12 - Carol"};
-  EXPECT_EQ(run("user"), expected);
-  EXPECT_EQ(run("L"), expected);
 }
 
 // Under the user's locale, which the graphics library's keyboard set-up adopts:
 // Turkish folds "I" to a dotless i and French names the months its own way.
 // Both are built with localedef into a temporary directory.
 TEST_F(ChatCommands, NamesCommandsAndTheLogStampDoNotFollowTheLocale) {
-  char dir[] = "/tmp/easel-locale-XXXXXX";
-  ASSERT_TRUE(mkdtemp(dir));
-  setenv("LOCPATH", dir, 1);
-  std::string build = std::string("localedef -c -i tr_TR -f UTF-8 ") + dir +
-                      "/tr_TR.UTF-8 && localedef -c -i fr_FR -f UTF-8 " + dir + "/fr_FR.UTF-8";
-  ASSERT_EQ(system(build.c_str()), 0);
+  testsupport::TempDir dir;
+  setenv("LOCPATH", dir.path().c_str(), 1);
+  ASSERT_EQ(system("localedef -c -i tr_TR -f UTF-8 ./tr_TR.UTF-8 && "
+                   "localedef -c -i fr_FR -f UTF-8 ./fr_FR.UTF-8"),
+            0);
   ASSERT_TRUE(setlocale(LC_ALL, "tr_TR.UTF-8"));
   ASSERT_NE(tolower('I'), 'i');
   roster_set_name(3, "Ivan");
@@ -156,12 +137,12 @@ TEST_F(ChatCommands, NamesCommandsAndTheLogStampDoNotFollowTheLocale) {
   ASSERT_TRUE(setlocale(LC_ALL, "fr_FR.UTF-8"));
   const std::string stamp = log_timestamp();  // "Dec/07/2026 01:24:06"
   EXPECT_EQ(stamp.size(), 20u) << stamp;
-  const size_t month = std::string("JanFebMarAprMayJunJulAugSepOctNovDec").find(stamp.substr(0, 3));
-  EXPECT_TRUE(month != std::string::npos && month % 3 == 0 && stamp[3] == '/') << stamp;
+  const std::string months = "Jan/Feb/Mar/Apr/May/Jun/Jul/Aug/Sep/Oct/Nov/Dec/";
+  EXPECT_NE(months.find(stamp.substr(0, 4)), std::string::npos) << stamp;
   setlocale(LC_ALL, "C");
-  EXPECT_EQ(system((std::string("rm -r ") + dir).c_str()), 0);
 }
 
+// The first keyword chooses the table; answers come from the local stream.
 TEST_F(ChatCommands, EightBallChoosesTheTableByTheFirstKeyword) {
   struct Case {
     const char* question;
@@ -170,8 +151,7 @@ TEST_F(ChatCommands, EightBallChoosesTheTableByTheFirstKeyword) {
       {"8ball what colour is it", EIGHT_BALL_COLOUR}, {"8ball is it big or when", EIGHT_BALL_SIZE},
       {"8 WHERE is my hue", EIGHT_BALL_WHERE},        {"8ball when", EIGHT_BALL_WHEN},
       {"8ball how MANY", EIGHT_BALL_NUMBER},          {"8ball number size", EIGHT_BALL_NUMBER},
-      {"8ball will it rain", EIGHT_BALL_GENERAL},     {"8ball Color?", EIGHT_BALL_GENERAL},
-      {"8ball small", EIGHT_BALL_SIZE},               {"8ball Hue", EIGHT_BALL_COLOUR},
+      {"8ball Color?", EIGHT_BALL_GENERAL},           {"8ball small", EIGHT_BALL_SIZE},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.question);
@@ -181,7 +161,7 @@ TEST_F(ChatCommands, EightBallChoosesTheTableByTheFirstKeyword) {
       seedRandom(seed);
       const Lines got = run(c.question);
       ASSERT_EQ(1u, got.size());
-      EXPECT_TRUE(std::find(t.answers, t.answers + t.count, got[0]) != t.answers + t.count) << got[0];
+      EXPECT_TRUE(std::find(t.answers, t.answers + t.count, got[0]) != t.answers + t.count);
       EXPECT_EQ(random_selected_stream(), LOCAL_STREAM);
       seen.insert(got[0]);
     }
@@ -189,95 +169,77 @@ TEST_F(ChatCommands, EightBallChoosesTheTableByTheFirstKeyword) {
   }
 }
 
-int key_of(int scancode, int c) { return scancode << 8 | c; }
-
-class ChatPanel : public SessionFixture {
- protected:
-  void SetUp() override {
-    SessionFixture::SetUp();
-    panel = chat_input_handler(nullptr, 0, 0, 0, 0);
-    ASSERT_NE(panel, nullptr);
-  }
-  void TearDown() override {
-    destroy_bitmap(panel);
-    SessionFixture::TearDown();
-  }
-  void type(const std::string& text) {
-    for (char c : text) chat_input_handler(panel, 0, key_of(KEY_A, c), 0, 0);
-  }
-  BITMAP* panel = nullptr;
-};
-
-TEST_F(ChatPanel, EditingTheInputLine) {
-  EXPECT_EQ(panel->w, TEST_SCREEN_W);
-  EXPECT_EQ(panel->h, TEST_SCREEN_H - 42);
-  EXPECT_EQ(chat_input_handler(panel, 0, 0, 0, 0), nullptr);  // nothing changed
-  for (char c : std::string("Hi there!"))
-    EXPECT_EQ(chat_input_handler(panel, 0, key_of(KEY_A, c), 0, 0), nullptr);
-  EXPECT_STREQ(chat_input.text, "Hi there!");
-  chat_input_handler(panel, 0, key_of(KEY_BACKSPACE, 8), 0, 0);
-  chat_input_handler(panel, 0, key_of(KEY_TAB, 9), 0, 0);
-  chat_input_handler(panel, 0, key_of(KEY_I, 9), 0, 0);      // control character
-  chat_input_handler(panel, 0, key_of(KEY_A, 0xFF), 0, 0);   // would start a colour escape
-  chat_input_handler(panel, 0, key_of(KEY_A, 0xE9), 0, 0);
-  chat_input_handler(panel, 0, key_of(KEY_LEFT, 0), 0, 0);
-  EXPECT_STREQ(chat_input.text, "Hi there");
-  EXPECT_EQ(chat_input.length, 8);
-  // Redrawn in the first frame without a key.
-  EXPECT_EQ(chat_input_handler(panel, 0, 0, 0, 0), panel);
-  EXPECT_EQ(chat_input_handler(panel, 0, 0, 0, 0), nullptr);
-}
-
-TEST_F(ChatPanel, TheLineHoldsAtMost511Characters) {
-  for (int i = 0; i < 520; ++i) chat_input_handler(panel, 0, key_of(KEY_X, 'x'), 0, 0);
-  EXPECT_EQ(chat_input.length, 511);
-  EXPECT_EQ(strlen(chat_input.text), 511u);
-}
-
-TEST_F(ChatPanel, EnterSendsOrRunsAndEmptiesTheLine) {
-  const size_t before = chat_lines().size();
-  chat_input_handler(panel, 0, key_of(KEY_ENTER, 13), 0, 0);  // empty: nothing
-  chat_input_handler(panel, 0, key_of(KEY_ENTER_PAD, 13), 0, 0);
-  EXPECT_EQ(chat_lines().size(), before);
-  type("/8");
-  chat_input_handler(panel, 0, key_of(KEY_ENTER_PAD, 13), 0, 0);  // the keypad's is not Enter
-  EXPECT_EQ(chat_lines().size(), before);
-  chat_input_handler(panel, 0, key_of(KEY_ENTER, 13), 0, 0);
-  EXPECT_EQ(chat_input.length, 0);
-  EXPECT_EQ(chat_lines().back(), system_line("How can I answer if you don't know the question?"));
-  type("a");
-  chat_input_handler(panel, 0, key_of(KEY_ENTER, 13), 0, 0);
-  EXPECT_EQ(chat_lines().back(), system_line("You're not connected to a server."));
-  EXPECT_EQ(chat_input.length, 0);
-}
-
-// See-through magenta with the input line at the bottom and the log above it.
-TEST_F(ChatPanel, PinnedPanels) {
-  BITMAP* empty = testsupport::make_filled(panel->w, panel->h, 255, 0, 255);
-  EXPECT_TRUE(testsupport::bitmaps_equal(empty, panel));  // empty log, empty line
-  destroy_bitmap(empty);
-  chat_input_handler(panel, 0, key_of(KEY_A, 'W'), 0, 0);
-  ASSERT_EQ(chat_input_handler(panel, 0, 0, 0, 0), panel);
-  EXPECT_EQ(8111971676915430271u, testsupport::bitmap_checksum(panel));
-  add_chat_line(nullptr, "a notice");
-  ASSERT_EQ(chat_input_handler(panel, 0, 0, 0, 0), panel);
-  EXPECT_EQ(2417158359278193137u, testsupport::bitmap_checksum(panel));
-}
-
-TEST_F(ChatPanel, AChatLineThatCannotBeQueuedIsShownAndEndsTheConnection) {
+// The queue refuses a push when its 16-bit count is exhausted.
+TEST_F(ChatCommands, AChatLineThatCannotBeQueuedIsShownAndEndsTheConnection) {
   login();
-  // The queue refuses a push when its 16-bit count is exhausted.
   Message empty;
   message_init(&empty, MSG_PEN);
   while (queue_push(&command_queue, &empty)) {
   }
   send_chat_line("last words");
   EXPECT_FALSE(connected);
-  const std::vector<std::string> lines = chat_lines();
+  const Lines lines = chat_lines();
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[lines.size() - 2], spoken_line("Ann", "last words"));
   EXPECT_EQ(lines.back(), system_line("Out of memory; forced to disconnect from 127.0.0.1:" +
                                       std::to_string(server.port())));
+}
+
+class ChatPanel : public SessionFixture {};
+
+// See-through magenta with the input line at the bottom and the log above it,
+// redrawn in the first frame without a key after a change. The line takes
+// printable characters only, at most 511; Enter (not the keypad's) sends it or
+// runs its command and empties it.
+TEST_F(ChatPanel, PinnedPanelsEditingTheInputLineAndEnter) {
+  BITMAP* panel = chat_input_handler(nullptr, 0, 0, 0, 0);
+  ASSERT_NE(panel, nullptr);
+  EXPECT_EQ(panel->w, TEST_SCREEN_W);
+  EXPECT_EQ(panel->h, TEST_SCREEN_H - 42);
+  // True when the key redrew the panel.
+  auto press = [&](int scancode, int c) {
+    return chat_input_handler(panel, 0, scancode << 8 | c, 0, 0) != nullptr;
+  };
+  auto type = [&](const std::string& text) {
+    for (char c : text) EXPECT_FALSE(press(KEY_A, c));
+  };
+  BITMAP* empty = testsupport::make_filled(panel->w, panel->h, 255, 0, 255);
+  EXPECT_TRUE(testsupport::bitmaps_equal(empty, panel));  // empty log, empty line
+  destroy_bitmap(empty);
+  EXPECT_EQ(chat_input_handler(panel, 0, 0, 0, 0), nullptr);  // nothing changed
+  type("W");
+  ASSERT_EQ(chat_input_handler(panel, 0, 0, 0, 0), panel);
+  EXPECT_EQ(8111971676915430271u, testsupport::bitmap_checksum(panel));
+  add_chat_line(nullptr, "a notice");
+  ASSERT_EQ(chat_input_handler(panel, 0, 0, 0, 0), panel);
+  EXPECT_EQ(2417158359278193137u, testsupport::bitmap_checksum(panel));
+  EXPECT_EQ(chat_input_handler(panel, 0, 0, 0, 0), nullptr);
+
+  press(KEY_BACKSPACE, 8);
+  type("Hi there!");
+  press(KEY_BACKSPACE, 8);
+  press(KEY_TAB, 9);
+  press(KEY_I, 9);     // control character
+  press(KEY_A, 0xFF);  // would start a colour escape
+  press(KEY_A, 0xE9);
+  press(KEY_LEFT, 0);
+  EXPECT_STREQ(chat_input.text, "Hi there");
+  EXPECT_EQ(chat_input.length, 8);
+  type(std::string(520, 'x'));
+  EXPECT_EQ(chat_input.length, 511);
+  EXPECT_EQ(strlen(chat_input.text), 511u);
+  const size_t before = chat_lines().size();
+  press(KEY_ENTER_PAD, 13);
+  EXPECT_EQ(chat_lines().size(), before);
+  press(KEY_ENTER, 13);
+  EXPECT_EQ(chat_input.length, 0);
+  EXPECT_EQ(chat_lines().back(), system_line("You're not connected to a server."));
+  press(KEY_ENTER, 13);  // empty: nothing
+  EXPECT_EQ(chat_lines().size(), before + 1);
+  type("/8");
+  press(KEY_ENTER, 13);
+  EXPECT_EQ(chat_lines().back(), system_line("How can I answer if you don't know the question?"));
+  destroy_bitmap(panel);
 }
 
 }  // namespace

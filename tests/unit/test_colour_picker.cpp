@@ -1,141 +1,94 @@
 // The Paint panel: presses on the square, the hue strip and the palette, the
 // palette ring, and the panel's pixels.
-#include <allegro.h>
-#include <gtest/gtest.h>
-
-#include "input_fixture.h"
-#include "paint/hsv.h"
-#include "test_support.h"
-
+#include <cstring>
 #include <vector>
+
+#include "screen_fixture.h"
+#include "test_support.h"
 
 namespace {
 
-class ColourPickerTest : public InputTest {
+class ColourPickerTest : public ScreenTest {
  protected:
   void SetUp() override {
-    InputTest::SetUp();
+    ScreenTest::SetUp();
     panel = colour_panel_handler(nullptr, 0, 0, 0, 0);
     ASSERT_NE(panel, nullptr);
   }
   void TearDown() override {
     colour_panel_forget();
     if (panel) destroy_bitmap(panel);
-    InputTest::TearDown();
+    ScreenTest::TearDown();
   }
   BITMAP* press(int edge, int x, int y) { return colour_panel_handler(panel, edge, 0, x, y); }
-  void expect_current(float r, float g, float b) {
-    EXPECT_FLOAT_EQ(current_rgb[0], r);
-    EXPECT_FLOAT_EQ(current_rgb[1], g);
-    EXPECT_FLOAT_EQ(current_rgb[2], b);
-  }
   BITMAP* panel = nullptr;
 };
 
-TEST_F(ColourPickerTest, PanelIsCreatedOnceAndRedrawnOnlyOnPresses) {
-  EXPECT_EQ(panel->w, 416);
-  EXPECT_EQ(panel->h, 256);
+TEST_F(ColourPickerTest, OnlyPressesInsideThePanelChangeAnything) {
   EXPECT_EQ(colour_panel(), panel);
-  EXPECT_EQ(colour_panel_handler(panel, 0, 0, 10, 10), nullptr);
-  EXPECT_EQ(colour_panel_handler(panel, 0, 'a', 0, 0), nullptr);
-  // Positions outside the panel never change the colour.
   set_colour(1, 2, 3);
-  EXPECT_EQ(colour_panel_handler(panel, 1, 0, -1, 5), nullptr);
-  EXPECT_EQ(colour_panel_handler(panel, 1, 0, 416, 5), nullptr);
-  EXPECT_EQ(colour_panel_handler(panel, 1, 0, 5, 256), nullptr);
-  expect_current(1, 2, 3);
+  const int ignored[][3] = {{0, 10, 10}, {1, -1, 5}, {1, 416, 5}, {1, 5, 256}};
+  for (const auto& p : ignored) EXPECT_EQ(press(p[0], p[1], p[2]), nullptr) << p[1];
+  EXPECT_EQ(colour_panel_handler(panel, 0, 'a', 0, 0), nullptr);
+  EXPECT_EQ(std::vector<float>(current_rgb, current_rgb + 3), (std::vector<float>{1, 2, 3}));
   EXPECT_EQ(palette_next, 14);
-}
-
-TEST_F(ColourPickerTest, TooSmallABitmapIsLeftAlone) {
+  // Too small a bitmap is left alone.
   BITMAP* small = testsupport::make_filled(100, 300, 1, 2, 3);
-  BITMAP* untouched = testsupport::make_filled(100, 300, 1, 2, 3);
   draw_colour_panel(small);
-  EXPECT_EQ(testsupport::count_differences(small, untouched), 0);
+  EXPECT_TRUE(is_rgb(small, 0, 0, 1, 2, 3));
   destroy_bitmap(small);
-  destroy_bitmap(untouched);
 }
 
-TEST_F(ColourPickerTest, SquareCornersGiveBlackWhiteAndThePureHue) {
-  current_hsv[0] = 120;  // green
-  EXPECT_EQ(press(1, 0, 0), panel);
-  expect_current(0, 0, 0);
-  press(1, 255, 0);
-  expect_current(255, 255, 255);
-  press(1, 255, 255);
-  expect_current(0, 255, 0);
-  EXPECT_EQ(std::vector<float>({120, 1, 1}), std::vector<float>(current_hsv, current_hsv + 3));
-}
-
-TEST_F(ColourPickerTest, HueStripChangesOnlyTheHueAndFillsThePalette) {
-  press(1, 200, 100);
-  float s = current_hsv[1], v = current_hsv[2];
-  int slot = palette_next;
-  press(1, 270, 128);  // hue 180
-  EXPECT_FLOAT_EQ(current_hsv[0], 180);
-  EXPECT_FLOAT_EQ(current_hsv[1], s);
-  EXPECT_FLOAT_EQ(current_hsv[2], v);
-  float r, g, b;
-  hsvToRgb(180, s, v, &r, &g, &b);
-  expect_current(r, g, b);
-  EXPECT_FLOAT_EQ(Palette[slot][0], r);
-  EXPECT_FLOAT_EQ(Palette[slot][1], g);
-  EXPECT_FLOAT_EQ(Palette[slot][2], b);
-  EXPECT_EQ(palette_next, slot + 1);
+// Presses in sequence from hue 120: square corners, the hue strip, palette
+// swatches (column-major, 8 to a column) and right presses that mix in 15%.
+// Colours from the square or the strip go into the palette ring; every press
+// redraws the panel and the tool bar's icons.
+TEST_F(ColourPickerTest, PressesInSequenceSetColourHueAndRing) {
+  const struct {
+    int edge, x, y;
+    float rgb[3], hue;
+    int next;
+  } presses[] = {
+      {1, 0, 0, {0, 0, 0}, 120, 15},                // value 0: black
+      {1, 255, 0, {255, 255, 255}, 120, 16},        // saturation 0: white
+      {1, 255, 255, {0, 255, 0}, 120, 17},          // the pure hue
+      {1, 270, 128, {0, 255, 255}, 180, 18},        // hue strip
+      {1, 415, 255, {128, 128, 255}, 240, 18},      // entry 31
+      {1, 288 + 32, 0, {128, 255, 0}, 89.88f, 18},  // entry 8
+      {2, 288 + 5, 4 * 32 + 5, {108.8f, 216.75f, 0}, 90, 18},  // entry 4, black
+      {2, 255, 0, {130.73f, 222.4875f, 38.25f}, 90, 19},      // white from the square
+  };
+  current_hsv[0] = 120;
+  int ring = palette_next;
+  BITMAP* fresh = create_bitmap_ex(32, panel->w, panel->h);
+  for (const auto& p : presses) {
+    SCOPED_TRACE(::testing::Message() << p.edge << " at " << p.x << "," << p.y);
+    EXPECT_EQ(press(p.edge, p.x, p.y), panel);
+    for (int k = 0; k < 3; ++k) EXPECT_FLOAT_EQ(current_rgb[k], p.rgb[k]);
+    EXPECT_NEAR(current_hsv[0], p.hue, 0.01);
+    EXPECT_EQ(palette_next, p.next);
+    if (p.next != ring) {
+      EXPECT_EQ(0, std::memcmp(Palette[ring], current_rgb, sizeof current_rgb));
+    }
+    ring = p.next;
+    draw_colour_panel(fresh);
+    EXPECT_TRUE(testsupport::bitmaps_equal(panel, fresh));
+  }
+  expect_rgb(BackBuffer, 8 * 42 + 5, 767, 128, 172, 255);
+  EXPECT_FLOAT_EQ(Palette[4][0], 0);
+  destroy_bitmap(fresh);
 }
 
 TEST_F(ColourPickerTest, PaletteIsARingStartingAtEntry14) {
-  EXPECT_FLOAT_EQ(Palette[14][0], 128);
-  EXPECT_FLOAT_EQ(Palette[14][1], 0);
-  EXPECT_FLOAT_EQ(Palette[14][2], 255);
-  current_hsv[0] = 0;
+  EXPECT_EQ(std::vector<float>(Palette[14], Palette[14] + 3), (std::vector<float>{128, 0, 255}));
   // Press k takes value k * 10 of a grey (row 0 of the square).
   for (int k = 1; k <= 19; k++) {
     press(1, k * 10, 0);
-    int written = (14 + k - 1) % 32;
-    EXPECT_FLOAT_EQ(Palette[written][0], current_rgb[0]) << "press " << k;
-    EXPECT_FLOAT_EQ(Palette[written][2], current_rgb[2]) << "press " << k;
+    const int written = (14 + k - 1) % 32;
+    EXPECT_EQ(0, std::memcmp(Palette[written], current_rgb, sizeof current_rgb)) << k;
   }
-  float grey19;
-  float dummy1, dummy2;
-  hsvToRgb(0, 0, static_cast<float>(190 / 255.0), &grey19, &dummy1, &dummy2);
-  EXPECT_FLOAT_EQ(Palette[0][0], grey19);
   EXPECT_EQ(palette_next, 1);
-  // Entry 1 is untouched by the ring so far.
-  EXPECT_FLOAT_EQ(Palette[1][0], 160);
-  EXPECT_FLOAT_EQ(Palette[13][2], 255);
-}
-
-TEST_F(ColourPickerTest, RightPressMixesFifteenPercentOfThePaletteEntry) {
-  set_colour(200, 100, 0);
-  // Entry 4 (black) sits in column 0, row 4.
-  EXPECT_EQ(press(2, 288 + 5, 4 * 32 + 5), panel);
-  expect_current(170, 85, 0);
-  float h, s, v;
-  rgbToHsv(170, 85, 0, &h, &s, &v);
-  EXPECT_FLOAT_EQ(current_hsv[0], h);
-  EXPECT_FLOAT_EQ(current_hsv[2], v);
-  EXPECT_EQ(palette_next, 14);
-  EXPECT_FLOAT_EQ(Palette[4][0], 0);
-}
-
-TEST_F(ColourPickerTest, LeftPressOnThePaletteTakesTheEntryWithoutMovingTheRing) {
-  // Entry 31 (128, 128, 255) is the bottom-right swatch.
-  press(1, 415, 255);
-  expect_current(128, 128, 255);
-  EXPECT_EQ(palette_next, 14);
-  // Entry 8 is column 1, row 0.
-  press(1, 288 + 32, 0);
-  expect_current(128, 255, 0);
-}
-
-TEST_F(ColourPickerTest, RightPressOnTheSquareMixesAndStillFillsThePalette) {
-  set_colour(0, 0, 0);
-  current_hsv[0] = 0;
-  press(2, 255, 0);  // white
-  expect_current(38.25f, 38.25f, 38.25f);
-  EXPECT_FLOAT_EQ(Palette[14][0], 38.25f);
-  EXPECT_EQ(palette_next, 15);
+  EXPECT_FLOAT_EQ(Palette[1][0], 160);  // not reached by the ring yet
 }
 
 // The square of the hue (value across, saturation down), the hue strip, the
@@ -146,23 +99,13 @@ TEST_F(ColourPickerTest, PinnedPanels) {
     float hsv[3];
     uint64_t sum;
   } cases[] = {{{90, 0.25f, 0.5f}, 1893731323472099098u},
-                 {{0, 1, 1}, 2570767018428488705u},
-                 {{300, 0, 0}, 15044900587020086970u}};
+               {{0, 1, 1}, 2570767018428488705u},
+               {{300, 0, 0}, 15044900587020086970u}};
   for (const auto& c : cases) {
     for (int k = 0; k < 3; ++k) current_hsv[k] = c.hsv[k];
     draw_colour_panel(panel);
     EXPECT_EQ(c.sum, testsupport::bitmap_checksum(panel)) << c.hsv[0];
   }
-}
-
-TEST_F(ColourPickerTest, PressRedrawsThePanelInTheNewColourState) {
-  current_hsv[0] = 0;
-  press(1, 255, 255);  // pure red, marker at (256, 256) mostly off the square
-  BITMAP* before = create_bitmap_ex(32, panel->w, panel->h);
-  blit(panel, before, 0, 0, 0, 0, panel->w, panel->h);
-  press(1, 270, 128);  // hue 180: the square changes colour
-  EXPECT_GT(testsupport::count_differences(before, panel), 256 * 200);
-  destroy_bitmap(before);
 }
 
 }  // namespace

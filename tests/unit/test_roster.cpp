@@ -8,84 +8,60 @@ namespace {
 
 class RosterTest : public ScreenTest {};
 
-TEST_F(RosterTest, SettingANameBringsLowerIdsIntoRangeAsFreeRemovingKeepsTheMark) {
+// Ids 1..128 only; a name brings lower ids into range as free records;
+// removing keeps the high-water mark; colour and position outlive a clear.
+TEST_F(RosterTest, RecordsTheHighWaterMarkAndWhatOutlivesAClear) {
+  roster_set_name(0, "zero");
+  roster_set_name(129, "big");
+  roster_set_name(7, nullptr);
+  EXPECT_EQ(roster.used, 0);
   roster_set_name(5, "eve");
   EXPECT_EQ(roster.used, 5);
-  for (int id = 1; id <= 4; ++id) EXPECT_FALSE(roster_exists(id)) << id;
-  EXPECT_TRUE(roster_exists(5));
-  EXPECT_STREQ(roster_name(5), "eve");
+  for (int id = 0; id <= 6; ++id) EXPECT_EQ(roster_exists(id), id == 5) << id;
   EXPECT_EQ(roster_name(4), nullptr);
-  EXPECT_EQ(roster_name(6), nullptr);
   roster_set_name(2, "bob");
   EXPECT_EQ(roster.used, 5);
   EXPECT_STREQ(roster_name(5), "eve");  // a lower id does not empty higher ones
-  roster_remove(5);  // frees the record but keeps the mark
-  EXPECT_FALSE(roster_exists(5));
+  roster_remove(5);
   EXPECT_EQ(roster_name(5), nullptr);
   EXPECT_EQ(roster.used, 5);
-  roster_clear();
-  EXPECT_EQ(roster.used, 0);
-  roster_set_name(1, "abcdefghijklmnopqrst");
-  EXPECT_STREQ(roster_name(1), "abcdefghijklmno");
-}
-
-TEST_F(RosterTest, IdZeroAndIdsAbove128AreNeverStored) {
-  roster_set_name(0, "zero");
-  roster_set_name(129, "big");
-  roster_set_name(-3, "neg");
-  roster_set_name(7, nullptr);
-  EXPECT_EQ(roster.used, 0);
-  EXPECT_FALSE(roster_exists(0));
-  EXPECT_FALSE(roster_exists(129));
-  EXPECT_EQ(roster_name(129), nullptr);
-  roster_set_name(128, "last");
-  EXPECT_EQ(roster.used, 128);
-  EXPECT_STREQ(roster_name(128), "last");
-  // Absent ids are left alone.
-  roster_set_colour(129, 1, 2, 3);
-  roster_set_position(0, 4, 5);
-  roster_set_colour(3, 1, 2, 3);
-  EXPECT_EQ(roster.users[3].red, 0.0f);
-  EXPECT_EQ(roster_find("l"), 128);
-}
-
-TEST_F(RosterTest, ColourAndPositionOutliveAClearAndANewName) {
-  roster_set_name(2, "ann");
   roster_set_colour(2, 10.5f, 20, 30);
   roster_set_position(2, -7, 300);
+  roster_set_colour(3, 1, 2, 3);  // absent ids are left alone
+  roster_set_position(3, 4, 5);
   roster_clear();
-  roster_set_name(2, "ben");
+  EXPECT_EQ(roster.used, 0);
+  roster_set_name(2, "abcdefghijklmnopqrst");
+  EXPECT_STREQ(roster_name(2), "abcdefghijklmno");
   EXPECT_EQ(roster.users[2].red, 10.5f);
   EXPECT_EQ(roster.users[2].x, -7);
   EXPECT_EQ(roster.users[2].y, 300);
+  EXPECT_EQ(roster.users[3].red, 0.0f);
+  EXPECT_EQ(roster.users[3].x, 0);
+  roster_set_name(128, "last");
+  EXPECT_EQ(roster.used, 128);
+  EXPECT_EQ(roster_find("l"), 128);
 }
 
 TEST_F(RosterTest, FindMatchesAUniquePrefixIgnoringCase) {
   roster_set_name(1, "abc");
   roster_set_name(3, "ABD");
-  EXPECT_EQ(roster_find("ab"), 0);  // two users match
-  EXPECT_EQ(roster_find("ABC"), 1);
-  EXPECT_EQ(roster_find("abd"), 3);
-  EXPECT_EQ(roster_find("x"), 0);
-  EXPECT_EQ(roster_find("abcd"), 0);  // longer than the name
-  EXPECT_EQ(roster_find(nullptr), 0);
-  EXPECT_EQ(roster_find(""), 0);
+  const struct {
+    const char* text;
+    int id;
+  } cases[] = {{"ab", 0}, {"ABC", 1}, {"abd", 3}, {"x", 0}, {"abcd", 0}, {nullptr, 0}, {"", 0}};
+  for (const auto& c : cases) EXPECT_EQ(roster_find(c.text), c.id) << (c.text ? c.text : "null");
   roster_remove(1);
   EXPECT_EQ(roster_find("ab"), 3);  // free records are skipped
   EXPECT_EQ(roster_find(""), 3);
 }
 
-class Labels : public ScreenTest {
- protected:
-  void SetUp() override {
-    ScreenTest::SetUp();
-    clear_to_color(BackBuffer, makecol32(128, 128, 128));
-  }
-};
+class Labels : public ScreenTest {};
 
 // "1:abc" is 40 x 8, centred on the user's position on the screen, in the
 // user's colour with a black outline when bright and a white one when dark.
-TEST_F(Labels, PinnedLabelsOfABrightAndADarkUser) {
+// Then one label per present user on the screen, in id order.
+TEST_F(Labels, PinnedLabelsOfABrightAndADarkUserAndOnePerPresentUserInIdOrder) {
   const struct {
     float rgb[3];
     uint64_t sum;
@@ -101,26 +77,17 @@ TEST_F(Labels, PinnedLabelsOfABrightAndADarkUser) {
     EXPECT_EQ(xywh(dirty_list.rects[0]), (std::vector<int>{156 - 20 - 1, 142 - 4 - 1, 42, 10}));
     EXPECT_EQ(c.sum, testsupport::bitmap_checksum(BackBuffer)) << c.rgb[0];
   }
-}
-
-TEST_F(Labels, OneLabelPerPresentUserInIdOrder) {
-  roster_set_name(1, "a");
   roster_set_name(2, "b");
-  roster_set_name(4, "d");
   roster_remove(2);
-  roster_set_position(1, 300, 300);
+  roster_set_name(3, "c");
+  roster_set_position(3, -300, -300);  // off the screen
+  roster_set_name(4, "d");
   roster_set_position(4, 500, 300);
+  dirty_list_clear();
   draw_user_labels();
   ASSERT_EQ(dirty_list.count, 2);
-  EXPECT_EQ(dirty_list.rects[0].x, 300 + 56 - 12 - 1);
+  EXPECT_EQ(dirty_list.rects[0].x, 156 - 20 - 1);
   EXPECT_EQ(dirty_list.rects[1].x, 500 + 56 - 12 - 1);
-}
-
-TEST_F(Labels, ALabelOffTheScreenAddsNothing) {
-  open_screen(800, 600);
-  roster_set_name(1, "abc");
-  draw_user_labels();  // picture position (0, 0) lies at screen (-56, -42)
-  EXPECT_EQ(dirty_list.count, 0);
 }
 
 }  // namespace

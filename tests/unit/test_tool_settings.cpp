@@ -1,23 +1,17 @@
 // The drawing-tool panels: slider values at both ends, the preview's use of
 // the random streams, the slider graphics, and the sample picture.
-#include <allegro.h>
-#include <gtest/gtest.h>
-
-#include "input_fixture.h"
+#include "paint/random.h"
+#include "screen_fixture.h"
 #include "test_support.h"
 #include "ui/stroke_input.h"
 #include "ui/tool_settings.h"
 
 namespace {
 
-using testsupport::bitmaps_equal;
-using testsupport::count_differences;
-
-class ToolPanelTest : public InputTest {
+class ToolPanelTest : public ScreenTest {
  protected:
   void SetUp() override {
-    InputTest::SetUp();
-    tool_settings_reset();
+    ScreenTest::SetUp();
     SamplePicture = testsupport::make_pattern(160, 120);
     set_colour(200, 30, 40);
   }
@@ -39,7 +33,6 @@ TEST_F(ToolPanelTest, PinnedPanels) {
   for (auto& c : cases) {
     BITMAP* panel = c.handler(nullptr, 0, 0, 0, 0);
     ASSERT_NE(panel, nullptr);
-    EXPECT_EQ(panel->w, 160);
     EXPECT_EQ(panel->h, c.height);
     EXPECT_EQ(c.sum, testsupport::bitmap_checksum(panel)) << c.height;
     EXPECT_EQ(c.handler(panel, 0, 0, 50, 130), nullptr);
@@ -96,7 +89,7 @@ TEST_F(ToolPanelTest, GrainyPreviewsLeaveTheLocalStreamAlone) {
     EXPECT_EQ(after_preview, nextRandom());  // the preview drew nothing from it
     EXPECT_EQ(random_selected_stream(), LOCAL_STREAM);
     BITMAP* second = handler(nullptr, 0, 0, 0, 0);  // the local stream has moved on
-    EXPECT_TRUE(bitmaps_equal(first, second));
+    EXPECT_TRUE(testsupport::bitmaps_equal(first, second));
     destroy_bitmap(first);
     destroy_bitmap(second);
   }
