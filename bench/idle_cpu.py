@@ -6,7 +6,8 @@
 Starts easel-server on a free loopback port and the client connected to it,
 waits until the client has settled, then reads the client's user+system time
 from /proc/PID/stat over S seconds (default 10): once with nobody painting,
-once while easel-load paints as one more user (1 stroke a second).
+once while easel-load paints as one more user (1 stroke a second). Each
+thread's share is printed too: the graphics library runs threads of its own.
 """
 import argparse, os, select, shutil, socket, struct, subprocess, sys, tempfile, time
 
@@ -19,16 +20,24 @@ repo = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 TICK = os.sysconf("SC_CLK_TCK")
 
 
-def cpu_seconds(pid):
-    with open("/proc/%d/stat" % pid) as f:
+def cpu_seconds(path):
+    with open(path) as f:
         fields = f.read().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / TICK  # utime, stime
 
 
+def thread_seconds(pid):
+    tasks = "/proc/%d/task" % pid
+    return {tid: cpu_seconds("%s/%s/stat" % (tasks, tid)) for tid in os.listdir(tasks)}
+
+
 def measure(pid, seconds):
-    c0, t0 = cpu_seconds(pid), time.monotonic()
+    """The process's share and each thread's (the main thread first)."""
+    c0, k0, t0 = cpu_seconds("/proc/%d/stat" % pid), thread_seconds(pid), time.monotonic()
     time.sleep(seconds)
-    return 100.0 * (cpu_seconds(pid) - c0) / (time.monotonic() - t0)
+    c1, k1, span = cpu_seconds("/proc/%d/stat" % pid), thread_seconds(pid), time.monotonic() - t0
+    threads = sorted(((tid != str(pid), tid, 100.0 * (k1[tid] - k0.get(tid, 0.0)) / span) for tid in k1))
+    return 100.0 * (c1 - c0) / span, " ".join("%.1f" % share for _, _, share in threads)
 
 
 def free_port():
@@ -84,8 +93,8 @@ try:
     procs.append(load)
     time.sleep(1.5)
     painting = measure(client.pid, args.seconds)
-    print("client alone:                   %5.1f%% of one core over %.0f s" % (alone, args.seconds))
-    print("client while another user paints: %5.1f%% of one core over %.0f s" % (painting, args.seconds))
+    for name, (share, threads) in (("client alone:", alone), ("client while another user paints:", painting)):
+        print("%-34s %5.1f%% of one core over %.0f s (threads, main first: %s)" % (name, share, args.seconds, threads))
 finally:
     for p in reversed(procs):
         if p.poll() is None:

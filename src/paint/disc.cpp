@@ -28,29 +28,81 @@ float end_coverage(float e, float t, float radius, float coverage) {
   return 0.0f;
 }
 
-// A disc's colour, laid out once for the packed blend when the layout allows it.
-struct DiscColour {
-  float r, g, b;
+// Any bitmap, through the per-pixel calls.
+struct PixelRows {
+  BITMAP* bmp;
+  float r, g, b, coverage;
+  void span(int row, int x1, int x2) const { blendSpan(bmp, x1, row, x2, r, g, b, coverage); }
+  void end(int row, int x, float cov) const {
+    if (cov > 0.005f && x >= 0 && x < bmp->w) blendPixel(bmp, x, row, r, g, b, cov);
+  }
+};
+
+// A 32-bit memory bitmap, written in place: the checks and conversions that
+// are the same for every row are made once per disc.
+struct MemoryRows {
+  BITMAP* bmp;
+  float r, g, b, coverage;
+  uint32_t solid;
 #ifdef __SSE2__
   bool packed;
   PackedInk ink;
 #endif
+  void span(int row, int x1, int x2) const {
+    if (!(coverage > 0.005f)) return;
+    if (x1 < 0) x1 = 0;
+    if (x2 > bmp->w - 1) x2 = bmp->w - 1;
+    uint32_t* line = bitmap_row(bmp, row);
+    if (coverage > 0.999f) {
+      for (int x = x1; x <= x2; ++x) line[x] = solid;
+      return;
+    }
+#ifdef __SSE2__
+    if (packed) {
+      for (int x = x1; x <= x2; ++x) blend_in_place_packed(line + x, ink, coverage);
+      return;
+    }
+#endif
+    for (int x = x1; x <= x2; ++x) blend_in_place(line + x, r, g, b, coverage);
+  }
+  void end(int row, int x, float cov) const {
+    if (!(cov > 0.005f && x >= 0 && x < bmp->w)) return;
+    uint32_t* p = bitmap_row(bmp, row) + x;
+    if (cov > 0.999f) {
+      *p = solid;
+      return;
+    }
+#ifdef __SSE2__
+    if (packed) {
+      blend_in_place_packed(p, ink, cov);
+      return;
+    }
+#endif
+    blend_in_place(p, r, g, b, cov);
+  }
 };
 
-void blend_end(BITMAP* bmp, int x, int row, const DiscColour& c, float coverage) {
-  if (!(coverage > 0.005f && x >= 0 && x < bmp->w && row >= 0 && row < bmp->h)) return;
-  if (!is_memory_bitmap(bmp)) {
-    blendPixel(bmp, x, row, c.r, c.g, c.b, coverage);
-    return;
+// The rows of a disc, each as a span and its two soft ends.
+template <class Rows>
+void disc_rows(const Rows& out, int h, float cx, float cy, float radius, float coverage, int first, int last) {
+  float fx = cx - std::floor(cx), fy = cy - std::floor(cy);
+  const double rr = static_cast<double>(radius) * radius;
+  for (int j = first; j <= last; ++j) {
+    float t = static_cast<float>(j - static_cast<double>(fy));
+    float s = static_cast<float>(rr - static_cast<double>(t) * t);
+    if (s <= 0) continue;
+    // The floor of a positive number: truncation gives it.
+    int half = static_cast<int>(std::sqrt(static_cast<double>(s)) + 0.5);
+    int row = static_cast<int>(j + static_cast<double>(cy));
+    if (row < 0 || row >= h) continue;
+    out.span(row, static_cast<int>(cx - static_cast<double>(half) + 2),
+             static_cast<int>(cx + static_cast<double>(half) - 1));
+    out.end(row, static_cast<int>(cx - static_cast<double>(half) + 1),
+            end_coverage(static_cast<float>((1.0 - half) - fx), t, radius, coverage));
+    if (half != 0)
+      out.end(row, static_cast<int>(cx + static_cast<double>(half)),
+              end_coverage(static_cast<float>(static_cast<double>(half) - fx), t, radius, coverage));
   }
-  uint32_t* p = bitmap_row(bmp, row) + x;
-#ifdef __SSE2__
-  if (c.packed && !(coverage > 0.999f)) {
-    blend_in_place_packed(p, c.ink, coverage);
-    return;
-  }
-#endif
-  blend_in_place(p, c.r, c.g, c.b, coverage);
 }
 
 // Beyond this a centre or radius cannot come from a stroke; such discs paint nothing.
@@ -62,31 +114,21 @@ void softDisc(BITMAP* bmp, float cx, float cy, float r, float g, float b, float 
   // A centre that is not a number (a zero-length stroke) paints nothing; a
   // radius below 0.5 has no rows.
   if (!(std::fabs(cx) < DISC_LIMIT && std::fabs(cy) < DISC_LIMIT && radius >= 0.5f && radius < DISC_LIMIT)) return;
-  float fx = cx - std::floor(cx), fy = cy - std::floor(cy);
-#ifdef __SSE2__
-  const DiscColour colour = {r, g, b, packed_layout(), packed_ink(r, g, b)};
-#else
-  const DiscColour colour = {r, g, b};
-#endif
   int R = static_cast<int>(std::floor(radius + 0.5));
   // Rows off the bitmap paint nothing: start and stop near its top and bottom.
   int first = 1 - R, last = R;
   double top = std::floor(-static_cast<double>(cy)) - 1, bottom = std::ceil(bmp->h - static_cast<double>(cy)) + 1;
   if (first < top) first = static_cast<int>(top);
   if (last > bottom) last = static_cast<int>(bottom);
-  for (int j = first; j <= last; ++j) {
-    float t = static_cast<float>(j - static_cast<double>(fy));
-    float s = static_cast<float>(static_cast<double>(radius) * radius - static_cast<double>(t) * t);
-    if (s <= 0) continue;
-    int half = static_cast<int>(std::floor(std::sqrt(static_cast<double>(s)) + 0.5));
-    int row = static_cast<int>(j + static_cast<double>(cy));
-    if (row < 0 || row >= bmp->h) continue;
-    blendSpan(bmp, static_cast<int>(cx - static_cast<double>(half) + 2), row,
-              static_cast<int>(cx + static_cast<double>(half) - 1), r, g, b, coverage);
-    blend_end(bmp, static_cast<int>(cx - static_cast<double>(half) + 1), row, colour,
-              end_coverage(static_cast<float>((1.0 - half) - fx), t, radius, coverage));
-    if (half != 0)
-      blend_end(bmp, static_cast<int>(cx + static_cast<double>(half)), row, colour,
-                end_coverage(static_cast<float>(static_cast<double>(half) - fx), t, radius, coverage));
+  if (!is_memory_bitmap(bmp)) {
+    disc_rows(PixelRows{bmp, r, g, b, coverage}, bmp->h, cx, cy, radius, coverage, first, last);
+    return;
   }
+  const uint32_t solid = pack_pixel(static_cast<int>(r), static_cast<int>(g), static_cast<int>(b));
+#ifdef __SSE2__
+  disc_rows(MemoryRows{bmp, r, g, b, coverage, solid, packed_layout(), packed_ink(r, g, b)}, bmp->h, cx, cy, radius,
+            coverage, first, last);
+#else
+  disc_rows(MemoryRows{bmp, r, g, b, coverage, solid}, bmp->h, cx, cy, radius, coverage, first, last);
+#endif
 }
