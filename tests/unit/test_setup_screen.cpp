@@ -24,7 +24,6 @@ TEST(PromptKeys, EditingRules) {
     int key, result;
     std::string after;
   } cases[] = {
-      {"ab", key_value(KEY_C, 'c'), PROMPT_CHANGED, "abc"},
       {"ab", key_value(KEY_TILDE, '~'), PROMPT_CHANGED, "ab~"},
       {"123456789012345", key_value(KEY_X, 'x'), PROMPT_IGNORED, "123456789012345"},  // full
       {"ab", key_value(KEY_BACKSPACE, 8), PROMPT_CHANGED, "a"},
