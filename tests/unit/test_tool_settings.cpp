@@ -29,8 +29,10 @@ TEST_F(ToolPanelTest, PinnedPanels) {
     Handler handler;
     int height;
     uint64_t sum;
-  } cases[] = {{pencil_panel_handler, 152, 17108551269857178700u}, {brush_panel_handler, 184, 11659175415297641804u},
-               {chalk_panel_handler, 152, 8453604873772768762u},  {smudge_panel_handler, 184, 13536804869800899679u},
+  } cases[] = {{pencil_panel_handler, 152, 17108551269857178700u},
+               {brush_panel_handler, 184, 11659175415297641804u},
+               {chalk_panel_handler, 152, 8453604873772768762u},
+               {smudge_panel_handler, 184, 13536804869800899679u},
                {stamp_panel_handler, 184, 13491904250377305645u}};
   const unsigned local = random_position(LOCAL_STREAM);
   for (auto& c : cases) {
@@ -56,14 +58,16 @@ TEST_F(ToolPanelTest, SliderPressesSetTheirValues) {
     float expected;
   } presses[] = {
       {pencil_panel_handler, 1, 0, 120, &tool_settings.pencil_size, 1.5f},
-      {pencil_panel_handler, 1, 159, 151, &tool_settings.pencil_size, float(1.5 + 159.0 / 160.0 * 6.5)},
+      {pencil_panel_handler, 1, 159, 151, &tool_settings.pencil_size,
+       float(1.5 + 159.0 / 160.0 * 6.5)},
       {stamp_panel_handler, 1, 0, 152, &tool_settings.stamp_value2, 0.0f},
       {stamp_panel_handler, 1, 159, 183, &tool_settings.stamp_value2, 99.375f},
       {stamp_panel_handler, 1, 80, 151, &tool_settings.stamp_size, 4.75f},
       {brush_panel_handler, 1, 80, 170, &tool_settings.brush_value2, 250.5f},
       {brush_panel_handler, 1, 80, 170, &tool_settings.brush_size, 3.5f},
       {smudge_panel_handler, 1, 0, 183, &tool_settings.smudge_value2, 1.0f},
-      {smudge_panel_handler, 1, 40, 140, &tool_settings.smudge_size, float(1.7f + 0.25 * (12.0 - 1.7f))},
+      {smudge_panel_handler, 1, 40, 140, &tool_settings.smudge_size,
+       float(1.7f + 0.25 * (12.0 - 1.7f))},
       {chalk_panel_handler, 1, 80, 119, &tool_settings.chalk_size, 5.5f},  // preview area
       {chalk_panel_handler, 2, 80, 130, &tool_settings.chalk_size, 5.5f},  // right press
       {chalk_panel_handler, 1, 80, 152, &tool_settings.chalk_size, 5.5f},  // below the panel
@@ -71,7 +75,8 @@ TEST_F(ToolPanelTest, SliderPressesSetTheirValues) {
   for (const auto& p : presses) {
     BITMAP* panel = p.handler(nullptr, 0, 0, 0, 0);
     const bool on_band = p.edge == 1 && p.y >= 120 && p.y < panel->h;
-    EXPECT_EQ(on_band ? panel : nullptr, p.handler(panel, p.edge, 0, p.x, p.y)) << p.x << "," << p.y;
+    EXPECT_EQ(on_band ? panel : nullptr, p.handler(panel, p.edge, 0, p.x, p.y))
+        << p.x << "," << p.y;
     EXPECT_EQ(p.expected, *p.value) << p.x << "," << p.y;
     destroy_bitmap(panel);
   }

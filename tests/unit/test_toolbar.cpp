@@ -63,7 +63,8 @@ TEST_F(Toolbar, IconsFromFilesAreTintedThroughTheirMasksOthersGetLabels) {
 TEST_F(Toolbar, PalettedGreyMasksAreReadThroughTheirPalette) {
   testsupport::TempDir dir;
   PALETTE grey;
-  for (int i = 0; i < 256; ++i) grey[i].r = grey[i].g = grey[i].b = static_cast<unsigned char>(i >> 2);
+  for (int i = 0; i < 256; ++i)
+    grey[i].r = grey[i].g = grey[i].b = static_cast<unsigned char>(i >> 2);
   BITMAP* mask = create_bitmap_ex(8, 42, 42);
   clear_to_color(mask, 0);
   rectfill(mask, 0, 0, 41, 9, 255);  // white band on top
