@@ -19,7 +19,7 @@
 class ScreenTest : public testing::Test {
  protected:
   void open_screen(int w, int h) {
-    close_screen();
+    client_world_close();
     ASSERT_TRUE(client_world_open(w, h));
     clear_to_color(BackBuffer, makecol32(1, 2, 3));
     clear_to_color(LocalCanvas, makecol32(255, 255, 255));
@@ -32,23 +32,20 @@ class ScreenTest : public testing::Test {
   }
   void TearDown() override {
     client_state_reset();
-    close_screen();
+    client_world_close();
   }
-  void close_screen() { client_world_close(); }
   static void set_colour(float r, float g, float b) {
     current_rgb[0] = r;
     current_rgb[1] = g;
     current_rgb[2] = b;
   }
-  static void expect_rgb(BITMAP* bmp, int x, int y, int r, int g, int b) {
-    int p = getpixel(bmp, x, y);
-    EXPECT_EQ(getr32(p), r) << "red at " << x << "," << y;
-    EXPECT_EQ(getg32(p), g) << "green at " << x << "," << y;
-    EXPECT_EQ(getb32(p), b) << "blue at " << x << "," << y;
-  }
-  static std::vector<int> xywh(const DirtyRect& r) { return {r.x, r.y, r.w, r.h}; }
   static bool is_rgb(BITMAP* bmp, int x, int y, int r, int g, int b) {
     int p = getpixel(bmp, x, y);
     return getr32(p) == r && getg32(p) == g && getb32(p) == b;
   }
+  static void expect_rgb(BITMAP* bmp, int x, int y, int r, int g, int b) {
+    EXPECT_TRUE(is_rgb(bmp, x, y, r, g, b))
+        << "at " << x << "," << y << ": " << std::hex << getpixel(bmp, x, y);
+  }
+  static std::vector<int> xywh(const DirtyRect& r) { return {r.x, r.y, r.w, r.h}; }
 };
