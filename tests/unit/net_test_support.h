@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "net/connection.h"
@@ -53,10 +54,18 @@ inline void feed(Connection* c, const uint8_t* data, size_t n) {
   if (used + n > size) {
     while (used + n > size) size *= 2;
     b->begin = static_cast<uint8_t*>(realloc(b->begin, size));
-    b->end = b->begin + used;
     b->limit = b->begin + size;
   }
-  for (size_t i = 0; i < n; ++i) *b->end++ = data[i];
+  memcpy(b->begin + used, data, n);
+  b->end = b->begin + used + n;
+}
+
+// A message whose payload is exactly these bytes.
+inline Message raw_message(uint32_t type, const std::vector<uint8_t>& bytes) {
+  Message m;
+  message_init(&m, type);
+  for (uint8_t b : bytes) message_put_byte(&m, b);
+  return m;
 }
 
 inline std::vector<uint8_t> sent_bytes(const Connection* c) {
@@ -64,8 +73,7 @@ inline std::vector<uint8_t> sent_bytes(const Connection* c) {
 }
 
 inline std::vector<uint8_t> payload(const Message* m) {
-  if (!m->begin) return {};
-  return std::vector<uint8_t>(m->begin, m->end);
+  return m->begin ? std::vector<uint8_t>(m->begin, m->end) : std::vector<uint8_t>();
 }
 
 // The wire frame of a message, through the shared frame writer.

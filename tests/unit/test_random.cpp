@@ -14,54 +14,47 @@ std::vector<uint32_t> draws(int count) {
   return out;
 }
 
+std::vector<uint32_t> seeded_draws(uint32_t seed, int count) {
+  random_reset();
+  seedRandom(seed);
+  return draws(count);
+}
+
 }  // namespace
 
 // Single draws of seeds 0 and 1 (across the first regeneration), and FNV hashes
-// of 5500 draws: five regenerations, every wrap-around index.
+// of 5500 draws: five regenerations, every wrap-around index. An unseeded
+// stream and the default seed give seed 0's numbers.
 TEST(Random, PinnedDrawsAndHashesPerSeed) {
   const struct {
     uint32_t seed;
-    unsigned at[3];
-    uint32_t value[3];
-  } singles[] = {{0, {0, 1, 2}, {3989082864u, 3688980536u, 2594130052u}},
-                 {1, {0, 999, 1000}, {3696575821u, 1634010771u, 2540945708u}},
-                 {1, {1, 2, 2}, {2540846272u, 1022855777u, 1022855777u}}};
-  for (const auto& c : singles) {
-    random_reset();
-    seedRandom(c.seed);
-    std::vector<uint32_t> d = draws(1001);
-    for (int k = 0; k < 3; ++k) EXPECT_EQ(c.value[k], d[c.at[k]]) << "seed " << c.seed << " draw " << c.at[k];
-  }
+    unsigned at;
+    uint32_t value;
+  } singles[] = {{0, 0, 3989082864u},   {0, 1, 3688980536u},    {0, 2, 2594130052u},
+                 {1, 0, 3696575821u},   {1, 1, 2540846272u},    {1, 2, 1022855777u},
+                 {1, 999, 1634010771u}, {1, 1000, 2540945708u}, {DEFAULT_RANDOM_SEED, 1, 3688980536u}};
+  for (const auto& c : singles)
+    EXPECT_EQ(c.value, seeded_draws(c.seed, 1001)[c.at]) << "seed " << c.seed << " draw " << c.at;
   const struct {
     uint32_t seed;
     uint64_t hash;
-  } hashes[] = {{2u, 14815671788295641630ull}, {4357u, 15757480394959559264ull}, {0xFFFFFFFFu, 17721107160467641796ull}};
+  } hashes[] = {{2u, 14815671788295641630ull},
+                {4357u, 15757480394959559264ull},
+                {0xFFFFFFFFu, 17721107160467641796ull}};
   for (const auto& c : hashes) {
-    random_reset();
-    seedRandom(c.seed);
     uint64_t h = 1469598103934665603ull;
-    for (uint32_t v : draws(5500)) h = (h ^ v) * 1099511628211ull;
+    for (uint32_t v : seeded_draws(c.seed, 5500)) h = (h ^ v) * 1099511628211ull;
     EXPECT_EQ(c.hash, h) << "seed " << c.seed;
   }
-}
-
-TEST(Random, UnseededAndDefaultSeedStreamsEqualSeedZero) {
+  std::vector<uint32_t> zero = seeded_draws(0, 2500);
   random_reset();
   EXPECT_EQ(1001u, random_position(LOCAL_STREAM));
-  std::vector<uint32_t> unseeded = draws(2500);
-  seedRandom(0);
-  EXPECT_EQ(unseeded, draws(2500));
-  seedRandom(DEFAULT_RANDOM_SEED);
-  EXPECT_EQ(unseeded, draws(2500));
+  EXPECT_EQ(zero, draws(2500));
 }
 
 TEST(Random, CommandBracketLeavesLocalStreamWhereItWas) {
-  random_reset();
-  seedRandom(77);
-  std::vector<uint32_t> expected = draws(10);
-  seedRandom(77);
-  std::vector<uint32_t> got = draws(4);
-
+  std::vector<uint32_t> expected = seeded_draws(77, 10);
+  std::vector<uint32_t> got = seeded_draws(77, 4);
   useCommandStream(0);
   EXPECT_EQ(COMMAND_STREAM, random_selected_stream());
   EXPECT_EQ(1000u, random_position(COMMAND_STREAM));
@@ -70,22 +63,13 @@ TEST(Random, CommandBracketLeavesLocalStreamWhereItWas) {
   EXPECT_EQ(3696575821u, nextRandom());
   useLocalStream();
   EXPECT_EQ(LOCAL_STREAM, random_selected_stream());
-
   std::vector<uint32_t> rest = draws(6);
   got.insert(got.end(), rest.begin(), rest.end());
   EXPECT_EQ(expected, got);
 }
 
-TEST(Random, UnitScaleReachesBothEnds) {
-  EXPECT_EQ(0.0, random_unit(0));
-  EXPECT_EQ(1.0, random_unit(0xFFFFFFFFu));
-  EXPECT_EQ(2.3283064370807974e-10, RANDOM_UNIT);
-}
-
 TEST(Random, BlockDrawsContinueTheSameSequence) {
-  random_reset();
-  seedRandom(31);
-  std::vector<uint32_t> one_by_one = draws(3100);
+  std::vector<uint32_t> one_by_one = seeded_draws(31, 3100);
   seedRandom(31);
   std::vector<uint32_t> blocks(3100);
   unsigned at = 0;
@@ -94,16 +78,11 @@ TEST(Random, BlockDrawsContinueTheSameSequence) {
     at += n;
   }
   EXPECT_EQ(one_by_one, blocks);
-  // From an unseeded stream too, and from the selected stream only.
-  random_reset();
-  std::vector<uint32_t> local(5);
-  nextRandomBlock(local.data(), 5);
-  random_reset();
-  EXPECT_EQ(draws(5), local);
+  // From the selected stream only.
+  unsigned local = random_position(LOCAL_STREAM);
   useCommandStream(1);
-  uint32_t first;
-  nextRandomBlock(&first, 1);
-  EXPECT_EQ(3696575821u, first);
-  EXPECT_EQ(1u, random_position(COMMAND_STREAM));
-  EXPECT_EQ(5u, random_position(LOCAL_STREAM));
+  nextRandomBlock(blocks.data(), 1);
+  EXPECT_EQ(3696575821u, blocks[0]);
+  EXPECT_EQ(local, random_position(LOCAL_STREAM));
+  useLocalStream();
 }
