@@ -9,6 +9,7 @@
 
 #include "app/busy_indicator.h"
 #include "app/config.h"
+#include "app/input_wait.h"
 #include "app/session.h"
 #include "app/setup_screen.h"
 #include "base/log.h"
@@ -145,23 +146,15 @@ void user_labels_step(bool alt) {
   }
 }
 
-// A frame with nothing to do waits this long for the server before the next
-// one: input is still looked at 100 times a second or more, and an overlay
-// line expires at most this much late.
-constexpr int IDLE_WAIT_MS = 8;
+// A frame with nothing to do sleeps until input or server bytes arrive, or
+// this long at most: an overlay line (whole seconds) expires that much late.
+constexpr int IDLE_WAIT_MS = 50;
 
 // Nothing received, sent, waiting for its acknowledgement or drawn this frame.
 bool nothing_in_flight() {
   if (received_this_frame || dirty_list.count != 0 || queue_count(&command_queue) != 0) return false;
   if (!(net_available && connected)) return true;
   return connection_unsent(&server_connection) == 0 && connection_received(&server_connection) == 0;
-}
-
-void idle_wait() {
-  if (net_available && connected)
-    connection_wait(&server_connection, IDLE_WAIT_MS);
-  else
-    rest(IDLE_WAIT_MS);
 }
 
 bool same_pointer_and_modifiers(const FrameInput& a, const FrameInput& b) {
@@ -186,17 +179,20 @@ FrameInput read_devices() {
 
 void run_frames() {
   FrameInput last = {};
+  input_wait_begin();
   while (!quit_requested) {
+    input_pump();
     FrameInput in = read_devices();
     bool changed = keypressed() || !same_pointer_and_modifiers(in, last);
     last = in;
     int outcome = client_frame(in);
-    if (outcome == 0) return;
+    if (outcome == 0) break;
     if (outcome == FRAME_IDLE && !changed)
-      idle_wait();
+      input_wait(net_available && connected ? server_connection.socket_handle : -1, IDLE_WAIT_MS);
     else
       rest(0);
   }
+  input_wait_end();
 }
 
 // Nothing is sent on quitting: the connection simply ends with the socket.
