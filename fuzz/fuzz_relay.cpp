@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -16,15 +17,6 @@
 #include "rules.h"
 
 namespace {
-
-std::string scratch_dir() {
-  const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-  std::string pattern = std::string(base) + "/easel-fuzz-relay-XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back(0);
-  if (!mkdtemp(buffer.data())) abort();
-  return buffer.data();
-}
 
 // Frames queued in memory for c; a board range streamed from the file is skipped.
 std::vector<uint8_t> queued(const Client* c) {
@@ -54,7 +46,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   // A directory per run, removed at its end: libFuzzer may end the process
   // without running exit handlers.
-  const std::string dir = scratch_dir();
+  char dir_name[64];
+  snprintf(dir_name, sizeof dir_name, "%s/easel-fuzz-relay-XXXXXX",
+           access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
+  if (!mkdtemp(dir_name)) abort();
+  const std::string dir = dir_name;
 
   ServerOptions options;
   options.board_path = dir + "/board.easel";

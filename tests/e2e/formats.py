@@ -64,10 +64,6 @@ class Image:
     def colours(self):
         return {tuple(self.data[i:i + 3]) for i in range(0, len(self.data), 3)}
 
-    def count(self, colour):
-        target = bytes(colour)
-        return sum(1 for i in range(0, len(self.data), 3) if self.data[i:i + 3] == target)
-
     def __eq__(self, other):
         return isinstance(other, Image) and (self.width, self.height, self.data) == (
             other.width, other.height, other.data)

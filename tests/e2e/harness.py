@@ -1,15 +1,13 @@
-"""End-to-end harness: the real programs in a real (virtual) X server, with
-Xvfb, xdotool, xwininfo and ImageMagick. Everything started here is ended by
-its pid when its `with` block closes, also when a test fails half-way."""
+"""End-to-end harness: the real programs on a virtual X server (Xvfb, xdotool,
+xwininfo, ImageMagick). Whatever is started here is ended by its pid when its
+`with` block closes, also when a test fails half-way."""
 import os
+import pathlib
 import re
 import shutil
 import subprocess
-import sys
 import tempfile
-import threading
 import time
-import unittest
 
 from formats import Image, config_bytes  # noqa: F401  (config_bytes for the tests)
 
@@ -20,20 +18,14 @@ SOURCE_DIR = os.environ.get("EASEL_SOURCE_DIR", os.path.join(HERE, "..", ".."))
 DEFAULT_TIMEOUT = float(os.environ.get("EASEL_E2E_TIMEOUT", "20"))
 
 
-class HarnessError(Exception):
-    pass
-
-
 def wait_until(predicate, timeout=DEFAULT_TIMEOUT, interval=0.05, what="condition"):
     """Polls predicate until it returns a true value, which is returned."""
     deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
+    while not (value := predicate()):
         if time.monotonic() > deadline:
-            raise HarnessError("timed out after %.1f s waiting for %s" % (timeout, what))
+            raise AssertionError("timed out after %.1f s waiting for %s" % (timeout, what))
         time.sleep(interval)
+    return value
 
 
 def end_process(proc, grace=3.0):
@@ -56,15 +48,14 @@ class XServer:
     MIT-SHM, so that a killed client leaves no shared memory behind."""
 
     def __init__(self, width=1280, height=1024):
-        self.width, self.height = width, height
         self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", "1", "-screen", "0", "%dx%dx24" % (self.width, self.height),
-             "-nolisten", "tcp", "-noreset", "-extension", "MIT-SHM"],
+            ["Xvfb", "-displayfd", "1", "-screen", "0", "%dx%dx24" % (width, height), "-nolisten", "tcp",
+             "-noreset", "-extension", "MIT-SHM"],
             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        number = self.proc.stdout.readline().strip()
-        if not number:
-            raise HarnessError("Xvfb ended before reporting its display")
-        self.display = ":" + number
+        self.display = ":" + self.proc.stdout.readline().strip()
+        self.proc.stdout.close()
+        if self.display == ":":
+            raise AssertionError("Xvfb ended before reporting its display")
 
     def __enter__(self):
         return self
@@ -75,24 +66,16 @@ class XServer:
     __exit__ = stop
 
     def env(self):
-        env = dict(os.environ, DISPLAY=self.display)
-        env.pop("XAUTHORITY", None)
-        return env
+        return dict(os.environ, DISPLAY=self.display)
 
     def run(self, *args):
         """Runs an X client program (xdotool, xwininfo...) on this display."""
-        result = subprocess.run(list(args), env=self.env(), stdin=subprocess.DEVNULL, capture_output=True,
-                                timeout=DEFAULT_TIMEOUT)
-        if result.returncode != 0:
-            raise HarnessError("%s failed: %s" % (args[0], result.stderr.decode(errors="replace")))
-        return result.stdout.decode(errors="replace")
+        return subprocess.run(list(args), env=self.env(), stdin=subprocess.DEVNULL, capture_output=True,
+                              timeout=DEFAULT_TIMEOUT, check=True).stdout.decode(errors="replace")
 
     # Input. Keyboard focus follows the pointer: keep it inside the window.
     def key(self, *names, delay_ms=20):
         self.run("xdotool", "key", "--delay", str(delay_ms), *names)
-
-    def type(self, text, delay_ms=30):
-        self.run("xdotool", "type", "--delay", str(delay_ms), text)
 
     def mouse_move(self, x, y):
         self.run("xdotool", "mousemove", str(x), str(y))
@@ -103,38 +86,25 @@ class XServer:
     def mouse_up(self):
         self.run("xdotool", "mouseup", "1")
 
-    def screenshot(self, x, y, w, h):
-        return Image.read(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w, h, x, y)], self.env())
-
-    def windows(self):
-        """Top-level windows as (id, name, width, height, x, y)."""
-        return [(m[1], m[2]) + tuple(map(int, m.groups()[2:])) for m in re.finditer(
-            r'^\s*(0x[0-9a-f]+) (?:"([^"]*)"|\S.*?):.*?(\d+)x(\d+)\+(-?\d+)\+(-?\d+)',
-            self.run("xwininfo", "-root", "-children"), re.M)]
-
 
 class Server:
-    """easel-server on a free port of 127.0.0.1, its log read as it comes."""
+    """easel-server on a free port of 127.0.0.1, logging to a file beside its board."""
 
     def __init__(self, *extra):
         self.dir = tempfile.mkdtemp(prefix="easel-server-")
-        self.proc = subprocess.Popen(
-            [binary_path("server/easel-server"), "--port", "0", "--bind", "127.0.0.1", "--board",
-             os.path.join(self.dir, "board.easel"), *extra],
-            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        self.lines, self.searched = [], 0
-        threading.Thread(target=lambda: self.lines.extend(self.proc.stdout), daemon=True).start()
+        with open(os.path.join(self.dir, "log"), "wb") as log:
+            self.proc = subprocess.Popen(
+                [binary_path("server/easel-server"), "--port", "0", "--bind", "127.0.0.1", "--board",
+                 os.path.join(self.dir, "board.easel"), *extra],
+                stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
         self.port = int(self.wait(r"listening on \S*:(\d+)").group(1))
 
     def wait(self, pattern):
-        """The first match of pattern in the log lines not searched before."""
+        """The first match of pattern in the log, once there is one."""
         def find():
-            while self.searched < len(self.lines):
-                self.searched += 1
-                m = re.search(pattern, self.lines[self.searched - 1])
-                if m:
-                    return m
-        return wait_until(find, what="the server to log %r; it logged:\n%s" % (pattern, self.lines))
+            with open(os.path.join(self.dir, "log")) as f:
+                return re.search(pattern, f.read())
+        return wait_until(find, what="the server to log %r" % pattern)
 
     def stop(self):
         end_process(self.proc)
@@ -148,22 +118,19 @@ class EaselSession:
     put beside it."""
 
     def __init__(self, xserver, config=None, files=None):
-        self.x = xserver
+        self.x, self.proc, self.window = xserver, None, None
         self.workdir = tempfile.mkdtemp(prefix="easel-e2e-")
         files = dict(files or {})
         if config is not None:
             files["client.cfg"] = config
         for name, data in files.items():
-            with open(self.path(name), "wb") as f:
-                f.write(data)
-        self.proc = self.window = None
+            pathlib.Path(self.path(name)).write_bytes(data)
 
     def path(self, name):
         return os.path.join(self.workdir, name)
 
     def read_file(self, name):
-        with open(self.path(name), "rb") as f:
-            return f.read()
+        return pathlib.Path(self.path(name)).read_bytes()
 
     def start(self):
         with open(self.path("easel.stderr"), "wb") as err:
@@ -174,19 +141,11 @@ class EaselSession:
     def wait_exit(self):
         return self.proc.wait(timeout=DEFAULT_TIMEOUT)
 
-    def close(self):
+    def close(self, *exc):
         end_process(self.proc)
         shutil.rmtree(self.workdir, ignore_errors=True)
 
-    __enter__ = start
-
-    def __exit__(self, *exc):
-        self.close()
-
-    def check_running(self):
-        if self.proc.poll() is not None:
-            output = self.read_file("easel.stderr").decode(errors="replace")
-            raise HarnessError("easel ended (%s):\n%s" % (self.proc.poll(), output))
+    __enter__, __exit__ = start, close
 
     def wait_window(self, width=None, height=None):
         """Waits for this client's window (of this size, when given), puts the
@@ -195,8 +154,11 @@ class EaselSession:
         is put back until it stays."""
         def find():
             self.check_running()
-            return next((w for w in self.x.windows() if w[1] == "easel"
-                         and width in (None, w[2]) and height in (None, w[3])), None)
+            for m in re.finditer(r'^\s*(0x[0-9a-f]+) "easel":.*?(\d+)x(\d+)\+(-?\d+)\+(-?\d+)',
+                                 self.x.run("xwininfo", "-root", "-children"), re.M):
+                window = (m[1], "easel") + tuple(map(int, m.groups()[1:]))
+                if width in (None, window[2]) and height in (None, window[3]):
+                    return window
         self.window = wait_until(find, what="the easel window %sx%s" % (width, height))
         want = "x:%d y:%d " % (self.window[4] + self.window[2] - 2, self.window[5] + self.window[3] - 2)
 
@@ -210,6 +172,11 @@ class EaselSession:
         wait_until(placed, what="the pointer to stay in the window")
         return self.window
 
+    def check_running(self):
+        if self.proc.poll() is not None:
+            output = self.read_file("easel.stderr").decode(errors="replace")
+            raise AssertionError("easel ended (%s):\n%s" % (self.proc.poll(), output))
+
     def pointer_to(self, x, y):
         """Moves the pointer to window coordinates."""
         self.x.mouse_move(self.window[4] + x, self.window[5] + y)
@@ -219,7 +186,8 @@ class EaselSession:
         client that ended shows nothing, which is said at once."""
         self.check_running()
         w, h = (self.window[2] - x if w is None else w), (self.window[3] - y if h is None else h)
-        return self.x.screenshot(self.window[4] + x, self.window[5] + y, w, h)
+        crop = "%dx%d+%d+%d" % (w, h, self.window[4] + x, self.window[5] + y)
+        return Image.read(["import", "-window", "root", "-crop", crop], self.x.env())
 
     def wait_screen(self, predicate, what="the screen", **rect):
         """Polls screenshots until predicate(image) holds; returns that image."""
@@ -228,9 +196,3 @@ class EaselSession:
 
     def key(self, *names, **options):
         self.x.key(*names, **options)
-
-
-def main():
-    """Runs the unittest cases of the calling module; exits non-zero on failure."""
-    program = unittest.main(module="__main__", exit=False, verbosity=2)
-    sys.exit(0 if program.result.wasSuccessful() and program.result.testsRun > 0 else 1)

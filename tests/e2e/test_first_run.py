@@ -1,12 +1,14 @@
 """A first run in a real window: without client.cfg the setup screen (320 x
-240) asks every setting from the keyboard, asks an invalid answer again and
-writes the settings file. The client then opens the configured mode: the
-picture centred in black bands; Tab shows the tool bar with the tool icons
-tinted through their masks and a press on a slot opens its panel (both pinned
-by hash); '/' selects Chat; Esc hides the bar, keys other than Esc do not quit,
-the next Esc quits with status 0; client.log gains one start and one stop line."""
+240) asks every setting from the keyboard and writes the settings file. The
+client then opens the configured mode: the picture centred in black bands;
+Tab shows the tool bar with the tool icons tinted through their masks and a
+press on a slot opens its panel (both pinned by hash); Esc hides the bar, keys
+other than Esc do not quit, the next Esc quits with status 0; client.log gains
+one start and one stop line. A settings file that cannot be written ends the
+client with status 1."""
 import hashlib
 import os
+import pathlib
 import re
 import unittest
 
@@ -25,13 +27,11 @@ RUN = "%s \\[NOTICE\\] Logging Started\\.\n%s \\[NOTICE\\] Logging Stopped\\.\n"
 
 SW, SH = 1024, 768                   # the configured mode
 CANVAS_W, CANVAS_H = 912, 684
-OX, OY = (SW - CANVAS_W) // 2, (SH - CANVAS_H) // 2
 BAR_Y = SH - 42
-TOOLS = ["pen", "pencil", "brush", "chalk", "smudge", "stamp", "paint", "chat"]
-OVERLAY_ROWS = 100  # the connection notices cover the top rows for a while
 PARK = (600, 300)   # the pointer sprite there, away from the bar and the panels
 # sha256 of the RGB rows (top first) of the tool bar with the mark on slot 0,
-# and of the rows from the top of the Paint panel (416 x 256 over slot 6) down.
+# and of the rows from the top of the Paint panel (416 x 256 over slot 6) down,
+# the picture from bg.bmp and the black bands beside it included.
 PINNED_BAR = "eac3b5e3086da62599d26be1e2b2bfe70031f9b0710f56d3f50e3a6bceb47ba5"
 PINNED_PAINT_PANEL = "37d2ebe9377a619e90894a5e7e4ef4f7a2ffa2bad9f463280945f7a7f478f827"
 
@@ -45,63 +45,48 @@ def digest(image):
     return hashlib.sha256(image.data).hexdigest()
 
 
-def wait_prompt(s, previous_title, field_ok=lambda field: True):
+def wait_prompt(s, previous_title):
     """Waits for a prompt whose title differs from previous_title (None: any)
-    and whose field is drawn and passes field_ok; returns (title, field). Each
-    prompt empties the key buffer as it appears and draws its field right
-    after, so keys are sent only once the new field is drawn."""
+    and whose field is drawn; returns its title. Each prompt empties the key
+    buffer as it appears and draws its field right after, so keys are sent
+    only once the new field is drawn."""
     def ready():
         image = s.screenshot(0, TOP, W, FIELD_TOP + 10)
         title, field = image.crop(0, 0, W, FIELD_TOP - 1), image.crop(0, FIELD_TOP, W, 10)
         drawn = field.pixel(1, 0) == BLACK and field.pixel(W - 2, 9) == BLACK
-        return drawn and title != previous_title and field_ok(field) and (title, field)
+        return drawn and title != previous_title and title
     return harness.wait_until(ready, what="the next prompt", interval=0.01)
 
 
-def answer(s, text):
-    """Replaces the offered text with text; None takes the offered text."""
-    if text is not None:
-        s.key(*ERASE, delay_ms=5)
-        s.x.type(text, delay_ms=10)
-    s.key("Return")
+def answer(s, texts):
+    """Answers the prompts in turn: a text replaces the offered one, None takes it."""
+    title = None
+    for text in texts:
+        title = wait_prompt(s, title)
+        if text is not None:
+            s.key(*ERASE, delay_ms=5)
+            s.x.run("xdotool", "type", "--delay", "10", text)
+        s.key("Return")
 
 
 class FirstRunTest(unittest.TestCase):
     def test_first_run_from_the_setup_screen_to_the_tool_bar_and_out(self):
-        files = {"client.log": EARLIER.encode(), "bg.bmp": bmp_bytes(CANVAS_W, CANVAS_H, picture)}
-        for name in TOOLS + [t + "mask" for t in TOOLS]:
-            with open(os.path.join(harness.SOURCE_DIR, "assets", name + ".bmp"), "rb") as f:
-                files[name + ".bmp"] = f.read()
+        assets = os.path.join(harness.SOURCE_DIR, "assets")
+        files = {name: pathlib.Path(assets, name).read_bytes() for name in os.listdir(assets)}
+        files.update({"client.log": EARLIER.encode(), "bg.bmp": bmp_bytes(CANVAS_W, CANVAS_H, picture)})
         with XServer() as x, EaselSession(x, files=files) as s:
             s.wait_window(W, H)
-            title, _ = wait_prompt(s, None)
+            wait_prompt(s, None)
+            # White text on dark red, the black field 1 pixel inside the edges.
             whole = s.screenshot()
-            self.assertGreater(whole.count(DARK_RED), W * H * 3 // 4, "dark red background")
-            self.assertTrue(whole.count(WHITE), "white prompt text")
-            self.assertEqual(whole.pixel(0, H // 2 + 3), DARK_RED, "the field leaves a 1-pixel border")
-            answer(s, "127.0.0.1")
-
-            # The port prompt offers 2020 in 8-pixel cells from W / 2 - 16.
-            title, field = wait_prompt(s, title)
-            zero = field.crop(W // 2 - 8, 0, 8, 10)
-            answer(s, "abc")
-            # Asked again, offering the number "abc" became: 0 alone, centred.
-            wait_prompt(s, None, lambda f: f.crop(W // 2 - 4, 0, 8, 10) == zero
-                        and f.count(WHITE) == zero.count(WHITE))
-            answer(s, "9")
-            for text in ("ann", "1024", None, "no"):
-                title, _ = wait_prompt(s, title)
-                answer(s, text)  # the offered height is three quarters of the width
+            self.assertEqual(whole.colours(), {DARK_RED, WHITE, BLACK})
+            self.assertEqual(whole.pixel(0, H // 2 + 3), DARK_RED)
+            answer(s, ("127.0.0.1", "9", "ann", "1024", None, "no"))  # height offered: 3/4 of the width
 
             s.wait_window(SW, SH)
             self.assertEqual(s.read_file("client.cfg"),
                              config_bytes(SW, SH, 0, server="127.0.0.1", port=9, user="ann"))
             s.pointer_to(*PARK)
-            # Below the notices: the picture at its origin, black bands beside it.
-            for cy in (OVERLAY_ROWS, OY + CANVAS_H - 1):
-                row = b"".join(bytes(picture(cx - OX, cy - OY) if OX <= cx < OX + CANVAS_W else BLACK)
-                               for cx in range(SW))
-                s.wait_screen(lambda im: im.data == row, what="picture row %d" % cy, x=0, y=cy, w=SW, h=1)
             self.assertEqual(s.screenshot(600, 0, 424, 42).colours(), {BLACK}, "the band above the picture")
 
             s.key("Tab")
@@ -116,11 +101,6 @@ class FirstRunTest(unittest.TestCase):
             s.pointer_to(*PARK)
             s.wait_screen(lambda im: digest(im) == PINNED_PAINT_PANEL, what="the pinned Paint panel",
                           x=0, y=BAR_Y - 256, w=SW, h=256 + 42)
-
-            # '/' selects Chat; the Paint slot shows its icon again.
-            s.key("slash")
-            shot = self.wait_bar(s, lambda im: im.pixel(42 * 7, 0) == WHITE, "the mark on the Chat slot")
-            self.assertEqual(shot.crop(6 * 42, 0, 42, 42), bar.crop(6 * 42, 0, 42, 42))
 
             # Esc hides the bar; other keys do not quit: the Tab behind them shows it again.
             s.key("Escape")
@@ -142,11 +122,9 @@ class FirstRunTest(unittest.TestCase):
             os.mkdir(s.path("client.cfg"))
             with s:
                 s.wait_window(W, H)
-                title = None
-                for text in ("h", "1", "u", "640", None, "no"):
-                    title, _ = wait_prompt(s, title)
-                    answer(s, text)
+                answer(s, ("h", "1", "u", "640", None, "no"))
                 self.assertEqual(s.wait_exit(), 1)
 
+
 if __name__ == "__main__":
-    harness.main()
+    unittest.main()

@@ -38,20 +38,21 @@ static std::string status_of(const std::string& version, int strokes) {
 static int code(const httplib::Result& r) { return r ? r->status : -1; }
 static std::string body(const httplib::Result& r) { return r ? r->body : std::string(); }
 
+// The board is kept in 1 MiB blocks: a copy that crosses one must come out whole.
 TEST(WebView, ServesTheBoardReadOnlyAndFollowsARestart) {
   TestServer server;
-  ASSERT_TRUE(server.start({"--http", "0"}));
+  ASSERT_TRUE(server.start({"--http", "0", "--rate", "0", "--draw-budget", "0"}));
   int port = web_port(server);
   ASSERT_GT(port, 0);
   httplib::Client web("127.0.0.1", port);
   web.set_read_timeout(60, 0);  // the painter runs at the lowest priority
   TestClient ann(server.port);
   ann.login("ann");
-  for (int i = 0; i < 3; i++) {
-    ASSERT_TRUE(ann.send(pen_frame(1, 40, 100 + 50 * i, 200)));
-    ASSERT_EQ(ann.read_frame().type, 255);
-  }
+  const int strokes = 1100;
+  for (int i = 0; i < strokes; i++) ASSERT_TRUE(ann.send(pen_frame(1, 255, 10, 20 + i % 600)));
+  for (int i = 0; i < strokes; i++) ASSERT_EQ(ann.read_frame().type, 255) << i;
   Bytes board = server.board_file();
+  ASSERT_GT(board.size(), size_t(1) << 20);
   std::string version = "0-" + std::to_string(board.size());
 
   auto page = web.Get("/");
@@ -59,11 +60,11 @@ TEST(WebView, ServesTheBoardReadOnlyAndFollowsARestart) {
   EXPECT_EQ(page->status, 200);
   EXPECT_EQ(page->get_header_value("Content-Type"), "text/html; charset=utf-8");
   EXPECT_NE(page->body.find("fetch('/status'"), std::string::npos);
-  EXPECT_EQ(body(web.Get("/status")), status_of(version, 3));
+  EXPECT_EQ(body(web.Get("/status")), status_of(version, strokes));
   auto easel = web.Get("/board.easel");
   ASSERT_TRUE(easel);
   EXPECT_EQ(easel->get_header_value("Content-Type"), "application/octet-stream");
-  EXPECT_EQ(Bytes(easel->body.begin(), easel->body.end()), board);
+  EXPECT_TRUE(Bytes(easel->body.begin(), easel->body.end()) == board);
   auto png = web.Get("/board.png");
   ASSERT_TRUE(png);
   EXPECT_EQ(png->status, 200);
@@ -98,34 +99,16 @@ TEST(WebView, ServesTheBoardReadOnlyAndFollowsARestart) {
   EXPECT_EQ(metrics->get_header_value("Content-Type"), "text/plain; version=0.0.4");
   size_t received = concat({login_frame("ann"), board, frame_bytes(9, {1})}).size();
   for (const std::string& line : std::vector<std::string>{
-           "\neasel_users 1\n", "\neasel_connections 1\n", "\neasel_commands_relayed_total 3\n",
-        "\neasel_commands_acknowledged_total 3\n", "\neasel_restarts_total 1\n",
-        "\neasel_board_bytes 0\n", "easel_ack_latency_seconds_bucket{le=\"+Inf\"} 3\n",
-        "\neasel_received_bytes_total " + std::to_string(received) + "\n"})
+           "\neasel_users 1\n", "\neasel_connections 1\n", "\neasel_restarts_total 1\n",
+           "\neasel_commands_relayed_total " + std::to_string(strokes) + "\n",
+           "\neasel_commands_acknowledged_total " + std::to_string(strokes) + "\n",
+           "\neasel_board_bytes 0\n",
+           "easel_ack_latency_seconds_bucket{le=\"+Inf\"} " + std::to_string(strokes) + "\n",
+           "\neasel_received_bytes_total " + std::to_string(received) + "\n"})
     EXPECT_NE(metrics->body.find(line), std::string::npos) << line << metrics->body;
   png = web.Get("/board.png");
   ASSERT_TRUE(png);
   EXPECT_EQ(png->get_header_value("ETag"), "\"1-0\"");
   EXPECT_TRUE(png->body == rendered(server));
   EXPECT_EQ(body(web.Get("/status")), status_of("1-0", 0));
-}
-
-// The board is kept in 1 MiB blocks: a copy that crosses one must come out whole.
-TEST(WebView, ServesABoardLargerThanOneBlockWhole) {
-  TestServer server;
-  ASSERT_TRUE(server.start({"--http", "0", "--rate", "0", "--draw-budget", "0"}));
-  int port = web_port(server);
-  ASSERT_GT(port, 0);
-  TestClient ann(server.port);
-  ann.login("ann");
-  std::vector<Bytes> strokes;
-  for (int i = 0; i < 1100; i++) strokes.push_back(pen_frame(1, 255, 10, 20 + i % 600));
-  ASSERT_TRUE(ann.send(concat(strokes)));
-  for (int i = 0; i < 1100; i++) ASSERT_EQ(ann.read_frame().type, 255) << i;
-  Bytes board = server.board_file();
-  ASSERT_GT(board.size(), size_t(1) << 20);
-  httplib::Client web("127.0.0.1", port);
-  auto easel = web.Get("/board.easel");
-  ASSERT_TRUE(easel);
-  EXPECT_TRUE(Bytes(easel->body.begin(), easel->body.end()) == board);
 }

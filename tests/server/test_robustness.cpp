@@ -51,6 +51,7 @@ TEST(Malformed, BadPeersAreDisconnectedAloneAndOnlyTheirWholeCommandsAreKept) {
       pen_frame(1, 1, 30000, 10), chat_frame(1, std::string(512, 'x')),
       frame_bytes(13, {1}), frame_bytes(255, {}), login_frame("again"),
       frame_bytes(9, {2}), frame_bytes(10, {1, 2}), frame_bytes(11, text_bytes("only one string")),
+      frame_bytes(11, concat({text_bytes("a"), text_bytes("b"), text_bytes("c")})),
       {0, 0xD0, 0x07},  // 2000 bytes announced: refused from the header
   };
   Bytes kept;

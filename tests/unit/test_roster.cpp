@@ -43,19 +43,6 @@ TEST_F(RosterTest, RecordsTheHighWaterMarkAndWhatOutlivesAClear) {
   EXPECT_EQ(roster_find("l"), 128);
 }
 
-TEST_F(RosterTest, FindMatchesAUniquePrefixIgnoringCase) {
-  roster_set_name(1, "abc");
-  roster_set_name(3, "ABD");
-  const struct {
-    const char* text;
-    int id;
-  } cases[] = {{"ab", 0}, {"ABC", 1}, {"abd", 3}, {"x", 0}, {"abcd", 0}, {nullptr, 0}, {"", 0}};
-  for (const auto& c : cases) EXPECT_EQ(roster_find(c.text), c.id) << (c.text ? c.text : "null");
-  roster_remove(1);
-  EXPECT_EQ(roster_find("ab"), 3);  // free records are skipped
-  EXPECT_EQ(roster_find(""), 3);
-}
-
 class Labels : public ScreenTest {};
 
 // "1:abc" is 40 x 8, centred on the user's position on the screen, in the

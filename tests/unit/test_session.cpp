@@ -40,16 +40,6 @@ void apply_frame(BITMAP* canvas, const Bytes& f) {
   message_free(&m);
 }
 
-TEST_F(Session, UnreachableServerLeavesTheClientOffline) {
-  server.stop_listening();
-  connect_and_login();
-  EXPECT_FALSE(connected);
-  EXPECT_EQ(queue_count(&command_queue), 0);
-  const std::string where = "127.0.0.1:" + std::to_string(server.port());
-  EXPECT_EQ(chat_lines(), (Lines{system_line("Attempting to connect to " + where + ". . ."),
-                                 system_line("Unable to connect to " + where + ".")}));
-}
-
 // A reply may come at any time; each one starts the picture afresh.
 TEST_F(Session, LoginReplyReplacesTheRosterAndNoticesTheUsersPresent) {
   login();
@@ -124,12 +114,11 @@ TEST_F(Session, UsersJoiningLeavingAndDrawingHandledTwoMessagesPerClockSecond) {
   EXPECT_EQ(roster.users[6].blue, 30.0f);
 }
 
-// Acknowledged alone, ours is already on LocalCanvas: it is copied, not
-// drawn or rebuilt. After another user's command it is drawn and rebuilt. A
-// mark on a pixel of LocalCanvas that no command draws tells which happened.
-TEST_F(Session, OurStrokeAcknowledgedAloneIsCopiedAndAfterAnotherUsersCommandRebuilt) {
+// Acknowledged alone, ours is already on LocalCanvas: it is copied, not drawn
+// or rebuilt. A mark on a pixel that no command draws tells which happened.
+TEST_F(Session, OurStrokeAcknowledgedAloneIsCopiedNotRebuilt) {
   login();
-  const int mark = makecol32(1, 2, 3), second_mark = makecol32(4, 5, 6);
+  const int mark = makecol32(1, 2, 3);
   const Bytes first = our_stroke(2, 1);
   step();
   EXPECT_EQ(server.receive_frame(), first);
@@ -140,43 +129,6 @@ TEST_F(Session, OurStrokeAcknowledgedAloneIsCopiedAndAfterAnotherUsersCommandReb
   EXPECT_EQ(getpixel(ServerCanvas, 0, 0), mark);  // copied, not drawn
   EXPECT_EQ(getpixel(LocalCanvas, 0, 0), mark);   // not rebuilt
   EXPECT_EQ(count_differences(ServerCanvas, LocalCanvas), 0);
-
-  const Bytes ours = our_stroke(1, 2);
-  step();
-  EXPECT_EQ(server.receive_frame(), ours);
-  const Bytes theirs = other_stroke(5, 3, 3);
-  Bmp expected = copy_of(ServerCanvas);
-  apply_frame(expected, theirs);
-  apply_frame(expected, ours);
-  putpixel(LocalCanvas, 0, 0, second_mark);
-  deliver(concat({theirs, frame(MSG_ACCEPTED, {})}));
-  EXPECT_TRUE(received_this_frame);
-  EXPECT_EQ(count_differences(expected, ServerCanvas), 0);
-  EXPECT_EQ(count_differences(expected, LocalCanvas), 0);  // the second mark is gone
-}
-
-// Skipped by every rebuild while it waits, shown once at its acknowledgement.
-TEST_F(Session, OurChatLineIsShownOnceAtItsAcknowledgement) {
-  login();
-  roster_set_name(5, "Bob");
-  send_chat_line("hello there");
-  const Bytes ours = our_stroke(0, 8);  // queued behind the chat line
-  step();
-  EXPECT_EQ(server.receive_frame(), frame(MSG_CHAT, concat({{1}, text_bytes("hello there")})));
-  EXPECT_EQ(server.receive_frame(), ours);
-  const Lines before = chat_lines();
-  deliver(other_stroke(5, 1, 20));
-  EXPECT_EQ(chat_lines(), before);
-  expect_invariant();
-  deliver(concat({frame(MSG_CHAT, concat({{5}, text_bytes("hi")})), frame(MSG_ACCEPTED, {})}));
-  deliver(other_stroke(5, 2, 30));
-  deliver(frame(MSG_ACCEPTED, {}));
-  Lines expected = before;
-  expected.push_back(spoken_line("Bob", "hi"));
-  expected.push_back(spoken_line("Ann", "hello there"));
-  EXPECT_EQ(chat_lines(), expected);
-  EXPECT_EQ(queue_count(&command_queue), 0);
-  expect_invariant();
 }
 
 TEST_F(Session, StrayAcceptanceUnknownAndMalformedMessagesChangeNothing) {
@@ -262,12 +214,18 @@ TEST_F(Session, LostConnectionEndsTheSessionButKeepsThePictures) {
   EXPECT_EQ(dirty_list.count, DIRTY_LIST_CAPACITY);  // the whole screen is redrawn
   EXPECT_EQ(queue_count(&command_queue), 1);
   EXPECT_EQ(count_differences(local, LocalCanvas), 0);
+  server.stop_listening();
+  connect_and_login();
+  EXPECT_FALSE(connected);
+  EXPECT_EQ(chat_lines().back(), system_line("Unable to connect to 127.0.0.1:" +
+                                             std::to_string(server.port()) + "."));
 }
 
 // The server of this test keeps its own order of every command; after every
 // frame LocalCanvas must be ServerCanvas plus our pending commands, and
 // whenever everything sent has been handled, ServerCanvas must be the picture
-// the server's order gives.
+// the server's order gives. Chat lines appear in that order too, ours at their
+// acknowledgement and never at a rebuild while they wait.
 TEST_F(Session, RandomisedExchangeKeepsBothCanvasesConsistent) {
   login();
   roster_set_name(5, "Bob");
@@ -277,6 +235,13 @@ TEST_F(Session, RandomisedExchangeKeepsBothCanvasesConsistent) {
   std::deque<Bytes> unacknowledged;  // ours, as the server received them
   unsigned variant = 100;
   int chats_sent = 0, acks_seen = 0;
+  Lines spoken;  // in the server's order
+  auto acknowledge = [&](const Bytes& f) {
+    if (f[0] == MSG_CHAT)
+      spoken.push_back(spoken_line("Ann", reinterpret_cast<const char*>(&f[4])));
+    else
+      apply_frame(truth, f);
+  };
   for (int frame_no = 0; frame_no < 120; ++frame_no) {
     SCOPED_TRACE(frame_no);
     // The user.
@@ -301,12 +266,13 @@ TEST_F(Session, RandomisedExchangeKeepsBothCanvasesConsistent) {
         apply_frame(truth, theirs);
         out = concat({out, theirs});
       } else if (what < 8 && !unacknowledged.empty()) {
-        if (unacknowledged.front()[0] != MSG_CHAT) apply_frame(truth, unacknowledged.front());
+        acknowledge(unacknowledged.front());
         unacknowledged.pop_front();
         ++acks_seen;
         out = concat({out, frame(MSG_ACCEPTED, {})});
       } else if (what == 8) {
         out = concat({out, frame(MSG_CHAT, concat({{9}, text_bytes("chatter")}))});
+        spoken.push_back(spoken_line("Cy", "chatter"));
       } else if (what == 9 && gen() % 4 == 0) {
         resetCanvas(truth);
         out = concat({out, frame(MSG_RESTART, {})});
@@ -317,7 +283,7 @@ TEST_F(Session, RandomisedExchangeKeepsBothCanvasesConsistent) {
   // Drain: everything acknowledged, everything handled.
   Bytes acks;
   for (const Bytes& f : unacknowledged) {
-    if (f[0] != MSG_CHAT) apply_frame(truth, f);
+    acknowledge(f);
     acks = concat({acks, frame(MSG_ACCEPTED, {})});
   }
   server.send(acks);
@@ -331,11 +297,12 @@ TEST_F(Session, RandomisedExchangeKeepsBothCanvasesConsistent) {
   EXPECT_EQ(queue_count(&command_queue), 0);
   EXPECT_EQ(count_differences(truth, ServerCanvas), 0);
   EXPECT_EQ(count_differences(truth, LocalCanvas), 0);
-  const Lines lines = chat_lines();
-  for (int i = 0; i < chats_sent; ++i) {
-    const std::string line = spoken_line("Ann", "line " + std::to_string(i));
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), line), 1) << line;
-  }
+  Lines lines = chat_lines();
+  lines.erase(std::remove_if(lines.begin(), lines.end(),
+                             [](const std::string& l) { return l[1] == '\xFC'; }),
+              lines.end());
+  EXPECT_EQ(lines, spoken);
+  EXPECT_GT(chats_sent, 3);
   EXPECT_GT(acks_seen, 10);
 }
 
