@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <vector>
 
 #include "guarded_bitmap.h"
 #include "paint/brush.h"
@@ -32,29 +31,6 @@ long brush_draws(BITMAP* bmp, uint32_t seed, float size, float dryness, const Te
 }
 
 }  // namespace
-
-// One draw for the bristle count and three per bristle to set up; no points,
-// one point, or two points 2 apart (samples at 0 and 1.5) paint nothing. Over
-// 50 pixels at spacing 1.5, 32 of the 34 samples paint: each bristle draws
-// twice for drying, and twice more for pick-up only where it finds colour.
-TEST(Brush, DrawsPerSampleForSetUpPaintingAndPickUp) {
-  BITMAP* bmp = testsupport::make_pattern(200, 100);
-  BITMAP* before = testsupport::make_pattern(200, 100);
-  const uint32_t seed = 5;
-  long setup = brush_draws(bmp, seed, 6, 500, TestStroke{});
-  long count = (setup - 1) / 3;
-  ASSERT_EQ(1 + 3 * count, setup);
-  ASSERT_GT(count, 1);
-  for (const TestStroke& s : {TestStroke{50, 40}, TestStroke{50, 40, 52, 40}})
-    EXPECT_EQ(setup, brush_draws(bmp, seed, 6, 500, s)) << s.n() << " points";
-  EXPECT_TRUE(testsupport::bitmaps_equal(bmp, before));
-  EXPECT_EQ(setup + 2 * count * 32, brush_draws(bmp, seed, 6, 500, TestStroke{-200, 50, -150, 50}));
-  EXPECT_TRUE(testsupport::bitmaps_equal(bmp, before));
-  EXPECT_EQ(setup + 4 * count * 32, brush_draws(bmp, seed, 6, 500, TestStroke{70, 50, 120, 50}));
-  EXPECT_GT(testsupport::count_differences(bmp, before), 0);
-  destroy_bitmap(before);
-  destroy_bitmap(bmp);
-}
 
 // Pinned draw counts: a dry bristle is replaced by the last live one, which is
 // processed in the same sample; leaving it for later changes these counts.
@@ -102,25 +78,4 @@ TEST(Brush, PinnedPictures) {
     EXPECT_EQ(c.sum, testsupport::bitmap_checksum(bmp)) << c.name;
     destroy_bitmap(bmp);
   }
-}
-
-// Missing points or target, a negative count or a bitmap that is not 32-bit.
-TEST(Brush, BadArgumentsChangeNothing) {
-  BITMAP* bmp = testsupport::make_pattern(80, 60);
-  BITMAP* before = testsupport::make_pattern(80, 60);
-  BITMAP* eight = create_bitmap_ex(8, 80, 60);
-  clear_to_color(eight, 3);
-  const TestStroke s{10, 10, 70, 50};
-  useCommandStream(1);
-  drawBrush(bmp, 255, 0, 0, 6, 100, nullptr, s.ys.data(), 2);
-  drawBrush(bmp, 255, 0, 0, 6, 100, s.xs.data(), nullptr, 2);
-  drawBrush(bmp, 255, 0, 0, 6, 100, s.xs.data(), s.ys.data(), -5);
-  drawBrush(nullptr, 255, 0, 0, 6, 100, s.xs.data(), s.ys.data(), 2);
-  drawBrush(eight, 255, 0, 0, 6, 100, s.xs.data(), s.ys.data(), 2);
-  useLocalStream();
-  EXPECT_EQ(getpixel(eight, 40, 30), 3);
-  EXPECT_TRUE(testsupport::bitmaps_equal(bmp, before));
-  destroy_bitmap(eight);
-  destroy_bitmap(before);
-  destroy_bitmap(bmp);
 }

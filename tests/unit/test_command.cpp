@@ -1,5 +1,5 @@
 // Drawing commands: the encoders' bytes, decoding through the renderers, replay
-// determinism, malformed payloads, roster updates and chat lines.
+// determinism, malformed payloads and chat lines.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -27,10 +27,10 @@ namespace {
 // A wavy stroke across the middle of the canvas.
 struct Stroke {
   std::vector<int16_t> xs, ys;
-  explicit Stroke(int n, int x0 = 200, int y0 = 300) {
+  explicit Stroke(int n) {
     for (int i = 0; i < n; ++i) {
-      xs.push_back(int16_t(x0 + i * 9));
-      ys.push_back(int16_t(y0 + ((i * 37) % 50) - 25 + i * 2));
+      xs.push_back(int16_t(200 + i * 9));
+      ys.push_back(int16_t(300 + ((i * 37) % 50) - 25 + i * 2));
     }
   }
   unsigned n() const { return unsigned(xs.size()); }
@@ -184,27 +184,6 @@ TEST(CommandDecoding, MalformedCommandsChangeNothing) {
   text << std::ifstream("client.log").rdbuf();
   EXPECT_NE(std::string::npos, text.str().find("Logging Started."));
   EXPECT_EQ(std::string::npos, text.str().find("invalid data"));
-}
-
-// A stroke moves its author to its first point and, when coloured, takes its
-// colour; author 0 is nobody.
-TEST(CommandDecoding, RosterFollowsTheAuthorsOfStrokes) {
-  roster_reset();
-  roster_set_name(2, "Bea");
-  roster_set_name(6, "Cy");
-  roster_set_colour(6, 1, 1, 1);
-  Stroke s(5, 300, 400), t(5, 500, 100), u(5, 50, 50);
-  Canvas canvas;
-  apply_encoded(canvas.bmp, [&](Message* m) {
-    return encode_stamp(m, 2, 10.9f, 250, 300, 3, 20, s.xs.data(), s.ys.data(), s.n());
-  });
-  apply_encoded(canvas.bmp, [&](Message* m) { return encode_smudge(m, 6, 5, 5, t.xs.data(), t.ys.data(), t.n()); });
-  apply_encoded(canvas.bmp, [&](Message* m) { return encode_pen(m, 0, 0, 0, 0, u.xs.data(), u.ys.data(), u.n()); });
-  const UserRecord &bea = roster.users[2], &cy = roster.users[6];
-  EXPECT_EQ((std::vector<float>{10, 250, 255}), (std::vector<float>{bea.red, bea.green, bea.blue}));
-  EXPECT_EQ((std::vector<int>{300, s.ys[0]}), (std::vector<int>{bea.x, bea.y}));
-  EXPECT_EQ((std::vector<float>{1, 1, 1}), (std::vector<float>{cy.red, cy.green, cy.blue}));
-  EXPECT_EQ((std::vector<int>{500, t.ys[0]}), (std::vector<int>{cy.x, cy.y}));
 }
 
 // The speaker is named from the roster (none for author 0); control and escape

@@ -142,28 +142,6 @@ TEST(MessageStrings, OnlySpaceThroughTildeCutToCapacity) {
   message_free(&m);
 }
 
-TEST(MessageReading, PastTheEndReadsZeroAndSeekRestoresDecoding) {
-  Message m;
-  message_init(&m, MSG_RESTART);  // no storage at all
-  EXPECT_EQ(0u, message_get_int(&m));
-  message_seek(&m, 10);
-  EXPECT_EQ(0, message_tell(&m));
-
-  message_init(&m, MSG_PEN);
-  for (int b : {0xAB, 0xCD, 0xEF}) message_put_byte(&m, b);
-  message_get_byte(&m);
-  EXPECT_EQ(0xEFCD, message_get_short(&m));
-  EXPECT_EQ(0x00, message_get_short(&m));  // both bytes missing
-  EXPECT_EQ(3, m.read_pos - m.begin);      // reading past the end does not move
-  message_seek(&m, 1);
-  EXPECT_EQ(0xEFCD, message_get_short(&m));
-  message_seek(&m, 1000);
-  EXPECT_EQ(3, message_tell(&m));
-  message_seek(&m, 0);
-  EXPECT_EQ(uint32_t(0x00EFCDAB), message_get_int(&m));  // a missing byte reads as 0
-  message_free(&m);
-}
-
 // Frames fed in pieces of every kind come out whole and in order; an
 // incomplete header or payload consumes nothing and leaves the message alone.
 // A backlog over 65535 bytes ahead of the largest payloads catches counts kept

@@ -1,10 +1,8 @@
-// The coverage blend, the colour pick and the colour conversions.
+// The coverage blend and the colour pick.
 #include <gtest/gtest.h>
 
-#include <random>
 #include <vector>
 
-#include "paint/hsv.h"
 #include "paint/pixel.h"
 #include "test_support.h"
 
@@ -47,19 +45,4 @@ TEST(Pixel, PinnedColourPicks) {
     EXPECT_EQ(std::vector<float>(c.rgb, c.rgb + 3), std::vector<float>(rgb, rgb + 3)) << c.x << "," << c.y;
   }
   destroy_bitmap(bmp);
-}
-
-// Channels are truncated on the way in and come back as whole numbers.
-TEST(Colour, ConversionsTruncateAndRoundTripWholeChannels) {
-  float h, s, v, h2, s2, v2, r, g, b;
-  rgbToHsv(127.9f, 255.0f, 63.99f, &h, &s, &v);
-  rgbToHsv(127.0f, 255.0f, 63.0f, &h2, &s2, &v2);
-  EXPECT_EQ((std::vector<float>{h2, s2, v2}), (std::vector<float>{h, s, v}));
-  std::mt19937 gen(3);
-  for (int i = 0; i < 200; ++i) {
-    float in[3] = {float(gen() % 256), float(gen() % 256), float(gen() % 256)};
-    rgbToHsv(in[0], in[1], in[2], &h, &s, &v);
-    hsvToRgb(h, s, v, &r, &g, &b);
-    EXPECT_EQ(std::vector<float>(in, in + 3), (std::vector<float>{r, g, b})) << h << " " << s << " " << v;
-  }
 }

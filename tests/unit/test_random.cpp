@@ -51,38 +51,3 @@ TEST(Random, PinnedDrawsAndHashesPerSeed) {
   EXPECT_EQ(1001u, random_position(LOCAL_STREAM));
   EXPECT_EQ(zero, draws(2500));
 }
-
-TEST(Random, CommandBracketLeavesLocalStreamWhereItWas) {
-  std::vector<uint32_t> expected = seeded_draws(77, 10);
-  std::vector<uint32_t> got = seeded_draws(77, 4);
-  useCommandStream(0);
-  EXPECT_EQ(COMMAND_STREAM, random_selected_stream());
-  EXPECT_EQ(1000u, random_position(COMMAND_STREAM));
-  EXPECT_EQ(3989082864u, nextRandom());
-  seedRandom(1);  // a command's own seed goes to the command stream
-  EXPECT_EQ(3696575821u, nextRandom());
-  useLocalStream();
-  EXPECT_EQ(LOCAL_STREAM, random_selected_stream());
-  std::vector<uint32_t> rest = draws(6);
-  got.insert(got.end(), rest.begin(), rest.end());
-  EXPECT_EQ(expected, got);
-}
-
-TEST(Random, BlockDrawsContinueTheSameSequence) {
-  std::vector<uint32_t> one_by_one = seeded_draws(31, 3100);
-  seedRandom(31);
-  std::vector<uint32_t> blocks(3100);
-  unsigned at = 0;
-  for (unsigned n : {3u, 997u, 1u, 1000u, 1001u, 98u}) {  // across regenerations, odd lengths
-    nextRandomBlock(blocks.data() + at, n);
-    at += n;
-  }
-  EXPECT_EQ(one_by_one, blocks);
-  // From the selected stream only.
-  unsigned local = random_position(LOCAL_STREAM);
-  useCommandStream(1);
-  nextRandomBlock(blocks.data(), 1);
-  EXPECT_EQ(3696575821u, blocks[0]);
-  EXPECT_EQ(local, random_position(LOCAL_STREAM));
-  useLocalStream();
-}

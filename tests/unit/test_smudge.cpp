@@ -4,7 +4,6 @@
 
 #include <cmath>
 
-#include "paint/random.h"
 #include "paint/smudge.h"
 #include "test_support.h"
 
@@ -77,20 +76,4 @@ TEST(Smudge, WeakStrengthsSingleSamplesAndBadArgumentsChangeNothing) {
   EXPECT_TRUE(testsupport::bitmaps_equal(bmp, before));
   destroy_bitmap(bmp);
   destroy_bitmap(before);
-}
-
-TEST(Smudge, PinnedStrokesDrawNoRandomNumbers) {
-  const struct {
-    float size, strength;
-    uint64_t sum;
-  } cases[] = {{9.5f, 640, 13789764711348441118u}, {12, 400, 17326829573220622955u}};
-  for (const auto& c : cases) {
-    BITMAP* bmp = testsupport::make_pattern(200, 150);
-    useCommandStream(0);
-    smudge(bmp, c.size, c.strength, {15, 30, 60, 20, 110, 45, 170, 40, 185, 95, 120, 130, 40, 120, 70, 70});
-    EXPECT_EQ(random_position(COMMAND_STREAM), 1000u);  // seeded, never drawn from
-    useLocalStream();
-    EXPECT_EQ(c.sum, testsupport::bitmap_checksum(bmp)) << c.size;
-    destroy_bitmap(bmp);
-  }
 }

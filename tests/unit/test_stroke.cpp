@@ -1,8 +1,7 @@
-// The stroke walker, the bilinear deposit, the pen and the stroke preview.
+// The stroke walker, the packed blends, the pen and the stroke preview.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -57,32 +56,6 @@ TEST(StrokeWalk, SamplesOfOneSegment) {
       ASSERT_TRUE(near(along(k, 0), StrokeSamples.x[k])) << k << ": " << StrokeSamples.x[k];
       ASSERT_TRUE(near(along(k, 1), StrokeSamples.y[k])) << k << ": " << StrokeSamples.y[k];
     }
-  }
-}
-
-// Each deposit alone on black: the pixels it lights (grey levels). A point
-// must have its 2 x 2 neighbourhood on the bitmap with 0.0001 to spare.
-TEST(Splat, BilinearDepositAndBounds) {
-  const struct {
-    float x, y, grey, weight;
-    std::vector<std::array<int, 3>> lit;
-  } cases[] = {{3.0f, 4.0f, 200, 1.0f, {{3, 4, 200}}},  // on a pixel corner: one pixel
-               // 200 * 0.5 * 0.75 * 0.5 + 0.5 above, 200 * 0.5 * 0.25 * 0.5 + 0.5 below
-               {5.5f, 2.25f, 200, 0.5f, {{5, 2, 38}, {6, 2, 38}, {5, 3, 13}, {6, 3, 13}}},
-               {8.0f, 6.0f, 255, 1.0f, {{8, 6, 255}}},
-               {8.9998f, 1.0f, 255, 1.0f, {{9, 1, 255}}},  // all but nothing on (8, 1)
-               {8.99995f, 3.0f, 255, 1.0f, {}},
-               {-0.001f, 3.0f, 255, 1.0f, {}},
-               {3.0f, 6.99995f, 255, 1.0f, {}},
-               {3.0f, NAN, 255, 1.0f, {}}};
-  for (const auto& c : cases) {
-    BITMAP* bmp = testsupport::make_filled(10, 8, 0, 0, 0);
-    BITMAP* want = testsupport::make_filled(10, 8, 0, 0, 0);
-    splatPoint(bmp, c.x, c.y, c.grey, c.grey, c.grey, c.weight);
-    for (const auto& p : c.lit) putpixel(want, p[0], p[1], makecol32(p[2], p[2], p[2]));
-    EXPECT_TRUE(testsupport::bitmaps_equal(want, bmp)) << c.x << "," << c.y;
-    destroy_bitmap(want);
-    destroy_bitmap(bmp);
   }
 }
 
@@ -187,19 +160,6 @@ TEST(Preview, PinnedPicturesAndRectangles) {
     EXPECT_EQ(0, outside) << c.w << " " << c.xs[0];
     destroy_bitmap(target);
   }
-}
-
-TEST(Preview, MatchesThePenSegmentBySegment) {
-  const std::vector<int16_t> xs = {100, 180, 260, 300, 310, 250}, ys = {100, 140, 90, 200, 330, 400};
-  BITMAP* pen = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
-  BITMAP* preview = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
-  drawPen(pen, 250, 10, 10, xs.data(), ys.data(), xs.size());
-  float offset = 0.0f;
-  for (unsigned i = 0; i < xs.size(); ++i)
-    offset = drawStrokePreview(preview, 250, 10, 10, xs.data(), ys.data(), xs.size(), i, i + 1, offset, nullptr);
-  EXPECT_TRUE(testsupport::bitmaps_equal(pen, preview));
-  destroy_bitmap(preview);
-  destroy_bitmap(pen);
 }
 
 // Far control points make the curve cross the 0.02 acceptance window between
