@@ -20,7 +20,8 @@ static double seconds_now() {
   return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-Bytes Frame::bytes() const { return frame_bytes(type, payload); }
+// No frame has no bytes: a time-out must not pass for an acknowledgement (0xFF).
+Bytes Frame::bytes() const { return type < 0 ? Bytes() : frame_bytes(type, payload); }
 
 Bytes frame_bytes(int type, const Bytes& payload) {
   return concat({{uint8_t(type), uint8_t(payload.size() & 0xFF), uint8_t(payload.size() >> 8)},
