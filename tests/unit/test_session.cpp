@@ -82,7 +82,7 @@ time_t counting_clock() { return TEST_NOW + (clock_calls++) / 3; }
 // Handling stops when the clock's second changes: t0 and one check per message
 // fall into one second here, two messages per step. A user's stroke tells where
 // the user is (its first point) and in which colour.
-TEST_F(Session, UsersJoiningLeavingAndDrawingHandledTwoMessagesPerClockSecond) {
+TEST_F(Session, JoinsLeavesStrokesAndARestartHandledTwoMessagesPerClockSecond) {
   login();
   const size_t before = chat_lines().size();
   clock_calls = 0;
@@ -112,6 +112,12 @@ TEST_F(Session, UsersJoiningLeavingAndDrawingHandledTwoMessagesPerClockSecond) {
   EXPECT_EQ(roster.users[6].x, 123);
   EXPECT_EQ(roster.users[6].y, 45);
   EXPECT_EQ(roster.users[6].blue, 30.0f);
+  deliver(frame(MSG_RESTART, {}));
+  EXPECT_EQ(chat_lines().back(), system_line("Image restarted."));
+  BITMAP* paper = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
+  resetCanvas(paper);
+  EXPECT_TRUE(bitmaps_equal(paper, ServerCanvas));
+  destroy_bitmap(paper);
 }
 
 // Acknowledged alone, ours is already on LocalCanvas: it is copied, not drawn
