@@ -38,12 +38,7 @@ struct PackedDeposit {
   BITMAP* bmp;
   typedef PackedInk Ink;
   static Ink ink(const Colour& c) { return packed_ink(c.r, c.g, c.b); }
-  void splat(float x, float y, const Ink& ink, float weight) {
-    if (!(x >= 0 && y >= 0 && x + 1.0001 < bmp->w && y + 1.0001 < bmp->h)) return;
-    int ix = static_cast<int>(x), iy = static_cast<int>(y);
-    splat_rows_packed(bitmap_row(bmp, iy) + ix, bitmap_row(bmp, iy + 1) + ix, x - static_cast<float>(ix),
-                      y - static_cast<float>(iy), ink, weight);
-  }
+  void splat(float x, float y, const Ink& ink, float weight) { splat_packed(bmp, x, y, ink, weight); }
 };
 #endif
 
