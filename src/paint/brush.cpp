@@ -45,27 +45,15 @@ double draw_unit() { return random_unit(nextRandom()); }
 // The bitmap painted on; one the engine owns is read and written in its rows.
 struct Surface {
   BITMAP* bmp;
-  bool memory;
-  bool packed;  // memory, with the channels in the packed blend's lanes
+  bool packed;  // a memory bitmap with the channels in the packed blend's lanes
 };
 
 Surface surface_of(BITMAP* bmp) {
-  Surface s = {bmp, is_memory_bitmap(bmp) != 0, false};
+  Surface s = {bmp, false};
 #ifdef __SSE2__
-  s.packed = s.memory && packed_layout();
+  s.packed = is_memory_bitmap(bmp) && packed_layout();
 #endif
   return s;
-}
-
-inline int sample_at(const Surface& s, float x, float y, float* r, float* g, float* b) {
-  if (!s.memory) return sampleBilinear(s.bmp, x, y, r, g, b);
-  int x0, y0;
-  float fx, fy;
-  if (!bilinear_cell(x, y, s.bmp->w, s.bmp->h, &x0, &y0, &fx, &fy)) return 0;
-  const uint32_t* top = bitmap_row(s.bmp, y0) + x0;
-  const uint32_t* bottom = bitmap_row(s.bmp, y0 + 1) + x0;
-  bilinear_mix(top[0], top[1], bottom[0], bottom[1], fx, fy, r, g, b);
-  return 1;
 }
 
 void set_up_bristles(BristleList* list, float r, float g, float b, float size) {
@@ -95,7 +83,7 @@ void pick_up(const Surface& s, Bristle* br, float X, float Y) {
   float sr, sg, sb;
   float sx = static_cast<float>(static_cast<double>(X) + br->across);
   float sy = static_cast<float>(static_cast<double>(Y) + br->along);
-  if (!sample_at(s, sx, sy, &sr, &sg, &sb)) return;
+  if (!sampleBilinear(s.bmp, sx, sy, &sr, &sg, &sb)) return;
   double u1 = draw_unit();
   double u2 = draw_unit();
   float mix = static_cast<float>(u1 * (u2 - br->load));

@@ -38,47 +38,19 @@ struct PixelRows {
   }
 };
 
-// A 32-bit memory bitmap, written in place: the checks and conversions that
-// are the same for every row are made once per disc.
+// A 32-bit memory bitmap, written in place: the colour is laid out once per disc.
 struct MemoryRows {
   BITMAP* bmp;
-  float r, g, b, coverage;
-  uint32_t solid;
-#ifdef __SSE2__
-  bool packed;
-  PackedInk ink;
-#endif
+  RowInk ink;
+  float coverage;
   void span(int row, int x1, int x2) const {
     if (!(coverage > 0.005f)) return;
     if (x1 < 0) x1 = 0;
     if (x2 > bmp->w - 1) x2 = bmp->w - 1;
-    uint32_t* line = bitmap_row(bmp, row);
-    if (coverage > 0.999f) {
-      for (int x = x1; x <= x2; ++x) line[x] = solid;
-      return;
-    }
-#ifdef __SSE2__
-    if (packed) {
-      for (int x = x1; x <= x2; ++x) blend_in_place_packed(line + x, ink, coverage);
-      return;
-    }
-#endif
-    for (int x = x1; x <= x2; ++x) blend_in_place(line + x, r, g, b, coverage);
+    blend_row_ink(bitmap_row(bmp, row), x1, x2, ink, coverage);
   }
   void end(int row, int x, float cov) const {
-    if (!(cov > 0.005f && x >= 0 && x < bmp->w)) return;
-    uint32_t* p = bitmap_row(bmp, row) + x;
-    if (cov > 0.999f) {
-      *p = solid;
-      return;
-    }
-#ifdef __SSE2__
-    if (packed) {
-      blend_in_place_packed(p, ink, cov);
-      return;
-    }
-#endif
-    blend_in_place(p, r, g, b, cov);
+    if (cov > 0.005f && x >= 0 && x < bmp->w) blend_ink_in_place(bitmap_row(bmp, row) + x, ink, cov);
   }
 };
 
@@ -124,11 +96,5 @@ void softDisc(BITMAP* bmp, float cx, float cy, float r, float g, float b, float 
     disc_rows(PixelRows{bmp, r, g, b, coverage}, bmp->h, cx, cy, radius, coverage, first, last);
     return;
   }
-  const uint32_t solid = pack_pixel(static_cast<int>(r), static_cast<int>(g), static_cast<int>(b));
-#ifdef __SSE2__
-  disc_rows(MemoryRows{bmp, r, g, b, coverage, solid, packed_layout(), packed_ink(r, g, b)}, bmp->h, cx, cy, radius,
-            coverage, first, last);
-#else
-  disc_rows(MemoryRows{bmp, r, g, b, coverage, solid}, bmp->h, cx, cy, radius, coverage, first, last);
-#endif
+  disc_rows(MemoryRows{bmp, row_ink(r, g, b), coverage}, bmp->h, cx, cy, radius, coverage, first, last);
 }

@@ -30,25 +30,19 @@ void blendPixel(BITMAP* bmp, int x, int y, float r, float g, float b, float cove
 }
 
 void blendRow(uint32_t* row, int x1, int x2, float r, float g, float b, float coverage) {
-  if (coverage > 0.999f) {
-    uint32_t p = pack_pixel(static_cast<int>(r), static_cast<int>(g), static_cast<int>(b));
-    for (int x = x1; x <= x2; ++x) row[x] = p;
-    return;
-  }
-#ifdef __SSE2__
-  if (packed_layout()) {
-    const PackedInk ink = packed_ink(r, g, b);
-    for (int x = x1; x <= x2; ++x) blend_in_place_packed(row + x, ink, coverage);
-    return;
-  }
-#endif
-  for (int x = x1; x <= x2; ++x) blend_in_place(row + x, r, g, b, coverage);
+  blend_row_ink(row, x1, x2, row_ink(r, g, b), coverage);
 }
 
 int sampleBilinear(BITMAP* bmp, float x, float y, float* r, float* g, float* b) {
   int x0, y0;
   float fx, fy;
   if (!bilinear_cell(x, y, bmp->w, bmp->h, &x0, &y0, &fx, &fy)) return 0;
+  if (is_memory_bitmap(bmp)) {
+    const uint32_t* top = bitmap_row(bmp, y0) + x0;
+    const uint32_t* bottom = bitmap_row(bmp, y0 + 1) + x0;
+    bilinear_mix(top[0], top[1], bottom[0], bottom[1], fx, fy, r, g, b);
+    return 1;
+  }
   bilinear_mix(read_pixel(bmp, x0, y0), read_pixel(bmp, x0 + 1, y0), read_pixel(bmp, x0, y0 + 1),
                read_pixel(bmp, x0 + 1, y0 + 1), fx, fy, r, g, b);
   return 1;

@@ -140,3 +140,52 @@ inline void splat_packed(BITMAP* bmp, float x, float y, const PackedInk& ink, fl
                     y - static_cast<float>(iy), ink, weight);
 }
 #endif
+
+// A colour laid out once for blends in place on a 32-bit memory bitmap.
+struct RowInk {
+  float r, g, b;
+  uint32_t solid;
+#ifdef __SSE2__
+  bool packed;
+  PackedInk ink;
+#endif
+};
+
+inline RowInk row_ink(float r, float g, float b) {
+  const uint32_t solid = pack_pixel(static_cast<int>(r), static_cast<int>(g), static_cast<int>(b));
+#ifdef __SSE2__
+  return RowInk{r, g, b, solid, packed_layout(), packed_ink(r, g, b)};
+#else
+  return RowInk{r, g, b, solid};
+#endif
+}
+
+// blend_in_place with the colour laid out.
+inline void blend_ink_in_place(uint32_t* p, const RowInk& c, float coverage) {
+  if (coverage > 0.999f) {
+    *p = c.solid;
+    return;
+  }
+#ifdef __SSE2__
+  if (c.packed) {
+    blend_in_place_packed(p, c.ink, coverage);
+    return;
+  }
+#endif
+  blend_in_place(p, c.r, c.g, c.b, coverage);
+}
+
+// blendRow with the colour laid out.
+inline void blend_row_ink(uint32_t* row, int x1, int x2, const RowInk& c, float coverage) {
+  if (coverage > 0.999f) {
+    for (int x = x1; x <= x2; ++x) row[x] = c.solid;
+    return;
+  }
+#ifdef __SSE2__
+  if (c.packed) {
+    for (int x = x1; x <= x2; ++x) blend_in_place_packed(row + x, c.ink, coverage);
+    return;
+  }
+#endif
+  for (int x = x1; x <= x2; ++x) blend_in_place(row + x, c.r, c.g, c.b, coverage);
+}
