@@ -176,15 +176,6 @@ size_t connection_received(const Connection* c) { return buffer_used(&c->receive
 
 size_t connection_unsent(const Connection* c) { return buffer_used(&c->send_buffer); }
 
-void connection_wait(const Connection* c, int timeout_ms) {
-  fd_set set;
-  FD_ZERO(&set);
-  bool watched = c->socket_handle >= 0 && c->socket_handle < FD_SETSIZE;
-  if (watched) FD_SET(c->socket_handle, &set);
-  timeval timeout = {timeout_ms / 1000, (timeout_ms % 1000) * 1000};
-  select(watched ? c->socket_handle + 1 : 0, watched ? &set : nullptr, nullptr, nullptr, &timeout);
-}
-
 const uint8_t* connection_received_data(const Connection* c) { return c->receive_buffer.begin; }
 
 void connection_discard(Connection* c, size_t count) { buffer_drop(&c->receive_buffer, count); }

@@ -28,7 +28,5 @@ int connection_queue(Connection* c, const void* bytes, size_t length);
 size_t connection_received(const Connection* c);
 // Bytes queued and not yet handed to the socket.
 size_t connection_unsent(const Connection* c);
-// Sleeps until the peer sends something or timeout_ms pass; reads nothing.
-void connection_wait(const Connection* c, int timeout_ms);
 const uint8_t* connection_received_data(const Connection* c);
 void connection_discard(Connection* c, size_t count);

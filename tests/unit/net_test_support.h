@@ -1,6 +1,7 @@
 // Helpers for the protocol tests: connections without a socket, byte views.
 #pragma once
 #include <arpa/inet.h>
+#include <poll.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -13,6 +14,12 @@
 #include "net/message.h"
 
 namespace nettest {
+
+// True when the socket has bytes to read within the time given.
+inline bool readable(int fd, int timeout_ms = 1000) {
+  pollfd p = {fd, POLLIN, 0};
+  return poll(&p, 1, timeout_ms) == 1;
+}
 
 // A socket listening on 127.0.0.1 at a free port, written to *port; a
 // receive_buffer above 0 sets its (and its accepted sockets') receive buffer.

@@ -37,11 +37,7 @@ constexpr int TEST_SCREEN_W = 1024;
 constexpr int TEST_SCREEN_H = 768;
 constexpr time_t TEST_NOW = 1700000000;
 
-// True when the socket has bytes to read within the time given.
-inline bool readable(int fd, int timeout_ms = 1000) {
-  pollfd p = {fd, POLLIN, 0};
-  return poll(&p, 1, timeout_ms) == 1;
-}
+using nettest::readable;
 
 // Frame bytes: type, 16-bit little-endian length, payload.
 inline Bytes frame(uint8_t type, const Bytes& payload) {

@@ -51,7 +51,7 @@ struct Listener {
   // Sends the bytes to the connection and polls it once they are readable.
   void deliver(const Bytes& data) {
     ASSERT_EQ(ssize_t(data.size()), send(peer, data.data(), data.size(), MSG_NOSIGNAL));
-    connection_wait(&c, 2000);
+    nettest::readable(c.socket_handle, 2000);
     ASSERT_EQ(1, connection_poll(&c));
   }
 };
@@ -102,7 +102,7 @@ TEST(Connection, ReceiveBufferOffersAtLeast256FreeBytes) {
   l.deliver(data);
   EXPECT_EQ(256u, connection_received(&l.c));  // 256 free bytes: no growth
   EXPECT_EQ(256u, capacity(l.c.receive_buffer));
-  connection_wait(&l.c, 2000);
+  nettest::readable(l.c.socket_handle, 2000);
   ASSERT_EQ(1, connection_poll(&l.c));
   EXPECT_EQ(300u, connection_received(&l.c));
   EXPECT_EQ(512u, capacity(l.c.receive_buffer));
@@ -134,7 +134,7 @@ TEST(Connection, ClosedPeerIsReportedAsLostByReadAndBySend) {
       if (sending) {
         ASSERT_EQ(1, connection_queue(&l.c, data.data(), data.size()));
       }
-      connection_wait(&l.c, 2000);
+      nettest::readable(l.c.socket_handle, 2000);
       errno = EAGAIN;  // left over from an earlier call: the end of the stream is no pause
       result = connection_poll(&l.c);
     }
