@@ -7,51 +7,29 @@
 // messages fit in one second of the clock (low 4 bits) and whether points are
 // kept as they are (bit 7): otherwise they are folded into and around the
 // picture, as far points only make every run slower (fuzz_apply_command covers them).
-#include <allegro.h>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdint>
-#include <cstdlib>
-#include <cstdio>
-#include <cstring>
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <vector>
 
-#include "app/client.h"
-#include "app/config.h"
-#include "app/session.h"
-#include "net/command.h"
+#include "headless_client.h"
 #include "net/layout.h"
-#include "net/message.h"
-#include "paint/canvas.h"
+#include "ui/chat_input.h"
 
 namespace {
 
 BITMAP* paper;
+BITMAP* scratch;
 int home_dir = -1;  // where the fuzzer was started, for its own files
-BITMAP* expected;
 unsigned clock_calls;
 unsigned calls_per_second;
 
 time_t fuzz_clock() { return time_t(1700000000 + clock_calls++ / calls_per_second); }
-
-bool same(BITMAP* a, BITMAP* b) {
-  for (int y = 0; y < a->h; ++y)
-    if (memcmp(a->line[y], b->line[y], size_t(a->w) * 4) != 0) return false;
-  return true;
-}
-
-void check_invariant() {
-  blit(ServerCanvas, expected, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
-  for (uint16_t i = 0; i < queue_count(&command_queue); ++i) {
-    Message* m = queue_at(&command_queue, i);
-    if (m->type != MSG_CHAT) apply_command(expected, m);
-  }
-  if (!same(expected, LocalCanvas)) abort();
-}
 
 void fold_points(uint8_t* stream, size_t length) {
   for (size_t at = 0; at + 3 <= length;) {
@@ -67,22 +45,15 @@ void fold_points(uint8_t* stream, size_t length) {
   }
 }
 
-// One of our commands on its way: drawn into LocalCanvas, sent and queued.
+// One of our commands on its way, as the user makes it: a pen, brush or smudge
+// stroke drawn into LocalCanvas, sent and queued, or a chat line.
 void our_command(int kind) {
+  if (kind == 3) return send_chat_line("pending line");
   // Short and small: they are replayed after every frame that changes ServerCanvas.
   static const int16_t xs[] = {100, 104, 109}, ys[] = {100, 103, 101};
   Message m;
-  switch (kind) {
-    case 0: encode_pen(&m, own_user_id, 200, 20, 20, xs, ys, 3); break;
-    case 1: encode_brush(&m, own_user_id, 20, 20, 200, 2, 60, xs, ys, 3); break;
-    case 2: encode_smudge(&m, own_user_id, 2, 300, xs, ys, 3); break;
-    default:
-      message_init(&m, MSG_CHAT);
-      message_put_byte(&m, own_user_id);
-      message_put_string(&m, "pending line");
-      break;
-  }
-  if (m.type != MSG_CHAT) apply_command(LocalCanvas, &m);
+  encode_command(&m, COMMAND_LAYOUTS[2 * kind], own_user_id, 200, 20, 20, 2, 60, xs, ys, 3);
+  apply_command(LocalCanvas, &m);
   if (link_submit(&m) != LINK_SENT) abort();
 }
 
@@ -91,12 +62,9 @@ void our_command(int kind) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   if (install_allegro(SYSTEM_NONE, &errno, atexit) != 0) abort();
   set_color_depth(32);
-  memset(&config, 0, sizeof config);
-  strcpy(config.server_name, "127.0.0.1");
-  config.server_port = 2020;
   strcpy(config.user_name, "Ann");
   if (!client_world_open(800, 600)) abort();
-  expected = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
+  scratch = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
   paper = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
   resetCanvas(paper);
   home_dir = open(".", O_RDONLY | O_DIRECTORY);
@@ -137,14 +105,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The whole stream is written at once, then the server stops sending (it
   // still takes what we send, so our sends do not end the connection first).
-  size_t length = size - 2;
   std::vector<uint8_t> stream(data + 2, data + size);
-  if (!(data[1] & 0x80)) fold_points(stream.data(), length);
-  if (length && write(ends[1], stream.data(), length) != ssize_t(length)) abort();
+  if (!(data[1] & 0x80)) fold_points(stream.data(), stream.size());
+  if (!stream.empty() && write(ends[1], stream.data(), stream.size()) != ssize_t(stream.size()))
+    abort();
   shutdown(ends[1], SHUT_WR);
   for (int frame = 0; connected && frame < 256; ++frame) {
     client_frame(FrameInput{});
-    check_invariant();
+    if (!testsupport::local_canvas_consistent(scratch)) abort();
   }
   if (connected) abort();  // the end of the stream must be noticed
   close(ends[1]);

@@ -1,30 +1,20 @@
 // A client with headless canvases, connected with its real Connection to a
-// scripted server on 127.0.0.1: the test writes the server's frames and reads
-// back the exact bytes the client sent. For the tests of login, dispatch,
-// reconciliation and the chat commands.
+// server the test scripts on 127.0.0.1: the test writes the server's frames
+// and reads back the exact bytes the client sent. For the tests of login,
+// dispatch, reconciliation and the chat commands.
 #pragma once
-#include <allegro.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <cstdint>
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "app/client.h"
-#include "app/config.h"
-#include "app/session.h"
 #include "headless_client.h"
-#include "net/command.h"
 #include "net/layout.h"
-#include "net/message.h"
 #include "net_test_support.h"
-#include "paint/canvas.h"
 #include "test_support.h"
 #include "ui/chat_log.h"
 
@@ -32,12 +22,11 @@ namespace testsupport {
 
 using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::string>;
+using nettest::readable;
 
 constexpr int TEST_SCREEN_W = 1024;
 constexpr int TEST_SCREEN_H = 768;
 constexpr time_t TEST_NOW = 1700000000;
-
-using nettest::readable;
 
 // Frame bytes: type, 16-bit little-endian length, payload.
 inline Bytes frame(uint8_t type, const Bytes& payload) {
@@ -47,11 +36,7 @@ inline Bytes frame(uint8_t type, const Bytes& payload) {
 }
 
 // Payload bytes of a text: its characters and the terminating 0.
-inline Bytes text_bytes(const std::string& s) {
-  Bytes out(s.begin(), s.end());
-  out.push_back(0);
-  return out;
-}
+inline Bytes text_bytes(const std::string& s) { return Bytes(s.c_str(), s.c_str() + s.size() + 1); }
 
 inline Bytes concat(std::initializer_list<Bytes> parts) {
   Bytes out;
@@ -65,65 +50,24 @@ inline std::string spoken_line(const std::string& name, const std::string& text)
   return "\xFF\xFD" + name + "\xFF\xFE: \xFF\xFF" + text;
 }
 
-class ScriptedServer {
- public:
-  ScriptedServer() { listener_ = nettest::listen_on_loopback(&port_, 4); }
-  ~ScriptedServer() {
-    drop_client();
-    stop_listening();
-  }
-  uint16_t port() const { return port_; }
-  // Takes the client's pending connection; false when none arrives in time.
-  bool accept_client() {
-    if (listener_ < 0 || !readable(listener_)) return false;
-    peer_ = accept(listener_, nullptr, nullptr);
-    const timeval second = {1, 0};  // receive_frame waits this long at most
-    setsockopt(peer_, SOL_SOCKET, SO_RCVTIMEO, &second, sizeof second);
-    return peer_ >= 0;
-  }
-  void send(const Bytes& bytes) {
-    ASSERT_EQ(::send(peer_, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size()));
-  }
-  // One whole frame the client sent (header and payload); empty on time-out.
-  Bytes receive_frame() {
-    Bytes out(FRAME_HEADER_SIZE);
-    if (recv(peer_, out.data(), out.size(), MSG_WAITALL) != ssize_t(out.size())) return {};
-    const size_t length = size_t(out[1]) | size_t(out[2]) << 8;
-    out.resize(FRAME_HEADER_SIZE + length);
-    if (length && recv(peer_, &out[FRAME_HEADER_SIZE], length, MSG_WAITALL) != ssize_t(length))
-      return {};
-    return out;
-  }
-  // True when the client sent bytes that nobody has read yet.
-  bool has_unread() { return peer_ >= 0 && readable(peer_, 0); }
-  void drop_client() {
-    if (peer_ >= 0) close(peer_);
-    peer_ = -1;
-  }
-  // Stops listening, so that connecting to port() fails.
-  void stop_listening() {
-    if (listener_ >= 0) close(listener_);
-    listener_ = -1;
-  }
-
- private:
-  int listener_ = -1;
-  int peer_ = -1;
-  uint16_t port_ = 0;
-};
-
-class SessionFixture : public ::testing::Test {
+class Session : public ::testing::Test {
  protected:
   void SetUp() override {
+    listener = nettest::listen_on_loopback(&port, 4);
     memset(&config, 0, sizeof config);
     strcpy(config.server_name, "127.0.0.1");
-    config.server_port = server.port();
+    config.server_port = port;
     strcpy(config.user_name, "Ann");
     start_headless_client(TEST_SCREEN_W, TEST_SCREEN_H);
     chat_log_set_clock([] { return TEST_NOW; });
     session_set_clock([] { return TEST_NOW; });
   }
-  void TearDown() override { stop_headless_client(); }
+  void TearDown() override {
+    session_reset();
+    client_world_close();
+    close(peer);
+    close(listener);
+  }
 
   // The network part of a frame: received_this_frame cleared, then
   // network_step. Not client_frame: with no button held a whole frame would
@@ -132,36 +76,50 @@ class SessionFixture : public ::testing::Test {
     received_this_frame = false;
     network_step();
   }
+  void send(const Bytes& bytes) {
+    ASSERT_EQ(::send(peer, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size()));
+  }
   // The server writes bytes; the next frame takes them.
   void deliver(const Bytes& bytes) {
-    server.send(bytes);
+    send(bytes);
     ASSERT_TRUE(readable(server_connection.socket_handle));
     step();
   }
+  // One whole frame the client sent (header and payload); empty on time-out.
+  Bytes receive_frame() {
+    Bytes out(FRAME_HEADER_SIZE);
+    if (recv(peer, out.data(), out.size(), MSG_WAITALL) != ssize_t(out.size())) return {};
+    out.resize(FRAME_HEADER_SIZE + frame_payload_length(out.data()));
+    const size_t length = out.size() - FRAME_HEADER_SIZE;
+    if (length && recv(peer, &out[FRAME_HEADER_SIZE], length, MSG_WAITALL) != ssize_t(length))
+      return {};
+    return out;
+  }
   // Connects and logs in as "Ann": checks the notice, and that the login
   // request is queued and leaves with the first poll and not before; then
-  // answers with the reply given (default: id 1, no one else) and accepts the
-  // request in a later frame.
-  void login(const Bytes& reply = Bytes()) {
+  // answers with id 1 and no one else, and accepts the request in a later frame.
+  void login() {
     connect_and_login();
     ASSERT_TRUE(connected);
     ASSERT_EQ(chat_lines().back(), system_line("Attempting to connect to 127.0.0.1:" +
-                                               std::to_string(server.port()) + ". . ."));
+                                               std::to_string(port) + ". . ."));
     ASSERT_EQ(queue_count(&command_queue), 1);
-    ASSERT_TRUE(server.accept_client());
-    ASSERT_FALSE(server.has_unread());
+    ASSERT_TRUE(readable(listener));
+    peer = accept(listener, nullptr, nullptr);
+    const timeval second = {1, 0};  // receive_frame waits this long at most
+    setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, &second, sizeof second);
+    ASSERT_FALSE(readable(peer, 0));
     step();
-    ASSERT_EQ(server.receive_frame(), (Bytes{0x06, 0x08, 0x00, 0x09, 0x00, 0x00, 0x00, 0x41, 0x6E,
-                                             0x6E, 0x00}));
-    deliver(reply.empty() ? frame(MSG_LOGIN, concat({{1}, text_bytes("Ann"), {0}})) : reply);
+    ASSERT_EQ(receive_frame(), (Bytes{0x06, 0x08, 0x00, 0x09, 0x00, 0x00, 0x00, 0x41, 0x6E,
+                                      0x6E, 0x00}));
+    deliver(frame(MSG_LOGIN, concat({{1}, text_bytes("Ann"), {0}})));
     deliver(frame(MSG_ACCEPTED, {}));
     ASSERT_EQ(queue_count(&command_queue), 0);
   }
   // The stroke input's commit of a finished stroke: encode, draw into
   // LocalCanvas, send, queue. Returns the frame that will go out.
   Bytes our_stroke(int tool, unsigned variant) {
-    Message m;
-    encode_variant(&m, tool, variant);
+    Message m = stroke(own_user_id, tool, variant);
     apply_command(LocalCanvas, &m);
     Bytes out = nettest::frame_of(&m);
     EXPECT_EQ(link_submit(&m), LINK_SENT);
@@ -169,9 +127,7 @@ class SessionFixture : public ::testing::Test {
   }
   // A stroke command of another user, as the server relays it.
   Bytes other_stroke(uint8_t user, int tool, unsigned variant) {
-    Message m;
-    encode_variant(&m, tool, variant);
-    m.begin[0] = user;
+    Message m = stroke(user, tool, variant);
     Bytes out = nettest::frame_of(&m);
     message_free(&m);
     return out;
@@ -183,38 +139,26 @@ class SessionFixture : public ::testing::Test {
       out.push_back(chat_log.lines[i].text);
     return out;
   }
-  // LocalCanvas must be ServerCanvas with the queued entries but chat drawn over it.
-  void expect_invariant() {
-    BITMAP* expected = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-    blit(ServerCanvas, expected, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
-    for (uint16_t i = 0; i < queue_count(&command_queue); ++i) {
-      Message* m = queue_at(&command_queue, i);
-      if (m->type != MSG_CHAT) apply_command(expected, m);
-    }
-    EXPECT_EQ(count_differences(expected, LocalCanvas), 0);
-    destroy_bitmap(expected);
-  }
 
-  ScriptedServer server;
+  int listener = -1, peer = -1;  // the server's listening socket and its end of the client's
+  uint16_t port = 0;
 
  private:
-  // Fills m with a command of the tool whose points follow from variant.
-  static void encode_variant(Message* m, int tool, unsigned variant) {
+  // A command of the tool whose points and values follow from variant.
+  static Message stroke(uint8_t author, int tool, unsigned variant) {
     std::mt19937 gen(variant * 7919u + unsigned(tool));
-    const int n = 1 + int(gen() % 12);
+    const unsigned n = 1 + gen() % 12;
     int16_t xs[12], ys[12];
-    int16_t x = int16_t(gen() % CANVAS_WIDTH), y = int16_t(gen() % CANVAS_HEIGHT);
-    for (int i = 0; i < n; ++i) {
-      xs[i] = x;
-      ys[i] = y;
-      x = int16_t(x + int(gen() % 81) - 40);
-      y = int16_t(y + int(gen() % 81) - 40);
+    for (unsigned i = 0; i < n; ++i) {
+      xs[i] = int16_t(i ? xs[i - 1] + int(gen() % 81) - 40 : int(gen() % CANVAS_WIDTH));
+      ys[i] = int16_t(i ? ys[i - 1] + int(gen() % 81) - 40 : int(gen() % CANVAS_HEIGHT));
     }
-    const float r = float(gen() % 256), g = float(gen() % 256), b = float(gen() % 256);
-    const float v1 = float(2 + gen() % 40), v2 = float(gen() % 400);
-    ASSERT_EQ(encode_command(m, COMMAND_LAYOUTS[tool], own_user_id, r, g, b, v1, v2, xs, ys,
-                             unsigned(n)),
-              1);
+    float v[5];  // red, green, blue, then the two values
+    for (float& f : v) f = float(gen() % 256);
+    Message m;
+    EXPECT_EQ(encode_command(&m, COMMAND_LAYOUTS[tool], author, v[0], v[1], v[2], 2 + v[3] / 6,
+                             v[4], xs, ys, n), 1);
+    return m;
   }
 };
 

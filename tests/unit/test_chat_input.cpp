@@ -17,7 +17,7 @@ using namespace testsupport;
 
 namespace {
 
-class ChatCommands : public SessionFixture {
+class ChatCommands : public Session {
  protected:
   // The system lines a command adds, without their colour prefix.
   Lines run(const char* text) {
@@ -56,8 +56,8 @@ TEST_F(ChatCommands, CommandFramesAreSentAndNotQueued) {
     EXPECT_EQ(run(c.command), Lines{});
     EXPECT_EQ(queue_count(&command_queue), 0);
     step();
-    EXPECT_EQ(server.receive_frame(), c.frame);
-    EXPECT_FALSE(server.has_unread());
+    EXPECT_EQ(receive_frame(), c.frame);
+    EXPECT_FALSE(readable(peer, 0));
   }
 }
 
@@ -174,10 +174,10 @@ TEST_F(ChatCommands, AChatLineThatCannotBeQueuedIsShownAndEndsTheConnection) {
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[lines.size() - 2], spoken_line("Ann", "last words"));
   EXPECT_EQ(lines.back(), system_line("Out of memory; forced to disconnect from 127.0.0.1:" +
-                                      std::to_string(server.port())));
+                                      std::to_string(port)));
 }
 
-class ChatPanel : public SessionFixture {};
+class ChatPanel : public Session {};
 
 // See-through magenta with the input line at the bottom and the log above it,
 // redrawn in the first frame without a key after a change. The line takes

@@ -1,68 +1,54 @@
 // The connection against a real listener on 127.0.0.1: pacing of sends, kept
 // partial sends, receive growth, a closed peer, and frames over the socket.
 #include <gtest/gtest.h>
-
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <vector>
 
-#include "net/connection.h"
-#include "net/message.h"
 #include "net_test_support.h"
 
 using Bytes = std::vector<uint8_t>;
+using nettest::readable;
 
 namespace {
 
-// A listening socket on an ephemeral port of 127.0.0.1 and the one peer it
-// accepts; a connection c opened to it by name, with fresh 256-byte buffers.
+// A connection c opened by name to a listener on 127.0.0.1 (its sockets with
+// the receive buffer given, when above 0), and the listener's end of it.
 struct Listener {
-  int listen_fd = -1;
-  int peer = -1;
-  uint16_t port = 0;
+  int listen_fd, peer;
+  uint16_t port;
   Connection c;
-
   explicit Listener(int receive_buffer = 0) {
     listen_fd = nettest::listen_on_loopback(&port, 1, receive_buffer);
     EXPECT_EQ(1, connection_open(&c, "localhost", port));
-    EXPECT_EQ(0, c.failed);
-    EXPECT_EQ(256, c.receive_buffer.limit - c.receive_buffer.begin);
     peer = accept(listen_fd, nullptr, nullptr);
   }
   ~Listener() {
     connection_close(&c);
-    if (peer >= 0) close(peer);
+    close(peer);
     close(listen_fd);
   }
   // Everything that arrives within the wait, without blocking longer.
   Bytes read_available(int wait_ms) {
     Bytes out;
-    pollfd p = {peer, POLLIN, 0};
     uint8_t buf[4096];
-    ssize_t n;
-    while (poll(&p, 1, wait_ms) > 0 && (n = recv(peer, buf, sizeof buf, MSG_DONTWAIT)) > 0)
+    for (ssize_t n; readable(peer, wait_ms) && (n = recv(peer, buf, sizeof buf, MSG_DONTWAIT)) > 0;)
       out.insert(out.end(), buf, buf + n);
     return out;
   }
   // Sends the bytes to the connection and polls it once they are readable.
   void deliver(const Bytes& data) {
     ASSERT_EQ(ssize_t(data.size()), send(peer, data.data(), data.size(), MSG_NOSIGNAL));
-    nettest::readable(c.socket_handle, 2000);
+    readable(c.socket_handle, 2000);
     ASSERT_EQ(1, connection_poll(&c));
   }
 };
 
 size_t capacity(const ByteBuffer& b) { return size_t(b.limit - b.begin); }
 
-Bytes pattern(size_t n) {
-  Bytes b(n);
-  for (size_t i = 0; i < n; ++i) b[i] = uint8_t(i * 7 + (i >> 9));
-  return b;
-}
+Bytes pattern(size_t n) { return nettest::patterned_frame(0, n - FRAME_HEADER_SIZE, 1); }
 
 }  // namespace
 
@@ -79,11 +65,9 @@ TEST(Connection, SendsAtMost512BytesPerPollAndKeepsWhatTheSocketRefuses) {
   Bytes got = l.read_available(100);
   EXPECT_EQ(Bytes(data.begin(), data.begin() + 512), got);
 
+  // The peer reads nothing: the socket fills up and the rest stays queued.
   for (int i = 0; i < 2000; ++i) ASSERT_EQ(1, connection_poll(&l.c));
-  size_t stalled = connection_unsent(&l.c);
-  EXPECT_GT(stalled, 0u);
-  for (int i = 0; i < 50; ++i) ASSERT_EQ(1, connection_poll(&l.c));
-  EXPECT_EQ(stalled, connection_unsent(&l.c));
+  EXPECT_GT(connection_unsent(&l.c), 0u);
 
   for (int round = 0; round < 100000 && got.size() < data.size(); ++round) {
     ASSERT_EQ(1, connection_poll(&l.c));
@@ -102,7 +86,7 @@ TEST(Connection, ReceiveBufferOffersAtLeast256FreeBytes) {
   l.deliver(data);
   EXPECT_EQ(256u, connection_received(&l.c));  // 256 free bytes: no growth
   EXPECT_EQ(256u, capacity(l.c.receive_buffer));
-  nettest::readable(l.c.socket_handle, 2000);
+  readable(l.c.socket_handle, 2000);
   ASSERT_EQ(1, connection_poll(&l.c));
   EXPECT_EQ(300u, connection_received(&l.c));
   EXPECT_EQ(512u, capacity(l.c.receive_buffer));
@@ -112,7 +96,8 @@ TEST(Connection, ReceiveBufferOffersAtLeast256FreeBytes) {
   connection_discard(&l.c, 0);
   connection_discard(&l.c, 299);
   ASSERT_EQ(4u, connection_received(&l.c));
-  EXPECT_EQ((Bytes{data[299], 1, 2, 3}), Bytes(connection_received_data(&l.c), connection_received_data(&l.c) + 4));
+  const uint8_t* rest = connection_received_data(&l.c);
+  EXPECT_EQ((Bytes{data[299], 1, 2, 3}), Bytes(rest, rest + 4));
   connection_discard(&l.c, 1000);
   EXPECT_EQ(0u, connection_received(&l.c));
 }
@@ -134,7 +119,7 @@ TEST(Connection, ClosedPeerIsReportedAsLostByReadAndBySend) {
       if (sending) {
         ASSERT_EQ(1, connection_queue(&l.c, data.data(), data.size()));
       }
-      nettest::readable(l.c.socket_handle, 2000);
+      readable(l.c.socket_handle, 2000);
       errno = EAGAIN;  // left over from an earlier call: the end of the stream is no pause
       result = connection_poll(&l.c);
     }
