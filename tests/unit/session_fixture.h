@@ -1,16 +1,13 @@
-// A client with headless canvases, connected with its real Connection to a
-// server the test scripts on 127.0.0.1: the test writes the server's frames
-// and reads back the exact bytes the client sent. For the tests of login,
-// dispatch, reconciliation and the chat commands.
+// A headless client connected with its real Connection to a server the test
+// scripts on 127.0.0.1: the test writes the server's frames and reads back the
+// exact bytes the client sent.
 #pragma once
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <random>
 #include <string>
-#include <vector>
 
 #include "headless_client.h"
 #include "net/layout.h"
@@ -28,13 +25,6 @@ constexpr int TEST_SCREEN_W = 1024;
 constexpr int TEST_SCREEN_H = 768;
 constexpr time_t TEST_NOW = 1700000000;
 
-// Frame bytes: type, 16-bit little-endian length, payload.
-inline Bytes frame(uint8_t type, const Bytes& payload) {
-  Bytes out = {type, uint8_t(payload.size() & 0xFF), uint8_t(payload.size() >> 8)};
-  out.insert(out.end(), payload.begin(), payload.end());
-  return out;
-}
-
 // Payload bytes of a text: its characters and the terminating 0.
 inline Bytes text_bytes(const std::string& s) { return Bytes(s.c_str(), s.c_str() + s.size() + 1); }
 
@@ -42,6 +32,11 @@ inline Bytes concat(std::initializer_list<Bytes> parts) {
   Bytes out;
   for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
   return out;
+}
+
+// Frame bytes: type, 16-bit little-endian length, payload.
+inline Bytes frame(uint8_t type, const Bytes& payload) {
+  return concat({{type, uint8_t(payload.size() & 0xFF), uint8_t(payload.size() >> 8)}, payload});
 }
 
 inline std::string system_line(const std::string& text) { return "\xFF\xFC" + text; }
@@ -69,8 +64,7 @@ class Session : public ::testing::Test {
     close(listener);
   }
 
-  // The network part of a frame: received_this_frame cleared, then
-  // network_step. Not client_frame: with no button held a whole frame would
+  // The network part of a frame. Not client_frame: with no button held it would
   // finish the stroke some tests set up by hand.
   void step() {
     received_this_frame = false;
@@ -95,9 +89,9 @@ class Session : public ::testing::Test {
       return {};
     return out;
   }
-  // Connects and logs in as "Ann": checks the notice, and that the login
-  // request is queued and leaves with the first poll and not before; then
-  // answers with id 1 and no one else, and accepts the request in a later frame.
+  // Connects and logs in as "Ann": the notice, the login request queued and
+  // sent with the first poll, not before; the reply (id 1, no one else) and its
+  // acceptance come in later frames.
   void login() {
     connect_and_login();
     ASSERT_TRUE(connected);
@@ -117,19 +111,13 @@ class Session : public ::testing::Test {
     ASSERT_EQ(queue_count(&command_queue), 0);
   }
   // The stroke input's commit of a finished stroke: encode, draw into
-  // LocalCanvas, send, queue. Returns the frame that will go out.
+  // LocalCanvas, send, queue. Returns the frame that goes out.
   Bytes our_stroke(int tool, unsigned variant) {
-    Message m = stroke(own_user_id, tool, variant);
+    const Bytes out = stroke(own_user_id, tool, variant);
+    Message m;
+    message_from_frame(&m, out.data());
     apply_command(LocalCanvas, &m);
-    Bytes out = nettest::frame_of(&m);
     EXPECT_EQ(link_submit(&m), LINK_SENT);
-    return out;
-  }
-  // A stroke command of another user, as the server relays it.
-  Bytes other_stroke(uint8_t user, int tool, unsigned variant) {
-    Message m = stroke(user, tool, variant);
-    Bytes out = nettest::frame_of(&m);
-    message_free(&m);
     return out;
   }
   // Every kept chat log line, oldest first.
@@ -143,9 +131,8 @@ class Session : public ::testing::Test {
   int listener = -1, peer = -1;  // the server's listening socket and its end of the client's
   uint16_t port = 0;
 
- private:
-  // A command of the tool whose points and values follow from variant.
-  static Message stroke(uint8_t author, int tool, unsigned variant) {
+  // The frame of a stroke by author of the tool whose points and values follow from variant.
+  static Bytes stroke(uint8_t author, int tool, unsigned variant) {
     std::mt19937 gen(variant * 7919u + unsigned(tool));
     const unsigned n = 1 + gen() % 12;
     int16_t xs[12], ys[12];
@@ -158,7 +145,9 @@ class Session : public ::testing::Test {
     Message m;
     EXPECT_EQ(encode_command(&m, COMMAND_LAYOUTS[tool], author, v[0], v[1], v[2], 2 + v[3] / 6,
                              v[4], xs, ys, n), 1);
-    return m;
+    const Bytes out = nettest::frame_of(&m);
+    message_free(&m);
+    return out;
   }
 };
 

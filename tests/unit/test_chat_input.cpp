@@ -35,11 +35,13 @@ class ChatCommands : public Session {
 #define TXT "\xFF\xFF"
 #define SYS "\xFF\xFC"
 
-TEST_F(ChatCommands, CommandFramesAreSentAndNotQueued) {
+// Command frames are sent and not queued. A chat line that cannot be queued
+// (the queue's 16-bit count is exhausted) is shown and ends the connection.
+TEST_F(ChatCommands, CommandFramesAreSentAndNotQueuedAndAChatLineThatCannotBeQueuedDisconnects) {
   login();
   roster_set_name(4, "Bob");
   roster_set_name(6, "bonnie");
-  struct Case {
+  const struct {
     const char* command;
     Bytes frame;
   } cases[] = {
@@ -51,7 +53,7 @@ TEST_F(ChatCommands, CommandFramesAreSentAndNotQueued) {
       {"  MOTD   secret   Hello  wide world ",
        frame(MSG_MOTD, concat({text_bytes("secret"), text_bytes("Hello  wide world ")}))},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.command);
     EXPECT_EQ(run(c.command), Lines{});
     EXPECT_EQ(queue_count(&command_queue), 0);
@@ -59,9 +61,22 @@ TEST_F(ChatCommands, CommandFramesAreSentAndNotQueued) {
     EXPECT_EQ(receive_frame(), c.frame);
     EXPECT_FALSE(readable(peer, 0));
   }
+  Message empty;
+  message_init(&empty, MSG_PEN);
+  while (queue_push(&command_queue, &empty)) {
+  }
+  send_chat_line("last words");
+  EXPECT_FALSE(connected);
+  const Lines lines = chat_lines();
+  EXPECT_EQ(Lines(lines.end() - 2, lines.end()),
+            (Lines{spoken_line("Ann", "last words"),
+                   system_line("Out of memory; forced to disconnect from 127.0.0.1:" +
+                               std::to_string(port))}));
 }
 
-TEST_F(ChatCommands, LinesOfferedOffline) {
+// Every line a command offers offline; help names every command, and each
+// alias gives its command's text.
+TEST_F(ChatCommands, LinesOfferedOfflineAndHelpForEveryAlias) {
   roster_set_name(12, "Carol");
   roster_set_name(1, "Ann");
   roster_set_name(4, "Bob");
@@ -70,7 +85,7 @@ TEST_F(ChatCommands, LinesOfferedOffline) {
   roster_remove(3);
   const std::string not_connected = "You're not connected to a server.";
   const Lines users = {"Users:", "   1 - Ann", "   4 - Bob", "   6 - bonnie", "  12 - Carol"};
-  struct Case {
+  const struct {
     const char* command;
     Lines lines;
   } cases[] = {
@@ -93,16 +108,12 @@ TEST_F(ChatCommands, LinesOfferedOffline) {
       {"help nothing", {"Unknown command. Type " TXT "/help" SYS " to list availible commands."}},
       {"frobnicate", {"Unknown command. Type " TXT "/help" SYS " to list availible commands."}},
       {"8ball", {"How can I answer if you don't know the question?"}},
+      {"help", {"Type " TXT "/help [commandname]" SYS " for additional help. Valid commands are:",
+                " motd restart user kick help 8ball"}},
   };
-  for (const Case& c : cases) EXPECT_EQ(run(c.command), c.lines) << c.command;
+  for (const auto& c : cases) EXPECT_EQ(run(c.command), c.lines) << c.command;
   send_chat_line("hello");  // refused the same way
   EXPECT_EQ(chat_lines().back(), system_line(not_connected));
-}
-
-TEST_F(ChatCommands, HelpNamesEveryCommandAndEachAliasGivesItsCommandsText) {
-  EXPECT_EQ(run("help"), (Lines{"Type " TXT "/help [commandname]" SYS
-                                " for additional help. Valid commands are:",
-                                " motd restart user kick help 8ball"}));
   const std::vector<std::vector<const char*>> groups = {
       {"Kick:", "KICK", "k"},        {"Restart:", "restart", "reset", "R"},
       {"Help:", "help", "H", "?"},   {"User:", "user", "users", "LIST", "u", "l"},
@@ -120,7 +131,7 @@ TEST_F(ChatCommands, HelpNamesEveryCommandAndEachAliasGivesItsCommandsText) {
 // Turkish folds "I" to a dotless i and French names the months its own way.
 // Both are built with localedef into a temporary directory.
 TEST_F(ChatCommands, NamesCommandsAndTheLogStampDoNotFollowTheLocale) {
-  testsupport::TempDir dir;
+  TempDir dir;
   setenv("LOCPATH", dir.path().c_str(), 1);
   ASSERT_EQ(system("localedef -c -i tr_TR -f UTF-8 ./tr_TR.UTF-8 && "
                    "localedef -c -i fr_FR -f UTF-8 ./fr_FR.UTF-8"),
@@ -161,29 +172,11 @@ TEST_F(ChatCommands, PinnedEightBallAnswers) {
   }
 }
 
-// The queue refuses a push when its 16-bit count is exhausted.
-TEST_F(ChatCommands, AChatLineThatCannotBeQueuedIsShownAndEndsTheConnection) {
-  login();
-  Message empty;
-  message_init(&empty, MSG_PEN);
-  while (queue_push(&command_queue, &empty)) {
-  }
-  send_chat_line("last words");
-  EXPECT_FALSE(connected);
-  const Lines lines = chat_lines();
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[lines.size() - 2], spoken_line("Ann", "last words"));
-  EXPECT_EQ(lines.back(), system_line("Out of memory; forced to disconnect from 127.0.0.1:" +
-                                      std::to_string(port)));
-}
-
-class ChatPanel : public Session {};
-
 // See-through magenta with the input line at the bottom and the log above it,
 // redrawn in the first frame without a key after a change. The line takes
 // printable characters only, at most 511; Enter (not the keypad's) sends it or
 // runs its command and empties it.
-TEST_F(ChatPanel, PinnedPanelsEditingTheInputLineAndEnter) {
+TEST_F(ChatCommands, PinnedPanelsEditingTheInputLineAndEnter) {
   BITMAP* panel = chat_input_handler(nullptr, 0, 0, 0, 0);
   ASSERT_NE(panel, nullptr);
   EXPECT_EQ(panel->w, TEST_SCREEN_W);
@@ -195,16 +188,14 @@ TEST_F(ChatPanel, PinnedPanelsEditingTheInputLineAndEnter) {
   auto type = [&](const std::string& text) {
     for (char c : text) EXPECT_FALSE(press(KEY_A, c));
   };
-  BITMAP* empty = testsupport::make_filled(panel->w, panel->h, 255, 0, 255);
-  EXPECT_TRUE(testsupport::bitmaps_equal(empty, panel));  // empty log, empty line
-  destroy_bitmap(empty);
+  EXPECT_EQ(583804252048656723u, bitmap_checksum(panel));  // magenta: empty log and line
   EXPECT_EQ(chat_input_handler(panel, 0, 0, 0, 0), nullptr);  // nothing changed
   type("W");
   ASSERT_EQ(chat_input_handler(panel, 0, 0, 0, 0), panel);
-  EXPECT_EQ(8111971676915430271u, testsupport::bitmap_checksum(panel));
+  EXPECT_EQ(8111971676915430271u, bitmap_checksum(panel));
   add_chat_line(nullptr, "a notice");
   ASSERT_EQ(chat_input_handler(panel, 0, 0, 0, 0), panel);
-  EXPECT_EQ(2417158359278193137u, testsupport::bitmap_checksum(panel));
+  EXPECT_EQ(2417158359278193137u, bitmap_checksum(panel));
   EXPECT_EQ(chat_input_handler(panel, 0, 0, 0, 0), nullptr);
 
   press(KEY_BACKSPACE, 8);
