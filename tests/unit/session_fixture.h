@@ -6,7 +6,6 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <random>
 #include <string>
 
 #include "headless_client.h"
@@ -131,20 +130,16 @@ class Session : public ::testing::Test {
   int listener = -1, peer = -1;  // the server's listening socket and its end of the client's
   uint16_t port = 0;
 
-  // The frame of a stroke by author of the tool whose points and values follow from variant.
+  // The frame of a short stroke by author with the tool; where it lies, its
+  // colour and its values follow from variant.
   static Bytes stroke(uint8_t author, int tool, unsigned variant) {
-    std::mt19937 gen(variant * 7919u + unsigned(tool));
-    const unsigned n = 1 + gen() % 12;
-    int16_t xs[12], ys[12];
-    for (unsigned i = 0; i < n; ++i) {
-      xs[i] = int16_t(i ? xs[i - 1] + int(gen() % 81) - 40 : int(gen() % CANVAS_WIDTH));
-      ys[i] = int16_t(i ? ys[i - 1] + int(gen() % 81) - 40 : int(gen() % CANVAS_HEIGHT));
-    }
-    float v[5];  // red, green, blue, then the two values
-    for (float& f : v) f = float(gen() % 256);
+    const int x = int(variant * 37 % CANVAS_WIDTH), y = int(variant * 91 % CANVAS_HEIGHT);
+    const int16_t xs[] = {int16_t(x), int16_t(x + 30), int16_t(x + 5)};
+    const int16_t ys[] = {int16_t(y), int16_t(y + 20), int16_t(y - 25)};
     Message m;
-    EXPECT_EQ(encode_command(&m, COMMAND_LAYOUTS[tool], author, v[0], v[1], v[2], 2 + v[3] / 6,
-                             v[4], xs, ys, n), 1);
+    EXPECT_EQ(encode_command(&m, COMMAND_LAYOUTS[tool], author, float(variant * 53 % 256),
+                             float(variant * 29 % 256), 90, float(2 + variant % 30),
+                             float(variant * 7 % 400), xs, ys, 1 + variant % 3), 1);
     const Bytes out = nettest::frame_of(&m);
     message_free(&m);
     return out;
