@@ -200,12 +200,10 @@ TEST_F(ChatCommands, PinnedPanelsEditingTheInputLineAndEnter) {
 
   press(KEY_BACKSPACE, 8);
   type("Hi there!");
-  press(KEY_BACKSPACE, 8);
-  press(KEY_TAB, 9);
-  press(KEY_I, 9);     // control character
-  press(KEY_A, 0xFF);  // would start a colour escape
-  press(KEY_A, 0xE9);
-  press(KEY_LEFT, 0);
+  // A backspace is taken; a tab, a control, an escape byte, non-ASCII and no character are not.
+  for (int k : {KEY_BACKSPACE << 8 | 8, KEY_TAB << 8 | 9, KEY_I << 8 | 9, KEY_A << 8 | 0xFF,
+                KEY_A << 8 | 0xE9, KEY_LEFT << 8})
+    chat_input_handler(panel, 0, k, 0, 0);
   EXPECT_STREQ(chat_input.text, "Hi there");
   EXPECT_EQ(chat_input.length, 8);
   type(std::string(520, 'x'));

@@ -7,16 +7,10 @@
 
 namespace {
 
-time_t fake_now = 1000;
-time_t fake_clock() { return fake_now; }
+time_t fake_now;
 
 class ChatLogTest : public ScreenTest {
  protected:
-  void SetUp() override {
-    ScreenTest::SetUp();
-    fake_now = 1000;
-    chat_log_set_clock(fake_clock);
-  }
   static int count_lines() {
     return (chat_log.head - chat_log.oldest + CHAT_LOG_SLOTS) % CHAT_LOG_SLOTS;
   }
@@ -102,6 +96,8 @@ TEST_F(ChatLogTest, OverlayLinesExpireOneAtATimeOldestFirst) {
   expect_rgb(BackBuffer, 500, 400, 255, 255, 255);
   expect_rgb(BackBuffer, 10, 10, 0, 0, 0);
   EXPECT_EQ(dirty_list.count, DIRTY_LIST_CAPACITY);
+  fake_now = 1000;
+  chat_log_set_clock([] { return fake_now; });
   // 2 + 38 bytes: shown for trunc(t + 2.0 + 0.5) < now, that is 3 seconds; a
   // line's time starts only when the older ones are gone or showing.
   const std::string text(38, 'x');

@@ -104,7 +104,6 @@ TEST_F(Session, RebuildRecomposesTheScreenWithTheStrokeInProgressAndAShownToolBa
   deliver(stroke(5, 1, 43));
   // Right of the slots, in the black band below the picture.
   EXPECT_EQ(getpixel(BackBuffer, 600, TEST_SCREEN_H - 20), makecol32(10, 200, 30));
-  panel_visible = false;
 }
 
 // Stray acceptances, unknown and malformed messages change nothing. Our stroke
