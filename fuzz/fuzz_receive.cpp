@@ -1,12 +1,10 @@
-// The client's receive path: arbitrary bytes from the server go through
-// message_receive and the whole dispatch of the network step, frame after frame
-// until the server closes. After every frame LocalCanvas must be ServerCanvas
-// with our pending commands (but chat lines) replayed over it.
-//
+// The client's receive path: arbitrary server bytes go through the whole network
+// step, frame after frame until the server closes; after every frame LocalCanvas
+// must be ServerCanvas with our pending commands (not chat lines) over it.
 // Byte 0 picks our pending commands besides the login request; byte 1 how many
-// messages fit in one second of the clock (low 4 bits) and whether points are
-// kept as they are (bit 7): otherwise they are folded into and around the
-// picture, as far points only make every run slower (fuzz_apply_command covers them).
+// messages fit in one clock second (low 4 bits) and whether points stay as they
+// are (bit 7) rather than folded near the picture: far points only slow every
+// run down (fuzz_apply_command covers them).
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -45,11 +43,10 @@ void fold_points(uint8_t* stream, size_t length) {
   }
 }
 
-// One of our commands on its way, as the user makes it: a pen, brush or smudge
-// stroke drawn into LocalCanvas, sent and queued, or a chat line.
+// One of our commands on its way: a chat line, or a pen, brush or smudge stroke
+// drawn into LocalCanvas, short as it is replayed whenever ServerCanvas changes.
 void our_command(int kind) {
   if (kind == 3) return send_chat_line("pending line");
-  // Short and small: they are replayed after every frame that changes ServerCanvas.
   static const int16_t xs[] = {100, 104, 109}, ys[] = {100, 103, 101};
   Message m;
   encode_command(&m, COMMAND_LAYOUTS[2 * kind], own_user_id, 200, 20, 20, 2, 60, xs, ys, 3);
@@ -74,10 +71,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
-  // Login replies and restarts reset ServerCanvas; generating the paper each
-  // time would take most of every run, so during a run the working directory
-  // is one of our own whose "bg.bmp" is that paper. It is made and removed
-  // in every run: libFuzzer may end the process without exit handlers.
+  // Login replies and restarts reset ServerCanvas, and weaving the paper would
+  // take most of every run: the run works in a directory whose "bg.bmp" is it,
+  // made and removed each time (libFuzzer may exit without exit handlers).
   char dir[64];
   snprintf(dir, sizeof dir, "%s/easel-fuzz-receive-XXXXXX",
            access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");

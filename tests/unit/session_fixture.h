@@ -20,8 +20,6 @@ using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::string>;
 using nettest::readable;
 
-constexpr int TEST_SCREEN_W = 1024;
-constexpr int TEST_SCREEN_H = 768;
 constexpr time_t TEST_NOW = 1700000000;
 
 // Payload bytes of a text: its characters and the terminating 0.
@@ -52,7 +50,7 @@ class Session : public ::testing::Test {
     strcpy(config.server_name, "127.0.0.1");
     config.server_port = port;
     strcpy(config.user_name, "Ann");
-    start_headless_client(TEST_SCREEN_W, TEST_SCREEN_H);
+    start_headless_client(1024, 768);
     chat_log_set_clock([] { return TEST_NOW; });
     session_set_clock([] { return TEST_NOW; });
   }

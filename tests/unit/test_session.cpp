@@ -103,7 +103,7 @@ TEST_F(Session, RebuildRecomposesTheScreenWithTheStrokeInProgressAndAShownToolBa
   panel_visible = true;
   deliver(stroke(5, 1, 43));
   // Right of the slots, in the black band below the picture.
-  EXPECT_EQ(getpixel(BackBuffer, 600, TEST_SCREEN_H - 20), makecol32(10, 200, 30));
+  EXPECT_EQ(getpixel(BackBuffer, 600, 768 - 20), makecol32(10, 200, 30));
 }
 
 // Stray acceptances, unknown and malformed messages change nothing. Our stroke
