@@ -55,7 +55,6 @@ class Session : public ::testing::Test {
     session_set_clock([] { return TEST_NOW; });
   }
   void TearDown() override {
-    session_reset();
     client_world_close();
     close(peer);
     close(listener);
