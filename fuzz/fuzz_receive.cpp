@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "headless_client.h"
-#include "net/layout.h"
+#include "net_test_support.h"
 #include "ui/chat_input.h"
 
 namespace {
@@ -24,6 +24,7 @@ namespace {
 BITMAP* paper;
 BITMAP* scratch;
 int home_dir = -1;  // where the fuzzer was started, for its own files
+int listener = -1;  // the server's socket on 127.0.0.1
 unsigned clock_calls;
 unsigned calls_per_second;
 
@@ -59,6 +60,10 @@ void our_command(int kind) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   if (install_allegro(SYSTEM_NONE, &errno, atexit) != 0) abort();
   set_color_depth(32);
+  uint16_t port;
+  listener = nettest::listen_on_loopback(&port, 1);
+  strcpy(config.server_name, "127.0.0.1");
+  config.server_port = port;
   strcpy(config.user_name, "Ann");
   if (!client_world_open(800, 600)) abort();
   scratch = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
@@ -87,31 +92,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   blit(paper, ServerCanvas, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
   blit(paper, LocalCanvas, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
 
-  int ends[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0) abort();
-  server_connection = {};
-  server_connection.socket_handle = ends[0];
-  connected = true;
-  Message login;
-  message_init(&login, MSG_LOGIN);
-  message_put_int(&login, LOGIN_CONSTANT);
-  message_put_string(&login, config.user_name);
-  if (link_submit(&login) != LINK_SENT) abort();
+  connect_and_login();
+  const int peer = accept(listener, nullptr, nullptr);
+  if (!connected || peer < 0) abort();
   for (int i = 0; i < (data[0] & 3); ++i) our_command((data[0] >> (2 + 2 * i)) & 3);
 
   // The whole stream is written at once, then the server stops sending (it
   // still takes what we send, so our sends do not end the connection first).
   std::vector<uint8_t> stream(data + 2, data + size);
   if (!(data[1] & 0x80)) fold_points(stream.data(), stream.size());
-  if (!stream.empty() && write(ends[1], stream.data(), stream.size()) != ssize_t(stream.size()))
+  if (!stream.empty() && write(peer, stream.data(), stream.size()) != ssize_t(stream.size()))
     abort();
-  shutdown(ends[1], SHUT_WR);
+  shutdown(peer, SHUT_WR);
   for (int frame = 0; connected && frame < 256; ++frame) {
     client_frame(FrameInput{});
     if (!testsupport::local_canvas_consistent(scratch)) abort();
   }
   if (connected) abort();  // the end of the stream must be noticed
-  close(ends[1]);
+  close(peer);
   session_reset();
   if (unlink("bg.bmp") != 0 || fchdir(home_dir) != 0 || rmdir(dir) != 0) abort();
   return 0;

@@ -80,8 +80,12 @@ TEST_F(Session, JoinsLeavesStrokesRestartsAndLoginRepliesTwoMessagesPerClockSeco
 // A rebuild draws a stroke in progress again over the new picture: its settled
 // part on StrokeLayer, its live tail on the screen. Without one the screen is
 // LocalCanvas in its black bands, all of it dirty, and the tool bar is drawn
-// over it when shown.
-TEST_F(Session, RebuildRecomposesTheScreenWithTheStrokeInProgressAndAShownToolBar) {
+// over it when shown. Stray acceptances, unknown and malformed messages change
+// nothing. Our stroke acknowledged alone is already on LocalCanvas: it is
+// copied, not drawn or rebuilt (a mark on a pixel that no command draws tells
+// which happened). A lost connection ends the session but keeps the pictures
+// and what waits.
+TEST_F(Session, RebuildsStrayMessagesOurAcknowledgedStrokeAndALostConnection) {
   login();
   // The user is drawing while another user's command arrives.
   const int16_t xs[] = {100, 140, 190, 230, 260, 300}, ys[] = {300, 320, 310, 350, 380, 370};
@@ -104,14 +108,7 @@ TEST_F(Session, RebuildRecomposesTheScreenWithTheStrokeInProgressAndAShownToolBa
   deliver(stroke(5, 1, 43));
   // Right of the slots, in the black band below the picture.
   EXPECT_EQ(getpixel(BackBuffer, 600, 768 - 20), makecol32(10, 200, 30));
-}
 
-// Stray acceptances, unknown and malformed messages change nothing. Our stroke
-// acknowledged alone is already on LocalCanvas: it is copied, not drawn or
-// rebuilt (a mark on a pixel that no command draws tells which happened). A
-// lost connection ends the session but keeps the pictures and what waits.
-TEST_F(Session, StrayMessagesOurAcknowledgedStrokeAndALostConnection) {
-  login();
   const uint64_t before = bitmap_checksum(ServerCanvas);
   const size_t lines = chat_lines().size();
   deliver(concat({frame(MSG_ACCEPTED, {1, 2, 3}), frame(MSG_ACCEPTED, {}),
@@ -171,7 +168,7 @@ TEST_F(Session, RandomisedExchangeKeepsBothCanvasesConsistent) {
   blit(ServerCanvas, truth, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
   std::deque<Bytes> unacknowledged;  // ours, as the server received them
   unsigned variant = 100;
-  int chats_sent = 0, acks_seen = 0;
+  int chats_sent = 0;
   Lines spoken;  // in the server's order
   auto acknowledge = [&] {
     const Bytes f = unacknowledged.front();
@@ -180,12 +177,10 @@ TEST_F(Session, RandomisedExchangeKeepsBothCanvasesConsistent) {
       spoken.push_back(spoken_line("Ann", reinterpret_cast<const char*>(&f[4])));
     else
       apply_frames(truth, f.data(), f.size());
-    ++acks_seen;
     send(frame(MSG_ACCEPTED, {}));
   };
   for (int frame_no = 0; frame_no < 120; ++frame_no) {
     SCOPED_TRACE(frame_no);
-    // The user.
     const unsigned act = gen() % 6;
     if (act == 0) our_stroke(int(gen() % DRAWING_TYPE_COUNT), variant++);
     if (act == 1 && gen() % 3 == 0)
@@ -233,8 +228,6 @@ TEST_F(Session, RandomisedExchangeKeepsBothCanvasesConsistent) {
                              [](const std::string& l) { return l[1] == '\xFC'; }),
               lines.end());
   EXPECT_EQ(lines, spoken);
-  EXPECT_GT(chats_sent, 3);
-  EXPECT_GT(acks_seen, 10);
 }
 
 }  // namespace
