@@ -6,13 +6,11 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <string>
-
 #include "headless_client.h"
-#include "net/layout.h"
 #include "net_test_support.h"
 #include "test_support.h"
 #include "ui/chat_log.h"
+#include "ui/roster.h"
 
 namespace testsupport {
 

@@ -1,6 +1,4 @@
 // The chat input line, the slash commands and their frames on the wire.
-#include <gtest/gtest.h>
-
 #include <cctype>
 #include <clocale>
 #include <cstdlib>
@@ -11,7 +9,6 @@
 #include "session_fixture.h"
 #include "ui/chat_input.h"
 #include "ui/eight_ball.h"
-#include "ui/roster.h"
 
 using namespace testsupport;
 

@@ -46,7 +46,7 @@ TEST_F(ChatLogTest, LinesCarryTheirColourEscapesAreCutAndTheRingKeepsTheLast149)
 }
 
 // The default font is 8 x 8: lines every 10 pixels, 4 more after a text.
-TEST(ChatText, WrapsWholeWordsBreaksLongOnesAndEscapesTakeNoSpace) {
+TEST(ChatText, WrapsWholeWordsBreaksLongOnesEscapesTakeNoSpaceAndPinnedDrawings) {
   ASSERT_EQ(text_height(font), 8);
   ASSERT_EQ(text_length(font, "a"), 8);
   struct Case {
@@ -66,21 +66,18 @@ TEST(ChatText, WrapsWholeWordsBreaksLongOnesAndEscapesTakeNoSpace) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(measure_chat_text(c.text, c.width), c.height) << c.text << " / " << c.width;
-}
-
-// Lines start two pixels below the top, system text yellow, spoken text
-// silver, plain text white, each over a black shadow; wrapped words start
-// the next line; drawing stops at the bottom of the bitmap.
-TEST(ChatText, PinnedDrawings) {
+  // Lines start two pixels below the top, system text yellow, spoken text
+  // silver, plain text white, each over a black shadow; wrapped words start
+  // the next line; drawing stops at the bottom of the bitmap.
   const struct {
     const char* text;
     int width, height, top, next;
     uint64_t sum;
-  } cases[] = {
+  } drawings[] = {
       {"\xFF\xFCType \xFF\xFF/help\xFF\xFC for help.", 200, 30, 10, 24, 2746175284306385403u},
       {"aaaa bbbb cccc", 80, 30, 0, 24, 5192350115902326381u},
       {"aaaa bbbb cccc dddd", 80, 30, 20, 32, 13455312700183193885u}};
-  for (const auto& c : cases) {
+  for (const auto& c : drawings) {
     BITMAP* bmp = testsupport::make_filled(c.width, c.height, 50, 50, 50);
     EXPECT_EQ(c.next, draw_chat_text(bmp, c.text, c.width, c.top)) << c.text;
     EXPECT_EQ(c.sum, testsupport::bitmap_checksum(bmp)) << c.text;

@@ -6,7 +6,6 @@
 
 #include "session_fixture.h"
 #include "ui/chat_input.h"
-#include "ui/roster.h"
 #include "ui/stroke_input.h"
 #include "ui/toolbar.h"
 
