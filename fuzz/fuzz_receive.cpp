@@ -6,7 +6,6 @@
 // are (bit 7) rather than folded near the picture: far points only slow every
 // run down (fuzz_apply_command covers them).
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>

@@ -1,7 +1,5 @@
 // The chat log: line formatting, the ring, word wrapping with colour escapes,
 // and the overlay whose lines expire one at a time.
-#include <string>
-
 #include "screen_fixture.h"
 #include "test_support.h"
 

@@ -1,7 +1,6 @@
 // The connection against a real listener on 127.0.0.1: pacing of sends, kept
 // partial sends, receive growth, a closed peer, and frames over the socket.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>

@@ -1,6 +1,4 @@
 // The user roster: ids, names, the high-water mark, prefix lookup and labels.
-#include <cstring>
-
 #include "screen_fixture.h"
 #include "test_support.h"
 

@@ -40,6 +40,7 @@ TEST_F(Session, JoinsLeavesStrokesRestartsAndLoginRepliesTwoMessagesPerClockSeco
   deliver(frame(MSG_PEN, {6, 10, 20, 30, 123, 0, 45, 0, 200, 0, 60, 0}));
   EXPECT_EQ(roster.users[6].x, 123);
   EXPECT_EQ(roster.users[6].y, 45);
+  EXPECT_EQ(roster.users[6].green, 20.0f);
   EXPECT_EQ(roster.users[6].blue, 30.0f);
   deliver(frame(MSG_RESTART, {}));
   EXPECT_EQ(chat_lines().back(), system_line("Image restarted."));
