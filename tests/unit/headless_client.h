@@ -13,9 +13,8 @@
 
 namespace testsupport {
 
-// Every module at its start, the socket library taken as started, and the
-// shared bitmaps of a screen_w x screen_h screen as the client opens them. The
-// caller fills config's server, port and name first.
+// Every module at its start, the socket library started, and the shared bitmaps
+// of the screen as the client opens them; config's server, port and name are the caller's.
 inline void start_headless_client(int screen_w, int screen_h) {
   config.screen_w = uint16_t(screen_w);
   config.screen_h = uint16_t(screen_h);

@@ -83,9 +83,8 @@ class Session : public ::testing::Test {
       return {};
     return out;
   }
-  // Connects and logs in as "Ann": the notice, the login request queued and
-  // sent with the first poll, not before; the reply (id 1, no one else) and its
-  // acceptance come in later frames.
+  // Logs in as "Ann": the request is queued and sent with the first poll, not
+  // before; the reply (id 1, no one else) and its acceptance come in later frames.
   void login() {
     connect_and_login();
     ASSERT_TRUE(connected);
@@ -104,8 +103,7 @@ class Session : public ::testing::Test {
     deliver(frame(MSG_ACCEPTED, {}));
     ASSERT_EQ(queue_count(&command_queue), 0);
   }
-  // The stroke input's commit of a finished stroke: encode, draw into
-  // LocalCanvas, send, queue. Returns the frame that goes out.
+  // A finished stroke committed as the stroke input does it; returns its frame.
   Bytes our_stroke(int tool, unsigned variant) {
     const Bytes out = stroke(own_user_id, tool, variant);
     Message m;
@@ -125,8 +123,7 @@ class Session : public ::testing::Test {
   int listener = -1, peer = -1;  // the server's listening socket and its end of the client's
   uint16_t port = 0;
 
-  // The frame of a short stroke by author with the tool; where it lies, its
-  // colour and its values follow from variant.
+  // A short stroke's frame; where it lies, its colour and values follow from variant.
   static Bytes stroke(uint8_t author, int tool, unsigned variant) {
     const int x = int(variant * 37 % CANVAS_WIDTH), y = int(variant * 91 % CANVAS_HEIGHT);
     const int16_t xs[] = {int16_t(x), int16_t(x + 30), int16_t(x + 5)};

@@ -160,10 +160,9 @@ TEST_F(ChatCommands, NamesCommandsAndTheLogStampDoNotFollowTheLocale) {
   setlocale(LC_ALL, "C");
 }
 
-// See-through magenta with the input line at the bottom and the log above it,
-// redrawn in the first frame without a key after a change. The line takes
-// printable characters only, at most 511; Enter (not the keypad's) sends it or
-// runs its command and empties it.
+// See-through magenta, the input line at the bottom and the log above it, redrawn
+// in the first frame without a key after a change. The line takes at most 511
+// printable characters; Enter (not the keypad's) sends or runs it and empties it.
 TEST_F(ChatCommands, PinnedPanelsEditingTheInputLineAndEnter) {
   BITMAP* panel = chat_input_handler(nullptr, 0, 0, 0, 0);
   ASSERT_NE(panel, nullptr);

@@ -1,5 +1,4 @@
-// The connection against a real listener on 127.0.0.1: pacing of sends, kept
-// partial sends, receive growth, a closed peer, and frames over the socket.
+// The connection against a real listener on 127.0.0.1.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,8 +12,7 @@ using nettest::readable;
 
 namespace {
 
-// A connection c opened by name to a listener on 127.0.0.1 (its sockets with
-// the receive buffer given, when above 0), and the listener's end of it.
+// A connection c opened by name to a listener (receive buffer as given when above 0) and its peer.
 struct Listener {
   int listen_fd, peer;
   uint16_t port;

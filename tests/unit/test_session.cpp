@@ -77,14 +77,12 @@ TEST_F(Session, JoinsLeavesStrokesRestartsAndLoginRepliesTwoMessagesPerClockSeco
   EXPECT_STREQ(roster_name(2), "Dee");
 }
 
-// A rebuild draws a stroke in progress again over the new picture: its settled
-// part on StrokeLayer, its live tail on the screen. Without one the screen is
-// LocalCanvas in its black bands, all of it dirty, and the tool bar is drawn
-// over it when shown. Stray acceptances, unknown and malformed messages change
-// nothing. Our stroke acknowledged alone is already on LocalCanvas: it is
-// copied, not drawn or rebuilt (a mark on a pixel that no command draws tells
-// which happened). A lost connection ends the session but keeps the pictures
-// and what waits.
+// A rebuild draws a stroke in progress again (settled part on StrokeLayer, live
+// tail on the screen); without one the screen is LocalCanvas in black bands, all
+// dirty, the tool bar over it when shown. Stray, unknown and malformed messages
+// change nothing. Our stroke acknowledged alone is copied, not drawn or rebuilt
+// (a mark on a pixel no command draws tells). A lost connection keeps the
+// pictures and what waits.
 TEST_F(Session, RebuildsStrayMessagesOurAcknowledgedStrokeAndALostConnection) {
   login();
   // The user is drawing while another user's command arrives.
