@@ -2,10 +2,9 @@
 
 #include <cmath>
 
+#include "paint/deposit.h"
 #include "paint/pixel.h"
 #include "paint/random.h"
-#include "paint/splat.h"
-#include "paint/stroke.h"
 
 namespace {
 
@@ -29,26 +28,6 @@ bool copy_background(BITMAP* bmp) {
   destroy_bitmap(bg);
   return true;
 }
-
-// The paper's deposits on a 32-bit memory bitmap in the packed layout, written
-// straight into its lines with the ink laid out once. Same bounds test and the
-// same arithmetic as splatPoint; only the per-pixel calls are left out.
-#ifdef __SSE2__
-struct PackedDeposit {
-  BITMAP* bmp;
-  typedef PackedInk Ink;
-  static Ink ink(const Colour& c) { return packed_ink(c.r, c.g, c.b); }
-  void splat(float x, float y, const Ink& ink, float weight) { splat_packed(bmp, x, y, ink, weight); }
-};
-#endif
-
-// Any other bitmap: splatPoint takes its own way for each kind.
-struct PointDeposit {
-  BITMAP* bmp;
-  typedef Colour Ink;
-  static Ink ink(const Colour& c) { return c; }
-  void splat(float x, float y, const Colour& c, float weight) { splatPoint(bmp, x, y, c.r, c.g, c.b, weight); }
-};
 
 // Steps of a loop "for v = 0, step, 2 step, ... while v < limit" with a float counter.
 unsigned count_steps(float step, int limit) {
@@ -81,8 +60,9 @@ inline double jitter(uint32_t d) { return (random_unit(d) - 0.5) * 1.4; }
 
 // Rows 2.5 apart, then columns 2.5 apart; four draws per step, painted or not.
 template <class Deposit>
-void weave_paper(Deposit& out, int width, int height) {
-  const typename Deposit::Ink grain = out.ink(GRAIN_COLOR), light = out.ink(LIGHT_GRAIN_COLOR);
+void weave_paper(const Deposit& out, int width, int height) {
+  const typename Deposit::Ink grain = out.ink(GRAIN_COLOR.r, GRAIN_COLOR.g, GRAIN_COLOR.b);
+  const typename Deposit::Ink light = out.ink(LIGHT_GRAIN_COLOR.r, LIGHT_GRAIN_COLOR.g, LIGHT_GRAIN_COLOR.b);
   Draws draws(4 * (count_steps(2.5f, height) * count_steps(1.0f, width) +
                    count_steps(1.0f, height) * count_steps(2.5f, width)));
   for (float y = 0.0f; y < height; y = static_cast<float>(y + 2.5)) {
@@ -120,15 +100,6 @@ void paintPaper(BITMAP* bmp) {
   useCommandStream(0);
   clear_to_color(bmp, pack_pixel(static_cast<int>(PAPER_COLOR.r), static_cast<int>(PAPER_COLOR.g),
                                  static_cast<int>(PAPER_COLOR.b)));
-#ifdef __SSE2__
-  if (is_memory_bitmap(bmp) && bitmap_color_depth(bmp) == 32 && packed_layout()) {
-    PackedDeposit out{bmp};
-    weave_paper(out, bmp->w, bmp->h);
-  } else
-#endif
-  {
-    PointDeposit out{bmp};
-    weave_paper(out, bmp->w, bmp->h);
-  }
+  paint_with_deposit(bmp, [bmp](const auto& out) { weave_paper(out, bmp->w, bmp->h); });
   useLocalStream();
 }
