@@ -71,7 +71,7 @@ struct Step {
 // painted side by side with the left half of the next, two independent chains
 // of reads and writes, and every pixel still sees its dots in the same order.
 template <class Deposit, class Place>
-void weave_pass(Deposit& out, Draws& draws, float row_step, float col_step, int width, int height,
+void weave_pass(const Deposit& out, Draws& draws, float row_step, float col_step, int width, int height,
                 const typename Deposit::Ink& ink1, float weight1, const typename Deposit::Ink& ink2, float weight2,
                 Place place) {
   const unsigned n = count_steps(col_step, width);
