@@ -89,16 +89,19 @@ void smudgeDisc(BITMAP* bmp, float radius, float k, float x, float y, float dx, 
     if (row < 0 || row >= surface.h) continue;
     // The sampling row keeps the fraction of the sample's position.
     float sy = static_cast<float>(j + static_cast<double>(y) + dy);
+    // Columns off the bitmap change nothing: the walks start and end on it.
     if (dx >= 0) {
       // Moving left: columns right to left.
       double stop = static_cast<double>(x) - half;
-      for (int col = static_cast<int>(static_cast<double>(x) + half); col > stop; --col)
-        smudge_pixel(surface, col, row, dx, sy, k);
+      int col = static_cast<int>(static_cast<double>(x) + half);
+      if (col > surface.w - 1) col = surface.w - 1;
+      for (; col > stop && col >= 0; --col) smudge_pixel(surface, col, row, dx, sy, k);
     } else {
       // Moving right: columns left to right.
       double stop = static_cast<double>(x) + half;
-      for (int col = static_cast<int>(static_cast<double>(x) - half + 1); col <= stop; ++col)
-        smudge_pixel(surface, col, row, dx, sy, k);
+      int col = static_cast<int>(static_cast<double>(x) - half + 1);
+      if (col < 0) col = 0;
+      for (; col <= stop && col < surface.w; ++col) smudge_pixel(surface, col, row, dx, sy, k);
     }
   }
 }
