@@ -90,7 +90,7 @@ TEST(Splat, PackedBlendsMatchThePlainOnesBitForBit) {
 #endif
 
 #ifdef EASEL_WIDE
-TEST(Splat, WideDepositMatchesThePlainOneBitForBit) {
+TEST(Splat, WideBlendsMatchThePlainOnesBitForBit) {
   if (!wide_available()) GTEST_SKIP() << "the processor has no AVX2";
   std::mt19937 rng(11);
   std::uniform_real_distribution<float> unit(0.0f, 1.0f);
@@ -101,6 +101,10 @@ TEST(Splat, WideDepositMatchesThePlainOneBitForBit) {
     float r = unit(rng) * 255, g = unit(rng) * 255, b = unit(rng) * 255;
     splat_rows(plain, plain + 2, fx, fy, r, g, b, weight);
     splat_rows_wide(wide, wide + 2, fx, fy, wide_ink(r, g, b), weight);
+    // The smudge's, onto one of the pixels it reads (the packed layout's).
+    float coverage = unit(rng) * 0.999f;
+    smear_rows(plain + i % 4, plain, plain + 2, fy, fx, coverage);
+    smear_rows_wide(wide + i % 4, wide, wide + 2, fy, fx, coverage);
     for (int k = 0; k < 4; ++k) ASSERT_EQ(plain[k], wide[k]) << "case " << i << " pixel " << k;
   }
 }
