@@ -50,7 +50,7 @@ EASEL_WIDE_LOOP void paint_wide(BITMAP* bmp, const Paint& paint) {
 // once, with a deposit of one of the kinds above.
 template <class Paint>
 void paint_with_deposit(BITMAP* bmp, const Paint& paint) {
-  const bool memory = is_memory_bitmap(bmp) && bitmap_color_depth(bmp) == 32;
+  const bool memory = bmp && is_memory_bitmap(bmp) && bitmap_color_depth(bmp) == 32;
 #ifdef EASEL_WIDE
   if (memory && wide_available()) {
     paint_wide(bmp, paint);
