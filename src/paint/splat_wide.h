@@ -1,11 +1,12 @@
-// The bilinear deposit with AVX2, for processors that have it (asked at run
-// time: the build targets plain x86-64). One 256-bit register holds a channel of
-// all four pixels, and each lane does the plain path's double operations in its
-// order, rounding where it rounds, so the bits are splatPoint's.
+// The bilinear deposit and the smudge's read-and-blend with AVX2, for
+// processors that have it (asked at run time: the build targets plain x86-64).
+// A 256-bit register holds a channel of four pixels, or the channels of one, and
+// each lane does the plain path's double operations in its order, rounding to
+// float where it rounds, so the bits are the plain path's.
 //
-// The functions here are compiled for AVX2 only where they are inlined into a
-// function marked EASEL_WIDE_LOOP; such a function must run only when
-// wide_available() says so.
+// Everything here is compiled for AVX2 and must run only when wide_available()
+// says so. A function marked EASEL_WIDE_LOOP inlines what it calls, so its
+// loops reach these without a call per pixel.
 #pragma once
 #if defined(__x86_64__) && defined(__GNUC__)
 #define EASEL_WIDE 1
