@@ -16,7 +16,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <random>
 #include <string>
@@ -111,9 +110,7 @@ int run_user(unsigned seed, double join, double leave, int users, int port, cons
   std::string home = user_path(dir, me, "");
   if (mkdir(home.c_str(), 0700) != 0 || chdir(home.c_str()) != 0) return 1;
   rng.seed(seed);
-  memset(&config, 0, sizeof config);
-  strcpy(config.server_name, "127.0.0.1");
-  config.server_port = uint16_t(port);
+  config = Config{"127.0.0.1", uint16_t(port), "", 0, 0, 0};
   snprintf(config.user_name, sizeof config.user_name, "soak%d", me);
   testsupport::start_headless_client(1024, 768);
   seedRandom(seed);  // the local stream, as the client seeds it from the clock
@@ -133,7 +130,6 @@ int run_user(unsigned seed, double join, double leave, int users, int port, cons
   if (!settle("saving") || save_bmp((home + "-server.bmp").c_str(), ServerCanvas, nullptr) != 0 ||
       save_bmp((home + "-local.bmp").c_str(), LocalCanvas, nullptr) != 0)
     return 1;
-  std::ofstream(home + ".saved").close();
   // Stay until the server stops: a leave recounts the restart votes, and a
   // restart passed then would empty the board before it is rendered.
   for (double give_up = now_seconds() + 60; connected && now_seconds() < give_up; usleep(5000))
@@ -163,8 +159,9 @@ int run_soak(const std::string& server_path, const std::string& render, int user
     if (pid == 0) _exit(run_user(user_seed, start + join, start + leave, users, server.port, server.dir));
     children.push_back(pid);
   }
-  // Once every user who stays saved its canvases, the server stops, which ends them.
-  while (!all_have(server.dir, users, ".saved") && now_seconds() < start + seconds + 120) usleep(10000);
+  // Once every user who stays saved its canvases (the local one last), the
+  // server stops, which ends them.
+  while (!all_have(server.dir, users, "-local.bmp") && now_seconds() < start + seconds + 120) usleep(10000);
   server_process_stop(&server);
   int failures = 0;
   for (size_t i = 0; i < children.size(); ++i) {
