@@ -18,7 +18,7 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build"))
 os.environ["EASEL_BUILD_DIR"] = BUILD
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
-from harness import Easel, config_bytes, start, wait_until, workdir  # noqa: E402
+from harness import TIMEOUT, Easel, config_bytes, start, wait_until, workdir  # noqa: E402
 
 DOCS = os.path.join(ROOT, "docs")
 
@@ -61,7 +61,7 @@ def main():
                        stdout=subprocess.DEVNULL)
         files = {name: open(os.path.join(ROOT, "assets", name), "rb").read()
                  for name in os.listdir(os.path.join(ROOT, "assets"))}
-        files["client.cfg"] = config_bytes(1024, 768, server="127.0.0.1", port=port, user="ann")
+        files["client.cfg"] = config_bytes(1024, 768, "127.0.0.1", port, "ann")
         s = Easel(cleanups, files, (1024, 768))
         s.wait_window(1024, 768)
         still(s)
@@ -77,7 +77,7 @@ def main():
                   os.path.join(DOCS, "client.png"), 640)
         s.xdo("key", "Escape")
         s.xdo("key", "Escape")
-        s.wait_exit()
+        s.proc.wait(TIMEOUT)
         shot = os.path.join(tmp, "web.png")
         subprocess.run(["chromium", "--headless", "--no-sandbox", "--disable-gpu",
                         "--hide-scrollbars", "--user-data-dir=" + os.path.join(tmp, "profile"),

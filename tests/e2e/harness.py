@@ -1,7 +1,6 @@
-"""End-to-end harness: the real client on a virtual X server of its own (Xvfb,
-xdotool, xwininfo, ImageMagick), and the files the programs read, built here
-independently of their code. Whatever is started here is ended by its pid at
-the test's cleanup, also when the test fails half-way."""
+"""End-to-end harness: the real client on an Xvfb of its own (xdotool, xwininfo,
+ImageMagick), and the files the programs read, built independently of their
+code. What is started here is ended by its pid at the test's cleanup."""
 import collections
 import os
 import pathlib
@@ -11,14 +10,10 @@ import subprocess
 import tempfile
 import time
 
-BUILD_DIR = os.environ.get("EASEL_BUILD_DIR", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
-SOURCE_DIR = os.path.join(os.path.dirname(__file__), "..", "..")
+SOURCE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+BUILD_DIR = os.path.abspath(os.environ.get("EASEL_BUILD_DIR", os.path.join(SOURCE_DIR, "build")))
 # Slow machines and sanitizer builds: every wait is bounded, none is short.
 TIMEOUT = float(os.environ.get("EASEL_E2E_TIMEOUT", "20"))
-
-
-def binary(name):
-    return os.path.abspath(os.path.join(BUILD_DIR, name))
 
 
 def wait_until(predicate, timeout=TIMEOUT, interval=0.05, what="condition"):
@@ -54,7 +49,7 @@ def workdir(test, files):
     return path
 
 
-def config_bytes(width, height, server="localhost", port=2020, user="guest"):
+def config_bytes(width, height, server, port, user):
     """The 281 bytes of client.cfg (windowed), texts zero-padded to their fields."""
     return (server.encode().ljust(256, b"\0") + struct.pack("<H", port) + user.encode().ljust(16, b"\0")
             + struct.pack("<HHHB", width, height, width, 0))
@@ -95,11 +90,12 @@ class Easel:
 
     def __init__(self, test, files, screen=(1280, 1024)):
         xvfb = start(test, "Xvfb", "-displayfd", "1", "-screen", "0", "%dx%dx24" % screen, "-nolisten", "tcp",
-                     "-noreset", "-extension", "MIT-SHM", stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+                     "-noreset", "-extension", "MIT-SHM", stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                     text=True)
         self.env = dict(os.environ, DISPLAY=":" + xvfb.stdout.readline().strip())
         xvfb.stdout.close()
         self.dir = workdir(test, files)
-        self.proc = start(test, binary("easel"), cwd=self.dir, env=self.env)
+        self.proc = start(test, os.path.join(BUILD_DIR, "easel"), cwd=self.dir, env=self.env)
 
     def x(self, *command):
         """Runs an X client program (xdotool, xwininfo...) on this display."""
@@ -108,12 +104,6 @@ class Easel:
 
     def xdo(self, *args):
         self.x("xdotool", *args)
-
-    def read(self, name):
-        return pathlib.Path(self.dir, name).read_bytes()
-
-    def wait_exit(self):
-        return self.proc.wait(TIMEOUT)
 
     def check_running(self):
         if self.proc.poll() is not None:

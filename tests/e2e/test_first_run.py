@@ -1,17 +1,14 @@
-"""A first run in a real window: without client.cfg the setup screen (320 x
-240) asks every setting from the keyboard and writes the settings file. The
-client then opens the configured mode: the picture centred in black bands;
-Tab shows the tool bar with the tool icons tinted through their masks and a
-press on a slot opens its panel (both pinned by hash); Esc hides the bar, keys
-other than Esc do not quit, the next Esc quits with status 0; client.log gains
-one start and one stop line. A settings file that cannot be written ends the
-client with status 1."""
+"""A first run in a real window: the setup screen asks every setting and
+writes client.cfg; in the configured mode the tool bar and a panel are pinned
+by hash; Esc hides the bar, other keys do not quit, the next Esc quits with
+status 0 and client.log gains one start and one stop line. A settings file
+that cannot be written ends the client with status 1."""
 import hashlib
 import pathlib
 import re
 import unittest
 
-from harness import SOURCE_DIR, Easel, bmp_bytes, config_bytes
+from harness import SOURCE_DIR, TIMEOUT, Easel, bmp_bytes, config_bytes
 
 W, H = 320, 240                      # the setup screen
 BLACK, WHITE, DARK_RED, STRIP = (0, 0, 0), (255, 255, 255), (128, 0, 0), (128, 172, 255)
@@ -28,15 +25,6 @@ PARK = (600, 300)   # the pointer sprite there, away from the bar and the panels
 # the picture from bg.bmp and the black bands beside it included.
 PINNED_BAR = "eac3b5e3086da62599d26be1e2b2bfe70031f9b0710f56d3f50e3a6bceb47ba5"
 PINNED_PAINT_PANEL = "37d2ebe9377a619e90894a5e7e4ef4f7a2ffa2bad9f463280945f7a7f478f827"
-
-
-def picture(x, y):
-    """The background picture: no two nearby pixels alike, never black."""
-    return (x & 0xFF, y & 0xFF, 64 + 16 * (x >> 8) + 4 * (y >> 8))
-
-
-def digest(image):
-    return hashlib.sha256(image.data).hexdigest()
 
 
 def field_drawn(image):
@@ -59,9 +47,10 @@ def answer(s, texts):
 
 class FirstRunTest(unittest.TestCase):
     def test_first_run_from_the_setup_screen_to_the_tool_bar_and_out(self):
-        assets = pathlib.Path(SOURCE_DIR, "assets")
-        files = {p.name: p.read_bytes() for p in assets.iterdir()}
-        files.update({"client.log": EARLIER.encode(), "bg.bmp": bmp_bytes(912, 684, picture)})
+        files = {p.name: p.read_bytes() for p in pathlib.Path(SOURCE_DIR, "assets").iterdir()}
+        # The background picture: no two nearby pixels alike, never black.
+        files["bg.bmp"] = bmp_bytes(912, 684, lambda x, y: (x & 0xFF, y & 0xFF, 64 + 16 * (x >> 8) + 4 * (y >> 8)))
+        files["client.log"] = EARLIER.encode()
         s = Easel(self, files)
         s.wait_window(W, H)
         # White text on dark red, the black field 1 pixel inside the edges.
@@ -71,39 +60,37 @@ class FirstRunTest(unittest.TestCase):
         answer(s, ("127.0.0.1", "9", "ann", "1024", None, "no"))  # height offered: 3/4 of the width
 
         s.wait_window(SW, SH)
-        self.assertEqual(s.read("client.cfg"), config_bytes(SW, SH, server="127.0.0.1", port=9, user="ann"))
+        self.assertEqual(pathlib.Path(s.dir, "client.cfg").read_bytes(), config_bytes(SW, SH, "127.0.0.1", 9, "ann"))
         s.pointer_to(*PARK)
         self.assertEqual(s.screenshot(600, 0, 424, 42).colours(), {BLACK}, "the band above the picture")
         s.xdo("key", "Tab")
-        bar = self.wait_bar(s, lambda im: im.pixel(1000, 20) == STRIP, "the tool bar")
-        self.assertEqual(digest(bar), PINNED_BAR)
+        bar = s.wait_screen(lambda im: im.pixel(1000, 20) == STRIP, "the tool bar", y=BAR_Y)
+        self.assertEqual(hashlib.sha256(bar.data).hexdigest(), PINNED_BAR)
 
         # A press on the Paint slot, held until the mark moves there, opens its panel.
         s.pointer_to(6 * 42 + 20, BAR_Y + 20)
         s.xdo("mousedown", "1")
-        self.wait_bar(s, lambda im: im.pixel(42 * 6, 0) == WHITE, "the mark on the Paint slot")
+        s.wait_screen(lambda im: im.pixel(42 * 6, 0) == WHITE, "the mark on the Paint slot", y=BAR_Y)
         s.xdo("mouseup", "1")
-        s.wait_screen(lambda im: digest(im) == PINNED_PAINT_PANEL, "the pinned Paint panel", PARK, y=BAR_Y - 256)
+        s.wait_screen(lambda im: hashlib.sha256(im.data).hexdigest() == PINNED_PAINT_PANEL, "the pinned Paint panel",
+                      PARK, y=BAR_Y - 256)
 
         # Esc hides the bar; other keys do not quit: the Tab behind them shows it again.
         s.xdo("key", "Escape")
-        self.wait_bar(s, lambda im: im.colours() == {BLACK}, "the band without the bar")
+        s.wait_screen(lambda im: im.colours() == {BLACK}, "the band without the bar", y=BAR_Y)
         s.xdo("key", "a", "Return", "F1", "Left", "Tab")
-        self.wait_bar(s, lambda im: im.pixel(1000, 20) == STRIP, "the tool bar again")
+        s.wait_screen(lambda im: im.pixel(1000, 20) == STRIP, "the tool bar again", y=BAR_Y)
         # The first Esc hides the bar, the second, queued behind it, quits.
         s.xdo("key", "--delay", "0", "Escape", "Escape")
-        self.assertEqual(s.wait_exit(), 0)
-        self.assertRegex(s.read("client.log").decode(), "^" + re.escape(EARLIER) + RUN + "$")
-
-    def wait_bar(self, s, predicate, what):
-        return s.wait_screen(predicate, what, y=BAR_Y)
+        self.assertEqual(s.proc.wait(TIMEOUT), 0)
+        self.assertRegex(pathlib.Path(s.dir, "client.log").read_text(), "^" + re.escape(EARLIER) + RUN + "$")
 
     def test_unwritable_settings_file_ends_with_status_1(self):
         # A folder named client.cfg: it cannot be read, nor written at the end.
         s = Easel(self, {"client.cfg/x": b""})
         s.wait_window(W, H)
         answer(s, ("h", "1", "u", "640", None, "no"))
-        self.assertEqual(s.wait_exit(), 1)
+        self.assertEqual(s.proc.wait(TIMEOUT), 1)
 
 
 if __name__ == "__main__":

@@ -6,10 +6,9 @@ import os
 import pathlib
 import re
 import subprocess
-import time
 import unittest
 
-from harness import TIMEOUT, Easel, Image, binary, config_bytes, start, wait_until, workdir
+from harness import BUILD_DIR, TIMEOUT, Easel, Image, config_bytes, start, wait_until, workdir
 
 W, H = 960, 720                      # each client's window
 OX, OY = (W - 912) // 2, (H - 684) // 2
@@ -30,36 +29,25 @@ class Client(Easel):
         self.pointer_to(4, H // 2)
 
     def drag(self, path):
-        # Paced like a hand: the frame loop samples the pointer and the buttons.
-        self.pointer_to(*path[0])
-        time.sleep(0.1)
-        self.xdo("mousedown", "1")
-        for x, y in path[1:]:
-            self.pointer_to(x, y)
-            time.sleep(0.015)
-        time.sleep(0.1)
-        self.xdo("mouseup", "1")
-        time.sleep(0.3)
-
-    def pixel(self, x, y):
-        return self.screenshot(x, y, 1, 1).pixel(0, 0)
+        """Paced like a hand: the frame loop samples the pointer and the buttons."""
+        moves = [a for x, y in path for a in ("mousemove", str(self.left + x), str(self.top + y), "sleep", "0.015")]
+        self.xdo(*moves[:3], "sleep", "0.1", "mousedown", "1", *moves[5:], "sleep", "0.1", "mouseup", "1",
+                 "sleep", "0.3")
 
     def toggle_bar(self, shown):
         self.park()
         self.xdo("key", "Tab")
-        wait_until(lambda: (self.pixel(W - 5, H - 5) == STRIP) == shown, what="the tool bar")
+        self.wait_screen(lambda im: (im.pixel(0, 0) == STRIP) == shown, "the tool bar", x=W - 5, y=H - 5, w=1, h=1)
 
     def select_tool(self, tool):
         """Holds the button on the slot until its selection mark (white left edge) shows."""
         self.toggle_bar(True)
         self.pointer_to(42 * tool + 21, H - 21)
         self.xdo("mousedown", "1")
-        wait_until(lambda: self.pixel(42 * tool, H - 22) == (255, 255, 255), what="the mark on slot %d" % tool)
+        self.wait_screen(lambda im: im.pixel(0, 0) == (255, 255, 255), "the mark on slot %d" % tool, x=42 * tool,
+                         y=H - 22, w=1, h=1)
         self.xdo("mouseup", "1")
         self.toggle_bar(False)
-
-    def canvas(self):
-        return self.screenshot(OX, OY, 912, 684)
 
 
 class SharedBoard(unittest.TestCase):
@@ -69,12 +57,12 @@ class SharedBoard(unittest.TestCase):
                           what="the server to log %r" % pattern)
 
     def same_canvases(self):
-        """Waits until both pictures agree: overlay lines expire one by one,
-        strokes arrive. Returns the picture."""
+        """Waits until both pictures agree (overlay lines expire one by one,
+        strokes arrive) and returns the picture."""
         for c in self.clients:
             c.park()
-        return wait_until(lambda: (lambda a: a == self.clients[1].canvas() and a)(self.clients[0].canvas()), 60,
-                          interval=0.5, what="the same picture in both clients")
+        return wait_until(lambda: (lambda a, b: a == b and a)(*[c.screenshot(OX, OY, 912, 684) for c in self.clients]),
+                          60, interval=0.5, what="the same picture in both clients")
 
     def chromium(self, *options):
         """What headless Chromium makes of the page once its first polls are answered."""
@@ -85,8 +73,8 @@ class SharedBoard(unittest.TestCase):
     def test_strokes_of_every_tool_cross_and_the_pictures_agree(self):
         self.dir = workdir(self, {})
         with open(os.path.join(self.dir, "log"), "wb") as log:
-            start(self, binary("server/easel-server"), "--port", "0", "--bind", "127.0.0.1", "--http", "0",
-                  "--board", os.path.join(self.dir, "board.easel"), stdout=log, stderr=subprocess.STDOUT)
+            start(self, os.path.join(BUILD_DIR, "server", "easel-server"), "--port", "0", "--bind", "127.0.0.1",
+                  "--http", "0", "--board", os.path.join(self.dir, "board.easel"), stdout=log, stderr=subprocess.STDOUT)
         port = int(self.server_log(r"listening on \S*:(\d+)")[1])
         self.url = "http://127.0.0.1:%s/" % self.server_log(r"web view on http://\S*:(\d+)")[1]
         alice = Client(self, "alice", port)

@@ -1,10 +1,8 @@
-// Convergence soak: simulated users run the client's own frame against a real
-// easel-server on 127.0.0.1 with random strokes of every tool, chat lines,
-// restart votes, joins and leaves. Each user is a process of its own (the
-// client's state is process-wide). At the end the ServerCanvas of every user
-// who stayed must be its LocalCanvas and easel-render's picture of the
-// server's board file, byte for byte (both are written by save_bmp).
-//
+// Convergence soak: simulated users, each a process running the client's own
+// frame (its state is process-wide), paint random strokes of every tool, chat,
+// vote restarts, join and leave on a real easel-server on 127.0.0.1. At the end
+// the ServerCanvas and LocalCanvas of every user who stayed must be, byte for
+// byte, easel-render's picture of the server's board file (all by save_bmp).
 //   easel-soak SERVER RENDER [USERS [SECONDS [SEED]]]
 #include <allegro.h>
 #include <sys/stat.h>
@@ -19,8 +17,6 @@
 #include <fstream>
 #include <random>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "headless_client.h"
 #include "net/command.h"
@@ -46,7 +42,9 @@ int fail(int user, const char* what) {
   return 1;
 }
 
-int me;  // the user this process runs, from 1
+int me;           // the user this process runs, from 1
+int users;        // the users who stay to the end; those after them are visitors
+std::string dir;  // the server's directory, where the users keep their files
 
 // A stroke as the client commits one, but long and far-reaching: points wander
 // past the picture's edges, settings over any range.
@@ -92,29 +90,29 @@ bool settle(const char* line) {
   return true;
 }
 
-std::string user_path(const std::string& dir, int index, const char* suffix) {
+std::string user_path(int index, const char* suffix) {
   return dir + "/user" + std::to_string(index) + suffix;
 }
 
 // True once every user who stays has left its file with this suffix.
-bool all_have(const std::string& dir, int users, const char* suffix) {
+bool all_have(const char* suffix) {
   for (int i = 1; i <= users; ++i)
-    if (access(user_path(dir, i, suffix).c_str(), F_OK) != 0) return false;
+    if (access(user_path(i, suffix).c_str(), F_OK) != 0) return false;
   return true;
 }
 
-int run_user(unsigned seed, double join, double leave, int users, int port, const std::string& dir) {
-  if (install_allegro(SYSTEM_NONE, &errno, atexit) != 0) return 1;
+int run_user(unsigned seed, double join, double leave, int port) {
+  if (install_allegro(SYSTEM_NONE, &errno, atexit) != 0) return fail(me, "no allegro");
   set_color_depth(32);
   // Its own working directory: client.log, and no bg.bmp to change the paper.
-  std::string home = user_path(dir, me, "");
-  if (mkdir(home.c_str(), 0700) != 0 || chdir(home.c_str()) != 0) return 1;
+  std::string home = user_path(me, "");
+  if (mkdir(home.c_str(), 0700) != 0 || chdir(home.c_str()) != 0) return fail(me, "no directory");
   rng.seed(seed);
   config = Config{"127.0.0.1", uint16_t(port), "", 0, 0, 0};
   snprintf(config.user_name, sizeof config.user_name, "soak%d", me);
   testsupport::start_headless_client(1024, 768);
   seedRandom(seed);  // the local stream, as the client seeds it from the clock
-  std::this_thread::sleep_for(std::chrono::duration<double>(join - now_seconds()));
+  usleep(useconds_t(std::max(0.0, join - now_seconds()) * 1e6));
   connect_and_login();
   if (!connected) return fail(me, "cannot log in");
   for (double last = now_seconds(), t; (t = now_seconds()) < leave; last = t, usleep(5000))
@@ -125,11 +123,11 @@ int run_user(unsigned seed, double join, double leave, int users, int port, cons
   // relayed to us, so our picture is final.
   if (!settle("finished")) return 1;
   std::ofstream(home + ".finished").close();
-  for (double give_up = now_seconds() + 60; !all_have(dir, users, ".finished"); usleep(5000))
+  for (double give_up = now_seconds() + 60; !all_have(".finished"); usleep(5000))
     if (!frame() || now_seconds() > give_up) return fail(me, "the others did not finish");
   if (!settle("saving") || save_bmp((home + "-server.bmp").c_str(), ServerCanvas, nullptr) != 0 ||
       save_bmp((home + "-local.bmp").c_str(), LocalCanvas, nullptr) != 0)
-    return 1;
+    return fail(me, "not saved");
   // Stay until the server stops: a leave recounts the restart votes, and a
   // restart passed then would empty the board before it is rendered.
   for (double give_up = now_seconds() + 60; connected && now_seconds() < give_up; usleep(5000))
@@ -137,43 +135,45 @@ int run_user(unsigned seed, double join, double leave, int users, int port, cons
   return connected ? fail(me, "the server did not stop") : 0;
 }
 
-int run_soak(const std::string& server_path, const std::string& render, int users,
-             double seconds, unsigned seed) {
+}  // namespace
+
+int main(int argc, char** argv) {
+  users = argc > 3 ? atoi(argv[3]) : 4;
+  double seconds = argc > 4 ? atof(argv[4]) : 10;
+  unsigned seed = argc > 5 ? unsigned(strtoul(argv[5], nullptr, 10)) : 1;
+  if (argc < 3 || argc > 6 || users < 1 || seconds <= 0) {
+    fprintf(stderr, "usage: easel-soak SERVER RENDER [USERS [SECONDS [SEED]]]\n");
+    return 2;
+  }
   ServerProcess server;
-  if (!server_process_open(&server, server_path) || !server_process_start(&server)) {
+  if (!server_process_open(&server, argv[1]) || !server_process_start(&server)) {
     fprintf(stderr, "easel-soak: the server did not start\n");
     return 1;
   }
   // The first user is there from the start; the others, and half as many
   // visitors who leave again, join while painting goes on.
   std::mt19937 plan(seed);
-  auto uniform = [&](double a, double b) { return std::uniform_real_distribution<double>(a, b)(plan); };
+  std::uniform_real_distribution<double> unit(0, 1);
+  dir = server.dir;
   double start = now_seconds() + 0.2;
-  std::vector<pid_t> children;
   for (me = 1; me <= users + std::max(1, users / 2); ++me) {
     unsigned user_seed = unsigned(plan());
-    double join = me == 1 ? 0 : uniform(0, seconds * 0.5);
-    double leave = me <= users ? seconds : join + uniform(0.1, 0.4) * seconds;
+    double join = me == 1 ? 0 : unit(plan) * seconds * 0.5;
+    double leave = me <= users ? seconds : join + (0.1 + unit(plan) * 0.3) * seconds;
     fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) _exit(run_user(user_seed, start + join, start + leave, users, server.port, server.dir));
-    children.push_back(pid);
+    if (fork() == 0) _exit(run_user(user_seed, start + join, start + leave, server.port));
   }
   // Once every user who stays saved its canvases (the local one last), the
   // server stops, which ends them.
-  while (!all_have(server.dir, users, "-local.bmp") && now_seconds() < start + seconds + 120) usleep(10000);
+  while (!all_have("-local.bmp") && now_seconds() < start + seconds + 120) usleep(10000);
   server_process_stop(&server);
   int failures = 0;
-  for (size_t i = 0; i < children.size(); ++i) {
-    int status = 0;
-    waitpid(children[i], &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) failures += fail(int(i) + 1, "failed");
-  }
+  for (int status = 0; wait(&status) > 0;) failures += status != 0;  // each says why itself
   std::string rendered = server.dir + "/render.bmp";
-  if (system((render + " " + server.board + " " + rendered).c_str()) != 0) failures++;
+  if (system((std::string(argv[2]) + " " + server.board + " " + rendered).c_str()) != 0) failures++;
   for (int i = 1; i <= users; ++i)
     for (const char* canvas : {"-server.bmp", "-local.bmp"})
-      if (system(("cmp -s " + rendered + " " + user_path(server.dir, i, canvas)).c_str()) != 0)
+      if (system(("cmp -s " + rendered + " " + user_path(i, canvas)).c_str()) != 0)
         failures += fail(i, "a canvas differs from the rendered board");
   if (failures > 0) {
     printf("FAILED: files kept in %s\n", server.dir.c_str());
@@ -182,17 +182,5 @@ int run_soak(const std::string& server_path, const std::string& render, int user
   server_process_close(&server);
   printf("converged\n");
   return 0;
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-  int users = argc > 3 ? atoi(argv[3]) : 4;
-  double seconds = argc > 4 ? atof(argv[4]) : 10;
-  if (argc < 3 || argc > 6 || users < 1 || seconds <= 0) {
-    fprintf(stderr, "usage: easel-soak SERVER RENDER [USERS [SECONDS [SEED]]]\n");
-    return 2;
-  }
-  return run_soak(argv[1], argv[2], users, seconds, argc > 5 ? unsigned(strtoul(argv[5], nullptr, 10)) : 1);
 }
 END_OF_MAIN()
