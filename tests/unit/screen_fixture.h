@@ -5,6 +5,7 @@
 #include <allegro.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "app/client.h"
@@ -26,26 +27,18 @@ class ScreenTest : public testing::Test {
     clear_to_color(ToolbarStrip, makecol32(0, 0, 0));
     dirty_list_clear();
   }
+  // Every module reset, the world of the last test closed: nothing to tear down.
   void SetUp() override {
     client_state_reset();
     open_screen(1024, 768);
   }
-  void TearDown() override {
-    client_state_reset();
-    client_world_close();
-  }
   static void set_colour(float r, float g, float b) {
-    current_rgb[0] = r;
-    current_rgb[1] = g;
-    current_rgb[2] = b;
+    const float rgb[3] = {r, g, b};
+    std::copy(rgb, rgb + 3, current_rgb);
   }
-  static bool is_rgb(BITMAP* bmp, int x, int y, int r, int g, int b) {
-    int p = getpixel(bmp, x, y);
-    return getr32(p) == r && getg32(p) == g && getb32(p) == b;
-  }
+  // Every bitmap here is 32-bit, where a colour has one packing.
   static void expect_rgb(BITMAP* bmp, int x, int y, int r, int g, int b) {
-    EXPECT_TRUE(is_rgb(bmp, x, y, r, g, b))
-        << "at " << x << "," << y << ": " << std::hex << getpixel(bmp, x, y);
+    EXPECT_EQ(getpixel(bmp, x, y), makecol32(r, g, b)) << "at " << x << "," << y;
   }
   static std::vector<int> xywh(const DirtyRect& r) { return {r.x, r.y, r.w, r.h}; }
 };

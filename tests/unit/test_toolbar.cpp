@@ -7,6 +7,7 @@
 
 namespace {
 
+using testsupport::bitmap_checksum;
 constexpr int TAB = KEY_TAB << 8 | '\t';
 constexpr int ESC = KEY_ESC << 8 | 27;
 constexpr int SLASH = KEY_SLASH << 8 | '/';
@@ -16,20 +17,21 @@ constexpr int TILDE = KEY_TILDE << 8 | '`';
 // stays; channels clamp to 0..255. Whole weights are pinned by the strip of
 // icons read from files.
 TEST(IconTint, TintFollowsTheMaskWeight) {
-  struct Case {
-    int colour[3], icon[3], mask_r, mask_b, want[3];
+  const struct {
+    float colour[3];
+    int icon[3], mask_r, mask_b;
+    std::vector<int> want;
   } cases[] = {
       {{255, 50, 0}, {250, 10, 0}, 255, 255, {255, 0, 0}},
       {{255, 255, 255}, {10, 10, 10}, 0, 255, {94, 94, 94}},
       {{255, 255, 255}, {10, 10, 10}, 255, 0, {52, 52, 52}},
       {{255, 255, 255}, {10, 10, 10}, 3, 0, {10, 10, 10}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.mask_r << "," << c.mask_b << " icon " << c.icon[0]);
-    for (int k = 0; k < 3; ++k) current_rgb[k] = float(c.colour[k]);
-    int got[3];
+  for (const auto& c : cases) {
+    std::copy(c.colour, c.colour + 3, current_rgb);
+    std::vector<int> got(3);
     tint_icon_pixel(c.icon[0], c.icon[1], c.icon[2], c.mask_r, c.mask_b, &got[0], &got[1], &got[2]);
-    EXPECT_EQ(std::vector<int>(got, got + 3), std::vector<int>(c.want, c.want + 3));
+    EXPECT_EQ(got, c.want) << c.mask_r << "," << c.mask_b << " icon " << c.icon[0];
   }
 }
 
@@ -40,50 +42,35 @@ void save(const char* name, BITMAP* bmp, RGB* palette = nullptr) {
   destroy_bitmap(bmp);
 }
 
+// Through a white mask the pen icon from its file takes +100, -100, +0, through
+// black it stays; the pencil icon of the wrong size is black beyond its size;
+// generated icons elsewhere. Loaded icons are kept: a new colour re-tints
+// without the files. Paletted masks are read through their palette.
 TEST_F(Toolbar, IconsFromFilesAreTintedThroughTheirMasksOthersGetLabels) {
   testsupport::TempDir dir;
   BITMAP* mask = testsupport::make_filled(42, 42, 0, 0, 0);
   rectfill(mask, 0, 0, 20, 41, makecol32(255, 255, 255));
   save("penmask.bmp", mask);
   save("pen.bmp", testsupport::make_filled(42, 42, 100, 150, 200));
-  // A pencil icon of the wrong size: what lies beyond it is black.
   save("pencil.bmp", testsupport::make_filled(20, 20, 100, 150, 200));
-  // Through a white mask the pen takes +100, -100, +0; through black it stays;
-  // the small pencil icon is black beyond its size; generated icons elsewhere.
   set_colour(228, 28, 128);
   draw_toolbar_icons();
-  EXPECT_EQ(13370969312923681007u, testsupport::bitmap_checksum(ToolbarStrip));
-  // Kept after the first load: a new colour re-tints without the files.
+  EXPECT_EQ(13370969312923681007u, bitmap_checksum(ToolbarStrip));
   ASSERT_EQ(remove("pen.bmp"), 0);
-  set_colour(128, 128, 228);
-  draw_toolbar_icons();
-  expect_rgb(ToolbarStrip, 0, 0, 100, 150, 255);
-}
-
-TEST_F(Toolbar, PalettedGreyMasksAreReadThroughTheirPalette) {
-  testsupport::TempDir dir;
-  PALETTE grey;
-  for (int i = 0; i < 256; ++i)
-    grey[i].r = grey[i].g = grey[i].b = static_cast<unsigned char>(i >> 2);
-  BITMAP* mask = create_bitmap_ex(8, 42, 42);
-  clear_to_color(mask, 0);
-  rectfill(mask, 0, 0, 41, 9, 255);  // white band on top
-  save("brushmask.bmp", mask, grey);
   set_colour(228, 128, 128);
+  draw_toolbar_icons();
+  expect_rgb(ToolbarStrip, 0, 0, 200, 150, 200);
+  PALETTE palette = {};
+  palette[7].r = palette[7].g = palette[7].b = 63;  // white
+  mask = create_bitmap_ex(8, 42, 42);
+  clear_to_color(mask, 0);
+  rectfill(mask, 0, 0, 41, 9, 7);  // a white band on top
+  save("brushmask.bmp", mask, palette);
+  toolbar_destroy_bitmaps();
   draw_toolbar_icons();
   // The generated brush icon is (64, 128, 172); the white band takes +100 red.
   expect_rgb(ToolbarStrip, 2 * 42 + 3, 3, 164, 128, 172);
   expect_rgb(ToolbarStrip, 2 * 42 + 3, 30, 64, 128, 172);
-}
-
-TEST_F(Toolbar, SelectionMarkAndStripAtTheBottom) {
-  open_screen(640, 480);
-  clear_to_color(ToolbarStrip, makecol32(10, 20, 30));
-  selected_tool = 2;
-  draw_toolbar();  // white outline (84,438)-(124,478), black one (85,439)-(125,479)
-  EXPECT_EQ(12544900804854913926u, testsupport::bitmap_checksum(BackBuffer));
-  ASSERT_EQ(dirty_list.count, 1);
-  EXPECT_EQ(xywh(dirty_list.rects[0]), (std::vector<int>{0, 438, 640, 42}));
 }
 
 // A panel of the given style: magenta (see-through) with a red square.
@@ -93,18 +80,27 @@ BITMAP* make_panel(int w, int h) {
   return p;
 }
 
-// The full-screen panel is moved in on the left; a panel is also moved in
-// where it would leave the screen on the right.
-TEST_F(Toolbar, SeeThroughPanelsShowThePictureTintedOrNot) {
+// Style 1 dims the picture around a see-through panel to blue-grey, style 2
+// shows it as it is. The full-screen panel is moved in on the left; a panel is
+// also moved in where it would leave the screen on the right. The strip lies
+// at the bottom, the selected slot outlined.
+TEST_F(Toolbar, SeeThroughPanelsAndTheStripWithItsMark) {
   selected_tool = 7;
   ToolTable[7].panel = make_panel(1024, 726);
   blit(LocalCanvas, BackBuffer, 0, 0, ox, oy, CANVAS_WIDTH, CANVAS_HEIGHT);
   putpixel(LocalCanvas, 100, 100, makecol32(30, 60, 90));
-  draw_tool_panel();  // style 1: the picture dimmed to blue-grey around the panel
-  EXPECT_EQ(839738718761225848u, testsupport::bitmap_checksum(BackBuffer));
+  draw_tool_panel();
+  EXPECT_EQ(839738718761225848u, bitmap_checksum(BackBuffer));
   ToolTable[7].panel_style = 2;
   draw_tool_panel();
-  EXPECT_EQ(8953827459454301227u, testsupport::bitmap_checksum(BackBuffer));
+  EXPECT_EQ(8953827459454301227u, bitmap_checksum(BackBuffer));
+  open_screen(640, 480);
+  clear_to_color(ToolbarStrip, makecol32(10, 20, 30));
+  selected_tool = 2;
+  draw_toolbar();  // white outline (84,438)-(124,478), black one (85,439)-(125,479)
+  EXPECT_EQ(12544900804854913926u, bitmap_checksum(BackBuffer));
+  EXPECT_EQ(dirty_list.count, 1);
+  EXPECT_EQ(xywh(dirty_list.rects[0]), (std::vector<int>{0, 438, 640, 42}));
   open_screen(400, 300);
   int px, py;
   panel_placement(7, 200, 100, &px, &py);
@@ -119,22 +115,21 @@ BITMAP* recording_handler(BITMAP* panel, int edge, int key, int x, int y) {
   return panel ? nullptr : make_panel(100, 60);
 }
 
-class ToolbarStep : public Toolbar {
- protected:
-  void SetUp() override {
-    Toolbar::SetUp();
-    calls.clear();
-    clear_to_color(ToolbarStrip, makecol32(10, 20, 30));
-    // Whatever the tools' own modules define, these tests drive their own panels.
-    for (ToolSlot& slot : ToolTable) slot.panel_handler = nullptr;
-  }
-  bool bar_drawn() { return is_rgb(BackBuffer, 1000, 767, 10, 20, 30); }
-};
-
-// Tab toggles the bar, Esc only hides it (hidden, Esc goes on to quit), '/'
-// and '~' open Chat unless Chat is open; other keys pass through.
-TEST_F(ToolbarStep, KeysShowHideAndOpenChat) {
-  const int A = KEY_A << 8 | 'a';
+// Keys: Tab toggles the bar, Esc only hides it (hidden, Esc goes on to quit),
+// '/' and '~' open Chat unless Chat is open, also from another tool's open
+// panel; other keys pass through. Presses: one on another slot selects it and
+// moves the mark; Paint and Chat keep the drawing tool; presses right of the
+// slots or on the selected one change nothing. The selected tool's handler gets
+// every key, and a press only inside its panel. A press on the picture hides
+// the bar and goes on to the stroke; hidden, presses pass untouched, also on
+// its rows.
+TEST_F(Toolbar, StepKeysShowHideAndOpenChatPressesSelectToolsFeedTheirPanelOrHideTheBar) {
+  clear_to_color(ToolbarStrip, makecol32(10, 20, 30));
+  // Whatever the tools' own modules define, this test drives its own panels.
+  for (ToolSlot& slot : ToolTable) slot.panel_handler = nullptr;
+  ToolTable[1].panel_handler = recording_handler;
+  auto bar_drawn = [] { return getpixel(BackBuffer, 1000, 767) == makecol32(10, 20, 30); };
+  const int A = KEY_A << 8 | 'a', B = KEY_B << 8 | 'b';
   const struct {
     int key, result;
     bool visible;
@@ -150,24 +145,14 @@ TEST_F(ToolbarStep, KeysShowHideAndOpenChat) {
     EXPECT_EQ(selected_tool, s.tool);
   }
   expect_rgb(BackBuffer, 300, 720, 255, 255, 255);  // the picture recomposed under the bar
-  // From another tool's open panel the keys switch to Chat.
   selected_tool = 1;
   EXPECT_EQ(toolbar_panel_keys(TILDE), 0);
   EXPECT_EQ(selected_tool, TOOL_CHAT);
-}
 
-// A press on another slot selects it and moves the mark; Paint and Chat keep
-// the drawing tool; presses right of the slots or on the selected one change
-// nothing. The selected tool's handler gets every key, and a press only inside
-// its panel. A press on the picture hides the bar and goes on to the stroke;
-// hidden, presses pass untouched, also on its rows.
-TEST_F(ToolbarStep, PressesSelectToolsFeedTheirPanelOrHideTheBar) {
-  ToolTable[1].panel_handler = recording_handler;
-  toolbar_panel_keys(TAB);
-  const uint64_t before = testsupport::bitmap_checksum(BackBuffer);
+  const uint64_t before = bitmap_checksum(BackBuffer);
   EXPECT_EQ(toolbar_panel_step(0, 1, 8 * 42, 740), 0);
-  EXPECT_EQ(toolbar_panel_step(0, 1, 20, 740), 0);
-  EXPECT_EQ(testsupport::bitmap_checksum(BackBuffer), before);
+  EXPECT_EQ(toolbar_panel_step(0, 1, 7 * 42 + 20, 740), 0);
+  EXPECT_EQ(bitmap_checksum(BackBuffer), before);
   toolbar_panel_step(0, 2, 6 * 42 + 1, 767);
   EXPECT_EQ(selected_tool, TOOL_PAINT);
   toolbar_panel_step(0, 1, 7 * 42 + 41, 730);
@@ -176,8 +161,7 @@ TEST_F(ToolbarStep, PressesSelectToolsFeedTheirPanelOrHideTheBar) {
   EXPECT_EQ(toolbar_panel_step(0, 1, 42 + 5, 760), 0);  // Pencil: no handler call yet
   EXPECT_EQ(drawing_tool, 1);
   expect_rgb(BackBuffer, 42, 726, 255, 255, 255);
-  EXPECT_TRUE(is_rgb(BackBuffer, 7 * 42, 726, 10, 20, 30));  // the old mark is gone
-  const int B = KEY_B << 8 | 'b';
+  expect_rgb(BackBuffer, 7 * 42, 726, 10, 20, 30);  // the old mark is gone
   // The first frame creates the panel and draws it over the slot, at (13, 666),
   // opaque: its magenta is copied too.
   dirty_list_clear();
