@@ -1,6 +1,9 @@
-// Screen composition: the picture centred in black bands or cropped, the copy
-// of dirty rectangles to the screen, the pointer sprite, the busy bar.
+// The screen and its tool bar: the picture centred in black bands or cropped,
+// the copy of dirty rectangles to the screen, the pointer sprite, the busy bar;
+// icon tinting, the selection mark, panel placement and styles, and the
+// per-frame tool-bar step driven with plain key and mouse values.
 #include <string>
+#include <vector>
 
 #include "app/busy_indicator.h"
 #include "app/session.h"
@@ -57,9 +60,8 @@ TEST_F(ScreenTest, RefreshCopiesTheDirtyRectanglesTheWholeScreenOrNothing) {
   EXPECT_TRUE(add_dirty_rect(0, 0, 100, 100));
   refresh_screen_to(dest);
   EXPECT_EQ(dirty_list.count, 0);
-  switched_away = false;
-  refresh_screen_to(dest);
   EXPECT_EQ(bitmap_checksum(dest), untouched);
+  switched_away = false;
   mark_all_dirty();
   refresh_screen_to(dest);
   EXPECT_TRUE(testsupport::bitmaps_equal(dest, BackBuffer));
@@ -89,13 +91,6 @@ TEST_F(ScreenTest, PinnedPointerSpritesTheirShadowColourAndOverlap) {
   EXPECT_FALSE(sprite_overlaps(105, 110, 6, 6, r));
 }
 
-// Makes the queue hold n entries (payload-less messages).
-void pend(int n) {
-  Message m;
-  message_init(&m, MSG_PEN);
-  while (queue_count(&command_queue) < n) queue_push(&command_queue, &m);
-  while (queue_count(&command_queue) > n) queue_pop(&command_queue, &m);
-}
 // Runs n frames of the busy bar; '#' for each that drew.
 std::string busy_frames(int n) {
   std::string drawn;
@@ -114,7 +109,9 @@ std::string busy_frames(int n) {
 // reaches the top of the screen.
 TEST_F(ScreenTest, BusyBarMovesEveryFifthBusyFrameOrWhenDataArrivesAndIsErasedOnce) {
   net_available = true;
-  pend(1);
+  Message pending;  // payload-less
+  message_init(&pending, MSG_PEN);
+  queue_push(&command_queue, &pending);
   EXPECT_EQ(busy_frames(20), std::string(20, '.'));
   connected = true;
   EXPECT_EQ(busy_frames(6), ".....#");
@@ -137,13 +134,189 @@ TEST_F(ScreenTest, BusyBarMovesEveryFifthBusyFrameOrWhenDataArrivesAndIsErasedOn
   for (const auto& c : cases) {
     open_screen(c.w, c.h);
     blit(pattern, LocalCanvas, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
-    pend(1);
     busy_frames(6);
-    pend(0);
+    queue_pop(&command_queue, &pending);
     EXPECT_EQ(busy_frames(3), "#..");
     EXPECT_EQ(bitmap_checksum(BackBuffer), c.sum) << c.h;
+    queue_push(&command_queue, &pending);
   }
   destroy_bitmap(pattern);
+}
+
+
+constexpr int TAB = KEY_TAB << 8 | '\t';
+constexpr int ESC = KEY_ESC << 8 | 27;
+constexpr int SLASH = KEY_SLASH << 8 | '/';
+constexpr int TILDE = KEY_TILDE << 8 | '`';
+
+// Weight = (mask red + 2 * mask blue) / 765; at or below 0.005 the icon
+// stays; channels clamp to 0..255. Whole weights are pinned by the strip of
+// icons read from files.
+TEST(IconTint, TintFollowsTheMaskWeight) {
+  const struct {
+    float colour[3];
+    int icon[3], mask_r, mask_b;
+    std::vector<int> want;
+  } cases[] = {
+      {{255, 50, 0}, {250, 10, 0}, 255, 255, {255, 0, 0}},
+      {{255, 255, 255}, {10, 10, 10}, 0, 255, {94, 94, 94}},
+      {{255, 255, 255}, {10, 10, 10}, 255, 0, {52, 52, 52}},
+      {{255, 255, 255}, {10, 10, 10}, 3, 0, {10, 10, 10}},
+  };
+  for (const auto& c : cases) {
+    std::copy(c.colour, c.colour + 3, current_rgb);
+    std::vector<int> got(3);
+    tint_icon_pixel(c.icon[0], c.icon[1], c.icon[2], c.mask_r, c.mask_b, &got[0], &got[1], &got[2]);
+    EXPECT_EQ(got, c.want) << c.mask_r << "," << c.mask_b << " icon " << c.icon[0];
+  }
+}
+
+class Toolbar : public ScreenTest {};
+
+void save(const char* name, BITMAP* bmp, RGB* palette = nullptr) {
+  EXPECT_EQ(save_bitmap(name, bmp, palette), 0) << name;
+  destroy_bitmap(bmp);
+}
+
+// Through a white mask the pen icon from its file takes +100, -100, +0, through
+// black it stays; the pencil icon of the wrong size is black beyond its size;
+// generated icons elsewhere. Loaded icons are kept: a new colour re-tints
+// without the files. Paletted masks are read through their palette.
+TEST_F(Toolbar, IconsFromFilesAreTintedThroughTheirMasksOthersGetLabels) {
+  testsupport::TempDir dir;
+  BITMAP* mask = testsupport::make_filled(42, 42, 0, 0, 0);
+  rectfill(mask, 0, 0, 20, 41, makecol32(255, 255, 255));
+  save("penmask.bmp", mask);
+  save("pen.bmp", testsupport::make_filled(42, 42, 100, 150, 200));
+  save("pencil.bmp", testsupport::make_filled(20, 20, 100, 150, 200));
+  set_colour(228, 28, 128);
+  draw_toolbar_icons();
+  EXPECT_EQ(13370969312923681007u, bitmap_checksum(ToolbarStrip));
+  ASSERT_EQ(remove("pen.bmp"), 0);
+  set_colour(228, 128, 128);
+  draw_toolbar_icons();
+  expect_rgb(ToolbarStrip, 0, 0, 200, 150, 200);
+  PALETTE palette = {};
+  palette[7].r = palette[7].g = palette[7].b = 63;  // white
+  mask = create_bitmap_ex(8, 42, 42);
+  clear_to_color(mask, 0);
+  rectfill(mask, 0, 0, 41, 9, 7);  // a white band on top
+  save("brushmask.bmp", mask, palette);
+  toolbar_destroy_bitmaps();
+  draw_toolbar_icons();
+  // The generated brush icon is (64, 128, 172); the white band takes +100 red.
+  expect_rgb(ToolbarStrip, 2 * 42 + 3, 3, 164, 128, 172);
+  expect_rgb(ToolbarStrip, 2 * 42 + 3, 30, 64, 128, 172);
+}
+
+// A panel of the given style: magenta (see-through) with a red square.
+BITMAP* make_panel(int w, int h) {
+  BITMAP* p = testsupport::make_filled(w, h, 255, 0, 255);
+  rectfill(p, 0, 0, 9, 9, makecol32(255, 0, 0));
+  return p;
+}
+
+// Style 1 dims the picture around a see-through panel to blue-grey, style 2
+// shows it as it is. The full-screen panel is moved in on the left; a panel is
+// also moved in where it would leave the screen on the right. The strip lies
+// at the bottom, the selected slot outlined.
+TEST_F(Toolbar, SeeThroughPanelsAndTheStripWithItsMark) {
+  ToolTable[TOOL_PEN].panel = make_panel(1024, 726);  // the Pen is selected
+  ToolTable[TOOL_PEN].panel_style = 1;
+  blit(LocalCanvas, BackBuffer, 0, 0, ox, oy, CANVAS_WIDTH, CANVAS_HEIGHT);
+  putpixel(LocalCanvas, 100, 100, makecol32(30, 60, 90));
+  draw_tool_panel();
+  EXPECT_EQ(839738718761225848u, bitmap_checksum(BackBuffer));
+  ToolTable[TOOL_PEN].panel_style = 2;
+  draw_tool_panel();
+  EXPECT_EQ(8953827459454301227u, bitmap_checksum(BackBuffer));
+  open_screen(640, 480);
+  clear_to_color(ToolbarStrip, makecol32(10, 20, 30));
+  selected_tool = 2;
+  draw_toolbar();  // white outline (84,438)-(124,478), black one (85,439)-(125,479)
+  EXPECT_EQ(12544900804854913926u, bitmap_checksum(BackBuffer));
+  EXPECT_EQ(dirty_list.count, 1);
+  EXPECT_EQ(xywh(dirty_list.rects[0]), (std::vector<int>{0, 438, 640, 42}));
+  open_screen(400, 300);
+  int px, py;
+  panel_placement(7, 200, 100, &px, &py);
+  EXPECT_EQ((std::vector<int>{px, py}), (std::vector<int>{200, 158}));
+}
+
+// Records the handler calls ({had a panel, edge, key, x, y}) of a tool whose
+// panel appears on its first call.
+std::vector<std::vector<int>> calls;
+BITMAP* recording_handler(BITMAP* panel, int edge, int key, int x, int y) {
+  calls.push_back({panel != nullptr, edge, key, x, y});
+  return panel ? nullptr : make_panel(100, 60);
+}
+
+// Keys: Tab toggles the bar, Esc only hides it (hidden, Esc goes on to quit),
+// '/' and '~' open Chat unless Chat is open, also from another tool's open
+// panel; other keys pass through. Presses: one on another slot selects it and
+// moves the mark; Paint and Chat keep the drawing tool; presses right of the
+// slots or on the selected one change nothing. The selected tool's handler gets
+// every key, and a press only inside its panel. A press on the picture hides
+// the bar and goes on to the stroke; hidden, presses pass untouched, also on
+// its rows.
+TEST_F(Toolbar, StepKeysShowHideAndOpenChatPressesSelectToolsFeedTheirPanelOrHideTheBar) {
+  clear_to_color(ToolbarStrip, makecol32(10, 20, 30));
+  // Whatever the tools' own modules define, this test drives its own panels.
+  for (ToolSlot& slot : ToolTable) slot.panel_handler = nullptr;
+  ToolTable[1].panel_handler = recording_handler;
+  auto bar_drawn = [] { return getpixel(BackBuffer, 1000, 767) == makecol32(10, 20, 30); };
+  const int A = KEY_A << 8 | 'a', B = KEY_B << 8 | 'b';
+  const struct {
+    int key, result;
+    bool visible;
+    int tool;
+  } steps[] = {{TAB, 0, true, 0},          {TAB, 0, false, 0},          {ESC, ESC, false, 0},
+               {TAB, 0, true, 0},          {ESC, 0, false, 0},          {A, A, false, 0},
+               {SLASH, 0, true, TOOL_CHAT}, {SLASH, SLASH, true, TOOL_CHAT},
+               {TILDE, TILDE, true, TOOL_CHAT}};
+  for (const auto& s : steps) {
+    EXPECT_EQ(toolbar_panel_keys(s.key), s.result) << std::hex << s.key;
+    EXPECT_EQ(panel_visible, s.visible) << std::hex << s.key;
+    EXPECT_EQ(bar_drawn(), s.visible) << std::hex << s.key;
+    EXPECT_EQ(selected_tool, s.tool);
+  }
+  expect_rgb(BackBuffer, 300, 720, 255, 255, 255);  // the picture recomposed under the bar
+  selected_tool = 1;
+  EXPECT_EQ(toolbar_panel_keys(TILDE), 0);
+  EXPECT_EQ(selected_tool, TOOL_CHAT);
+
+  const uint64_t before = bitmap_checksum(BackBuffer);
+  EXPECT_EQ(toolbar_panel_step(0, 1, 8 * 42, 740), 0);
+  EXPECT_EQ(toolbar_panel_step(0, 1, 7 * 42 + 20, 740), 0);
+  EXPECT_EQ(bitmap_checksum(BackBuffer), before);
+  toolbar_panel_step(0, 2, 6 * 42 + 1, 767);
+  EXPECT_EQ(selected_tool, TOOL_PAINT);
+  toolbar_panel_step(0, 1, 7 * 42 + 41, 730);
+  EXPECT_EQ(selected_tool, TOOL_CHAT);
+  EXPECT_EQ(drawing_tool, 0);
+  EXPECT_EQ(toolbar_panel_step(0, 1, 42 + 5, 760), 0);  // Pencil: no handler call yet
+  EXPECT_EQ(drawing_tool, 1);
+  expect_rgb(BackBuffer, 42, 726, 255, 255, 255);
+  expect_rgb(BackBuffer, 7 * 42, 726, 10, 20, 30);  // the old mark is gone
+  // The first frame creates the panel and draws it over the slot, at (13, 666),
+  // opaque: its magenta is copied too.
+  dirty_list_clear();
+  EXPECT_EQ(toolbar_panel_step(B, 0, 600, 100), 0);
+  expect_rgb(BackBuffer, 13, 666, 255, 0, 0);
+  expect_rgb(BackBuffer, 13 + 50, 666 + 30, 255, 0, 255);
+  EXPECT_EQ(xywh(dirty_list.rects[0]), (std::vector<int>{13, 666, 100, 60}));
+  // A press inside goes to the handler, relative to the panel, and is used up.
+  EXPECT_EQ(toolbar_panel_step(0, 2, 13 + 40, 666 + 7), 0);
+  EXPECT_TRUE(panel_visible);
+  // Outside the panel the handler sees no press and no position.
+  EXPECT_EQ(toolbar_panel_step(B, 1, 13 + 100, 666), 1);
+  EXPECT_FALSE(panel_visible);
+  EXPECT_FALSE(bar_drawn());
+  toolbar_panel_step(B, 0, 0, 0);
+  EXPECT_EQ(toolbar_panel_step(0, 1, 10, 760), 1);
+  EXPECT_EQ(selected_tool, 1);
+  EXPECT_EQ(calls, (std::vector<std::vector<int>>{
+                       {0, 0, B, 0, 0}, {1, 2, 0, 40, 7}, {1, 0, B, 0, 0}}));
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -25,6 +25,7 @@ TEST(PromptKeys, EditingRules) {
     std::string after;
   } cases[] = {
       {"ab", key_value(KEY_TILDE, '~'), PROMPT_CHANGED, "ab~"},
+      {"ab", key_value(KEY_SPACE, ' '), PROMPT_CHANGED, "ab "},
       {"123456789012345", key_value(KEY_X, 'x'), PROMPT_IGNORED, "123456789012345"},  // full
       {"ab", key_value(KEY_BACKSPACE, 8), PROMPT_CHANGED, "a"},
       {"", key_value(KEY_BACKSPACE, 8), PROMPT_IGNORED, ""},
@@ -56,42 +57,22 @@ void scripted_ask(const char* prompt, char* buffer, int size) {
   for (char c : answer) prompt_apply_key(buffer, size, c);
 }
 
-class SetupScreenTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    memset(&config, 0, sizeof config);
-    answers.clear();
-    asked.clear();
-  }
-  bool run(std::deque<std::string> script) {
-    answers = std::move(script);
-    bool ok = setup_screen_with("client.cfg", scripted_ask);
-    EXPECT_TRUE(answers.empty()) << "questions left unasked";
-    return ok;
-  }
-  testsupport::TempDir dir;
-};
-
-TEST_F(SetupScreenTest, WritesTheAnswersToTheFileOrFailsAfterAllQuestions) {
-  ASSERT_TRUE(run({"paint.host", "2021", "ann", "1024", "768", "no"}));
-  std::ifstream in("client.cfg", std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  std::string expected = std::string("paint.host") + std::string(246, '\0') + "\xE5\x07" + "ann" +
-                         std::string(13, '\0') + std::string("\x00\x04\x00\x03\x00\x04\x00", 7);
-  EXPECT_EQ(s.str(), expected);
-  answers = {"h", "1", "u", "640", "480", "y"};
-  EXPECT_FALSE(setup_screen_with("no/such/dir/client.cfg", scripted_ask));
-  EXPECT_TRUE(answers.empty());
-  EXPECT_EQ(config.fullscreen, 1);  // "y" as well as "Yes"
+bool run(const char* path, std::deque<std::string> script) {
+  answers = std::move(script);
+  bool ok = setup_screen_with(path, scripted_ask);
+  EXPECT_TRUE(answers.empty()) << "questions left unasked";
+  return ok;
 }
 
 // Invalid answers are asked again, offering what was typed: a port that is
 // no number or empty shows 0, and keeps its low 16 bits; widths below 640 and
 // heights below 480 are refused; an accepted width offers three quarters of
-// it as the height. Empty names are accepted.
-TEST_F(SetupScreenTest, InvalidAnswersAreAskedAgain) {
-  ASSERT_TRUE(run({"", "abc", "", "0", "70000", "", "639", "1024", "479", "", "600", "Yes"}));
+// it as the height. Empty names are accepted. The answers are written to the
+// file, or the questions fail after all were asked.
+TEST(SetupScreen, InvalidAnswersAreAskedAgainTheAnswersWrittenOrFailAfterAllQuestions) {
+  testsupport::TempDir dir;
+  ASSERT_TRUE(run("client.cfg", {"", "abc", "", "0", "70000", "", "639", "1024", "479", "", "600",
+                                 "Yes"}));
   std::vector<std::string> expected = {
       "Server name:|" EASEL_DEFAULT_SERVER, "Server port:|2020", "Server port:|0",
       "Server port:|0", "Server port:|0", "Username:|guest", "Screen width:|800",
@@ -103,6 +84,14 @@ TEST_F(SetupScreenTest, InvalidAnswersAreAskedAgain) {
             (std::vector<int>{4464, 1024, 600, 1}));
   EXPECT_STREQ(config.server_name, "");
   EXPECT_STREQ(config.user_name, "");
+  ASSERT_TRUE(run("client.cfg", {"paint.host", "2021", "ann", "1024", "768", "no"}));
+  std::ifstream in("client.cfg", std::ios::binary);
+  std::string expected_bytes = std::string("paint.host") + std::string(246, '\0') + "\xE5\x07" +
+                               "ann" + std::string(13, '\0') +
+                               std::string("\x00\x04\x00\x03\x00\x04\x00", 7);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), expected_bytes);
+  EXPECT_FALSE(run("no/such/dir/client.cfg", {"h", "1", "u", "640", "480", "y"}));
+  EXPECT_EQ(config.fullscreen, 1);  // "y" as well as "Yes"
 }
 
 }  // namespace

@@ -67,6 +67,8 @@ TEST_F(ScreenTest, StrokesThatSendNothingAndTheColourPick) {
   EXPECT_FALSE(screen_shows(LocalCanvas));  // the tail, on BackBuffer
   step({100, 100}, 0, 0);
   EXPECT_TRUE(screen_shows(LocalCanvas));
+  stroke({{100, 100}, {103, 100}}, false, false, MOUSE_LEFT);
+  EXPECT_EQ(StrokePoints.count, 3u);  // a path of 3 fixes a point
   stroke(wavy({100, 100}, 30), false, false, MOUSE_LEFT);
   ASSERT_GT(StrokePoints.count, 4u);
   EXPECT_GT(testsupport::count_differences(StrokeLayer, LocalCanvas), 20);
