@@ -1,6 +1,5 @@
-// A screen of a given size (1024 x 768 unless a test opens another) with the
-// shared bitmaps the screen code draws into, every module's state reset.
-// Headless: everything is a memory bitmap.
+// A screen of a given size (1024 x 768 unless a test opens another) in memory
+// bitmaps, every module reset on set-up, so nothing needs tearing down.
 #pragma once
 #include <allegro.h>
 #include <gtest/gtest.h>
@@ -27,7 +26,6 @@ class ScreenTest : public testing::Test {
     clear_to_color(ToolbarStrip, makecol32(0, 0, 0));
     dirty_list_clear();
   }
-  // Every module reset, the world of the last test closed: nothing to tear down.
   void SetUp() override {
     client_state_reset();
     open_screen(1024, 768);

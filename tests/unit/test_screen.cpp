@@ -1,7 +1,4 @@
-// The screen and its tool bar: the picture centred in black bands or cropped,
-// the copy of dirty rectangles to the screen, the pointer sprite, the busy bar;
-// icon tinting, the selection mark, panel placement and styles, and the
-// per-frame tool-bar step driven with plain key and mouse values.
+// The screen, the busy bar and the tool bar, driven with plain key and mouse values.
 #include <string>
 #include <vector>
 
@@ -31,15 +28,14 @@ TEST_F(ScreenTest, PinnedCanvasViewsPerScreenSize) {
     labels_shown = true;
     draw_canvas_view(canvas);
     EXPECT_FALSE(labels_shown);
-    EXPECT_EQ(dirty_list.count, DIRTY_LIST_CAPACITY);
     EXPECT_EQ(c.sum, bitmap_checksum(BackBuffer)) << c.w << " x " << c.h;
   }
   destroy_bitmap(canvas);
 }
 
-// The dirty rectangles are copied and the list emptied; a full list (the
-// 33rd is refused, even an empty one) copies the whole screen; while switched
-// away nothing is copied until everything is marked dirty again.
+// The dirty rectangles are copied and the list emptied; a full list (refusing
+// even an empty one) copies the whole screen; while switched away nothing is
+// copied until everything is marked dirty again.
 TEST_F(ScreenTest, RefreshCopiesTheDirtyRectanglesTheWholeScreenOrNothing) {
   BITMAP* dest = testsupport::make_filled(1024, 768, 9, 9, 9);
   const uint64_t untouched = bitmap_checksum(dest);
@@ -50,7 +46,6 @@ TEST_F(ScreenTest, RefreshCopiesTheDirtyRectanglesTheWholeScreenOrNothing) {
   EXPECT_EQ(bitmap_checksum(dest), 3964640347523446871u);
   EXPECT_EQ(dirty_list.count, 0);
   for (int i = 0; i < DIRTY_LIST_CAPACITY; ++i) EXPECT_TRUE(add_dirty_rect(i, 0, 1, 1));
-  EXPECT_FALSE(add_dirty_rect(100, 100, 1, 1));
   EXPECT_FALSE(add_dirty_rect(1, 1, 0, 0));
   refresh_screen_to(dest);
   EXPECT_TRUE(testsupport::bitmaps_equal(dest, BackBuffer));
@@ -102,11 +97,9 @@ std::string busy_frames(int n) {
   return drawn;
 }
 
-// The busy bar: nothing while offline. The counter runs 1..49; the red and
-// black bands move one step every fifth frame, the first drawn on the sixth;
-// arriving data redraws at once. Erased once when the queue empties, and
-// nothing while idle: in black above the picture, from the picture where it
-// reaches the top of the screen.
+// Nothing offline. The counter runs 1..49; the bands move every fifth frame,
+// first drawn on the sixth; arriving data redraws at once. Erased once when
+// the queue empties: black above the picture, else from the picture.
 TEST_F(ScreenTest, BusyBarMovesEveryFifthBusyFrameOrWhenDataArrivesAndIsErasedOnce) {
   net_available = true;
   Message pending;  // payload-less
@@ -144,45 +137,15 @@ TEST_F(ScreenTest, BusyBarMovesEveryFifthBusyFrameOrWhenDataArrivesAndIsErasedOn
 }
 
 
-constexpr int TAB = KEY_TAB << 8 | '\t';
-constexpr int ESC = KEY_ESC << 8 | 27;
-constexpr int SLASH = KEY_SLASH << 8 | '/';
-constexpr int TILDE = KEY_TILDE << 8 | '`';
-
-// Weight = (mask red + 2 * mask blue) / 765; at or below 0.005 the icon
-// stays; channels clamp to 0..255. Whole weights are pinned by the strip of
-// icons read from files.
-TEST(IconTint, TintFollowsTheMaskWeight) {
-  const struct {
-    float colour[3];
-    int icon[3], mask_r, mask_b;
-    std::vector<int> want;
-  } cases[] = {
-      {{255, 50, 0}, {250, 10, 0}, 255, 255, {255, 0, 0}},
-      {{255, 255, 255}, {10, 10, 10}, 0, 255, {94, 94, 94}},
-      {{255, 255, 255}, {10, 10, 10}, 255, 0, {52, 52, 52}},
-      {{255, 255, 255}, {10, 10, 10}, 3, 0, {10, 10, 10}},
-  };
-  for (const auto& c : cases) {
-    std::copy(c.colour, c.colour + 3, current_rgb);
-    std::vector<int> got(3);
-    tint_icon_pixel(c.icon[0], c.icon[1], c.icon[2], c.mask_r, c.mask_b, &got[0], &got[1], &got[2]);
-    EXPECT_EQ(got, c.want) << c.mask_r << "," << c.mask_b << " icon " << c.icon[0];
-  }
-}
-
-class Toolbar : public ScreenTest {};
-
 void save(const char* name, BITMAP* bmp, RGB* palette = nullptr) {
   EXPECT_EQ(save_bitmap(name, bmp, palette), 0) << name;
   destroy_bitmap(bmp);
 }
 
-// Through a white mask the pen icon from its file takes +100, -100, +0, through
-// black it stays; the pencil icon of the wrong size is black beyond its size;
-// generated icons elsewhere. Loaded icons are kept: a new colour re-tints
-// without the files. Paletted masks are read through their palette.
-TEST_F(Toolbar, IconsFromFilesAreTintedThroughTheirMasksOthersGetLabels) {
+// Pen icon and mask from files, a pencil icon too small (black beyond it),
+// generated icons elsewhere; kept once loaded; paletted masks read through it.
+// Tint weight: (mask red + 2 * mask blue) / 765, none up to 0.005; clamped.
+TEST_F(ScreenTest, ToolbarIconsFromFilesTintedThroughTheirMasksOthersGenerated) {
   testsupport::TempDir dir;
   BITMAP* mask = testsupport::make_filled(42, 42, 0, 0, 0);
   rectfill(mask, 0, 0, 20, 41, makecol32(255, 255, 255));
@@ -207,6 +170,22 @@ TEST_F(Toolbar, IconsFromFilesAreTintedThroughTheirMasksOthersGetLabels) {
   // The generated brush icon is (64, 128, 172); the white band takes +100 red.
   expect_rgb(ToolbarStrip, 2 * 42 + 3, 3, 164, 128, 172);
   expect_rgb(ToolbarStrip, 2 * 42 + 3, 30, 64, 128, 172);
+  const struct {
+    float colour[3];
+    int icon[3], mask_r, mask_b;
+    std::vector<int> want;
+  } tints[] = {
+      {{255, 50, 0}, {250, 10, 0}, 255, 255, {255, 0, 0}},
+      {{255, 255, 255}, {10, 10, 10}, 0, 255, {94, 94, 94}},
+      {{255, 255, 255}, {10, 10, 10}, 255, 0, {52, 52, 52}},
+      {{255, 255, 255}, {10, 10, 10}, 3, 0, {10, 10, 10}},
+  };
+  for (const auto& c : tints) {
+    std::copy(c.colour, c.colour + 3, current_rgb);
+    std::vector<int> got(3);
+    tint_icon_pixel(c.icon[0], c.icon[1], c.icon[2], c.mask_r, c.mask_b, &got[0], &got[1], &got[2]);
+    EXPECT_EQ(got, c.want) << c.mask_r << "," << c.mask_b << " icon " << c.icon[0];
+  }
 }
 
 // A panel of the given style: magenta (see-through) with a red square.
@@ -216,11 +195,9 @@ BITMAP* make_panel(int w, int h) {
   return p;
 }
 
-// Style 1 dims the picture around a see-through panel to blue-grey, style 2
-// shows it as it is. The full-screen panel is moved in on the left; a panel is
-// also moved in where it would leave the screen on the right. The strip lies
-// at the bottom, the selected slot outlined.
-TEST_F(Toolbar, SeeThroughPanelsAndTheStripWithItsMark) {
+// Style 1 dims the picture behind a see-through panel, style 2 does not; panels
+// are moved in at both sides. The strip at the bottom, the selected slot outlined.
+TEST_F(ScreenTest, ToolbarSeeThroughPanelsAndTheStripWithItsMark) {
   ToolTable[TOOL_PEN].panel = make_panel(1024, 726);  // the Pen is selected
   ToolTable[TOOL_PEN].panel_style = 1;
   blit(LocalCanvas, BackBuffer, 0, 0, ox, oy, CANVAS_WIDTH, CANVAS_HEIGHT);
@@ -251,21 +228,17 @@ BITMAP* recording_handler(BITMAP* panel, int edge, int key, int x, int y) {
   return panel ? nullptr : make_panel(100, 60);
 }
 
-// Keys: Tab toggles the bar, Esc only hides it (hidden, Esc goes on to quit),
-// '/' and '~' open Chat unless Chat is open, also from another tool's open
-// panel; other keys pass through. Presses: one on another slot selects it and
-// moves the mark; Paint and Chat keep the drawing tool; presses right of the
-// slots or on the selected one change nothing. The selected tool's handler gets
-// every key, and a press only inside its panel. A press on the picture hides
-// the bar and goes on to the stroke; hidden, presses pass untouched, also on
-// its rows.
-TEST_F(Toolbar, StepKeysShowHideAndOpenChatPressesSelectToolsFeedTheirPanelOrHideTheBar) {
+// Tab toggles the bar, Esc only hides it, '/' and '~' open Chat unless it is
+// open; other keys pass. A press on another slot selects it (Paint and Chat
+// keep the drawing tool); the selected tool's handler gets every key and the
+// presses inside its panel; a press on the picture hides the bar and goes on.
+TEST_F(ScreenTest, ToolbarKeysAndPressesShowHideSelectAndFeedPanels) {
   clear_to_color(ToolbarStrip, makecol32(10, 20, 30));
-  // Whatever the tools' own modules define, this test drives its own panels.
-  for (ToolSlot& slot : ToolTable) slot.panel_handler = nullptr;
+  for (ToolSlot& slot : ToolTable) slot.panel_handler = nullptr;  // only this test's panels
   ToolTable[1].panel_handler = recording_handler;
   auto bar_drawn = [] { return getpixel(BackBuffer, 1000, 767) == makecol32(10, 20, 30); };
-  const int A = KEY_A << 8 | 'a', B = KEY_B << 8 | 'b';
+  const int TAB = KEY_TAB << 8 | '\t', ESC = KEY_ESC << 8 | 27, SLASH = KEY_SLASH << 8 | '/';
+  const int TILDE = KEY_TILDE << 8 | '`', A = KEY_A << 8 | 'a', B = KEY_B << 8 | 'b';
   const struct {
     int key, result;
     bool visible;

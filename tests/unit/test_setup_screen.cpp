@@ -1,5 +1,4 @@
-// The setup screen's prompts: key editing rules, the order of the questions,
-// invalid answers asked again, the offered height and the bytes written.
+// The setup screen's prompts, questions and the file written.
 #include <allegro.h>
 #include <gtest/gtest.h>
 
@@ -16,30 +15,27 @@
 
 namespace {
 
-int key_value(int scancode, int character) { return (scancode << 8) | character; }
-
 TEST(PromptKeys, EditingRules) {
   const struct {
     std::string before;
     int key, result;
     std::string after;
   } cases[] = {
-      {"ab", key_value(KEY_TILDE, '~'), PROMPT_CHANGED, "ab~"},
-      {"ab", key_value(KEY_SPACE, ' '), PROMPT_CHANGED, "ab "},
-      {"123456789012345", key_value(KEY_X, 'x'), PROMPT_IGNORED, "123456789012345"},  // full
-      {"ab", key_value(KEY_BACKSPACE, 8), PROMPT_CHANGED, "a"},
-      {"", key_value(KEY_BACKSPACE, 8), PROMPT_IGNORED, ""},
-      {"", key_value(KEY_ENTER, 13), PROMPT_DONE, ""},
-      {"", key_value(KEY_LEFT, 0), PROMPT_IGNORED, ""},
-      {"", key_value(KEY_DEL, 127), PROMPT_IGNORED, ""},
-      {"", key_value(KEY_ENTER_PAD, 13), PROMPT_IGNORED, ""},
+      {"ab", KEY_TILDE << 8 | '~', PROMPT_CHANGED, "ab~"},
+      {"ab", KEY_SPACE << 8 | ' ', PROMPT_CHANGED, "ab "},
+      {"123456789012345", KEY_X << 8 | 'x', PROMPT_IGNORED, "123456789012345"},  // full
+      {"ab", KEY_BACKSPACE << 8 | 8, PROMPT_CHANGED, "a"},
+      {"", KEY_BACKSPACE << 8 | 8, PROMPT_IGNORED, ""},
+      {"", KEY_ENTER << 8 | 13, PROMPT_DONE, ""},
+      {"", KEY_LEFT << 8 | 0, PROMPT_IGNORED, ""},
+      {"", KEY_DEL << 8 | 127, PROMPT_IGNORED, ""},
+      {"", KEY_ENTER_PAD << 8 | 13, PROMPT_IGNORED, ""},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << '"' << c.before << "\" key " << std::hex << c.key);
     char buffer[16];
     strcpy(buffer, c.before.c_str());
-    EXPECT_EQ(prompt_apply_key(buffer, sizeof buffer, c.key), c.result);
-    EXPECT_EQ(std::string(buffer), c.after);
+    EXPECT_EQ(prompt_apply_key(buffer, sizeof buffer, c.key), c.result) << std::hex << c.key;
+    EXPECT_EQ(std::string(buffer), c.after) << std::hex << c.key;
   }
 }
 
@@ -64,21 +60,18 @@ bool run(const char* path, std::deque<std::string> script) {
   return ok;
 }
 
-// Invalid answers are asked again, offering what was typed: a port that is
-// no number or empty shows 0, and keeps its low 16 bits; widths below 640 and
-// heights below 480 are refused; an accepted width offers three quarters of
-// it as the height. Empty names are accepted. The answers are written to the
-// file, or the questions fail after all were asked.
+// Invalid answers are asked again, offering what was typed (0 for no number);
+// the height offered is 3/4 of the width; empty names pass. Then written, or
+// failing after all the questions.
 TEST(SetupScreen, InvalidAnswersAreAskedAgainTheAnswersWrittenOrFailAfterAllQuestions) {
   testsupport::TempDir dir;
   ASSERT_TRUE(run("client.cfg", {"", "abc", "", "0", "70000", "", "639", "1024", "479", "", "600",
                                  "Yes"}));
-  std::vector<std::string> expected = {
-      "Server name:|" EASEL_DEFAULT_SERVER, "Server port:|2020", "Server port:|0",
-      "Server port:|0", "Server port:|0", "Username:|guest", "Screen width:|800",
-      "Screen width:|639", "Screen height:|768", "Screen height:|479", "Screen height:|0",
-      "Fullscreen:|yes"};
-  EXPECT_EQ(asked, expected);
+  EXPECT_EQ(asked, (std::vector<std::string>{
+                       "Server name:|" EASEL_DEFAULT_SERVER, "Server port:|2020", "Server port:|0",
+                       "Server port:|0", "Server port:|0", "Username:|guest", "Screen width:|800",
+                       "Screen width:|639", "Screen height:|768", "Screen height:|479",
+                       "Screen height:|0", "Fullscreen:|yes"}));
   EXPECT_EQ((std::vector<int>{config.server_port, config.screen_w, config.screen_h,
                               config.fullscreen}),
             (std::vector<int>{4464, 1024, 600, 1}));
@@ -86,10 +79,9 @@ TEST(SetupScreen, InvalidAnswersAreAskedAgainTheAnswersWrittenOrFailAfterAllQues
   EXPECT_STREQ(config.user_name, "");
   ASSERT_TRUE(run("client.cfg", {"paint.host", "2021", "ann", "1024", "768", "no"}));
   std::ifstream in("client.cfg", std::ios::binary);
-  std::string expected_bytes = std::string("paint.host") + std::string(246, '\0') + "\xE5\x07" +
-                               "ann" + std::string(13, '\0') +
-                               std::string("\x00\x04\x00\x03\x00\x04\x00", 7);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), expected_bytes);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
+            "paint.host" + std::string(246, '\0') + "\xE5\x07" + "ann" + std::string(13, '\0') +
+                std::string("\x00\x04\x00\x03\x00\x04\x00", 7));
   EXPECT_FALSE(run("no/such/dir/client.cfg", {"h", "1", "u", "640", "480", "y"}));
   EXPECT_EQ(config.fullscreen, 1);  // "y" as well as "Yes"
 }
