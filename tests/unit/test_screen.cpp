@@ -136,7 +136,6 @@ TEST_F(ScreenTest, BusyBarMovesEveryFifthBusyFrameOrWhenDataArrivesAndIsErasedOn
   destroy_bitmap(pattern);
 }
 
-
 void save(const char* name, BITMAP* bmp, RGB* palette = nullptr) {
   EXPECT_EQ(save_bitmap(name, bmp, palette), 0) << name;
   destroy_bitmap(bmp);
