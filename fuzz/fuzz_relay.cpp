@@ -27,16 +27,12 @@ std::vector<uint8_t> queued(const Client* c) {
 }
 
 void check_frames(const std::vector<uint8_t>& stream, bool drawing_must_be_valid) {
-  size_t at = 0;
-  while (at < stream.size()) {
-    if (stream.size() - at < 3) abort();
-    size_t payload = frame_payload_length(&stream[at]);
-    if (stream.size() - at - 3 < payload) abort();
-    int type = stream[at];
-    if (drawing_must_be_valid && is_drawing_type(type) &&
-        !validate_drawing(type, &stream[at + 3], payload))
+  for (size_t at = 0, size; at < stream.size(); at += size) {
+    size = frame_complete_size(&stream[at], stream.size() - at);
+    if (size == 0) abort();
+    if (drawing_must_be_valid && is_drawing_type(stream[at]) &&
+        !validate_drawing(stream[at], &stream[at + 3], size - 3))
       abort();
-    at += 3 + payload;
   }
 }
 

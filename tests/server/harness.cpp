@@ -1,12 +1,10 @@
 #include "harness.h"
 
-#include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
@@ -46,42 +44,29 @@ Bytes chat_frame(int user_id, const std::string& text) {
 
 // Strokes are made by the client's own encoders: the server is checked
 // against what clients really send.
-static Bytes encoded_frame(Message* m) {
-  Bytes out(FRAME_HEADER_SIZE + message_length(m));
-  message_write_frame(m, out.data());
-  message_free(m);
+static Bytes stroke_frame(bool pen, int user_id, int points, int x, int y, uint8_t red) {
+  std::vector<int16_t> xs, ys;
+  for (int i = 0; i < points; i++) {
+    xs.push_back(int16_t(x + i));
+    ys.push_back(int16_t(y + (i % 7)));
+  }
+  Message m;
+  if (pen) encode_pen(&m, uint8_t(user_id), red, 0, 128, xs.data(), ys.data(), unsigned(points));
+  else encode_brush(&m, uint8_t(user_id), 10, 20, 30, 8.812f, 152.6f, xs.data(), ys.data(), unsigned(points));
+  Bytes out(FRAME_HEADER_SIZE + message_length(&m));
+  message_write_frame(&m, out.data());
+  message_free(&m);
   return out;
 }
 
-static void stroke_points(int points, int x, int y, std::vector<int16_t>* xs,
-                          std::vector<int16_t>* ys) {
-  for (int i = 0; i < points; i++) {
-    xs->push_back(int16_t(x + i));
-    ys->push_back(int16_t(y + (i % 7)));
-  }
-}
-
 Bytes pen_frame(int user_id, int points, int x, int y, uint8_t red) {
-  std::vector<int16_t> xs, ys;
-  stroke_points(points, x, y, &xs, &ys);
-  Message m;
-  encode_pen(&m, uint8_t(user_id), red, 0, 128, xs.data(), ys.data(), unsigned(points));
-  return encoded_frame(&m);
+  return stroke_frame(true, user_id, points, x, y, red);
 }
 
 Bytes brush_frame(int user_id, int points, uint32_t seed) {
-  std::vector<int16_t> xs, ys;
-  stroke_points(points, 100, 200, &xs, &ys);
-  Message m;
-  encode_brush(&m, uint8_t(user_id), 10, 20, 30, 8.812f, 152.6f, xs.data(), ys.data(),
-               unsigned(points));
-  Bytes frame = encoded_frame(&m);
+  Bytes frame = stroke_frame(false, user_id, points, 100, 200, 0);
   for (int i = 0; i < 4; i++) frame[4 + i] = uint8_t(seed >> (8 * i));  // the seed given
   return frame;
-}
-
-Bytes motd_frame(const std::string& password, const std::string& text) {
-  return frame_bytes(11, concat({text_bytes(password), text_bytes(text)}));
 }
 
 std::string chat_text(const Frame& f) {
@@ -116,66 +101,51 @@ std::vector<std::string> TestServer::files(const std::string& prefix) const {
   return names;
 }
 
-TestClient::TestClient(int port, int receive_buffer) {
-  fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (receive_buffer > 0)
-    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+TestClient::TestClient(int port) {
+  connection_open(&conn, "127.0.0.1", uint16_t(port));
   int one = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  sockaddr_in a = {};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(uint16_t(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(fd);
-    fd = -1;
-  }
+  setsockopt(conn.socket_handle, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
-TestClient::~TestClient() {
-  if (fd >= 0) close(fd);
-}
-
-bool TestClient::send(const Bytes& data) {
-  for (size_t done = 0; done < data.size();) {
-    ssize_t n = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    done += size_t(n);
+// Waits until the socket can move bytes (or the time is up) and moves them:
+// false once the connection failed or the time is up. Up to 64 KiB are taken
+// at once: a window opened in small pieces slows the sender to a crawl.
+static bool pump(TestClient* c, double end) {
+  double left = end - seconds_now();
+  if (left <= 0 || c->conn.failed) return false;
+  pollfd p = {c->conn.socket_handle, short(POLLIN | (connection_unsent(&c->conn) ? POLLOUT : 0)), 0};
+  if (poll(&p, 1, int(left * 1000) + 1) <= 0) return true;
+  for (size_t had = SIZE_MAX; connection_received(&c->conn) != had && connection_received(&c->conn) < 65536;) {
+    had = connection_received(&c->conn);
+    if (!connection_poll(&c->conn)) return false;
   }
   return true;
 }
 
-// Reads what arrives into the buffer: 0 when the connection closed or the time is up.
-static bool receive(TestClient* c, double end) {
-  double left = end - seconds_now();
-  if (left <= 0 || c->fd < 0) return false;
-  pollfd p = {c->fd, POLLIN, 0};
-  if (poll(&p, 1, int(left * 1000) + 1) <= 0) return true;
-  uint8_t block[65536];
-  ssize_t n = recv(c->fd, block, sizeof block, 0);
-  if (n <= 0) return false;
-  c->buffer.insert(c->buffer.end(), block, block + n);
+bool TestClient::send(const Bytes& data) {
+  if (!connection_queue(&conn, data.data(), data.size())) return false;
+  while (connection_unsent(&conn) > 0)
+    if (!pump(this, seconds_now() + 30)) return false;
   return true;
 }
 
 Frame TestClient::read_frame(double seconds) {
-  for (double end = seconds_now() + seconds;;) {
-    size_t length = buffer.size() >= 3 ? size_t(buffer[1] | (buffer[2] << 8)) : 0;
-    if (buffer.size() >= 3 && buffer.size() >= 3 + length) {
-      Frame f;
-      f.type = buffer[0];
-      f.payload.assign(buffer.begin() + 3, buffer.begin() + 3 + long(length));
-      buffer.erase(buffer.begin(), buffer.begin() + 3 + long(length));
+  double end = seconds_now() + seconds;
+  for (bool open = true;; open = open && pump(this, end)) {
+    const uint8_t* data = connection_received_data(&conn);
+    if (size_t n = frame_complete_size(data, connection_received(&conn))) {
+      Frame f{data[0], Bytes(data + FRAME_HEADER_SIZE, data + n)};
+      connection_discard(&conn, n);
       return f;
     }
-    if (!receive(this, end)) return Frame();
+    if (!open) return Frame();
   }
 }
 
 bool TestClient::closed_within(double seconds) {
-  double end = seconds_now() + seconds;
-  while (receive(this, end)) buffer.clear();
-  return seconds_now() < end;
+  for (double end = seconds_now() + seconds; pump(this, end);)
+    connection_discard(&conn, connection_received(&conn));
+  return conn.failed;
 }
 
 std::vector<Frame> TestClient::login(const std::string& name, int* user_id) {
@@ -193,4 +163,23 @@ std::vector<Frame> TestClient::read_until(int type, double seconds) {
   std::vector<Frame> before;
   for (Frame f; (f = read_frame(seconds)).type != type && f.type >= 0;) before.push_back(f);
   return before;
+}
+
+Clients logged_in(const TestServer& server, int n) {
+  Clients u;
+  for (int i = 0; i < n; i++) {
+    u.emplace_back(new TestClient(server.port));
+    u[i]->login(std::string(1, char('a' + i)));
+  }
+  for (int i = 0; i < n; i++)
+    for (int j = i + 1; j < n; j++) u[i]->read_frame();
+  return u;
+}
+
+std::vector<Bytes> seen_by_new_user(int port) {
+  TestClient c(port);
+  std::vector<Frame> frames = c.login("reader");
+  std::vector<Bytes> seen;
+  for (size_t i = 1; i < frames.size(); i++) seen.push_back(frames[i].bytes());
+  return seen;
 }
