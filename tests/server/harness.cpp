@@ -1,22 +1,18 @@
 #include "harness.h"
 
-#include <dirent.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
 #include "net/command.h"
 #include "net/message.h"
-
-static double seconds_now() {
-  using namespace std::chrono;
-  return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
+#include "server_log.h"
 
 // No frame has no bytes: a time-out must not pass for an acknowledgement (0xFF).
 Bytes Frame::bytes() const { return type < 0 ? Bytes() : frame_bytes(type, payload); }
@@ -69,14 +65,9 @@ Bytes brush_frame(int user_id, int points, uint32_t seed) {
   return frame;
 }
 
-std::string chat_text(const Frame& f) {
-  if (f.type != 5 || f.payload.size() < 2) return "";
-  return std::string(f.payload.begin() + 1, f.payload.end() - 1);
-}
-
 bool TestServer::wait_for_log(const std::string& text, double seconds) const {
-  for (double end = seconds_now() + seconds; log().find(text) == std::string::npos;) {
-    if (seconds_now() > end) return false;
+  for (double end = now_seconds() + seconds; log().find(text) == std::string::npos;) {
+    if (now_seconds() > end) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return true;
@@ -94,10 +85,8 @@ void TestServer::write_board(const Bytes& contents) const {
 
 std::vector<std::string> TestServer::files(const std::string& prefix) const {
   std::vector<std::string> names;
-  DIR* d = opendir(dir.c_str());
-  while (dirent* e = readdir(d))
-    if (std::string(e->d_name).rfind(prefix, 0) == 0) names.push_back(e->d_name);
-  closedir(d);
+  for (const auto& entry : std::filesystem::directory_iterator(dir))
+    if (entry.path().filename().string().rfind(prefix, 0) == 0) names.push_back(entry.path().filename());
   return names;
 }
 
@@ -111,7 +100,7 @@ TestClient::TestClient(int port) {
 // false once the connection failed or the time is up. Up to 64 KiB are taken
 // at once: a window opened in small pieces slows the sender to a crawl.
 static bool pump(TestClient* c, double end) {
-  double left = end - seconds_now();
+  double left = end - now_seconds();
   if (left <= 0 || c->conn.failed) return false;
   pollfd p = {c->conn.socket_handle, short(POLLIN | (connection_unsent(&c->conn) ? POLLOUT : 0)), 0};
   if (poll(&p, 1, int(left * 1000) + 1) <= 0) return true;
@@ -125,12 +114,12 @@ static bool pump(TestClient* c, double end) {
 bool TestClient::send(const Bytes& data) {
   if (!connection_queue(&conn, data.data(), data.size())) return false;
   while (connection_unsent(&conn) > 0)
-    if (!pump(this, seconds_now() + 30)) return false;
+    if (!pump(this, now_seconds() + 30)) return false;
   return true;
 }
 
 Frame TestClient::read_frame(double seconds) {
-  double end = seconds_now() + seconds;
+  double end = now_seconds() + seconds;
   for (bool open = true;; open = open && pump(this, end)) {
     const uint8_t* data = connection_received_data(&conn);
     if (size_t n = frame_complete_size(data, connection_received(&conn))) {
@@ -143,19 +132,15 @@ Frame TestClient::read_frame(double seconds) {
 }
 
 bool TestClient::closed_within(double seconds) {
-  for (double end = seconds_now() + seconds; pump(this, end);)
+  for (double end = now_seconds() + seconds; pump(this, end);)
     connection_discard(&conn, connection_received(&conn));
   return conn.failed;
 }
 
 std::vector<Frame> TestClient::login(const std::string& name, int* user_id) {
   send(login_frame(name));
-  Frame reply = read_frame();
-  if (user_id) *user_id = reply.type == 6 && !reply.payload.empty() ? reply.payload[0] : -1;
-  std::vector<Frame> frames = {reply};
-  if (reply.type != 6) return frames;
-  std::vector<Frame> rest = read_until(255);
-  frames.insert(frames.end(), rest.begin(), rest.end());
+  std::vector<Frame> frames = read_until(255);
+  if (user_id) *user_id = !frames.empty() && frames[0].type == 6 ? frames[0].payload[0] : -1;
   return frames;
 }
 

@@ -25,7 +25,6 @@ Bytes chat_frame(int user_id, const std::string& text);
 // A pen stroke of user_id with `points` points starting at (x, y).
 Bytes pen_frame(int user_id, int points, int x = 10, int y = 20, uint8_t red = 200);
 Bytes brush_frame(int user_id, int points, uint32_t seed);
-std::string chat_text(const Frame& f);  // a chat line's text
 
 // The server of one test: its directory goes with it.
 struct TestServer : ServerProcess {

@@ -20,11 +20,7 @@ TEST(Login, ReplyBoardMotdAndAcceptanceByteForByteThenNamesCleanedAndMadeUnique)
   Bytes expected = concat({{6, 6, 0, 1, 'A', 'n', 'n', 0, 0}, stroke1, stroke2,
                            {5, 9, 0, 0, 'B', 'e', ' ', 'n', 'i', 'c', 'e', 0}, ACCEPTED});
   Bytes got;
-  while (got.size() < expected.size()) {
-    Frame f = ann.read_frame();
-    ASSERT_GE(f.type, 0) << "after " << got.size() << " bytes";
-    got = concat({got, f.bytes()});
-  }
+  for (Frame f; got.size() < expected.size() && (f = ann.read_frame()).type >= 0;) got = concat({got, f.bytes()});
   EXPECT_EQ(got, expected);
   // A second user of the same name becomes ann2 and sees Ann; Ann hears of ann2.
   TestClient second(server.port);
@@ -92,14 +88,13 @@ TEST(Relay, EveryUsersStreamAgreesWithTheBoardOrderAndTheFile) {
         own[i].push_back(stroke);
       }
   // A user's view of the board: others' commands where relayed, its own where acknowledged.
-  for (int i = 0; i < users; i++) {
+  for (int i = 0; i < users; i++)
     for (size_t acknowledged = 0; acknowledged < own[i].size() || seen[i].size() < size_t(users * strokes);) {
       Frame f = c[i]->read_frame();
       ASSERT_TRUE(f.type == 0 || f.type == 255) << "user " << i << " got " << f.type;
       EXPECT_NE(f.type == 0 ? f.payload[0] : 0, i + 1) << "own command relayed back";
       seen[i].push_back(f.type == 255 ? own[i][acknowledged++] : f.bytes());
     }
-  }
   std::vector<Bytes> board = seen_by_new_user(server.port);
   ASSERT_EQ(board.size(), size_t(users * strokes));
   for (int i = 0; i < users; i++) EXPECT_TRUE(seen[i] == board) << "user " << i;
@@ -118,7 +113,7 @@ TEST(Relay, ChatIsRelayedButNotStoredAndThePasswordSetsTheMotdForLaterUsers) {
   ASSERT_TRUE(server.start({"--motd-password", "sesame"}));
   Clients u = logged_in(server, 2);
   u[0]->send(motd_frame("open", "Welcome"));
-  EXPECT_EQ(chat_text(u[0]->read_frame()), "Wrong password: the message of the day is unchanged.");
+  EXPECT_EQ(u[0]->read_frame().bytes(), chat_frame(0, "Wrong password: the message of the day is unchanged."));
   u[0]->send(motd_frame("sesame", "Welcome to the board"));
   EXPECT_EQ(u[0]->read_frame().bytes(), chat_frame(0, "The message of the day is set."));
   u[1]->send(concat({chat_frame(1, "hello \x01there"), pen_frame(2, 3), chat_frame(0, std::string(511, 'z'))}));
@@ -136,7 +131,7 @@ TEST(Relay, ChatIsRelayedButNotStoredAndThePasswordSetsTheMotdForLaterUsers) {
   TestClient d(server.port);
   d.login("d");
   d.send(motd_frame("sesame", "x"));
-  EXPECT_EQ(chat_text(d.read_frame()), "This server has no password for the message of the day.");
+  EXPECT_EQ(d.read_frame().bytes(), chat_frame(0, "This server has no password for the message of the day."));
 }
 
 // Every one of the users reads the server's chat line `text` next.
@@ -161,20 +156,20 @@ TEST(Votes, KickVotesReplaceEachOtherAndVanishWithTheirUser) {
   kick(3, 2);  // a's earlier vote against b is gone
   everyone_hears(u, "d voted to kick b: 1 of 4 users.");
   kick(1, 77);
-  EXPECT_EQ(chat_text(u[1]->read_frame()), "There is no user with the id 77.");
+  EXPECT_EQ(u[1]->read_frame().bytes(), chat_frame(0, "There is no user with the id 77."));
   kick(0, 3);
-  EXPECT_EQ(chat_text(u[0]->read_frame()), "You have already voted to kick c: 2 of 4 users.");
+  EXPECT_EQ(u[0]->read_frame().bytes(), chat_frame(0, "You have already voted to kick c: 2 of 4 users."));
   // d leaves with its vote: 2 of the 3 left against c is a majority.
   u[3].reset();
   for (int i = 0; i < 2; i++) {
     EXPECT_EQ(u[i]->read_frame().bytes(), (Bytes{8, 1, 0, 4}));
     EXPECT_EQ(u[i]->read_frame().bytes(), (Bytes{8, 1, 0, 3}));
-    EXPECT_EQ(chat_text(u[i]->read_frame()), "c has been kicked.");
+    EXPECT_EQ(u[i]->read_frame().bytes(), chat_frame(0, "c has been kicked."));
   }
   EXPECT_EQ(u[2]->read_frame().bytes(), (Bytes{8, 1, 0, 4}));
-  EXPECT_EQ(chat_text(u[2]->read_frame()), "You have been kicked from the board.");
+  EXPECT_EQ(u[2]->read_frame().bytes(), chat_frame(0, "You have been kicked from the board."));
   EXPECT_TRUE(u[2]->closed_within());
   kick(0, 2);
-  EXPECT_EQ(chat_text(u[1]->read_frame()), "a voted to kick b: 1 of 2 users.");
+  EXPECT_EQ(u[1]->read_frame().bytes(), chat_frame(0, "a voted to kick b: 1 of 2 users."));
   EXPECT_TRUE(server.wait_for_log("kick: 3 \"c\" is disconnected by vote"));
 }
