@@ -18,15 +18,12 @@
 
 namespace {
 
-// Frames queued in memory for c; a board range streamed from the file is skipped.
-std::vector<uint8_t> queued(const Client* c) {
-  std::vector<uint8_t> out;
+// Every frame queued in memory for c is whole (a board range streamed from the
+// file is skipped), and when asked every drawing among them is valid.
+void check_queued(const Client* c, bool drawing_must_be_valid) {
+  std::vector<uint8_t> stream;
   for (const OutputChunk& chunk : c->output.chunks)
-    if (!chunk.file) out.insert(out.end(), chunk.bytes.begin() + long(chunk.offset), chunk.bytes.end());
-  return out;
-}
-
-void check_frames(const std::vector<uint8_t>& stream, bool drawing_must_be_valid) {
+    if (!chunk.file) stream.insert(stream.end(), chunk.bytes.begin() + long(chunk.offset), chunk.bytes.end());
   for (size_t at = 0, size; at < stream.size(); at += size) {
     size = frame_complete_size(&stream[at], stream.size() - at);
     if (size == 0) abort();
@@ -83,8 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (result == INPUT_REFUSED) break;
   }
 
-  check_frames(queued(&fuzzed), false);
-  check_frames(queued(&watcher), true);
+  check_queued(&fuzzed, false);
+  check_queued(&watcher, true);
   relay_leave(&relay, &fuzzed);
   relay_leave(&relay, &watcher);
   board_close(&board);
