@@ -4,19 +4,14 @@
 #include <httplib.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "harness.h"
 
 // easel-render's picture of the server's board file as it is now.
 static std::string rendered(const TestServer& s) {
-  std::string out = s.dir + "/render.png";
-  if (system((std::string(EASEL_RENDER_PATH) + " " + s.board + " " + out).c_str()) != 0) return "";
-  std::ifstream f(out, std::ios::binary);
-  std::stringstream text;
-  text << f.rdbuf();
-  return text.str();
+  if (system((std::string(EASEL_RENDER_PATH) + " " + s.board + " " + s.dir + "/render.png").c_str()) != 0) return "";
+  Bytes png = s.file("render.png");
+  return std::string(png.begin(), png.end());
 }
 
 static std::string status_of(const std::string& version, size_t strokes, const char* users) {
