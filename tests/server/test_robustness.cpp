@@ -91,9 +91,11 @@ TEST(SlowReader, IsDisconnectedOverTheOutputLimitWhileTheOthersGoOn) {
   EXPECT_TRUE(sleeper.closed_within(10));
 }
 
-TEST(RateLimit, AFloodIsSlowedToTheRateButNeverDropped) {
+// A flood is slowed to the rate, dear strokes wait for the drawing budget
+// while others paint, and nothing is ever dropped.
+TEST(RateLimit, AFloodIsSlowedToTheRateAndDearStrokesToTheDrawingBudget) {
   TestServer server;
-  ASSERT_TRUE(server.start({"--rate", "20", "--burst", "5"}));
+  ASSERT_TRUE(server.start({"--rate", "20", "--burst", "5", "--draw-budget", "100", "--draw-burst", "1"}));
   Clients u = logged_in(server, 2);  // the witness and the flood
   std::vector<Bytes> sent;
   for (int i = 0; i < 45; i++) sent.push_back(pen_frame(2, 1 + i));
@@ -103,12 +105,6 @@ TEST(RateLimit, AFloodIsSlowedToTheRateButNeverDropped) {
   // 5 at once, then 20 a second: the last 40 need two seconds at least.
   EXPECT_GE(now_seconds() - start, 1.5);
   for (int i = 0; i < 45; i++) EXPECT_EQ(u[0]->read_frame().bytes(), sent[i]) << i;
-}
-
-TEST(RateLimit, DearStrokesWaitForTheDrawingBudgetWhileOthersPaint) {
-  TestServer server;
-  ASSERT_TRUE(server.start({"--draw-budget", "100", "--draw-burst", "1"}));
-  Clients u = logged_in(server, 2);  // the witness and the flood
   // Pen zigzags between the picture's corners: about 40 ms of drawing each.
   Bytes payload = {2, 1, 2, 3};
   for (int k = 0; k < 255; k++)
@@ -116,7 +112,7 @@ TEST(RateLimit, DearStrokesWaitForTheDrawingBudgetWhileOthersPaint) {
                                    uint8_t(k % 2 ? 0xAB : 0), uint8_t(k % 2 ? 2 : 0)});
   double seconds_each = draw_cost(0, payload.data(), payload.size()) / 100000;
   Bytes dear = frame_bytes(0, payload);
-  double start = now_seconds();
+  start = now_seconds();
   u[1]->send(concat({dear, dear, dear, dear}));
   ASSERT_EQ(u[1]->read_frame().type, 255);
   // The witness is answered while the flood still waits for its budget.
