@@ -7,10 +7,10 @@
 #include <cmath>
 
 #include "base/log.h"
+#include "paint/deposit.h"
 #include "paint/grain.h"
 #include "paint/pixel.h"
 #include "paint/random.h"
-#include "paint/splat.h"
 #include "paint/square_root.h"
 #include "paint/stroke.h"
 
@@ -42,20 +42,6 @@ BristleList Bristles;
 
 double draw_unit() { return random_unit(nextRandom()); }
 
-// The bitmap painted on; one the engine owns is read and written in its rows.
-struct Surface {
-  BITMAP* bmp;
-  bool packed;  // a memory bitmap with the channels in the packed blend's lanes
-};
-
-Surface surface_of(BITMAP* bmp) {
-  Surface s = {bmp, false};
-#ifdef __SSE2__
-  s.packed = is_memory_bitmap(bmp) && packed_layout();
-#endif
-  return s;
-}
-
 void set_up_bristles(BristleList* list, float r, float g, float b, float size) {
   int k = static_cast<int>(draw_unit() + size * 3.1);
   int count = k + 1;
@@ -79,11 +65,11 @@ void set_up_bristles(BristleList* list, float r, float g, float b, float size) {
 }
 
 // Mixes in the colour under the bristle; draws only when that colour is found.
-void pick_up(const Surface& s, Bristle* br, float X, float Y) {
+void pick_up(BITMAP* bmp, Bristle* br, float X, float Y) {
   float sr, sg, sb;
   float sx = static_cast<float>(static_cast<double>(X) + br->across);
   float sy = static_cast<float>(static_cast<double>(Y) + br->along);
-  if (!sampleBilinear(s.bmp, sx, sy, &sr, &sg, &sb)) return;
+  if (!sampleBilinear(bmp, sx, sy, &sr, &sg, &sb)) return;
   double u1 = draw_unit();
   double u2 = draw_unit();
   float mix = static_cast<float>(u1 * (u2 - br->load));
@@ -112,18 +98,12 @@ float trail_dots(float ox, float oy, float ex, float ey, float len, float carry,
   return remaining;
 }
 
-float draw_trail(const Surface& s, float ox, float oy, float ex, float ey, float len, float carry,
-                 float off, float r, float g, float b, float opacity) {
+template <class Deposit>
+float draw_trail(const Deposit& out, float ox, float oy, float ex, float ey, float len, float carry, float off,
+                 float r, float g, float b, float opacity) {
   if (!(carry <= len)) return -1.0f;
-#ifdef __SSE2__
-  if (s.packed) {
-    const PackedInk ink = packed_ink(r, g, b);
-    return trail_dots(ox, oy, ex, ey, len, carry, off,
-                      [&](float x, float y) { splat_packed(s.bmp, x, y, ink, opacity); });
-  }
-#endif
-  return trail_dots(ox, oy, ex, ey, len, carry, off,
-                    [&](float x, float y) { splatPoint(s.bmp, x, y, r, g, b, opacity); });
+  const typename Deposit::Ink ink = out.ink(r, g, b);
+  return trail_dots(ox, oy, ex, ey, len, carry, off, [&](float x, float y) { out.splat(x, y, ink, opacity); });
 }
 
 float darker(float c) {
@@ -150,7 +130,8 @@ void place_bristle(Bristle* br, float X, float Y, float tx, float ty, float nx, 
 }
 
 // Trails, carry, refill and drying of one bristle that is still loaded.
-void paint_bristle(const Surface& surface, Bristle* br, float X, float Y, float tx, float ty, float nx,
+template <class Deposit>
+void paint_bristle(const Deposit& out, Bristle* br, float X, float Y, float tx, float ty, float nx,
                    float ny, float pr, float pg, float pb, float dryness) {
   float opacity = br->load < 1.0f ? br->load : 1.0f;
   float qx, qy;
@@ -161,13 +142,13 @@ void paint_bristle(const Surface& surface, Bristle* br, float X, float Y, float 
   if (len > 0) {
     float ex = static_cast<float>(vx / len);
     float ey = static_cast<float>(vy / len);
-    draw_trail(surface, ox, oy, ex, ey, len, br->carry, 1.0f, darker(br->r), darker(br->g),
+    draw_trail(out, ox, oy, ex, ey, len, br->carry, 1.0f, darker(br->r), darker(br->g),
                darker(br->b), opacity);
-    draw_trail(surface, ox, oy, ex, ey, len, br->carry, -0.5f, lighter(br->r), lighter(br->g),
+    draw_trail(out, ox, oy, ex, ey, len, br->carry, -0.5f, lighter(br->r), lighter(br->g),
                lighter(br->b), opacity);
-    draw_trail(surface, ox, oy, ex, ey, len, br->carry, 0.5f, br->r, br->g, br->b, opacity);
+    draw_trail(out, ox, oy, ex, ey, len, br->carry, 0.5f, br->r, br->g, br->b, opacity);
     float remaining =
-        draw_trail(surface, ox, oy, ex, ey, len, br->carry, -1.0f, br->r, br->g, br->b, opacity);
+        draw_trail(out, ox, oy, ex, ey, len, br->carry, -1.0f, br->r, br->g, br->b, opacity);
     // The fourth trail sets the distance to the next dot.
     br->carry = remaining >= 0 ? static_cast<float>(1.0 - remaining)
                                : static_cast<float>(static_cast<double>(br->carry) - len);
@@ -190,24 +171,10 @@ void paint_bristle(const Surface& surface, Bristle* br, float X, float Y, float 
                                                DRAW_RANGE_SQUARED * 0.6);
 }
 
-}  // namespace
-
-void drawBrush(BITMAP* bmp, float r, float g, float b, float size, float dryness,
-               const int16_t* xs, const int16_t* ys, int n) {
-  log_write(LOG_DEBUG, "drawBrush invoked with %d points.", n);
-  if (!bmp || bitmap_color_depth(bmp) != 32) return;
-  if (!xs || !ys) n = 0;
-  size = clamp_setting(size, 1.7f, 12.0f);
-  dryness = clamp_setting(dryness, 1.0f, 500.0f);
-  // Channels outside 0..255 would pack into the neighbouring channel.
-  r = clamp_setting(r, 0.0f, 255.0f);
-  g = clamp_setting(g, 0.0f, 255.0f);
-  b = clamp_setting(b, 0.0f, 255.0f);
-
-  const Surface surface = surface_of(bmp);
-  BristleList* list = &Bristles;
-  set_up_bristles(list, r, g, b, size);
-
+// The stroke's samples after the bristles are set up.
+template <class Deposit>
+void paint_samples(const Deposit& out, BristleList* list, float r, float g, float b, float dryness,
+                   const int16_t* xs, const int16_t* ys, int n) {
   int phase = 0;
   float px = 0, py = 0;
   walkStroke(xs, ys, n, BRUSH_SPACING, [&](float X, float Y) {
@@ -236,15 +203,35 @@ void drawBrush(BITMAP* bmp, float r, float g, float b, float size, float dryness
     int k = 0;
     while (k < list->count) {
       Bristle* br = &list->bristles[k];
-      pick_up(surface, br, X, Y);
+      pick_up(out.bmp, br, X, Y);
       if (br->load <= 0) {
         // The last live bristle takes this slot and is processed in this sample.
         list->count -= 1;
         *br = list->bristles[list->count];
         continue;
       }
-      paint_bristle(surface, br, X, Y, tx, ty, nx, ny, r, g, b, dryness);
+      paint_bristle(out, br, X, Y, tx, ty, nx, ny, r, g, b, dryness);
       ++k;
     }
   });
 }
+
+}  // namespace
+
+void drawBrush(BITMAP* bmp, float r, float g, float b, float size, float dryness,
+               const int16_t* xs, const int16_t* ys, int n) {
+  log_write(LOG_DEBUG, "drawBrush invoked with %d points.", n);
+  if (!bmp || bitmap_color_depth(bmp) != 32) return;
+  if (!xs || !ys) n = 0;
+  size = clamp_setting(size, 1.7f, 12.0f);
+  dryness = clamp_setting(dryness, 1.0f, 500.0f);
+  // Channels outside 0..255 would pack into the neighbouring channel.
+  r = clamp_setting(r, 0.0f, 255.0f);
+  g = clamp_setting(g, 0.0f, 255.0f);
+  b = clamp_setting(b, 0.0f, 255.0f);
+
+  BristleList* list = &Bristles;
+  set_up_bristles(list, r, g, b, size);
+  paint_with_deposit(bmp, [&](const auto& out) { paint_samples(out, list, r, g, b, dryness, xs, ys, n); });
+}
+

@@ -1,11 +1,12 @@
 #include "paint/canvas.h"
 
 #include <cmath>
+#include <utility>
+#include <vector>
 
+#include "paint/deposit.h"
 #include "paint/pixel.h"
 #include "paint/random.h"
-#include "paint/splat.h"
-#include "paint/stroke.h"
 
 namespace {
 
@@ -29,26 +30,6 @@ bool copy_background(BITMAP* bmp) {
   destroy_bitmap(bg);
   return true;
 }
-
-// The paper's deposits on a 32-bit memory bitmap in the packed layout, written
-// straight into its lines with the ink laid out once. Same bounds test and the
-// same arithmetic as splatPoint; only the per-pixel calls are left out.
-#ifdef __SSE2__
-struct PackedDeposit {
-  BITMAP* bmp;
-  typedef PackedInk Ink;
-  static Ink ink(const Colour& c) { return packed_ink(c.r, c.g, c.b); }
-  void splat(float x, float y, const Ink& ink, float weight) { splat_packed(bmp, x, y, ink, weight); }
-};
-#endif
-
-// Any other bitmap: splatPoint takes its own way for each kind.
-struct PointDeposit {
-  BITMAP* bmp;
-  typedef Colour Ink;
-  static Ink ink(const Colour& c) { return c; }
-  void splat(float x, float y, const Colour& c, float weight) { splatPoint(bmp, x, y, c.r, c.g, c.b, weight); }
-};
 
 // Steps of a loop "for v = 0, step, 2 step, ... while v < limit" with a float counter.
 unsigned count_steps(float step, int limit) {
@@ -79,34 +60,74 @@ class Draws {
 
 inline double jitter(uint32_t d) { return (random_unit(d) - 0.5) * 1.4; }
 
-// Rows 2.5 apart, then columns 2.5 apart; four draws per step, painted or not.
+// The two dots of one step of a pass, in draw order.
+struct Step {
+  float x1, y1, x2, y2;
+};
+
+// One pass over rows row_step apart, steps col_step apart along each, four
+// draws per step, painted or not. Dots of one pixel must land in draw order,
+// but only dots a few pixels apart share one: so the right half of a row is
+// painted side by side with the left half of the next, two independent chains
+// of reads and writes, and every pixel still sees its dots in the same order.
+template <class Deposit, class Place>
+void weave_pass(const Deposit& out, Draws& draws, float row_step, float col_step, int width, int height,
+                const typename Deposit::Ink& ink1, float weight1, const typename Deposit::Ink& ink2, float weight2,
+                Place place) {
+  const unsigned n = count_steps(col_step, width);
+  if (n == 0 || !(0.0f < height)) return;
+  // Narrow rows stay one chain: the halves must be wider than a dot's reach.
+  const unsigned half = n >= 32 ? n / 2 : 0;
+  std::vector<Step> rows[2] = {std::vector<Step>(n), std::vector<Step>(n)};
+  auto fill = [&](std::vector<Step>& row, float y) {
+    unsigned i = 0;
+    for (float x = 0.0f; x < width; x = static_cast<float>(x + static_cast<double>(col_step))) {
+      uint32_t d[4];
+      for (uint32_t& v : d) v = draws.next();
+      row[i++] = place(x, y, d);
+    }
+  };
+  auto paint = [&](const Step& s) {
+    out.splat(s.x1, s.y1, ink1, weight1);
+    out.splat(s.x2, s.y2, ink2, weight2);
+  };
+  std::vector<Step>* cur = &rows[0];
+  std::vector<Step>* next = &rows[1];
+  float y = 0.0f;
+  fill(*cur, y);
+  for (unsigned i = 0; i < half; ++i) paint((*cur)[i]);
+  for (;;) {
+    float ny = static_cast<float>(y + static_cast<double>(row_step));
+    bool more = ny < height;
+    if (more) fill(*next, ny);
+    unsigned lead = more ? half : 0;
+    for (unsigned i = 0; half + i < n; ++i) {
+      paint((*cur)[half + i]);
+      if (i < lead) paint((*next)[i]);
+    }
+    if (!more) return;
+    std::swap(cur, next);
+    y = ny;
+  }
+}
+
+// Rows 2.5 apart, then columns 2.5 apart.
 template <class Deposit>
-void weave_paper(Deposit& out, int width, int height) {
-  const typename Deposit::Ink grain = out.ink(GRAIN_COLOR), light = out.ink(LIGHT_GRAIN_COLOR);
+void weave_paper(const Deposit& out, int width, int height) {
+  const typename Deposit::Ink grain = out.ink(GRAIN_COLOR.r, GRAIN_COLOR.g, GRAIN_COLOR.b);
+  const typename Deposit::Ink light = out.ink(LIGHT_GRAIN_COLOR.r, LIGHT_GRAIN_COLOR.g, LIGHT_GRAIN_COLOR.b);
   Draws draws(4 * (count_steps(2.5f, height) * count_steps(1.0f, width) +
                    count_steps(1.0f, height) * count_steps(2.5f, width)));
-  for (float y = 0.0f; y < height; y = static_cast<float>(y + 2.5)) {
-    for (float x = 0.0f; x < width; x = static_cast<float>(x + 1.0)) {
-      uint32_t d1 = draws.next();
-      uint32_t d2 = draws.next();
-      out.splat(static_cast<float>(jitter(d1) + x - 0.5), static_cast<float>(jitter(d2) + y), grain, 0.2f);
-      uint32_t d3 = draws.next();
-      uint32_t d4 = draws.next();
-      out.splat(static_cast<float>(x + jitter(d3) - 0.5), static_cast<float>(y + jitter(d4) + 0.69),
-                light, 0.1f);
-    }
-  }
-  for (float y = 0.0f; y < height; y = static_cast<float>(y + 1.0)) {
-    for (float x = 0.0f; x < width; x = static_cast<float>(x + 2.5)) {
-      uint32_t d1 = draws.next();
-      uint32_t d2 = draws.next();
-      out.splat(static_cast<float>(jitter(d1) + x + 0.69), static_cast<float>(jitter(d2) + y), light,
-                0.2f);
-      uint32_t d3 = draws.next();
-      uint32_t d4 = draws.next();
-      out.splat(static_cast<float>(x + jitter(d3) - 0.5), static_cast<float>(y + jitter(d4)), grain, 0.1f);
-    }
-  }
+  weave_pass(out, draws, 2.5f, 1.0f, width, height, grain, 0.2f, light, 0.1f,
+             [](float x, float y, const uint32_t* d) {
+               return Step{static_cast<float>(jitter(d[0]) + x - 0.5), static_cast<float>(jitter(d[1]) + y),
+                           static_cast<float>(x + jitter(d[2]) - 0.5), static_cast<float>(y + jitter(d[3]) + 0.69)};
+             });
+  weave_pass(out, draws, 1.0f, 2.5f, width, height, light, 0.2f, grain, 0.1f,
+             [](float x, float y, const uint32_t* d) {
+               return Step{static_cast<float>(jitter(d[0]) + x + 0.69), static_cast<float>(jitter(d[1]) + y),
+                           static_cast<float>(x + jitter(d[2]) - 0.5), static_cast<float>(y + jitter(d[3]))};
+             });
 }
 
 }  // namespace
@@ -120,15 +141,6 @@ void paintPaper(BITMAP* bmp) {
   useCommandStream(0);
   clear_to_color(bmp, pack_pixel(static_cast<int>(PAPER_COLOR.r), static_cast<int>(PAPER_COLOR.g),
                                  static_cast<int>(PAPER_COLOR.b)));
-#ifdef __SSE2__
-  if (is_memory_bitmap(bmp) && bitmap_color_depth(bmp) == 32 && packed_layout()) {
-    PackedDeposit out{bmp};
-    weave_paper(out, bmp->w, bmp->h);
-  } else
-#endif
-  {
-    PointDeposit out{bmp};
-    weave_paper(out, bmp->w, bmp->h);
-  }
+  paint_with_deposit(bmp, [bmp](const auto& out) { weave_paper(out, bmp->w, bmp->h); });
   useLocalStream();
 }

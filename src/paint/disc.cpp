@@ -4,6 +4,7 @@
 
 #include "paint/pixel.h"
 #include "paint/splat.h"
+#include "paint/square_root.h"
 
 void blendSpan(BITMAP* bmp, int x1, int y, int x2, float r, float g, float b, float coverage) {
   if (!(coverage > 0.005f) || y < 0 || y >= bmp->h) return;
@@ -22,7 +23,7 @@ namespace {
 float end_coverage(float e, float t, float radius, float coverage) {
   float q = static_cast<float>(static_cast<double>(e) * e + static_cast<double>(t) * t);
   if (!(q > 0)) return 0.0f;
-  float dist = static_cast<float>(std::sqrt(static_cast<double>(q)) - radius);
+  float dist = static_cast<float>(square_root(static_cast<double>(q)) - radius);
   if (dist < -1) return coverage;
   if (dist < 0) return static_cast<float>(static_cast<double>(coverage) * -dist);
   return 0.0f;
@@ -64,7 +65,7 @@ void disc_rows(const Rows& out, int h, float cx, float cy, float radius, float c
     float s = static_cast<float>(rr - static_cast<double>(t) * t);
     if (s <= 0) continue;
     // The floor of a positive number: truncation gives it.
-    int half = static_cast<int>(std::sqrt(static_cast<double>(s)) + 0.5);
+    int half = static_cast<int>(square_root(static_cast<double>(s)) + 0.5);
     int row = static_cast<int>(j + static_cast<double>(cy));
     if (row < 0 || row >= h) continue;
     out.span(row, static_cast<int>(cx - static_cast<double>(half) + 2),

@@ -10,6 +10,7 @@
 #include "paint/grain.h"
 #include "paint/pixel.h"
 #include "paint/splat.h"
+#include "paint/splat_wide.h"
 #include "paint/square_root.h"
 #include "paint/stroke.h"
 
@@ -32,9 +33,33 @@ struct Surface {
   bool packed;  // memory, the packed layout and a coverage the packed blend takes
 };
 
+// The read-and-blend of a memory bitmap's pixel, one kind per blend.
+struct ChosenSmear {
+  bool packed;
+  void operator()(uint32_t* p, const uint32_t* top, const uint32_t* bottom, float fx, float fy, float k) const {
+#ifdef __SSE2__
+    if (packed) {
+      smear_rows_packed(p, top, bottom, fx, fy, k);
+      return;
+    }
+#endif
+    smear_rows(p, top, bottom, fx, fy, k);
+  }
+};
+
+#ifdef EASEL_WIDE
+struct WideSmear {
+  EASEL_WIDE_TARGET void operator()(uint32_t* p, const uint32_t* top, const uint32_t* bottom, float fx, float fy,
+                                    float k) const {
+    smear_rows_wide(p, top, bottom, fx, fy, k);
+  }
+};
+#endif
+
 // Blends one pixel towards the colour at (col + dx, sy); nothing when the
 // sampling point or the pixel is off the bitmap.
-inline void smudge_pixel(const Surface& s, int col, int row, float dx, float sy, float k) {
+template <class Smear>
+inline void smudge_pixel(const Surface& s, const Smear& smear, int col, int row, float dx, float sy, float k) {
   if (col < 0 || col >= s.w) return;
   float sx = static_cast<float>(col + static_cast<double>(dx));
   BITMAP* bmp = s.bmp;
@@ -45,34 +70,17 @@ inline void smudge_pixel(const Surface& s, int col, int row, float dx, float sy,
     uint32_t* p = bitmap_row(bmp, row) + col;
     const uint32_t* top = bitmap_row(bmp, y0) + x0;
     const uint32_t* bottom = bitmap_row(bmp, y0 + 1) + x0;
-#ifdef __SSE2__
-    if (s.packed) {
-      smear_rows_packed(p, top, bottom, fx, fy, k);
-      return;
-    }
-#endif
-    smear_rows(p, top, bottom, fx, fy, k);
+    smear(p, top, bottom, fx, fy, k);
     return;
   }
   float r, g, b;
   if (sampleBilinear(bmp, sx, sy, &r, &g, &b)) blendPixel(bmp, col, row, r, g, b, k);
 }
 
-}  // namespace
-
-void smudgeDisc(BITMAP* bmp, float radius, float k, float x, float y, float dx, float dy) {
-  if (!bmp || bitmap_color_depth(bmp) != 32) return;
-  // Below this coverage a step changes nothing; sampling has no side effects.
-  if (!(k > 0.005)) return;
-  if (!(radius >= 0 && radius <= SMUDGE_RADIUS_LIMIT)) return;
-  if (!within(x, SMUDGE_COORD_LIMIT) || !within(y, SMUDGE_COORD_LIMIT) ||
-      !within(dx, SMUDGE_COORD_LIMIT) || !within(dy, SMUDGE_COORD_LIMIT))
-    return;
-
-  Surface surface = {bmp, bmp->w, bmp->h, is_memory_bitmap(bmp) != 0, false};
-#ifdef __SSE2__
-  surface.packed = surface.memory && k <= 0.999f && packed_layout();
-#endif
+// The disc's rows in the order of the drag.
+template <class Smear>
+void smudge_rows(const Surface& surface, const Smear& smear, float radius, float k, float x, float y, float dx,
+                 float dy) {
   float fy = static_cast<float>(static_cast<double>(y) - std::floor(static_cast<double>(y)));
   int R = static_cast<int>(std::floor(static_cast<double>(radius) + 0.5));
   // Moving down (dy < 0) visits rows top to bottom, otherwise bottom to top.
@@ -89,18 +97,52 @@ void smudgeDisc(BITMAP* bmp, float radius, float k, float x, float y, float dx, 
     if (row < 0 || row >= surface.h) continue;
     // The sampling row keeps the fraction of the sample's position.
     float sy = static_cast<float>(j + static_cast<double>(y) + dy);
+    // Columns off the bitmap change nothing: the walks start and end on it.
     if (dx >= 0) {
       // Moving left: columns right to left.
       double stop = static_cast<double>(x) - half;
-      for (int col = static_cast<int>(static_cast<double>(x) + half); col > stop; --col)
-        smudge_pixel(surface, col, row, dx, sy, k);
+      int col = static_cast<int>(static_cast<double>(x) + half);
+      if (col > surface.w - 1) col = surface.w - 1;
+      for (; col > stop && col >= 0; --col) smudge_pixel(surface, smear, col, row, dx, sy, k);
     } else {
       // Moving right: columns left to right.
       double stop = static_cast<double>(x) + half;
-      for (int col = static_cast<int>(static_cast<double>(x) - half + 1); col <= stop; ++col)
-        smudge_pixel(surface, col, row, dx, sy, k);
+      int col = static_cast<int>(static_cast<double>(x) - half + 1);
+      if (col < 0) col = 0;
+      for (; col <= stop && col < surface.w; ++col) smudge_pixel(surface, smear, col, row, dx, sy, k);
     }
   }
+}
+
+#ifdef EASEL_WIDE
+EASEL_WIDE_LOOP void smudge_rows_wide(const Surface& surface, float radius, float k, float x, float y, float dx,
+                                      float dy) {
+  smudge_rows(surface, WideSmear(), radius, k, x, y, dx, dy);
+}
+#endif
+
+}  // namespace
+
+void smudgeDisc(BITMAP* bmp, float radius, float k, float x, float y, float dx, float dy) {
+  if (!bmp || bitmap_color_depth(bmp) != 32) return;
+  // Below this coverage a step changes nothing; sampling has no side effects.
+  if (!(k > 0.005)) return;
+  if (!(radius >= 0 && radius <= SMUDGE_RADIUS_LIMIT)) return;
+  if (!within(x, SMUDGE_COORD_LIMIT) || !within(y, SMUDGE_COORD_LIMIT) ||
+      !within(dx, SMUDGE_COORD_LIMIT) || !within(dy, SMUDGE_COORD_LIMIT))
+    return;
+
+  Surface surface = {bmp, bmp->w, bmp->h, is_memory_bitmap(bmp) != 0, false};
+#ifdef __SSE2__
+  surface.packed = surface.memory && k <= 0.999f && packed_layout();
+#endif
+#ifdef EASEL_WIDE
+  if (surface.packed && wide_available()) {
+    smudge_rows_wide(surface, radius, k, x, y, dx, dy);
+    return;
+  }
+#endif
+  smudge_rows(surface, ChosenSmear{surface.packed}, radius, k, x, y, dx, dy);
 }
 
 void drawSmudge(BITMAP* bmp, float size, float strength, const int16_t* xs, const int16_t* ys,

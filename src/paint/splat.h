@@ -10,6 +10,18 @@
 
 #include "paint/pixel.h"
 
+// The rows and fractions of splatPoint's 2 x 2 pixels on a memory bitmap;
+// false when they are not all on it.
+inline bool splat_cell(BITMAP* bmp, float x, float y, uint32_t** top, uint32_t** bottom, float* fx, float* fy) {
+  if (!(x >= 0 && y >= 0 && x + 1.0001 < bmp->w && y + 1.0001 < bmp->h)) return false;
+  int ix = static_cast<int>(x), iy = static_cast<int>(y);
+  *top = bitmap_row(bmp, iy) + ix;
+  *bottom = bitmap_row(bmp, iy + 1) + ix;
+  *fx = x - static_cast<float>(ix);
+  *fy = y - static_cast<float>(iy);
+  return true;
+}
+
 // splatPoint's four blends on top[0], top[1], bottom[1], bottom[0], for the
 // fractions fx, fy of the position.
 inline void splat_rows(uint32_t* top, uint32_t* bottom, float fx, float fy, float r, float g, float b,
@@ -116,13 +128,18 @@ inline void smear_rows_packed(uint32_t* p, const uint32_t* top, const uint32_t* 
   blend_in_place_packed(p, ink, coverage);
 }
 
-inline void splat_rows_packed(uint32_t* top, uint32_t* bottom, float fx, float fy, const PackedInk& ink,
-                              float weight) {
+// splat_rows's coverages of top[0], top[1], bottom[0], bottom[1].
+inline __m128 splat_coverages(float fx, float fy, float weight) {
   const __m128d w = _mm_set1_pd(weight);
   __m128d across = _mm_set_pd(fx, 1.0 - fx);
   __m128d top_cov = _mm_mul_pd(_mm_mul_pd(across, _mm_set1_pd(1.0 - fy)), w);
   __m128d bottom_cov = _mm_mul_pd(_mm_mul_pd(across, _mm_set1_pd(fy)), w);
-  __m128 covs = _mm_movelh_ps(_mm_cvtpd_ps(top_cov), _mm_cvtpd_ps(bottom_cov));
+  return _mm_movelh_ps(_mm_cvtpd_ps(top_cov), _mm_cvtpd_ps(bottom_cov));
+}
+
+inline void splat_rows_packed(uint32_t* top, uint32_t* bottom, float fx, float fy, const PackedInk& ink,
+                              float weight) {
+  __m128 covs = splat_coverages(fx, fy, weight);
   if (_mm_movemask_ps(_mm_cmpgt_ps(covs, _mm_set1_ps(0.999f)))) {
     // A written pixel ignores the old one; rare enough to take the plain way.
     splat_rows(top, bottom, fx, fy, ink.r, ink.g, ink.b, weight);
@@ -134,10 +151,9 @@ inline void splat_rows_packed(uint32_t* top, uint32_t* bottom, float fx, float f
 
 // splatPoint on a 32-bit memory bitmap in the packed layout, the ink laid out by the caller.
 inline void splat_packed(BITMAP* bmp, float x, float y, const PackedInk& ink, float weight) {
-  if (!(x >= 0 && y >= 0 && x + 1.0001 < bmp->w && y + 1.0001 < bmp->h)) return;
-  int ix = static_cast<int>(x), iy = static_cast<int>(y);
-  splat_rows_packed(bitmap_row(bmp, iy) + ix, bitmap_row(bmp, iy + 1) + ix, x - static_cast<float>(ix),
-                    y - static_cast<float>(iy), ink, weight);
+  uint32_t *top, *bottom;
+  float fx, fy;
+  if (splat_cell(bmp, x, y, &top, &bottom, &fx, &fy)) splat_rows_packed(top, bottom, fx, fy, ink, weight);
 }
 #endif
 

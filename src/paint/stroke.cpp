@@ -4,6 +4,7 @@
 
 #include "base/log.h"
 #include "paint/canvas.h"
+#include "paint/deposit.h"
 #include "paint/dirty_rect.h"
 #include "paint/pixel.h"
 #include "paint/splat.h"
@@ -154,7 +155,10 @@ void splatPoint(BITMAP* bmp, float x, float y, float r, float g, float b, float 
 
 void drawPen(BITMAP* bmp, float r, float g, float b, const int16_t* xs, const int16_t* ys, int n) {
   log_write(LOG_DEBUG, "drawPen invoked with %d points.", n);
-  walkStroke(xs, ys, n, 1.0f, [&](float x, float y) { splatPoint(bmp, x, y, r, g, b, 1.0f); });
+  paint_with_deposit(bmp, [&](const auto& out) {
+    const auto ink = out.ink(r, g, b);
+    walkStroke(xs, ys, n, 1.0f, [&](float x, float y) { out.splat(x, y, ink, 1.0f); });
+  });
 }
 
 namespace {

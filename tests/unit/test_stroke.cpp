@@ -15,6 +15,7 @@
 #include "paint/random.h"
 #include "paint/smudge.h"
 #include "paint/splat.h"
+#include "paint/splat_wide.h"
 #include "paint/stamp.h"
 #include "paint/stroke.h"
 #include "test_support.h"
@@ -85,6 +86,27 @@ TEST(Splat, PackedBlendsMatchThePlainOnesBitForBit) {
     }
   }
   _rgb_r_shift_32 = saved[0], _rgb_g_shift_32 = saved[1], _rgb_b_shift_32 = saved[2];
+}
+#endif
+
+#ifdef EASEL_WIDE
+TEST(Splat, WideBlendsMatchThePlainOnesBitForBit) {
+  if (!wide_available()) GTEST_SKIP() << "the processor has no AVX2";
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  for (int i = 0; i < 20000; ++i) {
+    uint32_t plain[4], wide[4];
+    for (int k = 0; k < 4; ++k) plain[k] = wide[k] = static_cast<uint32_t>(rng());
+    float fx = unit(rng), fy = i % 50 ? unit(rng) : 0.0f, weight = unit(rng) * 1.2f;
+    float r = unit(rng) * 255, g = unit(rng) * 255, b = unit(rng) * 255;
+    splat_rows(plain, plain + 2, fx, fy, r, g, b, weight);
+    splat_rows_wide(wide, wide + 2, fx, fy, wide_ink(r, g, b), weight);
+    // The smudge's, onto one of the pixels it reads (the packed layout's).
+    float coverage = unit(rng) * 0.999f;
+    smear_rows(plain + i % 4, plain, plain + 2, fy, fx, coverage);
+    smear_rows_wide(wide + i % 4, wide, wide + 2, fy, fx, coverage);
+    for (int k = 0; k < 4; ++k) ASSERT_EQ(plain[k], wide[k]) << "case " << i << " pixel " << k;
+  }
 }
 #endif
 

@@ -1,0 +1,93 @@
+// The bilinear deposit and the smudge's read-and-blend with AVX2, for
+// processors that have it (asked at run time: the build targets plain x86-64).
+// A 256-bit register holds a channel of four pixels, or the channels of one, and
+// each lane does the plain path's double operations in its order, rounding to
+// float where it rounds, so the bits are the plain path's.
+//
+// Everything here is compiled for AVX2 and must run only when wide_available()
+// says so. A function marked EASEL_WIDE_LOOP inlines what it calls, so its
+// loops reach these without a call per pixel.
+#pragma once
+#if defined(__x86_64__) && defined(__GNUC__)
+#define EASEL_WIDE 1
+#include <immintrin.h>
+
+#include <cstdint>
+
+#include "paint/splat.h"
+
+#define EASEL_WIDE_TARGET __attribute__((target("avx2")))
+// Inlines everything it calls, so the loops handed to it run on the wide path.
+#define EASEL_WIDE_LOOP __attribute__((target("avx2"), flatten))
+
+inline bool wide_available() { return __builtin_cpu_supports("avx2"); }
+
+// A colour and the channel shifts, read once per loop: written pixels could
+// alias the library's shift variables, which would then be read per deposit.
+struct WideInk {
+  float r, g, b;
+  int r_shift, g_shift, b_shift;
+};
+
+inline WideInk wide_ink(float r, float g, float b) {
+  return WideInk{r, g, b, _rgb_r_shift_32, _rgb_g_shift_32, _rgb_b_shift_32};
+}
+
+// One channel of four pixels blended with the four coverages, back at its shift.
+EASEL_WIDE_TARGET inline __m128i wide_channel(__m128i pixels, int shift, __m256d keep, __m256d cov, float ink) {
+  const __m128i count = _mm_cvtsi32_si128(shift);
+  __m256d old = _mm256_cvtepi32_pd(_mm_and_si128(_mm_srl_epi32(pixels, count), _mm_set1_epi32(0xFF)));
+  __m256d v = _mm256_add_pd(_mm256_mul_pd(old, keep), _mm256_mul_pd(_mm256_set1_pd(ink), cov));
+  v = _mm256_add_pd(v, _mm256_set1_pd(0.5));
+  return _mm_sll_epi32(_mm256_cvttpd_epi32(v), count);
+}
+
+// splat_rows with the coverages of splat_coverages.
+EASEL_WIDE_TARGET inline void splat_rows_wide(uint32_t* top, uint32_t* bottom, float fx, float fy, const WideInk& ink,
+                                              float weight) {
+  __m128 covs = splat_coverages(fx, fy, weight);
+  if (_mm_movemask_ps(_mm_cmpgt_ps(covs, _mm_set1_ps(0.999f)))) {
+    splat_rows(top, bottom, fx, fy, ink.r, ink.g, ink.b, weight);
+    return;
+  }
+  __m128i pixels = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(top)),
+                                      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bottom)));
+  __m256d cov = _mm256_cvtps_pd(covs);
+  __m256d keep = _mm256_sub_pd(_mm256_set1_pd(1.0), cov);
+  __m128i out = _mm_or_si128(wide_channel(pixels, ink.r_shift, keep, cov, ink.r),
+                             wide_channel(pixels, ink.g_shift, keep, cov, ink.g));
+  out = _mm_or_si128(out, wide_channel(pixels, ink.b_shift, keep, cov, ink.b));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(top), out);
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(bottom), _mm_unpackhi_epi64(out, out));
+}
+
+// A pixel's channel bytes as four doubles.
+EASEL_WIDE_TARGET inline __m256d wide_lanes(uint32_t pixel) {
+  return _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(static_cast<int>(pixel))));
+}
+
+// smear_rows_packed: one pixel's channels side by side, its spare byte cleared.
+EASEL_WIDE_TARGET inline void smear_rows_wide(uint32_t* p, const uint32_t* top, const uint32_t* bottom, float fx,
+                                              float fy, float coverage) {
+  const __m256d w00 = _mm256_set1_pd((1.0 - fx) * (1.0 - fy)), w10 = _mm256_set1_pd(fx * (1.0 - fy));
+  const __m256d w01 = _mm256_set1_pd((1.0 - fx) * static_cast<double>(fy));
+  const __m256d w11 = _mm256_set1_pd(static_cast<double>(fx) * fy);
+  __m256d mix = _mm256_add_pd(_mm256_mul_pd(w00, wide_lanes(top[0])), _mm256_mul_pd(w10, wide_lanes(top[1])));
+  mix = _mm256_add_pd(mix, _mm256_mul_pd(w01, wide_lanes(bottom[0])));
+  mix = _mm256_add_pd(mix, _mm256_mul_pd(w11, wide_lanes(bottom[1])));
+  mix = _mm256_cvtps_pd(_mm256_cvtpd_ps(mix));
+  const __m256d cov = _mm256_set1_pd(coverage);
+  __m256d v = _mm256_add_pd(_mm256_mul_pd(wide_lanes(*p), _mm256_sub_pd(_mm256_set1_pd(1.0), cov)),
+                            _mm256_mul_pd(mix, cov));
+  __m128i c = _mm256_cvttpd_epi32(_mm256_add_pd(v, _mm256_set1_pd(0.5)));
+  c = _mm_packus_epi16(_mm_packus_epi32(c, c), c);
+  *p = static_cast<uint32_t>(_mm_cvtsi128_si32(c)) & 0x00FFFFFFu;
+}
+
+// splatPoint on a 32-bit memory bitmap.
+EASEL_WIDE_TARGET inline void splat_wide(BITMAP* bmp, float x, float y, const WideInk& ink, float weight) {
+  uint32_t *top, *bottom;
+  float fx, fy;
+  if (splat_cell(bmp, x, y, &top, &bottom, &fx, &fy)) splat_rows_wide(top, bottom, fx, fy, ink, weight);
+}
+#endif
