@@ -1,10 +1,12 @@
 // A real easel-server (tools/server_process) and clients talking to it over
-// real sockets of 127.0.0.1.
+// real sockets of 127.0.0.1 through the client's own connection code.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "net/connection.h"
 #include "server_process.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -23,8 +25,6 @@ Bytes chat_frame(int user_id, const std::string& text);
 // A pen stroke of user_id with `points` points starting at (x, y).
 Bytes pen_frame(int user_id, int points, int x = 10, int y = 20, uint8_t red = 200);
 Bytes brush_frame(int user_id, int points, uint32_t seed);
-Bytes motd_frame(const std::string& password, const std::string& text);
-std::string chat_text(const Frame& f);  // a chat line's text
 
 // The server of one test: its directory goes with it.
 struct TestServer : ServerProcess {
@@ -34,7 +34,7 @@ struct TestServer : ServerProcess {
   int stop(int signal_number = 15) { return server_process_stop(this, signal_number); }
   std::string log() const { return server_process_log(this); }
   bool wait_for_log(const std::string& text, double seconds = 5) const;
-  Bytes board_file() const { return file("board.easel"); }
+  Bytes board_file() const { return file(board.substr(dir.size() + 1)); }
   Bytes file(const std::string& name) const;
   void write_board(const Bytes& contents) const;
   // Names of the files in the directory that start with prefix.
@@ -42,10 +42,10 @@ struct TestServer : ServerProcess {
 };
 
 struct TestClient {
-  int fd = -1;
-  Bytes buffer;
-  explicit TestClient(int port, int receive_buffer = 0);
-  ~TestClient();
+  Connection conn;
+  explicit TestClient(int port);
+  ~TestClient() { connection_close(&conn); }
+  // Returns once every byte is handed to the socket (reading meanwhile).
   bool send(const Bytes& data);
   // The next frame, or type -1 when the connection closed or nothing came in time.
   Frame read_frame(double seconds = 5);
@@ -56,3 +56,10 @@ struct TestClient {
   // Reads frames until one of the given type arrives; returns the frames before it.
   std::vector<Frame> read_until(int type, double seconds = 5);
 };
+
+using Clients = std::vector<std::unique_ptr<TestClient>>;
+// n users named a, b, c... logged in (ids 1 to n on a fresh server); each has
+// read the joins of the later ones.
+Clients logged_in(const TestServer& server, int n);
+// What a user logging in now gets after the reply: the board, then the message of the day.
+std::vector<Bytes> seen_by_new_user(int port);

