@@ -8,26 +8,11 @@
 #include "paint/random.h"
 #include "test_support.h"
 
-namespace {
-
-// Draws a stroke inside the command bracket with the given seed; returns the
-// command stream's position after it.
-unsigned grains(BITMAP* bmp, bool chalk, const float rgb[3], float size, uint32_t seed,
-                const std::vector<int16_t>& xs, const std::vector<int16_t>& ys) {
-  useCommandStream(0);
-  seedRandom(seed);
-  (chalk ? drawChalk : drawPencil)(bmp, rgb[0], rgb[1], rgb[2], size, xs.data(), ys.data(), xs.size());
-  unsigned used = random_position(COMMAND_STREAM);
-  useLocalStream();
-  return used;
-}
-
-}  // namespace
-
-// Pinned pixels and stream positions; sizes beyond the tool's range act as its
-// bounds (pencil 1.5..8, chalk 1.5..12). The colours make the shades reach both
-// channel bounds, where unclamped they would spill into the neighbouring
-// channels of the packed pixel. The last two rows are long strokes.
+// Pinned pixels and command stream positions after a stroke seeded as the row
+// says; sizes beyond the tool's range act as its bounds (pencil 1.5..8, chalk
+// 1.5..12). The colours make the shades reach both channel bounds, where
+// unclamped they would spill into the neighbouring channels of the packed
+// pixel. The last two rows are long strokes.
 TEST(Grain, PinnedPixelsAndStreamPositionsPerToolAndSize) {
   const float pencil[3] = {120.5f, 64.0f, 240.0f}, chalk[3] = {250.0f, 3.0f, 128.0f};
   const float long_pencil[3] = {90.0f, 30.5f, 200.0f}, long_chalk[3] = {240.0f, 200.0f, 10.0f};
@@ -56,8 +41,11 @@ TEST(Grain, PinnedPixelsAndStreamPositionsPerToolAndSize) {
                {true, long_chalk, 7.0f, 2025, lxs, lys, 7520625522913850571ull, 26}};
   for (const auto& c : cases) {
     BITMAP* bmp = c.xs.size() > 2 ? testsupport::make_pattern(912, 684) : testsupport::make_pattern(80, 60);
-    unsigned used = grains(bmp, c.chalk, c.rgb, c.size, c.seed, c.xs, c.ys);
-    EXPECT_EQ(c.position, used) << (c.chalk ? "chalk " : "pencil ") << c.size;
+    useCommandStream(c.seed);
+    (c.chalk ? drawChalk : drawPencil)(bmp, c.rgb[0], c.rgb[1], c.rgb[2], c.size, c.xs.data(), c.ys.data(),
+                                       c.xs.size());
+    EXPECT_EQ(c.position, random_position(COMMAND_STREAM)) << (c.chalk ? "chalk " : "pencil ") << c.size;
+    useLocalStream();
     EXPECT_EQ(c.sum, testsupport::bitmap_checksum(bmp)) << (c.chalk ? "chalk " : "pencil ") << c.size;
     destroy_bitmap(bmp);
   }

@@ -7,15 +7,11 @@
 #include "paint/smudge.h"
 #include "test_support.h"
 
-namespace {
+using testsupport::TestStroke;
 
-void smudge(BITMAP* bmp, float size, float strength, std::initializer_list<int16_t> points) {
-  std::vector<int16_t> xs, ys;
-  for (auto it = points.begin(); it != points.end(); it += 2) xs.push_back(it[0]), ys.push_back(it[1]);
-  drawSmudge(bmp, size, strength, xs.data(), ys.data(), xs.size());
+static void smudge(BITMAP* bmp, float size, float strength, const TestStroke& s) {
+  drawSmudge(bmp, size, strength, s.xs.data(), s.ys.data(), s.n());
 }
-
-}  // namespace
 
 // One disc on black with one grey rectangle. The pass reads what it has just
 // written, so a white dot is dragged along the motion as 128, 64, 32, ...; the
