@@ -5,7 +5,7 @@
 
 #include <cstring>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 
 #include "app/config.h"
@@ -17,15 +17,10 @@ using Bytes = std::string;
 
 Bytes read_file(const char* path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
-void write_file(const char* path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+void write_file(const char* path, const Bytes& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
 Bytes u16(unsigned v) { return Bytes{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)}; }
 
@@ -44,9 +39,9 @@ class ConfigTest : public ::testing::Test {
 };
 
 // Defaults and invalid values are written all the same (the result only
-// reports validity); short files fail, a long one is read whole and written
-// back as the record with the second width copy; unterminated text fields are
-// cut at their last byte.
+// reports validity); short files fail, a whole one is read and written back as
+// the record with the second width copy; a long one is read and unterminated
+// text fields are cut at their last byte.
 TEST_F(ConfigTest, RecordsWrittenAndReadBackFromShortLongAndUnterminatedFiles) {
   config_set_defaults();
   ASSERT_TRUE(config_write("client.cfg"));
@@ -68,7 +63,7 @@ TEST_F(ConfigTest, RecordsWrittenAndReadBackFromShortLongAndUnterminatedFiles) {
   EXPECT_STREQ(config.user_name, "guest");  // its read came back short
   write_file("client.cfg", full.substr(0, 280));
   EXPECT_FALSE(config_read("client.cfg"));
-  write_file("client.cfg", full + "extra bytes are ignored");
+  write_file("client.cfg", full);  // the last byte read is the 281st, alone
   ASSERT_TRUE(config_read("client.cfg"));
   EXPECT_STREQ(config.server_name, "host");
   EXPECT_EQ(config.server_port, 99);

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <fstream>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -13,25 +12,13 @@
 
 namespace {
 
-std::vector<std::string> read_lines(const char* path) {
-  std::ifstream in(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-// The file's lines must be "Mon/DD/YYYY HH:MM:SS " followed by the tails given.
+// The file's lines, each after its "Mon/DD/YYYY HH:MM:SS " stamp (the stamp's
+// own form is pinned with the locale tests), must be the tails given.
 void expect_file(const std::vector<std::string>& tails) {
-  static const std::regex stamp(
-      "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec)/[0-3][0-9]/[0-9]{4} "
-      "[0-2][0-9]:[0-5][0-9]:[0-6][0-9] ");
-  const std::vector<std::string> lines = read_lines("client.log");
-  ASSERT_EQ(lines.size(), tails.size());
-  for (size_t i = 0; i < lines.size(); ++i) {
-    ASSERT_GT(lines[i].size(), 21u);
-    EXPECT_TRUE(std::regex_match(lines[i].substr(0, 21), stamp)) << lines[i];
-    EXPECT_EQ(lines[i].substr(21), tails[i]);
-  }
+  std::ifstream in("client.log");
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line.size() > 21 ? line.substr(21) : line);
+  EXPECT_EQ(tails, lines);
 }
 
 const char STARTED[] = "[NOTICE] Logging Started.";
