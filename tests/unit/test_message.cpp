@@ -152,9 +152,7 @@ TEST(MessageReceive, FramesFedInAnySplitComeOutWholeAndInOrder) {
       while (message_receive(&m, &c)) {
         ASSERT_LT(taken, frames.size());
         ASSERT_EQ(frames[taken], nettest::frame_of(&m)) << "frame " << taken << " chunk " << chunk;
-        EXPECT_EQ(m.limit, m.end);
         EXPECT_EQ(m.begin, m.read_pos);
-        EXPECT_EQ(message_length(&m) == 0, m.begin == nullptr);
         consumed += frames[taken++].size();
         message_free(&m);
         message_init(&m, 77);
