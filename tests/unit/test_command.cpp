@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,33 +44,28 @@ TEST(CommandEncoding, PinnedBytesOfEveryTool) {
   seedRandom(4242);
   int16_t xs[2] = {-1, 911}, ys[2] = {683, -32768};
   const Bytes points = {0xFF, 0xFF, 0xAB, 0x02, 0x8F, 0x03, 0x00, 0x80};
-  const struct {
-    uint32_t type;
-    std::function<int(Message*, unsigned)> encode;
-    Bytes fields;
-  } cases[] = {
-      {MSG_BRUSH, [&](Message* m, unsigned n) { return encode_brush(m, 200, 300, -5, 127.9f, 12.3f, 500, xs, ys, n); },
-       join({{200}, le32(draws[0]), {255, 0, 127, 0x26, 0x03, 0x66, 0x66}})},
-      {MSG_PENCIL, [&](Message* m, unsigned n) { return encode_pencil(m, 200, 1, 2, 3, 1.7f, xs, ys, n); },
-       join({{200}, le32(draws[1]), {1, 2, 3, 0x6F, 0x00}})},
-      {MSG_CHALK, [&](Message* m, unsigned n) { return encode_chalk(m, 200, 4, 5, 6, 5.5f, xs, ys, n); },
-       join({{200}, le32(draws[2]), {4, 5, 6, 0x68, 0x01}})},
-      {MSG_SMUDGE, [&](Message* m, unsigned n) { return encode_smudge(m, 200, 8.5f, 1000, xs, ys, n); },
-       {200, 0x2D, 0x02, 0x66, 0x66}},
-      {MSG_STAMP, [&](Message* m, unsigned n) { return encode_stamp(m, 200, 0, 0, 0, 3.5f, 50, xs, ys, n); },
-       {200, 0, 0, 0, 0xE5, 0x00, 0xCC, 0x0C}},
-      {MSG_PEN, [&](Message* m, unsigned n) { return encode_pen(m, 200, 9, 8, 7, xs, ys, n); }, {200, 9, 8, 7}},
-  };
-  for (const auto& c : cases) {
-    Message m;
-    message_init(&m, 77);
-    EXPECT_EQ(0, c.encode(&m, 0));
-    EXPECT_EQ(77u, m.type);
-    EXPECT_EQ(nullptr, m.begin);
-    ASSERT_EQ(1, c.encode(&m, 2));
-    EXPECT_EQ(c.type, m.type);
-    EXPECT_EQ(join({c.fields, points}), payload(&m)) << "type " << c.type;
-    message_free(&m);
+  const uint32_t types[6] = {MSG_BRUSH, MSG_PENCIL, MSG_CHALK, MSG_SMUDGE, MSG_STAMP, MSG_PEN};
+  const Bytes fields[6] = {join({{200}, le32(draws[0]), {255, 0, 127, 0x26, 0x03, 0x66, 0x66}}),
+                           join({{200}, le32(draws[1]), {1, 2, 3, 0x6F, 0x00}}),
+                           join({{200}, le32(draws[2]), {4, 5, 6, 0x68, 0x01}}),
+                           {200, 0x2D, 0x02, 0x66, 0x66},
+                           {200, 0, 0, 0, 0xE5, 0x00, 0xCC, 0x0C},
+                           {200, 9, 8, 7}};
+  for (unsigned n : {0u, 2u}) {
+    Message m[6];
+    for (Message& each : m) message_init(&each, 77);
+    const int made[6] = {encode_brush(&m[0], 200, 300, -5, 127.9f, 12.3f, 500, xs, ys, n),
+                         encode_pencil(&m[1], 200, 1, 2, 3, 1.7f, xs, ys, n),
+                         encode_chalk(&m[2], 200, 4, 5, 6, 5.5f, xs, ys, n),
+                         encode_smudge(&m[3], 200, 8.5f, 1000, xs, ys, n),
+                         encode_stamp(&m[4], 200, 0, 0, 0, 3.5f, 50, xs, ys, n),
+                         encode_pen(&m[5], 200, 9, 8, 7, xs, ys, n)};
+    for (int i = 0; i < 6; ++i) {
+      EXPECT_EQ(n != 0, made[i]);
+      EXPECT_EQ(n ? types[i] : 77u, m[i].type);
+      EXPECT_EQ(n ? join({fields[i], points}) : Bytes(), payload(&m[i])) << "type " << types[i];
+      message_free(&m[i]);
+    }
   }
   EXPECT_EQ(draws[3], nextRandom());
 }

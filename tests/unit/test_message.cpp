@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <functional>
 #include <vector>
 
 #include "net/connection.h"
@@ -23,41 +22,32 @@ using Bytes = std::vector<uint8_t>;
 // shorts cut to 16 bits. 65536 payload bytes cannot be described by the 16-bit
 // length: the frame would desynchronise the stream, so nothing of it is queued.
 TEST(MessageFrames, GoldenBytesOfTheProtocol) {
-  const struct {
-    uint32_t type;
-    std::function<void(Message*)> put;
-    Bytes frame;
-  } cases[] = {{MSG_PEN,
-                [](Message* m) {
-                  for (int b : {3, 255, 0, 128}) message_put_byte(m, b);
-                  message_put_short(m, 10);
-                  message_put_short(m, -2);
-                },
-                {0x00, 0x08, 0x00, 0x03, 0xFF, 0x00, 0x80, 0x0A, 0x00, 0xFE, 0xFF}},
-               {MSG_LOGIN,
-                [](Message* m) {
-                  message_put_int(m, 9);
-                  message_put_string(m, "Ann");
-                },
-                {0x06, 0x08, 0x00, 0x09, 0x00, 0x00, 0x00, 0x41, 0x6E, 0x6E, 0x00}},
-               {MSG_RESTART, [](Message* m) { message_put_byte(m, 1); }, {0x09, 0x01, 0x00, 0x01}},
-               {MSG_ACCEPTED, [](Message*) {}, {0xFF, 0x00, 0x00}},
-               {0x1234,
-                [](Message* m) {
-                  message_put_int(m, 0xA1B2C3D4u);
-                  message_put_short(m, 0x12345);
-                },
-                {0x34, 0x06, 0x00, 0xD4, 0xC3, 0xB2, 0xA1, 0x45, 0x23}}};
+  Message m[5];
+  message_init(&m[0], MSG_PEN);
+  for (int b : {3, 255, 0, 128}) message_put_byte(&m[0], b);
+  message_put_short(&m[0], 10);
+  message_put_short(&m[0], -2);
+  message_init(&m[1], MSG_LOGIN);
+  message_put_int(&m[1], 9);
+  message_put_string(&m[1], "Ann");
+  message_init(&m[2], MSG_RESTART);
+  message_put_byte(&m[2], 1);
+  message_init(&m[3], MSG_ACCEPTED);
+  message_init(&m[4], 0x1234);
+  message_put_int(&m[4], 0xA1B2C3D4u);
+  message_put_short(&m[4], 0x12345);
+  const Bytes frames[5] = {{0x00, 0x08, 0x00, 0x03, 0xFF, 0x00, 0x80, 0x0A, 0x00, 0xFE, 0xFF},
+                           {0x06, 0x08, 0x00, 0x09, 0x00, 0x00, 0x00, 0x41, 0x6E, 0x6E, 0x00},
+                           {0x09, 0x01, 0x00, 0x01},
+                           {0xFF, 0x00, 0x00},
+                           {0x34, 0x06, 0x00, 0xD4, 0xC3, 0xB2, 0xA1, 0x45, 0x23}};
   Connection c = offline_connection();
   Bytes sent;
-  for (const auto& k : cases) {
-    Message m;
-    message_init(&m, k.type);
-    k.put(&m);
-    EXPECT_EQ(k.frame, nettest::frame_of(&m)) << "type " << k.type;
-    ASSERT_EQ(1, message_send(&m, &c));
-    sent.insert(sent.end(), k.frame.begin(), k.frame.end());
-    message_free(&m);
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(frames[i], nettest::frame_of(&m[i])) << "type " << m[i].type;
+    ASSERT_EQ(1, message_send(&m[i], &c));
+    sent.insert(sent.end(), frames[i].begin(), frames[i].end());
+    message_free(&m[i]);
   }
   Message big;
   message_init(&big, MSG_CHAT);
