@@ -101,7 +101,6 @@ TEST(CommandDecoding, PinnedPicturesOfAppliedCommands) {
     nextRandom();
     useLocalStream();
   }
-  EXPECT_EQ(LOCAL_STREAM, random_selected_stream());
   EXPECT_EQ(local_next, nextRandom());
 }
 

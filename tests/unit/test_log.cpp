@@ -10,49 +10,14 @@
 #include "base/log.h"
 #include "test_support.h"
 
-namespace {
-
-// The file's lines, each after its "Mon/DD/YYYY HH:MM:SS " stamp (the stamp's
-// own form is pinned with the locale tests), must be the tails given.
-void expect_file(const std::vector<std::string>& tails) {
-  std::ifstream in("client.log");
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line.size() > 21 ? line.substr(21) : line);
-  EXPECT_EQ(tails, lines);
-}
-
-const char STARTED[] = "[NOTICE] Logging Started.";
-const char STOPPED[] = "[NOTICE] Logging Stopped.";
-
-class LogTest : public ::testing::Test {
- protected:
-  void TearDown() override { log_reset(); }
-  testsupport::TempDir dir;
-};
-
-TEST_F(LogTest, EachLevelWritesOneLabelledLineAndOneEchoCutAt1023Characters) {
-  std::string text;
-  for (int i = 0; i < 2000; ++i) text += char('a' + i % 26);
-  const std::string cut = "[NOTICE] " + text.substr(0, 1023);
-  ASSERT_TRUE(log_open());
-  testing::internal::CaptureStdout();
-  log_write(LOG_WARNING, "value %d of %s", 42, "x");
-  log_write(LOG_ERROR, "e");
-  log_write(LOG_DEBUG, "diagnostic");
-  log_write(7, "seven");
-  log_write(-1, "minus");
-  log_write(LOG_NOTICE, "%s", text.c_str());
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "[WARNING] value 42 of x\n[ERROR] e\n[UNKNOWN] seven\n[UNKNOWN] minus\n" + cut + "\n");
-  expect_file({STARTED, "[WARNING] value 42 of x", "[ERROR] e", "[UNKNOWN] seven",
-               "[UNKNOWN] minus", cut});
-}
-
 // Unopenable: the text goes to standard error without a line end. Once the file
 // can be opened, the next line opens it and the exit closes it (in a child);
-// later runs append, and opening or closing twice writes one line.
-TEST_F(LogTest, UnopenableFileGoesToStandardErrorUntilAWriteOpensItAndExitClosesIt) {
-  log_close();                           // nothing to close
+// later runs append, and opening or closing twice writes one line. Each level
+// writes one labelled line and one echo, cut at 1023 characters; diagnostics
+// write nothing anywhere.
+TEST(Log, LabelledLinesAndEchoesOnceTheFileCanBeOpened) {
+  testsupport::TempDir dir;
+  log_close();                               // nothing to close
   log_write(LOG_DEBUG, "diagnostic %d", 1);  // opens nothing: the mkdir below succeeds
   ASSERT_EQ(mkdir("client.log", 0755), 0);
   EXPECT_FALSE(log_open());
@@ -73,11 +38,29 @@ TEST_F(LogTest, UnopenableFileGoesToStandardErrorUntilAWriteOpensItAndExitCloses
         exit(0);
       },
       testing::ExitedWithCode(0), "");
+  std::string text;
+  for (int i = 0; i < 2000; ++i) text += char('a' + i % 26);
+  const std::string cut = "[NOTICE] " + text.substr(0, 1023);
   ASSERT_TRUE(log_open());
   EXPECT_TRUE(log_open());
+  testing::internal::CaptureStdout();
+  log_write(LOG_WARNING, "value %d of %s", 42, "x");
+  log_write(LOG_ERROR, "e");
+  log_write(LOG_DEBUG, "diagnostic");
+  log_write(7, "seven");
+  log_write(-1, "minus");
+  log_write(LOG_NOTICE, "%s", text.c_str());
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "[WARNING] value 42 of x\n[ERROR] e\n[UNKNOWN] seven\n[UNKNOWN] minus\n" + cut + "\n");
   log_close();
   log_close();
-  expect_file({STARTED, "[NOTICE] back", STOPPED, STARTED, STOPPED});
+  // Each line after its "Mon/DD/YYYY HH:MM:SS " stamp (whose own form the
+  // locale tests pin).
+  std::ifstream in("client.log");
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line.size() > 21 ? line.substr(21) : line);
+  const std::string started = "[NOTICE] Logging Started.", stopped = "[NOTICE] Logging Stopped.";
+  EXPECT_EQ(lines, (std::vector<std::string>{started, "[NOTICE] back", stopped, started, "[WARNING] value 42 of x",
+                                             "[ERROR] e", "[UNKNOWN] seven", "[UNKNOWN] minus", cut, stopped}));
+  log_reset();
 }
-
-}  // namespace

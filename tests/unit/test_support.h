@@ -38,14 +38,11 @@ struct TestStroke {
 
 // Makes a new empty directory under the system's temporary folder and changes
 // into it; the destructor changes back and removes it.
-class TempDir {
- public:
+struct TempDir {
   TempDir();
   ~TempDir();
   const std::string& path() const { return path_; }
- private:
-  std::string path_;
-  std::string previous_;
+  std::string path_, previous_;
 };
 
 }  // namespace testsupport
