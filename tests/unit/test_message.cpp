@@ -119,17 +119,16 @@ TEST(MessageStrings, OnlySpaceThroughTildeCutToCapacity) {
 // in 16 bits.
 TEST(MessageReceive, FramesFedInAnySplitComeOutWholeAndInOrder) {
   std::vector<Bytes> frames;
-  size_t backlog = 0;
-  for (unsigned i = 0; backlog < 70000; ++i) {
-    frames.push_back(patterned_frame(i % 3 ? MSG_PENCIL : MSG_CHAT, 1000 + i * 7 % 300, i));
-    backlog += frames.back().size();
-  }
-  frames.push_back(patterned_frame(MSG_ACCEPTED, 0, 2));
-  frames.push_back(patterned_frame(MSG_CHAT, 65535, 99));
-  frames.push_back(patterned_frame(MSG_SMUDGE, 65533, 98));
-  frames.push_back(patterned_frame(MSG_PEN, 1, 97));
   Bytes stream;
-  for (const Bytes& f : frames) stream.insert(stream.end(), f.begin(), f.end());
+  auto add = [&](uint8_t type, size_t length, unsigned seed) {
+    frames.push_back(patterned_frame(type, length, seed));
+    stream.insert(stream.end(), frames.back().begin(), frames.back().end());
+  };
+  for (unsigned i = 0; stream.size() < 70000; ++i) add(i % 3 ? MSG_PENCIL : MSG_CHAT, 1000 + i * 7 % 300, i);
+  add(MSG_ACCEPTED, 0, 2);
+  add(MSG_CHAT, 65535, 99);
+  add(MSG_SMUDGE, 65533, 98);
+  add(MSG_PEN, 1, 97);
   for (size_t chunk : {size_t(1), size_t(2), size_t(5), size_t(4099), stream.size() - 1}) {
     Connection c = offline_connection();
     size_t fed = 0, taken = 0, consumed = 0;
