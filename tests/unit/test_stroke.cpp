@@ -217,8 +217,9 @@ TEST(Pen, PinnedStrokeAndSinglePoint) {
 // Previews onto canvas-sized and larger targets (the canvas centred in them):
 // pinned pictures and rectangles, every painted pixel inside the rectangle. A
 // zero-length first segment gives one sample that is not a number: it paints
-// nothing and widens no rectangle. Samples on the last canvas column are not
-// painted even where the target has room; the rectangle is clipped to the screen.
+// nothing and widens no rectangle. Samples on the last canvas column (not the
+// one before) are not painted even where the target has room; the rectangle is
+// clipped to the screen.
 TEST(Preview, PinnedPicturesAndRectangles) {
   const std::vector<int16_t> wavy_x = {100, 180, 260, 300, 310, 250}, wavy_y = {100, 140, 90, 200, 330, 400};
   const struct {
@@ -232,6 +233,7 @@ TEST(Preview, PinnedPicturesAndRectangles) {
                {912, 684, {5, 5, 20}, {5, 5, 30}, {5, 5, 16, 26}, 2624646755551103618u},
                {912, 684, {5, 5}, {5, 5}, {0, 0, 0, 0}, 15841533461256251772u},
                {914, 684, {911, 911}, {10, 20}, {912, 10, 0, 0}, 10348375475365129362u},
+               {914, 684, {910, 910}, {10, 20}, {911, 10, 1, 11}, 11723160113339539393u},
                {912, 684, {905, 940}, {-10, 10}, {905, 0, 7, 11}, 15841533461256251772u}};
   for (const auto& c : cases) {
     BITMAP* target = testsupport::make_filled(c.w, c.h, 0, 0, 0);
