@@ -11,14 +11,14 @@ import os
 import re
 import subprocess
 import sys
-import tempfile
 import time
+import unittest
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build"))
 os.environ["EASEL_BUILD_DIR"] = BUILD
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
-from harness import EaselSession, XServer, config_bytes, end_process, wait_until  # noqa: E402
+from harness import TIMEOUT, Easel, config_bytes, start, wait_until, workdir  # noqa: E402
 
 DOCS = os.path.join(ROOT, "docs")
 
@@ -42,53 +42,51 @@ def still(session):
 
 
 def main():
-    with tempfile.TemporaryDirectory() as tmp:
-        server = subprocess.Popen(
-            [os.path.join(BUILD, "server", "easel-server"), "--bind", "127.0.0.1", "--port", "0",
-             "--http", "0", "--board", os.path.join(tmp, "board.easel")],
-            stdout=subprocess.PIPE, text=True)
-        try:
-            ports = {}
-            while len(ports) < 2:
-                line = server.stdout.readline()
-                if not line:
-                    sys.exit("easel-server ended")
-                found = re.search(r"(listening on |web view on http://)127\.0\.0\.1:(\d+)", line)
-                if found:
-                    ports[found.group(1)] = int(found.group(2))
-            port, web = ports["listening on "], ports["web view on http://"]
-            subprocess.run([os.path.join(BUILD, "tools", "easel-load"), "--port", str(port),
-                            "--clients", "6", "--seconds", "2", "--rate", "4"], check=True,
-                           stdout=subprocess.DEVNULL)
-            icons = {name: open(os.path.join(ROOT, "assets", name), "rb").read()
-                     for name in os.listdir(os.path.join(ROOT, "assets"))}
-            with XServer(width=1024, height=768) as x, EaselSession(
-                    x, config=config_bytes(1024, 768, server="127.0.0.1", port=port, user="ann"),
-                    files=icons) as s:
-                _, _, w, h, wx, wy = s.wait_window(1024, 768)
-                still(s)
-                s.key("Tab")
-                still(s)
-                x.mouse_move(wx + 6 * 42 + 21, wy + h - 21)  # the Paint slot: the colour picker
-                x.mouse_down()
-                still(s)
-                x.mouse_up()
-                x.mouse_move(wx + 700, wy + 300)
-                picture = still(s)
-                small_png(b"P6\n%d %d\n255\n" % (picture.width, picture.height) + picture.data,
-                          os.path.join(DOCS, "client.png"), 640)
-                s.key("Escape")
-                s.key("Escape")
-                s.wait_exit()
-            shot = os.path.join(tmp, "web.png")
-            subprocess.run(["chromium", "--headless", "--no-sandbox", "--disable-gpu",
-                            "--hide-scrollbars", "--user-data-dir=" + os.path.join(tmp, "profile"),
-                            "--window-size=800,640", "--virtual-time-budget=5000",
-                            "--screenshot=" + shot, "http://127.0.0.1:%d/" % web],
-                           check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            small_png(open(shot, "rb").read(), os.path.join(DOCS, "web-view.png"), 640)
-        finally:
-            end_process(server)
+    cleanups = unittest.TestCase()  # what the harness starts is ended by its doCleanups()
+    try:
+        tmp = workdir(cleanups, {})
+        server = start(cleanups, os.path.join(BUILD, "server", "easel-server"), "--bind", "127.0.0.1", "--port", "0",
+                       "--http", "0", "--board", os.path.join(tmp, "board.easel"), stdout=subprocess.PIPE, text=True)
+        ports = {}
+        while len(ports) < 2:
+            line = server.stdout.readline()
+            if not line:
+                sys.exit("easel-server ended")
+            found = re.search(r"(listening on |web view on http://)127\.0\.0\.1:(\d+)", line)
+            if found:
+                ports[found.group(1)] = int(found.group(2))
+        port, web = ports["listening on "], ports["web view on http://"]
+        subprocess.run([os.path.join(BUILD, "tools", "easel-load"), "--port", str(port),
+                        "--clients", "6", "--seconds", "2", "--rate", "4"], check=True,
+                       stdout=subprocess.DEVNULL)
+        files = {name: open(os.path.join(ROOT, "assets", name), "rb").read()
+                 for name in os.listdir(os.path.join(ROOT, "assets"))}
+        files["client.cfg"] = config_bytes(1024, 768, "127.0.0.1", port, "ann")
+        s = Easel(cleanups, files, (1024, 768))
+        s.wait_window(1024, 768)
+        still(s)
+        s.xdo("key", "Tab")
+        still(s)
+        s.pointer_to(6 * 42 + 21, 768 - 21)  # the Paint slot: the colour picker
+        s.xdo("mousedown", "1")
+        still(s)
+        s.xdo("mouseup", "1")
+        s.pointer_to(700, 300)
+        picture = still(s)
+        small_png(b"P6\n%d %d\n255\n" % (picture.width, picture.height) + picture.data,
+                  os.path.join(DOCS, "client.png"), 640)
+        s.xdo("key", "Escape")
+        s.xdo("key", "Escape")
+        s.proc.wait(TIMEOUT)
+        shot = os.path.join(tmp, "web.png")
+        subprocess.run(["chromium", "--headless", "--no-sandbox", "--disable-gpu",
+                        "--hide-scrollbars", "--user-data-dir=" + os.path.join(tmp, "profile"),
+                        "--window-size=800,640", "--virtual-time-budget=5000",
+                        "--screenshot=" + shot, "http://127.0.0.1:%d/" % web],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        small_png(open(shot, "rb").read(), os.path.join(DOCS, "web-view.png"), 640)
+    finally:
+        cleanups.doCleanups()
 
 
 if __name__ == "__main__":

@@ -1,24 +1,22 @@
-"""End-to-end harness: the real programs on a virtual X server (Xvfb, xdotool,
-xwininfo, ImageMagick). Whatever is started here is ended by its pid when its
-`with` block closes, also when a test fails half-way."""
+"""End-to-end harness: the real client on an Xvfb of its own (xdotool, xwininfo,
+ImageMagick), and the files the programs read, built independently of their
+code. What is started here is ended by its pid at the test's cleanup."""
+import collections
 import os
 import pathlib
 import re
-import shutil
+import struct
 import subprocess
 import tempfile
 import time
 
-from formats import Image, config_bytes  # noqa: F401  (config_bytes for the tests)
-
-HERE = os.path.dirname(__file__)
-BUILD_DIR = os.environ.get("EASEL_BUILD_DIR", os.path.join(HERE, "..", "..", "build"))
-SOURCE_DIR = os.environ.get("EASEL_SOURCE_DIR", os.path.join(HERE, "..", ".."))
+SOURCE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+BUILD_DIR = os.path.abspath(os.environ.get("EASEL_BUILD_DIR", os.path.join(SOURCE_DIR, "build")))
 # Slow machines and sanitizer builds: every wait is bounded, none is short.
-DEFAULT_TIMEOUT = float(os.environ.get("EASEL_E2E_TIMEOUT", "20"))
+TIMEOUT = float(os.environ.get("EASEL_E2E_TIMEOUT", "20"))
 
 
-def wait_until(predicate, timeout=DEFAULT_TIMEOUT, interval=0.05, what="condition"):
+def wait_until(predicate, timeout=TIMEOUT, interval=0.05, what="condition"):
     """Polls predicate until it returns a true value, which is returned."""
     deadline = time.monotonic() + timeout
     while not (value := predicate()):
@@ -28,171 +26,125 @@ def wait_until(predicate, timeout=DEFAULT_TIMEOUT, interval=0.05, what="conditio
     return value
 
 
-def end_process(proc, grace=3.0):
-    """Ends a process started here, by its pid: TERM, then KILL."""
-    if proc is not None and proc.poll() is None:
+def start(test, *command, **options):
+    """A program that test's cleanup ends: TERM, then KILL."""
+    proc = subprocess.Popen(command, stdin=subprocess.DEVNULL, **options)
+
+    def end():
         proc.terminate()
         try:
-            proc.wait(timeout=grace)
+            proc.wait(3)
         except subprocess.TimeoutExpired:
             proc.kill()
-            proc.wait()
+    test.addCleanup(end)
+    return proc
 
 
-def binary_path(name):
-    return os.path.abspath(os.path.join(BUILD_DIR, name))
+def workdir(test, files):
+    """A temporary directory holding files {relative path: bytes}, removed at cleanup."""
+    path = test.enterContext(tempfile.TemporaryDirectory(prefix="easel-e2e-"))
+    for name, data in files.items():
+        pathlib.Path(path, name).parent.mkdir(exist_ok=True)
+        pathlib.Path(path, name).write_bytes(data)
+    return path
 
 
-class XServer:
-    """An Xvfb on a display number it picks itself (-displayfd), without
-    MIT-SHM, so that a killed client leaves no shared memory behind."""
+def config_bytes(width, height, server, port, user):
+    """The 281 bytes of client.cfg (windowed), texts zero-padded to their fields."""
+    return (server.encode().ljust(256, b"\0") + struct.pack("<H", port) + user.encode().ljust(16, b"\0")
+            + struct.pack("<HHHB", width, height, width, 0))
 
-    def __init__(self, width=1280, height=1024):
-        self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", "1", "-screen", "0", "%dx%dx24" % (width, height), "-nolisten", "tcp",
-             "-noreset", "-extension", "MIT-SHM"],
-            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        self.display = ":" + self.proc.stdout.readline().strip()
-        self.proc.stdout.close()
-        if self.display == ":":
-            raise AssertionError("Xvfb ended before reporting its display")
 
-    def __enter__(self):
-        return self
+def bmp_bytes(width, height, colour_at):
+    """A 24-bit Windows bitmap, bottom-up, rows padded to 4 bytes."""
+    pad = b"\0" * ((4 - width * 3 % 4) % 4)
+    data = b"".join(b"".join(bytes(colour_at(x, y)[::-1]) for x in range(width)) + pad
+                    for y in range(height - 1, -1, -1))
+    return (struct.pack("<2sIHHI", b"BM", 54 + len(data), 0, 0, 54)
+            + struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(data), 2835, 2835, 0, 0) + data)
 
-    def stop(self, *exc):
-        end_process(self.proc)
 
-    __exit__ = stop
+class Image(collections.namedtuple("Image", "width height data")):
+    """RGB pixels, rows top to bottom."""
 
-    def env(self):
-        return dict(os.environ, DISPLAY=self.display)
+    @staticmethod
+    def read(command, env=None):
+        """What an ImageMagick command (convert FILE, import -window root ...) gives."""
+        out = subprocess.run(command + ["-depth", "8", "ppm:-"], env=env, capture_output=True, timeout=60,
+                             check=True).stdout
+        width, height = map(int, out.split(maxsplit=3)[1:3])  # P6 width height 255 pixels
+        return Image(width, height, out[len(out) - width * height * 3:])
 
-    def run(self, *args):
+    def pixel(self, x, y):
+        i = (y * self.width + x) * 3
+        return tuple(self.data[i:i + 3])
+
+    def colours(self):
+        return {tuple(self.data[i:i + 3]) for i in range(0, len(self.data), 3)}
+
+
+class Easel:
+    """The client on an Xvfb of its own (screen: its size) in a fresh working
+    directory holding files. Xvfb runs without MIT-SHM, so that a killed client
+    leaves no shared memory behind. Positions are in window coordinates."""
+
+    def __init__(self, test, files, screen=(1280, 1024)):
+        xvfb = start(test, "Xvfb", "-displayfd", "1", "-screen", "0", "%dx%dx24" % screen, "-nolisten", "tcp",
+                     "-noreset", "-extension", "MIT-SHM", stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                     text=True)
+        self.env = dict(os.environ, DISPLAY=":" + xvfb.stdout.readline().strip())
+        xvfb.stdout.close()
+        self.dir = workdir(test, files)
+        self.proc = start(test, os.path.join(BUILD_DIR, "easel"), cwd=self.dir, env=self.env)
+
+    def x(self, *command):
         """Runs an X client program (xdotool, xwininfo...) on this display."""
-        return subprocess.run(list(args), env=self.env(), stdin=subprocess.DEVNULL, capture_output=True,
-                              timeout=DEFAULT_TIMEOUT, check=True).stdout.decode(errors="replace")
+        return subprocess.run(command, env=self.env, stdin=subprocess.DEVNULL, capture_output=True,
+                              timeout=TIMEOUT, check=True).stdout.decode(errors="replace")
 
-    # Input. Keyboard focus follows the pointer: keep it inside the window.
-    def key(self, *names, delay_ms=20):
-        self.run("xdotool", "key", "--delay", str(delay_ms), *names)
-
-    def mouse_move(self, x, y):
-        self.run("xdotool", "mousemove", str(x), str(y))
-
-    def mouse_down(self):
-        self.run("xdotool", "mousedown", "1")
-
-    def mouse_up(self):
-        self.run("xdotool", "mouseup", "1")
-
-
-class Server:
-    """easel-server on a free port of 127.0.0.1, logging to a file beside its board."""
-
-    def __init__(self, *extra):
-        self.dir = tempfile.mkdtemp(prefix="easel-server-")
-        with open(os.path.join(self.dir, "log"), "wb") as log:
-            self.proc = subprocess.Popen(
-                [binary_path("server/easel-server"), "--port", "0", "--bind", "127.0.0.1", "--board",
-                 os.path.join(self.dir, "board.easel"), *extra],
-                stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
-        self.port = int(self.wait(r"listening on \S*:(\d+)").group(1))
-
-    def wait(self, pattern):
-        """The first match of pattern in the log, once there is one."""
-        def find():
-            with open(os.path.join(self.dir, "log")) as f:
-                return re.search(pattern, f.read())
-        return wait_until(find, what="the server to log %r" % pattern)
-
-    def stop(self):
-        end_process(self.proc)
-        shutil.rmtree(self.dir, ignore_errors=True)
-
-
-class EaselSession:
-    """The client in a fresh temporary working directory, removed by close().
-
-    config: bytes for client.cfg, or None for no file; files: {name: bytes}
-    put beside it."""
-
-    def __init__(self, xserver, config=None, files=None):
-        self.x, self.proc, self.window = xserver, None, None
-        self.workdir = tempfile.mkdtemp(prefix="easel-e2e-")
-        files = dict(files or {})
-        if config is not None:
-            files["client.cfg"] = config
-        for name, data in files.items():
-            pathlib.Path(self.path(name)).write_bytes(data)
-
-    def path(self, name):
-        return os.path.join(self.workdir, name)
-
-    def read_file(self, name):
-        return pathlib.Path(self.path(name)).read_bytes()
-
-    def start(self):
-        with open(self.path("easel.stderr"), "wb") as err:
-            self.proc = subprocess.Popen([binary_path("easel")], cwd=self.workdir, env=self.x.env(),
-                                         stdin=subprocess.DEVNULL, stdout=err, stderr=err)
-        return self
-
-    def wait_exit(self):
-        return self.proc.wait(timeout=DEFAULT_TIMEOUT)
-
-    def close(self, *exc):
-        end_process(self.proc)
-        shutil.rmtree(self.workdir, ignore_errors=True)
-
-    __enter__, __exit__ = start, close
-
-    def wait_window(self, width=None, height=None):
-        """Waits for this client's window (of this size, when given), puts the
-        pointer inside it for keyboard focus and returns (id, name, w, h, x, y).
-        Shortly after start-up the graphics library warps the pointer once: it
-        is put back until it stays."""
-        def find():
-            self.check_running()
-            for m in re.finditer(r'^\s*(0x[0-9a-f]+) "easel":.*?(\d+)x(\d+)\+(-?\d+)\+(-?\d+)',
-                                 self.x.run("xwininfo", "-root", "-children"), re.M):
-                window = (m[1], "easel") + tuple(map(int, m.groups()[1:]))
-                if width in (None, window[2]) and height in (None, window[3]):
-                    return window
-        self.window = wait_until(find, what="the easel window %sx%s" % (width, height))
-        want = "x:%d y:%d " % (self.window[4] + self.window[2] - 2, self.window[5] + self.window[3] - 2)
-
-        def placed():
-            self.pointer_to(self.window[2] - 2, self.window[3] - 2)
-            for _ in range(5):
-                time.sleep(0.1)
-                if not self.x.run("xdotool", "getmouselocation").startswith(want):
-                    return False
-            return True
-        wait_until(placed, what="the pointer to stay in the window")
-        return self.window
+    def xdo(self, *args):
+        self.x("xdotool", *args)
 
     def check_running(self):
         if self.proc.poll() is not None:
-            output = self.read_file("easel.stderr").decode(errors="replace")
-            raise AssertionError("easel ended (%s):\n%s" % (self.proc.poll(), output))
+            raise AssertionError("easel ended with status %d (its output above)" % self.proc.poll())
+
+    def wait_window(self, width, height):
+        """Waits for the client's window of this size and puts the pointer inside
+        for keyboard focus. Shortly after start-up the graphics library warps the
+        pointer once: it is put back until it stays."""
+        def find():
+            self.check_running()
+            m = re.search(r'"easel":.*? %dx%d\+(-?\d+)\+(-?\d+)' % (width, height),
+                          self.x("xwininfo", "-root", "-children"))
+            return m and tuple(map(int, m.groups()))
+        self.left, self.top = wait_until(find, what="the easel window %dx%d" % (width, height))
+        self.size = (width, height)
+        corner = "x:%d y:%d " % (self.left + width - 2, self.top + height - 2)
+
+        def placed():
+            self.pointer_to(width - 2, height - 2)
+            return all(not time.sleep(0.1) and self.x("xdotool", "getmouselocation").startswith(corner)
+                       for _ in range(5))
+        wait_until(placed, what="the pointer to stay in the window")
 
     def pointer_to(self, x, y):
-        """Moves the pointer to window coordinates."""
-        self.x.mouse_move(self.window[4] + x, self.window[5] + y)
+        self.xdo("mousemove", str(self.left + x), str(self.top + y))
 
     def screenshot(self, x=0, y=0, w=None, h=None):
-        """Pixels of the window (or of a rectangle in window coordinates); a
-        client that ended shows nothing, which is said at once."""
+        """Pixels of the window, or of a rectangle of it; a client that ended
+        shows nothing, which is said at once."""
         self.check_running()
-        w, h = (self.window[2] - x if w is None else w), (self.window[3] - y if h is None else h)
-        crop = "%dx%d+%d+%d" % (w, h, self.window[4] + x, self.window[5] + y)
-        return Image.read(["import", "-window", "root", "-crop", crop], self.x.env())
+        crop = "%dx%d+%d+%d" % (w or self.size[0] - x, h or self.size[1] - y, self.left + x, self.top + y)
+        return Image.read(["import", "-window", "root", "-crop", crop], self.env)
 
-    def wait_screen(self, predicate, what="the screen", **rect):
-        """Polls screenshots until predicate(image) holds; returns that image."""
-        return wait_until(lambda: (lambda im: predicate(im) and im)(self.screenshot(**rect)),
-                          interval=0.02, what=what)
-
-    def key(self, *names, **options):
-        self.x.key(*names, **options)
+    def wait_screen(self, predicate, what, pointer=None, **rect):
+        """Polls screenshots until predicate(image) holds and returns that
+        image. The pointer, when given, is put there before each: the graphics
+        library warps it back to where it was seen last when the client
+        rebuilds its cursor (the colour panel does)."""
+        def shot():
+            if pointer:
+                self.pointer_to(*pointer)
+            return self.screenshot(**rect)
+        return wait_until(lambda: (lambda im: predicate(im) and im)(shot()), interval=0.02, what=what)

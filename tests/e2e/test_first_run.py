@@ -1,32 +1,23 @@
-"""A first run in a real window: without client.cfg the setup screen (320 x
-240) asks every setting from the keyboard and writes the settings file. The
-client then opens the configured mode: the picture centred in black bands;
-Tab shows the tool bar with the tool icons tinted through their masks and a
-press on a slot opens its panel (both pinned by hash); Esc hides the bar, keys
-other than Esc do not quit, the next Esc quits with status 0; client.log gains
-one start and one stop line. A settings file that cannot be written ends the
-client with status 1."""
+"""A first run in a real window: the setup screen asks every setting and
+writes client.cfg; in the configured mode the tool bar and a panel are pinned
+by hash; Esc hides the bar, other keys do not quit, the next Esc quits with
+status 0 and client.log gains one start and one stop line. A settings file
+that cannot be written ends the client with status 1."""
 import hashlib
-import os
 import pathlib
 import re
 import unittest
 
-import harness
-from formats import bmp_bytes
-from harness import EaselSession, XServer, config_bytes
+from harness import SOURCE_DIR, TIMEOUT, Easel, bmp_bytes, config_bytes
 
 W, H = 320, 240                      # the setup screen
 BLACK, WHITE, DARK_RED, STRIP = (0, 0, 0), (255, 255, 255), (128, 0, 0), (128, 172, 255)
-TOP = H // 2 - 8                     # the prompt is drawn at H / 2 - 6
-FIELD_TOP = H // 2 + 3 - TOP         # black field from H / 2 + 3 to H / 2 + 12
-ERASE = ["BackSpace"] * 20           # more than any answer here is long
+ABOVE_FIELD = (H // 2 + 3) * W * 3   # the black field is drawn from H / 2 + 3 to H / 2 + 12
 EARLIER = "Jan/01/2000 00:00:00 [NOTICE] Logging Started.\n"
 STAMP = r"(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec)/[0-3]\d/\d{4} [0-2]\d:[0-5]\d:[0-6]\d"
 RUN = "%s \\[NOTICE\\] Logging Started\\.\n%s \\[NOTICE\\] Logging Stopped\\.\n" % (STAMP, STAMP)
 
 SW, SH = 1024, 768                   # the configured mode
-CANVAS_W, CANVAS_H = 912, 684
 BAR_Y = SH - 42
 PARK = (600, 300)   # the pointer sprite there, away from the bar and the panels
 # sha256 of the RGB rows (top first) of the tool bar with the mark on slot 0,
@@ -36,94 +27,70 @@ PINNED_BAR = "eac3b5e3086da62599d26be1e2b2bfe70031f9b0710f56d3f50e3a6bceb47ba5"
 PINNED_PAINT_PANEL = "37d2ebe9377a619e90894a5e7e4ef4f7a2ffa2bad9f463280945f7a7f478f827"
 
 
-def picture(x, y):
-    """The background picture: no two nearby pixels alike, never black."""
-    return (x & 0xFF, y & 0xFF, 64 + 16 * (x >> 8) + 4 * (y >> 8))
-
-
-def digest(image):
-    return hashlib.sha256(image.data).hexdigest()
-
-
-def wait_prompt(s, previous_title):
-    """Waits for a prompt whose title differs from previous_title (None: any)
-    and whose field is drawn; returns its title. Each prompt empties the key
-    buffer as it appears and draws its field right after, so keys are sent
-    only once the new field is drawn."""
-    def ready():
-        image = s.screenshot(0, TOP, W, FIELD_TOP + 10)
-        title, field = image.crop(0, 0, W, FIELD_TOP - 1), image.crop(0, FIELD_TOP, W, 10)
-        drawn = field.pixel(1, 0) == BLACK and field.pixel(W - 2, 9) == BLACK
-        return drawn and title != previous_title and title
-    return harness.wait_until(ready, what="the next prompt", interval=0.01)
+def field_drawn(image):
+    return image.pixel(1, H // 2 + 3) == BLACK and image.pixel(W - 2, H // 2 + 12) == BLACK
 
 
 def answer(s, texts):
-    """Answers the prompts in turn: a text replaces the offered one, None takes it."""
+    """Answers the prompts in turn: a text replaces the offered one, None takes
+    it. Each prompt empties the key buffer as it appears and draws its field
+    right after, so keys go only to a new title whose field is drawn."""
     title = None
     for text in texts:
-        title = wait_prompt(s, title)
+        title = s.wait_screen(lambda im: field_drawn(im) and im.data[:ABOVE_FIELD] != title,
+                              "the next prompt").data[:ABOVE_FIELD]
         if text is not None:
-            s.key(*ERASE, delay_ms=5)
-            s.x.run("xdotool", "type", "--delay", "10", text)
-        s.key("Return")
+            s.xdo("key", *["BackSpace"] * 20)  # more than any answer here is long
+            s.xdo("type", text)
+        s.xdo("key", "Return")
 
 
 class FirstRunTest(unittest.TestCase):
     def test_first_run_from_the_setup_screen_to_the_tool_bar_and_out(self):
-        assets = os.path.join(harness.SOURCE_DIR, "assets")
-        files = {name: pathlib.Path(assets, name).read_bytes() for name in os.listdir(assets)}
-        files.update({"client.log": EARLIER.encode(), "bg.bmp": bmp_bytes(CANVAS_W, CANVAS_H, picture)})
-        with XServer() as x, EaselSession(x, files=files) as s:
-            s.wait_window(W, H)
-            wait_prompt(s, None)
-            # White text on dark red, the black field 1 pixel inside the edges.
-            whole = s.screenshot()
-            self.assertEqual(whole.colours(), {DARK_RED, WHITE, BLACK})
-            self.assertEqual(whole.pixel(0, H // 2 + 3), DARK_RED)
-            answer(s, ("127.0.0.1", "9", "ann", "1024", None, "no"))  # height offered: 3/4 of the width
+        files = {p.name: p.read_bytes() for p in pathlib.Path(SOURCE_DIR, "assets").iterdir()}
+        # The background picture: no two nearby pixels alike, never black.
+        files["bg.bmp"] = bmp_bytes(912, 684, lambda x, y: (x & 0xFF, y & 0xFF, 64 + 16 * (x >> 8) + 4 * (y >> 8)))
+        files["client.log"] = EARLIER.encode()
+        s = Easel(self, files)
+        s.wait_window(W, H)
+        # White text on dark red, the black field 1 pixel inside the edges.
+        whole = s.wait_screen(field_drawn, "the setup screen")
+        self.assertEqual(whole.colours(), {DARK_RED, WHITE, BLACK})
+        self.assertEqual(whole.pixel(0, H // 2 + 3), DARK_RED)
+        answer(s, ("127.0.0.1", "9", "ann", "1024", None, "no"))  # height offered: 3/4 of the width
 
-            s.wait_window(SW, SH)
-            self.assertEqual(s.read_file("client.cfg"),
-                             config_bytes(SW, SH, 0, server="127.0.0.1", port=9, user="ann"))
-            s.pointer_to(*PARK)
-            self.assertEqual(s.screenshot(600, 0, 424, 42).colours(), {BLACK}, "the band above the picture")
+        s.wait_window(SW, SH)
+        self.assertEqual(pathlib.Path(s.dir, "client.cfg").read_bytes(), config_bytes(SW, SH, "127.0.0.1", 9, "ann"))
+        s.pointer_to(*PARK)
+        self.assertEqual(s.screenshot(600, 0, 424, 42).colours(), {BLACK}, "the band above the picture")
+        s.xdo("key", "Tab")
+        bar = s.wait_screen(lambda im: im.pixel(1000, 20) == STRIP, "the tool bar", y=BAR_Y)
+        self.assertEqual(hashlib.sha256(bar.data).hexdigest(), PINNED_BAR)
 
-            s.key("Tab")
-            bar = self.wait_bar(s, lambda im: im.pixel(1000, 20) == STRIP, "the tool bar")
-            self.assertEqual(digest(bar), PINNED_BAR)
+        # A press on the Paint slot, held until the mark moves there, opens its panel.
+        s.pointer_to(6 * 42 + 20, BAR_Y + 20)
+        s.xdo("mousedown", "1")
+        s.wait_screen(lambda im: im.pixel(42 * 6, 0) == WHITE, "the mark on the Paint slot", y=BAR_Y)
+        s.xdo("mouseup", "1")
+        s.wait_screen(lambda im: hashlib.sha256(im.data).hexdigest() == PINNED_PAINT_PANEL, "the pinned Paint panel",
+                      PARK, y=BAR_Y - 256)
 
-            # A press on the Paint slot, held until the mark moves there, opens its panel.
-            s.pointer_to(6 * 42 + 20, BAR_Y + 20)
-            s.x.mouse_down()
-            self.wait_bar(s, lambda im: im.pixel(42 * 6, 0) == WHITE, "the mark on the Paint slot")
-            s.x.mouse_up()
-            s.pointer_to(*PARK)
-            s.wait_screen(lambda im: digest(im) == PINNED_PAINT_PANEL, what="the pinned Paint panel",
-                          x=0, y=BAR_Y - 256, w=SW, h=256 + 42)
-
-            # Esc hides the bar; other keys do not quit: the Tab behind them shows it again.
-            s.key("Escape")
-            self.wait_bar(s, lambda im: im.colours() == {BLACK}, "the band without the bar")
-            s.key("a", "Return", "F1", "Left", "Tab")
-            self.wait_bar(s, lambda im: im.pixel(1000, 20) == STRIP, "the tool bar again")
-            # The first Esc hides the bar, the second, queued behind it, quits.
-            s.key("Escape", "Escape", delay_ms=0)
-            self.assertEqual(s.wait_exit(), 0)
-            self.assertRegex(s.read_file("client.log").decode(), "^" + re.escape(EARLIER) + RUN + "$")
-
-    def wait_bar(self, s, predicate, what):
-        return s.wait_screen(predicate, what=what, x=0, y=BAR_Y, w=SW, h=42)
+        # Esc hides the bar; other keys do not quit: the Tab behind them shows it again.
+        s.xdo("key", "Escape")
+        s.wait_screen(lambda im: im.colours() == {BLACK}, "the band without the bar", y=BAR_Y)
+        s.xdo("key", "a", "Return", "F1", "Left", "Tab")
+        s.wait_screen(lambda im: im.pixel(1000, 20) == STRIP, "the tool bar again", y=BAR_Y)
+        # The first Esc hides the bar, the second, queued behind it, quits.
+        s.xdo("key", "--delay", "0", "Escape", "Escape")
+        self.assertEqual(s.proc.wait(TIMEOUT), 0)
+        self.assertRegex(pathlib.Path(s.dir, "client.log").read_text(), "^" + re.escape(EARLIER) + RUN + "$")
 
     def test_unwritable_settings_file_ends_with_status_1(self):
-        with XServer() as x:
-            s = EaselSession(x)
-            # A folder named client.cfg: it cannot be read, nor written at the end.
-            os.mkdir(s.path("client.cfg"))
-            with s:
-                s.wait_window(W, H)
-                answer(s, ("h", "1", "u", "640", None, "no"))
-                self.assertEqual(s.wait_exit(), 1)
+        # A folder named client.cfg: it cannot be read, nor written at the end.
+        s = Easel(self, {"client.cfg/x": b""})
+        s.wait_window(W, H)
+        answer(s, ("h", "1", "u", "640", None, "no"))
+        self.assertEqual(s.proc.wait(TIMEOUT), 1)
 
 
 if __name__ == "__main__":
