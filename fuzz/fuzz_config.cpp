@@ -6,17 +6,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "app/config.h"
 
-static std::string scratch_path() {
-  const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-  return std::string(dir) + "/easel-fuzz-config-" + std::to_string(getpid()) + ".cfg";
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string path = scratch_path();
+  static const std::string path =
+      (std::filesystem::temp_directory_path() / ("easel-fuzz-config-" + std::to_string(getpid()) + ".cfg")).string();
   FILE* f = fopen(path.c_str(), "wb");
   if (!f) abort();
   if (size && fwrite(data, 1, size, f) != size) abort();

@@ -2,13 +2,10 @@
 // determinism, malformed payloads and chat lines.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <functional>
-#include <sstream>
+#include <cstring>
 #include <string>
 #include <vector>
 
-#include "base/log.h"
 #include "net/command.h"
 #include "net/message.h"
 #include "net_test_support.h"
@@ -24,39 +21,12 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-// A wavy stroke across the middle of the canvas.
-struct Stroke {
-  std::vector<int16_t> xs, ys;
-  explicit Stroke(int n) {
-    for (int i = 0; i < n; ++i) {
-      xs.push_back(int16_t(200 + i * 9));
-      ys.push_back(int16_t(300 + ((i * 37) % 50) - 25 + i * 2));
-    }
-  }
-  unsigned n() const { return unsigned(xs.size()); }
-};
-
-// A canvas-sized picture with a fixed pattern, so smudges have something to move.
-struct Canvas {
-  BITMAP* bmp;
-  Canvas() : bmp(testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT)) {}
-  ~Canvas() { destroy_bitmap(bmp); }
-};
-
 Bytes le32(uint32_t v) { return Bytes{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
 
 Bytes join(std::initializer_list<Bytes> parts) {
   Bytes all;
   for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
   return all;
-}
-
-// Applies a stroke command by author through the encoder, then frees it.
-void apply_encoded(BITMAP* canvas, const std::function<int(Message*)>& encode) {
-  Message m;
-  ASSERT_EQ(1, encode(&m));
-  apply_command(canvas, &m);
-  message_free(&m);
 }
 
 }  // namespace
@@ -74,79 +44,75 @@ TEST(CommandEncoding, PinnedBytesOfEveryTool) {
   seedRandom(4242);
   int16_t xs[2] = {-1, 911}, ys[2] = {683, -32768};
   const Bytes points = {0xFF, 0xFF, 0xAB, 0x02, 0x8F, 0x03, 0x00, 0x80};
-  const struct {
-    uint32_t type;
-    std::function<int(Message*, unsigned)> encode;
-    Bytes fields;
-  } cases[] = {
-      {MSG_BRUSH, [&](Message* m, unsigned n) { return encode_brush(m, 200, 300, -5, 127.9f, 12.3f, 500, xs, ys, n); },
-       join({{200}, le32(draws[0]), {255, 0, 127, 0x26, 0x03, 0x66, 0x66}})},
-      {MSG_PENCIL, [&](Message* m, unsigned n) { return encode_pencil(m, 200, 1, 2, 3, 1.7f, xs, ys, n); },
-       join({{200}, le32(draws[1]), {1, 2, 3, 0x6F, 0x00}})},
-      {MSG_CHALK, [&](Message* m, unsigned n) { return encode_chalk(m, 200, 4, 5, 6, 5.5f, xs, ys, n); },
-       join({{200}, le32(draws[2]), {4, 5, 6, 0x68, 0x01}})},
-      {MSG_SMUDGE, [&](Message* m, unsigned n) { return encode_smudge(m, 200, 8.5f, 1000, xs, ys, n); },
-       {200, 0x2D, 0x02, 0x66, 0x66}},
-      {MSG_STAMP, [&](Message* m, unsigned n) { return encode_stamp(m, 200, 0, 0, 0, 3.5f, 50, xs, ys, n); },
-       {200, 0, 0, 0, 0xE5, 0x00, 0xCC, 0x0C}},
-      {MSG_PEN, [&](Message* m, unsigned n) { return encode_pen(m, 200, 9, 8, 7, xs, ys, n); }, {200, 9, 8, 7}},
-  };
-  for (const auto& c : cases) {
-    Message m;
-    message_init(&m, 77);
-    EXPECT_EQ(0, c.encode(&m, 0));
-    EXPECT_EQ(77u, m.type);
-    EXPECT_EQ(nullptr, m.begin);
-    ASSERT_EQ(1, c.encode(&m, 2));
-    EXPECT_EQ(c.type, m.type);
-    EXPECT_EQ(join({c.fields, points}), payload(&m)) << "type " << c.type;
-    message_free(&m);
+  const uint32_t types[6] = {MSG_BRUSH, MSG_PENCIL, MSG_CHALK, MSG_SMUDGE, MSG_STAMP, MSG_PEN};
+  const Bytes fields[6] = {join({{200}, le32(draws[0]), {255, 0, 127, 0x26, 0x03, 0x66, 0x66}}),
+                           join({{200}, le32(draws[1]), {1, 2, 3, 0x6F, 0x00}}),
+                           join({{200}, le32(draws[2]), {4, 5, 6, 0x68, 0x01}}),
+                           {200, 0x2D, 0x02, 0x66, 0x66},
+                           {200, 0, 0, 0, 0xE5, 0x00, 0xCC, 0x0C},
+                           {200, 9, 8, 7}};
+  for (unsigned n : {0u, 2u}) {
+    Message m[6];
+    for (Message& each : m) message_init(&each, 77);
+    const int made[6] = {encode_brush(&m[0], 200, 300, -5, 127.9f, 12.3f, 500, xs, ys, n),
+                         encode_pencil(&m[1], 200, 1, 2, 3, 1.7f, xs, ys, n),
+                         encode_chalk(&m[2], 200, 4, 5, 6, 5.5f, xs, ys, n),
+                         encode_smudge(&m[3], 200, 8.5f, 1000, xs, ys, n),
+                         encode_stamp(&m[4], 200, 0, 0, 0, 3.5f, 50, xs, ys, n),
+                         encode_pen(&m[5], 200, 9, 8, 7, xs, ys, n)};
+    for (int i = 0; i < 6; ++i) {
+      EXPECT_EQ(n != 0, made[i]);
+      EXPECT_EQ(n ? types[i] : 77u, m[i].type);
+      EXPECT_EQ(n ? join({fields[i], points}) : Bytes(), payload(&m[i])) << "type " << types[i];
+      message_free(&m[i]);
+    }
   }
   EXPECT_EQ(draws[3], nextRandom());
 }
 
-// Each tool's command, encoded from fractional values and applied: the
-// renderer's picture from the quantised values, the command stream seeded as
-// the command says, the local stream left alone.
+// Each tool's command as the client encodes it, from fractional values, on a
+// wavy stroke over a pattern, applied: the renderer's picture from the
+// quantised values, the command stream seeded as the command says, the local
+// stream left alone.
 TEST(CommandDecoding, PinnedPicturesOfAppliedCommands) {
   random_reset();
   seedRandom(99);
   for (int i = 0; i < 3; ++i) nextRandom();  // the seeds of pencil, brush and chalk
   const uint32_t local_next = nextRandom();
   seedRandom(99);
-  Stroke s(40);
-  const float r = 200.7f, g = 30.2f, b = 90.9f;
-  const int16_t *xs = s.xs.data(), *ys = s.ys.data();
-  const std::function<int(Message*)> encoders[6] = {
-      [&](Message* m) { return encode_pen(m, 0, r, g, b, xs, ys, s.n()); },
-      [&](Message* m) { return encode_pencil(m, 0, r, g, b, 6.3f, xs, ys, s.n()); },
-      [&](Message* m) { return encode_brush(m, 0, r, g, b, 7.1f, 450, xs, ys, s.n()); },
-      [&](Message* m) { return encode_chalk(m, 0, r, g, b, 9.9f, xs, ys, s.n()); },
-      [&](Message* m) { return encode_smudge(m, 0, 10.4f, 900, xs, ys, s.n()); },
-      [&](Message* m) { return encode_stamp(m, 0, r, g, b, 4.4f, 33.3f, xs, ys, s.n()); }};
-  const uint64_t sums[6] = {10215594249608263506u, 11675846527322425530u, 1554560930144294040u,
-                            14245293229350981854u, 16750766415642245074u, 15112927743373243788u};
-  for (int i = 0; i < 6; ++i) {
-    Canvas applied;
-    apply_encoded(applied.bmp, encoders[i]);
-    EXPECT_EQ(sums[i], testsupport::bitmap_checksum(applied.bmp)) << "tool " << i;
+  std::vector<int16_t> xs, ys;
+  for (int i = 0; i < 40; ++i) {
+    xs.push_back(int16_t(200 + i * 9));
+    ys.push_back(int16_t(300 + ((i * 37) % 50) - 25 + i * 2));
+  }
+  const float values[DRAWING_TYPE_COUNT][2] = {{0, 0}, {6.3f, 0}, {7.1f, 450}, {9.9f, 0}, {10.4f, 900}, {4.4f, 33.3f}};
+  const uint64_t sums[DRAWING_TYPE_COUNT] = {10215594249608263506u, 11675846527322425530u, 1554560930144294040u,
+                                             14245293229350981854u, 16750766415642245074u, 15112927743373243788u};
+  for (int i = 0; i < DRAWING_TYPE_COUNT; ++i) {
+    BITMAP* canvas = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
+    Message m;
+    ASSERT_EQ(1, encode_command(&m, COMMAND_LAYOUTS[i], 0, 200.7f, 30.2f, 90.9f, values[i][0], values[i][1],
+                                xs.data(), ys.data(), xs.size()));
+    apply_command(canvas, &m);
+    message_free(&m);
+    EXPECT_EQ(sums[i], testsupport::bitmap_checksum(canvas)) << COMMAND_LAYOUTS[i].tool;
+    destroy_bitmap(canvas);
     useCommandStream(i + 1);  // draws from the command stream between commands change nothing
     nextRandom();
     useLocalStream();
   }
-  EXPECT_EQ(LOCAL_STREAM, random_selected_stream());
   EXPECT_EQ(local_next, nextRandom());
 }
 
-// Truncated, pointless and unknown commands draw nothing, touch neither the
-// roster nor the local stream, and write no line to the log file.
-TEST(CommandDecoding, MalformedCommandsChangeNothing) {
-  testsupport::TempDir dir;
-  ASSERT_TRUE(log_open());
+// Truncated, pointless and unknown commands and chat lines draw nothing and
+// leave the local stream alone; the broken ones touch neither the roster nor
+// the log. A chat line names the speaker from the roster (none for author 0),
+// drops control and escape bytes and keeps at most 511 characters.
+TEST(CommandDecoding, MalformedCommandsAndChatLinesDrawNothing) {
   roster_reset();
+  chat_log_reset();
   roster_set_name(4, "Ann");
-  roster_set_colour(4, 1, 2, 3);
-  roster_set_position(4, 7, 8);
+  const UserRecord ann = roster.users[4];
   random_reset();
   seedRandom(5);
   unsigned local_before = random_position(LOCAL_STREAM);
@@ -164,50 +130,30 @@ TEST(CommandDecoding, MalformedCommandsChangeNothing) {
       {13, {4, 10, 0, 10, 0, 20, 0, 20, 0}},
       {200, {4, 9, 9, 9, 10, 0, 10, 0}},
       {254, {}},
+      {MSG_CHAT, join({{4}, Bytes(700, 'w'), {0}})},
+      {MSG_CHAT, {0, 'n', 0xFF, 0xFC, 'o', '\n', 't', 'e', 0}},
   };
-  Canvas canvas, original;
+  BITMAP* canvas = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
+  BITMAP* original = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
+  testing::internal::CaptureStdout();  // where every line the log keeps is echoed
   for (const auto& c : cases) {
     Message m = nettest::raw_message(c.first, c.second);
-    apply_command(canvas.bmp, &m);
+    apply_command(canvas, &m);
     EXPECT_EQ(0, message_tell(&m));
-    EXPECT_TRUE(bitmaps_equal(canvas.bmp, original.bmp)) << "type " << c.first;
+    EXPECT_TRUE(bitmaps_equal(canvas, original)) << "type " << c.first;
     EXPECT_EQ(LOCAL_STREAM, random_selected_stream());
     message_free(&m);
   }
+  EXPECT_EQ("", testing::internal::GetCapturedStdout());
   EXPECT_EQ(local_before, random_position(LOCAL_STREAM));
-  EXPECT_EQ((std::vector<float>{1, 2, 3}),
-            (std::vector<float>{roster.users[4].red, roster.users[4].green, roster.users[4].blue}));
-  EXPECT_EQ(7, roster.users[4].x);
-  EXPECT_EQ(8, roster.users[4].y);
-  log_close();
-  std::stringstream text;
-  text << std::ifstream("client.log").rdbuf();
-  EXPECT_NE(std::string::npos, text.str().find("Logging Started."));
-  EXPECT_EQ(std::string::npos, text.str().find("invalid data"));
-}
-
-// The speaker is named from the roster (none for author 0); control and escape
-// bytes are dropped; at most 511 characters are kept; nothing is drawn.
-TEST(CommandDecoding, ChatLinesNameTheSpeakerFromTheRoster) {
-  roster_reset();
-  chat_log_reset();
-  roster_set_name(3, "Dora");
-  Canvas canvas, original;
-  const struct {
-    Bytes payload;
-    bool named;
-    std::string text;
-  } cases[] = {{join({{3}, Bytes(700, 'w'), {0}}), true, std::string(511, 'w')},
-               {{0, 'n', 0xFF, 0xFC, 'o', '\n', 't', 'e', 0}, false, "note"}};
-  for (const auto& c : cases) {
-    Message m = nettest::raw_message(MSG_CHAT, c.payload);
-    apply_command(canvas.bmp, &m);
-    EXPECT_EQ(0, message_tell(&m));
-    message_free(&m);
-    std::string line = chat_log.lines[(chat_log.head + CHAT_LOG_SLOTS - 1) % CHAT_LOG_SLOTS].text;
-    EXPECT_EQ(c.named, line.find("Dora") != std::string::npos) << c.text;
-    EXPECT_NE(std::string::npos, line.find(c.text)) << c.text;
-    EXPECT_EQ(std::string::npos, line.find(c.text + c.text.back())) << c.text;
-  }
-  EXPECT_TRUE(bitmaps_equal(canvas.bmp, original.bmp));
+  EXPECT_EQ(0, memcmp(&ann, &roster.users[4], sizeof ann));
+  const std::string named = chat_log.lines[(chat_log.head + CHAT_LOG_SLOTS - 2) % CHAT_LOG_SLOTS].text,
+                    plain = chat_log.lines[(chat_log.head + CHAT_LOG_SLOTS - 1) % CHAT_LOG_SLOTS].text;
+  EXPECT_NE(std::string::npos, named.find("Ann"));
+  EXPECT_EQ(std::string(511, 'w'), named.substr(named.size() - 511));
+  EXPECT_EQ(std::string::npos, named.find(std::string(512, 'w')));
+  EXPECT_EQ(std::string::npos, plain.find("Ann"));
+  EXPECT_EQ("note", plain.substr(plain.size() - 4));
+  destroy_bitmap(original);
+  destroy_bitmap(canvas);
 }

@@ -22,6 +22,7 @@ TEST(DirtyRects, NormalisedAndClippedToTheScreen) {
       {{10, 600, 5, 5}, {}},
       {{1000, 10, 20, 20}, {}},
       {{805, 10, -10, 5}, {795, 10, 5, 5}},
+      {{-5, 10, 6, 4}, {0, 10, 1, 4}},
       {{-50000, 0, 70000, 10}, {0, 0, 800, 10}},  // wider than the 16-bit fields
   };
   dirty_set_screen_size(800, 600);

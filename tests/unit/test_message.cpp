@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <functional>
 #include <vector>
 
 #include "net/connection.h"
@@ -18,72 +17,44 @@ using nettest::payload;
 using nettest::sent_bytes;
 using Bytes = std::vector<uint8_t>;
 
-namespace {
-
-Bytes sent_frame(Message* m) {
-  Connection c = offline_connection();
-  EXPECT_EQ(1, message_send(m, &c));
-  Bytes out = sent_bytes(&c);
-  connection_close(&c);
-  return out;
-}
-
-}  // namespace
-
-// Frames as sent and as the shared frame writer builds them: only the low byte
-// of the type, multi-byte fields little-endian, shorts cut to 16 bits.
+// Frames as the shared frame writer builds them and as sent one behind the
+// other: only the low byte of the type, multi-byte fields little-endian,
+// shorts cut to 16 bits. 65536 payload bytes cannot be described by the 16-bit
+// length: the frame would desynchronise the stream, so nothing of it is queued.
 TEST(MessageFrames, GoldenBytesOfTheProtocol) {
-  const struct {
-    uint32_t type;
-    std::function<void(Message*)> put;
-    Bytes frame;
-  } cases[] = {{MSG_PEN,
-                [](Message* m) {
-                  for (int b : {3, 255, 0, 128}) message_put_byte(m, b);
-                  message_put_short(m, 10);
-                  message_put_short(m, -2);
-                },
-                {0x00, 0x08, 0x00, 0x03, 0xFF, 0x00, 0x80, 0x0A, 0x00, 0xFE, 0xFF}},
-               {MSG_LOGIN,
-                [](Message* m) {
-                  message_put_int(m, 9);
-                  message_put_string(m, "Ann");
-                },
-                {0x06, 0x08, 0x00, 0x09, 0x00, 0x00, 0x00, 0x41, 0x6E, 0x6E, 0x00}},
-               {MSG_RESTART, [](Message* m) { message_put_byte(m, 1); }, {0x09, 0x01, 0x00, 0x01}},
-               {MSG_ACCEPTED, [](Message*) {}, {0xFF, 0x00, 0x00}},
-               {0x1234,
-                [](Message* m) {
-                  message_put_int(m, 0xA1B2C3D4u);
-                  message_put_short(m, 0x12345);
-                },
-                {0x34, 0x06, 0x00, 0xD4, 0xC3, 0xB2, 0xA1, 0x45, 0x23}}};
-  for (const auto& c : cases) {
-    Message m;
-    message_init(&m, c.type);
-    c.put(&m);
-    EXPECT_EQ(c.frame, sent_frame(&m)) << "type " << c.type;
-    EXPECT_EQ(c.frame, nettest::frame_of(&m)) << "type " << c.type;
-    message_free(&m);
-  }
-}
-
-// 65536 payload bytes cannot be described by the 16-bit length: the frame
-// would desynchronise the stream, so nothing of it is queued.
-TEST(MessageFrames, SendAppendsBehindQueuedBytesAndRefusesOversizedPayloads) {
+  Message m[5];
+  message_init(&m[0], MSG_PEN);
+  for (int b : {3, 255, 0, 128}) message_put_byte(&m[0], b);
+  message_put_short(&m[0], 10);
+  message_put_short(&m[0], -2);
+  message_init(&m[1], MSG_LOGIN);
+  message_put_int(&m[1], 9);
+  message_put_string(&m[1], "Ann");
+  message_init(&m[2], MSG_RESTART);
+  message_put_byte(&m[2], 1);
+  message_init(&m[3], MSG_ACCEPTED);
+  message_init(&m[4], 0x1234);
+  message_put_int(&m[4], 0xA1B2C3D4u);
+  message_put_short(&m[4], 0x12345);
+  const Bytes frames[5] = {{0x00, 0x08, 0x00, 0x03, 0xFF, 0x00, 0x80, 0x0A, 0x00, 0xFE, 0xFF},
+                           {0x06, 0x08, 0x00, 0x09, 0x00, 0x00, 0x00, 0x41, 0x6E, 0x6E, 0x00},
+                           {0x09, 0x01, 0x00, 0x01},
+                           {0xFF, 0x00, 0x00},
+                           {0x34, 0x06, 0x00, 0xD4, 0xC3, 0xB2, 0xA1, 0x45, 0x23}};
   Connection c = offline_connection();
-  Message a, big;
-  message_init(&a, MSG_KICK);
-  message_put_byte(&a, 7);
-  ASSERT_EQ(1, message_send(&a, &c));
-  ASSERT_EQ(1, message_send(&a, &c));
-  EXPECT_EQ((Bytes{0x0A, 0x01, 0x00, 0x07, 0x0A, 0x01, 0x00, 0x07}), sent_bytes(&c));
+  Bytes sent;
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(frames[i], nettest::frame_of(&m[i])) << "type " << m[i].type;
+    ASSERT_EQ(1, message_send(&m[i], &c));
+    sent.insert(sent.end(), frames[i].begin(), frames[i].end());
+    message_free(&m[i]);
+  }
+  Message big;
   message_init(&big, MSG_CHAT);
   for (int i = 0; i < 65536; ++i) ASSERT_EQ(1, message_put_byte(&big, 'x'));
   EXPECT_EQ(0, message_send(&big, &c));
-  EXPECT_EQ(8u, sent_bytes(&c).size());
+  EXPECT_EQ(sent, sent_bytes(&c));
   message_free(&big);
-  message_free(&a);
   connection_close(&c);
 }
 
@@ -148,17 +119,16 @@ TEST(MessageStrings, OnlySpaceThroughTildeCutToCapacity) {
 // in 16 bits.
 TEST(MessageReceive, FramesFedInAnySplitComeOutWholeAndInOrder) {
   std::vector<Bytes> frames;
-  size_t backlog = 0;
-  for (unsigned i = 0; backlog < 70000; ++i) {
-    frames.push_back(patterned_frame(i % 3 ? MSG_PENCIL : MSG_CHAT, 1000 + i * 7 % 300, i));
-    backlog += frames.back().size();
-  }
-  frames.push_back(patterned_frame(MSG_ACCEPTED, 0, 2));
-  frames.push_back(patterned_frame(MSG_CHAT, 65535, 99));
-  frames.push_back(patterned_frame(MSG_SMUDGE, 65533, 98));
-  frames.push_back(patterned_frame(MSG_PEN, 1, 97));
   Bytes stream;
-  for (const Bytes& f : frames) stream.insert(stream.end(), f.begin(), f.end());
+  auto add = [&](uint8_t type, size_t length, unsigned seed) {
+    frames.push_back(patterned_frame(type, length, seed));
+    stream.insert(stream.end(), frames.back().begin(), frames.back().end());
+  };
+  for (unsigned i = 0; stream.size() < 70000; ++i) add(i % 3 ? MSG_PENCIL : MSG_CHAT, 1000 + i * 7 % 300, i);
+  add(MSG_ACCEPTED, 0, 2);
+  add(MSG_CHAT, 65535, 99);
+  add(MSG_SMUDGE, 65533, 98);
+  add(MSG_PEN, 1, 97);
   for (size_t chunk : {size_t(1), size_t(2), size_t(5), size_t(4099), stream.size() - 1}) {
     Connection c = offline_connection();
     size_t fed = 0, taken = 0, consumed = 0;
@@ -171,9 +141,7 @@ TEST(MessageReceive, FramesFedInAnySplitComeOutWholeAndInOrder) {
       while (message_receive(&m, &c)) {
         ASSERT_LT(taken, frames.size());
         ASSERT_EQ(frames[taken], nettest::frame_of(&m)) << "frame " << taken << " chunk " << chunk;
-        EXPECT_EQ(m.limit, m.end);
         EXPECT_EQ(m.begin, m.read_pos);
-        EXPECT_EQ(message_length(&m) == 0, m.begin == nullptr);
         consumed += frames[taken++].size();
         message_free(&m);
         message_init(&m, 77);

@@ -1,4 +1,6 @@
-// The stroke walker, the packed blends, the pen and the stroke preview.
+// Strokes and the tools that draw them: the coverage blend and colour pick, the
+// stroke walker, the packed blends, the preview, the soft disc, the pen, pencil
+// and chalk grains, the stamp, the bristle brush and the smudge.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -6,12 +8,13 @@
 #include <random>
 #include <vector>
 
-#include "guarded_bitmap.h"
 #include "paint/brush.h"
 #include "paint/canvas.h"
 #include "paint/chalk.h"
 #include "paint/dirty_rect.h"
+#include "paint/disc.h"
 #include "paint/pencil.h"
+#include "paint/pixel.h"
 #include "paint/random.h"
 #include "paint/smudge.h"
 #include "paint/splat.h"
@@ -19,6 +22,76 @@
 #include "paint/stamp.h"
 #include "paint/stroke.h"
 #include "test_support.h"
+
+using testsupport::TestStroke;
+
+namespace {
+
+// A long stroke over a canvas-sized picture, turning sharply and back.
+const std::vector<int16_t> LONG_XS = {30, 200, 420, 610, 700, 880, 650, 300, 120},
+                           LONG_YS = {600, 500, 620, 380, 100, 40, 300, 200, 20};
+
+// Draws a stroke inside the command bracket seeded with seed (not 0) and
+// returns the number of draws it took: where a fresh stream seeded alike gives
+// the output that followed the stroke.
+long brush_draws(BITMAP* bmp, uint32_t seed, float size, float dryness, const TestStroke& s, float r = 255,
+                 float g = 0, float b = 0) {
+  useCommandStream(seed);
+  drawBrush(bmp, r, g, b, size, dryness, s.xs.data(), s.ys.data(), s.n());
+  const uint32_t next = nextRandom();
+  useCommandStream(seed);
+  long k = 0;
+  while (k < 200000 && nextRandom() != next) ++k;
+  useLocalStream();
+  return k;
+}
+
+void smudge(BITMAP* bmp, float size, float strength, const TestStroke& s) {
+  drawSmudge(bmp, size, strength, s.xs.data(), s.ys.data(), s.n());
+}
+
+}  // namespace
+
+// On a pixel of (100, 50, 10): above 0.999 the colour is written with its
+// fractions cut; below, the blend rounds; no coverage changes nothing.
+TEST(Pixel, PinnedBlends) {
+  const struct {
+    float rgb[3], coverage;
+    int want[3];
+  } cases[] = {{{200.7f, 20.5f, 254.99f}, 1.0f, {200, 20, 254}},
+               {{200.7f, 20.5f, 254.99f}, 0.999f, {201, 21, 255}},
+               {{200.0f, 0.0f, 255.0f}, 0.25f, {125, 38, 71}},
+               {{255.0f, 255.0f, 255.0f}, 0.0f, {100, 50, 10}}};
+  for (const auto& c : cases) {
+    BITMAP* bmp = testsupport::make_filled(1, 1, 100, 50, 10);
+    blendPixel(bmp, 0, 0, c.rgb[0], c.rgb[1], c.rgb[2], c.coverage);
+    EXPECT_EQ(makecol32(c.want[0], c.want[1], c.want[2]), getpixel(bmp, 0, 0)) << c.coverage;
+    destroy_bitmap(bmp);
+  }
+}
+
+// The pick seeks the dominant colour of the window around the point, not the
+// mean; only on-bitmap pixels count; a window wholly off the bitmap gives 0.5.
+TEST(Pixel, PinnedColourPicks) {
+  BITMAP* bmp = testsupport::make_pattern(40, 30);
+  rectfill(bmp, 20, 0, 39, 29, makecol32(200, 40, 40));
+  rectfill(bmp, 20, 0, 39, 5, makecol32(0, 0, 255));
+  const struct {
+    int x, y;
+    float rgb[3];
+  } cases[] = {{30, 12, {199.999954f, 39.9999695f, 39.9999695f}},  // 18 of 81 blue: the red is kept
+               {30, 4, {14.515686f, 2.90313649f, 239.395676f}},
+               {0, 0, {12.7890682f, 17.1404839f, 29.9999962f}},
+               {39, 29, {200, 40, 40}},
+               {21, 15, {191.273148f, 48.9323807f, 46.7865257f}},
+               {-5, -5, {0.5f, 0.5f, 0.5f}}};
+  for (const auto& c : cases) {
+    float rgb[3];
+    sampleColor(bmp, c.x, c.y, &rgb[0], &rgb[1], &rgb[2]);
+    EXPECT_EQ(std::vector<float>(c.rgb, c.rgb + 3), std::vector<float>(rgb, rgb + 3)) << c.x << "," << c.y;
+  }
+  destroy_bitmap(bmp);
+}
 
 // One segment walked with a spacing and a carried offset: the offset left
 // for the next segment, the samples' count, the first and the last. A single
@@ -53,10 +126,9 @@ TEST(StrokeWalk, SamplesOfOneSegment) {
     auto along = [&](int k, int axis) {
       return double(c.first[axis]) + (double(c.last[axis]) - c.first[axis]) * k / std::max(1, c.count - 1);
     };
-    for (int k = 0; k < c.count; ++k) {
-      ASSERT_TRUE(near(along(k, 0), StrokeSamples.x[k])) << k << ": " << StrokeSamples.x[k];
-      ASSERT_TRUE(near(along(k, 1), StrokeSamples.y[k])) << k << ": " << StrokeSamples.y[k];
-    }
+    for (int k = 0; k < c.count; ++k)
+      for (int axis : {0, 1})
+        ASSERT_TRUE(near(along(k, axis), (axis ? StrokeSamples.y : StrokeSamples.x)[k])) << k << " axis " << axis;
   }
 }
 
@@ -110,40 +182,56 @@ TEST(Splat, WideBlendsMatchThePlainOnesBitForBit) {
 }
 #endif
 
+// Strokes across every edge and through every corner, along the edges, one
+// pixel inside all round, wholly outside and over the whole coordinate range.
+// The target is a sub-bitmap inside a guard border: writes past its edges stay
+// in the allocation, where only the border shows them.
 TEST(Renderers, StrokesAtAndAcrossEveryEdgeStayOnTheBitmap) {
+  const int w = 160, h = 120, r = w - 1, b = h - 1, guard = makecol32(13, 200, 77);
+  const std::vector<TestStroke> strokes = {
+      {-30, 60, 25, 65}, {r - 25, 40, r + 30, 44}, {80, -30, 86, 25}, {53, b - 25, 48, b + 30},
+      {-20, -20, 20, 20, 40, 10}, {r + 20, -20, r - 20, 20, r - 40, 5},
+      {-20, b + 20, 20, b - 20, 40, b - 5}, {r + 20, b + 20, r - 20, b - 20, r - 5, b - 40},
+      {0, 0, r, 0}, {0, b, r, b}, {0, 0, 0, b}, {r, 0, r, b},
+      {1, 1, r - 1, 1, r - 1, b - 1, 1, b - 1, 1, 1}, {-60, -40, -10, -50, -30, -5},
+      {-32768, -32768, 32767, 32767}, {32767, -32768, w / 2, h / 2, -32768, 32767}};
+  BITMAP* pattern = testsupport::make_pattern(w, h);
   for (float size : {1.7f, 12.0f}) {
-    testsupport::GuardedBitmap g(160, 120, 16);
+    BITMAP* parent = testsupport::make_filled(w + 32, h + 32, 13, 200, 77);
+    BITMAP* target = create_sub_bitmap(parent, 16, 16, w, h);
+    blit(pattern, target, 0, 0, 0, 0, w, h);
     uint32_t seed = 1;
-    for (const testsupport::TestStroke& s : testsupport::edge_strokes(160, 120)) {
+    for (const TestStroke& s : strokes) {
       const int16_t *xs = s.xs.data(), *ys = s.ys.data();
       useCommandStream(seed++);
-      drawPen(g.target, 0, 0, 0, xs, ys, s.n());
-      drawBrush(g.target, 255, 0, 0, size, 500, xs, ys, s.n());
-      drawPencil(g.target, 0, 255, 0, size, xs, ys, s.n());
-      drawChalk(g.target, 0, 0, 255, size, xs, ys, s.n());
-      drawSmudge(g.target, size, 1000, xs, ys, s.n());
-      drawStamp(g.target, 250, 250, 0, size, 0, xs, ys, s.n());
+      drawPen(target, 0, 0, 0, xs, ys, s.n());
+      drawBrush(target, 255, 0, 0, size, 500, xs, ys, s.n());
+      drawPencil(target, 0, 255, 0, size, xs, ys, s.n());
+      drawChalk(target, 0, 0, 255, size, xs, ys, s.n());
+      drawSmudge(target, size, 1000, xs, ys, s.n());
+      drawStamp(target, 250, 250, 0, size, 0, xs, ys, s.n());
       useLocalStream();
-      ASSERT_EQ(0, g.border_changes()) << "stroke " << seed - 1 << " size " << size;
     }
-    BITMAP* pattern = testsupport::make_pattern(160, 120);
-    EXPECT_GT(testsupport::count_differences(g.target, pattern), 1000);
-    destroy_bitmap(pattern);
+    EXPECT_GT(testsupport::count_differences(target, pattern), 1000);
+    clear_to_color(target, guard);  // what is left to differ is the border
+    BITMAP* untouched = testsupport::make_filled(w + 32, h + 32, 13, 200, 77);
+    EXPECT_EQ(0, testsupport::count_differences(parent, untouched)) << "size " << size;
+    destroy_bitmap(untouched);
+    destroy_bitmap(target);
+    destroy_bitmap(parent);
   }
+  destroy_bitmap(pattern);
 }
 
 // A single point paints one pixel in full colour.
 TEST(Pen, PinnedStrokeAndSinglePoint) {
   BITMAP* bmp = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
-  std::vector<int16_t> xs = {30, 200, 420, 610, 700, 880, 650, 300, 120},
-                       ys = {600, 500, 620, 380, 100, 40, 300, 200, 20};
-  drawPen(bmp, 20.5f, 60.0f, 230.0f, xs.data(), ys.data(), xs.size());
-  EXPECT_EQ(7729092784956005366ull, testsupport::bitmap_checksum(bmp));
   BITMAP* before = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
-  blit(bmp, before, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
-  drawPen(bmp, 12.9f, 240.0f, 77.5f, &xs[1], &ys[1], 1);
+  drawPen(bmp, 12.9f, 240.0f, 77.5f, &LONG_XS[1], &LONG_YS[1], 1);
   EXPECT_EQ(makecol32(12, 240, 77), getpixel(bmp, 200, 500));
   EXPECT_EQ(1, testsupport::count_differences(before, bmp));
+  drawPen(before, 20.5f, 60.0f, 230.0f, LONG_XS.data(), LONG_YS.data(), LONG_XS.size());
+  EXPECT_EQ(7729092784956005366ull, testsupport::bitmap_checksum(before));
   destroy_bitmap(before);
   destroy_bitmap(bmp);
 }
@@ -151,8 +239,9 @@ TEST(Pen, PinnedStrokeAndSinglePoint) {
 // Previews onto canvas-sized and larger targets (the canvas centred in them):
 // pinned pictures and rectangles, every painted pixel inside the rectangle. A
 // zero-length first segment gives one sample that is not a number: it paints
-// nothing and widens no rectangle. Samples on the last canvas column are not
-// painted even where the target has room; the rectangle is clipped to the screen.
+// nothing and widens no rectangle. Samples on the last canvas column (not the
+// one before) are not painted even where the target has room; the rectangle is
+// clipped to the screen.
 TEST(Preview, PinnedPicturesAndRectangles) {
   const std::vector<int16_t> wavy_x = {100, 180, 260, 300, 310, 250}, wavy_y = {100, 140, 90, 200, 330, 400};
   const struct {
@@ -166,6 +255,7 @@ TEST(Preview, PinnedPicturesAndRectangles) {
                {912, 684, {5, 5, 20}, {5, 5, 30}, {5, 5, 16, 26}, 2624646755551103618u},
                {912, 684, {5, 5}, {5, 5}, {0, 0, 0, 0}, 15841533461256251772u},
                {914, 684, {911, 911}, {10, 20}, {912, 10, 0, 0}, 10348375475365129362u},
+               {914, 684, {910, 910}, {10, 20}, {911, 10, 1, 11}, 11723160113339539393u},
                {912, 684, {905, 940}, {-10, 10}, {905, 0, 7, 11}, 15841533461256251772u}};
   for (const auto& c : cases) {
     BITMAP* target = testsupport::make_filled(c.w, c.h, 0, 0, 0);
@@ -196,4 +286,203 @@ TEST(StrokeWalk, CurvesEndWhenTheParameterRunsOutOfPrecisionOrAtTheBufferLimit) 
   int16_t cx[] = {0, 9000, 18000, 27000}, cy[] = {0, 10, 0, 10};
   EXPECT_EQ(0.0f, sampleSegment(cx, cy, 4, 1, 1.0f, 0.0f));
   EXPECT_EQ(STROKE_SAMPLES_MAX, StrokeSamples.count);
+}
+
+// Pinned pixels and command stream positions after a stroke seeded as the row
+// says; sizes beyond the tool's range act as its bounds (pencil 1.5..8, chalk
+// 1.5..12). The colours make the shades reach both channel bounds, where
+// unclamped they would spill into the neighbouring channels of the packed
+// pixel. The last two rows are long strokes.
+TEST(Grain, PinnedPixelsAndStreamPositionsPerToolAndSize) {
+  const float pencil[3] = {120.5f, 64.0f, 240.0f}, chalk[3] = {250.0f, 3.0f, 128.0f};
+  const float long_pencil[3] = {90.0f, 30.5f, 200.0f}, long_chalk[3] = {240.0f, 200.0f, 10.0f};
+  const std::vector<int16_t> pxs = {10, 40}, pys = {12, 30}, cxs = {15, 60}, cys = {40, 20};
+  const struct {
+    bool chalk;
+    const float* rgb;
+    float size;
+    uint32_t seed;
+    const std::vector<int16_t>&xs, &ys;
+    uint64_t sum;
+    unsigned position;
+  } cases[] = {{false, pencil, 1.5f, 4242, pxs, pys, 131403195635389598ull, 373},
+               {false, pencil, 0.2f, 4242, pxs, pys, 131403195635389598ull, 373},
+               {false, pencil, 4.0f, 4242, pxs, pys, 9998451886292236241ull, 865},
+               {false, pencil, 8.0f, 4242, pxs, pys, 5882891004903484910ull, 712},
+               {false, pencil, 30.0f, 4242, pxs, pys, 5882891004903484910ull, 712},
+               {true, chalk, 1.5f, 99, cxs, cys, 7625770356031892338ull, 360},
+               {true, chalk, 5.0f, 99, cxs, cys, 5771309364203134110ull, 564},
+               {true, chalk, 12.0f, 99, cxs, cys, 11804012867633109840ull, 92},
+               {true, chalk, 0.0f, 99, cxs, cys, 7625770356031892338ull, 360},
+               {true, chalk, 40.0f, 99, cxs, cys, 11804012867633109840ull, 92},
+               {false, long_pencil, 2.5f, 2024, LONG_XS, LONG_YS, 11415416125248512171ull, 410},
+               {true, long_chalk, 7.0f, 2025, LONG_XS, LONG_YS, 7520625522913850571ull, 26}};
+  for (const auto& c : cases) {
+    BITMAP* bmp = c.xs.size() > 2 ? testsupport::make_pattern(912, 684) : testsupport::make_pattern(80, 60);
+    useCommandStream(c.seed);
+    (c.chalk ? drawChalk : drawPencil)(bmp, c.rgb[0], c.rgb[1], c.rgb[2], c.size, c.xs.data(), c.ys.data(),
+                                       c.xs.size());
+    EXPECT_EQ(c.position, random_position(COMMAND_STREAM)) << (c.chalk ? "chalk " : "pencil ") << c.size;
+    useLocalStream();
+    EXPECT_EQ(c.sum, testsupport::bitmap_checksum(bmp)) << (c.chalk ? "chalk " : "pencil ") << c.size;
+    destroy_bitmap(bmp);
+  }
+}
+
+// Row offsets run from 1 - R to R; the rim is soft. Below radius 0.5 there are
+// no rows at all; a centre or radius that is not a number, or a coverage not
+// above 0.005, paints nothing. Discs over the edges paint their on-bitmap part.
+TEST(Disc, PinnedDiscs) {
+  const struct {
+    float cx, cy, coverage, radius;
+    long painted;
+    uint64_t sum;
+  } cases[] = {{20, 20, 1, 8, 187, 17996170906310777681u},     {20.3f, 20.6f, 1, 2, 12, 3621505732852966392u},
+               {20, 20, 0.4f, 11.5f, 405, 9222647517020850737u}, {20, 20, 1, 0.49f, 0, 14465518389014101251u},
+               {NAN, 20, 1, 5, 0, 14465518389014101251u},       {20, NAN, 1, 5, 0, 14465518389014101251u},
+               {20, 20, 1, NAN, 0, 14465518389014101251u},       {20, 20, 0.005f, 5, 0, 14465518389014101251u},
+               {1.5f, 38.5f, 1, 8, 78, 8328633616637883686u},   {-3.75f, 6, 0.4f, 8, 50, 5072552981353120261u},
+               {36.25f, -2.5f, 1, 11.5f, 107, 14757113461284104712u}};
+  BITMAP* black = testsupport::make_filled(40, 40, 0, 0, 0);
+  for (const auto& c : cases) {
+    BITMAP* bmp = testsupport::make_filled(40, 40, 0, 0, 0);
+    softDisc(bmp, c.cx, c.cy, 200, 100, 50, c.coverage, c.radius);
+    EXPECT_EQ(c.painted, testsupport::count_differences(bmp, black)) << c.cx << "," << c.cy << " r " << c.radius;
+    EXPECT_EQ(c.sum, testsupport::bitmap_checksum(bmp)) << c.cx << "," << c.cy << " r " << c.radius;
+    destroy_bitmap(bmp);
+  }
+  destroy_bitmap(black);
+}
+
+// One stroke at in-range and out-of-range values: size and gap act as their
+// bounds (1.5..8 and 0..100) beyond them. A stroke of one repeated point paints
+// nothing.
+TEST(Stamp, PinnedStrokes) {
+  const std::vector<int16_t> still = {25, 25, 25};
+  BITMAP* blank = testsupport::make_pattern(912, 684);
+  const uint64_t untouched = testsupport::bitmap_checksum(blank);
+  destroy_bitmap(blank);
+  const struct {
+    float size, gap;
+    bool moving;
+    uint64_t sum;
+  } cases[] = {{6.5f, 20.0f, true, 1518476845628864280ull}, {8, 0, true, 14009003145975916033ull},
+               {50, -4, true, 14009003145975916033ull},    {1.5f, 100, true, 4283033006230996930ull},
+               {0, 250, true, 4283033006230996930ull},     {8, 0, false, untouched}};
+  for (const auto& c : cases) {
+    BITMAP* bmp = testsupport::make_pattern(912, 684);
+    const std::vector<int16_t>& sx = c.moving ? LONG_XS : still;
+    drawStamp(bmp, 15.0f, 150.0f, 99.5f, c.size, c.gap, sx.data(), c.moving ? LONG_YS.data() : still.data(), sx.size());
+    EXPECT_EQ(c.sum, testsupport::bitmap_checksum(bmp)) << "size " << c.size << " gap " << c.gap;
+    destroy_bitmap(bmp);
+  }
+}
+
+// Pinned draw counts: a dry bristle is replaced by the last live one, which is
+// processed in the same sample; leaving it for later changes these counts.
+// Once every bristle is gone the rest of the stroke costs no draws.
+TEST(Brush, PinnedDrawCountsOfADryingBrush) {
+  BITMAP* bmp = testsupport::make_filled(300, 100, 255, 255, 255);
+  const long expected[12] = {488, 464, 487, 459, 439, 379, 495, 447, 383, 447, 463, 432};
+  for (uint32_t seed = 1; seed <= 12; ++seed) {
+    for (int end : {210, 290})
+      EXPECT_EQ(brush_draws(bmp, seed, 3, 1, TestStroke{60, 50, end, 50}), expected[seed - 1]) << seed;
+  }
+  destroy_bitmap(bmp);
+}
+
+// Each row pins one behaviour: the pick-up reads at the unrotated offsets (a
+// green patch just ahead of the end is carried far from the centre line), a
+// repeated first point must not poison the trails, a size or dryness out of
+// range or not a number acts as the bound, a dry brush fades, a wet one does not.
+TEST(Brush, PinnedPictures) {
+  const float nan = std::nanf("");
+  const struct {
+    const char* name;
+    bool patch;
+    TestStroke s;
+    float r, g, b, size, dryness;
+    uint32_t seed;
+    long draws;
+    uint64_t sum;
+  } cases[] = {
+      {"fixed", false, {15, 30, 60, 20, 110, 45, 170, 40, 185, 95, 120, 130, 40, 120, 70, 70}, 40, 90, 200, 7.5f,
+       120, 0xC0FFEEu, 28561, 15832281217579429382u},
+      {"pick-up", true, {40, 40, 145, 40}, 255, 0, 0, 12, 60, 12, 10882, 14464231021294920910u},
+      {"repeated start", false, {40, 50, 40, 50, 100, 50, 160, 55}, 255, 0, 0, 6, 500, 4, 6301, 6063774662019092478u},
+      {"lower bounds", false, {10, 10, 70, 50}, 255, 0, 0, 1.7f, 1, 9, 247, 11816818670395052870u},
+      {"not a number", false, {10, 10, 70, 50}, 255, 0, 0, nan, nan, 9, 247, 11816818670395052870u},
+      {"below range", false, {10, 10, 70, 50}, 255, 0, 0, -3, 1, 9, 247, 11816818670395052870u},
+      {"above range", true, {40, 40, 145, 40}, 255, 0, 0, 40, 60, 12, 10882, 14464231021294920910u},
+      {"dry", false, {20, 30, 190, 30}, 0, 0, 0, 6, 1, 2, 861, 13387990305951761365u},
+      {"wet", false, {20, 30, 190, 30}, 0, 0, 0, 6, 500, 2, 9021, 6735044574293367172u},
+  };
+  for (const auto& c : cases) {
+    BITMAP* bmp = testsupport::make_pattern(200, 150);
+    if (c.patch) rectfill(bmp, 140, 38, 160, 42, makecol32(0, 255, 0));
+    EXPECT_EQ(c.draws, brush_draws(bmp, c.seed, c.size, c.dryness, c.s, c.r, c.g, c.b)) << c.name;
+    EXPECT_EQ(c.sum, testsupport::bitmap_checksum(bmp)) << c.name;
+    destroy_bitmap(bmp);
+  }
+}
+
+// One disc on black with one grey rectangle. The pass reads what it has just
+// written, so a white dot is dragged along the motion as 128, 64, 32, ...; the
+// wrong visiting order moves it by a pixel. Row 10 samples at y = 10.5. Near the
+// edges only sampling points 1.0001 inside the bitmap are found.
+TEST(Smudge, PinnedSingleDiscs) {
+  const struct {
+    const char* name;
+    int rect[5];  // x0, y0, x1, y1, grey
+    float size, cx, cy, dx, dy;
+    long changed;
+    uint64_t sum;
+  } cases[] = {
+      {"right", {20, 20, 20, 20, 255}, 4, 20, 20, -1, 0, 5, 7022455482682675919u},
+      {"left", {20, 20, 20, 20, 255}, 4, 20, 20, 1, 0, 4, 15140304457026721191u},
+      {"down", {20, 20, 20, 20, 255}, 4, 20, 20, 0, -1, 4, 14063880312050364455u},
+      {"up", {20, 20, 20, 20, 255}, 4, 20, 20, 0, 1, 4, 4572405139988351719u},
+      {"down right", {20, 20, 20, 20, 255}, 4, 20, 20, -1, -1, 4, 10770462088287144135u},
+      {"fractional row", {0, 11, 59, 39, 200}, 1.7f, 20, 10.5f, -10, 0, 4, 14802506820769138439u},
+      {"footprint left", {0, 0, 24, 39, 255}, 1.7f, 30, 20, -10, 0, 8, 14776471196556726231u},
+      {"footprint right", {36, 0, 59, 39, 255}, 1.7f, 30, 20, 10, 0, 8, 9456461864806162903u},
+      {"left edge", {0, 0, 1, 39, 255}, 1.7f, 2, 20, -3, 0, 4, 14948560538224708071u},
+      {"right edge", {58, 0, 59, 39, 255}, 1.7f, 57, 20, 2, 0, 1, 8853923630705235431u},
+  };
+  for (const auto& c : cases) {
+    BITMAP* bmp = testsupport::make_filled(60, 40, 0, 0, 0);
+    int v = c.rect[4];
+    rectfill(bmp, c.rect[0], c.rect[1], c.rect[2], c.rect[3], makecol32(v, v, v));
+    BITMAP* before = create_bitmap_ex(32, 60, 40);
+    blit(bmp, before, 0, 0, 0, 0, 60, 40);
+    smudgeDisc(bmp, c.size, 0.5f, c.cx, c.cy, c.dx, c.dy);
+    EXPECT_EQ(c.changed, testsupport::count_differences(bmp, before)) << c.name;
+    EXPECT_EQ(c.sum, testsupport::bitmap_checksum(bmp)) << c.name;
+    destroy_bitmap(before);
+    destroy_bitmap(bmp);
+  }
+}
+
+// Too weak a stroke, a single sample and arguments that are not usable change
+// nothing; a size that is not a number acts as the lower bound.
+TEST(Smudge, WeakStrengthsSingleSamplesAndBadArgumentsChangeNothing) {
+  BITMAP* before = testsupport::make_pattern(160, 100);
+  BITMAP* bmp = testsupport::make_pattern(160, 100);
+  smudge(bmp, 12, 6, {20, 30, 100, 60, 140, 20});
+  smudge(bmp, 12, 1000, {50, 40, 51, 40});  // 1 pixel: one sample at spacing 2
+  const float nan = std::nanf("");
+  for (float bad : {nan, 1e30f}) {
+    smudgeDisc(bmp, 4, 0.5f, bad, 20, -1, 0);
+    smudgeDisc(bmp, 4, 0.5f, 30, 20, bad, bad);
+    smudgeDisc(bmp, bad, 0.5f, 30, 20, -1, 0);
+  }
+  smudgeDisc(nullptr, 4, 0.5f, 30, 20, -1, 0);
+  drawSmudge(nullptr, 8, 500, nullptr, nullptr, 3);
+  EXPECT_TRUE(testsupport::bitmaps_equal(bmp, before));
+  smudge(bmp, nan, 700, {10, 10, 50, 30});
+  EXPECT_GT(testsupport::count_differences(bmp, before), 0);
+  smudge(before, 1.7f, 700, {10, 10, 50, 30});
+  EXPECT_TRUE(testsupport::bitmaps_equal(bmp, before));
+  destroy_bitmap(bmp);
+  destroy_bitmap(before);
 }
