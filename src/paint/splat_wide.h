@@ -42,14 +42,8 @@ EASEL_WIDE_TARGET inline __m128i wide_channel(__m128i pixels, int shift, __m256d
   return _mm_sll_epi32(_mm256_cvttpd_epi32(v), count);
 }
 
-// splat_rows with the coverages of splat_coverages.
-EASEL_WIDE_TARGET inline void splat_rows_wide(uint32_t* top, uint32_t* bottom, float fx, float fy, const WideInk& ink,
-                                              float weight) {
-  __m128 covs = splat_coverages(fx, fy, weight);
-  if (_mm_movemask_ps(_mm_cmpgt_ps(covs, _mm_set1_ps(0.999f)))) {
-    splat_rows(top, bottom, fx, fy, ink.r, ink.g, ink.b, weight);
-    return;
-  }
+// splat_rows's blends with the coverages of splat_coverages, none above 0.999.
+EASEL_WIDE_TARGET inline void blend_square_wide(uint32_t* top, uint32_t* bottom, __m128 covs, const WideInk& ink) {
   __m128i pixels = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(top)),
                                       _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bottom)));
   __m256d cov = _mm256_cvtps_pd(covs);
@@ -59,6 +53,17 @@ EASEL_WIDE_TARGET inline void splat_rows_wide(uint32_t* top, uint32_t* bottom, f
   out = _mm_or_si128(out, wide_channel(pixels, ink.b_shift, keep, cov, ink.b));
   _mm_storel_epi64(reinterpret_cast<__m128i*>(top), out);
   _mm_storel_epi64(reinterpret_cast<__m128i*>(bottom), _mm_unpackhi_epi64(out, out));
+}
+
+// splat_rows with the coverages of splat_coverages.
+EASEL_WIDE_TARGET inline void splat_rows_wide(uint32_t* top, uint32_t* bottom, float fx, float fy, const WideInk& ink,
+                                              float weight) {
+  __m128 covs = splat_coverages(fx, fy, weight);
+  if (_mm_movemask_ps(_mm_cmpgt_ps(covs, _mm_set1_ps(0.999f)))) {
+    splat_rows(top, bottom, fx, fy, ink.r, ink.g, ink.b, weight);
+    return;
+  }
+  blend_square_wide(top, bottom, covs, ink);
 }
 
 // A pixel's channel bytes as four doubles.
