@@ -147,7 +147,12 @@ struct PaperDots<WideDeposit> {
       out.splat(x, y, ink, weight);
       return;
     }
-    blend_square_wide(bitmap_row(out.bmp, iy) + ix, bitmap_row(out.bmp, iy + 1) + ix, covs, ink);
+    // The paper's inks and weights keep every channel within a byte.
+    uint32_t *top = bitmap_row(out.bmp, iy) + ix, *bottom = bitmap_row(out.bmp, iy + 1) + ix;
+    if (ink.bytes)
+      blend_square_bytes(top, bottom, covs, ink);
+    else
+      blend_square_wide(top, bottom, covs, ink);
   }
   EASEL_WIDE_TARGET static void paint(const WideDeposit& out, const Item& s, const WideInk& ink1, float weight1,
                                       const WideInk& ink2, float weight2) {
