@@ -125,8 +125,6 @@ void colour_picker_reset() {
   remembered_panel = nullptr;
 }
 
-BITMAP* colour_panel() { return remembered_panel; }
-
 void colour_panel_forget() { remembered_panel = nullptr; }
 
 void colour_panel_refresh() {

@@ -24,8 +24,6 @@ BITMAP* colour_panel_handler(BITMAP* panel, int button_edge, int key, int x, int
 // Redraws the whole panel from current_hsv and Palette, then the pointer.
 void draw_colour_panel(BITMAP* panel);
 
-// The panel the handler last saw (none before the Paint panel was first shown).
-BITMAP* colour_panel();
 // Redraws the remembered panel, if any, after the colour changed elsewhere.
 void colour_panel_refresh();
 // Drops the remembered panel; called when its owner destroys the bitmap.

@@ -3,15 +3,18 @@
 #pragma once
 #include <allegro.h>
 
+#include <cstring>
+
 #include "app/client.h"
 #include "app/config.h"
 #include "app/session.h"
+#include "net/command.h"
+#include "paint/canvas.h"
 
 namespace testsupport {
 
-// Every module at its start, the socket library taken as started, and the
-// shared bitmaps of a screen_w x screen_h screen as the client opens them. The
-// caller fills config's server, port and name first.
+// Every module at its start, the socket library started, and the shared bitmaps
+// of the screen as the client opens them; config's server, port and name are the caller's.
 inline void start_headless_client(int screen_w, int screen_h) {
   config.screen_w = uint16_t(screen_w);
   config.screen_h = uint16_t(screen_h);
@@ -20,9 +23,17 @@ inline void start_headless_client(int screen_w, int screen_h) {
   client_world_open(screen_w, screen_h);
 }
 
-inline void stop_headless_client() {
-  session_reset();
-  client_world_close();
+// True when LocalCanvas is ServerCanvas with every queued command but chat
+// lines drawn over it; scratch is a canvas-sized bitmap it overwrites.
+inline bool local_canvas_consistent(BITMAP* scratch) {
+  blit(ServerCanvas, scratch, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
+  for (uint16_t i = 0; i < queue_count(&command_queue); ++i) {
+    Message* m = queue_at(&command_queue, i);
+    if (m->type != MSG_CHAT) apply_command(scratch, m);
+  }
+  for (int y = 0; y < CANVAS_HEIGHT; ++y)
+    if (memcmp(scratch->line[y], LocalCanvas->line[y], size_t(CANVAS_WIDTH) * 4) != 0) return false;
+  return true;
 }
 
 }  // namespace testsupport

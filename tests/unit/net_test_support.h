@@ -25,13 +25,10 @@ inline bool readable(int fd, int timeout_ms = 1000) {
 // receive_buffer above 0 sets its (and its accepted sockets') receive buffer.
 inline int listen_on_loopback(uint16_t* port, int backlog, int receive_buffer = 0) {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
-  int one = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   if (receive_buffer) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
   sockaddr_in a = {};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = 0;
   bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
   listen(fd, backlog);
   socklen_t len = sizeof a;

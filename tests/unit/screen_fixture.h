@@ -1,10 +1,10 @@
-// A screen of a given size (1024 x 768 unless a test opens another) with the
-// shared bitmaps the screen code draws into, every module's state reset.
-// Headless: everything is a memory bitmap.
+// A screen of a given size (1024 x 768 unless a test opens another) in memory
+// bitmaps, every module reset on set-up, so nothing needs tearing down.
 #pragma once
 #include <allegro.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "app/client.h"
@@ -30,22 +30,13 @@ class ScreenTest : public testing::Test {
     client_state_reset();
     open_screen(1024, 768);
   }
-  void TearDown() override {
-    client_state_reset();
-    client_world_close();
-  }
   static void set_colour(float r, float g, float b) {
-    current_rgb[0] = r;
-    current_rgb[1] = g;
-    current_rgb[2] = b;
+    const float rgb[3] = {r, g, b};
+    std::copy(rgb, rgb + 3, current_rgb);
   }
-  static bool is_rgb(BITMAP* bmp, int x, int y, int r, int g, int b) {
-    int p = getpixel(bmp, x, y);
-    return getr32(p) == r && getg32(p) == g && getb32(p) == b;
-  }
+  // Every bitmap here is 32-bit, where a colour has one packing.
   static void expect_rgb(BITMAP* bmp, int x, int y, int r, int g, int b) {
-    EXPECT_TRUE(is_rgb(bmp, x, y, r, g, b))
-        << "at " << x << "," << y << ": " << std::hex << getpixel(bmp, x, y);
+    EXPECT_EQ(getpixel(bmp, x, y), makecol32(r, g, b)) << "at " << x << "," << y;
   }
   static std::vector<int> xywh(const DirtyRect& r) { return {r.x, r.y, r.w, r.h}; }
 };

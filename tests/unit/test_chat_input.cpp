@@ -1,6 +1,4 @@
 // The chat input line, the slash commands and their frames on the wire.
-#include <gtest/gtest.h>
-
 #include <cctype>
 #include <clocale>
 #include <cstdlib>
@@ -11,23 +9,19 @@
 #include "session_fixture.h"
 #include "ui/chat_input.h"
 #include "ui/eight_ball.h"
-#include "ui/roster.h"
 
 using namespace testsupport;
 
 namespace {
 
-class ChatCommands : public SessionFixture {
+class ChatCommands : public Session {
  protected:
   // The system lines a command adds, without their colour prefix.
   Lines run(const char* text) {
     chat_log_reset();
     run_chat_command(text);
     Lines out;
-    for (const std::string& line : chat_lines()) {
-      EXPECT_EQ(line.compare(0, 2, "\xFF\xFC"), 0) << "not a system line: " << line;
-      out.push_back(line.substr(2));
-    }
+    for (const std::string& line : chat_lines()) out.push_back(line.substr(2));
     return out;
   }
 };
@@ -35,11 +29,13 @@ class ChatCommands : public SessionFixture {
 #define TXT "\xFF\xFF"
 #define SYS "\xFF\xFC"
 
-TEST_F(ChatCommands, CommandFramesAreSentAndNotQueued) {
+// Command frames are sent and not queued. A chat line that cannot be queued
+// (the queue's 16-bit count is exhausted) is shown and ends the connection.
+TEST_F(ChatCommands, CommandFramesAreSentAndNotQueuedAndAChatLineThatCannotBeQueuedDisconnects) {
   login();
   roster_set_name(4, "Bob");
   roster_set_name(6, "bonnie");
-  struct Case {
+  const struct {
     const char* command;
     Bytes frame;
   } cases[] = {
@@ -51,17 +47,31 @@ TEST_F(ChatCommands, CommandFramesAreSentAndNotQueued) {
       {"  MOTD   secret   Hello  wide world ",
        frame(MSG_MOTD, concat({text_bytes("secret"), text_bytes("Hello  wide world ")}))},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.command);
     EXPECT_EQ(run(c.command), Lines{});
     EXPECT_EQ(queue_count(&command_queue), 0);
     step();
-    EXPECT_EQ(server.receive_frame(), c.frame);
-    EXPECT_FALSE(server.has_unread());
+    EXPECT_EQ(receive_frame(), c.frame);
+    EXPECT_FALSE(readable(peer, 0));
   }
+  Message empty;
+  message_init(&empty, MSG_PEN);
+  while (queue_push(&command_queue, &empty)) {
+  }
+  send_chat_line("last words");
+  EXPECT_FALSE(connected);
+  const Lines lines = chat_lines();
+  EXPECT_EQ(Lines(lines.end() - 2, lines.end()),
+            (Lines{spoken_line("Ann", "last words"),
+                   system_line("Out of memory; forced to disconnect from 127.0.0.1:" +
+                               std::to_string(port))}));
 }
 
-TEST_F(ChatCommands, LinesOfferedOffline) {
+// Every line a command offers offline; help names every command, and each
+// alias gives its command's text. The eight ball's first keyword chooses the
+// table; its answers come from the local stream, seeded 1, 2, ... per row.
+TEST_F(ChatCommands, LinesOfferedOfflinePinnedEightBallAnswersAndHelpForEveryAlias) {
   roster_set_name(12, "Carol");
   roster_set_name(1, "Ann");
   roster_set_name(4, "Bob");
@@ -70,10 +80,18 @@ TEST_F(ChatCommands, LinesOfferedOffline) {
   roster_remove(3);
   const std::string not_connected = "You're not connected to a server.";
   const Lines users = {"Users:", "   1 - Ann", "   4 - Bob", "   6 - bonnie", "  12 - Carol"};
-  struct Case {
+  const struct {
     const char* command;
     Lines lines;
   } cases[] = {
+      {"8ball what colour is it", {"Black as night."}},
+      {"8ball is it big or when", {"It's a matter of personal preference."}},
+      {"8 WHERE is my hue", {"Did you check the lost and found box?"}},
+      {"8ball when", {"Not in this lifetime."}},
+      {"8ball how MANY", {"A couple."}},
+      {"8ball number size", {"More than you could possibly imagine."}},
+      {"8ball Color?", {"Without a doubt."}},
+      {"8ball small", {"It's a matter of personal preference."}},
       {"", {"Expected a command name. Type " TXT "/help" SYS " for help."}},
       {"restart now", {"Unexpected argument. Type " TXT "/help restart" SYS " for help."}},
       {"reset", {not_connected}},
@@ -93,16 +111,17 @@ TEST_F(ChatCommands, LinesOfferedOffline) {
       {"help nothing", {"Unknown command. Type " TXT "/help" SYS " to list availible commands."}},
       {"frobnicate", {"Unknown command. Type " TXT "/help" SYS " to list availible commands."}},
       {"8ball", {"How can I answer if you don't know the question?"}},
+      {"help", {"Type " TXT "/help [commandname]" SYS " for additional help. Valid commands are:",
+                " motd restart user kick help 8ball"}},
   };
-  for (const Case& c : cases) EXPECT_EQ(run(c.command), c.lines) << c.command;
+  unsigned seed = 1;
+  for (const auto& c : cases) {
+    seedRandom(seed++);
+    EXPECT_EQ(run(c.command), c.lines) << c.command;
+    EXPECT_EQ(random_selected_stream(), LOCAL_STREAM);
+  }
   send_chat_line("hello");  // refused the same way
   EXPECT_EQ(chat_lines().back(), system_line(not_connected));
-}
-
-TEST_F(ChatCommands, HelpNamesEveryCommandAndEachAliasGivesItsCommandsText) {
-  EXPECT_EQ(run("help"), (Lines{"Type " TXT "/help [commandname]" SYS
-                                " for additional help. Valid commands are:",
-                                " motd restart user kick help 8ball"}));
   const std::vector<std::vector<const char*>> groups = {
       {"Kick:", "KICK", "k"},        {"Restart:", "restart", "reset", "R"},
       {"Help:", "help", "H", "?"},   {"User:", "user", "users", "LIST", "u", "l"},
@@ -120,7 +139,7 @@ TEST_F(ChatCommands, HelpNamesEveryCommandAndEachAliasGivesItsCommandsText) {
 // Turkish folds "I" to a dotless i and French names the months its own way.
 // Both are built with localedef into a temporary directory.
 TEST_F(ChatCommands, NamesCommandsAndTheLogStampDoNotFollowTheLocale) {
-  testsupport::TempDir dir;
+  TempDir dir;
   setenv("LOCPATH", dir.path().c_str(), 1);
   ASSERT_EQ(system("localedef -c -i tr_TR -f UTF-8 ./tr_TR.UTF-8 && "
                    "localedef -c -i fr_FR -f UTF-8 ./fr_FR.UTF-8"),
@@ -141,53 +160,14 @@ TEST_F(ChatCommands, NamesCommandsAndTheLogStampDoNotFollowTheLocale) {
   setlocale(LC_ALL, "C");
 }
 
-// The first keyword chooses the table; answers come from the local stream.
-TEST_F(ChatCommands, PinnedEightBallAnswers) {
-  const char* const cases[][2] = {
-      {"8ball what colour is it", "Black as night."},
-      {"8ball is it big or when", "It's a matter of personal preference."},
-      {"8 WHERE is my hue", "Did you check the lost and found box?"},
-      {"8ball when", "Not in this lifetime."},
-      {"8ball how MANY", "A couple."},
-      {"8ball number size", "More than you could possibly imagine."},
-      {"8ball Color?", "Without a doubt."},
-      {"8ball small", "It's a matter of personal preference."},
-  };
-  unsigned seed = 1;
-  for (const auto& c : cases) {
-    seedRandom(seed++);
-    EXPECT_EQ(run(c[0]), Lines{c[1]}) << c[0];
-    EXPECT_EQ(random_selected_stream(), LOCAL_STREAM);
-  }
-}
-
-// The queue refuses a push when its 16-bit count is exhausted.
-TEST_F(ChatCommands, AChatLineThatCannotBeQueuedIsShownAndEndsTheConnection) {
-  login();
-  Message empty;
-  message_init(&empty, MSG_PEN);
-  while (queue_push(&command_queue, &empty)) {
-  }
-  send_chat_line("last words");
-  EXPECT_FALSE(connected);
-  const Lines lines = chat_lines();
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[lines.size() - 2], spoken_line("Ann", "last words"));
-  EXPECT_EQ(lines.back(), system_line("Out of memory; forced to disconnect from 127.0.0.1:" +
-                                      std::to_string(server.port())));
-}
-
-class ChatPanel : public SessionFixture {};
-
-// See-through magenta with the input line at the bottom and the log above it,
-// redrawn in the first frame without a key after a change. The line takes
-// printable characters only, at most 511; Enter (not the keypad's) sends it or
-// runs its command and empties it.
-TEST_F(ChatPanel, PinnedPanelsEditingTheInputLineAndEnter) {
+// See-through magenta, the input line at the bottom and the log above it, redrawn
+// in the first frame without a key after a change. The line takes at most 511
+// printable characters; Enter (not the keypad's) sends or runs it and empties it.
+TEST_F(ChatCommands, PinnedPanelsEditingTheInputLineAndEnter) {
   BITMAP* panel = chat_input_handler(nullptr, 0, 0, 0, 0);
   ASSERT_NE(panel, nullptr);
-  EXPECT_EQ(panel->w, TEST_SCREEN_W);
-  EXPECT_EQ(panel->h, TEST_SCREEN_H - 42);
+  EXPECT_EQ(panel->w, 1024);
+  EXPECT_EQ(panel->h, 768 - 42);
   // True when the key redrew the panel.
   auto press = [&](int scancode, int c) {
     return chat_input_handler(panel, 0, scancode << 8 | c, 0, 0) != nullptr;
@@ -195,26 +175,22 @@ TEST_F(ChatPanel, PinnedPanelsEditingTheInputLineAndEnter) {
   auto type = [&](const std::string& text) {
     for (char c : text) EXPECT_FALSE(press(KEY_A, c));
   };
-  BITMAP* empty = testsupport::make_filled(panel->w, panel->h, 255, 0, 255);
-  EXPECT_TRUE(testsupport::bitmaps_equal(empty, panel));  // empty log, empty line
-  destroy_bitmap(empty);
+  EXPECT_EQ(583804252048656723u, bitmap_checksum(panel));  // magenta: empty log and line
   EXPECT_EQ(chat_input_handler(panel, 0, 0, 0, 0), nullptr);  // nothing changed
   type("W");
   ASSERT_EQ(chat_input_handler(panel, 0, 0, 0, 0), panel);
-  EXPECT_EQ(8111971676915430271u, testsupport::bitmap_checksum(panel));
+  EXPECT_EQ(8111971676915430271u, bitmap_checksum(panel));
   add_chat_line(nullptr, "a notice");
   ASSERT_EQ(chat_input_handler(panel, 0, 0, 0, 0), panel);
-  EXPECT_EQ(2417158359278193137u, testsupport::bitmap_checksum(panel));
+  EXPECT_EQ(2417158359278193137u, bitmap_checksum(panel));
   EXPECT_EQ(chat_input_handler(panel, 0, 0, 0, 0), nullptr);
 
   press(KEY_BACKSPACE, 8);
   type("Hi there!");
-  press(KEY_BACKSPACE, 8);
-  press(KEY_TAB, 9);
-  press(KEY_I, 9);     // control character
-  press(KEY_A, 0xFF);  // would start a colour escape
-  press(KEY_A, 0xE9);
-  press(KEY_LEFT, 0);
+  // A backspace is taken; a tab, a control, an escape byte, non-ASCII and no character are not.
+  for (int k : {KEY_BACKSPACE << 8 | 8, KEY_TAB << 8 | 9, KEY_I << 8 | 9, KEY_A << 8 | 0xFF,
+                KEY_A << 8 | 0xE9, KEY_LEFT << 8})
+    chat_input_handler(panel, 0, k, 0, 0);
   EXPECT_STREQ(chat_input.text, "Hi there");
   EXPECT_EQ(chat_input.length, 8);
   type(std::string(520, 'x'));

@@ -1,26 +1,14 @@
 // The chat log: line formatting, the ring, word wrapping with colour escapes,
 // and the overlay whose lines expire one at a time.
-#include <string>
-
 #include "screen_fixture.h"
 #include "test_support.h"
 
 namespace {
 
-time_t fake_now = 1000;
-time_t fake_clock() { return fake_now; }
+time_t fake_now;
 
 class ChatLogTest : public ScreenTest {
  protected:
-  void SetUp() override {
-    ScreenTest::SetUp();
-    fake_now = 1000;
-    chat_log_set_clock(fake_clock);
-  }
-  void TearDown() override {
-    chat_log_set_clock(nullptr);
-    ScreenTest::TearDown();
-  }
   static int count_lines() {
     return (chat_log.head - chat_log.oldest + CHAT_LOG_SLOTS) % CHAT_LOG_SLOTS;
   }
@@ -56,7 +44,7 @@ TEST_F(ChatLogTest, LinesCarryTheirColourEscapesAreCutAndTheRingKeepsTheLast149)
 }
 
 // The default font is 8 x 8: lines every 10 pixels, 4 more after a text.
-TEST(ChatText, WrapsWholeWordsBreaksLongOnesAndEscapesTakeNoSpace) {
+TEST(ChatText, WrapsWholeWordsBreaksLongOnesEscapesTakeNoSpaceAndPinnedDrawings) {
   ASSERT_EQ(text_height(font), 8);
   ASSERT_EQ(text_length(font, "a"), 8);
   struct Case {
@@ -76,21 +64,18 @@ TEST(ChatText, WrapsWholeWordsBreaksLongOnesAndEscapesTakeNoSpace) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(measure_chat_text(c.text, c.width), c.height) << c.text << " / " << c.width;
-}
-
-// Lines start two pixels below the top, system text yellow, spoken text
-// silver, plain text white, each over a black shadow; wrapped words start
-// the next line; drawing stops at the bottom of the bitmap.
-TEST(ChatText, PinnedDrawings) {
+  // Lines start two pixels below the top, system text yellow, spoken text
+  // silver, plain text white, each over a black shadow; wrapped words start
+  // the next line; drawing stops at the bottom of the bitmap.
   const struct {
     const char* text;
     int width, height, top, next;
     uint64_t sum;
-  } cases[] = {
+  } drawings[] = {
       {"\xFF\xFCType \xFF\xFF/help\xFF\xFC for help.", 200, 30, 10, 24, 2746175284306385403u},
       {"aaaa bbbb cccc", 80, 30, 0, 24, 5192350115902326381u},
       {"aaaa bbbb cccc dddd", 80, 30, 20, 32, 13455312700183193885u}};
-  for (const auto& c : cases) {
+  for (const auto& c : drawings) {
     BITMAP* bmp = testsupport::make_filled(c.width, c.height, 50, 50, 50);
     EXPECT_EQ(c.next, draw_chat_text(bmp, c.text, c.width, c.top)) << c.text;
     EXPECT_EQ(c.sum, testsupport::bitmap_checksum(bmp)) << c.text;
@@ -106,36 +91,31 @@ TEST_F(ChatLogTest, OverlayLinesExpireOneAtATimeOldestFirst) {
   expect_rgb(BackBuffer, 500, 400, 255, 255, 255);
   expect_rgb(BackBuffer, 10, 10, 0, 0, 0);
   EXPECT_EQ(dirty_list.count, DIRTY_LIST_CAPACITY);
-  // 2 + 38 bytes: shown for trunc(t + 2.0 + 0.5) < now, that is 3 seconds.
+  fake_now = 1000;
+  chat_log_set_clock([] { return fake_now; });
+  // 2 + 38 bytes: shown for trunc(t + 2.0 + 0.5) < now, that is 3 seconds; a
+  // line's time starts only when the older ones are gone or showing.
   const std::string text(38, 'x');
   add_chat_line(nullptr, text.c_str());
   add_chat_line(nullptr, text.c_str());
-  const int a = chat_log.oldest, b = (a + 1) % CHAT_LOG_SLOTS;
-  ASSERT_EQ(chat_log.lines[a].length, 40);
-  EXPECT_TRUE(compose_screen(BackBuffer, LocalCanvas, false));  // both appear together
-  EXPECT_EQ(chat_log.lines[a].state, 1);
-  EXPECT_EQ(chat_log.lines[b].state, 1);
-  for (fake_now = 1000; fake_now <= 1002; ++fake_now)
-    EXPECT_FALSE(compose_screen(BackBuffer, LocalCanvas, false)) << fake_now;
-  EXPECT_EQ(chat_log.lines[b].shown_since, 1002);  // held while the older line shows
-  fake_now = 1003;
-  EXPECT_TRUE(compose_screen(BackBuffer, LocalCanvas, false));
-  EXPECT_EQ(chat_log.lines[a].state, 0);
-  EXPECT_EQ(chat_log.lines[b].state, 1);  // its own time started at 1002
-  fake_now = 1004;
-  EXPECT_FALSE(compose_screen(BackBuffer, LocalCanvas, false));
+  const ChatLine* line = chat_log.lines;
+  ASSERT_EQ(chat_log.oldest, 0);
+  ASSERT_EQ(line[0].length, 40);
+  std::string seen;  // per second: redrawn or not, then the states of the lines
+  auto run = [&](time_t from, time_t to) {
+    for (fake_now = from; fake_now <= to; ++fake_now) {
+      seen += compose_screen(BackBuffer, LocalCanvas, false) ? "drawn " : "- ";
+      for (int i = 0; i < count_lines(); ++i) seen += char('0' + line[i].state);
+      seen += ' ';
+    }
+  };
+  run(1000, 1005);
+  // Expired lines stay in the log for the Chat panel; a later one runs its own timer at once.
   fake_now = 1005;
-  EXPECT_TRUE(compose_screen(BackBuffer, LocalCanvas, false));
-  EXPECT_EQ(chat_log.lines[b].state, 0);
-  // Expired lines stay in the log for the Chat panel.
-  EXPECT_EQ(count_lines(), 2);
-  // A later line runs its own timer at once.
   add_chat_line(nullptr, text.c_str());
-  EXPECT_TRUE(compose_screen(BackBuffer, LocalCanvas, false));
-  fake_now = 1007;
-  EXPECT_FALSE(compose_screen(BackBuffer, LocalCanvas, false));
-  fake_now = 1008;
-  EXPECT_TRUE(compose_screen(BackBuffer, LocalCanvas, false));
+  run(1005, 1008);
+  EXPECT_EQ(seen, "drawn 11 - 11 - 11 drawn 01 - 01 drawn 00 "
+                  "drawn 001 - 001 - 001 drawn 000 ");
 }
 
 // Shown lines stack from the top, a system line in yellow, then a spoken one.

@@ -1,11 +1,10 @@
-// The mouse-button edge latch of the frame loop.
+// The mouse-button edge latch of the frame loop: holding a button yields one
+// edge, a second one while it is held none; both at once count as right; the
+// middle button (bit 2) neither sets nor holds it.
 #include <gtest/gtest.h>
 
 #include "app/client.h"
 
-// Holding a button yields one edge; a second button while the first is held
-// yields none; both at once count as right; the middle button (bit 2) neither
-// sets nor holds the latch.
 TEST(ButtonLatch, EdgesOfButtonSequences) {
   const std::vector<int> cases[][2] = {
       {{0, 1, 1, 1, 0, 0}, {0, 1, 0, 0, 0, 0}}, {{2, 2, 2, 0}, {2, 0, 0, 0}},

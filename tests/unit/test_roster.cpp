@@ -1,6 +1,4 @@
 // The user roster: ids, names, the high-water mark, prefix lookup and labels.
-#include <cstring>
-
 #include "screen_fixture.h"
 #include "test_support.h"
 
@@ -43,12 +41,10 @@ TEST_F(RosterTest, RecordsTheHighWaterMarkAndWhatOutlivesAClear) {
   EXPECT_EQ(roster_find("l"), 128);
 }
 
-class Labels : public ScreenTest {};
-
 // "1:abc" is 40 x 8, centred on the user's position on the screen, in the
 // user's colour with a black outline when bright and a white one when dark.
 // Then one label per present user on the screen, in id order.
-TEST_F(Labels, PinnedLabelsOfABrightAndADarkUserAndOnePerPresentUserInIdOrder) {
+TEST_F(RosterTest, PinnedLabelsOfABrightAndADarkUserAndOnePerPresentUserInIdOrder) {
   const struct {
     float rgb[3];
     uint64_t sum;

@@ -1,12 +1,11 @@
-// The setup screen's prompts: key editing rules, the order of the questions,
-// invalid answers asked again, the offered height and the bytes written.
+// The setup screen's prompts, questions and the file written.
 #include <allegro.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <deque>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -16,29 +15,27 @@
 
 namespace {
 
-int key_value(int scancode, int character) { return (scancode << 8) | character; }
-
 TEST(PromptKeys, EditingRules) {
   const struct {
     std::string before;
     int key, result;
     std::string after;
   } cases[] = {
-      {"ab", key_value(KEY_TILDE, '~'), PROMPT_CHANGED, "ab~"},
-      {"123456789012345", key_value(KEY_X, 'x'), PROMPT_IGNORED, "123456789012345"},  // full
-      {"ab", key_value(KEY_BACKSPACE, 8), PROMPT_CHANGED, "a"},
-      {"", key_value(KEY_BACKSPACE, 8), PROMPT_IGNORED, ""},
-      {"", key_value(KEY_ENTER, 13), PROMPT_DONE, ""},
-      {"", key_value(KEY_LEFT, 0), PROMPT_IGNORED, ""},
-      {"", key_value(KEY_DEL, 127), PROMPT_IGNORED, ""},
-      {"", key_value(KEY_ENTER_PAD, 13), PROMPT_IGNORED, ""},
+      {"ab", KEY_TILDE << 8 | '~', PROMPT_CHANGED, "ab~"},
+      {"ab", KEY_SPACE << 8 | ' ', PROMPT_CHANGED, "ab "},
+      {"123456789012345", KEY_X << 8 | 'x', PROMPT_IGNORED, "123456789012345"},  // full
+      {"ab", KEY_BACKSPACE << 8 | 8, PROMPT_CHANGED, "a"},
+      {"", KEY_BACKSPACE << 8 | 8, PROMPT_IGNORED, ""},
+      {"", KEY_ENTER << 8 | 13, PROMPT_DONE, ""},
+      {"", KEY_LEFT << 8 | 0, PROMPT_IGNORED, ""},
+      {"", KEY_DEL << 8 | 127, PROMPT_IGNORED, ""},
+      {"", KEY_ENTER_PAD << 8 | 13, PROMPT_IGNORED, ""},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << '"' << c.before << "\" key " << std::hex << c.key);
     char buffer[16];
     strcpy(buffer, c.before.c_str());
-    EXPECT_EQ(prompt_apply_key(buffer, sizeof buffer, c.key), c.result);
-    EXPECT_EQ(std::string(buffer), c.after);
+    EXPECT_EQ(prompt_apply_key(buffer, sizeof buffer, c.key), c.result) << std::hex << c.key;
+    EXPECT_EQ(std::string(buffer), c.after) << std::hex << c.key;
   }
 }
 
@@ -56,53 +53,37 @@ void scripted_ask(const char* prompt, char* buffer, int size) {
   for (char c : answer) prompt_apply_key(buffer, size, c);
 }
 
-class SetupScreenTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    memset(&config, 0, sizeof config);
-    answers.clear();
-    asked.clear();
-  }
-  bool run(std::deque<std::string> script) {
-    answers = std::move(script);
-    bool ok = setup_screen_with("client.cfg", scripted_ask);
-    EXPECT_TRUE(answers.empty()) << "questions left unasked";
-    return ok;
-  }
-  testsupport::TempDir dir;
-};
-
-TEST_F(SetupScreenTest, WritesTheAnswersToTheFileOrFailsAfterAllQuestions) {
-  ASSERT_TRUE(run({"paint.host", "2021", "ann", "1024", "768", "no"}));
-  std::ifstream in("client.cfg", std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  std::string expected = std::string("paint.host") + std::string(246, '\0') + "\xE5\x07" + "ann" +
-                         std::string(13, '\0') + std::string("\x00\x04\x00\x03\x00\x04\x00", 7);
-  EXPECT_EQ(s.str(), expected);
-  answers = {"h", "1", "u", "640", "480", "y"};
-  EXPECT_FALSE(setup_screen_with("no/such/dir/client.cfg", scripted_ask));
-  EXPECT_TRUE(answers.empty());
-  EXPECT_EQ(config.fullscreen, 1);  // "y" as well as "Yes"
+bool run(const char* path, std::deque<std::string> script) {
+  answers = std::move(script);
+  bool ok = setup_screen_with(path, scripted_ask);
+  EXPECT_TRUE(answers.empty()) << "questions left unasked";
+  return ok;
 }
 
-// Invalid answers are asked again, offering what was typed: a port that is
-// no number or empty shows 0, and keeps its low 16 bits; widths below 640 and
-// heights below 480 are refused; an accepted width offers three quarters of
-// it as the height. Empty names are accepted.
-TEST_F(SetupScreenTest, InvalidAnswersAreAskedAgain) {
-  ASSERT_TRUE(run({"", "abc", "", "0", "70000", "", "639", "1024", "479", "", "600", "Yes"}));
-  std::vector<std::string> expected = {
-      "Server name:|" EASEL_DEFAULT_SERVER, "Server port:|2020", "Server port:|0",
-      "Server port:|0", "Server port:|0", "Username:|guest", "Screen width:|800",
-      "Screen width:|639", "Screen height:|768", "Screen height:|479", "Screen height:|0",
-      "Fullscreen:|yes"};
-  EXPECT_EQ(asked, expected);
+// Invalid answers are asked again, offering what was typed (0 for no number);
+// the height offered is 3/4 of the width; empty names pass. Then written, or
+// failing after all the questions.
+TEST(SetupScreen, InvalidAnswersAreAskedAgainTheAnswersWrittenOrFailAfterAllQuestions) {
+  testsupport::TempDir dir;
+  ASSERT_TRUE(run("client.cfg", {"", "abc", "", "0", "70000", "", "639", "1024", "479", "", "600",
+                                 "Yes"}));
+  EXPECT_EQ(asked, (std::vector<std::string>{
+                       "Server name:|" EASEL_DEFAULT_SERVER, "Server port:|2020", "Server port:|0",
+                       "Server port:|0", "Server port:|0", "Username:|guest", "Screen width:|800",
+                       "Screen width:|639", "Screen height:|768", "Screen height:|479",
+                       "Screen height:|0", "Fullscreen:|yes"}));
   EXPECT_EQ((std::vector<int>{config.server_port, config.screen_w, config.screen_h,
                               config.fullscreen}),
             (std::vector<int>{4464, 1024, 600, 1}));
   EXPECT_STREQ(config.server_name, "");
   EXPECT_STREQ(config.user_name, "");
+  ASSERT_TRUE(run("client.cfg", {"paint.host", "2021", "ann", "1024", "768", "no"}));
+  std::ifstream in("client.cfg", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
+            "paint.host" + std::string(246, '\0') + "\xE5\x07" + "ann" + std::string(13, '\0') +
+                std::string("\x00\x04\x00\x03\x00\x04\x00", 7));
+  EXPECT_FALSE(run("no/such/dir/client.cfg", {"h", "1", "u", "640", "480", "y"}));
+  EXPECT_EQ(config.fullscreen, 1);  // "y" as well as "Yes"
 }
 
 }  // namespace

@@ -1,10 +1,7 @@
-// Stroke capture: point fixing with Ctrl and Shift, the 255-point cap, strokes
-// that commit nothing, the commit through the drawing tool's command, and the
-// colour pick.
+// Stroke capture on the picture: points, commits and the colour pick.
 #include <vector>
 
 #include "net/command.h"
-#include "net/connection.h"
 #include "net/link.h"
 #include "screen_fixture.h"
 #include "test_support.h"
@@ -16,61 +13,44 @@ using testsupport::bitmap_checksum;
 using Point = std::pair<int, int>;
 using Points = std::vector<Point>;
 
-class StrokeTest : public ScreenTest {
- protected:
-  void SetUp() override {
-    ScreenTest::SetUp();
-    net_available = connected = true;
-    set_colour(20, 40, 200);
-  }
+void step(Point p, int edge, int buttons, bool ctrl = false, bool shift = false) {
+  stroke_step(p.first, p.second, edge, buttons, ctrl, shift);
+}
+// Press at the first point, drag through the others; the last frame releases,
+// or holds other buttons.
+void stroke(const Points& path, bool ctrl = false, bool shift = false, int last = 0) {
+  step(path[0], 1, MOUSE_LEFT, ctrl, shift);
+  for (size_t i = 1; i + 1 < path.size(); i++) step(path[i], 0, MOUSE_LEFT, ctrl, shift);
+  step(path.back(), 0, last, ctrl, shift);
+}
+// A curved path with turns, so that many points get fixed.
+Points wavy(Point from, int steps) {
+  Points path{from};
+  for (int i = 1; i <= steps; i++)
+    path.push_back({from.first + i * 6, from.second + ((i / 5) % 2 ? 5 : -5) * (i % 5)});
+  return path;
+}
+// Draws queued entry i onto canvas as every client does; the points decoded.
+Points drawn_points(BITMAP* canvas, uint16_t i) {
+  apply_command(canvas, queue_at(&command_queue, i));
+  Points points;
+  for (int k = 0; k < point_list.count; k++) points.push_back({point_list.xs[k], point_list.ys[k]});
+  return points;
+}
+// The picture part of BackBuffer shows exactly this canvas.
+bool screen_shows(BITMAP* canvas) {
+  BITMAP* view = create_sub_bitmap(BackBuffer, ox, oy, CANVAS_WIDTH, CANVAS_HEIGHT);
+  bool same = testsupport::bitmaps_equal(view, canvas);
+  destroy_bitmap(view);
+  return same;
+}
 
-  static void step(Point p, int edge, int buttons, bool ctrl = false, bool shift = false) {
-    stroke_step(p.first, p.second, edge, buttons, ctrl, shift);
-  }
-  // Press at the first point, drag through the others; the last frame
-  // releases, or holds other buttons.
-  static void stroke(const Points& path, bool ctrl = false, bool shift = false, int last = 0) {
-    step(path[0], 1, MOUSE_LEFT, ctrl, shift);
-    for (size_t i = 1; i + 1 < path.size(); i++) step(path[i], 0, MOUSE_LEFT, ctrl, shift);
-    step(path.back(), 0, last, ctrl, shift);
-  }
-  // A curved path with turns, so that many points get fixed.
-  static Points wavy(Point from, int steps) {
-    Points path{from};
-    for (int i = 1; i <= steps; i++)
-      path.push_back({from.first + i * 6, from.second + ((i / 5) % 2 ? 5 : -5) * (i % 5)});
-    return path;
-  }
-  static size_t sent_bytes() {
-    const ByteBuffer& b = server_connection.send_buffer;
-    return b.begin ? size_t(b.end - b.begin) : 0;
-  }
-  // The points of queued entry i, as every client decodes them.
-  static Points queued_points(uint16_t i) {
-    BITMAP* scratch = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-    apply_command(scratch, queue_at(&command_queue, i));
-    destroy_bitmap(scratch);
-    Points points;
-    for (int k = 0; k < point_list.count; k++)
-      points.push_back({point_list.xs[k], point_list.ys[k]});
-    return points;
-  }
-  // The picture part of BackBuffer shows exactly this canvas.
-  static bool screen_shows(BITMAP* canvas) {
-    BITMAP* view = create_sub_bitmap(BackBuffer, ox, oy, CANVAS_WIDTH, CANVAS_HEIGHT);
-    bool same = testsupport::bitmaps_equal(view, canvas);
-    destroy_bitmap(view);
-    return same;
-  }
-};
-
-int failing_command(Message*) { return 0; }
-
-// A click in place, a move away and back within the release frame, a stroke
-// the right button cancels, a stroke whose encoder fails (a chat line says so)
-// and one drawn offline: nothing sent, and only the last one drawn. Segments
-// settle on the stroke layer as they are fixed, as a rebuild draws them.
-TEST_F(StrokeTest, StrokesThatSendNothing) {
+// A click, a move away and back, a cancelled stroke, a failing encoder and an
+// offline stroke send nothing; only the last draws. Fixed segments settle on
+// the stroke layer as a rebuild draws them. A right press picks the colour.
+TEST_F(ScreenTest, StrokesThatSendNothingAndTheColourPick) {
+  net_available = connected = true;
+  rectfill(LocalCanvas, 400, 300, 440, 340, makecol32(10, 200, 30));
   const uint64_t before = bitmap_checksum(LocalCanvas);
   blit(LocalCanvas, BackBuffer, 0, 0, ox, oy, CANVAS_WIDTH, CANVAS_HEIGHT);
   stroke({{100, 100}, {100, 100}});
@@ -78,9 +58,10 @@ TEST_F(StrokeTest, StrokesThatSendNothing) {
   EXPECT_FALSE(screen_shows(LocalCanvas));  // the tail, on BackBuffer
   step({100, 100}, 0, 0);
   EXPECT_TRUE(screen_shows(LocalCanvas));
+  stroke({{100, 100}, {103, 100}}, false, false, MOUSE_LEFT);
+  EXPECT_EQ(StrokePoints.count, 3u);  // a path of 3 fixes a point
   stroke(wavy({100, 100}, 30), false, false, MOUSE_LEFT);
-  ASSERT_GT(StrokePoints.count, 4u);
-  EXPECT_GT(testsupport::count_differences(StrokeLayer, LocalCanvas), 20);
+  EXPECT_GT(testsupport::count_differences(StrokeLayer, LocalCanvas), 20);  // settled segments
   const uint64_t layer = bitmap_checksum(StrokeLayer);
   stroke_rebuild_layer();
   EXPECT_EQ(bitmap_checksum(StrokeLayer), layer);
@@ -89,8 +70,20 @@ TEST_F(StrokeTest, StrokesThatSendNothing) {
   EXPECT_TRUE(screen_shows(LocalCanvas));
   step({320, 130}, 0, MOUSE_LEFT);
   step({340, 150}, 0, 0);
+
+  BITMAP* panel = colour_panel_handler(nullptr, 0, 0, 0, 0);
+  step({420, 320}, 2, MOUSE_RIGHT);
+  // The square's mode-seeking average, (10, 200, 29.99999), for pointer and panel.
+  expect_rgb(CursorSprite, 2, 0, 10, 200, 29);
+  EXPECT_NEAR(current_hsv[0], 126, 1);
+  const uint64_t shown = bitmap_checksum(panel);
+  draw_colour_panel(panel);
+  EXPECT_EQ(bitmap_checksum(panel), shown);
+  colour_panel_forget();
+  destroy_bitmap(panel);
+
   drawing_tool = TOOL_CHALK;
-  ToolTable[TOOL_CHALK].build_command = failing_command;
+  ToolTable[TOOL_CHALK].build_command = [](Message*) { return 0; };
   stroke(wavy({100, 100}, 20));
   const ChatLine& last = chat_log.lines[(chat_log.head + CHAT_LOG_SLOTS - 1) % CHAT_LOG_SLOTS];
   EXPECT_NE(std::string(last.text).find("Error initiating Chalk command."), std::string::npos);
@@ -100,12 +93,31 @@ TEST_F(StrokeTest, StrokesThatSendNothing) {
   stroke(wavy({100, 100}, 20));
   EXPECT_NE(bitmap_checksum(LocalCanvas), before);
   EXPECT_EQ(queue_count(&command_queue), 0);
-  EXPECT_EQ(sent_bytes(), 0u);
+  EXPECT_EQ(server_connection.send_buffer.end, server_connection.send_buffer.begin);
 }
 
-// Shift keeps only the ends; Ctrl snaps all but the first point to the grid;
-// a scribble stops at 255 points, and then only the last one follows.
-TEST_F(StrokeTest, ShiftKeepsTheEndsCtrlSnapsAndAScribbleStopsAt255Points) {
+// Every tool draws its stroke as every client draws the message sent. Shift
+// keeps the ends, Ctrl snaps to the grid, a scribble stops at 255 points.
+TEST_F(ScreenTest, CommittedStrokesAreWhatEveryClientDrawsShiftCtrlAndThe255PointCap) {
+  net_available = connected = true;
+  set_colour(20, 40, 200);
+  const int types[] = {MSG_PEN, MSG_PENCIL, MSG_BRUSH, MSG_CHALK, MSG_SMUDGE, MSG_STAMP};
+  BITMAP* other = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);  // another client
+  blit(other, LocalCanvas, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
+  for (int tool = TOOL_PEN; tool <= TOOL_STAMP; tool++) {
+    SCOPED_TRACE(ToolTable[tool].name);
+    drawing_tool = tool;
+    stroke(wavy({200, 300}, 60));
+    ASSERT_EQ(queue_count(&command_queue), tool + 1);
+    Message* m = queue_at(&command_queue, tool);
+    EXPECT_EQ(m->type, uint32_t(types[tool]));
+    EXPECT_GT(testsupport::count_differences(LocalCanvas, other), 100);
+    EXPECT_TRUE(screen_shows(LocalCanvas));
+    apply_command(other, m);
+    EXPECT_TRUE(testsupport::bitmaps_equal(LocalCanvas, other));
+  }
+
+  drawing_tool = TOOL_PEN;
   Points path = wavy({100, 100}, 30);
   path.push_back({300, 200});
   stroke(path, false, true);
@@ -121,60 +133,25 @@ TEST_F(StrokeTest, ShiftKeepsTheEndsCtrlSnapsAndAScribbleStopsAt255Points) {
       for (int k = 0; k < 254; k++) fixed.push_back({StrokePoints.xs[k], StrokePoints.ys[k]});
   }
   step({500, 600}, 0, 0);
-  ASSERT_EQ(queue_count(&command_queue), 3);
-  EXPECT_EQ(queued_points(0), (Points{{100, 100}, {300, 200}}));
-  Points snapped = queued_points(1);
+  ASSERT_EQ(queue_count(&command_queue), 9);
+  EXPECT_EQ(drawn_points(other, 6), (Points{{100, 100}, {300, 200}}));
+  Points snapped = drawn_points(other, 7);
   ASSERT_GT(snapped.size(), 4u);
   EXPECT_EQ(snapped[0], (Point{101, 99}));
   EXPECT_EQ(snapped.back(), (Point{360, 252}));
   for (size_t k = 1; k < snapped.size(); k++)
     EXPECT_TRUE(snapped[k].first % 12 == 0 && snapped[k].second % 12 == 0) << "point " << k;
-  Points points = queued_points(2);
+  Points points = drawn_points(other, 8);
   ASSERT_EQ(points.size(), 255u);
   EXPECT_EQ(points.back(), (Point{500, 600}));
   EXPECT_EQ(Points(points.begin(), points.end() - 1), fixed);
-}
-
-TEST_F(StrokeTest, CommittedStrokeIsWhatEveryClientDrawsFromTheMessage) {
-  const int types[] = {MSG_PEN, MSG_PENCIL, MSG_BRUSH, MSG_CHALK, MSG_SMUDGE, MSG_STAMP};
-  BITMAP* pattern = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
-  blit(pattern, LocalCanvas, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
-  // Each tool draws over the strokes before it.
-  for (int tool = TOOL_PEN; tool <= TOOL_STAMP; tool++) {
-    SCOPED_TRACE(ToolTable[tool].name);
-    drawing_tool = tool;
-    stroke(wavy({200, 300}, 60));
-    ASSERT_EQ(queue_count(&command_queue), tool + 1);
-    Message* m = queue_at(&command_queue, tool);
-    EXPECT_EQ(m->type, uint32_t(types[tool]));
-    EXPECT_GT(testsupport::count_differences(LocalCanvas, pattern), 100);
-    EXPECT_TRUE(screen_shows(LocalCanvas));
-    apply_command(pattern, m);
-    EXPECT_TRUE(testsupport::bitmaps_equal(LocalCanvas, pattern));
-  }
   size_t total = 0;
   for (uint16_t i = 0; i < queue_count(&command_queue); i++)
     total += FRAME_HEADER_SIZE + message_length(queue_at(&command_queue, i));
-  EXPECT_EQ(sent_bytes(), total);
-  destroy_bitmap(pattern);
-}
-
-TEST_F(StrokeTest, RightPressWithoutStrokePicksTheColourForPanelAndPointer) {
-  rectfill(LocalCanvas, 400, 300, 440, 340, makecol32(10, 200, 30));
-  BITMAP* panel = colour_panel_handler(nullptr, 0, 0, 0, 0);
-  step({420, 320}, 2, MOUSE_RIGHT);
-  // The mode-seeking average of a uniform area is that colour, up to rounding.
-  const int want[3] = {10, 200, 30};
-  for (int k = 0; k < 3; ++k) EXPECT_NEAR(current_rgb[k], want[k], 0.01);
-  EXPECT_NEAR(current_hsv[0], 126, 1);
-  // The open Paint panel is redrawn for the new colour; the pointer takes it.
-  const uint64_t shown = bitmap_checksum(panel);
-  draw_colour_panel(panel);
-  EXPECT_EQ(bitmap_checksum(panel), shown);
-  EXPECT_TRUE(is_rgb(CursorSprite, 2, 0, (int)current_rgb[0], (int)current_rgb[1],
-                     (int)current_rgb[2]));
-  colour_panel_forget();
-  destroy_bitmap(panel);
+  const ByteBuffer& sent = server_connection.send_buffer;
+  EXPECT_EQ(size_t(sent.end - sent.begin), total);
+  EXPECT_TRUE(testsupport::bitmaps_equal(LocalCanvas, other));
+  destroy_bitmap(other);
 }
 
 }  // namespace

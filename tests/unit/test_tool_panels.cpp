@@ -1,0 +1,150 @@
+// The tool panels: the Paint panel and the drawing tools' slider panels.
+#include <cstring>
+#include <vector>
+
+#include "paint/random.h"
+#include "screen_fixture.h"
+#include "test_support.h"
+#include "ui/stroke_input.h"
+#include "ui/tool_settings.h"
+
+namespace {
+
+// Square, hue strip, swatches and markers pinned. Presses from hue 120 on the
+// square, the strip and the swatches (right ones mix in 15%); colours from the
+// square or strip enter the ring from entry 14; each press redraws the panel
+// and the icons. Releases, keys and presses outside change nothing.
+TEST_F(ScreenTest, PinnedPaintPanelsAndPressesInSequenceSetColourHueAndRing) {
+  BITMAP* panel = colour_panel_handler(nullptr, 0, 0, 0, 0);
+  ASSERT_NE(panel, nullptr);
+  const struct {
+    float hsv[3];
+    uint64_t sum;
+  } pinned[] = {{{90, 0.25f, 0.5f}, 1893731323472099098u},
+                {{0, 1, 1}, 2570767018428488705u},
+                {{300, 0, 0}, 15044900587020086970u}};
+  for (const auto& c : pinned) {
+    std::copy(c.hsv, c.hsv + 3, current_hsv);
+    draw_colour_panel(panel);
+    EXPECT_EQ(c.sum, testsupport::bitmap_checksum(panel)) << c.hsv[0];
+  }
+  auto press = [panel](int e, int x, int y) { return colour_panel_handler(panel, e, 0, x, y); };
+  set_colour(1, 2, 3);
+  const int ignored[][3] = {{0, 10, 10}, {1, -1, 5}, {1, 416, 5}, {1, 5, 256}};
+  for (const auto& p : ignored) EXPECT_EQ(press(p[0], p[1], p[2]), nullptr) << p[1];
+  EXPECT_EQ(colour_panel_handler(panel, 0, 'a', 0, 0), nullptr);
+  EXPECT_EQ(std::vector<float>(current_rgb, current_rgb + 3), (std::vector<float>{1, 2, 3}));
+  BITMAP* small = testsupport::make_filled(100, 300, 1, 2, 3);
+  draw_colour_panel(small);
+  expect_rgb(small, 0, 0, 1, 2, 3);
+  destroy_bitmap(small);
+  const struct {
+    int edge, x, y;
+    float rgb[3], hue;
+    int next;
+  } presses[] = {
+      {1, 0, 0, {0, 0, 0}, 120, 15},                // value 0: black
+      {1, 255, 0, {255, 255, 255}, 120, 16},        // saturation 0: white
+      {1, 255, 255, {0, 255, 0}, 120, 17},          // the pure hue
+      {1, 270, 128, {0, 255, 255}, 180, 18},        // hue strip
+      {1, 415, 255, {128, 128, 255}, 240, 18},      // entry 31
+      {1, 288 + 32, 0, {128, 255, 0}, 89.88f, 18},  // entry 8
+      {2, 288 + 5, 4 * 32 + 5, {108.8f, 216.75f, 0}, 90, 18},  // entry 4, black
+      {2, 255, 0, {130.73f, 222.4875f, 38.25f}, 90, 19},      // white from the square
+  };
+  current_hsv[0] = 120;
+  int ring = palette_next;
+  BITMAP* fresh = create_bitmap_ex(32, panel->w, panel->h);
+  for (const auto& p : presses) {
+    SCOPED_TRACE(::testing::Message() << p.edge << " at " << p.x << "," << p.y);
+    EXPECT_EQ(press(p.edge, p.x, p.y), panel);
+    for (int k = 0; k < 3; ++k) EXPECT_FLOAT_EQ(current_rgb[k], p.rgb[k]);
+    EXPECT_NEAR(current_hsv[0], p.hue, 0.01);
+    EXPECT_EQ(palette_next, p.next);
+    EXPECT_TRUE(p.next == ring || !std::memcmp(Palette[ring], current_rgb, sizeof current_rgb));
+    ring = p.next;
+    draw_colour_panel(fresh);
+    EXPECT_TRUE(testsupport::bitmaps_equal(panel, fresh));
+  }
+  expect_rgb(BackBuffer, 8 * 42 + 5, 767, 128, 172, 255);
+  EXPECT_FLOAT_EQ(Palette[4][0], 0);
+  // Greys from row 0 of the square fill entries 19 to 31; the 14th goes to entry 0.
+  for (int k = 1; k <= 14; k++) press(1, k * 10, 0);
+  EXPECT_EQ(0, std::memcmp(Palette[0], current_rgb, sizeof current_rgb));
+  EXPECT_EQ(palette_next, 1);
+  EXPECT_FLOAT_EQ(Palette[1][0], 160);  // not reached by the ring yet
+  colour_panel_forget();
+  destroy_bitmap(fresh);
+  destroy_bitmap(panel);
+}
+
+using Handler = BITMAP* (*)(BITMAP*, int, int, int, int);
+
+// The panels pinned; their grain leaves the local stream, which seeds real
+// commands, where it was and selected. Left presses on a band set its value
+// from the column; other presses change nothing.
+TEST_F(ScreenTest, PinnedToolPanelsAndSliderPressesSetTheirValues) {
+  BITMAP* picture = make_sample_picture();
+  ASSERT_TRUE(picture);
+  EXPECT_EQ(random_position(LOCAL_STREAM), 48u);
+  EXPECT_EQ(StrokePoints.count, 0u);
+  EXPECT_EQ(15459442272234429787u, testsupport::bitmap_checksum(picture));
+  destroy_bitmap(picture);
+  SamplePicture = testsupport::make_pattern(160, 120);
+  set_colour(200, 30, 40);
+  const struct {
+    Handler handler;
+    uint64_t sum;  // of a panel of one band or two: 152 or 184 rows
+  } panels[] = {{pencil_panel_handler, 17108551269857178700u},
+                {brush_panel_handler, 11659175415297641804u},
+                {chalk_panel_handler, 8453604873772768762u},
+                {smudge_panel_handler, 13536804869800899679u},
+                {stamp_panel_handler, 13491904250377305645u}};
+  const unsigned local = random_position(LOCAL_STREAM);
+  for (auto& c : panels) {
+    BITMAP* panel = c.handler(nullptr, 0, 0, 0, 0);
+    ASSERT_NE(panel, nullptr);
+    EXPECT_EQ(c.sum, testsupport::bitmap_checksum(panel)) << c.sum;
+    EXPECT_EQ(random_selected_stream(), LOCAL_STREAM);
+    EXPECT_EQ(c.handler(panel, 0, 0, 50, 130), nullptr);
+    destroy_bitmap(panel);
+  }
+  EXPECT_EQ(random_position(LOCAL_STREAM), local);
+  const struct {
+    Handler handler;
+    int edge, x, y;
+    const float* value;
+    float expected;
+  } presses[] = {
+      {pencil_panel_handler, 1, 0, 120, &tool_settings.pencil_size, 1.5f},
+      {pencil_panel_handler, 1, 159, 151, &tool_settings.pencil_size,
+       float(1.5 + 159.0 / 160.0 * 6.5)},
+      {stamp_panel_handler, 1, 0, 152, &tool_settings.stamp_value2, 0.0f},
+      {stamp_panel_handler, 1, 159, 183, &tool_settings.stamp_value2, 99.375f},
+      {stamp_panel_handler, 1, 80, 151, &tool_settings.stamp_size, 4.75f},
+      {brush_panel_handler, 1, 80, 170, &tool_settings.brush_value2, 250.5f},
+      {brush_panel_handler, 1, 80, 170, &tool_settings.brush_size, 3.5f},
+      {smudge_panel_handler, 1, 0, 183, &tool_settings.smudge_value2, 1.0f},
+      {smudge_panel_handler, 1, 40, 140, &tool_settings.smudge_size,
+       float(1.7f + 0.25 * (12.0 - 1.7f))},
+      {chalk_panel_handler, 1, 80, 119, &tool_settings.chalk_size, 5.5f},  // preview area
+      {chalk_panel_handler, 2, 80, 130, &tool_settings.chalk_size, 5.5f},  // right press
+      {chalk_panel_handler, 1, 80, 152, &tool_settings.chalk_size, 5.5f},  // below the panel
+  };
+  for (const auto& p : presses) {
+    BITMAP* panel = p.handler(nullptr, 0, 0, 0, 0);
+    const bool on_band = p.edge == 1 && p.y >= 120 && p.y < panel->h;
+    EXPECT_EQ(on_band ? panel : nullptr, p.handler(panel, p.edge, 0, p.x, p.y))
+        << p.x << "," << p.y;
+    EXPECT_EQ(p.expected, *p.value) << p.x << "," << p.y;
+    destroy_bitmap(panel);
+  }
+  // Stamp ranges are exact in binary, so the markers land on whole columns.
+  BITMAP* panel = stamp_panel_handler(nullptr, 0, 0, 0, 0);
+  stamp_panel_handler(panel, 1, 0, 40, 130);   // size 3.125: marker at column 40
+  stamp_panel_handler(panel, 1, 0, 100, 170);  // gap 62.5: marker at column 100
+  EXPECT_EQ(14214126564528290061u, testsupport::bitmap_checksum(panel));
+  destroy_bitmap(panel);
+}
+
+}  // namespace
