@@ -24,13 +24,29 @@ inline bool wide_available() { return __builtin_cpu_supports("avx2"); }
 
 // A colour and the channel shifts, read once per loop: written pixels could
 // alias the library's shift variables, which would then be read per deposit.
+// With every channel in a byte of its own, take[c] gathers channel c of four
+// pixels into four words and put[c] moves them back.
 struct WideInk {
   float r, g, b;
   int r_shift, g_shift, b_shift;
+  bool bytes;
+  __m128i take[3], put[3];
 };
 
 inline WideInk wide_ink(float r, float g, float b) {
-  return WideInk{r, g, b, _rgb_r_shift_32, _rgb_g_shift_32, _rgb_b_shift_32};
+  WideInk ink{r, g, b, _rgb_r_shift_32, _rgb_g_shift_32, _rgb_b_shift_32, packed_layout(), {}, {}};
+  const int shifts[3] = {ink.r_shift, ink.g_shift, ink.b_shift};
+  for (int c = 0; c < 3; ++c) {
+    alignas(16) int8_t take[16], put[16];
+    for (int k = 0; k < 16; ++k) {
+      const int byte = shifts[c] / 8, word = k & ~3;
+      take[k] = static_cast<int8_t>(k % 4 == 0 ? word + byte : -1);
+      put[k] = static_cast<int8_t>(k % 4 == byte ? word : -1);
+    }
+    ink.take[c] = _mm_load_si128(reinterpret_cast<const __m128i*>(take));
+    ink.put[c] = _mm_load_si128(reinterpret_cast<const __m128i*>(put));
+  }
+  return ink;
 }
 
 // One channel of four pixels blended with the four coverages, back at its shift.
@@ -42,14 +58,8 @@ EASEL_WIDE_TARGET inline __m128i wide_channel(__m128i pixels, int shift, __m256d
   return _mm_sll_epi32(_mm256_cvttpd_epi32(v), count);
 }
 
-// splat_rows with the coverages of splat_coverages.
-EASEL_WIDE_TARGET inline void splat_rows_wide(uint32_t* top, uint32_t* bottom, float fx, float fy, const WideInk& ink,
-                                              float weight) {
-  __m128 covs = splat_coverages(fx, fy, weight);
-  if (_mm_movemask_ps(_mm_cmpgt_ps(covs, _mm_set1_ps(0.999f)))) {
-    splat_rows(top, bottom, fx, fy, ink.r, ink.g, ink.b, weight);
-    return;
-  }
+// splat_rows's blends with the coverages of splat_coverages, none above 0.999.
+EASEL_WIDE_TARGET inline void blend_square_wide(uint32_t* top, uint32_t* bottom, __m128 covs, const WideInk& ink) {
   __m128i pixels = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(top)),
                                       _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bottom)));
   __m256d cov = _mm256_cvtps_pd(covs);
@@ -59,6 +69,35 @@ EASEL_WIDE_TARGET inline void splat_rows_wide(uint32_t* top, uint32_t* bottom, f
   out = _mm_or_si128(out, wide_channel(pixels, ink.b_shift, keep, cov, ink.b));
   _mm_storel_epi64(reinterpret_cast<__m128i*>(top), out);
   _mm_storel_epi64(reinterpret_cast<__m128i*>(bottom), _mm_unpackhi_epi64(out, out));
+}
+
+// blend_square_wide with byte shuffles in place of shifts, for an ink with
+// bytes set whose channels and coverages keep every result within 0..255.
+EASEL_WIDE_TARGET inline void blend_square_bytes(uint32_t* top, uint32_t* bottom, __m128 covs, const WideInk& ink) {
+  __m128i pixels = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(top)),
+                                      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bottom)));
+  const __m256d cov = _mm256_cvtps_pd(covs), keep = _mm256_sub_pd(_mm256_set1_pd(1.0), cov);
+  const float channels[3] = {ink.r, ink.g, ink.b};
+  __m128i out = _mm_setzero_si128();
+  for (int c = 0; c < 3; ++c) {
+    __m256d old = _mm256_cvtepi32_pd(_mm_shuffle_epi8(pixels, ink.take[c]));
+    __m256d v = _mm256_add_pd(_mm256_mul_pd(old, keep), _mm256_mul_pd(_mm256_set1_pd(channels[c]), cov));
+    v = _mm256_add_pd(v, _mm256_set1_pd(0.5));
+    out = _mm_or_si128(out, _mm_shuffle_epi8(_mm256_cvttpd_epi32(v), ink.put[c]));
+  }
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(top), out);
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(bottom), _mm_unpackhi_epi64(out, out));
+}
+
+// splat_rows with the coverages of splat_coverages.
+EASEL_WIDE_TARGET inline void splat_rows_wide(uint32_t* top, uint32_t* bottom, float fx, float fy, const WideInk& ink,
+                                              float weight) {
+  __m128 covs = splat_coverages(fx, fy, weight);
+  if (_mm_movemask_ps(_mm_cmpgt_ps(covs, _mm_set1_ps(0.999f)))) {
+    splat_rows(top, bottom, fx, fy, ink.r, ink.g, ink.b, weight);
+    return;
+  }
+  blend_square_wide(top, bottom, covs, ink);
 }
 
 // A pixel's channel bytes as four doubles.

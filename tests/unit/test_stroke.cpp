@@ -173,6 +173,9 @@ TEST(Splat, WideBlendsMatchThePlainOnesBitForBit) {
     float r = unit(rng) * 255, g = unit(rng) * 255, b = unit(rng) * 255;
     splat_rows(plain, plain + 2, fx, fy, r, g, b, weight);
     splat_rows_wide(wide, wide + 2, fx, fy, wide_ink(r, g, b), weight);
+    // The byte-shuffling blend, for the paper's light weights.
+    splat_rows(plain, plain + 2, fy, fx, r, g, b, weight / 6);
+    blend_square_bytes(wide, wide + 2, splat_coverages(fy, fx, weight / 6), wide_ink(r, g, b));
     // The smudge's, onto one of the pixels it reads (the packed layout's).
     float coverage = unit(rng) * 0.999f;
     smear_rows(plain + i % 4, plain, plain + 2, fy, fx, coverage);
