@@ -133,55 +133,47 @@ TEST(StrokeWalk, SamplesOfOneSegment) {
 }
 
 #ifdef __SSE2__
-TEST(Splat, PackedBlendsMatchThePlainOnesBitForBit) {
+// Random pixels, inks, weights and coverages through every way of blending:
+// the packed (SSE2) way and, where the processor has AVX2, the wide way must
+// give the plain way's bits under both channel layouts.
+TEST(Splat, PackedAndWideBlendsMatchThePlainOnesBitForBit) {
   std::mt19937 rng(7);
   std::uniform_real_distribution<float> unit(0.0f, 1.0f);
   const int layouts[2][3] = {{_rgb_r_shift_32, _rgb_g_shift_32, _rgb_b_shift_32}, {16, 8, 0}};
   const int saved[3] = {_rgb_r_shift_32, _rgb_g_shift_32, _rgb_b_shift_32};
+#ifdef EASEL_WIDE
+  const bool wide_too = wide_available();
+#endif
   for (const int* shifts : layouts) {
     _rgb_r_shift_32 = shifts[0], _rgb_g_shift_32 = shifts[1], _rgb_b_shift_32 = shifts[2];
     ASSERT_TRUE(packed_layout());
     for (int i = 0; i < 20000; ++i) {
-      uint32_t plain[4], packed[4];
-      for (int k = 0; k < 4; ++k) plain[k] = packed[k] = static_cast<uint32_t>(rng());
+      uint32_t plain[4], packed[4], wide[4];
+      for (int k = 0; k < 4; ++k) plain[k] = packed[k] = wide[k] = static_cast<uint32_t>(rng());
       float fx = unit(rng), fy = i % 50 ? unit(rng) : 0.0f, weight = unit(rng) * 1.2f;
-      float r = unit(rng) * 255, g = unit(rng) * 255, b = unit(rng) * 255;
+      float r = unit(rng) * 255, g = unit(rng) * 255, b = unit(rng) * 255, coverage = unit(rng) * 0.999f;
       splat_rows(plain, plain + 2, fx, fy, r, g, b, weight);
       splat_rows_packed(packed, packed + 2, fx, fy, packed_ink(r, g, b), weight);
       // The smudge's read-and-blend, onto one of the pixels it reads.
-      float coverage = unit(rng) * 0.999f;
       smear_rows(plain + i % 4, plain, plain + 2, fy, fx, coverage);
       smear_rows_packed(packed + i % 4, packed, packed + 2, fy, fx, coverage);
+#ifdef EASEL_WIDE
+      if (wide_too) {
+        splat_rows_wide(wide, wide + 2, fx, fy, wide_ink(r, g, b), weight);
+        smear_rows_wide(wide + i % 4, wide, wide + 2, fy, fx, coverage);
+        // The paper's light dots, which the wide way blends by shuffling bytes.
+        splat_rows(plain, plain + 2, fy, fx, r, g, b, weight / 6);
+        splat_rows_packed(packed, packed + 2, fy, fx, packed_ink(r, g, b), weight / 6);
+        blend_square_bytes(wide, wide + 2, splat_coverages(fy, fx, weight / 6), wide_ink(r, g, b));
+        for (int k = 0; k < 4; ++k) ASSERT_EQ(plain[k], wide[k]) << "wide, case " << i << " pixel " << k;
+      }
+#endif
       blend_in_place(plain + (i + 1) % 4, g, b, r, coverage);
       blend_in_place_packed(packed + (i + 1) % 4, packed_ink(g, b, r), coverage);
       for (int k = 0; k < 4; ++k) ASSERT_EQ(plain[k], packed[k]) << "case " << i << " pixel " << k;
     }
   }
   _rgb_r_shift_32 = saved[0], _rgb_g_shift_32 = saved[1], _rgb_b_shift_32 = saved[2];
-}
-#endif
-
-#ifdef EASEL_WIDE
-TEST(Splat, WideBlendsMatchThePlainOnesBitForBit) {
-  if (!wide_available()) GTEST_SKIP() << "the processor has no AVX2";
-  std::mt19937 rng(11);
-  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
-  for (int i = 0; i < 20000; ++i) {
-    uint32_t plain[4], wide[4];
-    for (int k = 0; k < 4; ++k) plain[k] = wide[k] = static_cast<uint32_t>(rng());
-    float fx = unit(rng), fy = i % 50 ? unit(rng) : 0.0f, weight = unit(rng) * 1.2f;
-    float r = unit(rng) * 255, g = unit(rng) * 255, b = unit(rng) * 255;
-    splat_rows(plain, plain + 2, fx, fy, r, g, b, weight);
-    splat_rows_wide(wide, wide + 2, fx, fy, wide_ink(r, g, b), weight);
-    // The byte-shuffling blend, for the paper's light weights.
-    splat_rows(plain, plain + 2, fy, fx, r, g, b, weight / 6);
-    blend_square_bytes(wide, wide + 2, splat_coverages(fy, fx, weight / 6), wide_ink(r, g, b));
-    // The smudge's, onto one of the pixels it reads (the packed layout's).
-    float coverage = unit(rng) * 0.999f;
-    smear_rows(plain + i % 4, plain, plain + 2, fy, fx, coverage);
-    smear_rows_wide(wide + i % 4, wide, wide + 2, fy, fx, coverage);
-    for (int k = 0; k < 4; ++k) ASSERT_EQ(plain[k], wide[k]) << "case " << i << " pixel " << k;
-  }
 }
 #endif
 
