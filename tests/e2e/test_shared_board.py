@@ -40,9 +40,14 @@ class Client(Easel):
         self.wait_screen(lambda im: (im.pixel(0, 0) == STRIP) == shown, "the tool bar", x=W - 5, y=H - 5, w=1, h=1)
 
     def select_tool(self, tool):
-        """Holds the button on the slot until its selection mark (white left edge) shows."""
+        """Presses on the slot once the client draws the pointer there (a redraw
+        of the pointer puts it back where the client saw it last), and holds the
+        button until the slot's selection mark (white left edge) shows."""
         self.toggle_bar(True)
-        self.pointer_to(42 * tool + 21, H - 21)
+        x, y = 42 * tool + 21, H - 21
+        bare = self.screenshot(x - 2, y - 2, 6, 6)
+        self.pointer_to(x, y)
+        self.wait_screen(lambda im: im != bare, "the pointer on slot %d" % tool, x=x - 2, y=y - 2, w=6, h=6)
         self.xdo("mousedown", "1")
         self.wait_screen(lambda im: im.pixel(0, 0) == (255, 255, 255), "the mark on slot %d" % tool, x=42 * tool,
                          y=H - 22, w=1, h=1)
