@@ -13,6 +13,7 @@
 #include <immintrin.h>
 
 #include <cstdint>
+#include <cstdlib>
 
 #include "paint/splat.h"
 
@@ -20,7 +21,12 @@
 // Inlines everything it calls, so the loops handed to it run on the wide path.
 #define EASEL_WIDE_LOOP __attribute__((target("avx2"), flatten))
 
-inline bool wide_available() { return __builtin_cpu_supports("avx2"); }
+// Every path gives the same bits; EASEL_NO_WIDE in the environment turns the
+// AVX2 ones off, as on a processor without it, so that anyone can check that.
+inline bool wide_available() {
+  static const bool allowed = std::getenv("EASEL_NO_WIDE") == nullptr;
+  return allowed && __builtin_cpu_supports("avx2");
+}
 
 // A colour and the channel shifts, read once per loop: written pixels could
 // alias the library's shift variables, which would then be read per deposit.
