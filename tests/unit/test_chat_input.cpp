@@ -204,6 +204,9 @@ TEST_F(ChatCommands, PinnedPanelsEditingTheInputLineAndEnter) {
   EXPECT_EQ(chat_lines().back(), system_line("You're not connected to a server."));
   press(KEY_ENTER, 13);  // empty: nothing
   EXPECT_EQ(chat_lines().size(), before + 1);
+  type("?");  // one character is a line
+  press(KEY_ENTER, 13);
+  EXPECT_EQ(chat_lines().size(), before + 2);
   type("/8");
   press(KEY_ENTER, 13);
   EXPECT_EQ(chat_lines().back(), system_line("How can I answer if you don't know the question?"));
