@@ -57,11 +57,12 @@ TEST(DrawBudget, PinnedCostsAndNeverHoldsBackAHand) {
     if (k > 0) path += std::hypot(xs[k] - xs[k - 1], ys[k] - ys[k - 1]);
   }
   // The model's estimates for these strokes, in ns: a change is a recalibration.
-  const double PINNED[12] = {3881975, 7912625, 8033493.25, 112709525, 8757875,   2766375,
+  const double PINNED[18] = {3881975, 7912625, 8033493.25, 112709525, 8757875,   2766375,
+                             3881975, 25717377.298, 22755631.245, 52841092.686, 53416006.078, 2727505.036,
                              3881975, 28065875, 39723220,  38917625,  139737275, 2645375};
   int pinned = 0;
   ServerOptions o;
-  for (float size : {0.0f, 400.0f}) {
+  for (float size : {0.0f, 6.5f, 400.0f}) {
     Message m[6];
     encode_pen(&m[0], 1, 1, 2, 3, xs, ys, 255);
     encode_pencil(&m[1], 1, 1, 2, 3, size, xs, ys, 255);
