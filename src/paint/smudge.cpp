@@ -56,11 +56,10 @@ struct WideSmear {
 };
 #endif
 
-// Blends one pixel towards the colour at (col + dx, sy); nothing when the
-// sampling point or the pixel is off the bitmap.
+// Blends the pixel (col, row), which is on the bitmap, towards the colour at
+// (col + dx, sy); nothing when the sampling point is off it.
 template <class Smear>
 inline void smudge_pixel(const Surface& s, const Smear& smear, int col, int row, float dx, float sy, float k) {
-  if (col < 0 || col >= s.w) return;
   float sx = static_cast<float>(col + static_cast<double>(dx));
   BITMAP* bmp = s.bmp;
   if (s.memory) {

@@ -10,10 +10,15 @@
 
 #include "paint/pixel.h"
 
+// Whether splatPoint's 2 x 2 pixels at (x, y) are all on the bitmap.
+inline bool splat_fits(const BITMAP* bmp, float x, float y) {
+  return x >= 0 && y >= 0 && x + 1.0001 < bmp->w && y + 1.0001 < bmp->h;
+}
+
 // The rows and fractions of splatPoint's 2 x 2 pixels on a memory bitmap;
 // false when they are not all on it.
 inline bool splat_cell(BITMAP* bmp, float x, float y, uint32_t** top, uint32_t** bottom, float* fx, float* fy) {
-  if (!(x >= 0 && y >= 0 && x + 1.0001 < bmp->w && y + 1.0001 < bmp->h)) return false;
+  if (!splat_fits(bmp, x, y)) return false;
   int ix = static_cast<int>(x), iy = static_cast<int>(y);
   *top = bitmap_row(bmp, iy) + ix;
   *bottom = bitmap_row(bmp, iy + 1) + ix;

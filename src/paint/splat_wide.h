@@ -55,44 +55,51 @@ inline WideInk wide_ink(float r, float g, float b) {
   return ink;
 }
 
-// One channel of four pixels blended with the four coverages, back at its shift.
+// The 2 x 2 pixels as four words: top[0], top[1], bottom[0], bottom[1].
+EASEL_WIDE_TARGET inline __m128i load_square(const uint32_t* top, const uint32_t* bottom) {
+  return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(top)),
+                            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bottom)));
+}
+
+EASEL_WIDE_TARGET inline void store_square(uint32_t* top, uint32_t* bottom, __m128i square) {
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(top), square);
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(bottom), _mm_unpackhi_epi64(square, square));
+}
+
+// One channel of four pixels blended with the four coverages and rounded, per lane.
+EASEL_WIDE_TARGET inline __m128i blend_lanes(__m256d old, __m256d keep, __m256d cov, float ink) {
+  __m256d v = _mm256_add_pd(_mm256_mul_pd(old, keep), _mm256_mul_pd(_mm256_set1_pd(ink), cov));
+  return _mm256_cvttpd_epi32(_mm256_add_pd(v, _mm256_set1_pd(0.5)));
+}
+
+// blend_lanes on the channel at shift, put back there.
 EASEL_WIDE_TARGET inline __m128i wide_channel(__m128i pixels, int shift, __m256d keep, __m256d cov, float ink) {
   const __m128i count = _mm_cvtsi32_si128(shift);
   __m256d old = _mm256_cvtepi32_pd(_mm_and_si128(_mm_srl_epi32(pixels, count), _mm_set1_epi32(0xFF)));
-  __m256d v = _mm256_add_pd(_mm256_mul_pd(old, keep), _mm256_mul_pd(_mm256_set1_pd(ink), cov));
-  v = _mm256_add_pd(v, _mm256_set1_pd(0.5));
-  return _mm_sll_epi32(_mm256_cvttpd_epi32(v), count);
+  return _mm_sll_epi32(blend_lanes(old, keep, cov, ink), count);
 }
 
 // splat_rows's blends with the coverages of splat_coverages, none above 0.999.
 EASEL_WIDE_TARGET inline void blend_square_wide(uint32_t* top, uint32_t* bottom, __m128 covs, const WideInk& ink) {
-  __m128i pixels = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(top)),
-                                      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bottom)));
-  __m256d cov = _mm256_cvtps_pd(covs);
-  __m256d keep = _mm256_sub_pd(_mm256_set1_pd(1.0), cov);
+  const __m128i pixels = load_square(top, bottom);
+  const __m256d cov = _mm256_cvtps_pd(covs), keep = _mm256_sub_pd(_mm256_set1_pd(1.0), cov);
   __m128i out = _mm_or_si128(wide_channel(pixels, ink.r_shift, keep, cov, ink.r),
                              wide_channel(pixels, ink.g_shift, keep, cov, ink.g));
-  out = _mm_or_si128(out, wide_channel(pixels, ink.b_shift, keep, cov, ink.b));
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(top), out);
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(bottom), _mm_unpackhi_epi64(out, out));
+  store_square(top, bottom, _mm_or_si128(out, wide_channel(pixels, ink.b_shift, keep, cov, ink.b)));
 }
 
 // blend_square_wide with byte shuffles in place of shifts, for an ink with
 // bytes set whose channels and coverages keep every result within 0..255.
 EASEL_WIDE_TARGET inline void blend_square_bytes(uint32_t* top, uint32_t* bottom, __m128 covs, const WideInk& ink) {
-  __m128i pixels = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(top)),
-                                      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bottom)));
+  const __m128i pixels = load_square(top, bottom);
   const __m256d cov = _mm256_cvtps_pd(covs), keep = _mm256_sub_pd(_mm256_set1_pd(1.0), cov);
   const float channels[3] = {ink.r, ink.g, ink.b};
   __m128i out = _mm_setzero_si128();
   for (int c = 0; c < 3; ++c) {
     __m256d old = _mm256_cvtepi32_pd(_mm_shuffle_epi8(pixels, ink.take[c]));
-    __m256d v = _mm256_add_pd(_mm256_mul_pd(old, keep), _mm256_mul_pd(_mm256_set1_pd(channels[c]), cov));
-    v = _mm256_add_pd(v, _mm256_set1_pd(0.5));
-    out = _mm_or_si128(out, _mm_shuffle_epi8(_mm256_cvttpd_epi32(v), ink.put[c]));
+    out = _mm_or_si128(out, _mm_shuffle_epi8(blend_lanes(old, keep, cov, channels[c]), ink.put[c]));
   }
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(top), out);
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(bottom), _mm_unpackhi_epi64(out, out));
+  store_square(top, bottom, out);
 }
 
 // splat_rows with the coverages of splat_coverages.

@@ -131,7 +131,7 @@ float sampleSegment(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i
 }
 
 void splatPoint(BITMAP* bmp, float x, float y, float r, float g, float b, float weight) {
-  if (!(x >= 0 && y >= 0 && x + 1.0001 < bmp->w && y + 1.0001 < bmp->h)) return;
+  if (!splat_fits(bmp, x, y)) return;
   float x0 = std::floor(x), y0 = std::floor(y);
   float fx = x - x0, fy = y - y0;
   int ix = static_cast<int>(x0), iy = static_cast<int>(y0);
