@@ -17,19 +17,6 @@
 // No frame has no bytes: a time-out must not pass for an acknowledgement (0xFF).
 Bytes Frame::bytes() const { return type < 0 ? Bytes() : frame_bytes(type, payload); }
 
-Bytes frame_bytes(int type, const Bytes& payload) {
-  return concat({{uint8_t(type), uint8_t(payload.size() & 0xFF), uint8_t(payload.size() >> 8)},
-                 payload});
-}
-
-Bytes text_bytes(const std::string& s) { return concat({Bytes(s.begin(), s.end()), {0}}); }
-
-Bytes concat(const std::vector<Bytes>& parts) {
-  Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
-
 Bytes login_frame(const std::string& name) {
   return frame_bytes(6, concat({{9, 0, 0, 0}, text_bytes(name)}));
 }

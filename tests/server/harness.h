@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "net/connection.h"
+#include "net_test_support.h"
 #include "server_process.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -17,9 +18,9 @@ struct Frame {
   Bytes bytes() const;
 };
 
-Bytes frame_bytes(int type, const Bytes& payload);
-Bytes text_bytes(const std::string& s);  // with its terminating zero
-Bytes concat(const std::vector<Bytes>& parts);
+using nettest::concat;
+using nettest::frame_bytes;
+using nettest::text_bytes;
 Bytes login_frame(const std::string& name);
 Bytes chat_frame(int user_id, const std::string& text);
 // A pen stroke of user_id with `points` points starting at (x, y).

@@ -8,12 +8,30 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "net/connection.h"
 #include "net/message.h"
 
 namespace nettest {
+
+using Bytes = std::vector<uint8_t>;
+
+// The parts one after the other.
+inline Bytes concat(const std::vector<Bytes>& parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+// A text's characters and its terminating zero.
+inline Bytes text_bytes(const std::string& s) { return Bytes(s.c_str(), s.c_str() + s.size() + 1); }
+
+// A frame built by hand: type, 16-bit little-endian length, payload.
+inline Bytes frame_bytes(int type, const Bytes& payload) {
+  return concat({{uint8_t(type), uint8_t(payload.size() & 0xFF), uint8_t(payload.size() >> 8)}, payload});
+}
 
 // True when the socket has bytes to read within the time given.
 inline bool readable(int fd, int timeout_ms = 1000) {

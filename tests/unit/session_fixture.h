@@ -16,23 +16,12 @@ namespace testsupport {
 
 using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::string>;
+using nettest::concat;
+using nettest::frame_bytes;
 using nettest::readable;
+using nettest::text_bytes;
 
 constexpr time_t TEST_NOW = 1700000000;
-
-// Payload bytes of a text: its characters and the terminating 0.
-inline Bytes text_bytes(const std::string& s) { return Bytes(s.c_str(), s.c_str() + s.size() + 1); }
-
-inline Bytes concat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
-
-// Frame bytes: type, 16-bit little-endian length, payload.
-inline Bytes frame(uint8_t type, const Bytes& payload) {
-  return concat({{type, uint8_t(payload.size() & 0xFF), uint8_t(payload.size() >> 8)}, payload});
-}
 
 inline std::string system_line(const std::string& text) { return "\xFF\xFC" + text; }
 
@@ -99,8 +88,8 @@ class Session : public ::testing::Test {
     step();
     ASSERT_EQ(receive_frame(), (Bytes{0x06, 0x08, 0x00, 0x09, 0x00, 0x00, 0x00, 0x41, 0x6E,
                                       0x6E, 0x00}));
-    deliver(frame(MSG_LOGIN, concat({{1}, text_bytes("Ann"), {0}})));
-    deliver(frame(MSG_ACCEPTED, {}));
+    deliver(frame_bytes(MSG_LOGIN, concat({{1}, text_bytes("Ann"), {0}})));
+    deliver(frame_bytes(MSG_ACCEPTED, {}));
     ASSERT_EQ(queue_count(&command_queue), 0);
   }
   // A finished stroke committed as the stroke input does it; returns its frame.

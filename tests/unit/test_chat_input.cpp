@@ -43,9 +43,9 @@ TEST_F(ChatCommands, CommandFramesAreSentAndNotQueuedAndAChatLineThatCannotBeQue
       {"k bon", {0x0A, 0x01, 0x00, 0x06}},
       {"kick BOB", {0x0A, 0x01, 0x00, 0x04}},
       {"kick +260", {0x0A, 0x01, 0x00, 0x04}},  // the low byte is the id
-      {"motd secret", frame(MSG_MOTD, concat({text_bytes("secret"), text_bytes("")}))},
+      {"motd secret", frame_bytes(MSG_MOTD, concat({text_bytes("secret"), text_bytes("")}))},
       {"  MOTD   secret   Hello  wide world ",
-       frame(MSG_MOTD, concat({text_bytes("secret"), text_bytes("Hello  wide world ")}))},
+       frame_bytes(MSG_MOTD, concat({text_bytes("secret"), text_bytes("Hello  wide world ")}))},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.command);

@@ -23,9 +23,9 @@ TEST_F(Session, JoinsLeavesStrokesRestartsAndLoginRepliesTwoMessagesPerClockSeco
   login();
   chat_log_reset();
   session_set_clock([] { return TEST_NOW + clock_calls++ / 3; });
-  deliver(concat({frame(MSG_USER_JOINED, concat({{4}, text_bytes("Bob")})),
-                  frame(MSG_USER_JOINED, concat({{6}, text_bytes("Carla-with-a-long-name")})),
-                  frame(MSG_USER_LEFT, {4}), frame(MSG_USER_LEFT, {42})}));
+  deliver(concat({frame_bytes(MSG_USER_JOINED, concat({{4}, text_bytes("Bob")})),
+                  frame_bytes(MSG_USER_JOINED, concat({{6}, text_bytes("Carla-with-a-long-name")})),
+                  frame_bytes(MSG_USER_LEFT, {4}), frame_bytes(MSG_USER_LEFT, {42})}));
   EXPECT_STREQ(roster_name(4), "Bob");
   EXPECT_STREQ(roster_name(6), "Carla-with-a-lo");
   clock_calls = 0;
@@ -37,12 +37,12 @@ TEST_F(Session, JoinsLeavesStrokesRestartsAndLoginRepliesTwoMessagesPerClockSeco
                                  system_line("Bob has left."), system_line("??? has left.")}));
   session_set_clock([] { return TEST_NOW; });
   const uint64_t paper = bitmap_checksum(ServerCanvas);
-  deliver(frame(MSG_PEN, {6, 10, 20, 30, 123, 0, 45, 0, 200, 0, 60, 0}));
+  deliver(frame_bytes(MSG_PEN, {6, 10, 20, 30, 123, 0, 45, 0, 200, 0, 60, 0}));
   EXPECT_EQ(roster.users[6].x, 123);
   EXPECT_EQ(roster.users[6].y, 45);
   EXPECT_EQ(roster.users[6].green, 20.0f);
   EXPECT_EQ(roster.users[6].blue, 30.0f);
-  deliver(frame(MSG_RESTART, {}));
+  deliver(frame_bytes(MSG_RESTART, {}));
   EXPECT_EQ(chat_lines().back(), system_line("Image restarted."));
   EXPECT_EQ(bitmap_checksum(ServerCanvas), paper);
 
@@ -63,7 +63,7 @@ TEST_F(Session, JoinsLeavesStrokesRestartsAndLoginRepliesTwoMessagesPerClockSeco
   for (const auto& c : replies) {
     SCOPED_TRACE(c.notice);
     rectfill(ServerCanvas, 10, 10, 50, 50, makecol32(9, 9, 9));  // the reset must remove it
-    deliver(frame(MSG_LOGIN, concat({{7}, text_bytes(c.sent), c.others})));
+    deliver(frame_bytes(MSG_LOGIN, concat({{7}, text_bytes(c.sent), c.others})));
     EXPECT_EQ(own_user_id, 7);
     EXPECT_STREQ(config.user_name, c.name.c_str());  // the server's name, not the configured one
     EXPECT_STREQ(roster_name(7), c.name.c_str());
@@ -109,9 +109,9 @@ TEST_F(Session, RebuildsStrayMessagesOurAcknowledgedStrokeAndALostConnection) {
 
   const uint64_t before = bitmap_checksum(ServerCanvas);
   const size_t lines = chat_lines().size();
-  deliver(concat({frame(MSG_ACCEPTED, {1, 2, 3}), frame(MSG_ACCEPTED, {}),
-                  frame(13, {1, 2, 3, 4, 5}), frame(MSG_KICK, {3}), frame(MSG_PEN, {5, 1, 2}),
-                  frame(200, {})}));
+  deliver(concat({frame_bytes(MSG_ACCEPTED, {1, 2, 3}), frame_bytes(MSG_ACCEPTED, {}),
+                  frame_bytes(13, {1, 2, 3, 4, 5}), frame_bytes(MSG_KICK, {3}), frame_bytes(MSG_PEN, {5, 1, 2}),
+                  frame_bytes(200, {})}));
   EXPECT_TRUE(connected);
   EXPECT_EQ(chat_lines().size(), lines);
   EXPECT_EQ(bitmap_checksum(ServerCanvas), before);
@@ -122,7 +122,7 @@ TEST_F(Session, RebuildsStrayMessagesOurAcknowledgedStrokeAndALostConnection) {
   step();
   EXPECT_EQ(receive_frame(), first);
   putpixel(LocalCanvas, 0, 0, mark);
-  deliver(frame(MSG_ACCEPTED, {}));
+  deliver(frame_bytes(MSG_ACCEPTED, {}));
   EXPECT_EQ(queue_count(&command_queue), 0);
   EXPECT_FALSE(received_this_frame);
   EXPECT_EQ(getpixel(ServerCanvas, 0, 0), mark);  // copied, not drawn
@@ -175,7 +175,7 @@ TEST_F(Session, RandomisedExchangeKeepsBothCanvasesConsistent) {
       spoken.push_back(spoken_line("Ann", reinterpret_cast<const char*>(&f[4])));
     else
       apply_frames(truth, f.data(), f.size());
-    send(frame(MSG_ACCEPTED, {}));
+    send(frame_bytes(MSG_ACCEPTED, {}));
   };
   for (int frame_no = 0; frame_no < 120; ++frame_no) {
     SCOPED_TRACE(frame_no);
@@ -199,11 +199,11 @@ TEST_F(Session, RandomisedExchangeKeepsBothCanvasesConsistent) {
       } else if (what < 8 && !unacknowledged.empty()) {
         acknowledge();
       } else if (what == 8) {
-        send(frame(MSG_CHAT, concat({{9}, text_bytes("chatter")})));
+        send(frame_bytes(MSG_CHAT, concat({{9}, text_bytes("chatter")})));
         spoken.push_back(spoken_line("Cy", "chatter"));
       } else if (what == 9 && gen() % 4 == 0) {
         resetCanvas(truth);
-        send(frame(MSG_RESTART, {}));
+        send(frame_bytes(MSG_RESTART, {}));
       }
     }
   }
