@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <mutex>
 
 namespace {
 
@@ -13,6 +14,8 @@ FILE* log_file = nullptr;
 char log_message[1024];
 char log_time[128];
 bool exit_hook_registered = false;
+// The engine may log from a drawing thread: one line is formatted and written at a time.
+std::mutex log_lock;
 
 void log_line(const char* label, const char* text) {
   fprintf(log_file, "%s [%s] %s\n", log_timestamp(), label, text);
@@ -60,6 +63,7 @@ void log_write(int level, const char* format, ...) {
   // Diagnostics are dropped before any formatting: they cost one comparison.
   if (level == LOG_DEBUG) return;
 
+  std::lock_guard<std::mutex> hold(log_lock);
   va_list args;
   va_start(args, format);
   vsnprintf(log_message, sizeof log_message, format, args);

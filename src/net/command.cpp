@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "base/log.h"
+#include "net/command_run.h"
 #include "paint/brush.h"
 #include "paint/chalk.h"
 #include "paint/pencil.h"
@@ -11,7 +12,7 @@
 #include "paint/stamp.h"
 #include "paint/stroke.h"
 
-PointList point_list = {nullptr, nullptr, 0, 0};
+__thread PointList point_list = {nullptr, nullptr, 0, 0};
 
 namespace {
 
@@ -26,58 +27,43 @@ int put_colour_channel(Message* m, float value) {
   return message_put_byte(m, int(v));
 }
 
+// Frees the decoder's list of a thread when the thread ends (the main
+// thread's at exit).
+struct PointListOwner {
+  bool armed;
+  ~PointListOwner() { point_list_release(); }
+};
+thread_local PointListOwner point_list_owner = {false};
+
 // Grows both lists to exactly n entries; the old lists stay on failure.
-int point_list_reserve(int n) {
-  if (n <= point_list.capacity) return 1;
-  int16_t* xs = static_cast<int16_t*>(realloc(point_list.xs, size_t(n) * sizeof(int16_t)));
+int point_list_reserve(PointList* list, int n) {
+  if (n <= list->capacity) return 1;
+  int16_t* xs = static_cast<int16_t*>(realloc(list->xs, size_t(n) * sizeof(int16_t)));
   if (!xs) return 0;
-  point_list.xs = xs;
-  int16_t* ys = static_cast<int16_t*>(realloc(point_list.ys, size_t(n) * sizeof(int16_t)));
+  list->xs = xs;
+  int16_t* ys = static_cast<int16_t*>(realloc(list->ys, size_t(n) * sizeof(int16_t)));
   if (!ys) return 0;  // xs is larger than needed but still valid; capacity stays
-  point_list.ys = ys;
-  point_list.capacity = int16_t(n);
-  static bool release_registered = false;
-  if (!release_registered) release_registered = atexit(point_list_release) == 0;
+  list->ys = ys;
+  list->capacity = int16_t(n);
+  if (list == &point_list) point_list_owner.armed = true;
   return 1;
 }
 
-struct StrokeHeader {
-  int user_id;
-  float rgb[3];
-  float value1, value2;
-};
-
-void draw_stroke(BITMAP* canvas, uint32_t type, const StrokeHeader& h) {
-  const int16_t* xs = point_list.xs;
-  const int16_t* ys = point_list.ys;
-  const int n = point_list.count;
-  const float r = h.rgb[0], g = h.rgb[1], b = h.rgb[2];
-  switch (type) {
-    case MSG_PEN: drawPen(canvas, r, g, b, xs, ys, n); break;
-    case MSG_PENCIL: drawPencil(canvas, r, g, b, h.value1, xs, ys, n); break;
-    case MSG_BRUSH: drawBrush(canvas, r, g, b, h.value1, h.value2, xs, ys, n); break;
-    case MSG_CHALK: drawChalk(canvas, r, g, b, h.value1, xs, ys, n); break;
-    case MSG_SMUDGE: drawSmudge(canvas, h.value1, h.value2, xs, ys, n); break;
-    case MSG_STAMP: drawStamp(canvas, r, g, b, h.value1, h.value2, xs, ys, n); break;
-  }
-}
-
-void apply_stroke(BITMAP* canvas, Message* m, const CommandLayout& layout) {
-  StrokeHeader h = {0, {0, 0, 0}, 0, 0};
-  h.user_id = message_get_byte(m);
-  if (layout.seeded) seedRandom(message_get_int(m));
+int decode_stroke(Message* m, const CommandLayout& layout, StrokeCommand* c, PointList* points) {
+  *c = StrokeCommand{layout.type, 0, {0, 0, 0}, 0, 0};
+  int user_id = message_get_byte(m);
+  if (layout.seeded) c->seed = message_get_int(m);
   if (layout.coloured)
-    for (float& channel : h.rgb) channel = float(message_get_byte(m));
-  if (layout.values >= 1) h.value1 = message_get_scaled(m);
-  if (layout.values >= 2) h.value2 = message_get_scaled(m);
-  if (!read_points(m)) {
+    for (float& channel : c->rgb) channel = float(message_get_byte(m));
+  if (layout.values >= 1) c->value1 = message_get_scaled(m);
+  if (layout.values >= 2) c->value2 = message_get_scaled(m);
+  if (!read_points(m, points)) {
     log_write(LOG_DEBUG, "Recieved invalid data for %s command.", layout.tool);
-    return;
+    return 0;
   }
-  if (h.user_id != 0 && command_hooks.stroke)
-    command_hooks.stroke(h.user_id, layout.coloured ? h.rgb : nullptr, point_list.xs[0],
-                         point_list.ys[0]);
-  draw_stroke(canvas, layout.type, h);
+  if (user_id != 0 && command_hooks.stroke)
+    command_hooks.stroke(user_id, layout.coloured ? c->rgb : nullptr, points->xs[0], points->ys[0]);
+  return 1;
 }
 
 void apply_chat(Message* m) {
@@ -89,11 +75,41 @@ void apply_chat(Message* m) {
 
 }  // namespace
 
-void point_list_release() {
-  free(point_list.xs);
-  free(point_list.ys);
-  point_list = PointList{nullptr, nullptr, 0, 0};
+int decode_command(Message* m, StrokeCommand* c, PointList* points) {
+  uint16_t start = message_tell(m);
+  int drawing = 0;
+  if (const CommandLayout* layout = command_layout(int(m->type)))
+    drawing = decode_stroke(m, *layout, c, points);
+  else if (m->type == MSG_CHAT)
+    apply_chat(m);
+  message_seek(m, start);
+  return drawing;
 }
+
+void draw_stroke_command(BITMAP* canvas, const StrokeCommand& c, const PointList& points) {
+  const int16_t* xs = points.xs;
+  const int16_t* ys = points.ys;
+  const int n = points.count;
+  const float r = c.rgb[0], g = c.rgb[1], b = c.rgb[2];
+  useCommandStream(c.seed);
+  switch (c.type) {
+    case MSG_PEN: drawPen(canvas, r, g, b, xs, ys, n); break;
+    case MSG_PENCIL: drawPencil(canvas, r, g, b, c.value1, xs, ys, n); break;
+    case MSG_BRUSH: drawBrush(canvas, r, g, b, c.value1, c.value2, xs, ys, n); break;
+    case MSG_CHALK: drawChalk(canvas, r, g, b, c.value1, xs, ys, n); break;
+    case MSG_SMUDGE: drawSmudge(canvas, c.value1, c.value2, xs, ys, n); break;
+    case MSG_STAMP: drawStamp(canvas, r, g, b, c.value1, c.value2, xs, ys, n); break;
+  }
+  useLocalStream();
+}
+
+void point_list_free(PointList* list) {
+  free(list->xs);
+  free(list->ys);
+  *list = PointList{nullptr, nullptr, 0, 0};
+}
+
+void point_list_release() { point_list_free(&point_list); }
 
 int encode_command(Message* m, const CommandLayout& f, uint8_t author, float r, float g, float b,
                    float value1, float value2, const int16_t* xs, const int16_t* ys,
@@ -147,40 +163,37 @@ int encode_stamp(Message* m, uint8_t author, float r, float g, float b, float va
 
 void command_set_hooks(const CommandHooks& hooks) { command_hooks = hooks; }
 
-int read_points(Message* m) {
+int read_points(Message* m, PointList* points) {
   // The remaining count has 16 bits, so n (at most 16383) fits the list's count.
   int n = message_remaining(m) / 4;
   if (n == 0) return 0;
-  if (!point_list_reserve(n)) return 0;
+  if (!point_list_reserve(points, n)) return 0;
   for (int i = 0; i < n; ++i) {
-    point_list.xs[i] = int16_t(message_get_short(m));
-    point_list.ys[i] = int16_t(message_get_short(m));
+    points->xs[i] = int16_t(message_get_short(m));
+    points->ys[i] = int16_t(message_get_short(m));
   }
-  point_list.count = int16_t(n);
+  points->count = int16_t(n);
   return 1;
 }
 
 void apply_command(BITMAP* canvas, Message* m) {
-  uint16_t start = message_tell(m);
-  useCommandStream(0);
-  if (const CommandLayout* layout = command_layout(int(m->type)))
-    apply_stroke(canvas, m, *layout);
-  else if (m->type == MSG_CHAT)
-    apply_chat(m);
-  useLocalStream();
-  message_seek(m, start);
+  StrokeCommand c;
+  if (decode_command(m, &c, &point_list)) draw_stroke_command(canvas, c, point_list);
 }
 
 size_t apply_frames(BITMAP* canvas, const uint8_t* bytes, size_t length) {
+  CommandRun run;
+  command_run_begin(&run, canvas);
   size_t at = 0;
   while (at < length) {
     size_t size = frame_complete_size(bytes + at, length - at);
     if (size == 0) break;
     Message m;
     if (!message_from_frame(&m, bytes + at)) break;
-    apply_command(canvas, &m);
+    command_run_add(&run, &m);
     message_free(&m);
     at += size;
   }
+  command_run_finish(&run);
   return at;
 }

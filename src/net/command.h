@@ -12,9 +12,11 @@ struct PointList {
   int16_t count;
   int16_t capacity;
 };
-extern PointList point_list;
-// Frees both lists and empties the record; registered to run at exit on first
-// use, and callable by tests.
+// The decoder's list, one per thread (freed when its thread ends).
+extern __thread PointList point_list;
+// Frees both lists and empties the record.
+void point_list_free(PointList* list);
+// point_list_free of the calling thread's decoder list; callable by tests.
 void point_list_release();
 
 // Drawing-command encoders: author is the id byte the command carries. A seeded
@@ -46,8 +48,24 @@ struct CommandHooks {
 };
 void command_set_hooks(const CommandHooks& hooks);
 
-int read_points(Message* m);
+// A decoded drawing command without its points.
+struct StrokeCommand {
+  uint32_t type;
+  uint32_t seed;  // 0 for the unseeded layouts: the default seed
+  float rgb[3];
+  float value1, value2;
+};
+// Decodes m in the calling thread and calls its hook: 1 with the command in c
+// and its points in points when m is a drawing command that has points, 0 for
+// anything else. m's read position is left where it was.
+int decode_command(Message* m, StrokeCommand* c, PointList* points);
+// Draws a decoded command with the calling thread's command stream seeded as
+// its author's was, then selects the local stream again.
+void draw_stroke_command(BITMAP* canvas, const StrokeCommand& c, const PointList& points);
+
+// Reads the remaining points of m into points, grown as needed.
+int read_points(Message* m, PointList* points);
 void apply_command(BITMAP* canvas, Message* m);
-// Draws the complete frames of bytes in order; returns how many bytes they
-// took (less than length at a torn tail or when memory runs out).
+// Draws the complete frames of bytes in order, as one run (command_run.h);
+// returns how many bytes they took (less than length at a torn tail or when memory runs out).
 size_t apply_frames(BITMAP* canvas, const uint8_t* bytes, size_t length);

@@ -38,7 +38,7 @@ struct BristleList {
   int count;
 };
 
-BristleList Bristles;
+__thread BristleList Bristles;  // per thread
 
 double draw_unit() { return random_unit(nextRandom()); }
 

@@ -20,7 +20,7 @@ struct RandomSourceState {
   int selected;
 };
 
-RandomSourceState RandomSource = {{{{0}, {0}, POSITION_UNSEEDED}, {{0}, {0}, POSITION_UNSEEDED}}, LOCAL_STREAM};
+__thread RandomSourceState RandomSource = {{{{0}, {0}, POSITION_UNSEEDED}, {{0}, {0}, POSITION_UNSEEDED}}, LOCAL_STREAM};
 
 RandomStream* selected_stream() { return &RandomSource.streams[RandomSource.selected]; }
 
@@ -103,7 +103,7 @@ __attribute__((target_clones("avx2", "default"))) void regenerate(RandomStream* 
 
 }  // namespace
 
-RandomCursor RandomReady = {nullptr, nullptr};
+__thread RandomCursor RandomReady = {nullptr, nullptr};
 
 void seedRandom(uint32_t seed) {
   seed_stream(selected_stream(), seed);

@@ -28,7 +28,10 @@ struct RandomCursor {
   const uint32_t* next;
   const uint32_t* end;
 };
-extern RandomCursor RandomReady;
+// Per thread, like every piece of the engine's scratch state, so two threads
+// can draw at once. __thread rather than thread_local: it promises a constant
+// initialiser, so other files reach it without a call to an initialisation check.
+extern __thread RandomCursor RandomReady;
 // nextRandom once the ready outputs are used up.
 uint32_t nextRandomRefill();
 
@@ -44,5 +47,6 @@ void nextRandomBlock(uint32_t* out, unsigned count);
 // The selected stream number and a stream's position (0..1001), for tests.
 int random_selected_stream();
 unsigned random_position(int stream);
-// Back to the start-up state: local stream selected, both streams unseeded.
+// The calling thread's source back to the start-up state: local stream selected,
+// both streams unseeded.
 void random_reset();

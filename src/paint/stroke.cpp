@@ -10,7 +10,7 @@
 #include "paint/splat.h"
 #include "paint/square_root.h"
 
-StrokeSampleBuffer StrokeSamples;
+__thread StrokeSampleBuffer StrokeSamples;
 
 namespace {
 
@@ -92,34 +92,43 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
   }
 }
 
+int segmentControls(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i, float c[4]) {
+  if (n < 3 || i >= n - 1) return 0;
+  // Tangents through the neighbouring points; the ends use the segment itself.
+  unsigned before = i == 0 ? 0 : i - 1;
+  unsigned after = i == n - 2 ? i + 1 : i + 2;
+  float t0x = static_cast<float>(xs[i + 1] - xs[before]);
+  float t0y = static_cast<float>(ys[i + 1] - ys[before]);
+  float t1x = static_cast<float>(xs[i] - xs[after]);
+  float t1y = static_cast<float>(ys[i] - ys[after]);
+  float len0 = static_cast<float>(square_root(static_cast<double>(t0x) * t0x + static_cast<double>(t0y) * t0y));
+  float len1 = static_cast<float>(square_root(static_cast<double>(t1x) * t1x + static_cast<double>(t1y) * t1y));
+  if (len0 < 0.001 || len1 < 0.001) return 0;
+  if (len1 <= len0) {
+    double k = static_cast<double>(len1) / len0;
+    t0x = static_cast<float>(t0x * k);
+    t0y = static_cast<float>(t0y * k);
+  } else {
+    double k = static_cast<double>(len0) / len1;
+    t1x = static_cast<float>(t1x * k);
+    t1y = static_cast<float>(t1y * k);
+  }
+  c[0] = static_cast<float>(xs[i] + 0.25 * t0x);
+  c[1] = static_cast<float>(ys[i] + 0.25 * t0y);
+  c[2] = static_cast<float>(xs[i + 1] + 0.25 * t1x);
+  c[3] = static_cast<float>(ys[i + 1] + 0.25 * t1y);
+  return 1;
+}
+
 float sampleSegment(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i, float spacing,
                     float offset) {
   StrokeSamples.count = 0;
   if (n >= 3) {
     if (i >= n - 1) return offset;
-    // Tangents through the neighbouring points; the ends use the segment itself.
-    unsigned before = i == 0 ? 0 : i - 1;
-    unsigned after = i == n - 2 ? i + 1 : i + 2;
-    float t0x = static_cast<float>(xs[i + 1] - xs[before]);
-    float t0y = static_cast<float>(ys[i + 1] - ys[before]);
-    float t1x = static_cast<float>(xs[i] - xs[after]);
-    float t1y = static_cast<float>(ys[i] - ys[after]);
-    float len0 = static_cast<float>(square_root(static_cast<double>(t0x) * t0x + static_cast<double>(t0y) * t0y));
-    float len1 = static_cast<float>(square_root(static_cast<double>(t1x) * t1x + static_cast<double>(t1y) * t1y));
-    if (len0 < 0.001 || len1 < 0.001)
+    float c[4];
+    if (!segmentControls(xs, ys, n, i, c))
       return sample_straight(xs[i], ys[i], xs[i + 1], ys[i + 1], spacing, offset);
-    if (len1 <= len0) {
-      double k = static_cast<double>(len1) / len0;
-      t0x = static_cast<float>(t0x * k);
-      t0y = static_cast<float>(t0y * k);
-    } else {
-      double k = static_cast<double>(len0) / len1;
-      t1x = static_cast<float>(t1x * k);
-      t1y = static_cast<float>(t1y * k);
-    }
-    float c1x = static_cast<float>(xs[i] + 0.25 * t0x), c1y = static_cast<float>(ys[i] + 0.25 * t0y);
-    float c2x = static_cast<float>(xs[i + 1] + 0.25 * t1x), c2y = static_cast<float>(ys[i + 1] + 0.25 * t1y);
-    return sampleCurve(xs[i], ys[i], c1x, c1y, c2x, c2y, xs[i + 1], ys[i + 1], spacing, offset);
+    return sampleCurve(xs[i], ys[i], c[0], c[1], c[2], c[3], xs[i + 1], ys[i + 1], spacing, offset);
   }
   if (i != 0 || n == 0) return offset;
   if (n == 2) return sample_straight(xs[0], ys[0], xs[1], ys[1], spacing, offset);

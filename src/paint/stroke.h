@@ -13,12 +13,17 @@ struct StrokeSampleBuffer {
   float y[STROKE_SAMPLES_MAX];
   int count;
 };
-extern StrokeSampleBuffer StrokeSamples;
+extern __thread StrokeSampleBuffer StrokeSamples;  // per thread
 
 // Samples segment i of the stroke (P[i] to P[i+1]) into StrokeSamples and
 // returns the offset carried to segment i+1.
 float sampleSegment(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i,
                     float spacing, float offset);
+// The inner control points (c1x, c1y, c2x, c2y) of the cubic curve that
+// segment i of a stroke of n >= 3 points follows; 0 when the segment is
+// sampled as a straight line instead. The curve lies within the hull of its
+// ends and these.
+int segmentControls(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i, float c[4]);
 // Equal-chord sampling of a cubic Bezier curve into StrokeSamples.
 float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y,
                   float p3x, float p3y, float spacing, float offset);
