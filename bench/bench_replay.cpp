@@ -1,8 +1,8 @@
 // Replay speed of a board's history: what a user waits for after joining a busy
 // board. A generated mixed history of 2,000 strokes (all six tools, 30 to 255
 // points each, sizes across their slider ranges) is decoded and drawn with
-// apply_command onto a canvas, as the client does with the commands that
-// follow its login.
+// onto a canvas as one run on both cores, as the client does with the commands
+// that follow its login (wall time), and one by one with apply_command.
 #include <allegro.h>
 #include <benchmark/benchmark.h>
 
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "net/command.h"
+#include "net/command_run.h"
 #include "net/draw_cost.h"
 #include "net/message.h"
 #include "paint/canvas.h"
@@ -94,8 +95,9 @@ BITMAP* fresh_canvas() {
   return canvas;
 }
 
-// Replays the strokes of one tool (or all of them when tool is negative).
-void replay(benchmark::State& state, int tool) {
+// Replays the strokes of one tool (or all of them when tool is negative), one
+// by one or as one run.
+void replay(benchmark::State& state, int tool, bool as_run = false) {
   const History& history = mixed_history();
   BITMAP* canvas = fresh_canvas();
   std::vector<Message> strokes;
@@ -106,7 +108,14 @@ void replay(benchmark::State& state, int tool) {
       estimate += draw_cost(int(m.type), m.begin, message_length(&m));
     }
   for (auto _ : state) {
-    for (Message& m : strokes) apply_command(canvas, &m);
+    if (as_run) {
+      CommandRun run;
+      command_run_begin(&run, canvas);
+      for (Message& m : strokes) command_run_add(&run, &m);
+      command_run_finish(&run);
+    } else {
+      for (Message& m : strokes) apply_command(canvas, &m);
+    }
     benchmark::ClobberMemory();
   }
   double n = double(strokes.size());
@@ -120,12 +129,14 @@ void replay(benchmark::State& state, int tool) {
   destroy_bitmap(canvas);
 }
 
-void BM_ReplayMixedHistory(benchmark::State& state) { replay(state, -1); }
+void BM_ReplayMixedHistory(benchmark::State& state) { replay(state, -1, true); }
+void BM_ReplayMixedHistoryOneByOne(benchmark::State& state) { replay(state, -1); }
 void BM_ReplayTool(benchmark::State& state) { replay(state, int(state.range(0))); }
 
 }  // namespace
 
-BENCHMARK(BM_ReplayMixedHistory)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_ReplayMixedHistory)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BM_ReplayMixedHistoryOneByOne)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 // Argument: the message type (0 pen, 1 pencil, 2 brush, 3 chalk, 4 smudge, 12 stamp).
 BENCHMARK(BM_ReplayTool)
     ->ArgName("type")

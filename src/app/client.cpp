@@ -14,6 +14,7 @@
 #include "app/setup_screen.h"
 #include "base/log.h"
 #include "net/command.h"
+#include "net/command_run.h"
 #include "paint/canvas.h"
 #include "paint/dirty_rect.h"
 #include "paint/random.h"
@@ -289,6 +290,7 @@ void client_state_reset() {
   toolbar_reset();
   colour_picker_reset();
   tool_settings_reset();
+  command_run_stop();
   point_list_release();
   switched_away = false;
   quit_requested = false;

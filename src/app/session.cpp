@@ -7,6 +7,8 @@
 #include "app/config.h"
 #include "base/log.h"
 #include "net/command.h"
+#include "net/command_run.h"
+#include "net/layout.h"
 #include "net/message.h"
 #include "paint/canvas.h"
 #include "paint/dirty_rect.h"
@@ -183,13 +185,25 @@ void network_step() {
   }
   // Handling stops at the next change of the clock's second, so a long backlog
   // is spread over several frames while the screen keeps updating.
+  // Consecutive drawing commands are drawn as one run on both cores; every
+  // other message waits until the run before it is drawn.
   time_t t0 = session_clock();
+  CommandRun run;
+  command_run_begin(&run, ServerCanvas);
   while (session_clock() <= t0) {
     Message m;
     if (!message_receive(&m, &server_connection)) break;
-    dispatch(&m);
+    if (command_layout(int(m.type))) {
+      command_run_add(&run, &m);
+      received_this_frame = true;
+    } else {
+      command_run_finish(&run);
+      dispatch(&m);
+      command_run_begin(&run, ServerCanvas);
+    }
     message_free(&m);
   }
+  command_run_finish(&run);
   if (received_this_frame) rebuild_local_canvas();
 }
 

@@ -1,0 +1,34 @@
+// Runs of commands drawn on two threads: the calling one and one worker. A
+// drawing command reseeds the command stream from its own bytes, so its pixels
+// depend only on those bytes and on the pixels it reads: two commands whose
+// areas are disjoint can be drawn at the same time with the pixels that
+// apply_command gives one after the other.
+#pragma once
+#include <allegro.h>
+
+#include "net/command.h"
+#include "net/message.h"
+
+// One run on one canvas, from command_run_begin to command_run_finish.
+struct CommandRun {
+  BITMAP* canvas;
+  bool shared;  // false: every command is applied at once on the calling thread
+};
+
+// A run on canvas; on one core, or while another thread has a run, a plain one.
+void command_run_begin(CommandRun* run, BITMAP* canvas);
+// Decodes m at once (its hooks are called here, in order) and draws it as soon
+// as no earlier command still unfinished reaches its area. Anything that is not
+// a drawing command waits until every earlier one is drawn.
+void command_run_add(CommandRun* run, Message* m);
+// Returns once every command added is drawn.
+void command_run_finish(CommandRun* run);
+// Stops the worker and frees the run's lists; the next run starts it again.
+void command_run_stop();
+
+// A rectangle of pixels: x0 <= x < x1, y0 <= y < y1.
+struct Footprint {
+  int x0, y0, x1, y1;
+};
+// Every pixel of a w x h canvas that a decoded command may read or write.
+Footprint command_footprint(const StrokeCommand& c, const PointList& points, int w, int h);
