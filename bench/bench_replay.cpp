@@ -108,14 +108,10 @@ void replay(benchmark::State& state, int tool, bool as_run = false) {
       estimate += draw_cost(int(m.type), m.begin, message_length(&m));
     }
   for (auto _ : state) {
-    if (as_run) {
-      CommandRun run;
-      command_run_begin(&run, canvas);
-      for (Message& m : strokes) command_run_add(&run, &m);
-      command_run_finish(&run);
-    } else {
+    if (as_run)
+      apply_commands(canvas, strokes.data(), strokes.size());
+    else
       for (Message& m : strokes) apply_command(canvas, &m);
-    }
     benchmark::ClobberMemory();
   }
   double n = double(strokes.size());

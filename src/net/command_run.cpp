@@ -209,6 +209,13 @@ void command_run_finish(CommandRun* run) {
   run->shared = false;
 }
 
+void apply_commands(BITMAP* canvas, Message* messages, size_t count) {
+  CommandRun run;
+  command_run_begin(&run, canvas);
+  for (size_t i = 0; i < count; ++i) command_run_add(&run, &messages[i]);
+  command_run_finish(&run);
+}
+
 void command_run_stop() {
   Scheduler* s = &scheduler;
   std::unique_lock<std::mutex> hold(s->lock);

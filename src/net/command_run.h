@@ -23,6 +23,8 @@ void command_run_begin(CommandRun* run, BITMAP* canvas);
 void command_run_add(CommandRun* run, Message* m);
 // Returns once every command added is drawn.
 void command_run_finish(CommandRun* run);
+// The count messages in order as one run.
+void apply_commands(BITMAP* canvas, Message* messages, size_t count);
 // Stops the worker and frees the run's lists; the next run starts it again.
 void command_run_stop();
 

@@ -161,59 +161,44 @@ TEST(CommandDecoding, MalformedCommandsAndChatLinesDrawNothing) {
   destroy_bitmap(canvas);
 }
 
-// A history of every tool, strokes apart and crossing, short and long (one with
-// a point far off the canvas), with chat lines: each command changes pixels only
-// inside its footprint, and drawn as one run the history gives the canvas and
-// the hook calls (in order) of apply_command one by one.
+// Every tool, apart and crossing, short and long, and chat lines: each command changes pixels only in its footprint,
+// and as one run they give apply_command's canvas and hook calls. Some strokes reach far off the canvas.
 TEST(CommandRun, DrawsAHistoryAsApplyCommandDoesOneByOne) {
   static std::vector<std::string> calls;
   std::mt19937 rng(14);
   std::vector<Message> history(400);
   for (size_t i = 0; i < history.size(); ++i) {
-    const bool chat = i % 37 == 5, small = i % 3 != 0;
+    const int step = i % 3 ? 3 : 9, n = 1 + rng() % (i % 3 ? 12 : 200);
     std::vector<int16_t> xs{int16_t(rng() % CANVAS_WIDTH)}, ys{int16_t(rng() % CANVAS_HEIGHT)};
-    for (int n = 1 + rng() % (small ? 12 : 200), step = small ? 3 : 9; int(xs.size()) < n;) {
-      xs.push_back(int16_t(xs.back() + int(rng() % (2 * step + 1)) - step));
-      ys.push_back(int16_t(i % 150 == 9 ? -30000 : ys.back() + int(rng() % (2 * step + 1)) - step));
-    }
+    auto walk = [&](int16_t v) { return int16_t(v + int(rng() % (2 * step + 1)) - step); };
+    for (; int(xs.size()) < n; ys.push_back(i % 150 == 9 ? -30000 : walk(ys.back()))) xs.push_back(walk(xs.back()));
     message_init(&history[i], MSG_CHAT);
-    if (chat) ASSERT_TRUE(message_put_byte(&history[i], i % 4) && message_put_string(&history[i], "hi"));
-    else ASSERT_TRUE(encode_command(&history[i], COMMAND_LAYOUTS[i % DRAWING_TYPE_COUNT], i % 4, rng() % 256, 90, 200, 1 + rng() % 13, rng() % 1000, xs.data(), ys.data(), xs.size()));
+    ASSERT_TRUE(i % 37 == 5 ? message_put_byte(&history[i], i % 4) && message_put_string(&history[i], "hi")
+                            : encode_command(&history[i], COMMAND_LAYOUTS[i % DRAWING_TYPE_COUNT], i % 4, rng() % 256, 90,
+                                             200, 1 + rng() % 13, rng() % 1000, xs.data(), ys.data(), xs.size()));
   }
-  BITMAP *one_by_one = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT), *as_run = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
-  BITMAP *before = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT), *outside = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-  auto rows_equal = [](BITMAP* a, BITMAP* b) {
-    for (int y = 0; y < a->h; ++y)
-      if (memcmp(a->line[y], b->line[y], size_t(a->w) * 4)) return false;
-    return true;
-  };
-  command_set_hooks({[](int user, const float* rgb, int16_t x, int16_t y) { calls.push_back(std::to_string(user) + (rgb ? std::to_string(rgb[0]) : "-") + std::to_string(x) + "," + std::to_string(y)); },
+  BITMAP *one_by_one = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT),
+         *as_run = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT), *before = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
+  auto same = [](BITMAP* a, BITMAP* b) { return !memcmp(a->dat, b->dat, size_t(a->w) * a->h * 4); };
+  command_set_hooks({[](int u, const float* c, int16_t x, int16_t y) { calls.push_back(std::to_string(u * 1e10 + x * 1e5 + y + (c ? *c / 1e3 : .5))); },
                      [](int user, const char* text) { calls.push_back(std::to_string(user) + text); }});
   for (Message& m : history) {
     StrokeCommand c;
-    PointList points = {nullptr, nullptr, 0, 0};
     blit(one_by_one, before, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
     apply_command(one_by_one, &m);
     const size_t seen = calls.size();
-    const int drawing = decode_command(&m, &c, &points);
-    calls.resize(seen);
+    const bool drawing = decode_command(&m, &c, &point_list);
+    calls.resize(seen);  // the calls of this second decoding
     if (!drawing) continue;
-    const Footprint f = command_footprint(c, points, CANVAS_WIDTH, CANVAS_HEIGHT);
-    EXPECT_TRUE(points.count > 12 || f.x1 - f.x0 < 120) << c.type;
-    blit(one_by_one, outside, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
-    blit(before, outside, f.x0, f.y0, f.x0, f.y0, f.x1 - f.x0, f.y1 - f.y0);
-    EXPECT_TRUE(rows_equal(before, outside)) << c.type << " " << points.count;
-    point_list_free(&points);
+    const Footprint f = command_footprint(c, point_list, CANVAS_WIDTH, CANVAS_HEIGHT);
+    blit(one_by_one, before, f.x0, f.y0, f.x0, f.y0, f.x1 - f.x0, f.y1 - f.y0);
+    EXPECT_TRUE(same(before, one_by_one) && (point_list.count > 12 || f.x1 - f.x0 < 120)) << c.type << " " << point_list.count;
   }
-  const std::vector<std::string> expected = std::move(calls);
-  calls.clear();
-  CommandRun run;
-  command_run_begin(&run, as_run);
-  for (Message& m : history) command_run_add(&run, &m);
-  command_run_finish(&run);
-  EXPECT_TRUE(rows_equal(one_by_one, as_run));
+  const auto expected = std::exchange(calls, {});
+  apply_commands(as_run, history.data(), history.size());
+  EXPECT_TRUE(same(one_by_one, as_run));
   EXPECT_EQ(expected, calls);
   session_register_hooks();
-  for (BITMAP* b : {one_by_one, as_run, before, outside}) destroy_bitmap(b);
+  for (BITMAP* b : {one_by_one, as_run, before}) destroy_bitmap(b);
   for (Message& m : history) message_free(&m);
 }
