@@ -32,10 +32,28 @@ struct Bristle {
   float r, g, b; // current colour
 };
 
+// What a sample does to one live bristle apart from the picture's colours.
+// Positions, loads and draws never depend on the pixels, so a sample works
+// them out for every bristle first and then paints the bristles in order.
+struct Step {
+  float sx, sy;    // the pick-up position
+  int x0, y0;      // its cell and fractions, when on the picture
+  float fx, fy;
+  bool pick;       // the pick-up cell is on the picture (two draws)
+  bool mix_in;     // and the draws mix its colour in
+  float mix;
+  float opacity;   // of the trails
+  float weight;    // of the refill
+  int dots;        // dots on each trail, 0 for none
+  float ex, ey;    // the trails' direction
+  float tx[4], ty[4];  // the trails' first dots
+};
+
 // Rebuilt at the start of every stroke; fixed storage so no stroke allocates.
 struct BristleList {
   Bristle bristles[BRISTLE_MAX];
   int count;
+  Step steps[BRISTLE_MAX];  // the bristles' part of the current sample
 };
 
 BristleList Bristles;
@@ -64,57 +82,8 @@ void set_up_bristles(BristleList* list, float r, float g, float b, float size) {
   }
 }
 
-// Mixes in the colour under the bristle; draws only when that colour is found.
-void pick_up(BITMAP* bmp, Bristle* br, float X, float Y) {
-  float sr, sg, sb;
-  float sx = static_cast<float>(static_cast<double>(X) + br->across);
-  float sy = static_cast<float>(static_cast<double>(Y) + br->along);
-  if (!sampleBilinear(bmp, sx, sy, &sr, &sg, &sb)) return;
-  double u1 = draw_unit();
-  double u2 = draw_unit();
-  float mix = static_cast<float>(u1 * (u2 - br->load));
-  if (mix > 0.01) {
-    br->r = static_cast<float>((1.0 - mix) * br->r + static_cast<double>(mix) * sr);
-    br->g = static_cast<float>((1.0 - mix) * br->g + static_cast<double>(mix) * sg);
-    br->b = static_cast<float>((1.0 - mix) * br->b + static_cast<double>(mix) * sb);
-  }
-}
-
-// One trail of dots one pixel apart from O + (off, off) towards Q + (off, off),
-// the first carry along it; len > 0. Returns the length left after the last dot,
-// or -1 when the trail is shorter than the carry and has no dot.
-template <class Splat>
-float trail_dots(float ox, float oy, float ex, float ey, float len, float carry, float off, Splat splat) {
-  float dx = static_cast<float>(static_cast<double>(ox) + off + static_cast<double>(ex) * carry);
-  float dy = static_cast<float>(static_cast<double>(oy) + off + static_cast<double>(ey) * carry);
-  splat(dx, dy);
-  float remaining = static_cast<float>(static_cast<double>(len) - carry);
-  while (remaining >= 1.0f) {
-    dx = static_cast<float>(static_cast<double>(dx) + ex);
-    dy = static_cast<float>(static_cast<double>(dy) + ey);
-    remaining = static_cast<float>(static_cast<double>(remaining) - 1.0);
-    splat(dx, dy);
-  }
-  return remaining;
-}
-
-template <class Deposit>
-float draw_trail(const Deposit& out, float ox, float oy, float ex, float ey, float len, float carry, float off,
-                 float r, float g, float b, float opacity) {
-  if (!(carry <= len)) return -1.0f;
-  const typename Deposit::Ink ink = out.ink(r, g, b);
-  return trail_dots(ox, oy, ex, ey, len, carry, off, [&](float x, float y) { out.splat(x, y, ink, opacity); });
-}
-
-float darker(float c) {
-  float v = static_cast<float>(static_cast<double>(c) - 16);
-  return v < 0 ? 0 : v;
-}
-
-float lighter(float c) {
-  float v = static_cast<float>(static_cast<double>(c) + 20);
-  return v > 255 ? 255 : v;
-}
+// The trails' offsets, in the order they are laid: darker, lighter, twice plain.
+constexpr float TRAIL_OFFSET[4] = {1.0f, -0.5f, 0.5f, -1.0f};
 
 // The bristle's place for a sample at (X, Y) with tangent t and normal nrm.
 void bristle_position(const Bristle* br, float X, float Y, float tx, float ty, float nx, float ny,
@@ -129,29 +98,41 @@ void place_bristle(Bristle* br, float X, float Y, float tx, float ty, float nx, 
   bristle_position(br, X, Y, tx, ty, nx, ny, &br->x, &br->y);
 }
 
-// Trails, carry, refill and drying of one bristle that is still loaded.
-template <class Deposit>
-void paint_bristle(const Deposit& out, Bristle* br, float X, float Y, float tx, float ty, float nx,
-                   float ny, float pr, float pg, float pb, float dryness) {
-  float opacity = br->load < 1.0f ? br->load : 1.0f;
-  float qx, qy;
-  bristle_position(br, X, Y, tx, ty, nx, ny, &qx, &qy);
+// A live bristle's trails from its place to (qx, qy), its carry, refill weight
+// and drying; the pick-up's draws u1, u2 (0 when it finds no colour) are taken.
+void plan_bristle(Bristle* br, Step* st, double u1, double u2, float qx, float qy, double drying) {
+  float mix = static_cast<float>(u1 * (u2 - br->load));
+  st->mix = mix;
+  st->mix_in = st->pick && mix > 0.01;
+  st->opacity = br->load < 1.0f ? br->load : 1.0f;
+  st->dots = 0;
   float ox = br->x, oy = br->y;
   double vx = static_cast<double>(qx) - ox, vy = static_cast<double>(qy) - oy;
   float len = static_cast<float>(square_root(vx * vx + vy * vy));
   if (len > 0) {
     float ex = static_cast<float>(vx / len);
     float ey = static_cast<float>(vy / len);
-    draw_trail(out, ox, oy, ex, ey, len, br->carry, 1.0f, darker(br->r), darker(br->g),
-               darker(br->b), opacity);
-    draw_trail(out, ox, oy, ex, ey, len, br->carry, -0.5f, lighter(br->r), lighter(br->g),
-               lighter(br->b), opacity);
-    draw_trail(out, ox, oy, ex, ey, len, br->carry, 0.5f, br->r, br->g, br->b, opacity);
-    float remaining =
-        draw_trail(out, ox, oy, ex, ey, len, br->carry, -1.0f, br->r, br->g, br->b, opacity);
-    // The fourth trail sets the distance to the next dot.
-    br->carry = remaining >= 0 ? static_cast<float>(1.0 - remaining)
-                               : static_cast<float>(static_cast<double>(br->carry) - len);
+    if (br->carry <= len) {
+      // Every trail has the same dots; the last one sets the distance to the next.
+      st->ex = ex;
+      st->ey = ey;
+      float remaining = static_cast<float>(static_cast<double>(len) - br->carry);
+      int dots = 1;
+      while (remaining >= 1.0f) {
+        remaining = static_cast<float>(static_cast<double>(remaining) - 1.0);
+        ++dots;
+      }
+      st->dots = dots;
+      for (int t = 0; t < 4; ++t) {
+        st->tx[t] = static_cast<float>(static_cast<double>(ox) + TRAIL_OFFSET[t] +
+                                       static_cast<double>(ex) * br->carry);
+        st->ty[t] = static_cast<float>(static_cast<double>(oy) + TRAIL_OFFSET[t] +
+                                       static_cast<double>(ey) * br->carry);
+      }
+      br->carry = static_cast<float>(1.0 - remaining);
+    } else {
+      br->carry = static_cast<float>(static_cast<double>(br->carry) - len);
+    }
   } else if (br->carry == 0) {
     // A bristle that did not move has no direction and lays no dot; its
     // carry becomes 1, as if the dot at distance 0 had been put.
@@ -159,22 +140,140 @@ void paint_bristle(const Deposit& out, Bristle* br, float X, float Y, float tx, 
   }
   br->x = qx;
   br->y = qy;
-
-  float w = static_cast<float>(static_cast<double>(br->load) * br->load);
-  br->r = static_cast<float>((1.0 - w) * br->r + static_cast<double>(w) * pr);
-  br->g = static_cast<float>((1.0 - w) * br->g + static_cast<double>(w) * pg);
-  br->b = static_cast<float>((1.0 - w) * br->b + static_cast<double>(w) * pb);
-
+  st->weight = static_cast<float>(static_cast<double>(br->load) * br->load);
   uint32_t d3 = nextRandom();
   uint32_t d4 = nextRandom();
-  br->load = static_cast<float>(br->load - (1.0 / (1.0 + dryness)) * d3 * d4 /
-                                               DRAW_RANGE_SQUARED * 0.6);
+  br->load = static_cast<float>(br->load - drying * d3 * d4 / DRAW_RANGE_SQUARED * 0.6);
+}
+
+// The part of a sample that does not look at the picture, for every bristle in
+// the order they are painted. A bristle without paint is dropped after its
+// pick-up's draws: the last live bristle takes its slot and is planned there.
+void plan_sample(BristleList* list, const BITMAP* bmp, float X, float Y, float tx, float ty,
+                 float nx, float ny, double drying) {
+  int k = 0;
+  while (k < list->count) {
+    Bristle* br = &list->bristles[k];
+    Step* st = &list->steps[k];
+    st->sx = static_cast<float>(static_cast<double>(X) + br->across);
+    st->sy = static_cast<float>(static_cast<double>(Y) + br->along);
+    st->pick = bilinear_cell(st->sx, st->sy, bmp->w, bmp->h, &st->x0, &st->y0, &st->fx, &st->fy);
+    double u1 = 0, u2 = 0;
+    if (st->pick) {
+      u1 = draw_unit();
+      u2 = draw_unit();
+    }
+    if (br->load <= 0) {
+      list->count -= 1;
+      *br = list->bristles[list->count];
+      continue;
+    }
+    float qx, qy;
+    bristle_position(br, X, Y, tx, ty, nx, ny, &qx, &qy);
+    plan_bristle(br, st, u1, u2, qx, qy, drying);
+    ++k;
+  }
+}
+
+// The colour under a pick-up position that is on the picture.
+template <class Deposit>
+void pick_colour(const Deposit& out, const Step& st, float* r, float* g, float* b) {
+  const uint32_t* top = bitmap_row(out.bmp, st.y0) + st.x0;
+  const uint32_t* bottom = bitmap_row(out.bmp, st.y0 + 1) + st.x0;
+  bilinear_mix(top[0], top[1], bottom[0], bottom[1], st.fx, st.fy, r, g, b);
+}
+
+void pick_colour(const PointDeposit& out, const Step& st, float* r, float* g, float* b) {
+  sampleBilinear(out.bmp, st.sx, st.sy, r, g, b);
+}
+
+// An ink of the deposit's kind in another colour.
+void recolour(PointDeposit::Ink* ink, float r, float g, float b) { *ink = PointDeposit::ink(r, g, b); }
+
+#ifdef __SSE2__
+void recolour(PackedInk* ink, float r, float g, float b) { *ink = packed_ink(r, g, b); }
+#endif
+
+template <class Deposit>
+void lay_dot(const Deposit& out, float x, float y, const typename Deposit::Ink& ink, float weight) {
+  out.splat(x, y, ink, weight);
+}
+
+#ifdef EASEL_WIDE
+// The layout's shuffles stay; only the colour changes.
+void recolour(WideInk* ink, float r, float g, float b) {
+  ink->r = r;
+  ink->g = g;
+  ink->b = b;
+}
+
+// Inks and loads keep every channel within a byte, so the byte shuffles serve.
+EASEL_WIDE_TARGET void lay_dot(const WideDeposit& out, float x, float y, const WideInk& ink, float weight) {
+  uint32_t *top, *bottom;
+  float fx, fy;
+  if (!splat_cell(out.bmp, x, y, &top, &bottom, &fx, &fy)) return;
+  __m128 covs = splat_coverages(fx, fy, weight);
+  if (_mm_movemask_ps(_mm_cmpgt_ps(covs, _mm_set1_ps(0.999f))))
+    splat_rows(top, bottom, fx, fy, ink.r, ink.g, ink.b, weight);
+  else if (ink.bytes)
+    blend_square_bytes(top, bottom, covs, ink);
+  else
+    blend_square_wide(top, bottom, covs, ink);
+}
+#endif
+
+float darker(float c) {
+  float v = static_cast<float>(static_cast<double>(c) - 16);
+  return v < 0 ? 0 : v;
+}
+
+float lighter(float c) {
+  float v = static_cast<float>(static_cast<double>(c) + 20);
+  return v > 255 ? 255 : v;
+}
+
+// The part of a sample that does: pick-up colour, trails and refill, bristle
+// by bristle. inks[3] is any ink of the deposit's kind, to be recoloured.
+template <class Deposit>
+void paint_bristle(const Deposit& out, Bristle* br, const Step& st, typename Deposit::Ink* inks, float pr,
+                   float pg, float pb) {
+  if (st.pick) {
+    float sr, sg, sb;
+    pick_colour(out, st, &sr, &sg, &sb);
+    if (st.mix_in) {
+      const double mix = st.mix;
+      br->r = static_cast<float>((1.0 - mix) * br->r + mix * sr);
+      br->g = static_cast<float>((1.0 - mix) * br->g + mix * sg);
+      br->b = static_cast<float>((1.0 - mix) * br->b + mix * sb);
+    }
+  }
+  if (st.dots) {
+    recolour(&inks[0], darker(br->r), darker(br->g), darker(br->b));
+    recolour(&inks[1], lighter(br->r), lighter(br->g), lighter(br->b));
+    recolour(&inks[2], br->r, br->g, br->b);
+    for (int t = 0; t < 4; ++t) {
+      const typename Deposit::Ink& ink = inks[t < 2 ? t : 2];
+      float x = st.tx[t], y = st.ty[t];
+      lay_dot(out, x, y, ink, st.opacity);
+      for (int i = 1; i < st.dots; ++i) {
+        x = static_cast<float>(static_cast<double>(x) + st.ex);
+        y = static_cast<float>(static_cast<double>(y) + st.ey);
+        lay_dot(out, x, y, ink, st.opacity);
+      }
+    }
+  }
+  const double w = st.weight;
+  br->r = static_cast<float>((1.0 - w) * br->r + w * pr);
+  br->g = static_cast<float>((1.0 - w) * br->g + w * pg);
+  br->b = static_cast<float>((1.0 - w) * br->b + w * pb);
 }
 
 // The stroke's samples after the bristles are set up.
 template <class Deposit>
 void paint_samples(const Deposit& out, BristleList* list, float r, float g, float b, float dryness,
                    const int16_t* xs, const int16_t* ys, int n) {
+  const double drying = 1.0 / (1.0 + dryness);
+  typename Deposit::Ink inks[3] = {out.ink(r, g, b), out.ink(r, g, b), out.ink(r, g, b)};
   int phase = 0;
   float px = 0, py = 0;
   walkStroke(xs, ys, n, BRUSH_SPACING, [&](float X, float Y) {
@@ -200,19 +299,8 @@ void paint_samples(const Deposit& out, BristleList* list, float r, float g, floa
       phase = 2;
       return;
     }
-    int k = 0;
-    while (k < list->count) {
-      Bristle* br = &list->bristles[k];
-      pick_up(out.bmp, br, X, Y);
-      if (br->load <= 0) {
-        // The last live bristle takes this slot and is processed in this sample.
-        list->count -= 1;
-        *br = list->bristles[list->count];
-        continue;
-      }
-      paint_bristle(out, br, X, Y, tx, ty, nx, ny, r, g, b, dryness);
-      ++k;
-    }
+    plan_sample(list, out.bmp, X, Y, tx, ty, nx, ny, drying);
+    for (int k = 0; k < list->count; ++k) paint_bristle(out, &list->bristles[k], list->steps[k], inks, r, g, b);
   });
 }
 
