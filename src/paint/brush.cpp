@@ -177,13 +177,13 @@ void plan_sample(BristleList* list, const BITMAP* bmp, float X, float Y, float t
 
 // The colour under a pick-up position that is on the picture.
 template <class Deposit>
-void pick_colour(const Deposit& out, const Step& st, float* r, float* g, float* b) {
+void pick_colour(const Deposit& out, const Step& st, const typename Deposit::Ink&, float* r, float* g, float* b) {
   const uint32_t* top = bitmap_row(out.bmp, st.y0) + st.x0;
   const uint32_t* bottom = bitmap_row(out.bmp, st.y0 + 1) + st.x0;
   bilinear_mix(top[0], top[1], bottom[0], bottom[1], st.fx, st.fy, r, g, b);
 }
 
-void pick_colour(const PointDeposit& out, const Step& st, float* r, float* g, float* b) {
+void pick_colour(const PointDeposit& out, const Step& st, const PointDeposit::Ink&, float* r, float* g, float* b) {
   sampleBilinear(out.bmp, st.sx, st.sy, r, g, b);
 }
 
@@ -194,9 +194,19 @@ void recolour(PointDeposit::Ink* ink, float r, float g, float b) { *ink = PointD
 void recolour(PackedInk* ink, float r, float g, float b) { *ink = packed_ink(r, g, b); }
 #endif
 
+// The four trails, each dot by dot.
 template <class Deposit>
-void lay_dot(const Deposit& out, float x, float y, const typename Deposit::Ink& ink, float weight) {
-  out.splat(x, y, ink, weight);
+void lay_trails(const Deposit& out, const Step& st, const typename Deposit::Ink* inks) {
+  for (int t = 0; t < 4; ++t) {
+    const typename Deposit::Ink& ink = inks[t < 2 ? t : 2];
+    float x = st.tx[t], y = st.ty[t];
+    out.splat(x, y, ink, st.opacity);
+    for (int i = 1; i < st.dots; ++i) {
+      x = static_cast<float>(static_cast<double>(x) + st.ex);
+      y = static_cast<float>(static_cast<double>(y) + st.ey);
+      out.splat(x, y, ink, st.opacity);
+    }
+  }
 }
 
 #ifdef EASEL_WIDE
@@ -207,18 +217,93 @@ void recolour(WideInk* ink, float r, float g, float b) {
   ink->b = b;
 }
 
-// Inks and loads keep every channel within a byte, so the byte shuffles serve.
-EASEL_WIDE_TARGET void lay_dot(const WideDeposit& out, float x, float y, const WideInk& ink, float weight) {
-  uint32_t *top, *bottom;
-  float fx, fy;
-  if (!splat_cell(out.bmp, x, y, &top, &bottom, &fx, &fy)) return;
-  __m128 covs = splat_coverages(fx, fy, weight);
-  if (_mm_movemask_ps(_mm_cmpgt_ps(covs, _mm_set1_ps(0.999f))))
-    splat_rows(top, bottom, fx, fy, ink.r, ink.g, ink.b, weight);
-  else if (ink.bytes)
-    blend_square_bytes(top, bottom, covs, ink);
-  else
-    blend_square_wide(top, bottom, covs, ink);
+// The colour under the pick-up with the pixels' channels side by side.
+EASEL_WIDE_TARGET void pick_colour(const WideDeposit& out, const Step& st, const WideInk& ink, float* r, float* g,
+                                   float* b) {
+  if (!ink.bytes) {
+    const uint32_t* top = bitmap_row(out.bmp, st.y0) + st.x0;
+    const uint32_t* bottom = bitmap_row(out.bmp, st.y0 + 1) + st.x0;
+    bilinear_mix(top[0], top[1], bottom[0], bottom[1], st.fx, st.fy, r, g, b);
+    return;
+  }
+  const uint32_t* top = bitmap_row(out.bmp, st.y0) + st.x0;
+  const uint32_t* bottom = bitmap_row(out.bmp, st.y0 + 1) + st.x0;
+  const float fx = st.fx, fy = st.fy;
+  const __m256d w00 = _mm256_set1_pd((1.0 - fx) * (1.0 - fy)), w10 = _mm256_set1_pd(fx * (1.0 - fy));
+  const __m256d w01 = _mm256_set1_pd((1.0 - fx) * static_cast<double>(fy));
+  const __m256d w11 = _mm256_set1_pd(static_cast<double>(fx) * fy);
+  __m256d mix = _mm256_add_pd(_mm256_mul_pd(w00, wide_lanes(top[0])), _mm256_mul_pd(w10, wide_lanes(top[1])));
+  mix = _mm256_add_pd(mix, _mm256_mul_pd(w01, wide_lanes(bottom[0])));
+  mix = _mm256_add_pd(mix, _mm256_mul_pd(w11, wide_lanes(bottom[1])));
+  alignas(16) float lanes[4];
+  _mm_store_ps(lanes, _mm256_cvtpd_ps(mix));
+  *r = lanes[ink.r_shift / 8];
+  *g = lanes[ink.g_shift / 8];
+  *b = lanes[ink.b_shift / 8];
+}
+
+// The most dots a trail lays with its places worked out four trails at a time;
+// longer trails are laid dot by dot.
+constexpr int TRAIL_DOTS_SIDE_BY_SIDE = 16;
+
+// Where the four trails' dots land and how much they cover, worked out side by
+// side, then laid trail by trail. Inks and loads keep every channel within a
+// byte, so the byte shuffles serve.
+EASEL_WIDE_TARGET void lay_trails(const WideDeposit& out, const Step& st, const WideInk* inks) {
+  const int dots = st.dots;
+  if (dots > TRAIL_DOTS_SIDE_BY_SIDE || !inks[0].bytes) {
+    lay_trails<WideDeposit>(out, st, inks);
+    return;
+  }
+  BITMAP* bmp = out.bmp;
+  alignas(16) int ix[TRAIL_DOTS_SIDE_BY_SIDE][4], iy[TRAIL_DOTS_SIDE_BY_SIDE][4];
+  __m128 covs[TRAIL_DOTS_SIDE_BY_SIDE][4];
+  int on[TRAIL_DOTS_SIDE_BY_SIDE];  // per dot: bit t set when trail t's dot is on the bitmap
+  int full = 0;                     // some coverage above 0.999
+  const __m128 ex = _mm_set1_ps(st.ex), ey = _mm_set1_ps(st.ey);
+  const __m256d weight = _mm256_set1_pd(st.opacity), one = _mm256_set1_pd(1.0), margin = _mm256_set1_pd(1.0001);
+  const __m256d w = _mm256_set1_pd(bmp->w), h = _mm256_set1_pd(bmp->h);
+  __m128 x = _mm_loadu_ps(st.tx), y = _mm_loadu_ps(st.ty);
+  for (int i = 0; i < dots; ++i) {
+    if (i) {
+      x = _mm_add_ps(x, ex);
+      y = _mm_add_ps(y, ey);
+    }
+    const __m128 zero = _mm_setzero_ps();
+    int fits = _mm_movemask_ps(_mm_and_ps(_mm_cmpge_ps(x, zero), _mm_cmpge_ps(y, zero)));
+    fits &= _mm256_movemask_pd(_mm256_and_pd(_mm256_cmp_pd(_mm256_add_pd(_mm256_cvtps_pd(x), margin), w, _CMP_LT_OQ),
+                                             _mm256_cmp_pd(_mm256_add_pd(_mm256_cvtps_pd(y), margin), h, _CMP_LT_OQ)));
+    on[i] = fits;
+    const __m128i cx = _mm_cvttps_epi32(x), cy = _mm_cvttps_epi32(y);
+    _mm_store_si128(reinterpret_cast<__m128i*>(ix[i]), cx);
+    _mm_store_si128(reinterpret_cast<__m128i*>(iy[i]), cy);
+    const __m256d fx = _mm256_cvtps_pd(_mm_sub_ps(x, _mm_cvtepi32_ps(cx)));
+    const __m256d fy = _mm256_cvtps_pd(_mm_sub_ps(y, _mm_cvtepi32_ps(cy)));
+    const __m256d left = _mm256_sub_pd(one, fx), upper = _mm256_sub_pd(one, fy);
+    __m128 c0 = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_mul_pd(left, upper), weight));
+    __m128 c1 = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_mul_pd(fx, upper), weight));
+    __m128 c2 = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_mul_pd(left, fy), weight));
+    __m128 c3 = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_mul_pd(fx, fy), weight));
+    const __m128 most = _mm_set1_ps(0.999f);
+    const __m128 over = _mm_or_ps(_mm_or_ps(_mm_cmpgt_ps(c0, most), _mm_cmpgt_ps(c1, most)),
+                                  _mm_or_ps(_mm_cmpgt_ps(c2, most), _mm_cmpgt_ps(c3, most)));
+    full |= _mm_movemask_ps(_mm_and_ps(over, _mm_castsi128_ps(_mm_set1_epi32(-1)))) & fits;
+    _MM_TRANSPOSE4_PS(c0, c1, c2, c3);
+    covs[i][0] = c0, covs[i][1] = c1, covs[i][2] = c2, covs[i][3] = c3;
+  }
+  if (full) {
+    lay_trails<WideDeposit>(out, st, inks);
+    return;
+  }
+  for (int t = 0; t < 4; ++t) {
+    const WideInk& ink = inks[t < 2 ? t : 2];
+    for (int i = 0; i < dots; ++i) {
+      if (!(on[i] >> t & 1)) continue;
+      uint32_t* top = bitmap_row(bmp, iy[i][t]) + ix[i][t];
+      uint32_t* bottom = bitmap_row(bmp, iy[i][t] + 1) + ix[i][t];
+      blend_square_bytes(top, bottom, covs[i][t], ink);
+    }
+  }
 }
 #endif
 
@@ -239,7 +324,7 @@ void paint_bristle(const Deposit& out, Bristle* br, const Step& st, typename Dep
                    float pg, float pb) {
   if (st.pick) {
     float sr, sg, sb;
-    pick_colour(out, st, &sr, &sg, &sb);
+    pick_colour(out, st, inks[0], &sr, &sg, &sb);
     if (st.mix_in) {
       const double mix = st.mix;
       br->r = static_cast<float>((1.0 - mix) * br->r + mix * sr);
@@ -251,16 +336,7 @@ void paint_bristle(const Deposit& out, Bristle* br, const Step& st, typename Dep
     recolour(&inks[0], darker(br->r), darker(br->g), darker(br->b));
     recolour(&inks[1], lighter(br->r), lighter(br->g), lighter(br->b));
     recolour(&inks[2], br->r, br->g, br->b);
-    for (int t = 0; t < 4; ++t) {
-      const typename Deposit::Ink& ink = inks[t < 2 ? t : 2];
-      float x = st.tx[t], y = st.ty[t];
-      lay_dot(out, x, y, ink, st.opacity);
-      for (int i = 1; i < st.dots; ++i) {
-        x = static_cast<float>(static_cast<double>(x) + st.ex);
-        y = static_cast<float>(static_cast<double>(y) + st.ey);
-        lay_dot(out, x, y, ink, st.opacity);
-      }
-    }
+    lay_trails(out, st, inks);
   }
   const double w = st.weight;
   br->r = static_cast<float>((1.0 - w) * br->r + w * pr);
