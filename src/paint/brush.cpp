@@ -297,11 +297,12 @@ EASEL_WIDE_TARGET void lay_trails(const WideDeposit& out, const Step& st, const 
   }
   for (int t = 0; t < 4; ++t) {
     const WideInk& ink = inks[t < 2 ? t : 2];
+    const __m256d lanes = ink_lanes(ink);
     for (int i = 0; i < dots; ++i) {
       if (!(on[i] >> t & 1)) continue;
       uint32_t* top = bitmap_row(bmp, iy[i][t]) + ix[i][t];
       uint32_t* bottom = bitmap_row(bmp, iy[i][t] + 1) + ix[i][t];
-      blend_square_bytes(top, bottom, covs[i][t], ink);
+      blend_square_lanes(top, bottom, covs[i][t], lanes);
     }
   }
 }

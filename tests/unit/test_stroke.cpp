@@ -165,6 +165,9 @@ TEST(Splat, PackedAndWideBlendsMatchThePlainOnesBitForBit) {
         splat_rows(plain, plain + 2, fy, fx, r, g, b, weight / 6);
         splat_rows_packed(packed, packed + 2, fy, fx, packed_ink(r, g, b), weight / 6);
         blend_square_bytes(wide, wide + 2, splat_coverages(fy, fx, weight / 6), wide_ink(r, g, b));
+        splat_rows(plain, plain + 2, fx, fy, b, r, g, weight / 6);
+        splat_rows_packed(packed, packed + 2, fx, fy, packed_ink(b, r, g), weight / 6);
+        blend_square_pixels(wide, wide + 2, splat_coverages(fx, fy, weight / 6), wide_ink(b, r, g));
         for (int k = 0; k < 4; ++k) ASSERT_EQ(plain[k], wide[k]) << "wide, case " << i << " pixel " << k;
       }
 #endif
