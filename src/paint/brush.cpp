@@ -36,16 +36,17 @@ struct Bristle {
 // Positions, loads and draws never depend on the pixels, so a sample works
 // them out for every bristle first and then paints the bristles in order.
 struct Step {
-  float sx, sy;    // the pick-up position
-  int x0, y0;      // its cell and fractions, when on the picture
+  float sx, sy;       // the pick-up position
+  int x0, y0;         // its cell and fractions, when on the picture
   float fx, fy;
-  bool pick;       // the pick-up cell is on the picture (two draws)
-  bool mix_in;     // and the draws mix its colour in
-  float mix;
-  float opacity;   // of the trails
-  float weight;    // of the refill
-  int dots;        // dots on each trail, 0 for none
-  float ex, ey;    // the trails' direction
+  bool pick;          // the pick-up cell is on the picture
+  uint32_t draws[4];  // the pick-up's two (0 without it), then the drying's two
+  // Worked out from the above, four bristles side by side where the processor allows.
+  float mix, opacity, weight, ex;  // pick-up mix, the trails' opacity, the refill's weight, direction
+  float ey;
+  int dots;    // dots on each trail, 0 for none
+  int mix_in;  // the pick-up mixes its colour in
+  int spare;
   float tx[4], ty[4];  // the trails' first dots
 };
 
@@ -98,15 +99,33 @@ void place_bristle(Bristle* br, float X, float Y, float tx, float ty, float nx, 
   bristle_position(br, X, Y, tx, ty, nx, ny, &br->x, &br->y);
 }
 
-// A live bristle's trails from its place to (qx, qy), its carry, refill weight
-// and drying; the pick-up's draws u1, u2 (0 when it finds no colour) are taken.
-void plan_bristle(Bristle* br, Step* st, double u1, double u2, float qx, float qy, double drying) {
+// v as the float it is. g++ 12 at -O2 and above, pairing the x and y work of
+// plan_bristle, has been seen to drop a float rounding between two double
+// operations; an empty statement that takes and gives the float keeps it.
+inline float kept(float v) {
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+  asm("" : "+x"(v));
+#endif
+  return v;
+}
+
+// The sample's place and directions.
+struct Sample {
+  float X, Y, tx, ty, nx, ny;
+};
+
+// A live bristle's trails from its place to the next, its carry, refill weight
+// and drying, with the draws taken.
+void plan_bristle(Bristle* br, Step* st, const Sample& s, double drying) {
+  const float ox = br->x, oy = br->y;
+  place_bristle(br, s.X, s.Y, s.tx, s.ty, s.nx, s.ny);
+  const float qx = kept(br->x), qy = kept(br->y);
+  const double u1 = random_unit(st->draws[0]), u2 = random_unit(st->draws[1]);
   float mix = static_cast<float>(u1 * (u2 - br->load));
   st->mix = mix;
   st->mix_in = st->pick && mix > 0.01;
   st->opacity = br->load < 1.0f ? br->load : 1.0f;
   st->dots = 0;
-  float ox = br->x, oy = br->y;
   double vx = static_cast<double>(qx) - ox, vy = static_cast<double>(qy) - oy;
   float len = static_cast<float>(square_root(vx * vx + vy * vy));
   if (len > 0) {
@@ -138,19 +157,14 @@ void plan_bristle(Bristle* br, Step* st, double u1, double u2, float qx, float q
     // carry becomes 1, as if the dot at distance 0 had been put.
     br->carry = 1.0f;
   }
-  br->x = qx;
-  br->y = qy;
   st->weight = static_cast<float>(static_cast<double>(br->load) * br->load);
-  uint32_t d3 = nextRandom();
-  uint32_t d4 = nextRandom();
-  br->load = static_cast<float>(br->load - drying * d3 * d4 / DRAW_RANGE_SQUARED * 0.6);
+  br->load = static_cast<float>(br->load - drying * st->draws[2] * st->draws[3] / DRAW_RANGE_SQUARED * 0.6);
 }
 
-// The part of a sample that does not look at the picture, for every bristle in
-// the order they are painted. A bristle without paint is dropped after its
-// pick-up's draws: the last live bristle takes its slot and is planned there.
-void plan_sample(BristleList* list, const BITMAP* bmp, float X, float Y, float tx, float ty,
-                 float nx, float ny, double drying) {
+// The sample's draws for every bristle in the order they are painted, with the
+// pick-up cells. A bristle without paint is dropped after its pick-up's draws:
+// the last live bristle takes its slot and draws there.
+void take_draws(BristleList* list, const BITMAP* bmp, float X, float Y) {
   int k = 0;
   while (k < list->count) {
     Bristle* br = &list->bristles[k];
@@ -158,22 +172,120 @@ void plan_sample(BristleList* list, const BITMAP* bmp, float X, float Y, float t
     st->sx = static_cast<float>(static_cast<double>(X) + br->across);
     st->sy = static_cast<float>(static_cast<double>(Y) + br->along);
     st->pick = bilinear_cell(st->sx, st->sy, bmp->w, bmp->h, &st->x0, &st->y0, &st->fx, &st->fy);
-    double u1 = 0, u2 = 0;
-    if (st->pick) {
-      u1 = draw_unit();
-      u2 = draw_unit();
-    }
+    st->draws[0] = st->pick ? nextRandom() : 0;
+    st->draws[1] = st->pick ? nextRandom() : 0;
     if (br->load <= 0) {
       list->count -= 1;
       *br = list->bristles[list->count];
       continue;
     }
-    float qx, qy;
-    bristle_position(br, X, Y, tx, ty, nx, ny, &qx, &qy);
-    plan_bristle(br, st, u1, u2, qx, qy, drying);
+    st->draws[2] = nextRandom();
+    st->draws[3] = nextRandom();
     ++k;
   }
 }
+
+// The rest of the sample's part that does not look at the picture.
+template <class Deposit>
+void plan_moves(const Deposit&, BristleList* list, const Sample& s, double drying) {
+  for (int k = 0; k < list->count; ++k) plan_bristle(&list->bristles[k], &list->steps[k], s, drying);
+}
+
+#ifdef EASEL_WIDE
+// Draws as doubles.
+EASEL_WIDE_TARGET inline __m256d draws_as_doubles(__m128 bits) {
+  const __m128i sign = _mm_set1_epi32(INT32_MIN);
+  return _mm256_add_pd(_mm256_cvtepi32_pd(_mm_xor_si128(_mm_castps_si128(bits), sign)), _mm256_set1_pd(2147483648.0));
+}
+
+EASEL_WIDE_TARGET inline __m128 to_floats(__m256d v) { return _mm256_cvtpd_ps(v); }
+EASEL_WIDE_TARGET inline __m256d to_doubles(__m128 v) { return _mm256_cvtps_pd(v); }
+
+// plan_bristle for the four bristles from br on, side by side. Bristles past
+// the live ones may be planned too: nothing reads them.
+EASEL_WIDE_TARGET void plan_four(Bristle* br, Step* st, const Sample& s, double drying) {
+  __m128 across = _mm_loadu_ps(&br[0].across), along = _mm_loadu_ps(&br[1].across);
+  __m128 ox4 = _mm_loadu_ps(&br[2].across), oy4 = _mm_loadu_ps(&br[3].across);
+  _MM_TRANSPOSE4_PS(across, along, ox4, oy4);
+  __m128 carry = _mm_loadu_ps(&br[0].carry), load = _mm_loadu_ps(&br[1].carry);
+  __m128 spare1 = _mm_loadu_ps(&br[2].carry), spare2 = _mm_loadu_ps(&br[3].carry);
+  _MM_TRANSPOSE4_PS(carry, load, spare1, spare2);
+  __m128 u1 = _mm_loadu_ps(reinterpret_cast<const float*>(st[0].draws));
+  __m128 u2 = _mm_loadu_ps(reinterpret_cast<const float*>(st[1].draws));
+  __m128 d3 = _mm_loadu_ps(reinterpret_cast<const float*>(st[2].draws));
+  __m128 d4 = _mm_loadu_ps(reinterpret_cast<const float*>(st[3].draws));
+  _MM_TRANSPOSE4_PS(u1, u2, d3, d4);
+
+  const __m256d a = to_doubles(across), b = to_doubles(along);
+  __m128 qx = to_floats(_mm256_add_pd(_mm256_add_pd(_mm256_set1_pd(s.X), _mm256_mul_pd(a, _mm256_set1_pd(s.nx))),
+                                      _mm256_mul_pd(b, _mm256_set1_pd(s.tx))));
+  __m128 qy = to_floats(_mm256_add_pd(_mm256_add_pd(_mm256_set1_pd(s.Y), _mm256_mul_pd(a, _mm256_set1_pd(s.ny))),
+                                      _mm256_mul_pd(b, _mm256_set1_pd(s.ty))));
+  const __m256d ox = to_doubles(ox4), oy = to_doubles(oy4);
+  const __m256d vx = _mm256_sub_pd(to_doubles(qx), ox), vy = _mm256_sub_pd(to_doubles(qy), oy);
+  const __m128 len = to_floats(_mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(vx, vx), _mm256_mul_pd(vy, vy))));
+  const __m256d len_d = to_doubles(len);
+  const __m128 ex = to_floats(_mm256_div_pd(vx, len_d)), ey = to_floats(_mm256_div_pd(vy, len_d));
+
+  const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
+  const __m256d one_d = _mm256_set1_pd(1.0), carry_d = to_doubles(carry);
+  const __m128 moving = _mm_cmpgt_ps(len, zero), trails = _mm_and_ps(moving, _mm_cmple_ps(carry, len));
+  __m128 remaining = to_floats(_mm256_sub_pd(len_d, carry_d));
+  __m128i dots = _mm_set1_epi32(1);
+  for (;;) {
+    const __m128 more = _mm_and_ps(trails, _mm_cmpge_ps(remaining, one));
+    if (!_mm_movemask_ps(more)) break;
+    remaining = _mm_blendv_ps(remaining, to_floats(_mm256_sub_pd(to_doubles(remaining), one_d)), more);
+    dots = _mm_sub_epi32(dots, _mm_castps_si128(more));
+  }
+  dots = _mm_and_si128(dots, _mm_castps_si128(trails));
+  const __m128 laid = to_floats(_mm256_sub_pd(one_d, to_doubles(remaining)));
+  const __m128 short_of = to_floats(_mm256_sub_pd(carry_d, len_d));
+  const __m128 still = _mm_blendv_ps(carry, one, _mm_cmpeq_ps(carry, zero));
+  const __m128 next_carry = _mm_blendv_ps(_mm_blendv_ps(still, short_of, moving), laid, trails);
+  __m128 tx[4], ty[4];
+  const __m256d along_x = _mm256_mul_pd(to_doubles(ex), carry_d), along_y = _mm256_mul_pd(to_doubles(ey), carry_d);
+  for (int t = 0; t < 4; ++t) {
+    const __m256d off = _mm256_set1_pd(TRAIL_OFFSET[t]);
+    tx[t] = to_floats(_mm256_add_pd(_mm256_add_pd(ox, off), along_x));
+    ty[t] = to_floats(_mm256_add_pd(_mm256_add_pd(oy, off), along_y));
+  }
+
+  const __m256d load_d = to_doubles(load);
+  const __m128 opacity = _mm_min_ps(load, one);
+  const __m128 weight = to_floats(_mm256_mul_pd(load_d, load_d));
+  const __m256d unit = _mm256_set1_pd(RANDOM_UNIT);
+  __m128 mix = to_floats(_mm256_mul_pd(_mm256_mul_pd(draws_as_doubles(u1), unit),
+                                       _mm256_sub_pd(_mm256_mul_pd(draws_as_doubles(u2), unit), load_d)));
+  const int mix_over = _mm256_movemask_pd(_mm256_cmp_pd(to_doubles(mix), _mm256_set1_pd(0.01), _CMP_GT_OQ));
+  const __m256d dried = _mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(drying), draws_as_doubles(d3)), draws_as_doubles(d4));
+  __m128 next_load = to_floats(
+      _mm256_sub_pd(load_d, _mm256_mul_pd(_mm256_div_pd(dried, _mm256_set1_pd(DRAW_RANGE_SQUARED)), _mm256_set1_pd(0.6))));
+
+  __m128 moved0 = qx, moved1 = qy, moved2 = next_carry, moved3 = next_load;
+  _MM_TRANSPOSE4_PS(moved0, moved1, moved2, moved3);
+  __m128 step0 = mix, step1 = opacity, step2 = weight, step3 = ex;
+  _MM_TRANSPOSE4_PS(step0, step1, step2, step3);
+  __m128 more0 = ey, more1 = _mm_castsi128_ps(dots), more2 = zero, more3 = zero;
+  _MM_TRANSPOSE4_PS(more0, more1, more2, more3);
+  _MM_TRANSPOSE4_PS(tx[0], tx[1], tx[2], tx[3]);
+  _MM_TRANSPOSE4_PS(ty[0], ty[1], ty[2], ty[3]);
+  const __m128 moved[4] = {moved0, moved1, moved2, moved3}, steps[4] = {step0, step1, step2, step3};
+  const __m128 more[4] = {more0, more1, more2, more3};
+  for (int j = 0; j < 4; ++j) {
+    _mm_storeu_ps(&br[j].x, moved[j]);  // x, y, carry, load
+    _mm_storeu_ps(&st[j].mix, steps[j]);  // mix, opacity, weight, ex
+    _mm_storeu_ps(&st[j].ey, more[j]);  // ey, dots, mix_in, spare
+    st[j].mix_in = st[j].pick && (mix_over >> j & 1);
+    _mm_storeu_ps(st[j].tx, tx[j]);
+    _mm_storeu_ps(st[j].ty, ty[j]);
+  }
+}
+
+EASEL_WIDE_TARGET void plan_moves(const WideDeposit&, BristleList* list, const Sample& s, double drying) {
+  for (int k = 0; k < list->count; k += 4) plan_four(&list->bristles[k], &list->steps[k], s, drying);
+}
+#endif
 
 // The colour under a pick-up position that is on the picture.
 template <class Deposit>
@@ -376,7 +488,8 @@ void paint_samples(const Deposit& out, BristleList* list, float r, float g, floa
       phase = 2;
       return;
     }
-    plan_sample(list, out.bmp, X, Y, tx, ty, nx, ny, drying);
+    take_draws(list, out.bmp, X, Y);
+    plan_moves(out, list, Sample{X, Y, tx, ty, nx, ny}, drying);
     for (int k = 0; k < list->count; ++k) paint_bristle(out, &list->bristles[k], list->steps[k], inks, r, g, b);
   });
 }
