@@ -5,6 +5,7 @@
 #include "paint/brush.h"
 
 #include <cmath>
+#include <cstddef>
 
 #include "base/log.h"
 #include "paint/deposit.h"
@@ -23,6 +24,8 @@ constexpr float BRUSH_SPACING = 1.5f;
 constexpr double DRAW_SCALE_FIFTH = 0.2 / 4294967295.0;
 constexpr double DRAW_RANGE_SQUARED = 4294967295.0 * 4294967295.0;
 
+// The wide planning reads across..y and carry..g, and writes x..load, four
+// floats at a time.
 struct Bristle {
   float across;  // offset across the stroke direction
   float along;   // offset along the stroke direction
@@ -31,6 +34,9 @@ struct Bristle {
   float load;    // paint load; only decreases
   float r, g, b; // current colour
 };
+static_assert(offsetof(Bristle, load) == offsetof(Bristle, across) + 5 * sizeof(float) &&
+                  offsetof(Bristle, g) == offsetof(Bristle, across) + 7 * sizeof(float),
+              "the wide planning's four-float reads and writes");
 
 // What a sample does to one live bristle apart from the picture's colours.
 // Positions, loads and draws never depend on the pixels, so a sample works
@@ -41,14 +47,18 @@ struct Step {
   float fx, fy;
   bool pick;          // the pick-up cell is on the picture
   uint32_t draws[4];  // the pick-up's two (0 without it), then the drying's two
-  // Worked out from the above, four bristles side by side where the processor allows.
+  // Worked out from the above, four bristles side by side where the processor
+  // allows, in groups of four written at once.
   float mix, opacity, weight, ex;  // pick-up mix, the trails' opacity, the refill's weight, direction
   float ey;
   int dots;    // dots on each trail, 0 for none
   int mix_in;  // the pick-up mixes its colour in
-  int spare;
+  int spare;   // completes the group
   float tx[4], ty[4];  // the trails' first dots
 };
+static_assert(offsetof(Step, spare) == offsetof(Step, mix) + 7 * sizeof(float) &&
+                  offsetof(Step, ty) == offsetof(Step, mix) + 12 * sizeof(float),
+              "the wide planning's four-float writes");
 
 // Rebuilt at the start of every stroke; fixed storage so no stroke allocates.
 struct BristleList {
@@ -86,17 +96,12 @@ void set_up_bristles(BristleList* list, float r, float g, float b, float size) {
 // The trails' offsets, in the order they are laid: darker, lighter, twice plain.
 constexpr float TRAIL_OFFSET[4] = {1.0f, -0.5f, 0.5f, -1.0f};
 
-// The bristle's place for a sample at (X, Y) with tangent t and normal nrm.
-void bristle_position(const Bristle* br, float X, float Y, float tx, float ty, float nx, float ny,
-                      float* qx, float* qy) {
-  *qx = static_cast<float>(static_cast<double>(X) + static_cast<double>(br->across) * nx +
-                           static_cast<double>(br->along) * tx);
-  *qy = static_cast<float>(static_cast<double>(Y) + static_cast<double>(br->across) * ny +
-                           static_cast<double>(br->along) * ty);
-}
-
+// Moves the bristle to its place for a sample at (X, Y) with tangent t and normal n.
 void place_bristle(Bristle* br, float X, float Y, float tx, float ty, float nx, float ny) {
-  bristle_position(br, X, Y, tx, ty, nx, ny, &br->x, &br->y);
+  br->x = static_cast<float>(static_cast<double>(X) + static_cast<double>(br->across) * nx +
+                             static_cast<double>(br->along) * tx);
+  br->y = static_cast<float>(static_cast<double>(Y) + static_cast<double>(br->across) * ny +
+                             static_cast<double>(br->along) * ty);
 }
 
 // v as the float it is. g++ 12 at -O2 and above, pairing the x and y work of
@@ -333,9 +338,7 @@ void recolour(WideInk* ink, float r, float g, float b) {
 EASEL_WIDE_TARGET void pick_colour(const WideDeposit& out, const Step& st, const WideInk& ink, float* r, float* g,
                                    float* b) {
   if (!ink.bytes) {
-    const uint32_t* top = bitmap_row(out.bmp, st.y0) + st.x0;
-    const uint32_t* bottom = bitmap_row(out.bmp, st.y0 + 1) + st.x0;
-    bilinear_mix(top[0], top[1], bottom[0], bottom[1], st.fx, st.fy, r, g, b);
+    pick_colour<WideDeposit>(out, st, ink, r, g, b);
     return;
   }
   const uint32_t* top = bitmap_row(out.bmp, st.y0) + st.x0;
@@ -359,8 +362,8 @@ EASEL_WIDE_TARGET void pick_colour(const WideDeposit& out, const Step& st, const
 constexpr int TRAIL_DOTS_SIDE_BY_SIDE = 16;
 
 // Where the four trails' dots land and how much they cover, worked out side by
-// side, then laid trail by trail. Inks and loads keep every channel within a
-// byte, so the byte shuffles serve.
+// side, then laid trail by trail, pixel by pixel: inks within 0..255 and
+// opacities of at most 1 keep every channel within its byte.
 EASEL_WIDE_TARGET void lay_trails(const WideDeposit& out, const Step& st, const WideInk* inks) {
   const int dots = st.dots;
   if (dots > TRAIL_DOTS_SIDE_BY_SIDE || !inks[0].bytes) {
@@ -399,7 +402,7 @@ EASEL_WIDE_TARGET void lay_trails(const WideDeposit& out, const Step& st, const 
     const __m128 most = _mm_set1_ps(0.999f);
     const __m128 over = _mm_or_ps(_mm_or_ps(_mm_cmpgt_ps(c0, most), _mm_cmpgt_ps(c1, most)),
                                   _mm_or_ps(_mm_cmpgt_ps(c2, most), _mm_cmpgt_ps(c3, most)));
-    full |= _mm_movemask_ps(_mm_and_ps(over, _mm_castsi128_ps(_mm_set1_epi32(-1)))) & fits;
+    full |= _mm_movemask_ps(over) & fits;
     _MM_TRANSPOSE4_PS(c0, c1, c2, c3);
     covs[i][0] = c0, covs[i][1] = c1, covs[i][2] = c2, covs[i][3] = c3;
   }
