@@ -343,15 +343,8 @@ EASEL_WIDE_TARGET void pick_colour(const WideDeposit& out, const Step& st, const
   }
   const uint32_t* top = bitmap_row(out.bmp, st.y0) + st.x0;
   const uint32_t* bottom = bitmap_row(out.bmp, st.y0 + 1) + st.x0;
-  const float fx = st.fx, fy = st.fy;
-  const __m256d w00 = _mm256_set1_pd((1.0 - fx) * (1.0 - fy)), w10 = _mm256_set1_pd(fx * (1.0 - fy));
-  const __m256d w01 = _mm256_set1_pd((1.0 - fx) * static_cast<double>(fy));
-  const __m256d w11 = _mm256_set1_pd(static_cast<double>(fx) * fy);
-  __m256d mix = _mm256_add_pd(_mm256_mul_pd(w00, wide_lanes(top[0])), _mm256_mul_pd(w10, wide_lanes(top[1])));
-  mix = _mm256_add_pd(mix, _mm256_mul_pd(w01, wide_lanes(bottom[0])));
-  mix = _mm256_add_pd(mix, _mm256_mul_pd(w11, wide_lanes(bottom[1])));
   alignas(16) float lanes[4];
-  _mm_store_ps(lanes, _mm256_cvtpd_ps(mix));
+  _mm_store_ps(lanes, bilinear_lanes(top, bottom, st.fx, st.fy));
   *r = lanes[ink.r_shift / 8];
   *g = lanes[ink.g_shift / 8];
   *b = lanes[ink.b_shift / 8];

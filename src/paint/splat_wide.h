@@ -151,6 +151,17 @@ EASEL_WIDE_TARGET inline __m256d ink_lanes(const WideInk& ink) {
                         packed_lane(2, ink.r, ink.g, ink.b), 0.0);
 }
 
+// bilinear_mix with the channels side by side: the byte lanes of the pixels'
+// mix at the fractions fx, fy, rounded to floats.
+EASEL_WIDE_TARGET inline __m128 bilinear_lanes(const uint32_t* top, const uint32_t* bottom, float fx, float fy) {
+  const __m256d w00 = _mm256_set1_pd((1.0 - fx) * (1.0 - fy)), w10 = _mm256_set1_pd(fx * (1.0 - fy));
+  const __m256d w01 = _mm256_set1_pd((1.0 - fx) * static_cast<double>(fy));
+  const __m256d w11 = _mm256_set1_pd(static_cast<double>(fx) * fy);
+  __m256d mix = _mm256_add_pd(_mm256_mul_pd(w00, wide_lanes(top[0])), _mm256_mul_pd(w10, wide_lanes(top[1])));
+  mix = _mm256_add_pd(mix, _mm256_mul_pd(w01, wide_lanes(bottom[0])));
+  return _mm256_cvtpd_ps(_mm256_add_pd(mix, _mm256_mul_pd(w11, wide_lanes(bottom[1]))));
+}
+
 // blend_in_place on one pixel of the packed layout, its channels side by side.
 template <int K>
 EASEL_WIDE_TARGET inline void blend_pixel_lanes(uint32_t* p, __m256d ink, __m256d covs) {
