@@ -47,15 +47,6 @@ struct ChosenSmear {
   }
 };
 
-#ifdef EASEL_WIDE
-struct WideSmear {
-  EASEL_WIDE_TARGET void operator()(uint32_t* p, const uint32_t* top, const uint32_t* bottom, float fx, float fy,
-                                    float k) const {
-    smear_rows_wide(p, top, bottom, fx, fy, k);
-  }
-};
-#endif
-
 // Blends the pixel (col, row), which is on the bitmap, towards the colour at
 // (col + dx, sy); nothing when the sampling point is off it.
 template <class Smear>
@@ -76,53 +67,151 @@ inline void smudge_pixel(const Surface& s, const Smear& smear, int col, int row,
   if (sampleBilinear(bmp, sx, sy, &r, &g, &b)) blendPixel(bmp, col, row, r, g, b, k);
 }
 
-// The disc's rows in the order of the drag.
+// A disc's row, one pixel at a time.
 template <class Smear>
-void smudge_rows(const Surface& surface, const Smear& smear, float radius, float k, float x, float y, float dx,
-                 float dy) {
-  float fy = static_cast<float>(static_cast<double>(y) - std::floor(static_cast<double>(y)));
-  int R = static_cast<int>(std::floor(static_cast<double>(radius) + 0.5));
-  // Moving down (dy < 0) visits rows top to bottom, otherwise bottom to top.
-  int j = dy < 0 ? 1 - R : R;
-  int j_end = dy < 0 ? R + 1 : -R;
-  int j_step = dy < 0 ? 1 : -1;
-  for (; j != j_end; j += j_step) {
-    float t = static_cast<float>(j - static_cast<double>(fy));
-    float s = static_cast<float>(static_cast<double>(radius) * radius -
-                                 static_cast<double>(t) * t);
-    if (s <= 0) continue;
-    float half = static_cast<float>(static_cast<int>(std::floor(square_root(static_cast<double>(s)) + 0.5)));
-    int row = static_cast<int>(j + static_cast<double>(y));
-    if (row < 0 || row >= surface.h) continue;
-    // The sampling row keeps the fraction of the sample's position.
-    float sy = static_cast<float>(j + static_cast<double>(y) + dy);
+struct PixelRow {
+  const Surface& s;
+  Smear smear;
+  float x, dx, k;
+  void operator()(int row, float sy, float half) const {
     // Columns off the bitmap change nothing: the walks start and end on it.
     if (dx >= 0) {
       // Moving left: columns right to left.
       double stop = static_cast<double>(x) - half;
       int col = static_cast<int>(static_cast<double>(x) + half);
-      if (col > surface.w - 1) col = surface.w - 1;
-      for (; col > stop && col >= 0; --col) smudge_pixel(surface, smear, col, row, dx, sy, k);
+      if (col > s.w - 1) col = s.w - 1;
+      for (; col > stop && col >= 0; --col) smudge_pixel(s, smear, col, row, dx, sy, k);
     } else {
       // Moving right: columns left to right.
       double stop = static_cast<double>(x) + half;
       int col = static_cast<int>(static_cast<double>(x) - half + 1);
       if (col < 0) col = 0;
-      for (; col <= stop && col < surface.w; ++col) smudge_pixel(surface, smear, col, row, dx, sy, k);
+      for (; col <= stop && col < s.w; ++col) smudge_pixel(s, smear, col, row, dx, sy, k);
     }
+  }
+};
+
+// The disc's rows in the order of the drag.
+template <class Row>
+void smudge_rows(const Surface& surface, const Row& run_row, float radius, float x, float y, float dy) {
+  float fy = static_cast<float>(static_cast<double>(y) - std::floor(static_cast<double>(y)));
+  int R = static_cast<int>(std::floor(static_cast<double>(radius) + 0.5));
+  // A disc wholly left or right of the bitmap has no column on it (a row's
+  // half width is at most R + 1).
+  if (x + static_cast<double>(R) < -2 || x - static_cast<double>(R) > surface.w + 2) return;
+  // Rows off the bitmap change nothing: keep j near those on it.
+  int lo = 1 - R, hi = R;
+  double top = std::floor(-static_cast<double>(y)) - 1, bottom = std::ceil(surface.h - static_cast<double>(y)) + 1;
+  if (lo < top) lo = static_cast<int>(top);
+  if (hi > bottom) hi = static_cast<int>(bottom);
+  if (lo > hi) return;
+  // Moving down (dy < 0) visits rows top to bottom, otherwise bottom to top.
+  int j = dy < 0 ? lo : hi;
+  int j_end = dy < 0 ? hi + 1 : lo - 1;
+  int j_step = dy < 0 ? 1 : -1;
+  for (; j != j_end; j += j_step) {
+    int row = static_cast<int>(j + static_cast<double>(y));
+    if (row < 0 || row >= surface.h) continue;
+    float t = static_cast<float>(j - static_cast<double>(fy));
+    float s = static_cast<float>(static_cast<double>(radius) * radius -
+                                 static_cast<double>(t) * t);
+    if (s <= 0) continue;
+    float half = static_cast<float>(static_cast<int>(std::floor(square_root(static_cast<double>(s)) + 0.5)));
+    // The sampling row keeps the fraction of the sample's position.
+    run_row(row, static_cast<float>(j + static_cast<double>(y) + dy), half);
   }
 }
 
 #ifdef EASEL_WIDE
+// A row on the wide path, columns from col by STEP: PixelRow's pixels with
+// smear_rows_wide's operations. A pixel's 2 x 2 pixels often include the one
+// written just before, so the lanes of the last two written stay in
+// registers: the next mix does not wait for a store, a reload and a
+// conversion. A blended lane is below 256 (a mix of bytes blended with a byte,
+// plus 0.5), so its truncation is the byte stored; the spare lane differs, but
+// no lane reaches another and that one is never stored.
+// Pixel c of the row being written, written back steps ago (done pixels so far).
+EASEL_WIDE_TARGET inline __m256d recent_lanes(const uint32_t* line, int c, int back, int done, __m256d back1,
+                                              __m256d back2) {
+  if (back == 1 && done >= 1) return back1;
+  if (back == 2 && done >= 2) return back2;
+  return wide_lanes(line[c]);
+}
+
+template <int STEP>
+EASEL_WIDE_TARGET inline void smear_row_wide(const Surface& s, int row, int col, double stop, float dx, float sy,
+                                            float k) {
+  if (!std::isfinite(sy)) return;
+  const double fy0 = std::floor(sy);
+  if (!(fy0 >= 0 && fy0 + 1.0001 < s.h)) return;
+  const int y0 = static_cast<int>(fy0);
+  const float fy = static_cast<float>(sy - static_cast<double>(y0));
+  const uint32_t* top = bitmap_row(s.bmp, y0);
+  const uint32_t* bottom = bitmap_row(s.bmp, y0 + 1);
+  uint32_t* line = bitmap_row(s.bmp, row);
+  const bool top_live = y0 == row, bottom_live = y0 + 1 == row;
+  const __m256d cov = _mm256_set1_pd(k), keep = _mm256_sub_pd(_mm256_set1_pd(1.0), cov);
+  const __m256d one = _mm256_set1_pd(1.0), half = _mm256_set1_pd(0.5);
+  const __m256d wfy = _mm256_set1_pd(fy), wfy1 = _mm256_sub_pd(one, wfy);
+  // The lanes of the pixels one and two steps back, once this row wrote them.
+  __m256d back1 = _mm256_setzero_pd(), back2 = _mm256_setzero_pd();
+  int done = 0;
+  for (; STEP < 0 ? col > stop && col >= 0 : col <= stop && col < s.w; col += STEP, ++done) {
+    const float sx = static_cast<float>(col + static_cast<double>(dx));
+    const double fx0 = std::floor(sx);
+    uint32_t* p = line + col;
+    const __m256d old = wide_lanes(*p);
+    if (!(fx0 >= 0 && fx0 + 1.0001 < s.w)) {
+      back2 = back1;
+      back1 = old;
+      continue;
+    }
+    const int x0 = static_cast<int>(fx0);
+    const __m256d wfx = _mm256_set1_pd(static_cast<float>(sx - static_cast<double>(x0)));
+    const __m256d wfx1 = _mm256_sub_pd(one, wfx);
+    const int back = (col - x0) * STEP;  // how many steps ago this row wrote pixel x0
+    const __m256d c00 = top_live ? recent_lanes(top, x0, back, done, back1, back2) : wide_lanes(top[x0]);
+    const __m256d c10 = top_live ? recent_lanes(top, x0 + 1, back - STEP, done, back1, back2) : wide_lanes(top[x0 + 1]);
+    const __m256d c01 = bottom_live ? recent_lanes(bottom, x0, back, done, back1, back2) : wide_lanes(bottom[x0]);
+    const __m256d c11 =
+        bottom_live ? recent_lanes(bottom, x0 + 1, back - STEP, done, back1, back2) : wide_lanes(bottom[x0 + 1]);
+    __m256d mix = _mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(wfx1, wfy1), c00), _mm256_mul_pd(_mm256_mul_pd(wfx, wfy1), c10));
+    mix = _mm256_add_pd(mix, _mm256_mul_pd(_mm256_mul_pd(wfx1, wfy), c01));
+    mix = _mm256_add_pd(mix, _mm256_mul_pd(_mm256_mul_pd(wfx, wfy), c11));
+    mix = _mm256_cvtps_pd(_mm256_cvtpd_ps(mix));
+    const __m256d v = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(old, keep), _mm256_mul_pd(mix, cov)), half);
+    __m128i c = _mm256_cvttpd_epi32(v);
+    c = _mm_packus_epi16(_mm_packus_epi32(c, c), c);
+    *p = static_cast<uint32_t>(_mm_cvtsi128_si32(c)) & 0x00FFFFFFu;
+    back2 = back1;
+    back1 = _mm256_round_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+  }
+}
+
+// PixelRow on the wide path.
+struct WideRow {
+  const Surface& s;
+  float x, dx, k;
+  EASEL_WIDE_TARGET void operator()(int row, float sy, float half) const {
+    if (dx >= 0) {
+      int col = static_cast<int>(static_cast<double>(x) + half);
+      smear_row_wide<-1>(s, row, col > s.w - 1 ? s.w - 1 : col, static_cast<double>(x) - half, dx, sy, k);
+    } else {
+      int col = static_cast<int>(static_cast<double>(x) - half + 1);
+      smear_row_wide<1>(s, row, col < 0 ? 0 : col, static_cast<double>(x) + half, dx, sy, k);
+    }
+  }
+};
+
 EASEL_WIDE_LOOP void smudge_rows_wide(const Surface& surface, float radius, float k, float x, float y, float dx,
                                       float dy) {
-  smudge_rows(surface, WideSmear(), radius, k, x, y, dx, dy);
+  smudge_rows(surface, WideRow{surface, x, dx, k}, radius, x, y, dy);
 }
 #endif
 
 }  // namespace
 
-void smudgeDisc(BITMAP* bmp, float radius, float k, float x, float y, float dx, float dy) {
+void smudgeDisc(BITMAP* bmp, float radius, float k, float x, float y, float dx, float dy, bool wide) {
   if (!bmp || bitmap_color_depth(bmp) != 32) return;
   // Below this coverage a step changes nothing; sampling has no side effects.
   if (!(k > 0.005)) return;
@@ -136,12 +225,12 @@ void smudgeDisc(BITMAP* bmp, float radius, float k, float x, float y, float dx, 
   surface.packed = surface.memory && k <= 0.999f && packed_layout();
 #endif
 #ifdef EASEL_WIDE
-  if (surface.packed && wide_available()) {
+  if (wide && surface.packed && wide_available()) {
     smudge_rows_wide(surface, radius, k, x, y, dx, dy);
     return;
   }
 #endif
-  smudge_rows(surface, ChosenSmear{surface.packed}, radius, k, x, y, dx, dy);
+  smudge_rows(surface, PixelRow<ChosenSmear>{surface, ChosenSmear{surface.packed}, x, dx, k}, radius, x, y, dy);
 }
 
 void drawSmudge(BITMAP* bmp, float size, float strength, const int16_t* xs, const int16_t* ys,
