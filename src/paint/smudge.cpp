@@ -130,12 +130,147 @@ void smudge_rows(const Surface& surface, const Row& run_row, float radius, float
 // conversion. A blended lane is below 256 (a mix of bytes blended with a byte,
 // plus 0.5), so its truncation is the byte stored; the spare lane differs, but
 // no lane reaches another and that one is never stored.
+//
+// A row that samples only other rows reads nothing it writes, so its pixels
+// go four at a time, a byte lane of four pixels per register, where their
+// columns sample four neighbouring 2 x 2 squares.
+
 // Pixel c of the row being written, written back steps ago (done pixels so far).
 EASEL_WIDE_TARGET inline __m256d recent_lanes(const uint32_t* line, int c, int back, int done, __m256d back1,
                                               __m256d back2) {
   if (back == 1 && done >= 1) return back1;
   if (back == 2 && done >= 2) return back2;
   return wide_lanes(line[c]);
+}
+
+// Byte lane b of four pixels as doubles.
+EASEL_WIDE_TARGET inline __m256d byte_lane(__m128i pixels, int b) {
+  const __m128i take = _mm_setr_epi8(static_cast<char>(b), -1, -1, -1, static_cast<char>(4 + b), -1, -1, -1,
+                                     static_cast<char>(8 + b), -1, -1, -1, static_cast<char>(12 + b), -1, -1, -1);
+  return _mm256_cvtepi32_pd(_mm_shuffle_epi8(pixels, take));
+}
+
+EASEL_WIDE_TARGET inline __m128i load4(const uint32_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+// The pixels first..first + 3 of line, which samples neither top nor bottom;
+// false, changing nothing, unless all four sample on the bitmap and their
+// squares' left columns are neighbours.
+EASEL_WIDE_TARGET inline bool smear_four(uint32_t* line, const uint32_t* top, const uint32_t* bottom, int first,
+                                         float dx, int w, __m256d wfy, __m256d wfy1, __m256d cov, __m256d keep) {
+  const __m128i steps = _mm_setr_epi32(0, 1, 2, 3);
+  const __m128 sx = _mm256_cvtpd_ps(
+      _mm256_add_pd(_mm256_cvtepi32_pd(_mm_add_epi32(_mm_set1_epi32(first), steps)), _mm256_set1_pd(dx)));
+  const __m128 fx0 = _mm_floor_ps(sx);
+  const __m256d fx0d = _mm256_cvtps_pd(fx0);
+  const __m256d on = _mm256_and_pd(_mm256_cmp_pd(fx0d, _mm256_setzero_pd(), _CMP_GE_OQ),
+                                   _mm256_cmp_pd(_mm256_add_pd(fx0d, _mm256_set1_pd(1.0001)),
+                                                 _mm256_set1_pd(static_cast<double>(w)), _CMP_LT_OQ));
+  if (_mm256_movemask_pd(on) != 0xF) return false;
+  const __m128i x0 = _mm_cvttps_epi32(fx0);
+  const int left = _mm_cvtsi128_si32(x0);
+  if (_mm_movemask_epi8(_mm_cmpeq_epi32(x0, _mm_add_epi32(_mm_set1_epi32(left), steps))) != 0xFFFF) return false;
+  const __m256d one = _mm256_set1_pd(1.0);
+  const __m256d fx = _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_sub_pd(_mm256_cvtps_pd(sx), _mm256_cvtepi32_pd(x0))));
+  const __m256d fx1 = _mm256_sub_pd(one, fx);
+  const __m256d w00 = _mm256_mul_pd(fx1, wfy1), w10 = _mm256_mul_pd(fx, wfy1);
+  const __m256d w01 = _mm256_mul_pd(fx1, wfy), w11 = _mm256_mul_pd(fx, wfy);
+  const __m128i q00 = load4(top + left), q10 = load4(top + left + 1);
+  const __m128i q01 = load4(bottom + left), q11 = load4(bottom + left + 1), old = load4(line + first);
+  __m128i lane[3];
+  for (int b = 0; b < 3; ++b) {
+    __m256d mix = _mm256_add_pd(_mm256_mul_pd(w00, byte_lane(q00, b)), _mm256_mul_pd(w10, byte_lane(q10, b)));
+    mix = _mm256_add_pd(mix, _mm256_mul_pd(w01, byte_lane(q01, b)));
+    mix = _mm256_add_pd(mix, _mm256_mul_pd(w11, byte_lane(q11, b)));
+    mix = _mm256_cvtps_pd(_mm256_cvtpd_ps(mix));
+    const __m256d v = _mm256_add_pd(_mm256_mul_pd(byte_lane(old, b), keep), _mm256_mul_pd(mix, cov));
+    lane[b] = _mm256_cvttpd_epi32(_mm256_add_pd(v, _mm256_set1_pd(0.5)));
+  }
+  // Bytes lane by lane, then pixel by pixel with the spare byte 0.
+  const __m128i bytes = _mm_packus_epi16(_mm_packus_epi32(lane[0], lane[1]),
+                                         _mm_packus_epi32(lane[2], _mm_setzero_si128()));
+  const __m128i order = _mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(line + first), _mm_shuffle_epi8(bytes, order));
+  return true;
+}
+
+#define EASEL_WIDE_ROW __attribute__((target("avx2"), flatten, noinline))
+
+// A row being smudged on the wide path and what it samples.
+struct WideLine {
+  uint32_t* line;
+  const uint32_t *top, *bottom;
+  int w;
+  float dx;
+  bool top_live, bottom_live;  // whether the row samples itself
+  __m256d wfy, wfy1, cov, keep;
+
+  // Pixel col, done pixels into the walk by STEP, the last two written with
+  // the lanes back1 and back2; gives its lanes as they are now.
+  template <int STEP>
+  EASEL_WIDE_TARGET __m256d smear(int col, int done, __m256d back1, __m256d back2) const {
+    const float sx = static_cast<float>(col + static_cast<double>(dx));
+    const double fx0 = std::floor(sx);
+    uint32_t* p = line + col;
+    const __m256d old = wide_lanes(*p);
+    if (!(fx0 >= 0 && fx0 + 1.0001 < w)) return old;
+    const int x0 = static_cast<int>(fx0);
+    const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d wfx = _mm256_set1_pd(static_cast<float>(sx - static_cast<double>(x0)));
+    const __m256d wfx1 = _mm256_sub_pd(one, wfx);
+    const int back = (col - x0) * STEP;  // how many steps ago this row wrote pixel x0
+    const __m256d c00 = top_live ? recent_lanes(top, x0, back, done, back1, back2) : wide_lanes(top[x0]);
+    const __m256d c10 =
+        top_live ? recent_lanes(top, x0 + 1, back - STEP, done, back1, back2) : wide_lanes(top[x0 + 1]);
+    const __m256d c01 = bottom_live ? recent_lanes(bottom, x0, back, done, back1, back2) : wide_lanes(bottom[x0]);
+    const __m256d c11 =
+        bottom_live ? recent_lanes(bottom, x0 + 1, back - STEP, done, back1, back2) : wide_lanes(bottom[x0 + 1]);
+    __m256d mix = _mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(wfx1, wfy1), c00),
+                                _mm256_mul_pd(_mm256_mul_pd(wfx, wfy1), c10));
+    mix = _mm256_add_pd(mix, _mm256_mul_pd(_mm256_mul_pd(wfx1, wfy), c01));
+    mix = _mm256_add_pd(mix, _mm256_mul_pd(_mm256_mul_pd(wfx, wfy), c11));
+    mix = _mm256_cvtps_pd(_mm256_cvtpd_ps(mix));
+    const __m256d v =
+        _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(old, keep), _mm256_mul_pd(mix, cov)), _mm256_set1_pd(0.5));
+    __m128i c = _mm256_cvttpd_epi32(v);
+    c = _mm_packus_epi16(_mm_packus_epi32(c, c), c);
+    *p = static_cast<uint32_t>(_mm_cvtsi128_si32(c)) & 0x00FFFFFFu;
+    return _mm256_round_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+  }
+};
+
+// Whether the walk by STEP is still on the row's columns at c.
+template <int STEP>
+inline bool on_row(const WideLine& l, int c, double stop) {
+  return STEP < 0 ? c > stop && c >= 0 : c <= stop && c < l.w;
+}
+
+// The two kinds of row walk are kept out of line, each with its own
+// registers: one loop holding both spilled the lanes carried between pixels.
+template <int STEP>
+EASEL_WIDE_ROW void still_row_wide(const WideLine& l, int col, double stop) {
+  const __m256d none = _mm256_setzero_pd();
+  while (on_row<STEP>(l, col, stop)) {
+    if (on_row<STEP>(l, col + 3 * STEP, stop) &&
+        smear_four(l.line, l.top, l.bottom, STEP < 0 ? col - 3 : col, l.dx, l.w, l.wfy, l.wfy1, l.cov, l.keep)) {
+      col += 4 * STEP;
+    } else {
+      l.smear<STEP>(col, 0, none, none);
+      col += STEP;
+    }
+  }
+}
+
+template <int STEP>
+EASEL_WIDE_ROW void live_row_wide(const WideLine& l, int col, double stop) {
+  // The lanes of the pixels one and two steps back, once this row wrote them.
+  __m256d back1 = _mm256_setzero_pd(), back2 = back1;
+  for (int done = 0; on_row<STEP>(l, col, stop); col += STEP, ++done) {
+    const __m256d now = l.smear<STEP>(col, done, back1, back2);
+    back2 = back1;
+    back1 = now;
+  }
 }
 
 template <int STEP>
@@ -145,47 +280,23 @@ EASEL_WIDE_TARGET inline void smear_row_wide(const Surface& s, int row, int col,
   const double fy0 = std::floor(sy);
   if (!(fy0 >= 0 && fy0 + 1.0001 < s.h)) return;
   const int y0 = static_cast<int>(fy0);
-  const float fy = static_cast<float>(sy - static_cast<double>(y0));
-  const uint32_t* top = bitmap_row(s.bmp, y0);
-  const uint32_t* bottom = bitmap_row(s.bmp, y0 + 1);
-  uint32_t* line = bitmap_row(s.bmp, row);
-  const bool top_live = y0 == row, bottom_live = y0 + 1 == row;
-  const __m256d cov = _mm256_set1_pd(k), keep = _mm256_sub_pd(_mm256_set1_pd(1.0), cov);
-  const __m256d one = _mm256_set1_pd(1.0), half = _mm256_set1_pd(0.5);
-  const __m256d wfy = _mm256_set1_pd(fy), wfy1 = _mm256_sub_pd(one, wfy);
-  // The lanes of the pixels one and two steps back, once this row wrote them.
-  __m256d back1 = _mm256_setzero_pd(), back2 = _mm256_setzero_pd();
-  int done = 0;
-  for (; STEP < 0 ? col > stop && col >= 0 : col <= stop && col < s.w; col += STEP, ++done) {
-    const float sx = static_cast<float>(col + static_cast<double>(dx));
-    const double fx0 = std::floor(sx);
-    uint32_t* p = line + col;
-    const __m256d old = wide_lanes(*p);
-    if (!(fx0 >= 0 && fx0 + 1.0001 < s.w)) {
-      back2 = back1;
-      back1 = old;
-      continue;
-    }
-    const int x0 = static_cast<int>(fx0);
-    const __m256d wfx = _mm256_set1_pd(static_cast<float>(sx - static_cast<double>(x0)));
-    const __m256d wfx1 = _mm256_sub_pd(one, wfx);
-    const int back = (col - x0) * STEP;  // how many steps ago this row wrote pixel x0
-    const __m256d c00 = top_live ? recent_lanes(top, x0, back, done, back1, back2) : wide_lanes(top[x0]);
-    const __m256d c10 = top_live ? recent_lanes(top, x0 + 1, back - STEP, done, back1, back2) : wide_lanes(top[x0 + 1]);
-    const __m256d c01 = bottom_live ? recent_lanes(bottom, x0, back, done, back1, back2) : wide_lanes(bottom[x0]);
-    const __m256d c11 =
-        bottom_live ? recent_lanes(bottom, x0 + 1, back - STEP, done, back1, back2) : wide_lanes(bottom[x0 + 1]);
-    __m256d mix = _mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(wfx1, wfy1), c00), _mm256_mul_pd(_mm256_mul_pd(wfx, wfy1), c10));
-    mix = _mm256_add_pd(mix, _mm256_mul_pd(_mm256_mul_pd(wfx1, wfy), c01));
-    mix = _mm256_add_pd(mix, _mm256_mul_pd(_mm256_mul_pd(wfx, wfy), c11));
-    mix = _mm256_cvtps_pd(_mm256_cvtpd_ps(mix));
-    const __m256d v = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(old, keep), _mm256_mul_pd(mix, cov)), half);
-    __m128i c = _mm256_cvttpd_epi32(v);
-    c = _mm_packus_epi16(_mm_packus_epi32(c, c), c);
-    *p = static_cast<uint32_t>(_mm_cvtsi128_si32(c)) & 0x00FFFFFFu;
-    back2 = back1;
-    back1 = _mm256_round_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
-  }
+  const __m256d wfy = _mm256_set1_pd(static_cast<float>(sy - static_cast<double>(y0)));
+  const __m256d cov = _mm256_set1_pd(k);
+  const WideLine l = {bitmap_row(s.bmp, row),
+                      bitmap_row(s.bmp, y0),
+                      bitmap_row(s.bmp, y0 + 1),
+                      s.w,
+                      dx,
+                      y0 == row,
+                      y0 + 1 == row,
+                      wfy,
+                      _mm256_sub_pd(_mm256_set1_pd(1.0), wfy),
+                      cov,
+                      _mm256_sub_pd(_mm256_set1_pd(1.0), cov)};
+  if (l.top_live || l.bottom_live)
+    live_row_wide<STEP>(l, col, stop);
+  else
+    still_row_wide<STEP>(l, col, stop);
 }
 
 // PixelRow on the wide path.
