@@ -40,7 +40,9 @@ struct PixelRows {
   }
 };
 
-// A 32-bit memory bitmap, written in place: the colour is laid out once per disc.
+// A 32-bit memory bitmap, written in place: the colour is laid out once per
+// disc. WIDE: spans take the AVX2 blend.
+template <bool WIDE>
 struct MemoryRows {
   BITMAP* bmp;
   RowInk ink;
@@ -49,6 +51,12 @@ struct MemoryRows {
     if (!(coverage > 0.005f)) return;
     if (x1 < 0) x1 = 0;
     if (x2 > bmp->w - 1) x2 = bmp->w - 1;
+#ifdef EASEL_WIDE
+    if constexpr (WIDE) {
+      blend_row_wide(bitmap_row(bmp, row), x1, x2, ink, coverage);
+      return;
+    }
+#endif
     blend_row_ink(bitmap_row(bmp, row), x1, x2, ink, coverage);
   }
   void end(int row, int x, float cov) const {
@@ -95,7 +103,7 @@ EASEL_WIDE_TARGET inline __m128 end_coverages(__m256d e, __m256d t, float radius
 // disc_rows on a memory bitmap, each row's numbers worked out with three
 // other rows': four rows' square roots cost about what one does, and nothing
 // there waits on a branch. Every lane does disc_rows's operations.
-EASEL_WIDE_LOOP void disc_rows_wide(const MemoryRows& out, int h, float cx, float cy, float radius, float coverage,
+EASEL_WIDE_LOOP void disc_rows_wide(const MemoryRows<true>& out, int h, float cx, float cy, float radius, float coverage,
                                     int first, int last) {
   const float fx = cx - std::floor(cx), fy = cy - std::floor(cy);
   const __m256d rr = _mm256_set1_pd(static_cast<double>(radius) * radius);
@@ -155,9 +163,9 @@ void softDisc(BITMAP* bmp, float cx, float cy, float r, float g, float b, float 
   }
 #ifdef EASEL_WIDE
   if (wide && wide_available()) {
-    disc_rows_wide(MemoryRows{bmp, row_ink(r, g, b), coverage}, bmp->h, cx, cy, radius, coverage, first, last);
+    disc_rows_wide(MemoryRows<true>{bmp, row_ink(r, g, b), coverage}, bmp->h, cx, cy, radius, coverage, first, last);
     return;
   }
 #endif
-  disc_rows(MemoryRows{bmp, row_ink(r, g, b), coverage}, bmp->h, cx, cy, radius, coverage, first, last);
+  disc_rows(MemoryRows<false>{bmp, row_ink(r, g, b), coverage}, bmp->h, cx, cy, radius, coverage, first, last);
 }

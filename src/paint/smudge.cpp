@@ -143,17 +143,6 @@ EASEL_WIDE_TARGET inline __m256d recent_lanes(const uint32_t* line, int c, int b
   return wide_lanes(line[c]);
 }
 
-// Byte lane b of four pixels as doubles.
-EASEL_WIDE_TARGET inline __m256d byte_lane(__m128i pixels, int b) {
-  const __m128i take = _mm_setr_epi8(static_cast<char>(b), -1, -1, -1, static_cast<char>(4 + b), -1, -1, -1,
-                                     static_cast<char>(8 + b), -1, -1, -1, static_cast<char>(12 + b), -1, -1, -1);
-  return _mm256_cvtepi32_pd(_mm_shuffle_epi8(pixels, take));
-}
-
-EASEL_WIDE_TARGET inline __m128i load4(const uint32_t* p) {
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-}
-
 // The pixels first..first + 3 of line, which samples neither top nor bottom;
 // false, changing nothing, unless all four sample on the bitmap and their
 // squares' left columns are neighbours.
@@ -187,11 +176,7 @@ EASEL_WIDE_TARGET inline bool smear_four(uint32_t* line, const uint32_t* top, co
     const __m256d v = _mm256_add_pd(_mm256_mul_pd(byte_lane(old, b), keep), _mm256_mul_pd(mix, cov));
     lane[b] = _mm256_cvttpd_epi32(_mm256_add_pd(v, _mm256_set1_pd(0.5)));
   }
-  // Bytes lane by lane, then pixel by pixel with the spare byte 0.
-  const __m128i bytes = _mm_packus_epi16(_mm_packus_epi32(lane[0], lane[1]),
-                                         _mm_packus_epi32(lane[2], _mm_setzero_si128()));
-  const __m128i order = _mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(line + first), _mm_shuffle_epi8(bytes, order));
+  store4(line + first, from_byte_lanes(lane[0], lane[1], lane[2]));
   return true;
 }
 
