@@ -163,6 +163,10 @@ void softDisc(BITMAP* bmp, float cx, float cy, float r, float g, float b, float 
   }
 #ifdef EASEL_WIDE
   if (wide && wide_available()) {
+    // A row reaches at most R + 1 pixels from the centre: nothing to paint
+    // wholly left or right of the bitmap (left to this way, so that a test
+    // comparing it with the plain one checks that too).
+    if (cx + static_cast<double>(R) < -2 || cx - static_cast<double>(R) > bmp->w + 2) return;
     disc_rows_wide(MemoryRows<true>{bmp, row_ink(r, g, b), coverage}, bmp->h, cx, cy, radius, coverage, first, last);
     return;
   }

@@ -92,19 +92,22 @@ struct PixelRow {
 };
 
 // The disc's rows in the order of the drag.
+// trim: pass over rows off the bitmap and discs wholly left or right of it
+// without working out their rows (the plain way visits every row, so that a
+// test comparing the ways checks the trimming too).
 template <class Row>
-void smudge_rows(const Surface& surface, const Row& run_row, float radius, float x, float y, float dy) {
+void smudge_rows(const Surface& surface, const Row& run_row, float radius, float x, float y, float dy, bool trim) {
   float fy = static_cast<float>(static_cast<double>(y) - std::floor(static_cast<double>(y)));
   int R = static_cast<int>(std::floor(static_cast<double>(radius) + 0.5));
-  // A disc wholly left or right of the bitmap has no column on it (a row's
-  // half width is at most R + 1).
-  if (x + static_cast<double>(R) < -2 || x - static_cast<double>(R) > surface.w + 2) return;
-  // Rows off the bitmap change nothing: keep j near those on it.
   int lo = 1 - R, hi = R;
-  double top = std::floor(-static_cast<double>(y)) - 1, bottom = std::ceil(surface.h - static_cast<double>(y)) + 1;
-  if (lo < top) lo = static_cast<int>(top);
-  if (hi > bottom) hi = static_cast<int>(bottom);
-  if (lo > hi) return;
+  if (trim) {
+    // A row's half width is at most R + 1.
+    if (x + static_cast<double>(R) < -2 || x - static_cast<double>(R) > surface.w + 2) return;
+    double top = std::floor(-static_cast<double>(y)) - 1, bottom = std::ceil(surface.h - static_cast<double>(y)) + 1;
+    if (lo < top) lo = static_cast<int>(top);
+    if (hi > bottom) hi = static_cast<int>(bottom);
+    if (lo > hi) return;
+  }
   // Moving down (dy < 0) visits rows top to bottom, otherwise bottom to top.
   int j = dy < 0 ? lo : hi;
   int j_end = dy < 0 ? hi + 1 : lo - 1;
@@ -301,7 +304,7 @@ struct WideRow {
 
 EASEL_WIDE_LOOP void smudge_rows_wide(const Surface& surface, float radius, float k, float x, float y, float dx,
                                       float dy) {
-  smudge_rows(surface, WideRow{surface, x, dx, k}, radius, x, y, dy);
+  smudge_rows(surface, WideRow{surface, x, dx, k}, radius, x, y, dy, true);
 }
 #endif
 
@@ -326,7 +329,8 @@ void smudgeDisc(BITMAP* bmp, float radius, float k, float x, float y, float dx, 
     return;
   }
 #endif
-  smudge_rows(surface, PixelRow<ChosenSmear>{surface, ChosenSmear{surface.packed}, x, dx, k}, radius, x, y, dy);
+  smudge_rows(surface, PixelRow<ChosenSmear>{surface, ChosenSmear{surface.packed}, x, dx, k}, radius, x, y, dy,
+              false);
 }
 
 void drawSmudge(BITMAP* bmp, float size, float strength, const int16_t* xs, const int16_t* ys,
