@@ -146,28 +146,45 @@ EASEL_WIDE_TARGET inline __m256d recent_lanes(const uint32_t* line, int c, int b
   return wide_lanes(line[c]);
 }
 
+// Where four pixels at the columns cols sample: the left columns of their
+// 2 x 2 pixels and the weights of those, a pixel per lane, as the wide
+// smear works them out one by one; on has a bit for each pixel whose 2 x 2
+// pixels are all on the bitmap.
+struct FourSamples {
+  __m128i x0;
+  __m256d w00, w10, w01, w11;
+  int on;
+};
+
+EASEL_WIDE_TARGET inline FourSamples sample_four(__m128i cols, float dx, int w, __m256d wfy, __m256d wfy1) {
+  const __m128 sx = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_cvtepi32_pd(cols), _mm256_set1_pd(dx)));
+  const __m128 fx0 = _mm_floor_ps(sx);
+  const __m256d fx0d = _mm256_cvtps_pd(fx0);
+  const __m256d on = _mm256_and_pd(_mm256_cmp_pd(fx0d, _mm256_setzero_pd(), _CMP_GE_OQ),
+                                   _mm256_cmp_pd(_mm256_add_pd(fx0d, _mm256_set1_pd(1.0001)),
+                                                 _mm256_set1_pd(static_cast<double>(w)), _CMP_LT_OQ));
+  const __m128i x0 = _mm_cvttps_epi32(fx0);
+  const __m256d fx = _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_sub_pd(_mm256_cvtps_pd(sx), _mm256_cvtepi32_pd(x0))));
+  const __m256d fx1 = _mm256_sub_pd(_mm256_set1_pd(1.0), fx);
+  return FourSamples{x0,
+                     _mm256_mul_pd(fx1, wfy1),
+                     _mm256_mul_pd(fx, wfy1),
+                     _mm256_mul_pd(fx1, wfy),
+                     _mm256_mul_pd(fx, wfy),
+                     _mm256_movemask_pd(on)};
+}
+
 // The pixels first..first + 3 of line, which samples neither top nor bottom;
 // false, changing nothing, unless all four sample on the bitmap and their
 // squares' left columns are neighbours.
 EASEL_WIDE_TARGET inline bool smear_four(uint32_t* line, const uint32_t* top, const uint32_t* bottom, int first,
                                          float dx, int w, __m256d wfy, __m256d wfy1, __m256d cov, __m256d keep) {
   const __m128i steps = _mm_setr_epi32(0, 1, 2, 3);
-  const __m128 sx = _mm256_cvtpd_ps(
-      _mm256_add_pd(_mm256_cvtepi32_pd(_mm_add_epi32(_mm_set1_epi32(first), steps)), _mm256_set1_pd(dx)));
-  const __m128 fx0 = _mm_floor_ps(sx);
-  const __m256d fx0d = _mm256_cvtps_pd(fx0);
-  const __m256d on = _mm256_and_pd(_mm256_cmp_pd(fx0d, _mm256_setzero_pd(), _CMP_GE_OQ),
-                                   _mm256_cmp_pd(_mm256_add_pd(fx0d, _mm256_set1_pd(1.0001)),
-                                                 _mm256_set1_pd(static_cast<double>(w)), _CMP_LT_OQ));
-  if (_mm256_movemask_pd(on) != 0xF) return false;
-  const __m128i x0 = _mm_cvttps_epi32(fx0);
-  const int left = _mm_cvtsi128_si32(x0);
-  if (_mm_movemask_epi8(_mm_cmpeq_epi32(x0, _mm_add_epi32(_mm_set1_epi32(left), steps))) != 0xFFFF) return false;
-  const __m256d one = _mm256_set1_pd(1.0);
-  const __m256d fx = _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_sub_pd(_mm256_cvtps_pd(sx), _mm256_cvtepi32_pd(x0))));
-  const __m256d fx1 = _mm256_sub_pd(one, fx);
-  const __m256d w00 = _mm256_mul_pd(fx1, wfy1), w10 = _mm256_mul_pd(fx, wfy1);
-  const __m256d w01 = _mm256_mul_pd(fx1, wfy), w11 = _mm256_mul_pd(fx, wfy);
+  const FourSamples f = sample_four(_mm_add_epi32(_mm_set1_epi32(first), steps), dx, w, wfy, wfy1);
+  if (f.on != 0xF) return false;
+  const int left = _mm_cvtsi128_si32(f.x0);
+  if (_mm_movemask_epi8(_mm_cmpeq_epi32(f.x0, _mm_add_epi32(_mm_set1_epi32(left), steps))) != 0xFFFF) return false;
+  const __m256d w00 = f.w00, w10 = f.w10, w01 = f.w01, w11 = f.w11;
   const __m128i q00 = load4(top + left), q10 = load4(top + left + 1);
   const __m128i q01 = load4(bottom + left), q11 = load4(bottom + left + 1), old = load4(line + first);
   __m128i lane[3];
@@ -200,13 +217,21 @@ struct WideLine {
   EASEL_WIDE_TARGET __m256d smear(int col, int done, __m256d back1, __m256d back2) const {
     const float sx = static_cast<float>(col + static_cast<double>(dx));
     const double fx0 = std::floor(sx);
+    if (!(fx0 >= 0 && fx0 + 1.0001 < w)) return wide_lanes(line[col]);
+    const int x0 = static_cast<int>(fx0);
+    const __m256d wfx = _mm256_set1_pd(static_cast<float>(sx - static_cast<double>(x0)));
+    const __m256d wfx1 = _mm256_sub_pd(_mm256_set1_pd(1.0), wfx);
+    return blend<STEP>(col, x0, _mm256_mul_pd(wfx1, wfy1), _mm256_mul_pd(wfx, wfy1), _mm256_mul_pd(wfx1, wfy),
+                       _mm256_mul_pd(wfx, wfy), done, back1, back2);
+  }
+
+  // smear for a pixel whose 2 x 2 pixels, from column x0, are on the bitmap
+  // and have the weights w00, w10, w01, w11.
+  template <int STEP>
+  EASEL_WIDE_TARGET __m256d blend(int col, int x0, __m256d w00, __m256d w10, __m256d w01, __m256d w11, int done,
+                                  __m256d back1, __m256d back2) const {
     uint32_t* p = line + col;
     const __m256d old = wide_lanes(*p);
-    if (!(fx0 >= 0 && fx0 + 1.0001 < w)) return old;
-    const int x0 = static_cast<int>(fx0);
-    const __m256d one = _mm256_set1_pd(1.0);
-    const __m256d wfx = _mm256_set1_pd(static_cast<float>(sx - static_cast<double>(x0)));
-    const __m256d wfx1 = _mm256_sub_pd(one, wfx);
     const int back = (col - x0) * STEP;  // how many steps ago this row wrote pixel x0
     const __m256d c00 = top_live ? recent_lanes(top, x0, back, done, back1, back2) : wide_lanes(top[x0]);
     const __m256d c10 =
@@ -214,10 +239,9 @@ struct WideLine {
     const __m256d c01 = bottom_live ? recent_lanes(bottom, x0, back, done, back1, back2) : wide_lanes(bottom[x0]);
     const __m256d c11 =
         bottom_live ? recent_lanes(bottom, x0 + 1, back - STEP, done, back1, back2) : wide_lanes(bottom[x0 + 1]);
-    __m256d mix = _mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(wfx1, wfy1), c00),
-                                _mm256_mul_pd(_mm256_mul_pd(wfx, wfy1), c10));
-    mix = _mm256_add_pd(mix, _mm256_mul_pd(_mm256_mul_pd(wfx1, wfy), c01));
-    mix = _mm256_add_pd(mix, _mm256_mul_pd(_mm256_mul_pd(wfx, wfy), c11));
+    __m256d mix = _mm256_add_pd(_mm256_mul_pd(w00, c00), _mm256_mul_pd(w10, c10));
+    mix = _mm256_add_pd(mix, _mm256_mul_pd(w01, c01));
+    mix = _mm256_add_pd(mix, _mm256_mul_pd(w11, c11));
     mix = _mm256_cvtps_pd(_mm256_cvtpd_ps(mix));
     const __m256d v =
         _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(old, keep), _mm256_mul_pd(mix, cov)), _mm256_set1_pd(0.5));
@@ -254,7 +278,27 @@ template <int STEP>
 EASEL_WIDE_ROW void live_row_wide(const WideLine& l, int col, double stop) {
   // The lanes of the pixels one and two steps back, once this row wrote them.
   __m256d back1 = _mm256_setzero_pd(), back2 = back1;
-  for (int done = 0; on_row<STEP>(l, col, stop); col += STEP, ++done) {
+  int done = 0;
+  // Where the pixels sample, worked out four at a time.
+  for (; on_row<STEP>(l, col + 3 * STEP, stop); col += 4 * STEP) {
+    const FourSamples f =
+        sample_four(_mm_add_epi32(_mm_set1_epi32(col), _mm_setr_epi32(0, STEP, 2 * STEP, 3 * STEP)), l.dx, l.w,
+                    l.wfy, l.wfy1);
+    alignas(32) double w00[4], w10[4], w01[4], w11[4];
+    alignas(16) int x0[4];
+    _mm256_store_pd(w00, f.w00), _mm256_store_pd(w10, f.w10), _mm256_store_pd(w01, f.w01);
+    _mm256_store_pd(w11, f.w11), _mm_store_si128(reinterpret_cast<__m128i*>(x0), f.x0);
+    for (int i = 0; i < 4; ++i, ++done) {
+      const int c = col + i * STEP;
+      const __m256d now = f.on >> i & 1 ? l.blend<STEP>(c, x0[i], _mm256_broadcast_sd(w00 + i),
+                                                         _mm256_broadcast_sd(w10 + i), _mm256_broadcast_sd(w01 + i),
+                                                         _mm256_broadcast_sd(w11 + i), done, back1, back2)
+                                        : wide_lanes(l.line[c]);
+      back2 = back1;
+      back1 = now;
+    }
+  }
+  for (; on_row<STEP>(l, col, stop); col += STEP, ++done) {
     const __m256d now = l.smear<STEP>(col, done, back1, back2);
     back2 = back1;
     back1 = now;
