@@ -127,7 +127,7 @@ void smudge_rows(const Surface& surface, const Row& run_row, float radius, float
 
 #ifdef EASEL_WIDE
 // A row on the wide path, columns from col by STEP: PixelRow's pixels with
-// smear_rows_wide's operations. A pixel's 2 x 2 pixels often include the one
+// smear_rows's operations, a pixel's channels side by side. A pixel's 2 x 2 pixels often include the one
 // written just before, so the lanes of the last two written stay in
 // registers: the next mix does not wait for a store, a reload and a
 // conversion. A blended lane is below 256 (a mix of bytes blended with a byte,

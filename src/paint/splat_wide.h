@@ -1,5 +1,5 @@
-// The bilinear deposit and the smudge's read-and-blend with AVX2, for
-// processors that have it (asked at run time: the build targets plain x86-64).
+// The bilinear deposit, a span's blend and the pieces of the smudge's
+// read-and-blend with AVX2, for processors that have it (asked at run time: the build targets plain x86-64).
 // A 256-bit register holds a channel of four pixels, or the channels of one, and
 // each lane does the plain path's double operations in its order, rounding to
 // float where it rounds, so the bits are the plain path's.
@@ -116,24 +116,6 @@ EASEL_WIDE_TARGET inline void splat_rows_wide(uint32_t* top, uint32_t* bottom, f
 // A pixel's channel bytes as four doubles.
 EASEL_WIDE_TARGET inline __m256d wide_lanes(uint32_t pixel) {
   return _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(static_cast<int>(pixel))));
-}
-
-// smear_rows_packed: one pixel's channels side by side, its spare byte cleared.
-EASEL_WIDE_TARGET inline void smear_rows_wide(uint32_t* p, const uint32_t* top, const uint32_t* bottom, float fx,
-                                              float fy, float coverage) {
-  const __m256d w00 = _mm256_set1_pd((1.0 - fx) * (1.0 - fy)), w10 = _mm256_set1_pd(fx * (1.0 - fy));
-  const __m256d w01 = _mm256_set1_pd((1.0 - fx) * static_cast<double>(fy));
-  const __m256d w11 = _mm256_set1_pd(static_cast<double>(fx) * fy);
-  __m256d mix = _mm256_add_pd(_mm256_mul_pd(w00, wide_lanes(top[0])), _mm256_mul_pd(w10, wide_lanes(top[1])));
-  mix = _mm256_add_pd(mix, _mm256_mul_pd(w01, wide_lanes(bottom[0])));
-  mix = _mm256_add_pd(mix, _mm256_mul_pd(w11, wide_lanes(bottom[1])));
-  mix = _mm256_cvtps_pd(_mm256_cvtpd_ps(mix));
-  const __m256d cov = _mm256_set1_pd(coverage);
-  __m256d v = _mm256_add_pd(_mm256_mul_pd(wide_lanes(*p), _mm256_sub_pd(_mm256_set1_pd(1.0), cov)),
-                            _mm256_mul_pd(mix, cov));
-  __m128i c = _mm256_cvttpd_epi32(_mm256_add_pd(v, _mm256_set1_pd(0.5)));
-  c = _mm_packus_epi16(_mm_packus_epi32(c, c), c);
-  *p = static_cast<uint32_t>(_mm_cvtsi128_si32(c)) & 0x00FFFFFFu;
 }
 
 EASEL_WIDE_TARGET inline __m128i load4(const uint32_t* p) {

