@@ -103,8 +103,8 @@ EASEL_WIDE_TARGET inline __m128 end_coverages(__m256d e, __m256d t, float radius
 // disc_rows on a memory bitmap, each row's numbers worked out with three
 // other rows': four rows' square roots cost about what one does, and nothing
 // there waits on a branch. Every lane does disc_rows's operations.
-EASEL_WIDE_LOOP void disc_rows_wide(const MemoryRows<true>& out, int h, float cx, float cy, float radius, float coverage,
-                                    int first, int last) {
+EASEL_WIDE_LOOP void disc_rows_wide(const MemoryRows<true>& out, int h, float cx, float cy, float radius,
+                                    float coverage, int first, int last) {
   const float fx = cx - std::floor(cx), fy = cy - std::floor(cy);
   const __m256d rr = _mm256_set1_pd(static_cast<double>(radius) * radius);
   const __m256d cxd = _mm256_set1_pd(cx), one = _mm256_set1_pd(1.0);
