@@ -167,15 +167,17 @@ TEST(Splat, PackedAndWideBlendsMatchThePlainOnesBitForBit) {
         splat_rows_packed(packed, packed + 2, fy, fx, packed_ink(r, g, b), weight / 6);
         blend_square_bytes(wide, wide + 2, splat_coverages(fy, fx, weight / 6), wide_ink(r, g, b));
         for (int k = 0; k < 4; ++k) ASSERT_EQ(plain[k], wide[k]) << "wide, case " << i << " pixel " << k;
-        // Whole smudge and soft discs across the edges, some drags near whole pixels, some centres on corners.
-        float drag[2] = {r / 32 - 4, g / 32 - 4}, cx = fx * 56 - 8, cy = fy * 46 - 8, radius = weight * 11;
-        if (i % 3 == 0) drag[i % 2] = std::nextafter(std::floor(drag[i % 2]), i % 4 < 2 ? 9.0f : -9.0f);
-        if (i % 5 == 0) cx = std::floor(cx), cy = std::floor(cy);
-        for (int way = 0; way < 2; ++way) {
-          smudgeDisc(pix[way], radius, coverage, cx, cy, drag[0], drag[1], way == 0);
-          softDisc(pix[way], cx, cy, b, r, g, coverage + 0.002f, radius, way == 0);
+        // Every seventh case: whole smudge and soft discs, drags near whole pixels, centres on corners.
+        if (i % 7 == 0) {
+          float drag[2] = {r / 32 - 4, g / 32 - 4}, cx = fx * 56 - 8, cy = fy * 46 - 8, radius = weight * 11;
+          if (i % 3 == 0) drag[i % 2] = std::nextafter(std::floor(drag[i % 2]), i % 4 < 2 ? 9.0f : -9.0f);
+          if (i % 5 == 0) cx = std::floor(cx), cy = std::floor(cy);
+          for (int way = 0; way < 2; ++way) {
+            smudgeDisc(pix[way], radius, coverage, cx, cy, drag[0], drag[1], way == 0);
+            softDisc(pix[way], cx, cy, b, r, g, coverage + 0.002f, radius, way == 0);
+          }
+          ASSERT_TRUE(testsupport::bitmaps_equal(pix[0], pix[1])) << "disc " << i;
         }
-        ASSERT_TRUE(testsupport::bitmaps_equal(pix[0], pix[1])) << "disc " << i;
       }
 #endif
       blend_in_place(plain + (i + 1) % 4, g, b, r, coverage);
