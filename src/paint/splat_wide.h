@@ -169,3 +169,47 @@ EASEL_WIDE_TARGET inline void splat_wide(BITMAP* bmp, float x, float y, const Wi
   if (splat_cell(bmp, x, y, &top, &bottom, &fx, &fy)) splat_rows_wide(top, bottom, fx, fy, ink, weight);
 }
 #endif
+
+#ifdef EASEL_WIDE
+// An ink's channels in the byte lanes of a pixel (0 beyond the three).
+EASEL_WIDE_TARGET inline __m256d ink_lanes(const WideInk& ink) {
+  return _mm256_setr_pd(packed_lane(0, ink.r, ink.g, ink.b), packed_lane(1, ink.r, ink.g, ink.b),
+                        packed_lane(2, ink.r, ink.g, ink.b), 0.0);
+}
+
+// bilinear_mix with the channels side by side: the byte lanes of the pixels'
+// mix at the fractions fx, fy, rounded to floats.
+EASEL_WIDE_TARGET inline __m128 bilinear_lanes(const uint32_t* top, const uint32_t* bottom, float fx, float fy) {
+  const __m256d w00 = _mm256_set1_pd((1.0 - fx) * (1.0 - fy)), w10 = _mm256_set1_pd(fx * (1.0 - fy));
+  const __m256d w01 = _mm256_set1_pd((1.0 - fx) * static_cast<double>(fy));
+  const __m256d w11 = _mm256_set1_pd(static_cast<double>(fx) * fy);
+  __m256d mix = _mm256_add_pd(_mm256_mul_pd(w00, wide_lanes(top[0])), _mm256_mul_pd(w10, wide_lanes(top[1])));
+  mix = _mm256_add_pd(mix, _mm256_mul_pd(w01, wide_lanes(bottom[0])));
+  return _mm256_cvtpd_ps(_mm256_add_pd(mix, _mm256_mul_pd(w11, wide_lanes(bottom[1]))));
+}
+
+// blend_in_place on one pixel of the packed layout, its channels side by side.
+template <int K>
+EASEL_WIDE_TARGET inline void blend_pixel_lanes(uint32_t* p, __m256d ink, __m256d covs) {
+  const __m128i channel_bytes = _mm_setr_epi8(0, 4, 8, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m256d cov = _mm256_permute4x64_pd(covs, K * 0x55), keep = _mm256_sub_pd(_mm256_set1_pd(1.0), cov);
+  __m256d v = _mm256_add_pd(_mm256_mul_pd(wide_lanes(*p), keep), _mm256_mul_pd(ink, cov));
+  __m128i c = _mm256_cvttpd_epi32(_mm256_add_pd(v, _mm256_set1_pd(0.5)));
+  *p = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_shuffle_epi8(c, channel_bytes)));
+}
+
+// blend_square_bytes pixel by pixel, for the packed layout and an ink from
+// ink_lanes: a dot next to the last one waits only for the pixels they share.
+EASEL_WIDE_TARGET inline void blend_square_lanes(uint32_t* top, uint32_t* bottom, __m128 covs, __m256d ink) {
+  const __m256d c = _mm256_cvtps_pd(covs);
+  blend_pixel_lanes<0>(top, ink, c);
+  blend_pixel_lanes<1>(top + 1, ink, c);
+  blend_pixel_lanes<2>(bottom, ink, c);
+  blend_pixel_lanes<3>(bottom + 1, ink, c);
+}
+
+// blend_square_lanes with the ink laid out per call.
+EASEL_WIDE_TARGET inline void blend_square_pixels(uint32_t* top, uint32_t* bottom, __m128 covs, const WideInk& ink) {
+  blend_square_lanes(top, bottom, covs, ink_lanes(ink));
+}
+#endif

@@ -166,6 +166,14 @@ TEST(Splat, PackedAndWideBlendsMatchThePlainOnesBitForBit) {
         splat_rows(plain, plain + 2, fy, fx, r, g, b, weight / 6);
         splat_rows_packed(packed, packed + 2, fy, fx, packed_ink(r, g, b), weight / 6);
         blend_square_bytes(wide, wide + 2, splat_coverages(fy, fx, weight / 6), wide_ink(r, g, b));
+        // The brush's dots, pixel by pixel, and its pick-up.
+        splat_rows(plain, plain + 2, fx, fy, b, r, g, weight / 6);
+        splat_rows_packed(packed, packed + 2, fx, fy, packed_ink(b, r, g), weight / 6);
+        blend_square_pixels(wide, wide + 2, splat_coverages(fx, fy, weight / 6), wide_ink(b, r, g));
+        float mixed[3], lanes[4];
+        bilinear_mix(wide[0], wide[1], wide[2], wide[3], fx, fy, &mixed[0], &mixed[1], &mixed[2]);
+        _mm_storeu_ps(lanes, bilinear_lanes(wide, wide + 2, fx, fy));
+        for (int c = 0; c < 3; ++c) ASSERT_EQ(mixed[c], lanes[shifts[c] / 8]) << "bilinear, case " << i;
         for (int k = 0; k < 4; ++k) ASSERT_EQ(plain[k], wide[k]) << "wide, case " << i << " pixel " << k;
         // Every seventh case: whole smudge and soft discs, drags near whole pixels, centres on corners.
         if (i % 7 == 0) {
