@@ -47,15 +47,6 @@ struct ChosenSmear {
   }
 };
 
-#ifdef EASEL_WIDE
-struct WideSmear {
-  EASEL_WIDE_TARGET void operator()(uint32_t* p, const uint32_t* top, const uint32_t* bottom, float fx, float fy,
-                                    float k) const {
-    smear_rows_wide(p, top, bottom, fx, fy, k);
-  }
-};
-#endif
-
 // Blends the pixel (col, row), which is on the bitmap, towards the colour at
 // (col + dx, sy); nothing when the sampling point is off it.
 template <class Smear>
@@ -76,53 +67,294 @@ inline void smudge_pixel(const Surface& s, const Smear& smear, int col, int row,
   if (sampleBilinear(bmp, sx, sy, &r, &g, &b)) blendPixel(bmp, col, row, r, g, b, k);
 }
 
-// The disc's rows in the order of the drag.
+// A disc's row, one pixel at a time.
 template <class Smear>
-void smudge_rows(const Surface& surface, const Smear& smear, float radius, float k, float x, float y, float dx,
-                 float dy) {
-  float fy = static_cast<float>(static_cast<double>(y) - std::floor(static_cast<double>(y)));
-  int R = static_cast<int>(std::floor(static_cast<double>(radius) + 0.5));
-  // Moving down (dy < 0) visits rows top to bottom, otherwise bottom to top.
-  int j = dy < 0 ? 1 - R : R;
-  int j_end = dy < 0 ? R + 1 : -R;
-  int j_step = dy < 0 ? 1 : -1;
-  for (; j != j_end; j += j_step) {
-    float t = static_cast<float>(j - static_cast<double>(fy));
-    float s = static_cast<float>(static_cast<double>(radius) * radius -
-                                 static_cast<double>(t) * t);
-    if (s <= 0) continue;
-    float half = static_cast<float>(static_cast<int>(std::floor(square_root(static_cast<double>(s)) + 0.5)));
-    int row = static_cast<int>(j + static_cast<double>(y));
-    if (row < 0 || row >= surface.h) continue;
-    // The sampling row keeps the fraction of the sample's position.
-    float sy = static_cast<float>(j + static_cast<double>(y) + dy);
+struct PixelRow {
+  const Surface& s;
+  Smear smear;
+  float x, dx, k;
+  void operator()(int row, float sy, float half) const {
     // Columns off the bitmap change nothing: the walks start and end on it.
     if (dx >= 0) {
       // Moving left: columns right to left.
       double stop = static_cast<double>(x) - half;
       int col = static_cast<int>(static_cast<double>(x) + half);
-      if (col > surface.w - 1) col = surface.w - 1;
-      for (; col > stop && col >= 0; --col) smudge_pixel(surface, smear, col, row, dx, sy, k);
+      if (col > s.w - 1) col = s.w - 1;
+      for (; col > stop && col >= 0; --col) smudge_pixel(s, smear, col, row, dx, sy, k);
     } else {
       // Moving right: columns left to right.
       double stop = static_cast<double>(x) + half;
       int col = static_cast<int>(static_cast<double>(x) - half + 1);
       if (col < 0) col = 0;
-      for (; col <= stop && col < surface.w; ++col) smudge_pixel(surface, smear, col, row, dx, sy, k);
+      for (; col <= stop && col < s.w; ++col) smudge_pixel(s, smear, col, row, dx, sy, k);
     }
+  }
+};
+
+// The disc's rows in the order of the drag.
+// trim: pass over rows off the bitmap and discs wholly left or right of it
+// without working out their rows (the plain way visits every row, so that a
+// test comparing the ways checks the trimming too).
+template <class Row>
+void smudge_rows(const Surface& surface, const Row& run_row, float radius, float x, float y, float dy, bool trim) {
+  float fy = static_cast<float>(static_cast<double>(y) - std::floor(static_cast<double>(y)));
+  int R = static_cast<int>(std::floor(static_cast<double>(radius) + 0.5));
+  int lo = 1 - R, hi = R;
+  if (trim) {
+    // A row's half width is at most R + 1.
+    if (x + static_cast<double>(R) < -2 || x - static_cast<double>(R) > surface.w + 2) return;
+    double top = std::floor(-static_cast<double>(y)) - 1, bottom = std::ceil(surface.h - static_cast<double>(y)) + 1;
+    if (lo < top) lo = static_cast<int>(top);
+    if (hi > bottom) hi = static_cast<int>(bottom);
+    if (lo > hi) return;
+  }
+  // Moving down (dy < 0) visits rows top to bottom, otherwise bottom to top.
+  int j = dy < 0 ? lo : hi;
+  int j_end = dy < 0 ? hi + 1 : lo - 1;
+  int j_step = dy < 0 ? 1 : -1;
+  for (; j != j_end; j += j_step) {
+    int row = static_cast<int>(j + static_cast<double>(y));
+    if (row < 0 || row >= surface.h) continue;
+    float t = static_cast<float>(j - static_cast<double>(fy));
+    float s = static_cast<float>(static_cast<double>(radius) * radius -
+                                 static_cast<double>(t) * t);
+    if (s <= 0) continue;
+    float half = static_cast<float>(static_cast<int>(std::floor(square_root(static_cast<double>(s)) + 0.5)));
+    // The sampling row keeps the fraction of the sample's position.
+    run_row(row, static_cast<float>(j + static_cast<double>(y) + dy), half);
   }
 }
 
 #ifdef EASEL_WIDE
+// A row on the wide path, columns from col by STEP: PixelRow's pixels with
+// smear_rows's operations, a pixel's channels side by side. A pixel's 2 x 2 pixels often include the one
+// written just before, so the lanes of the last two written stay in
+// registers: the next mix does not wait for a store, a reload and a
+// conversion. A blended lane is below 256 (a mix of bytes blended with a byte,
+// plus 0.5), so its truncation is the byte stored; the spare lane differs, but
+// no lane reaches another and that one is never stored.
+//
+// A row that samples only other rows reads nothing it writes, so its pixels
+// go four at a time, a byte lane of four pixels per register, where their
+// columns sample four neighbouring 2 x 2 squares.
+
+// Pixel c of the row being written, written back steps ago (done pixels so far).
+EASEL_WIDE_TARGET inline __m256d recent_lanes(const uint32_t* line, int c, int back, int done, __m256d back1,
+                                              __m256d back2) {
+  if (back == 1 && done >= 1) return back1;
+  if (back == 2 && done >= 2) return back2;
+  return wide_lanes(line[c]);
+}
+
+// Where four pixels at the columns cols sample: the left columns of their
+// 2 x 2 pixels and the weights of those, a pixel per lane, as the wide
+// smear works them out one by one; on has a bit for each pixel whose 2 x 2
+// pixels are all on the bitmap.
+struct FourSamples {
+  __m128i x0;
+  __m256d w00, w10, w01, w11;
+  int on;
+};
+
+EASEL_WIDE_TARGET inline FourSamples sample_four(__m128i cols, float dx, int w, __m256d wfy, __m256d wfy1) {
+  const __m128 sx = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_cvtepi32_pd(cols), _mm256_set1_pd(dx)));
+  const __m128 fx0 = _mm_floor_ps(sx);
+  const __m256d fx0d = _mm256_cvtps_pd(fx0);
+  const __m256d on = _mm256_and_pd(_mm256_cmp_pd(fx0d, _mm256_setzero_pd(), _CMP_GE_OQ),
+                                   _mm256_cmp_pd(_mm256_add_pd(fx0d, _mm256_set1_pd(1.0001)),
+                                                 _mm256_set1_pd(static_cast<double>(w)), _CMP_LT_OQ));
+  const __m128i x0 = _mm_cvttps_epi32(fx0);
+  const __m256d fx = _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_sub_pd(_mm256_cvtps_pd(sx), _mm256_cvtepi32_pd(x0))));
+  const __m256d fx1 = _mm256_sub_pd(_mm256_set1_pd(1.0), fx);
+  return FourSamples{x0,
+                     _mm256_mul_pd(fx1, wfy1),
+                     _mm256_mul_pd(fx, wfy1),
+                     _mm256_mul_pd(fx1, wfy),
+                     _mm256_mul_pd(fx, wfy),
+                     _mm256_movemask_pd(on)};
+}
+
+// The pixels first..first + 3 of line, which samples neither top nor bottom;
+// false, changing nothing, unless all four sample on the bitmap and their
+// squares' left columns are neighbours.
+EASEL_WIDE_TARGET inline bool smear_four(uint32_t* line, const uint32_t* top, const uint32_t* bottom, int first,
+                                         float dx, int w, __m256d wfy, __m256d wfy1, __m256d cov, __m256d keep) {
+  const __m128i steps = _mm_setr_epi32(0, 1, 2, 3);
+  const FourSamples f = sample_four(_mm_add_epi32(_mm_set1_epi32(first), steps), dx, w, wfy, wfy1);
+  if (f.on != 0xF) return false;
+  const int left = _mm_cvtsi128_si32(f.x0);
+  if (_mm_movemask_epi8(_mm_cmpeq_epi32(f.x0, _mm_add_epi32(_mm_set1_epi32(left), steps))) != 0xFFFF) return false;
+  const __m256d w00 = f.w00, w10 = f.w10, w01 = f.w01, w11 = f.w11;
+  const __m128i q00 = load4(top + left), q10 = load4(top + left + 1);
+  const __m128i q01 = load4(bottom + left), q11 = load4(bottom + left + 1), old = load4(line + first);
+  __m128i lane[3];
+  for (int b = 0; b < 3; ++b) {
+    __m256d mix = _mm256_add_pd(_mm256_mul_pd(w00, byte_lane(q00, b)), _mm256_mul_pd(w10, byte_lane(q10, b)));
+    mix = _mm256_add_pd(mix, _mm256_mul_pd(w01, byte_lane(q01, b)));
+    mix = _mm256_add_pd(mix, _mm256_mul_pd(w11, byte_lane(q11, b)));
+    mix = _mm256_cvtps_pd(_mm256_cvtpd_ps(mix));
+    const __m256d v = _mm256_add_pd(_mm256_mul_pd(byte_lane(old, b), keep), _mm256_mul_pd(mix, cov));
+    lane[b] = _mm256_cvttpd_epi32(_mm256_add_pd(v, _mm256_set1_pd(0.5)));
+  }
+  store4(line + first, from_byte_lanes(lane[0], lane[1], lane[2]));
+  return true;
+}
+
+#define EASEL_WIDE_ROW __attribute__((target("avx2"), flatten, noinline))
+
+// A row being smudged on the wide path and what it samples.
+struct WideLine {
+  uint32_t* line;
+  const uint32_t *top, *bottom;
+  int w;
+  float dx;
+  bool top_live, bottom_live;  // whether the row samples itself
+  __m256d wfy, wfy1, cov, keep;
+
+  // Pixel col, done pixels into the walk by STEP, the last two written with
+  // the lanes back1 and back2; gives its lanes as they are now.
+  template <int STEP>
+  EASEL_WIDE_TARGET __m256d smear(int col, int done, __m256d back1, __m256d back2) const {
+    const float sx = static_cast<float>(col + static_cast<double>(dx));
+    const double fx0 = std::floor(sx);
+    if (!(fx0 >= 0 && fx0 + 1.0001 < w)) return wide_lanes(line[col]);
+    const int x0 = static_cast<int>(fx0);
+    const __m256d wfx = _mm256_set1_pd(static_cast<float>(sx - static_cast<double>(x0)));
+    const __m256d wfx1 = _mm256_sub_pd(_mm256_set1_pd(1.0), wfx);
+    return blend<STEP>(col, x0, _mm256_mul_pd(wfx1, wfy1), _mm256_mul_pd(wfx, wfy1), _mm256_mul_pd(wfx1, wfy),
+                       _mm256_mul_pd(wfx, wfy), done, back1, back2);
+  }
+
+  // smear for a pixel whose 2 x 2 pixels, from column x0, are on the bitmap
+  // and have the weights w00, w10, w01, w11.
+  template <int STEP>
+  EASEL_WIDE_TARGET __m256d blend(int col, int x0, __m256d w00, __m256d w10, __m256d w01, __m256d w11, int done,
+                                  __m256d back1, __m256d back2) const {
+    uint32_t* p = line + col;
+    const __m256d old = wide_lanes(*p);
+    const int back = (col - x0) * STEP;  // how many steps ago this row wrote pixel x0
+    const __m256d c00 = top_live ? recent_lanes(top, x0, back, done, back1, back2) : wide_lanes(top[x0]);
+    const __m256d c10 =
+        top_live ? recent_lanes(top, x0 + 1, back - STEP, done, back1, back2) : wide_lanes(top[x0 + 1]);
+    const __m256d c01 = bottom_live ? recent_lanes(bottom, x0, back, done, back1, back2) : wide_lanes(bottom[x0]);
+    const __m256d c11 =
+        bottom_live ? recent_lanes(bottom, x0 + 1, back - STEP, done, back1, back2) : wide_lanes(bottom[x0 + 1]);
+    __m256d mix = _mm256_add_pd(_mm256_mul_pd(w00, c00), _mm256_mul_pd(w10, c10));
+    mix = _mm256_add_pd(mix, _mm256_mul_pd(w01, c01));
+    mix = _mm256_add_pd(mix, _mm256_mul_pd(w11, c11));
+    mix = _mm256_cvtps_pd(_mm256_cvtpd_ps(mix));
+    const __m256d v =
+        _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(old, keep), _mm256_mul_pd(mix, cov)), _mm256_set1_pd(0.5));
+    __m128i c = _mm256_cvttpd_epi32(v);
+    c = _mm_packus_epi16(_mm_packus_epi32(c, c), c);
+    *p = static_cast<uint32_t>(_mm_cvtsi128_si32(c)) & 0x00FFFFFFu;
+    return _mm256_round_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+  }
+};
+
+// Whether the walk by STEP is still on the row's columns at c.
+template <int STEP>
+inline bool on_row(const WideLine& l, int c, double stop) {
+  return STEP < 0 ? c > stop && c >= 0 : c <= stop && c < l.w;
+}
+
+// The two kinds of row walk are kept out of line, each with its own
+// registers: one loop holding both spilled the lanes carried between pixels.
+template <int STEP>
+EASEL_WIDE_ROW void still_row_wide(const WideLine& l, int col, double stop) {
+  const __m256d none = _mm256_setzero_pd();
+  while (on_row<STEP>(l, col, stop)) {
+    if (on_row<STEP>(l, col + 3 * STEP, stop) &&
+        smear_four(l.line, l.top, l.bottom, STEP < 0 ? col - 3 : col, l.dx, l.w, l.wfy, l.wfy1, l.cov, l.keep)) {
+      col += 4 * STEP;
+    } else {
+      l.smear<STEP>(col, 0, none, none);
+      col += STEP;
+    }
+  }
+}
+
+template <int STEP>
+EASEL_WIDE_ROW void live_row_wide(const WideLine& l, int col, double stop) {
+  // The lanes of the pixels one and two steps back, once this row wrote them.
+  __m256d back1 = _mm256_setzero_pd(), back2 = back1;
+  int done = 0;
+  // Where the pixels sample, worked out four at a time.
+  for (; on_row<STEP>(l, col + 3 * STEP, stop); col += 4 * STEP) {
+    const FourSamples f =
+        sample_four(_mm_add_epi32(_mm_set1_epi32(col), _mm_setr_epi32(0, STEP, 2 * STEP, 3 * STEP)), l.dx, l.w,
+                    l.wfy, l.wfy1);
+    alignas(32) double w00[4], w10[4], w01[4], w11[4];
+    alignas(16) int x0[4];
+    _mm256_store_pd(w00, f.w00), _mm256_store_pd(w10, f.w10), _mm256_store_pd(w01, f.w01);
+    _mm256_store_pd(w11, f.w11), _mm_store_si128(reinterpret_cast<__m128i*>(x0), f.x0);
+    for (int i = 0; i < 4; ++i, ++done) {
+      const int c = col + i * STEP;
+      const __m256d now = f.on >> i & 1 ? l.blend<STEP>(c, x0[i], _mm256_broadcast_sd(w00 + i),
+                                                         _mm256_broadcast_sd(w10 + i), _mm256_broadcast_sd(w01 + i),
+                                                         _mm256_broadcast_sd(w11 + i), done, back1, back2)
+                                        : wide_lanes(l.line[c]);
+      back2 = back1;
+      back1 = now;
+    }
+  }
+  for (; on_row<STEP>(l, col, stop); col += STEP, ++done) {
+    const __m256d now = l.smear<STEP>(col, done, back1, back2);
+    back2 = back1;
+    back1 = now;
+  }
+}
+
+template <int STEP>
+EASEL_WIDE_TARGET inline void smear_row_wide(const Surface& s, int row, int col, double stop, float dx, float sy,
+                                            float k) {
+  if (!std::isfinite(sy)) return;
+  const double fy0 = std::floor(sy);
+  if (!(fy0 >= 0 && fy0 + 1.0001 < s.h)) return;
+  const int y0 = static_cast<int>(fy0);
+  const __m256d wfy = _mm256_set1_pd(static_cast<float>(sy - static_cast<double>(y0)));
+  const __m256d cov = _mm256_set1_pd(k);
+  const WideLine l = {bitmap_row(s.bmp, row),
+                      bitmap_row(s.bmp, y0),
+                      bitmap_row(s.bmp, y0 + 1),
+                      s.w,
+                      dx,
+                      y0 == row,
+                      y0 + 1 == row,
+                      wfy,
+                      _mm256_sub_pd(_mm256_set1_pd(1.0), wfy),
+                      cov,
+                      _mm256_sub_pd(_mm256_set1_pd(1.0), cov)};
+  if (l.top_live || l.bottom_live)
+    live_row_wide<STEP>(l, col, stop);
+  else
+    still_row_wide<STEP>(l, col, stop);
+}
+
+// PixelRow on the wide path.
+struct WideRow {
+  const Surface& s;
+  float x, dx, k;
+  EASEL_WIDE_TARGET void operator()(int row, float sy, float half) const {
+    if (dx >= 0) {
+      int col = static_cast<int>(static_cast<double>(x) + half);
+      smear_row_wide<-1>(s, row, col > s.w - 1 ? s.w - 1 : col, static_cast<double>(x) - half, dx, sy, k);
+    } else {
+      int col = static_cast<int>(static_cast<double>(x) - half + 1);
+      smear_row_wide<1>(s, row, col < 0 ? 0 : col, static_cast<double>(x) + half, dx, sy, k);
+    }
+  }
+};
+
 EASEL_WIDE_LOOP void smudge_rows_wide(const Surface& surface, float radius, float k, float x, float y, float dx,
                                       float dy) {
-  smudge_rows(surface, WideSmear(), radius, k, x, y, dx, dy);
+  smudge_rows(surface, WideRow{surface, x, dx, k}, radius, x, y, dy, true);
 }
 #endif
 
 }  // namespace
 
-void smudgeDisc(BITMAP* bmp, float radius, float k, float x, float y, float dx, float dy) {
+void smudgeDisc(BITMAP* bmp, float radius, float k, float x, float y, float dx, float dy, bool wide) {
   if (!bmp || bitmap_color_depth(bmp) != 32) return;
   // Below this coverage a step changes nothing; sampling has no side effects.
   if (!(k > 0.005)) return;
@@ -136,12 +368,13 @@ void smudgeDisc(BITMAP* bmp, float radius, float k, float x, float y, float dx, 
   surface.packed = surface.memory && k <= 0.999f && packed_layout();
 #endif
 #ifdef EASEL_WIDE
-  if (surface.packed && wide_available()) {
+  if (wide && surface.packed && wide_available()) {
     smudge_rows_wide(surface, radius, k, x, y, dx, dy);
     return;
   }
 #endif
-  smudge_rows(surface, ChosenSmear{surface.packed}, radius, k, x, y, dx, dy);
+  smudge_rows(surface, PixelRow<ChosenSmear>{surface, ChosenSmear{surface.packed}, x, dx, k}, radius, x, y, dy,
+              false);
 }
 
 void drawSmudge(BITMAP* bmp, float size, float strength, const int16_t* xs, const int16_t* ys,

@@ -5,4 +5,5 @@
 
 void drawSmudge(BITMAP* bmp, float size, float strength, const int16_t* xs, const int16_t* ys,
                 int n);
-void smudgeDisc(BITMAP* bmp, float radius, float coverage, float x, float y, float dx, float dy);
+// wide false keeps to the paths every processor has, which give the same bits.
+void smudgeDisc(BITMAP* bmp, float radius, float coverage, float x, float y, float dx, float dy, bool wide = true);

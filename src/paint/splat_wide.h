@@ -1,5 +1,5 @@
-// The bilinear deposit and the smudge's read-and-blend with AVX2, for
-// processors that have it (asked at run time: the build targets plain x86-64).
+// The bilinear deposit, a span's blend and the pieces of the smudge's
+// read-and-blend with AVX2, for processors that have it (asked at run time: the build targets plain x86-64).
 // A 256-bit register holds a channel of four pixels, or the channels of one, and
 // each lane does the plain path's double operations in its order, rounding to
 // float where it rounds, so the bits are the plain path's.
@@ -118,22 +118,48 @@ EASEL_WIDE_TARGET inline __m256d wide_lanes(uint32_t pixel) {
   return _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(static_cast<int>(pixel))));
 }
 
-// smear_rows_packed: one pixel's channels side by side, its spare byte cleared.
-EASEL_WIDE_TARGET inline void smear_rows_wide(uint32_t* p, const uint32_t* top, const uint32_t* bottom, float fx,
-                                              float fy, float coverage) {
-  const __m256d w00 = _mm256_set1_pd((1.0 - fx) * (1.0 - fy)), w10 = _mm256_set1_pd(fx * (1.0 - fy));
-  const __m256d w01 = _mm256_set1_pd((1.0 - fx) * static_cast<double>(fy));
-  const __m256d w11 = _mm256_set1_pd(static_cast<double>(fx) * fy);
-  __m256d mix = _mm256_add_pd(_mm256_mul_pd(w00, wide_lanes(top[0])), _mm256_mul_pd(w10, wide_lanes(top[1])));
-  mix = _mm256_add_pd(mix, _mm256_mul_pd(w01, wide_lanes(bottom[0])));
-  mix = _mm256_add_pd(mix, _mm256_mul_pd(w11, wide_lanes(bottom[1])));
-  mix = _mm256_cvtps_pd(_mm256_cvtpd_ps(mix));
-  const __m256d cov = _mm256_set1_pd(coverage);
-  __m256d v = _mm256_add_pd(_mm256_mul_pd(wide_lanes(*p), _mm256_sub_pd(_mm256_set1_pd(1.0), cov)),
-                            _mm256_mul_pd(mix, cov));
-  __m128i c = _mm256_cvttpd_epi32(_mm256_add_pd(v, _mm256_set1_pd(0.5)));
-  c = _mm_packus_epi16(_mm_packus_epi32(c, c), c);
-  *p = static_cast<uint32_t>(_mm_cvtsi128_si32(c)) & 0x00FFFFFFu;
+EASEL_WIDE_TARGET inline __m128i load4(const uint32_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+EASEL_WIDE_TARGET inline void store4(uint32_t* p, __m128i pixels) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), pixels);
+}
+
+// Byte lane b of four pixels as doubles.
+EASEL_WIDE_TARGET inline __m256d byte_lane(__m128i pixels, int b) {
+  const __m128i take = _mm_setr_epi8(static_cast<char>(b), -1, -1, -1, static_cast<char>(4 + b), -1, -1, -1,
+                                     static_cast<char>(8 + b), -1, -1, -1, static_cast<char>(12 + b), -1, -1, -1);
+  return _mm256_cvtepi32_pd(_mm_shuffle_epi8(pixels, take));
+}
+
+// Four pixels from the words of their byte lanes 0, 1 and 2, saturated as
+// the packed way saturates, the spare byte cleared.
+EASEL_WIDE_TARGET inline __m128i from_byte_lanes(__m128i lane0, __m128i lane1, __m128i lane2) {
+  const __m128i bytes =
+      _mm_packus_epi16(_mm_packs_epi32(lane0, lane1), _mm_packs_epi32(lane2, _mm_setzero_si128()));
+  return _mm_shuffle_epi8(bytes, _mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15));
+}
+
+// blend_row_ink, four pixels at a time where the packed way would take them one by one.
+EASEL_WIDE_TARGET inline void blend_row_wide(uint32_t* row, int x1, int x2, const RowInk& c, float coverage) {
+  if (coverage > 0.999f || !c.packed) {
+    blend_row_ink(row, x1, x2, c, coverage);
+    return;
+  }
+  const __m256d cov = _mm256_set1_pd(coverage), keep = _mm256_sub_pd(_mm256_set1_pd(1.0), cov);
+  const __m256d half = _mm256_set1_pd(0.5);
+  __m256d ink[3];
+  for (int b = 0; b < 3; ++b) ink[b] = _mm256_mul_pd(_mm256_set1_pd(packed_lane(b, c.r, c.g, c.b)), cov);
+  int x = x1;
+  for (; x + 3 <= x2; x += 4) {
+    const __m128i old = load4(row + x);
+    __m128i lane[3];
+    for (int b = 0; b < 3; ++b)
+      lane[b] = _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(byte_lane(old, b), keep), ink[b]), half));
+    store4(row + x, from_byte_lanes(lane[0], lane[1], lane[2]));
+  }
+  for (; x <= x2; ++x) blend_in_place_packed(row + x, c.ink, coverage);
 }
 
 // splatPoint on a 32-bit memory bitmap.

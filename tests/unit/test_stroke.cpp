@@ -143,6 +143,7 @@ TEST(Splat, PackedAndWideBlendsMatchThePlainOnesBitForBit) {
   const int saved[3] = {_rgb_r_shift_32, _rgb_g_shift_32, _rgb_b_shift_32};
 #ifdef EASEL_WIDE
   const bool wide_too = wide_available();
+  BITMAP* pix[2] = {testsupport::make_pattern(40, 30), testsupport::make_pattern(40, 30)};
 #endif
   for (const int* shifts : layouts) {
     _rgb_r_shift_32 = shifts[0], _rgb_g_shift_32 = shifts[1], _rgb_b_shift_32 = shifts[2];
@@ -160,7 +161,7 @@ TEST(Splat, PackedAndWideBlendsMatchThePlainOnesBitForBit) {
 #ifdef EASEL_WIDE
       if (wide_too) {
         splat_rows_wide(wide, wide + 2, fx, fy, wide_ink(r, g, b), weight);
-        smear_rows_wide(wide + i % 4, wide, wide + 2, fy, fx, coverage);
+        smear_rows_packed(wide + i % 4, wide, wide + 2, fy, fx, coverage);  // the wide one takes whole discs
         // The paper's light dots, which the wide way blends by shuffling bytes.
         splat_rows(plain, plain + 2, fy, fx, r, g, b, weight / 6);
         splat_rows_packed(packed, packed + 2, fy, fx, packed_ink(r, g, b), weight / 6);
@@ -174,6 +175,17 @@ TEST(Splat, PackedAndWideBlendsMatchThePlainOnesBitForBit) {
         _mm_storeu_ps(lanes, bilinear_lanes(wide, wide + 2, fx, fy));
         for (int c = 0; c < 3; ++c) ASSERT_EQ(mixed[c], lanes[shifts[c] / 8]) << "bilinear, case " << i;
         for (int k = 0; k < 4; ++k) ASSERT_EQ(plain[k], wide[k]) << "wide, case " << i << " pixel " << k;
+        // Every seventh case: whole smudge and soft discs, drags near whole pixels, centres on corners.
+        if (i % 7 == 0) {
+          float drag[2] = {r / 32 - 4, g / 32 - 4}, cx = fx * 56 - 8, cy = fy * 46 - 8, radius = weight * 11;
+          if (i % 3 == 0) drag[i % 2] = std::nextafter(std::floor(drag[i % 2]), i % 4 < 2 ? 9.0f : -9.0f);
+          if (i % 5 == 0) cx = std::floor(cx), cy = std::floor(cy);
+          for (int way = 0; way < 2; ++way) {
+            smudgeDisc(pix[way], radius, coverage, cx, cy, drag[0], drag[1], way == 0);
+            softDisc(pix[way], cx, cy, b, r, g, coverage + 0.002f, radius, way == 0);
+          }
+          ASSERT_TRUE(testsupport::bitmaps_equal(pix[0], pix[1])) << "disc " << i;
+        }
       }
 #endif
       blend_in_place(plain + (i + 1) % 4, g, b, r, coverage);
@@ -182,6 +194,9 @@ TEST(Splat, PackedAndWideBlendsMatchThePlainOnesBitForBit) {
     }
   }
   _rgb_r_shift_32 = saved[0], _rgb_g_shift_32 = saved[1], _rgb_b_shift_32 = saved[2];
+#ifdef EASEL_WIDE
+  for (BITMAP* b : pix) destroy_bitmap(b);
+#endif
 }
 #endif
 
