@@ -2,6 +2,7 @@
 #pragma once
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "paint/random.h"
 #include "paint/square_root.h"
@@ -27,6 +28,31 @@ inline GrainOffset grain_offset(float size) {
     o.dy = static_cast<float>((random_unit(nextRandom()) - 0.5) * size * 2);
     o.dist = static_cast<float>(square_root(static_cast<double>(o.dx) * o.dx + static_cast<double>(o.dy) * o.dy));
     if (!(o.dist > size)) return o;
+  }
+}
+
+// The rejection test of grain_offset, float(square_root(q)) > size on the
+// squared distance q, is monotone in q: it passes exactly above this limit,
+// found by bisection over the ordered bit patterns of non-negative doubles.
+inline double grain_limit(float size) {
+  double top = (size + 1.0) * (size + 1.0), q;
+  uint64_t lo = 0, hi;
+  std::memcpy(&hi, &top, sizeof hi);
+  while (hi - lo > 1) {
+    uint64_t mid = lo + (hi - lo) / 2;
+    std::memcpy(&q, &mid, sizeof q);
+    if (static_cast<float>(square_root(q)) > size) hi = mid; else lo = mid;
+  }
+  std::memcpy(&q, &lo, sizeof q);
+  return q;
+}
+
+// The draws of grain_offset(size) without its result; limit is grain_limit(size).
+inline void skip_grain_offset(float size, double limit) {
+  for (;;) {
+    float dx = static_cast<float>((random_unit(nextRandom()) - 0.5) * size * 2);
+    float dy = static_cast<float>((random_unit(nextRandom()) - 0.5) * size * 2);
+    if (static_cast<double>(dx) * dx + static_cast<double>(dy) * dy <= limit) return;
   }
 }
 

@@ -1,6 +1,7 @@
 // The stroke path walker, the bilinear deposit, the pen and the stroke preview.
 #pragma once
 #include <allegro.h>
+#include <cmath>
 #include <cstdint>
 
 struct DirtyRect;
@@ -23,17 +24,49 @@ float sampleSegment(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i
 float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y,
                   float p3x, float p3y, float spacing, float offset);
 
+// Where a tool can leave paint: no pixel of a w x h picture changes for a
+// sample farther than reach outside it.
+struct StrokeReach {
+  int w, h;
+  float reach;
+};
+
+// Whether a sample lies farther than the reach outside the picture.
+inline bool sampleOffPicture(const StrokeReach& r, float x, float y) {
+  return x < -r.reach || y < -r.reach || x > r.w + r.reach || y > r.h + r.reach;
+}
+
+// True when segment i, walked from the given offset, is known without walking
+// it to give STROKE_SAMPLES_MAX samples (and so a leftover of 0), every one of
+// them off the picture. Long curves only; false whenever it cannot tell.
+bool segmentMissesPicture(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i, float spacing, float offset,
+                          const StrokeReach& reach);
+
 // Walks the stroke with the given spacing: every segment in turn, the
 // leftover offset carried to the next, visit(x, y) for every sample in order.
-template <class Visit>
-void walkStroke(const int16_t* xs, const int16_t* ys, int n, float spacing, Visit visit) {
+// A segment that provably stays out of reach of the picture is not walked:
+// skip(count) stands for its count samples.
+template <class Visit, class Skip>
+void walkStroke(const int16_t* xs, const int16_t* ys, int n, float spacing, const StrokeReach& reach, Visit visit,
+                Skip skip) {
   if (n <= 0) return;
   float offset = 0.0f;
   for (unsigned i = 0; i < static_cast<unsigned>(n); ++i) {
+    if (segmentMissesPicture(xs, ys, n, i, spacing, offset, reach)) {
+      skip(STROKE_SAMPLES_MAX);
+      offset = 0.0f;
+      continue;
+    }
     float leftover = sampleSegment(xs, ys, n, i, spacing, offset);
     for (int k = 0; k < StrokeSamples.count; ++k) visit(StrokeSamples.x[k], StrokeSamples.y[k]);
     offset = leftover;
   }
+}
+
+// Every sample visited, none skipped.
+template <class Visit>
+void walkStroke(const int16_t* xs, const int16_t* ys, int n, float spacing, Visit visit) {
+  walkStroke(xs, ys, n, spacing, StrokeReach{0, 0, INFINITY}, visit, [](int) {});
 }
 
 // Deposits a colour at a fractional position over the 2 x 2 pixels around it.
