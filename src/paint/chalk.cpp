@@ -11,11 +11,12 @@ void drawChalk(BITMAP* bmp, float r, float g, float b, float size, const int16_t
   size = clamp_setting(size, 1.5f, 12.0f);
   // Each sample scatters discs until the sum of their squared areas exceeds this.
   const double budget = static_cast<float>(static_cast<double>(size) * size) * 4.71238898038469;
+  const double limit = grain_limit(size);
   // Off the picture a sample takes its draws and paints nothing.
   auto sample = [&](float x, float y, bool paint) {
     double total = 0.0;
     do {
-      GrainOffset at = grain_offset(size);
+      GrainOffset at = grain_offset(size, limit);
       Shade c = paint ? draw_shaded(r, g, b, 30) : (nextRandom(), Shade{0, 0, 0});
       float radius =
           static_cast<float>((nextRandom() * (0.4 / 4294967295.0) + 0.2) * (static_cast<double>(size) - at.dist));

@@ -19,21 +19,9 @@ struct GrainOffset {
   float dx, dy, dist;
 };
 
-// A random point in the circle of the given radius, by rejection: two draws
-// per attempt.
-inline GrainOffset grain_offset(float size) {
-  for (;;) {
-    GrainOffset o;
-    o.dx = static_cast<float>((random_unit(nextRandom()) - 0.5) * size * 2);
-    o.dy = static_cast<float>((random_unit(nextRandom()) - 0.5) * size * 2);
-    o.dist = static_cast<float>(square_root(static_cast<double>(o.dx) * o.dx + static_cast<double>(o.dy) * o.dy));
-    if (!(o.dist > size)) return o;
-  }
-}
-
-// The rejection test of grain_offset, float(square_root(q)) > size on the
-// squared distance q, is monotone in q: it passes exactly above this limit,
-// found by bisection over the ordered bit patterns of non-negative doubles.
+// A point at squared distance q is rejected when float(square_root(q)) >
+// size, which is monotone in q: exactly when q is above this limit, found by
+// bisection over the ordered bit patterns of non-negative doubles.
 inline double grain_limit(float size) {
   double top = (size + 1.0) * (size + 1.0), q;
   uint64_t lo = 0, hi;
@@ -47,12 +35,19 @@ inline double grain_limit(float size) {
   return q;
 }
 
-// The draws of grain_offset(size) without its result; limit is grain_limit(size).
-inline void skip_grain_offset(float size, double limit) {
+// A random point in the circle of radius size, by rejection: two draws per
+// attempt. Limit is grain_limit(size); the distance is only worked out (one
+// square root) when asked for.
+template <bool WithDistance = true>
+inline GrainOffset grain_offset(float size, double limit) {
   for (;;) {
-    float dx = static_cast<float>((random_unit(nextRandom()) - 0.5) * size * 2);
-    float dy = static_cast<float>((random_unit(nextRandom()) - 0.5) * size * 2);
-    if (static_cast<double>(dx) * dx + static_cast<double>(dy) * dy <= limit) return;
+    GrainOffset o;
+    o.dx = static_cast<float>((random_unit(nextRandom()) - 0.5) * size * 2);
+    o.dy = static_cast<float>((random_unit(nextRandom()) - 0.5) * size * 2);
+    double q = static_cast<double>(o.dx) * o.dx + static_cast<double>(o.dy) * o.dy;
+    if (q > limit) continue;
+    o.dist = WithDistance ? static_cast<float>(square_root(q)) : 0.0f;
+    return o;
   }
 }
 

@@ -17,7 +17,7 @@ void pencil_grains(const Deposit& out, float r, float g, float b, float size, co
   for (float acc = 0.0f; !(acc > size); acc = static_cast<float>(acc + 0.6)) ++grains;
   auto draws_only = [&] {
     for (int k = 0; k < grains; ++k) {
-      skip_grain_offset(size, limit);
+      grain_offset<false>(size, limit);
       nextRandom();
     }
   };
@@ -28,7 +28,7 @@ void pencil_grains(const Deposit& out, float r, float g, float b, float size, co
         if (sampleOffPicture(reach, x, y)) return draws_only();
         float acc = 0.0f;
         do {
-          GrainOffset at = grain_offset(size);
+          GrainOffset at = grain_offset<false>(size, limit);
           Shade c = draw_shaded(r, g, b, 40);
           out.splat(static_cast<float>(static_cast<double>(x) + at.dx),
                     static_cast<float>(static_cast<double>(y) + at.dy), out.ink(c.r, c.g, c.b), 1.0f);
