@@ -44,6 +44,15 @@ float sample_straight(float ax, float ay, float bx, float by, float s, float o) 
   return static_cast<float>(static_cast<double>(s) - remaining);
 }
 
+// The float nearest to (lo + hi) / 2, for 0 <= lo <= hi <= 1, as
+// float((double(lo) + hi) * 0.5) gives it. When that double sum is exact (lo
+// zero or not below 2^-27), halving both and adding in float rounds the same
+// exact value once, with a shorter wait for the result.
+inline float midpoint(float lo, float hi) {
+  if (lo >= 0x1p-27f || lo == 0.0f) return lo * 0.5f + hi * 0.5f;
+  return static_cast<float>((static_cast<double>(lo) + hi) * 0.5);
+}
+
 inline double bezier(double t, float p0, float c1, float c2, float p3) {
   double a = 1.0 - t;
   return a * a * a * p0 + 3.0 * t * a * a * c1 + 3.0 * t * t * a * c2 + t * t * t * p3;
@@ -66,7 +75,7 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
     float too_near = static_cast<float>((target - 0.01) * (target - 0.01));
     float lo = t, hi = 1.0f, mid, qx, qy;
     for (;;) {
-      mid = static_cast<float>((static_cast<double>(lo) + hi) * 0.5);
+      mid = midpoint(lo, hi);
       qx = static_cast<float>(bezier(mid, p0x, c1x, c2x, p3x));
       qy = static_cast<float>(bezier(mid, p0y, c1y, c2y, p3y));
       double gx = static_cast<double>(cx) - qx, gy = static_cast<double>(cy) - qy;
