@@ -11,6 +11,10 @@
 #include "paint/splat.h"
 #include "paint/square_root.h"
 
+// The walk's functions stay out of line: the wide paint loops inline all they
+// call, and the walk's arithmetic is to be compiled once, for every path alike.
+#define EASEL_OUT_OF_LINE __attribute__((noinline))
+
 StrokeSampleBuffer StrokeSamples;
 
 namespace {
@@ -60,12 +64,64 @@ inline double bezier(double t, float p0, float c1, float c2, float p3) {
 
 }  // namespace
 
-float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y, float p3x,
-                  float p3y, float spacing, float offset) {
+namespace {
+
+// A curve whose derivative's control vectors lie within 41 degrees of one
+// direction keeps its derivative in that cone: the distance from any point to
+// later points then grows by at least climb per unit of parameter, and
+// rounding bounds how far a float position is from its exact point.
+struct CurveClimb {
+  double climb = 0, rounding = 0;
+};
+
+CurveClimb curve_climb(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y, float p3x, float p3y) {
+  const double hx[3] = {static_cast<double>(c1x) - p0x, static_cast<double>(c2x) - c1x, static_cast<double>(p3x) - c2x};
+  const double hy[3] = {static_cast<double>(c1y) - p0y, static_cast<double>(c2y) - c1y, static_cast<double>(p3y) - c2y};
+  double len[3];
+  for (int k = 0; k < 3; ++k) {
+    len[k] = square_root(hx[k] * hx[k] + hy[k] * hy[k]);
+    if (!(len[k] > 0)) return CurveClimb{};
+  }
+  // The cone's axis halves the widest angle between two of the vectors.
+  int a = 0, b = 1;
+  double widest = 2;
+  for (int i = 0; i < 3; ++i)
+    for (int j = i + 1; j < 3; ++j) {
+      double c = (hx[i] * hx[j] + hy[i] * hy[j]) / (len[i] * len[j]);
+      if (c < widest) widest = c, a = i, b = j;
+    }
+  double ux = hx[a] / len[a] + hx[b] / len[b], uy = hy[a] / len[a] + hy[b] / len[b];
+  double ulen = square_root(ux * ux + uy * uy);
+  if (!(ulen > 0)) return CurveClimb{};
+  ux /= ulen, uy /= ulen;
+  double cosine = 1, slowest = INFINITY, largest = 0;
+  for (int k = 0; k < 3; ++k) {
+    double along = ux * hx[k] + uy * hy[k];
+    cosine = std::min(cosine, along / len[k]);
+    slowest = std::min(slowest, along);
+  }
+  cosine -= 1e-9;
+  if (!(cosine > 0.75)) return CurveClimb{};
+  for (float v : {p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y}) largest = std::max(largest, std::fabs(static_cast<double>(v)));
+  // The speed is at least 3 * slowest; the chord to a later point and the
+  // direction there are at most twice the cone's half-angle apart.
+  CurveClimb c;
+  c.climb = (2 * cosine * cosine - 1) * 3 * slowest * (1 - 1e-9);
+  c.rounding = largest * 1e-7 + 1e-9;
+  return c;
+}
+
+}  // namespace
+
+EASEL_OUT_OF_LINE float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y,
+                                    float p3x, float p3y, float spacing, float offset) {
   StrokeSamples.count = 0;
   float cx = p0x, cy = p0y;
   float t = 0.0f;
   float target = offset;
+  CurveClimb climb;
+  bool climb_known = false;
+  int hint = 0;  // the last search's run of too-far midpoints, less one
   for (;;) {
     double rx = static_cast<double>(p3x) - cx, ry = static_cast<double>(p3y) - cy;
     double rest2 = rx * rx + ry * ry;
@@ -73,13 +129,67 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
       return static_cast<float>(target - square_root(rest2));
     float too_far = static_cast<float>((target + 0.01) * (target + 0.01));
     float too_near = static_cast<float>((target - 0.01) * (target - 0.01));
-    float lo = t, hi = 1.0f, mid, qx, qy;
+    auto distance2 = [&](float at, float* px, float* py) {
+      *px = static_cast<float>(bezier(at, p0x, c1x, c2x, p3x));
+      *py = static_cast<float>(bezier(at, p0y, c1y, c2y, p3y));
+      double gx = static_cast<double>(cx) - *px, gy = static_cast<double>(cy) - *py;
+      return static_cast<float>(gx * gx + gy * gy);
+    };
+    float lo = t, hi = 1.0f, mid, qx, qy, g;
+    bool evaluated = false;  // mid and g already hold the next midpoint
+    int run = 0;
+    if (lo >= 0x1p-27f || lo == 0.0f) {
+      // The search starts by halving towards lo while the midpoints are too
+      // far: the midpoint at step k is 2^-(k-1) times float(lo 2^(k-2) + hi
+      // 2^(k-2)), and these scaled sums chain with one addition each.
+      float step = lo * 0.5f, sum = 0.5f, scale = 1.0f;
+      if (hint >= 4 && !climb_known) {
+        climb = curve_climb(p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y);
+        climb_known = true;
+      }
+      if (hint >= 4 && climb.climb > 0) {
+        // On a climbing curve the first hint midpoints need not be evaluated
+        // when the last is too far and the distance grows enough between it
+        // and the one before to beat the rounding.
+        float before = hi;
+        for (run = 0; run < hint; ++run) {
+          float scaled = step + sum;
+          mid = scaled * scale;
+          if (!(mid < hi && mid > lo)) break;
+          before = hi;
+          hi = mid;
+          sum = scaled;
+          step = step * 2.0f;
+          scale = scale * 0.5f;
+        }
+        double need = 4 * climb.rounding + 1e-6 * (target + 0.01) + 1e-9;
+        if (run < hint || !(distance2(hi, &qx, &qy) > too_far) ||
+            !(climb.climb * (static_cast<double>(before) - hi) > need)) {
+          hi = 1.0f, step = lo * 0.5f, sum = 0.5f, scale = 1.0f;
+          run = 0;
+        }
+      }
+      for (; run < 60; ++run) {
+        float scaled = step + sum;
+        mid = scaled * scale;
+        g = distance2(mid, &qx, &qy);
+        if (!(g > too_far) || mid == hi || mid == lo) {
+          evaluated = true;
+          break;
+        }
+        hi = mid;
+        sum = scaled;
+        step = step * 2.0f;
+        scale = scale * 0.5f;
+      }
+    }
+    hint = run - 1;
     for (;;) {
-      mid = midpoint(lo, hi);
-      qx = static_cast<float>(bezier(mid, p0x, c1x, c2x, p3x));
-      qy = static_cast<float>(bezier(mid, p0y, c1y, c2y, p3y));
-      double gx = static_cast<double>(cx) - qx, gy = static_cast<double>(cy) - qy;
-      float g = static_cast<float>(gx * gx + gy * gy);
+      if (!evaluated) {
+        mid = midpoint(lo, hi);
+        g = distance2(mid, &qx, &qy);
+      }
+      evaluated = false;
       if (g > too_far) {
         // Once the interval has shrunk to neighbouring floats the midpoint
         // cannot move any more; take it rather than loop for ever.
@@ -135,8 +245,8 @@ bool segment_curve(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i,
 
 }  // namespace
 
-float sampleSegment(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i, float spacing,
-                    float offset) {
+EASEL_OUT_OF_LINE float sampleSegment(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i, float spacing,
+                                      float offset) {
   StrokeSamples.count = 0;
   if (n >= 3) {
     if (i >= n - 1) return offset;
@@ -218,8 +328,8 @@ double cone_cosine(const Piece& a, const Piece& b, double slack) {
 // Then after k steps at most k * step_max / c of the curve is behind, which
 // bounds where the first STROKE_SAMPLES_MAX samples lie; and a curve longer
 // than (STROKE_SAMPLES_MAX * step_max + spacing) / c cannot end earlier.
-bool segmentMissesPicture(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i, float spacing, float offset,
-                          const StrokeReach& reach) {
+EASEL_OUT_OF_LINE bool segmentMissesPicture(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i,
+                                            float spacing, float offset, const StrokeReach& reach) {
   if (!std::isfinite(reach.reach) || n < 3 || i >= n - 1) return false;
   if (!(spacing > 0 && offset >= 0 && offset <= spacing)) return false;
   float f[8];
