@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "base/log.h"
 #include "paint/canvas.h"
@@ -332,6 +333,15 @@ EASEL_OUT_OF_LINE bool segmentMissesPicture(const int16_t* xs, const int16_t* ys
                                             float spacing, float offset, const StrokeReach& reach) {
   if (!std::isfinite(reach.reach) || n < 3 || i >= n - 1) return false;
   if (!(spacing > 0 && offset >= 0 && offset <= spacing)) return false;
+  // First a bound with no root: the control polygon is no longer than the
+  // chord and half of each tangent, each measured as the sum of its
+  // coordinates' differences, plus the rounding of the control points.
+  {
+    unsigned before = i == 0 ? 0 : i - 1, after = i == n - 2 ? i + 1 : i + 2;
+    auto span = [&](unsigned a, unsigned b) { return std::abs(xs[a] - xs[b]) + std::abs(ys[a] - ys[b]); };
+    if (span(i, i + 1) + 0.5 * (span(i + 1, before) + span(i, after)) + 1 <= STROKE_SAMPLES_MAX * spacing)
+      return false;
+  }
   float f[8];
   if (!segment_curve(xs, ys, n, i, f)) return false;
   const Cubic curve = {{f[0], f[2], f[4], f[6]}, {f[1], f[3], f[5], f[7]}};
