@@ -114,8 +114,8 @@ CurveClimb curve_climb(float p0x, float p0y, float c1x, float c1y, float c2x, fl
 
 }  // namespace
 
-EASEL_OUT_OF_LINE float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y,
-                                    float p3x, float p3y, float spacing, float offset) {
+float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y,
+                  float p3x, float p3y, float spacing, float offset) {
   StrokeSamples.count = 0;
   float cx = p0x, cy = p0y;
   float t = 0.0f;
@@ -139,16 +139,17 @@ EASEL_OUT_OF_LINE float sampleCurve(float p0x, float p0y, float c1x, float c1y, 
     float lo = t, hi = 1.0f, mid, qx, qy, g;
     bool evaluated = false;  // mid and g already hold the next midpoint
     int run = 0;
-    if (lo >= 0x1p-27f || lo == 0.0f) {
+    // Worth it for long searches only: as long as the last one was.
+    if (hint >= 4 && (lo >= 0x1p-27f || lo == 0.0f)) {
       // The search starts by halving towards lo while the midpoints are too
       // far: the midpoint at step k is 2^-(k-1) times float(lo 2^(k-2) + hi
       // 2^(k-2)), and these scaled sums chain with one addition each.
       float step = lo * 0.5f, sum = 0.5f, scale = 1.0f;
-      if (hint >= 4 && !climb_known) {
+      if (!climb_known) {
         climb = curve_climb(p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y);
         climb_known = true;
       }
-      if (hint >= 4 && climb.climb > 0) {
+      if (climb.climb > 0) {
         // On a climbing curve the first hint midpoints need not be evaluated
         // when the last is too far and the distance grows enough between it
         // and the one before to beat the rounding.
@@ -184,7 +185,7 @@ EASEL_OUT_OF_LINE float sampleCurve(float p0x, float p0y, float c1x, float c1y, 
         scale = scale * 0.5f;
       }
     }
-    hint = run - 1;
+    bool falling = true;
     for (;;) {
       if (!evaluated) {
         mid = midpoint(lo, hi);
@@ -196,7 +197,11 @@ EASEL_OUT_OF_LINE float sampleCurve(float p0x, float p0y, float c1x, float c1y, 
         // cannot move any more; take it rather than loop for ever.
         if (mid == hi || mid == lo) break;
         hi = mid;
-      } else if (g >= too_near) {
+        run += falling;
+        continue;
+      }
+      falling = false;
+      if (g >= too_near) {
         break;
       } else if (static_cast<double>(hi) - lo < 0.0001) {
         break;
@@ -204,6 +209,7 @@ EASEL_OUT_OF_LINE float sampleCurve(float p0x, float p0y, float c1x, float c1y, 
         lo = mid;
       }
     }
+    hint = run - 1;
     if (StrokeSamples.count >= STROKE_SAMPLES_MAX) return 0.0f;
     push_sample(qx, qy);
     t = mid;
@@ -331,17 +337,8 @@ double cone_cosine(const Piece& a, const Piece& b, double slack) {
 // than (STROKE_SAMPLES_MAX * step_max + spacing) / c cannot end earlier.
 EASEL_OUT_OF_LINE bool segmentMissesPicture(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i,
                                             float spacing, float offset, const StrokeReach& reach) {
-  if (!std::isfinite(reach.reach) || n < 3 || i >= n - 1) return false;
+  if (!std::isfinite(reach.reach) || n < 3 || i >= n - 1 || !segmentCouldFill(xs, ys, n, i, spacing)) return false;
   if (!(spacing > 0 && offset >= 0 && offset <= spacing)) return false;
-  // First a bound with no root: the control polygon is no longer than the
-  // chord and half of each tangent, each measured as the sum of its
-  // coordinates' differences, plus the rounding of the control points.
-  {
-    unsigned before = i == 0 ? 0 : i - 1, after = i == n - 2 ? i + 1 : i + 2;
-    auto span = [&](unsigned a, unsigned b) { return std::abs(xs[a] - xs[b]) + std::abs(ys[a] - ys[b]); };
-    if (span(i, i + 1) + 0.5 * (span(i + 1, before) + span(i, after)) + 1 <= STROKE_SAMPLES_MAX * spacing)
-      return false;
-  }
   float f[8];
   if (!segment_curve(xs, ys, n, i, f)) return false;
   const Cubic curve = {{f[0], f[2], f[4], f[6]}, {f[1], f[3], f[5], f[7]}};

@@ -3,6 +3,7 @@
 #include <allegro.h>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 
 struct DirtyRect;
 
@@ -36,6 +37,16 @@ inline bool sampleOffPicture(const StrokeReach& r, float x, float y) {
   return x < -r.reach || y < -r.reach || x > r.w + r.reach || y > r.h + r.reach;
 }
 
+// False when segment i of a stroke of three points or more is too short to
+// fill the sample buffer, by a bound with no root: its curve's control
+// polygon is no longer than the chord and half of each tangent, each measured
+// as the sum of its coordinates' differences, plus the control points' rounding.
+inline bool segmentCouldFill(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i, float spacing) {
+  unsigned before = i == 0 ? 0 : i - 1, after = i == n - 2 ? i + 1 : i + 2;
+  auto span = [&](unsigned a, unsigned b) { return std::abs(xs[a] - xs[b]) + std::abs(ys[a] - ys[b]); };
+  return span(i, i + 1) + 0.5 * (span(i + 1, before) + span(i, after)) + 1 > STROKE_SAMPLES_MAX * spacing;
+}
+
 // True when segment i, walked from the given offset, is known without walking
 // it to give STROKE_SAMPLES_MAX samples (and so a leftover of 0), every one of
 // them off the picture. Long curves only; false whenever it cannot tell.
@@ -52,7 +63,8 @@ void walkStroke(const int16_t* xs, const int16_t* ys, int n, float spacing, cons
   if (n <= 0) return;
   float offset = 0.0f;
   for (unsigned i = 0; i < static_cast<unsigned>(n); ++i) {
-    if (segmentMissesPicture(xs, ys, n, i, spacing, offset, reach)) {
+    if (reach.reach < INFINITY && n >= 3 && i + 1 < static_cast<unsigned>(n) &&
+        segmentCouldFill(xs, ys, n, i, spacing) && segmentMissesPicture(xs, ys, n, i, spacing, offset, reach)) {
       skip(STROKE_SAMPLES_MAX);
       offset = 0.0f;
       continue;
