@@ -122,7 +122,9 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
   float target = offset;
   CurveClimb climb;
   bool climb_known = false;
-  int hint = 0;  // the last search's run of too-far midpoints, less one
+  // Negative while searches are short; else the last search's run of
+  // too-far midpoints, less one.
+  int hint = -1;
   for (;;) {
     double rx = static_cast<double>(p3x) - cx, ry = static_cast<double>(p3y) - cy;
     double rest2 = rx * rx + ry * ry;
@@ -136,20 +138,19 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
       double gx = static_cast<double>(cx) - *px, gy = static_cast<double>(cy) - *py;
       return static_cast<float>(gx * gx + gy * gy);
     };
-    float lo = t, hi = 1.0f, mid, qx, qy, g;
-    bool evaluated = false;  // mid and g already hold the next midpoint
-    int run = 0;
-    // Worth it for long searches only: as long as the last one was.
-    if (hint >= 4 && (lo >= 0x1p-27f || lo == 0.0f)) {
+    float lo = t, hi = 1.0f, mid, qx, qy;
+    bool found = false;
+    if (hint >= 0 && (lo >= 0x1p-27f || lo == 0.0f)) {
       // The search starts by halving towards lo while the midpoints are too
       // far: the midpoint at step k is 2^-(k-1) times float(lo 2^(k-2) + hi
       // 2^(k-2)), and these scaled sums chain with one addition each.
       float step = lo * 0.5f, sum = 0.5f, scale = 1.0f;
-      if (!climb_known) {
+      int run = 0;
+      if (hint >= 4 && !climb_known) {
         climb = curve_climb(p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y);
         climb_known = true;
       }
-      if (climb.climb > 0) {
+      if (hint >= 4 && climb.climb > 0) {
         // On a climbing curve the first hint midpoints need not be evaluated
         // when the last is too far and the distance grows enough between it
         // and the one before to beat the rounding.
@@ -174,34 +175,34 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
       for (; run < 60; ++run) {
         float scaled = step + sum;
         mid = scaled * scale;
-        g = distance2(mid, &qx, &qy);
-        if (!(g > too_far) || mid == hi || mid == lo) {
-          evaluated = true;
-          break;
+        float g = distance2(mid, &qx, &qy);
+        if (g > too_far && mid != hi && mid != lo) {
+          hi = mid;
+          sum = scaled;
+          step = step * 2.0f;
+          scale = scale * 0.5f;
+          continue;
         }
-        hi = mid;
-        sum = scaled;
-        step = step * 2.0f;
-        scale = scale * 0.5f;
+        // The search's own steps for this midpoint (below).
+        if (g > too_far || g >= too_near || static_cast<double>(hi) - lo < 0.0001)
+          found = true;
+        else
+          lo = mid;
+        break;
       }
+      hint = run >= 6 ? run - 1 : -1;
     }
-    bool falling = true;
-    for (;;) {
-      if (!evaluated) {
-        mid = midpoint(lo, hi);
-        g = distance2(mid, &qx, &qy);
-      }
-      evaluated = false;
+    int steps = 0;
+    while (!found) {
+      mid = midpoint(lo, hi);
+      float g = distance2(mid, &qx, &qy);
+      ++steps;
       if (g > too_far) {
         // Once the interval has shrunk to neighbouring floats the midpoint
         // cannot move any more; take it rather than loop for ever.
         if (mid == hi || mid == lo) break;
         hi = mid;
-        run += falling;
-        continue;
-      }
-      falling = false;
-      if (g >= too_near) {
+      } else if (g >= too_near) {
         break;
       } else if (static_cast<double>(hi) - lo < 0.0001) {
         break;
@@ -209,7 +210,7 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
         lo = mid;
       }
     }
-    hint = run - 1;
+    if (steps >= 8) hint = 0;
     if (StrokeSamples.count >= STROKE_SAMPLES_MAX) return 0.0f;
     push_sample(qx, qy);
     t = mid;
@@ -223,7 +224,7 @@ namespace {
 
 // The cubic Bezier curve of segment i of a stroke of three points or more:
 // P[i], two control points, P[i + 1]. False for a segment drawn straight.
-bool segment_curve(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i, float c[8]) {
+inline __attribute__((always_inline)) bool segment_curve(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i, float c[8]) {
   // Tangents through the neighbouring points; the ends use the segment itself.
   unsigned before = i == 0 ? 0 : i - 1;
   unsigned after = i == n - 2 ? i + 1 : i + 2;
