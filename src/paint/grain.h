@@ -2,6 +2,7 @@
 #pragma once
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "paint/random.h"
 #include "paint/square_root.h"
@@ -18,15 +19,35 @@ struct GrainOffset {
   float dx, dy, dist;
 };
 
-// A random point in the circle of the given radius, by rejection: two draws
-// per attempt.
-inline GrainOffset grain_offset(float size) {
+// A point at squared distance q is rejected when float(square_root(q)) >
+// size, which is monotone in q: exactly when q is above this limit, found by
+// bisection over the ordered bit patterns of non-negative doubles.
+inline double grain_limit(float size) {
+  double top = (size + 1.0) * (size + 1.0), q;
+  uint64_t lo = 0, hi;
+  std::memcpy(&hi, &top, sizeof hi);
+  while (hi - lo > 1) {
+    uint64_t mid = lo + (hi - lo) / 2;
+    std::memcpy(&q, &mid, sizeof q);
+    if (static_cast<float>(square_root(q)) > size) hi = mid; else lo = mid;
+  }
+  std::memcpy(&q, &lo, sizeof q);
+  return q;
+}
+
+// A random point in the circle of radius size, by rejection: two draws per
+// attempt. Limit is grain_limit(size); the distance is only worked out (one
+// square root) when asked for.
+template <bool WithDistance = true>
+inline GrainOffset grain_offset(float size, double limit) {
   for (;;) {
     GrainOffset o;
     o.dx = static_cast<float>((random_unit(nextRandom()) - 0.5) * size * 2);
     o.dy = static_cast<float>((random_unit(nextRandom()) - 0.5) * size * 2);
-    o.dist = static_cast<float>(square_root(static_cast<double>(o.dx) * o.dx + static_cast<double>(o.dy) * o.dy));
-    if (!(o.dist > size)) return o;
+    double q = static_cast<double>(o.dx) * o.dx + static_cast<double>(o.dy) * o.dy;
+    if (q > limit) continue;
+    o.dist = WithDistance ? static_cast<float>(square_root(q)) : 0.0f;
+    return o;
   }
 }
 

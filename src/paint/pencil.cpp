@@ -10,22 +10,41 @@ namespace {
 template <class Deposit>
 void pencil_grains(const Deposit& out, float r, float g, float b, float size, const int16_t* xs, const int16_t* ys,
                    int n) {
-  walkStroke(xs, ys, n, 1.0f, [&](float x, float y) {
-    float acc = 0.0f;
-    do {
-      GrainOffset at = grain_offset(size);
-      Shade c = draw_shaded(r, g, b, 40);
-      out.splat(static_cast<float>(static_cast<double>(x) + at.dx), static_cast<float>(static_cast<double>(y) + at.dy),
-                out.ink(c.r, c.g, c.b), 1.0f);
-      acc = static_cast<float>(acc + 0.6);
-    } while (!(acc > size));
-  });
+  // Off the picture a sample only takes its draws: as many grains, each its
+  // rejected places and its shade.
+  const double limit = grain_limit(size);
+  int grains = 0;
+  for (float acc = 0.0f; !(acc > size); acc = static_cast<float>(acc + 0.6)) ++grains;
+  auto draws_only = [&] {
+    for (int k = 0; k < grains; ++k) {
+      grain_offset<false>(size, limit);
+      nextRandom();
+    }
+  };
+  const StrokeReach reach{out.bmp->w, out.bmp->h, size + 2};
+  walkStroke(
+      xs, ys, n, 1.0f, reach,
+      [&](float x, float y) {
+        if (sampleOffPicture(reach, x, y)) return draws_only();
+        float acc = 0.0f;
+        do {
+          GrainOffset at = grain_offset<false>(size, limit);
+          Shade c = draw_shaded(r, g, b, 40);
+          out.splat(static_cast<float>(static_cast<double>(x) + at.dx),
+                    static_cast<float>(static_cast<double>(y) + at.dy), out.ink(c.r, c.g, c.b), 1.0f);
+          acc = static_cast<float>(acc + 0.6);
+        } while (!(acc > size));
+      },
+      [&](int count) {
+        for (int k = 0; k < count; ++k) draws_only();
+      });
 }
 
 }  // namespace
 
 void drawPencil(BITMAP* bmp, float r, float g, float b, float size, const int16_t* xs, const int16_t* ys, int n) {
   log_write(LOG_DEBUG, "drawPencil invoked with %d points.", n);
+  if (!bmp) return;
   size = clamp_setting(size, 1.5f, 8.0f);
   paint_with_deposit(bmp, [&](const auto& out) { pencil_grains(out, r, g, b, size, xs, ys, n); });
 }

@@ -8,8 +8,10 @@
 void drawStamp(BITMAP* bmp, float r, float g, float b, float size, float gap, const int16_t* xs, const int16_t* ys,
                int n) {
   log_write(LOG_DEBUG, "drawStamp invoked with %d points.", n);
+  if (!bmp) return;
   size = clamp_setting(size, 1.5f, 8.0f);
   gap = clamp_setting(gap, 0.0f, 100.0f);
   float spacing = static_cast<float>(size * (gap * 0.09 + 1) * 2);
-  walkStroke(xs, ys, n, spacing, [&](float x, float y) { softDisc(bmp, x, y, r, g, b, 1.0f, size); });
+  walkStroke(xs, ys, n, spacing, StrokeReach{bmp->w, bmp->h, size + 2},
+             [&](float x, float y) { softDisc(bmp, x, y, r, g, b, 1.0f, size); }, [](int) {});
 }

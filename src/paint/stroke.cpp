@@ -1,6 +1,8 @@
 #include "paint/stroke.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "base/log.h"
 #include "paint/canvas.h"
@@ -9,6 +11,10 @@
 #include "paint/pixel.h"
 #include "paint/splat.h"
 #include "paint/square_root.h"
+
+// The walk's functions stay out of line: the wide paint loops inline all they
+// call, and the walk's arithmetic is to be compiled once, for every path alike.
+#define EASEL_OUT_OF_LINE __attribute__((noinline))
 
 __thread StrokeSampleBuffer StrokeSamples;
 
@@ -43,6 +49,15 @@ float sample_straight(float ax, float ay, float bx, float by, float s, float o) 
   return static_cast<float>(static_cast<double>(s) - remaining);
 }
 
+// The float nearest to (lo + hi) / 2, for 0 <= lo <= hi <= 1, as
+// float((double(lo) + hi) * 0.5) gives it. When that double sum is exact (lo
+// zero or not below 2^-27), halving both and adding in float rounds the same
+// exact value once, with a shorter wait for the result.
+inline float midpoint(float lo, float hi) {
+  if (lo >= 0x1p-27f || lo == 0.0f) return lo * 0.5f + hi * 0.5f;
+  return static_cast<float>((static_cast<double>(lo) + hi) * 0.5);
+}
+
 inline double bezier(double t, float p0, float c1, float c2, float p3) {
   double a = 1.0 - t;
   return a * a * a * p0 + 3.0 * t * a * a * c1 + 3.0 * t * t * a * c2 + t * t * t * p3;
@@ -50,12 +65,66 @@ inline double bezier(double t, float p0, float c1, float c2, float p3) {
 
 }  // namespace
 
-float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y, float p3x,
-                  float p3y, float spacing, float offset) {
+namespace {
+
+// A curve whose derivative's control vectors lie within 41 degrees of one
+// direction keeps its derivative in that cone: the distance from any point to
+// later points then grows by at least climb per unit of parameter, and
+// rounding bounds how far a float position is from its exact point.
+struct CurveClimb {
+  double climb = 0, rounding = 0;
+};
+
+CurveClimb curve_climb(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y, float p3x, float p3y) {
+  const double hx[3] = {static_cast<double>(c1x) - p0x, static_cast<double>(c2x) - c1x, static_cast<double>(p3x) - c2x};
+  const double hy[3] = {static_cast<double>(c1y) - p0y, static_cast<double>(c2y) - c1y, static_cast<double>(p3y) - c2y};
+  double len[3];
+  for (int k = 0; k < 3; ++k) {
+    len[k] = square_root(hx[k] * hx[k] + hy[k] * hy[k]);
+    if (!(len[k] > 0)) return CurveClimb{};
+  }
+  // The cone's axis halves the widest angle between two of the vectors.
+  int a = 0, b = 1;
+  double widest = 2;
+  for (int i = 0; i < 3; ++i)
+    for (int j = i + 1; j < 3; ++j) {
+      double c = (hx[i] * hx[j] + hy[i] * hy[j]) / (len[i] * len[j]);
+      if (c < widest) widest = c, a = i, b = j;
+    }
+  double ux = hx[a] / len[a] + hx[b] / len[b], uy = hy[a] / len[a] + hy[b] / len[b];
+  double ulen = square_root(ux * ux + uy * uy);
+  if (!(ulen > 0)) return CurveClimb{};
+  ux /= ulen, uy /= ulen;
+  double cosine = 1, slowest = INFINITY, largest = 0;
+  for (int k = 0; k < 3; ++k) {
+    double along = ux * hx[k] + uy * hy[k];
+    cosine = std::min(cosine, along / len[k]);
+    slowest = std::min(slowest, along);
+  }
+  cosine -= 1e-9;
+  if (!(cosine > 0.75)) return CurveClimb{};
+  for (float v : {p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y}) largest = std::max(largest, std::fabs(static_cast<double>(v)));
+  // The speed is at least 3 * slowest; the chord to a later point and the
+  // direction there are at most twice the cone's half-angle apart.
+  CurveClimb c;
+  c.climb = (2 * cosine * cosine - 1) * 3 * slowest * (1 - 1e-9);
+  c.rounding = largest * 1e-7 + 1e-9;
+  return c;
+}
+
+}  // namespace
+
+float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y,
+                  float p3x, float p3y, float spacing, float offset) {
   StrokeSamples.count = 0;
   float cx = p0x, cy = p0y;
   float t = 0.0f;
   float target = offset;
+  CurveClimb climb;
+  bool climb_known = false;
+  // Negative while searches are short; else the last search's run of
+  // too-far midpoints, less one.
+  int hint = -1;
   for (;;) {
     double rx = static_cast<double>(p3x) - cx, ry = static_cast<double>(p3y) - cy;
     double rest2 = rx * rx + ry * ry;
@@ -63,13 +132,71 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
       return static_cast<float>(target - square_root(rest2));
     float too_far = static_cast<float>((target + 0.01) * (target + 0.01));
     float too_near = static_cast<float>((target - 0.01) * (target - 0.01));
+    auto distance2 = [&](float at, float* px, float* py) {
+      *px = static_cast<float>(bezier(at, p0x, c1x, c2x, p3x));
+      *py = static_cast<float>(bezier(at, p0y, c1y, c2y, p3y));
+      double gx = static_cast<double>(cx) - *px, gy = static_cast<double>(cy) - *py;
+      return static_cast<float>(gx * gx + gy * gy);
+    };
     float lo = t, hi = 1.0f, mid, qx, qy;
-    for (;;) {
-      mid = static_cast<float>((static_cast<double>(lo) + hi) * 0.5);
-      qx = static_cast<float>(bezier(mid, p0x, c1x, c2x, p3x));
-      qy = static_cast<float>(bezier(mid, p0y, c1y, c2y, p3y));
-      double gx = static_cast<double>(cx) - qx, gy = static_cast<double>(cy) - qy;
-      float g = static_cast<float>(gx * gx + gy * gy);
+    bool found = false;
+    if (hint >= 0 && (lo >= 0x1p-27f || lo == 0.0f)) {
+      // The search starts by halving towards lo while the midpoints are too
+      // far: the midpoint at step k is 2^-(k-1) times float(lo 2^(k-2) + hi
+      // 2^(k-2)), and these scaled sums chain with one addition each.
+      float step = lo * 0.5f, sum = 0.5f, scale = 1.0f;
+      int run = 0;
+      if (hint >= 4 && !climb_known) {
+        climb = curve_climb(p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y);
+        climb_known = true;
+      }
+      if (hint >= 4 && climb.climb > 0) {
+        // On a climbing curve the first hint midpoints need not be evaluated
+        // when the last is too far and the distance grows enough between it
+        // and the one before to beat the rounding.
+        float before = hi;
+        for (run = 0; run < hint; ++run) {
+          float scaled = step + sum;
+          mid = scaled * scale;
+          if (!(mid < hi && mid > lo)) break;
+          before = hi;
+          hi = mid;
+          sum = scaled;
+          step = step * 2.0f;
+          scale = scale * 0.5f;
+        }
+        double need = 4 * climb.rounding + 1e-6 * (target + 0.01) + 1e-9;
+        if (run < hint || !(distance2(hi, &qx, &qy) > too_far) ||
+            !(climb.climb * (static_cast<double>(before) - hi) > need)) {
+          hi = 1.0f, step = lo * 0.5f, sum = 0.5f, scale = 1.0f;
+          run = 0;
+        }
+      }
+      for (; run < 60; ++run) {
+        float scaled = step + sum;
+        mid = scaled * scale;
+        float g = distance2(mid, &qx, &qy);
+        if (g > too_far && mid != hi && mid != lo) {
+          hi = mid;
+          sum = scaled;
+          step = step * 2.0f;
+          scale = scale * 0.5f;
+          continue;
+        }
+        // The search's own steps for this midpoint (below).
+        if (g > too_far || g >= too_near || static_cast<double>(hi) - lo < 0.0001)
+          found = true;
+        else
+          lo = mid;
+        break;
+      }
+      hint = run >= 6 ? run - 1 : -1;
+    }
+    int steps = 0;
+    while (!found) {
+      mid = midpoint(lo, hi);
+      float g = distance2(mid, &qx, &qy);
+      ++steps;
       if (g > too_far) {
         // Once the interval has shrunk to neighbouring floats the midpoint
         // cannot move any more; take it rather than loop for ever.
@@ -83,6 +210,7 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
         lo = mid;
       }
     }
+    if (steps >= 8) hint = 0;
     if (StrokeSamples.count >= STROKE_SAMPLES_MAX) return 0.0f;
     push_sample(qx, qy);
     t = mid;
@@ -92,8 +220,11 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
   }
 }
 
-int segmentControls(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i, float c[4]) {
-  if (n < 3 || i >= n - 1) return 0;
+namespace {
+
+// The cubic Bezier curve of segment i of a stroke of three points or more:
+// P[i], two control points, P[i + 1]. False for a segment drawn straight.
+inline __attribute__((always_inline)) bool segment_curve(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i, float c[8]) {
   // Tangents through the neighbouring points; the ends use the segment itself.
   unsigned before = i == 0 ? 0 : i - 1;
   unsigned after = i == n - 2 ? i + 1 : i + 2;
@@ -103,7 +234,7 @@ int segmentControls(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i
   float t1y = static_cast<float>(ys[i] - ys[after]);
   float len0 = static_cast<float>(square_root(static_cast<double>(t0x) * t0x + static_cast<double>(t0y) * t0y));
   float len1 = static_cast<float>(square_root(static_cast<double>(t1x) * t1x + static_cast<double>(t1y) * t1y));
-  if (len0 < 0.001 || len1 < 0.001) return 0;
+  if (len0 < 0.001 || len1 < 0.001) return false;
   if (len1 <= len0) {
     double k = static_cast<double>(len1) / len0;
     t0x = static_cast<float>(t0x * k);
@@ -113,22 +244,31 @@ int segmentControls(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i
     t1x = static_cast<float>(t1x * k);
     t1y = static_cast<float>(t1y * k);
   }
-  c[0] = static_cast<float>(xs[i] + 0.25 * t0x);
-  c[1] = static_cast<float>(ys[i] + 0.25 * t0y);
-  c[2] = static_cast<float>(xs[i + 1] + 0.25 * t1x);
-  c[3] = static_cast<float>(ys[i + 1] + 0.25 * t1y);
+  c[0] = xs[i], c[1] = ys[i];
+  c[2] = static_cast<float>(xs[i] + 0.25 * t0x), c[3] = static_cast<float>(ys[i] + 0.25 * t0y);
+  c[4] = static_cast<float>(xs[i + 1] + 0.25 * t1x), c[5] = static_cast<float>(ys[i + 1] + 0.25 * t1y);
+  c[6] = xs[i + 1], c[7] = ys[i + 1];
+  return true;
+}
+
+}  // namespace
+
+int segmentControls(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i, float c[4]) {
+  float curve[8];
+  if (n < 3 || i >= n - 1 || !segment_curve(xs, ys, n, i, curve)) return 0;
+  for (int k = 0; k < 4; ++k) c[k] = curve[k + 2];
   return 1;
 }
 
-float sampleSegment(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i, float spacing,
-                    float offset) {
+EASEL_OUT_OF_LINE float sampleSegment(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i, float spacing,
+                                      float offset) {
   StrokeSamples.count = 0;
   if (n >= 3) {
     if (i >= n - 1) return offset;
-    float c[4];
-    if (!segmentControls(xs, ys, n, i, c))
+    float c[8];
+    if (!segment_curve(xs, ys, n, i, c))
       return sample_straight(xs[i], ys[i], xs[i + 1], ys[i + 1], spacing, offset);
-    return sampleCurve(xs[i], ys[i], c[0], c[1], c[2], c[3], xs[i + 1], ys[i + 1], spacing, offset);
+    return sampleCurve(c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7], spacing, offset);
   }
   if (i != 0 || n == 0) return offset;
   if (n == 2) return sample_straight(xs[0], ys[0], xs[1], ys[1], spacing, offset);
@@ -137,6 +277,135 @@ float sampleSegment(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i
     return spacing;
   }
   return offset;
+}
+
+namespace {
+
+// The curve through the proof below is cut into this many equal parameter pieces.
+constexpr int PIECES = 64;
+
+struct Cubic {
+  double x[4], y[4];
+};
+
+// De Casteljau's split at t: the part before t into left, after it into right.
+void split_curve(const Cubic& c, double t, Cubic* left, Cubic* right) {
+  auto lerp = [t](double a, double b) { return a + (b - a) * t; };
+  const double* v[2] = {c.x, c.y};
+  double* l[2] = {left->x, left->y};
+  double* r[2] = {right->x, right->y};
+  for (int a = 0; a < 2; ++a) {
+    double p01 = lerp(v[a][0], v[a][1]), p12 = lerp(v[a][1], v[a][2]), p23 = lerp(v[a][2], v[a][3]);
+    double p012 = lerp(p01, p12), p123 = lerp(p12, p23), mid = lerp(p012, p123);
+    l[a][0] = v[a][0], l[a][1] = p01, l[a][2] = p012, l[a][3] = mid;
+    r[a][0] = mid, r[a][1] = p123, r[a][2] = p23, r[a][3] = v[a][3];
+  }
+}
+
+struct Piece {
+  double min_x, min_y, max_x, max_y;  // the control points' box, which holds the piece
+  double chord;                       // from its start to its end: at most its length
+  double hx[3], hy[3];                // its derivative's control vectors, up to a factor
+};
+
+// Cosine of the widest angle between a direction and the derivative's control
+// vectors of two neighbouring pieces; the derivative lies within that cone.
+// Rounding in the vectors is allowed for with slack.
+double cone_cosine(const Piece& a, const Piece& b, double slack) {
+  const Piece* both[2] = {&a, &b};
+  double ux = 0, uy = 0;
+  for (const Piece* p : both)
+    for (int k = 0; k < 3; ++k) {
+      double len = std::hypot(p->hx[k], p->hy[k]);
+      if (len > 0) ux += p->hx[k] / len, uy += p->hy[k] / len;
+    }
+  double ulen = std::hypot(ux, uy);
+  if (!(ulen > 0.5)) return -1;
+  ux /= ulen, uy /= ulen;
+  double cosine = 1;
+  for (const Piece* p : both)
+    for (int k = 0; k < 3; ++k) {
+      double len = std::hypot(p->hx[k], p->hy[k]);
+      if (len > 0) cosine = std::min(cosine, (ux * p->hx[k] + uy * p->hy[k] - 4 * slack) / (len + 4 * slack));
+    }
+  return cosine;
+}
+
+}  // namespace
+
+// The walk joins samples (float positions near the curve, with parameters in
+// increasing order) by steps no longer than step_max below, and ends once one
+// is nearer the end than the spacing. With the curve cut into pieces:
+// - no two points of pieces two or more apart are within step_max, so a step
+//   spans at most two neighbouring pieces;
+// - the derivative over any two neighbouring pieces stays within a cone of
+//   cosine c, so a step's stretch of curve is at most its length / c.
+// Then after k steps at most k * step_max / c of the curve is behind, which
+// bounds where the first STROKE_SAMPLES_MAX samples lie; and a curve longer
+// than (STROKE_SAMPLES_MAX * step_max + spacing) / c cannot end earlier.
+EASEL_OUT_OF_LINE bool segmentMissesPicture(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i,
+                                            float spacing, float offset, const StrokeReach& reach) {
+  if (!std::isfinite(reach.reach) || n < 3 || i >= n - 1 || !segmentCouldFill(xs, ys, n, i, spacing)) return false;
+  if (!(spacing > 0 && offset >= 0 && offset <= spacing)) return false;
+  float f[8];
+  if (!segment_curve(xs, ys, n, i, f)) return false;
+  const Cubic curve = {{f[0], f[2], f[4], f[6]}, {f[1], f[3], f[5], f[7]}};
+  const double cap = STROKE_SAMPLES_MAX;
+  // The control polygon is at least as long as the curve.
+  double polygon = 0, fastest = 0, largest = 0;
+  for (int k = 0; k < 3; ++k) {
+    double side = std::hypot(curve.x[k + 1] - curve.x[k], curve.y[k + 1] - curve.y[k]);
+    polygon += side;
+    fastest = std::max(fastest, 3 * side);
+  }
+  if (!(polygon > cap * spacing)) return false;
+  for (int k = 0; k < 4; ++k) largest = std::max({largest, std::fabs(curve.x[k]), std::fabs(curve.y[k])});
+  // A sample is off its exact curve point by float rounding (rounding); a
+  // step exceeds its target by the search's tolerance, the rounding of the
+  // distance compared, and, when the search runs out of float parameters, the
+  // curve's travel over one parameter step.
+  const double rounding = largest * 1.2e-7 + 1e-6;
+  const double step_max = (spacing + 0.01) * (1 + 1e-6) + fastest * 1.2e-7 + 4 * rounding;
+  const double slack = largest * 1e-9 + 1e-9;
+
+  Piece pieces[PIECES];
+  for (int j = 0; j < PIECES; ++j) {
+    Cubic rest = curve, piece, unused;
+    if (j > 0) split_curve(curve, static_cast<double>(j) / PIECES, &unused, &rest);
+    split_curve(rest, 1.0 / (PIECES - j), &piece, &unused);
+    Piece& p = pieces[j];
+    p.min_x = *std::min_element(piece.x, piece.x + 4) - slack;
+    p.max_x = *std::max_element(piece.x, piece.x + 4) + slack;
+    p.min_y = *std::min_element(piece.y, piece.y + 4) - slack;
+    p.max_y = *std::max_element(piece.y, piece.y + 4) + slack;
+    p.chord = std::hypot(piece.x[3] - piece.x[0], piece.y[3] - piece.y[0]) - 2 * slack;
+    for (int k = 0; k < 3; ++k) p.hx[k] = piece.x[k + 1] - piece.x[k], p.hy[k] = piece.y[k + 1] - piece.y[k];
+  }
+  double cosine = 1;
+  for (int j = 0; j + 1 < PIECES; ++j) cosine = std::min(cosine, cone_cosine(pieces[j], pieces[j + 1], slack));
+  if (!(cosine > 0.5)) return false;
+  for (int j = 0; j < PIECES; ++j)
+    for (int k = j + 2; k < PIECES; ++k) {
+      const Piece &a = pieces[j], &b = pieces[k];
+      double gx = std::max({0.0, b.min_x - a.max_x, a.min_x - b.max_x});
+      double gy = std::max({0.0, b.min_y - a.max_y, a.min_y - b.max_y});
+      if (!(gx * gx + gy * gy > step_max * step_max)) return false;
+    }
+  double length = 0;
+  for (const Piece& p : pieces) length += std::max(0.0, p.chord);
+  if (!(length * cosine > (cap * step_max + spacing) * (1 + 1e-6) + 1e-3)) return false;
+  // The samples lie on the pieces before the curve's length behind exceeds this.
+  const double behind = cap * step_max / cosine * (1 + 1e-6) + 1e-3;
+  const double left = -reach.reach - rounding, top = left;
+  const double right = reach.w + static_cast<double>(reach.reach) + rounding;
+  const double bottom = reach.h + static_cast<double>(reach.reach) + rounding;
+  double along = 0;
+  for (const Piece& p : pieces) {
+    if (!(p.max_x < left || p.min_x > right || p.max_y < top || p.min_y > bottom)) return false;
+    along += std::max(0.0, p.chord);
+    if (along > behind) break;
+  }
+  return true;
 }
 
 void splatPoint(BITMAP* bmp, float x, float y, float r, float g, float b, float weight) {
@@ -164,9 +433,12 @@ void splatPoint(BITMAP* bmp, float x, float y, float r, float g, float b, float 
 
 void drawPen(BITMAP* bmp, float r, float g, float b, const int16_t* xs, const int16_t* ys, int n) {
   log_write(LOG_DEBUG, "drawPen invoked with %d points.", n);
+  if (!bmp) return;
   paint_with_deposit(bmp, [&](const auto& out) {
     const auto ink = out.ink(r, g, b);
-    walkStroke(xs, ys, n, 1.0f, [&](float x, float y) { out.splat(x, y, ink, 1.0f); });
+    // A dot touches the pixels within one of its place.
+    walkStroke(xs, ys, n, 1.0f, StrokeReach{bmp->w, bmp->h, 2.0f}, [&](float x, float y) { out.splat(x, y, ink, 1.0f); },
+               [](int) {});
   });
 }
 

@@ -1,7 +1,9 @@
 // The stroke path walker, the bilinear deposit, the pen and the stroke preview.
 #pragma once
 #include <allegro.h>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 
 struct DirtyRect;
 
@@ -28,17 +30,60 @@ int segmentControls(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i
 float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y,
                   float p3x, float p3y, float spacing, float offset);
 
+// Where a tool can leave paint: no pixel of a w x h picture changes for a
+// sample farther than reach outside it.
+struct StrokeReach {
+  int w, h;
+  float reach;
+};
+
+// Whether a sample lies farther than the reach outside the picture.
+inline bool sampleOffPicture(const StrokeReach& r, float x, float y) {
+  return x < -r.reach || y < -r.reach || x > r.w + r.reach || y > r.h + r.reach;
+}
+
+// False when segment i of a stroke of three points or more is too short to
+// fill the sample buffer, by a bound with no root: its curve's control
+// polygon is no longer than the chord and half of each tangent, each measured
+// as the sum of its coordinates' differences, plus the control points' rounding.
+inline bool segmentCouldFill(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i, float spacing) {
+  unsigned before = i == 0 ? 0 : i - 1, after = i == n - 2 ? i + 1 : i + 2;
+  auto span = [&](unsigned a, unsigned b) { return std::abs(xs[a] - xs[b]) + std::abs(ys[a] - ys[b]); };
+  return span(i, i + 1) + 0.5 * (span(i + 1, before) + span(i, after)) + 1 > STROKE_SAMPLES_MAX * spacing;
+}
+
+// True when segment i, walked from the given offset, is known without walking
+// it to give STROKE_SAMPLES_MAX samples (and so a leftover of 0), every one of
+// them off the picture. Long curves only; false whenever it cannot tell.
+bool segmentMissesPicture(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i, float spacing, float offset,
+                          const StrokeReach& reach);
+
 // Walks the stroke with the given spacing: every segment in turn, the
 // leftover offset carried to the next, visit(x, y) for every sample in order.
-template <class Visit>
-void walkStroke(const int16_t* xs, const int16_t* ys, int n, float spacing, Visit visit) {
+// A segment that provably stays out of reach of the picture is not walked:
+// skip(count) stands for its count samples.
+template <class Visit, class Skip>
+void walkStroke(const int16_t* xs, const int16_t* ys, int n, float spacing, const StrokeReach& reach, Visit visit,
+                Skip skip) {
   if (n <= 0) return;
   float offset = 0.0f;
   for (unsigned i = 0; i < static_cast<unsigned>(n); ++i) {
+    if (reach.reach < INFINITY && n >= 3 && i + 1 < static_cast<unsigned>(n) &&
+        segmentCouldFill(xs, ys, n, i, spacing) && segmentMissesPicture(xs, ys, n, i, spacing, offset, reach)) {
+      skip(STROKE_SAMPLES_MAX);
+      offset = 0.0f;
+      continue;
+    }
     float leftover = sampleSegment(xs, ys, n, i, spacing, offset);
     for (int k = 0; k < StrokeSamples.count; ++k) visit(StrokeSamples.x[k], StrokeSamples.y[k]);
     offset = leftover;
   }
+}
+
+// Every sample visited, none skipped.
+template <class Visit>
+void walkStroke(const int16_t* xs, const int16_t* ys, int n, float spacing, Visit visit) {
+  walkStroke(xs, ys, n, spacing, StrokeReach{0, 0, INFINITY}, visit, [](int) {});
 }
 
 // Deposits a colour at a fractional position over the 2 x 2 pixels around it.

@@ -347,6 +347,36 @@ TEST(Grain, PinnedPixelsAndStreamPositionsPerToolAndSize) {
   }
 }
 
+// Every tool on zigzags between far corners (each segment cut at the buffer limit in the first two), wholly off
+// the picture, and cut off it then across it: pinned pictures (U: untouched) and the next draw of the stream.
+TEST(Renderers, PinnedFarZigzags) {
+  const int16_t corners[4][4] = {
+      {-3640, -3754, 4551, 4437}, {-32767, -32767, 32767, 32767}, {-300, 40, -100, 600}, {-9000, -9000, 400, 300}};
+  const uint64_t U = 4711206328777528012u, expected[6][4][2] = {
+      {{U, 3633953166}, {U, 3633953166}, {U, 3633953166}, {6973057604023741079u, 3633953166}},
+      {{U, 2345967862}, {U, 2345967862}, {U, 1590026329}, {922432328682742743u, 2345967862}},
+      {{U, 3020007328}, {U, 3020007328}, {U, 2610617357}, {9916300898260440537u, 3020007328}},
+      {{8567127989489305158u, 3633953166}, {7991152999336358536u, 3633953166}, {U, 3633953166},
+       {4052807829555414755u, 3633953166}},
+      {{U, 2360426904}, {U, 2360426904}, {U, 2959788618}, {U, 2360426904}},
+      {{18188625923031060311u, 3633953166}, {U, 3633953166}, {U, 3633953166}, {17028229109096072809u, 3633953166}}};
+  for (int shape = 0; shape < 4; ++shape) {
+    const int16_t* c = corners[shape];
+    const int16_t xs[5] = {c[0], c[2], c[2], c[0], c[0]}, ys[5] = {c[1], c[3], c[1], c[3], c[1]};
+    for (int tool = 0; tool < 6; ++tool) {
+      BITMAP* bmp = testsupport::make_pattern(912, 684);
+      useCommandStream(77);
+      tool == 0 ? drawPen(bmp, 255, 0, 0, xs, ys, 5) : tool == 1 ? drawPencil(bmp, 0, 0, 0, 400, xs, ys, 5)
+      : tool == 2 ? drawChalk(bmp, 0, 128, 0, 400, xs, ys, 5) : tool == 3 ? drawStamp(bmp, 90, 10, 90, 400, 0, xs, ys, 5)
+      : tool == 4 ? drawBrush(bmp, 0, 0, 255, 400, 400, xs, ys, 5) : drawSmudge(bmp, 400, 400, xs, ys, 5);
+      const uint64_t got[2] = {testsupport::bitmap_checksum(bmp), nextRandom()};
+      useLocalStream();
+      for (int k = 0; k < 2; ++k) EXPECT_EQ(expected[tool][shape][k], got[k]) << tool << " " << shape << " " << k;
+      destroy_bitmap(bmp);
+    }
+  }
+}
+
 // Row offsets run from 1 - R to R; the rim is soft. Below radius 0.5 there are
 // no rows at all; a centre or radius that is not a number, or a coverage not
 // above 0.005, paints nothing. Discs over the edges paint their on-bitmap part.
