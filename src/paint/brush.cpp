@@ -461,19 +461,19 @@ void paint_samples(const Deposit& out, BristleList* list, float r, float g, floa
   typename Deposit::Ink inks[3] = {out.ink(r, g, b), out.ink(r, g, b), out.ink(r, g, b)};
   int phase = 0;
   float px = 0, py = 0;
-  walkStroke(xs, ys, n, BRUSH_SPACING, [&](float X, float Y) {
+  walkStroke(xs, ys, n, BRUSH_SPACING, [&](float X, float Y) -> bool {
     // A zero-length first segment yields a sample that is not a number: it
     // marks no place and must not become the previous position.
-    if (std::isnan(X) || std::isnan(Y)) return;
+    if (std::isnan(X) || std::isnan(Y)) return true;
     if (phase == 0) {
       px = X;
       py = Y;
       phase = 1;
-      return;
+      return true;
     }
     double vx = static_cast<double>(X) - px, vy = static_cast<double>(Y) - py;
     float len = static_cast<float>(square_root(vx * vx + vy * vy));
-    if (len < 0.0001) return;
+    if (len < 0.0001) return true;
     float tx = static_cast<float>(vx / len);
     float ty = static_cast<float>(vy / len);
     float nx = -ty, ny = tx;
@@ -482,11 +482,13 @@ void paint_samples(const Deposit& out, BristleList* list, float r, float g, floa
     if (phase == 1) {
       for (int k = 0; k < list->count; ++k) place_bristle(&list->bristles[k], X, Y, tx, ty, nx, ny);
       phase = 2;
-      return;
+      return true;
     }
     take_draws(list, out.bmp, X, Y);
     plan_moves(out, list, Sample{X, Y, tx, ty, nx, ny}, drying);
     for (int k = 0; k < list->count; ++k) paint_bristle(out, &list->bristles[k], list->steps[k], inks, r, g, b);
+    // With every bristle dry the rest of the stroke draws nothing and takes no draw.
+    return list->count > 0;
   });
 }
 

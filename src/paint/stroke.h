@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <type_traits>
 
 struct DirtyRect;
 
@@ -35,6 +36,9 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
 struct StrokeReach {
   int w, h;
   float reach;
+  // The segment's end must be out of reach too: a tool that carries the last
+  // sample to the next one (the smudge) cannot lose it where paint can land.
+  bool end_too = false;
 };
 
 // Whether a sample lies farther than the reach outside the picture.
@@ -58,8 +62,21 @@ inline bool segmentCouldFill(const int16_t* xs, const int16_t* ys, unsigned n, u
 bool segmentMissesPicture(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i, float spacing, float offset,
                           const StrokeReach& reach);
 
+// visit(x, y) for one sample; false when the visit ends the walk, which a
+// visit that returns nothing never does.
+template <class Visit>
+inline bool visit_sample(Visit& visit, float x, float y) {
+  if constexpr (std::is_same<decltype(visit(x, y)), bool>::value) {
+    return visit(x, y);
+  } else {
+    visit(x, y);
+    return true;
+  }
+}
+
 // Walks the stroke with the given spacing: every segment in turn, the
-// leftover offset carried to the next, visit(x, y) for every sample in order.
+// leftover offset carried to the next, visit(x, y) for every sample in order
+// until a visit returns false (a tool that can change nothing more).
 // A segment that provably stays out of reach of the picture is not walked:
 // skip(count) stands for its count samples.
 template <class Visit, class Skip>
@@ -69,13 +86,15 @@ void walkStroke(const int16_t* xs, const int16_t* ys, int n, float spacing, cons
   float offset = 0.0f;
   for (unsigned i = 0; i < static_cast<unsigned>(n); ++i) {
     if (reach.reach < INFINITY && n >= 3 && i + 1 < static_cast<unsigned>(n) &&
-        segmentCouldFill(xs, ys, n, i, spacing) && segmentMissesPicture(xs, ys, n, i, spacing, offset, reach)) {
+        segmentCouldFill(xs, ys, n, i, spacing) && segmentMissesPicture(xs, ys, n, i, spacing, offset, reach) &&
+        (!reach.end_too || sampleOffPicture(StrokeReach{reach.w, reach.h, reach.reach + 1}, xs[i + 1], ys[i + 1]))) {
       skip(STROKE_SAMPLES_MAX);
       offset = 0.0f;
       continue;
     }
     float leftover = sampleSegment(xs, ys, n, i, spacing, offset);
-    for (int k = 0; k < StrokeSamples.count; ++k) visit(StrokeSamples.x[k], StrokeSamples.y[k]);
+    for (int k = 0; k < StrokeSamples.count; ++k)
+      if (!visit_sample(visit, StrokeSamples.x[k], StrokeSamples.y[k])) return;
     offset = leftover;
   }
 }
