@@ -387,24 +387,25 @@ void drawSmudge(BITMAP* bmp, float size, float strength, const int16_t* xs, cons
   float coverage = static_cast<float>(strength * 0.0008333333333333334);
 
   bool have_previous = false;
-  // After a segment not walked the previous sample is unknown. The walk skips
-  // only segments whose end is out of reach too, and the next sample lies
-  // within a step of that end, where a disc changes nothing whatever its drag.
-  bool previous_unknown = false;
   float px = 0, py = 0;
-  const StrokeReach reach = {bmp->w, bmp->h, size + 5, true};
+  // A disc writes within size + 2 of its sample and reads within as much of the
+  // previous one.
+  const StrokeReach reach = {bmp->w, bmp->h, size + 5};
   walkStroke(xs, ys, n, SMUDGE_SPACING, reach, [&](float X, float Y) {
     // A zero-length first segment yields a sample that is not a number: it
     // marks no place, so it neither smudges nor serves as the previous position.
     if (std::isnan(X) || std::isnan(Y)) return;
     // The first sample of the stroke only marks where the drag starts.
-    if (have_previous && !previous_unknown) {
+    if (have_previous) {
       smudgeDisc(bmp, size, coverage, X, Y, static_cast<float>(static_cast<double>(px) - X),
                  static_cast<float>(static_cast<double>(py) - Y));
     }
     have_previous = true;
-    previous_unknown = false;
     px = X;
     py = Y;
-  }, [&](int) { previous_unknown = true; });
+  }, [&](int) {
+    // The last sample of a segment not walked is unknown but out of reach: the
+    // next disc, dragged from there, would read only off the picture.
+    have_previous = false;
+  });
 }

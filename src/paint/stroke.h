@@ -36,9 +36,6 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
 struct StrokeReach {
   int w, h;
   float reach;
-  // The segment's end must be out of reach too: a tool that carries the last
-  // sample to the next one (the smudge) cannot lose it where paint can land.
-  bool end_too = false;
 };
 
 // Whether a sample lies farther than the reach outside the picture.
@@ -86,8 +83,7 @@ void walkStroke(const int16_t* xs, const int16_t* ys, int n, float spacing, cons
   float offset = 0.0f;
   for (unsigned i = 0; i < static_cast<unsigned>(n); ++i) {
     if (reach.reach < INFINITY && n >= 3 && i + 1 < static_cast<unsigned>(n) &&
-        segmentCouldFill(xs, ys, n, i, spacing) && segmentMissesPicture(xs, ys, n, i, spacing, offset, reach) &&
-        (!reach.end_too || sampleOffPicture(StrokeReach{reach.w, reach.h, reach.reach + 1}, xs[i + 1], ys[i + 1]))) {
+        segmentCouldFill(xs, ys, n, i, spacing) && segmentMissesPicture(xs, ys, n, i, spacing, offset, reach)) {
       skip(STROKE_SAMPLES_MAX);
       offset = 0.0f;
       continue;
