@@ -20,8 +20,8 @@ struct BoardPainter {
 
 static std::atomic<bool> engine_claimed{false};
 
-// Any use from another thread than the creator's is refused, so the engine's
-// process-wide state only ever sees one thread.
+// Any use from another thread than the creator's is refused: the canvas is
+// drawn by that thread alone (with the one worker its runs of commands share).
 static bool mine(const BoardPainter* p) { return p && p->owner == std::this_thread::get_id(); }
 
 BoardPainter* painter_create() {
