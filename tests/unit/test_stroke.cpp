@@ -375,6 +375,20 @@ TEST(Renderers, PinnedFarZigzags) {
       destroy_bitmap(bmp);
     }
   }
+  // The walk with a reach visits or skips exactly the samples of the whole walk, and skips the segments that
+  // fill the buffer wholly out of reach: the far edges of the first zigzag, all of the 16-bit one, and all but
+  // the one of the last stroke that starts on the picture.
+  const int skipped_expected[4] = {2 * STROKE_SAMPLES_MAX, 4 * STROKE_SAMPLES_MAX, 0, 3 * STROKE_SAMPLES_MAX};
+  for (int shape = 0; shape < 4; ++shape) {
+    const int16_t* c = corners[shape];
+    const int16_t xs[5] = {c[0], c[2], c[2], c[0], c[0]}, ys[5] = {c[1], c[3], c[1], c[3], c[1]};
+    int whole = 0, visited = 0, skipped = 0;
+    walkStroke(xs, ys, 5, 1.0f, [&](float, float) { ++whole; });
+    walkStroke(xs, ys, 5, 1.0f, StrokeReach{912, 684, 2.0f}, [&](float, float) { ++visited; },
+               [&](int count) { skipped += count; });
+    EXPECT_EQ(whole, visited + skipped) << shape;
+    EXPECT_EQ(skipped_expected[shape], skipped) << shape;
+  }
 }
 
 // Row offsets run from 1 - R to R; the rim is soft. Below radius 0.5 there are
