@@ -10,8 +10,9 @@ namespace {
 template <class Deposit>
 void pencil_grains(const Deposit& out, float r, float g, float b, float size, const int16_t* xs, const int16_t* ys,
                    int n) {
-  // Off the picture a sample only takes its draws: as many grains, each its
-  // rejected places and its shade.
+  // Every sample lays the same number of grains: one, then one more for each
+  // 0.6 added while the sum is not above the size. Off the picture a sample
+  // only takes their draws, each grain its rejected places and its shade.
   const double limit = grain_limit(size);
   int grains = 0;
   for (float acc = 0.0f; !(acc > size); acc = static_cast<float>(acc + 0.6)) ++grains;
@@ -26,14 +27,12 @@ void pencil_grains(const Deposit& out, float r, float g, float b, float size, co
       xs, ys, n, 1.0f, reach,
       [&](float x, float y) {
         if (sampleOffPicture(reach, x, y)) return draws_only();
-        float acc = 0.0f;
-        do {
+        for (int k = 0; k < grains; ++k) {
           GrainOffset at = grain_offset<false>(size, limit);
           Shade c = draw_shaded(r, g, b, 40);
           out.splat(static_cast<float>(static_cast<double>(x) + at.dx),
                     static_cast<float>(static_cast<double>(y) + at.dy), out.ink(c.r, c.g, c.b), 1.0f);
-          acc = static_cast<float>(acc + 0.6);
-        } while (!(acc > size));
+        }
       },
       [&](int count) {
         for (int k = 0; k < count; ++k) draws_only();

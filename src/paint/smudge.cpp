@@ -67,6 +67,20 @@ inline void smudge_pixel(const Surface& s, const Smear& smear, int col, int row,
   if (sampleBilinear(bmp, sx, sy, &r, &g, &b)) blendPixel(bmp, col, row, r, g, b, k);
 }
 
+// The first column of a row's walk, and where the walk stops: right to left
+// when moving left (dx >= 0), left to right otherwise. Columns off the bitmap
+// change nothing, so the walk starts on it.
+inline int first_column(float x, float half, float dx, int w, double* stop) {
+  if (dx >= 0) {
+    *stop = static_cast<double>(x) - half;
+    int col = static_cast<int>(static_cast<double>(x) + half);
+    return col > w - 1 ? w - 1 : col;
+  }
+  *stop = static_cast<double>(x) + half;
+  int col = static_cast<int>(static_cast<double>(x) - half + 1);
+  return col < 0 ? 0 : col;
+}
+
 // A disc's row, one pixel at a time.
 template <class Smear>
 struct PixelRow {
@@ -74,20 +88,12 @@ struct PixelRow {
   Smear smear;
   float x, dx, k;
   void operator()(int row, float sy, float half) const {
-    // Columns off the bitmap change nothing: the walks start and end on it.
-    if (dx >= 0) {
-      // Moving left: columns right to left.
-      double stop = static_cast<double>(x) - half;
-      int col = static_cast<int>(static_cast<double>(x) + half);
-      if (col > s.w - 1) col = s.w - 1;
+    double stop;
+    int col = first_column(x, half, dx, s.w, &stop);
+    if (dx >= 0)
       for (; col > stop && col >= 0; --col) smudge_pixel(s, smear, col, row, dx, sy, k);
-    } else {
-      // Moving right: columns left to right.
-      double stop = static_cast<double>(x) + half;
-      int col = static_cast<int>(static_cast<double>(x) - half + 1);
-      if (col < 0) col = 0;
+    else
       for (; col <= stop && col < s.w; ++col) smudge_pixel(s, smear, col, row, dx, sy, k);
-    }
   }
 };
 
@@ -336,13 +342,12 @@ struct WideRow {
   const Surface& s;
   float x, dx, k;
   EASEL_WIDE_TARGET void operator()(int row, float sy, float half) const {
-    if (dx >= 0) {
-      int col = static_cast<int>(static_cast<double>(x) + half);
-      smear_row_wide<-1>(s, row, col > s.w - 1 ? s.w - 1 : col, static_cast<double>(x) - half, dx, sy, k);
-    } else {
-      int col = static_cast<int>(static_cast<double>(x) - half + 1);
-      smear_row_wide<1>(s, row, col < 0 ? 0 : col, static_cast<double>(x) + half, dx, sy, k);
-    }
+    double stop;
+    const int col = first_column(x, half, dx, s.w, &stop);
+    if (dx >= 0)
+      smear_row_wide<-1>(s, row, col, stop, dx, sy, k);
+    else
+      smear_row_wide<1>(s, row, col, stop, dx, sy, k);
   }
 };
 

@@ -168,9 +168,7 @@ EASEL_WIDE_TARGET inline void splat_wide(BITMAP* bmp, float x, float y, const Wi
   float fx, fy;
   if (splat_cell(bmp, x, y, &top, &bottom, &fx, &fy)) splat_rows_wide(top, bottom, fx, fy, ink, weight);
 }
-#endif
 
-#ifdef EASEL_WIDE
 // An ink's channels in the byte lanes of a pixel (0 beyond the three).
 EASEL_WIDE_TARGET inline __m256d ink_lanes(const WideInk& ink) {
   return _mm256_setr_pd(packed_lane(0, ink.r, ink.g, ink.b), packed_lane(1, ink.r, ink.g, ink.b),
@@ -208,7 +206,8 @@ EASEL_WIDE_TARGET inline void blend_square_lanes(uint32_t* top, uint32_t* bottom
   blend_pixel_lanes<3>(bottom + 1, ink, c);
 }
 
-// blend_square_lanes with the ink laid out per call.
+// blend_square_lanes with the ink laid out inside: callers built without AVX
+// cannot hand over the wide ink themselves.
 EASEL_WIDE_TARGET inline void blend_square_pixels(uint32_t* top, uint32_t* bottom, __m128 covs, const WideInk& ink) {
   blend_square_lanes(top, bottom, covs, ink_lanes(ink));
 }

@@ -345,7 +345,7 @@ double cone_cosine(const Piece& a, const Piece& b, double slack) {
 // than (STROKE_SAMPLES_MAX * step_max + spacing) / c cannot end earlier.
 EASEL_OUT_OF_LINE bool segmentMissesPicture(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i,
                                             float spacing, float offset, const StrokeReach& reach) {
-  if (!std::isfinite(reach.reach) || n < 3 || i >= n - 1 || !segmentCouldFill(xs, ys, n, i, spacing)) return false;
+  if (!std::isfinite(reach.reach) || n < 3 || i >= n - 1) return false;
   if (!(spacing > 0 && offset >= 0 && offset <= spacing)) return false;
   float f[8];
   if (!segment_curve(xs, ys, n, i, f)) return false;

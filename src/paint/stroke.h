@@ -55,7 +55,8 @@ inline bool segmentCouldFill(const int16_t* xs, const int16_t* ys, unsigned n, u
 
 // True when segment i, walked from the given offset, is known without walking
 // it to give STROKE_SAMPLES_MAX samples (and so a leftover of 0), every one of
-// them off the picture. Long curves only; false whenever it cannot tell.
+// them off the picture. Long curves only (the walk asks only when
+// segmentCouldFill says so); false whenever it cannot tell.
 bool segmentMissesPicture(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i, float spacing, float offset,
                           const StrokeReach& reach);
 
