@@ -206,22 +206,16 @@ EASEL_WIDE_TARGET int search_foretold(Foretold* f, const float* curve, float cx,
   if (lo >= 0x1p-27f || lo == 0.0f) {
     // While too far the midpoints chain with one addition each (see the
     // plain search's run of them). On a climbing curve only the last of a
-    // run is measured, as the plain search's proof asks; a run that gets
-    // stuck there goes on to the cap, and the search is foretold again
-    // without the proof.
+    // run is measured, as the plain search's proof asks. A run that gets
+    // stuck repeats its last step up to the cap, where the search goes on
+    // plainly and takes that step's midpoint as the stuck search would.
     for (bool prove = climb > 0;; prove = false) {
       float step = lo * 0.5f, sum = 0.5f, scale = 1.0f, before = hi;
       int run = 0;
       for (;;) {
         const float scaled = step + sum, mid = scaled * scale;
         if (!(mid > b)) break;
-        if (!prove) {
-          w.record(lo, hi, mid);
-          if (mid == hi || mid == lo) {
-            done = true;
-            break;
-          }
-        }
+        if (!prove) w.record(lo, hi, mid);
         before = hi, hi = mid, sum = scaled, step = step * 2.0f, scale = scale * 0.5f;
         if (++run == FORETOLD_MAX) {
           done = true, f->accepts = false;
