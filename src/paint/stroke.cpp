@@ -127,7 +127,7 @@ constexpr int FORETOLD_MAX = 48;
 // midpoints are measured four at a time while the chain of the next ones is
 // worked out, so that the measuring costs little more than that chain.
 struct Foretold {
-  alignas(16) float mid[FORETOLD_MAX + 4], qx[FORETOLD_MAX + 4], qy[FORETOLD_MAX + 4], g[FORETOLD_MAX + 4];
+  alignas(16) float mid[FORETOLD_MAX + 4], qx[FORETOLD_MAX + 4], qy[FORETOLD_MAX + 4];
   float lo[FORETOLD_MAX + 1], hi[FORETOLD_MAX + 1];
   int n, proof;  // proof: the step that stands for its run, if any
   bool accepts;
@@ -172,7 +172,6 @@ struct Foresight {
     _mm_store_ps(f->qy + k, q[1]);
     const __m256d gx = _mm256_sub_pd(x0, _mm256_cvtps_pd(q[0])), gy = _mm256_sub_pd(y0, _mm256_cvtps_pd(q[1]));
     const __m128 g = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_mul_pd(gx, gx), _mm256_mul_pd(gy, gy)));
-    _mm_store_ps(f->g + k, g);
     // Classes as (too far, too far or in the window), found and foretold.
     const __m128 far = _mm_cmpgt_ps(g, too_far), told_far = _mm_cmpgt_ps(recent, b);
     const __m128 kept = _mm_or_ps(far, _mm_cmpge_ps(g, too_near));
@@ -272,15 +271,15 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
   // too-far midpoints, less one.
   int hint = -1;
 #ifdef EASEL_WIDE
-  wide = wide && wide_available();
-  const float curve[8] = {p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y};
+  // Whether searches may be foretold, asked once a curve is long enough to
+  // gain: 0 until then, 1 yes, -1 no.
+  int foresee = wide ? 0 : -1;
   float t_before = 0.0f;
   bool foretold = false;
   double pace_next = 0;
   alignas(16) Foretold told;
-#else
-  wide = false;
 #endif
+  (void)wide;
   for (;;) {
     double rx = static_cast<double>(p3x) - cx, ry = static_cast<double>(p3y) - cy;
     double rest2 = rx * rx + ry * ry;
@@ -294,20 +293,22 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
       double gx = static_cast<double>(cx) - *px, gy = static_cast<double>(cy) - *py;
       return static_cast<float>(gx * gx + gy * gy);
     };
-    float lo = t, hi = 1.0f, mid, qx, qy, g;
-    bool found = false, known = false;
+    float lo = t, hi = 1.0f, mid, qx, qy;
+    bool found = false;
 #ifdef EASEL_WIDE
     // The next search is foretold from the curve's speed half the last step
     // ahead, which the chord of a step of this length matches closely. On a
     // climbing curve with steps so short that the search ends soon after its
     // run of too-far midpoints, the plain search's proof does better alone.
     const double pace = pace_next;
-    if (wide && StrokeSamples.count >= 16 && !climb_known) {
-      climb = curve_climb(p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y);
-      climb_known = true;
+    foretold = false;
+    if (StrokeSamples.count >= 16 && foresee >= 0) {
+      if (foresee == 0) foresee = wide_available() ? 1 : -1;
+      if (!climb_known) climb = curve_climb(p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y), climb_known = true;
+      foretold = foresee > 0 && (!(climb.climb > 0) || pace * target > 2e-4);
     }
-    foretold = wide && StrokeSamples.count >= 16 && (!(climb.climb > 0) || pace * target > 2e-4);
     if (foretold) {
+      const float curve[8] = {p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y};
       const double need = 4 * climb.rounding + 1e-6 * (target + 0.01) + 1e-9;
       const int same = search_foretold(&told, curve, cx, cy, too_far, too_near, lo,
                                        static_cast<float>(t + (target - 0.01) * pace),
@@ -316,9 +317,8 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
         found = true;
         mid = told.mid[told.n - 1], qx = told.qx[told.n - 1], qy = told.qy[told.n - 1];
       } else if (same != told.proof) {
-        // Go on from the first step that went otherwise, whose values are at hand.
+        // Go on from the first step that went otherwise.
         lo = told.lo[same], hi = told.hi[same];
-        if ((known = same < told.n)) mid = told.mid[same], qx = told.qx[same], qy = told.qy[same], g = told.g[same];
       }
     } else
 #endif
@@ -357,7 +357,7 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
       for (; run < 60; ++run) {
         float scaled = step + sum;
         mid = scaled * scale;
-        g = distance2(mid, &qx, &qy);
+        float g = distance2(mid, &qx, &qy);
         if (g > too_far && mid != hi && mid != lo) {
           hi = mid;
           sum = scaled;
@@ -376,11 +376,8 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
     }
     int steps = 0;
     while (!found) {
-      if (!known) {
-        mid = midpoint(lo, hi);
-        g = distance2(mid, &qx, &qy);
-      }
-      known = false;
+      mid = midpoint(lo, hi);
+      float g = distance2(mid, &qx, &qy);
       ++steps;
       if (g > too_far) {
         // Once the interval has shrunk to neighbouring floats the midpoint
@@ -401,8 +398,10 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
 #ifdef EASEL_WIDE
     // The speed one search ahead, off the chain from one parameter to the next.
     // (Checked every 16 samples while the plain search's proof serves.)
-    if (wide && (foretold || (StrokeSamples.count >= 16 && StrokeSamples.count % 16 < 2)))
+    if (StrokeSamples.count >= 16 && foresee >= 0 && (foretold || StrokeSamples.count % 16 < 2)) {
+      const float curve[8] = {p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y};
       pace_next = 1 / curve_speed(curve, t + 1.5 * (static_cast<double>(t) - t_before));
+    }
     t_before = t;
 #endif
     t = mid;
