@@ -127,7 +127,7 @@ constexpr int FORETOLD_MAX = 48;
 // midpoints are measured four at a time while the chain of the next ones is
 // worked out, so that the measuring costs little more than that chain.
 struct Foretold {
-  alignas(16) float mid[FORETOLD_MAX + 4], qx[FORETOLD_MAX + 4], qy[FORETOLD_MAX + 4];
+  alignas(16) float mid[FORETOLD_MAX + 4], qx[FORETOLD_MAX + 4], qy[FORETOLD_MAX + 4], g[FORETOLD_MAX + 4];
   float lo[FORETOLD_MAX + 1], hi[FORETOLD_MAX + 1];
   int n, proof;  // proof: the step that stands for its run, if any
   bool accepts;
@@ -172,6 +172,7 @@ struct Foresight {
     _mm_store_ps(f->qy + k, q[1]);
     const __m256d gx = _mm256_sub_pd(x0, _mm256_cvtps_pd(q[0])), gy = _mm256_sub_pd(y0, _mm256_cvtps_pd(q[1]));
     const __m128 g = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_mul_pd(gx, gx), _mm256_mul_pd(gy, gy)));
+    _mm_store_ps(f->g + k, g);
     // Classes as (too far, too far or in the window), found and foretold.
     const __m128 far = _mm_cmpgt_ps(g, too_far), told_far = _mm_cmpgt_ps(recent, b);
     const __m128 kept = _mm_or_ps(far, _mm_cmpge_ps(g, too_near));
@@ -293,8 +294,8 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
       double gx = static_cast<double>(cx) - *px, gy = static_cast<double>(cy) - *py;
       return static_cast<float>(gx * gx + gy * gy);
     };
-    float lo = t, hi = 1.0f, mid, qx, qy;
-    bool found = false;
+    float lo = t, hi = 1.0f, mid, qx, qy, g;
+    bool found = false, known = false;
 #ifdef EASEL_WIDE
     // The next search is foretold from the curve's speed half the last step
     // ahead, which the chord of a step of this length matches closely. On a
@@ -317,8 +318,9 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
         found = true;
         mid = told.mid[told.n - 1], qx = told.qx[told.n - 1], qy = told.qy[told.n - 1];
       } else if (same != told.proof) {
-        // Go on from the first step that went otherwise.
+        // Go on from the first step that went otherwise, whose values are at hand.
         lo = told.lo[same], hi = told.hi[same];
+        if ((known = same < told.n)) mid = told.mid[same], qx = told.qx[same], qy = told.qy[same], g = told.g[same];
       }
     } else
 #endif
@@ -357,7 +359,7 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
       for (; run < 60; ++run) {
         float scaled = step + sum;
         mid = scaled * scale;
-        float g = distance2(mid, &qx, &qy);
+        g = distance2(mid, &qx, &qy);
         if (g > too_far && mid != hi && mid != lo) {
           hi = mid;
           sum = scaled;
@@ -376,8 +378,11 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
     }
     int steps = 0;
     while (!found) {
-      mid = midpoint(lo, hi);
-      float g = distance2(mid, &qx, &qy);
+      if (!known) {
+        mid = midpoint(lo, hi);
+        g = distance2(mid, &qx, &qy);
+      }
+      known = false;
       ++steps;
       if (g > too_far) {
         // Once the interval has shrunk to neighbouring floats the midpoint
