@@ -260,9 +260,12 @@ EASEL_WIDE_TARGET int search_foretold(Foretold* f, const float* curve, float cx,
 }  // namespace
 #endif
 
-float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y,
-                  float p3x, float p3y, float spacing, float offset, bool wide) {
-  StrokeSamples.count = 0;
+namespace {
+
+// The curve sampler's loop; kWide: long curves have their searches foretold.
+template <bool kWide>
+float sample_curve(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y, float p3x, float p3y,
+                   float spacing, float offset) {
   float cx = p0x, cy = p0y;
   float t = 0.0f;
   float target = offset;
@@ -272,15 +275,11 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
   // too-far midpoints, less one.
   int hint = -1;
 #ifdef EASEL_WIDE
-  // Whether searches may be foretold, asked once a curve is long enough to
-  // gain: 0 until then, 1 yes, -1 no.
-  int foresee = wide ? 0 : -1;
   float t_before = 0.0f;
   bool foretold = false;
   double pace_next = 0;
   alignas(16) Foretold told;
 #endif
-  (void)wide;
   for (;;) {
     double rx = static_cast<double>(p3x) - cx, ry = static_cast<double>(p3y) - cy;
     double rest2 = rx * rx + ry * ry;
@@ -303,10 +302,9 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
     // run of too-far midpoints, the plain search's proof does better alone.
     const double pace = pace_next;
     foretold = false;
-    if (StrokeSamples.count >= 16 && foresee >= 0) {
-      if (foresee == 0) foresee = wide_available() ? 1 : -1;
+    if (kWide && StrokeSamples.count >= 16) {
       if (!climb_known) climb = curve_climb(p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y), climb_known = true;
-      foretold = foresee > 0 && (!(climb.climb > 0) || pace * target > 2e-4);
+      foretold = !(climb.climb > 0) || pace * target > 2e-4;
     }
     if (foretold) {
       const float curve[8] = {p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y};
@@ -403,17 +401,29 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
 #ifdef EASEL_WIDE
     // The speed one search ahead, off the chain from one parameter to the next.
     // (Checked every 16 samples while the plain search's proof serves.)
-    if (StrokeSamples.count >= 16 && foresee >= 0 && (foretold || StrokeSamples.count % 16 < 2)) {
+    if (kWide && StrokeSamples.count >= 16 && (foretold || StrokeSamples.count % 16 < 2)) {
       const float curve[8] = {p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y};
       pace_next = 1 / curve_speed(curve, t + 1.5 * (static_cast<double>(t) - t_before));
     }
-    t_before = t;
+    if (kWide) t_before = t;
 #endif
     t = mid;
     cx = qx;
     cy = qy;
     target = spacing;
   }
+}
+
+}  // namespace
+
+float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y,
+                  float p3x, float p3y, float spacing, float offset, bool wide) {
+  StrokeSamples.count = 0;
+#ifdef EASEL_WIDE
+  if (wide && wide_available()) return sample_curve<true>(p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y, spacing, offset);
+#endif
+  (void)wide;
+  return sample_curve<false>(p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y, spacing, offset);
 }
 
 namespace {
