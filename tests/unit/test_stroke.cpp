@@ -339,7 +339,7 @@ TEST(Grain, PinnedPixelsAndStreamPositionsPerToolAndSize) {
     BITMAP* bmp = c.xs.size() > 2 ? testsupport::make_pattern(912, 684) : testsupport::make_pattern(80, 60);
     useCommandStream(c.seed);
     (c.chalk ? drawChalk : drawPencil)(bmp, c.rgb[0], c.rgb[1], c.rgb[2], c.size, c.xs.data(), c.ys.data(),
-                                       c.xs.size());
+                                       c.xs.size(), true);
     EXPECT_EQ(c.position, random_position(COMMAND_STREAM)) << (c.chalk ? "chalk " : "pencil ") << c.size;
     useLocalStream();
     EXPECT_EQ(c.sum, testsupport::bitmap_checksum(bmp)) << (c.chalk ? "chalk " : "pencil ") << c.size;
