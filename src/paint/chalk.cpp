@@ -24,8 +24,8 @@ inline void chalk_radius(ChalkDisc* disc, float size, uint32_t d) {
   disc->area2 = area * area;
 }
 
-// disc() gives each disc in turn; known() how many discs the next sample
-// lays when that is known ahead, else 0.
+// disc() gives each disc in turn; known(paint) how many discs the next sample
+// lays when that is known ahead, else 0, and takes them when it paints none.
 template <class NextDisc, class Known>
 void chalk_discs(BITMAP* bmp, float r, float g, float b, float size, const int16_t* xs, const int16_t* ys, int n,
                  bool wide, double budget, const NextDisc& disc, const Known& known) {
@@ -37,8 +37,9 @@ void chalk_discs(BITMAP* bmp, float r, float g, float b, float size, const int16
   };
   // Off the picture a sample takes its draws and paints nothing.
   auto sample = [&](float x, float y, bool paint) {
-    if (const int count = known()) {
-      for (int k = 0; k < count; ++k) lay(x, y, paint, disc());
+    if (const int count = known(paint)) {
+      if (paint)
+        for (int k = 0; k < count; ++k) lay(x, y, paint, disc());
       return;
     }
     double total = 0.0;
@@ -97,8 +98,10 @@ EASEL_WIDE_TARGET void read_discs(DiscsAhead* a, float size, double limit, doubl
   for (int k = 0; k < g.grains; k += 16) {
     __m256d total[4], ended[4], discs[4];
     for (int j = 0; j < 4; ++j) total[j] = ended[j] = discs[j] = _mm256_setzero_pd();
+#pragma GCC unroll 8
     for (int step = 0; step < DiscsAhead::STEPS; ++step) {
       const __m256d count = _mm256_set1_pd(step + 1);
+#pragma GCC unroll 4
       for (int j = 0; j < 4; ++j) {
         total[j] = _mm256_add_pd(total[j], _mm256_loadu_pd(a->area2 + k + 4 * j + step));
         total[j] = _mm256_cvtps_pd(_mm256_cvtpd_ps(total[j]));
@@ -146,12 +149,14 @@ void drawChalk(BITMAP* bmp, float r, float g, float b, float size, const int16_t
       return ChalkDisc{{grains.offset[at], grains.offset[at + 1], 0.0f}, shade_of(grains.copy[at + 2], CHALK_SHADES),
                        ahead.radius[k], ahead.area2[k]};
     };
-    chalk_discs(bmp, r, g, b, size, xs, ys, n, wide, budget, disc, [&] {
-      return grains.taken < grains.grains ? ahead.discs[grains.taken] : 0;
+    chalk_discs(bmp, r, g, b, size, xs, ys, n, wide, budget, disc, [&](bool paint) {
+      const int count = grains.taken < grains.grains ? ahead.discs[grains.taken] : 0;
+      if (count && !paint) take_grains(&grains, count, 4);
+      return count;
     });
     settle(&grains);
     return;
   }
 #endif
-  chalk_discs(bmp, r, g, b, size, xs, ys, n, wide, budget, plain, [] { return 0; });
+  chalk_discs(bmp, r, g, b, size, xs, ys, n, wide, budget, plain, [](bool) { return 0; });
 }

@@ -177,6 +177,12 @@ inline int take_grain(GrainsAhead* a, int need) {
   return at;
 }
 
+// take_grain count times, for grains that are all found.
+inline void take_grains(GrainsAhead* a, int count, int need) {
+  a->taken += count;
+  a->used = a->start[a->taken - 1] + need;
+}
+
 // The draws taken handed back to the stream, before the plain way draws.
 inline void settle(GrainsAhead* a) {
   random_take_ready(a->used);
