@@ -51,7 +51,7 @@ void pencil_stroke(const Deposit& out, float r, float g, float b, float size, co
 #ifdef EASEL_WIDE
   if (wide && wide_available()) {
     GrainsAhead ahead;
-    read_ahead(&ahead, size, limit, 3);
+    read_ahead(&ahead, size, limit);
     pencil_grains(out, r, g, b, size, xs, ys, n, [&](GrainOffset* at, float* shade) {
       const int k = take_grain(&ahead, 3);
       if (k >= 0) {
@@ -61,7 +61,7 @@ void pencil_stroke(const Deposit& out, float r, float g, float b, float size, co
       }
       settle(&ahead);
       plain(at, shade);
-      read_ahead(&ahead, size, limit, 3);
+      read_ahead(&ahead, size, limit);
     });
     settle(&ahead);
     return;
