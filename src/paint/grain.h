@@ -61,10 +61,19 @@ struct Shade {
 };
 
 // The colour moved by shade on every channel, cut at 255 when lightened and
-// at 0 when darkened.
+// at 0 when darkened. The shade's sign is random: with SSE2 both cuts are made
+// and one is chosen by a mask, where a branch would miss half the time.
 inline Shade shade_colour(float r, float g, float b, float shade) {
   Shade c = {static_cast<float>(static_cast<double>(r) + shade), static_cast<float>(static_cast<double>(g) + shade),
              static_cast<float>(static_cast<double>(b) + shade)};
+#ifdef __SSE2__
+  const __m128 v = _mm_setr_ps(c.r, c.g, c.b, 0.0f), lightened = _mm_cmpgt_ps(_mm_set1_ps(shade), _mm_setzero_ps());
+  // min_ps(a, b) is a < b ? a : b, and max_ps(a, b) a > b ? a : b, as the plain cuts compare.
+  const __m128 high = _mm_min_ps(_mm_set1_ps(255.0f), v), low = _mm_max_ps(_mm_setzero_ps(), v);
+  alignas(16) float cut[4];
+  _mm_store_ps(cut, _mm_or_ps(_mm_and_ps(lightened, high), _mm_andnot_ps(lightened, low)));
+  return Shade{cut[0], cut[1], cut[2]};
+#else
   if (shade > 0) {
     if (c.r > 255) c.r = 255;
     if (c.g > 255) c.g = 255;
@@ -75,6 +84,7 @@ inline Shade shade_colour(float r, float g, float b, float shade) {
     if (c.b < 0) c.b = 0;
   }
   return c;
+#endif
 }
 
 // A grain's shade: one draw gives a shade in -width / 2 .. width / 2 (the
