@@ -90,8 +90,8 @@ EASEL_WIDE_TARGET inline void find_discs(DiscsAhead* a, double limit) {
     for (int j = 0; j < 64 && 2 * (w * 64 + j) < g.count; j += 4) {
       const int i = 2 * (w * 64 + j);
       const __m128 lo = _mm_load_ps(g.offset + i), hi = _mm_load_ps(g.offset + i + 4);
-      accepted |= accepted4(_mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0)), _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1)), lim)
-                  << j;
+      const __m128 dx = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0));
+      accepted |= accepted4(dx, _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1)), lim) << j;
     }
     accepted &= ~carried;
     const uint64_t firsts = accepted & ~(accepted << 1);

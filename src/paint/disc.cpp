@@ -161,10 +161,12 @@ EASEL_WIDE_LOOP void disc_rows_wide(const MemoryRows<true>& out, int h, float cx
       if (x2[k] - x1[k] >= 3) {
         out.span(rows[k], x1[k], x2[k]);
       } else if (coverage > 0.005f) {
-        for (int x = x1[k] < 0 ? 0 : x1[k], to = x2[k] < w ? x2[k] : w - 1; x <= to; ++x) blend_lanes_at(row + x, coverage, ink, lanes);
+        for (int x = x1[k] < 0 ? 0 : x1[k], to = x2[k] < w ? x2[k] : w - 1; x <= to; ++x)
+          blend_lanes_at(row + x, coverage, ink, lanes);
       }
       if (left_cov[k] > 0.005f && left[k] >= 0 && left[k] < w) blend_lanes_at(row + left[k], left_cov[k], ink, lanes);
-      if (halves[k] != 0 && right_cov[k] > 0.005f && right[k] >= 0 && right[k] < w) blend_lanes_at(row + right[k], right_cov[k], ink, lanes);
+      if (halves[k] != 0 && right_cov[k] > 0.005f && right[k] >= 0 && right[k] < w)
+        blend_lanes_at(row + right[k], right_cov[k], ink, lanes);
     }
   }
 }

@@ -201,7 +201,8 @@ TEST(Splat, PackedAndWideBlendsMatchThePlainOnesBitForBit) {
   std::uniform_int_distribution<int> coord(-40, 120);
   for (int i = 0; wide_too && i < 80; ++i) {
     std::vector<int16_t> xs(1 + i % 5), ys(xs.size());
-    for (size_t k = 0; k < xs.size(); ++k) xs[k] = static_cast<int16_t>(coord(rng) * (i % 7 ? 1 : 250)), ys[k] = coord(rng);
+    for (size_t k = 0; k < xs.size(); ++k)
+      xs[k] = static_cast<int16_t>(coord(rng) * (i % 7 ? 1 : 250)), ys[k] = static_cast<int16_t>(coord(rng));
     const float size = unit(rng) * 14, rgb[3] = {unit(rng) * 255, unit(rng) * 255, unit(rng) * 255};
     uint64_t got[2][3];
     for (int way = 0; way < 2; ++way) {
