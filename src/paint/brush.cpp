@@ -238,11 +238,19 @@ EASEL_WIDE_TARGET void plan_four(Bristle* br, Step* st, const Sample& s, double 
   const __m128 moving = _mm_cmpgt_ps(len, zero), trails = _mm_and_ps(moving, _mm_cmple_ps(carry, len));
   __m128 remaining = to_floats(_mm256_sub_pd(len_d, carry_d));
   __m128i dots = _mm_set1_epi32(1);
-  for (;;) {
-    const __m128 more = _mm_and_ps(trails, _mm_cmpge_ps(remaining, one));
-    if (!_mm_movemask_ps(more)) break;
-    remaining = _mm_blendv_ps(remaining, to_floats(_mm256_sub_pd(to_doubles(remaining), one_d)), more);
-    dots = _mm_sub_epi32(dots, _mm_castps_si128(more));
+  // Below 2^24 taking 1 from a float of at least 1 is exact, so the dot by
+  // dot count of plan_bristle comes to the whole part and leaves the fraction.
+  if (!_mm_movemask_ps(_mm_and_ps(trails, _mm_cmpge_ps(remaining, _mm_set1_ps(16777216.0f))))) {
+    const __m128 whole = _mm_floor_ps(remaining);
+    dots = _mm_add_epi32(dots, _mm_cvttps_epi32(whole));
+    remaining = _mm_sub_ps(remaining, whole);
+  } else {
+    for (;;) {
+      const __m128 more = _mm_and_ps(trails, _mm_cmpge_ps(remaining, one));
+      if (!_mm_movemask_ps(more)) break;
+      remaining = _mm_blendv_ps(remaining, to_floats(_mm256_sub_pd(to_doubles(remaining), one_d)), more);
+      dots = _mm_sub_epi32(dots, _mm_castps_si128(more));
+    }
   }
   dots = _mm_and_si128(dots, _mm_castps_si128(trails));
   const __m128 laid = to_floats(_mm256_sub_pd(one_d, to_doubles(remaining)));
@@ -344,8 +352,11 @@ constexpr int TRAIL_DOTS_SIDE_BY_SIDE = 32;
 // apart, a layout with bytes and inks in its byte lanes (darker, lighter,
 // plain) within 0..255, and an opacity of at most 0.999, which no coverage
 // exceeds: no pixel is written whole.
+// DOTS is the number of dots when known when compiling (0 for any), so that
+// the commonest trails, one or two dots long, run without loops.
+template <int DOTS>
 EASEL_WIDE_TARGET void lay_trails(const WideDeposit& out, const Step& st, const __m256d* inks, ptrdiff_t pitch) {
-  const int dots = st.dots;
+  const int dots = DOTS ? DOTS : st.dots;
   BITMAP* bmp = out.bmp;
   // Per dot and trail, the square's top-left and bottom-left pixels; a dot
   // that is not wholly on the bitmap blends a spare square instead.
@@ -465,7 +476,12 @@ EASEL_WIDE_TARGET void paint_bristle(const WideDeposit& out, Bristle* br, const 
     const __m128 light = _mm_min_ps(_mm_set1_ps(255), _mm256_cvtpd_ps(_mm256_add_pd(plain, _mm256_set1_pd(20))));
     if (st.dots <= TRAIL_DOTS_SIDE_BY_SIDE && st.opacity <= 0.999f && pitch) {
       const __m256d lanes[3] = {_mm256_cvtps_pd(dark), _mm256_cvtps_pd(light), plain};
-      lay_trails(out, st, lanes, pitch);
+      if (st.dots == 1)
+        lay_trails<1>(out, st, lanes, pitch);
+      else if (st.dots == 2)
+        lay_trails<2>(out, st, lanes, pitch);
+      else
+        lay_trails<0>(out, st, lanes, pitch);
     } else {
       const __m128 rgb[3] = {dark, light, colour};
       for (int t = 0; t < 3; ++t) {
