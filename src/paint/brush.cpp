@@ -559,7 +559,7 @@ void paint_samples(const Deposit& out, BristleList* list, float r, float g, floa
 }  // namespace
 
 void drawBrush(BITMAP* bmp, float r, float g, float b, float size, float dryness,
-               const int16_t* xs, const int16_t* ys, int n) {
+               const int16_t* xs, const int16_t* ys, int n, bool wide) {
   log_write(LOG_DEBUG, "drawBrush invoked with %d points.", n);
   if (!bmp || bitmap_color_depth(bmp) != 32) return;
   if (!xs || !ys) n = 0;
@@ -572,6 +572,7 @@ void drawBrush(BITMAP* bmp, float r, float g, float b, float size, float dryness
 
   BristleList* list = &Bristles;
   set_up_bristles(list, r, g, b, size);
-  paint_with_deposit(bmp, [&](const auto& out) { paint_samples(out, list, r, g, b, dryness, xs, ys, n); });
+  paint_with_deposit(
+      bmp, [&](const auto& out) { paint_samples(out, list, r, g, b, dryness, xs, ys, n); }, wide);
 }
 
