@@ -357,14 +357,15 @@ constexpr int TRAIL_DOTS_SIDE_BY_SIDE = 32;
 template <int DOTS>
 EASEL_WIDE_TARGET void lay_trails(const WideDeposit& out, const Step& st, const __m256d* inks, ptrdiff_t pitch) {
   const int dots = DOTS ? DOTS : st.dots;
+  constexpr int MOST = DOTS ? DOTS : TRAIL_DOTS_SIDE_BY_SIDE;
   BITMAP* bmp = out.bmp;
   // Per dot and trail, the square's top-left and bottom-left pixels; a dot
   // that is not wholly on the bitmap blends a spare square instead.
-  alignas(32) uint32_t* tops[TRAIL_DOTS_SIDE_BY_SIDE][4];
-  alignas(32) uint32_t* bottoms[TRAIL_DOTS_SIDE_BY_SIDE][4];
+  alignas(32) uint32_t* tops[MOST][4];
+  alignas(32) uint32_t* bottoms[MOST][4];
   alignas(16) uint32_t spare[4];
   // Per dot and pixel of its square, the four trails' coverages and 1 - coverages.
-  alignas(32) double cov[TRAIL_DOTS_SIDE_BY_SIDE][4][4], keep[TRAIL_DOTS_SIDE_BY_SIDE][4][4];
+  alignas(32) double cov[MOST][4][4], keep[MOST][4][4];
   const __m128 ex = _mm_set1_ps(st.ex), ey = _mm_set1_ps(st.ey);
   const __m256d weight = _mm256_set1_pd(st.opacity), one = _mm256_set1_pd(1.0), margin = _mm256_set1_pd(1.0001);
   const __m256d w = _mm256_set1_pd(bmp->w), h = _mm256_set1_pd(bmp->h);
