@@ -359,11 +359,11 @@ EASEL_WIDE_TARGET void lay_trails(const WideDeposit& out, const Step& st, const 
   const int dots = DOTS ? DOTS : st.dots;
   constexpr int MOST = DOTS ? DOTS : TRAIL_DOTS_SIDE_BY_SIDE;
   BITMAP* bmp = out.bmp;
-  // Per dot and trail, the square's top-left and bottom-left pixels; a dot
-  // that is not wholly on the bitmap blends a spare square instead.
+  // Per dot and trail, the square's top-left and bottom-left pixels.
   alignas(32) uint32_t* tops[MOST][4];
   alignas(32) uint32_t* bottoms[MOST][4];
-  alignas(16) uint32_t spare[4];
+  int on[MOST];            // per dot: bit t set when trail t's dot is on the bitmap
+  int all = 0xF, any = 0;  // the bits set in every dot, in some dot
   // Per dot and pixel of its square, the four trails' coverages and 1 - coverages.
   alignas(32) double cov[MOST][4][4], keep[MOST][4][4];
   const __m128 ex = _mm_set1_ps(st.ex), ey = _mm_set1_ps(st.ey);
@@ -371,8 +371,6 @@ EASEL_WIDE_TARGET void lay_trails(const WideDeposit& out, const Step& st, const 
   const __m256d w = _mm256_set1_pd(bmp->w), h = _mm256_set1_pd(bmp->h);
   const __m256i first_row = _mm256_set1_epi64x(reinterpret_cast<intptr_t>(bmp->line[0]));
   const __m256i row_step = _mm256_set1_epi64x(pitch);
-  const __m256i spare_top = _mm256_set1_epi64x(reinterpret_cast<intptr_t>(spare));
-  const __m256i spare_bottom = _mm256_set1_epi64x(reinterpret_cast<intptr_t>(spare + 2));
   __m128 x = _mm_loadu_ps(st.tx), y = _mm_loadu_ps(st.ty);
   for (int i = 0; i < dots; ++i) {
     if (i) {
@@ -380,16 +378,18 @@ EASEL_WIDE_TARGET void lay_trails(const WideDeposit& out, const Step& st, const 
       y = _mm_add_ps(y, ey);
     }
     const __m128 zero = _mm_setzero_ps();
-    const __m256i fits = _mm256_and_si256(
-        _mm256_cvtepi32_epi64(_mm_castps_si128(_mm_and_ps(_mm_cmpge_ps(x, zero), _mm_cmpge_ps(y, zero)))),
-        _mm256_castpd_si256(_mm256_and_pd(_mm256_cmp_pd(_mm256_add_pd(_mm256_cvtps_pd(x), margin), w, _CMP_LT_OQ),
-                                          _mm256_cmp_pd(_mm256_add_pd(_mm256_cvtps_pd(y), margin), h, _CMP_LT_OQ))));
+    int fits = _mm_movemask_ps(_mm_and_ps(_mm_cmpge_ps(x, zero), _mm_cmpge_ps(y, zero)));
+    fits &= _mm256_movemask_pd(_mm256_and_pd(_mm256_cmp_pd(_mm256_add_pd(_mm256_cvtps_pd(x), margin), w, _CMP_LT_OQ),
+                                             _mm256_cmp_pd(_mm256_add_pd(_mm256_cvtps_pd(y), margin), h, _CMP_LT_OQ)));
+    on[i] = fits;
+    all &= fits;
+    any |= fits;
+    // Worked out for every dot, used only for those on the bitmap.
     const __m128i cx = _mm_cvttps_epi32(x), cy = _mm_cvttps_epi32(y);
     const __m256i top = _mm256_add_epi64(_mm256_add_epi64(first_row, _mm256_mul_epi32(_mm256_cvtepi32_epi64(cy), row_step)),
                                          _mm256_slli_epi64(_mm256_cvtepi32_epi64(cx), 2));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(tops[i]), _mm256_blendv_epi8(spare_top, top, fits));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(bottoms[i]),
-                       _mm256_blendv_epi8(spare_bottom, _mm256_add_epi64(top, row_step), fits));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(tops[i]), top);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(bottoms[i]), _mm256_add_epi64(top, row_step));
     const __m256d fx = _mm256_cvtps_pd(_mm_sub_ps(x, _mm_cvtepi32_ps(cx)));
     const __m256d fy = _mm256_cvtps_pd(_mm_sub_ps(y, _mm_cvtepi32_ps(cy)));
     const __m256d left = _mm256_sub_pd(one, fx), upper = _mm256_sub_pd(one, fy);
@@ -401,9 +401,11 @@ EASEL_WIDE_TARGET void lay_trails(const WideDeposit& out, const Step& st, const 
       _mm256_store_pd(keep[i][k], _mm256_sub_pd(one, c));
     }
   }
+  if (!any) return;
   for (int t = 0; t < 4; ++t) {
     const __m256d lanes = inks[t < 2 ? t : 2];
     for (int i = 0; i < dots; ++i) {
+      if (all != 0xF && !(on[i] >> t & 1)) continue;
       uint32_t *top = tops[i][t], *bottom = bottoms[i][t];
       blend_pixel_lanes(top, lanes, _mm256_broadcast_sd(&cov[i][0][t]), _mm256_broadcast_sd(&keep[i][0][t]));
       blend_pixel_lanes(top + 1, lanes, _mm256_broadcast_sd(&cov[i][1][t]), _mm256_broadcast_sd(&keep[i][1][t]));
