@@ -175,14 +175,20 @@ TEST(Splat, PackedAndWideBlendsMatchThePlainOnesBitForBit) {
         _mm_storeu_ps(lanes, bilinear_lanes(wide, wide + 2, fx, fy));
         for (int c = 0; c < 3; ++c) ASSERT_EQ(mixed[c], lanes[shifts[c] / 8]) << "bilinear, case " << i;
         for (int k = 0; k < 4; ++k) ASSERT_EQ(plain[k], wide[k]) << "wide, case " << i << " pixel " << k;
-        // Every seventh case: whole smudge and soft discs, drags near whole pixels, centres on corners.
+        // Every seventh case: whole smudge and soft discs and a brush stroke, drags near whole pixels, centres on corners.
         if (i % 7 == 0) {
           float drag[2] = {r / 32 - 4, g / 32 - 4}, cx = fx * 56 - 8, cy = fy * 46 - 8, radius = weight * 11;
           if (i % 3 == 0) drag[i % 2] = std::nextafter(std::floor(drag[i % 2]), i % 4 < 2 ? 9.0f : -9.0f);
           if (i % 5 == 0) cx = std::floor(cx), cy = std::floor(cy);
+          // A short brush stroke turning at a random place, on and off the bitmap.
+          const int16_t xs[3] = {int16_t(cx), int16_t(cx + drag[0] * 5), int16_t(fy * 40)};
+          const int16_t ys[3] = {int16_t(cy), int16_t(cy + drag[1] * 5), int16_t(fx * 30)};
           for (int way = 0; way < 2; ++way) {
             smudgeDisc(pix[way], radius, coverage, cx, cy, drag[0], drag[1], way == 0);
             softDisc(pix[way], cx, cy, b, r, g, coverage + 0.002f, radius, way == 0);
+            useCommandStream(static_cast<uint32_t>(i));
+            drawBrush(pix[way], g, b, r, 1.7f + weight * 8, 1 + coverage * 400, xs, ys, 3, way == 0);
+            useLocalStream();
           }
           ASSERT_TRUE(testsupport::bitmaps_equal(pix[0], pix[1])) << "disc " << i;
         }
