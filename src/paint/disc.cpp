@@ -106,7 +106,7 @@ EASEL_WIDE_TARGET inline void blend_lanes_at(uint32_t* p, float cov, const RowIn
   if (cov > 0.999f)
     *p = ink.solid;
   else
-    blend_pixel_lanes<0>(p, lanes, _mm256_set1_pd(cov));
+    blend_pixel_lanes(p, lanes, _mm256_set1_pd(cov), _mm256_set1_pd(1.0 - cov));
 }
 
 // disc_rows on a memory bitmap, each row's numbers worked out with three

@@ -78,5 +78,5 @@ void drawPencil(BITMAP* bmp, float r, float g, float b, float size, const int16_
   log_write(LOG_DEBUG, "drawPencil invoked with %d points.", n);
   if (!bmp) return;
   size = clamp_setting(size, 1.5f, 8.0f);
-  paint_with_deposit(bmp, [&](const auto& out) { pencil_stroke(out, r, g, b, size, xs, ys, n, wide); });
+  paint_with_deposit(bmp, [&](const auto& out) { pencil_stroke(out, r, g, b, size, xs, ys, n, wide); }, wide);
 }
