@@ -202,6 +202,27 @@ TEST(Splat, PackedAndWideBlendsMatchThePlainOnesBitForBit) {
   _rgb_r_shift_32 = saved[0], _rgb_g_shift_32 = saved[1], _rgb_b_shift_32 = saved[2];
 #ifdef EASEL_WIDE
   for (BITMAP* b : pix) destroy_bitmap(b);
+  // Pencil and chalk strokes on, across and far off the picture, from anywhere in the stream: the wide
+  // way finds the plain way's grains and takes the same draws.
+  std::uniform_int_distribution<int> coord(-40, 120);
+  for (int i = 0; wide_too && i < 80; ++i) {
+    std::vector<int16_t> xs(1 + i % 5), ys(xs.size());
+    for (size_t k = 0; k < xs.size(); ++k)
+      xs[k] = static_cast<int16_t>(coord(rng) * (i % 7 ? 1 : 250)), ys[k] = static_cast<int16_t>(coord(rng));
+    const float size = unit(rng) * 14, rgb[3] = {unit(rng) * 255, unit(rng) * 255, unit(rng) * 255};
+    uint64_t got[2][3];
+    for (int way = 0; way < 2; ++way) {
+      BITMAP* bmp = testsupport::make_pattern(80, 60);
+      useCommandStream(i + 1);
+      for (int k = 0; k < i * 37 % 1000; ++k) nextRandom();
+      (i % 2 ? drawChalk : drawPencil)(bmp, rgb[0], rgb[1], rgb[2], size, xs.data(), ys.data(), xs.size(), way == 0);
+      got[way][0] = testsupport::bitmap_checksum(bmp), got[way][1] = random_position(COMMAND_STREAM);
+      got[way][2] = nextRandom();
+      useLocalStream();
+      destroy_bitmap(bmp);
+    }
+    for (int k = 0; k < 3; ++k) ASSERT_EQ(got[0][k], got[1][k]) << "stroke " << i << ", value " << k;
+  }
 #endif
 }
 #endif
@@ -345,7 +366,7 @@ TEST(Grain, PinnedPixelsAndStreamPositionsPerToolAndSize) {
     BITMAP* bmp = c.xs.size() > 2 ? testsupport::make_pattern(912, 684) : testsupport::make_pattern(80, 60);
     useCommandStream(c.seed);
     (c.chalk ? drawChalk : drawPencil)(bmp, c.rgb[0], c.rgb[1], c.rgb[2], c.size, c.xs.data(), c.ys.data(),
-                                       c.xs.size());
+                                       c.xs.size(), true);
     EXPECT_EQ(c.position, random_position(COMMAND_STREAM)) << (c.chalk ? "chalk " : "pencil ") << c.size;
     useLocalStream();
     EXPECT_EQ(c.sum, testsupport::bitmap_checksum(bmp)) << (c.chalk ? "chalk " : "pencil ") << c.size;
