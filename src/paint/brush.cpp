@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 
 #include "base/log.h"
 #include "paint/deposit.h"
@@ -197,11 +198,8 @@ void plan_moves(const Deposit&, BristleList* list, const Sample& s, double dryin
 }
 
 #ifdef EASEL_WIDE
-// Draws as doubles.
-EASEL_WIDE_TARGET inline __m256d draws_as_doubles(__m128 bits) {
-  const __m128i sign = _mm_set1_epi32(INT32_MIN);
-  return _mm256_add_pd(_mm256_cvtepi32_pd(_mm_xor_si128(_mm_castps_si128(bits), sign)), _mm256_set1_pd(2147483648.0));
-}
+// Draws kept in float lanes, as doubles.
+EASEL_WIDE_TARGET inline __m256d draws_as_doubles(__m128 bits) { return wide_draws(_mm_castps_si128(bits)); }
 
 EASEL_WIDE_TARGET inline __m128 to_floats(__m256d v) { return _mm256_cvtpd_ps(v); }
 EASEL_WIDE_TARGET inline __m256d to_doubles(__m128 v) { return _mm256_cvtps_pd(v); }
@@ -237,11 +235,19 @@ EASEL_WIDE_TARGET void plan_four(Bristle* br, Step* st, const Sample& s, double 
   const __m128 moving = _mm_cmpgt_ps(len, zero), trails = _mm_and_ps(moving, _mm_cmple_ps(carry, len));
   __m128 remaining = to_floats(_mm256_sub_pd(len_d, carry_d));
   __m128i dots = _mm_set1_epi32(1);
-  for (;;) {
-    const __m128 more = _mm_and_ps(trails, _mm_cmpge_ps(remaining, one));
-    if (!_mm_movemask_ps(more)) break;
-    remaining = _mm_blendv_ps(remaining, to_floats(_mm256_sub_pd(to_doubles(remaining), one_d)), more);
-    dots = _mm_sub_epi32(dots, _mm_castps_si128(more));
+  // Below 2^24 taking 1 from a float of at least 1 is exact, so the dot by
+  // dot count of plan_bristle comes to the whole part and leaves the fraction.
+  if (!_mm_movemask_ps(_mm_and_ps(trails, _mm_cmpge_ps(remaining, _mm_set1_ps(16777216.0f))))) {
+    const __m128 whole = _mm_floor_ps(remaining);
+    dots = _mm_add_epi32(dots, _mm_cvttps_epi32(whole));
+    remaining = _mm_sub_ps(remaining, whole);
+  } else {
+    for (;;) {
+      const __m128 more = _mm_and_ps(trails, _mm_cmpge_ps(remaining, one));
+      if (!_mm_movemask_ps(more)) break;
+      remaining = _mm_blendv_ps(remaining, to_floats(_mm256_sub_pd(to_doubles(remaining), one_d)), more);
+      dots = _mm_sub_epi32(dots, _mm_castps_si128(more));
+    }
   }
   dots = _mm_and_si128(dots, _mm_castps_si128(trails));
   const __m128 laid = to_floats(_mm256_sub_pd(one_d, to_doubles(remaining)));
@@ -334,43 +340,34 @@ void recolour(WideInk* ink, float r, float g, float b) {
   ink->b = b;
 }
 
-// The colour under the pick-up with the pixels' channels side by side.
-EASEL_WIDE_TARGET void pick_colour(const WideDeposit& out, const Step& st, const WideInk& ink, float* r, float* g,
-                                   float* b) {
-  if (!ink.bytes) {
-    pick_colour<WideDeposit>(out, st, ink, r, g, b);
-    return;
-  }
-  const uint32_t* top = bitmap_row(out.bmp, st.y0) + st.x0;
-  const uint32_t* bottom = bitmap_row(out.bmp, st.y0 + 1) + st.x0;
-  alignas(16) float lanes[4];
-  _mm_store_ps(lanes, bilinear_lanes(top, bottom, st.fx, st.fy));
-  *r = lanes[ink.r_shift / 8];
-  *g = lanes[ink.g_shift / 8];
-  *b = lanes[ink.b_shift / 8];
-}
-
 // The most dots a trail lays with its places worked out four trails at a time;
 // longer trails are laid dot by dot.
-constexpr int TRAIL_DOTS_SIDE_BY_SIDE = 16;
+constexpr int TRAIL_DOTS_SIDE_BY_SIDE = 32;
 
-// Where the four trails' dots land and how much they cover, worked out side by
-// side, then laid trail by trail, pixel by pixel: inks within 0..255 and
-// opacities of at most 1 keep every channel within its byte.
-EASEL_WIDE_TARGET void lay_trails(const WideDeposit& out, const Step& st, const WideInk* inks) {
-  const int dots = st.dots;
-  if (dots > TRAIL_DOTS_SIDE_BY_SIDE || !inks[0].bytes) {
-    lay_trails<WideDeposit>(out, st, inks);
-    return;
-  }
+// Where the four trails' dots land, how much they cover and leave, worked out
+// side by side, then laid trail by trail, pixel by pixel. For rows pitch bytes
+// apart, a layout with bytes and inks in its byte lanes (darker, lighter,
+// plain) within 0..255, and an opacity of at most 0.999, which no coverage
+// exceeds: no pixel is written whole.
+// DOTS is the number of dots when known when compiling (0 for any), so that
+// the commonest trails, one or two dots long, run without loops.
+template <int DOTS>
+EASEL_WIDE_TARGET void lay_trails(const WideDeposit& out, const Step& st, const __m256d* inks, ptrdiff_t pitch) {
+  const int dots = DOTS ? DOTS : st.dots;
+  constexpr int MOST = DOTS ? DOTS : TRAIL_DOTS_SIDE_BY_SIDE;
   BITMAP* bmp = out.bmp;
-  alignas(16) int ix[TRAIL_DOTS_SIDE_BY_SIDE][4], iy[TRAIL_DOTS_SIDE_BY_SIDE][4];
-  __m128 covs[TRAIL_DOTS_SIDE_BY_SIDE][4];
-  int on[TRAIL_DOTS_SIDE_BY_SIDE];  // per dot: bit t set when trail t's dot is on the bitmap
-  int full = 0;                     // some coverage above 0.999
+  // Per dot and trail, the square's top-left and bottom-left pixels.
+  alignas(32) uint32_t* tops[MOST][4];
+  alignas(32) uint32_t* bottoms[MOST][4];
+  int on[MOST];            // per dot: bit t set when trail t's dot is on the bitmap
+  int all = 0xF, any = 0;  // the bits set in every dot, in some dot
+  // Per dot and pixel of its square, the four trails' coverages and 1 - coverages.
+  alignas(32) double cov[MOST][4][4], keep[MOST][4][4];
   const __m128 ex = _mm_set1_ps(st.ex), ey = _mm_set1_ps(st.ey);
   const __m256d weight = _mm256_set1_pd(st.opacity), one = _mm256_set1_pd(1.0), margin = _mm256_set1_pd(1.0001);
   const __m256d w = _mm256_set1_pd(bmp->w), h = _mm256_set1_pd(bmp->h);
+  const __m256i first_row = _mm256_set1_epi64x(reinterpret_cast<intptr_t>(bmp->line[0]));
+  const __m256i row_step = _mm256_set1_epi64x(pitch);
   __m128 x = _mm_loadu_ps(st.tx), y = _mm_loadu_ps(st.ty);
   for (int i = 0; i < dots; ++i) {
     if (i) {
@@ -382,35 +379,35 @@ EASEL_WIDE_TARGET void lay_trails(const WideDeposit& out, const Step& st, const 
     fits &= _mm256_movemask_pd(_mm256_and_pd(_mm256_cmp_pd(_mm256_add_pd(_mm256_cvtps_pd(x), margin), w, _CMP_LT_OQ),
                                              _mm256_cmp_pd(_mm256_add_pd(_mm256_cvtps_pd(y), margin), h, _CMP_LT_OQ)));
     on[i] = fits;
+    all &= fits;
+    any |= fits;
+    // Worked out for every dot, used only for those on the bitmap.
     const __m128i cx = _mm_cvttps_epi32(x), cy = _mm_cvttps_epi32(y);
-    _mm_store_si128(reinterpret_cast<__m128i*>(ix[i]), cx);
-    _mm_store_si128(reinterpret_cast<__m128i*>(iy[i]), cy);
+    const __m256i top = _mm256_add_epi64(_mm256_add_epi64(first_row, _mm256_mul_epi32(_mm256_cvtepi32_epi64(cy), row_step)),
+                                         _mm256_slli_epi64(_mm256_cvtepi32_epi64(cx), 2));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(tops[i]), top);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(bottoms[i]), _mm256_add_epi64(top, row_step));
     const __m256d fx = _mm256_cvtps_pd(_mm_sub_ps(x, _mm_cvtepi32_ps(cx)));
     const __m256d fy = _mm256_cvtps_pd(_mm_sub_ps(y, _mm_cvtepi32_ps(cy)));
     const __m256d left = _mm256_sub_pd(one, fx), upper = _mm256_sub_pd(one, fy);
-    __m128 c0 = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_mul_pd(left, upper), weight));
-    __m128 c1 = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_mul_pd(fx, upper), weight));
-    __m128 c2 = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_mul_pd(left, fy), weight));
-    __m128 c3 = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_mul_pd(fx, fy), weight));
-    const __m128 most = _mm_set1_ps(0.999f);
-    const __m128 over = _mm_or_ps(_mm_or_ps(_mm_cmpgt_ps(c0, most), _mm_cmpgt_ps(c1, most)),
-                                  _mm_or_ps(_mm_cmpgt_ps(c2, most), _mm_cmpgt_ps(c3, most)));
-    full |= _mm_movemask_ps(over) & fits;
-    _MM_TRANSPOSE4_PS(c0, c1, c2, c3);
-    covs[i][0] = c0, covs[i][1] = c1, covs[i][2] = c2, covs[i][3] = c3;
+    const __m256d shares[4] = {_mm256_mul_pd(left, upper), _mm256_mul_pd(fx, upper), _mm256_mul_pd(left, fy),
+                               _mm256_mul_pd(fx, fy)};
+    for (int k = 0; k < 4; ++k) {
+      const __m256d c = _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_mul_pd(shares[k], weight)));
+      _mm256_store_pd(cov[i][k], c);
+      _mm256_store_pd(keep[i][k], _mm256_sub_pd(one, c));
+    }
   }
-  if (full) {
-    lay_trails<WideDeposit>(out, st, inks);
-    return;
-  }
+  if (!any) return;
   for (int t = 0; t < 4; ++t) {
-    const WideInk& ink = inks[t < 2 ? t : 2];
-    const __m256d lanes = ink_lanes(ink);
+    const __m256d lanes = inks[t < 2 ? t : 2];
     for (int i = 0; i < dots; ++i) {
-      if (!(on[i] >> t & 1)) continue;
-      uint32_t* top = bitmap_row(bmp, iy[i][t]) + ix[i][t];
-      uint32_t* bottom = bitmap_row(bmp, iy[i][t] + 1) + ix[i][t];
-      blend_square_lanes(top, bottom, covs[i][t], lanes);
+      if (all != 0xF && !(on[i] >> t & 1)) continue;
+      uint32_t *top = tops[i][t], *bottom = bottoms[i][t];
+      blend_pixel_lanes(top, lanes, _mm256_broadcast_sd(&cov[i][0][t]), _mm256_broadcast_sd(&keep[i][0][t]));
+      blend_pixel_lanes(top + 1, lanes, _mm256_broadcast_sd(&cov[i][1][t]), _mm256_broadcast_sd(&keep[i][1][t]));
+      blend_pixel_lanes(bottom, lanes, _mm256_broadcast_sd(&cov[i][2][t]), _mm256_broadcast_sd(&keep[i][2][t]));
+      blend_pixel_lanes(bottom + 1, lanes, _mm256_broadcast_sd(&cov[i][3][t]), _mm256_broadcast_sd(&keep[i][3][t]));
     }
   }
 }
@@ -430,7 +427,7 @@ float lighter(float c) {
 // by bristle. inks[3] is any ink of the deposit's kind, to be recoloured.
 template <class Deposit>
 void paint_bristle(const Deposit& out, Bristle* br, const Step& st, typename Deposit::Ink* inks, float pr,
-                   float pg, float pb) {
+                   float pg, float pb, ptrdiff_t) {
   if (st.pick) {
     float sr, sg, sb;
     pick_colour(out, st, inks[0], &sr, &sg, &sb);
@@ -453,12 +450,78 @@ void paint_bristle(const Deposit& out, Bristle* br, const Step& st, typename Dep
   br->b = static_cast<float>((1.0 - w) * br->b + w * pb);
 }
 
+#ifdef EASEL_WIDE
+// paint_bristle with the colours in the pixels' byte lanes, the pick-up's mix
+// chosen rather than branched on: whether a bristle mixes is a coin toss.
+EASEL_WIDE_TARGET void paint_bristle(const WideDeposit& out, Bristle* br, const Step& st, WideInk* inks, float pr,
+                                     float pg, float pb, ptrdiff_t pitch) {
+  const WideInk& ink = inks[0];
+  if (!ink.bytes) {
+    paint_bristle<WideDeposit>(out, br, st, inks, pr, pg, pb, pitch);
+    return;
+  }
+  const __m256d one = _mm256_set1_pd(1.0);
+  __m128 colour = _mm_permutevar_ps(_mm_setr_ps(br->r, br->g, br->b, 0.0f), ink.byte_lanes);
+  if (st.pick) {
+    const uint32_t* top = bitmap_row(out.bmp, st.y0) + st.x0;
+    const uint32_t* bottom = bitmap_row(out.bmp, st.y0 + 1) + st.x0;
+    const __m256d mix = _mm256_set1_pd(st.mix), picked = _mm256_cvtps_pd(bilinear_lanes(top, bottom, st.fx, st.fy));
+    const __m128 mixed = _mm256_cvtpd_ps(
+        _mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(one, mix), _mm256_cvtps_pd(colour)), _mm256_mul_pd(mix, picked)));
+    colour = _mm_blendv_ps(colour, mixed, _mm_castsi128_ps(_mm_set1_epi32(-st.mix_in)));
+  }
+  if (st.dots) {
+    const __m256d plain = _mm256_cvtps_pd(colour);
+    const __m128 dark = _mm_max_ps(_mm_setzero_ps(), _mm256_cvtpd_ps(_mm256_sub_pd(plain, _mm256_set1_pd(16))));
+    const __m128 light = _mm_min_ps(_mm_set1_ps(255), _mm256_cvtpd_ps(_mm256_add_pd(plain, _mm256_set1_pd(20))));
+    if (st.dots <= TRAIL_DOTS_SIDE_BY_SIDE && st.opacity <= 0.999f && pitch) {
+      const __m256d lanes[3] = {_mm256_cvtps_pd(dark), _mm256_cvtps_pd(light), plain};
+      if (st.dots == 1)
+        lay_trails<1>(out, st, lanes, pitch);
+      else if (st.dots == 2)
+        lay_trails<2>(out, st, lanes, pitch);
+      else
+        lay_trails<0>(out, st, lanes, pitch);
+    } else {
+      const __m128 rgb[3] = {dark, light, colour};
+      for (int t = 0; t < 3; ++t) {
+        alignas(16) float c[4];
+        _mm_store_ps(c, _mm_permutevar_ps(rgb[t], ink.channels));
+        recolour(&inks[t], c[0], c[1], c[2]);
+      }
+      lay_trails<WideDeposit>(out, st, inks);
+    }
+  }
+  const __m256d w = _mm256_set1_pd(st.weight);
+  const __m256d paint = _mm256_cvtps_pd(_mm_permutevar_ps(_mm_setr_ps(pr, pg, pb, 0.0f), ink.byte_lanes));
+  colour = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(one, w), _mm256_cvtps_pd(colour)),
+                                         _mm256_mul_pd(w, paint)));
+  alignas(16) float c[4];
+  _mm_store_ps(c, _mm_permutevar_ps(colour, ink.channels));
+  br->r = c[0];
+  br->g = c[1];
+  br->b = c[2];
+}
+#endif
+
+// The bytes from each row of the bitmap to the next when they are all the
+// same, else 0.
+ptrdiff_t row_pitch(const BITMAP* bmp) {
+  if (bmp->h < 2) return 0;
+  const ptrdiff_t pitch = bmp->line[1] - bmp->line[0];
+  if (pitch <= 0 || pitch > INT32_MAX) return 0;
+  for (int y = 2; y < bmp->h; ++y)
+    if (bmp->line[y] - bmp->line[y - 1] != pitch) return 0;
+  return pitch;
+}
+
 // The stroke's samples after the bristles are set up.
 template <class Deposit>
 void paint_samples(const Deposit& out, BristleList* list, float r, float g, float b, float dryness,
                    const int16_t* xs, const int16_t* ys, int n) {
   const double drying = 1.0 / (1.0 + dryness);
   typename Deposit::Ink inks[3] = {out.ink(r, g, b), out.ink(r, g, b), out.ink(r, g, b)};
+  const ptrdiff_t pitch = row_pitch(out.bmp);
   int phase = 0;
   float px = 0, py = 0;
   walkStroke(xs, ys, n, BRUSH_SPACING, [&](float X, float Y) -> bool {
@@ -486,7 +549,8 @@ void paint_samples(const Deposit& out, BristleList* list, float r, float g, floa
     }
     take_draws(list, out.bmp, X, Y);
     plan_moves(out, list, Sample{X, Y, tx, ty, nx, ny}, drying);
-    for (int k = 0; k < list->count; ++k) paint_bristle(out, &list->bristles[k], list->steps[k], inks, r, g, b);
+    for (int k = 0; k < list->count; ++k)
+      paint_bristle(out, &list->bristles[k], list->steps[k], inks, r, g, b, pitch);
     // With every bristle dry the rest of the stroke draws nothing and takes no draw.
     return list->count > 0;
   });
@@ -495,7 +559,7 @@ void paint_samples(const Deposit& out, BristleList* list, float r, float g, floa
 }  // namespace
 
 void drawBrush(BITMAP* bmp, float r, float g, float b, float size, float dryness,
-               const int16_t* xs, const int16_t* ys, int n) {
+               const int16_t* xs, const int16_t* ys, int n, bool wide) {
   log_write(LOG_DEBUG, "drawBrush invoked with %d points.", n);
   if (!bmp || bitmap_color_depth(bmp) != 32) return;
   if (!xs || !ys) n = 0;
@@ -508,6 +572,7 @@ void drawBrush(BITMAP* bmp, float r, float g, float b, float size, float dryness
 
   BristleList* list = &Bristles;
   set_up_bristles(list, r, g, b, size);
-  paint_with_deposit(bmp, [&](const auto& out) { paint_samples(out, list, r, g, b, dryness, xs, ys, n); });
+  paint_with_deposit(
+      bmp, [&](const auto& out) { paint_samples(out, list, r, g, b, dryness, xs, ys, n); }, wide);
 }
 

@@ -3,5 +3,7 @@
 #include <allegro.h>
 #include <cstdint>
 
+// wide: take the processor's wide units where it has them (false to compare
+// with the plain way).
 void drawBrush(BITMAP* bmp, float r, float g, float b, float size, float dryness,
-               const int16_t* xs, const int16_t* ys, int n);
+               const int16_t* xs, const int16_t* ys, int n, bool wide = true);

@@ -46,13 +46,13 @@ EASEL_WIDE_LOOP void paint_wide(BITMAP* bmp, const Paint& paint) {
 }
 #endif
 
-// paint(deposit) with the fastest deposit for the bitmap; paint is called
-// once, with a deposit of one of the kinds above.
+// paint(deposit) with the fastest deposit for the bitmap, the wide one only if
+// wide; paint is called once, with a deposit of one of the kinds above.
 template <class Paint>
-void paint_with_deposit(BITMAP* bmp, const Paint& paint) {
+void paint_with_deposit(BITMAP* bmp, const Paint& paint, bool wide = true) {
   const bool memory = bmp && is_memory_bitmap(bmp) && bitmap_color_depth(bmp) == 32;
 #ifdef EASEL_WIDE
-  if (memory && wide_available()) {
+  if (memory && wide && wide_available()) {
     paint_wide(bmp, paint);
     return;
   }

@@ -100,6 +100,15 @@ EASEL_WIDE_TARGET inline __m128 end_coverages(__m256d e, __m256d t, float radius
   return _mm_and_ps(cov, _mm_cmpgt_ps(q, _mm_setzero_ps()));
 }
 
+// blend_ink_in_place with the channels side by side in lanes, for a packed ink
+// whose channels lie in 0 .. 255.
+EASEL_WIDE_TARGET inline void blend_lanes_at(uint32_t* p, float cov, const RowInk& ink, __m256d lanes) {
+  if (cov > 0.999f)
+    *p = ink.solid;
+  else
+    blend_pixel_lanes(p, lanes, _mm256_set1_pd(cov), _mm256_set1_pd(1.0 - cov));
+}
+
 // disc_rows on a memory bitmap, each row's numbers worked out with three
 // other rows': four rows' square roots cost about what one does, and nothing
 // there waits on a branch. Every lane does disc_rows's operations.
@@ -109,6 +118,14 @@ EASEL_WIDE_LOOP void disc_rows_wide(const MemoryRows<true>& out, int h, float cx
   const __m256d rr = _mm256_set1_pd(static_cast<double>(radius) * radius);
   const __m256d cxd = _mm256_set1_pd(cx), one = _mm256_set1_pd(1.0);
   const __m256d fxd = _mm256_set1_pd(fx);
+  // Short spans and the ends pixel by pixel with the channels side by side,
+  // when no channel can leave 0 .. 255 (so that no result needs cutting).
+  const RowInk& ink = out.ink;
+  const bool by_pixel = ink.packed && ink.r >= 0 && ink.r <= 255 && ink.g >= 0 && ink.g <= 255 && ink.b >= 0 &&
+                        ink.b <= 255;
+  const __m256d lanes = _mm256_setr_pd(packed_lane(0, ink.r, ink.g, ink.b), packed_lane(1, ink.r, ink.g, ink.b),
+                                       packed_lane(2, ink.r, ink.g, ink.b), 0.0);
+  const int w = out.bmp->w;
   for (int j0 = first; j0 <= last; j0 += 4) {
     const __m128i js = _mm_add_epi32(_mm_set1_epi32(j0), _mm_setr_epi32(0, 1, 2, 3));
     const __m256d jd = _mm256_cvtepi32_pd(js);
@@ -134,9 +151,22 @@ EASEL_WIDE_LOOP void disc_rows_wide(const MemoryRows<true>& out, int h, float cx
     _mm_store_ps(right_cov, end_coverages(e_right, t, radius, coverage));
     for (int k = 0; k < 4 && j0 + k <= last; ++k) {
       if (!(some >> k & 1) || rows[k] < 0 || rows[k] >= h) continue;
-      out.span(rows[k], x1[k], x2[k]);
-      out.end(rows[k], left[k], left_cov[k]);
-      if (halves[k] != 0) out.end(rows[k], right[k], right_cov[k]);
+      if (!by_pixel) {
+        out.span(rows[k], x1[k], x2[k]);
+        out.end(rows[k], left[k], left_cov[k]);
+        if (halves[k] != 0) out.end(rows[k], right[k], right_cov[k]);
+        continue;
+      }
+      uint32_t* row = bitmap_row(out.bmp, rows[k]);
+      if (x2[k] - x1[k] >= 3) {
+        out.span(rows[k], x1[k], x2[k]);
+      } else if (coverage > 0.005f) {
+        for (int x = x1[k] < 0 ? 0 : x1[k], to = x2[k] < w ? x2[k] : w - 1; x <= to; ++x)
+          blend_lanes_at(row + x, coverage, ink, lanes);
+      }
+      if (left_cov[k] > 0.005f && left[k] >= 0 && left[k] < w) blend_lanes_at(row + left[k], left_cov[k], ink, lanes);
+      if (halves[k] != 0 && right_cov[k] > 0.005f && right[k] >= 0 && right[k] < w)
+        blend_lanes_at(row + right[k], right_cov[k], ink, lanes);
     }
   }
 }

@@ -7,20 +7,21 @@
 
 namespace {
 
-template <class Deposit>
+constexpr double PENCIL_SHADES = 40;
+
+// grain(&offset, &shade) gives each grain's place and shade in turn.
+template <class Deposit, class NextGrain>
 void pencil_grains(const Deposit& out, float r, float g, float b, float size, const int16_t* xs, const int16_t* ys,
-                   int n) {
+                   int n, const NextGrain& grain) {
   // Every sample lays the same number of grains: one, then one more for each
   // 0.6 added while the sum is not above the size. Off the picture a sample
   // only takes their draws, each grain its rejected places and its shade.
-  const double limit = grain_limit(size);
   int grains = 0;
   for (float acc = 0.0f; !(acc > size); acc = static_cast<float>(acc + 0.6)) ++grains;
+  GrainOffset at;
+  float shade;
   auto draws_only = [&] {
-    for (int k = 0; k < grains; ++k) {
-      grain_offset<false>(size, limit);
-      nextRandom();
-    }
+    for (int k = 0; k < grains; ++k) grain(&at, &shade);
   };
   const StrokeReach reach{out.bmp->w, out.bmp->h, size + 2};
   walkStroke(
@@ -28,8 +29,8 @@ void pencil_grains(const Deposit& out, float r, float g, float b, float size, co
       [&](float x, float y) {
         if (sampleOffPicture(reach, x, y)) return draws_only();
         for (int k = 0; k < grains; ++k) {
-          GrainOffset at = grain_offset<false>(size, limit);
-          Shade c = draw_shaded(r, g, b, 40);
+          grain(&at, &shade);
+          Shade c = shade_colour(r, g, b, shade);
           out.splat(static_cast<float>(static_cast<double>(x) + at.dx),
                     static_cast<float>(static_cast<double>(y) + at.dy), out.ink(c.r, c.g, c.b), 1.0f);
         }
@@ -39,11 +40,43 @@ void pencil_grains(const Deposit& out, float r, float g, float b, float size, co
       });
 }
 
+template <class Deposit>
+void pencil_stroke(const Deposit& out, float r, float g, float b, float size, const int16_t* xs, const int16_t* ys,
+                   int n, bool wide) {
+  const double limit = grain_limit(size);
+  auto plain = [&](GrainOffset* at, float* shade) {
+    *at = grain_offset<false>(size, limit);
+    *shade = draw_shade(PENCIL_SHADES);
+  };
+#ifdef EASEL_WIDE
+  if (wide && wide_available()) {
+    GrainsAhead ahead;
+    read_ahead(&ahead, size, limit);
+    pencil_grains(out, r, g, b, size, xs, ys, n, [&](GrainOffset* at, float* shade) {
+      const int k = take_grain(&ahead, 3);
+      if (k >= 0) {
+        *at = GrainOffset{ahead.offset[k], ahead.offset[k + 1], 0.0f};
+        *shade = shade_of(ahead.copy[k + 2], PENCIL_SHADES);
+        return;
+      }
+      settle(&ahead);
+      plain(at, shade);
+      read_ahead(&ahead, size, limit);
+    });
+    settle(&ahead);
+    return;
+  }
+#endif
+  (void)wide;
+  pencil_grains(out, r, g, b, size, xs, ys, n, plain);
+}
+
 }  // namespace
 
-void drawPencil(BITMAP* bmp, float r, float g, float b, float size, const int16_t* xs, const int16_t* ys, int n) {
+void drawPencil(BITMAP* bmp, float r, float g, float b, float size, const int16_t* xs, const int16_t* ys, int n,
+                bool wide) {
   log_write(LOG_DEBUG, "drawPencil invoked with %d points.", n);
   if (!bmp) return;
   size = clamp_setting(size, 1.5f, 8.0f);
-  paint_with_deposit(bmp, [&](const auto& out) { pencil_grains(out, r, g, b, size, xs, ys, n); });
+  paint_with_deposit(bmp, [&](const auto& out) { pencil_stroke(out, r, g, b, size, xs, ys, n, wide); }, wide);
 }

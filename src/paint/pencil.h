@@ -2,5 +2,6 @@
 #include <allegro.h>
 #include <cstdint>
 
+// wide false keeps to the paths every processor has, which give the same bits.
 void drawPencil(BITMAP* bmp, float r, float g, float b, float size, const int16_t* xs,
-                const int16_t* ys, int n);
+                const int16_t* ys, int n, bool wide = true);

@@ -4,7 +4,7 @@
 
 namespace {
 
-constexpr unsigned STATE_WORDS = 1000;
+constexpr unsigned STATE_WORDS = RANDOM_READY_MAX;
 constexpr unsigned MIDDLE_DISTANCE = 637;
 constexpr unsigned POSITION_USED_UP = 1000;
 constexpr unsigned POSITION_UNSEEDED = 1001;

@@ -32,6 +32,18 @@ struct RandomCursor {
 // can draw at once. __thread rather than thread_local: it promises a constant
 // initialiser, so other files reach it without a call to an initialisation check.
 extern __thread RandomCursor RandomReady;
+// The most outputs a stream has ready at once.
+constexpr unsigned RANDOM_READY_MAX = 1000;
+// The outputs ready now, for loops that work out several draws' uses at once:
+// they read ahead here, then take exactly the ones they used. The cursor must
+// not move in between.
+inline unsigned random_ready(const uint32_t** draws) {
+  *draws = RandomReady.next;
+  return static_cast<unsigned>(RandomReady.end - RandomReady.next);
+}
+inline void random_take_ready(unsigned count) {
+  if (count) RandomReady.next += count;
+}
 // nextRandom once the ready outputs are used up.
 uint32_t nextRandomRefill();
 

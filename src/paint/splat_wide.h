@@ -31,17 +31,23 @@ inline bool wide_available() {
 // A colour and the channel shifts, read once per loop: written pixels could
 // alias the library's shift variables, which would then be read per deposit.
 // With every channel in a byte of its own, take[c] gathers channel c of four
-// pixels into four words and put[c] moves them back.
+// pixels into four words and put[c] moves them back; byte_lanes moves the
+// r, g, b, 0 of four floats into the pixel's byte lanes and channels back.
 struct WideInk {
   float r, g, b;
   int r_shift, g_shift, b_shift;
   bool bytes;
   __m128i take[3], put[3];
+  __m128i byte_lanes, channels;
 };
 
 inline WideInk wide_ink(float r, float g, float b) {
-  WideInk ink{r, g, b, _rgb_r_shift_32, _rgb_g_shift_32, _rgb_b_shift_32, packed_layout(), {}, {}};
+  WideInk ink{r, g, b, _rgb_r_shift_32, _rgb_g_shift_32, _rgb_b_shift_32, packed_layout(), {}, {}, {}, {}};
   const int shifts[3] = {ink.r_shift, ink.g_shift, ink.b_shift};
+  alignas(16) int byte_lanes[4] = {3, 3, 3, 3}, channels[4] = {3, 3, 3, 3};
+  for (int c = 0; c < 3 && ink.bytes; ++c) byte_lanes[shifts[c] / 8] = c, channels[c] = shifts[c] / 8;
+  ink.byte_lanes = _mm_load_si128(reinterpret_cast<const __m128i*>(byte_lanes));
+  ink.channels = _mm_load_si128(reinterpret_cast<const __m128i*>(channels));
   for (int c = 0; c < 3; ++c) {
     alignas(16) int8_t take[16], put[16];
     for (int k = 0; k < 16; ++k) {
@@ -53,6 +59,12 @@ inline WideInk wide_ink(float r, float g, float b) {
     ink.put[c] = _mm_load_si128(reinterpret_cast<const __m128i*>(put));
   }
   return ink;
+}
+
+// Four random draws as doubles, exactly (AVX2 converts only signed words).
+EASEL_WIDE_TARGET inline __m256d wide_draws(__m128i raw) {
+  return _mm256_add_pd(_mm256_cvtepi32_pd(_mm_xor_si128(raw, _mm_set1_epi32(INT32_MIN))),
+                       _mm256_set1_pd(2147483648.0));
 }
 
 // The 2 x 2 pixels as four words: top[0], top[1], bottom[0], bottom[1].
@@ -186,14 +198,20 @@ EASEL_WIDE_TARGET inline __m128 bilinear_lanes(const uint32_t* top, const uint32
   return _mm256_cvtpd_ps(_mm256_add_pd(mix, _mm256_mul_pd(w11, wide_lanes(bottom[1]))));
 }
 
-// blend_in_place on one pixel of the packed layout, its channels side by side.
-template <int K>
-EASEL_WIDE_TARGET inline void blend_pixel_lanes(uint32_t* p, __m256d ink, __m256d covs) {
+// blend_in_place on one pixel of the packed layout, its channels side by side,
+// with the coverage and 1 - coverage in every lane of cov and keep.
+EASEL_WIDE_TARGET inline void blend_pixel_lanes(uint32_t* p, __m256d ink, __m256d cov, __m256d keep) {
   const __m128i channel_bytes = _mm_setr_epi8(0, 4, 8, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
-  const __m256d cov = _mm256_permute4x64_pd(covs, K * 0x55), keep = _mm256_sub_pd(_mm256_set1_pd(1.0), cov);
   __m256d v = _mm256_add_pd(_mm256_mul_pd(wide_lanes(*p), keep), _mm256_mul_pd(ink, cov));
   __m128i c = _mm256_cvttpd_epi32(_mm256_add_pd(v, _mm256_set1_pd(0.5)));
   *p = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_shuffle_epi8(c, channel_bytes)));
+}
+
+// blend_pixel_lanes with the coverage in lane K of covs.
+template <int K>
+EASEL_WIDE_TARGET inline void blend_pixel_lanes(uint32_t* p, __m256d ink, __m256d covs) {
+  const __m256d cov = _mm256_permute4x64_pd(covs, K * 0x55);
+  blend_pixel_lanes(p, ink, cov, _mm256_sub_pd(_mm256_set1_pd(1.0), cov));
 }
 
 // blend_square_bytes pixel by pixel, for the packed layout and an ink from

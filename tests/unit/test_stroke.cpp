@@ -175,14 +175,20 @@ TEST(Splat, PackedAndWideBlendsMatchThePlainOnesBitForBit) {
         _mm_storeu_ps(lanes, bilinear_lanes(wide, wide + 2, fx, fy));
         for (int c = 0; c < 3; ++c) ASSERT_EQ(mixed[c], lanes[shifts[c] / 8]) << "bilinear, case " << i;
         for (int k = 0; k < 4; ++k) ASSERT_EQ(plain[k], wide[k]) << "wide, case " << i << " pixel " << k;
-        // Every seventh case: whole smudge and soft discs, drags near whole pixels, centres on corners.
+        // Every seventh case: whole smudge and soft discs and a brush stroke, drags near whole pixels, centres on corners.
         if (i % 7 == 0) {
           float drag[2] = {r / 32 - 4, g / 32 - 4}, cx = fx * 56 - 8, cy = fy * 46 - 8, radius = weight * 11;
           if (i % 3 == 0) drag[i % 2] = std::nextafter(std::floor(drag[i % 2]), i % 4 < 2 ? 9.0f : -9.0f);
           if (i % 5 == 0) cx = std::floor(cx), cy = std::floor(cy);
+          // A short brush stroke turning at a random place, on and off the bitmap.
+          const int16_t xs[3] = {int16_t(cx), int16_t(cx + drag[0] * 5), int16_t(fy * 40)};
+          const int16_t ys[3] = {int16_t(cy), int16_t(cy + drag[1] * 5), int16_t(fx * 30)};
           for (int way = 0; way < 2; ++way) {
             smudgeDisc(pix[way], radius, coverage, cx, cy, drag[0], drag[1], way == 0);
             softDisc(pix[way], cx, cy, b, r, g, coverage + 0.002f, radius, way == 0);
+            useCommandStream(static_cast<uint32_t>(i));
+            drawBrush(pix[way], g, b, r, 1.7f + weight * 8, 1 + coverage * 400, xs, ys, 3, way == 0);
+            useLocalStream();
           }
           ASSERT_TRUE(testsupport::bitmaps_equal(pix[0], pix[1])) << "disc " << i;
         }
@@ -196,6 +202,27 @@ TEST(Splat, PackedAndWideBlendsMatchThePlainOnesBitForBit) {
   _rgb_r_shift_32 = saved[0], _rgb_g_shift_32 = saved[1], _rgb_b_shift_32 = saved[2];
 #ifdef EASEL_WIDE
   for (BITMAP* b : pix) destroy_bitmap(b);
+  // Pencil and chalk strokes on, across and far off the picture, from anywhere in the stream: the wide
+  // way finds the plain way's grains and takes the same draws.
+  std::uniform_int_distribution<int> coord(-40, 120);
+  for (int i = 0; wide_too && i < 80; ++i) {
+    std::vector<int16_t> xs(1 + i % 5), ys(xs.size());
+    for (size_t k = 0; k < xs.size(); ++k)
+      xs[k] = static_cast<int16_t>(coord(rng) * (i % 7 ? 1 : 250)), ys[k] = static_cast<int16_t>(coord(rng));
+    const float size = unit(rng) * 14, rgb[3] = {unit(rng) * 255, unit(rng) * 255, unit(rng) * 255};
+    uint64_t got[2][3];
+    for (int way = 0; way < 2; ++way) {
+      BITMAP* bmp = testsupport::make_pattern(80, 60);
+      useCommandStream(i + 1);
+      for (int k = 0; k < i * 37 % 1000; ++k) nextRandom();
+      (i % 2 ? drawChalk : drawPencil)(bmp, rgb[0], rgb[1], rgb[2], size, xs.data(), ys.data(), xs.size(), way == 0);
+      got[way][0] = testsupport::bitmap_checksum(bmp), got[way][1] = random_position(COMMAND_STREAM);
+      got[way][2] = nextRandom();
+      useLocalStream();
+      destroy_bitmap(bmp);
+    }
+    for (int k = 0; k < 3; ++k) ASSERT_EQ(got[0][k], got[1][k]) << "stroke " << i << ", value " << k;
+  }
 #endif
 }
 #endif
@@ -357,7 +384,7 @@ TEST(Grain, PinnedPixelsAndStreamPositionsPerToolAndSize) {
     BITMAP* bmp = c.xs.size() > 2 ? testsupport::make_pattern(912, 684) : testsupport::make_pattern(80, 60);
     useCommandStream(c.seed);
     (c.chalk ? drawChalk : drawPencil)(bmp, c.rgb[0], c.rgb[1], c.rgb[2], c.size, c.xs.data(), c.ys.data(),
-                                       c.xs.size());
+                                       c.xs.size(), true);
     EXPECT_EQ(c.position, random_position(COMMAND_STREAM)) << (c.chalk ? "chalk " : "pencil ") << c.size;
     useLocalStream();
     EXPECT_EQ(c.sum, testsupport::bitmap_checksum(bmp)) << (c.chalk ? "chalk " : "pencil ") << c.size;
