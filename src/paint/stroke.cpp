@@ -10,6 +10,7 @@
 #include "paint/dirty_rect.h"
 #include "paint/pixel.h"
 #include "paint/splat.h"
+#include "paint/splat_wide.h"
 #include "paint/square_root.h"
 
 // The walk's functions stay out of line: the wide paint loops inline all they
@@ -114,9 +115,157 @@ CurveClimb curve_climb(float p0x, float p0y, float c1x, float c1y, float c2x, fl
 
 }  // namespace
 
-float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y,
-                  float p3x, float p3y, float spacing, float offset) {
-  StrokeSamples.count = 0;
+#ifdef EASEL_WIDE
+namespace {
+
+constexpr int FORETOLD_MAX = 48;
+
+// A search foretold: its steps when every midpoint after b is too far and
+// every one before a too near, with the curve points and distances at their
+// midpoints; whether its last step accepts, else it stopped at FORETOLD_MAX
+// steps. Where every step's class is as foretold, so is the search; the
+// midpoints are measured four at a time while the chain of the next ones is
+// worked out, so that the measuring costs little more than that chain.
+struct Foretold {
+  alignas(16) float mid[FORETOLD_MAX + 4], qx[FORETOLD_MAX + 4], qy[FORETOLD_MAX + 4], g[FORETOLD_MAX + 4];
+  float lo[FORETOLD_MAX + 1], hi[FORETOLD_MAX + 1];
+  int n, proof;  // proof: the step that stands for its run, if any
+  bool accepts;
+};
+
+// The length of the curve's derivative at t.
+double curve_speed(const float* c, double t) {
+  const double a = 1 - t, w0 = a * a, w1 = 2 * t * a, w2 = t * t;
+  const double dx = w0 * (c[2] - c[0]) + w1 * (c[4] - c[2]) + w2 * (c[6] - c[4]);
+  const double dy = w0 * (c[3] - c[1]) + w1 * (c[5] - c[3]) + w2 * (c[7] - c[5]);
+  return 3 * square_root(dx * dx + dy * dy);
+}
+
+// Works out a search as foretold and measures it.
+struct Foresight {
+  Foretold* f;
+  __m256d p[8], x0, y0;
+  __m128 too_far, too_near, a, b;
+  uint64_t differ = 0;  // bit k: step k went otherwise
+  int n = 0;
+  // The last midpoints, the latest in the top lane: read back from memory
+  // they would wait for the stores.
+  __m128 recent = _mm_setzero_ps();
+
+  // The curve points and distances at midpoints k to k + 3, as distance2 in
+  // sampleCurve forms them, lane by lane, and where their classes differ from
+  // the foretold ones.
+  EASEL_WIDE_TARGET void measure(int k) {
+    const __m256d t = _mm256_cvtps_pd(recent);
+    const __m256d u = _mm256_sub_pd(_mm256_set1_pd(1.0), t), t3 = _mm256_mul_pd(_mm256_set1_pd(3.0), t);
+    const __m256d w0 = _mm256_mul_pd(_mm256_mul_pd(u, u), u);
+    const __m256d w1 = _mm256_mul_pd(_mm256_mul_pd(t3, u), u);
+    const __m256d w2 = _mm256_mul_pd(_mm256_mul_pd(t3, t), u);
+    const __m256d w3 = _mm256_mul_pd(_mm256_mul_pd(t, t), t);
+    __m128 q[2];
+    for (int axis = 0; axis < 2; ++axis) {
+      __m256d v = _mm256_add_pd(_mm256_mul_pd(w0, p[axis]), _mm256_mul_pd(w1, p[axis + 2]));
+      v = _mm256_add_pd(v, _mm256_mul_pd(w2, p[axis + 4]));
+      q[axis] = _mm256_cvtpd_ps(_mm256_add_pd(v, _mm256_mul_pd(w3, p[axis + 6])));
+    }
+    _mm_store_ps(f->qx + k, q[0]);
+    _mm_store_ps(f->qy + k, q[1]);
+    const __m256d gx = _mm256_sub_pd(x0, _mm256_cvtps_pd(q[0])), gy = _mm256_sub_pd(y0, _mm256_cvtps_pd(q[1]));
+    const __m128 g = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_mul_pd(gx, gx), _mm256_mul_pd(gy, gy)));
+    _mm_store_ps(f->g + k, g);
+    // Classes as (too far, too far or in the window), found and foretold.
+    const __m128 far = _mm_cmpgt_ps(g, too_far), told_far = _mm_cmpgt_ps(recent, b);
+    const __m128 kept = _mm_or_ps(far, _mm_cmpge_ps(g, too_near));
+    const __m128 told_kept = _mm_or_ps(told_far, _mm_cmpge_ps(recent, a));
+    const __m128 other = _mm_or_ps(_mm_xor_ps(far, told_far), _mm_xor_ps(kept, told_kept));
+    differ |= static_cast<uint64_t>(_mm_movemask_ps(other)) << k;
+  }
+
+  // Records step n's interval and midpoint; every fourth step measures the last four.
+  EASEL_WIDE_TARGET void record(float lo, float hi, float mid) {
+    f->lo[n] = lo, f->hi[n] = hi, f->mid[n] = mid;
+    recent = _mm_castsi128_ps(_mm_alignr_epi8(_mm_castps_si128(_mm_set_ss(mid)), _mm_castps_si128(recent), 4));
+    if (++n % 4 == 0) measure(n - 4);
+  }
+};
+
+// Foretells the search on [lo, 1] and measures it; returns the number of
+// leading steps whose class is as foretold.
+EASEL_WIDE_TARGET int search_foretold(Foretold* f, const float* curve, float cx, float cy, float too_far,
+                                      float too_near, float lo, float a, float b, double climb, double need) {
+  Foresight w;
+  w.f = f;
+  for (int k = 0; k < 8; ++k) w.p[k] = _mm256_set1_pd(curve[k]);
+  w.x0 = _mm256_set1_pd(cx), w.y0 = _mm256_set1_pd(cy);
+  w.too_far = _mm_set1_ps(too_far), w.too_near = _mm_set1_ps(too_near);
+  w.a = _mm_set1_ps(a), w.b = _mm_set1_ps(b);
+  f->accepts = true;
+  f->proof = -1;
+  float hi = 1.0f;
+  bool done = false;
+  if (lo >= 0x1p-27f || lo == 0.0f) {
+    // While too far the midpoints chain with one addition each (see the
+    // plain search's run of them). On a climbing curve only the last of a
+    // run is measured, as the plain search's proof asks. A run that gets
+    // stuck repeats its last step up to the cap, where the search goes on
+    // plainly and takes that step's midpoint as the stuck search would.
+    for (bool prove = climb > 0;; prove = false) {
+      float step = lo * 0.5f, sum = 0.5f, scale = 1.0f, before = hi;
+      int run = 0;
+      for (;;) {
+        const float scaled = step + sum, mid = scaled * scale;
+        if (!(mid > b)) break;
+        if (!prove) w.record(lo, hi, mid);
+        before = hi, hi = mid, sum = scaled, step = step * 2.0f, scale = scale * 0.5f;
+        if (++run == FORETOLD_MAX) {
+          done = true, f->accepts = false;
+          break;
+        }
+      }
+      if (!prove) break;
+      if (!done && run >= 2 && climb * (static_cast<double>(before) - hi) > need) {
+        f->proof = w.n;
+        w.record(lo, before, hi);
+        break;
+      }
+      hi = 1.0f, done = false, f->accepts = true;
+    }
+  }
+  while (!done) {
+    const float mid = midpoint(lo, hi);
+    w.record(lo, hi, mid);
+    if (mid > b) {
+      done = mid == hi || mid == lo;
+      hi = mid;
+    } else if (mid >= a) {
+      done = true;
+    } else {
+      done = static_cast<double>(hi) - lo < 0.0001;
+      lo = mid;
+    }
+    if (w.n == FORETOLD_MAX && !done) f->accepts = false, done = true;
+  }
+  const int n = w.n;
+  f->n = n;
+  f->lo[n] = lo, f->hi[n] = hi;
+  if (n % 4) {
+    for (int k = n; k % 4; ++k)
+      w.recent = _mm_castsi128_ps(_mm_alignr_epi8(_mm_castps_si128(w.recent), _mm_castps_si128(w.recent), 4));
+    w.measure(n & ~3);
+  }
+  const uint64_t differ = w.differ & ((uint64_t{1} << n) - 1);
+  return differ ? __builtin_ctzll(differ) : n;
+}
+
+}  // namespace
+#endif
+
+namespace {
+
+// The curve sampler's loop; kWide: long curves have their searches foretold.
+template <bool kWide>
+float sample_curve(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y, float p3x, float p3y,
+                   float spacing, float offset) {
   float cx = p0x, cy = p0y;
   float t = 0.0f;
   float target = offset;
@@ -125,6 +274,12 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
   // Negative while searches are short; else the last search's run of
   // too-far midpoints, less one.
   int hint = -1;
+#ifdef EASEL_WIDE
+  float t_before = 0.0f;
+  bool foretold = false;
+  double pace_next = 0;
+  alignas(16) Foretold told;
+#endif
   for (;;) {
     double rx = static_cast<double>(p3x) - cx, ry = static_cast<double>(p3y) - cy;
     double rest2 = rx * rx + ry * ry;
@@ -138,8 +293,35 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
       double gx = static_cast<double>(cx) - *px, gy = static_cast<double>(cy) - *py;
       return static_cast<float>(gx * gx + gy * gy);
     };
-    float lo = t, hi = 1.0f, mid, qx, qy;
-    bool found = false;
+    float lo = t, hi = 1.0f, mid, qx, qy, g;
+    bool found = false, known = false;
+#ifdef EASEL_WIDE
+    // The next search is foretold from the curve's speed half the last step
+    // ahead, which the chord of a step of this length matches closely. On a
+    // climbing curve with steps so short that the search ends soon after its
+    // run of too-far midpoints, the plain search's proof does better alone.
+    const double pace = pace_next;
+    foretold = false;
+    if (kWide && StrokeSamples.count >= 16) {
+      if (!climb_known) climb = curve_climb(p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y), climb_known = true;
+      foretold = !(climb.climb > 0) || pace * target > 2e-4;
+    }
+    if (foretold) {
+      const float curve[8] = {p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y};
+      const double need = 4 * climb.rounding + 1e-6 * (target + 0.01) + 1e-9;
+      const int same = search_foretold(&told, curve, cx, cy, too_far, too_near, lo,
+                                       static_cast<float>(t + (target - 0.01) * pace),
+                                       static_cast<float>(t + (target + 0.01) * pace), climb.climb, need);
+      if (same == told.n && told.accepts) {
+        found = true;
+        mid = told.mid[told.n - 1], qx = told.qx[told.n - 1], qy = told.qy[told.n - 1];
+      } else if (same != told.proof) {
+        // Go on from the first step that went otherwise, whose values are at hand.
+        lo = told.lo[same], hi = told.hi[same];
+        if ((known = same < told.n)) mid = told.mid[same], qx = told.qx[same], qy = told.qy[same], g = told.g[same];
+      }
+    } else
+#endif
     if (hint >= 0 && (lo >= 0x1p-27f || lo == 0.0f)) {
       // The search starts by halving towards lo while the midpoints are too
       // far: the midpoint at step k is 2^-(k-1) times float(lo 2^(k-2) + hi
@@ -175,7 +357,7 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
       for (; run < 60; ++run) {
         float scaled = step + sum;
         mid = scaled * scale;
-        float g = distance2(mid, &qx, &qy);
+        g = distance2(mid, &qx, &qy);
         if (g > too_far && mid != hi && mid != lo) {
           hi = mid;
           sum = scaled;
@@ -194,8 +376,11 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
     }
     int steps = 0;
     while (!found) {
-      mid = midpoint(lo, hi);
-      float g = distance2(mid, &qx, &qy);
+      if (!known) {
+        mid = midpoint(lo, hi);
+        g = distance2(mid, &qx, &qy);
+      }
+      known = false;
       ++steps;
       if (g > too_far) {
         // Once the interval has shrunk to neighbouring floats the midpoint
@@ -213,11 +398,32 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
     if (steps >= 8) hint = 0;
     if (StrokeSamples.count >= STROKE_SAMPLES_MAX) return 0.0f;
     push_sample(qx, qy);
+#ifdef EASEL_WIDE
+    // The speed one search ahead, off the chain from one parameter to the next.
+    // (Checked every 16 samples while the plain search's proof serves.)
+    if (kWide && StrokeSamples.count >= 16 && (foretold || StrokeSamples.count % 16 < 2)) {
+      const float curve[8] = {p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y};
+      pace_next = 1 / curve_speed(curve, t + 1.5 * (static_cast<double>(t) - t_before));
+    }
+    if (kWide) t_before = t;
+#endif
     t = mid;
     cx = qx;
     cy = qy;
     target = spacing;
   }
+}
+
+}  // namespace
+
+float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y,
+                  float p3x, float p3y, float spacing, float offset, bool wide) {
+  StrokeSamples.count = 0;
+#ifdef EASEL_WIDE
+  if (wide && wide_available()) return sample_curve<true>(p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y, spacing, offset);
+#endif
+  (void)wide;
+  return sample_curve<false>(p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y, spacing, offset);
 }
 
 namespace {

@@ -27,9 +27,10 @@ float sampleSegment(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i
 // sampled as a straight line instead. The curve lies within the hull of its
 // ends and these.
 int segmentControls(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i, float c[4]);
-// Equal-chord sampling of a cubic Bezier curve into StrokeSamples.
+// Equal-chord sampling of a cubic Bezier curve into StrokeSamples. wide
+// false keeps to the paths every processor has, which give the same samples.
 float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y,
-                  float p3x, float p3y, float spacing, float offset);
+                  float p3x, float p3y, float spacing, float offset, bool wide = true);
 
 // Where a tool can leave paint: no pixel of a w x h picture changes for a
 // sample farther than reach outside it.

@@ -320,8 +320,26 @@ TEST(Preview, PinnedPicturesAndRectangles) {
 }
 
 // Far control points make the curve cross the 0.02 acceptance window between
-// two neighbouring float parameters; the search must still finish there.
+// two neighbouring float parameters; the search must still finish there. The
+// wide search gives the plain one's samples and leftover on random curves.
 TEST(StrokeWalk, CurvesEndWhenTheParameterRunsOutOfPrecisionOrAtTheBufferLimit) {
+  std::mt19937 rng(11);
+  for (int i = 0; i < 300; ++i) {
+    // Control points across the 16-bit range or on the picture; spacings small to large.
+    const bool picture = i % 3;
+    std::uniform_real_distribution<float> at(picture ? 0.0f : -32768.0f, picture ? 912.0f : 32767.0f);
+    const float spacings[] = {1, 1.5f, 2, 7, 0.25f + i * 0.1f}, spacing = spacings[i % 5];
+    const float offset = spacing * (i % 4) / 3;
+    float c[8], plain[2][STROKE_SAMPLES_MAX];
+    for (float& v : c) v = at(rng);
+    const float left = sampleCurve(c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7], spacing, offset, false);
+    const int count = StrokeSamples.count;
+    std::copy_n(StrokeSamples.x, count, plain[0]), std::copy_n(StrokeSamples.y, count, plain[1]);
+    ASSERT_EQ(left, sampleCurve(c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7], spacing, offset)) << i;
+    ASSERT_EQ(count, StrokeSamples.count) << i;
+    for (int k = 0; k < count; ++k)
+      ASSERT_TRUE(plain[0][k] == StrokeSamples.x[k] && plain[1][k] == StrokeSamples.y[k]) << i << " sample " << k;
+  }
   float left = sampleCurve(-3643920, 1820340, 20776, 2380432, -1190320, -177736, -2137544, 84400, 1863, 0);
   EXPECT_EQ(2478, StrokeSamples.count);
   EXPECT_GE(left, 0.0f);
