@@ -126,6 +126,9 @@ EASEL_WIDE_LOOP void disc_rows_wide(const MemoryRows<true>& out, int h, float cx
   const __m256d lanes = _mm256_setr_pd(packed_lane(0, ink.r, ink.g, ink.b), packed_lane(1, ink.r, ink.g, ink.b),
                                        packed_lane(2, ink.r, ink.g, ink.b), 0.0);
   const int w = out.bmp->w;
+  // Spans pixel by pixel too: a disc's rows are short.
+  const bool blend_span = coverage > 0.005f && !(coverage > 0.999f);
+  const __m256d span_cov = _mm256_set1_pd(coverage), span_keep = _mm256_set1_pd(1.0 - coverage);
   for (int j0 = first; j0 <= last; j0 += 4) {
     const __m128i js = _mm_add_epi32(_mm_set1_epi32(j0), _mm_setr_epi32(0, 1, 2, 3));
     const __m256d jd = _mm256_cvtepi32_pd(js);
@@ -158,11 +161,11 @@ EASEL_WIDE_LOOP void disc_rows_wide(const MemoryRows<true>& out, int h, float cx
         continue;
       }
       uint32_t* row = bitmap_row(out.bmp, rows[k]);
-      if (x2[k] - x1[k] >= 3) {
+      if (!blend_span) {
         out.span(rows[k], x1[k], x2[k]);
-      } else if (coverage > 0.005f) {
+      } else {
         for (int x = x1[k] < 0 ? 0 : x1[k], to = x2[k] < w ? x2[k] : w - 1; x <= to; ++x)
-          blend_lanes_at(row + x, coverage, ink, lanes);
+          blend_pixel_lanes(row + x, lanes, span_cov, span_keep);
       }
       if (left_cov[k] > 0.005f && left[k] >= 0 && left[k] < w) blend_lanes_at(row + left[k], left_cov[k], ink, lanes);
       if (halves[k] != 0 && right_cov[k] > 0.005f && right[k] >= 0 && right[k] < w)
