@@ -142,8 +142,9 @@ EASEL_WIDE_LOOP void disc_rows_wide(const MemoryRows<true>& out, int h, float cx
   // inside the bitmap's width nothing waits on a branch on where a row starts
   // and ends, which are known only after two square roots.
   const int R = static_cast<int>(std::floor(radius + 0.5));
-  const bool inside = by_pixel && halving && cx - static_cast<double>(R) - 1 >= 0 && cx + static_cast<double>(R) + 2 < w;
+  const bool inside = by_pixel && halving && cx - static_cast<double>(R) - 1 >= 0 && cx + static_cast<double>(R) + 5 < w;
   const int base = inside ? static_cast<int>(cx) - R + 2 : 0, widest = 2 * R - 2;
+  const __m128i solid = _mm_set1_epi32(static_cast<int>(ink.solid)), channels = _mm_set1_epi32(0x00FFFFFF);
   for (int j0 = first; j0 <= last; j0 += 4) {
     const __m128i js = _mm_add_epi32(_mm_set1_epi32(j0), _mm_setr_epi32(0, 1, 2, 3));
     const __m256d jd = _mm256_cvtepi32_pd(js);
@@ -187,9 +188,12 @@ EASEL_WIDE_LOOP void disc_rows_wide(const MemoryRows<true>& out, int h, float cx
         // Every pixel of the disc's widest span is worked out and kept only
         // where this row's span lies; each end kept only where it paints.
         const int from = x1[k], n = x2[k] >= from ? x2[k] - from + 1 : 0;
-        for (int x = base; x < base + widest; ++x) {
-          const uint32_t old = row[x], off = 0u - (static_cast<unsigned>(x - from) >= static_cast<unsigned>(n));
-          row[x] = (halfway(old, ink.solid) & ~off) | (old & off);
+        const __m128i lo = _mm_set1_epi32(from - 1), hi = _mm_set1_epi32(from + n);
+        for (int x = base; x < base + widest; x += 4) {
+          const __m128i at = _mm_add_epi32(_mm_set1_epi32(x), _mm_setr_epi32(0, 1, 2, 3));
+          const __m128i on = _mm_and_si128(_mm_cmpgt_epi32(at, lo), _mm_cmpgt_epi32(hi, at));
+          const __m128i old = load4(row + x), now = _mm_and_si128(_mm_avg_epu8(old, solid), channels);
+          store4(row + x, _mm_blendv_epi8(old, now, on));
         }
         const float lc = left_cov[k], rc = right_cov[k];
         uint32_t old = row[left[k]];
