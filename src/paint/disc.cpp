@@ -109,6 +109,10 @@ EASEL_WIDE_TARGET inline void blend_lanes_at(uint32_t* p, float cov, const RowIn
     blend_pixel_lanes(p, lanes, _mm256_set1_pd(cov), _mm256_set1_pd(1.0 - cov));
 }
 
+// Below this R a row's half width is counted from the squares it reaches,
+// sooner than its square root gives it.
+constexpr int COUNTED_HALVES = 9;
+
 // A pixel blended at coverage 0.5 with an ink whose channels lie in 0 .. 255,
 // given the ink's channels truncated. Each channel's old / 2 + ink / 2 + 0.5 is
 // exact in double and truncates to (old + truncated ink + 1) / 2 rounded down:
@@ -140,7 +144,7 @@ EASEL_WIDE_LOOP void disc_rows_wide(const MemoryRows<true>& out, int h, float cx
   const bool halving = coverage == 0.5f;
   // No row reaches more than R pixels from the centre's column: in a disc wholly
   // inside the bitmap's width nothing waits on a branch on where a row starts
-  // and ends, which are known only after two square roots.
+  // and ends, which are known late (its ends' coverages after a square root).
   const int R = static_cast<int>(std::floor(radius + 0.5));
   const bool inside = by_pixel && halving && cx - static_cast<double>(R) - 1 >= 0 && cx + static_cast<double>(R) + 5 < w;
   const int base = inside ? static_cast<int>(cx) - R + 2 : 0, widest = 2 * R - 2;
@@ -152,8 +156,17 @@ EASEL_WIDE_LOOP void disc_rows_wide(const MemoryRows<true>& out, int h, float cx
     const __m128 s = _mm256_cvtpd_ps(_mm256_sub_pd(rr, _mm256_mul_pd(t, t)));
     const int some = _mm_movemask_ps(_mm_cmpgt_ps(s, _mm_setzero_ps()));
     if (!some) continue;
-    const __m256d root = _mm256_sqrt_pd(_mm256_cvtps_pd(_mm_max_ps(s, _mm_setzero_ps())));
-    const __m128i half = _mm256_cvttpd_epi32(_mm256_add_pd(root, _mm256_set1_pd(0.5)));
+    __m128i half = _mm_setzero_si128();
+    if (R < COUNTED_HALVES) {
+      // sqrt(s) + 0.5 reaches n just when s reaches (n - 0.5)^2: a float s
+      // below that square lies too far below for any rounding to close the gap.
+      // s stays below (R + 0.5)^2, so no half exceeds R.
+      for (int n = 1; n <= R; ++n)
+        half = _mm_sub_epi32(half, _mm_castps_si128(_mm_cmpge_ps(s, _mm_set1_ps((n - 0.5f) * (n - 0.5f)))));
+    } else {
+      const __m256d root = _mm256_sqrt_pd(_mm256_cvtps_pd(_mm_max_ps(s, _mm_setzero_ps())));
+      half = _mm256_cvttpd_epi32(_mm256_add_pd(root, _mm256_set1_pd(0.5)));
+    }
     const __m256d halfd = _mm256_cvtepi32_pd(half);
     alignas(16) int rows[4], x1[4], x2[4], left[4], right[4], halves[4];
     alignas(16) float left_cov[4], right_cov[4];
