@@ -198,11 +198,8 @@ void plan_moves(const Deposit&, BristleList* list, const Sample& s, double dryin
 }
 
 #ifdef EASEL_WIDE
-// Draws as doubles.
-EASEL_WIDE_TARGET inline __m256d draws_as_doubles(__m128 bits) {
-  const __m128i sign = _mm_set1_epi32(INT32_MIN);
-  return _mm256_add_pd(_mm256_cvtepi32_pd(_mm_xor_si128(_mm_castps_si128(bits), sign)), _mm256_set1_pd(2147483648.0));
-}
+// Draws kept in float lanes, as doubles.
+EASEL_WIDE_TARGET inline __m256d draws_as_doubles(__m128 bits) { return wide_draws(_mm_castps_si128(bits)); }
 
 EASEL_WIDE_TARGET inline __m128 to_floats(__m256d v) { return _mm256_cvtpd_ps(v); }
 EASEL_WIDE_TARGET inline __m256d to_doubles(__m128 v) { return _mm256_cvtps_pd(v); }

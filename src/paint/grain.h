@@ -111,12 +111,6 @@ struct GrainsAhead {
   int base;
 };
 
-// Four draws as doubles, exactly (AVX2 converts only signed words).
-EASEL_WIDE_TARGET inline __m256d wide_draws(__m128i raw) {
-  return _mm256_add_pd(_mm256_cvtepi32_pd(_mm_xor_si128(raw, _mm_set1_epi32(INT32_MIN))),
-                       _mm256_set1_pd(2147483648.0));
-}
-
 // Reads the ready draws and each one's offset, as grain_offset works it out,
 // zero from a multiple of four past count for eight more.
 EASEL_WIDE_TARGET inline void read_offsets(GrainsAhead* a, float size) {

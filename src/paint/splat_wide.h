@@ -61,6 +61,12 @@ inline WideInk wide_ink(float r, float g, float b) {
   return ink;
 }
 
+// Four random draws as doubles, exactly (AVX2 converts only signed words).
+EASEL_WIDE_TARGET inline __m256d wide_draws(__m128i raw) {
+  return _mm256_add_pd(_mm256_cvtepi32_pd(_mm_xor_si128(raw, _mm_set1_epi32(INT32_MIN))),
+                       _mm256_set1_pd(2147483648.0));
+}
+
 // The 2 x 2 pixels as four words: top[0], top[1], bottom[0], bottom[1].
 EASEL_WIDE_TARGET inline __m128i load_square(const uint32_t* top, const uint32_t* bottom) {
   return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(top)),
