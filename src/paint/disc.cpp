@@ -145,6 +145,7 @@ EASEL_WIDE_LOOP void disc_rows_wide(const MemoryRows<true>& out, int h, float cx
   // No row reaches more than R pixels from the centre's column: in a disc wholly
   // inside the bitmap's width nothing waits on a branch on where a row starts
   // and ends, which are known late (its ends' coverages after a square root).
+  // Its spans are halved four pixels at a time, reaching up to three past them.
   const int R = static_cast<int>(std::floor(radius + 0.5));
   const bool inside = by_pixel && halving && cx - static_cast<double>(R) - 1 >= 0 && cx + static_cast<double>(R) + 5 < w;
   const int base = inside ? static_cast<int>(cx) - R + 2 : 0, widest = 2 * R - 2;
