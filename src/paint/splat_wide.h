@@ -198,13 +198,17 @@ EASEL_WIDE_TARGET inline __m128 bilinear_lanes(const uint32_t* top, const uint32
   return _mm256_cvtpd_ps(_mm256_add_pd(mix, _mm256_mul_pd(w11, wide_lanes(bottom[1]))));
 }
 
-// blend_in_place on one pixel of the packed layout, its channels side by side,
-// with the coverage and 1 - coverage in every lane of cov and keep.
-EASEL_WIDE_TARGET inline void blend_pixel_lanes(uint32_t* p, __m256d ink, __m256d cov, __m256d keep) {
+// blend_in_place's result for one pixel of the packed layout, its channels side
+// by side, with the coverage and 1 - coverage in every lane of cov and keep.
+EASEL_WIDE_TARGET inline uint32_t pixel_lanes_blended(uint32_t old, __m256d ink, __m256d cov, __m256d keep) {
   const __m128i channel_bytes = _mm_setr_epi8(0, 4, 8, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
-  __m256d v = _mm256_add_pd(_mm256_mul_pd(wide_lanes(*p), keep), _mm256_mul_pd(ink, cov));
+  __m256d v = _mm256_add_pd(_mm256_mul_pd(wide_lanes(old), keep), _mm256_mul_pd(ink, cov));
   __m128i c = _mm256_cvttpd_epi32(_mm256_add_pd(v, _mm256_set1_pd(0.5)));
-  *p = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_shuffle_epi8(c, channel_bytes)));
+  return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_shuffle_epi8(c, channel_bytes)));
+}
+
+EASEL_WIDE_TARGET inline void blend_pixel_lanes(uint32_t* p, __m256d ink, __m256d cov, __m256d keep) {
+  *p = pixel_lanes_blended(*p, ink, cov, keep);
 }
 
 // blend_pixel_lanes with the coverage in lane K of covs.

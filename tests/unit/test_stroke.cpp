@@ -175,7 +175,8 @@ TEST(Splat, PackedAndWideBlendsMatchThePlainOnesBitForBit) {
         _mm_storeu_ps(lanes, bilinear_lanes(wide, wide + 2, fx, fy));
         for (int c = 0; c < 3; ++c) ASSERT_EQ(mixed[c], lanes[shifts[c] / 8]) << "bilinear, case " << i;
         for (int k = 0; k < 4; ++k) ASSERT_EQ(plain[k], wide[k]) << "wide, case " << i << " pixel " << k;
-        // Every seventh case: whole smudge and soft discs and a brush stroke, drags near whole pixels, centres on corners.
+        // Every seventh case: whole smudge and soft discs (half of them at the chalk's coverage) and a brush stroke,
+        // drags near whole pixels, centres on corners.
         if (i % 7 == 0) {
           float drag[2] = {r / 32 - 4, g / 32 - 4}, cx = fx * 56 - 8, cy = fy * 46 - 8, radius = weight * 11;
           if (i % 3 == 0) drag[i % 2] = std::nextafter(std::floor(drag[i % 2]), i % 4 < 2 ? 9.0f : -9.0f);
@@ -185,7 +186,7 @@ TEST(Splat, PackedAndWideBlendsMatchThePlainOnesBitForBit) {
           const int16_t ys[3] = {int16_t(cy), int16_t(cy + drag[1] * 5), int16_t(fx * 30)};
           for (int way = 0; way < 2; ++way) {
             smudgeDisc(pix[way], radius, coverage, cx, cy, drag[0], drag[1], way == 0);
-            softDisc(pix[way], cx, cy, b, r, g, coverage + 0.002f, radius, way == 0);
+            softDisc(pix[way], cx, cy, b, r, g, i % 2 ? 0.5f : coverage + 0.002f, radius, way == 0);
             useCommandStream(static_cast<uint32_t>(i));
             drawBrush(pix[way], g, b, r, 1.7f + weight * 8, 1 + coverage * 400, xs, ys, 3, way == 0);
             useLocalStream();
