@@ -420,7 +420,13 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
                   float p3x, float p3y, float spacing, float offset, bool wide) {
   StrokeSamples.count = 0;
 #ifdef EASEL_WIDE
-  if (wide && wide_available()) return sample_curve<true>(p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y, spacing, offset);
+  // Foretelling starts at the 16th sample: a curve whose control polygon is
+  // shorter than that many steps never gets there, and the plain loop serves
+  // it for less. Either loop gives the same samples.
+  const float polygon = std::fabs(c1x - p0x) + std::fabs(c1y - p0y) + std::fabs(c2x - c1x) + std::fabs(c2y - c1y) +
+                        std::fabs(p3x - c2x) + std::fabs(p3y - c2y);
+  if (wide && polygon > 16 * spacing && wide_available())
+    return sample_curve<true>(p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y, spacing, offset);
 #endif
   (void)wide;
   return sample_curve<false>(p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y, spacing, offset);
