@@ -109,6 +109,12 @@ EASEL_WIDE_TARGET inline void blend_lanes_at(uint32_t* p, float cov, const RowIn
     blend_pixel_lanes(p, lanes, _mm256_set1_pd(cov), _mm256_set1_pd(1.0 - cov));
 }
 
+// The pixel blended only where keep's bits are set (all or none), without a branch.
+EASEL_WIDE_TARGET inline void blend_where(uint32_t* p, float cov, __m256d lanes, uint32_t keep) {
+  const uint32_t now = pixel_lanes_blended(*p, lanes, _mm256_set1_pd(cov), _mm256_set1_pd(1.0 - cov));
+  *p = (now & keep) | (*p & ~keep);
+}
+
 // Below this R a row's half width is counted from the squares it reaches,
 // sooner than its square root gives it.
 constexpr int COUNTED_HALVES = 9;
@@ -209,23 +215,18 @@ EASEL_WIDE_LOOP void disc_rows_wide(const MemoryRows<true>& out, int h, float cx
           const __m128i old = load4(row + x), now = _mm_and_si128(_mm_avg_epu8(old, solid), channels);
           store4(row + x, _mm_blendv_epi8(old, now, on));
         }
-        const float lc = left_cov[k], rc = right_cov[k];
-        uint32_t old = row[left[k]];
-        uint32_t now = pixel_lanes_blended(old, lanes, _mm256_set1_pd(lc), _mm256_set1_pd(1.0 - lc));
-        row[left[k]] = (now & ends[k]) | (old & ~ends[k]);
-        old = row[right[k]];
-        now = pixel_lanes_blended(old, lanes, _mm256_set1_pd(rc), _mm256_set1_pd(1.0 - rc));
-        row[right[k]] = (now & ends[4 + k]) | (old & ~ends[4 + k]);
+        blend_where(row + left[k], left_cov[k], lanes, ends[k]);
+        blend_where(row + right[k], right_cov[k], lanes, ends[4 + k]);
         continue;
       }
       if (!blend_span) {
         out.span(rows[k], x1[k], x2[k]);
-      } else if (halving) {
-        for (int x = x1[k] < 0 ? 0 : x1[k], to = x2[k] < w ? x2[k] : w - 1; x <= to; ++x)
-          row[x] = halfway(row[x], ink.solid);
       } else {
-        for (int x = x1[k] < 0 ? 0 : x1[k], to = x2[k] < w ? x2[k] : w - 1; x <= to; ++x)
-          blend_pixel_lanes(row + x, lanes, span_cov, span_keep);
+        const int from = x1[k] < 0 ? 0 : x1[k], to = x2[k] < w ? x2[k] : w - 1;
+        if (halving)
+          for (int x = from; x <= to; ++x) row[x] = halfway(row[x], ink.solid);
+        else
+          for (int x = from; x <= to; ++x) blend_pixel_lanes(row + x, lanes, span_cov, span_keep);
       }
       if (left_cov[k] > 0.005f && left[k] >= 0 && left[k] < w) blend_lanes_at(row + left[k], left_cov[k], ink, lanes);
       if (halves[k] != 0 && right_cov[k] > 0.005f && right[k] >= 0 && right[k] < w)
