@@ -280,35 +280,96 @@ EASEL_WIDE_ROW void still_row_wide(const WideLine& l, int col, double stop) {
   }
 }
 
+// The lanes of the row's pixel c as they are now; zero off the bitmap, where
+// no pixel samples.
+EASEL_WIDE_TARGET inline __m256d lanes_at(const WideLine& l, int c) {
+  return c >= 0 && c < l.w ? wide_lanes(l.line[c]) : _mm256_setzero_pd();
+}
+
+// Stores the lanes of four pixels blended in walk order from col.
 template <int STEP>
+EASEL_WIDE_TARGET inline void store_four(uint32_t* line, int col, const __m256d* now) {
+  const int a = STEP > 0 ? 0 : 3, d = 3 - a, b = STEP > 0 ? 1 : 2, c = 3 - b;
+  const __m128i lo = _mm_packus_epi32(_mm256_cvttpd_epi32(now[a]), _mm256_cvttpd_epi32(now[b]));
+  const __m128i hi = _mm_packus_epi32(_mm256_cvttpd_epi32(now[c]), _mm256_cvttpd_epi32(now[d]));
+  store4(line + (STEP > 0 ? col : col - 3), _mm_and_si128(_mm_packus_epi16(lo, hi), _mm_set1_epi32(0x00FFFFFF)));
+}
+
+// A row that samples itself, BOTTOM: as the bottom of its pixels' 2 x 2
+// pixels, else as the top. The last two pixels blended are carried in lanes
+// (back1, back2); before the first they are the pixels as they are, which is
+// what recent_lanes would read. Most pixels sample from the column BACK steps
+// back (BACK < 0: none is taken for usual): four such pixels in a row are
+// blended with their sources known without a test, the mixes of the row not
+// written read four at a time and the four stored together; the others go
+// pixel by pixel as blend does it.
+template <int STEP, bool BOTTOM, int BACK>
 EASEL_WIDE_ROW void live_row_wide(const WideLine& l, int col, double stop) {
-  // The lanes of the pixels one and two steps back, once this row wrote them.
-  __m256d back1 = _mm256_setzero_pd(), back2 = back1;
-  int done = 0;
-  // Where the pixels sample, worked out four at a time.
+  __m256d back1 = lanes_at(l, col - STEP), back2 = lanes_at(l, col - 2 * STEP);
+  const uint32_t* other = BOTTOM ? l.top : l.bottom;
+  const __m128i steps = _mm_setr_epi32(0, STEP, 2 * STEP, 3 * STEP);
   for (; on_row<STEP>(l, col + 3 * STEP, stop); col += 4 * STEP) {
-    const FourSamples f =
-        sample_four(_mm_add_epi32(_mm_set1_epi32(col), _mm_setr_epi32(0, STEP, 2 * STEP, 3 * STEP)), l.dx, l.w,
-                    l.wfy, l.wfy1);
+    const __m128i cols = _mm_add_epi32(_mm_set1_epi32(col), steps);
+    const FourSamples f = sample_four(cols, l.dx, l.w, l.wfy, l.wfy1);
     alignas(32) double w00[4], w10[4], w01[4], w11[4];
     alignas(16) int x0[4];
     _mm256_store_pd(w00, f.w00), _mm256_store_pd(w10, f.w10), _mm256_store_pd(w01, f.w01);
     _mm256_store_pd(w11, f.w11), _mm_store_si128(reinterpret_cast<__m128i*>(x0), f.x0);
-    for (int i = 0; i < 4; ++i, ++done) {
+    const bool usual =
+        BACK >= 0 && f.on == 0xF &&
+        _mm_movemask_epi8(_mm_cmpeq_epi32(f.x0, _mm_sub_epi32(cols, _mm_set1_epi32(BACK * STEP)))) == 0xFFFF;
+    if (usual) {
+      __m256d now[4];
+      for (int i = 0; i < 4; ++i) {
+        const int c = col + i * STEP, x = c - BACK * STEP;
+        const __m256d old = wide_lanes(l.line[c]);
+        const __m256d o0 = wide_lanes(other[x]), o1 = wide_lanes(other[x + 1]);
+        // This row's pixels x and x + 1 were blended BACK and BACK - STEP steps ago, or are still to be.
+        const __m256d s0 = BACK == 0 ? old : BACK == 1 ? back1 : back2;
+        const __m256d s1 = BACK - STEP == 0 ? old : BACK - STEP == 1 ? back1 : back2;
+        const __m256d c00 = BOTTOM ? o0 : s0, c10 = BOTTOM ? o1 : s1, c01 = BOTTOM ? s0 : o0, c11 = BOTTOM ? s1 : o1;
+        __m256d mix = _mm256_add_pd(_mm256_mul_pd(_mm256_broadcast_sd(w00 + i), c00),
+                                    _mm256_mul_pd(_mm256_broadcast_sd(w10 + i), c10));
+        mix = _mm256_add_pd(mix, _mm256_mul_pd(_mm256_broadcast_sd(w01 + i), c01));
+        mix = _mm256_add_pd(mix, _mm256_mul_pd(_mm256_broadcast_sd(w11 + i), c11));
+        mix = _mm256_cvtps_pd(_mm256_cvtpd_ps(mix));
+        const __m256d v = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(old, l.keep), _mm256_mul_pd(mix, l.cov)),
+                                        _mm256_set1_pd(0.5));
+        now[i] = _mm256_round_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+        back2 = back1;
+        back1 = now[i];
+      }
+      store_four<STEP>(l.line, col, now);
+      continue;
+    }
+    for (int i = 0; i < 4; ++i) {
       const int c = col + i * STEP;
       const __m256d now = f.on >> i & 1 ? l.blend<STEP>(c, x0[i], _mm256_broadcast_sd(w00 + i),
                                                          _mm256_broadcast_sd(w10 + i), _mm256_broadcast_sd(w01 + i),
-                                                         _mm256_broadcast_sd(w11 + i), done, back1, back2)
+                                                         _mm256_broadcast_sd(w11 + i), 2, back1, back2)
                                         : wide_lanes(l.line[c]);
       back2 = back1;
       back1 = now;
     }
   }
-  for (; on_row<STEP>(l, col, stop); col += STEP, ++done) {
-    const __m256d now = l.smear<STEP>(col, done, back1, back2);
+  for (; on_row<STEP>(l, col, stop); col += STEP) {
+    const __m256d now = l.smear<STEP>(col, 2, back1, back2);
     back2 = back1;
     back1 = now;
   }
+}
+
+// live_row_wide for the row's usual column back: walking right, pixels
+// sample one or two columns back; walking left, their own or the next.
+template <int STEP, bool BOTTOM>
+EASEL_WIDE_TARGET inline void live_row_usual(const WideLine& l, int col, double stop) {
+  const int back = (col - static_cast<int>(std::floor(static_cast<float>(col + static_cast<double>(l.dx))))) * STEP;
+  if (back == (STEP > 0 ? 1 : 0))
+    live_row_wide<STEP, BOTTOM, (STEP > 0 ? 1 : 0)>(l, col, stop);
+  else if (back == (STEP > 0 ? 2 : 1))
+    live_row_wide<STEP, BOTTOM, (STEP > 0 ? 2 : 1)>(l, col, stop);
+  else
+    live_row_wide<STEP, BOTTOM, -1>(l, col, stop);
 }
 
 template <int STEP>
@@ -331,8 +392,10 @@ EASEL_WIDE_TARGET inline void smear_row_wide(const Surface& s, int row, int col,
                       _mm256_sub_pd(_mm256_set1_pd(1.0), wfy),
                       cov,
                       _mm256_sub_pd(_mm256_set1_pd(1.0), cov)};
-  if (l.top_live || l.bottom_live)
-    live_row_wide<STEP>(l, col, stop);
+  if (l.bottom_live)
+    live_row_usual<STEP, true>(l, col, stop);
+  else if (l.top_live)
+    live_row_usual<STEP, false>(l, col, stop);
   else
     still_row_wide<STEP>(l, col, stop);
 }
