@@ -196,6 +196,8 @@ EASEL_WIDE_TARGET inline bool smear_four(uint32_t* line, const uint32_t* top, co
   const __m128i q00 = load4(top + left), q10 = load4(top + left + 1);
   const __m128i q01 = load4(bottom + left), q11 = load4(bottom + left + 1), old = load4(line + first);
   __m128i lane[3];
+  // Unrolled, so that each lane's byte shuffle is a constant.
+#pragma GCC unroll 3
   for (int b = 0; b < 3; ++b) {
     __m256d mix = _mm256_add_pd(_mm256_mul_pd(w00, byte_lane(q00, b)), _mm256_mul_pd(w10, byte_lane(q10, b)));
     mix = _mm256_add_pd(mix, _mm256_mul_pd(w01, byte_lane(q01, b)));
