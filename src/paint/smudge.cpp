@@ -146,11 +146,12 @@ void smudge_rows(const Surface& surface, Row&& run_row, float radius, float x, f
 // go four at a time, a byte lane of four pixels per register, where their
 // columns sample four neighbouring 2 x 2 squares.
 
-// Pixel c of the row being written, written back steps ago (done pixels so far).
-EASEL_WIDE_TARGET inline __m256d recent_lanes(const uint32_t* line, int c, int back, int done, __m256d back1,
+// Pixel c of the row being written, written back steps ago: the lanes of the
+// last two pixels blended, or the pixel as memory has it.
+EASEL_WIDE_TARGET inline __m256d recent_lanes(const uint32_t* line, int c, int back, __m256d back1,
                                               __m256d back2) {
-  if (back == 1 && done >= 1) return back1;
-  if (back == 2 && done >= 2) return back2;
+  if (back == 1) return back1;
+  if (back == 2) return back2;
   return wide_lanes(line[c]);
 }
 
@@ -221,10 +222,10 @@ struct WideLine {
   bool top_live, bottom_live;  // whether the row samples itself
   __m256d wfy, wfy1, cov, keep;
 
-  // Pixel col, done pixels into the walk by STEP, the last two written with
+  // Pixel col of the walk by STEP, the pixels one and two steps back with
   // the lanes back1 and back2; gives its lanes as they are now.
   template <int STEP>
-  EASEL_WIDE_TARGET __m256d smear(int col, int done, __m256d back1, __m256d back2) const {
+  EASEL_WIDE_TARGET __m256d smear(int col, __m256d back1, __m256d back2) const {
     const float sx = static_cast<float>(col + static_cast<double>(dx));
     const double fx0 = std::floor(sx);
     if (!(fx0 >= 0 && fx0 + 1.0001 < w)) return wide_lanes(line[col]);
@@ -232,23 +233,23 @@ struct WideLine {
     const __m256d wfx = _mm256_set1_pd(static_cast<float>(sx - static_cast<double>(x0)));
     const __m256d wfx1 = _mm256_sub_pd(_mm256_set1_pd(1.0), wfx);
     return blend<STEP>(col, x0, _mm256_mul_pd(wfx1, wfy1), _mm256_mul_pd(wfx, wfy1), _mm256_mul_pd(wfx1, wfy),
-                       _mm256_mul_pd(wfx, wfy), done, back1, back2);
+                       _mm256_mul_pd(wfx, wfy), back1, back2);
   }
 
   // smear for a pixel whose 2 x 2 pixels, from column x0, are on the bitmap
   // and have the weights w00, w10, w01, w11.
   template <int STEP>
-  EASEL_WIDE_TARGET __m256d blend(int col, int x0, __m256d w00, __m256d w10, __m256d w01, __m256d w11, int done,
-                                  __m256d back1, __m256d back2) const {
+  EASEL_WIDE_TARGET __m256d blend(int col, int x0, __m256d w00, __m256d w10, __m256d w01, __m256d w11, __m256d back1,
+                                  __m256d back2) const {
     uint32_t* p = line + col;
     const __m256d old = wide_lanes(*p);
     const int back = (col - x0) * STEP;  // how many steps ago this row wrote pixel x0
-    const __m256d c00 = top_live ? recent_lanes(top, x0, back, done, back1, back2) : wide_lanes(top[x0]);
+    const __m256d c00 = top_live ? recent_lanes(top, x0, back, back1, back2) : wide_lanes(top[x0]);
     const __m256d c10 =
-        top_live ? recent_lanes(top, x0 + 1, back - STEP, done, back1, back2) : wide_lanes(top[x0 + 1]);
-    const __m256d c01 = bottom_live ? recent_lanes(bottom, x0, back, done, back1, back2) : wide_lanes(bottom[x0]);
+        top_live ? recent_lanes(top, x0 + 1, back - STEP, back1, back2) : wide_lanes(top[x0 + 1]);
+    const __m256d c01 = bottom_live ? recent_lanes(bottom, x0, back, back1, back2) : wide_lanes(bottom[x0]);
     const __m256d c11 =
-        bottom_live ? recent_lanes(bottom, x0 + 1, back - STEP, done, back1, back2) : wide_lanes(bottom[x0 + 1]);
+        bottom_live ? recent_lanes(bottom, x0 + 1, back - STEP, back1, back2) : wide_lanes(bottom[x0 + 1]);
     __m256d mix = _mm256_add_pd(_mm256_mul_pd(w00, c00), _mm256_mul_pd(w10, c10));
     mix = _mm256_add_pd(mix, _mm256_mul_pd(w01, c01));
     mix = _mm256_add_pd(mix, _mm256_mul_pd(w11, c11));
@@ -278,7 +279,7 @@ EASEL_WIDE_ROW void still_row_wide(const WideLine& l, int col, double stop) {
         smear_four(l.line, l.top, l.bottom, STEP < 0 ? col - 3 : col, l.dx, l.w, l.wfy, l.wfy1, l.cov, l.keep)) {
       col += 4 * STEP;
     } else {
-      l.smear<STEP>(col, 0, none, none);
+      l.smear<STEP>(col, none, none);
       col += STEP;
     }
   }
@@ -292,11 +293,11 @@ EASEL_WIDE_TARGET inline __m256d lanes_at(const WideLine& l, int c) {
 
 // A walk along a row that samples itself, BOTTOM: as the bottom of its
 // pixels' 2 x 2 pixels, else as the top. The last two pixels blended are
-// carried in lanes (back1, back2); before the first they are the pixels as
-// they are, which is what recent_lanes would read. Most pixels sample from
-// the column BACK steps back (BACK < 0: none is taken for usual): four such
-// pixels in a row are blended with their sources known without a test;
-// other pixels go one by one as blend does it.
+// carried in lanes (back1, back2); at the start these hold the two pixels
+// before the first as memory has them, so no count of pixels done is needed.
+// Most pixels sample from the column BACK steps back (BACK < 0: none is taken
+// for usual): four such pixels in a row are blended with their sources known
+// without a test; other pixels go one by one as blend does it.
 template <int STEP, bool BOTTOM, int BACK>
 struct LiveWalk {
   const WideLine& l;
@@ -354,7 +355,7 @@ struct LiveWalk {
     const int c = col + i * STEP;
     const __m256d now = on >> i & 1 ? l.blend<STEP>(c, x0[i], _mm256_broadcast_sd(w00 + i),
                                                      _mm256_broadcast_sd(w10 + i), _mm256_broadcast_sd(w01 + i),
-                                                     _mm256_broadcast_sd(w11 + i), 2, back1, back2)
+                                                     _mm256_broadcast_sd(w11 + i), back1, back2)
                                     : wide_lanes(l.line[c]);
     back2 = back1;
     back1 = now;
@@ -370,7 +371,7 @@ struct LiveWalk {
   EASEL_WIDE_TARGET void rest() {
     while (four_left()) four();
     for (; left(); col += STEP) {
-      const __m256d now = l.smear<STEP>(col, 2, back1, back2);
+      const __m256d now = l.smear<STEP>(col, back1, back2);
       back2 = back1;
       back1 = now;
     }
