@@ -167,6 +167,7 @@ EASEL_WIDE_TARGET inline void blend_row_wide(uint32_t* row, int x1, int x2, cons
   for (; x + 3 <= x2; x += 4) {
     const __m128i old = load4(row + x);
     __m128i lane[3];
+#pragma GCC unroll 3  // so that each lane's byte shuffle is a constant
     for (int b = 0; b < 3; ++b)
       lane[b] = _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(byte_lane(old, b), keep), ink[b]), half));
     store4(row + x, from_byte_lanes(lane[0], lane[1], lane[2]));
