@@ -250,6 +250,13 @@ struct WideLine {
     const __m256d c01 = bottom_live ? recent_lanes(bottom, x0, back, back1, back2) : wide_lanes(bottom[x0]);
     const __m256d c11 =
         bottom_live ? recent_lanes(bottom, x0 + 1, back - STEP, back1, back2) : wide_lanes(bottom[x0 + 1]);
+    return mix_into(p, old, w00, w10, w01, w11, c00, c10, c01, c11);
+  }
+
+  // Blends *p, whose lanes are old, towards the mix of c00 .. c11 weighted by
+  // w00 .. w11; gives its lanes as they are now.
+  EASEL_WIDE_TARGET __m256d mix_into(uint32_t* p, __m256d old, __m256d w00, __m256d w10, __m256d w01, __m256d w11,
+                                     __m256d c00, __m256d c10, __m256d c01, __m256d c11) const {
     __m256d mix = _mm256_add_pd(_mm256_mul_pd(w00, c00), _mm256_mul_pd(w10, c10));
     mix = _mm256_add_pd(mix, _mm256_mul_pd(w01, c01));
     mix = _mm256_add_pd(mix, _mm256_mul_pd(w11, c11));
@@ -335,19 +342,11 @@ struct LiveWalk {
     // This row's pixels x and x + 1 were blended BACK and BACK - STEP steps ago, or are still to be.
     const __m256d s0 = BACK == 0 ? old : BACK == 1 ? back1 : back2;
     const __m256d s1 = BACK - STEP == 0 ? old : BACK - STEP == 1 ? back1 : back2;
-    const __m256d c00 = BOTTOM ? o0 : s0, c10 = BOTTOM ? o1 : s1, c01 = BOTTOM ? s0 : o0, c11 = BOTTOM ? s1 : o1;
-    __m256d mix = _mm256_add_pd(_mm256_mul_pd(_mm256_broadcast_sd(w00 + i), c00),
-                                _mm256_mul_pd(_mm256_broadcast_sd(w10 + i), c10));
-    mix = _mm256_add_pd(mix, _mm256_mul_pd(_mm256_broadcast_sd(w01 + i), c01));
-    mix = _mm256_add_pd(mix, _mm256_mul_pd(_mm256_broadcast_sd(w11 + i), c11));
-    mix = _mm256_cvtps_pd(_mm256_cvtpd_ps(mix));
-    const __m256d v =
-        _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(old, l.keep), _mm256_mul_pd(mix, l.cov)), _mm256_set1_pd(0.5));
-    __m128i bytes = _mm256_cvttpd_epi32(v);
-    bytes = _mm_packus_epi16(_mm_packus_epi32(bytes, bytes), bytes);
-    l.line[c] = static_cast<uint32_t>(_mm_cvtsi128_si32(bytes)) & 0x00FFFFFFu;
+    const __m256d now = l.mix_into(l.line + c, old, _mm256_broadcast_sd(w00 + i), _mm256_broadcast_sd(w10 + i),
+                                   _mm256_broadcast_sd(w01 + i), _mm256_broadcast_sd(w11 + i), BOTTOM ? o0 : s0,
+                                   BOTTOM ? o1 : s1, BOTTOM ? s0 : o0, BOTTOM ? s1 : o1);
     back2 = back1;
-    back1 = _mm256_round_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+    back1 = now;
   }
 
   // Pixel i of the four looked at, as blend does it.
@@ -361,9 +360,11 @@ struct LiveWalk {
     back1 = now;
   }
 
+  EASEL_WIDE_TARGET void pixel(int i) { usual ? usual_pixel(i) : odd_pixel(i); }
+
   EASEL_WIDE_TARGET void four() {
     look();
-    for (int i = 0; i < 4; ++i) usual ? usual_pixel(i) : odd_pixel(i);
+    for (int i = 0; i < 4; ++i) pixel(i);
     col += 4 * STEP;
   }
 
@@ -378,33 +379,28 @@ struct LiveWalk {
   }
 };
 
-template <int STEP, bool BOTTOM, int BACK>
-EASEL_WIDE_ROW void live_row_wide(const WideLine& l, int col, double stop) {
-  LiveWalk<STEP, BOTTOM, BACK>(l, col, stop).rest();
-}
-
-// Two rows that sample themselves, a then b, walked side by side: each
+// One row that samples itself (lb null), or two, a then b, walked side by side: each
 // pixel waits on the one before it in its row, so two rows keep the
 // processor busy where one leaves it waiting. b trails a by lag columns at
 // least, so every pixel of a that b reads is final when b reads it, and every
 // pixel of b that a reads is read before b writes it: the same bits as a's
 // walk and then b's.
 template <int STEP, bool BOTTOM, int BACK>
-EASEL_WIDE_ROW void live_pair_wide(const WideLine& la, int col_a, double stop_a, const WideLine& lb, int col_b,
+EASEL_WIDE_ROW void live_rows_wide(const WideLine& la, int col_a, double stop_a, const WideLine* lb, int col_b,
                                    double stop_b, int lag) {
-  LiveWalk<STEP, BOTTOM, BACK> a(la, col_a, stop_a), b(lb, col_b, stop_b);
+  LiveWalk<STEP, BOTTOM, BACK> a(la, col_a, stop_a);
+  if (!lb) {
+    a.rest();
+    return;
+  }
+  LiveWalk<STEP, BOTTOM, BACK> b(*lb, col_b, stop_b);
   auto ahead = [&] { return STEP > 0 ? a.col >= b.col + lag : a.col <= b.col - lag; };
   while (!ahead() && a.four_left()) a.four();
   if (ahead()) {
     while (a.four_left() && b.four_left()) {
       a.look();
       b.look();
-      if (a.usual && b.usual) {
-        for (int i = 0; i < 4; ++i) a.usual_pixel(i), b.usual_pixel(i);
-      } else {
-        for (int i = 0; i < 4; ++i) a.usual ? a.usual_pixel(i) : a.odd_pixel(i);
-        for (int i = 0; i < 4; ++i) b.usual ? b.usual_pixel(i) : b.odd_pixel(i);
-      }
+      for (int i = 0; i < 4; ++i) a.pixel(i), b.pixel(i);
       a.col += 4 * STEP, b.col += 4 * STEP;
     }
   }
@@ -420,25 +416,17 @@ inline int usual_back(const WideLine& l, int col) {
   return back == (STEP > 0 ? 1 : 0) || back == (STEP > 0 ? 2 : 1) ? back : -1;
 }
 
-// live_row_wide for one row, or live_pair_wide when b is not null.
+// live_rows_wide for the rows' usual column back.
 template <int STEP, bool BOTTOM>
 EASEL_WIDE_TARGET inline void live_rows(int back, const WideLine& a, int col_a, double stop_a, const WideLine* b,
                                         int col_b, double stop_b, int lag) {
   constexpr int ONE = STEP > 0 ? 1 : 0, TWO = STEP > 0 ? 2 : 1;
-  if (b) {
-    if (back == ONE)
-      live_pair_wide<STEP, BOTTOM, ONE>(a, col_a, stop_a, *b, col_b, stop_b, lag);
-    else if (back == TWO)
-      live_pair_wide<STEP, BOTTOM, TWO>(a, col_a, stop_a, *b, col_b, stop_b, lag);
-    else
-      live_pair_wide<STEP, BOTTOM, -1>(a, col_a, stop_a, *b, col_b, stop_b, lag);
-  } else if (back == ONE) {
-    live_row_wide<STEP, BOTTOM, ONE>(a, col_a, stop_a);
-  } else if (back == TWO) {
-    live_row_wide<STEP, BOTTOM, TWO>(a, col_a, stop_a);
-  } else {
-    live_row_wide<STEP, BOTTOM, -1>(a, col_a, stop_a);
-  }
+  if (back == ONE)
+    live_rows_wide<STEP, BOTTOM, ONE>(a, col_a, stop_a, b, col_b, stop_b, lag);
+  else if (back == TWO)
+    live_rows_wide<STEP, BOTTOM, TWO>(a, col_a, stop_a, b, col_b, stop_b, lag);
+  else
+    live_rows_wide<STEP, BOTTOM, -1>(a, col_a, stop_a, b, col_b, stop_b, lag);
 }
 
 // PixelRow on the wide path. A row that samples itself is held until the

@@ -113,6 +113,10 @@ CurveClimb curve_climb(float p0x, float p0y, float c1x, float c1y, float c2x, fl
   return c;
 }
 
+// How far the distance must grow between a run's last two too-far midpoints
+// for the proof to beat the rounding, at this target.
+double climb_need(const CurveClimb& c, float target) { return 4 * c.rounding + 1e-6 * (target + 0.01) + 1e-9; }
+
 }  // namespace
 
 #ifdef EASEL_WIDE
@@ -308,10 +312,10 @@ float sample_curve(float p0x, float p0y, float c1x, float c1y, float c2x, float 
     }
     if (foretold) {
       const float curve[8] = {p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y};
-      const double need = 4 * climb.rounding + 1e-6 * (target + 0.01) + 1e-9;
       const int same = search_foretold(&told, curve, cx, cy, too_far, too_near, lo,
                                        static_cast<float>(t + (target - 0.01) * pace),
-                                       static_cast<float>(t + (target + 0.01) * pace), climb.climb, need);
+                                       static_cast<float>(t + (target + 0.01) * pace), climb.climb,
+                                       climb_need(climb, target));
       if (same == told.n && told.accepts) {
         found = true;
         mid = told.mid[told.n - 1], qx = told.qx[told.n - 1], qy = told.qy[told.n - 1];
@@ -347,7 +351,7 @@ float sample_curve(float p0x, float p0y, float c1x, float c1y, float c2x, float 
           step = step * 2.0f;
           scale = scale * 0.5f;
         }
-        double need = 4 * climb.rounding + 1e-6 * (target + 0.01) + 1e-9;
+        const double need = climb_need(climb, target);
         if (run < hint || !(distance2(hi, &qx, &qy) > too_far) ||
             !(climb.climb * (static_cast<double>(before) - hi) > need)) {
           hi = 1.0f, step = lo * 0.5f, sum = 0.5f, scale = 1.0f;
