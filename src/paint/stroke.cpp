@@ -68,21 +68,34 @@ inline double bezier(double t, float p0, float c1, float c2, float p3) {
 
 namespace {
 
-// A curve whose derivative's control vectors lie within 41 degrees of one
-// direction keeps its derivative in that cone: the distance from any point to
-// later points then grows by at least climb per unit of parameter, and
-// rounding bounds how far a float position is from its exact point.
-struct CurveClimb {
-  double climb = 0, rounding = 0;
+struct Cubic {
+  double x[4], y[4];
 };
 
-CurveClimb curve_climb(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y, float p3x, float p3y) {
-  const double hx[3] = {static_cast<double>(c1x) - p0x, static_cast<double>(c2x) - c1x, static_cast<double>(p3x) - c2x};
-  const double hy[3] = {static_cast<double>(c1y) - p0y, static_cast<double>(c2y) - c1y, static_cast<double>(p3y) - c2y};
-  double len[3];
+// De Casteljau's split at t: the part before t into left, after it into right.
+void split_curve(const Cubic& c, double t, Cubic* left, Cubic* right) {
+  auto lerp = [t](double a, double b) { return a + (b - a) * t; };
+  const double* v[2] = {c.x, c.y};
+  double* l[2] = {left->x, left->y};
+  double* r[2] = {right->x, right->y};
+  for (int a = 0; a < 2; ++a) {
+    double p01 = lerp(v[a][0], v[a][1]), p12 = lerp(v[a][1], v[a][2]), p23 = lerp(v[a][2], v[a][3]);
+    double p012 = lerp(p01, p12), p123 = lerp(p12, p23), mid = lerp(p012, p123);
+    l[a][0] = v[a][0], l[a][1] = p01, l[a][2] = p012, l[a][3] = mid;
+    r[a][0] = mid, r[a][1] = p123, r[a][2] = p23, r[a][3] = v[a][3];
+  }
+}
+
+// A curve whose derivative's control vectors lie within 41 degrees of one
+// direction keeps its derivative in that cone: the distance from any point to
+// later points then grows by at least this much per unit of parameter (0 when
+// the vectors spread wider).
+double cone_climb(const Cubic& c) {
+  double hx[3], hy[3], len[3];
   for (int k = 0; k < 3; ++k) {
+    hx[k] = c.x[k + 1] - c.x[k], hy[k] = c.y[k + 1] - c.y[k];
     len[k] = square_root(hx[k] * hx[k] + hy[k] * hy[k]);
-    if (!(len[k] > 0)) return CurveClimb{};
+    if (!(len[k] > 0)) return 0;
   }
   // The cone's axis halves the widest angle between two of the vectors.
   int a = 0, b = 1;
@@ -94,21 +107,32 @@ CurveClimb curve_climb(float p0x, float p0y, float c1x, float c1y, float c2x, fl
     }
   double ux = hx[a] / len[a] + hx[b] / len[b], uy = hy[a] / len[a] + hy[b] / len[b];
   double ulen = square_root(ux * ux + uy * uy);
-  if (!(ulen > 0)) return CurveClimb{};
+  if (!(ulen > 0)) return 0;
   ux /= ulen, uy /= ulen;
-  double cosine = 1, slowest = INFINITY, largest = 0;
+  double cosine = 1, slowest = INFINITY;
   for (int k = 0; k < 3; ++k) {
     double along = ux * hx[k] + uy * hy[k];
     cosine = std::min(cosine, along / len[k]);
     slowest = std::min(slowest, along);
   }
   cosine -= 1e-9;
-  if (!(cosine > 0.75)) return CurveClimb{};
-  for (float v : {p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y}) largest = std::max(largest, std::fabs(static_cast<double>(v)));
+  if (!(cosine > 0.75)) return 0;
   // The speed is at least 3 * slowest; the chord to a later point and the
   // direction there are at most twice the cone's half-angle apart.
+  return (2 * cosine * cosine - 1) * 3 * slowest * (1 - 1e-9);
+}
+
+// The climb of the whole curve (see cone_climb), and how far rounding puts a
+// float position from its exact point.
+struct CurveClimb {
+  double climb = 0, rounding = 0;
+};
+
+CurveClimb curve_climb(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y, float p3x, float p3y) {
   CurveClimb c;
-  c.climb = (2 * cosine * cosine - 1) * 3 * slowest * (1 - 1e-9);
+  c.climb = cone_climb(Cubic{{p0x, c1x, c2x, p3x}, {p0y, c1y, c2y, p3y}});
+  double largest = 0;
+  for (float v : {p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y}) largest = std::max(largest, std::fabs(static_cast<double>(v)));
   c.rounding = largest * 1e-7 + 1e-9;
   return c;
 }
@@ -138,7 +162,8 @@ struct Foretold {
 };
 
 // The length of the curve's derivative at t.
-double curve_speed(const float* c, double t) {
+template <class Point>
+double curve_speed(const Point* c, double t) {
   const double a = 1 - t, w0 = a * a, w1 = 2 * t * a, w2 = t * t;
   const double dx = w0 * (c[2] - c[0]) + w1 * (c[4] - c[2]) + w2 * (c[6] - c[4]);
   const double dy = w0 * (c[3] - c[1]) + w1 * (c[5] - c[3]) + w2 * (c[7] - c[5]);
@@ -261,6 +286,190 @@ EASEL_WIDE_TARGET int search_foretold(Foretold* f, const float* curve, float cx,
   return differ ? __builtin_ctzll(differ) : n;
 }
 
+// The curve cut into NEAR_PIECES equal parameter pieces, for proofs that
+// hold near a point: from a point of piece i the distance to later points up
+// to `edge[i]` (the end of piece i + 1) grows at least `climb[i]` per unit of
+// parameter, and points of pieces two or more apart are at least `apart`
+// from each other.
+constexpr int NEAR_PIECES = 16;
+
+struct NearProofs {
+  double climb[NEAR_PIECES], edge[NEAR_PIECES];
+  double apart;
+  alignas(32) double curve[8];  // the control points, for the evaluations
+};
+
+void near_proofs(NearProofs* n, const float* f) {
+  const Cubic curve = {{f[0], f[2], f[4], f[6]}, {f[1], f[3], f[5], f[7]}};
+  for (int k = 0; k < 8; ++k) n->curve[k] = f[k];
+  double largest = 0;
+  for (int k = 0; k < 8; ++k) largest = std::max(largest, std::fabs(static_cast<double>(f[k])));
+  const double slack = largest * 1e-9 + 1e-9;
+  double box[NEAR_PIECES][4];
+  for (int i = 0; i < NEAR_PIECES; ++i) {
+    const double from = static_cast<double>(i) / NEAR_PIECES, to = std::min(1.0, (i + 2.0) / NEAR_PIECES);
+    Cubic rest = curve, span, piece, unused;
+    if (i > 0) split_curve(curve, from, &unused, &rest);
+    split_curve(rest, (to - from) / (1 - from), &span, &unused);
+    // Climb per unit of the span's own parameter, which runs to - from times as fast.
+    n->climb[i] = cone_climb(span) / (to - from) * (1 - 1e-9);
+    n->edge[i] = to;
+    split_curve(rest, 1.0 / (NEAR_PIECES - i), &piece, &unused);
+    box[i][0] = *std::min_element(piece.x, piece.x + 4) - slack;
+    box[i][1] = *std::max_element(piece.x, piece.x + 4) + slack;
+    box[i][2] = *std::min_element(piece.y, piece.y + 4) - slack;
+    box[i][3] = *std::max_element(piece.y, piece.y + 4) + slack;
+  }
+  double apart = INFINITY;
+  for (int i = 0; i < NEAR_PIECES; ++i)
+    for (int j = i + 2; j < NEAR_PIECES; ++j) {
+      const double gx = std::max({0.0, box[j][0] - box[i][1], box[i][0] - box[j][1]});
+      const double gy = std::max({0.0, box[j][2] - box[i][3], box[i][2] - box[j][3]});
+      apart = std::min(apart, square_root(gx * gx + gy * gy));
+    }
+  n->apart = apart;
+}
+
+// What every search after the first of a curve shares: the thresholds and
+// margins at target == spacing.
+struct ProvedTarget {
+  float too_far, too_near;
+  double need, low, high;  // need: see climb_need; low, high: a, b less t, over pace
+  bool apart;              // whether pieces two apart are too far for a sample
+};
+
+// A search that works out its steps as foretold by a and b (see Foretold) and
+// proves them, measuring only the last too-far midpoint, the last too-near
+// one and the one accepted: the others are as far or as near by the climb
+// near lo, or beyond edge, apart from it. Returns 1 with the accepted
+// midpoint and its point; 0 when that proof does not hold.
+EASEL_WIDE_TARGET inline __attribute__((always_inline)) int search_proved(const NearProofs& n, const ProvedTarget& p,
+                                                                         float cx, float cy, float lo, float a,
+                                                                         float b, int* run, float* out) {
+  if (!(lo >= 0x1p-27f)) return 0;
+  const float first = lo * 0.5f + 0.5f;
+  const int piece = std::min(NEAR_PIECES - 1, static_cast<int>(lo * NEAR_PIECES));
+  const double climb = n.climb[piece], edge = n.edge[piece];
+  // The run of too-far midpoints chains as in search_foretold; its last two
+  // are the sums before and after the last, scaled back.
+  float step = lo * 0.5f, sum = 0.5f, scale = 1.0f, sum_before = 0.0f, sum_earlier = 0.0f, mid;
+  int fars = 0;
+  // The run's length is mostly the last search's: those steps go by count,
+  // so that their loop's end is known long before the sums are.
+  for (; fars < *run; ++fars)
+    sum_earlier = sum_before, sum_before = sum, sum = step + sum, step = step * 2.0f, scale = scale * 0.5f;
+  if (fars && !(sum * (scale * 2.0f) > b)) {
+    // One step fewer than last time, as the run shortens towards the end.
+    if (!(fars >= 2 && sum_before * (scale * 4.0f) > b)) return 0;
+    --fars, step = step * 0.5f, scale = scale * 2.0f, sum = sum_before, sum_before = sum_earlier;
+  }
+  for (;;) {
+    const float scaled = step + sum;
+    mid = scaled * scale;
+    if (!(mid > b)) break;
+    sum_before = sum, sum = scaled, step = step * 2.0f, scale = scale * 0.5f;
+    if (++fars == FORETOLD_MAX) return 0;
+  }
+  *run = fars;
+  float hi = fars ? sum * (scale * 2.0f) : 1.0f, far_last = hi, far_before = sum_before * (scale * 4.0f);
+  float near_last = 0.0f, near_before = 0.0f;
+  int nears = 0;
+  bool window = false;
+  // lo stays at least 2^-27, where midpoint() halves and adds in float.
+  for (;; mid = lo * 0.5f + hi * 0.5f) {
+    if (mid > b) {
+      far_before = far_last, far_last = mid, ++fars;
+      if (mid == hi || mid == lo) break;
+      hi = mid;
+    } else if (mid >= a) {
+      window = true;
+      break;
+    } else {
+      near_before = near_last, near_last = mid, ++nears;
+      if (static_cast<double>(hi) - lo < 0.0001) break;
+      lo = mid;
+    }
+  }
+  // The first midpoint is the farthest along; beyond edge only `apart` proves it.
+  if (fars >= 2) {
+    if (!p.apart && first > edge) return 0;
+    if (!(far_before > edge || climb * (static_cast<double>(far_before) - far_last) > p.need)) return 0;
+  }
+  if (nears >= 2 && !(near_last <= edge && climb * (static_cast<double>(near_last) - near_before) > p.need)) return 0;
+  // Lanes: the last too-far midpoint, the last too-near one, the accepted one.
+  const __m256d t = _mm256_cvtps_pd(_mm_setr_ps(far_last, near_last, mid, mid));
+  const __m256d u = _mm256_sub_pd(_mm256_set1_pd(1.0), t), t3 = _mm256_mul_pd(_mm256_set1_pd(3.0), t);
+  const __m256d w0 = _mm256_mul_pd(_mm256_mul_pd(u, u), u);
+  const __m256d w1 = _mm256_mul_pd(_mm256_mul_pd(t3, u), u);
+  const __m256d w2 = _mm256_mul_pd(_mm256_mul_pd(t3, t), u);
+  const __m256d w3 = _mm256_mul_pd(_mm256_mul_pd(t, t), t);
+  __m128 q[2];
+  for (int axis = 0; axis < 2; ++axis) {
+    __m256d v = _mm256_add_pd(_mm256_mul_pd(w0, _mm256_broadcast_sd(n.curve + axis)),
+                              _mm256_mul_pd(w1, _mm256_broadcast_sd(n.curve + axis + 2)));
+    v = _mm256_add_pd(v, _mm256_mul_pd(w2, _mm256_broadcast_sd(n.curve + axis + 4)));
+    q[axis] = _mm256_cvtpd_ps(_mm256_add_pd(v, _mm256_mul_pd(w3, _mm256_broadcast_sd(n.curve + axis + 6))));
+  }
+  const __m256d gx = _mm256_sub_pd(_mm256_set1_pd(cx), _mm256_cvtps_pd(q[0]));
+  const __m256d gy = _mm256_sub_pd(_mm256_set1_pd(cy), _mm256_cvtps_pd(q[1]));
+  alignas(16) float g[4], qx[4], qy[4];
+  _mm_store_ps(g, _mm256_cvtpd_ps(_mm256_add_pd(_mm256_mul_pd(gx, gx), _mm256_mul_pd(gy, gy))));
+  _mm_store_ps(qx, q[0]);
+  _mm_store_ps(qy, q[1]);
+  if (fars && !(g[0] > p.too_far)) return 0;
+  if (nears && (g[1] > p.too_far || g[1] >= p.too_near)) return 0;
+  if (window && (g[2] > p.too_far || !(g[2] >= p.too_near))) return 0;
+  const int k = window ? 2 : mid == far_last && fars ? 0 : 1;
+  out[0] = mid, out[1] = qx[k], out[2] = qy[k];
+  return 1;
+}
+
+// Where the curve sampler's loop stands between samples.
+struct CurveWalk {
+  float t, t_before, cx, cy;
+  double pace;
+  int run;
+};
+
+// The curve sampler's loop for searches after the 16th sample of a long
+// curve, while they prove as foretold. Returns 1 at the curve's end, with
+// the leftover; 2 when the buffer is full; 0 at a search that needs the
+// general loop, with the walk where it stood.
+EASEL_WIDE_TARGET int walk_proved(const NearProofs& n, const ProvedTarget& p, float spacing, CurveWalk* walk,
+                                  float* leftover) {
+  // Plain locals: kept as one record, the walk's values would be packed into
+  // one vector register and shuffled out on the chain from one search to the next.
+  float t = walk->t, t_before = walk->t_before, cx = walk->cx, cy = walk->cy;
+  double pace = walk->pace;
+  int run = walk->run;
+  const double end_x = n.curve[6], end_y = n.curve[7];
+  const double spacing2 = static_cast<double>(spacing) * spacing;
+  int status = 0;
+  for (;;) {
+    const double rx = end_x - cx, ry = end_y - cy, rest2 = rx * rx + ry * ry;
+    if (rest2 < spacing2) {
+      *leftover = static_cast<float>(spacing - square_root(rest2));
+      status = 1;
+      break;
+    }
+    if (StrokeSamples.count >= STROKE_SAMPLES_MAX) {
+      status = 2;
+      break;
+    }
+    float out[3];
+    if (!search_proved(n, p, cx, cy, t, static_cast<float>(t + p.low * pace), static_cast<float>(t + p.high * pace),
+                       &run, out))
+      break;
+    StrokeSamples.x[StrokeSamples.count] = out[1];
+    StrokeSamples.y[StrokeSamples.count] = out[2];
+    ++StrokeSamples.count;
+    pace = 1 / curve_speed(n.curve, t + 1.5 * (static_cast<double>(t) - t_before));
+    t_before = t, t = out[0], cx = out[1], cy = out[2];
+  }
+  walk->t = t, walk->t_before = t_before, walk->cx = cx, walk->cy = cy, walk->pace = pace, walk->run = run;
+  return status;
+}
+
 }  // namespace
 #endif
 
@@ -269,7 +478,7 @@ namespace {
 // The curve sampler's loop; kWide: long curves have their searches foretold.
 template <bool kWide>
 float sample_curve(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y, float p3x, float p3y,
-                   float spacing, float offset) {
+                   float spacing, float offset, float polygon) {
   float cx = p0x, cy = p0y;
   float t = 0.0f;
   float target = offset;
@@ -283,8 +492,36 @@ float sample_curve(float p0x, float p0y, float c1x, float c1y, float c2x, float 
   bool foretold = false;
   double pace_next = 0;
   alignas(16) Foretold told;
+  alignas(32) NearProofs near;
+  ProvedTarget proved;
+  int near_known = -1;
 #endif
   for (;;) {
+#ifdef EASEL_WIDE
+    if (kWide && near_known < 0 && StrokeSamples.count >= 16) {
+      // Long curves keep their searches off this loop while they prove as
+      // foretold (walk_proved); this loop takes the ones that do not.
+      near_known = polygon > 256 * spacing;
+      if (near_known) {
+        const float curve[8] = {p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y};
+        near_proofs(&near, curve);
+        if (!climb_known) climb = curve_climb(p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y), climb_known = true;
+        proved.too_far = static_cast<float>((spacing + 0.01) * (spacing + 0.01));
+        proved.too_near = static_cast<float>((spacing - 0.01) * (spacing - 0.01));
+        proved.need = climb_need(climb, spacing);
+        proved.low = spacing - 0.01, proved.high = spacing + 0.01;
+        proved.apart = near.apart - 2 * climb.rounding > (spacing + 0.01) * (1 + 1e-6) + 1e-6;
+      }
+    }
+    if (near_known > 0) {
+      CurveWalk walk = {t, t_before, cx, cy, pace_next, 0};
+      float leftover = 0.0f;
+      const int status = walk_proved(near, proved, spacing, &walk, &leftover);
+      if (status == 1) return leftover;
+      if (status == 2) return 0.0f;
+      t = walk.t, t_before = walk.t_before, cx = walk.cx, cy = walk.cy, pace_next = walk.pace;
+    }
+#endif
     double rx = static_cast<double>(p3x) - cx, ry = static_cast<double>(p3y) - cy;
     double rest2 = rx * rx + ry * ry;
     if (rest2 < static_cast<double>(target) * target)
@@ -430,10 +667,10 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
   const float polygon = std::fabs(c1x - p0x) + std::fabs(c1y - p0y) + std::fabs(c2x - c1x) + std::fabs(c2y - c1y) +
                         std::fabs(p3x - c2x) + std::fabs(p3y - c2y);
   if (wide && polygon > 16 * spacing && wide_available())
-    return sample_curve<true>(p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y, spacing, offset);
+    return sample_curve<true>(p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y, spacing, offset, polygon);
 #endif
   (void)wide;
-  return sample_curve<false>(p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y, spacing, offset);
+  return sample_curve<false>(p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y, spacing, offset, 0.0f);
 }
 
 namespace {
@@ -499,24 +736,6 @@ namespace {
 
 // The curve through the proof below is cut into this many equal parameter pieces.
 constexpr int PIECES = 64;
-
-struct Cubic {
-  double x[4], y[4];
-};
-
-// De Casteljau's split at t: the part before t into left, after it into right.
-void split_curve(const Cubic& c, double t, Cubic* left, Cubic* right) {
-  auto lerp = [t](double a, double b) { return a + (b - a) * t; };
-  const double* v[2] = {c.x, c.y};
-  double* l[2] = {left->x, left->y};
-  double* r[2] = {right->x, right->y};
-  for (int a = 0; a < 2; ++a) {
-    double p01 = lerp(v[a][0], v[a][1]), p12 = lerp(v[a][1], v[a][2]), p23 = lerp(v[a][2], v[a][3]);
-    double p012 = lerp(p01, p12), p123 = lerp(p12, p23), mid = lerp(p012, p123);
-    l[a][0] = v[a][0], l[a][1] = p01, l[a][2] = p012, l[a][3] = mid;
-    r[a][0] = mid, r[a][1] = p123, r[a][2] = p23, r[a][3] = v[a][3];
-  }
-}
 
 struct Piece {
   double min_x, min_y, max_x, max_y;  // the control points' box, which holds the piece
