@@ -342,7 +342,8 @@ struct ProvedTarget {
 // proves them, measuring only the last too-far midpoint, the last too-near
 // one and the one accepted: the others are as far or as near by the climb
 // near lo, or beyond edge, apart from it. Returns 1 with the accepted
-// midpoint and its point; 0 when that proof does not hold.
+// midpoint (in the window, or too near once the interval is narrow) and its
+// point; 0 when that proof does not hold.
 EASEL_WIDE_TARGET inline __attribute__((always_inline)) int search_proved(const NearProofs& n, const ProvedTarget& p,
                                                                          float cx, float cy, float lo, float a,
                                                                          float b, int* run, float* out) {
@@ -378,8 +379,9 @@ EASEL_WIDE_TARGET inline __attribute__((always_inline)) int search_proved(const 
   // lo stays at least 2^-27, where midpoint() halves and adds in float.
   for (;; mid = lo * 0.5f + hi * 0.5f) {
     if (mid > b) {
+      // Out of float parameters: rare enough for the general loop.
+      if (mid == hi || mid == lo) return 0;
       far_before = far_last, far_last = mid, ++fars;
-      if (mid == hi || mid == lo) break;
       hi = mid;
     } else if (mid >= a) {
       window = true;
@@ -419,7 +421,7 @@ EASEL_WIDE_TARGET inline __attribute__((always_inline)) int search_proved(const 
   if (fars && !(g[0] > p.too_far)) return 0;
   if (nears && (g[1] > p.too_far || g[1] >= p.too_near)) return 0;
   if (window && (g[2] > p.too_far || !(g[2] >= p.too_near))) return 0;
-  const int k = window ? 2 : mid == far_last && fars ? 0 : 1;
+  const int k = window ? 2 : 1;
   out[0] = mid, out[1] = qx[k], out[2] = qy[k];
   return 1;
 }
