@@ -170,10 +170,35 @@ double curve_speed(const Point* c, double t) {
   return 3 * square_root(dx * dx + dy * dy);
 }
 
+// The curve points at the four parameters at, as bezier() gives them rounded
+// to float, into qx and qy, and their squared distances from (x0, y0) as
+// distance2 in sampleCurve forms them. curve: the control points.
+EASEL_WIDE_TARGET inline __attribute__((always_inline)) __m128 curve_points4(const double* curve, __m128 at,
+                                                                            __m256d x0, __m256d y0, __m128* qx,
+                                                                            __m128* qy) {
+  const __m256d t = _mm256_cvtps_pd(at);
+  const __m256d u = _mm256_sub_pd(_mm256_set1_pd(1.0), t), t3 = _mm256_mul_pd(_mm256_set1_pd(3.0), t);
+  const __m256d w0 = _mm256_mul_pd(_mm256_mul_pd(u, u), u);
+  const __m256d w1 = _mm256_mul_pd(_mm256_mul_pd(t3, u), u);
+  const __m256d w2 = _mm256_mul_pd(_mm256_mul_pd(t3, t), u);
+  const __m256d w3 = _mm256_mul_pd(_mm256_mul_pd(t, t), t);
+  __m128 q[2];
+  for (int axis = 0; axis < 2; ++axis) {
+    __m256d v = _mm256_add_pd(_mm256_mul_pd(w0, _mm256_broadcast_sd(curve + axis)),
+                              _mm256_mul_pd(w1, _mm256_broadcast_sd(curve + axis + 2)));
+    v = _mm256_add_pd(v, _mm256_mul_pd(w2, _mm256_broadcast_sd(curve + axis + 4)));
+    q[axis] = _mm256_cvtpd_ps(_mm256_add_pd(v, _mm256_mul_pd(w3, _mm256_broadcast_sd(curve + axis + 6))));
+  }
+  *qx = q[0], *qy = q[1];
+  const __m256d gx = _mm256_sub_pd(x0, _mm256_cvtps_pd(q[0])), gy = _mm256_sub_pd(y0, _mm256_cvtps_pd(q[1]));
+  return _mm256_cvtpd_ps(_mm256_add_pd(_mm256_mul_pd(gx, gx), _mm256_mul_pd(gy, gy)));
+}
+
 // Works out a search as foretold and measures it.
 struct Foresight {
   Foretold* f;
-  __m256d p[8], x0, y0;
+  double curve[8];
+  __m256d x0, y0;
   __m128 too_far, too_near, a, b;
   uint64_t differ = 0;  // bit k: step k went otherwise
   int n = 0;
@@ -185,22 +210,10 @@ struct Foresight {
   // sampleCurve forms them, lane by lane, and where their classes differ from
   // the foretold ones.
   EASEL_WIDE_TARGET void measure(int k) {
-    const __m256d t = _mm256_cvtps_pd(recent);
-    const __m256d u = _mm256_sub_pd(_mm256_set1_pd(1.0), t), t3 = _mm256_mul_pd(_mm256_set1_pd(3.0), t);
-    const __m256d w0 = _mm256_mul_pd(_mm256_mul_pd(u, u), u);
-    const __m256d w1 = _mm256_mul_pd(_mm256_mul_pd(t3, u), u);
-    const __m256d w2 = _mm256_mul_pd(_mm256_mul_pd(t3, t), u);
-    const __m256d w3 = _mm256_mul_pd(_mm256_mul_pd(t, t), t);
-    __m128 q[2];
-    for (int axis = 0; axis < 2; ++axis) {
-      __m256d v = _mm256_add_pd(_mm256_mul_pd(w0, p[axis]), _mm256_mul_pd(w1, p[axis + 2]));
-      v = _mm256_add_pd(v, _mm256_mul_pd(w2, p[axis + 4]));
-      q[axis] = _mm256_cvtpd_ps(_mm256_add_pd(v, _mm256_mul_pd(w3, p[axis + 6])));
-    }
-    _mm_store_ps(f->qx + k, q[0]);
-    _mm_store_ps(f->qy + k, q[1]);
-    const __m256d gx = _mm256_sub_pd(x0, _mm256_cvtps_pd(q[0])), gy = _mm256_sub_pd(y0, _mm256_cvtps_pd(q[1]));
-    const __m128 g = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_mul_pd(gx, gx), _mm256_mul_pd(gy, gy)));
+    __m128 qx, qy;
+    const __m128 g = curve_points4(curve, recent, x0, y0, &qx, &qy);
+    _mm_store_ps(f->qx + k, qx);
+    _mm_store_ps(f->qy + k, qy);
     _mm_store_ps(f->g + k, g);
     // Classes as (too far, too far or in the window), found and foretold.
     const __m128 far = _mm_cmpgt_ps(g, too_far), told_far = _mm_cmpgt_ps(recent, b);
@@ -224,7 +237,7 @@ EASEL_WIDE_TARGET int search_foretold(Foretold* f, const float* curve, float cx,
                                       float too_near, float lo, float a, float b, double climb, double need) {
   Foresight w;
   w.f = f;
-  for (int k = 0; k < 8; ++k) w.p[k] = _mm256_set1_pd(curve[k]);
+  for (int k = 0; k < 8; ++k) w.curve[k] = curve[k];
   w.x0 = _mm256_set1_pd(cx), w.y0 = _mm256_set1_pd(cy);
   w.too_far = _mm_set1_ps(too_far), w.too_near = _mm_set1_ps(too_near);
   w.a = _mm_set1_ps(a), w.b = _mm_set1_ps(b);
@@ -296,7 +309,7 @@ constexpr int NEAR_PIECES = 16;
 struct NearProofs {
   double climb[NEAR_PIECES], edge[NEAR_PIECES];
   double apart;
-  alignas(32) double curve[8];  // the control points, for the evaluations
+  double curve[8];  // the control points
 };
 
 void near_proofs(NearProofs* n, const float* f) {
@@ -392,36 +405,28 @@ EASEL_WIDE_TARGET inline __attribute__((always_inline)) int search_proved(const 
       lo = mid;
     }
   }
-  // The first midpoint is the farthest along; beyond edge only `apart` proves it.
-  if (fars >= 2) {
-    if (!p.apart && first > edge) return 0;
-    if (!(far_before > edge || climb * (static_cast<double>(far_before) - far_last) > p.need)) return 0;
-  }
-  if (nears >= 2 && !(near_last <= edge && climb * (static_cast<double>(near_last) - near_before) > p.need)) return 0;
+  // The first midpoint is the farthest along; beyond edge only `apart` proves
+  // it. (Every condition is worked out and combined without a branch: how
+  // many midpoints each kind has varies from search to search, and a branch
+  // on it would often be foretold wrongly just as the next search begins.)
+  bool proved = fars < 2 || ((p.apart | !(first > edge)) &
+                             ((far_before > edge) | (climb * (static_cast<double>(far_before) - far_last) > p.need)));
+  proved &= nears < 2 || ((near_last <= edge) & (climb * (static_cast<double>(near_last) - near_before) > p.need));
   // Lanes: the last too-far midpoint, the last too-near one, the accepted one.
-  const __m256d t = _mm256_cvtps_pd(_mm_setr_ps(far_last, near_last, mid, mid));
-  const __m256d u = _mm256_sub_pd(_mm256_set1_pd(1.0), t), t3 = _mm256_mul_pd(_mm256_set1_pd(3.0), t);
-  const __m256d w0 = _mm256_mul_pd(_mm256_mul_pd(u, u), u);
-  const __m256d w1 = _mm256_mul_pd(_mm256_mul_pd(t3, u), u);
-  const __m256d w2 = _mm256_mul_pd(_mm256_mul_pd(t3, t), u);
-  const __m256d w3 = _mm256_mul_pd(_mm256_mul_pd(t, t), t);
-  __m128 q[2];
-  for (int axis = 0; axis < 2; ++axis) {
-    __m256d v = _mm256_add_pd(_mm256_mul_pd(w0, _mm256_broadcast_sd(n.curve + axis)),
-                              _mm256_mul_pd(w1, _mm256_broadcast_sd(n.curve + axis + 2)));
-    v = _mm256_add_pd(v, _mm256_mul_pd(w2, _mm256_broadcast_sd(n.curve + axis + 4)));
-    q[axis] = _mm256_cvtpd_ps(_mm256_add_pd(v, _mm256_mul_pd(w3, _mm256_broadcast_sd(n.curve + axis + 6))));
-  }
-  const __m256d gx = _mm256_sub_pd(_mm256_set1_pd(cx), _mm256_cvtps_pd(q[0]));
-  const __m256d gy = _mm256_sub_pd(_mm256_set1_pd(cy), _mm256_cvtps_pd(q[1]));
-  alignas(16) float g[4], qx[4], qy[4];
-  _mm_store_ps(g, _mm256_cvtpd_ps(_mm256_add_pd(_mm256_mul_pd(gx, gx), _mm256_mul_pd(gy, gy))));
-  _mm_store_ps(qx, q[0]);
-  _mm_store_ps(qy, q[1]);
-  if (fars && !(g[0] > p.too_far)) return 0;
-  if (nears && (g[1] > p.too_far || g[1] >= p.too_near)) return 0;
-  if (window && (g[2] > p.too_far || !(g[2] >= p.too_near))) return 0;
-  const int k = window ? 2 : 1;
+  __m128 qx4, qy4;
+  const __m128 g = curve_points4(n.curve, _mm_setr_ps(far_last, near_last, mid, mid), _mm256_set1_pd(cx),
+                                 _mm256_set1_pd(cy), &qx4, &qy4);
+  // Lane bits: too far, and at least too near (a distance that is not a number is neither).
+  const int far = _mm_movemask_ps(_mm_cmpgt_ps(g, _mm_set1_ps(p.too_far)));
+  const int kept = _mm_movemask_ps(_mm_cmpge_ps(g, _mm_set1_ps(p.too_near))) | far;
+  proved &= (fars == 0) | (far & 1);
+  proved &= (nears == 0) | !(kept & 2);
+  proved &= !window | ((kept & ~far & 4) != 0);
+  if (!proved) return 0;
+  alignas(16) float qx[4], qy[4];
+  _mm_store_ps(qx, qx4);
+  _mm_store_ps(qy, qy4);
+  const int k = 1 + window;
   out[0] = mid, out[1] = qx[k], out[2] = qy[k];
   return 1;
 }
