@@ -310,11 +310,25 @@ struct NearProofs {
   double climb[NEAR_PIECES], edge[NEAR_PIECES];
   double apart;
   double curve[8];  // the control points
+  alignas(16) float hodograph[3][4];  // the derivative's control vectors, each x, y twice
 };
+
+// 1 / the curve's speed at t, closely enough to foretell a search by: in
+// float, which is much quicker to divide and take roots in than double.
+EASEL_WIDE_TARGET inline __attribute__((always_inline)) double pace_at(const NearProofs& n, float t) {
+  const float u = 1.0f - t;
+  const __m128 d = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(u * u), _mm_load_ps(n.hodograph[0])),
+                                         _mm_mul_ps(_mm_set1_ps(2.0f * t * u), _mm_load_ps(n.hodograph[1]))),
+                              _mm_mul_ps(_mm_set1_ps(t * t), _mm_load_ps(n.hodograph[2])));
+  const __m128 d2 = _mm_mul_ps(d, d);
+  return 1.0f / (3.0f * _mm_cvtss_f32(_mm_sqrt_ss(_mm_add_ss(d2, _mm_movehdup_ps(d2)))));
+}
 
 void near_proofs(NearProofs* n, const float* f) {
   const Cubic curve = {{f[0], f[2], f[4], f[6]}, {f[1], f[3], f[5], f[7]}};
   for (int k = 0; k < 8; ++k) n->curve[k] = f[k];
+  for (int k = 0; k < 3; ++k)
+    for (int lane = 0; lane < 4; ++lane) n->hodograph[k][lane] = f[2 * k + 2 + lane % 2] - f[2 * k + lane % 2];
   double largest = 0;
   for (int k = 0; k < 8; ++k) largest = std::max(largest, std::fabs(static_cast<double>(f[k])));
   const double slack = largest * 1e-9 + 1e-9;
@@ -351,16 +365,23 @@ struct ProvedTarget {
   bool apart;              // whether pieces two apart are too far for a sample
 };
 
-// A search that works out its steps as foretold by a and b (see Foretold) and
-// proves them, measuring only the last too-far midpoint, the last too-near
-// one and the one accepted: the others are as far or as near by the climb
-// near lo, or beyond edge, apart from it. Returns 1 with the accepted
-// midpoint (in the window, or too near once the interval is narrow) and its
-// point; 0 when that proof does not hold.
-EASEL_WIDE_TARGET inline __attribute__((always_inline)) int search_proved(const NearProofs& n, const ProvedTarget& p,
-                                                                         float cx, float cy, float lo, float a,
-                                                                         float b, int* run, float* out) {
-  if (!(lo >= 0x1p-27f)) return 0;
+// A search worked out as foretold by a and b (see Foretold), and whether every
+// midpoint but the last too-far one, the last too-near one and the accepted
+// one is proved to be as foretold: as far or as near as one of those by the
+// climb near lo, or beyond edge, apart from it. The accepted one is in the
+// window, or too near once the interval is narrow.
+struct Foreseen {
+  float mid, far_last, near_last;
+  int fars, nears;
+  bool window, proved;
+};
+
+// (Lambdas in a wide function are not compiled wide: this is a function.)
+EASEL_WIDE_TARGET inline __attribute__((always_inline)) void foresee(const NearProofs& n, const ProvedTarget& p,
+                                                                    float lo, float a, float b, int* run,
+                                                                    Foreseen* s) {
+  s->proved = false;
+  if (!(lo >= 0x1p-27f)) return;
   const float first = lo * 0.5f + 0.5f;
   const int piece = std::min(NEAR_PIECES - 1, static_cast<int>(lo * NEAR_PIECES));
   const double climb = n.climb[piece], edge = n.edge[piece];
@@ -374,7 +395,7 @@ EASEL_WIDE_TARGET inline __attribute__((always_inline)) int search_proved(const 
     sum_earlier = sum_before, sum_before = sum, sum = step + sum, step = step * 2.0f, scale = scale * 0.5f;
   if (fars && !(sum * (scale * 2.0f) > b)) {
     // One step fewer than last time, as the run shortens towards the end.
-    if (!(fars >= 2 && sum_before * (scale * 4.0f) > b)) return 0;
+    if (!(fars >= 2 && sum_before * (scale * 4.0f) > b)) return;
     --fars, step = step * 0.5f, scale = scale * 2.0f, sum = sum_before, sum_before = sum_earlier;
   }
   for (;;) {
@@ -382,7 +403,7 @@ EASEL_WIDE_TARGET inline __attribute__((always_inline)) int search_proved(const 
     mid = scaled * scale;
     if (!(mid > b)) break;
     sum_before = sum, sum = scaled, step = step * 2.0f, scale = scale * 0.5f;
-    if (++fars == FORETOLD_MAX) return 0;
+    if (++fars == FORETOLD_MAX) return;
   }
   *run = fars;
   float hi = fars ? sum * (scale * 2.0f) : 1.0f, far_last = hi, far_before = sum_before * (scale * 4.0f);
@@ -393,7 +414,7 @@ EASEL_WIDE_TARGET inline __attribute__((always_inline)) int search_proved(const 
   for (;; mid = lo * 0.5f + hi * 0.5f) {
     if (mid > b) {
       // Out of float parameters: rare enough for the general loop.
-      if (mid == hi || mid == lo) return 0;
+      if (mid == hi || mid == lo) return;
       far_before = far_last, far_last = mid, ++fars;
       hi = mid;
     } else if (mid >= a) {
@@ -412,23 +433,29 @@ EASEL_WIDE_TARGET inline __attribute__((always_inline)) int search_proved(const 
   bool proved = fars < 2 || ((p.apart | !(first > edge)) &
                              ((far_before > edge) | (climb * (static_cast<double>(far_before) - far_last) > p.need)));
   proved &= nears < 2 || ((near_last <= edge) & (climb * (static_cast<double>(near_last) - near_before) > p.need));
-  // Lanes: the last too-far midpoint, the last too-near one, the accepted one.
+  *s = Foreseen{mid, far_last, near_last, fars, nears, window, proved};
+}
+
+// Measures the three midpoints of a proved foreseen search from (cx, cy);
+// true with the accepted point when each is as foretold.
+EASEL_WIDE_TARGET inline __attribute__((always_inline)) bool confirm(const NearProofs& n, const ProvedTarget& p,
+                                                                    const Foreseen& s, float cx, float cy,
+                                                                    float* qx, float* qy) {
   __m128 qx4, qy4;
-  const __m128 g = curve_points4(n.curve, _mm_setr_ps(far_last, near_last, mid, mid), _mm256_set1_pd(cx),
+  const __m128 g = curve_points4(n.curve, _mm_setr_ps(s.far_last, s.near_last, s.mid, s.mid), _mm256_set1_pd(cx),
                                  _mm256_set1_pd(cy), &qx4, &qy4);
   // Lane bits: too far, and at least too near (a distance that is not a number is neither).
   const int far = _mm_movemask_ps(_mm_cmpgt_ps(g, _mm_set1_ps(p.too_far)));
   const int kept = _mm_movemask_ps(_mm_cmpge_ps(g, _mm_set1_ps(p.too_near))) | far;
-  proved &= (fars == 0) | (far & 1);
-  proved &= (nears == 0) | !(kept & 2);
-  proved &= !window | ((kept & ~far & 4) != 0);
-  if (!proved) return 0;
-  alignas(16) float qx[4], qy[4];
-  _mm_store_ps(qx, qx4);
-  _mm_store_ps(qy, qy4);
-  const int k = 1 + window;
-  out[0] = mid, out[1] = qx[k], out[2] = qy[k];
-  return 1;
+  bool as_foretold = (s.fars == 0) | (far & 1);
+  as_foretold &= (s.nears == 0) | !(kept & 2);
+  as_foretold &= !s.window | ((kept & ~far & 4) != 0);
+  if (!as_foretold) return false;
+  alignas(16) float x[4], y[4];
+  _mm_store_ps(x, qx4);
+  _mm_store_ps(y, qy4);
+  *qx = x[1 + s.window], *qy = y[1 + s.window];
+  return true;
 }
 
 // Where the curve sampler's loop stands between samples.
@@ -442,36 +469,48 @@ struct CurveWalk {
 // curve, while they prove as foretold. Returns 1 at the curve's end, with
 // the leftover; 2 when the buffer is full; 0 at a search that needs the
 // general loop, with the walk where it stood.
+//
+// Each search is foretold before the one ahead of it is measured: the
+// measuring and the pace are off the chain from one search to the next, and
+// coming after it they do not hold up its steps.
 EASEL_WIDE_TARGET int walk_proved(const NearProofs& n, const ProvedTarget& p, float spacing, CurveWalk* walk,
                                   float* leftover) {
   // Plain locals: kept as one record, the walk's values would be packed into
   // one vector register and shuffled out on the chain from one search to the next.
   float t = walk->t, t_before = walk->t_before, cx = walk->cx, cy = walk->cy;
   double pace = walk->pace;
-  int run = walk->run;
+  int run = walk->run, status = 0;
   const double end_x = n.curve[6], end_y = n.curve[7];
   const double spacing2 = static_cast<double>(spacing) * spacing;
-  int status = 0;
-  for (;;) {
+  // The curve's end is nearer than the spacing, or the buffer is full.
+  auto ended = [&]() {
     const double rx = end_x - cx, ry = end_y - cy, rest2 = rx * rx + ry * ry;
     if (rest2 < spacing2) {
       *leftover = static_cast<float>(spacing - square_root(rest2));
       status = 1;
-      break;
-    }
-    if (StrokeSamples.count >= STROKE_SAMPLES_MAX) {
+    } else if (StrokeSamples.count >= STROKE_SAMPLES_MAX) {
       status = 2;
-      break;
     }
-    float out[3];
-    if (!search_proved(n, p, cx, cy, t, static_cast<float>(t + p.low * pace), static_cast<float>(t + p.high * pace),
-                       &run, out))
-      break;
-    StrokeSamples.x[StrokeSamples.count] = out[1];
-    StrokeSamples.y[StrokeSamples.count] = out[2];
-    ++StrokeSamples.count;
-    pace = 1 / curve_speed(n.curve, t + 1.5 * (static_cast<double>(t) - t_before));
-    t_before = t, t = out[0], cx = out[1], cy = out[2];
+    return status != 0;
+  };
+  Foreseen ahead{}, next{};
+  if (!ended()) {
+    foresee(n, p, t, static_cast<float>(t + p.low * pace), static_cast<float>(t + p.high * pace), &run, &ahead);
+    double pace_next = pace_at(n, t + 1.5f * (t - t_before));
+    while (ahead.proved) {
+      const float from = ahead.mid;
+      foresee(n, p, from, static_cast<float>(from + p.low * pace_next), static_cast<float>(from + p.high * pace_next),
+              &run, &next);
+      float qx, qy;
+      if (!confirm(n, p, ahead, cx, cy, &qx, &qy)) break;
+      StrokeSamples.x[StrokeSamples.count] = qx;
+      StrokeSamples.y[StrokeSamples.count] = qy;
+      ++StrokeSamples.count;
+      t_before = t, t = ahead.mid, cx = qx, cy = qy, pace = pace_next;
+      if (ended()) break;
+      pace_next = pace_at(n, t + 1.5f * (t - t_before));
+      ahead = next;
+    }
   }
   walk->t = t, walk->t_before = t_before, walk->cx = cx, walk->cy = cy, walk->pace = pace, walk->run = run;
   return status;
