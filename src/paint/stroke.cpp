@@ -161,13 +161,25 @@ struct Foretold {
   bool accepts;
 };
 
-// The length of the curve's derivative at t.
-template <class Point>
-double curve_speed(const Point* c, double t) {
-  const double a = 1 - t, w0 = a * a, w1 = 2 * t * a, w2 = t * t;
-  const double dx = w0 * (c[2] - c[0]) + w1 * (c[4] - c[2]) + w2 * (c[6] - c[4]);
-  const double dy = w0 * (c[3] - c[1]) + w1 * (c[5] - c[3]) + w2 * (c[7] - c[5]);
-  return 3 * square_root(dx * dx + dy * dy);
+// The curve's derivative's control vectors, x and y twice each, for pace_at.
+struct Hodograph {
+  alignas(16) float v[3][4];
+};
+
+void hodograph_of(Hodograph* h, const float* curve) {
+  for (int k = 0; k < 3; ++k)
+    for (int lane = 0; lane < 4; ++lane) h->v[k][lane] = curve[2 * k + 2 + lane % 2] - curve[2 * k + lane % 2];
+}
+
+// 1 / the curve's speed at t, closely enough to foretell a search by: in
+// float, which is much quicker to divide and take roots in than double.
+inline double pace_at(const Hodograph& h, float t) {
+  const float u = 1.0f - t;
+  const __m128 d = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(u * u), _mm_load_ps(h.v[0])),
+                                         _mm_mul_ps(_mm_set1_ps(2.0f * t * u), _mm_load_ps(h.v[1]))),
+                              _mm_mul_ps(_mm_set1_ps(t * t), _mm_load_ps(h.v[2])));
+  const __m128 d2 = _mm_mul_ps(d, d);
+  return 1.0f / (3.0f * _mm_cvtss_f32(_mm_sqrt_ss(_mm_add_ss(d2, _mm_shuffle_ps(d2, d2, 1)))));
 }
 
 // The curve points at the four parameters at, as bezier() gives them rounded
@@ -310,25 +322,13 @@ struct NearProofs {
   double climb[NEAR_PIECES], edge[NEAR_PIECES];
   double apart;
   double curve[8];  // the control points
-  alignas(16) float hodograph[3][4];  // the derivative's control vectors, each x, y twice
+  Hodograph hodograph;
 };
-
-// 1 / the curve's speed at t, closely enough to foretell a search by: in
-// float, which is much quicker to divide and take roots in than double.
-EASEL_WIDE_TARGET inline __attribute__((always_inline)) double pace_at(const NearProofs& n, float t) {
-  const float u = 1.0f - t;
-  const __m128 d = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(u * u), _mm_load_ps(n.hodograph[0])),
-                                         _mm_mul_ps(_mm_set1_ps(2.0f * t * u), _mm_load_ps(n.hodograph[1]))),
-                              _mm_mul_ps(_mm_set1_ps(t * t), _mm_load_ps(n.hodograph[2])));
-  const __m128 d2 = _mm_mul_ps(d, d);
-  return 1.0f / (3.0f * _mm_cvtss_f32(_mm_sqrt_ss(_mm_add_ss(d2, _mm_movehdup_ps(d2)))));
-}
 
 void near_proofs(NearProofs* n, const float* f) {
   const Cubic curve = {{f[0], f[2], f[4], f[6]}, {f[1], f[3], f[5], f[7]}};
   for (int k = 0; k < 8; ++k) n->curve[k] = f[k];
-  for (int k = 0; k < 3; ++k)
-    for (int lane = 0; lane < 4; ++lane) n->hodograph[k][lane] = f[2 * k + 2 + lane % 2] - f[2 * k + lane % 2];
+  hodograph_of(&n->hodograph, f);
   double largest = 0;
   for (int k = 0; k < 8; ++k) largest = std::max(largest, std::fabs(static_cast<double>(f[k])));
   const double slack = largest * 1e-9 + 1e-9;
@@ -496,7 +496,7 @@ EASEL_WIDE_TARGET int walk_proved(const NearProofs& n, const ProvedTarget& p, fl
   Foreseen ahead{}, next{};
   if (!ended()) {
     foresee(n, p, t, static_cast<float>(t + p.low * pace), static_cast<float>(t + p.high * pace), &run, &ahead);
-    double pace_next = pace_at(n, t + 1.5f * (t - t_before));
+    double pace_next = pace_at(n.hodograph, t + 1.5f * (t - t_before));
     while (ahead.proved) {
       const float from = ahead.mid;
       foresee(n, p, from, static_cast<float>(from + p.low * pace_next), static_cast<float>(from + p.high * pace_next),
@@ -508,7 +508,7 @@ EASEL_WIDE_TARGET int walk_proved(const NearProofs& n, const ProvedTarget& p, fl
       ++StrokeSamples.count;
       t_before = t, t = ahead.mid, cx = qx, cy = qy, pace = pace_next;
       if (ended()) break;
-      pace_next = pace_at(n, t + 1.5f * (t - t_before));
+      pace_next = pace_at(n.hodograph, t + 1.5f * (t - t_before));
       ahead = next;
     }
   }
@@ -541,6 +541,8 @@ float sample_curve(float p0x, float p0y, float c1x, float c1y, float c2x, float 
   alignas(32) NearProofs near;
   ProvedTarget proved;
   int near_known = -1;
+  Hodograph hodograph;
+  bool hodograph_known = false;
 #endif
   for (;;) {
 #ifdef EASEL_WIDE
@@ -689,8 +691,12 @@ float sample_curve(float p0x, float p0y, float c1x, float c1y, float c2x, float 
     // The speed one search ahead, off the chain from one parameter to the next.
     // (Checked every 16 samples while the plain search's proof serves.)
     if (kWide && StrokeSamples.count >= 16 && (foretold || StrokeSamples.count % 16 < 2)) {
-      const float curve[8] = {p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y};
-      pace_next = 1 / curve_speed(curve, t + 1.5 * (static_cast<double>(t) - t_before));
+      if (!hodograph_known) {
+        const float curve[8] = {p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y};
+        hodograph_of(&hodograph, curve);
+        hodograph_known = true;
+      }
+      pace_next = pace_at(hodograph, t + 1.5f * (t - t_before));
     }
     if (kWide) t_before = t;
 #endif
