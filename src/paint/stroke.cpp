@@ -68,21 +68,34 @@ inline double bezier(double t, float p0, float c1, float c2, float p3) {
 
 namespace {
 
-// A curve whose derivative's control vectors lie within 41 degrees of one
-// direction keeps its derivative in that cone: the distance from any point to
-// later points then grows by at least climb per unit of parameter, and
-// rounding bounds how far a float position is from its exact point.
-struct CurveClimb {
-  double climb = 0, rounding = 0;
+struct Cubic {
+  double x[4], y[4];
 };
 
-CurveClimb curve_climb(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y, float p3x, float p3y) {
-  const double hx[3] = {static_cast<double>(c1x) - p0x, static_cast<double>(c2x) - c1x, static_cast<double>(p3x) - c2x};
-  const double hy[3] = {static_cast<double>(c1y) - p0y, static_cast<double>(c2y) - c1y, static_cast<double>(p3y) - c2y};
-  double len[3];
+// De Casteljau's split at t: the part before t into left, after it into right.
+void split_curve(const Cubic& c, double t, Cubic* left, Cubic* right) {
+  auto lerp = [t](double a, double b) { return a + (b - a) * t; };
+  const double* v[2] = {c.x, c.y};
+  double* l[2] = {left->x, left->y};
+  double* r[2] = {right->x, right->y};
+  for (int a = 0; a < 2; ++a) {
+    double p01 = lerp(v[a][0], v[a][1]), p12 = lerp(v[a][1], v[a][2]), p23 = lerp(v[a][2], v[a][3]);
+    double p012 = lerp(p01, p12), p123 = lerp(p12, p23), mid = lerp(p012, p123);
+    l[a][0] = v[a][0], l[a][1] = p01, l[a][2] = p012, l[a][3] = mid;
+    r[a][0] = mid, r[a][1] = p123, r[a][2] = p23, r[a][3] = v[a][3];
+  }
+}
+
+// A curve whose derivative's control vectors lie within 41 degrees of one
+// direction keeps its derivative in that cone: the distance from any point to
+// later points then grows by at least this much per unit of parameter (0 when
+// the vectors spread wider).
+double cone_climb(const Cubic& c) {
+  double hx[3], hy[3], len[3];
   for (int k = 0; k < 3; ++k) {
+    hx[k] = c.x[k + 1] - c.x[k], hy[k] = c.y[k + 1] - c.y[k];
     len[k] = square_root(hx[k] * hx[k] + hy[k] * hy[k]);
-    if (!(len[k] > 0)) return CurveClimb{};
+    if (!(len[k] > 0)) return 0;
   }
   // The cone's axis halves the widest angle between two of the vectors.
   int a = 0, b = 1;
@@ -94,21 +107,32 @@ CurveClimb curve_climb(float p0x, float p0y, float c1x, float c1y, float c2x, fl
     }
   double ux = hx[a] / len[a] + hx[b] / len[b], uy = hy[a] / len[a] + hy[b] / len[b];
   double ulen = square_root(ux * ux + uy * uy);
-  if (!(ulen > 0)) return CurveClimb{};
+  if (!(ulen > 0)) return 0;
   ux /= ulen, uy /= ulen;
-  double cosine = 1, slowest = INFINITY, largest = 0;
+  double cosine = 1, slowest = INFINITY;
   for (int k = 0; k < 3; ++k) {
     double along = ux * hx[k] + uy * hy[k];
     cosine = std::min(cosine, along / len[k]);
     slowest = std::min(slowest, along);
   }
   cosine -= 1e-9;
-  if (!(cosine > 0.75)) return CurveClimb{};
-  for (float v : {p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y}) largest = std::max(largest, std::fabs(static_cast<double>(v)));
+  if (!(cosine > 0.75)) return 0;
   // The speed is at least 3 * slowest; the chord to a later point and the
   // direction there are at most twice the cone's half-angle apart.
+  return (2 * cosine * cosine - 1) * 3 * slowest * (1 - 1e-9);
+}
+
+// The climb of the whole curve (see cone_climb), and how far rounding puts a
+// float position from its exact point.
+struct CurveClimb {
+  double climb = 0, rounding = 0;
+};
+
+CurveClimb curve_climb(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y, float p3x, float p3y) {
   CurveClimb c;
-  c.climb = (2 * cosine * cosine - 1) * 3 * slowest * (1 - 1e-9);
+  c.climb = cone_climb(Cubic{{p0x, c1x, c2x, p3x}, {p0y, c1y, c2y, p3y}});
+  double largest = 0;
+  for (float v : {p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y}) largest = std::max(largest, std::fabs(static_cast<double>(v)));
   c.rounding = largest * 1e-7 + 1e-9;
   return c;
 }
@@ -137,18 +161,56 @@ struct Foretold {
   bool accepts;
 };
 
-// The length of the curve's derivative at t.
-double curve_speed(const float* c, double t) {
-  const double a = 1 - t, w0 = a * a, w1 = 2 * t * a, w2 = t * t;
-  const double dx = w0 * (c[2] - c[0]) + w1 * (c[4] - c[2]) + w2 * (c[6] - c[4]);
-  const double dy = w0 * (c[3] - c[1]) + w1 * (c[5] - c[3]) + w2 * (c[7] - c[5]);
-  return 3 * square_root(dx * dx + dy * dy);
+// The curve's derivative's control vectors, x and y twice each, for pace_at.
+struct Hodograph {
+  alignas(16) float v[3][4];
+};
+
+void hodograph_of(Hodograph* h, const float* curve) {
+  for (int k = 0; k < 3; ++k)
+    for (int lane = 0; lane < 4; ++lane) h->v[k][lane] = curve[2 * k + 2 + lane % 2] - curve[2 * k + lane % 2];
+}
+
+// 1 / the curve's speed at t, closely enough to foretell a search by: in
+// float, which is much quicker to divide and take roots in than double.
+inline double pace_at(const Hodograph& h, float t) {
+  const float u = 1.0f - t;
+  const __m128 d = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(u * u), _mm_load_ps(h.v[0])),
+                                         _mm_mul_ps(_mm_set1_ps(2.0f * t * u), _mm_load_ps(h.v[1]))),
+                              _mm_mul_ps(_mm_set1_ps(t * t), _mm_load_ps(h.v[2])));
+  const __m128 d2 = _mm_mul_ps(d, d);
+  return 1.0f / (3.0f * _mm_cvtss_f32(_mm_sqrt_ss(_mm_add_ss(d2, _mm_shuffle_ps(d2, d2, 1)))));
+}
+
+// The curve points at the four parameters at, as bezier() gives them rounded
+// to float, into qx and qy, and their squared distances from (x0, y0) as
+// distance2 in sampleCurve forms them. curve: the control points.
+EASEL_WIDE_TARGET inline __attribute__((always_inline)) __m128 curve_points4(const double* curve, __m128 at,
+                                                                            __m256d x0, __m256d y0, __m128* qx,
+                                                                            __m128* qy) {
+  const __m256d t = _mm256_cvtps_pd(at);
+  const __m256d u = _mm256_sub_pd(_mm256_set1_pd(1.0), t), t3 = _mm256_mul_pd(_mm256_set1_pd(3.0), t);
+  const __m256d w0 = _mm256_mul_pd(_mm256_mul_pd(u, u), u);
+  const __m256d w1 = _mm256_mul_pd(_mm256_mul_pd(t3, u), u);
+  const __m256d w2 = _mm256_mul_pd(_mm256_mul_pd(t3, t), u);
+  const __m256d w3 = _mm256_mul_pd(_mm256_mul_pd(t, t), t);
+  __m128 q[2];
+  for (int axis = 0; axis < 2; ++axis) {
+    __m256d v = _mm256_add_pd(_mm256_mul_pd(w0, _mm256_broadcast_sd(curve + axis)),
+                              _mm256_mul_pd(w1, _mm256_broadcast_sd(curve + axis + 2)));
+    v = _mm256_add_pd(v, _mm256_mul_pd(w2, _mm256_broadcast_sd(curve + axis + 4)));
+    q[axis] = _mm256_cvtpd_ps(_mm256_add_pd(v, _mm256_mul_pd(w3, _mm256_broadcast_sd(curve + axis + 6))));
+  }
+  *qx = q[0], *qy = q[1];
+  const __m256d gx = _mm256_sub_pd(x0, _mm256_cvtps_pd(q[0])), gy = _mm256_sub_pd(y0, _mm256_cvtps_pd(q[1]));
+  return _mm256_cvtpd_ps(_mm256_add_pd(_mm256_mul_pd(gx, gx), _mm256_mul_pd(gy, gy)));
 }
 
 // Works out a search as foretold and measures it.
 struct Foresight {
   Foretold* f;
-  __m256d p[8], x0, y0;
+  double curve[8];
+  __m256d x0, y0;
   __m128 too_far, too_near, a, b;
   uint64_t differ = 0;  // bit k: step k went otherwise
   int n = 0;
@@ -160,22 +222,10 @@ struct Foresight {
   // sampleCurve forms them, lane by lane, and where their classes differ from
   // the foretold ones.
   EASEL_WIDE_TARGET void measure(int k) {
-    const __m256d t = _mm256_cvtps_pd(recent);
-    const __m256d u = _mm256_sub_pd(_mm256_set1_pd(1.0), t), t3 = _mm256_mul_pd(_mm256_set1_pd(3.0), t);
-    const __m256d w0 = _mm256_mul_pd(_mm256_mul_pd(u, u), u);
-    const __m256d w1 = _mm256_mul_pd(_mm256_mul_pd(t3, u), u);
-    const __m256d w2 = _mm256_mul_pd(_mm256_mul_pd(t3, t), u);
-    const __m256d w3 = _mm256_mul_pd(_mm256_mul_pd(t, t), t);
-    __m128 q[2];
-    for (int axis = 0; axis < 2; ++axis) {
-      __m256d v = _mm256_add_pd(_mm256_mul_pd(w0, p[axis]), _mm256_mul_pd(w1, p[axis + 2]));
-      v = _mm256_add_pd(v, _mm256_mul_pd(w2, p[axis + 4]));
-      q[axis] = _mm256_cvtpd_ps(_mm256_add_pd(v, _mm256_mul_pd(w3, p[axis + 6])));
-    }
-    _mm_store_ps(f->qx + k, q[0]);
-    _mm_store_ps(f->qy + k, q[1]);
-    const __m256d gx = _mm256_sub_pd(x0, _mm256_cvtps_pd(q[0])), gy = _mm256_sub_pd(y0, _mm256_cvtps_pd(q[1]));
-    const __m128 g = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_mul_pd(gx, gx), _mm256_mul_pd(gy, gy)));
+    __m128 qx, qy;
+    const __m128 g = curve_points4(curve, recent, x0, y0, &qx, &qy);
+    _mm_store_ps(f->qx + k, qx);
+    _mm_store_ps(f->qy + k, qy);
     _mm_store_ps(f->g + k, g);
     // Classes as (too far, too far or in the window), found and foretold.
     const __m128 far = _mm_cmpgt_ps(g, too_far), told_far = _mm_cmpgt_ps(recent, b);
@@ -199,7 +249,7 @@ EASEL_WIDE_TARGET int search_foretold(Foretold* f, const float* curve, float cx,
                                       float too_near, float lo, float a, float b, double climb, double need) {
   Foresight w;
   w.f = f;
-  for (int k = 0; k < 8; ++k) w.p[k] = _mm256_set1_pd(curve[k]);
+  for (int k = 0; k < 8; ++k) w.curve[k] = curve[k];
   w.x0 = _mm256_set1_pd(cx), w.y0 = _mm256_set1_pd(cy);
   w.too_far = _mm_set1_ps(too_far), w.too_near = _mm_set1_ps(too_near);
   w.a = _mm_set1_ps(a), w.b = _mm_set1_ps(b);
@@ -261,6 +311,211 @@ EASEL_WIDE_TARGET int search_foretold(Foretold* f, const float* curve, float cx,
   return differ ? __builtin_ctzll(differ) : n;
 }
 
+// The curve cut into NEAR_PIECES equal parameter pieces, for proofs that
+// hold near a point: from a point of piece i the distance to later points up
+// to `edge[i]` (the end of piece i + 1) grows at least `climb[i]` per unit of
+// parameter, and points of pieces two or more apart are at least `apart`
+// from each other.
+constexpr int NEAR_PIECES = 16;
+
+struct NearProofs {
+  double climb[NEAR_PIECES], edge[NEAR_PIECES];
+  double apart;
+  double curve[8];  // the control points
+  Hodograph hodograph;
+};
+
+void near_proofs(NearProofs* n, const float* f) {
+  const Cubic curve = {{f[0], f[2], f[4], f[6]}, {f[1], f[3], f[5], f[7]}};
+  for (int k = 0; k < 8; ++k) n->curve[k] = f[k];
+  hodograph_of(&n->hodograph, f);
+  double largest = 0;
+  for (int k = 0; k < 8; ++k) largest = std::max(largest, std::fabs(static_cast<double>(f[k])));
+  const double slack = largest * 1e-9 + 1e-9;
+  double box[NEAR_PIECES][4];
+  for (int i = 0; i < NEAR_PIECES; ++i) {
+    const double from = static_cast<double>(i) / NEAR_PIECES, to = std::min(1.0, (i + 2.0) / NEAR_PIECES);
+    Cubic rest = curve, span, piece, unused;
+    if (i > 0) split_curve(curve, from, &unused, &rest);
+    split_curve(rest, (to - from) / (1 - from), &span, &unused);
+    // Climb per unit of the span's own parameter, which runs to - from times as fast.
+    n->climb[i] = cone_climb(span) / (to - from) * (1 - 1e-9);
+    n->edge[i] = to;
+    split_curve(rest, 1.0 / (NEAR_PIECES - i), &piece, &unused);
+    box[i][0] = *std::min_element(piece.x, piece.x + 4) - slack;
+    box[i][1] = *std::max_element(piece.x, piece.x + 4) + slack;
+    box[i][2] = *std::min_element(piece.y, piece.y + 4) - slack;
+    box[i][3] = *std::max_element(piece.y, piece.y + 4) + slack;
+  }
+  double apart = INFINITY;
+  for (int i = 0; i < NEAR_PIECES; ++i)
+    for (int j = i + 2; j < NEAR_PIECES; ++j) {
+      const double gx = std::max({0.0, box[j][0] - box[i][1], box[i][0] - box[j][1]});
+      const double gy = std::max({0.0, box[j][2] - box[i][3], box[i][2] - box[j][3]});
+      apart = std::min(apart, square_root(gx * gx + gy * gy));
+    }
+  n->apart = apart;
+}
+
+// What every search after the first of a curve shares: the thresholds and
+// margins at target == spacing.
+struct ProvedTarget {
+  float too_far, too_near;
+  double need, low, high;  // need: see climb_need; low, high: a, b less t, over pace
+  bool apart;              // whether pieces two apart are too far for a sample
+};
+
+// A search worked out as foretold by a and b (see Foretold), and whether every
+// midpoint but the last too-far one, the last too-near one and the accepted
+// one is proved to be as foretold: as far or as near as one of those by the
+// climb near lo, or beyond edge, apart from it. The accepted one is in the
+// window, or too near once the interval is narrow.
+struct Foreseen {
+  float mid, far_last, near_last;
+  int fars, nears;
+  bool window, proved;
+};
+
+// (Lambdas in a wide function are not compiled wide: this is a function.)
+EASEL_WIDE_TARGET inline __attribute__((always_inline)) void foresee(const NearProofs& n, const ProvedTarget& p,
+                                                                    float lo, float a, float b, int* run,
+                                                                    Foreseen* s) {
+  s->proved = false;
+  if (!(lo >= 0x1p-27f)) return;
+  const float first = lo * 0.5f + 0.5f;
+  const int piece = std::min(NEAR_PIECES - 1, static_cast<int>(lo * NEAR_PIECES));
+  const double climb = n.climb[piece], edge = n.edge[piece];
+  // The run of too-far midpoints chains as in search_foretold; its last two
+  // are the sums before and after the last, scaled back.
+  float step = lo * 0.5f, sum = 0.5f, scale = 1.0f, sum_before = 0.0f, sum_earlier = 0.0f, mid;
+  int fars = 0;
+  // The run's length is mostly the last search's: those steps go by count,
+  // so that their loop's end is known long before the sums are.
+  for (; fars < *run; ++fars)
+    sum_earlier = sum_before, sum_before = sum, sum = step + sum, step = step * 2.0f, scale = scale * 0.5f;
+  if (fars && !(sum * (scale * 2.0f) > b)) {
+    // One step fewer than last time, as the run shortens towards the end.
+    if (!(fars >= 2 && sum_before * (scale * 4.0f) > b)) return;
+    --fars, step = step * 0.5f, scale = scale * 2.0f, sum = sum_before, sum_before = sum_earlier;
+  }
+  for (;;) {
+    const float scaled = step + sum;
+    mid = scaled * scale;
+    if (!(mid > b)) break;
+    sum_before = sum, sum = scaled, step = step * 2.0f, scale = scale * 0.5f;
+    if (++fars == FORETOLD_MAX) return;
+  }
+  *run = fars;
+  float hi = fars ? sum * (scale * 2.0f) : 1.0f, far_last = hi, far_before = sum_before * (scale * 4.0f);
+  float near_last = 0.0f, near_before = 0.0f;
+  int nears = 0;
+  bool window = false;
+  // lo stays at least 2^-27, where midpoint() halves and adds in float.
+  for (;; mid = lo * 0.5f + hi * 0.5f) {
+    if (mid > b) {
+      // Out of float parameters: rare enough for the general loop.
+      if (mid == hi || mid == lo) return;
+      far_before = far_last, far_last = mid, ++fars;
+      hi = mid;
+    } else if (mid >= a) {
+      window = true;
+      break;
+    } else {
+      near_before = near_last, near_last = mid, ++nears;
+      if (static_cast<double>(hi) - lo < 0.0001) break;
+      lo = mid;
+    }
+  }
+  // The first midpoint is the farthest along; beyond edge only `apart` proves
+  // it. (Every condition is worked out and combined without a branch: how
+  // many midpoints each kind has varies from search to search, and a branch
+  // on it would often be foretold wrongly just as the next search begins.)
+  bool proved = fars < 2 || ((p.apart | !(first > edge)) &
+                             ((far_before > edge) | (climb * (static_cast<double>(far_before) - far_last) > p.need)));
+  proved &= nears < 2 || ((near_last <= edge) & (climb * (static_cast<double>(near_last) - near_before) > p.need));
+  *s = Foreseen{mid, far_last, near_last, fars, nears, window, proved};
+}
+
+// Measures the three midpoints of a proved foreseen search from (cx, cy);
+// true with the accepted point when each is as foretold.
+EASEL_WIDE_TARGET inline __attribute__((always_inline)) bool confirm(const NearProofs& n, const ProvedTarget& p,
+                                                                    const Foreseen& s, float cx, float cy,
+                                                                    float* qx, float* qy) {
+  __m128 qx4, qy4;
+  const __m128 g = curve_points4(n.curve, _mm_setr_ps(s.far_last, s.near_last, s.mid, s.mid), _mm256_set1_pd(cx),
+                                 _mm256_set1_pd(cy), &qx4, &qy4);
+  // Lane bits: too far, and at least too near (a distance that is not a number is neither).
+  const int far = _mm_movemask_ps(_mm_cmpgt_ps(g, _mm_set1_ps(p.too_far)));
+  const int kept = _mm_movemask_ps(_mm_cmpge_ps(g, _mm_set1_ps(p.too_near))) | far;
+  bool as_foretold = (s.fars == 0) | (far & 1);
+  as_foretold &= (s.nears == 0) | !(kept & 2);
+  as_foretold &= !s.window | ((kept & ~far & 4) != 0);
+  if (!as_foretold) return false;
+  alignas(16) float x[4], y[4];
+  _mm_store_ps(x, qx4);
+  _mm_store_ps(y, qy4);
+  *qx = x[1 + s.window], *qy = y[1 + s.window];
+  return true;
+}
+
+// Where the curve sampler's loop stands between samples.
+struct CurveWalk {
+  float t, t_before, cx, cy;
+  double pace;
+  int run;
+};
+
+// The curve sampler's loop for searches after the 16th sample of a long
+// curve, while they prove as foretold. Returns 1 at the curve's end, with
+// the leftover; 2 when the buffer is full; 0 at a search that needs the
+// general loop, with the walk where it stood.
+//
+// Each search is foretold before the one ahead of it is measured: the
+// measuring and the pace are off the chain from one search to the next, and
+// coming after it they do not hold up its steps.
+EASEL_WIDE_TARGET int walk_proved(const NearProofs& n, const ProvedTarget& p, float spacing, CurveWalk* walk,
+                                  float* leftover) {
+  // Plain locals: kept as one record, the walk's values would be packed into
+  // one vector register and shuffled out on the chain from one search to the next.
+  float t = walk->t, t_before = walk->t_before, cx = walk->cx, cy = walk->cy;
+  double pace = walk->pace;
+  int run = walk->run, status = 0;
+  const double end_x = n.curve[6], end_y = n.curve[7];
+  const double spacing2 = static_cast<double>(spacing) * spacing;
+  // The curve's end is nearer than the spacing, or the buffer is full.
+  auto ended = [&]() {
+    const double rx = end_x - cx, ry = end_y - cy, rest2 = rx * rx + ry * ry;
+    if (rest2 < spacing2) {
+      *leftover = static_cast<float>(spacing - square_root(rest2));
+      status = 1;
+    } else if (StrokeSamples.count >= STROKE_SAMPLES_MAX) {
+      status = 2;
+    }
+    return status != 0;
+  };
+  Foreseen ahead{}, next{};
+  if (!ended()) {
+    foresee(n, p, t, static_cast<float>(t + p.low * pace), static_cast<float>(t + p.high * pace), &run, &ahead);
+    double pace_next = pace_at(n.hodograph, t + 1.5f * (t - t_before));
+    while (ahead.proved) {
+      const float from = ahead.mid;
+      foresee(n, p, from, static_cast<float>(from + p.low * pace_next), static_cast<float>(from + p.high * pace_next),
+              &run, &next);
+      float qx, qy;
+      if (!confirm(n, p, ahead, cx, cy, &qx, &qy)) break;
+      StrokeSamples.x[StrokeSamples.count] = qx;
+      StrokeSamples.y[StrokeSamples.count] = qy;
+      ++StrokeSamples.count;
+      t_before = t, t = ahead.mid, cx = qx, cy = qy, pace = pace_next;
+      if (ended()) break;
+      pace_next = pace_at(n.hodograph, t + 1.5f * (t - t_before));
+      ahead = next;
+    }
+  }
+  walk->t = t, walk->t_before = t_before, walk->cx = cx, walk->cy = cy, walk->pace = pace, walk->run = run;
+  return status;
+}
+
 }  // namespace
 #endif
 
@@ -269,7 +524,7 @@ namespace {
 // The curve sampler's loop; kWide: long curves have their searches foretold.
 template <bool kWide>
 float sample_curve(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y, float p3x, float p3y,
-                   float spacing, float offset) {
+                   float spacing, float offset, float polygon) {
   float cx = p0x, cy = p0y;
   float t = 0.0f;
   float target = offset;
@@ -283,8 +538,38 @@ float sample_curve(float p0x, float p0y, float c1x, float c1y, float c2x, float 
   bool foretold = false;
   double pace_next = 0;
   alignas(16) Foretold told;
+  alignas(32) NearProofs near;
+  ProvedTarget proved;
+  int near_known = -1;
+  Hodograph hodograph;
+  bool hodograph_known = false;
 #endif
   for (;;) {
+#ifdef EASEL_WIDE
+    if (kWide && near_known < 0 && StrokeSamples.count >= 16) {
+      // Long curves keep their searches off this loop while they prove as
+      // foretold (walk_proved); this loop takes the ones that do not.
+      near_known = polygon > 256 * spacing;
+      if (near_known) {
+        const float curve[8] = {p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y};
+        near_proofs(&near, curve);
+        if (!climb_known) climb = curve_climb(p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y), climb_known = true;
+        proved.too_far = static_cast<float>((spacing + 0.01) * (spacing + 0.01));
+        proved.too_near = static_cast<float>((spacing - 0.01) * (spacing - 0.01));
+        proved.need = climb_need(climb, spacing);
+        proved.low = spacing - 0.01, proved.high = spacing + 0.01;
+        proved.apart = near.apart - 2 * climb.rounding > (spacing + 0.01) * (1 + 1e-6) + 1e-6;
+      }
+    }
+    if (near_known > 0) {
+      CurveWalk walk = {t, t_before, cx, cy, pace_next, 0};
+      float leftover = 0.0f;
+      const int status = walk_proved(near, proved, spacing, &walk, &leftover);
+      if (status == 1) return leftover;
+      if (status == 2) return 0.0f;
+      t = walk.t, t_before = walk.t_before, cx = walk.cx, cy = walk.cy, pace_next = walk.pace;
+    }
+#endif
     double rx = static_cast<double>(p3x) - cx, ry = static_cast<double>(p3y) - cy;
     double rest2 = rx * rx + ry * ry;
     if (rest2 < static_cast<double>(target) * target)
@@ -406,8 +691,12 @@ float sample_curve(float p0x, float p0y, float c1x, float c1y, float c2x, float 
     // The speed one search ahead, off the chain from one parameter to the next.
     // (Checked every 16 samples while the plain search's proof serves.)
     if (kWide && StrokeSamples.count >= 16 && (foretold || StrokeSamples.count % 16 < 2)) {
-      const float curve[8] = {p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y};
-      pace_next = 1 / curve_speed(curve, t + 1.5 * (static_cast<double>(t) - t_before));
+      if (!hodograph_known) {
+        const float curve[8] = {p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y};
+        hodograph_of(&hodograph, curve);
+        hodograph_known = true;
+      }
+      pace_next = pace_at(hodograph, t + 1.5f * (t - t_before));
     }
     if (kWide) t_before = t;
 #endif
@@ -430,10 +719,10 @@ float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c
   const float polygon = std::fabs(c1x - p0x) + std::fabs(c1y - p0y) + std::fabs(c2x - c1x) + std::fabs(c2y - c1y) +
                         std::fabs(p3x - c2x) + std::fabs(p3y - c2y);
   if (wide && polygon > 16 * spacing && wide_available())
-    return sample_curve<true>(p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y, spacing, offset);
+    return sample_curve<true>(p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y, spacing, offset, polygon);
 #endif
   (void)wide;
-  return sample_curve<false>(p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y, spacing, offset);
+  return sample_curve<false>(p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y, spacing, offset, 0.0f);
 }
 
 namespace {
@@ -499,24 +788,6 @@ namespace {
 
 // The curve through the proof below is cut into this many equal parameter pieces.
 constexpr int PIECES = 64;
-
-struct Cubic {
-  double x[4], y[4];
-};
-
-// De Casteljau's split at t: the part before t into left, after it into right.
-void split_curve(const Cubic& c, double t, Cubic* left, Cubic* right) {
-  auto lerp = [t](double a, double b) { return a + (b - a) * t; };
-  const double* v[2] = {c.x, c.y};
-  double* l[2] = {left->x, left->y};
-  double* r[2] = {right->x, right->y};
-  for (int a = 0; a < 2; ++a) {
-    double p01 = lerp(v[a][0], v[a][1]), p12 = lerp(v[a][1], v[a][2]), p23 = lerp(v[a][2], v[a][3]);
-    double p012 = lerp(p01, p12), p123 = lerp(p12, p23), mid = lerp(p012, p123);
-    l[a][0] = v[a][0], l[a][1] = p01, l[a][2] = p012, l[a][3] = mid;
-    r[a][0] = mid, r[a][1] = p123, r[a][2] = p23, r[a][3] = v[a][3];
-  }
-}
 
 struct Piece {
   double min_x, min_y, max_x, max_y;  // the control points' box, which holds the piece

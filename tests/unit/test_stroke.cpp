@@ -322,17 +322,21 @@ TEST(Preview, PinnedPicturesAndRectangles) {
 
 // Far control points make the curve cross the 0.02 acceptance window between
 // two neighbouring float parameters; the search must still finish there. The
-// wide search gives the plain one's samples and leftover on random curves.
+// wide search gives the plain one's samples and leftover on random curves,
+// and on one folded back along itself, where the distance to later points
+// shrinks again.
 TEST(StrokeWalk, CurvesEndWhenTheParameterRunsOutOfPrecisionOrAtTheBufferLimit) {
   std::mt19937 rng(11);
-  for (int i = 0; i < 300; ++i) {
+  const float folded[8] = {1167.79382f, -317.593231f, 2899.79395f, -319.209442f,
+                           1265.19739f, -318.715637f, 1541.63684f, -316.721558f};
+  for (int i = 0; i <= 300; ++i) {
     // Control points across the 16-bit range or on the picture; spacings small to large.
     const bool picture = i % 3;
     std::uniform_real_distribution<float> at(picture ? 0.0f : -32768.0f, picture ? 912.0f : 32767.0f);
-    const float spacings[] = {1, 1.5f, 2, 7, 0.25f + i * 0.1f}, spacing = spacings[i % 5];
-    const float offset = spacing * (i % 4) / 3;
+    const float spacings[] = {1, 1.5f, 2, 7, 0.25f + i * 0.1f}, spacing = i == 300 ? 0.45f : spacings[i % 5];
+    const float offset = i == 300 ? 0 : spacing * (i % 4) / 3;
     float c[8], plain[2][STROKE_SAMPLES_MAX];
-    for (float& v : c) v = at(rng);
+    for (int k = 0; k < 8; ++k) c[k] = i == 300 ? folded[k] : at(rng);
     const float left = sampleCurve(c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7], spacing, offset, false);
     const int count = StrokeSamples.count;
     std::copy_n(StrokeSamples.x, count, plain[0]), std::copy_n(StrokeSamples.y, count, plain[1]);
