@@ -338,7 +338,8 @@ void near_proofs(NearProofs* n, const float* f) {
     Cubic rest = curve, span, piece, unused;
     if (i > 0) split_curve(curve, from, &unused, &rest);
     split_curve(rest, (to - from) / (1 - from), &span, &unused);
-    // Climb per unit of the span's own parameter, which runs to - from times as fast.
+    // cone_climb counts per unit of the span's own parameter, which covers
+    // only to - from of the curve's.
     n->climb[i] = cone_climb(span) / (to - from) * (1 - 1e-9);
     n->edge[i] = to;
     split_curve(rest, 1.0 / (NEAR_PIECES - i), &piece, &unused);
@@ -548,7 +549,8 @@ float sample_curve(float p0x, float p0y, float c1x, float c1y, float c2x, float 
 #ifdef EASEL_WIDE
     if (kWide && near_known < 0 && StrokeSamples.count >= 16) {
       // Long curves keep their searches off this loop while they prove as
-      // foretold (walk_proved); this loop takes the ones that do not.
+      // foretold (walk_proved); this loop takes the ones that do not. The
+      // pieces cost about as much as a few dozen searches.
       near_known = polygon > 256 * spacing;
       if (near_known) {
         const float curve[8] = {p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y};
