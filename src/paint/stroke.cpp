@@ -86,6 +86,37 @@ void split_curve(const Cubic& c, double t, Cubic* left, Cubic* right) {
   }
 }
 
+// The part of c between the parameters j / pieces and k / pieces.
+inline Cubic curve_part(const Cubic& c, int j, int k, int pieces) {
+  Cubic rest = c, part, unused;
+  if (j > 0) split_curve(c, static_cast<double>(j) / pieces, &unused, &rest);
+  split_curve(rest, static_cast<double>(k - j) / (pieces - j), &part, &unused);
+  return part;
+}
+
+inline double largest_coordinate(const Cubic& c) {
+  double largest = 0;
+  for (int k = 0; k < 4; ++k) largest = std::max({largest, std::fabs(c.x[k]), std::fabs(c.y[k])});
+  return largest;
+}
+
+// The box of a curve's control points, which holds the curve, widened by slack.
+struct Box {
+  double min_x, min_y, max_x, max_y;
+};
+
+inline Box control_box(const Cubic& c, double slack) {
+  return Box{*std::min_element(c.x, c.x + 4) - slack, *std::min_element(c.y, c.y + 4) - slack,
+             *std::max_element(c.x, c.x + 4) + slack, *std::max_element(c.y, c.y + 4) + slack};
+}
+
+// The square of the distance between two boxes, 0 where they meet.
+inline double box_gap2(const Box& a, const Box& b) {
+  const double gx = std::max({0.0, b.min_x - a.max_x, a.min_x - b.max_x});
+  const double gy = std::max({0.0, b.min_y - a.max_y, a.min_y - b.max_y});
+  return gx * gx + gy * gy;
+}
+
 // A curve whose derivative's control vectors lie within 41 degrees of one
 // direction keeps its derivative in that cone: the distance from any point to
 // later points then grows by at least this much per unit of parameter (0 when
@@ -129,13 +160,17 @@ struct CurveClimb {
 };
 
 CurveClimb curve_climb(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y, float p3x, float p3y) {
+  const Cubic curve = {{p0x, c1x, c2x, p3x}, {p0y, c1y, c2y, p3y}};
   CurveClimb c;
-  c.climb = cone_climb(Cubic{{p0x, c1x, c2x, p3x}, {p0y, c1y, c2y, p3y}});
-  double largest = 0;
-  for (float v : {p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y}) largest = std::max(largest, std::fabs(static_cast<double>(v)));
-  c.rounding = largest * 1e-7 + 1e-9;
+  c.climb = cone_climb(curve);
+  c.rounding = largest_coordinate(curve) * 1e-7 + 1e-9;
   return c;
 }
+
+// The squared distances from the last sample beyond which a midpoint is too
+// far for the target, and below which it is too near.
+float too_far_for(float target) { return static_cast<float>((target + 0.01) * (target + 0.01)); }
+float too_near_for(float target) { return static_cast<float>((target - 0.01) * (target - 0.01)); }
 
 // How far the distance must grow between a run's last two too-far midpoints
 // for the proof to beat the rounding, at this target.
@@ -322,40 +357,28 @@ struct NearProofs {
   double climb[NEAR_PIECES], edge[NEAR_PIECES];
   double apart;
   double curve[8];  // the control points
-  Hodograph hodograph;
 };
 
 void near_proofs(NearProofs* n, const float* f) {
   const Cubic curve = {{f[0], f[2], f[4], f[6]}, {f[1], f[3], f[5], f[7]}};
   for (int k = 0; k < 8; ++k) n->curve[k] = f[k];
-  hodograph_of(&n->hodograph, f);
-  double largest = 0;
-  for (int k = 0; k < 8; ++k) largest = std::max(largest, std::fabs(static_cast<double>(f[k])));
-  const double slack = largest * 1e-9 + 1e-9;
-  double box[NEAR_PIECES][4];
+  const double slack = largest_coordinate(curve) * 1e-9 + 1e-9;
+  Box boxes[NEAR_PIECES];
   for (int i = 0; i < NEAR_PIECES; ++i) {
-    const double from = static_cast<double>(i) / NEAR_PIECES, to = std::min(1.0, (i + 2.0) / NEAR_PIECES);
-    Cubic rest = curve, span, piece, unused;
-    if (i > 0) split_curve(curve, from, &unused, &rest);
-    split_curve(rest, (to - from) / (1 - from), &span, &unused);
+    const int to = std::min(NEAR_PIECES, i + 2);
+    const Cubic span = curve_part(curve, i, to, NEAR_PIECES);
     // cone_climb counts per unit of the span's own parameter, which covers
-    // only to - from of the curve's.
-    n->climb[i] = cone_climb(span) / (to - from) * (1 - 1e-9);
-    n->edge[i] = to;
-    split_curve(rest, 1.0 / (NEAR_PIECES - i), &piece, &unused);
-    box[i][0] = *std::min_element(piece.x, piece.x + 4) - slack;
-    box[i][1] = *std::max_element(piece.x, piece.x + 4) + slack;
-    box[i][2] = *std::min_element(piece.y, piece.y + 4) - slack;
-    box[i][3] = *std::max_element(piece.y, piece.y + 4) + slack;
+    // only (to - i) / NEAR_PIECES of the curve's.
+    n->climb[i] = cone_climb(span) * NEAR_PIECES / (to - i) * (1 - 1e-9);
+    n->edge[i] = static_cast<double>(to) / NEAR_PIECES;
+    Cubic piece, unused;
+    split_curve(span, 1.0 / (to - i), &piece, &unused);
+    boxes[i] = control_box(piece, slack);
   }
-  double apart = INFINITY;
+  double apart2 = INFINITY;
   for (int i = 0; i < NEAR_PIECES; ++i)
-    for (int j = i + 2; j < NEAR_PIECES; ++j) {
-      const double gx = std::max({0.0, box[j][0] - box[i][1], box[i][0] - box[j][1]});
-      const double gy = std::max({0.0, box[j][2] - box[i][3], box[i][2] - box[j][3]});
-      apart = std::min(apart, square_root(gx * gx + gy * gy));
-    }
-  n->apart = apart;
+    for (int j = i + 2; j < NEAR_PIECES; ++j) apart2 = std::min(apart2, box_gap2(boxes[i], boxes[j]));
+  n->apart = square_root(apart2);
 }
 
 // What every search after the first of a curve shares: the thresholds and
@@ -474,8 +497,8 @@ struct CurveWalk {
 // Each search is foretold before the one ahead of it is measured: the
 // measuring and the pace are off the chain from one search to the next, and
 // coming after it they do not hold up its steps.
-EASEL_WIDE_TARGET int walk_proved(const NearProofs& n, const ProvedTarget& p, float spacing, CurveWalk* walk,
-                                  float* leftover) {
+EASEL_WIDE_TARGET int walk_proved(const NearProofs& n, const Hodograph& h, const ProvedTarget& p, float spacing,
+                                  CurveWalk* walk, float* leftover) {
   // Plain locals: kept as one record, the walk's values would be packed into
   // one vector register and shuffled out on the chain from one search to the next.
   float t = walk->t, t_before = walk->t_before, cx = walk->cx, cy = walk->cy;
@@ -497,7 +520,7 @@ EASEL_WIDE_TARGET int walk_proved(const NearProofs& n, const ProvedTarget& p, fl
   Foreseen ahead{}, next{};
   if (!ended()) {
     foresee(n, p, t, static_cast<float>(t + p.low * pace), static_cast<float>(t + p.high * pace), &run, &ahead);
-    double pace_next = pace_at(n.hodograph, t + 1.5f * (t - t_before));
+    double pace_next = pace_at(h, t + 1.5f * (t - t_before));
     while (ahead.proved) {
       const float from = ahead.mid;
       foresee(n, p, from, static_cast<float>(from + p.low * pace_next), static_cast<float>(from + p.high * pace_next),
@@ -509,7 +532,7 @@ EASEL_WIDE_TARGET int walk_proved(const NearProofs& n, const ProvedTarget& p, fl
       ++StrokeSamples.count;
       t_before = t, t = ahead.mid, cx = qx, cy = qy, pace = pace_next;
       if (ended()) break;
-      pace_next = pace_at(n.hodograph, t + 1.5f * (t - t_before));
+      pace_next = pace_at(h, t + 1.5f * (t - t_before));
       ahead = next;
     }
   }
@@ -543,7 +566,10 @@ float sample_curve(float p0x, float p0y, float c1x, float c1y, float c2x, float 
   ProvedTarget proved;
   int near_known = -1;
   Hodograph hodograph;
-  bool hodograph_known = false;
+  if (kWide) {
+    const float curve[8] = {p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y};
+    hodograph_of(&hodograph, curve);
+  }
 #endif
   for (;;) {
 #ifdef EASEL_WIDE
@@ -556,8 +582,7 @@ float sample_curve(float p0x, float p0y, float c1x, float c1y, float c2x, float 
         const float curve[8] = {p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y};
         near_proofs(&near, curve);
         if (!climb_known) climb = curve_climb(p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y), climb_known = true;
-        proved.too_far = static_cast<float>((spacing + 0.01) * (spacing + 0.01));
-        proved.too_near = static_cast<float>((spacing - 0.01) * (spacing - 0.01));
+        proved.too_far = too_far_for(spacing), proved.too_near = too_near_for(spacing);
         proved.need = climb_need(climb, spacing);
         proved.low = spacing - 0.01, proved.high = spacing + 0.01;
         proved.apart = near.apart - 2 * climb.rounding > (spacing + 0.01) * (1 + 1e-6) + 1e-6;
@@ -566,7 +591,7 @@ float sample_curve(float p0x, float p0y, float c1x, float c1y, float c2x, float 
     if (near_known > 0) {
       CurveWalk walk = {t, t_before, cx, cy, pace_next, 0};
       float leftover = 0.0f;
-      const int status = walk_proved(near, proved, spacing, &walk, &leftover);
+      const int status = walk_proved(near, hodograph, proved, spacing, &walk, &leftover);
       if (status == 1) return leftover;
       if (status == 2) return 0.0f;
       t = walk.t, t_before = walk.t_before, cx = walk.cx, cy = walk.cy, pace_next = walk.pace;
@@ -576,8 +601,7 @@ float sample_curve(float p0x, float p0y, float c1x, float c1y, float c2x, float 
     double rest2 = rx * rx + ry * ry;
     if (rest2 < static_cast<double>(target) * target)
       return static_cast<float>(target - square_root(rest2));
-    float too_far = static_cast<float>((target + 0.01) * (target + 0.01));
-    float too_near = static_cast<float>((target - 0.01) * (target - 0.01));
+    const float too_far = too_far_for(target), too_near = too_near_for(target);
     auto distance2 = [&](float at, float* px, float* py) {
       *px = static_cast<float>(bezier(at, p0x, c1x, c2x, p3x));
       *py = static_cast<float>(bezier(at, p0y, c1y, c2y, p3y));
@@ -693,11 +717,6 @@ float sample_curve(float p0x, float p0y, float c1x, float c1y, float c2x, float 
     // The speed one search ahead, off the chain from one parameter to the next.
     // (Checked every 16 samples while the plain search's proof serves.)
     if (kWide && StrokeSamples.count >= 16 && (foretold || StrokeSamples.count % 16 < 2)) {
-      if (!hodograph_known) {
-        const float curve[8] = {p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y};
-        hodograph_of(&hodograph, curve);
-        hodograph_known = true;
-      }
       pace_next = pace_at(hodograph, t + 1.5f * (t - t_before));
     }
     if (kWide) t_before = t;
@@ -792,9 +811,9 @@ namespace {
 constexpr int PIECES = 64;
 
 struct Piece {
-  double min_x, min_y, max_x, max_y;  // the control points' box, which holds the piece
-  double chord;                       // from its start to its end: at most its length
-  double hx[3], hy[3];                // its derivative's control vectors, up to a factor
+  Box box;
+  double chord;         // from its start to its end: at most its length
+  double hx[3], hy[3];  // its derivative's control vectors, up to a factor
 };
 
 // Cosine of the widest angle between a direction and the derivative's control
@@ -841,14 +860,14 @@ EASEL_OUT_OF_LINE bool segmentMissesPicture(const int16_t* xs, const int16_t* ys
   const Cubic curve = {{f[0], f[2], f[4], f[6]}, {f[1], f[3], f[5], f[7]}};
   const double cap = STROKE_SAMPLES_MAX;
   // The control polygon is at least as long as the curve.
-  double polygon = 0, fastest = 0, largest = 0;
+  double polygon = 0, fastest = 0;
   for (int k = 0; k < 3; ++k) {
     double side = std::hypot(curve.x[k + 1] - curve.x[k], curve.y[k + 1] - curve.y[k]);
     polygon += side;
     fastest = std::max(fastest, 3 * side);
   }
   if (!(polygon > cap * spacing)) return false;
-  for (int k = 0; k < 4; ++k) largest = std::max({largest, std::fabs(curve.x[k]), std::fabs(curve.y[k])});
+  const double largest = largest_coordinate(curve);
   // A sample is off its exact curve point by float rounding (rounding); a
   // step exceeds its target by the search's tolerance, the rounding of the
   // distance compared, and, when the search runs out of float parameters, the
@@ -859,14 +878,9 @@ EASEL_OUT_OF_LINE bool segmentMissesPicture(const int16_t* xs, const int16_t* ys
 
   Piece pieces[PIECES];
   for (int j = 0; j < PIECES; ++j) {
-    Cubic rest = curve, piece, unused;
-    if (j > 0) split_curve(curve, static_cast<double>(j) / PIECES, &unused, &rest);
-    split_curve(rest, 1.0 / (PIECES - j), &piece, &unused);
+    const Cubic piece = curve_part(curve, j, j + 1, PIECES);
     Piece& p = pieces[j];
-    p.min_x = *std::min_element(piece.x, piece.x + 4) - slack;
-    p.max_x = *std::max_element(piece.x, piece.x + 4) + slack;
-    p.min_y = *std::min_element(piece.y, piece.y + 4) - slack;
-    p.max_y = *std::max_element(piece.y, piece.y + 4) + slack;
+    p.box = control_box(piece, slack);
     p.chord = std::hypot(piece.x[3] - piece.x[0], piece.y[3] - piece.y[0]) - 2 * slack;
     for (int k = 0; k < 3; ++k) p.hx[k] = piece.x[k + 1] - piece.x[k], p.hy[k] = piece.y[k + 1] - piece.y[k];
   }
@@ -874,12 +888,8 @@ EASEL_OUT_OF_LINE bool segmentMissesPicture(const int16_t* xs, const int16_t* ys
   for (int j = 0; j + 1 < PIECES; ++j) cosine = std::min(cosine, cone_cosine(pieces[j], pieces[j + 1], slack));
   if (!(cosine > 0.5)) return false;
   for (int j = 0; j < PIECES; ++j)
-    for (int k = j + 2; k < PIECES; ++k) {
-      const Piece &a = pieces[j], &b = pieces[k];
-      double gx = std::max({0.0, b.min_x - a.max_x, a.min_x - b.max_x});
-      double gy = std::max({0.0, b.min_y - a.max_y, a.min_y - b.max_y});
-      if (!(gx * gx + gy * gy > step_max * step_max)) return false;
-    }
+    for (int k = j + 2; k < PIECES; ++k)
+      if (!(box_gap2(pieces[j].box, pieces[k].box) > step_max * step_max)) return false;
   double length = 0;
   for (const Piece& p : pieces) length += std::max(0.0, p.chord);
   if (!(length * cosine > (cap * step_max + spacing) * (1 + 1e-6) + 1e-3)) return false;
@@ -890,7 +900,7 @@ EASEL_OUT_OF_LINE bool segmentMissesPicture(const int16_t* xs, const int16_t* ys
   const double bottom = reach.h + static_cast<double>(reach.reach) + rounding;
   double along = 0;
   for (const Piece& p : pieces) {
-    if (!(p.max_x < left || p.min_x > right || p.max_y < top || p.min_y > bottom)) return false;
+    if (!(p.box.max_x < left || p.box.min_x > right || p.box.max_y < top || p.box.min_y > bottom)) return false;
     along += std::max(0.0, p.chord);
     if (along > behind) break;
   }
