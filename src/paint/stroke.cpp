@@ -535,19 +535,24 @@ EASEL_WIDE_TARGET int walk_proved(const NearProofs& n, const Hodograph& h, const
   // one vector register and shuffled out on the chain from one search to the next.
   float t = walk->t, t_before = walk->t_before, cx = walk->cx, cy = walk->cy;
   float pace = static_cast<float>(walk->pace);
-  int run = walk->run, status = 0;
+  int run = walk->run, status = 0, count = StrokeSamples.count;
+  float* const xs = StrokeSamples.x;
+  float* const ys = StrokeSamples.y;
   const double end_x = n.curve[6], end_y = n.curve[7];
   const double spacing2 = static_cast<double>(spacing) * spacing;
+  // With `apart`, the points of the pieces before the last two are farther
+  // than the spacing from its end.
+  const float near_end = p.apart ? static_cast<float>(NEAR_PIECES - 2) / NEAR_PIECES : 0.0f;
   // The curve's end is nearer than the spacing, or the buffer is full.
   auto ended = [&]() {
-    const double rx = end_x - cx, ry = end_y - cy, rest2 = rx * rx + ry * ry;
-    if (rest2 < spacing2) {
-      *leftover = static_cast<float>(spacing - square_root(rest2));
-      status = 1;
-    } else if (StrokeSamples.count >= STROKE_SAMPLES_MAX) {
-      status = 2;
+    if (t >= near_end) {
+      const double rx = end_x - cx, ry = end_y - cy, rest2 = rx * rx + ry * ry;
+      if (rest2 < spacing2) {
+        *leftover = static_cast<float>(spacing - square_root(rest2));
+        return (status = 1) != 0;
+      }
     }
-    return status != 0;
+    return (status = count >= STROKE_SAMPLES_MAX ? 2 : 0) != 0;
   };
   // The window only foretells: the searches are checked as they are, so it is
   // worked out in float.
@@ -560,15 +565,14 @@ EASEL_WIDE_TARGET int walk_proved(const NearProofs& n, const Hodograph& h, const
       foresee(n, p, from, from + p.low * pace_next, from + p.high * pace_next, &run, next);
       float qx, qy;
       if (!confirm(n, p, *ahead, cx, cy, &qx, &qy)) break;
-      StrokeSamples.x[StrokeSamples.count] = qx;
-      StrokeSamples.y[StrokeSamples.count] = qy;
-      ++StrokeSamples.count;
+      xs[count] = qx, ys[count] = qy, ++count;
       t_before = t, t = ahead->mid, cx = qx, cy = qy, pace = pace_next;
       if (ended()) break;
       pace_next = pace_at(h, t + 1.5f * (t - t_before));
       std::swap(ahead, next);
     }
   }
+  StrokeSamples.count = count;
   walk->t = t, walk->t_before = t_before, walk->cx = cx, walk->cy = cy, walk->pace = pace, walk->run = run;
   return status;
 }
