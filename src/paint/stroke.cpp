@@ -20,6 +20,25 @@
 
 __thread StrokeSampleBuffer StrokeSamples;
 
+#ifdef EASEL_WIDE
+namespace {
+
+// The pen's dots on a 32-bit memory bitmap, while it walks a stroke with
+// AVX2: the proved walk lays them a few samples behind the last, where
+// their blends wait on no search and fill the time the searches wait.
+struct WalkDots {
+  BITMAP* bmp;
+  WideInk ink;
+};
+__thread const WalkDots* walk_dots;
+
+// Dots stay this many samples behind the last: their places are long known.
+// They are laid in order, and the walk's visits lay the rest.
+constexpr int DOTS_BEHIND = 16;
+
+}  // namespace
+#endif
+
 namespace {
 
 // Appends one sample; false when the buffer is already full.
@@ -557,6 +576,8 @@ EASEL_WIDE_TARGET int walk_proved(const NearProofs& n, const Hodograph& h, const
   // The window only foretells: the searches are checked as they are, so it is
   // worked out in float.
   Foreseen both[2] = {}, *ahead = &both[0], *next = &both[1];
+  const WalkDots* const dots = walk_dots;
+  int laid = StrokeSamples.laid;
   if (!ended()) {
     foresee(n, p, t, t + p.low * pace, t + p.high * pace, &run, ahead);
     float pace_next = pace_at(h, t + 1.5f * (t - t_before));
@@ -566,6 +587,7 @@ EASEL_WIDE_TARGET int walk_proved(const NearProofs& n, const Hodograph& h, const
       float qx, qy;
       if (!confirm(n, p, *ahead, cx, cy, &qx, &qy)) break;
       xs[count] = qx, ys[count] = qy, ++count;
+      if (dots && count - laid > DOTS_BEHIND) splat_wide(dots->bmp, xs[laid], ys[laid], dots->ink, 1.0f), ++laid;
       t_before = t, t = ahead->mid, cx = qx, cy = qy, pace = pace_next;
       if (ended()) break;
       pace_next = pace_at(h, t + 1.5f * (t - t_before));
@@ -573,6 +595,7 @@ EASEL_WIDE_TARGET int walk_proved(const NearProofs& n, const Hodograph& h, const
     }
   }
   StrokeSamples.count = count;
+  StrokeSamples.laid = laid;
   walk->t = t, walk->t_before = t_before, walk->cx = cx, walk->cy = cy, walk->pace = pace, walk->run = run;
   return status;
 }
@@ -770,6 +793,7 @@ float sample_curve(float p0x, float p0y, float c1x, float c1y, float c2x, float 
 float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y,
                   float p3x, float p3y, float spacing, float offset, bool wide) {
   StrokeSamples.count = 0;
+  StrokeSamples.laid = 0;
 #ifdef EASEL_WIDE
   // Foretelling starts at the 16th sample: a curve whose control polygon is
   // shorter than that many steps never gets there, and the plain loop serves
@@ -826,6 +850,7 @@ int segmentControls(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i
 EASEL_OUT_OF_LINE float sampleSegment(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i, float spacing,
                                       float offset) {
   StrokeSamples.count = 0;
+  StrokeSamples.laid = 0;
   if (n >= 3) {
     if (i >= n - 1) return offset;
     float c[8];
@@ -972,9 +997,19 @@ void drawPen(BITMAP* bmp, float r, float g, float b, const int16_t* xs, const in
   if (!bmp) return;
   paint_with_deposit(bmp, [&](const auto& out) {
     const auto ink = out.ink(r, g, b);
+#ifdef EASEL_WIDE
+    WalkDots dots;
+    if constexpr (std::is_same<typename std::decay<decltype(out)>::type, WideDeposit>::value) {
+      dots = WalkDots{out.bmp, ink};
+      walk_dots = &dots;
+    }
+#endif
     // A dot touches the pixels within one of its place.
     walkStroke(xs, ys, n, 1.0f, StrokeReach{bmp->w, bmp->h, 2.0f}, [&](float x, float y) { out.splat(x, y, ink, 1.0f); },
                [](int) {});
+#ifdef EASEL_WIDE
+    walk_dots = nullptr;
+#endif
   });
 }
 
