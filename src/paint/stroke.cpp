@@ -605,6 +605,9 @@ EASEL_WIDE_TARGET int walk_proved(const NearProofs& n, const Hodograph& h, const
 
 namespace {
 
+// Long curves prove their searches from this sample on (walk_proved).
+constexpr int PROVED_FROM = 4;
+
 // The curve sampler's loop; kWide: long curves have their searches foretold.
 template <bool kWide>
 float sample_curve(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y, float p3x, float p3y,
@@ -633,7 +636,7 @@ float sample_curve(float p0x, float p0y, float c1x, float c1y, float c2x, float 
 #endif
   for (;;) {
 #ifdef EASEL_WIDE
-    if (kWide && near_known < 0 && StrokeSamples.count >= 16) {
+    if (kWide && near_known < 0 && StrokeSamples.count >= PROVED_FROM) {
       // Long curves keep their searches off this loop while they prove as
       // foretold (walk_proved); this loop takes the ones that do not. The
       // pieces cost about as much as a few dozen searches.
@@ -776,7 +779,8 @@ float sample_curve(float p0x, float p0y, float c1x, float c1y, float c2x, float 
 #ifdef EASEL_WIDE
     // The speed one search ahead, off the chain from one parameter to the next.
     // (Checked every 16 samples while the plain search's proof serves.)
-    if (kWide && StrokeSamples.count >= 16 && (foretold || StrokeSamples.count % 16 < 2)) {
+    if (kWide && StrokeSamples.count >= PROVED_FROM &&
+        (foretold || near_known != 0 || StrokeSamples.count % 16 < 2)) {
       pace_next = pace_at(hodograph, t + 1.5f * (t - t_before));
     }
     if (kWide) t_before = t;
