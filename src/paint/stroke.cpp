@@ -483,8 +483,9 @@ EASEL_WIDE_TARGET inline __attribute__((always_inline)) void foresee(const NearP
   if (!(hi <= 2.0f * lo)) return;
   for (;; mid = lo * 0.5f + hi * 0.5f) {
     if (mid > b) {
-      // Out of float parameters: rare enough for the general loop.
-      if (mid == hi || mid == lo) return;
+      // Out of float parameters: rare enough for the general loop. (A
+      // too-far midpoint is above b, which is at least lo.)
+      if (mid == hi) return;
       far_before = far_last, far_last = mid, ++fars;
       hi = mid;
     } else if (mid >= a) {
