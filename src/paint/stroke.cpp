@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "base/log.h"
 #include "paint/canvas.h"
@@ -18,6 +19,25 @@
 #define EASEL_OUT_OF_LINE __attribute__((noinline))
 
 __thread StrokeSampleBuffer StrokeSamples;
+
+#ifdef EASEL_WIDE
+namespace {
+
+// The pen's dots on a 32-bit memory bitmap, while it walks a stroke with
+// AVX2: the proved walk lays them a few samples behind the last, where
+// their blends wait on no search and fill the time the searches wait.
+struct WalkDots {
+  BITMAP* bmp;
+  WideInk ink;
+};
+__thread const WalkDots* walk_dots;
+
+// Dots stay this many samples behind the last: their places are long known.
+// They are laid in order, and the walk's visits lay the rest.
+constexpr int DOTS_BEHIND = 16;
+
+}  // namespace
+#endif
 
 namespace {
 
@@ -208,7 +228,7 @@ void hodograph_of(Hodograph* h, const float* curve) {
 
 // 1 / the curve's speed at t, closely enough to foretell a search by: in
 // float, which is much quicker to divide and take roots in than double.
-inline double pace_at(const Hodograph& h, float t) {
+inline float pace_at(const Hodograph& h, float t) {
   const float u = 1.0f - t;
   const __m128 d = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(u * u), _mm_load_ps(h.v[0])),
                                          _mm_mul_ps(_mm_set1_ps(2.0f * t * u), _mm_load_ps(h.v[1]))),
@@ -346,6 +366,17 @@ EASEL_WIDE_TARGET int search_foretold(Foretold* f, const float* curve, float cx,
   return differ ? __builtin_ctzll(differ) : n;
 }
 
+// The float nearest v towards 0, and away from 0, for v > 0.
+inline float float_below(double v) {
+  const float f = static_cast<float>(v);
+  return f > v ? std::nextafter(f, 0.0f) : f;
+}
+
+inline float float_above(double v) {
+  const float f = static_cast<float>(v);
+  return f < v ? std::nextafter(f, INFINITY) : f;
+}
+
 // The curve cut into NEAR_PIECES equal parameter pieces, for proofs that
 // hold near a point: from a point of piece i the distance to later points up
 // to `edge[i]` (the end of piece i + 1) grows at least `climb[i]` per unit of
@@ -354,7 +385,7 @@ EASEL_WIDE_TARGET int search_foretold(Foretold* f, const float* curve, float cx,
 constexpr int NEAR_PIECES = 16;
 
 struct NearProofs {
-  double climb[NEAR_PIECES], edge[NEAR_PIECES];
+  float climb[NEAR_PIECES], edge[NEAR_PIECES];  // climb rounded down
   double apart;
   double curve[8];  // the control points
 };
@@ -369,8 +400,8 @@ void near_proofs(NearProofs* n, const float* f) {
     const Cubic span = curve_part(curve, i, to, NEAR_PIECES);
     // cone_climb counts per unit of the span's own parameter, which covers
     // only (to - i) / NEAR_PIECES of the curve's.
-    n->climb[i] = cone_climb(span) * NEAR_PIECES / (to - i) * (1 - 1e-9);
-    n->edge[i] = static_cast<double>(to) / NEAR_PIECES;
+    n->climb[i] = float_below(cone_climb(span) * NEAR_PIECES / (to - i) * (1 - 1e-9));
+    n->edge[i] = static_cast<float>(to) / NEAR_PIECES;
     Cubic piece, unused;
     split_curve(span, 1.0 / (to - i), &piece, &unused);
     boxes[i] = control_box(piece, slack);
@@ -385,8 +416,9 @@ void near_proofs(NearProofs* n, const float* f) {
 // margins at target == spacing.
 struct ProvedTarget {
   float too_far, too_near;
-  double need, low, high;  // need: see climb_need; low, high: a, b less t, over pace
-  bool apart;              // whether pieces two apart are too far for a sample
+  float need;       // see climb_need; rounded up, with a margin for a product's rounding
+  float low, high;  // a and b less t, over the pace
+  bool apart;       // whether pieces two apart are too far for a sample
 };
 
 // A search worked out as foretold by a and b (see Foretold), and whether every
@@ -396,9 +428,16 @@ struct ProvedTarget {
 // window, or too near once the interval is narrow.
 struct Foreseen {
   float mid, far_last, near_last;
-  int fars, nears;
+  int care, want;  // the measured lanes' bits as confirm forms them: which count, and as what
   bool window, proved;
 };
+
+// The float with these bits.
+inline float bits_float(uint32_t u) {
+  float f;
+  std::memcpy(&f, &u, sizeof f);
+  return f;
+}
 
 // (Lambdas in a wide function are not compiled wide: this is a function.)
 EASEL_WIDE_TARGET inline __attribute__((always_inline)) void foresee(const NearProofs& n, const ProvedTarget& p,
@@ -408,15 +447,19 @@ EASEL_WIDE_TARGET inline __attribute__((always_inline)) void foresee(const NearP
   if (!(lo >= 0x1p-27f)) return;
   const float first = lo * 0.5f + 0.5f;
   const int piece = std::min(NEAR_PIECES - 1, static_cast<int>(lo * NEAR_PIECES));
-  const double climb = n.climb[piece], edge = n.edge[piece];
+  const float climb = n.climb[piece], edge = n.edge[piece];
   // The run of too-far midpoints chains as in search_foretold; its last two
   // are the sums before and after the last, scaled back.
-  float step = lo * 0.5f, sum = 0.5f, scale = 1.0f, sum_before = 0.0f, sum_earlier = 0.0f, mid;
-  int fars = 0;
+  float step = lo * 0.5f, sum = 0.5f, sum_before = 0.0f, sum_earlier = 0.0f, mid;
   // The run's length is mostly the last search's: those steps go by count,
-  // so that their loop's end is known long before the sums are.
-  for (; fars < *run; ++fars)
-    sum_earlier = sum_before, sum_before = sum, sum = step + sum, step = step * 2.0f, scale = scale * 0.5f;
+  // so that their loop's end is known long before the sums are. Only the
+  // last three sums are kept, and the scale is 2^-fars.
+  int fars = *run;
+#pragma GCC unroll 4
+  for (int k = 2; k < fars; ++k) sum = step + sum, step = step * 2.0f;
+  if (fars >= 2) sum_earlier = sum, sum = step + sum, step = step * 2.0f;
+  if (fars >= 1) sum_before = sum, sum = step + sum, step = step * 2.0f;
+  float scale = bits_float(static_cast<uint32_t>(127 - fars) << 23);
   if (fars && !(sum * (scale * 2.0f) > b)) {
     // One step fewer than last time, as the run shortens towards the end.
     if (!(fars >= 2 && sum_before * (scale * 4.0f) > b)) return;
@@ -434,11 +477,15 @@ EASEL_WIDE_TARGET inline __attribute__((always_inline)) void foresee(const NearP
   float near_last = 0.0f, near_before = 0.0f;
   int nears = 0;
   bool window = false;
-  // lo stays at least 2^-27, where midpoint() halves and adds in float.
+  // lo stays at least 2^-27, where midpoint() halves and adds in float. With
+  // hi at most 2 lo, as it stays once it is, hi - lo is exact in float, and
+  // below the float just above 0.0001 just when it is below 0.0001.
+  if (!(hi <= 2.0f * lo)) return;
   for (;; mid = lo * 0.5f + hi * 0.5f) {
     if (mid > b) {
-      // Out of float parameters: rare enough for the general loop.
-      if (mid == hi || mid == lo) return;
+      // Out of float parameters: rare enough for the general loop. (A
+      // too-far midpoint is above b, which is at least lo.)
+      if (mid == hi) return;
       far_before = far_last, far_last = mid, ++fars;
       hi = mid;
     } else if (mid >= a) {
@@ -446,7 +493,7 @@ EASEL_WIDE_TARGET inline __attribute__((always_inline)) void foresee(const NearP
       break;
     } else {
       near_before = near_last, near_last = mid, ++nears;
-      if (static_cast<double>(hi) - lo < 0.0001) break;
+      if (hi - lo < 0x1.a36e3p-14f) break;
       lo = mid;
     }
   }
@@ -454,10 +501,17 @@ EASEL_WIDE_TARGET inline __attribute__((always_inline)) void foresee(const NearP
   // it. (Every condition is worked out and combined without a branch: how
   // many midpoints each kind has varies from search to search, and a branch
   // on it would often be foretold wrongly just as the next search begins.)
-  bool proved = fars < 2 || ((p.apart | !(first > edge)) &
-                             ((far_before > edge) | (climb * (static_cast<double>(far_before) - far_last) > p.need)));
-  proved &= nears < 2 || ((near_last <= edge) & (climb * (static_cast<double>(near_last) - near_before) > p.need));
-  *s = Foreseen{mid, far_last, near_last, fars, nears, window, proved};
+  // The differences are exact: far_last is at least half far_before, and
+  // near_before at least lo and near_last at most hi. The product rounds up
+  // by less than need's margin.
+  bool proved =
+      fars < 2 || ((p.apart | !(first > edge)) & ((far_before > edge) | (climb * (far_before - far_last) > p.need)));
+  proved &= nears < 2 || ((near_last <= edge) & (climb * (near_last - near_before) > p.need));
+  // Which of the three measured midpoints must be too far, and which at least
+  // too near: see confirm.
+  const int care = (fars ? 1 : 0) | (nears ? 32 : 0) | (window ? 4 | 64 : 0);
+  const int want = (fars ? 1 : 0) | (window ? 64 : 0);
+  *s = Foreseen{mid, far_last, near_last, care, want, window, proved};
 }
 
 // Measures the three midpoints of a proved foreseen search from (cx, cy);
@@ -468,17 +522,15 @@ EASEL_WIDE_TARGET inline __attribute__((always_inline)) bool confirm(const NearP
   __m128 qx4, qy4;
   const __m128 g = curve_points4(n.curve, _mm_setr_ps(s.far_last, s.near_last, s.mid, s.mid), _mm256_set1_pd(cx),
                                  _mm256_set1_pd(cy), &qx4, &qy4);
-  // Lane bits: too far, and at least too near (a distance that is not a number is neither).
+  // Lane bits: too far, then at least too near four bits up (a distance
+  // that is not a number is neither). The last too-far midpoint is too far,
+  // the last too-near one is not at least too near, the accepted one in the
+  // window is at least too near and not too far.
   const int far = _mm_movemask_ps(_mm_cmpgt_ps(g, _mm_set1_ps(p.too_far)));
-  const int kept = _mm_movemask_ps(_mm_cmpge_ps(g, _mm_set1_ps(p.too_near))) | far;
-  bool as_foretold = (s.fars == 0) | (far & 1);
-  as_foretold &= (s.nears == 0) | !(kept & 2);
-  as_foretold &= !s.window | ((kept & ~far & 4) != 0);
-  if (!as_foretold) return false;
-  alignas(16) float x[4], y[4];
-  _mm_store_ps(x, qx4);
-  _mm_store_ps(y, qy4);
-  *qx = x[1 + s.window], *qy = y[1 + s.window];
+  const int got = far | (_mm_movemask_ps(_mm_cmpge_ps(g, _mm_set1_ps(p.too_near))) | far) << 4;
+  if ((got ^ s.want) & s.care) return false;
+  const __m128i lane = _mm_set1_epi32(1 + s.window);
+  *qx = _mm_cvtss_f32(_mm_permutevar_ps(qx4, lane)), *qy = _mm_cvtss_f32(_mm_permutevar_ps(qy4, lane));
   return true;
 }
 
@@ -502,40 +554,49 @@ EASEL_WIDE_TARGET int walk_proved(const NearProofs& n, const Hodograph& h, const
   // Plain locals: kept as one record, the walk's values would be packed into
   // one vector register and shuffled out on the chain from one search to the next.
   float t = walk->t, t_before = walk->t_before, cx = walk->cx, cy = walk->cy;
-  double pace = walk->pace;
-  int run = walk->run, status = 0;
+  float pace = static_cast<float>(walk->pace);
+  int run = walk->run, status = 0, count = StrokeSamples.count;
+  float* const xs = StrokeSamples.x;
+  float* const ys = StrokeSamples.y;
   const double end_x = n.curve[6], end_y = n.curve[7];
   const double spacing2 = static_cast<double>(spacing) * spacing;
+  // With `apart`, the points of the pieces before the last two are farther
+  // than the spacing from its end.
+  const float near_end = p.apart ? static_cast<float>(NEAR_PIECES - 2) / NEAR_PIECES : 0.0f;
   // The curve's end is nearer than the spacing, or the buffer is full.
   auto ended = [&]() {
-    const double rx = end_x - cx, ry = end_y - cy, rest2 = rx * rx + ry * ry;
-    if (rest2 < spacing2) {
-      *leftover = static_cast<float>(spacing - square_root(rest2));
-      status = 1;
-    } else if (StrokeSamples.count >= STROKE_SAMPLES_MAX) {
-      status = 2;
+    if (t >= near_end) {
+      const double rx = end_x - cx, ry = end_y - cy, rest2 = rx * rx + ry * ry;
+      if (rest2 < spacing2) {
+        *leftover = static_cast<float>(spacing - square_root(rest2));
+        return (status = 1) != 0;
+      }
     }
-    return status != 0;
+    return (status = count >= STROKE_SAMPLES_MAX ? 2 : 0) != 0;
   };
-  Foreseen ahead{}, next{};
+  // The window only foretells: the searches are checked as they are, so it is
+  // worked out in float.
+  Foreseen both[2] = {}, *ahead = &both[0], *next = &both[1];
+  const WalkDots* const dots = walk_dots;
+  int laid = StrokeSamples.laid;
   if (!ended()) {
-    foresee(n, p, t, static_cast<float>(t + p.low * pace), static_cast<float>(t + p.high * pace), &run, &ahead);
-    double pace_next = pace_at(h, t + 1.5f * (t - t_before));
-    while (ahead.proved) {
-      const float from = ahead.mid;
-      foresee(n, p, from, static_cast<float>(from + p.low * pace_next), static_cast<float>(from + p.high * pace_next),
-              &run, &next);
+    foresee(n, p, t, t + p.low * pace, t + p.high * pace, &run, ahead);
+    float pace_next = pace_at(h, t + 1.5f * (t - t_before));
+    while (ahead->proved) {
+      const float from = ahead->mid;
+      foresee(n, p, from, from + p.low * pace_next, from + p.high * pace_next, &run, next);
       float qx, qy;
-      if (!confirm(n, p, ahead, cx, cy, &qx, &qy)) break;
-      StrokeSamples.x[StrokeSamples.count] = qx;
-      StrokeSamples.y[StrokeSamples.count] = qy;
-      ++StrokeSamples.count;
-      t_before = t, t = ahead.mid, cx = qx, cy = qy, pace = pace_next;
+      if (!confirm(n, p, *ahead, cx, cy, &qx, &qy)) break;
+      xs[count] = qx, ys[count] = qy, ++count;
+      if (dots && count - laid > DOTS_BEHIND) splat_wide(dots->bmp, xs[laid], ys[laid], dots->ink, 1.0f), ++laid;
+      t_before = t, t = ahead->mid, cx = qx, cy = qy, pace = pace_next;
       if (ended()) break;
       pace_next = pace_at(h, t + 1.5f * (t - t_before));
-      ahead = next;
+      std::swap(ahead, next);
     }
   }
+  StrokeSamples.count = count;
+  StrokeSamples.laid = laid;
   walk->t = t, walk->t_before = t_before, walk->cx = cx, walk->cy = cy, walk->pace = pace, walk->run = run;
   return status;
 }
@@ -544,6 +605,9 @@ EASEL_WIDE_TARGET int walk_proved(const NearProofs& n, const Hodograph& h, const
 #endif
 
 namespace {
+
+// Long curves prove their searches from this sample on (walk_proved).
+constexpr int PROVED_FROM = 4;
 
 // The curve sampler's loop; kWide: long curves have their searches foretold.
 template <bool kWide>
@@ -573,7 +637,7 @@ float sample_curve(float p0x, float p0y, float c1x, float c1y, float c2x, float 
 #endif
   for (;;) {
 #ifdef EASEL_WIDE
-    if (kWide && near_known < 0 && StrokeSamples.count >= 16) {
+    if (kWide && near_known < 0 && StrokeSamples.count >= PROVED_FROM) {
       // Long curves keep their searches off this loop while they prove as
       // foretold (walk_proved); this loop takes the ones that do not. The
       // pieces cost about as much as a few dozen searches.
@@ -583,8 +647,8 @@ float sample_curve(float p0x, float p0y, float c1x, float c1y, float c2x, float 
         near_proofs(&near, curve);
         if (!climb_known) climb = curve_climb(p0x, p0y, c1x, c1y, c2x, c2y, p3x, p3y), climb_known = true;
         proved.too_far = too_far_for(spacing), proved.too_near = too_near_for(spacing);
-        proved.need = climb_need(climb, spacing);
-        proved.low = spacing - 0.01, proved.high = spacing + 0.01;
+        proved.need = float_above(climb_need(climb, spacing) * (1 + 0x1p-22));
+        proved.low = static_cast<float>(spacing - 0.01), proved.high = static_cast<float>(spacing + 0.01);
         proved.apart = near.apart - 2 * climb.rounding > (spacing + 0.01) * (1 + 1e-6) + 1e-6;
       }
     }
@@ -716,7 +780,8 @@ float sample_curve(float p0x, float p0y, float c1x, float c1y, float c2x, float 
 #ifdef EASEL_WIDE
     // The speed one search ahead, off the chain from one parameter to the next.
     // (Checked every 16 samples while the plain search's proof serves.)
-    if (kWide && StrokeSamples.count >= 16 && (foretold || StrokeSamples.count % 16 < 2)) {
+    if (kWide && StrokeSamples.count >= PROVED_FROM &&
+        (foretold || near_known != 0 || StrokeSamples.count % 16 < 2)) {
       pace_next = pace_at(hodograph, t + 1.5f * (t - t_before));
     }
     if (kWide) t_before = t;
@@ -733,6 +798,7 @@ float sample_curve(float p0x, float p0y, float c1x, float c1y, float c2x, float 
 float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y,
                   float p3x, float p3y, float spacing, float offset, bool wide) {
   StrokeSamples.count = 0;
+  StrokeSamples.laid = 0;
 #ifdef EASEL_WIDE
   // Foretelling starts at the 16th sample: a curve whose control polygon is
   // shorter than that many steps never gets there, and the plain loop serves
@@ -789,6 +855,7 @@ int segmentControls(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i
 EASEL_OUT_OF_LINE float sampleSegment(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i, float spacing,
                                       float offset) {
   StrokeSamples.count = 0;
+  StrokeSamples.laid = 0;
   if (n >= 3) {
     if (i >= n - 1) return offset;
     float c[8];
@@ -935,9 +1002,19 @@ void drawPen(BITMAP* bmp, float r, float g, float b, const int16_t* xs, const in
   if (!bmp) return;
   paint_with_deposit(bmp, [&](const auto& out) {
     const auto ink = out.ink(r, g, b);
+#ifdef EASEL_WIDE
+    WalkDots dots;
+    if constexpr (std::is_same<typename std::decay<decltype(out)>::type, WideDeposit>::value) {
+      dots = WalkDots{out.bmp, ink};
+      walk_dots = &dots;
+    }
+#endif
     // A dot touches the pixels within one of its place.
     walkStroke(xs, ys, n, 1.0f, StrokeReach{bmp->w, bmp->h, 2.0f}, [&](float x, float y) { out.splat(x, y, ink, 1.0f); },
                [](int) {});
+#ifdef EASEL_WIDE
+    walk_dots = nullptr;
+#endif
   });
 }
 

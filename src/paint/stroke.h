@@ -10,11 +10,13 @@ struct DirtyRect;
 
 constexpr int STROKE_SAMPLES_MAX = 8192;
 
-// Samples produced by the last sampleSegment/sampleCurve call.
+// Samples produced by the last sampleSegment/sampleCurve call. The pen's
+// dots of the first `laid` were laid by the walk itself, as it went.
 struct StrokeSampleBuffer {
   float x[STROKE_SAMPLES_MAX];
   float y[STROKE_SAMPLES_MAX];
   int count;
+  int laid;
 };
 extern __thread StrokeSampleBuffer StrokeSamples;  // per thread
 
@@ -75,7 +77,8 @@ inline bool visit_sample(Visit& visit, float x, float y) {
 
 // Walks the stroke with the given spacing: every segment in turn, the
 // leftover offset carried to the next, visit(x, y) for every sample in order
-// until a visit returns false (a tool that can change nothing more).
+// (but those whose dots the walk laid itself) until a visit returns false (a
+// tool that can change nothing more).
 // A segment that provably stays out of reach of the picture is not walked:
 // skip(count) stands for its count samples.
 template <class Visit, class Skip>
@@ -91,7 +94,7 @@ void walkStroke(const int16_t* xs, const int16_t* ys, int n, float spacing, cons
       continue;
     }
     float leftover = sampleSegment(xs, ys, n, i, spacing, offset);
-    for (int k = 0; k < StrokeSamples.count; ++k)
+    for (int k = StrokeSamples.laid; k < StrokeSamples.count; ++k)
       if (!visit_sample(visit, StrokeSamples.x[k], StrokeSamples.y[k])) return;
     offset = leftover;
   }
