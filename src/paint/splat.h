@@ -3,6 +3,7 @@
 // Both give splatPoint's bits: packed double operations round each lane as the
 // scalar ones do, and the spare byte is cleared as pack_pixel leaves it.
 #pragma once
+#include <cmath>
 #include <cstdint>
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -15,15 +16,29 @@ inline bool splat_fits(const BITMAP* bmp, float x, float y) {
   return x >= 0 && y >= 0 && x + 1.0001 < bmp->w && y + 1.0001 < bmp->h;
 }
 
-// The rows and fractions of splatPoint's 2 x 2 pixels on a memory bitmap;
-// false when they are not all on it.
-inline bool splat_cell(BITMAP* bmp, float x, float y, uint32_t** top, uint32_t** bottom, float* fx, float* fy) {
-  if (!splat_fits(bmp, x, y)) return false;
+// The largest float x for which splat_fits holds on a bitmap this wide (or
+// high), as far as the edge goes; negative when none does.
+inline float splat_limit(int size) {
+  float x = static_cast<float>(size - 1.0001);
+  while (!(x + 1.0001 < size)) x = std::nextafter(x, -INFINITY);
+  while (std::nextafter(x, INFINITY) + 1.0001 < size) x = std::nextafter(x, INFINITY);
+  return x;
+}
+
+// The rows and fractions of splatPoint's 2 x 2 pixels at (x, y), which fit.
+inline void splat_cell_at(BITMAP* bmp, float x, float y, uint32_t** top, uint32_t** bottom, float* fx, float* fy) {
   int ix = static_cast<int>(x), iy = static_cast<int>(y);
   *top = bitmap_row(bmp, iy) + ix;
   *bottom = bitmap_row(bmp, iy + 1) + ix;
   *fx = x - static_cast<float>(ix);
   *fy = y - static_cast<float>(iy);
+}
+
+// The rows and fractions of splatPoint's 2 x 2 pixels on a memory bitmap;
+// false when they are not all on it.
+inline bool splat_cell(BITMAP* bmp, float x, float y, uint32_t** top, uint32_t** bottom, float* fx, float* fy) {
+  if (!splat_fits(bmp, x, y)) return false;
+  splat_cell_at(bmp, x, y, top, bottom, fx, fy);
   return true;
 }
 

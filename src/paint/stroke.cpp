@@ -29,6 +29,7 @@ namespace {
 struct WalkDots {
   BITMAP* bmp;
   WideInk ink;
+  float x_max, y_max;  // splat_limit of the bitmap's width and height
 };
 __thread const WalkDots* walk_dots;
 
@@ -588,7 +589,16 @@ EASEL_WIDE_TARGET int walk_proved(const NearProofs& n, const Hodograph& h, const
       float qx, qy;
       if (!confirm(n, p, *ahead, cx, cy, &qx, &qy)) break;
       xs[count] = qx, ys[count] = qy, ++count;
-      if (dots && count - laid > DOTS_BEHIND) splat_wide(dots->bmp, xs[laid], ys[laid], dots->ink, 1.0f), ++laid;
+      if (dots && count - laid > DOTS_BEHIND) {
+        const float x = xs[laid], y = ys[laid];
+        if (x >= 0 && y >= 0 && x <= dots->x_max && y <= dots->y_max) {
+          uint32_t *top, *bottom;
+          float fx, fy;
+          splat_cell_at(dots->bmp, x, y, &top, &bottom, &fx, &fy);
+          splat_rows_wide(top, bottom, fx, fy, dots->ink, 1.0f);
+        }
+        ++laid;
+      }
       t_before = t, t = ahead->mid, cx = qx, cy = qy, pace = pace_next;
       if (ended()) break;
       pace_next = pace_at(h, t + 1.5f * (t - t_before));
@@ -1005,7 +1015,7 @@ void drawPen(BITMAP* bmp, float r, float g, float b, const int16_t* xs, const in
 #ifdef EASEL_WIDE
     WalkDots dots;
     if constexpr (std::is_same<typename std::decay<decltype(out)>::type, WideDeposit>::value) {
-      dots = WalkDots{out.bmp, ink};
+      dots = WalkDots{out.bmp, ink, splat_limit(bmp->w), splat_limit(bmp->h)};
       walk_dots = &dots;
     }
 #endif

@@ -228,6 +228,17 @@ TEST(Splat, PackedAndWideBlendsMatchThePlainOnesBitForBit) {
 }
 #endif
 
+// The float limit of a dot's place is exactly where splat_fits stops holding.
+TEST(Splat, LimitIsTheLastPlaceThatFits) {
+  for (int size : {1, 2, 3, 684, 912, 32767}) {
+    BITMAP* bmp = create_bitmap_ex(32, size, 2);
+    const float limit = splat_limit(size), beyond = std::nextafter(limit, INFINITY);
+    EXPECT_EQ(limit >= 0, splat_fits(bmp, limit, 0.5f)) << size;
+    EXPECT_FALSE(splat_fits(bmp, beyond, 0.5f)) << size;
+    destroy_bitmap(bmp);
+  }
+}
+
 // Strokes across every edge and through every corner, along the edges, one
 // pixel inside all round, wholly outside and over the whole coordinate range.
 // The target is a sub-bitmap inside a guard border: writes past its edges stay
