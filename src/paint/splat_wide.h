@@ -175,11 +175,8 @@ EASEL_WIDE_TARGET inline void blend_row_wide(uint32_t* row, int x1, int x2, cons
   for (; x <= x2; ++x) blend_in_place_packed(row + x, c.ink, coverage);
 }
 
-// splatPoint on a 32-bit memory bitmap. Always inlined: the curve walk lays
-// the pen's dots between its searches, and a call there would store and
-// reload every register the walk holds.
-EASEL_WIDE_TARGET inline __attribute__((always_inline)) void splat_wide(BITMAP* bmp, float x, float y,
-                                                                       const WideInk& ink, float weight) {
+// splatPoint on a 32-bit memory bitmap.
+EASEL_WIDE_TARGET inline void splat_wide(BITMAP* bmp, float x, float y, const WideInk& ink, float weight) {
   uint32_t *top, *bottom;
   float fx, fy;
   if (splat_cell(bmp, x, y, &top, &bottom, &fx, &fy)) splat_rows_wide(top, bottom, fx, fy, ink, weight);

@@ -37,6 +37,16 @@ __thread const WalkDots* walk_dots;
 // They are laid in order, and the walk's visits lay the rest.
 constexpr int DOTS_BEHIND = 16;
 
+// splat_wide's dot, its place tested against the limits worked out once.
+// Inlined: a call in the walk would store and reload every register it holds.
+EASEL_WIDE_TARGET inline __attribute__((always_inline)) void lay_dot(const WalkDots& dots, float x, float y) {
+  if (!(x >= 0 && y >= 0 && x <= dots.x_max && y <= dots.y_max)) return;
+  uint32_t *top, *bottom;
+  float fx, fy;
+  splat_cell_at(dots.bmp, x, y, &top, &bottom, &fx, &fy);
+  splat_rows_wide(top, bottom, fx, fy, dots.ink, 1.0f);
+}
+
 }  // namespace
 #endif
 
@@ -575,12 +585,12 @@ EASEL_WIDE_TARGET int walk_proved(const NearProofs& n, const Hodograph& h, const
     }
     return (status = count >= STROKE_SAMPLES_MAX ? 2 : 0) != 0;
   };
-  // The window only foretells: the searches are checked as they are, so it is
-  // worked out in float.
   Foreseen both[2] = {}, *ahead = &both[0], *next = &both[1];
   const WalkDots* const dots = walk_dots;
   int laid = StrokeSamples.laid;
   if (!ended()) {
+    // The window only foretells: the searches are checked as they are, so it
+    // is worked out in float.
     foresee(n, p, t, t + p.low * pace, t + p.high * pace, &run, ahead);
     float pace_next = pace_at(h, t + 1.5f * (t - t_before));
     while (ahead->proved) {
@@ -589,16 +599,7 @@ EASEL_WIDE_TARGET int walk_proved(const NearProofs& n, const Hodograph& h, const
       float qx, qy;
       if (!confirm(n, p, *ahead, cx, cy, &qx, &qy)) break;
       xs[count] = qx, ys[count] = qy, ++count;
-      if (dots && count - laid > DOTS_BEHIND) {
-        const float x = xs[laid], y = ys[laid];
-        if (x >= 0 && y >= 0 && x <= dots->x_max && y <= dots->y_max) {
-          uint32_t *top, *bottom;
-          float fx, fy;
-          splat_cell_at(dots->bmp, x, y, &top, &bottom, &fx, &fy);
-          splat_rows_wide(top, bottom, fx, fy, dots->ink, 1.0f);
-        }
-        ++laid;
-      }
+      if (dots && count - laid > DOTS_BEHIND) lay_dot(*dots, xs[laid], ys[laid]), ++laid;
       t_before = t, t = ahead->mid, cx = qx, cy = qy, pace = pace_next;
       if (ended()) break;
       pace_next = pace_at(h, t + 1.5f * (t - t_before));
@@ -1015,7 +1016,7 @@ void drawPen(BITMAP* bmp, float r, float g, float b, const int16_t* xs, const in
 #ifdef EASEL_WIDE
     WalkDots dots;
     if constexpr (std::is_same<typename std::decay<decltype(out)>::type, WideDeposit>::value) {
-      dots = WalkDots{out.bmp, ink, splat_limit(bmp->w), splat_limit(bmp->h)};
+      dots = WalkDots{out.bmp, ink, splat_limit(out.bmp->w), splat_limit(out.bmp->h)};
       walk_dots = &dots;
     }
 #endif
