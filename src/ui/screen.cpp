@@ -79,11 +79,14 @@ void refresh_screen_to(BITMAP* dest) {
     unscare_mouse();
     return;
   }
-  // The mouse thread must not redraw the pointer while rectangles are copied.
-  freeze_mouse_flag = TRUE;
-  poll_mouse();
+  // A pointer the system draws is not in the picture. One the library draws
+  // into it must not be redrawn while rectangles are copied; frozen, the
+  // library also reports the pointer where it was drawn, so it is frozen
+  // only then.
+  const bool drawn_in = !(gfx_capabilities & GFX_HW_CURSOR);
+  if (drawn_in) freeze_mouse_flag = TRUE;
   bool hidden = false;
-  for (int i = 0; i < count && !hidden; ++i)
+  for (int i = 0; i < count && drawn_in && !hidden; ++i)
     hidden = mouse_sprite && sprite_overlaps(mouse_x - mouse_x_focus, mouse_y - mouse_y_focus,
                                              mouse_sprite->w, mouse_sprite->h, dirty_list.rects[i]);
   if (hidden) scare_mouse();
@@ -95,7 +98,7 @@ void refresh_screen_to(BITMAP* dest) {
   dirty_list_take(count);
   release_bitmap(dest);
   if (hidden) unscare_mouse();
-  freeze_mouse_flag = FALSE;
+  if (drawn_in) freeze_mouse_flag = FALSE;
 }
 
 void refresh_screen() { refresh_screen_to(screen); }
