@@ -184,6 +184,8 @@ constexpr int IDLE_WAIT_MS = 50;
 // moves a pixel every 5 frames.
 constexpr int AWAITING_WAIT_MS = 10;
 
+// A key read, bytes received or anything drawn may leave more for the next
+// frame at once; commands still to be sent or acknowledged only need the socket.
 int frame_outcome(int key) {
   if (key != 0 || received_this_frame || dirty_list.count != 0) return 1;
   if (!(net_available && connected)) return FRAME_IDLE;

@@ -12,9 +12,9 @@
 extern std::atomic<bool> quit_requested;
 extern int busy_counter;
 
-// What a frame reads from the devices, once, at its start.
+// What a frame takes from the devices, once, at its start.
 struct FrameInput {
-  int key;                 // readkey's value, or 0 when no key waits
+  int key;                 // a key as readkey gives it, or 0 for none
   int buttons;             // mouse_b: bit 0 left, bit 1 right
   int mouse_x, mouse_y;    // screen coordinates
   bool ctrl, shift, alt;   // either key of the pair held
