@@ -49,9 +49,10 @@ class Painter(Easel):
     def jump(point):
         return ["mousemove", str(OX + point[0]), str(OY + point[1])]
 
-    def moves(self, points):
+    @staticmethod
+    def moves(points):
         """Pointer moves to canvas points, 12 ms apart."""
-        return [a for p in points for a in ["sleep", "0.012"] + self.jump(p)]
+        return [a for p in points for a in ["sleep", "0.012"] + Painter.jump(p)]
 
 
 class ExactInput(unittest.TestCase):
@@ -67,7 +68,7 @@ class ExactInput(unittest.TestCase):
         colour, points = pen(server.commands(1)[0][1])
         # The picked colour passes through the picker's own conversions: the
         # cell's, give or take one; a neighbour differs by 3 or more.
-        near = max(abs(a - b) for a, b in zip(colour, cell_colour(*pick))) <= 1
+        near = max(abs(u - v) for u, v in zip(colour, cell_colour(*pick))) <= 1
         self.assertEqual((near, points[0], points[-1]), (True, start, end), "picked %s" % (colour,))
 
         # Shift held from the press to the release: one straight line, its two
