@@ -3,11 +3,12 @@
 
     bench/idle_cpu.py [BUILD_DIR] [--seconds S]
 
-Starts easel-server on a free loopback port and the client connected to it,
-waits until the client has settled, then reads the client's user+system time
-from /proc/PID/stat over S seconds (default 10): once with nobody painting,
-once while easel-load paints as one more user (1 stroke a second). Each
-thread's share is printed too: the graphics library runs threads of its own.
+Reads the client's user+system time from /proc/PID/stat over S seconds
+(default 10) once it has settled: first offline (nothing listens on its
+port), then connected to easel-server on a free loopback port with nobody
+painting, and while easel-load paints as one more user (1 stroke a second).
+Each thread's share is printed too: the graphics library runs threads of its
+own.
 """
 import argparse, os, select, shutil, socket, struct, subprocess, sys, tempfile, time
 
@@ -77,15 +78,24 @@ try:
     for name in os.listdir(os.path.join(repo, "assets")):
         if name.endswith(".bmp") and name != "bg.bmp":
             shutil.copy(os.path.join(repo, "assets", name), work)
-    with open(os.path.join(work, "client.cfg"), "wb") as f:
-        f.write(config(port))
     time.sleep(0.5)
-    client = subprocess.Popen([os.path.join(build, "easel")], cwd=work, env=dict(os.environ, DISPLAY=display),
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    procs.append(client)
-    time.sleep(3)  # start-up, login and the first picture
-    if client.poll() is not None:
-        sys.exit("the client ended early")
+
+    def start_client(port):
+        with open(os.path.join(work, "client.cfg"), "wb") as f:
+            f.write(config(port))
+        client = subprocess.Popen([os.path.join(build, "easel")], cwd=work, env=dict(os.environ, DISPLAY=display),
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        procs.append(client)
+        time.sleep(3)  # start-up, login and the first picture
+        if client.poll() is not None:
+            sys.exit("the client ended early")
+        return client
+
+    client = start_client(free_port())
+    offline = measure(client.pid, args.seconds)
+    client.terminate()
+    client.wait(10)
+    client = start_client(port)
     alone = measure(client.pid, args.seconds)
     load = subprocess.Popen([os.path.join(build, "tools", "easel-load"), "--clients", "1", "--rate", "1",
                              "--seconds", str(args.seconds + 3), "--port", str(port)],
@@ -93,7 +103,8 @@ try:
     procs.append(load)
     time.sleep(1.5)
     painting = measure(client.pid, args.seconds)
-    for name, (share, threads) in (("client alone:", alone), ("client while another user paints:", painting)):
+    for name, (share, threads) in (("client offline:", offline), ("client alone:", alone),
+                                   ("client while another user paints:", painting)):
         print("%-34s %5.1f%% of one core over %.0f s (threads, main first: %s)" % (name, share, args.seconds, threads))
 finally:
     for p in reversed(procs):

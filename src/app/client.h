@@ -3,27 +3,35 @@
 #pragma once
 #include <allegro.h>
 
+#include <atomic>
+
 #include "ui/screen.h"
 
-extern volatile bool quit_requested;
+// Set by the window's close button (on the library's window thread) and by
+// SIGINT and SIGTERM; read at the top of every frame.
+extern std::atomic<bool> quit_requested;
 extern int busy_counter;
 
-// What a frame reads from the devices, once, at its start.
+// What a frame takes from the devices, once, at its start.
 struct FrameInput {
-  int key;                 // readkey's value, or 0 when no key waits
+  int key;                 // a key as readkey gives it, or 0 for none
   int buttons;             // mouse_b: bit 0 left, bit 1 right
   int mouse_x, mouse_y;    // screen coordinates
   bool ctrl, shift, alt;   // either key of the pair held
 };
 
 // The whole program: start-up, the frame loop, shutdown. Returns the exit
-// status: 0 after a normal quit, 1 when start-up failed.
+// status: 0 after a normal quit, 1 when start-up failed. After SIGINT or
+// SIGTERM it shuts down as after a quit and then ends by that signal.
 int client_main();
 
 // One frame of the client, every step in its order. Returns 0 when the frame
-// ended the program (Escape), FRAME_IDLE when it had no key and nothing was
-// received, sent, left waiting for the server or drawn, else 1.
+// ended the program (Escape); FRAME_IDLE when it had no key and left nothing
+// to do: nothing received, drawn or waiting for the server; FRAME_AWAITING
+// when only our commands wait for their acknowledgement or for room in the
+// socket; else 1.
 constexpr int FRAME_IDLE = 2;
+constexpr int FRAME_AWAITING = 3;
 int client_frame(const FrameInput& in);
 
 // The shared bitmaps for a w x h screen (all but SamplePicture, which start-up

@@ -1,4 +1,4 @@
 #include "app/client.h"
 
-volatile bool quit_requested = false;
+std::atomic<bool> quit_requested{false};
 int busy_counter = 0;

@@ -1,58 +1,53 @@
 #include "app/input_wait.h"
 
-#include <allegro.h>
-#include <sys/select.h>
-#include <xalleg.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 
 namespace {
 
-bool paused = false;
+std::atomic<int> wake_read{-1};
+std::atomic<int> wake_write{-1};
+// Set by a wake until a wait consumes it: a burst of events writes one byte.
+std::atomic<bool> wake_pending{false};
 
-// Flushes our drawing and counts the events Xlib has read; events it has
-// already read never make the descriptor readable again.
-int events_queued() {
-  XLOCK();
-  int queued = XEventsQueued(_xwin.display, QueuedAfterFlush);
-  XUNLOCK();
-  return queued;
+void drain() {
+  char bytes[64];
+  while (read(wake_read, bytes, sizeof bytes) > 0) {
+  }
 }
 
 }  // namespace
 
-void input_wait_begin() {
-  if (paused || !_xwin.display || !_unix_bg_man) return;
-  DISABLE();
-  paused = true;
+int input_wait_open() {
+  if (wake_read >= 0) return 1;
+  int ends[2];
+  if (pipe2(ends, O_NONBLOCK | O_CLOEXEC) != 0) return 0;
+  wake_write = ends[1];
+  wake_read = ends[0];
+  return 1;
 }
 
-void input_wait_end() {
-  if (!paused) return;
-  paused = false;
-  ENABLE();
+void input_wake() {
+  if (wake_pending.exchange(true)) return;
+  const int fd = wake_write;
+  if (fd < 0) return;
+  const int saved = errno;  // a signal handler must leave errno as it found it
+  ssize_t written = write(fd, "", 1);
+  (void)written;  // a full pipe wakes the loop as well
+  errno = saved;
 }
 
-// The library's handler also waits for a round trip to the X server first,
-// which an idle frame can skip.
-void input_pump() {
-  if (paused && events_queued() > 0) _xwin_handle_input();
-}
-
-void input_wait(int socket_fd, int timeout_ms) {
-  fd_set set;
-  FD_ZERO(&set);
-  int top = -1;
-  if (socket_fd >= 0 && socket_fd < FD_SETSIZE) {
-    FD_SET(socket_fd, &set);
-    top = socket_fd;
+void input_wait(int socket_fd, bool want_write, int timeout_ms) {
+  if (!wake_pending.exchange(false)) {
+    pollfd watched[2] = {{wake_read, POLLIN, 0}, {socket_fd, short(POLLIN | (want_write ? POLLOUT : 0)), 0}};
+    poll(watched, socket_fd >= 0 ? 2 : 1, timeout_ms);
+    // A wake from now on writes a new byte; the one drained below belongs to
+    // input that the next frame takes anyway.
+    wake_pending = false;
   }
-  if (paused) {
-    if (events_queued() > 0) return;
-    int x_fd = ConnectionNumber(_xwin.display);
-    if (x_fd < FD_SETSIZE) {
-      FD_SET(x_fd, &set);
-      if (x_fd > top) top = x_fd;
-    }
-  }
-  timeval timeout = {timeout_ms / 1000, (timeout_ms % 1000) * 1000};
-  select(top + 1, top >= 0 ? &set : nullptr, nullptr, nullptr, &timeout);
+  if (wake_read >= 0) drain();
 }

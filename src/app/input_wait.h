@@ -1,17 +1,15 @@
-// Waiting for input without the graphics library polling in the background.
-// Under X11 its input thread wakes every millisecond even when nothing
-// happens; while the frame loop runs it is paused, the loop reads the X
-// connection itself once a frame, and an idle frame sleeps in one select on
-// the X connection and the server socket, so either wakes it at once.
+// Waking the frame loop. Our input callbacks (on the graphics library's input
+// thread), the window's close button and our signal handlers write one byte
+// to a pipe; a frame with nothing left to do sleeps in one poll on that pipe
+// and the server socket, so either wakes it at once.
 #pragma once
 
-// Pauses the library's background input handling (a no-op without an X
-// display, e.g. headless). Every pause is followed by a resume.
-void input_wait_begin();
-void input_wait_end();
-// Hands the X events that arrived to the library's input handler, so key[],
-// the key buffer and the mouse are up to date for this frame.
-void input_pump();
-// Sleeps until the X connection or socket_fd (ignored when negative) has
-// bytes, or timeout_ms pass. Requests drawn so far reach the X server first.
-void input_wait(int socket_fd, int timeout_ms);
+// Makes the pipe once per process. It is never closed: a signal handler may
+// write to it at any moment until the process ends. 1 on success.
+int input_wait_open();
+// Wakes the loop, or makes its next wait return at once. Safe on any thread
+// and in a signal handler.
+void input_wake();
+// Sleeps until input_wake, until socket_fd (ignored when negative) can be
+// read (or written, when want_write), or until timeout_ms pass.
+void input_wait(int socket_fd, bool want_write, int timeout_ms);

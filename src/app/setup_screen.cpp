@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/client.h"
 #include "app/config.h"
 
 PromptKeyResult prompt_apply_key(char* buffer, int size, int key) {
@@ -33,41 +34,48 @@ void draw_prompt_field(const char* buffer) {
   textout_centre_ex(screen, font, buffer, w / 2, h / 2 + 4, makecol(255, 255, 255), -1);
 }
 
+// 0 when the program is asked to quit instead. The keyboard is never polled:
+// polling would keep the library from reporting keys as they come for the
+// rest of the run.
 int wait_for_key() {
   while (!keypressed()) {
-    poll_keyboard();
+    if (quit_requested) return 0;
     rest(1);
   }
   return readkey();
 }
 
 // Edits the decimal text of a 16-bit value; text that is no number gives 0.
-uint16_t ask_number(PromptFunction ask, const char* prompt, uint16_t value) {
+bool ask_number(PromptFunction ask, const char* prompt, uint16_t* value) {
   char text[16];
-  snprintf(text, sizeof text, "%d", value);
-  ask(prompt, text, sizeof text);
-  return static_cast<uint16_t>(strtol(text, nullptr, 10) & 0xFFFF);
+  snprintf(text, sizeof text, "%d", *value);
+  if (!ask(prompt, text, sizeof text)) return false;
+  *value = static_cast<uint16_t>(strtol(text, nullptr, 10) & 0xFFFF);
+  return true;
 }
 
 // Text fields keep zero bytes after their terminator, whatever the editing left.
-void ask_text(PromptFunction ask, const char* prompt, char* field, int size) {
-  ask(prompt, field, size);
+bool ask_text(PromptFunction ask, const char* prompt, char* field, int size) {
+  bool answered = ask(prompt, field, size);
   field[size - 1] = '\0';
   size_t length = strlen(field);
   memset(field + length, 0, static_cast<size_t>(size) - length);
+  return answered;
 }
 
 }  // namespace
 
-void prompt_text(const char* prompt, char* buffer, int size) {
+bool prompt_text(const char* prompt, char* buffer, int size) {
   int w = SCREEN_W, h = SCREEN_H;
   clear_to_color(screen, makecol(128, 0, 0));
   textout_centre_ex(screen, font, prompt, w / 2, h / 2 - 6, makecol(255, 255, 255), -1);
   clear_keybuf();
   draw_prompt_field(buffer);
   for (;;) {
-    PromptKeyResult result = prompt_apply_key(buffer, size, wait_for_key());
-    if (result == PROMPT_DONE) return;
+    int key = wait_for_key();
+    if (key == 0) return false;
+    PromptKeyResult result = prompt_apply_key(buffer, size, key);
+    if (result == PROMPT_DONE) return true;
     if (result == PROMPT_CHANGED) draw_prompt_field(buffer);
   }
 }
@@ -75,24 +83,24 @@ void prompt_text(const char* prompt, char* buffer, int size) {
 bool setup_screen_with(const char* path, PromptFunction ask) {
   config_set_defaults();
   do {
-    ask_text(ask, "Server name:", config.server_name, sizeof config.server_name);
+    if (!ask_text(ask, "Server name:", config.server_name, sizeof config.server_name)) return false;
   } while (!config_valid());
   do {
-    config.server_port = ask_number(ask, "Server port:", config.server_port);
+    if (!ask_number(ask, "Server port:", &config.server_port)) return false;
   } while (!config_valid());
   do {
-    ask_text(ask, "Username:", config.user_name, sizeof config.user_name);
+    if (!ask_text(ask, "Username:", config.user_name, sizeof config.user_name)) return false;
   } while (!config_valid());
   do {
-    config.screen_w = ask_number(ask, "Screen width:", config.screen_w);
+    if (!ask_number(ask, "Screen width:", &config.screen_w)) return false;
   } while (!config_valid());
   config.screen_h = static_cast<uint16_t>(config.screen_w * 3 / 4);
   do {
-    config.screen_h = ask_number(ask, "Screen height:", config.screen_h);
+    if (!ask_number(ask, "Screen height:", &config.screen_h)) return false;
   } while (!config_valid());
   char answer[16];
   snprintf(answer, sizeof answer, "%s", config.fullscreen == 1 ? "yes" : "no");
-  ask("Fullscreen:", answer, sizeof answer);
+  if (!ask("Fullscreen:", answer, sizeof answer)) return false;
   config.fullscreen = (answer[0] == 'y' || answer[0] == 'Y') ? 1 : 0;
   return config_write(path);
 }

@@ -54,10 +54,6 @@ void draw_canvas_view_on(BITMAP* target, BITMAP* canvas) {
 
 void draw_canvas_view(BITMAP* canvas) { draw_canvas_view_on(BackBuffer, canvas); }
 
-bool sprite_overlaps(int sx, int sy, int sw, int sh, const DirtyRect& rect) {
-  return sx < rect.x + rect.w && sy < rect.y + rect.h && sx + sw >= rect.x && sy + sh >= rect.y;
-}
-
 void refresh_screen_to(BITMAP* dest) {
   // Read before the switch flag, so that a mark the callback sets on return
   // is not taken for one already seen.
@@ -67,35 +63,26 @@ void refresh_screen_to(BITMAP* dest) {
     return;
   }
   if (count == 0 || !dest || !BackBuffer) return;
-  // The pointer is hidden before the screen is acquired, never after: hiding
-  // it takes the library's timer lock, whose thread may be waiting for the
+  // A pointer the library draws into the picture (when the system cannot
+  // draw it) is hidden while rectangles are copied; scare_mouse does nothing
+  // to one the system draws. It is not frozen instead: frozen, the library
+  // reports the pointer where it was drawn last, not where the painter moved
+  // it. It is hidden before the screen is acquired, never after: hiding it
+  // takes the library's timer lock, whose thread may be waiting for the
   // display lock that an acquired screen holds, and the client would hang.
-  if (count >= DIRTY_LIST_CAPACITY) {
-    dirty_list_take(count);
-    scare_mouse();
-    acquire_bitmap(dest);
-    blit(BackBuffer, dest, 0, 0, 0, 0, BackBuffer->w, BackBuffer->h);
-    release_bitmap(dest);
-    unscare_mouse();
-    return;
-  }
-  // The mouse thread must not redraw the pointer while rectangles are copied.
-  freeze_mouse_flag = TRUE;
-  poll_mouse();
-  bool hidden = false;
-  for (int i = 0; i < count && !hidden; ++i)
-    hidden = mouse_sprite && sprite_overlaps(mouse_x - mouse_x_focus, mouse_y - mouse_y_focus,
-                                             mouse_sprite->w, mouse_sprite->h, dirty_list.rects[i]);
-  if (hidden) scare_mouse();
+  scare_mouse();
   acquire_bitmap(dest);
-  for (int i = 0; i < count; ++i) {
-    const DirtyRect r = dirty_list.rects[i];
-    blit(BackBuffer, dest, r.x, r.y, r.x, r.y, r.w, r.h);
+  if (count >= DIRTY_LIST_CAPACITY) {
+    blit(BackBuffer, dest, 0, 0, 0, 0, BackBuffer->w, BackBuffer->h);
+  } else {
+    for (int i = 0; i < count; ++i) {
+      const DirtyRect r = dirty_list.rects[i];
+      blit(BackBuffer, dest, r.x, r.y, r.x, r.y, r.w, r.h);
+    }
   }
   dirty_list_take(count);
   release_bitmap(dest);
-  if (hidden) unscare_mouse();
-  freeze_mouse_flag = FALSE;
+  unscare_mouse();
 }
 
 void refresh_screen() { refresh_screen_to(screen); }

@@ -37,10 +37,6 @@ void draw_canvas_view(BITMAP* canvas);
 // The same onto any screen-sized target.
 void draw_canvas_view_on(BITMAP* target, BITMAP* canvas);
 
-// Overlap test of the pointer sprite's rectangle (sx, sy, sw, sh) with a dirty
-// rectangle, as refresh_screen decides whether the pointer must be hidden.
-bool sprite_overlaps(int sx, int sy, int sw, int sh, const DirtyRect& rect);
-
 // Copies the dirty rectangles of BackBuffer to the screen, once per frame.
 void refresh_screen();
 // The same onto any bitmap the size of BackBuffer (the screen in the client).

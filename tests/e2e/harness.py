@@ -64,6 +64,38 @@ def bmp_bytes(width, height, colour_at):
             + struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(data), 2835, 2835, 0, 0) + data)
 
 
+class Server:
+    """easel-server on a free loopback port in a directory of its own (its log
+    in dir/log, its board in dir/board.easel)."""
+
+    def __init__(self, test, *options):
+        self.dir = workdir(test, {})
+        self.log = os.path.join(self.dir, "log")
+        with open(self.log, "wb") as log:
+            start(test, os.path.join(BUILD_DIR, "server", "easel-server"), "--port", "0", "--bind", "127.0.0.1",
+                  "--board", os.path.join(self.dir, "board.easel"), *options, stdout=log, stderr=subprocess.STDOUT)
+        self.port = int(self.log_match(r"listening on \S*:(\d+)")[1])
+
+    def log_match(self, pattern):
+        """The first match of pattern in the server's log, once there is one."""
+        return wait_until(lambda: re.search(pattern, pathlib.Path(self.log).read_text()),
+                          what="the server to log %r" % pattern)
+
+    def commands(self, count):
+        """The board's first count frames, (type, payload) each, once it holds them all."""
+        def read():
+            board, found, at = pathlib.Path(self.dir, "board.easel"), [], 0
+            data = board.read_bytes() if board.exists() else b""
+            while len(found) < count and at + 3 <= len(data):
+                end = at + 3 + struct.unpack_from("<H", data, at + 1)[0]
+                if end > len(data):
+                    break
+                found.append((data[at], data[at + 3:end]))
+                at = end
+            return len(found) == count and found
+        return wait_until(read, what="%d commands on the board" % count)
+
+
 class Image(collections.namedtuple("Image", "width height data")):
     """RGB pixels, rows top to bottom."""
 
@@ -110,9 +142,7 @@ class Easel:
             raise AssertionError("easel ended with status %d (its output above)" % self.proc.poll())
 
     def wait_window(self, width, height):
-        """Waits for the client's window of this size and puts the pointer inside
-        for keyboard focus. Shortly after start-up the graphics library warps the
-        pointer once: it is put back until it stays."""
+        """Waits for the client's window of this size; the pointer stays where it is."""
         def find():
             self.check_running()
             m = re.search(r'"easel":.*? %dx%d\+(-?\d+)\+(-?\d+)' % (width, height),
@@ -120,16 +150,13 @@ class Easel:
             return m and tuple(map(int, m.groups()))
         self.left, self.top = wait_until(find, what="the easel window %dx%d" % (width, height))
         self.size = (width, height)
-        corner = "x:%d y:%d " % (self.left + width - 2, self.top + height - 2)
-
-        def placed():
-            self.pointer_to(width - 2, height - 2)
-            return all(not time.sleep(0.1) and self.x("xdotool", "getmouselocation").startswith(corner)
-                       for _ in range(5))
-        wait_until(placed, what="the pointer to stay in the window")
 
     def pointer_to(self, x, y):
         self.xdo("mousemove", str(self.left + x), str(self.top + y))
+
+    def click(self, x, y):
+        """A jump there and at once a left click (12 ms)."""
+        self.xdo("mousemove", str(self.left + x), str(self.top + y), "click", "1")
 
     def screenshot(self, x=0, y=0, w=None, h=None):
         """Pixels of the window, or of a rectangle of it; a client that ended
@@ -138,13 +165,6 @@ class Easel:
         crop = "%dx%d+%d+%d" % (w or self.size[0] - x, h or self.size[1] - y, self.left + x, self.top + y)
         return Image.read(["import", "-window", "root", "-crop", crop], self.env)
 
-    def wait_screen(self, predicate, what, pointer=None, **rect):
-        """Polls screenshots until predicate(image) holds and returns that
-        image. The pointer, when given, is put there before each: the graphics
-        library warps it back to where it was seen last when the client
-        rebuilds its cursor (the colour panel does)."""
-        def shot():
-            if pointer:
-                self.pointer_to(*pointer)
-            return self.screenshot(**rect)
-        return wait_until(lambda: (lambda im: predicate(im) and im)(shot()), interval=0.02, what=what)
+    def wait_screen(self, predicate, what, **rect):
+        """Polls screenshots until predicate(image) holds and returns that image."""
+        return wait_until(lambda: (lambda im: predicate(im) and im)(self.screenshot(**rect)), interval=0.02, what=what)

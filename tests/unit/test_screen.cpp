@@ -78,12 +78,6 @@ TEST_F(ScreenTest, PinnedPointerSpritesTheirShadowColourAndOverlap) {
   }
   EXPECT_EQ(contrast_colour(10, 10, 121), makecol32(0, 0, 0));
   EXPECT_EQ(contrast_colour(10, 121, 10), makecol32(0, 0, 0));
-  DirtyRect r{100, 100, 10, 10};
-  EXPECT_TRUE(sprite_overlaps(94, 94, 6, 6, r));    // right and bottom edges at its corner
-  EXPECT_FALSE(sprite_overlaps(93, 105, 6, 6, r));  // right edge short of the left edge
-  EXPECT_TRUE(sprite_overlaps(109, 109, 6, 6, r));
-  EXPECT_FALSE(sprite_overlaps(110, 105, 6, 6, r));  // left edge on the right edge
-  EXPECT_FALSE(sprite_overlaps(105, 110, 6, 6, r));
 }
 
 // Runs n frames of the busy bar; '#' for each that drew.

@@ -229,3 +229,24 @@ TEST_F(Session, RandomisedExchangeKeepsBothCanvasesConsistent) {
 }
 
 }  // namespace
+
+// While only our stroke waits for its acknowledgement a frame may sleep on
+// the socket: the busy bar, drawn every fifth frame, takes the frame after it
+// at once. The acknowledgement ends the wait; the bar erased, frames are idle.
+TEST_F(Session, FramesAwaitTheAcknowledgementOnTheSocketAndIdleAfterIt) {
+  BITMAP* shown = create_bitmap(1024, 768);
+  screen = shown;
+  login();
+  chat_log_reset();
+  const Bytes sent = our_stroke(0, 3);
+  std::vector<int> outcomes;
+  for (int i = 0; i < 12; ++i) outcomes.push_back(client_frame(FrameInput{}));
+  EXPECT_EQ(receive_frame(), sent);
+  send(frame_bytes(MSG_ACCEPTED, {}));
+  ASSERT_TRUE(readable(server_connection.socket_handle));
+  for (int i = 0; i < 3; ++i) outcomes.push_back(client_frame(FrameInput{}));
+  const int A = FRAME_AWAITING, I = FRAME_IDLE;
+  EXPECT_EQ(outcomes, (std::vector<int>{1, A, A, A, A, 1, A, A, A, A, 1, A, 1, I, I}));
+  screen = nullptr;
+  destroy_bitmap(shown);
+}

@@ -40,17 +40,19 @@ TEST(PromptKeys, EditingRules) {
 }
 
 // A scripted user: each question is answered with the next text of the script,
-// which replaces the offered text as if it had been erased and typed.
+// which replaces the offered text as if it had been erased and typed. At the
+// script's end the program is asked to quit instead.
 std::deque<std::string> answers;
 std::vector<std::string> asked;  // "prompt|offered text"
 
-void scripted_ask(const char* prompt, char* buffer, int size) {
+bool scripted_ask(const char* prompt, char* buffer, int size) {
   asked.push_back(std::string(prompt) + "|" + buffer);
-  ASSERT_FALSE(answers.empty()) << "unexpected question " << prompt;
+  if (answers.empty()) return false;
   std::string answer = answers.front();
   answers.pop_front();
   buffer[0] = '\0';
   for (char c : answer) prompt_apply_key(buffer, size, c);
+  return true;
 }
 
 bool run(const char* path, std::deque<std::string> script) {
@@ -62,7 +64,8 @@ bool run(const char* path, std::deque<std::string> script) {
 
 // Invalid answers are asked again, offering what was typed (0 for no number);
 // the height offered is 3/4 of the width; empty names pass. Then written, or
-// failing after all the questions.
+// failing after all the questions. A quit at any question ends it at once,
+// nothing written.
 TEST(SetupScreen, InvalidAnswersAreAskedAgainTheAnswersWrittenOrFailAfterAllQuestions) {
   testsupport::TempDir dir;
   ASSERT_TRUE(run("client.cfg", {"", "abc", "", "0", "70000", "", "639", "1024", "479", "", "600",
@@ -84,6 +87,14 @@ TEST(SetupScreen, InvalidAnswersAreAskedAgainTheAnswersWrittenOrFailAfterAllQues
                 std::string("\x00\x04\x00\x03\x00\x04\x00", 7));
   EXPECT_FALSE(run("no/such/dir/client.cfg", {"h", "1", "u", "640", "480", "y"}));
   EXPECT_EQ(config.fullscreen, 1);  // "y" as well as "Yes"
+  for (size_t given : {0, 3, 5}) {
+    std::deque<std::string> script = {"h", "1", "u", "640", "480", "y"};
+    script.resize(given);
+    asked.clear();
+    EXPECT_FALSE(run("quit.cfg", script));
+    EXPECT_EQ(asked.size(), given + 1);
+  }
+  EXPECT_FALSE(std::ifstream("quit.cfg").good());
 }
 
 }  // namespace
