@@ -57,8 +57,8 @@ void server_watch_update(Server* s, double iteration_start) {
   s->acks_since = 0;
 }
 
-void server_watch_disconnect(Server* s, const char* reason) {
-  metrics_add(&s->metrics.disconnects[metrics_reason(reason)], 1);
+void server_watch_disconnect(Server* s, DisconnectReason kind) {
+  metrics_add(&s->metrics.disconnects[kind], 1);
 }
 
 void server_watch_stop(Server* s) {

@@ -27,8 +27,8 @@
 #include "net/command.h"
 #include "net/draw_cost.h"
 #include "net/message.h"
+#include "net/wire_limits.h"
 #include "paint/canvas.h"
-#include "rules.h"
 #include "server_process.h"
 
 static double now_seconds() {
@@ -346,7 +346,7 @@ int main(int argc, char** argv) {
             u.in_flight.pop_front();
             u.acknowledged++;
           }
-        } else if (is_drawing_type(type) && start > 0) {
+        } else if (command_layout(type) && start > 0) {
           relayed++;
           if (&u == &users[0] && size > 3) {
             double cost = draw_cost(type, &u.input[at + 3], size - 3);
