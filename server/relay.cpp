@@ -223,7 +223,6 @@ static void restart_board(Relay* r) {
   }
   server_log("restart: the old board was moved to %s", archive.c_str());
   r->restarts++;
-  if (r->watch.restart) r->watch.restart(r->watch.context);
   send_to_others(r, nullptr, RESTART_FRAME, sizeof RESTART_FRAME);
 }
 
@@ -388,7 +387,6 @@ static int handle_drawing(Relay* r, Client* c, const uint8_t* frame, size_t leng
   std::vector<uint8_t> copy(frame, frame + length);
   copy[3] = uint8_t(c->user_id);  // nobody paints for someone else
   board_append(r->board, copy.data(), copy.size());
-  if (r->watch.command) r->watch.command(r->watch.context, copy.data(), copy.size());
   send_to_others(r, c, copy.data(), copy.size());
   relay_send(r, c, ACCEPTED_FRAME, sizeof ACCEPTED_FRAME);
   r->relayed++;

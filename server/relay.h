@@ -13,14 +13,6 @@
 #include "rules.h"
 #include "sources.h"
 
-// Watches the board from outside the relay loop (the web view); called in
-// the loop, so it must not block.
-struct RelayWatch {
-  void* context = nullptr;
-  void (*command)(void* context, const uint8_t* frame, size_t length) = nullptr;
-  void (*restart)(void* context) = nullptr;
-};
-
 struct Relay {
   const ServerOptions* options = nullptr;
   Board* board = nullptr;
@@ -36,8 +28,7 @@ struct Relay {
   // Restarts: not before this time; a vote passed and waits for it.
   double restart_not_before = 0;
   bool restart_waiting = false;
-  // For the metrics and the web view; the event loop takes and resets the counts.
-  RelayWatch watch;
+  // For the metrics; the event loop takes and resets the counts.
   unsigned roster_changes = 0;
   long relayed = 0, acks = 0, restarts = 0;
 };
