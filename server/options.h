@@ -28,7 +28,8 @@ struct ServerOptions {
   // the budget off.
   double draw_rate = 100000;
   double draw_burst = 500000;
-  // The same for all sources together, with one second of it saved up.
+  // All sources together: shared out among the sources drawing, each of them
+  // having at most its part as its budget and its burst; 0 turns it off.
   double draw_total = 1000000;
   double login_rate = 1;   // logins per second per source
   double login_burst = 4;

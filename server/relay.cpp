@@ -91,7 +91,6 @@ void relay_init(Relay* r, const ServerOptions* options, Board* board) {
   r->board = board;
   r->motd_path = options->board_path + ".motd";
   r->motd = read_motd(r->motd_path);
-  r->total_draw_tokens = options->draw_total;
   if (!r->motd.empty()) server_log("message of the day: %s", r->motd.c_str());
 }
 
@@ -354,8 +353,8 @@ static int handle_motd(Relay* r, Client* c, const uint8_t* payload, size_t lengt
   Source* source = c->source;
   if (r->now < source->motd_next) {
     relay_tell(r, c,
-               "Too many wrong passwords: try again in " +
-                   std::to_string(int(std::ceil(source->motd_next - r->now))) + " seconds.");
+               "Too many wrong passwords: wait " +
+                   std::to_string(int(std::ceil(source->motd_next - r->now))) + " s and try again.");
     return 1;
   }
   if (!same_password(fields[0], password)) {
@@ -426,32 +425,40 @@ int relay_handle_frame(Relay* r, Client* c, const uint8_t* frame, size_t length)
   }
 }
 
+// A source counts among those drawing for this long after its last drawing command.
+static const double DRAWING_SECONDS = 5;
+
+// The part of the server-wide drawing budget each drawing source has.
+static double draw_share(const Relay* r) {
+  return r->options->draw_total / std::max(1, r->drawing_sources);
+}
+
 // The source's buckets: frames, `rate` a second with at most `burst` saved
-// up, and drawing cost, `draw_rate` a second with at most `draw_burst`; and
-// the server's drawing cost, `draw_total` a second with one second saved up.
-// A drawing command is taken while neither drawing budget is in debt and may
-// run them into debt, so a command dearer than the whole burst still passes in
-// time. When the frame must wait, c->resume_at is set to when all allow it.
+// up, and drawing cost, `draw_rate` a second with at most `draw_burst` (both
+// never more than its share of `draw_total`, so all sources together stay
+// within it). A drawing command is taken while the budget is not in debt and
+// may run it into debt, so a command dearer than the whole burst still passes
+// in time and its source alone waits for it. When the frame must wait,
+// c->resume_at is set to when both allow it.
 static bool take_tokens(Relay* r, Client* c, double now, double cost) {
   const ServerOptions* o = r->options;
   Source* s = c->source;
-  source_refill(o, s, now);
-  double elapsed = std::max(0.0, now - r->total_refilled_at);
-  r->total_draw_tokens = std::min(o->draw_total, r->total_draw_tokens + elapsed * o->draw_total);
-  r->total_refilled_at = now;
+  if (cost > 0) {
+    if (now - s->last_draw > DRAWING_SECONDS) r->drawing_sources++;
+    s->last_draw = now;
+  }
+  double share = draw_share(r), draw_rate = source_draw_rate(o, share);
+  source_refill(o, s, now, share);
   double wait = 0;
   if (o->rate > 0 && s->tokens < 1) wait = (1 - s->tokens) / o->rate;
-  if (o->draw_rate > 0 && cost > 0 && s->draw_tokens < 0)
-    wait = std::max(wait, -s->draw_tokens / o->draw_rate);
-  if (o->draw_total > 0 && cost > 0 && r->total_draw_tokens < 0)
-    wait = std::max(wait, -r->total_draw_tokens / o->draw_total);
+  if (draw_rate > 0 && cost > 0 && s->draw_tokens < 0)
+    wait = std::max(wait, -s->draw_tokens / draw_rate);
   if (wait > 0) {
     c->resume_at = now + wait;
     return false;
   }
   if (o->rate > 0) s->tokens -= 1;
-  if (o->draw_rate > 0) s->draw_tokens -= cost;
-  if (o->draw_total > 0) r->total_draw_tokens -= cost;
+  if (draw_rate > 0) s->draw_tokens -= cost;
   return true;
 }
 
@@ -460,7 +467,7 @@ static bool take_login(Relay* r, Client* c, double now) {
   const ServerOptions* o = r->options;
   Source* s = c->source;
   if (s->trusted || o->login_rate <= 0) return true;
-  source_refill(o, s, now);
+  source_refill(o, s, now, draw_share(r));
   if (s->login_tokens < 1) {
     c->resume_at = now + (1 - s->login_tokens) / o->login_rate;
     return false;
@@ -541,5 +548,8 @@ void relay_close(Relay* r, Client* c) {
 void relay_tick(Relay* r, double now) {
   r->now = now;
   if (r->restart_waiting && now >= r->restart_not_before) count_votes(r);
-  sources_sweep(&r->sources, r->options, now);
+  r->drawing_sources = 0;
+  for (const auto& entry : r->sources.by_key)
+    r->drawing_sources += now - entry.second->last_draw <= DRAWING_SECONDS;
+  sources_sweep(&r->sources, r->options, now, draw_share(r));
 }

@@ -23,8 +23,9 @@ struct Relay {
   std::vector<Client*> dirty;  // clients with new output, each once
   Sources sources;
   double now = 0;  // of the input being handled
-  // The server-wide drawing budget, shared by every source.
-  double total_draw_tokens = 0, total_refilled_at = 0;
+  // The server-wide drawing budget is shared out among the sources that drew
+  // in the last few seconds.
+  int drawing_sources = 0;
   // Restarts: not before this time; a vote passed and waits for it.
   double restart_not_before = 0;
   bool restart_waiting = false;

@@ -9,6 +9,7 @@ int server_watch_start(Server* s) {
   if (s->options.http_port < 0) return 1;
   s->view = http_view_start(&s->options, &s->metrics);
   if (!s->view) return 0;
+  http_view_board(s->view, s->board.file, s->board.written, s->board.commands);
   s->roster_seen = s->relay.roster_changes - 1;  // the first update publishes the roster
   return 1;
 }

@@ -74,21 +74,31 @@ Source* sources_find(Sources* all, const ServerOptions* o, const sockaddr_storag
   return slot.get();
 }
 
-void source_refill(const ServerOptions* o, Source* s, double now) {
+double source_draw_rate(const ServerOptions* o, double draw_share) {
+  if (o->draw_total <= 0) return o->draw_rate;
+  return o->draw_rate > 0 ? std::min(o->draw_rate, draw_share) : draw_share;
+}
+
+double source_draw_burst(const ServerOptions* o, double draw_share) {
+  return o->draw_total > 0 ? std::min(o->draw_burst, draw_share) : o->draw_burst;
+}
+
+void source_refill(const ServerOptions* o, Source* s, double now, double draw_share) {
   double elapsed = std::max(0.0, now - s->refilled_at);
   s->tokens = std::min(o->burst, s->tokens + elapsed * o->rate);
-  s->draw_tokens = std::min(o->draw_burst, s->draw_tokens + elapsed * o->draw_rate);
+  s->draw_tokens = std::min(source_draw_burst(o, draw_share),
+                            s->draw_tokens + elapsed * source_draw_rate(o, draw_share));
   s->login_tokens = std::min(o->login_burst, s->login_tokens + elapsed * o->login_rate);
   s->refilled_at = now;
 }
 
-void sources_sweep(Sources* all, const ServerOptions* o, double now) {
+void sources_sweep(Sources* all, const ServerOptions* o, double now, double draw_share) {
   for (auto it = all->by_key.begin(); it != all->by_key.end();) {
     Source* s = it->second.get();
-    if (s->connections == 0) source_refill(o, s, now);
+    if (s->connections == 0) source_refill(o, s, now, draw_share);
     bool fresh = s->connections == 0 && s->motd_next <= now &&
                  (o->rate <= 0 || s->tokens >= o->burst) &&
-                 (o->draw_rate <= 0 || s->draw_tokens >= o->draw_burst) &&
+                 s->draw_tokens >= source_draw_burst(o, draw_share) &&
                  (o->login_rate <= 0 || s->login_tokens >= o->login_burst);
     if (fresh)
       it = all->by_key.erase(it);

@@ -21,6 +21,7 @@ struct Source {
   // Token buckets: frames, drawing cost (it may run into debt) and logins.
   double tokens = 0, draw_tokens = 0, login_tokens = 0;
   double refilled_at = 0;
+  double last_draw = -1e9;  // when it last sent a drawing command
   // Wrong passwords of /motd: the next guess is looked at from motd_next on.
   int motd_failures = 0;
   double motd_next = 0;
@@ -38,8 +39,14 @@ bool address_trusted(const ServerOptions* o, const sockaddr_storage& address);
 // full buckets). A trusted address gives every connection a source of its own.
 Source* sources_find(Sources* all, const ServerOptions* o, const sockaddr_storage& address,
                      double now);
-// Tops up the buckets for the time passed.
-void source_refill(const ServerOptions* o, Source* s, double now);
+// Tops up the buckets for the time passed; the drawing budget grows at the
+// source's share of the server's (see source_draw_rate).
+void source_refill(const ServerOptions* o, Source* s, double now, double draw_share);
+// A source's drawing budget a second, and what it may save up: the
+// per-source budget, but never more than draw_share, its part of the
+// server-wide budget. 0 when neither limits it.
+double source_draw_rate(const ServerOptions* o, double draw_share);
+double source_draw_burst(const ServerOptions* o, double draw_share);
 // Forgets the sources without connections that a new connection would find
 // exactly as a fresh one (buckets full, no wrong password pending).
-void sources_sweep(Sources* all, const ServerOptions* o, double now);
+void sources_sweep(Sources* all, const ServerOptions* o, double now, double draw_share);

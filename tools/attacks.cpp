@@ -62,7 +62,7 @@ Bytes login_frame(const std::string& name) {
   return frame_of(&m);
 }
 
-Bytes chat_frame(const std::string& text) {
+Bytes chat_line(const std::string& text) {
   Message m;
   message_init(&m, MSG_CHAT);
   message_put_byte(&m, 0);
@@ -70,7 +70,7 @@ Bytes chat_frame(const std::string& text) {
   return frame_of(&m);
 }
 
-Bytes pen_frame(int author, int points, int x, int y) {
+Bytes pen_stroke(int author, int points, int x, int y) {
   std::vector<int16_t> xs, ys;
   for (int i = 0; i < points; i++) {
     xs.push_back(int16_t(x + i % 9));
@@ -95,7 +95,7 @@ Bytes dear_frame(int author) {
 Bytes board_of_size(size_t bytes) {
   Bytes board;
   for (int i = 0; board.size() < bytes; i++) {
-    Bytes f = pen_frame(1, MAX_POINTS, (i * 37) % 880, (i * 53) % 660);
+    Bytes f = pen_stroke(1, MAX_POINTS, (i * 37) % 880, (i * 53) % 660);
     board.insert(board.end(), f.begin(), f.end());
   }
   return board;
@@ -232,8 +232,8 @@ std::unique_ptr<Target> start_target(const AttackSetup& setup, const Bytes& boar
   std::ofstream(t->process.board, std::ios::binary)
       .write(reinterpret_cast<const char*>(board.data()), std::streamsize(board.size()));
   t->process.address_space_limit = address_space;
-  std::vector<std::string> extra;
-  if (web) extra = {"--http", "0"};
+  std::vector<std::string> extra = setup.server_options;
+  if (web) extra.insert(extra.end(), {"--http", "0"});
   if (setup.password_flag) {
     extra.push_back("--motd-password");
     extra.push_back(PASSWORD);
@@ -297,7 +297,7 @@ void paint(Painters* p) {
     for (size_t i = 0; i < n; i++) {
       fds[i] = {gone[i] ? -1 : p->peers[i].fd, POLLIN, 0};
       if (p->setup.rate > 0 && !gone[i] && t >= next[i]) {
-        if (!peer_send(&p->peers[i], pen_frame(p->peers[i].id, 12, 100 + 60 * int(i), 300)))
+        if (!peer_send(&p->peers[i], pen_stroke(p->peers[i].id, 12, 100 + 60 * int(i), 300)))
           fds[i].fd = -1;
         in_flight[i].push_back(t);
         next[i] += 1 / p->setup.rate;
@@ -624,25 +624,25 @@ Figures attack_idle(const AttackSetup& setup) {
   return f;
 }
 
-// One address logs in as many users as it can.
+// One address logs in as many users as it can, one after the other.
 Figures attack_seats(const AttackSetup& setup) {
   Figures f;
   auto t = start_target(setup, {}, false);
   if (!t) return f;
-  std::vector<Peer> peers(MAX_USERS);
-  for (Peer& p : peers) {
-    p.fd = loopback_connect(ATTACKER, t->process.port);
-    peer_send(&p, login_frame("seat"));
+  std::vector<Peer> seated;
+  for (double end = now() + setup.seconds; now() < end && seated.size() < MAX_USERS;) {
+    Peer p;
+    if (peer_login(&p, ATTACKER, t->process.port, "seat", end - now()))
+      seated.push_back(p);
+    else
+      peer_close(&p);
   }
-  int seated = 0;
-  double end = now() + setup.seconds;
-  for (Peer& p : peers) seated += peer_wait(&p, MSG_ACCEPTED, std::max(0.0, end - now()));
-  f.add("seats taken by one address", seated);
+  f.add("seats taken by one address", double(seated.size()));
   int newcomers = 0;
   std::vector<Peer> others(5);
   for (int i = 0; i < 5; i++) newcomers += peer_login(&others[size_t(i)], loopback_address(5, i), t->process.port, "new", 5);
   f.add("newcomers logged in (of 5)", newcomers);
-  for (Peer& p : peers) peer_close(&p);
+  for (Peer& p : seated) peer_close(&p);
   for (Peer& p : others) peer_close(&p);
   return f;
 }
@@ -650,7 +650,7 @@ Figures attack_seats(const AttackSetup& setup) {
 // Three sessions of one address vote against two honest users.
 Figures attack_votes(const AttackSetup& setup) {
   Figures f;
-  auto t = start_target(setup, pen_frame(1, 5, 10, 10), false);
+  auto t = start_target(setup, pen_stroke(1, 5, 10, 10), false);
   if (!t) return f;
   PainterSetup two;
   two.count = 2;
@@ -681,7 +681,7 @@ Figures attack_restarts(const AttackSetup& setup) {
     long votes = 0;
     while (now() < start + setup.seconds) {
       if (painting) {
-        peer_send(&p, pen_frame(p.id, 3, 5, 5));
+        peer_send(&p, pen_stroke(p.id, 3, 5, 5));
         peer_wait(&p, MSG_ACCEPTED, 1);
       }
       peer_send(&p, {MSG_RESTART, 1, 0, 1});
@@ -713,7 +713,7 @@ Figures attack_chat(const AttackSetup& setup) {
     p.fd = loopback_connect(ATTACKER, t->process.port);
     peer_send(&p, login_frame("chat"));
   }
-  Bytes line = chat_frame(std::string(511, 'x'));
+  Bytes line = chat_line(std::string(511, 'x'));
   double start = now();
   int logged = 0;
   for (double tick = start; now() < start + setup.seconds; tick += 0.02) {

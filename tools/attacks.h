@@ -16,8 +16,8 @@ using Bytes = std::vector<uint8_t>;
 // Frames as our client builds them, and a board file of about `bytes` bytes
 // of small pen strokes (quick to draw).
 Bytes login_frame(const std::string& name);
-Bytes chat_frame(const std::string& text);
-Bytes pen_frame(int author, int points, int x, int y);
+Bytes chat_line(const std::string& text);
+Bytes pen_stroke(int author, int points, int x, int y);
 // The dearest command the server lets through: a 255-point smudge at the
 // largest size and strength, zigzagging over the picture.
 Bytes dear_frame(int author);
@@ -60,6 +60,7 @@ struct AttackSetup {
   bool password_flag = false;
   size_t board_bytes = 17600000;  // the large board of the attacks on the board file
   long address_space = 0;         // RLIMIT_AS of the server under the hostile requests
+  std::vector<std::string> server_options;  // more options for the server
 };
 
 // The figures of one attack, in order, by name.
