@@ -23,7 +23,6 @@ void server_watch_written(Server* s) {
   s->acks_sending += r->acks;
   r->relayed = r->restarts = r->acks = 0;
   m->users.store(r->user_count, std::memory_order_relaxed);
-  m->connections.store(int64_t(s->clients.size()), std::memory_order_relaxed);
   m->board_bytes.store(int64_t(board_size(&s->board)), std::memory_order_relaxed);
   m->board_commands.store(int64_t(s->board.commands), std::memory_order_relaxed);
   if (!s->view) return;
@@ -38,6 +37,8 @@ void server_watch_written(Server* s) {
 }
 
 void server_watch_update(Server* s, double iteration_start) {
+  // After the closed connections of the iteration are gone.
+  s->metrics.connections.store(int64_t(s->clients.size()), std::memory_order_relaxed);
   // Acknowledgements held back while the board cannot be written count from
   // the iteration that read their commands.
   if (s->acks_since == 0 && (s->relay.acks > 0 || s->acks_sending > 0))

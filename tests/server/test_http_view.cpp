@@ -3,6 +3,8 @@
 // and nothing that writes.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "harness.h"
@@ -104,10 +106,22 @@ TEST(WebView, ServesTheBoardReadOnlyAndFollowsARestart) {
 
   ASSERT_TRUE(ann.send(frame_bytes(9, {1})));  // a vote to restart, alone: it passes
   EXPECT_EQ(ann.read_until(9).size(), 1u);     // after its own announcement
-  HttpAnswer metrics = http_exchange(port, request("GET", "/metrics"));
+  // A logged-in user's invalid frame counts as a protocol error, once it is gone.
+  {
+    TestClient bad(server.port);
+    bad.login("bad");
+    bad.send(frame_bytes(13, {1}));
+    EXPECT_TRUE(bad.closed_within());
+  }
+  HttpAnswer metrics;
+  for (int i = 0; i < 200 && metrics.body.find("{reason=\"protocol\"} 1\n") == std::string::npos; i++) {
+    if (i) usleep(50000);
+    metrics = http_exchange(port, request("GET", "/metrics"));
+  }
   EXPECT_EQ(http_field(metrics, "content-type"), "text/plain; version=0.0.4");
-  size_t received = login_frame("ann").size() + board.size() - on_disk.size() + 4;
+  size_t received = login_frame("ann").size() + board.size() - on_disk.size() + 4 + login_frame("bad").size() + 4;
   for (const std::string& line : std::vector<std::string>{
+           "easel_disconnects_total{reason=\"protocol\"} 1\n", "easel_disconnects_total{reason=\"kicked\"} 0\n",
            "\neasel_users 1\n", "\neasel_connections 1\n", "\neasel_restarts_total 1\n",
            "\neasel_commands_relayed_total " + std::to_string(strokes) + "\n",
            "\neasel_commands_acknowledged_total " + std::to_string(strokes) + "\n",
