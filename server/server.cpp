@@ -102,9 +102,11 @@ static void refuse(Server* s, Client* c, const char* reason) {
 
 // ---- input ----
 
+// Once in the list however often it is held back (a hang-up is reported to a
+// paused client too).
 static void pause_reading(Server* s, Client* c) {
+  if (!c->paused) s->paused.push_back(c);
   c->paused = true;
-  s->paused.push_back(c);
   update_reading(s, c);
 }
 
@@ -462,11 +464,10 @@ static void free_closed(Server* s) {
   std::vector<Client*>& dirty = s->relay.dirty;
   dirty.erase(std::remove_if(dirty.begin(), dirty.end(), [](Client* c) { return c->closed; }),
               dirty.end());
-  for (Client* c : s->graveyard) {
-    auto it = std::find(s->paused.begin(), s->paused.end(), c);
-    if (it != s->paused.end()) s->paused.erase(it);
-    s->clients.erase(c);
-  }
+  std::vector<Client*>& paused = s->paused;
+  paused.erase(std::remove_if(paused.begin(), paused.end(), [](Client* c) { return c->closed; }),
+               paused.end());
+  for (Client* c : s->graveyard) s->clients.erase(c);
   s->graveyard.clear();
 }
 

@@ -258,6 +258,10 @@ bool alive(const Target& t) {
 
 double mib(double kib) { return kib / 1024; }
 
+void add_memory(Figures* f, const Target& t) {
+  f->add("server peak memory, MiB", mib(double(server_process_peak_kib(&t.process))));
+}
+
 // ---- painters ----
 
 struct PainterSetup {
@@ -566,6 +570,7 @@ Figures attack_reconnect(const AttackSetup& setup) {
   f.add("sessions", double(sessions));
   pause_for(0.5);
   painters_report(painters.get(), &f, now() - start);
+  add_memory(&f, *t);
   return f;
 }
 
@@ -594,6 +599,7 @@ Figures attack_sessions(const AttackSetup& setup) {
     f.add(k_text + " sessions: logged in", logged);
     Figures each;
     painters_report(painters.get(), &each, now() - start);
+    add_memory(&each, *t);
     for (auto& item : each.items) f.add(k_text + " sessions: " + item.first, item.second);
     for (Peer& p : flood) peer_close(&p);
   }
@@ -618,6 +624,7 @@ Figures attack_idle(const AttackSetup& setup) {
   std::vector<Peer> peers(5);
   for (int i = 0; i < 5; i++) newcomers += peer_login(&peers[size_t(i)], loopback_address(5, i), t->process.port, "new", 5);
   f.add("newcomers logged in (of 5)", newcomers);
+  add_memory(&f, *t);
   for (Peer& p : peers) peer_close(&p);
   for (int fd : idle)
     if (fd >= 0) close(fd);
@@ -739,6 +746,7 @@ Figures attack_chat(const AttackSetup& setup) {
   f.add("chat reaching the reader, KiB/s", double(painters->chat_bytes) / 1024 / seconds);
   f.add("reader disconnected after, s", painters->disconnected ? painters->first_gone : NAN);
   painters_report(painters.get(), &f, seconds);
+  add_memory(&f, *t);
   for (Peer& p : chat) peer_close(&p);
   return f;
 }
@@ -772,6 +780,7 @@ Figures attack_login_churn(const AttackSetup& setup) {
   f.add("logins sent", double(logins));
   f.add("server sent, MiB/s", (sent_bytes(t->web_port) - before) / 1048576 / seconds);
   painters_report(painters.get(), &f, seconds);
+  add_memory(&f, *t);
   return f;
 }
 

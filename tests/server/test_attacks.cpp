@@ -90,6 +90,9 @@ TEST(Attacks, OneAddressTakesItsSeatsAndWaitingConnectionsOnly) {
   f = run("idle", setup(1));
   EXPECT_EQ(f.get("idle connections held open"), o.unlogged_per_source);
   EXPECT_EQ(f.get("newcomers logged in (of 5)"), 5);
+#ifndef EASEL_SANITIZED
+  EXPECT_LT(f.get("server peak memory, MiB"), 64);
+#endif
 }
 
 // Three sessions of one address are one voter: they pass no kick or restart
@@ -115,6 +118,9 @@ TEST(Attacks, ChatFromManySessionsOfOneAddressIsHeldToItsRate) {
   ServerOptions o;
   EXPECT_TRUE(std::isnan(f.get("reader disconnected after, s")));
   EXPECT_LE(f.get("chat reaching the reader, KiB/s") * 1024 * seconds, (o.burst + o.rate * seconds) * MAX_FRAME);
+#ifndef EASEL_SANITIZED
+  EXPECT_LT(f.get("server peak memory, MiB"), 64);
+#endif
 }
 
 // Logging in again and again streams the board at most as often as the
