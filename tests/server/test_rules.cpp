@@ -1,4 +1,5 @@
 // The server's acceptance rules and options in process, and its command line.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include "net/message.h"
 #include "options.h"
 #include "rules.h"
+#include "sources.h"
 
 static int valid(const Bytes& frame) {
   return frame[0] == 5 ? validate_chat(frame.data() + 3, frame.size() - 3)
@@ -146,4 +148,35 @@ TEST(Options, EveryOptionIsReadHelpNamesThemAndErrorsGiveTheirStatusAndMessage) 
     EXPECT_EQ(run(arguments, &out), status) << arguments;
     EXPECT_NE(out.find(text), std::string::npos) << out;
   }
+}
+
+// A host is one IPv4 address or one IPv6 /64 (an IPv4 address mapped into
+// IPv6 is that IPv4 host); trusted ranges match by their prefix.
+TEST(Sources, AnIpv6Slash64IsOneSourceMappedIpv4IsItsAddressAndTrustMatchesByPrefix) {
+  auto address = [](const char* text) {
+    sockaddr_storage a = {};
+    if (inet_pton(AF_INET, text, &reinterpret_cast<sockaddr_in*>(&a)->sin_addr) == 1) {
+      a.ss_family = AF_INET;
+    } else {
+      a.ss_family = AF_INET6;
+      inet_pton(AF_INET6, text, &reinterpret_cast<sockaddr_in6*>(&a)->sin6_addr);
+    }
+    return a;
+  };
+  EXPECT_EQ(source_key(address("192.0.2.7")), "192.0.2.7");
+  EXPECT_EQ(source_key(address("::ffff:192.0.2.7")), "192.0.2.7");
+  EXPECT_EQ(source_key(address("2001:db8:1:2:aaaa::1")), "2001:db8:1:2::/64");
+  EXPECT_EQ(source_key(address("2001:db8:1:2:bbbb:1:2:3")), "2001:db8:1:2::/64");
+  EXPECT_EQ(source_key(address("2001:db8:1:3::1")), "2001:db8:1:3::/64");
+  ServerOptions o;
+  for (const char* range : {"10.0.0.0/8", "192.0.2.128/25", "2001:db8:1::/48"}) {
+    AddressRange r;
+    ASSERT_TRUE(address_range_parse(range, &r)) << range;
+    o.trusted.push_back(r);
+  }
+  for (const auto& [text, trusted] : std::vector<std::pair<const char*, bool>>{
+           {"10.200.3.4", true}, {"11.0.0.1", false}, {"::ffff:10.1.1.1", true},
+           {"192.0.2.129", true}, {"192.0.2.127", false}, {"2001:db8:1:ffff::9", true},
+           {"2001:db8:2::9", false}})
+    EXPECT_EQ(address_trusted(&o, address(text)), trusted) << text;
 }
