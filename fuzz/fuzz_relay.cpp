@@ -2,6 +2,7 @@
 // sockets. A second user, logged in first, watches what is relayed: whatever
 // the stream holds, every frame queued for either user is whole, and every
 // drawing command relayed to the watcher is one our client could have built.
+#include <arpa/inet.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -33,6 +34,13 @@ void check_queued(const Client* c, bool drawing_must_be_valid) {
   }
 }
 
+sockaddr_storage loopback(const char* address) {
+  sockaddr_storage a = {};
+  a.ss_family = AF_INET;
+  inet_pton(AF_INET, address, &reinterpret_cast<sockaddr_in*>(&a)->sin_addr);
+  return a;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -56,14 +64,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   Client watcher;
   watcher.serial = 1;
+  std::string reason;
+  if (!relay_admit(&relay, &watcher, loopback("127.0.0.3"), 0, &reason)) abort();
   const uint8_t login[] = {MSG_LOGIN, 8, 0, 9, 0, 0, 0, 'w', 'a', 't', 0};
   watcher.input.assign(login, login + sizeof login);
-  std::string reason;
-  if (relay_take_input(&relay, &watcher, 0, true, &reason) != INPUT_WAITING) abort();
+  if (relay_take_input(&relay, &watcher, 0, &reason) != INPUT_WAITING) abort();
 
   // The first byte cuts the stream into pieces, as the network might.
   Client fuzzed;
   fuzzed.serial = 2;
+  if (!relay_admit(&relay, &fuzzed, loopback("127.0.0.2"), 0, &reason)) abort();
   size_t piece = 1 + data[0] % 64;
   double now = 0;
   for (size_t at = 1; at < size;) {
@@ -71,17 +81,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzed.input.insert(fuzzed.input.end(), data + at, data + at + n);
     at += n;
     now += 0.001;
-    InputResult result = relay_take_input(&relay, &fuzzed, now, false, &reason);
+    InputResult result = relay_take_input(&relay, &fuzzed, now, &reason);
     // Held back by the rate limit: time passes, the rest is read later (a
     // limit that never lifts hangs the run, which the fuzzer reports).
-    while (result == INPUT_LIMITED) result = relay_take_input(&relay, &fuzzed, now += 1, false, &reason);
+    while (result == INPUT_LIMITED) result = relay_take_input(&relay, &fuzzed, now += 1, &reason);
     if (result == INPUT_REFUSED) break;
   }
 
   check_queued(&fuzzed, false);
   check_queued(&watcher, true);
-  relay_leave(&relay, &fuzzed);
-  relay_leave(&relay, &watcher);
+  relay_close(&relay, &fuzzed);
+  relay_close(&relay, &watcher);
   board_close(&board);
   unlink(options.board_path.c_str());
   unlink(relay.motd_path.c_str());

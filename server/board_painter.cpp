@@ -26,7 +26,10 @@ static bool mine(const BoardPainter* p) { return p && p->owner == std::this_thre
 
 BoardPainter* painter_create() {
   if (engine_claimed.exchange(true)) return nullptr;
-  if (install_allegro(SYSTEM_NONE, &errno, atexit) != 0) return nullptr;
+  if (install_allegro(SYSTEM_NONE, &errno, atexit) != 0) {
+    engine_claimed = false;
+    return nullptr;
+  }
   set_color_depth(32);
   BoardPainter* p = new BoardPainter;
   p->owner = std::this_thread::get_id();
@@ -46,6 +49,7 @@ void painter_destroy(BoardPainter* p) {
   if (p->paper) destroy_bitmap(p->paper);
   if (p->canvas) destroy_bitmap(p->canvas);
   delete p;
+  engine_claimed = false;  // a later view may draw again
 }
 
 int painter_reset(BoardPainter* p) {

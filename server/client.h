@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "metrics.h"
 #include "output_queue.h"
 
 enum ClientState {
@@ -30,15 +31,15 @@ struct Client {
   bool overflow = false;  // its output passed the bound: to be disconnected
   bool dirty = false;     // in the list of clients with output to send
 
-  // Flow control: a token bucket of commands, and one of drawing cost that may
-  // run into debt; reading stops while either holds the next frame back.
-  double tokens = 0;
-  double draw_tokens = 0;
-  double refilled_at = 0;
-  double resume_at = 0;  // when paused, the time reading starts again
+  // Its source's buckets hold the next frame back: reading stops until resume_at.
+  struct Source* source = nullptr;
+  double resume_at = 0;
   bool paused = false;
   double deadline = 0;  // login timeout, or the end of draining
   double closing_since = 0;
   uint32_t epoll_events = 0;
   bool closed = false;
+  bool peer_closed = false;  // the peer ended its stream: what it sent is taken, then it goes
+  // Counted in the metrics when a refused or kicked client is finally closed.
+  DisconnectReason leaving = LEFT_KICKED;
 };

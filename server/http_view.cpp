@@ -1,115 +1,28 @@
 #include "http_view.h"
 
-#include <httplib.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <climits>
 #include <condition_variable>
 #include <cstdint>
-#include <cstring>
-#include <fstream>
-#include <iterator>
-#include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "board_painter.h"
 #include "metrics.h"
-#include "net/message.h"
 #include "server_log.h"
+#include "web_server.h"
 
 namespace {
 
-constexpr size_t BLOCK = 1 << 20;
 // The picture is kept up to date this long after the last request for it.
 constexpr double INTEREST_SECONDS = 30;
-constexpr size_t WORKERS = 4;
-constexpr size_t MAX_CONNECTIONS = 32;  // open at once; the listener waits beyond that
-constexpr int TIMEOUT_SECONDS = 5;      // reading a request, writing a response, keep-alive
-constexpr auto PICTURE_WAIT = std::chrono::seconds(30);  // the painter may be starved of CPU
-
-// The board since the last restart. One writer (the relay loop) appends;
-// bytes below `published` never change and blocks never move, and readers
-// find the blocks without taking any lock: a reader that is descheduled can
-// never hold up the relay loop.
-constexpr size_t MAX_BLOCKS = 1 << 14;  // 16 GiB; beyond that the view stops following
-
-struct BoardBytes {
-  std::unique_ptr<std::atomic<uint8_t*>[]> blocks{new std::atomic<uint8_t*>[MAX_BLOCKS]()};
-  size_t length = 0;  // the writer's
-  size_t staged_commands = 0;
-  std::atomic<size_t> published{0};
-  std::atomic<size_t> commands{0};
-  ~BoardBytes() {
-    for (size_t i = 0; i < MAX_BLOCKS && blocks[i]; i++) delete[] blocks[i].load();
-  }
-};
-
-bool bytes_append(BoardBytes* b, const uint8_t* data, size_t n) {
-  if (b->length + n > MAX_BLOCKS * BLOCK) return false;
-  while (n > 0) {
-    size_t index = b->length / BLOCK, offset = b->length % BLOCK;
-    if (!b->blocks[index].load(std::memory_order_relaxed))
-      b->blocks[index].store(new uint8_t[BLOCK], std::memory_order_release);
-    size_t take = std::min(n, BLOCK - offset);
-    memcpy(b->blocks[index].load(std::memory_order_relaxed) + offset, data, take);
-    b->length += take;
-    data += take;
-    n -= take;
-  }
-  return true;
-}
-
-std::string bytes_copy(BoardBytes* b, size_t from, size_t to) {
-  std::string out;
-  out.reserve(to - from);
-  for (size_t at = from; at < to;) {
-    size_t offset = at % BLOCK, take = std::min(to - at, BLOCK - offset);
-    const uint8_t* block = b->blocks[at / BLOCK].load(std::memory_order_acquire);
-    out.append(reinterpret_cast<const char*>(block) + offset, take);
-    at += take;
-  }
-  return out;
-}
-
-// Hands the listener's connections to a few workers, and makes the listener
-// wait while too many are open, so web clients cost a bounded amount.
-class BoundedPool : public httplib::TaskQueue {
- public:
-  BoundedPool() : pool_(WORKERS) {}
-  void enqueue(std::function<void()> fn) override {
-    std::unique_lock<std::mutex> hold(lock_);
-    room_.wait(hold, [this] { return open_ < MAX_CONNECTIONS || closed_; });
-    open_++;
-    hold.unlock();
-    pool_.enqueue([this, fn] {
-      fn();
-      std::lock_guard<std::mutex> done(lock_);
-      open_--;
-      room_.notify_one();
-    });
-  }
-  void shutdown() override {
-    {
-      std::lock_guard<std::mutex> hold(lock_);
-      closed_ = true;
-    }
-    room_.notify_all();
-    pool_.shutdown();
-  }
-
- private:
-  httplib::ThreadPool pool_;
-  std::mutex lock_;
-  std::condition_variable room_;
-  size_t open_ = 0;
-  bool closed_ = false;
-};
+// The painter reads the board file in pieces of this size.
+constexpr size_t READ_PIECE = 1 << 20;
 
 const char PAGE[] = R"(<!doctype html>
 <html><head><meta charset="utf-8"><title>Easel</title>
@@ -121,19 +34,25 @@ html,body{margin:0;height:100%;background:#3a3632;color:#eee;font:15px sans-seri
 <div id="bar"><b id="strokes">0</b> strokes &middot; <span id="users"></span></div>
 <img id="pic" alt="the board">
 <script>
-let shown = '', loading = '';
+// The picture comes with the version it shows, which may be older than the
+// board while the server draws: it is asked for again until they agree.
+let shown = '';
 async function poll() {
   try {
     const s = await (await fetch('/status', {cache: 'no-store'})).json();
     document.getElementById('strokes').textContent = s.strokes;
     document.getElementById('users').textContent =
         s.users.length ? s.users.join(', ') : 'nobody is painting';
-    if (s.version !== shown && s.version !== loading) {
-      loading = s.version;
-      const img = new Image();
-      img.onload = () => { document.getElementById('pic').src = img.src; shown = s.version; };
-      img.onerror = () => { loading = ''; };
-      img.src = '/board.png?v=' + s.version;
+    if (s.version !== shown) {
+      const r = await fetch('/board.png', {cache: 'no-store',
+                                           headers: shown ? {'If-None-Match': '"' + shown + '"'} : {}});
+      if (r.status === 200) {
+        const tag = (r.headers.get('ETag') || '').replace(/"/g, '');
+        const pic = document.getElementById('pic'), old = pic.src;
+        pic.onload = () => { if (old.startsWith('blob:')) URL.revokeObjectURL(old); };
+        pic.src = URL.createObjectURL(await r.blob());
+        shown = tag;
+      }
     }
   } catch (e) {}
   setTimeout(poll, 500);
@@ -146,24 +65,26 @@ poll();
 
 struct HttpView {
   const ServerMetrics* metrics = nullptr;
-  httplib::Server http;
-  int port = 0;
-  std::thread listener, painter;
-  std::shared_ptr<BoardBytes> writing;  // the relay loop's
+  WebServer* web = nullptr;
+  std::thread painter;
+  // The relay loop's own record of what it handed over last.
+  std::shared_ptr<BoardFile> given_file;
+  size_t given_length = SIZE_MAX;
 
-  std::mutex feed_lock;  // held for pointer and list copies only
-  std::shared_ptr<BoardBytes> board;
+  std::mutex feed_lock;  // held for pointer and number copies only
+  std::shared_ptr<BoardFile> file;
   uint64_t epoch = 0;
+  size_t length = 0, commands = 0;
   std::shared_ptr<const std::vector<std::string>> users =
       std::make_shared<const std::vector<std::string>>();
 
   std::mutex picture_lock;
   std::condition_variable picture_changed;
-  std::shared_ptr<const std::string> png;
+  std::shared_ptr<const std::string> png;  // the last finished picture
   uint64_t png_epoch = 0;
   size_t png_length = 0;
   double interest_until = 0;
-  bool png_wanted = false;  // a request waits for the picture of the newest board
+  bool png_wanted = false;  // a request found the picture behind the board
   bool stopping = false;
   bool painter_failed = false;
 };
@@ -171,22 +92,15 @@ struct HttpView {
 namespace {
 
 struct Snapshot {
-  std::shared_ptr<BoardBytes> board;
+  std::shared_ptr<BoardFile> file;
   uint64_t epoch = 0;
-  size_t length = 0;
+  size_t length = 0, commands = 0;
   std::shared_ptr<const std::vector<std::string>> users;
 };
 
 Snapshot snapshot(HttpView* v) {
-  Snapshot s;
-  {
-    std::lock_guard<std::mutex> hold(v->feed_lock);  // pointer copies only
-    s.board = v->board;
-    s.epoch = v->epoch;
-    s.users = v->users;
-  }
-  s.length = s.board->published.load(std::memory_order_acquire);
-  return s;
+  std::lock_guard<std::mutex> hold(v->feed_lock);
+  return Snapshot{v->file, v->epoch, v->length, v->commands, v->users};
 }
 
 std::string version_of(uint64_t epoch, size_t length) {
@@ -203,9 +117,26 @@ void want_picture(HttpView* v) {
   v->picture_changed.notify_all();
 }
 
-// Draws only while someone looks: new commands are applied in order, a new
-// epoch starts from the paper, and a picture is encoded when one is asked for.
-// It runs at the lowest priority: the relay loop comes first for the CPU.
+// Applies the board file's frames from *drawn to length; returns 0 when the
+// file cannot be read.
+int draw_from_file(BoardPainter* p, const BoardFile& file, size_t* drawn, size_t length,
+                   std::vector<uint8_t>* piece) {
+  while (*drawn < length) {
+    size_t want = std::min(READ_PIECE, length - *drawn);
+    piece->resize(want);
+    ssize_t got = pread(file.fd, piece->data(), want, off_t(*drawn));
+    if (got <= 0) return 0;
+    size_t used = painter_apply(p, piece->data(), size_t(got));
+    if (used == 0) return 0;  // the published length ends on a whole frame
+    *drawn += used;
+  }
+  return 1;
+}
+
+// Draws only while someone looks: new commands are applied in order from the
+// board file, a new board starts from the paper, and a picture is encoded
+// when one is asked for. It runs at the lowest priority: the relay loop comes
+// first for the CPU.
 void paint_loop(HttpView* v) {
   setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), 19);
   BoardPainter* p = painter_create();
@@ -213,32 +144,41 @@ void paint_loop(HttpView* v) {
   if (!p) {
     server_log("error: the web view cannot draw the board");
     v->painter_failed = true;
-    v->picture_changed.notify_all();
     return;
   }
-  uint64_t epoch = 0, encoded_epoch = 0;
+  uint64_t epoch = UINT64_MAX, encoded_epoch = 0;
   size_t drawn = 0, encoded_length = SIZE_MAX;
+  bool unreadable = false;
+  std::vector<uint8_t> piece;
   while (!v->stopping) {
     bool wanted = v->png_wanted;
     v->png_wanted = false;
     if (wanted || now_seconds() <= v->interest_until) {
       hold.unlock();
       Snapshot s = snapshot(v);
-      if (s.epoch != epoch) {
-        painter_reset(p);
-        epoch = s.epoch;
-        drawn = 0;
-      }
-      if (s.length > drawn) {
-        std::string bytes = bytes_copy(s.board.get(), drawn, s.length);
-        drawn += painter_apply(p, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-      }
       std::shared_ptr<std::string> png;
-      if (wanted && (epoch != encoded_epoch || drawn != encoded_length)) {
-        png = std::make_shared<std::string>();
-        if (!painter_png(p, png.get())) png.reset();
-        encoded_epoch = epoch;
-        encoded_length = drawn;
+      // Without memory the picture waits; the relay goes on.
+      try {
+        if (s.epoch != epoch) {
+          painter_reset(p);
+          epoch = s.epoch;
+          drawn = 0;
+          unreadable = false;
+        }
+        if (s.file && !unreadable && !draw_from_file(p, *s.file, &drawn, s.length, &piece)) {
+          server_log("error: the web view cannot read the board file");
+          unreadable = true;
+        }
+        std::vector<uint8_t>().swap(piece);
+        if (wanted && (epoch != encoded_epoch || drawn != encoded_length)) {
+          png = std::make_shared<std::string>();
+          if (!painter_png(p, png.get())) png.reset();
+          encoded_epoch = epoch;
+          encoded_length = drawn;
+        }
+      } catch (const std::bad_alloc&) {
+        server_log("error: the web view has no memory to draw the board");
+        png.reset();
       }
       hold.lock();
       if (png) {
@@ -246,7 +186,6 @@ void paint_loop(HttpView* v) {
         v->png_epoch = epoch;
         v->png_length = drawn;
       }
-      if (wanted) v->picture_changed.notify_all();
     }
     v->picture_changed.wait_for(hold, std::chrono::milliseconds(250),
                                 [v] { return v->stopping || v->png_wanted; });
@@ -264,151 +203,112 @@ std::string json_text(const std::string& text) {
   return out + "\"";
 }
 
-void serve_png(HttpView* v, const httplib::Request& req, httplib::Response& res) {
-  Snapshot s = snapshot(v);
-  want_picture(v);
-  std::string tag = version_tag(s.epoch, s.length);
-  res.set_header("Cache-Control", "no-cache");
-  if (req.get_header_value("If-None-Match") == tag) {
-    res.status = 304;
-    res.set_header("ETag", tag);
-    return;
-  }
-  std::unique_lock<std::mutex> hold(v->picture_lock);
-  v->png_wanted = true;
-  v->picture_changed.notify_all();
-  bool ready = v->picture_changed.wait_for(hold, PICTURE_WAIT, [&] {
-    return v->stopping || v->painter_failed ||
-           (v->png && (v->png_epoch > s.epoch ||
-                       (v->png_epoch == s.epoch && v->png_length >= s.length)));
-  });
-  if (!ready || !v->png || v->painter_failed || v->stopping) {
-    res.status = 503;
-    res.set_content("The picture is not ready.\n", "text/plain");
-    return;
-  }
-  std::shared_ptr<const std::string> png = v->png;
-  tag = version_tag(v->png_epoch, v->png_length);
-  hold.unlock();
-  res.set_header("ETag", tag);
-  res.set_content(*png, "image/png");
+std::shared_ptr<const std::string> text(std::string s) {
+  return std::make_shared<const std::string>(std::move(s));
 }
 
-void add_routes(HttpView* v) {
-  httplib::Server& h = v->http;
-  h.Get("/", [v](const httplib::Request&, httplib::Response& res) {
+// Never waits for the painter: the last finished picture goes out with its own
+// tag (and a newer one is asked for), or 503 while there is none.
+void serve_png(HttpView* v, WebReply* reply) {
+  Snapshot s = snapshot(v);
+  want_picture(v);
+  std::lock_guard<std::mutex> hold(v->picture_lock);
+  if (!v->png || v->png_epoch != s.epoch || v->png_length != s.length) {
+    v->png_wanted = true;
+    v->picture_changed.notify_all();
+  }
+  if (!v->png) {
+    reply->status = 503;
+    reply->retry_after = 1;
+    reply->cache_control = "no-store";
+    reply->body = text(v->painter_failed ? "The picture cannot be drawn.\n"
+                                         : "The picture is being drawn.\n");
+    return;
+  }
+  reply->content_type = "image/png";
+  reply->etag = version_tag(v->png_epoch, v->png_length);
+  reply->cache_control = "no-cache";
+  reply->ranges = true;
+  reply->body = v->png;
+}
+
+void route(HttpView* v, const WebRequest& request, WebReply* reply) {
+  const std::string& path = request.path;
+  if (path == "/") {
     want_picture(v);
-    res.set_content(PAGE, "text/html; charset=utf-8");
-  });
-  h.Get("/status", [v](const httplib::Request&, httplib::Response& res) {
+    reply->content_type = "text/html; charset=utf-8";
+    static const std::shared_ptr<const std::string> page = text(PAGE);
+    reply->body = page;
+  } else if (path == "/status") {
     want_picture(v);
     Snapshot s = snapshot(v);
     std::string json = "{\"version\":" + json_text(version_of(s.epoch, s.length)) +
-                       ",\"strokes\":" + std::to_string(s.board->commands.load()) + ",\"users\":[";
+                       ",\"strokes\":" + std::to_string(s.commands) + ",\"users\":[";
     const std::vector<std::string>& users = *s.users;
     for (size_t i = 0; i < users.size(); i++) json += (i ? "," : "") + json_text(users[i]);
-    res.set_header("Cache-Control", "no-store");
-    res.set_content(json + "]}", "application/json");
-  });
-  h.Get("/board.png", [v](const httplib::Request& req, httplib::Response& res) {
-    serve_png(v, req, res);
-  });
-  h.Get("/board.easel", [v](const httplib::Request&, httplib::Response& res) {
+    reply->content_type = "application/json";
+    reply->cache_control = "no-store";
+    reply->body = text(json + "]}");
+  } else if (path == "/board.png") {
+    serve_png(v, reply);
+  } else if (path == "/board.easel") {
     Snapshot s = snapshot(v);
-    res.set_header("ETag", version_tag(s.epoch, s.length));
-    res.set_content(bytes_copy(s.board.get(), 0, s.length), "application/octet-stream");
-  });
-  h.Get("/metrics", [v](const httplib::Request&, httplib::Response& res) {
-    res.set_content(metrics_text(v->metrics), "text/plain; version=0.0.4");
-  });
-  // Nothing here changes anything.
-  auto refuse = [](const httplib::Request&, httplib::Response& res) {
-    res.status = 405;
-    res.set_header("Allow", "GET, HEAD");
-    res.set_content("This server is read-only.\n", "text/plain");
-  };
-  h.Post(".*", refuse);
-  h.Put(".*", refuse);
-  h.Patch(".*", refuse);
-  h.Delete(".*", refuse);
+    reply->content_type = "application/octet-stream";
+    reply->etag = version_tag(s.epoch, s.length);
+    reply->cache_control = "no-cache";
+    reply->ranges = true;
+    reply->file = s.file;
+    reply->file_length = s.file ? s.length : 0;
+    if (!s.file) reply->body = text("");
+  } else if (path == "/metrics") {
+    reply->content_type = "text/plain; version=0.0.4";
+    reply->body = text(metrics_text(v->metrics));
+  } else {
+    reply->status = 404;
+    reply->body = text("There is nothing here.\n");
+  }
 }
 
 }  // namespace
 
-HttpView* http_view_start(const std::string& address, int port, const std::string& board_path,
-                          const ServerMetrics* metrics) {
+HttpView* http_view_start(const ServerOptions* options, const ServerMetrics* metrics) {
   HttpView* v = new HttpView;
   v->metrics = metrics;
-  v->writing = std::make_shared<BoardBytes>();
-  v->board = v->writing;
-  std::ifstream file(board_path, std::ios::binary);
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)),
-                             std::istreambuf_iterator<char>());
-  for (size_t at = 0, size; at < bytes.size(); at += size) {
-    size = frame_complete_size(bytes.data() + at, bytes.size() - at);
-    if (size == 0) break;
-    http_view_stage(v, bytes.data() + at, size);
-  }
-  http_view_commit(v);
-
-  httplib::Server& h = v->http;
-  h.new_task_queue = [] { return new BoundedPool; };
-  h.set_payload_max_length(1024);
-  h.set_read_timeout(TIMEOUT_SECONDS, 0);
-  h.set_write_timeout(TIMEOUT_SECONDS, 0);
-  h.set_keep_alive_timeout(TIMEOUT_SECONDS);
-  h.set_keep_alive_max_count(100);
-  add_routes(v);
-  std::string host = address.empty() ? "0.0.0.0" : address;
-  v->port = port == 0 ? h.bind_to_any_port(host) : (h.bind_to_port(host, port) ? port : -1);
-  if (v->port <= 0) {
-    server_log("error: the web view cannot listen on %s port %d", host.c_str(), port);
+  v->web = web_server_start(options->bind_address, options->http_port, options,
+                            [v](const WebRequest& request, WebReply* reply) { route(v, request, reply); });
+  if (!v->web) {
     delete v;
     return nullptr;
   }
-  v->listener = std::thread([v] { v->http.listen_after_bind(); });
   v->painter = std::thread(paint_loop, v);
-  server_log("web view on http://%s:%d/", host.c_str(), v->port);
   return v;
 }
 
-int http_view_port(const HttpView* v) { return v->port; }
+int http_view_port(const HttpView* v) { return web_server_port(v->web); }
 
 void http_view_stop(HttpView* v) {
   if (!v) return;
+  web_server_stop(v->web);
   {
     std::lock_guard<std::mutex> hold(v->picture_lock);
     v->stopping = true;
     v->picture_changed.notify_all();
   }
-  v->http.stop();
-  v->listener.join();
   v->painter.join();
   delete v;
 }
 
-void http_view_stage(HttpView* v, const uint8_t* frame, size_t length) {
-  if (bytes_append(v->writing.get(), frame, length)) v->writing->staged_commands++;
-}
-
-void http_view_commit(HttpView* v) {
-  BoardBytes* b = v->writing.get();
-  if (b->published.load(std::memory_order_relaxed) == b->length) return;
-  b->commands.store(b->staged_commands, std::memory_order_relaxed);
-  b->published.store(b->length, std::memory_order_release);
-}
-
-void http_view_restart(HttpView* v) {
-  http_view_commit(v);
-  std::shared_ptr<BoardBytes> fresh = std::make_shared<BoardBytes>();
-  std::shared_ptr<BoardBytes> old;
-  {
-    std::lock_guard<std::mutex> hold(v->feed_lock);
-    old = v->board;
-    v->board = fresh;
-    v->epoch++;
-  }
-  v->writing = fresh;
+void http_view_board(HttpView* v, const std::shared_ptr<BoardFile>& file, size_t length,
+                     size_t commands) {
+  if (file == v->given_file && length == v->given_length) return;
+  bool new_board = file != v->given_file;
+  v->given_file = file;
+  v->given_length = length;
+  std::lock_guard<std::mutex> hold(v->feed_lock);
+  if (new_board && v->file) v->epoch++;
+  v->file = file;
+  v->length = length;
+  v->commands = commands;
 }
 
 void http_view_users(HttpView* v, std::vector<std::string> names) {

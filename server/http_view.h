@@ -1,27 +1,31 @@
 // The read-only web view of the board: a page, the picture as PNG, the board
-// file and the metrics, served by threads of its own. The relay loop only
-// appends to an append-only buffer and swaps pointers under locks that no one
-// holds for longer than a pointer copy, so it never waits for the web side.
+// file and the metrics, served by the web side (web_server.h) on a thread of
+// its own and drawn by a painter thread. The relay loop only hands over the
+// board file's descriptor, length and users under a lock that no one holds
+// for longer than a pointer copy, so it never waits for the web side. The
+// view keeps no copy of the board: both the painter and /board.easel read
+// the board file.
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "options.h"
+#include "output_queue.h"
 
 struct HttpView;
 struct ServerMetrics;
 
-// Listens on address (empty: every interface) and port (0: a free one); the
-// picture starts from the board file's frames. nullptr on failure (logged).
-HttpView* http_view_start(const std::string& address, int port, const std::string& board_path,
-                          const ServerMetrics* metrics);
+// Listens on the --bind address and the --http port (0: a free one).
+// nullptr on failure (logged).
+HttpView* http_view_start(const ServerOptions* options, const ServerMetrics* metrics);
 int http_view_port(const HttpView* v);
 void http_view_stop(HttpView* v);
 
-// Relay loop side. A command appended to the board, not written yet:
-void http_view_stage(HttpView* v, const uint8_t* frame, size_t length);
-// The staged commands are in the board file and acknowledged:
-void http_view_commit(HttpView* v);
-// A restart passed (the board was written first): a fresh picture begins.
-void http_view_restart(HttpView* v);
+// Relay loop side: the board as written and acknowledged, its first length
+// bytes holding commands frames. Another file is a new board (a restart).
+void http_view_board(HttpView* v, const std::shared_ptr<BoardFile>& file, size_t length,
+                     size_t commands);
 void http_view_users(HttpView* v, std::vector<std::string> names);

@@ -7,15 +7,6 @@ void metrics_add(std::atomic<int64_t>* counter, int64_t amount) {
   counter->fetch_add(amount, std::memory_order_relaxed);
 }
 
-DisconnectReason metrics_reason(const char* reason) {
-  if (!reason) return LEFT_KICKED;
-  if (strstr(reason, "closed the connection")) return LEFT_CLOSED;
-  if (strstr(reason, "not read")) return LEFT_OVERFLOW;
-  if (strstr(reason, "log in within")) return LEFT_TIMEOUT;
-  if (strstr(reason, "error")) return LEFT_ERROR;
-  return LEFT_PROTOCOL;
-}
-
 void metrics_latency(ServerMetrics* m, int64_t count, double seconds) {
   int bucket = 0;
   while (bucket < LATENCY_BUCKETS && seconds > LATENCY_BOUNDS[bucket]) bucket++;
@@ -50,7 +41,7 @@ std::string metrics_text(const ServerMetrics* m) {
   line(&out, "easel_sent_bytes_total", "counter", "Bytes sent to clients.", get(m->bytes_out));
   line(&out, "easel_restarts_total", "counter", "Restart votes that passed.", get(m->restarts));
   static const char* const reasons[LEFT_REASONS] = {"closed", "protocol", "overflow",
-                                                    "timeout", "error", "kicked"};
+                                                    "timeout", "error", "kicked", "refused"};
   out += "# HELP easel_disconnects_total Connections ended, by reason.\n"
          "# TYPE easel_disconnects_total counter\n";
   char text[160];

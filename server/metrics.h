@@ -12,7 +12,8 @@ enum DisconnectReason {
   LEFT_OVERFLOW,   // did not read its output
   LEFT_TIMEOUT,    // no login in time
   LEFT_ERROR,      // a socket error
-  LEFT_KICKED,     // refused, kicked, or its last lines were not taken
+  LEFT_KICKED,     // kicked by a vote
+  LEFT_REFUSED,    // turned away: board full, its source's seats or waiting connections taken
   LEFT_REASONS
 };
 
@@ -30,8 +31,6 @@ struct ServerMetrics {
 };
 
 void metrics_add(std::atomic<int64_t>* counter, int64_t amount);
-// The kind of a disconnection, from the reason the server logs.
-DisconnectReason metrics_reason(const char* reason);
 // count acknowledgements sent `seconds` after their commands were read.
 void metrics_latency(ServerMetrics* m, int64_t count, double seconds);
 // The Prometheus text exposition of every metric.

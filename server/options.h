@@ -1,28 +1,53 @@
 // Command-line options of easel-server.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
+// An address range (10.0.0.0/8, 2001:db8::/32, or one address).
+struct AddressRange {
+  int family = 0;  // AF_INET or AF_INET6
+  uint8_t bytes[16] = {};
+  int prefix = 0;  // bits that must match
+};
+
+// The limits apply per source: every connection from one IPv4 address or one
+// IPv6 /64 shares them, also across reconnects. A trusted source's
+// connections are each a source of their own and have no per-source caps.
 struct ServerOptions {
   int port = 2020;
   std::string bind_address;  // empty: every interface
   std::string board_path = "board.easel";
   std::string motd_password;  // empty: the message of the day cannot be changed
   size_t max_pending_output = 8u << 20;
-  double rate = 50;    // commands per second per user; 0 turns the limit off
-  double burst = 100;  // commands a user may send at once before the limit applies
-  // Drawing cost a user's commands may put on every client (net/draw_cost.h),
+  double rate = 50;    // frames per second per source; 0 turns the limit off
+  double burst = 100;  // frames a source may send at once before the limit applies
+  // Drawing cost a source's commands may put on every client (net/draw_cost.h),
   // in microseconds of one core per second, and what may be saved up; 0 turns
   // the budget off.
   double draw_rate = 100000;
   double draw_burst = 500000;
+  // All sources together: shared out among the sources drawing, each of them
+  // having at most its part as its budget and its burst; 0 turns it off.
+  double draw_total = 1000000;
+  double login_rate = 1;   // logins per second per source
+  double login_burst = 4;
+  int seats_per_source = 8;     // users logged in from one source
+  int unlogged_per_source = 4;  // connections of one source waiting to log in
+  int restart_interval = 30;    // seconds from one restart to the next at least
+  std::vector<AddressRange> trusted;
   int max_connections = 1000;
   int login_timeout = 30;  // seconds to send the login request
   bool sync = false;       // fdatasync the board before acknowledging
   int http_port = -1;      // the web view's port; -1: no web view
+  int http_connections = 512;  // web connections open at once
 };
 
-// Fills options from argv. Returns 1 to run, 0 when the program should exit
+// Fills options from argv (and the message of the day's password from the
+// environment or a file). Returns 1 to run, 0 when the program should exit
 // with *exit_status (after --help, or an error already printed to stderr).
 int options_parse(ServerOptions* options, int argc, char** argv, int* exit_status);
 const char* options_usage();
+// "10.0.0.0/8", "2001:db8::/32" or one address; 0 when it is none of them.
+int address_range_parse(const char* text, AddressRange* out);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -93,8 +94,11 @@ void relay_init(Relay* r, const ServerOptions* options, Board* board) {
   if (!r->motd.empty()) server_log("message of the day: %s", r->motd.c_str());
 }
 
-static std::string count_text(int votes, int present) {
-  return std::to_string(votes) + " of " + std::to_string(present) + " users.";
+// Votes are counted per source: many connections of one host are one voter
+// (each connection of a trusted source is one of its own).
+static std::string count_text(const Relay* r, int votes, int present) {
+  return std::to_string(votes) + " of " + std::to_string(present) +
+         (present == r->user_count ? " users." : " addresses.");
 }
 
 // ---- login ----
@@ -122,14 +126,25 @@ static int handle_login(Relay* r, Client* c, const uint8_t* payload, size_t leng
   if (constant != LOGIN_CONSTANT || !split_strings(payload + 4, length - 4, &raw, 1)) return 0;
   int id = 1;
   while (id <= MAX_USERS && r->users[id]) id++;
+  Source* source = c->source;
+  std::string refusal;
   if (id > MAX_USERS) {
     server_log("#%u refused: the board is full", c->serial);
-    relay_tell(
-        r, c,
-        "Sorry, the board is full (" + std::to_string(MAX_USERS) + " users). Try again later.");
+    refusal = "Sorry, the board is full (" + std::to_string(MAX_USERS) + " users). Try again later.";
+  } else if (!source->trusted && source->seats >= r->options->seats_per_source) {
+    server_log("#%u refused: %d users from %s are logged in", c->serial, source->seats,
+               source->key.c_str());
+    refusal = "Sorry, " + std::to_string(source->seats) +
+              " users from your address are on the board already. Try again later.";
+  }
+  source->unlogged--;
+  if (!refusal.empty()) {
+    relay_tell(r, c, refusal);
     c->state = CLIENT_CLOSING;
+    c->leaving = LEFT_REFUSED;
     return 1;
   }
+  source->seats++;
   c->name = unique_name(r, clean_name(raw));
   c->user_id = id;
   c->state = CLIENT_ACTIVE;
@@ -166,23 +181,40 @@ static int handle_login(Relay* r, Client* c, const uint8_t* payload, size_t leng
 
 // ---- votes ----
 
+// The sources with a user for whom vote(user) holds, each counted once.
+template <class Vote>
+static int sources_voting(const Relay* r, Vote vote) {
+  const Source* seen[MAX_USERS];
+  int count = 0;
+  for (int id = 1; id <= MAX_USERS; id++) {
+    const Client* u = r->users[id];
+    if (!u || !vote(u) || std::find(seen, seen + count, u->source) != seen + count) continue;
+    seen[count++] = u->source;
+  }
+  return count;
+}
+
+static int sources_present(const Relay* r) {
+  return sources_voting(r, [](const Client*) { return true; });
+}
+
 static int restart_votes(const Relay* r) {
-  int votes = 0;
-  for (int id = 1; id <= MAX_USERS; id++)
-    if (r->users[id] && r->users[id]->restart_vote) votes++;
-  return votes;
+  return sources_voting(r, [](const Client* u) { return u->restart_vote; });
 }
 
 static int kick_votes(const Relay* r, int target) {
-  int votes = 0;
+  return sources_voting(r, [target](const Client* u) { return u->kick_vote == target; });
+}
+
+static void clear_restart_votes(Relay* r) {
   for (int id = 1; id <= MAX_USERS; id++)
-    if (r->users[id] && r->users[id]->kick_vote == target) votes++;
-  return votes;
+    if (r->users[id]) r->users[id]->restart_vote = false;
+  r->restart_waiting = false;
 }
 
 static void restart_board(Relay* r) {
-  for (int id = 1; id <= MAX_USERS; id++)
-    if (r->users[id]) r->users[id]->restart_vote = false;
+  clear_restart_votes(r);
+  r->restart_not_before = r->now + r->options->restart_interval;
   std::string archive;
   if (!board_restart(r->board, &archive)) {
     relay_announce(r, "The board could not be restarted.");
@@ -190,7 +222,6 @@ static void restart_board(Relay* r) {
   }
   server_log("restart: the old board was moved to %s", archive.c_str());
   r->restarts++;
-  if (r->watch.restart) r->watch.restart(r->watch.context);
   send_to_others(r, nullptr, RESTART_FRAME, sizeof RESTART_FRAME);
 }
 
@@ -199,6 +230,7 @@ static void remove_user(Relay* r, Client* c) {
   if (id <= 0 || r->users[id] != c) return;
   r->users[id] = nullptr;
   r->user_count--;
+  c->source->seats--;
   r->roster_changes++;
   c->user_id = 0;
   c->restart_vote = false;
@@ -213,6 +245,7 @@ static void kick_user(Relay* r, Client* target) {
   server_log("kick: %d \"%s\" is disconnected by vote", target->user_id, target->name.c_str());
   relay_tell(r, target, "You have been kicked from the board.");
   target->state = CLIENT_CLOSING;
+  target->leaving = LEFT_KICKED;
   std::string name = target->name;
   remove_user(r, target);
   relay_announce(r, name + " has been kicked.");
@@ -220,11 +253,27 @@ static void kick_user(Relay* r, Client* target) {
 
 // Carries out whatever the present votes decide; a kick changes the number of
 // users, so the count is repeated until nothing more happens.
+// A restart that passed waits for the end of the interval since the last one
+// (the votes stay and are counted again then); on an empty board it changes
+// nothing and archives nothing.
 static void count_votes(Relay* r) {
   for (;;) {
-    int present = r->user_count;
+    int present = sources_present(r);
     if (present == 0) return;
-    if (restart_votes(r) * 2 > present) {
+    if (restart_votes(r) * 2 <= present) {
+      r->restart_waiting = false;
+    } else if (board_size(r->board) == 0) {
+      clear_restart_votes(r);
+      relay_announce(r, "The board is empty: there is nothing to restart.");
+    } else if (r->now < r->restart_not_before) {
+      if (!r->restart_waiting) {
+        int wait = int(std::ceil(r->restart_not_before - r->now));
+        relay_announce(r, "The board restarts in " + std::to_string(wait) +
+                              " seconds: at most one restart every " +
+                              std::to_string(r->options->restart_interval) + " seconds.");
+      }
+      r->restart_waiting = true;
+    } else {
       restart_board(r);
       continue;
     }
@@ -241,14 +290,14 @@ static int handle_restart_vote(Relay* r, Client* c, const uint8_t* payload, size
   if (c->restart_vote) {
     relay_tell(r, c,
                "You have already voted to restart the board: " +
-                   count_text(restart_votes(r), r->user_count));
+                   count_text(r, restart_votes(r), sources_present(r)));
     return 1;
   }
   c->restart_vote = true;
-  int votes = restart_votes(r);
+  int votes = restart_votes(r), present = sources_present(r);
   server_log("vote: %d \"%s\" votes to restart (%d of %d)", c->user_id, c->name.c_str(), votes,
-             r->user_count);
-  relay_announce(r, c->name + " voted to restart the board: " + count_text(votes, r->user_count));
+             present);
+  relay_announce(r, c->name + " voted to restart the board: " + count_text(r, votes, present));
   count_votes(r);
   return 1;
 }
@@ -264,15 +313,14 @@ static int handle_kick_vote(Relay* r, Client* c, const uint8_t* payload, size_t 
   if (c->kick_vote == target) {
     relay_tell(r, c,
                "You have already voted to kick " + target_name + ": " +
-                   count_text(kick_votes(r, target), r->user_count));
+                   count_text(r, kick_votes(r, target), sources_present(r)));
     return 1;
   }
   c->kick_vote = target;
-  int votes = kick_votes(r, target);
+  int votes = kick_votes(r, target), present = sources_present(r);
   server_log("vote: %d \"%s\" votes to kick %d \"%s\" (%d of %d)", c->user_id, c->name.c_str(),
-             target, target_name.c_str(), votes, r->user_count);
-  relay_announce(
-      r, c->name + " voted to kick " + target_name + ": " + count_text(votes, r->user_count));
+             target, target_name.c_str(), votes, present);
+  relay_announce(r, c->name + " voted to kick " + target_name + ": " + count_text(r, votes, present));
   count_votes(r);
   return 1;
 }
@@ -300,11 +348,23 @@ static int handle_motd(Relay* r, Client* c, const uint8_t* payload, size_t lengt
     relay_tell(r, c, "This server has no password for the message of the day.");
     return 1;
   }
+  // After a wrong password its source waits 1, 2, 4... up to 60 seconds before
+  // the next one is even looked at.
+  Source* source = c->source;
+  if (r->now < source->motd_next) {
+    relay_tell(r, c,
+               "Too many wrong passwords: wait " +
+                   std::to_string(int(std::ceil(source->motd_next - r->now))) + " s and try again.");
+    return 1;
+  }
   if (!same_password(fields[0], password)) {
     server_log("motd: %d \"%s\" gave a wrong password", c->user_id, c->name.c_str());
     relay_tell(r, c, "Wrong password: the message of the day is unchanged.");
+    source->motd_next = r->now + std::min(60.0, std::ldexp(1.0, std::min(source->motd_failures, 6)));
+    source->motd_failures++;
     return 1;
   }
+  source->motd_failures = 0;
   r->motd = clean_text(fields[1], MAX_CHAT_CHARS);
   server_log("motd: %d \"%s\" set the message of the day: %s", c->user_id, c->name.c_str(),
              r->motd.c_str());
@@ -326,7 +386,6 @@ static int handle_drawing(Relay* r, Client* c, const uint8_t* frame, size_t leng
   std::vector<uint8_t> copy(frame, frame + length);
   copy[3] = uint8_t(c->user_id);  // nobody paints for someone else
   board_append(r->board, copy.data(), copy.size());
-  if (r->watch.command) r->watch.command(r->watch.context, copy.data(), copy.size());
   send_to_others(r, c, copy.data(), copy.size());
   relay_send(r, c, ACCEPTED_FRAME, sizeof ACCEPTED_FRAME);
   r->relayed++;
@@ -366,32 +425,60 @@ int relay_handle_frame(Relay* r, Client* c, const uint8_t* frame, size_t length)
   }
 }
 
-// Two token buckets: commands, `rate` a second with at most `burst` saved up,
-// and drawing cost, `draw_rate` a second with at most `draw_burst`. A drawing
-// command is taken while the cost budget is not in debt and may run it into
-// debt, so a command dearer than the whole burst still passes in time. When
-// the frame must wait, c->resume_at is set to when both allow it.
-static bool take_tokens(const ServerOptions* o, Client* c, double now, double cost) {
-  double elapsed = now - c->refilled_at;
-  c->tokens = std::min(o->burst, c->tokens + elapsed * o->rate);
-  c->draw_tokens = std::min(o->draw_burst, c->draw_tokens + elapsed * o->draw_rate);
-  c->refilled_at = now;
+// A source counts among those drawing for this long after its last drawing command.
+static const double DRAWING_SECONDS = 5;
+
+// The part of the server-wide drawing budget each drawing source has.
+static double draw_share(const Relay* r) {
+  return r->options->draw_total / std::max(1, r->drawing_sources);
+}
+
+// The source's buckets: frames, `rate` a second with at most `burst` saved
+// up, and drawing cost, `draw_rate` a second with at most `draw_burst` (both
+// never more than its share of `draw_total`, so all sources together stay
+// within it). A drawing command is taken while the budget is not in debt and
+// may run it into debt, so a command dearer than the whole burst still passes
+// in time and its source alone waits for it. When the frame must wait,
+// c->resume_at is set to when both allow it.
+static bool take_tokens(Relay* r, Client* c, double now, double cost) {
+  const ServerOptions* o = r->options;
+  Source* s = c->source;
+  if (cost > 0) {
+    if (now - s->last_draw > DRAWING_SECONDS) r->drawing_sources++;
+    s->last_draw = now;
+  }
+  double share = draw_share(r), draw_rate = source_draw_rate(o, share);
+  source_refill(o, s, now, share);
   double wait = 0;
-  if (o->rate > 0 && c->tokens < 1) wait = (1 - c->tokens) / o->rate;
-  if (o->draw_rate > 0 && cost > 0 && c->draw_tokens < 0)
-    wait = std::max(wait, -c->draw_tokens / o->draw_rate);
+  if (o->rate > 0 && s->tokens < 1) wait = (1 - s->tokens) / o->rate;
+  if (draw_rate > 0 && cost > 0 && s->draw_tokens < 0)
+    wait = std::max(wait, -s->draw_tokens / draw_rate);
   if (wait > 0) {
     c->resume_at = now + wait;
     return false;
   }
-  if (o->rate > 0) c->tokens -= 1;
-  if (o->draw_rate > 0) c->draw_tokens -= cost;
+  if (o->rate > 0) s->tokens -= 1;
+  if (draw_rate > 0) s->draw_tokens -= cost;
   return true;
 }
 
-InputResult relay_take_input(Relay* r, Client* c, double now, bool ignore_limit,
-                             std::string* reason) {
+// Logins of an untrusted source, `login_rate` a second, `login_burst` at once.
+static bool take_login(Relay* r, Client* c, double now) {
+  const ServerOptions* o = r->options;
+  Source* s = c->source;
+  if (s->trusted || o->login_rate <= 0) return true;
+  source_refill(o, s, now, draw_share(r));
+  if (s->login_tokens < 1) {
+    c->resume_at = now + (1 - s->login_tokens) / o->login_rate;
+    return false;
+  }
+  s->login_tokens -= 1;
+  return true;
+}
+
+InputResult relay_take_input(Relay* r, Client* c, double now, std::string* reason) {
   InputResult result = INPUT_WAITING;
+  r->now = now;
   while (c->state == CLIENT_LOGIN || c->state == CLIENT_ACTIVE) {
     const uint8_t* p = c->input.data() + c->input_start;
     size_t available = c->input.size() - c->input_start;
@@ -409,8 +496,9 @@ InputResult relay_take_input(Relay* r, Client* c, double now, bool ignore_limit,
     }
     size_t size = frame_complete_size(p, available);
     if (size == 0) break;
-    if (c->state == CLIENT_ACTIVE && !ignore_limit &&
-        !take_tokens(r->options, c, now, draw_cost(p[0], p + 3, size - 3))) {
+    bool allowed = c->state == CLIENT_ACTIVE ? take_tokens(r, c, now, draw_cost(p[0], p + 3, size - 3))
+                                             : take_login(r, c, now);
+    if (!allowed) {
       result = INPUT_LIMITED;
       break;
     }
@@ -434,4 +522,34 @@ void relay_leave(Relay* r, Client* c) {
   if (c->user_id == 0) return;
   remove_user(r, c);
   count_votes(r);
+}
+
+int relay_admit(Relay* r, Client* c, const sockaddr_storage& address, double now,
+                std::string* reason) {
+  Source* s = sources_find(&r->sources, r->options, address, now);
+  if (!s->trusted && s->unlogged >= r->options->unlogged_per_source) {
+    *reason = std::to_string(s->unlogged) + " connections from " + s->key + " wait to log in";
+    return 0;
+  }
+  c->source = s;
+  s->connections++;
+  s->unlogged++;
+  return 1;
+}
+
+void relay_close(Relay* r, Client* c) {
+  relay_leave(r, c);
+  if (!c->source) return;
+  if (c->state == CLIENT_LOGIN) c->source->unlogged--;
+  c->source->connections--;
+  c->source = nullptr;
+}
+
+void relay_tick(Relay* r, double now) {
+  r->now = now;
+  if (r->restart_waiting && now >= r->restart_not_before) count_votes(r);
+  r->drawing_sources = 0;
+  for (const auto& entry : r->sources.by_key)
+    r->drawing_sources += now - entry.second->last_draw <= DRAWING_SECONDS;
+  sources_sweep(&r->sources, r->options, now, draw_share(r));
 }

@@ -11,14 +11,7 @@
 #include "client.h"
 #include "options.h"
 #include "rules.h"
-
-// Watches the board from outside the relay loop (the web view); called in
-// the loop, so it must not block.
-struct RelayWatch {
-  void* context = nullptr;
-  void (*command)(void* context, const uint8_t* frame, size_t length) = nullptr;
-  void (*restart)(void* context) = nullptr;
-};
+#include "sources.h"
 
 struct Relay {
   const ServerOptions* options = nullptr;
@@ -28,14 +21,30 @@ struct Relay {
   std::string motd;
   std::string motd_path;
   std::vector<Client*> dirty;  // clients with new output, each once
-  // For the metrics and the web view; the event loop takes and resets the counts.
-  RelayWatch watch;
+  Sources sources;
+  double now = 0;  // of the input being handled
+  // The server-wide drawing budget is shared out among the sources that drew
+  // in the last few seconds.
+  int drawing_sources = 0;
+  // Restarts: not before this time; a vote passed and waits for it.
+  double restart_not_before = 0;
+  bool restart_waiting = false;
+  // For the metrics; the event loop takes and resets the counts.
   unsigned roster_changes = 0;
   long relayed = 0, acks = 0, restarts = 0;
 };
 
 // Loads the message of the day kept beside the board.
 void relay_init(Relay* r, const ServerOptions* options, Board* board);
+// A new connection c from address (its peer, or whoever a bridge says it
+// is): c gets its source. Returns 0, with the reason, when the source has
+// too many connections waiting to log in; c is then to be closed at once.
+int relay_admit(Relay* r, Client* c, const sockaddr_storage& address, double now,
+                std::string* reason);
+// c is closed for good: it leaves (relay_leave) and its source forgets it.
+void relay_close(Relay* r, Client* c);
+// Once a second: votes whose time has come, sources no longer needed.
+void relay_tick(Relay* r, double now);
 // Handles one complete frame of c. Returns 0 when the frame breaks the
 // protocol; the caller then disconnects c.
 int relay_handle_frame(Relay* r, Client* c, const uint8_t* frame, size_t length);
@@ -45,11 +54,11 @@ enum InputResult {
   INPUT_REFUSED,  // c broke the protocol and must be disconnected
 };
 // Takes the complete frames buffered in c->input, in order, and handles them,
-// while c's rate and drawing budget allow (unless ignore_limit; when they do
-// not, c->resume_at says when they will). A header announcing a frame
-// larger than any legal message is refused before its payload arrives.
-InputResult relay_take_input(Relay* r, Client* c, double now, bool ignore_limit,
-                             std::string* reason);
+// while its source's rate, drawing budget and logins and the server's drawing
+// budget allow (when they do not, c->resume_at says when they will). A header
+// announcing a frame larger than any legal message is refused before its
+// payload arrives.
+InputResult relay_take_input(Relay* r, Client* c, double now, std::string* reason);
 // c has gone (or is being disconnected): the others are told, its votes and
 // the votes against it vanish, and what is left of the votes is counted again.
 void relay_leave(Relay* r, Client* c);

@@ -52,24 +52,28 @@ static void update_reading(Server* s, Client* c) {
   uint32_t events = c->epoll_events & EPOLLOUT;
   bool reading = c->state == CLIENT_DRAINING ||
                  ((c->state == CLIENT_LOGIN || c->state == CLIENT_ACTIVE) && !c->paused);
-  if (reading) events |= EPOLLIN | EPOLLRDHUP;
+  if (reading && !c->peer_closed) events |= EPOLLIN | EPOLLRDHUP;
   set_events(s, c, events);
 }
 
-static void disconnect(Server* s, Client* c, const char* reason) {
+// Closes c for good. A refused or kicked client, whose reason was logged when
+// it was turned away, goes without a reason and is counted as what it was.
+static void disconnect(Server* s, Client* c, DisconnectReason kind, const char* reason) {
   if (c->closed) return;
   char label[64];
   if (reason) server_log("%s left: %s", client_label(c, label, sizeof label), reason);
   c->closed = true;
-  server_watch_disconnect(s, reason);
+  server_watch_disconnect(s, reason ? kind : c->leaving);
   if (epoll_ctl(s->epoll_fd, EPOLL_CTL_DEL, c->fd, nullptr) != 0)
     server_log("error: cannot stop watching #%u: %s", c->serial, strerror(errno));
   close(c->fd);
   c->fd = -1;
   output_clear(&c->output);
-  relay_leave(&s->relay, c);
+  relay_close(&s->relay, c);
   s->graveyard.push_back(c);
 }
+
+static void finish(Server* s, Client* c) { disconnect(s, c, c->leaving, nullptr); }
 
 static void mark_for_sending(Server* s, Client* c) {
   if (c->dirty) return;
@@ -82,13 +86,14 @@ static void mark_for_sending(Server* s, Client* c) {
 // kicked users.
 static void refuse(Server* s, Client* c, const char* reason) {
   if (c->state != CLIENT_ACTIVE) {
-    disconnect(s, c, reason);
+    disconnect(s, c, LEFT_PROTOCOL, reason);
     return;
   }
   char label[64];
   server_log("%s left: %s", client_label(c, label, sizeof label), reason);
   relay_leave(&s->relay, c);
   c->state = CLIENT_CLOSING;
+  c->leaving = LEFT_PROTOCOL;
   c->input.clear();
   c->input_start = 0;
   update_reading(s, c);
@@ -97,23 +102,35 @@ static void refuse(Server* s, Client* c, const char* reason) {
 
 // ---- input ----
 
+// Once in the list however often it is held back (a hang-up is reported to a
+// paused client too).
 static void pause_reading(Server* s, Client* c) {
+  if (!c->paused) s->paused.push_back(c);
   c->paused = true;
-  s->paused.push_back(c);
   update_reading(s, c);
 }
 
-static void process_input(Server* s, Client* c, double now, bool ignore_limit) {
+// A peer that ended its stream has its frames taken as its limits allow (they
+// are still its commands, acknowledged as far as it reads) and then goes.
+static void process_input(Server* s, Client* c, double now) {
   std::string reason;
-  switch (relay_take_input(&s->relay, c, now, ignore_limit, &reason)) {
+  switch (relay_take_input(&s->relay, c, now, &reason)) {
     case INPUT_LIMITED:
       pause_reading(s, c);
-      break;
+      return;
     case INPUT_REFUSED:
       refuse(s, c, reason.c_str());
       break;
     case INPUT_WAITING:
       break;
+  }
+  if (!c->peer_closed || c->closed) return;
+  if (c->state == CLIENT_CLOSING) {
+    finish(s, c);
+  } else {
+    bool mid_frame = c->input.size() > c->input_start;
+    disconnect(s, c, LEFT_CLOSED,
+               mid_frame ? "closed the connection in the middle of a frame" : "closed the connection");
   }
 }
 
@@ -144,27 +161,22 @@ static void read_client(Server* s, Client* c, double now) {
     if (c->state == CLIENT_LOGIN || c->state == CLIENT_ACTIVE) {
       char reason[96];
       snprintf(reason, sizeof reason, "receive error: %s", strerror(errno));
-      disconnect(s, c, reason);
+      disconnect(s, c, LEFT_ERROR, reason);
     } else {
-      disconnect(s, c, nullptr);
+      finish(s, c);
     }
     return;
   }
   if (c->state == CLIENT_CLOSING || c->state == CLIENT_DRAINING) {
-    if (closed_by_peer) disconnect(s, c, nullptr);
+    if (closed_by_peer) finish(s, c);
     return;
   }
-  // Frames that arrived before the end of the stream are still commands of
-  // this user; then the connection is done.
-  process_input(s, c, now, closed_by_peer);
-  if (closed_by_peer && c->state == CLIENT_CLOSING) {
-    disconnect(s, c, nullptr);
-  } else if (closed_by_peer) {
-    bool mid_frame = !c->closed && c->input.size() > c->input_start;
-    disconnect(
-        s, c,
-        mid_frame ? "closed the connection in the middle of a frame" : "closed the connection");
+  if (closed_by_peer) {
+    // Nothing more to read: the frames still buffered wait for the limits.
+    c->peer_closed = true;
+    set_events(s, c, c->epoll_events & ~uint32_t(EPOLLIN | EPOLLRDHUP));
   }
+  process_input(s, c, now);
 }
 
 // ---- connections ----
@@ -209,44 +221,55 @@ static void accept_clients(Server* s, double now) {
       set_listening(s, false);
       return;
     }
-    std::string peer = address_text(&address);
-    if (int(s->clients.size()) >= s->options.max_connections) {
-      server_log("connection from %s refused: %d connections are open", peer.c_str(),
-                 int(s->clients.size()));
-      close(fd);
-      continue;
-    }
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    // A peer that vanished without closing (a crashed machine, a dropped
-    // network) would keep its id and count among the voters: probe idle
-    // connections after a minute and give up after six unanswered probes.
-    int idle = 60, interval = 10, probes = 6;
-    setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
-    setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
-    setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
-    setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
-    std::unique_ptr<Client> owned(new Client);
-    Client* c = owned.get();
-    c->fd = fd;
-    c->serial = s->next_serial++;
-    c->address = peer;
-    c->tokens = s->options.burst;
-    c->draw_tokens = s->options.draw_burst;
-    c->refilled_at = now;
-    c->deadline = now + s->options.login_timeout;
-    epoll_event ev = {};
-    ev.events = EPOLLIN | EPOLLRDHUP;
-    ev.data.ptr = c;
-    if (epoll_ctl(s->epoll_fd, EPOLL_CTL_ADD, fd, &ev) != 0) {
-      server_log("error: cannot watch the connection from %s: %s", peer.c_str(), strerror(errno));
-      close(fd);
-      continue;
-    }
-    c->epoll_events = ev.events;
-    s->clients[c] = std::move(owned);
-    server_log("#%u connection from %s", c->serial, peer.c_str());
+    server_add_connection(s, fd, address, now);
   }
+}
+
+int server_add_connection(Server* s, int fd, const sockaddr_storage& source, double now) {
+  std::string peer = address_text(&source);
+  if (int(s->clients.size()) >= s->options.max_connections) {
+    server_log("connection from %s refused: %d connections are open", peer.c_str(),
+               int(s->clients.size()));
+    server_watch_disconnect(s, LEFT_REFUSED);
+    close(fd);
+    return 0;
+  }
+  int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  // A peer that vanished without closing (a crashed machine, a dropped
+  // network) would keep its id and count among the voters: probe idle
+  // connections after a minute and give up after six unanswered probes.
+  int idle = 60, interval = 10, probes = 6;
+  setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+  std::unique_ptr<Client> owned(new Client);
+  Client* c = owned.get();
+  std::string why;
+  if (!relay_admit(&s->relay, c, source, now, &why)) {
+    server_log("connection from %s refused: %s", peer.c_str(), why.c_str());
+    server_watch_disconnect(s, LEFT_REFUSED);
+    close(fd);
+    return 0;
+  }
+  c->fd = fd;
+  c->serial = s->next_serial++;
+  c->address = peer;
+  c->deadline = now + s->options.login_timeout;
+  epoll_event ev = {};
+  ev.events = EPOLLIN | EPOLLRDHUP;
+  ev.data.ptr = c;
+  if (epoll_ctl(s->epoll_fd, EPOLL_CTL_ADD, fd, &ev) != 0) {
+    server_log("error: cannot watch the connection from %s: %s", peer.c_str(), strerror(errno));
+    relay_close(&s->relay, c);
+    close(fd);
+    return 0;
+  }
+  c->epoll_events = ev.events;
+  s->clients[c] = std::move(owned);
+  server_log("#%u connection from %s", c->serial, peer.c_str());
+  return 1;
 }
 
 // ---- output ----
@@ -257,7 +280,7 @@ static void send_output(Server* s, Client* c, double now) {
     char reason[96];
     snprintf(reason, sizeof reason, "disconnected: more than %zu bytes of output not read",
              s->options.max_pending_output);
-    disconnect(s, c, reason);
+    disconnect(s, c, LEFT_OVERFLOW, reason);
     return;
   }
   uint64_t sent_before = c->output.sent;
@@ -266,7 +289,10 @@ static void send_output(Server* s, Client* c, double now) {
   if (r < 0) {
     char reason[96];
     snprintf(reason, sizeof reason, "send error: %s", strerror(errno));
-    disconnect(s, c, c->state == CLIENT_DRAINING ? nullptr : reason);
+    if (c->state == CLIENT_DRAINING)
+      finish(s, c);
+    else
+      disconnect(s, c, LEFT_ERROR, reason);
     return;
   }
   uint32_t events = c->epoll_events & ~uint32_t(EPOLLOUT);
@@ -307,7 +333,7 @@ static void check_timers(Server* s, double now) {
       s->paused[i] = s->paused.back();
       s->paused.pop_back();
       update_reading(s, c);
-      process_input(s, c, now, false);
+      process_input(s, c, now);
       continue;
     }
     i++;
@@ -318,6 +344,7 @@ static void check_timers(Server* s, double now) {
   }
   if (now < s->next_deadline_check) return;
   s->next_deadline_check = now + 1;
+  relay_tick(&s->relay, now);
   for (auto& entry : s->clients) {
     Client* c = entry.first;
     if (c->closed) continue;
@@ -326,16 +353,16 @@ static void check_timers(Server* s, double now) {
       if (c->closing_since == 0)
         c->closing_since = now;
       else if (now - c->closing_since > DRAIN_SECONDS)
-        disconnect(s, c, nullptr);
+        finish(s, c);
       continue;
     }
     if (c->deadline > now) continue;
     if (c->state == CLIENT_LOGIN) {
       char reason[64];
       snprintf(reason, sizeof reason, "did not log in within %d seconds", s->options.login_timeout);
-      disconnect(s, c, reason);
+      disconnect(s, c, LEFT_TIMEOUT, reason);
     } else if (c->state == CLIENT_DRAINING) {
-      disconnect(s, c, nullptr);
+      finish(s, c);
     }
   }
 }
@@ -437,11 +464,10 @@ static void free_closed(Server* s) {
   std::vector<Client*>& dirty = s->relay.dirty;
   dirty.erase(std::remove_if(dirty.begin(), dirty.end(), [](Client* c) { return c->closed; }),
               dirty.end());
-  for (Client* c : s->graveyard) {
-    auto it = std::find(s->paused.begin(), s->paused.end(), c);
-    if (it != s->paused.end()) s->paused.erase(it);
-    s->clients.erase(c);
-  }
+  std::vector<Client*>& paused = s->paused;
+  paused.erase(std::remove_if(paused.begin(), paused.end(), [](Client* c) { return c->closed; }),
+               paused.end());
+  for (Client* c : s->graveyard) s->clients.erase(c);
   s->graveyard.clear();
 }
 

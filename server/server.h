@@ -1,6 +1,8 @@
 // The event loop: one epoll set with the listening socket, a signal
 // descriptor and every client socket, all non-blocking.
 #pragma once
+#include <sys/socket.h>
+
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -37,6 +39,10 @@ struct Server {
 // Opens the board, binds the socket and sets up the loop. Returns 0 on failure
 // (already logged).
 int server_start(Server* s, const ServerOptions& options);
+// Takes a connected, non-blocking socket as a connection from source (its
+// peer, or the host a bridge speaks for). Returns 0 when it was refused and
+// closed (logged).
+int server_add_connection(Server* s, int fd, const sockaddr_storage& source, double now);
 // Runs until SIGINT or SIGTERM; then flushes the board and closes everything.
 void server_run(Server* s);
 void server_stop(Server* s);
@@ -47,6 +53,6 @@ int server_watch_start(Server* s);
 void server_watch_written(Server* s);
 // After each loop iteration: the acknowledgement latency.
 void server_watch_update(Server* s, double iteration_start);
-void server_watch_disconnect(Server* s, const char* reason);
+void server_watch_disconnect(Server* s, DisconnectReason kind);
 void server_watch_stop(Server* s);
 

@@ -5,20 +5,11 @@
 #include "server.h"
 #include "server_log.h"
 
-static void view_command(void* context, const uint8_t* frame, size_t length) {
-  http_view_stage(static_cast<HttpView*>(context), frame, length);
-}
-
-static void view_restart(void* context) { http_view_restart(static_cast<HttpView*>(context)); }
-
 int server_watch_start(Server* s) {
   if (s->options.http_port < 0) return 1;
-  s->view = http_view_start(s->options.bind_address, s->options.http_port, s->options.board_path,
-                            &s->metrics);
+  s->view = http_view_start(&s->options, &s->metrics);
   if (!s->view) return 0;
-  s->relay.watch.context = s->view;
-  s->relay.watch.command = view_command;
-  s->relay.watch.restart = view_restart;
+  http_view_board(s->view, s->board.file, s->board.written, s->board.commands);
   s->roster_seen = s->relay.roster_changes - 1;  // the first update publishes the roster
   return 1;
 }
@@ -32,11 +23,10 @@ void server_watch_written(Server* s) {
   s->acks_sending += r->acks;
   r->relayed = r->restarts = r->acks = 0;
   m->users.store(r->user_count, std::memory_order_relaxed);
-  m->connections.store(int64_t(s->clients.size()), std::memory_order_relaxed);
   m->board_bytes.store(int64_t(board_size(&s->board)), std::memory_order_relaxed);
   m->board_commands.store(int64_t(s->board.commands), std::memory_order_relaxed);
   if (!s->view) return;
-  http_view_commit(s->view);
+  http_view_board(s->view, s->board.file, s->board.written, s->board.commands);
   if (s->roster_seen != r->roster_changes) {
     s->roster_seen = r->roster_changes;
     std::vector<std::string> names;
@@ -47,6 +37,8 @@ void server_watch_written(Server* s) {
 }
 
 void server_watch_update(Server* s, double iteration_start) {
+  // After the closed connections of the iteration are gone.
+  s->metrics.connections.store(int64_t(s->clients.size()), std::memory_order_relaxed);
   // Acknowledgements held back while the board cannot be written count from
   // the iteration that read their commands.
   if (s->acks_since == 0 && (s->relay.acks > 0 || s->acks_sending > 0))
@@ -57,12 +49,11 @@ void server_watch_update(Server* s, double iteration_start) {
   s->acks_since = 0;
 }
 
-void server_watch_disconnect(Server* s, const char* reason) {
-  metrics_add(&s->metrics.disconnects[metrics_reason(reason)], 1);
+void server_watch_disconnect(Server* s, DisconnectReason kind) {
+  metrics_add(&s->metrics.disconnects[kind], 1);
 }
 
 void server_watch_stop(Server* s) {
   http_view_stop(s->view);
   s->view = nullptr;
-  s->relay.watch = RelayWatch();
 }

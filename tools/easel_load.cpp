@@ -27,8 +27,8 @@
 #include "net/command.h"
 #include "net/draw_cost.h"
 #include "net/message.h"
+#include "net/wire_limits.h"
 #include "paint/canvas.h"
-#include "rules.h"
 #include "server_process.h"
 
 static double now_seconds() {
@@ -172,11 +172,12 @@ static int parse_options(LoadOptions* o, int argc, char** argv) {
           "Usage: easel-load [--clients N] [--seconds S] [--rate R] [--window W]\n"
           "                  [--flooders K] [--port P] [--host 127.0.0.1] [--server PATH]\n"
           "                  [--seed N] [--dear]\n"
-          "Connects N users (default 10) to an easel-server on the loopback interface;\n"
+          "Connects N users (default 10) to an easel-server on the loopback interface,\n"
+          "each from a loopback address of its own (127.40.x.y);\n"
           "each paints R strokes a second (default 5; 0: as fast as the server\n"
           "acknowledges, W strokes in flight, default 8) for S seconds (default 10).\n"
           "With --server, starts that server on a free port with a fresh board (with\n"
-          "--rate 0 --draw-budget 0 when R is 0) and stops it afterwards.\n"
+          "--rate 0 --draw-budget 0 --draw-total 0 when R is 0) and stops it afterwards.\n"
           "With --flooders K, K more users send as fast as they are acknowledged (W in\n"
           "flight); their strokes are counted apart and left out of the latency.\n"
           "With --dear, the flooders send the dearest commands the server accepts.\n"
@@ -237,7 +238,7 @@ int main(int argc, char** argv) {
   ServerProcess server;
   if (!o.server.empty()) {
     if (!server_process_open(&server, o.server) ||
-        !server_process_start(&server, o.rate == 0 ? std::vector<std::string>{"--rate", "0", "--draw-budget", "0"}
+        !server_process_start(&server, o.rate == 0 ? std::vector<std::string>{"--rate", "0", "--draw-budget", "0", "--draw-total", "0"}
                                                    : std::vector<std::string>{})) {
       server_process_close(&server);
       fprintf(stderr, "easel-load: cannot start %s\n", o.server.c_str());
@@ -253,11 +254,14 @@ int main(int argc, char** argv) {
     User& u = users[i];
     u.flooder = int(i) >= o.clients;
     u.fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
+    // Every user is a host of its own: the server's limits are per source address.
+    sockaddr_in from = {}, a = {};
+    from.sin_family = a.sin_family = AF_INET;
+    inet_pton(AF_INET, loopback_address(40, int(i)).c_str(), &from.sin_addr);
     a.sin_port = htons(uint16_t(o.port));
     a.sin_addr = address;
-    if (connect(u.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    if (bind(u.fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+        connect(u.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
       fprintf(stderr, "easel-load: cannot connect to %s:%d: %s\n", o.host.c_str(), o.port,
               strerror(errno));
       return 1;
@@ -346,7 +350,7 @@ int main(int argc, char** argv) {
             u.in_flight.pop_front();
             u.acknowledged++;
           }
-        } else if (is_drawing_type(type) && start > 0) {
+        } else if (command_layout(type) && start > 0) {
           relayed++;
           if (&u == &users[0] && size > 3) {
             double cost = draw_cost(type, &u.input[at + 3], size - 3);

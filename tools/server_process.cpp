@@ -1,6 +1,9 @@
 #include "server_process.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -9,6 +12,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -36,6 +40,10 @@ int server_process_start(ServerProcess* s, const std::vector<std::string>& extra
       // The soft limit only, so that the parent can lift it while the server runs.
       rlimit limit = {rlim_t(s->file_size_limit), RLIM_INFINITY};
       setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (s->address_space_limit > 0) {
+      rlimit limit = {rlim_t(s->address_space_limit), rlim_t(s->address_space_limit)};
+      setrlimit(RLIMIT_AS, &limit);
     }
     std::vector<std::string> args = {s->binary, "--port", "0", "--bind", "127.0.0.1", "--board",
                                      s->board};
@@ -89,4 +97,38 @@ void server_process_close(ServerProcess* s) {
   std::string command = "rm -rf '" + s->dir + "'";
   if (system(command.c_str()) != 0) fprintf(stderr, "cannot remove %s\n", s->dir.c_str());
   s->dir.clear();
+}
+
+static long status_kib(const ServerProcess* s, const char* field) {
+  if (s->pid <= 0) return -1;
+  std::ifstream in("/proc/" + std::to_string(s->pid) + "/status");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind(field, 0) == 0) return atol(line.c_str() + strlen(field));
+  return -1;
+}
+
+long server_process_peak_kib(const ServerProcess* s) { return status_kib(s, "VmHWM:"); }
+long server_process_rss_kib(const ServerProcess* s) { return status_kib(s, "VmRSS:"); }
+
+int loopback_connect(const std::string& source, int port, int receive_window) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  if (receive_window > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_window, sizeof receive_window);
+  sockaddr_in from = {}, to = {};
+  from.sin_family = to.sin_family = AF_INET;
+  to.sin_port = htons(uint16_t(port));
+  inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+  if (inet_pton(AF_INET, source.c_str(), &from.sin_addr) != 1 ||
+      bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+      connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+std::string loopback_address(int family, int n) {
+  return "127." + std::to_string(family) + "." + std::to_string(n / 250) + "." +
+         std::to_string(n % 250 + 1);
 }

@@ -14,6 +14,7 @@ struct ServerProcess {
   pid_t pid = -1;
   int port = 0;
   long file_size_limit = 0;  // soft RLIMIT_FSIZE of the server when not 0
+  long address_space_limit = 0;  // RLIMIT_AS of the server when not 0 (as prlimit --as)
 };
 
 // Makes the temporary directory. 1 on success.
@@ -28,3 +29,12 @@ int server_process_stop(ServerProcess* s, int signal_number = 15);
 std::string server_process_log(const ServerProcess* s);
 // Kills a server still running and removes the directory.
 void server_process_close(ServerProcess* s);
+// The server's peak and present resident memory (VmHWM, VmRSS) in KiB; -1 when gone.
+long server_process_peak_kib(const ServerProcess* s);
+long server_process_rss_kib(const ServerProcess* s);
+// A blocking TCP connection to 127.0.0.1:port from the loopback address
+// source (127.x.y.z stands for a host of its own), with a receive window of
+// that many bytes when not 0; -1 on failure.
+int loopback_connect(const std::string& source, int port, int receive_window = 0);
+// The n-th of a family of distinct loopback addresses: 127.family.(n / 250).(n % 250 + 1).
+std::string loopback_address(int family, int n);

@@ -79,6 +79,23 @@ double segment_length(const int16_t* xs, const int16_t* ys, int n, int i) {
          distance(c2x, c2y, xs[i + 1], ys[i + 1]);
 }
 
+// Every drawing type has its costs: a tool added to the layouts without them
+// fails to build instead of being read past the end of this table.
+struct TypeCost {
+  uint32_t type;
+  const ToolCost* cost;
+};
+constexpr TypeCost TOOL_COSTS[] = {{MSG_PEN, &PEN},       {MSG_PENCIL, &PENCIL}, {MSG_BRUSH, &BRUSH},
+                                   {MSG_CHALK, &CHALK},   {MSG_SMUDGE, &SMUDGE}, {MSG_STAMP, &STAMP}};
+static_assert(sizeof TOOL_COSTS / sizeof TOOL_COSTS[0] == DRAWING_TYPE_COUNT,
+              "every drawing type needs its costs");
+
+const ToolCost* tool_cost(int type) {
+  for (const TypeCost& t : TOOL_COSTS)
+    if (int(t.type) == type) return t.cost;
+  return nullptr;
+}
+
 // Reads past fields; a short payload just runs out.
 void skip(Message* m, int bytes) {
   while (bytes-- > 0) message_get_byte(m);
@@ -98,10 +115,8 @@ double draw_cost(int type, const uint8_t* payload, size_t length) {
   Message m = {uint32_t(type), const_cast<uint8_t*>(payload), const_cast<uint8_t*>(payload),
                const_cast<uint8_t*>(payload) + length, const_cast<uint8_t*>(payload) + length};
   const CommandLayout* layout = command_layout(type);
-  if (!layout) return 0;
-  // In the order of COMMAND_LAYOUTS.
-  static const ToolCost* const TOOLS[] = {&PEN, &PENCIL, &BRUSH, &CHALK, &SMUDGE, &STAMP};
-  const ToolCost* tool = TOOLS[layout - COMMAND_LAYOUTS];
+  const ToolCost* tool = tool_cost(type);
+  if (!layout || !tool) return 0;
   // The author's id, the seed and the colour, then the size and the second value.
   skip(&m, command_fixed_size(*layout) - 2 * layout->values);
   double size = layout->values >= 1 ? message_get_scaled(&m) : 0;

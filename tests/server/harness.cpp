@@ -17,10 +17,6 @@
 // No frame has no bytes: a time-out must not pass for an acknowledgement (0xFF).
 Bytes Frame::bytes() const { return type < 0 ? Bytes() : frame_bytes(type, payload); }
 
-Bytes login_frame(const std::string& name) {
-  return frame_bytes(6, concat({{9, 0, 0, 0}, text_bytes(name)}));
-}
-
 Bytes chat_frame(int user_id, const std::string& text) {
   return frame_bytes(5, concat({{uint8_t(user_id)}, text_bytes(text)}));
 }
@@ -60,6 +56,13 @@ bool TestServer::wait_for_log(const std::string& text, double seconds) const {
   return true;
 }
 
+int TestServer::web_port() const {
+  const std::string mark = "web view on http://127.0.0.1:";
+  if (!wait_for_log(mark)) return 0;
+  std::string text = log();
+  return atoi(text.c_str() + text.find(mark) + mark.size());
+}
+
 Bytes TestServer::file(const std::string& name) const {
   std::ifstream in(dir + "/" + name, std::ios::binary);
   return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -77,8 +80,12 @@ std::vector<std::string> TestServer::files(const std::string& prefix) const {
   return names;
 }
 
-TestClient::TestClient(int port) {
-  connection_open(&conn, "127.0.0.1", uint16_t(port));
+// The client's connection code, on a socket bound to the source first (its
+// buffers grow from nothing).
+TestClient::TestClient(int port, const std::string& source) {
+  static int clients = 0;
+  int fd = loopback_connect(source.empty() ? loopback_address(20, clients++) : source, port);
+  conn = Connection{fd, fd < 0, {nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr}};
   int one = 1;
   setsockopt(conn.socket_handle, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }

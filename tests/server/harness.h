@@ -6,11 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "attacks.h"
 #include "net/connection.h"
 #include "net_test_support.h"
 #include "server_process.h"
-
-using Bytes = std::vector<uint8_t>;
 
 struct Frame {
   int type = -1;  // -1: none (closed or timed out)
@@ -21,7 +20,6 @@ struct Frame {
 using nettest::concat;
 using nettest::frame_bytes;
 using nettest::text_bytes;
-Bytes login_frame(const std::string& name);
 Bytes chat_frame(int user_id, const std::string& text);
 // A pen stroke of user_id with `points` points starting at (x, y).
 Bytes pen_frame(int user_id, int points, int x = 10, int y = 20, uint8_t red = 200);
@@ -32,6 +30,8 @@ struct TestServer : ServerProcess {
   TestServer() { server_process_open(this, EASEL_SERVER_PATH); }
   ~TestServer() { server_process_close(this); }
   bool start(const std::vector<std::string>& extra = {}) { return server_process_start(this, extra); }
+  // The web view's port, once the server has logged it (0 when it does not).
+  int web_port() const;
   int stop(int signal_number = 15) { return server_process_stop(this, signal_number); }
   std::string log() const { return server_process_log(this); }
   bool wait_for_log(const std::string& text, double seconds = 5) const;
@@ -42,9 +42,11 @@ struct TestServer : ServerProcess {
   std::vector<std::string> files(const std::string& prefix) const;
 };
 
+// Each client comes from a loopback address of its own (another host) unless
+// a source is given.
 struct TestClient {
   Connection conn;
-  explicit TestClient(int port);
+  explicit TestClient(int port, const std::string& source = "");
   ~TestClient() { connection_close(&conn); }
   // Returns once every byte is handed to the socket (reading meanwhile).
   bool send(const Bytes& data);

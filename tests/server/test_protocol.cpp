@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <fstream>
 #include <set>
+#include <unistd.h>
 
 #include "harness.h"
 
@@ -98,14 +99,33 @@ static Bytes motd_frame(const std::string& password, const std::string& text) {
 }
 
 // Chat goes to the others, cleaned, under the sender's id, acknowledged and not
-// stored; the message of the day is set by password, unacknowledged, for later
-// users only, and it survives a restart.
+// stored; the message of the day is set by password (from the environment),
+// unacknowledged, for later users only, and it survives a restart. After a
+// wrong password the next one waits a second, then two, for the whole address.
 TEST(Relay, ChatIsRelayedButNotStoredAndThePasswordSetsTheMotdForLaterUsers) {
   TestServer server;
-  ASSERT_TRUE(server.start({"--motd-password", "sesame"}));
+  setenv("EASEL_MOTD_PASSWORD", "sesame", 1);
+  ASSERT_TRUE(server.start());
+  unsetenv("EASEL_MOTD_PASSWORD");
+  {
+    TestClient neighbour(server.port, "127.66.0.1"), guesser(server.port, "127.66.0.1");
+    neighbour.login("n");
+    guesser.login("g");
+    neighbour.read_frame();  // g's join
+    auto text = [](const Frame& f) { return std::string(f.payload.begin() + 1, f.payload.end() - 1); };
+    guesser.send(motd_frame("open", "Welcome"));
+    EXPECT_EQ(guesser.read_frame().bytes(), chat_frame(0, "Wrong password: the message of the day is unchanged."));
+    neighbour.send(motd_frame("sesame", "Welcome to the board"));
+    EXPECT_EQ(text(neighbour.read_frame()), "Too many wrong passwords: wait 1 s and try again.");
+    usleep(1100000);  // the second it was told to wait
+    guesser.send(motd_frame("wrong again", "x"));
+    EXPECT_EQ(guesser.read_frame().bytes(), chat_frame(0, "Wrong password: the message of the day is unchanged."));
+    guesser.send(motd_frame("sesame", "x"));
+    EXPECT_EQ(text(guesser.read_frame()).rfind("Too many wrong passwords: wait ", 0), 0u);
+  }
+  EXPECT_TRUE(server.wait_for_log("\"g\" left") && server.wait_for_log("\"n\" left"));
+  EXPECT_EQ(server.log().find("sesame"), std::string::npos);
   Clients u = logged_in(server, 2);
-  u[0]->send(motd_frame("open", "Welcome"));
-  EXPECT_EQ(u[0]->read_frame().bytes(), chat_frame(0, "Wrong password: the message of the day is unchanged."));
   u[0]->send(motd_frame("sesame", "Welcome to the board"));
   EXPECT_EQ(u[0]->read_frame().bytes(), chat_frame(0, "The message of the day is set."));
   u[1]->send(concat({chat_frame(1, "hello \x01there"), pen_frame(2, 3), chat_frame(0, std::string(511, 'z'))}));

@@ -71,7 +71,7 @@ TEST(Malformed, BadPeersAreDisconnectedAloneAndOnlyTheirWholeCommandsAreKept) {
 
 TEST(SlowReader, IsDisconnectedOverTheOutputLimitWhileTheOthersGoOn) {
   TestServer server;
-  ASSERT_TRUE(server.start({"--max-output", "65536", "--rate", "0", "--draw-budget", "0"}));
+  ASSERT_TRUE(server.start({"--max-output", "65536", "--rate", "0", "--draw-budget", "0", "--draw-total", "0"}));
   Clients w = logged_in(server, 1);
   TestClient sleeper(server.port);
   sleeper.login("sleeper");

@@ -1,6 +1,8 @@
 // The server's acceptance rules and options in process, and its command line.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -11,6 +13,7 @@
 #include "net/message.h"
 #include "options.h"
 #include "rules.h"
+#include "sources.h"
 
 static int valid(const Bytes& frame) {
   return frame[0] == 5 ? validate_chat(frame.data() + 3, frame.size() - 3)
@@ -82,19 +85,41 @@ TEST(DrawBudget, PinnedCostsAndNeverHoldsBackAHand) {
 }
 
 TEST(Options, EveryOptionIsReadHelpNamesThemAndErrorsGiveTheirStatusAndMessage) {
+  char password_file[] = "/tmp/easel-password-XXXXXX";
+  int fd = mkstemp(password_file);
+  ASSERT_EQ(write(fd, "open sesame\r\nnot this\n", 23), 23);
+  close(fd);
   const char* argv[] = {"s", "--port", "3030", "--bind", "127.0.0.1", "--board", "b.easel",
-                        "--motd-password", "secret", "--max-output", "65536", "--rate", "5",
+                        "--motd-password-file", password_file, "--max-output", "65536", "--rate", "5",
                         "--burst", "9", "--max-connections", "300", "--login-timeout", "4", "--sync",
-                        "--draw-budget", "30", "--draw-burst", "70"};
+                        "--draw-budget", "30", "--draw-burst", "70", "--draw-total", "300",
+                        "--login-rate", "0.5", "--login-burst", "2", "--seats-per-source", "3",
+                        "--unlogged-per-source", "6", "--restart-interval", "90",
+                        "--http-connections", "40", "--trust", "10.0.0.0/8", "--trust", "2001:db8::1"};
   ServerOptions o, defaults;
   int parse_status = -1;
-  ASSERT_TRUE(options_parse(&o, 24, const_cast<char**>(argv), &parse_status));
+  ASSERT_TRUE(options_parse(&o, int(sizeof argv / sizeof *argv), const_cast<char**>(argv), &parse_status));
+  unlink(password_file);
   EXPECT_EQ(std::make_tuple(o.port, o.bind_address, o.board_path, o.motd_password),
-            std::make_tuple(3030, std::string("127.0.0.1"), std::string("b.easel"), std::string("secret")));
+            std::make_tuple(3030, std::string("127.0.0.1"), std::string("b.easel"), std::string("open sesame")));
   EXPECT_EQ(std::make_tuple(o.max_pending_output, o.rate, o.burst, o.max_connections, o.login_timeout, o.sync),
             std::make_tuple(size_t(65536), 5, 9, 300, 4, true));
+  EXPECT_EQ(std::make_tuple(o.draw_rate, o.draw_burst, o.draw_total, o.login_rate, o.login_burst),
+            std::make_tuple(30000, 70000, 300000, 0.5, 2));
+  EXPECT_EQ(std::make_tuple(o.seats_per_source, o.unlogged_per_source, o.restart_interval, o.http_connections),
+            std::make_tuple(3, 6, 90, 40));
+  ASSERT_EQ(o.trusted.size(), 2u);
+  EXPECT_EQ(std::make_tuple(o.trusted[0].prefix, o.trusted[0].bytes[0], o.trusted[1].prefix, o.trusted[1].bytes[15]),
+            std::make_tuple(8, 10, 128, 1));
   EXPECT_EQ(std::make_tuple(defaults.port, defaults.board_path, defaults.bind_address),
             std::make_tuple(2020, std::string("board.easel"), std::string()));
+  // The environment gives the password too.
+  setenv("EASEL_MOTD_PASSWORD", "from the environment", 1);
+  ServerOptions e;
+  const char* none[] = {"s"};
+  ASSERT_TRUE(options_parse(&e, 1, const_cast<char**>(none), &parse_status));
+  unsetenv("EASEL_MOTD_PASSWORD");
+  EXPECT_EQ(e.motd_password, "from the environment");
   TestServer first;
   ASSERT_TRUE(first.start());
   auto run = [&](const std::string& arguments, std::string* output) {
@@ -112,6 +137,10 @@ TEST(Options, EveryOptionIsReadHelpNamesThemAndErrorsGiveTheirStatusAndMessage) 
       {"--port 70000", 2, "option --port needs a valid value"},
       {"--port 12x", 2, "option --port needs a valid value"},
       {"--rate -1", 2, "option --rate needs a valid value"},
+      {"--trust 10.0.0.0/33", 2, "option --trust needs a valid value"},
+      {"--trust example.org", 2, "option --trust needs a valid value"},
+      {"--motd-password secret", 2, "give the password in EASEL_MOTD_PASSWORD or in a file"},
+      {"--motd-password-file /nonexistent/file", 2, "cannot read the password file /nonexistent/file"},
       {"--bind 127.0.0.1 --port " + std::to_string(first.port) + " --board " + first.dir + "/b",
        1, "error: cannot listen on 127.0.0.1 port"},
       {"--port 0 --board /nonexistent-dir/board.easel", 1, "error: cannot open the board file"}};
@@ -119,4 +148,35 @@ TEST(Options, EveryOptionIsReadHelpNamesThemAndErrorsGiveTheirStatusAndMessage) 
     EXPECT_EQ(run(arguments, &out), status) << arguments;
     EXPECT_NE(out.find(text), std::string::npos) << out;
   }
+}
+
+// A host is one IPv4 address or one IPv6 /64 (an IPv4 address mapped into
+// IPv6 is that IPv4 host); trusted ranges match by their prefix.
+TEST(Sources, AnIpv6Slash64IsOneSourceMappedIpv4IsItsAddressAndTrustMatchesByPrefix) {
+  auto address = [](const char* text) {
+    sockaddr_storage a = {};
+    if (inet_pton(AF_INET, text, &reinterpret_cast<sockaddr_in*>(&a)->sin_addr) == 1) {
+      a.ss_family = AF_INET;
+    } else {
+      a.ss_family = AF_INET6;
+      inet_pton(AF_INET6, text, &reinterpret_cast<sockaddr_in6*>(&a)->sin6_addr);
+    }
+    return a;
+  };
+  EXPECT_EQ(source_key(address("192.0.2.7")), "192.0.2.7");
+  EXPECT_EQ(source_key(address("::ffff:192.0.2.7")), "192.0.2.7");
+  EXPECT_EQ(source_key(address("2001:db8:1:2:aaaa::1")), "2001:db8:1:2::/64");
+  EXPECT_EQ(source_key(address("2001:db8:1:2:bbbb:1:2:3")), "2001:db8:1:2::/64");
+  EXPECT_EQ(source_key(address("2001:db8:1:3::1")), "2001:db8:1:3::/64");
+  ServerOptions o;
+  for (const char* range : {"10.0.0.0/8", "192.0.2.128/25", "2001:db8:1::/48"}) {
+    AddressRange r;
+    ASSERT_TRUE(address_range_parse(range, &r)) << range;
+    o.trusted.push_back(r);
+  }
+  for (const auto& [text, trusted] : std::vector<std::pair<const char*, bool>>{
+           {"10.200.3.4", true}, {"11.0.0.1", false}, {"::ffff:10.1.1.1", true},
+           {"192.0.2.129", true}, {"192.0.2.127", false}, {"2001:db8:1:ffff::9", true},
+           {"2001:db8:2::9", false}})
+    EXPECT_EQ(address_trusted(&o, address(text)), trusted) << text;
 }

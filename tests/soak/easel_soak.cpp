@@ -146,7 +146,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   ServerProcess server;
-  if (!server_process_open(&server, argv[1]) || !server_process_start(&server)) {
+  if (!server_process_open(&server, argv[1]) || !server_process_start(&server, {"--trust", "127.0.0.0/8"})) {
     fprintf(stderr, "easel-soak: the server did not start\n");
     return 1;
   }
