@@ -15,7 +15,7 @@ using testsupport::bitmap_checksum;
 // The picture centred in black bands, or its middle cropped; odd margins
 // round the origin toward zero.
 TEST_F(ScreenTest, PinnedCanvasViewsPerScreenSize) {
-  BITMAP* canvas = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
+  Image* canvas = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
   const struct {
     int w, h;
     uint64_t sum;
@@ -30,14 +30,14 @@ TEST_F(ScreenTest, PinnedCanvasViewsPerScreenSize) {
     EXPECT_FALSE(labels_shown);
     EXPECT_EQ(c.sum, bitmap_checksum(BackBuffer)) << c.w << " x " << c.h;
   }
-  destroy_bitmap(canvas);
+  testsupport::free_image(canvas);
 }
 
 // The dirty rectangles are copied and the list emptied; a full list (refusing
 // even an empty one) copies the whole screen; while switched away nothing is
 // copied until everything is marked dirty again.
 TEST_F(ScreenTest, RefreshCopiesTheDirtyRectanglesTheWholeScreenOrNothing) {
-  BITMAP* dest = testsupport::make_filled(1024, 768, 9, 9, 9);
+  BITMAP* dest = testsupport::make_filled_bitmap(1024, 768, 9, 9, 9);
   const uint64_t untouched = bitmap_checksum(dest);
   clear_to_color(BackBuffer, makecol32(200, 100, 50));
   EXPECT_TRUE(add_dirty_rect(10, 20, 30, 40));
@@ -123,17 +123,17 @@ TEST_F(ScreenTest, BusyBarMovesEveryFifthBusyFrameOrWhenDataArrivesAndIsErasedOn
   } cases[] = {{1024, 768, 11404660258152073106u},
                {800, 686, 7821495452000257786u},
                {800, 600, 13242589941333146220u}};
-  BITMAP* pattern = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
+  Image* pattern = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
   for (const auto& c : cases) {
     open_screen(c.w, c.h);
-    blit(pattern, LocalCanvas, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
+    image_copy_all(pattern, &LocalCanvas);
     busy_frames(6);
     queue_pop(&command_queue, &pending);
     EXPECT_EQ(busy_frames(3), "#..");
     EXPECT_EQ(bitmap_checksum(BackBuffer), c.sum) << c.h;
     queue_push(&command_queue, &pending);
   }
-  destroy_bitmap(pattern);
+  testsupport::free_image(pattern);
 }
 
 void save(const char* name, BITMAP* bmp, RGB* palette = nullptr) {
@@ -146,11 +146,11 @@ void save(const char* name, BITMAP* bmp, RGB* palette = nullptr) {
 // Tint weight: (mask red + 2 * mask blue) / 765, none up to 0.005; clamped.
 TEST_F(ScreenTest, ToolbarIconsFromFilesTintedThroughTheirMasksOthersGenerated) {
   testsupport::TempDir dir;
-  BITMAP* mask = testsupport::make_filled(42, 42, 0, 0, 0);
+  BITMAP* mask = testsupport::make_filled_bitmap(42, 42, 0, 0, 0);
   rectfill(mask, 0, 0, 20, 41, makecol32(255, 255, 255));
   save("penmask.bmp", mask);
-  save("pen.bmp", testsupport::make_filled(42, 42, 100, 150, 200));
-  save("pencil.bmp", testsupport::make_filled(20, 20, 100, 150, 200));
+  save("pen.bmp", testsupport::make_filled_bitmap(42, 42, 100, 150, 200));
+  save("pencil.bmp", testsupport::make_filled_bitmap(20, 20, 100, 150, 200));
   set_colour(228, 28, 128);
   draw_toolbar_icons();
   EXPECT_EQ(13370969312923681007u, bitmap_checksum(ToolbarStrip));
@@ -189,7 +189,7 @@ TEST_F(ScreenTest, ToolbarIconsFromFilesTintedThroughTheirMasksOthersGenerated) 
 
 // A panel of the given style: magenta (see-through) with a red square.
 BITMAP* make_panel(int w, int h) {
-  BITMAP* p = testsupport::make_filled(w, h, 255, 0, 255);
+  BITMAP* p = testsupport::make_filled_bitmap(w, h, 255, 0, 255);
   rectfill(p, 0, 0, 9, 9, makecol32(255, 0, 0));
   return p;
 }
@@ -199,8 +199,8 @@ BITMAP* make_panel(int w, int h) {
 TEST_F(ScreenTest, ToolbarSeeThroughPanelsAndTheStripWithItsMark) {
   ToolTable[TOOL_PEN].panel = make_panel(1024, 726);  // the Pen is selected
   ToolTable[TOOL_PEN].panel_style = 1;
-  blit(LocalCanvas, BackBuffer, 0, 0, ox, oy, CANVAS_WIDTH, CANVAS_HEIGHT);
-  putpixel(LocalCanvas, 100, 100, makecol32(30, 60, 90));
+  blit_image(&LocalCanvas, BackBuffer, 0, 0, ox, oy, CANVAS_WIDTH, CANVAS_HEIGHT);
+  image_row(&LocalCanvas, 100)[100] = pack_pixel(30, 60, 90);
   draw_tool_panel();
   EXPECT_EQ(839738718761225848u, bitmap_checksum(BackBuffer));
   ToolTable[TOOL_PEN].panel_style = 2;
