@@ -1,4 +1,5 @@
 // The screen, the busy bar and the tool bar, driven with plain key and mouse values.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -7,6 +8,7 @@
 #include "net/link.h"
 #include "screen_fixture.h"
 #include "test_support.h"
+#include "ui/stroke_input.h"
 
 namespace {
 
@@ -189,8 +191,9 @@ TEST_F(ScreenTest, ToolbarIconsFromFilesTintedThroughTheirMasksOthersGenerated) 
 
 // A panel of the given style: magenta (see-through) with a red square.
 BITMAP* make_panel(int w, int h) {
-  BITMAP* p = testsupport::make_filled_bitmap(w, h, 255, 0, 255);
-  rectfill(p, 0, 0, 9, 9, makecol32(255, 0, 0));
+  BITMAP* p = create_bitmap_ex(32, w, h);
+  clear_to_color(p, bitmap_colour(255, 0, 255));
+  rectfill(p, 0, 0, 9, 9, bitmap_colour(255, 0, 0));
   return p;
 }
 
@@ -217,6 +220,68 @@ TEST_F(ScreenTest, ToolbarSeeThroughPanelsAndTheStripWithItsMark) {
   int px, py;
   panel_placement(7, 200, 100, &px, &py);
   EXPECT_EQ((std::vector<int>{px, py}), (std::vector<int>{200, 158}));
+}
+
+// A frame (the picture, a chat line over it, a user's label, the tool bar with
+// a see-through panel and the Paint panel, a stroke's live tail) reaches the
+// screen in the same colours whether the library lays out pixels as the engine
+// does or otherwise, when every copied pixel is converted; so does the pointer,
+// which the library draws itself.
+TEST_F(ScreenTest, TheScreenShowsTheSameColoursWhateverTheLibrarysLayout) {
+  const int saved[3] = {_rgb_r_shift_32, _rgb_g_shift_32, _rgb_b_shift_32};
+  auto shown = [this](int red_shift, int blue_shift) {
+    _rgb_r_shift_32 = red_shift, _rgb_b_shift_32 = blue_shift;
+    client_state_reset();
+    open_screen(1024, 768);
+    Image* pattern = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
+    image_copy_all(pattern, &LocalCanvas);
+    testsupport::free_image(pattern);
+    set_colour(200, 30, 40);
+    rebuild_cursor();
+    add_chat_line("Ann", "a line over the picture");
+    compose_screen(BackBuffer, &LocalCanvas, true);
+    roster_set_name(3, "Bob");
+    roster_set_colour(3, 10, 200, 30);
+    roster_set_position(3, 300, 200);
+    draw_user_labels();
+    draw_toolbar_icons();
+    ToolTable[TOOL_PEN].panel = make_panel(200, 100);
+    ToolTable[TOOL_PEN].panel_style = 1;
+    draw_tool_panel();
+    ToolTable[TOOL_PAINT].panel = colour_panel_handler(nullptr, 0, 0, 0, 0);
+    selected_tool = TOOL_PAINT;
+    draw_toolbar();
+    draw_tool_panel();
+    selected_tool = TOOL_PEN;
+    stroke_step(400, 100, 1, MOUSE_LEFT, false, false);
+    for (int i = 1; i < 30; ++i) stroke_step(400 + 7 * i, 100 + (i % 5) * 9, 0, MOUSE_LEFT, false, false);
+    BITMAP* dest = testsupport::make_filled_bitmap(1024, 768, 0, 0, 0);
+    mark_all_dirty();
+    refresh_screen_to(dest);
+    std::vector<int> channels;
+    for (BITMAP* b : {dest, CursorSprite})
+      for (int y = 0; y < b->h; ++y)
+        for (int x = 0; x < b->w; ++x) {
+          const int p = getpixel(b, x, y);
+          channels.insert(channels.end(), {getr32(p), getg32(p), getb32(p)});
+        }
+    destroy_bitmap(dest);
+    toolbar_destroy_bitmaps();
+    return channels;
+  };
+  const std::vector<int> as_engine = shown(PIXEL_RED_SHIFT, PIXEL_BLUE_SHIFT);
+  const std::vector<int> otherwise = shown(PIXEL_BLUE_SHIFT, PIXEL_RED_SHIFT);
+  _rgb_r_shift_32 = saved[0], _rgb_g_shift_32 = saved[1], _rgb_b_shift_32 = saved[2];
+  ASSERT_EQ(as_engine.size(), otherwise.size());
+  size_t first_difference = 0;
+  while (first_difference < as_engine.size() && as_engine[first_difference] == otherwise[first_difference])
+    ++first_difference;
+  EXPECT_EQ(as_engine.size(), first_difference) << "pixel " << first_difference / 3;
+  // Not a grey picture, where the layouts could not differ.
+  std::vector<int> blue_minus_red(as_engine.size() / 3);
+  for (size_t k = 0; k < blue_minus_red.size(); ++k) blue_minus_red[k] = as_engine[3 * k + 2] - as_engine[3 * k];
+  EXPECT_GT(std::count_if(blue_minus_red.begin(), blue_minus_red.end(), [](int d) { return d > 50; }), 100000);
+  EXPECT_GT(std::count_if(blue_minus_red.begin(), blue_minus_red.end(), [](int d) { return d < -50; }), 100000);
 }
 
 // Records the handler calls ({had a panel, edge, key, x, y}) of a tool whose
