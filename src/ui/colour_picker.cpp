@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "paint/pixel.h"
 #include "ui/bitmap_image.h"
 #include "ui/hsv.h"
 #include "ui/screen.h"
@@ -79,10 +80,10 @@ void draw_swatches(BITMAP* panel) {
     int y0 = 32 * (j % 8);
     rectfill(panel, x0, y0, x0 + 31, y0 + 31,
              bitmap_colour(scaled_channel(c[0], 0.3), scaled_channel(c[1], 0.3),
-                       scaled_channel(c[2], 0.3)));
+                           scaled_channel(c[2], 0.3)));
     rectfill(panel, x0 + 1, y0 + 1, x0 + 30, y0 + 30,
              bitmap_colour(scaled_channel(c[0], 0.7), scaled_channel(c[1], 0.7),
-                       scaled_channel(c[2], 0.7)));
+                           scaled_channel(c[2], 0.7)));
     rectfill(panel, x0 + 2, y0 + 2, x0 + 29, y0 + 29,
              bitmap_colour(truncate_channel(c[0]), truncate_channel(c[1]), truncate_channel(c[2])));
   }
@@ -144,7 +145,7 @@ void draw_colour_panel(BITMAP* panel) {
     for (int x = 0; x < 256; x++) {
       float r, g, b;
       hsvToRgb(hue, saturation, static_cast<float>(x * (1.0 / 255)), &r, &g, &b);
-      row[x] = static_cast<uint32_t>(bitmap_colour(truncate_channel(r), truncate_channel(g), truncate_channel(b)));
+      row[x] = pack_pixel(truncate_channel(r), truncate_channel(g), truncate_channel(b));
     }
   }
   for (int y = 0; y < 256; y++) {
