@@ -7,13 +7,6 @@
 #include "paint/splat_wide.h"
 #include "paint/square_root.h"
 
-void blendSpan(Image* image, int x1, int y, int x2, float r, float g, float b, float coverage) {
-  if (!(coverage > 0.005f) || y < 0 || y >= image->h) return;
-  if (x1 < 0) x1 = 0;
-  if (x2 > image->w - 1) x2 = image->w - 1;
-  blendRow(image_row(image, y), x1, x2, r, g, b, coverage);
-}
-
 namespace {
 
 // Coverage of a row's end pixel whose centre offset from the disc centre is (e, t).

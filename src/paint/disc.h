@@ -5,4 +5,3 @@
 // wide false keeps to the paths every processor has, which give the same bits.
 void softDisc(Image* image, float cx, float cy, float r, float g, float b, float coverage, float radius,
               bool wide = true);
-void blendSpan(Image* image, int x1, int y, int x2, float r, float g, float b, float coverage);

@@ -2,15 +2,10 @@
 
 #include <cmath>
 
-#include "paint/splat.h"
 #include "paint/square_root.h"
 
 void blendPixel(Image* image, int x, int y, float r, float g, float b, float coverage) {
   blend_in_place(image_row(image, y) + x, r, g, b, coverage);
-}
-
-void blendRow(uint32_t* row, int x1, int x2, float r, float g, float b, float coverage) {
-  blend_row_ink(row, x1, x2, row_ink(r, g, b), coverage);
 }
 
 int sampleBilinear(const Image* image, float x, float y, float* r, float* g, float* b) {

@@ -51,9 +51,6 @@ inline void bilinear_mix(uint32_t c00, uint32_t c10, uint32_t c01, uint32_t c11,
                           w11 * pixel_blue(c11));
 }
 
-// blendPixel on pixels x1..x2 of a row; x1 > x2 blends nothing.
-void blendRow(uint32_t* row, int x1, int x2, float r, float g, float b, float coverage);
-
 // Coverage blend of one pixel; the caller guarantees 0 <= x < w, 0 <= y < h.
 void blendPixel(Image* image, int x, int y, float r, float g, float b, float coverage);
 

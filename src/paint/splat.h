@@ -211,7 +211,8 @@ inline void blend_ink_in_place(uint32_t* p, const RowInk& c, float coverage) {
   blend_in_place(p, c.r, c.g, c.b, coverage);
 }
 
-// blendRow with the colour laid out.
+// blend_in_place on pixels x1..x2 of a row with the colour laid out; x1 > x2
+// blends nothing.
 inline void blend_row_ink(uint32_t* row, int x1, int x2, const RowInk& c, float coverage) {
   if (coverage > 0.999f) {
     for (int x = x1; x <= x2; ++x) row[x] = c.solid;
