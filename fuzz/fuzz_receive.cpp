@@ -76,14 +76,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
-  // Login replies and restarts reset ServerCanvas, and weaving the paper would
-  // take most of every run: the run works in a directory whose "bg.bmp" is it,
-  // made and removed each time (libFuzzer may exit without exit handlers).
+  // Login replies and restarts reset ServerCanvas, and weaving the paper or
+  // reading a whole picture would take most of every run: the run works in a
+  // directory whose "bg.bmp" is a corner of the paper (the rest of a canvas
+  // stays as it was, which the check does not mind), made and removed each
+  // time (libFuzzer may exit without exit handlers).
   char dir[64];
   snprintf(dir, sizeof dir, "%s/easel-fuzz-receive-XXXXXX",
            access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
   if (!mkdtemp(dir) || chdir(dir) != 0) abort();
-  if (!bmp_save(&paper, "bg.bmp")) abort();
+  const Image corner = image_part(&paper, 0, 0, 8, 8);
+  if (!bmp_save(&corner, "bg.bmp")) abort();
   client_state_reset();
   net_available = true;
   clock_calls = 0;
