@@ -39,8 +39,11 @@ void image_copy(const Image* from, Image* to, int sx, int sy, int dx, int dy, in
   if (w > to->w - dx) w = to->w - dx;
   if (h > to->h - dy) h = to->h - dy;
   if (w <= 0 || h <= 0) return;
-  for (int y = 0; y < h; ++y)
-    memmove(image_row(to, dy + y) + dx, image_row(from, sy + y) + sx, static_cast<size_t>(w) * sizeof(uint32_t));
+  for (int y = 0; y < h; ++y) {
+    uint32_t* target = image_row(to, dy + y) + dx;
+    const uint32_t* source = image_row(from, sy + y) + sx;
+    if (target != source) memcpy(target, source, static_cast<size_t>(w) * sizeof(uint32_t));
+  }
 }
 
 void image_copy_all(const Image* from, Image* to) { image_copy(from, to, 0, 0, 0, 0, from->w, from->h); }
