@@ -507,7 +507,7 @@ EASEL_WIDE_TARGET void paint_bristle(const WideDeposit& out, Bristle* br, const 
 // The bytes from each row of the image to the next, or 0 when the wide
 // dots cannot step by them.
 ptrdiff_t row_pitch(const Image* image) {
-  const ptrdiff_t pitch = static_cast<ptrdiff_t>(image->stride) * static_cast<ptrdiff_t>(sizeof(uint32_t));
+  const ptrdiff_t pitch = image->stride * static_cast<ptrdiff_t>(sizeof(uint32_t));
   return image->h < 2 || pitch <= 0 || pitch > INT32_MAX ? 0 : pitch;
 }
 

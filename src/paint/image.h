@@ -11,11 +11,13 @@ constexpr int PIXEL_RED_SHIFT = 16;
 constexpr int PIXEL_GREEN_SHIFT = 8;
 constexpr int PIXEL_BLUE_SHIFT = 0;
 
-// w x h pixels; row y starts stride pixels after row y - 1.
+// w x h pixels; row y starts stride pixels after row y - 1. The stride is
+// of a type that no pixel write can alias, so loops that write pixels keep it
+// in a register.
 struct Image {
   uint32_t* pixels;  // row 0
   int w, h;
-  int stride;
+  ptrdiff_t stride;
 };
 
 // A w x h image of pixels of its own, all 0 (black), rows one after another.
@@ -27,9 +29,7 @@ void image_destroy(Image* image);
 // The part (x, y, w, h) of image, which must lie inside it: a view of the same pixels.
 Image image_part(const Image* image, int x, int y, int w, int h);
 
-inline uint32_t* image_row(const Image* image, int y) {
-  return image->pixels + static_cast<ptrdiff_t>(y) * image->stride;
-}
+inline uint32_t* image_row(const Image* image, int y) { return image->pixels + y * image->stride; }
 
 // Every pixel set to pixel.
 void image_fill(Image* image, uint32_t pixel);

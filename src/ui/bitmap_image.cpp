@@ -7,7 +7,7 @@ Image bitmap_image(BITMAP* bmp) {
     return Image{nullptr, 0, 0, 0};
   // A memory bitmap's rows lie evenly spaced, a sub-bitmap's at its parent's spacing.
   uint32_t* first = reinterpret_cast<uint32_t*>(bmp->line[0]);
-  const int stride = bmp->h > 1 ? static_cast<int>(reinterpret_cast<uint32_t*>(bmp->line[1]) - first) : bmp->w;
+  const ptrdiff_t stride = bmp->h > 1 ? reinterpret_cast<uint32_t*>(bmp->line[1]) - first : bmp->w;
   return Image{first, bmp->w, bmp->h, stride};
 }
 
