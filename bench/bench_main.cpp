@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "paint/image.h"
+
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
@@ -14,6 +16,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   set_color_depth(32);
+  // The 32-bit layout the client finds on a display of 24 or 32 bits.
+  _rgb_r_shift_32 = PIXEL_RED_SHIFT;
+  _rgb_g_shift_32 = PIXEL_GREEN_SHIFT;
+  _rgb_b_shift_32 = PIXEL_BLUE_SHIFT;
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;

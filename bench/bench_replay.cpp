@@ -3,7 +3,6 @@
 // points each, sizes across their slider ranges) is decoded and drawn with
 // onto a canvas as one run on both cores, as the client does with the commands
 // that follow its login (wall time), and one by one with apply_command.
-#include <allegro.h>
 #include <benchmark/benchmark.h>
 
 #include <random>
@@ -14,6 +13,7 @@
 #include "net/draw_cost.h"
 #include "net/message.h"
 #include "paint/canvas.h"
+#include "paint/pixel.h"
 
 namespace {
 
@@ -88,18 +88,14 @@ const History& mixed_history() {
   return history;
 }
 
-// Allegro is started headless by the benchmarks' main.
-BITMAP* fresh_canvas() {
-  BITMAP* canvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-  clear_to_color(canvas, makecol32(232, 229, 227));
-  return canvas;
-}
 
 // Replays the strokes of one tool (or all of them when tool is negative), one
 // by one or as one run.
 void replay(benchmark::State& state, int tool, bool as_run = false) {
   const History& history = mixed_history();
-  BITMAP* canvas = fresh_canvas();
+  Image canvas;
+  image_create(&canvas, CANVAS_WIDTH, CANVAS_HEIGHT);
+  image_fill(&canvas, pack_pixel(232, 229, 227));
   std::vector<Message> strokes;
   double estimate = 0;  // microseconds, by the server's cost model
   for (const Message& m : history.strokes)
@@ -109,9 +105,9 @@ void replay(benchmark::State& state, int tool, bool as_run = false) {
     }
   for (auto _ : state) {
     if (as_run)
-      apply_commands(canvas, strokes.data(), strokes.size());
+      apply_commands(&canvas, strokes.data(), strokes.size());
     else
-      for (Message& m : strokes) apply_command(canvas, &m);
+      for (Message& m : strokes) apply_command(&canvas, &m);
     benchmark::ClobberMemory();
   }
   double n = double(strokes.size());
@@ -122,7 +118,7 @@ void replay(benchmark::State& state, int tool, bool as_run = false) {
   // CPU time over the cost model's estimate: at most 1 when it never undercharges.
   state.counters["cpu/est"] = benchmark::Counter(
       estimate * 1e-6, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-  destroy_bitmap(canvas);
+  image_destroy(&canvas);
 }
 
 void BM_ReplayMixedHistory(benchmark::State& state) { replay(state, -1, true); }

@@ -1,7 +1,6 @@
 // Shared inputs of the renderer benchmarks: one fixed 255-point stroke across
 // the canvas and a canvas that is put back to the same picture before each run.
 #pragma once
-#include <allegro.h>
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -34,19 +33,22 @@ inline const BenchStroke& bench_stroke() {
 
 // A reset canvas and a working copy; restore() puts the copy back.
 struct BenchCanvas {
-  BITMAP* pristine;
-  BITMAP* work;
+  Image pristine_image, work_image;
+  Image* pristine = &pristine_image;
+  Image* work = &work_image;
   BenchCanvas() {
-    pristine = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-    work = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
+    image_create(pristine, CANVAS_WIDTH, CANVAS_HEIGHT);
+    image_create(work, CANVAS_WIDTH, CANVAS_HEIGHT);
     resetCanvas(pristine);
     restore();
   }
   ~BenchCanvas() {
-    destroy_bitmap(work);
-    destroy_bitmap(pristine);
+    image_destroy(work);
+    image_destroy(pristine);
   }
-  void restore() { blit(pristine, work, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT); }
+  BenchCanvas(const BenchCanvas&) = delete;
+  BenchCanvas& operator=(const BenchCanvas&) = delete;
+  void restore() { image_copy_all(pristine, work); }
 };
 
 // Benchmarks of the reset measure the generated paper, not a "bg.bmp" copy.

@@ -22,7 +22,7 @@ namespace {
 // sample picture.
 struct InputBench {
   BenchClient client;
-  InputBench() { SamplePicture = make_sample_picture(); }
+  InputBench() { make_sample_picture(&SamplePicture); }
 };
 
 // A press on the hue strip: the new colour, the tinted icons, the tool bar and
@@ -79,9 +79,10 @@ BENCHMARK(BM_stroke_frame)->Unit(benchmark::kMicrosecond);
 void BM_make_sample_picture(benchmark::State& state) {
   for (auto _ : state) {
     random_reset();
-    BITMAP* picture = make_sample_picture();
-    benchmark::DoNotOptimize(picture);
-    destroy_bitmap(picture);
+    Image picture;
+    make_sample_picture(&picture);
+    benchmark::DoNotOptimize(picture.pixels);
+    image_destroy(&picture);
   }
 }
 BENCHMARK(BM_make_sample_picture)->Unit(benchmark::kMillisecond);

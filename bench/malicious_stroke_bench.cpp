@@ -39,32 +39,32 @@ void run_zigzag(benchmark::State& state, Draw draw) {
 constexpr float MAX_SCALED = 400.0f;
 
 void BM_worstPen(benchmark::State& state) {
-  run_zigzag(state, [](BITMAP* bmp, const Zigzag& z) { drawPen(bmp, 255, 0, 0, z.x, z.y, z.n); });
+  run_zigzag(state, [](Image* bmp, const Zigzag& z) { drawPen(bmp, 255, 0, 0, z.x, z.y, z.n); });
 }
 void BM_worstPencil(benchmark::State& state) {
-  run_zigzag(state, [](BITMAP* bmp, const Zigzag& z) {
+  run_zigzag(state, [](Image* bmp, const Zigzag& z) {
     drawPencil(bmp, 0, 0, 0, MAX_SCALED, z.x, z.y, z.n);
   });
 }
 void BM_worstBrush(benchmark::State& state) {
   float dryness = float(state.range(1));
-  run_zigzag(state, [dryness](BITMAP* bmp, const Zigzag& z) {
+  run_zigzag(state, [dryness](Image* bmp, const Zigzag& z) {
     drawBrush(bmp, 0, 0, 255, MAX_SCALED, dryness, z.x, z.y, z.n);
   });
 }
 void BM_worstChalk(benchmark::State& state) {
-  run_zigzag(state, [](BITMAP* bmp, const Zigzag& z) {
+  run_zigzag(state, [](Image* bmp, const Zigzag& z) {
     drawChalk(bmp, 0, 128, 0, MAX_SCALED, z.x, z.y, z.n);
   });
 }
 void BM_worstSmudge(benchmark::State& state) {
   float strength = float(state.range(1));
-  run_zigzag(state, [strength](BITMAP* bmp, const Zigzag& z) {
+  run_zigzag(state, [strength](Image* bmp, const Zigzag& z) {
     drawSmudge(bmp, MAX_SCALED, strength, z.x, z.y, z.n);
   });
 }
 void BM_worstStamp(benchmark::State& state) {
-  run_zigzag(state, [](BITMAP* bmp, const Zigzag& z) {
+  run_zigzag(state, [](Image* bmp, const Zigzag& z) {
     drawStamp(bmp, 90, 10, 90, MAX_SCALED, 0, z.x, z.y, z.n);
   });
 }

@@ -1,6 +1,7 @@
 // Screen composition: the frame's recomposition with the chat overlay, the
-// see-through chat panel, the icon tinting after a colour change, and the copy
-// of dirty rectangles against one full copy.
+// see-through chat panel, the icon tinting after a colour change, the picture
+// copied into BackBuffer, and the copy of dirty rectangles against one full
+// copy, as they are or converted to another layout.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -8,6 +9,8 @@
 #include "bench_client.h"
 #include "paint/canvas.h"
 #include "paint/dirty_rect.h"
+#include "paint/pixel.h"
+#include "ui/bitmap_image.h"
 #include "ui/chat_log.h"
 #include "ui/screen.h"
 #include "ui/toolbar.h"
@@ -21,7 +24,7 @@ struct BenchScreen {
   BenchScreen() {
     dest = create_bitmap_ex(32, 1024, 768);
     for (int y = 0; y < CANVAS_HEIGHT; ++y)
-      for (int x = 0; x < CANVAS_WIDTH; ++x) putpixel(LocalCanvas, x, y, makecol32(x & 255, y & 255, 128));
+      for (int x = 0; x < CANVAS_WIDTH; ++x) image_row(&LocalCanvas, y)[x] = pack_pixel(x & 255, y & 255, 128);
   }
   ~BenchScreen() { destroy_bitmap(dest); }
 };
@@ -34,7 +37,7 @@ void BM_compose_screen_overlay(benchmark::State& state) {
   for (int i = 0; i < 20; ++i) text += "words of a chat line ";
   for (int i = 0; i < 10; ++i) add_chat_line("painter", text.c_str());
   for (auto _ : state) {
-    compose_screen(BackBuffer, LocalCanvas, true);
+    compose_screen(BackBuffer, &LocalCanvas, true);
     benchmark::ClobberMemory();
   }
 }
@@ -45,7 +48,7 @@ void BM_draw_tool_panel_see_through(benchmark::State& state) {
   BenchScreen s;
   selected_tool = TOOL_CHAT;
   ToolTable[TOOL_CHAT].panel = create_bitmap_ex(32, 1024, 768 - TOOLBAR_HEIGHT);
-  clear_to_color(ToolTable[TOOL_CHAT].panel, makecol32(255, 0, 255));
+  clear_to_color(ToolTable[TOOL_CHAT].panel, bitmap_colour(255, 0, 255));
   for (auto _ : state) {
     draw_tool_panel();
     dirty_list_clear();
@@ -68,6 +71,29 @@ void BM_draw_toolbar_icons(benchmark::State& state) {
 }
 BENCHMARK(BM_draw_toolbar_icons)->Unit(benchmark::kMicrosecond);
 
+// The picture into BackBuffer, whole (as every recomposition copies it) or a
+// stroke's tail of 40 x 30 pixels: way 0 keeps it in a memory bitmap of the
+// library and blits that, way 1 copies the rows of the engine's own image.
+void BM_canvas_to_back_buffer(benchmark::State& state) {
+  BenchScreen s;
+  const bool library = state.range(0) == 0, whole = state.range(1) == 1;
+  BITMAP* held = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
+  blit_image(&LocalCanvas, held, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
+  const int w = whole ? CANVAS_WIDTH : 40, h = whole ? CANVAS_HEIGHT : 30;
+  int i = 0;
+  for (auto _ : state) {
+    const int x = whole ? 0 : i * 37 % 800, y = whole ? 0 : i * 23 % 600;
+    ++i;
+    if (library)
+      blit(held, BackBuffer, x, y, ox + x, oy + y, w, h);
+    else
+      blit_image(&LocalCanvas, BackBuffer, x, y, ox + x, oy + y, w, h);
+    benchmark::ClobberMemory();
+  }
+  destroy_bitmap(held);
+}
+BENCHMARK(BM_canvas_to_back_buffer)->ArgsProduct({{0, 1}, {0, 1}})->ArgNames({"way", "whole"})->Unit(benchmark::kMicrosecond);
+
 // A frame's copy of n small rectangles (a stroke's tail, a busy bar); 32 makes
 // the list full and the copy whole.
 void BM_refresh_rectangles(benchmark::State& state) {
@@ -80,5 +106,15 @@ void BM_refresh_rectangles(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_refresh_rectangles)->Arg(1)->Arg(8)->Arg(31)->Arg(32)->Unit(benchmark::kMicrosecond);
+
+// The same where the library lays out pixels otherwise (as under SYSTEM_NONE):
+// every pixel copied to the screen is converted.
+void BM_refresh_rectangles_converted(benchmark::State& state) {
+  const int saved[3] = {_rgb_r_shift_32, _rgb_g_shift_32, _rgb_b_shift_32};
+  _rgb_r_shift_32 = 0, _rgb_g_shift_32 = 8, _rgb_b_shift_32 = 16;
+  BM_refresh_rectangles(state);
+  _rgb_r_shift_32 = saved[0], _rgb_g_shift_32 = saved[1], _rgb_b_shift_32 = saved[2];
+}
+BENCHMARK(BM_refresh_rectangles_converted)->Arg(1)->Arg(32)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

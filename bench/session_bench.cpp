@@ -1,7 +1,6 @@
 // What an acknowledgement and a rebuild cost: our only pending stroke accepted
 // (one canvas copy, or drawing it again), and LocalCanvas rebuilt after another
 // user's command with 0 to 16 of our 255-point brush strokes still pending.
-#include <allegro.h>
 #include <benchmark/benchmark.h>
 
 #include "app/session.h"
@@ -26,7 +25,7 @@ using SessionScene = BenchClient;
 void BM_acknowledge_by_copy(benchmark::State& state) {
   SessionScene scene;
   for (auto _ : state) {
-    blit(LocalCanvas, ServerCanvas, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
+    image_copy_all(&LocalCanvas, &ServerCanvas);
     benchmark::ClobberMemory();
   }
 }
@@ -36,7 +35,7 @@ void BM_acknowledge_by_drawing(benchmark::State& state) {
   SessionScene scene;
   Message m = brush_command_message();
   for (auto _ : state) {
-    apply_command(ServerCanvas, &m);
+    apply_command(&ServerCanvas, &m);
     benchmark::ClobberMemory();
   }
   message_free(&m);

@@ -2,25 +2,20 @@
 // The first byte is the type code, the rest the payload. Whatever they are,
 // the message's read position comes back where it was and the local random
 // stream is selected again.
-#include <allegro.h>
-
-#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 
 #include "net/command.h"
 #include "net/message.h"
 #include "paint/canvas.h"
+#include "paint/pixel.h"
 #include "paint/random.h"
 
-static BITMAP* canvas;
+static Image canvas;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  if (install_allegro(SYSTEM_NONE, &errno, atexit) != 0) abort();
-  set_color_depth(32);
-  canvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-  if (!canvas) abort();
-  clear_to_color(canvas, makecol32(255, 255, 255));
+  if (!image_create(&canvas, CANVAS_WIDTH, CANVAS_HEIGHT)) abort();
+  image_fill(&canvas, pack_pixel(255, 255, 255));
   return 0;
 }
 
@@ -34,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint16_t start = size > 1 ? uint16_t(data[1] % 2) : 0;
   message_seek(&m, start);
   unsigned local_position = random_position(LOCAL_STREAM);
-  apply_command(canvas, &m);
+  apply_command(&canvas, &m);
   if (message_tell(&m) != start) abort();
   if (random_selected_stream() != LOCAL_STREAM) abort();
   if (random_position(LOCAL_STREAM) != local_position) abort();

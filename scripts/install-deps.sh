@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  liballegro4-dev libx11-dev libpng-dev libboost1.81-dev
+  liballegro4-dev libx11-dev libpng-dev libstb-dev libboost1.81-dev
   libgtest-dev libbenchmark-dev locales
   libmypaint-dev  # optional: only the side-by-side dab benchmark links it
   clang libclang-rt-14-dev

@@ -1,10 +1,8 @@
 #include "board_painter.h"
 
-#include <allegro.h>
 #include <stdlib.h>
 
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <thread>
 
@@ -14,8 +12,8 @@
 
 struct BoardPainter {
   std::thread::id owner;
-  BITMAP* paper = nullptr;   // the empty picture, woven once
-  BITMAP* canvas = nullptr;
+  Image paper = {};  // the empty picture, woven once
+  Image canvas = {};
 };
 
 static std::atomic<bool> engine_claimed{false};
@@ -26,40 +24,34 @@ static bool mine(const BoardPainter* p) { return p && p->owner == std::this_thre
 
 BoardPainter* painter_create() {
   if (engine_claimed.exchange(true)) return nullptr;
-  if (install_allegro(SYSTEM_NONE, &errno, atexit) != 0) {
-    engine_claimed = false;
-    return nullptr;
-  }
-  set_color_depth(32);
   BoardPainter* p = new BoardPainter;
   p->owner = std::this_thread::get_id();
-  p->paper = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-  p->canvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-  if (!p->paper || !p->canvas) {
+  if (!image_create(&p->paper, CANVAS_WIDTH, CANVAS_HEIGHT) ||
+      !image_create(&p->canvas, CANVAS_WIDTH, CANVAS_HEIGHT)) {
     painter_destroy(p);
     return nullptr;
   }
-  paintPaper(p->paper);
+  paintPaper(&p->paper);
   painter_reset(p);
   return p;
 }
 
 void painter_destroy(BoardPainter* p) {
   if (!mine(p)) return;
-  if (p->paper) destroy_bitmap(p->paper);
-  if (p->canvas) destroy_bitmap(p->canvas);
+  image_destroy(&p->paper);
+  image_destroy(&p->canvas);
   delete p;
   engine_claimed = false;  // a later view may draw again
 }
 
 int painter_reset(BoardPainter* p) {
   if (!mine(p)) return 0;
-  blit(p->paper, p->canvas, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
+  image_copy_all(&p->paper, &p->canvas);
   return 1;
 }
 
 size_t painter_apply(BoardPainter* p, const uint8_t* bytes, size_t length) {
-  return mine(p) ? apply_frames(p->canvas, bytes, length) : 0;
+  return mine(p) ? apply_frames(&p->canvas, bytes, length) : 0;
 }
 
 int painter_png(BoardPainter* p, std::string* out) {
@@ -68,7 +60,7 @@ int painter_png(BoardPainter* p, std::string* out) {
   size_t size = 0;
   FILE* f = open_memstream(&data, &size);
   if (!f) return 0;
-  int ok = png_write(p->canvas, f);
+  int ok = png_write(&p->canvas, f);
   ok = fclose(f) == 0 && ok;
   if (ok) out->assign(data, size);
   free(data);

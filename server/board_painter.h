@@ -9,9 +9,8 @@
 
 struct BoardPainter;
 
-// Starts the graphics library without a display and makes a canvas on the
-// paper. Returns nullptr when the engine is already claimed in this process
-// or the library cannot start.
+// Makes a canvas on the paper. Returns nullptr when the engine is already
+// claimed in this process or memory runs out.
 BoardPainter* painter_create();
 void painter_destroy(BoardPainter* p);
 // Back to the empty paper.

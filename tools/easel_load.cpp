@@ -3,7 +3,6 @@
 // how many relayed frames per second the users received and how long the
 // acknowledgements of their own strokes took, and what the commands reaching
 // one client cost it to draw.
-#include <allegro.h>
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -142,22 +141,20 @@ static double cpu_seconds() {
 // on all of them and on the flooders' ones.
 static void measure_drawing(const std::vector<Received>& frames, double* all, double* flood) {
   *all = *flood = 0;
-  if (frames.empty() || install_allegro(SYSTEM_NONE, &errno, atexit) != 0) return;
-  set_color_depth(32);
-  BITMAP* canvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-  if (!canvas) return;
-  resetCanvas(canvas);
+  Image canvas;
+  if (frames.empty() || !image_create(&canvas, CANVAS_WIDTH, CANVAS_HEIGHT)) return;
+  resetCanvas(&canvas);
   for (const Received& r : frames) {
     Message m;
     if (!message_from_frame(&m, r.frame.data())) continue;
     double before = cpu_seconds();
-    apply_command(canvas, &m);
+    apply_command(&canvas, &m);
     double spent = cpu_seconds() - before;
     *all += spent;
     if (r.from_flooder) *flood += spent;
     message_free(&m);
   }
-  destroy_bitmap(canvas);
+  image_destroy(&canvas);
 }
 
 static int parse_options(LoadOptions* o, int argc, char** argv) {

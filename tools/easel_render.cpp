@@ -6,7 +6,6 @@
 // or pipes the picture growing to ffmpeg as a video.
 // No display is needed. The paper background is always the generated texture,
 // even when a "bg.bmp" lies in the working directory.
-#include <allegro.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -22,7 +21,9 @@
 
 #include "net/command.h"
 #include "net/message.h"
+#include "paint/bmp_file.h"
 #include "paint/canvas.h"
+#include "paint/pixel.h"
 #include "paint/png_write.h"
 
 namespace {
@@ -58,17 +59,17 @@ bool read_file(const char* path, std::vector<uint8_t>* out) {
   return ok;
 }
 
-bool load_background(BITMAP* canvas, const char* path) {
-  BITMAP* picture = load_bitmap(path, nullptr);
-  if (!picture) return false;
+bool load_background(Image* canvas, const char* path) {
+  Image picture;
+  if (!bmp_load(&picture, path)) return false;
   // As the client does with its background picture: copied at the top left, clipped.
-  clear_to_color(canvas, makecol32(0, 0, 0));
-  blit(picture, canvas, 0, 0, 0, 0, picture->w, picture->h);
-  destroy_bitmap(picture);
+  image_fill(canvas, pack_pixel(0, 0, 0));
+  image_copy_all(&picture, canvas);
+  image_destroy(&picture);
   return true;
 }
 
-bool write_png(BITMAP* canvas, const char* path) {
+bool write_png(const Image* canvas, const char* path) {
   FILE* f = fopen(path, "wb");
   if (!f) return false;
   bool ok = png_write(canvas, f);
@@ -96,7 +97,7 @@ std::vector<size_t> frame_ends(const std::vector<uint8_t>& board, const char* na
 }
 
 // Applies the frames between two offsets of the board in order.
-bool apply_board_frames(BITMAP* canvas, const std::vector<uint8_t>& board, size_t from,
+bool apply_board_frames(Image* canvas, const std::vector<uint8_t>& board, size_t from,
                         size_t to) {
   size_t drawn = from + apply_frames(canvas, board.data() + from, to - from);
   if (drawn == to) return true;
@@ -127,10 +128,10 @@ bool program_on_path(const char* name) {
 FILE* start_ffmpeg(const Timelapse& t, const std::string& out, pid_t* pid) {
   std::string size = std::to_string(CANVAS_WIDTH) + "x" + std::to_string(CANVAS_HEIGHT);
   std::string rate = std::to_string(t.fps);
-  // The canvas's 32-bit pixels as they lie in memory (little-endian words).
-  const char* layout = _rgb_r_shift_32 == 0 ? "rgb0" : "bgr0";
+  // The canvas's 32-bit pixels as they lie in memory: 0x00RRGGBB, little-endian.
+  static_assert(PIXEL_BLUE_SHIFT == 0 && PIXEL_GREEN_SHIFT == 8 && PIXEL_RED_SHIFT == 16, "bgr0 in memory");
   std::vector<const char*> args = {"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f",
-                                   "rawvideo", "-pix_fmt", layout, "-s", size.c_str(), "-r",
+                                   "rawvideo", "-pix_fmt", "bgr0", "-s", size.c_str(), "-r",
                                    rate.c_str(), "-i", "-"};
   if (t.lossless)
     args.insert(args.end(), {"-c:v", "libx264rgb", "-qp", "0", "-preset", "ultrafast"});
@@ -167,7 +168,7 @@ void show_progress(int done, int total) {
 
 // Frames spaced evenly by command count, the last second holding the
 // finished picture.
-int write_timelapse(BITMAP* canvas, const std::vector<uint8_t>& board, const char* name,
+int write_timelapse(Image* canvas, const std::vector<uint8_t>& board, const char* name,
                     const Timelapse& t, const std::string& out) {
   if (!program_on_path("ffmpeg")) {
     fprintf(stderr,
@@ -197,7 +198,7 @@ int write_timelapse(BITMAP* canvas, const std::vector<uint8_t>& board, const cha
       drawn = target;
     }
     for (int y = 0; y < canvas->h && ok; ++y)
-      ok = fwrite(canvas->line[y], 4, size_t(canvas->w), pipe) == size_t(canvas->w);
+      ok = fwrite(image_row(canvas, y), 4, size_t(canvas->w), pipe) == size_t(canvas->w);
     if (progress) show_progress(frame + 1, total);
   }
   ok = fclose(pipe) == 0 && ok;
@@ -288,45 +289,38 @@ int main(int argc, char** argv) {
     return STATUS_FAILED;
   }
 
-  if (install_allegro(SYSTEM_NONE, &errno, atexit) != 0) {
-    fprintf(stderr, "easel-render: cannot start the graphics library\n");
-    return STATUS_FAILED;
-  }
-  set_color_depth(32);
-  BITMAP* canvas = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-  if (!canvas) {
+  Image canvas;
+  if (!image_create(&canvas, CANVAS_WIDTH, CANVAS_HEIGHT)) {
     fprintf(stderr, "easel-render: out of memory\n");
     return STATUS_FAILED;
   }
   bool ready = true;
   if (paper) {
-    paintPaper(canvas);
+    paintPaper(&canvas);
   } else if (white) {
-    clear_to_color(canvas, makecol32(255, 255, 255));
+    image_fill(&canvas, pack_pixel(255, 255, 255));
   } else {
-    ready = load_background(canvas, background.c_str());
+    ready = load_background(&canvas, background.c_str());
     if (!ready) fprintf(stderr, "easel-render: cannot load the picture %s\n", background.c_str());
   }
   if (!ready) {
-    destroy_bitmap(canvas);
+    image_destroy(&canvas);
     return STATUS_FAILED;
   }
   if (timelapse) {
-    int status = write_timelapse(canvas, board, board_path.c_str(), t, out_path);
-    destroy_bitmap(canvas);
+    int status = write_timelapse(&canvas, board, board_path.c_str(), t, out_path);
+    image_destroy(&canvas);
     return status;
   }
 
   std::vector<size_t> ends = frame_ends(board, board_path.c_str());
-  apply_board_frames(canvas, board, 0, ends.empty() ? 0 : ends.back());
+  apply_board_frames(&canvas, board, 0, ends.empty() ? 0 : ends.back());
 
-  bool written = format == Format::PNG ? write_png(canvas, out_path.c_str())
-                                       : save_bitmap(out_path.c_str(), canvas, nullptr) == 0;
-  destroy_bitmap(canvas);
+  bool written = format == Format::PNG ? write_png(&canvas, out_path.c_str()) : bmp_save(&canvas, out_path.c_str());
+  image_destroy(&canvas);
   if (!written) {
     fprintf(stderr, "easel-render: cannot write %s\n", out_path.c_str());
     return STATUS_FAILED;
   }
   return STATUS_OK;
 }
-END_OF_MAIN()

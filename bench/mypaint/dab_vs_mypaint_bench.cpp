@@ -2,7 +2,6 @@
 // solid dabs of the same radii at the same positions on a 912 x 684 surface,
 // libmypaint flushed every 64 dabs (its dabs are queued per tile and drawn
 // when the atomic section ends). libmypaint runs on one thread, as we do.
-#include <allegro.h>
 #include <benchmark/benchmark.h>
 #include <mypaint-fixed-tiled-surface.h>
 #include <time.h>
@@ -12,6 +11,7 @@
 
 #include "paint/canvas.h"
 #include "paint/disc.h"
+#include "paint/pixel.h"
 
 // From the OpenMP runtime that libmypaint links.
 extern "C" void omp_set_num_threads(int);
@@ -43,14 +43,15 @@ void BM_softDiscVsMyPaint(benchmark::State& state) {
   float radius = static_cast<float>(state.range(0)) / 10.0f;
   omp_set_num_threads(1);
   std::vector<Dab> dabs = dab_positions();
-  BITMAP* bmp = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-  clear_to_color(bmp, makecol32(232, 229, 227));
+  Image canvas;
+  image_create(&canvas, CANVAS_WIDTH, CANVAS_HEIGHT);
+  image_fill(&canvas, pack_pixel(232, 229, 227));
   MyPaintFixedTiledSurface* tiled = mypaint_fixed_tiled_surface_new(CANVAS_WIDTH, CANVAS_HEIGHT);
   MyPaintSurface* surface = reinterpret_cast<MyPaintSurface*>(tiled);
   double ours = 0, theirs = 0;
   for (auto _ : state) {
     double t0 = thread_seconds();
-    for (const Dab& d : dabs) softDisc(bmp, d.x, d.y, d.r * 255, d.g * 255, d.b * 255, 1.0f, radius);
+    for (const Dab& d : dabs) softDisc(&canvas, d.x, d.y, d.r * 255, d.g * 255, d.b * 255, 1.0f, radius);
     benchmark::ClobberMemory();
     double t1 = thread_seconds();
     for (int i = 0; i < DABS; i += FLUSH_EVERY) {
@@ -72,7 +73,7 @@ void BM_softDiscVsMyPaint(benchmark::State& state) {
   state.counters["mypaint_dabs/s"] = n / theirs;
   state.counters["ratio"] = theirs / ours;
   mypaint_surface_unref(surface);
-  destroy_bitmap(bmp);
+  image_destroy(&canvas);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "app/session.h"
 #include "paint/canvas.h"
 #include "paint/dirty_rect.h"
+#include "ui/bitmap_image.h"
 #include "ui/screen.h"
 
 namespace {
@@ -22,8 +23,8 @@ void busy_indicator_step() {
     const int p = (busy_counter - 1) / BAND;
     const int q = (busy_counter - 2) / BAND;
     if (!received_this_frame && p == q) return;
-    const int red = makecol32(255, 0, 0);
-    const int black = makecol32(0, 0, 0);
+    const int red = bitmap_colour(255, 0, 0);
+    const int black = bitmap_colour(0, 0, 0);
     for (int i = 0; i < BUSY_BAR_WIDTH; ++i) {
       const bool dark = ((p + i) / BAND) % 2 == 1;
       vline(BackBuffer, xb + i, BAR_TOP, BAR_TOP + BUSY_BAR_HEIGHT - 1, dark ? black : red);
@@ -36,9 +37,9 @@ void busy_indicator_step() {
   const int ry = BAR_TOP - oy;  // the picture row under the bar's first row
   if (ry < 0) {
     rectfill(BackBuffer, xb, BAR_TOP, xb + BUSY_BAR_WIDTH - 1, BAR_TOP + BUSY_BAR_HEIGHT - 1,
-             makecol32(0, 0, 0));
+             bitmap_colour(0, 0, 0));
   } else {
-    blit(LocalCanvas, BackBuffer, xb - ox, ry, xb, BAR_TOP, BUSY_BAR_WIDTH, BUSY_BAR_HEIGHT);
+    blit_image(&LocalCanvas, BackBuffer, xb - ox, ry, xb, BAR_TOP, BUSY_BAR_WIDTH, BUSY_BAR_HEIGHT);
   }
   add_dirty_rect(xb, BAR_TOP, BUSY_BAR_WIDTH, BUSY_BAR_HEIGHT);
 }

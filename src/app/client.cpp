@@ -24,6 +24,7 @@
 #include "paint/canvas.h"
 #include "paint/dirty_rect.h"
 #include "paint/random.h"
+#include "ui/bitmap_image.h"
 #include "ui/chat_input.h"
 #include "ui/chat_log.h"
 #include "ui/colour_picker.h"
@@ -148,8 +149,7 @@ int start_up() {
   }
   set_close_button_callback(close_button_pressed);
   // Drawn before the local stream is seeded from the clock: the same in every run.
-  SamplePicture = make_sample_picture();
-  if (!SamplePicture || !client_world_open(config.screen_w, config.screen_h))
+  if (!make_sample_picture(&SamplePicture) || !client_world_open(config.screen_w, config.screen_h))
     return fail_in_text_mode("Error creating image buffers.");
   install_display_switch();
   seed_local_stream();
@@ -157,7 +157,7 @@ int start_up() {
   draw_toolbar_icons();
   if (!queue_init(&command_queue)) return fail_in_text_mode("Error initiating command queue.");
   if (net_available) connect_and_login();
-  draw_canvas_view(LocalCanvas);
+  draw_canvas_view(&LocalCanvas);
   mouse_latch = false;
   busy_counter = 0;
   wait_for_absolute_pointer();
@@ -168,7 +168,7 @@ int start_up() {
 bool is_escape(int key) { return key != 0 && (key >> 8) == KEY_ESC; }
 
 // The canvas the screen is composed from: StrokeLayer while a stroke is drawn.
-BITMAP* shown_canvas() { return stroke_in_progress() ? StrokeLayer : LocalCanvas; }
+const Image* shown_canvas() { return stroke_in_progress() ? &StrokeLayer : &LocalCanvas; }
 
 // Recomposes when an overlay line appeared or expired; the tool bar and the
 // panel, or the live tail of a stroke, go back over the new picture.
@@ -280,33 +280,32 @@ void destroy_shared_bitmap(BITMAP** bmp) {
 
 int client_world_open(int w, int h) {
   BackBuffer = create_shared_bitmap(w, h);
-  ServerCanvas = create_shared_bitmap(CANVAS_WIDTH, CANVAS_HEIGHT);
-  LocalCanvas = create_shared_bitmap(CANVAS_WIDTH, CANVAS_HEIGHT);
-  StrokeLayer = create_shared_bitmap(CANVAS_WIDTH, CANVAS_HEIGHT);
   ToolbarStrip = create_shared_bitmap(w, TOOLBAR_HEIGHT);
   CursorSprite = create_shared_bitmap(6, 6);
-  if (!(BackBuffer && ServerCanvas && LocalCanvas && StrokeLayer &&
-        ToolbarStrip && CursorSprite)) {
+  const bool canvases = image_create(&ServerCanvas, CANVAS_WIDTH, CANVAS_HEIGHT) &&
+                        image_create(&LocalCanvas, CANVAS_WIDTH, CANVAS_HEIGHT) &&
+                        image_create(&StrokeLayer, CANVAS_WIDTH, CANVAS_HEIGHT);
+  if (!(canvases && BackBuffer && ToolbarStrip && CursorSprite)) {
     client_world_close();
     return 0;
   }
   screen_set_layout(w, h);
-  resetCanvas(ServerCanvas);
-  blit(ServerCanvas, LocalCanvas, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
-  blit(ServerCanvas, StrokeLayer, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
-  clear_to_color(BackBuffer, makecol32(0, 0, 0));
+  resetCanvas(&ServerCanvas);
+  image_copy_all(&ServerCanvas, &LocalCanvas);
+  image_copy_all(&ServerCanvas, &StrokeLayer);
+  clear_to_color(BackBuffer, bitmap_colour(0, 0, 0));
   return 1;
 }
 
 void client_world_close() {
-  destroy_shared_bitmap(&LocalCanvas);
-  destroy_shared_bitmap(&ServerCanvas);
+  image_destroy(&LocalCanvas);
+  image_destroy(&ServerCanvas);
   destroy_shared_bitmap(&BackBuffer);
-  destroy_shared_bitmap(&StrokeLayer);
+  image_destroy(&StrokeLayer);
   destroy_shared_bitmap(&ToolbarStrip);
   destroy_shared_bitmap(&CursorSprite);
   // Made first and freed last: nothing else owns it.
-  destroy_shared_bitmap(&SamplePicture);
+  image_destroy(&SamplePicture);
 }
 
 void client_state_reset() {

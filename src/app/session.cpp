@@ -28,9 +28,7 @@ constexpr int NOTICE_BUFFER = 128;  // joined/left lines
 time_t system_clock() { return time(nullptr); }
 time_t (*session_clock)() = system_clock;
 
-void copy_canvas(BITMAP* from, BITMAP* to) {
-  blit(from, to, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
-}
+void copy_canvas(const Image* from, Image* to) { image_copy_all(from, to); }
 
 // The roster name of an id, or "???" when there is none to show.
 const char* name_or_unknown(int id) {
@@ -64,7 +62,7 @@ void handle_login_reply(Message* m) {
     show_message("Logged in as %s, %d users are already here.", config.user_name, count);
 
   // The picture is rebuilt from the commands the server sends after its reply.
-  resetCanvas(ServerCanvas);
+  resetCanvas(&ServerCanvas);
   received_this_frame = true;
 }
 
@@ -93,7 +91,7 @@ void handle_user_left(Message* m) {
 
 void handle_restart(Message*) {
   add_chat_line(nullptr, "Image restarted.");
-  resetCanvas(ServerCanvas);
+  resetCanvas(&ServerCanvas);
   received_this_frame = true;
 }
 
@@ -106,16 +104,16 @@ void handle_accepted(Message*) {
   }
   if (!received_this_frame && ours.type != MSG_CHAT && queue_count(&command_queue) == 0) {
     // LocalCanvas already is ServerCanvas plus exactly this command.
-    copy_canvas(LocalCanvas, ServerCanvas);
+    copy_canvas(&LocalCanvas, &ServerCanvas);
   } else {
     // For our chat line this is where it reaches the chat log.
-    apply_command(ServerCanvas, &ours);
+    apply_command(&ServerCanvas, &ours);
   }
   message_free(&ours);
 }
 
 void handle_relayed_command(Message* m) {
-  apply_command(ServerCanvas, m);
+  apply_command(&ServerCanvas, m);
   received_this_frame = true;
 }
 
@@ -189,7 +187,7 @@ void network_step() {
   // other message waits until the run before it is drawn.
   time_t t0 = session_clock();
   CommandRun run;
-  command_run_begin(&run, ServerCanvas);
+  command_run_begin(&run, &ServerCanvas);
   while (session_clock() <= t0) {
     Message m;
     if (!message_receive(&m, &server_connection)) break;
@@ -199,7 +197,7 @@ void network_step() {
     } else {
       command_run_finish(&run);
       dispatch(&m);
-      command_run_begin(&run, ServerCanvas);
+      command_run_begin(&run, &ServerCanvas);
     }
     message_free(&m);
   }
@@ -209,19 +207,19 @@ void network_step() {
 
 void rebuild_local_canvas() {
   log_write(LOG_DEBUG, "Need to redraw buffer for newly recieved data.");
-  copy_canvas(ServerCanvas, LocalCanvas);
+  copy_canvas(&ServerCanvas, &LocalCanvas);
   // Chat lines are skipped: they must reach the chat log once, at acceptance.
   for (uint16_t i = 0; i < queue_count(&command_queue); ++i) {
     Message* entry = queue_at(&command_queue, i);
-    if (entry->type != MSG_CHAT) apply_command(LocalCanvas, entry);
+    if (entry->type != MSG_CHAT) apply_command(&LocalCanvas, entry);
   }
   if (stroke_in_progress()) {
     // The stroke goes on over the new picture: its settled part and its tail.
     stroke_rebuild_layer();
-    compose_screen(BackBuffer, StrokeLayer, true);
+    compose_screen(BackBuffer, &StrokeLayer, true);
     if (StrokePoints.count > 1) stroke_redraw_tail();
   } else {
-    compose_screen(BackBuffer, LocalCanvas, true);
+    compose_screen(BackBuffer, &LocalCanvas, true);
   }
   if (panel_visible) {
     draw_toolbar();

@@ -86,7 +86,7 @@ int decode_command(Message* m, StrokeCommand* c, PointList* points) {
   return drawing;
 }
 
-void draw_stroke_command(BITMAP* canvas, const StrokeCommand& c, const PointList& points) {
+void draw_stroke_command(Image* canvas, const StrokeCommand& c, const PointList& points) {
   const int16_t* xs = points.xs;
   const int16_t* ys = points.ys;
   const int n = points.count;
@@ -176,12 +176,12 @@ int read_points(Message* m, PointList* points) {
   return 1;
 }
 
-void apply_command(BITMAP* canvas, Message* m) {
+void apply_command(Image* canvas, Message* m) {
   StrokeCommand c;
   if (decode_command(m, &c, &point_list)) draw_stroke_command(canvas, c, point_list);
 }
 
-size_t apply_frames(BITMAP* canvas, const uint8_t* bytes, size_t length) {
+size_t apply_frames(Image* canvas, const uint8_t* bytes, size_t length) {
   CommandRun run;
   command_run_begin(&run, canvas);
   size_t at = 0;

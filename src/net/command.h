@@ -1,10 +1,11 @@
 // Drawing-command messages: the six encoders and the decoder that draws any
 // command onto a canvas.
 #pragma once
-#include <allegro.h>
 #include <cstdint>
+
 #include "net/layout.h"
 #include "net/message.h"
+#include "paint/image.h"
 
 struct PointList {
   int16_t* xs;
@@ -61,11 +62,11 @@ struct StrokeCommand {
 int decode_command(Message* m, StrokeCommand* c, PointList* points);
 // Draws a decoded command with the calling thread's command stream seeded as
 // its author's was, then selects the local stream again.
-void draw_stroke_command(BITMAP* canvas, const StrokeCommand& c, const PointList& points);
+void draw_stroke_command(Image* canvas, const StrokeCommand& c, const PointList& points);
 
 // Reads the remaining points of m into points, grown as needed.
 int read_points(Message* m, PointList* points);
-void apply_command(BITMAP* canvas, Message* m);
+void apply_command(Image* canvas, Message* m);
 // Draws the complete frames of bytes in order, as one run (command_run.h);
 // returns how many bytes they took (less than length at a torn tail or when memory runs out).
-size_t apply_frames(BITMAP* canvas, const uint8_t* bytes, size_t length);
+size_t apply_frames(Image* canvas, const uint8_t* bytes, size_t length);

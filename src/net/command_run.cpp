@@ -44,7 +44,7 @@ struct Scheduler {
   bool stopping;
   bool claimed;
   bool handlers_registered;
-  BITMAP* canvas;
+  Image* canvas;
   unsigned head, tail;
   Task tasks[WINDOW];
 };
@@ -160,7 +160,7 @@ Footprint command_footprint(const StrokeCommand& c, const PointList& points, int
                    std::min(w, int(std::ceil(x1 + margin)) + 1), std::min(h, int(std::ceil(y1 + margin)) + 1)};
 }
 
-void command_run_begin(CommandRun* run, BITMAP* canvas) {
+void command_run_begin(CommandRun* run, Image* canvas) {
   *run = CommandRun{canvas, false};
   if (!canvas || !two_cores()) return;
   Scheduler* s = &scheduler;
@@ -209,7 +209,7 @@ void command_run_finish(CommandRun* run) {
   run->shared = false;
 }
 
-void apply_commands(BITMAP* canvas, Message* messages, size_t count) {
+void apply_commands(Image* canvas, Message* messages, size_t count) {
   CommandRun run;
   command_run_begin(&run, canvas);
   for (size_t i = 0; i < count; ++i) command_run_add(&run, &messages[i]);

@@ -4,19 +4,18 @@
 // areas are disjoint can be drawn at the same time with the pixels that
 // apply_command gives one after the other.
 #pragma once
-#include <allegro.h>
-
 #include "net/command.h"
 #include "net/message.h"
+#include "paint/image.h"
 
 // One run on one canvas, from command_run_begin to command_run_finish.
 struct CommandRun {
-  BITMAP* canvas;
+  Image* canvas;
   bool shared;  // false: every command is applied at once on the calling thread
 };
 
 // A run on canvas; on one core, or while another thread has a run, a plain one.
-void command_run_begin(CommandRun* run, BITMAP* canvas);
+void command_run_begin(CommandRun* run, Image* canvas);
 // Decodes m at once (its hooks are called here, in order) and draws it as soon
 // as no earlier command still unfinished reaches its area. Anything that is not
 // a drawing command waits until every earlier one is drawn.
@@ -24,7 +23,7 @@ void command_run_add(CommandRun* run, Message* m);
 // Returns once every command added is drawn.
 void command_run_finish(CommandRun* run);
 // The count messages in order as one run.
-void apply_commands(BITMAP* canvas, Message* messages, size_t count);
+void apply_commands(Image* canvas, Message* messages, size_t count);
 // Stops the worker and frees the run's lists; the next run starts it again.
 void command_run_stop();
 

@@ -170,14 +170,14 @@ void plan_bristle(Bristle* br, Step* st, const Sample& s, double drying) {
 // The sample's draws for every bristle in the order they are painted, with the
 // pick-up cells. A bristle without paint is dropped after its pick-up's draws:
 // the last live bristle takes its slot and draws there.
-void take_draws(BristleList* list, const BITMAP* bmp, float X, float Y) {
+void take_draws(BristleList* list, const Image* image, float X, float Y) {
   int k = 0;
   while (k < list->count) {
     Bristle* br = &list->bristles[k];
     Step* st = &list->steps[k];
     st->sx = static_cast<float>(static_cast<double>(X) + br->across);
     st->sy = static_cast<float>(static_cast<double>(Y) + br->along);
-    st->pick = bilinear_cell(st->sx, st->sy, bmp->w, bmp->h, &st->x0, &st->y0, &st->fx, &st->fy);
+    st->pick = bilinear_cell(st->sx, st->sy, image->w, image->h, &st->x0, &st->y0, &st->fx, &st->fy);
     st->draws[0] = st->pick ? nextRandom() : 0;
     st->draws[1] = st->pick ? nextRandom() : 0;
     if (br->load <= 0) {
@@ -301,13 +301,13 @@ EASEL_WIDE_TARGET void plan_moves(const WideDeposit&, BristleList* list, const S
 // The colour under a pick-up position that is on the picture.
 template <class Deposit>
 void pick_colour(const Deposit& out, const Step& st, const typename Deposit::Ink&, float* r, float* g, float* b) {
-  const uint32_t* top = bitmap_row(out.bmp, st.y0) + st.x0;
-  const uint32_t* bottom = bitmap_row(out.bmp, st.y0 + 1) + st.x0;
+  const uint32_t* top = image_row(out.image, st.y0) + st.x0;
+  const uint32_t* bottom = image_row(out.image, st.y0 + 1) + st.x0;
   bilinear_mix(top[0], top[1], bottom[0], bottom[1], st.fx, st.fy, r, g, b);
 }
 
 void pick_colour(const PointDeposit& out, const Step& st, const PointDeposit::Ink&, float* r, float* g, float* b) {
-  sampleBilinear(out.bmp, st.sx, st.sy, r, g, b);
+  sampleBilinear(out.image, st.sx, st.sy, r, g, b);
 }
 
 // An ink of the deposit's kind in another colour.
@@ -355,18 +355,18 @@ template <int DOTS>
 EASEL_WIDE_TARGET void lay_trails(const WideDeposit& out, const Step& st, const __m256d* inks, ptrdiff_t pitch) {
   const int dots = DOTS ? DOTS : st.dots;
   constexpr int MOST = DOTS ? DOTS : TRAIL_DOTS_SIDE_BY_SIDE;
-  BITMAP* bmp = out.bmp;
+  const Image* image = out.image;
   // Per dot and trail, the square's top-left and bottom-left pixels.
   alignas(32) uint32_t* tops[MOST][4];
   alignas(32) uint32_t* bottoms[MOST][4];
-  int on[MOST];            // per dot: bit t set when trail t's dot is on the bitmap
+  int on[MOST];            // per dot: bit t set when trail t's dot is on the image
   int all = 0xF, any = 0;  // the bits set in every dot, in some dot
   // Per dot and pixel of its square, the four trails' coverages and 1 - coverages.
   alignas(32) double cov[MOST][4][4], keep[MOST][4][4];
   const __m128 ex = _mm_set1_ps(st.ex), ey = _mm_set1_ps(st.ey);
   const __m256d weight = _mm256_set1_pd(st.opacity), one = _mm256_set1_pd(1.0), margin = _mm256_set1_pd(1.0001);
-  const __m256d w = _mm256_set1_pd(bmp->w), h = _mm256_set1_pd(bmp->h);
-  const __m256i first_row = _mm256_set1_epi64x(reinterpret_cast<intptr_t>(bmp->line[0]));
+  const __m256d w = _mm256_set1_pd(image->w), h = _mm256_set1_pd(image->h);
+  const __m256i first_row = _mm256_set1_epi64x(reinterpret_cast<intptr_t>(image->pixels));
   const __m256i row_step = _mm256_set1_epi64x(pitch);
   __m128 x = _mm_loadu_ps(st.tx), y = _mm_loadu_ps(st.ty);
   for (int i = 0; i < dots; ++i) {
@@ -381,7 +381,7 @@ EASEL_WIDE_TARGET void lay_trails(const WideDeposit& out, const Step& st, const 
     on[i] = fits;
     all &= fits;
     any |= fits;
-    // Worked out for every dot, used only for those on the bitmap.
+    // Worked out for every dot, used only for those on the image.
     const __m128i cx = _mm_cvttps_epi32(x), cy = _mm_cvttps_epi32(y);
     const __m256i top = _mm256_add_epi64(_mm256_add_epi64(first_row, _mm256_mul_epi32(_mm256_cvtepi32_epi64(cy), row_step)),
                                          _mm256_slli_epi64(_mm256_cvtepi32_epi64(cx), 2));
@@ -463,8 +463,8 @@ EASEL_WIDE_TARGET void paint_bristle(const WideDeposit& out, Bristle* br, const 
   const __m256d one = _mm256_set1_pd(1.0);
   __m128 colour = _mm_permutevar_ps(_mm_setr_ps(br->r, br->g, br->b, 0.0f), ink.byte_lanes);
   if (st.pick) {
-    const uint32_t* top = bitmap_row(out.bmp, st.y0) + st.x0;
-    const uint32_t* bottom = bitmap_row(out.bmp, st.y0 + 1) + st.x0;
+    const uint32_t* top = image_row(out.image, st.y0) + st.x0;
+    const uint32_t* bottom = image_row(out.image, st.y0 + 1) + st.x0;
     const __m256d mix = _mm256_set1_pd(st.mix), picked = _mm256_cvtps_pd(bilinear_lanes(top, bottom, st.fx, st.fy));
     const __m128 mixed = _mm256_cvtpd_ps(
         _mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(one, mix), _mm256_cvtps_pd(colour)), _mm256_mul_pd(mix, picked)));
@@ -504,15 +504,11 @@ EASEL_WIDE_TARGET void paint_bristle(const WideDeposit& out, Bristle* br, const 
 }
 #endif
 
-// The bytes from each row of the bitmap to the next when they are all the
-// same, else 0.
-ptrdiff_t row_pitch(const BITMAP* bmp) {
-  if (bmp->h < 2) return 0;
-  const ptrdiff_t pitch = bmp->line[1] - bmp->line[0];
-  if (pitch <= 0 || pitch > INT32_MAX) return 0;
-  for (int y = 2; y < bmp->h; ++y)
-    if (bmp->line[y] - bmp->line[y - 1] != pitch) return 0;
-  return pitch;
+// The bytes from each row of the image to the next, or 0 when the wide
+// dots cannot step by them.
+ptrdiff_t row_pitch(const Image* image) {
+  const ptrdiff_t pitch = image->stride * static_cast<ptrdiff_t>(sizeof(uint32_t));
+  return image->h < 2 || pitch <= 0 || pitch > INT32_MAX ? 0 : pitch;
 }
 
 // The stroke's samples after the bristles are set up.
@@ -521,7 +517,7 @@ void paint_samples(const Deposit& out, BristleList* list, float r, float g, floa
                    const int16_t* xs, const int16_t* ys, int n) {
   const double drying = 1.0 / (1.0 + dryness);
   typename Deposit::Ink inks[3] = {out.ink(r, g, b), out.ink(r, g, b), out.ink(r, g, b)};
-  const ptrdiff_t pitch = row_pitch(out.bmp);
+  const ptrdiff_t pitch = row_pitch(out.image);
   int phase = 0;
   float px = 0, py = 0;
   walkStroke(xs, ys, n, BRUSH_SPACING, [&](float X, float Y) -> bool {
@@ -547,7 +543,7 @@ void paint_samples(const Deposit& out, BristleList* list, float r, float g, floa
       phase = 2;
       return true;
     }
-    take_draws(list, out.bmp, X, Y);
+    take_draws(list, out.image, X, Y);
     plan_moves(out, list, Sample{X, Y, tx, ty, nx, ny}, drying);
     for (int k = 0; k < list->count; ++k)
       paint_bristle(out, &list->bristles[k], list->steps[k], inks, r, g, b, pitch);
@@ -558,10 +554,10 @@ void paint_samples(const Deposit& out, BristleList* list, float r, float g, floa
 
 }  // namespace
 
-void drawBrush(BITMAP* bmp, float r, float g, float b, float size, float dryness,
+void drawBrush(Image* image, float r, float g, float b, float size, float dryness,
                const int16_t* xs, const int16_t* ys, int n, bool wide) {
   log_write(LOG_DEBUG, "drawBrush invoked with %d points.", n);
-  if (!bmp || bitmap_color_depth(bmp) != 32) return;
+  if (!image) return;
   if (!xs || !ys) n = 0;
   size = clamp_setting(size, 1.7f, 12.0f);
   dryness = clamp_setting(dryness, 1.0f, 500.0f);
@@ -573,6 +569,6 @@ void drawBrush(BITMAP* bmp, float r, float g, float b, float size, float dryness
   BristleList* list = &Bristles;
   set_up_bristles(list, r, g, b, size);
   paint_with_deposit(
-      bmp, [&](const auto& out) { paint_samples(out, list, r, g, b, dryness, xs, ys, n); }, wide);
+      image, [&](const auto& out) { paint_samples(out, list, r, g, b, dryness, xs, ys, n); }, wide);
 }
 

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "paint/bmp_file.h"
 #include "paint/deposit.h"
 #include "paint/pixel.h"
 #include "paint/random.h"
@@ -18,16 +19,12 @@ constexpr Colour PAPER_COLOR = {232, 229, 227};
 constexpr Colour GRAIN_COLOR = {186, 178, 171};
 constexpr Colour LIGHT_GRAIN_COLOR = {255, 255, 255};
 
-// Copies "bg.bmp" onto the bitmap; false when there is no such picture.
-bool copy_background(BITMAP* bmp) {
-  // Loaded at 32 bits whatever depth is current, so the copy converts nothing.
-  int depth = get_color_depth();
-  set_color_depth(32);
-  BITMAP* bg = load_bitmap("bg.bmp", nullptr);
-  set_color_depth(depth);
-  if (!bg) return false;
-  blit(bg, bmp, 0, 0, 0, 0, bg->w, bg->h);
-  destroy_bitmap(bg);
+// Copies "bg.bmp" onto the image; false when there is no such picture.
+bool copy_background(Image* image) {
+  Image bg;
+  if (!bmp_load(&bg, "bg.bmp")) return false;
+  image_copy_all(&bg, image);
+  image_destroy(&bg);
   return true;
 }
 
@@ -118,7 +115,7 @@ struct PaperDots<WideDeposit> {
     _mm_storeu_ps(&it.at.x1, at);
     // splat_cell's test, cell and fractions for both dots.
     __m256d wide = _mm256_cvtps_pd(at);
-    __m256d size = _mm256_set_pd(out.bmp->h, out.bmp->w, out.bmp->h, out.bmp->w);
+    __m256d size = _mm256_set_pd(out.image->h, out.image->w, out.image->h, out.image->w);
     __m256d inside = _mm256_and_pd(_mm256_cmp_pd(wide, _mm256_setzero_pd(), _CMP_GE_OQ),
                                    _mm256_cmp_pd(_mm256_add_pd(wide, _mm256_set1_pd(1.0001)), size, _CMP_LT_OQ));
     const int mask = _mm256_movemask_pd(inside);
@@ -148,7 +145,7 @@ struct PaperDots<WideDeposit> {
       return;
     }
     // The paper's inks and weights keep every channel within a byte.
-    uint32_t *top = bitmap_row(out.bmp, iy) + ix, *bottom = bitmap_row(out.bmp, iy + 1) + ix;
+    uint32_t *top = image_row(out.image, iy) + ix, *bottom = image_row(out.image, iy + 1) + ix;
     if (ink.bytes)
       blend_square_bytes(top, bottom, covs, ink);
     else
@@ -217,15 +214,15 @@ void weave_paper(const Deposit& out, int width, int height) {
 
 }  // namespace
 
-void resetCanvas(BITMAP* bmp) {
-  if (!bmp || copy_background(bmp)) return;
-  paintPaper(bmp);
+void resetCanvas(Image* image) {
+  if (!image || copy_background(image)) return;
+  paintPaper(image);
 }
 
-void paintPaper(BITMAP* bmp) {
+void paintPaper(Image* image) {
   useCommandStream(0);
-  clear_to_color(bmp, pack_pixel(static_cast<int>(PAPER_COLOR.r), static_cast<int>(PAPER_COLOR.g),
-                                 static_cast<int>(PAPER_COLOR.b)));
-  paint_with_deposit(bmp, [bmp](const auto& out) { weave_paper(out, bmp->w, bmp->h); });
+  image_fill(image, pack_pixel(static_cast<int>(PAPER_COLOR.r), static_cast<int>(PAPER_COLOR.g),
+                               static_cast<int>(PAPER_COLOR.b)));
+  paint_with_deposit(image, [image](const auto& out) { weave_paper(out, image->w, image->h); });
   useLocalStream();
 }

@@ -1,13 +1,14 @@
 // The shared picture's size and its empty state.
 #pragma once
-#include <allegro.h>
 #include <cstdint>
+
+#include "paint/image.h"
 
 constexpr uint16_t CANVAS_WIDTH = 912;
 constexpr uint16_t CANVAS_HEIGHT = 684;
 
-// Gives a 32-bit bitmap its empty state: "bg.bmp" from the working directory
+// Gives an image its empty state: "bg.bmp" from the working directory
 // when it loads, otherwise the generated paper texture.
-void resetCanvas(BITMAP* bmp);
+void resetCanvas(Image* image);
 // The generated paper texture alone, whatever lies in the working directory.
-void paintPaper(BITMAP* bmp);
+void paintPaper(Image* image);

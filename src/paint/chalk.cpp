@@ -27,12 +27,12 @@ inline void chalk_radius(ChalkDisc* disc, float size, uint32_t d) {
 // disc() gives each disc in turn; known(paint) how many discs the next sample
 // lays when that is known ahead, else 0, and takes them when it paints none.
 template <class NextDisc, class Known>
-void chalk_discs(BITMAP* bmp, float r, float g, float b, float size, const int16_t* xs, const int16_t* ys, int n,
+void chalk_discs(Image* image, float r, float g, float b, float size, const int16_t* xs, const int16_t* ys, int n,
                  bool wide, double budget, const NextDisc& disc, const Known& known) {
   auto lay = [&](float x, float y, bool paint, const ChalkDisc& d) {
     if (!paint) return;
     Shade c = shade_colour(r, g, b, d.shade);
-    softDisc(bmp, static_cast<float>(static_cast<double>(x) + d.at.dx),
+    softDisc(image, static_cast<float>(static_cast<double>(x) + d.at.dx),
              static_cast<float>(static_cast<double>(y) + d.at.dy), c.r, c.g, c.b, 0.5f, d.radius, wide);
   };
   // Off the picture a sample takes its draws and paints nothing.
@@ -51,7 +51,7 @@ void chalk_discs(BITMAP* bmp, float r, float g, float b, float size, const int16
   };
   // A disc lies within its radius (0.6 of the size at most) of a grain, and a
   // grain within the size of its sample.
-  const StrokeReach reach{bmp->w, bmp->h, 2 * size + 2};
+  const StrokeReach reach{image->w, image->h, 2 * size + 2};
   walkStroke(
       xs, ys, n, 1.0f, reach, [&](float x, float y) { sample(x, y, !sampleOffPicture(reach, x, y)); },
       [&](int count) {
@@ -151,10 +151,10 @@ EASEL_WIDE_TARGET void read_discs(DiscsAhead* a, float size, double limit, doubl
 
 }  // namespace
 
-void drawChalk(BITMAP* bmp, float r, float g, float b, float size, const int16_t* xs, const int16_t* ys, int n,
+void drawChalk(Image* image, float r, float g, float b, float size, const int16_t* xs, const int16_t* ys, int n,
                bool wide) {
   log_write(LOG_DEBUG, "drawChalk invoked with %d points.", n);
-  if (!bmp) return;
+  if (!image) return;
   size = clamp_setting(size, 1.5f, 12.0f);
   const double limit = grain_limit(size);
   // Each sample scatters discs until the sum of their squared areas exceeds this.
@@ -183,7 +183,7 @@ void drawChalk(BITMAP* bmp, float r, float g, float b, float size, const int16_t
       return ChalkDisc{{draws.offset[at], draws.offset[at + 1], 0.0f}, shade_of(draws.copy[at + 2], CHALK_SHADES),
                        ahead.radius[k], ahead.area2[k]};
     };
-    chalk_discs(bmp, r, g, b, size, xs, ys, n, wide, budget, disc, [&](bool paint) {
+    chalk_discs(image, r, g, b, size, xs, ys, n, wide, budget, disc, [&](bool paint) {
       const int count = ahead.taken < ahead.found ? ahead.discs[ahead.taken] : 0;
       if (count && !paint) {
         ahead.taken += count;
@@ -195,5 +195,5 @@ void drawChalk(BITMAP* bmp, float r, float g, float b, float size, const int16_t
     return;
   }
 #endif
-  chalk_discs(bmp, r, g, b, size, xs, ys, n, wide, budget, plain, [](bool) { return 0; });
+  chalk_discs(image, r, g, b, size, xs, ys, n, wide, budget, plain, [](bool) { return 0; });
 }

@@ -7,17 +7,6 @@
 #include "paint/splat_wide.h"
 #include "paint/square_root.h"
 
-void blendSpan(BITMAP* bmp, int x1, int y, int x2, float r, float g, float b, float coverage) {
-  if (!(coverage > 0.005f) || y < 0 || y >= bmp->h) return;
-  if (x1 < 0) x1 = 0;
-  if (x2 > bmp->w - 1) x2 = bmp->w - 1;
-  if (is_memory_bitmap(bmp)) {
-    blendRow(bitmap_row(bmp, y), x1, x2, r, g, b, coverage);
-    return;
-  }
-  for (int x = x1; x <= x2; ++x) blendPixel(bmp, x, y, r, g, b, coverage);
-}
-
 namespace {
 
 // Coverage of a row's end pixel whose centre offset from the disc centre is (e, t).
@@ -30,37 +19,27 @@ float end_coverage(float e, float t, float radius, float coverage) {
   return 0.0f;
 }
 
-// Any bitmap, through the per-pixel calls.
-struct PixelRows {
-  BITMAP* bmp;
-  float r, g, b, coverage;
-  void span(int row, int x1, int x2) const { blendSpan(bmp, x1, row, x2, r, g, b, coverage); }
-  void end(int row, int x, float cov) const {
-    if (cov > 0.005f && x >= 0 && x < bmp->w) blendPixel(bmp, x, row, r, g, b, cov);
-  }
-};
-
-// A 32-bit memory bitmap, written in place: the colour is laid out once per
+// The image's rows, written in place: the colour is laid out once per
 // disc. WIDE: spans take the AVX2 blend.
 template <bool WIDE>
 struct MemoryRows {
-  BITMAP* bmp;
+  Image* image;
   RowInk ink;
   float coverage;
   void span(int row, int x1, int x2) const {
     if (!(coverage > 0.005f)) return;
     if (x1 < 0) x1 = 0;
-    if (x2 > bmp->w - 1) x2 = bmp->w - 1;
+    if (x2 > image->w - 1) x2 = image->w - 1;
 #ifdef EASEL_WIDE
     if constexpr (WIDE) {
-      blend_row_wide(bitmap_row(bmp, row), x1, x2, ink, coverage);
+      blend_row_wide(image_row(image, row), x1, x2, ink, coverage);
       return;
     }
 #endif
-    blend_row_ink(bitmap_row(bmp, row), x1, x2, ink, coverage);
+    blend_row_ink(image_row(image, row), x1, x2, ink, coverage);
   }
   void end(int row, int x, float cov) const {
-    if (cov > 0.005f && x >= 0 && x < bmp->w) blend_ink_in_place(bitmap_row(bmp, row) + x, ink, cov);
+    if (cov > 0.005f && x >= 0 && x < image->w) blend_ink_in_place(image_row(image, row) + x, ink, cov);
   }
 };
 
@@ -127,7 +106,7 @@ inline uint32_t halfway(uint32_t old, uint32_t ink) {
   return ((old | ink) - ((old ^ ink) >> 1 & 0x7F7F7F7Fu)) & 0x00FFFFFFu;
 }
 
-// disc_rows on a memory bitmap, each row's numbers worked out with three
+// disc_rows, each row's numbers worked out with three
 // other rows': four rows' square roots cost about what one does, and nothing
 // there waits on a branch. Every lane does disc_rows's operations.
 EASEL_WIDE_LOOP void disc_rows_wide(const MemoryRows<true>& out, int h, float cx, float cy, float radius,
@@ -143,13 +122,13 @@ EASEL_WIDE_LOOP void disc_rows_wide(const MemoryRows<true>& out, int h, float cx
                         ink.b <= 255;
   const __m256d lanes = _mm256_setr_pd(packed_lane(0, ink.r, ink.g, ink.b), packed_lane(1, ink.r, ink.g, ink.b),
                                        packed_lane(2, ink.r, ink.g, ink.b), 0.0);
-  const int w = out.bmp->w;
+  const int w = out.image->w;
   // Spans pixel by pixel too: a disc's rows are short.
   const bool blend_span = coverage > 0.005f && !(coverage > 0.999f);
   const __m256d span_cov = _mm256_set1_pd(coverage), span_keep = _mm256_set1_pd(1.0 - coverage);
   const bool halving = coverage == 0.5f;
   // No row reaches more than R pixels from the centre's column: in a disc wholly
-  // inside the bitmap's width nothing waits on a branch on where a row starts
+  // inside the image's width nothing waits on a branch on where a row starts
   // and ends, which are known late (its ends' coverages after a square root).
   // Its spans are halved four pixels at a time, reaching up to three past them.
   const int R = static_cast<int>(std::floor(radius + 0.5));
@@ -203,7 +182,7 @@ EASEL_WIDE_LOOP void disc_rows_wide(const MemoryRows<true>& out, int h, float cx
         if (halves[k] != 0) out.end(rows[k], right[k], right_cov[k]);
         continue;
       }
-      uint32_t* row = bitmap_row(out.bmp, rows[k]);
+      uint32_t* row = image_row(out.image, rows[k]);
       if (inside) {
         // Every pixel of the disc's widest span is worked out and kept only
         // where this row's span lies; each end kept only where it paints.
@@ -241,29 +220,27 @@ constexpr float DISC_LIMIT = 1e8f;
 
 }  // namespace
 
-void softDisc(BITMAP* bmp, float cx, float cy, float r, float g, float b, float coverage, float radius, bool wide) {
+void softDisc(Image* image, float cx, float cy, float r, float g, float b, float coverage, float radius, bool wide) {
   // A centre that is not a number (a zero-length stroke) paints nothing; a
   // radius below 0.5 has no rows.
   if (!(std::fabs(cx) < DISC_LIMIT && std::fabs(cy) < DISC_LIMIT && radius >= 0.5f && radius < DISC_LIMIT)) return;
   int R = static_cast<int>(std::floor(radius + 0.5));
-  // Rows off the bitmap paint nothing: start and stop near its top and bottom.
+  // Rows off the image paint nothing: start and stop near its top and bottom.
   int first = 1 - R, last = R;
-  double top = std::floor(-static_cast<double>(cy)) - 1, bottom = std::ceil(bmp->h - static_cast<double>(cy)) + 1;
+  double top = std::floor(-static_cast<double>(cy)) - 1, bottom = std::ceil(image->h - static_cast<double>(cy)) + 1;
   if (first < top) first = static_cast<int>(top);
   if (last > bottom) last = static_cast<int>(bottom);
-  if (!is_memory_bitmap(bmp)) {
-    disc_rows(PixelRows{bmp, r, g, b, coverage}, bmp->h, cx, cy, radius, coverage, first, last);
-    return;
-  }
 #ifdef EASEL_WIDE
   if (wide && wide_available()) {
     // A row reaches at most R + 1 pixels from the centre: nothing to paint
-    // wholly left or right of the bitmap (left to this way, so that a test
+    // wholly left or right of the image (left to this way, so that a test
     // comparing it with the plain one checks that too).
-    if (cx + static_cast<double>(R) < -2 || cx - static_cast<double>(R) > bmp->w + 2) return;
-    disc_rows_wide(MemoryRows<true>{bmp, row_ink(r, g, b), coverage}, bmp->h, cx, cy, radius, coverage, first, last);
+    if (cx + static_cast<double>(R) < -2 || cx - static_cast<double>(R) > image->w + 2) return;
+    disc_rows_wide(MemoryRows<true>{image, row_ink(r, g, b), coverage}, image->h, cx, cy, radius, coverage, first,
+                   last);
     return;
   }
 #endif
-  disc_rows(MemoryRows<false>{bmp, row_ink(r, g, b), coverage}, bmp->h, cx, cy, radius, coverage, first, last);
+  (void)wide;
+  disc_rows(MemoryRows<false>{image, row_ink(r, g, b), coverage}, image->h, cx, cy, radius, coverage, first, last);
 }

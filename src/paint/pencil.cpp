@@ -23,7 +23,7 @@ void pencil_grains(const Deposit& out, float r, float g, float b, float size, co
   auto draws_only = [&] {
     for (int k = 0; k < grains; ++k) grain(&at, &shade);
   };
-  const StrokeReach reach{out.bmp->w, out.bmp->h, size + 2};
+  const StrokeReach reach{out.image->w, out.image->h, size + 2};
   walkStroke(
       xs, ys, n, 1.0f, reach,
       [&](float x, float y) {
@@ -73,10 +73,10 @@ void pencil_stroke(const Deposit& out, float r, float g, float b, float size, co
 
 }  // namespace
 
-void drawPencil(BITMAP* bmp, float r, float g, float b, float size, const int16_t* xs, const int16_t* ys, int n,
+void drawPencil(Image* image, float r, float g, float b, float size, const int16_t* xs, const int16_t* ys, int n,
                 bool wide) {
   log_write(LOG_DEBUG, "drawPencil invoked with %d points.", n);
-  if (!bmp) return;
+  if (!image) return;
   size = clamp_setting(size, 1.5f, 8.0f);
-  paint_with_deposit(bmp, [&](const auto& out) { pencil_stroke(out, r, g, b, size, xs, ys, n, wide); }, wide);
+  paint_with_deposit(image, [&](const auto& out) { pencil_stroke(out, r, g, b, size, xs, ys, n, wide); }, wide);
 }

@@ -2,61 +2,31 @@
 
 #include <cmath>
 
-#include "paint/splat.h"
 #include "paint/square_root.h"
 
-namespace {
-
-inline uint32_t read_pixel(BITMAP* bmp, int x, int y) {
-  if (is_memory_bitmap(bmp)) return bitmap_row(bmp, y)[x];
-  uintptr_t line = bmp_read_line(bmp, y);
-  uint32_t p = bmp_read32(line + x * sizeof(uint32_t));
-  bmp_unwrite_line(bmp);
-  return p;
+void blendPixel(Image* image, int x, int y, float r, float g, float b, float coverage) {
+  blend_in_place(image_row(image, y) + x, r, g, b, coverage);
 }
 
-}  // namespace
-
-void blendPixel(BITMAP* bmp, int x, int y, float r, float g, float b, float coverage) {
-  if (is_memory_bitmap(bmp)) {
-    blend_in_place(bitmap_row(bmp, y) + x, r, g, b, coverage);
-    return;
-  }
-  uint32_t p = read_pixel(bmp, x, y);
-  blend_in_place(&p, r, g, b, coverage);
-  uintptr_t line = bmp_write_line(bmp, y);
-  bmp_write32(line + x * sizeof(uint32_t), p);
-  bmp_unwrite_line(bmp);
-}
-
-void blendRow(uint32_t* row, int x1, int x2, float r, float g, float b, float coverage) {
-  blend_row_ink(row, x1, x2, row_ink(r, g, b), coverage);
-}
-
-int sampleBilinear(BITMAP* bmp, float x, float y, float* r, float* g, float* b) {
+int sampleBilinear(const Image* image, float x, float y, float* r, float* g, float* b) {
   int x0, y0;
   float fx, fy;
-  if (!bilinear_cell(x, y, bmp->w, bmp->h, &x0, &y0, &fx, &fy)) return 0;
-  if (is_memory_bitmap(bmp)) {
-    const uint32_t* top = bitmap_row(bmp, y0) + x0;
-    const uint32_t* bottom = bitmap_row(bmp, y0 + 1) + x0;
-    bilinear_mix(top[0], top[1], bottom[0], bottom[1], fx, fy, r, g, b);
-    return 1;
-  }
-  bilinear_mix(read_pixel(bmp, x0, y0), read_pixel(bmp, x0 + 1, y0), read_pixel(bmp, x0, y0 + 1),
-               read_pixel(bmp, x0 + 1, y0 + 1), fx, fy, r, g, b);
+  if (!bilinear_cell(x, y, image->w, image->h, &x0, &y0, &fx, &fy)) return 0;
+  const uint32_t* top = image_row(image, y0) + x0;
+  const uint32_t* bottom = image_row(image, y0 + 1) + x0;
+  bilinear_mix(top[0], top[1], bottom[0], bottom[1], fx, fy, r, g, b);
   return 1;
 }
 
-void sampleColor(BITMAP* bmp, int16_t x, int16_t y, float* r, float* g, float* b) {
-  // The on-bitmap part of the 9 x 9 window, gathered once.
+void sampleColor(const Image* image, int16_t x, int16_t y, float* r, float* g, float* b) {
+  // The on-image part of the 9 x 9 window, gathered once.
   float pr[81], pg[81], pb[81];
   int count = 0;
   for (int py = y - 4; py <= y + 4; ++py) {
-    if (py < 0 || py >= bmp->h) continue;
+    if (py < 0 || py >= image->h) continue;
     for (int px = x - 4; px <= x + 4; ++px) {
-      if (px < 0 || px >= bmp->w) continue;
-      uint32_t p = read_pixel(bmp, px, py);
+      if (px < 0 || px >= image->w) continue;
+      uint32_t p = image_row(image, py)[px];
       pr[count] = static_cast<float>(pixel_red(p));
       pg[count] = static_cast<float>(pixel_green(p));
       pb[count] = static_cast<float>(pixel_blue(p));

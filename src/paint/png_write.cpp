@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <csetjmp>
 
+#include "paint/pixel.h"
+
 // libpng reports errors by long jump, so nothing here owns anything that
 // needs destruction.
-int png_write(BITMAP* canvas, FILE* out) {
+int png_write(const Image* canvas, FILE* out) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   png_bytep row = static_cast<png_bytep>(malloc(size_t(canvas->w) * 3));
@@ -24,11 +26,11 @@ int png_write(BITMAP* canvas, FILE* out) {
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     for (int y = 0; y < canvas->h; ++y) {
-      const uint32_t* line = reinterpret_cast<const uint32_t*>(canvas->line[y]);
+      const uint32_t* line = image_row(canvas, y);
       for (int x = 0; x < canvas->w; ++x) {
-        row[3 * x] = png_byte(getr32(int(line[x])));
-        row[3 * x + 1] = png_byte(getg32(int(line[x])));
-        row[3 * x + 2] = png_byte(getb32(int(line[x])));
+        row[3 * x] = png_byte(pixel_red(line[x]));
+        row[3 * x + 1] = png_byte(pixel_green(line[x]));
+        row[3 * x + 2] = png_byte(pixel_blue(line[x]));
       }
       png_write_row(png, row);
     }

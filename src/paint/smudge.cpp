@@ -17,23 +17,22 @@
 namespace {
 
 constexpr float SMUDGE_SPACING = 2.0f;
-// Beyond this distance from the origin no disc can touch a bitmap, and the
+// Beyond this distance from the origin no disc can touch an image, and the
 // integer conversions below stay defined.
 constexpr double SMUDGE_COORD_LIMIT = 1.0e6;
 constexpr double SMUDGE_RADIUS_LIMIT = 4096.0;
 
 bool within(float v, double limit) { return v > -limit && v < limit; }
 
-// The bitmap smudged, its kind and size read once: the pixel writes could
-// alias its fields and the layout, so the compiler would read them per pixel.
+// The image smudged, its size read once: the pixel writes could alias its
+// fields, so the compiler would read them per pixel.
 struct Surface {
-  BITMAP* bmp;
+  Image* image;
   int w, h;
-  bool memory;
-  bool packed;  // memory, the packed layout and a coverage the packed blend takes
+  bool packed;  // the packed layout and a coverage the packed blend takes
 };
 
-// The read-and-blend of a memory bitmap's pixel, one kind per blend.
+// The read-and-blend of a pixel, one kind per blend.
 struct ChosenSmear {
   bool packed;
   void operator()(uint32_t* p, const uint32_t* top, const uint32_t* bottom, float fx, float fy, float k) const {
@@ -47,28 +46,22 @@ struct ChosenSmear {
   }
 };
 
-// Blends the pixel (col, row), which is on the bitmap, towards the colour at
+// Blends the pixel (col, row), which is on the image, towards the colour at
 // (col + dx, sy); nothing when the sampling point is off it.
 template <class Smear>
 inline void smudge_pixel(const Surface& s, const Smear& smear, int col, int row, float dx, float sy, float k) {
   float sx = static_cast<float>(col + static_cast<double>(dx));
-  BITMAP* bmp = s.bmp;
-  if (s.memory) {
-    int x0, y0;
-    float fx, fy;
-    if (!bilinear_cell(sx, sy, s.w, s.h, &x0, &y0, &fx, &fy)) return;
-    uint32_t* p = bitmap_row(bmp, row) + col;
-    const uint32_t* top = bitmap_row(bmp, y0) + x0;
-    const uint32_t* bottom = bitmap_row(bmp, y0 + 1) + x0;
-    smear(p, top, bottom, fx, fy, k);
-    return;
-  }
-  float r, g, b;
-  if (sampleBilinear(bmp, sx, sy, &r, &g, &b)) blendPixel(bmp, col, row, r, g, b, k);
+  int x0, y0;
+  float fx, fy;
+  if (!bilinear_cell(sx, sy, s.w, s.h, &x0, &y0, &fx, &fy)) return;
+  uint32_t* p = image_row(s.image, row) + col;
+  const uint32_t* top = image_row(s.image, y0) + x0;
+  const uint32_t* bottom = image_row(s.image, y0 + 1) + x0;
+  smear(p, top, bottom, fx, fy, k);
 }
 
 // The first column of a row's walk, and where the walk stops: right to left
-// when moving left (dx >= 0), left to right otherwise. Columns off the bitmap
+// when moving left (dx >= 0), left to right otherwise. Columns off the image
 // change nothing, so the walk starts on it.
 inline int first_column(float x, float half, float dx, int w, double* stop) {
   if (dx >= 0) {
@@ -99,7 +92,7 @@ struct PixelRow {
 };
 
 // The disc's rows in the order of the drag.
-// trim: pass over rows off the bitmap and discs wholly left or right of it
+// trim: pass over rows off the image and discs wholly left or right of it
 // without working out their rows (the plain way visits every row, so that a
 // test comparing the ways checks the trimming too).
 template <class Row>
@@ -158,7 +151,7 @@ EASEL_WIDE_TARGET inline __m256d recent_lanes(const uint32_t* line, int c, int b
 // Where four pixels at the columns cols sample: the left columns of their
 // 2 x 2 pixels and the weights of those, a pixel per lane, as the wide
 // smear works them out one by one; on has a bit for each pixel whose 2 x 2
-// pixels are all on the bitmap.
+// pixels are all on the image.
 struct FourSamples {
   __m128i x0;
   __m256d w00, w10, w01, w11;
@@ -184,7 +177,7 @@ EASEL_WIDE_TARGET inline FourSamples sample_four(__m128i cols, float dx, int w, 
 }
 
 // The pixels first..first + 3 of line, which samples neither top nor bottom;
-// false, changing nothing, unless all four sample on the bitmap and their
+// false, changing nothing, unless all four sample on the image and their
 // squares' left columns are neighbours.
 EASEL_WIDE_TARGET inline bool smear_four(uint32_t* line, const uint32_t* top, const uint32_t* bottom, int first,
                                          float dx, int w, __m256d wfy, __m256d wfy1, __m256d cov, __m256d keep) {
@@ -236,7 +229,7 @@ struct WideLine {
                        _mm256_mul_pd(wfx, wfy), back1, back2);
   }
 
-  // smear for a pixel whose 2 x 2 pixels, from column x0, are on the bitmap
+  // smear for a pixel whose 2 x 2 pixels, from column x0, are on the image
   // and have the weights w00, w10, w01, w11.
   template <int STEP>
   EASEL_WIDE_TARGET __m256d blend(int col, int x0, __m256d w00, __m256d w10, __m256d w01, __m256d w11, __m256d back1,
@@ -292,7 +285,7 @@ EASEL_WIDE_ROW void still_row_wide(const WideLine& l, int col, double stop) {
   }
 }
 
-// The lanes of the row's pixel c as they are now; zero off the bitmap, where
+// The lanes of the row's pixel c as they are now; zero off the image, where
 // no pixel samples.
 EASEL_WIDE_TARGET inline __m256d lanes_at(const WideLine& l, int c) {
   return c >= 0 && c < l.w ? wide_lanes(l.line[c]) : _mm256_setzero_pd();
@@ -491,9 +484,9 @@ struct WideRow {
     const int y0 = static_cast<int>(fy0);
     const __m256d wfy = _mm256_set1_pd(static_cast<float>(sy - static_cast<double>(y0)));
     const __m256d cov = _mm256_set1_pd(k);
-    const WideLine l = {bitmap_row(s.bmp, row),
-                        bitmap_row(s.bmp, y0),
-                        bitmap_row(s.bmp, y0 + 1),
+    const WideLine l = {image_row(s.image, row),
+                        image_row(s.image, y0),
+                        image_row(s.image, y0 + 1),
                         s.w,
                         dx,
                         y0 == row,
@@ -517,8 +510,8 @@ EASEL_WIDE_LOOP void smudge_rows_wide(const Surface& surface, float radius, floa
 
 }  // namespace
 
-void smudgeDisc(BITMAP* bmp, float radius, float k, float x, float y, float dx, float dy, bool wide) {
-  if (!bmp || bitmap_color_depth(bmp) != 32) return;
+void smudgeDisc(Image* image, float radius, float k, float x, float y, float dx, float dy, bool wide) {
+  if (!image) return;
   // Below this coverage a step changes nothing; sampling has no side effects.
   if (!(k > 0.005)) return;
   if (!(radius >= 0 && radius <= SMUDGE_RADIUS_LIMIT)) return;
@@ -526,9 +519,9 @@ void smudgeDisc(BITMAP* bmp, float radius, float k, float x, float y, float dx, 
       !within(dx, SMUDGE_COORD_LIMIT) || !within(dy, SMUDGE_COORD_LIMIT))
     return;
 
-  Surface surface = {bmp, bmp->w, bmp->h, is_memory_bitmap(bmp) != 0, false};
+  Surface surface = {image, image->w, image->h, false};
 #ifdef __SSE2__
-  surface.packed = surface.memory && k <= 0.999f && packed_layout();
+  surface.packed = k <= 0.999f && packed_layout();
 #endif
 #ifdef EASEL_WIDE
   if (wide && surface.packed && wide_available()) {
@@ -540,10 +533,10 @@ void smudgeDisc(BITMAP* bmp, float radius, float k, float x, float y, float dx, 
               false);
 }
 
-void drawSmudge(BITMAP* bmp, float size, float strength, const int16_t* xs, const int16_t* ys,
+void drawSmudge(Image* image, float size, float strength, const int16_t* xs, const int16_t* ys,
                 int n) {
   log_write(LOG_DEBUG, "drawSmudge invoked with %d points.", n);
-  if (!bmp || bitmap_color_depth(bmp) != 32) return;
+  if (!image) return;
   if (!xs || !ys) return;
   size = clamp_setting(size, 1.7f, 12.0f);
   strength = clamp_setting(strength, 1.0f, 1000.0f);
@@ -553,14 +546,14 @@ void drawSmudge(BITMAP* bmp, float size, float strength, const int16_t* xs, cons
   float px = 0, py = 0;
   // A disc writes within size + 2 of its sample and reads within as much of the
   // previous one.
-  const StrokeReach reach = {bmp->w, bmp->h, size + 5};
+  const StrokeReach reach = {image->w, image->h, size + 5};
   walkStroke(xs, ys, n, SMUDGE_SPACING, reach, [&](float X, float Y) {
     // A zero-length first segment yields a sample that is not a number: it
     // marks no place, so it neither smudges nor serves as the previous position.
     if (std::isnan(X) || std::isnan(Y)) return;
     // The first sample of the stroke only marks where the drag starts.
     if (have_previous) {
-      smudgeDisc(bmp, size, coverage, X, Y, static_cast<float>(static_cast<double>(px) - X),
+      smudgeDisc(image, size, coverage, X, Y, static_cast<float>(static_cast<double>(px) - X),
                  static_cast<float>(static_cast<double>(py) - Y));
     }
     have_previous = true;

@@ -1,9 +1,10 @@
 // The smudge: drags existing paint along the stroke.
 #pragma once
-#include <allegro.h>
 #include <cstdint>
 
-void drawSmudge(BITMAP* bmp, float size, float strength, const int16_t* xs, const int16_t* ys,
+#include "paint/image.h"
+
+void drawSmudge(Image* image, float size, float strength, const int16_t* xs, const int16_t* ys,
                 int n);
 // wide false keeps to the paths every processor has, which give the same bits.
-void smudgeDisc(BITMAP* bmp, float radius, float coverage, float x, float y, float dx, float dy, bool wide = true);
+void smudgeDisc(Image* image, float radius, float coverage, float x, float y, float dx, float dy, bool wide = true);

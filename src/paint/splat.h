@@ -1,4 +1,4 @@
-// The bilinear deposit on the rows of a 32-bit memory bitmap: a plain way and,
+// The bilinear deposit on the rows of an image: a plain way and,
 // with SSE2, a packed one that blends the channel bytes of a pixel side by side.
 // Both give splatPoint's bits: packed double operations round each lane as the
 // scalar ones do, and the spare byte is cleared as pack_pixel leaves it.
@@ -11,12 +11,12 @@
 
 #include "paint/pixel.h"
 
-// Whether splatPoint's 2 x 2 pixels at (x, y) are all on the bitmap.
-inline bool splat_fits(const BITMAP* bmp, float x, float y) {
-  return x >= 0 && y >= 0 && x + 1.0001 < bmp->w && y + 1.0001 < bmp->h;
+// Whether splatPoint's 2 x 2 pixels at (x, y) are all on the image.
+inline bool splat_fits(const Image* image, float x, float y) {
+  return x >= 0 && y >= 0 && x + 1.0001 < image->w && y + 1.0001 < image->h;
 }
 
-// The largest float x for which splat_fits holds on a bitmap this wide (or
+// The largest float x for which splat_fits holds on an image this wide (or
 // high), as far as the edge goes; negative when none does.
 inline float splat_limit(int size) {
   float x = static_cast<float>(size - 1.0001);
@@ -26,19 +26,19 @@ inline float splat_limit(int size) {
 }
 
 // The rows and fractions of splatPoint's 2 x 2 pixels at (x, y), which fit.
-inline void splat_cell_at(BITMAP* bmp, float x, float y, uint32_t** top, uint32_t** bottom, float* fx, float* fy) {
+inline void splat_cell_at(Image* image, float x, float y, uint32_t** top, uint32_t** bottom, float* fx, float* fy) {
   int ix = static_cast<int>(x), iy = static_cast<int>(y);
-  *top = bitmap_row(bmp, iy) + ix;
-  *bottom = bitmap_row(bmp, iy + 1) + ix;
+  *top = image_row(image, iy) + ix;
+  *bottom = image_row(image, iy + 1) + ix;
   *fx = x - static_cast<float>(ix);
   *fy = y - static_cast<float>(iy);
 }
 
-// The rows and fractions of splatPoint's 2 x 2 pixels on a memory bitmap;
+// The rows and fractions of splatPoint's 2 x 2 pixels on an image;
 // false when they are not all on it.
-inline bool splat_cell(BITMAP* bmp, float x, float y, uint32_t** top, uint32_t** bottom, float* fx, float* fy) {
-  if (!splat_fits(bmp, x, y)) return false;
-  splat_cell_at(bmp, x, y, top, bottom, fx, fy);
+inline bool splat_cell(Image* image, float x, float y, uint32_t** top, uint32_t** bottom, float* fx, float* fy) {
+  if (!splat_fits(image, x, y)) return false;
+  splat_cell_at(image, x, y, top, bottom, fx, fy);
   return true;
 }
 
@@ -62,8 +62,8 @@ inline void smear_rows(uint32_t* p, const uint32_t* top, const uint32_t* bottom,
 
 #ifdef __SSE2__
 // The packed way needs each channel in its own byte of the low three.
-inline bool packed_layout() {
-  int r = _rgb_r_shift_32, g = _rgb_g_shift_32, b = _rgb_b_shift_32;
+constexpr bool packed_layout() {
+  const int r = PIXEL_RED_SHIFT, g = PIXEL_GREEN_SHIFT, b = PIXEL_BLUE_SHIFT;
   return r + g + b == 24 && r % 8 == 0 && g % 8 == 0 && b % 8 == 0 && r <= 16 && g <= 16 && b <= 16 && r != g &&
          g != b && r != b;
 }
@@ -77,7 +77,7 @@ struct PackedInk {
 // The channel in byte lane k (0 beyond the three).
 inline double packed_lane(int k, float r, float g, float b) {
   int shift = k * 8;
-  return shift == _rgb_r_shift_32 ? r : shift == _rgb_g_shift_32 ? g : shift == _rgb_b_shift_32 ? b : 0.0;
+  return shift == PIXEL_RED_SHIFT ? r : shift == PIXEL_GREEN_SHIFT ? g : shift == PIXEL_BLUE_SHIFT ? b : 0.0;
 }
 
 // Built in registers: lanes stored one by one and read back as pairs would
@@ -169,15 +169,15 @@ inline void splat_rows_packed(uint32_t* top, uint32_t* bottom, float fx, float f
   packed_blend_pair(bottom, ink, _mm_cvtps_pd(_mm_movehl_ps(covs, covs)));
 }
 
-// splatPoint on a 32-bit memory bitmap in the packed layout, the ink laid out by the caller.
-inline void splat_packed(BITMAP* bmp, float x, float y, const PackedInk& ink, float weight) {
+// splatPoint with the ink laid out by the caller.
+inline void splat_packed(Image* image, float x, float y, const PackedInk& ink, float weight) {
   uint32_t *top, *bottom;
   float fx, fy;
-  if (splat_cell(bmp, x, y, &top, &bottom, &fx, &fy)) splat_rows_packed(top, bottom, fx, fy, ink, weight);
+  if (splat_cell(image, x, y, &top, &bottom, &fx, &fy)) splat_rows_packed(top, bottom, fx, fy, ink, weight);
 }
 #endif
 
-// A colour laid out once for blends in place on a 32-bit memory bitmap.
+// A colour laid out once for blends in place.
 struct RowInk {
   float r, g, b;
   uint32_t solid;
@@ -211,7 +211,8 @@ inline void blend_ink_in_place(uint32_t* p, const RowInk& c, float coverage) {
   blend_in_place(p, c.r, c.g, c.b, coverage);
 }
 
-// blendRow with the colour laid out.
+// blend_in_place on pixels x1..x2 of a row with the colour laid out; x1 > x2
+// blends nothing.
 inline void blend_row_ink(uint32_t* row, int x1, int x2, const RowInk& c, float coverage) {
   if (coverage > 0.999f) {
     for (int x = x1; x <= x2; ++x) row[x] = c.solid;

@@ -28,8 +28,7 @@ inline bool wide_available() {
   return allowed && __builtin_cpu_supports("avx2");
 }
 
-// A colour and the channel shifts, read once per loop: written pixels could
-// alias the library's shift variables, which would then be read per deposit.
+// A colour and the channel shifts, laid out once per loop.
 // With every channel in a byte of its own, take[c] gathers channel c of four
 // pixels into four words and put[c] moves them back; byte_lanes moves the
 // r, g, b, 0 of four floats into the pixel's byte lanes and channels back.
@@ -42,7 +41,7 @@ struct WideInk {
 };
 
 inline WideInk wide_ink(float r, float g, float b) {
-  WideInk ink{r, g, b, _rgb_r_shift_32, _rgb_g_shift_32, _rgb_b_shift_32, packed_layout(), {}, {}, {}, {}};
+  WideInk ink{r, g, b, PIXEL_RED_SHIFT, PIXEL_GREEN_SHIFT, PIXEL_BLUE_SHIFT, packed_layout(), {}, {}, {}, {}};
   const int shifts[3] = {ink.r_shift, ink.g_shift, ink.b_shift};
   alignas(16) int byte_lanes[4] = {3, 3, 3, 3}, channels[4] = {3, 3, 3, 3};
   for (int c = 0; c < 3 && ink.bytes; ++c) byte_lanes[shifts[c] / 8] = c, channels[c] = shifts[c] / 8;
@@ -175,11 +174,11 @@ EASEL_WIDE_TARGET inline void blend_row_wide(uint32_t* row, int x1, int x2, cons
   for (; x <= x2; ++x) blend_in_place_packed(row + x, c.ink, coverage);
 }
 
-// splatPoint on a 32-bit memory bitmap.
-EASEL_WIDE_TARGET inline void splat_wide(BITMAP* bmp, float x, float y, const WideInk& ink, float weight) {
+// splatPoint on an image.
+EASEL_WIDE_TARGET inline void splat_wide(Image* image, float x, float y, const WideInk& ink, float weight) {
   uint32_t *top, *bottom;
   float fx, fy;
-  if (splat_cell(bmp, x, y, &top, &bottom, &fx, &fy)) splat_rows_wide(top, bottom, fx, fy, ink, weight);
+  if (splat_cell(image, x, y, &top, &bottom, &fx, &fy)) splat_rows_wide(top, bottom, fx, fy, ink, weight);
 }
 
 // An ink's channels in the byte lanes of a pixel (0 beyond the three).

@@ -23,13 +23,13 @@ __thread StrokeSampleBuffer StrokeSamples;
 #ifdef EASEL_WIDE
 namespace {
 
-// The pen's dots on a 32-bit memory bitmap, while it walks a stroke with
+// The pen's dots on an image, while it walks a stroke with
 // AVX2: the proved walk lays them a few samples behind the last, where
 // their blends wait on no search and fill the time the searches wait.
 struct WalkDots {
-  BITMAP* bmp;
+  Image* image;
   WideInk ink;
-  float x_max, y_max;  // splat_limit of the bitmap's width and height
+  float x_max, y_max;  // splat_limit of the image's width and height
 };
 __thread const WalkDots* walk_dots;
 
@@ -43,7 +43,7 @@ EASEL_WIDE_TARGET inline __attribute__((always_inline)) void lay_dot(const WalkD
   if (!(x >= 0 && y >= 0 && x <= dots.x_max && y <= dots.y_max)) return;
   uint32_t *top, *bottom;
   float fx, fy;
-  splat_cell_at(dots.bmp, x, y, &top, &bottom, &fx, &fy);
+  splat_cell_at(dots.image, x, y, &top, &bottom, &fx, &fy);
   splat_rows_wide(top, bottom, fx, fy, dots.ink, 1.0f);
 }
 
@@ -985,43 +985,36 @@ EASEL_OUT_OF_LINE bool segmentMissesPicture(const int16_t* xs, const int16_t* ys
   return true;
 }
 
-void splatPoint(BITMAP* bmp, float x, float y, float r, float g, float b, float weight) {
-  if (!splat_fits(bmp, x, y)) return;
+void splatPoint(Image* image, float x, float y, float r, float g, float b, float weight) {
+  if (!splat_fits(image, x, y)) return;
   float x0 = std::floor(x), y0 = std::floor(y);
   float fx = x - x0, fy = y - y0;
   int ix = static_cast<int>(x0), iy = static_cast<int>(y0);
-  if (is_memory_bitmap(bmp)) {
-    uint32_t* top = bitmap_row(bmp, iy) + ix;
-    uint32_t* bottom = bitmap_row(bmp, iy + 1) + ix;
+  uint32_t* top = image_row(image, iy) + ix;
+  uint32_t* bottom = image_row(image, iy + 1) + ix;
 #ifdef __SSE2__
-    if (packed_layout()) {
-      splat_rows_packed(top, bottom, fx, fy, packed_ink(r, g, b), weight);
-      return;
-    }
-#endif
-    splat_rows(top, bottom, fx, fy, r, g, b, weight);
+  if (packed_layout()) {
+    splat_rows_packed(top, bottom, fx, fy, packed_ink(r, g, b), weight);
     return;
   }
-  blendPixel(bmp, ix, iy, r, g, b, static_cast<float>((1.0 - fx) * (1.0 - fy) * weight));
-  blendPixel(bmp, ix + 1, iy, r, g, b, static_cast<float>(fx * (1.0 - fy) * weight));
-  blendPixel(bmp, ix + 1, iy + 1, r, g, b, static_cast<float>(static_cast<double>(fx) * fy * weight));
-  blendPixel(bmp, ix, iy + 1, r, g, b, static_cast<float>((1.0 - fx) * fy * weight));
+#endif
+  splat_rows(top, bottom, fx, fy, r, g, b, weight);
 }
 
-void drawPen(BITMAP* bmp, float r, float g, float b, const int16_t* xs, const int16_t* ys, int n) {
+void drawPen(Image* image, float r, float g, float b, const int16_t* xs, const int16_t* ys, int n) {
   log_write(LOG_DEBUG, "drawPen invoked with %d points.", n);
-  if (!bmp) return;
-  paint_with_deposit(bmp, [&](const auto& out) {
+  if (!image) return;
+  paint_with_deposit(image, [&](const auto& out) {
     const auto ink = out.ink(r, g, b);
 #ifdef EASEL_WIDE
     WalkDots dots;
     if constexpr (std::is_same<typename std::decay<decltype(out)>::type, WideDeposit>::value) {
-      dots = WalkDots{out.bmp, ink, splat_limit(out.bmp->w), splat_limit(out.bmp->h)};
+      dots = WalkDots{out.image, ink, splat_limit(out.image->w), splat_limit(out.image->h)};
       walk_dots = &dots;
     }
 #endif
     // A dot touches the pixels within one of its place.
-    walkStroke(xs, ys, n, 1.0f, StrokeReach{bmp->w, bmp->h, 2.0f}, [&](float x, float y) { out.splat(x, y, ink, 1.0f); },
+    walkStroke(xs, ys, n, 1.0f, StrokeReach{image->w, image->h, 2.0f}, [&](float x, float y) { out.splat(x, y, ink, 1.0f); },
                [](int) {});
 #ifdef EASEL_WIDE
     walk_dots = nullptr;
@@ -1039,7 +1032,7 @@ int16_t to_int16(double v) {
 
 }  // namespace
 
-float drawStrokePreview(BITMAP* target, float r, float g, float b, const int16_t* xs,
+float drawStrokePreview(Image* target, float r, float g, float b, const int16_t* xs,
                         const int16_t* ys, unsigned n, unsigned first, unsigned end, float offset,
                         DirtyRect* rect) {
   // The whole-number origin the picture is shown at: a half-pixel offset on an

@@ -1,10 +1,11 @@
 // The stroke path walker, the bilinear deposit, the pen and the stroke preview.
 #pragma once
-#include <allegro.h>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <type_traits>
+
+#include "paint/image.h"
 
 struct DirtyRect;
 
@@ -107,13 +108,13 @@ void walkStroke(const int16_t* xs, const int16_t* ys, int n, float spacing, Visi
 }
 
 // Deposits a colour at a fractional position over the 2 x 2 pixels around it.
-void splatPoint(BITMAP* bmp, float x, float y, float r, float g, float b, float weight);
+void splatPoint(Image* image, float x, float y, float r, float g, float b, float weight);
 
-void drawPen(BITMAP* bmp, float r, float g, float b, const int16_t* xs, const int16_t* ys, int n);
+void drawPen(Image* image, float r, float g, float b, const int16_t* xs, const int16_t* ys, int n);
 
 // Pen-style preview of segments first..end-1 onto a canvas-sized or larger
 // target (the canvas taken as centred in it). Fills rect, when given, with the
 // clipped screen area touched. Returns the offset after the last segment.
-float drawStrokePreview(BITMAP* target, float r, float g, float b, const int16_t* xs,
+float drawStrokePreview(Image* target, float r, float g, float b, const int16_t* xs,
                         const int16_t* ys, unsigned n, unsigned first, unsigned end,
                         float offset, DirtyRect* rect);

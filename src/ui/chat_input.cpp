@@ -7,6 +7,7 @@
 
 #include "net/link.h"
 #include "net/message.h"
+#include "ui/bitmap_image.h"
 #include "ui/chat_log.h"
 #include "ui/eight_ball.h"
 #include "ui/roster.h"
@@ -188,7 +189,7 @@ void run_help(const Words& w) {
 void run_eight_ball(const Words& w) { system_line(eight_ball_answer(w.word + 1, w.count - 1)); }
 
 void redraw_panel(BITMAP* panel) {
-  clear_to_color(panel, makecol32(255, 0, 255));
+  clear_to_color(panel, bitmap_colour(255, 0, 255));
   int y = panel->h - measure_chat_text(chat_input.text, panel->w);
   draw_chat_text(panel, chat_input.text, panel->w, y);
   // History upwards from the newest line, until the panel's top is reached.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ui/bitmap_image.h"
 #include "ui/screen.h"
 
 ChatLog chat_log = {};
@@ -45,12 +46,12 @@ void show_message(const char* format, ...) {
   add_chat_line(nullptr, buffer);
 }
 
-static int code_colour(int code, int depth) {
+static int code_colour(int code) {
   switch (code) {
-    case CC_SYSTEM: return makecol_depth(depth, 255, 255, 0);
-    case CC_NAME: return makecol_depth(depth, 0, 255, 255);
-    case CC_TEXT: return makecol_depth(depth, 192, 192, 192);
-    default: return makecol_depth(depth, 255, 255, 255);
+    case CC_SYSTEM: return bitmap_colour(255, 255, 0);
+    case CC_NAME: return bitmap_colour(0, 255, 255);
+    case CC_TEXT: return bitmap_colour(192, 192, 192);
+    default: return bitmap_colour(255, 255, 255);
   }
 }
 
@@ -73,8 +74,7 @@ static bool at_escape(const unsigned char* p) { return p[0] == 0xFF && p[1] != 0
 static int lay_out_text(BITMAP* bmp, const char* text, int width, int y, int* lines) {
   const int th = text_height(font);
   const int space = glyph_width(' ');
-  const int depth = bmp ? bitmap_color_depth(bmp) : 32;
-  const int black = makecol_depth(depth, 0, 0, 0);
+  const int black = bitmap_colour(0, 0, 0);
   int code = CC_PLAIN;
   int b = y - th;
   int x = width;  // the first word always begins a line
@@ -127,7 +127,7 @@ static int lay_out_text(BITMAP* bmp, const char* text, int width, int y, int* li
       if (bmp) {
         textout_ex(bmp, font, s, cx + 2, b + 1, black, -1);
         textout_ex(bmp, font, s, cx + 1, b + 2, black, -1);
-        textout_ex(bmp, font, s, cx + 1, b + 1, code_colour(code, depth), -1);
+        textout_ex(bmp, font, s, cx + 1, b + 1, code_colour(code), -1);
       }
       cx += text_length(font, s);
     }
@@ -147,7 +147,7 @@ int measure_chat_text(const char* text, int width) {
   return lines * (text_height(font) + 2) + 4;
 }
 
-bool compose_screen(BITMAP* target, BITMAP* canvas, bool forced) {
+bool compose_screen(BITMAP* target, const Image* canvas, bool forced) {
   const time_t now = chat_clock();
   bool running = false, changed = forced;
   for (int i = chat_log.oldest; i != chat_log.head; i = (i + 1) % CHAT_LOG_SLOTS) {

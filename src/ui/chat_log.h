@@ -4,6 +4,8 @@
 #include <allegro.h>
 #include <ctime>
 
+#include "paint/image.h"
+
 constexpr unsigned char CC_SYSTEM = 0xFC;  // yellow
 constexpr unsigned char CC_NAME = 0xFD;    // cyan
 constexpr unsigned char CC_PLAIN = 0xFE;   // white
@@ -36,7 +38,7 @@ int draw_chat_text(BITMAP* bmp, const char* text, int width, int y);
 int measure_chat_text(const char* text, int width);
 // Expires overlay lines and recomposes BackBuffer from canvas when something
 // changed or when forced; true when it redrew.
-bool compose_screen(BITMAP* target, BITMAP* canvas, bool forced);
+bool compose_screen(BITMAP* target, const Image* canvas, bool forced);
 
 // Empty log, panel dirty; for tests.
 void chat_log_reset();

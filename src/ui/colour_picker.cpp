@@ -2,7 +2,9 @@
 
 #include <cstring>
 
-#include "paint/hsv.h"
+#include "paint/pixel.h"
+#include "ui/bitmap_image.h"
+#include "ui/hsv.h"
 #include "ui/screen.h"
 
 float current_rgb[3] = {0, 0, 0};
@@ -77,19 +79,19 @@ void draw_swatches(BITMAP* panel) {
     int x0 = 288 + 32 * (j / 8);
     int y0 = 32 * (j % 8);
     rectfill(panel, x0, y0, x0 + 31, y0 + 31,
-             makecol32(scaled_channel(c[0], 0.3), scaled_channel(c[1], 0.3),
-                       scaled_channel(c[2], 0.3)));
+             bitmap_colour(scaled_channel(c[0], 0.3), scaled_channel(c[1], 0.3),
+                           scaled_channel(c[2], 0.3)));
     rectfill(panel, x0 + 1, y0 + 1, x0 + 30, y0 + 30,
-             makecol32(scaled_channel(c[0], 0.7), scaled_channel(c[1], 0.7),
-                       scaled_channel(c[2], 0.7)));
+             bitmap_colour(scaled_channel(c[0], 0.7), scaled_channel(c[1], 0.7),
+                           scaled_channel(c[2], 0.7)));
     rectfill(panel, x0 + 2, y0 + 2, x0 + 29, y0 + 29,
-             makecol32(truncate_channel(c[0]), truncate_channel(c[1]), truncate_channel(c[2])));
+             bitmap_colour(truncate_channel(c[0]), truncate_channel(c[1]), truncate_channel(c[2])));
   }
 }
 
 void draw_markers(BITMAP* panel) {
-  const int red = makecol32(255, 0, 0);
-  const int black = makecol32(0, 0, 0);
+  const int red = bitmap_colour(255, 0, 0);
+  const int black = bitmap_colour(0, 0, 0);
 
   int yh = static_cast<int>(current_hsv[0] * 256.0 / 360.0);
   hline(panel, 262, yh - 2, 282, red);
@@ -143,14 +145,14 @@ void draw_colour_panel(BITMAP* panel) {
     for (int x = 0; x < 256; x++) {
       float r, g, b;
       hsvToRgb(hue, saturation, static_cast<float>(x * (1.0 / 255)), &r, &g, &b);
-      row[x] = makecol32(truncate_channel(r), truncate_channel(g), truncate_channel(b));
+      row[x] = pack_pixel(truncate_channel(r), truncate_channel(g), truncate_channel(b));
     }
   }
   for (int y = 0; y < 256; y++) {
     float r, g, b;
     hsvToRgb(static_cast<float>(y * HUE_PER_ROW), 1, 1, &r, &g, &b);
     hline(panel, 256, y, 287,
-          makecol32(truncate_channel(r), truncate_channel(g), truncate_channel(b)));
+          bitmap_colour(truncate_channel(r), truncate_channel(g), truncate_channel(b)));
   }
   draw_swatches(panel);
   draw_markers(panel);
@@ -204,11 +206,14 @@ static int clamp_channel(float v) {
   return c < 0 ? 0 : (c > 255 ? 255 : c);
 }
 
+// The library draws the sprite onto the screen itself: its pixels are in the
+// library's layout.
 void rebuild_cursor() {
   show_mouse(nullptr);
   if (!CursorSprite) return;
   clear_to_color(CursorSprite, makecol32(255, 0, 255));
-  int shadow = contrast_colour(current_rgb[0], current_rgb[1], current_rgb[2]);
+  const int grey = contrast_grey(current_rgb[0], current_rgb[1], current_rgb[2]);
+  int shadow = makecol32(grey, grey, grey);
   hline(CursorSprite, 1, 3, 5, shadow);
   vline(CursorSprite, 3, 1, 5, shadow);
   int ink = makecol32(clamp_channel(current_rgb[0]), clamp_channel(current_rgb[1]),

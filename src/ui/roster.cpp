@@ -7,6 +7,7 @@
 #include "base/log.h"
 #include "net/message.h"
 #include "paint/dirty_rect.h"
+#include "ui/bitmap_image.h"
 #include "ui/screen.h"
 
 Roster roster = {};
@@ -104,7 +105,7 @@ void draw_user_labels() {
     textout_ex(BackBuffer, font, label, x + 2, y + 1, outline, -1);
     textout_ex(BackBuffer, font, label, x + 1, y + 2, outline, -1);
     const int colour =
-        makecol32(truncate_channel(u.red), truncate_channel(u.green), truncate_channel(u.blue));
+        bitmap_colour(truncate_channel(u.red), truncate_channel(u.green), truncate_channel(u.blue));
     textout_ex(BackBuffer, font, label, x + 1, y + 1, colour, -1);
     add_dirty_rect(DirtyRect{x, y, static_cast<int16_t>(tw + 2), static_cast<int16_t>(th + 2)});
   }

@@ -1,12 +1,14 @@
 #include "ui/screen.h"
 
 #include "paint/canvas.h"
+#include "paint/pixel.h"
+#include "ui/bitmap_image.h"
 
-BITMAP* SamplePicture = nullptr;
+Image SamplePicture = {};
+Image ServerCanvas = {};
+Image LocalCanvas = {};
+Image StrokeLayer = {};
 BITMAP* BackBuffer = nullptr;
-BITMAP* ServerCanvas = nullptr;
-BITMAP* LocalCanvas = nullptr;
-BITMAP* StrokeLayer = nullptr;
 BITMAP* ToolbarStrip = nullptr;
 BITMAP* CursorSprite = nullptr;
 
@@ -16,26 +18,35 @@ bool labels_shown = false;
 int screen_width = 0, screen_height = 0;
 int ox = 0, oy = 0;
 
+// Whether the screen takes BackBuffer's pixels converted.
+static bool screen_converts = false;
+
 void screen_set_layout(int w, int h) {
   screen_width = w;
   screen_height = h;
   ox = (w - CANVAS_WIDTH) / 2;
   oy = (h - CANVAS_HEIGHT) / 2;
   dirty_set_screen_size(w, h);
+  screen_converts = !library_layout_matches();
 }
 
-int contrast_colour(float red, float green, float blue) {
+int contrast_grey(float red, float green, float blue) {
   float top = red;
   if (green > top) top = green;
   if (blue > top) top = blue;
-  return top > 120 ? makecol32(0, 0, 0) : makecol32(255, 255, 255);
+  return top > 120 ? 0 : 255;
 }
 
-void draw_canvas_view_on(BITMAP* target, BITMAP* canvas) {
+int contrast_colour(float red, float green, float blue) {
+  const int grey = contrast_grey(red, green, blue);
+  return bitmap_colour(grey, grey, grey);
+}
+
+void draw_canvas_view_on(BITMAP* target, const Image* canvas) {
   if (!target) return;
   const int sw = target->w, sh = target->h;
-  const int black = makecol32(0, 0, 0);
-  if (canvas) blit(canvas, target, 0, 0, ox, oy, CANVAS_WIDTH, CANVAS_HEIGHT);
+  const int black = bitmap_colour(0, 0, 0);
+  if (canvas) blit_image(canvas, target, 0, 0, ox, oy, CANVAS_WIDTH, CANVAS_HEIGHT);
   // Picture rows on the screen, clipped; the bands lie outside them.
   int top = oy < 0 ? 0 : oy;
   int bottom = oy + CANVAS_HEIGHT > sh ? sh : oy + CANVAS_HEIGHT;
@@ -52,7 +63,32 @@ void draw_canvas_view_on(BITMAP* target, BITMAP* canvas) {
   mark_all_dirty();
 }
 
-void draw_canvas_view(BITMAP* canvas) { draw_canvas_view_on(BackBuffer, canvas); }
+void draw_canvas_view(const Image* canvas) { draw_canvas_view_on(BackBuffer, canvas); }
+
+// Copies the rectangle (x, y, w, h) of BackBuffer to the same place of dest,
+// each pixel in the library's layout when that is not the engine's.
+static void copy_to_screen(BITMAP* dest, int x, int y, int w, int h) {
+  if (!screen_converts) {
+    blit(BackBuffer, dest, x, y, x, y, w, h);
+    return;
+  }
+  const Image back = bitmap_image(BackBuffer);
+  if (x < 0) w += x, x = 0;
+  if (y < 0) h += y, y = 0;
+  if (w > back.w - x) w = back.w - x;
+  if (h > back.h - y) h = back.h - y;
+  if (w <= 0 || h <= 0) return;
+  BITMAP* line = create_bitmap_ex(32, w, 1);
+  if (!line) return;
+  for (int row = y; row < y + h; ++row) {
+    const uint32_t* from = image_row(&back, row) + x;
+    uint32_t* to = reinterpret_cast<uint32_t*>(line->line[0]);
+    for (int i = 0; i < w; ++i)
+      to[i] = static_cast<uint32_t>(makecol32(pixel_red(from[i]), pixel_green(from[i]), pixel_blue(from[i])));
+    blit(line, dest, 0, 0, x, row, w, 1);
+  }
+  destroy_bitmap(line);
+}
 
 void refresh_screen_to(BITMAP* dest) {
   // Read before the switch flag, so that a mark the callback sets on return
@@ -73,11 +109,11 @@ void refresh_screen_to(BITMAP* dest) {
   scare_mouse();
   acquire_bitmap(dest);
   if (count >= DIRTY_LIST_CAPACITY) {
-    blit(BackBuffer, dest, 0, 0, 0, 0, BackBuffer->w, BackBuffer->h);
+    copy_to_screen(dest, 0, 0, BackBuffer->w, BackBuffer->h);
   } else {
     for (int i = 0; i < count; ++i) {
       const DirtyRect r = dirty_list.rects[i];
-      blit(BackBuffer, dest, r.x, r.y, r.x, r.y, r.w, r.h);
+      copy_to_screen(dest, r.x, r.y, r.w, r.h);
     }
   }
   dirty_list_take(count);

@@ -4,15 +4,18 @@
 #include <allegro.h>
 
 #include "paint/dirty_rect.h"
+#include "paint/image.h"
 
-// The bitmaps the client draws through, shared by every module of the screen.
-extern BITMAP* SamplePicture;  // 160 x 120, behind the tool panels' previews
-extern BITMAP* BackBuffer;     // screen-sized; every frame is composed here
-extern BITMAP* ServerCanvas;   // the picture as confirmed by the server
-extern BITMAP* LocalCanvas;    // ServerCanvas plus our pending commands
-extern BITMAP* StrokeLayer;    // LocalCanvas plus the stroke being drawn
-extern BITMAP* ToolbarStrip;   // screen_width x TOOLBAR_HEIGHT
-extern BITMAP* CursorSprite;   // 6 x 6
+// The pictures the engine draws, shared by every module of the screen.
+extern Image SamplePicture;  // 160 x 120, behind the tool panels' previews
+extern Image ServerCanvas;   // the picture as confirmed by the server
+extern Image LocalCanvas;    // ServerCanvas plus our pending commands
+extern Image StrokeLayer;    // LocalCanvas plus the stroke being drawn
+// The bitmaps the screen is composed in (ui/bitmap_image.h: in the engine's
+// layout), and the pointer (in the library's).
+extern BITMAP* BackBuffer;    // screen-sized; every frame is composed here
+extern BITMAP* ToolbarStrip;  // screen_width x TOOLBAR_HEIGHT
+extern BITMAP* CursorSprite;  // 6 x 6
 
 // The tool bar's strip along the bottom of the screen.
 constexpr int TOOLBAR_HEIGHT = 42;
@@ -25,19 +28,23 @@ extern int ox, oy;
 // Whether the user labels are drawn over BackBuffer now.
 extern bool labels_shown;
 // Takes the screen size: the origin and the area that dirty rectangles are
-// clipped to. Called once the graphics mode is set.
+// clipped to, and whether the library lays out pixels as the engine does.
+// Called once the graphics mode is set.
 void screen_set_layout(int w, int h);
 
-// Black when any channel is above 120, otherwise white (32-bit packing).
+// Black (0) when any channel is above 120, otherwise white (255), and that
+// grey as the client's bitmaps hold it.
+int contrast_grey(float red, float green, float blue);
 int contrast_colour(float red, float green, float blue);
 
 // Copies a 912 x 684 canvas into BackBuffer at the origin, paints the bands
 // around it black, and marks the whole screen dirty.
-void draw_canvas_view(BITMAP* canvas);
+void draw_canvas_view(const Image* canvas);
 // The same onto any screen-sized target.
-void draw_canvas_view_on(BITMAP* target, BITMAP* canvas);
+void draw_canvas_view_on(BITMAP* target, const Image* canvas);
 
-// Copies the dirty rectangles of BackBuffer to the screen, once per frame.
+// Copies the dirty rectangles of BackBuffer to the screen, once per frame,
+// converted to the library's layout where it is not the engine's.
 void refresh_screen();
 // The same onto any bitmap the size of BackBuffer (the screen in the client).
 void refresh_screen_to(BITMAP* dest);

@@ -9,11 +9,12 @@
 #include "net/layout.h"
 #include "net/link.h"
 #include "paint/canvas.h"
-#include "paint/hsv.h"
 #include "paint/pixel.h"
 #include "paint/stroke.h"
+#include "ui/bitmap_image.h"
 #include "ui/chat_log.h"
 #include "ui/colour_picker.h"
+#include "ui/hsv.h"
 #include "ui/screen.h"
 #include "ui/tool_settings.h"
 #include "ui/tool_table.h"
@@ -79,7 +80,7 @@ void fix_point(unsigned n, int cx, int cy) {
   StrokePoints.count = n + 1;
   if (StrokePoints.count > 3) {
     // Segment n - 3 depends on points up to n - 1, all fixed now: draw it for good.
-    preview_phase = drawStrokePreview(StrokeLayer, current_rgb[0], current_rgb[1],
+    preview_phase = drawStrokePreview(&StrokeLayer, current_rgb[0], current_rgb[1],
                                       current_rgb[2], StrokePoints.xs, StrokePoints.ys,
                                       n + 1, n - 3, n - 2, preview_phase, nullptr);
   }
@@ -99,7 +100,7 @@ void commit_stroke() {
     if (!slot.build_command(&m)) {
       show_message("Error initiating %s command.", slot.name);
     } else {
-      apply_command(LocalCanvas, &m);
+      apply_command(&LocalCanvas, &m);
       if (link_online()) {
         const int sent = link_submit(&m);
         if (sent == LINK_SEND_FAILED) session_disconnect("Disconnected from %s:%d");
@@ -110,7 +111,7 @@ void commit_stroke() {
       }
     }
   }
-  compose_screen(BackBuffer, LocalCanvas, true);
+  compose_screen(BackBuffer, &LocalCanvas, true);
 }
 
 void start_stroke(int cx, int cy) {
@@ -120,7 +121,7 @@ void start_stroke(int cx, int cy) {
   path_length = 0;
   preview_phase = 0;
   tail_rect = {};
-  blit(LocalCanvas, StrokeLayer, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
+  image_copy_all(&LocalCanvas, &StrokeLayer);
 }
 
 void extend_stroke(int cx, int cy, int buttons, bool shift) {
@@ -136,7 +137,7 @@ void extend_stroke(int cx, int cy, int buttons, bool shift) {
 
   if (buttons & MOUSE_RIGHT) {
     StrokePoints.count = 0;
-    compose_screen(BackBuffer, LocalCanvas, true);
+    compose_screen(BackBuffer, &LocalCanvas, true);
   } else if (buttons & MOUSE_LEFT) {
     bool moved = cx != last_canvas_pos.x || cy != last_canvas_pos.y;
     if (moved && StrokePoints.count > 1) stroke_redraw_tail();
@@ -147,13 +148,13 @@ void extend_stroke(int cx, int cy, int buttons, bool shift) {
     if (stroke_has_extent())
       commit_stroke();
     else if (tail_rect.w > 0 && tail_rect.h > 0)
-      compose_screen(BackBuffer, LocalCanvas, true);
+      compose_screen(BackBuffer, &LocalCanvas, true);
     StrokePoints.count = 0;
   }
 }
 
 void pick_colour(int cx, int cy) {
-  sampleColor(LocalCanvas, to_coordinate(cx), to_coordinate(cy), &current_rgb[0],
+  sampleColor(&LocalCanvas, to_coordinate(cx), to_coordinate(cy), &current_rgb[0],
               &current_rgb[1], &current_rgb[2]);
   rgbToHsv(current_rgb[0], current_rgb[1], current_rgb[2], &current_hsv[0], &current_hsv[1],
            &current_hsv[2]);
@@ -185,12 +186,13 @@ void stroke_abandon() { StrokePoints.count = 0; }
 
 void stroke_redraw_tail() {
   const unsigned n = StrokePoints.count;
-  if (n < 2 || !BackBuffer || !StrokeLayer) return;
-  blit(StrokeLayer, BackBuffer, tail_rect.x - ox, tail_rect.y - oy, tail_rect.x, tail_rect.y,
-       tail_rect.w, tail_rect.h);
+  if (n < 2 || !BackBuffer || !StrokeLayer.pixels) return;
+  blit_image(&StrokeLayer, BackBuffer, tail_rect.x - ox, tail_rect.y - oy, tail_rect.x, tail_rect.y,
+             tail_rect.w, tail_rect.h);
   add_dirty_rect(tail_rect);
   unsigned first = n == 2 ? 0 : n - 3;
-  drawStrokePreview(BackBuffer, current_rgb[0], current_rgb[1], current_rgb[2], StrokePoints.xs,
+  Image back = bitmap_image(BackBuffer);
+  drawStrokePreview(&back, current_rgb[0], current_rgb[1], current_rgb[2], StrokePoints.xs,
                     StrokePoints.ys, n, first, n, preview_phase, &tail_rect);
   add_dirty_rect(tail_rect);
 }
@@ -198,9 +200,9 @@ void stroke_redraw_tail() {
 void stroke_rebuild_layer() {
   const unsigned n = StrokePoints.count;
   if (n == 0) return;
-  blit(LocalCanvas, StrokeLayer, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
+  image_copy_all(&LocalCanvas, &StrokeLayer);
   if (n > 3)
-    preview_phase = drawStrokePreview(StrokeLayer, current_rgb[0], current_rgb[1],
+    preview_phase = drawStrokePreview(&StrokeLayer, current_rgb[0], current_rgb[1],
                                       current_rgb[2], StrokePoints.xs, StrokePoints.ys, n, 0,
                                       n - 3, 0, nullptr);
 }

@@ -8,6 +8,7 @@
 #include "paint/smudge.h"
 #include "paint/stamp.h"
 #include "paint/stroke.h"
+#include "ui/bitmap_image.h"
 #include "ui/colour_picker.h"
 #include "ui/screen.h"
 #include "ui/stroke_input.h"
@@ -48,8 +49,10 @@ int slider_column(SliderRange range, float value) {
                           (static_cast<double>(range.high) - range.low) * SAMPLE_PICTURE_W);
 }
 
-void draw_preview(BITMAP* panel, const PanelKind& kind) {
-  if (SamplePicture) blit(SamplePicture, panel, 0, 0, 0, 0, SAMPLE_PICTURE_W, SAMPLE_PICTURE_H);
+void draw_preview(BITMAP* panel_bitmap, const PanelKind& kind) {
+  blit_image(&SamplePicture, panel_bitmap, 0, 0, 0, 0, SAMPLE_PICTURE_W, SAMPLE_PICTURE_H);
+  Image view = bitmap_image(panel_bitmap);
+  Image* panel = &view;
   const float r = current_rgb[0], g = current_rgb[1], b = current_rgb[2];
   const float size = tool_settings.*kind.size;
   const int16_t* xs = DemoStrokeXs;
@@ -149,8 +152,8 @@ BITMAP* stamp_panel_handler(BITMAP* panel, int button_edge, int, int x, int y) {
 
 void draw_size_wedge(BITMAP* panel, int y0, int width) {
   if (width <= 0) return;
-  const int white = makecol32(255, 255, 255);
-  const int black = makecol32(0, 0, 0);
+  const int white = bitmap_colour(255, 255, 255);
+  const int black = bitmap_colour(0, 0, 0);
   for (int i = 0; i < width; i++) {
     int b = i * 32 / width;
     int t = y0 + 31 - b;
@@ -158,7 +161,7 @@ void draw_size_wedge(BITMAP* panel, int y0, int width) {
     vline(panel, i, t, y0 + 31, black);
     // The fractional part of the wedge's height shades its edge pixel.
     int grey = static_cast<int>(255 - (i * 32.0 / width - b) * 255);
-    putpixel(panel, i, t, makecol32(grey, grey, grey));
+    putpixel(panel, i, t, bitmap_colour(grey, grey, grey));
   }
 }
 
@@ -166,22 +169,21 @@ void draw_value_ramp(BITMAP* panel, int y0, int width) {
   if (width <= 0) return;
   for (int i = 0; i < width; i++) {
     int grey = 255 * i / width;
-    vline(panel, i, y0, y0 + 31, makecol32(grey, grey, grey));
+    vline(panel, i, y0, y0 + 31, bitmap_colour(grey, grey, grey));
   }
 }
 
 void draw_slider_marker(BITMAP* panel, int x, int band_top) {
-  const int red = makecol32(255, 0, 0);
-  const int black = makecol32(0, 0, 0);
+  const int red = bitmap_colour(255, 0, 0);
+  const int black = bitmap_colour(0, 0, 0);
   vline(panel, x - 2, band_top + 6, band_top + 26, red);
   vline(panel, x + 2, band_top + 6, band_top + 26, red);
   vline(panel, x - 3, band_top + 7, band_top + 25, black);
   vline(panel, x + 3, band_top + 7, band_top + 25, black);
 }
 
-BITMAP* make_sample_picture() {
-  BITMAP* picture = create_bitmap_ex(32, SAMPLE_PICTURE_W, SAMPLE_PICTURE_H);
-  if (!picture) return nullptr;
+int make_sample_picture(Image* picture) {
+  if (!image_create(picture, SAMPLE_PICTURE_W, SAMPLE_PICTURE_H)) return 0;
   resetCanvas(picture);
 
   int16_t* xs = StrokePoints.xs;
@@ -217,5 +219,5 @@ BITMAP* make_sample_picture() {
     }
   }
   StrokePoints.count = 0;
-  return picture;
+  return 1;
 }

@@ -4,6 +4,8 @@
 #include <allegro.h>
 #include <cstdint>
 
+#include "paint/image.h"
+
 struct ToolSettings {
   float pencil_size;
   float brush_size;
@@ -54,5 +56,6 @@ void draw_size_wedge(BITMAP* panel, int y0, int width);
 void draw_value_ramp(BITMAP* panel, int y0, int width);
 void draw_slider_marker(BITMAP* panel, int x, int band_top);
 
-// Paper with six random strokes from the local stream; none on failure.
-BITMAP* make_sample_picture();
+// Makes picture (image_create): paper with six random strokes from the local
+// stream. 1 on success; 0 leaves it empty.
+int make_sample_picture(Image* picture);

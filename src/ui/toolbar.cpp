@@ -3,6 +3,8 @@
 #include "net/layout.h"
 #include "paint/canvas.h"
 #include "paint/dirty_rect.h"
+#include "paint/pixel.h"
+#include "ui/bitmap_image.h"
 #include "ui/chat_input.h"
 #include "ui/chat_log.h"
 #include "ui/colour_picker.h"
@@ -70,7 +72,8 @@ void tint_icon_pixel(int icon_r, int icon_g, int icon_b, int mask_r, int mask_b,
 }
 
 // Loads an image as a 42 x 42 32-bit bitmap whatever the file's depth or size
-// (parts beyond the file's edges stay black). None when it cannot be read.
+// (parts beyond the file's edges stay black). None when it cannot be read. The
+// icons and their stand-ins are only read, in the library's layout.
 static BITMAP* load_icon_file(const char* file) {
   PALETTE pal;
   BITMAP* loaded = load_bitmap(file, pal);
@@ -107,7 +110,7 @@ static BITMAP* generated_square(const char* name, bool mask) {
 
 void draw_toolbar_icons() {
   if (!ToolbarStrip) return;
-  clear_to_color(ToolbarStrip, makecol32(128, 172, 255));
+  clear_to_color(ToolbarStrip, bitmap_colour(128, 172, 255));
   for (int i = 0; i < TOOL_COUNT; ++i) {
     ToolSlot& slot = ToolTable[i];
     if (!slot.icon) {
@@ -127,7 +130,7 @@ void draw_toolbar_icons() {
         int red, green, blue;
         tint_icon_pixel(getr32(p), getg32(p), getb32(p), getr32(m), getb32(m), &red, &green,
                         &blue);
-        putpixel(ToolbarStrip, TOOL_ICON_SIZE * i + j, r, makecol32(red, green, blue));
+        putpixel(ToolbarStrip, TOOL_ICON_SIZE * i + j, r, bitmap_colour(red, green, blue));
       }
     }
   }
@@ -141,8 +144,8 @@ void draw_toolbar() {
     blit(ToolbarStrip, BackBuffer, 0, 0, 0, sh - TOOLBAR_HEIGHT, screen_width, TOOLBAR_HEIGHT);
   }
   const int x0 = TOOL_ICON_SIZE * selected_tool;
-  rect(BackBuffer, x0 + 1, sh - 41, x0 + 41, sh - 1, makecol32(0, 0, 0));
-  rect(BackBuffer, x0, sh - 42, x0 + 40, sh - 2, makecol32(255, 255, 255));
+  rect(BackBuffer, x0 + 1, sh - 41, x0 + 41, sh - 1, bitmap_colour(0, 0, 0));
+  rect(BackBuffer, x0, sh - 42, x0 + 40, sh - 2, bitmap_colour(255, 255, 255));
   add_dirty_rect(0, sh - TOOLBAR_HEIGHT, screen_width, TOOLBAR_HEIGHT);
 }
 
@@ -167,10 +170,9 @@ static void tint_behind_panel(BITMAP* bmp, int x0, int y0, int w, int h) {
   for (int y = y0; y < y1; ++y) {
     uint32_t* row = reinterpret_cast<uint32_t*>(bmp->line[y]);
     for (int x = x0; x < x1; ++x) {
-      int p = static_cast<int>(row[x]);
-      int r = getr32(p), g = getg32(p), b = getb32(p);
+      int r = pixel_red(row[x]), g = pixel_green(row[x]), b = pixel_blue(row[x]);
       int s = r + g + b;
-      row[x] = static_cast<uint32_t>(makecol32((r + 2 * s) / 14, (g + 2 * s) / 12, (b + 2 * s) / 10));
+      row[x] = pack_pixel((r + 2 * s) / 14, (g + 2 * s) / 12, (b + 2 * s) / 10);
     }
   }
 }
@@ -187,17 +189,14 @@ void draw_tool_panel() {
     blit(panel, BackBuffer, 0, 0, px, py, panel->w, panel->h);
     return;
   }
-  rectfill(BackBuffer, px, py, px + panel->w - 1, py + panel->h - 1, makecol32(0, 0, 0));
-  if (LocalCanvas) {
-    blit(LocalCanvas, BackBuffer, px - ox, py - oy, px, py,
-         panel->w, panel->h);
-  }
+  rectfill(BackBuffer, px, py, px + panel->w - 1, py + panel->h - 1, bitmap_colour(0, 0, 0));
+  blit_image(&LocalCanvas, BackBuffer, px - ox, py - oy, px, py, panel->w, panel->h);
   if (slot.panel_style == 1) tint_behind_panel(BackBuffer, px, py, panel->w, panel->h);
   masked_blit(panel, BackBuffer, 0, 0, px, py, panel->w, panel->h);
 }
 
 static void hide_panel() {
-  compose_screen(BackBuffer, LocalCanvas, true);
+  compose_screen(BackBuffer, &LocalCanvas, true);
   panel_visible = false;
 }
 
@@ -205,12 +204,12 @@ static void show_panel(bool chat_key) {
   bool stale_panel = panel_visible;
   if (stroke_in_progress()) {
     stroke_abandon();
-    compose_screen(BackBuffer, LocalCanvas, true);
+    compose_screen(BackBuffer, &LocalCanvas, true);
     stale_panel = false;
   }
   if (chat_key) selected_tool = TOOL_CHAT;
   // Another tool's panel is still on the picture when '/' switches to Chat.
-  if (stale_panel) compose_screen(BackBuffer, LocalCanvas, true);
+  if (stale_panel) compose_screen(BackBuffer, &LocalCanvas, true);
   draw_toolbar();
   draw_tool_panel();
   panel_visible = true;
@@ -266,7 +265,7 @@ int toolbar_panel_step(int key, int button_edge, int mouse_x, int mouse_y) {
     if (i >= 0 && i < TOOL_COUNT && i != selected_tool) {
       selected_tool = i;
       if (ToolTable[i].build_command) drawing_tool = i;
-      compose_screen(BackBuffer, LocalCanvas, true);
+      compose_screen(BackBuffer, &LocalCanvas, true);
       draw_toolbar();
       draw_tool_panel();
     }

@@ -2,7 +2,7 @@
 // frame (its state is process-wide), paint random strokes of every tool, chat,
 // vote restarts, join and leave on a real easel-server on 127.0.0.1. At the end
 // the ServerCanvas and LocalCanvas of every user who stayed must be, byte for
-// byte, easel-render's picture of the server's board file (all by save_bmp).
+// byte, easel-render's picture of the server's board file (all by bmp_save).
 //   easel-soak SERVER RENDER [USERS [SECONDS [SEED]]]
 #include <allegro.h>
 #include <sys/stat.h>
@@ -21,6 +21,7 @@
 #include "headless_client.h"
 #include "net/command.h"
 #include "net/layout.h"
+#include "paint/bmp_file.h"
 #include "paint/canvas.h"
 #include "paint/random.h"
 #include "server_process.h"
@@ -64,7 +65,7 @@ bool commit_random_stroke() {
   if (!encode_command(&m, COMMAND_LAYOUTS[pick(DRAWING_TYPE_COUNT)], own_user_id, r, g, b, v1, v2,
                       xs, ys, unsigned(n)))
     return !fail(me, "cannot encode a stroke");
-  apply_command(LocalCanvas, &m);
+  apply_command(&LocalCanvas, &m);
   return link_submit(&m) == LINK_SENT || !fail(me, "cannot send a stroke");
 }
 
@@ -125,8 +126,8 @@ int run_user(unsigned seed, double join, double leave, int port) {
   std::ofstream(home + ".finished").close();
   for (double give_up = now_seconds() + 60; !all_have(".finished"); usleep(5000))
     if (!frame() || now_seconds() > give_up) return fail(me, "the others did not finish");
-  if (!settle("saving") || save_bmp((home + "-server.bmp").c_str(), ServerCanvas, nullptr) != 0 ||
-      save_bmp((home + "-local.bmp").c_str(), LocalCanvas, nullptr) != 0)
+  if (!settle("saving") || !bmp_save(&ServerCanvas, (home + "-server.bmp").c_str()) ||
+      !bmp_save(&LocalCanvas, (home + "-local.bmp").c_str()))
     return fail(me, "not saved");
   // Stay until the server stops: a leave recounts the restart votes, and a
   // restart passed then would empty the board before it is rendered.

@@ -1,8 +1,6 @@
 // The client's process-wide state without a display, for tests and drivers
 // that run the real session, stroke and chat code headless.
 #pragma once
-#include <allegro.h>
-
 #include <cstring>
 
 #include "app/client.h"
@@ -24,15 +22,15 @@ inline void start_headless_client(int screen_w, int screen_h) {
 }
 
 // True when LocalCanvas is ServerCanvas with every queued command but chat
-// lines drawn over it; scratch is a canvas-sized bitmap it overwrites.
-inline bool local_canvas_consistent(BITMAP* scratch) {
-  blit(ServerCanvas, scratch, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
+// lines drawn over it; scratch is a canvas-sized image it overwrites.
+inline bool local_canvas_consistent(Image* scratch) {
+  image_copy_all(&ServerCanvas, scratch);
   for (uint16_t i = 0; i < queue_count(&command_queue); ++i) {
     Message* m = queue_at(&command_queue, i);
     if (m->type != MSG_CHAT) apply_command(scratch, m);
   }
   for (int y = 0; y < CANVAS_HEIGHT; ++y)
-    if (memcmp(scratch->line[y], LocalCanvas->line[y], size_t(CANVAS_WIDTH) * 4) != 0) return false;
+    if (memcmp(image_row(scratch, y), image_row(&LocalCanvas, y), size_t(CANVAS_WIDTH) * 4) != 0) return false;
   return true;
 }
 

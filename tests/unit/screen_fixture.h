@@ -11,6 +11,8 @@
 #include "app/client.h"
 #include "paint/canvas.h"
 #include "paint/dirty_rect.h"
+#include "paint/pixel.h"
+#include "ui/bitmap_image.h"
 #include "ui/chat_log.h"
 #include "ui/colour_picker.h"
 #include "ui/roster.h"
@@ -23,7 +25,7 @@ class ScreenTest : public testing::Test {
     client_world_close();
     ASSERT_TRUE(client_world_open(w, h));
     clear_to_color(BackBuffer, makecol32(1, 2, 3));
-    clear_to_color(LocalCanvas, makecol32(255, 255, 255));
+    image_fill(&LocalCanvas, pack_pixel(255, 255, 255));
     clear_to_color(ToolbarStrip, makecol32(0, 0, 0));
     dirty_list_clear();
   }

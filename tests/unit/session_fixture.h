@@ -97,7 +97,7 @@ class Session : public ::testing::Test {
     const Bytes out = stroke(own_user_id, tool, variant);
     Message m;
     message_from_frame(&m, out.data());
-    apply_command(LocalCanvas, &m);
+    apply_command(&LocalCanvas, &m);
     EXPECT_EQ(link_submit(&m), LINK_SENT);
     return out;
   }

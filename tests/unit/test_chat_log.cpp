@@ -76,7 +76,8 @@ TEST(ChatText, WrapsWholeWordsBreaksLongOnesEscapesTakeNoSpaceAndPinnedDrawings)
       {"aaaa bbbb cccc", 80, 30, 0, 24, 5192350115902326381u},
       {"aaaa bbbb cccc dddd", 80, 30, 20, 32, 13455312700183193885u}};
   for (const auto& c : drawings) {
-    BITMAP* bmp = testsupport::make_filled(c.width, c.height, 50, 50, 50);
+    BITMAP* bmp = create_bitmap_ex(32, c.width, c.height);
+    clear_to_color(bmp, makecol32(50, 50, 50));
     EXPECT_EQ(c.next, draw_chat_text(bmp, c.text, c.width, c.top)) << c.text;
     EXPECT_EQ(c.sum, testsupport::bitmap_checksum(bmp)) << c.text;
     destroy_bitmap(bmp);
@@ -85,9 +86,9 @@ TEST(ChatText, WrapsWholeWordsBreaksLongOnesEscapesTakeNoSpaceAndPinnedDrawings)
 
 // compose_screen draws only when forced or when a line appears or expires.
 TEST_F(ChatLogTest, OverlayLinesExpireOneAtATimeOldestFirst) {
-  EXPECT_FALSE(compose_screen(BackBuffer, LocalCanvas, false));
+  EXPECT_FALSE(compose_screen(BackBuffer, &LocalCanvas, false));
   expect_rgb(BackBuffer, 500, 400, 1, 2, 3);
-  EXPECT_TRUE(compose_screen(BackBuffer, LocalCanvas, true));
+  EXPECT_TRUE(compose_screen(BackBuffer, &LocalCanvas, true));
   expect_rgb(BackBuffer, 500, 400, 255, 255, 255);
   expect_rgb(BackBuffer, 10, 10, 0, 0, 0);
   EXPECT_EQ(dirty_list.count, DIRTY_LIST_CAPACITY);
@@ -104,7 +105,7 @@ TEST_F(ChatLogTest, OverlayLinesExpireOneAtATimeOldestFirst) {
   std::string seen;  // per second: redrawn or not, then the states of the lines
   auto run = [&](time_t from, time_t to) {
     for (fake_now = from; fake_now <= to; ++fake_now) {
-      seen += compose_screen(BackBuffer, LocalCanvas, false) ? "drawn " : "- ";
+      seen += compose_screen(BackBuffer, &LocalCanvas, false) ? "drawn " : "- ";
       for (int i = 0; i < count_lines(); ++i) seen += char('0' + line[i].state);
       seen += ' ';
     }
@@ -123,7 +124,7 @@ TEST_F(ChatLogTest, PinnedOverlayOfTwoLines) {
   open_screen(640, 480);  // no band: the text lies over the picture
   add_chat_line(nullptr, "one");
   add_chat_line("ann", "two");
-  EXPECT_TRUE(compose_screen(BackBuffer, LocalCanvas, false));
+  EXPECT_TRUE(compose_screen(BackBuffer, &LocalCanvas, false));
   EXPECT_EQ(4642929133626567972u, testsupport::bitmap_checksum(BackBuffer));
 }
 

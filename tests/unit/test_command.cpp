@@ -19,7 +19,7 @@
 #include "ui/roster.h"
 
 using nettest::payload;
-using testsupport::bitmaps_equal;
+using testsupport::images_equal;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
@@ -92,14 +92,14 @@ TEST(CommandDecoding, PinnedPicturesOfAppliedCommands) {
   const uint64_t sums[DRAWING_TYPE_COUNT] = {10215594249608263506u, 11675846527322425530u, 1554560930144294040u,
                                              14245293229350981854u, 16750766415642245074u, 15112927743373243788u};
   for (int i = 0; i < DRAWING_TYPE_COUNT; ++i) {
-    BITMAP* canvas = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
+    Image* canvas = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
     Message m;
     ASSERT_EQ(1, encode_command(&m, COMMAND_LAYOUTS[i], 0, 200.7f, 30.2f, 90.9f, values[i][0], values[i][1],
                                 xs.data(), ys.data(), xs.size()));
     apply_command(canvas, &m);
     message_free(&m);
-    EXPECT_EQ(sums[i], testsupport::bitmap_checksum(canvas)) << COMMAND_LAYOUTS[i].tool;
-    destroy_bitmap(canvas);
+    EXPECT_EQ(sums[i], testsupport::image_checksum(canvas)) << COMMAND_LAYOUTS[i].tool;
+    testsupport::free_image(canvas);
     useCommandStream(i + 1);  // draws from the command stream between commands change nothing
     nextRandom();
     useLocalStream();
@@ -136,14 +136,14 @@ TEST(CommandDecoding, MalformedCommandsAndChatLinesDrawNothing) {
       {MSG_CHAT, join({{4}, Bytes(700, 'w'), {0}})},
       {MSG_CHAT, {0, 'n', 0xFF, 0xFC, 'o', '\n', 't', 'e', 0}},
   };
-  BITMAP* canvas = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
-  BITMAP* original = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
+  Image* canvas = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
+  Image* original = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
   testing::internal::CaptureStdout();  // where every line the log keeps is echoed
   for (const auto& c : cases) {
     Message m = nettest::raw_message(c.first, c.second);
     apply_command(canvas, &m);
     EXPECT_EQ(0, message_tell(&m));
-    EXPECT_TRUE(bitmaps_equal(canvas, original)) << "type " << c.first;
+    EXPECT_TRUE(images_equal(canvas, original)) << "type " << c.first;
     EXPECT_EQ(LOCAL_STREAM, random_selected_stream());
     message_free(&m);
   }
@@ -157,8 +157,8 @@ TEST(CommandDecoding, MalformedCommandsAndChatLinesDrawNothing) {
   EXPECT_EQ(std::string::npos, named.find(std::string(512, 'w')));
   EXPECT_EQ(std::string::npos, plain.find("Ann"));
   EXPECT_EQ("note", plain.substr(plain.size() - 4));
-  destroy_bitmap(original);
-  destroy_bitmap(canvas);
+  testsupport::free_image(original);
+  testsupport::free_image(canvas);
 }
 
 // Every tool, apart and crossing, short and long, and chat lines: each command changes pixels only in its footprint,
@@ -177,21 +177,21 @@ TEST(CommandRun, DrawsAHistoryAsApplyCommandDoesOneByOne) {
                             : encode_command(&history[i], COMMAND_LAYOUTS[i % DRAWING_TYPE_COUNT], i % 4, rng() % 256, 90,
                                              200, 1 + rng() % 13, rng() % 1000, xs.data(), ys.data(), xs.size()));
   }
-  BITMAP *one_by_one = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT),
-         *as_run = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT), *before = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-  auto same = [](BITMAP* a, BITMAP* b) { return !memcmp(a->dat, b->dat, size_t(a->w) * a->h * 4); };
+  Image *one_by_one = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT),
+        *as_run = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT), *before = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
+  auto same = [](Image* a, Image* b) { return !memcmp(a->pixels, b->pixels, size_t(a->w) * a->h * 4); };
   command_set_hooks({[](int u, const float* c, int16_t x, int16_t y) { calls.push_back(std::to_string(u * 1e10 + x * 1e5 + y + (c ? *c / 1e3 : .5))); },
                      [](int user, const char* text) { calls.push_back(std::to_string(user) + text); }});
   for (Message& m : history) {
     StrokeCommand c;
-    blit(one_by_one, before, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
+    image_copy_all(one_by_one, before);
     apply_command(one_by_one, &m);
     const size_t seen = calls.size();
     const bool drawing = decode_command(&m, &c, &point_list);
     calls.resize(seen);  // the calls of this second decoding
     if (!drawing) continue;
     const Footprint f = command_footprint(c, point_list, CANVAS_WIDTH, CANVAS_HEIGHT);
-    blit(one_by_one, before, f.x0, f.y0, f.x0, f.y0, f.x1 - f.x0, f.y1 - f.y0);
+    image_copy(one_by_one, before, f.x0, f.y0, f.x0, f.y0, f.x1 - f.x0, f.y1 - f.y0);
     EXPECT_TRUE(same(before, one_by_one) && (point_list.count > 12 || f.x1 - f.x0 < 120)) << c.type << " " << point_list.count;
   }
   const auto expected = std::exchange(calls, {});
@@ -199,6 +199,6 @@ TEST(CommandRun, DrawsAHistoryAsApplyCommandDoesOneByOne) {
   EXPECT_TRUE(same(one_by_one, as_run));
   EXPECT_EQ(expected, calls);
   session_register_hooks();
-  for (BITMAP* b : {one_by_one, as_run, before}) destroy_bitmap(b);
+  for (Image* b : {one_by_one, as_run, before}) testsupport::free_image(b);
   for (Message& m : history) message_free(&m);
 }

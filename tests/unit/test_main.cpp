@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "app/client.h"
+#include "paint/image.h"
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
@@ -14,6 +15,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   set_color_depth(32);
+  // The 32-bit layout the client finds on a display of 24 or 32 bits, where
+  // the library's bitmaps hold the engine's pixels as they are.
+  _rgb_r_shift_32 = PIXEL_RED_SHIFT;
+  _rgb_g_shift_32 = PIXEL_GREEN_SHIFT;
+  _rgb_b_shift_32 = PIXEL_BLUE_SHIFT;
   // Every test starts as the program does, the session's hooks registered.
   client_state_reset();
   return RUN_ALL_TESTS();

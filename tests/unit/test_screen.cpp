@@ -1,4 +1,5 @@
 // The screen, the busy bar and the tool bar, driven with plain key and mouse values.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -7,6 +8,7 @@
 #include "net/link.h"
 #include "screen_fixture.h"
 #include "test_support.h"
+#include "ui/stroke_input.h"
 
 namespace {
 
@@ -15,7 +17,7 @@ using testsupport::bitmap_checksum;
 // The picture centred in black bands, or its middle cropped; odd margins
 // round the origin toward zero.
 TEST_F(ScreenTest, PinnedCanvasViewsPerScreenSize) {
-  BITMAP* canvas = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
+  Image* canvas = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
   const struct {
     int w, h;
     uint64_t sum;
@@ -30,14 +32,14 @@ TEST_F(ScreenTest, PinnedCanvasViewsPerScreenSize) {
     EXPECT_FALSE(labels_shown);
     EXPECT_EQ(c.sum, bitmap_checksum(BackBuffer)) << c.w << " x " << c.h;
   }
-  destroy_bitmap(canvas);
+  testsupport::free_image(canvas);
 }
 
 // The dirty rectangles are copied and the list emptied; a full list (refusing
 // even an empty one) copies the whole screen; while switched away nothing is
 // copied until everything is marked dirty again.
 TEST_F(ScreenTest, RefreshCopiesTheDirtyRectanglesTheWholeScreenOrNothing) {
-  BITMAP* dest = testsupport::make_filled(1024, 768, 9, 9, 9);
+  BITMAP* dest = testsupport::make_filled_bitmap(1024, 768, 9, 9, 9);
   const uint64_t untouched = bitmap_checksum(dest);
   clear_to_color(BackBuffer, makecol32(200, 100, 50));
   EXPECT_TRUE(add_dirty_rect(10, 20, 30, 40));
@@ -117,17 +119,17 @@ TEST_F(ScreenTest, BusyBarMovesEveryFifthBusyFrameOrWhenDataArrivesAndIsErasedOn
   } cases[] = {{1024, 768, 11404660258152073106u},
                {800, 686, 7821495452000257786u},
                {800, 600, 13242589941333146220u}};
-  BITMAP* pattern = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
+  Image* pattern = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
   for (const auto& c : cases) {
     open_screen(c.w, c.h);
-    blit(pattern, LocalCanvas, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
+    image_copy_all(pattern, &LocalCanvas);
     busy_frames(6);
     queue_pop(&command_queue, &pending);
     EXPECT_EQ(busy_frames(3), "#..");
     EXPECT_EQ(bitmap_checksum(BackBuffer), c.sum) << c.h;
     queue_push(&command_queue, &pending);
   }
-  destroy_bitmap(pattern);
+  testsupport::free_image(pattern);
 }
 
 void save(const char* name, BITMAP* bmp, RGB* palette = nullptr) {
@@ -140,11 +142,11 @@ void save(const char* name, BITMAP* bmp, RGB* palette = nullptr) {
 // Tint weight: (mask red + 2 * mask blue) / 765, none up to 0.005; clamped.
 TEST_F(ScreenTest, ToolbarIconsFromFilesTintedThroughTheirMasksOthersGenerated) {
   testsupport::TempDir dir;
-  BITMAP* mask = testsupport::make_filled(42, 42, 0, 0, 0);
+  BITMAP* mask = testsupport::make_filled_bitmap(42, 42, 0, 0, 0);
   rectfill(mask, 0, 0, 20, 41, makecol32(255, 255, 255));
   save("penmask.bmp", mask);
-  save("pen.bmp", testsupport::make_filled(42, 42, 100, 150, 200));
-  save("pencil.bmp", testsupport::make_filled(20, 20, 100, 150, 200));
+  save("pen.bmp", testsupport::make_filled_bitmap(42, 42, 100, 150, 200));
+  save("pencil.bmp", testsupport::make_filled_bitmap(20, 20, 100, 150, 200));
   set_colour(228, 28, 128);
   draw_toolbar_icons();
   EXPECT_EQ(13370969312923681007u, bitmap_checksum(ToolbarStrip));
@@ -183,8 +185,9 @@ TEST_F(ScreenTest, ToolbarIconsFromFilesTintedThroughTheirMasksOthersGenerated) 
 
 // A panel of the given style: magenta (see-through) with a red square.
 BITMAP* make_panel(int w, int h) {
-  BITMAP* p = testsupport::make_filled(w, h, 255, 0, 255);
-  rectfill(p, 0, 0, 9, 9, makecol32(255, 0, 0));
+  BITMAP* p = create_bitmap_ex(32, w, h);
+  clear_to_color(p, bitmap_colour(255, 0, 255));
+  rectfill(p, 0, 0, 9, 9, bitmap_colour(255, 0, 0));
   return p;
 }
 
@@ -193,8 +196,8 @@ BITMAP* make_panel(int w, int h) {
 TEST_F(ScreenTest, ToolbarSeeThroughPanelsAndTheStripWithItsMark) {
   ToolTable[TOOL_PEN].panel = make_panel(1024, 726);  // the Pen is selected
   ToolTable[TOOL_PEN].panel_style = 1;
-  blit(LocalCanvas, BackBuffer, 0, 0, ox, oy, CANVAS_WIDTH, CANVAS_HEIGHT);
-  putpixel(LocalCanvas, 100, 100, makecol32(30, 60, 90));
+  blit_image(&LocalCanvas, BackBuffer, 0, 0, ox, oy, CANVAS_WIDTH, CANVAS_HEIGHT);
+  image_row(&LocalCanvas, 100)[100] = pack_pixel(30, 60, 90);
   draw_tool_panel();
   EXPECT_EQ(839738718761225848u, bitmap_checksum(BackBuffer));
   ToolTable[TOOL_PEN].panel_style = 2;
@@ -211,6 +214,68 @@ TEST_F(ScreenTest, ToolbarSeeThroughPanelsAndTheStripWithItsMark) {
   int px, py;
   panel_placement(7, 200, 100, &px, &py);
   EXPECT_EQ((std::vector<int>{px, py}), (std::vector<int>{200, 158}));
+}
+
+// A frame (the picture, a chat line over it, a user's label, the tool bar with
+// a see-through panel and the Paint panel, a stroke's live tail) reaches the
+// screen in the same colours whether the library lays out pixels as the engine
+// does or otherwise, when every copied pixel is converted; so does the pointer,
+// which the library draws itself.
+TEST_F(ScreenTest, TheScreenShowsTheSameColoursWhateverTheLibrarysLayout) {
+  const int saved[3] = {_rgb_r_shift_32, _rgb_g_shift_32, _rgb_b_shift_32};
+  auto shown = [this](int red_shift, int blue_shift) {
+    _rgb_r_shift_32 = red_shift, _rgb_b_shift_32 = blue_shift;
+    client_state_reset();
+    open_screen(1024, 768);
+    Image* pattern = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
+    image_copy_all(pattern, &LocalCanvas);
+    testsupport::free_image(pattern);
+    set_colour(200, 30, 40);
+    rebuild_cursor();
+    add_chat_line("Ann", "a line over the picture");
+    compose_screen(BackBuffer, &LocalCanvas, true);
+    roster_set_name(3, "Bob");
+    roster_set_colour(3, 10, 200, 30);
+    roster_set_position(3, 300, 200);
+    draw_user_labels();
+    draw_toolbar_icons();
+    ToolTable[TOOL_PEN].panel = make_panel(200, 100);
+    ToolTable[TOOL_PEN].panel_style = 1;
+    draw_tool_panel();
+    ToolTable[TOOL_PAINT].panel = colour_panel_handler(nullptr, 0, 0, 0, 0);
+    selected_tool = TOOL_PAINT;
+    draw_toolbar();
+    draw_tool_panel();
+    selected_tool = TOOL_PEN;
+    stroke_step(400, 100, 1, MOUSE_LEFT, false, false);
+    for (int i = 1; i < 30; ++i) stroke_step(400 + 7 * i, 100 + (i % 5) * 9, 0, MOUSE_LEFT, false, false);
+    BITMAP* dest = testsupport::make_filled_bitmap(1024, 768, 0, 0, 0);
+    mark_all_dirty();
+    refresh_screen_to(dest);
+    std::vector<int> channels;
+    for (BITMAP* b : {dest, CursorSprite})
+      for (int y = 0; y < b->h; ++y)
+        for (int x = 0; x < b->w; ++x) {
+          const int p = getpixel(b, x, y);
+          channels.insert(channels.end(), {getr32(p), getg32(p), getb32(p)});
+        }
+    destroy_bitmap(dest);
+    toolbar_destroy_bitmaps();
+    return channels;
+  };
+  const std::vector<int> as_engine = shown(PIXEL_RED_SHIFT, PIXEL_BLUE_SHIFT);
+  const std::vector<int> otherwise = shown(PIXEL_BLUE_SHIFT, PIXEL_RED_SHIFT);
+  _rgb_r_shift_32 = saved[0], _rgb_g_shift_32 = saved[1], _rgb_b_shift_32 = saved[2];
+  ASSERT_EQ(as_engine.size(), otherwise.size());
+  size_t first_difference = 0;
+  while (first_difference < as_engine.size() && as_engine[first_difference] == otherwise[first_difference])
+    ++first_difference;
+  EXPECT_EQ(as_engine.size(), first_difference) << "pixel " << first_difference / 3;
+  // Not a grey picture, where the layouts could not differ.
+  std::vector<int> blue_minus_red(as_engine.size() / 3);
+  for (size_t k = 0; k < blue_minus_red.size(); ++k) blue_minus_red[k] = as_engine[3 * k + 2] - as_engine[3 * k];
+  EXPECT_GT(std::count_if(blue_minus_red.begin(), blue_minus_red.end(), [](int d) { return d > 50; }), 100000);
+  EXPECT_GT(std::count_if(blue_minus_red.begin(), blue_minus_red.end(), [](int d) { return d < -50; }), 100000);
 }
 
 // Records the handler calls ({had a panel, edge, key, x, y}) of a tool whose

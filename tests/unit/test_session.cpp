@@ -4,6 +4,7 @@
 #include <deque>
 #include <random>
 
+#include "paint/pixel.h"
 #include "session_fixture.h"
 #include "ui/chat_input.h"
 #include "ui/stroke_input.h"
@@ -36,7 +37,7 @@ TEST_F(Session, JoinsLeavesStrokesRestartsAndLoginRepliesTwoMessagesPerClockSeco
                                  system_line("Carla-with-a-lo has joined."),
                                  system_line("Bob has left."), system_line("??? has left.")}));
   session_set_clock([] { return TEST_NOW; });
-  const uint64_t paper = bitmap_checksum(ServerCanvas);
+  const uint64_t paper = image_checksum(&ServerCanvas);
   deliver(frame_bytes(MSG_PEN, {6, 10, 20, 30, 123, 0, 45, 0, 200, 0, 60, 0}));
   EXPECT_EQ(roster.users[6].x, 123);
   EXPECT_EQ(roster.users[6].y, 45);
@@ -44,7 +45,7 @@ TEST_F(Session, JoinsLeavesStrokesRestartsAndLoginRepliesTwoMessagesPerClockSeco
   EXPECT_EQ(roster.users[6].blue, 30.0f);
   deliver(frame_bytes(MSG_RESTART, {}));
   EXPECT_EQ(chat_lines().back(), system_line("Image restarted."));
-  EXPECT_EQ(bitmap_checksum(ServerCanvas), paper);
+  EXPECT_EQ(image_checksum(&ServerCanvas), paper);
 
   const struct {
     std::string sent, name;
@@ -62,15 +63,15 @@ TEST_F(Session, JoinsLeavesStrokesRestartsAndLoginRepliesTwoMessagesPerClockSeco
   };
   for (const auto& c : replies) {
     SCOPED_TRACE(c.notice);
-    rectfill(ServerCanvas, 10, 10, 50, 50, makecol32(9, 9, 9));  // the reset must remove it
+    fill_rect(&ServerCanvas, 10, 10, 50, 50, pack_pixel(9, 9, 9));  // the reset must remove it
     deliver(frame_bytes(MSG_LOGIN, concat({{7}, text_bytes(c.sent), c.others})));
     EXPECT_EQ(own_user_id, 7);
     EXPECT_STREQ(config.user_name, c.name.c_str());  // the server's name, not the configured one
     EXPECT_STREQ(roster_name(7), c.name.c_str());
     EXPECT_FALSE(roster_exists(6));
     EXPECT_EQ(chat_lines().back(), system_line(c.notice));
-    EXPECT_EQ(bitmap_checksum(ServerCanvas), paper);
-    EXPECT_EQ(bitmap_checksum(LocalCanvas), paper);  // rebuilt in the same frame
+    EXPECT_EQ(image_checksum(&ServerCanvas), paper);
+    EXPECT_EQ(image_checksum(&LocalCanvas), paper);  // rebuilt in the same frame
     roster_set_name(6, "Stale");
   }
   EXPECT_STREQ(roster_name(9), "Cy");
@@ -93,7 +94,7 @@ TEST_F(Session, RebuildsStrayMessagesOurAcknowledgedStrokeAndALostConnection) {
   chat_log_reset();  // no overlay lines over the picture
   deliver(stroke(5, 2, 40));
   ASSERT_EQ(StrokePoints.count, 6u);  // the stroke goes on
-  EXPECT_EQ(bitmap_checksum(StrokeLayer), 10118796996729132916u);
+  EXPECT_EQ(image_checksum(&StrokeLayer), 10118796996729132916u);
   EXPECT_EQ(bitmap_checksum(BackBuffer), 7271115728209636870u);
   EXPECT_EQ(preview_phase, 0x1.dd52fap-1f);
   stroke_abandon();
@@ -107,32 +108,32 @@ TEST_F(Session, RebuildsStrayMessagesOurAcknowledgedStrokeAndALostConnection) {
   // Right of the slots, in the black band below the picture.
   EXPECT_EQ(getpixel(BackBuffer, 600, 768 - 20), makecol32(10, 200, 30));
 
-  const uint64_t before = bitmap_checksum(ServerCanvas);
+  const uint64_t before = image_checksum(&ServerCanvas);
   const size_t lines = chat_lines().size();
   deliver(concat({frame_bytes(MSG_ACCEPTED, {1, 2, 3}), frame_bytes(MSG_ACCEPTED, {}),
                   frame_bytes(13, {1, 2, 3, 4, 5}), frame_bytes(MSG_KICK, {3}), frame_bytes(MSG_PEN, {5, 1, 2}),
                   frame_bytes(200, {})}));
   EXPECT_TRUE(connected);
   EXPECT_EQ(chat_lines().size(), lines);
-  EXPECT_EQ(bitmap_checksum(ServerCanvas), before);
-  EXPECT_EQ(bitmap_checksum(LocalCanvas), before);
+  EXPECT_EQ(image_checksum(&ServerCanvas), before);
+  EXPECT_EQ(image_checksum(&LocalCanvas), before);
 
-  const int mark = makecol32(1, 2, 3);
+  const uint32_t mark = pack_pixel(1, 2, 3);
   const Bytes first = our_stroke(2, 1);
   step();
   EXPECT_EQ(receive_frame(), first);
-  putpixel(LocalCanvas, 0, 0, mark);
+  image_row(&LocalCanvas, 0)[0] = mark;
   deliver(frame_bytes(MSG_ACCEPTED, {}));
   EXPECT_EQ(queue_count(&command_queue), 0);
   EXPECT_FALSE(received_this_frame);
-  EXPECT_EQ(getpixel(ServerCanvas, 0, 0), mark);  // copied, not drawn
-  EXPECT_EQ(getpixel(LocalCanvas, 0, 0), mark);   // not rebuilt
-  EXPECT_EQ(count_differences(ServerCanvas, LocalCanvas), 0);
+  EXPECT_EQ(pixel_at(&ServerCanvas, 0, 0), mark);  // copied, not drawn
+  EXPECT_EQ(pixel_at(&LocalCanvas, 0, 0), mark);   // not rebuilt
+  EXPECT_EQ(count_differences(&ServerCanvas, &LocalCanvas), 0);
 
   our_stroke(1, 9);
   step();
   StrokePoints.count = 2;  // a stroke in progress
-  const uint64_t local = bitmap_checksum(LocalCanvas);
+  const uint64_t local = image_checksum(&LocalCanvas);
   shutdown(peer, SHUT_RDWR);
   ASSERT_TRUE(readable(server_connection.socket_handle));
   step();
@@ -142,7 +143,7 @@ TEST_F(Session, RebuildsStrayMessagesOurAcknowledgedStrokeAndALostConnection) {
                                              std::to_string(port)));
   EXPECT_EQ(dirty_list.count, DIRTY_LIST_CAPACITY);  // the whole screen is redrawn
   EXPECT_EQ(queue_count(&command_queue), 1);
-  EXPECT_EQ(bitmap_checksum(LocalCanvas), local);
+  EXPECT_EQ(image_checksum(&LocalCanvas), local);
   close(listener);
   listener = -1;
   connect_and_login();
@@ -161,9 +162,9 @@ TEST_F(Session, RandomisedExchangeKeepsBothCanvasesConsistent) {
   roster_set_name(5, "Bob");
   roster_set_name(9, "Cy");
   std::mt19937 gen(12345);
-  BITMAP* truth = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-  BITMAP* scratch = create_bitmap_ex(32, CANVAS_WIDTH, CANVAS_HEIGHT);
-  blit(ServerCanvas, truth, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
+  Image* truth = make_filled(CANVAS_WIDTH, CANVAS_HEIGHT, 0, 0, 0);
+  Image* scratch = make_filled(CANVAS_WIDTH, CANVAS_HEIGHT, 0, 0, 0);
+  image_copy_all(&ServerCanvas, truth);
   std::deque<Bytes> unacknowledged;  // ours, as the server received them
   unsigned variant = 100;
   int chats_sent = 0;
@@ -217,10 +218,10 @@ TEST_F(Session, RandomisedExchangeKeepsBothCanvasesConsistent) {
     EXPECT_TRUE(local_canvas_consistent(scratch));
   }
   EXPECT_EQ(queue_count(&command_queue), 0);
-  EXPECT_EQ(count_differences(truth, ServerCanvas), 0);
-  EXPECT_EQ(count_differences(truth, LocalCanvas), 0);
-  destroy_bitmap(truth);
-  destroy_bitmap(scratch);
+  EXPECT_EQ(count_differences(truth, &ServerCanvas), 0);
+  EXPECT_EQ(count_differences(truth, &LocalCanvas), 0);
+  free_image(truth);
+  free_image(scratch);
   Lines lines = chat_lines();
   lines.erase(std::remove_if(lines.begin(), lines.end(),
                              [](const std::string& l) { return l[1] == '\xFC'; }),

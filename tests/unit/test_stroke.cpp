@@ -34,7 +34,7 @@ const std::vector<int16_t> LONG_XS = {30, 200, 420, 610, 700, 880, 650, 300, 120
 // Draws a stroke inside the command bracket seeded with seed (not 0) and
 // returns the number of draws it took: where a fresh stream seeded alike gives
 // the output that followed the stroke.
-long brush_draws(BITMAP* bmp, uint32_t seed, float size, float dryness, const TestStroke& s, float r = 255,
+long brush_draws(Image* bmp, uint32_t seed, float size, float dryness, const TestStroke& s, float r = 255,
                  float g = 0, float b = 0) {
   useCommandStream(seed);
   drawBrush(bmp, r, g, b, size, dryness, s.xs.data(), s.ys.data(), s.n());
@@ -46,7 +46,7 @@ long brush_draws(BITMAP* bmp, uint32_t seed, float size, float dryness, const Te
   return k;
 }
 
-void smudge(BITMAP* bmp, float size, float strength, const TestStroke& s) {
+void smudge(Image* bmp, float size, float strength, const TestStroke& s) {
   drawSmudge(bmp, size, strength, s.xs.data(), s.ys.data(), s.n());
 }
 
@@ -63,19 +63,19 @@ TEST(Pixel, PinnedBlends) {
                {{200.0f, 0.0f, 255.0f}, 0.25f, {125, 38, 71}},
                {{255.0f, 255.0f, 255.0f}, 0.0f, {100, 50, 10}}};
   for (const auto& c : cases) {
-    BITMAP* bmp = testsupport::make_filled(1, 1, 100, 50, 10);
+    Image* bmp = testsupport::make_filled(1, 1, 100, 50, 10);
     blendPixel(bmp, 0, 0, c.rgb[0], c.rgb[1], c.rgb[2], c.coverage);
-    EXPECT_EQ(makecol32(c.want[0], c.want[1], c.want[2]), getpixel(bmp, 0, 0)) << c.coverage;
-    destroy_bitmap(bmp);
+    EXPECT_EQ(pack_pixel(c.want[0], c.want[1], c.want[2]), testsupport::pixel_at(bmp, 0, 0)) << c.coverage;
+    testsupport::free_image(bmp);
   }
 }
 
 // The pick seeks the dominant colour of the window around the point, not the
 // mean; only on-bitmap pixels count; a window wholly off the bitmap gives 0.5.
 TEST(Pixel, PinnedColourPicks) {
-  BITMAP* bmp = testsupport::make_pattern(40, 30);
-  rectfill(bmp, 20, 0, 39, 29, makecol32(200, 40, 40));
-  rectfill(bmp, 20, 0, 39, 5, makecol32(0, 0, 255));
+  Image* bmp = testsupport::make_pattern(40, 30);
+  testsupport::fill_rect(bmp, 20, 0, 39, 29, pack_pixel(200, 40, 40));
+  testsupport::fill_rect(bmp, 20, 0, 39, 5, pack_pixel(0, 0, 255));
   const struct {
     int x, y;
     float rgb[3];
@@ -90,7 +90,7 @@ TEST(Pixel, PinnedColourPicks) {
     sampleColor(bmp, c.x, c.y, &rgb[0], &rgb[1], &rgb[2]);
     EXPECT_EQ(std::vector<float>(c.rgb, c.rgb + 3), std::vector<float>(rgb, rgb + 3)) << c.x << "," << c.y;
   }
-  destroy_bitmap(bmp);
+  testsupport::free_image(bmp);
 }
 
 // One segment walked with a spacing and a carried offset: the offset left
@@ -135,74 +135,68 @@ TEST(StrokeWalk, SamplesOfOneSegment) {
 #ifdef __SSE2__
 // Random pixels, inks, weights and coverages through every way of blending:
 // the packed (SSE2) way and, where the processor has AVX2, the wide way must
-// give the plain way's bits under both channel layouts.
+// give the plain way's bits.
 TEST(Splat, PackedAndWideBlendsMatchThePlainOnesBitForBit) {
   std::mt19937 rng(7);
   std::uniform_real_distribution<float> unit(0.0f, 1.0f);
-  const int layouts[2][3] = {{_rgb_r_shift_32, _rgb_g_shift_32, _rgb_b_shift_32}, {16, 8, 0}};
-  const int saved[3] = {_rgb_r_shift_32, _rgb_g_shift_32, _rgb_b_shift_32};
+  const int shifts[3] = {PIXEL_RED_SHIFT, PIXEL_GREEN_SHIFT, PIXEL_BLUE_SHIFT};
 #ifdef EASEL_WIDE
   const bool wide_too = wide_available();
-  BITMAP* pix[2] = {testsupport::make_pattern(40, 30), testsupport::make_pattern(40, 30)};
+  Image* pix[2] = {testsupport::make_pattern(40, 30), testsupport::make_pattern(40, 30)};
 #endif
-  for (const int* shifts : layouts) {
-    _rgb_r_shift_32 = shifts[0], _rgb_g_shift_32 = shifts[1], _rgb_b_shift_32 = shifts[2];
-    ASSERT_TRUE(packed_layout());
-    for (int i = 0; i < 20000; ++i) {
-      uint32_t plain[4], packed[4], wide[4];
-      for (int k = 0; k < 4; ++k) plain[k] = packed[k] = wide[k] = static_cast<uint32_t>(rng());
-      float fx = unit(rng), fy = i % 50 ? unit(rng) : 0.0f, weight = unit(rng) * 1.2f;
-      float r = unit(rng) * 255, g = unit(rng) * 255, b = unit(rng) * 255, coverage = unit(rng) * 0.999f;
-      splat_rows(plain, plain + 2, fx, fy, r, g, b, weight);
-      splat_rows_packed(packed, packed + 2, fx, fy, packed_ink(r, g, b), weight);
-      // The smudge's read-and-blend, onto one of the pixels it reads.
-      smear_rows(plain + i % 4, plain, plain + 2, fy, fx, coverage);
-      smear_rows_packed(packed + i % 4, packed, packed + 2, fy, fx, coverage);
+  for (int i = 0; i < 40000; ++i) {
+    uint32_t plain[4], packed[4], wide[4];
+    for (int k = 0; k < 4; ++k) plain[k] = packed[k] = wide[k] = static_cast<uint32_t>(rng());
+    float fx = unit(rng), fy = i % 50 ? unit(rng) : 0.0f, weight = unit(rng) * 1.2f;
+    float r = unit(rng) * 255, g = unit(rng) * 255, b = unit(rng) * 255, coverage = unit(rng) * 0.999f;
+    splat_rows(plain, plain + 2, fx, fy, r, g, b, weight);
+    splat_rows_packed(packed, packed + 2, fx, fy, packed_ink(r, g, b), weight);
+    // The smudge's read-and-blend, onto one of the pixels it reads.
+    smear_rows(plain + i % 4, plain, plain + 2, fy, fx, coverage);
+    smear_rows_packed(packed + i % 4, packed, packed + 2, fy, fx, coverage);
 #ifdef EASEL_WIDE
-      if (wide_too) {
-        splat_rows_wide(wide, wide + 2, fx, fy, wide_ink(r, g, b), weight);
-        smear_rows_packed(wide + i % 4, wide, wide + 2, fy, fx, coverage);  // the wide one takes whole discs
-        // The paper's light dots, which the wide way blends by shuffling bytes.
-        splat_rows(plain, plain + 2, fy, fx, r, g, b, weight / 6);
-        splat_rows_packed(packed, packed + 2, fy, fx, packed_ink(r, g, b), weight / 6);
-        blend_square_bytes(wide, wide + 2, splat_coverages(fy, fx, weight / 6), wide_ink(r, g, b));
-        // The brush's dots, pixel by pixel, and its pick-up.
-        splat_rows(plain, plain + 2, fx, fy, b, r, g, weight / 6);
-        splat_rows_packed(packed, packed + 2, fx, fy, packed_ink(b, r, g), weight / 6);
-        blend_square_pixels(wide, wide + 2, splat_coverages(fx, fy, weight / 6), wide_ink(b, r, g));
-        float mixed[3], lanes[4];
-        bilinear_mix(wide[0], wide[1], wide[2], wide[3], fx, fy, &mixed[0], &mixed[1], &mixed[2]);
-        _mm_storeu_ps(lanes, bilinear_lanes(wide, wide + 2, fx, fy));
-        for (int c = 0; c < 3; ++c) ASSERT_EQ(mixed[c], lanes[shifts[c] / 8]) << "bilinear, case " << i;
-        for (int k = 0; k < 4; ++k) ASSERT_EQ(plain[k], wide[k]) << "wide, case " << i << " pixel " << k;
-        // Every seventh case: whole smudge and soft discs (half of them at the chalk's coverage) and a brush stroke,
-        // drags near whole pixels, centres on corners.
-        if (i % 7 == 0) {
-          float drag[2] = {r / 32 - 4, g / 32 - 4}, cx = fx * 56 - 8, cy = fy * 46 - 8, radius = weight * 11;
-          if (i % 3 == 0) drag[i % 2] = std::nextafter(std::floor(drag[i % 2]), i % 4 < 2 ? 9.0f : -9.0f);
-          if (i % 5 == 0) cx = std::floor(cx), cy = std::floor(cy);
-          // A short brush stroke turning at a random place, on and off the bitmap.
-          const int16_t xs[3] = {int16_t(cx), int16_t(cx + drag[0] * 5), int16_t(fy * 40)};
-          const int16_t ys[3] = {int16_t(cy), int16_t(cy + drag[1] * 5), int16_t(fx * 30)};
-          for (int way = 0; way < 2; ++way) {
-            smudgeDisc(pix[way], radius, coverage, cx, cy, drag[0], drag[1], way == 0);
-            softDisc(pix[way], cx, cy, b, r, g, i % 2 ? 0.5f : coverage + 0.002f, radius, way == 0);
-            useCommandStream(static_cast<uint32_t>(i));
-            drawBrush(pix[way], g, b, r, 1.7f + weight * 8, 1 + coverage * 400, xs, ys, 3, way == 0);
-            useLocalStream();
-          }
-          ASSERT_TRUE(testsupport::bitmaps_equal(pix[0], pix[1])) << "disc " << i;
+    if (wide_too) {
+      splat_rows_wide(wide, wide + 2, fx, fy, wide_ink(r, g, b), weight);
+      smear_rows_packed(wide + i % 4, wide, wide + 2, fy, fx, coverage);  // the wide one takes whole discs
+      // The paper's light dots, which the wide way blends by shuffling bytes.
+      splat_rows(plain, plain + 2, fy, fx, r, g, b, weight / 6);
+      splat_rows_packed(packed, packed + 2, fy, fx, packed_ink(r, g, b), weight / 6);
+      blend_square_bytes(wide, wide + 2, splat_coverages(fy, fx, weight / 6), wide_ink(r, g, b));
+      // The brush's dots, pixel by pixel, and its pick-up.
+      splat_rows(plain, plain + 2, fx, fy, b, r, g, weight / 6);
+      splat_rows_packed(packed, packed + 2, fx, fy, packed_ink(b, r, g), weight / 6);
+      blend_square_pixels(wide, wide + 2, splat_coverages(fx, fy, weight / 6), wide_ink(b, r, g));
+      float mixed[3], lanes[4];
+      bilinear_mix(wide[0], wide[1], wide[2], wide[3], fx, fy, &mixed[0], &mixed[1], &mixed[2]);
+      _mm_storeu_ps(lanes, bilinear_lanes(wide, wide + 2, fx, fy));
+      for (int c = 0; c < 3; ++c) ASSERT_EQ(mixed[c], lanes[shifts[c] / 8]) << "bilinear, case " << i;
+      for (int k = 0; k < 4; ++k) ASSERT_EQ(plain[k], wide[k]) << "wide, case " << i << " pixel " << k;
+      // Every seventh case: whole smudge and soft discs (half of them at the chalk's coverage) and a brush stroke,
+      // drags near whole pixels, centres on corners.
+      if (i % 7 == 0) {
+        float drag[2] = {r / 32 - 4, g / 32 - 4}, cx = fx * 56 - 8, cy = fy * 46 - 8, radius = weight * 11;
+        if (i % 3 == 0) drag[i % 2] = std::nextafter(std::floor(drag[i % 2]), i % 4 < 2 ? 9.0f : -9.0f);
+        if (i % 5 == 0) cx = std::floor(cx), cy = std::floor(cy);
+        // A short brush stroke turning at a random place, on and off the bitmap.
+        const int16_t xs[3] = {int16_t(cx), int16_t(cx + drag[0] * 5), int16_t(fy * 40)};
+        const int16_t ys[3] = {int16_t(cy), int16_t(cy + drag[1] * 5), int16_t(fx * 30)};
+        for (int way = 0; way < 2; ++way) {
+          smudgeDisc(pix[way], radius, coverage, cx, cy, drag[0], drag[1], way == 0);
+          softDisc(pix[way], cx, cy, b, r, g, i % 2 ? 0.5f : coverage + 0.002f, radius, way == 0);
+          useCommandStream(static_cast<uint32_t>(i));
+          drawBrush(pix[way], g, b, r, 1.7f + weight * 8, 1 + coverage * 400, xs, ys, 3, way == 0);
+          useLocalStream();
         }
+        ASSERT_TRUE(testsupport::images_equal(pix[0], pix[1])) << "disc " << i;
       }
-#endif
-      blend_in_place(plain + (i + 1) % 4, g, b, r, coverage);
-      blend_in_place_packed(packed + (i + 1) % 4, packed_ink(g, b, r), coverage);
-      for (int k = 0; k < 4; ++k) ASSERT_EQ(plain[k], packed[k]) << "case " << i << " pixel " << k;
     }
+#endif
+    blend_in_place(plain + (i + 1) % 4, g, b, r, coverage);
+    blend_in_place_packed(packed + (i + 1) % 4, packed_ink(g, b, r), coverage);
+    for (int k = 0; k < 4; ++k) ASSERT_EQ(plain[k], packed[k]) << "case " << i << " pixel " << k;
   }
-  _rgb_r_shift_32 = saved[0], _rgb_g_shift_32 = saved[1], _rgb_b_shift_32 = saved[2];
 #ifdef EASEL_WIDE
-  for (BITMAP* b : pix) destroy_bitmap(b);
+  for (Image* b : pix) testsupport::free_image(b);
   // Pencil and chalk strokes on, across and far off the picture, from anywhere in the stream: the wide
   // way finds the plain way's grains and takes the same draws.
   std::uniform_int_distribution<int> coord(-40, 120);
@@ -213,14 +207,14 @@ TEST(Splat, PackedAndWideBlendsMatchThePlainOnesBitForBit) {
     const float size = unit(rng) * 14, rgb[3] = {unit(rng) * 255, unit(rng) * 255, unit(rng) * 255};
     uint64_t got[2][3];
     for (int way = 0; way < 2; ++way) {
-      BITMAP* bmp = testsupport::make_pattern(80, 60);
+      Image* bmp = testsupport::make_pattern(80, 60);
       useCommandStream(i + 1);
       for (int k = 0; k < i * 37 % 1000; ++k) nextRandom();
       (i % 2 ? drawChalk : drawPencil)(bmp, rgb[0], rgb[1], rgb[2], size, xs.data(), ys.data(), xs.size(), way == 0);
-      got[way][0] = testsupport::bitmap_checksum(bmp), got[way][1] = random_position(COMMAND_STREAM);
+      got[way][0] = testsupport::image_checksum(bmp), got[way][1] = random_position(COMMAND_STREAM);
       got[way][2] = nextRandom();
       useLocalStream();
-      destroy_bitmap(bmp);
+      testsupport::free_image(bmp);
     }
     for (int k = 0; k < 3; ++k) ASSERT_EQ(got[0][k], got[1][k]) << "stroke " << i << ", value " << k;
   }
@@ -231,11 +225,11 @@ TEST(Splat, PackedAndWideBlendsMatchThePlainOnesBitForBit) {
 // The float limit of a dot's place is exactly where splat_fits stops holding.
 TEST(Splat, LimitIsTheLastPlaceThatFits) {
   for (int size : {1, 2, 3, 684, 912, 32767}) {
-    BITMAP* bmp = create_bitmap_ex(32, size, 2);
+    Image* bmp = testsupport::make_filled(size, 2, 0, 0, 0);
     const float limit = splat_limit(size), beyond = std::nextafter(limit, INFINITY);
     EXPECT_EQ(limit >= 0, splat_fits(bmp, limit, 0.5f)) << size;
     EXPECT_FALSE(splat_fits(bmp, beyond, 0.5f)) << size;
-    destroy_bitmap(bmp);
+    testsupport::free_image(bmp);
   }
 }
 
@@ -244,7 +238,8 @@ TEST(Splat, LimitIsTheLastPlaceThatFits) {
 // The target is a sub-bitmap inside a guard border: writes past its edges stay
 // in the allocation, where only the border shows them.
 TEST(Renderers, StrokesAtAndAcrossEveryEdgeStayOnTheBitmap) {
-  const int w = 160, h = 120, r = w - 1, b = h - 1, guard = makecol32(13, 200, 77);
+  const int w = 160, h = 120, r = w - 1, b = h - 1;
+  const uint32_t guard = pack_pixel(13, 200, 77);
   const std::vector<TestStroke> strokes = {
       {-30, 60, 25, 65}, {r - 25, 40, r + 30, 44}, {80, -30, 86, 25}, {53, b - 25, 48, b + 30},
       {-20, -20, 20, 20, 40, 10}, {r + 20, -20, r - 20, 20, r - 40, 5},
@@ -252,11 +247,12 @@ TEST(Renderers, StrokesAtAndAcrossEveryEdgeStayOnTheBitmap) {
       {0, 0, r, 0}, {0, b, r, b}, {0, 0, 0, b}, {r, 0, r, b},
       {1, 1, r - 1, 1, r - 1, b - 1, 1, b - 1, 1, 1}, {-60, -40, -10, -50, -30, -5},
       {-32768, -32768, 32767, 32767}, {32767, -32768, w / 2, h / 2, -32768, 32767}};
-  BITMAP* pattern = testsupport::make_pattern(w, h);
+  Image* pattern = testsupport::make_pattern(w, h);
   for (float size : {1.7f, 12.0f}) {
-    BITMAP* parent = testsupport::make_filled(w + 32, h + 32, 13, 200, 77);
-    BITMAP* target = create_sub_bitmap(parent, 16, 16, w, h);
-    blit(pattern, target, 0, 0, 0, 0, w, h);
+    Image* parent = testsupport::make_filled(w + 32, h + 32, 13, 200, 77);
+    Image part = image_part(parent, 16, 16, w, h);
+    Image* target = &part;
+    image_copy_all(pattern, target);
     uint32_t seed = 1;
     for (const TestStroke& s : strokes) {
       const int16_t *xs = s.xs.data(), *ys = s.ys.data();
@@ -270,27 +266,26 @@ TEST(Renderers, StrokesAtAndAcrossEveryEdgeStayOnTheBitmap) {
       useLocalStream();
     }
     EXPECT_GT(testsupport::count_differences(target, pattern), 1000);
-    clear_to_color(target, guard);  // what is left to differ is the border
-    BITMAP* untouched = testsupport::make_filled(w + 32, h + 32, 13, 200, 77);
+    image_fill(target, guard);  // what is left to differ is the border
+    Image* untouched = testsupport::make_filled(w + 32, h + 32, 13, 200, 77);
     EXPECT_EQ(0, testsupport::count_differences(parent, untouched)) << "size " << size;
-    destroy_bitmap(untouched);
-    destroy_bitmap(target);
-    destroy_bitmap(parent);
+    testsupport::free_image(untouched);
+    testsupport::free_image(parent);
   }
-  destroy_bitmap(pattern);
+  testsupport::free_image(pattern);
 }
 
 // A single point paints one pixel in full colour.
 TEST(Pen, PinnedStrokeAndSinglePoint) {
-  BITMAP* bmp = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
-  BITMAP* before = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
+  Image* bmp = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
+  Image* before = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
   drawPen(bmp, 12.9f, 240.0f, 77.5f, &LONG_XS[1], &LONG_YS[1], 1);
-  EXPECT_EQ(makecol32(12, 240, 77), getpixel(bmp, 200, 500));
+  EXPECT_EQ(pack_pixel(12, 240, 77), testsupport::pixel_at(bmp, 200, 500));
   EXPECT_EQ(1, testsupport::count_differences(before, bmp));
   drawPen(before, 20.5f, 60.0f, 230.0f, LONG_XS.data(), LONG_YS.data(), LONG_XS.size());
-  EXPECT_EQ(7729092784956005366ull, testsupport::bitmap_checksum(before));
-  destroy_bitmap(before);
-  destroy_bitmap(bmp);
+  EXPECT_EQ(7729092784956005366ull, testsupport::image_checksum(before));
+  testsupport::free_image(before);
+  testsupport::free_image(bmp);
 }
 
 // Previews onto canvas-sized and larger targets (the canvas centred in them):
@@ -315,19 +310,19 @@ TEST(Preview, PinnedPicturesAndRectangles) {
                {914, 684, {910, 910}, {10, 20}, {911, 10, 1, 11}, 11723160113339539393u},
                {912, 684, {905, 940}, {-10, 10}, {905, 0, 7, 11}, 15841533461256251772u}};
   for (const auto& c : cases) {
-    BITMAP* target = testsupport::make_filled(c.w, c.h, 0, 0, 0);
+    Image* target = testsupport::make_filled(c.w, c.h, 0, 0, 0);
     dirty_set_screen_size(c.w > 1000 ? c.w : CANVAS_WIDTH, c.h);  // else the 912 x 684 screen
     DirtyRect r{-1, -1, -1, -1};
     unsigned n = c.xs.size();
     drawStrokePreview(target, 255, 255, 255, c.xs.data(), c.ys.data(), n, 0, n, 0.0f, &r);
-    EXPECT_EQ(c.sum, testsupport::bitmap_checksum(target)) << c.w << " " << c.xs[0];
+    EXPECT_EQ(c.sum, testsupport::image_checksum(target)) << c.w << " " << c.xs[0];
     EXPECT_EQ(c.rect, (std::vector<int>{r.x, r.y, r.w, r.h})) << c.w << " " << c.xs[0];
     long outside = 0;
     for (int y = 0; y < c.h; ++y)
       for (int x = 0; x < c.w; ++x)
-        outside += getpixel(target, x, y) && (x < r.x || x >= r.x + r.w || y < r.y || y >= r.y + r.h);
+        outside += testsupport::pixel_at(target, x, y) != 0 && (x < r.x || x >= r.x + r.w || y < r.y || y >= r.y + r.h);
     EXPECT_EQ(0, outside) << c.w << " " << c.xs[0];
-    destroy_bitmap(target);
+    testsupport::free_image(target);
   }
 }
 
@@ -397,14 +392,14 @@ TEST(Grain, PinnedPixelsAndStreamPositionsPerToolAndSize) {
                {false, long_pencil, 2.5f, 2024, LONG_XS, LONG_YS, 11415416125248512171ull, 410},
                {true, long_chalk, 7.0f, 2025, LONG_XS, LONG_YS, 7520625522913850571ull, 26}};
   for (const auto& c : cases) {
-    BITMAP* bmp = c.xs.size() > 2 ? testsupport::make_pattern(912, 684) : testsupport::make_pattern(80, 60);
+    Image* bmp = c.xs.size() > 2 ? testsupport::make_pattern(912, 684) : testsupport::make_pattern(80, 60);
     useCommandStream(c.seed);
     (c.chalk ? drawChalk : drawPencil)(bmp, c.rgb[0], c.rgb[1], c.rgb[2], c.size, c.xs.data(), c.ys.data(),
                                        c.xs.size(), true);
     EXPECT_EQ(c.position, random_position(COMMAND_STREAM)) << (c.chalk ? "chalk " : "pencil ") << c.size;
     useLocalStream();
-    EXPECT_EQ(c.sum, testsupport::bitmap_checksum(bmp)) << (c.chalk ? "chalk " : "pencil ") << c.size;
-    destroy_bitmap(bmp);
+    EXPECT_EQ(c.sum, testsupport::image_checksum(bmp)) << (c.chalk ? "chalk " : "pencil ") << c.size;
+    testsupport::free_image(bmp);
   }
 }
 
@@ -425,15 +420,15 @@ TEST(Renderers, PinnedFarZigzags) {
     const int16_t* c = corners[shape];
     const int16_t xs[5] = {c[0], c[2], c[2], c[0], c[0]}, ys[5] = {c[1], c[3], c[1], c[3], c[1]};
     for (int tool = 0; tool < 6; ++tool) {
-      BITMAP* bmp = testsupport::make_pattern(912, 684);
+      Image* bmp = testsupport::make_pattern(912, 684);
       useCommandStream(77);
       tool == 0 ? drawPen(bmp, 255, 0, 0, xs, ys, 5) : tool == 1 ? drawPencil(bmp, 0, 0, 0, 400, xs, ys, 5)
       : tool == 2 ? drawChalk(bmp, 0, 128, 0, 400, xs, ys, 5) : tool == 3 ? drawStamp(bmp, 90, 10, 90, 400, 0, xs, ys, 5)
       : tool == 4 ? drawBrush(bmp, 0, 0, 255, 400, 400, xs, ys, 5) : drawSmudge(bmp, 400, 400, xs, ys, 5);
-      const uint64_t got[2] = {testsupport::bitmap_checksum(bmp), nextRandom()};
+      const uint64_t got[2] = {testsupport::image_checksum(bmp), nextRandom()};
       useLocalStream();
       for (int k = 0; k < 2; ++k) EXPECT_EQ(expected[tool][shape][k], got[k]) << tool << " " << shape << " " << k;
-      destroy_bitmap(bmp);
+      testsupport::free_image(bmp);
     }
   }
   // The walk with a reach visits or skips exactly the samples of the whole walk, and skips the segments that
@@ -466,15 +461,15 @@ TEST(Disc, PinnedDiscs) {
                {20, 20, 1, NAN, 0, 14465518389014101251u},       {20, 20, 0.005f, 5, 0, 14465518389014101251u},
                {1.5f, 38.5f, 1, 8, 78, 8328633616637883686u},   {-3.75f, 6, 0.4f, 8, 50, 5072552981353120261u},
                {36.25f, -2.5f, 1, 11.5f, 107, 14757113461284104712u}};
-  BITMAP* black = testsupport::make_filled(40, 40, 0, 0, 0);
+  Image* black = testsupport::make_filled(40, 40, 0, 0, 0);
   for (const auto& c : cases) {
-    BITMAP* bmp = testsupport::make_filled(40, 40, 0, 0, 0);
+    Image* bmp = testsupport::make_filled(40, 40, 0, 0, 0);
     softDisc(bmp, c.cx, c.cy, 200, 100, 50, c.coverage, c.radius);
     EXPECT_EQ(c.painted, testsupport::count_differences(bmp, black)) << c.cx << "," << c.cy << " r " << c.radius;
-    EXPECT_EQ(c.sum, testsupport::bitmap_checksum(bmp)) << c.cx << "," << c.cy << " r " << c.radius;
-    destroy_bitmap(bmp);
+    EXPECT_EQ(c.sum, testsupport::image_checksum(bmp)) << c.cx << "," << c.cy << " r " << c.radius;
+    testsupport::free_image(bmp);
   }
-  destroy_bitmap(black);
+  testsupport::free_image(black);
 }
 
 // One stroke at in-range and out-of-range values: size and gap act as their
@@ -482,9 +477,9 @@ TEST(Disc, PinnedDiscs) {
 // nothing.
 TEST(Stamp, PinnedStrokes) {
   const std::vector<int16_t> still = {25, 25, 25};
-  BITMAP* blank = testsupport::make_pattern(912, 684);
-  const uint64_t untouched = testsupport::bitmap_checksum(blank);
-  destroy_bitmap(blank);
+  Image* blank = testsupport::make_pattern(912, 684);
+  const uint64_t untouched = testsupport::image_checksum(blank);
+  testsupport::free_image(blank);
   const struct {
     float size, gap;
     bool moving;
@@ -493,11 +488,11 @@ TEST(Stamp, PinnedStrokes) {
                {50, -4, true, 14009003145975916033ull},    {1.5f, 100, true, 4283033006230996930ull},
                {0, 250, true, 4283033006230996930ull},     {8, 0, false, untouched}};
   for (const auto& c : cases) {
-    BITMAP* bmp = testsupport::make_pattern(912, 684);
+    Image* bmp = testsupport::make_pattern(912, 684);
     const std::vector<int16_t>& sx = c.moving ? LONG_XS : still;
     drawStamp(bmp, 15.0f, 150.0f, 99.5f, c.size, c.gap, sx.data(), c.moving ? LONG_YS.data() : still.data(), sx.size());
-    EXPECT_EQ(c.sum, testsupport::bitmap_checksum(bmp)) << "size " << c.size << " gap " << c.gap;
-    destroy_bitmap(bmp);
+    EXPECT_EQ(c.sum, testsupport::image_checksum(bmp)) << "size " << c.size << " gap " << c.gap;
+    testsupport::free_image(bmp);
   }
 }
 
@@ -505,13 +500,13 @@ TEST(Stamp, PinnedStrokes) {
 // processed in the same sample; leaving it for later changes these counts.
 // Once every bristle is gone the rest of the stroke costs no draws.
 TEST(Brush, PinnedDrawCountsOfADryingBrush) {
-  BITMAP* bmp = testsupport::make_filled(300, 100, 255, 255, 255);
+  Image* bmp = testsupport::make_filled(300, 100, 255, 255, 255);
   const long expected[12] = {488, 464, 487, 459, 439, 379, 495, 447, 383, 447, 463, 432};
   for (uint32_t seed = 1; seed <= 12; ++seed) {
     for (int end : {210, 290})
       EXPECT_EQ(brush_draws(bmp, seed, 3, 1, TestStroke{60, 50, end, 50}), expected[seed - 1]) << seed;
   }
-  destroy_bitmap(bmp);
+  testsupport::free_image(bmp);
 }
 
 // Each row pins one behaviour: the pick-up reads at the unrotated offsets (a
@@ -541,11 +536,11 @@ TEST(Brush, PinnedPictures) {
       {"wet", false, {20, 30, 190, 30}, 0, 0, 0, 6, 500, 2, 9021, 6735044574293367172u},
   };
   for (const auto& c : cases) {
-    BITMAP* bmp = testsupport::make_pattern(200, 150);
-    if (c.patch) rectfill(bmp, 140, 38, 160, 42, makecol32(0, 255, 0));
+    Image* bmp = testsupport::make_pattern(200, 150);
+    if (c.patch) testsupport::fill_rect(bmp, 140, 38, 160, 42, pack_pixel(0, 255, 0));
     EXPECT_EQ(c.draws, brush_draws(bmp, c.seed, c.size, c.dryness, c.s, c.r, c.g, c.b)) << c.name;
-    EXPECT_EQ(c.sum, testsupport::bitmap_checksum(bmp)) << c.name;
-    destroy_bitmap(bmp);
+    EXPECT_EQ(c.sum, testsupport::image_checksum(bmp)) << c.name;
+    testsupport::free_image(bmp);
   }
 }
 
@@ -573,24 +568,24 @@ TEST(Smudge, PinnedSingleDiscs) {
       {"right edge", {58, 0, 59, 39, 255}, 1.7f, 57, 20, 2, 0, 1, 8853923630705235431u},
   };
   for (const auto& c : cases) {
-    BITMAP* bmp = testsupport::make_filled(60, 40, 0, 0, 0);
+    Image* bmp = testsupport::make_filled(60, 40, 0, 0, 0);
     int v = c.rect[4];
-    rectfill(bmp, c.rect[0], c.rect[1], c.rect[2], c.rect[3], makecol32(v, v, v));
-    BITMAP* before = create_bitmap_ex(32, 60, 40);
-    blit(bmp, before, 0, 0, 0, 0, 60, 40);
+    testsupport::fill_rect(bmp, c.rect[0], c.rect[1], c.rect[2], c.rect[3], pack_pixel(v, v, v));
+    Image* before = testsupport::make_filled(60, 40, 0, 0, 0);
+    image_copy_all(bmp, before);
     smudgeDisc(bmp, c.size, 0.5f, c.cx, c.cy, c.dx, c.dy);
     EXPECT_EQ(c.changed, testsupport::count_differences(bmp, before)) << c.name;
-    EXPECT_EQ(c.sum, testsupport::bitmap_checksum(bmp)) << c.name;
-    destroy_bitmap(before);
-    destroy_bitmap(bmp);
+    EXPECT_EQ(c.sum, testsupport::image_checksum(bmp)) << c.name;
+    testsupport::free_image(before);
+    testsupport::free_image(bmp);
   }
 }
 
 // Too weak a stroke, a single sample and arguments that are not usable change
 // nothing; a size that is not a number acts as the lower bound.
 TEST(Smudge, WeakStrengthsSingleSamplesAndBadArgumentsChangeNothing) {
-  BITMAP* before = testsupport::make_pattern(160, 100);
-  BITMAP* bmp = testsupport::make_pattern(160, 100);
+  Image* before = testsupport::make_pattern(160, 100);
+  Image* bmp = testsupport::make_pattern(160, 100);
   smudge(bmp, 12, 6, {20, 30, 100, 60, 140, 20});
   smudge(bmp, 12, 1000, {50, 40, 51, 40});  // 1 pixel: one sample at spacing 2
   const float nan = std::nanf("");
@@ -601,11 +596,11 @@ TEST(Smudge, WeakStrengthsSingleSamplesAndBadArgumentsChangeNothing) {
   }
   smudgeDisc(nullptr, 4, 0.5f, 30, 20, -1, 0);
   drawSmudge(nullptr, 8, 500, nullptr, nullptr, 3);
-  EXPECT_TRUE(testsupport::bitmaps_equal(bmp, before));
+  EXPECT_TRUE(testsupport::images_equal(bmp, before));
   smudge(bmp, nan, 700, {10, 10, 50, 30});
   EXPECT_GT(testsupport::count_differences(bmp, before), 0);
   smudge(before, 1.7f, 700, {10, 10, 50, 30});
-  EXPECT_TRUE(testsupport::bitmaps_equal(bmp, before));
-  destroy_bitmap(bmp);
-  destroy_bitmap(before);
+  EXPECT_TRUE(testsupport::images_equal(bmp, before));
+  testsupport::free_image(bmp);
+  testsupport::free_image(before);
 }

@@ -10,6 +10,7 @@
 namespace {
 
 using testsupport::bitmap_checksum;
+using testsupport::image_checksum;
 using Point = std::pair<int, int>;
 using Points = std::vector<Point>;
 
@@ -31,18 +32,17 @@ Points wavy(Point from, int steps) {
   return path;
 }
 // Draws queued entry i onto canvas as every client does; the points decoded.
-Points drawn_points(BITMAP* canvas, uint16_t i) {
+Points drawn_points(Image* canvas, uint16_t i) {
   apply_command(canvas, queue_at(&command_queue, i));
   Points points;
   for (int k = 0; k < point_list.count; k++) points.push_back({point_list.xs[k], point_list.ys[k]});
   return points;
 }
 // The picture part of BackBuffer shows exactly this canvas.
-bool screen_shows(BITMAP* canvas) {
-  BITMAP* view = create_sub_bitmap(BackBuffer, ox, oy, CANVAS_WIDTH, CANVAS_HEIGHT);
-  bool same = testsupport::bitmaps_equal(view, canvas);
-  destroy_bitmap(view);
-  return same;
+bool screen_shows(const Image* canvas) {
+  const Image back = bitmap_image(BackBuffer);
+  const Image view = image_part(&back, ox, oy, CANVAS_WIDTH, CANVAS_HEIGHT);
+  return testsupport::images_equal(&view, canvas);
 }
 
 // A click, a move away and back, a cancelled stroke, a failing encoder and an
@@ -50,24 +50,24 @@ bool screen_shows(BITMAP* canvas) {
 // the stroke layer as a rebuild draws them. A right press picks the colour.
 TEST_F(ScreenTest, StrokesThatSendNothingAndTheColourPick) {
   net_available = connected = true;
-  rectfill(LocalCanvas, 400, 300, 440, 340, makecol32(10, 200, 30));
-  const uint64_t before = bitmap_checksum(LocalCanvas);
-  blit(LocalCanvas, BackBuffer, 0, 0, ox, oy, CANVAS_WIDTH, CANVAS_HEIGHT);
+  testsupport::fill_rect(&LocalCanvas, 400, 300, 440, 340, pack_pixel(10, 200, 30));
+  const uint64_t before = image_checksum(&LocalCanvas);
+  blit_image(&LocalCanvas, BackBuffer, 0, 0, ox, oy, CANVAS_WIDTH, CANVAS_HEIGHT);
   stroke({{100, 100}, {100, 100}});
   stroke({{100, 100}, {102, 100}}, false, false, MOUSE_LEFT);  // too short to fix a point
-  EXPECT_FALSE(screen_shows(LocalCanvas));  // the tail, on BackBuffer
+  EXPECT_FALSE(screen_shows(&LocalCanvas));  // the tail, on BackBuffer
   step({100, 100}, 0, 0);
-  EXPECT_TRUE(screen_shows(LocalCanvas));
+  EXPECT_TRUE(screen_shows(&LocalCanvas));
   stroke({{100, 100}, {103, 100}}, false, false, MOUSE_LEFT);
   EXPECT_EQ(StrokePoints.count, 3u);  // a path of 3 fixes a point
   stroke(wavy({100, 100}, 30), false, false, MOUSE_LEFT);
-  EXPECT_GT(testsupport::count_differences(StrokeLayer, LocalCanvas), 20);  // settled segments
-  const uint64_t layer = bitmap_checksum(StrokeLayer);
+  EXPECT_GT(testsupport::count_differences(&StrokeLayer, &LocalCanvas), 20);  // settled segments
+  const uint64_t layer = image_checksum(&StrokeLayer);
   stroke_rebuild_layer();
-  EXPECT_EQ(bitmap_checksum(StrokeLayer), layer);
+  EXPECT_EQ(image_checksum(&StrokeLayer), layer);
   step({300, 100}, 0, MOUSE_LEFT | MOUSE_RIGHT);
   EXPECT_FALSE(stroke_in_progress());
-  EXPECT_TRUE(screen_shows(LocalCanvas));
+  EXPECT_TRUE(screen_shows(&LocalCanvas));
   step({320, 130}, 0, MOUSE_LEFT);
   step({340, 150}, 0, 0);
 
@@ -87,11 +87,11 @@ TEST_F(ScreenTest, StrokesThatSendNothingAndTheColourPick) {
   stroke(wavy({100, 100}, 20));
   const ChatLine& last = chat_log.lines[(chat_log.head + CHAT_LOG_SLOTS - 1) % CHAT_LOG_SLOTS];
   EXPECT_NE(std::string(last.text).find("Error initiating Chalk command."), std::string::npos);
-  EXPECT_EQ(bitmap_checksum(LocalCanvas), before);
+  EXPECT_EQ(image_checksum(&LocalCanvas), before);
   connected = false;
   drawing_tool = TOOL_PEN;
   stroke(wavy({100, 100}, 20));
-  EXPECT_NE(bitmap_checksum(LocalCanvas), before);
+  EXPECT_NE(image_checksum(&LocalCanvas), before);
   EXPECT_EQ(queue_count(&command_queue), 0);
   EXPECT_EQ(server_connection.send_buffer.end, server_connection.send_buffer.begin);
 }
@@ -102,8 +102,8 @@ TEST_F(ScreenTest, CommittedStrokesAreWhatEveryClientDrawsShiftCtrlAndThe255Poin
   net_available = connected = true;
   set_colour(20, 40, 200);
   const int types[] = {MSG_PEN, MSG_PENCIL, MSG_BRUSH, MSG_CHALK, MSG_SMUDGE, MSG_STAMP};
-  BITMAP* other = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);  // another client
-  blit(other, LocalCanvas, 0, 0, 0, 0, CANVAS_WIDTH, CANVAS_HEIGHT);
+  Image* other = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);  // another client
+  image_copy_all(other, &LocalCanvas);
   for (int tool = TOOL_PEN; tool <= TOOL_STAMP; tool++) {
     SCOPED_TRACE(ToolTable[tool].name);
     drawing_tool = tool;
@@ -111,10 +111,10 @@ TEST_F(ScreenTest, CommittedStrokesAreWhatEveryClientDrawsShiftCtrlAndThe255Poin
     ASSERT_EQ(queue_count(&command_queue), tool + 1);
     Message* m = queue_at(&command_queue, tool);
     EXPECT_EQ(m->type, uint32_t(types[tool]));
-    EXPECT_GT(testsupport::count_differences(LocalCanvas, other), 100);
-    EXPECT_TRUE(screen_shows(LocalCanvas));
+    EXPECT_GT(testsupport::count_differences(&LocalCanvas, other), 100);
+    EXPECT_TRUE(screen_shows(&LocalCanvas));
     apply_command(other, m);
-    EXPECT_TRUE(testsupport::bitmaps_equal(LocalCanvas, other));
+    EXPECT_TRUE(testsupport::images_equal(&LocalCanvas, other));
   }
 
   drawing_tool = TOOL_PEN;
@@ -150,8 +150,8 @@ TEST_F(ScreenTest, CommittedStrokesAreWhatEveryClientDrawsShiftCtrlAndThe255Poin
     total += FRAME_HEADER_SIZE + message_length(queue_at(&command_queue, i));
   const ByteBuffer& sent = server_connection.send_buffer;
   EXPECT_EQ(size_t(sent.end - sent.begin), total);
-  EXPECT_TRUE(testsupport::bitmaps_equal(LocalCanvas, other));
-  destroy_bitmap(other);
+  EXPECT_TRUE(testsupport::images_equal(&LocalCanvas, other));
+  testsupport::free_image(other);
 }
 
 }  // namespace

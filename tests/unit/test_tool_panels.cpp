@@ -34,7 +34,7 @@ TEST_F(ScreenTest, PinnedPaintPanelsAndPressesInSequenceSetColourHueAndRing) {
   for (const auto& p : ignored) EXPECT_EQ(press(p[0], p[1], p[2]), nullptr) << p[1];
   EXPECT_EQ(colour_panel_handler(panel, 0, 'a', 0, 0), nullptr);
   EXPECT_EQ(std::vector<float>(current_rgb, current_rgb + 3), (std::vector<float>{1, 2, 3}));
-  BITMAP* small = testsupport::make_filled(100, 300, 1, 2, 3);
+  BITMAP* small = testsupport::make_filled_bitmap(100, 300, 1, 2, 3);
   draw_colour_panel(small);
   expect_rgb(small, 0, 0, 1, 2, 3);
   destroy_bitmap(small);
@@ -84,13 +84,16 @@ using Handler = BITMAP* (*)(BITMAP*, int, int, int, int);
 // commands, where it was and selected. Left presses on a band set its value
 // from the column; other presses change nothing.
 TEST_F(ScreenTest, PinnedToolPanelsAndSliderPressesSetTheirValues) {
-  BITMAP* picture = make_sample_picture();
-  ASSERT_TRUE(picture);
+  Image picture;
+  ASSERT_TRUE(make_sample_picture(&picture));
   EXPECT_EQ(random_position(LOCAL_STREAM), 48u);
   EXPECT_EQ(StrokePoints.count, 0u);
-  EXPECT_EQ(15459442272234429787u, testsupport::bitmap_checksum(picture));
-  destroy_bitmap(picture);
-  SamplePicture = testsupport::make_pattern(160, 120);
+  EXPECT_EQ(15459442272234429787u, testsupport::image_checksum(&picture));
+  image_destroy(&picture);
+  Image* pattern = testsupport::make_pattern(160, 120);
+  ASSERT_TRUE(image_create(&SamplePicture, 160, 120));  // freed with the world
+  image_copy_all(pattern, &SamplePicture);
+  testsupport::free_image(pattern);
   set_colour(200, 30, 40);
   const struct {
     Handler handler;

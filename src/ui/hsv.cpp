@@ -1,4 +1,4 @@
-#include "paint/hsv.h"
+#include "ui/hsv.h"
 
 #include <allegro.h>
 
