@@ -555,7 +555,7 @@ void paint_samples(const Deposit& out, BristleList* list, float r, float g, floa
 }  // namespace
 
 void drawBrush(Image* image, float r, float g, float b, float size, float dryness,
-               const int16_t* xs, const int16_t* ys, int n, bool wide) {
+               const int16_t* xs, const int16_t* ys, int n) {
   log_write(LOG_DEBUG, "drawBrush invoked with %d points.", n);
   if (!image) return;
   if (!xs || !ys) n = 0;
@@ -568,7 +568,6 @@ void drawBrush(Image* image, float r, float g, float b, float size, float drynes
 
   BristleList* list = &Bristles;
   set_up_bristles(list, r, g, b, size);
-  paint_with_deposit(
-      image, [&](const auto& out) { paint_samples(out, list, r, g, b, dryness, xs, ys, n); }, wide);
+  paint_with_deposit(image, [&](const auto& out) { paint_samples(out, list, r, g, b, dryness, xs, ys, n); });
 }
 

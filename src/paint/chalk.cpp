@@ -28,14 +28,14 @@ inline void chalk_radius(ChalkDisc* disc, float size, uint32_t d) {
 // lays when that is known ahead, else 0, and takes them when it paints none.
 template <class NextDisc, class Known>
 void chalk_discs(Image* image, float r, float g, float b, float size, const int16_t* xs, const int16_t* ys, int n,
-                 bool wide, double budget, const NextDisc& disc, const Known& known) {
+                 double budget, const NextDisc& disc, const Known& known) {
   auto lay = [&](float x, float y, bool paint, const ChalkDisc& d) {
     if (!paint) return;
     Shade c = shade_colour(r, g, b, d.shade);
     softDisc(image, static_cast<float>(static_cast<double>(x) + d.at.dx),
-             static_cast<float>(static_cast<double>(y) + d.at.dy), c.r, c.g, c.b, 0.5f, d.radius, wide);
+             static_cast<float>(static_cast<double>(y) + d.at.dy), c.r, c.g, c.b, 0.5f, d.radius);
   };
-  // Off the picture a sample takes its draws and paints nothing.
+  // Out of reach of the picture a sample takes its draws and paints nothing.
   auto sample = [&](float x, float y, bool paint) {
     if (const int count = known(paint)) {
       if (paint)
@@ -53,7 +53,7 @@ void chalk_discs(Image* image, float r, float g, float b, float size, const int1
   // grain within the size of its sample.
   const StrokeReach reach{image->w, image->h, 2 * size + 2};
   walkStroke(
-      xs, ys, n, 1.0f, reach, [&](float x, float y) { sample(x, y, !sampleOffPicture(reach, x, y)); },
+      xs, ys, n, 1.0f, reach, [&](float x, float y) { sample(x, y, true); },
       [&](int count) {
         for (int k = 0; k < count; ++k) sample(0, 0, false);
       });
@@ -151,8 +151,7 @@ EASEL_WIDE_TARGET void read_discs(DiscsAhead* a, float size, double limit, doubl
 
 }  // namespace
 
-void drawChalk(Image* image, float r, float g, float b, float size, const int16_t* xs, const int16_t* ys, int n,
-               bool wide) {
+void drawChalk(Image* image, float r, float g, float b, float size, const int16_t* xs, const int16_t* ys, int n) {
   log_write(LOG_DEBUG, "drawChalk invoked with %d points.", n);
   if (!image) return;
   size = clamp_setting(size, 1.5f, 12.0f);
@@ -167,7 +166,7 @@ void drawChalk(Image* image, float r, float g, float b, float size, const int16_
     return d;
   };
 #ifdef EASEL_WIDE
-  if (wide && wide_available()) {
+  if (engine_wide()) {
     DiscsAhead ahead;
     GrainsAhead& draws = ahead.draws;
     read_discs(&ahead, size, limit, budget);
@@ -183,7 +182,7 @@ void drawChalk(Image* image, float r, float g, float b, float size, const int16_
       return ChalkDisc{{draws.offset[at], draws.offset[at + 1], 0.0f}, shade_of(draws.copy[at + 2], CHALK_SHADES),
                        ahead.radius[k], ahead.area2[k]};
     };
-    chalk_discs(image, r, g, b, size, xs, ys, n, wide, budget, disc, [&](bool paint) {
+    chalk_discs(image, r, g, b, size, xs, ys, n, budget, disc, [&](bool paint) {
       const int count = ahead.taken < ahead.found ? ahead.discs[ahead.taken] : 0;
       if (count && !paint) {
         ahead.taken += count;
@@ -195,5 +194,5 @@ void drawChalk(Image* image, float r, float g, float b, float size, const int16_
     return;
   }
 #endif
-  chalk_discs(image, r, g, b, size, xs, ys, n, wide, budget, plain, [](bool) { return 0; });
+  chalk_discs(image, r, g, b, size, xs, ys, n, budget, plain, [](bool) { return 0; });
 }

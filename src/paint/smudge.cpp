@@ -9,7 +9,9 @@
 #include "base/log.h"
 #include "paint/grain.h"
 #include "paint/pixel.h"
+#include "paint/engine_paths.h"
 #include "paint/splat.h"
+#include "paint/splat_packed.h"
 #include "paint/splat_wide.h"
 #include "paint/square_root.h"
 #include "paint/stroke.h"
@@ -93,8 +95,8 @@ struct PixelRow {
 
 // The disc's rows in the order of the drag.
 // trim: pass over rows off the image and discs wholly left or right of it
-// without working out their rows (the plain way visits every row, so that a
-// test comparing the ways checks the trimming too).
+// without working out their rows (the fast ways; the reference visits every
+// row).
 template <class Row>
 void smudge_rows(const Surface& surface, Row&& run_row, float radius, float x, float y, float dy, bool trim) {
   float fy = static_cast<float>(static_cast<double>(y) - std::floor(static_cast<double>(y)));
@@ -510,7 +512,7 @@ EASEL_WIDE_LOOP void smudge_rows_wide(const Surface& surface, float radius, floa
 
 }  // namespace
 
-void smudgeDisc(Image* image, float radius, float k, float x, float y, float dx, float dy, bool wide) {
+void smudgeDisc(Image* image, float radius, float k, float x, float y, float dx, float dy) {
   if (!image) return;
   // Below this coverage a step changes nothing; sampling has no side effects.
   if (!(k > 0.005)) return;
@@ -521,16 +523,16 @@ void smudgeDisc(Image* image, float radius, float k, float x, float y, float dx,
 
   Surface surface = {image, image->w, image->h, false};
 #ifdef __SSE2__
-  surface.packed = k <= 0.999f && packed_layout();
+  surface.packed = engine_fast() && k <= 0.999f && packed_layout();
 #endif
 #ifdef EASEL_WIDE
-  if (wide && surface.packed && wide_available()) {
+  if (surface.packed && engine_wide()) {
     smudge_rows_wide(surface, radius, k, x, y, dx, dy);
     return;
   }
 #endif
   smudge_rows(surface, PixelRow<ChosenSmear>{surface, ChosenSmear{surface.packed}, x, dx, k}, radius, x, y, dy,
-              false);
+              engine_fast());
 }
 
 void drawSmudge(Image* image, float size, float strength, const int16_t* xs, const int16_t* ys,
