@@ -3,6 +3,7 @@
 #include "base/log.h"
 #include "paint/deposit.h"
 #include "paint/grain.h"
+#include "paint/grain_ahead.h"
 #include "paint/stroke.h"
 
 namespace {
