@@ -10,8 +10,10 @@
 enum EnginePaths { ENGINE_REFERENCE = 0, ENGINE_FAST = 1 };
 
 // The setting, process-wide: set it once at start-up, or between drawings in
-// tests, never while another thread draws.
+// tests, never while another thread draws. engine_wide_chosen: the fast ways
+// and a processor with AVX2.
 extern EnginePaths engine_paths_chosen;
+extern bool engine_wide_chosen;
 
 inline EnginePaths engine_paths() { return engine_paths_chosen; }
 void engine_set_paths(EnginePaths paths);
@@ -22,4 +24,4 @@ void engine_paths_reset();
 inline bool engine_fast() { return engine_paths_chosen == ENGINE_FAST; }
 // Whether the fast ways are chosen and this processor has AVX2 for the wide
 // ones (false where the build has none).
-bool engine_wide();
+inline bool engine_wide() { return engine_wide_chosen; }
