@@ -1,5 +1,5 @@
 // Strokes and the tools that draw them: the coverage blend and colour pick, the
-// stroke walker, the packed blends, the preview, the soft disc, the pen, pencil
+// stroke walker, its reference and fast ways, the preview, the soft disc, the pen, pencil
 // and chalk grains, the stamp, the bristle brush and the smudge.
 #include <gtest/gtest.h>
 
