@@ -4,7 +4,7 @@ systemd would (the options file, the board's directory, a user of its own,
 the unit's umask; chroot instead of systemd), lets the installed easel-load
 paint over loopback, stops the server with SIGTERM and draws the board with
 the installed easel-render: the web view's picture, and the build tree's
-easel-render's where there is one. Needs root and a Debian mirror
+easel-render's where there is one; a purge of the server keeps the board. Needs root and a Debian mirror
 (EASEL_DEBIAN_MIRROR); prints how long each step took."""
 import glob
 import os
@@ -90,7 +90,7 @@ class InstallTest(unittest.TestCase):
         timed("apt-get install", "chroot", self.root, "apt-get", "install", "-y", "--no-install-recommends",
               *["/tmp/" + os.path.basename(p) for p in debs], env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
         # The first installation enables the default board.
-        self.assertTrue(os.path.islink(os.path.join(self.root, "etc/systemd/system/multi-user.target.wants/"
+        self.assertTrue(os.path.islink(os.path.join(self.root, "etc/systemd/system/multi-user.target.wants",
                                                    "easel-server.service")))
 
         # A board of the template: its options made from the default ones.
@@ -136,6 +136,12 @@ class InstallTest(unittest.TestCase):
         if os.path.exists(local_render):
             subprocess.run([local_render, str(state / "board.easel"), str(state.parent / "local.png")], check=True)
             self.assertEqual(picture, Image.read(["convert", str(state.parent / "local.png")]))
+        # Purging the server forgets its configuration and units, never a board.
+        wants = os.path.join(self.root, "etc/systemd/system/multi-user.target.wants/easel-server.service")
+        timed("apt-get purge", "chroot", self.root, "apt-get", "purge", "-y", "easel-server",
+              env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
+        self.assertEqual((state / "board.easel").read_bytes(), board)
+        self.assertFalse(os.path.lexists(wants) or os.path.exists(os.path.join(self.root, "etc/easel/default.conf")))
         print("the whole test: %.0f s" % (time.monotonic() - began), file=sys.stderr)
 
 
