@@ -67,6 +67,7 @@ def command_line(exec_start, env):
     return words
 
 
+@unittest.skipUnless(os.geteuid() == 0, "needs root: debootstrap and chroot")
 class InstallTest(unittest.TestCase):
     def in_root(self, *command, directory="/", **options):
         """A program of the root, run there as the board's user in the unit's umask."""
