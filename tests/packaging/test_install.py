@@ -128,10 +128,11 @@ class InstallTest(unittest.TestCase):
         server.send_signal(signal.SIGTERM)
         self.assertEqual(server.wait(20), 0, log.read_text())
 
-        render = self.in_root("/usr/bin/easel-render", "/var/lib/%s/board.easel" % unit["StateDirectory"],
-                              "/var/lib/%s/board.png" % unit["StateDirectory"])
-        self.assertEqual(render.wait(60), 0)
+        for board_file, out in [("board.easel", "board.png"), ("/dev/null", "empty.png")]:
+            render = self.in_root("/usr/bin/easel-render", board_file, out, directory=unit["WorkingDirectory"])
+            self.assertEqual(render.wait(60), 0)
         picture = Image.read(["convert", str(state / "board.png")])
+        self.assertNotEqual(picture, Image.read(["convert", str(state / "empty.png")]))
         self.assertEqual(picture, Image.read(["convert", str(web_png)]))
         local_render = os.path.join(BUILD_DIR, "tools", "easel-render")
         if os.path.exists(local_render):
