@@ -170,23 +170,31 @@ TEST_F(BoardSessionTest, StrayMessagesAcknowledgementsByCopyOrDrawingAndChatLine
   Image* truth = make_filled(CANVAS_WIDTH, CANVAS_HEIGHT, 0, 0, 0);
   image_copy_all(paper, truth);
   apply_frames(truth, first.data(), first.size());
-  const Bytes ours[] = {stroke_frame(1, 4, 7), chat_frame(1, "mine"), stroke_frame(1, 5, 8)};
-  for (const Bytes& f : ours) ASSERT_EQ(submit(f), SUBMIT_SENT);
-  EXPECT_EQ(sent(), concat({ours[0], ours[1], ours[2]}));
+  const Bytes ours[] = {stroke_frame(1, 4, 7), stroke_frame(1, 5, 8), chat_frame(1, "mine"), stroke_frame(1, 0, 10)};
+  for (int i : {0, 1}) ASSERT_EQ(submit(ours[i]), SUBMIT_SENT);
+  EXPECT_EQ(sent(), concat({ours[0], ours[1]}));
+  // Our own strokes place our label as they are drawn: the stamp's first point and colour.
+  EXPECT_EQ(s.roster.users[1].x, int16_t(8 * 37));
+  EXPECT_EQ(s.roster.users[1].red, float(8 * 53 % 256));
   const uint64_t local = image_checksum(&s.LocalCanvas);
   deliver(frame_bytes(MSG_ACCEPTED, {}));
   apply_frames(truth, ours[0].data(), ours[0].size());
   EXPECT_TRUE(images_equal(&s.ServerCanvas, truth));
   EXPECT_EQ(image_checksum(&s.LocalCanvas), local);
+  ASSERT_EQ(submit(ours[2]), SUBMIT_SENT);
   const Bytes theirs = stroke_frame(4, 3, 9);
   deliver(concat({theirs, chat_frame(4, "hi"), chat_frame(0, "n\xFF\xFCo\nte")}));  // rebuilt with our line queued
+  // The first acknowledgement draws our stamp (our line still waits), the second shows our line.
   deliver(concat({frame_bytes(MSG_ACCEPTED, {}), chat_frame(4, std::string(700, 'w')), frame_bytes(MSG_ACCEPTED, {})}));
-  for (const Bytes* f : {&theirs, &ours[2]}) apply_frames(truth, f->data(), f->size());
+  // Our only stroke acknowledged after another user's command is drawn, not copied.
+  ASSERT_EQ(submit(ours[3]), SUBMIT_SENT);
+  deliver(concat({theirs, frame_bytes(MSG_ACCEPTED, {})}));
+  for (const Bytes* f : {&theirs, &ours[1], &theirs, &ours[3]}) apply_frames(truth, f->data(), f->size());
   EXPECT_TRUE(images_equal(&s.ServerCanvas, truth));
   EXPECT_TRUE(images_equal(&s.LocalCanvas, truth));
   EXPECT_EQ(s.roster.users[4].x, int16_t(9 * 37));  // their stroke's first point
-  EXPECT_EQ(lines(), (Lines{spoken_line("Bob", "hi"), system_line("note"), spoken_line("Ann", "mine"),
-                            spoken_line("Bob", std::string(511, 'w'))}));
+  EXPECT_EQ(lines(), (Lines{spoken_line("Bob", "hi"), system_line("note"), spoken_line("Bob", std::string(511, 'w')),
+                            spoken_line("Ann", "mine")}));
   free_image(truth);
 }
 
