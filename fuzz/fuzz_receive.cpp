@@ -5,8 +5,8 @@
 // the login request; byte 1 how many messages one step handles (low 4 bits,
 // one more than their value), how the bytes are cut (bits 4 to 6: all at once,
 // or pieces of 2^(n+2) bytes) and whether points stay as they are (bit 7) rather
-// than folded near the picture: far points only slow every run down
-// (fuzz_apply_command covers them).
+// than folded into -32..95, across the picture's top left corner: long strokes
+// only slow every run down (fuzz_apply_command covers them).
 #include <algorithm>
 #include <cstdlib>
 #include <vector>

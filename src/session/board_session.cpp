@@ -28,14 +28,19 @@ void add_line_at(BoardSession* s, const char* name, const char* text, time_t now
   if (chat_log_add(&s->chat_log, name, text, now)) ++s->frame.lines_added;
 }
 
+void vnotice_at(BoardSession* s, time_t now, const char* format, va_list args) __attribute__((format(printf, 3, 0)));
+void vnotice_at(BoardSession* s, time_t now, const char* format, va_list args) {
+  char buffer[NOTICE_SIZE];
+  vsnprintf(buffer, sizeof buffer, format, args);
+  add_line_at(s, nullptr, buffer, now);
+}
+
 void notice_at(BoardSession* s, time_t now, const char* format, ...) __attribute__((format(printf, 3, 4)));
 void notice_at(BoardSession* s, time_t now, const char* format, ...) {
-  char buffer[NOTICE_SIZE];
   va_list args;
   va_start(args, format);
-  vsnprintf(buffer, sizeof buffer, format, args);
+  vnotice_at(s, now, format, args);
   va_end(args);
-  add_line_at(s, nullptr, buffer, now);
 }
 
 // The roster name of an id, or "???" when there is none to show.
@@ -323,9 +328,7 @@ void board_session_disconnect(BoardSession* s, const char* notice_format) {
   byte_buffer_release(&s->incoming);
   byte_buffer_release(&s->outgoing);
   s->frame.disconnected = notice_format;
-  char notice[NOTICE_SIZE];
-  snprintf(notice, sizeof notice, notice_format, s->server_name, s->server_port);
-  add_line_at(s, nullptr, notice, s->clock());
+  notice_at(s, s->clock(), notice_format, s->server_name, int(s->server_port));
 }
 
 void board_session_add_line(BoardSession* s, const char* name, const char* text) {
@@ -333,10 +336,8 @@ void board_session_add_line(BoardSession* s, const char* name, const char* text)
 }
 
 void board_session_notice(BoardSession* s, const char* format, ...) {
-  char buffer[NOTICE_SIZE];
   va_list args;
   va_start(args, format);
-  vsnprintf(buffer, sizeof buffer, format, args);
+  vnotice_at(s, s->clock(), format, args);
   va_end(args);
-  add_line_at(s, nullptr, buffer, s->clock());
 }

@@ -31,7 +31,7 @@ constexpr int SERVER_NAME_SIZE = 256;
 struct FrameReport {
   bool received_this_frame;  // ServerCanvas got what LocalCanvas lacked: LocalCanvas was rebuilt
   bool roster_changed;       // a name, colour or position
-  int lines_added;           // chat lines the session added
+  int lines_added;           // chat lines added
   const char* disconnected;  // when the link ended: the notice's format (server, port)
 };
 
