@@ -52,8 +52,14 @@ struct Scheduler {
 Scheduler scheduler;
 
 bool two_cores() {
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+  // Built without threads (a browser's single thread): no worker can be made,
+  // and without exceptions a failed attempt would not be caught.
+  return false;
+#else
   static const bool two = std::thread::hardware_concurrency() >= 2;
   return two;
+#endif
 }
 
 bool overlaps(const Footprint& a, const Footprint& b) {

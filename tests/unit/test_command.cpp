@@ -5,6 +5,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "net/command.h"
@@ -187,12 +188,24 @@ TEST(CommandRun, DrawsAHistoryAsApplyCommandDoesOneByOne) {
         calls.push_back((*static_cast<decltype(seen)*>(see))(c, p));
       },
       &seen};
-  CommandRun run;
+  // A run of its own, then one while another holds the worker: that one is
+  // drawn on the calling thread alone, as where no thread can be made.
+  CommandRun run, holder;
   command_run_begin(&run, as_run, &observer);
   for (Message& m : history) command_run_add(&run, &m);
   command_run_finish(&run);
   EXPECT_TRUE(same(one_by_one, as_run));
+  EXPECT_EQ(expected, std::exchange(calls, {}));
+  Image* alone = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
+  command_run_begin(&holder, before);
+  command_run_begin(&run, alone, &observer);
+  EXPECT_FALSE(run.shared);
+  for (Message& m : history) command_run_add(&run, &m);
+  command_run_finish(&run);
+  command_run_finish(&holder);
+  EXPECT_TRUE(same(one_by_one, alone));
   EXPECT_EQ(expected, calls);
+  testsupport::free_image(alone);
   for (Image* b : {one_by_one, as_run, before}) testsupport::free_image(b);
   for (Message& m : history) message_free(&m);
 }
