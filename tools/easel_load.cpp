@@ -166,22 +166,28 @@ static int parse_options(LoadOptions* o, int argc, char** argv) {
     }
     if (a == "--help") {
       printf(
-          "Usage: easel-load [--clients N] [--seconds S] [--rate R] [--window W]\n"
-          "                  [--flooders K] [--port P] [--host 127.0.0.1] [--server PATH]\n"
-          "                  [--seed N] [--dear]\n"
-          "Connects N users (default 10) to an easel-server on the loopback interface,\n"
-          "each from a loopback address of its own (127.40.x.y);\n"
-          "each paints R strokes a second (default 5; 0: as fast as the server\n"
-          "acknowledges, W strokes in flight, default 8) for S seconds (default 10).\n"
-          "With --server, starts that server on a free port with a fresh board (with\n"
-          "--rate 0 --draw-budget 0 --draw-total 0 when R is 0) and stops it afterwards.\n"
-          "With --flooders K, K more users send as fast as they are acknowledged (W in\n"
-          "flight); their strokes are counted apart and left out of the latency.\n"
-          "With --dear, the flooders send the dearest commands the server accepts.\n"
-          "Reports the relayed frames received per second and the acknowledgement\n"
-          "latency of the strokes (median, 99th percentile, maximum), and the drawing\n"
-          "cost per second of the commands one painter received: as the server\n"
-          "estimates it, and measured by drawing them afterwards.\n");
+          "Usage: easel-load [OPTION]...\n"
+          "Connects users to an easel-server on the loopback interface, each from a\n"
+          "loopback address of its own (127.40.x.y), who paint for a bounded time, and\n"
+          "reports the relayed frames received per second, the acknowledgement latency\n"
+          "of the strokes (median, 99th percentile, maximum), and the drawing cost per\n"
+          "second of the commands one painter received: as the server estimates it, and\n"
+          "measured by drawing them afterwards.\n"
+          "\n"
+          "  --clients N     users who paint (default 10)\n"
+          "  --seconds S     how long they paint (default 10)\n"
+          "  --rate R        strokes a second each (default 5; 0: as fast as the server\n"
+          "                  acknowledges, W strokes in flight)\n"
+          "  --window W      strokes in flight at --rate 0 and of flooders (default 8)\n"
+          "  --flooders K    K more users who send as fast as they are acknowledged;\n"
+          "                  their strokes are counted apart and left out of the latency\n"
+          "  --dear          the flooders send the dearest commands the server accepts\n"
+          "  --server PATH   starts that server on a free port with a fresh board (with\n"
+          "                  --rate 0 --draw-budget 0 --draw-total 0 when R is 0) and\n"
+          "                  stops it afterwards\n"
+          "  --host ADDRESS  the server's loopback address otherwise (default 127.0.0.1)\n"
+          "  --port P        and its port (default 2020)\n"
+          "  --seed N        seed of the strokes' paths (default 1)\n");
       exit(0);
     }
     if (i + 1 >= argc) return 0;
