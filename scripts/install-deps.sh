@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
+  emscripten  # the WebAssembly build of the engine and its test (brings node)
   liballegro4-dev libx11-dev libpng-dev libstb-dev libboost1.81-dev
   libgtest-dev libbenchmark-dev locales
   libmypaint-dev  # optional: only the side-by-side dab benchmark links it

@@ -4,7 +4,5 @@
 
 #include "paint/image.h"
 
-// wide: take the processor's wide units where it has them (false to compare
-// with the plain way).
 void drawBrush(Image* image, float r, float g, float b, float size, float dryness,
-               const int16_t* xs, const int16_t* ys, int n, bool wide = true);
+               const int16_t* xs, const int16_t* ys, int n);

@@ -1,10 +1,13 @@
 // The ways of depositing splatPoint's dots, for loops that lay many: each lays
 // out a colour once (ink) and deposits dots with it (splat). All give
-// splatPoint's bits; the loop is compiled once per way and the fastest one the
-// processor takes is chosen per stroke.
+// splatPoint's bits; the loop is compiled once per way and the way is chosen
+// per stroke: the plain one for the reference ways, else the fastest one the
+// processor takes.
 #pragma once
+#include "paint/engine_paths.h"
 #include "paint/image.h"
 #include "paint/splat.h"
+#include "paint/splat_packed.h"
 #include "paint/splat_wide.h"
 #include "paint/stroke.h"
 
@@ -45,22 +48,21 @@ EASEL_WIDE_LOOP void paint_wide(Image* image, const Paint& paint) {
 }
 #endif
 
-// paint(deposit) with the fastest deposit the processor takes, the wide one
-// only if wide; paint is called once, with a deposit of one of the kinds above.
+// paint(deposit) with the deposit the engine's ways choose; paint is called
+// once, with a deposit of one of the kinds above.
 template <class Paint>
-void paint_with_deposit(Image* image, const Paint& paint, bool wide = true) {
+void paint_with_deposit(Image* image, const Paint& paint) {
 #ifdef EASEL_WIDE
-  if (wide && wide_available()) {
+  if (engine_wide()) {
     paint_wide(image, paint);
     return;
   }
 #endif
 #ifdef __SSE2__
-  if (packed_layout()) {
+  if (engine_fast() && packed_layout()) {
     paint(PackedDeposit{image});
     return;
   }
 #endif
-  (void)wide;
   paint(PointDeposit{image});
 }

@@ -2,6 +2,4 @@
 #pragma once
 #include "paint/image.h"
 
-// wide false keeps to the paths every processor has, which give the same bits.
-void softDisc(Image* image, float cx, float cy, float r, float g, float b, float coverage, float radius,
-              bool wide = true);
+void softDisc(Image* image, float cx, float cy, float r, float g, float b, float coverage, float radius);

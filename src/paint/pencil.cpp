@@ -3,6 +3,7 @@
 #include "base/log.h"
 #include "paint/deposit.h"
 #include "paint/grain.h"
+#include "paint/grain_ahead.h"
 #include "paint/stroke.h"
 
 namespace {
@@ -14,8 +15,9 @@ template <class Deposit, class NextGrain>
 void pencil_grains(const Deposit& out, float r, float g, float b, float size, const int16_t* xs, const int16_t* ys,
                    int n, const NextGrain& grain) {
   // Every sample lays the same number of grains: one, then one more for each
-  // 0.6 added while the sum is not above the size. Off the picture a sample
-  // only takes their draws, each grain its rejected places and its shade.
+  // 0.6 added while the sum is not above the size. Out of reach of the
+  // picture a sample only takes their draws, each grain its rejected places
+  // and its shade.
   int grains = 0;
   for (float acc = 0.0f; !(acc > size); acc = static_cast<float>(acc + 0.6)) ++grains;
   GrainOffset at;
@@ -27,7 +29,6 @@ void pencil_grains(const Deposit& out, float r, float g, float b, float size, co
   walkStroke(
       xs, ys, n, 1.0f, reach,
       [&](float x, float y) {
-        if (sampleOffPicture(reach, x, y)) return draws_only();
         for (int k = 0; k < grains; ++k) {
           grain(&at, &shade);
           Shade c = shade_colour(r, g, b, shade);
@@ -42,14 +43,14 @@ void pencil_grains(const Deposit& out, float r, float g, float b, float size, co
 
 template <class Deposit>
 void pencil_stroke(const Deposit& out, float r, float g, float b, float size, const int16_t* xs, const int16_t* ys,
-                   int n, bool wide) {
+                   int n) {
   const double limit = grain_limit(size);
   auto plain = [&](GrainOffset* at, float* shade) {
     *at = grain_offset<false>(size, limit);
     *shade = draw_shade(PENCIL_SHADES);
   };
 #ifdef EASEL_WIDE
-  if (wide && wide_available()) {
+  if (engine_wide()) {
     GrainsAhead ahead;
     read_ahead(&ahead, size, limit);
     pencil_grains(out, r, g, b, size, xs, ys, n, [&](GrainOffset* at, float* shade) {
@@ -67,16 +68,14 @@ void pencil_stroke(const Deposit& out, float r, float g, float b, float size, co
     return;
   }
 #endif
-  (void)wide;
   pencil_grains(out, r, g, b, size, xs, ys, n, plain);
 }
 
 }  // namespace
 
-void drawPencil(Image* image, float r, float g, float b, float size, const int16_t* xs, const int16_t* ys, int n,
-                bool wide) {
+void drawPencil(Image* image, float r, float g, float b, float size, const int16_t* xs, const int16_t* ys, int n) {
   log_write(LOG_DEBUG, "drawPencil invoked with %d points.", n);
   if (!image) return;
   size = clamp_setting(size, 1.5f, 8.0f);
-  paint_with_deposit(image, [&](const auto& out) { pencil_stroke(out, r, g, b, size, xs, ys, n, wide); }, wide);
+  paint_with_deposit(image, [&](const auto& out) { pencil_stroke(out, r, g, b, size, xs, ys, n); });
 }

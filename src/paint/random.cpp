@@ -52,8 +52,15 @@ void seed_stream(RandomStream* s, uint32_t seed) {
 }
 
 // Eight words side by side: two SSE2 registers, or one AVX2 register in the
-// clone of regenerate for processors that have it.
+// clone of regenerate for processors that have it (the same arithmetic on
+// words, so every clone gives the same outputs).
 typedef uint32_t Words8 __attribute__((vector_size(32)));
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define REGENERATE_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define REGENERATE_CLONES
+#endif
 
 inline uint32_t twist(uint32_t word, uint32_t next, uint32_t far) {
   uint32_t y = (word & 0x80000000u) | (next & 0x7FFFFFFFu);
@@ -87,7 +94,7 @@ inline void twist8(uint32_t* word, const uint32_t* far) {
 // that were already regenerated in this pass (indices taken modulo 1000). Eight
 // at a time is the same: a word reads its right neighbour before that is
 // rewritten, and far words at least WRAP behind, long rewritten.
-__attribute__((target_clones("avx2", "default"))) void regenerate(RandomStream* s) {
+REGENERATE_CLONES void regenerate(RandomStream* s) {
   uint32_t* st = s->state;
   constexpr unsigned WRAP = STATE_WORDS - MIDDLE_DISTANCE;
   unsigned k = 0;

@@ -6,5 +6,6 @@
 
 void drawSmudge(Image* image, float size, float strength, const int16_t* xs, const int16_t* ys,
                 int n);
-// wide false keeps to the paths every processor has, which give the same bits.
-void smudgeDisc(Image* image, float radius, float coverage, float x, float y, float dx, float dy, bool wide = true);
+// One step of the smudge: the disc at (x, y) blended towards the colours at
+// (dx, dy) from each of its pixels.
+void smudgeDisc(Image* image, float radius, float coverage, float x, float y, float dx, float dy);

@@ -4,8 +4,8 @@
 // each lane does the plain path's double operations in its order, rounding to
 // float where it rounds, so the bits are the plain path's.
 //
-// Everything here is compiled for AVX2 and must run only when wide_available()
-// says so. A function marked EASEL_WIDE_LOOP inlines what it calls, so its
+// Everything here is compiled for AVX2 and must run only when engine_wide()
+// says so (engine_paths.h). A function marked EASEL_WIDE_LOOP inlines what it calls, so its
 // loops reach these without a call per pixel.
 #pragma once
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -15,18 +15,12 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "paint/splat.h"
+#include "paint/engine_paths.h"
+#include "paint/splat_packed.h"
 
 #define EASEL_WIDE_TARGET __attribute__((target("avx2")))
 // Inlines everything it calls, so the loops handed to it run on the wide path.
 #define EASEL_WIDE_LOOP __attribute__((target("avx2"), flatten))
-
-// Every path gives the same bits; EASEL_NO_WIDE in the environment turns the
-// AVX2 ones off, as on a processor without it, so that anyone can check that.
-inline bool wide_available() {
-  static const bool allowed = std::getenv("EASEL_NO_WIDE") == nullptr;
-  return allowed && __builtin_cpu_supports("avx2");
-}
 
 // A colour and the channel shifts, laid out once per loop.
 // With every channel in a byte of its own, take[c] gathers channel c of four
@@ -153,7 +147,7 @@ EASEL_WIDE_TARGET inline __m128i from_byte_lanes(__m128i lane0, __m128i lane1, _
 }
 
 // blend_row_ink, four pixels at a time where the packed way would take them one by one.
-EASEL_WIDE_TARGET inline void blend_row_wide(uint32_t* row, int x1, int x2, const RowInk& c, float coverage) {
+EASEL_WIDE_TARGET inline void blend_row_wide(uint32_t* row, int x1, int x2, const PackedRowInk& c, float coverage) {
   if (coverage > 0.999f || !c.packed) {
     blend_row_ink(row, x1, x2, c, coverage);
     return;

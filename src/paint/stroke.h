@@ -1,13 +1,19 @@
 // The stroke path walker, the bilinear deposit, the pen and the stroke preview.
+// A stroke is a list of points; segment i joins point i to point i + 1 as a
+// cubic curve through its neighbours (stroke_walk.cpp), sampled at equal
+// chords (curve_search.cpp), or straight where it has no direction.
 #pragma once
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <type_traits>
 
+#include "paint/engine_paths.h"
 #include "paint/image.h"
 
 struct DirtyRect;
+// The pen's dots, laid by the fast curve search as it goes (pen_dots.h).
+struct LaidDots;
 
 constexpr int STROKE_SAMPLES_MAX = 8192;
 
@@ -22,18 +28,21 @@ struct StrokeSampleBuffer {
 extern __thread StrokeSampleBuffer StrokeSamples;  // per thread
 
 // Samples segment i of the stroke (P[i] to P[i+1]) into StrokeSamples and
-// returns the offset carried to segment i+1.
+// returns the offset carried to segment i+1. With dots, the fast ways may lay
+// the pen's dots of the first samples themselves (counted in `laid`).
 float sampleSegment(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i,
-                    float spacing, float offset);
+                    float spacing, float offset, const LaidDots* dots = nullptr);
 // The inner control points (c1x, c1y, c2x, c2y) of the cubic curve that
 // segment i of a stroke of n >= 3 points follows; 0 when the segment is
 // sampled as a straight line instead. The curve lies within the hull of its
 // ends and these.
 int segmentControls(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i, float c[4]);
-// Equal-chord sampling of a cubic Bezier curve into StrokeSamples. wide
-// false keeps to the paths every processor has, which give the same samples.
+// Equal-chord sampling of a cubic Bezier curve into StrokeSamples: from the
+// last sample, the next is the curve point farther on whose distance is
+// within 0.01 of the spacing (the first: of the offset). Returns the
+// distance left over at the end, carried to the next segment.
 float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y,
-                  float p3x, float p3y, float spacing, float offset, bool wide = true);
+                  float p3x, float p3y, float spacing, float offset, const LaidDots* dots = nullptr);
 
 // Where a tool can leave paint: no pixel of a w x h picture changes for a
 // sample farther than reach outside it.
@@ -80,23 +89,30 @@ inline bool visit_sample(Visit& visit, float x, float y) {
 // leftover offset carried to the next, visit(x, y) for every sample in order
 // (but those whose dots the walk laid itself) until a visit returns false (a
 // tool that can change nothing more).
-// A segment that provably stays out of reach of the picture is not walked:
-// skip(count) stands for its count samples.
+// The fast ways do not visit samples out of reach of the picture: skip(count)
+// stands for count of them, a single one or a whole segment that provably
+// stays out of reach.
 template <class Visit, class Skip>
 void walkStroke(const int16_t* xs, const int16_t* ys, int n, float spacing, const StrokeReach& reach, Visit visit,
-                Skip skip) {
+                Skip skip, const LaidDots* dots = nullptr) {
   if (n <= 0) return;
+  const bool proofs = engine_fast() && reach.reach < INFINITY;
   float offset = 0.0f;
   for (unsigned i = 0; i < static_cast<unsigned>(n); ++i) {
-    if (reach.reach < INFINITY && n >= 3 && i + 1 < static_cast<unsigned>(n) &&
-        segmentCouldFill(xs, ys, n, i, spacing) && segmentMissesPicture(xs, ys, n, i, spacing, offset, reach)) {
+    if (proofs && n >= 3 && i + 1 < static_cast<unsigned>(n) && segmentCouldFill(xs, ys, n, i, spacing) &&
+        segmentMissesPicture(xs, ys, n, i, spacing, offset, reach)) {
       skip(STROKE_SAMPLES_MAX);
       offset = 0.0f;
       continue;
     }
-    float leftover = sampleSegment(xs, ys, n, i, spacing, offset);
-    for (int k = StrokeSamples.laid; k < StrokeSamples.count; ++k)
-      if (!visit_sample(visit, StrokeSamples.x[k], StrokeSamples.y[k])) return;
+    float leftover = sampleSegment(xs, ys, n, i, spacing, offset, dots);
+    for (int k = StrokeSamples.laid; k < StrokeSamples.count; ++k) {
+      const float x = StrokeSamples.x[k], y = StrokeSamples.y[k];
+      if (proofs && sampleOffPicture(reach, x, y))
+        skip(1);
+      else if (!visit_sample(visit, x, y))
+        return;
+    }
     offset = leftover;
   }
 }

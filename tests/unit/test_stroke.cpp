@@ -1,5 +1,5 @@
 // Strokes and the tools that draw them: the coverage blend and colour pick, the
-// stroke walker, the packed blends, the preview, the soft disc, the pen, pencil
+// stroke walker, its reference and fast ways, the preview, the soft disc, the pen, pencil
 // and chalk grains, the stamp, the bristle brush and the smudge.
 #include <gtest/gtest.h>
 
@@ -17,8 +17,8 @@
 #include "paint/pixel.h"
 #include "paint/random.h"
 #include "paint/smudge.h"
+#include "paint/engine_paths.h"
 #include "paint/splat.h"
-#include "paint/splat_wide.h"
 #include "paint/stamp.h"
 #include "paint/stroke.h"
 #include "test_support.h"
@@ -132,95 +132,111 @@ TEST(StrokeWalk, SamplesOfOneSegment) {
   }
 }
 
-#ifdef __SSE2__
-// Random pixels, inks, weights and coverages through every way of blending:
-// the packed (SSE2) way and, where the processor has AVX2, the wide way must
-// give the plain way's bits.
-TEST(Splat, PackedAndWideBlendsMatchThePlainOnesBitForBit) {
+namespace {
+
+// What a drawing left: the picture, where the command stream stands and its next draw.
+struct Drawn {
+  uint64_t sum;
+  unsigned position;
+  uint32_t next;
+  bool operator==(const Drawn& o) const { return sum == o.sum && position == o.position && next == o.next; }
+};
+
+// draw(image) on a w x h pattern, the command stream seeded with seed and skip
+// draws taken, once the reference ways and once the fast ways.
+template <class Draw>
+std::vector<Drawn> both_ways(int w, int h, uint32_t seed, int skip, const Draw& draw) {
+  std::vector<Drawn> got;
+  for (EnginePaths paths : {ENGINE_REFERENCE, ENGINE_FAST}) {
+    engine_set_paths(paths);
+    Image* image = testsupport::make_pattern(w, h);
+    random_reset();
+    useCommandStream(seed);
+    for (int k = 0; k < skip; ++k) nextRandom();
+    draw(image);
+    const unsigned position = random_position(COMMAND_STREAM);
+    got.push_back(Drawn{testsupport::image_checksum(image), position, nextRandom()});
+    useLocalStream();
+    testsupport::free_image(image);
+  }
+  engine_paths_reset();
+  return got;
+}
+
+}  // namespace
+
+// Random strokes of every tool, size, colour and path, from anywhere in the
+// random stream, drawn the reference ways and the fast ways: the same pixels
+// and the same draws. Paths on the picture, across its edges, far off it and
+// over the whole 16-bit range, with repeated points, and long enough to fill
+// the sample buffer; pictures of odd sizes. Then single soft discs and smudge
+// steps at any coverage, drags near whole pixels, centres on corners; the
+// curve search's samples on random curves and on one folded back along
+// itself; and the paper.
+TEST(EnginePaths, RandomDrawingsGiveTheReferenceBitsTheFastWays) {
   std::mt19937 rng(7);
   std::uniform_real_distribution<float> unit(0.0f, 1.0f);
-  const int shifts[3] = {PIXEL_RED_SHIFT, PIXEL_GREEN_SHIFT, PIXEL_BLUE_SHIFT};
-#ifdef EASEL_WIDE
-  const bool wide_too = wide_available();
-  Image* pix[2] = {testsupport::make_pattern(40, 30), testsupport::make_pattern(40, 30)};
-#endif
-  for (int i = 0; i < 40000; ++i) {
-    uint32_t plain[4], packed[4], wide[4];
-    for (int k = 0; k < 4; ++k) plain[k] = packed[k] = wide[k] = static_cast<uint32_t>(rng());
-    float fx = unit(rng), fy = i % 50 ? unit(rng) : 0.0f, weight = unit(rng) * 1.2f;
-    float r = unit(rng) * 255, g = unit(rng) * 255, b = unit(rng) * 255, coverage = unit(rng) * 0.999f;
-    splat_rows(plain, plain + 2, fx, fy, r, g, b, weight);
-    splat_rows_packed(packed, packed + 2, fx, fy, packed_ink(r, g, b), weight);
-    // The smudge's read-and-blend, onto one of the pixels it reads.
-    smear_rows(plain + i % 4, plain, plain + 2, fy, fx, coverage);
-    smear_rows_packed(packed + i % 4, packed, packed + 2, fy, fx, coverage);
-#ifdef EASEL_WIDE
-    if (wide_too) {
-      splat_rows_wide(wide, wide + 2, fx, fy, wide_ink(r, g, b), weight);
-      smear_rows_packed(wide + i % 4, wide, wide + 2, fy, fx, coverage);  // the wide one takes whole discs
-      // The paper's light dots, which the wide way blends by shuffling bytes.
-      splat_rows(plain, plain + 2, fy, fx, r, g, b, weight / 6);
-      splat_rows_packed(packed, packed + 2, fy, fx, packed_ink(r, g, b), weight / 6);
-      blend_square_bytes(wide, wide + 2, splat_coverages(fy, fx, weight / 6), wide_ink(r, g, b));
-      // The brush's dots, pixel by pixel, and its pick-up.
-      splat_rows(plain, plain + 2, fx, fy, b, r, g, weight / 6);
-      splat_rows_packed(packed, packed + 2, fx, fy, packed_ink(b, r, g), weight / 6);
-      blend_square_pixels(wide, wide + 2, splat_coverages(fx, fy, weight / 6), wide_ink(b, r, g));
-      float mixed[3], lanes[4];
-      bilinear_mix(wide[0], wide[1], wide[2], wide[3], fx, fy, &mixed[0], &mixed[1], &mixed[2]);
-      _mm_storeu_ps(lanes, bilinear_lanes(wide, wide + 2, fx, fy));
-      for (int c = 0; c < 3; ++c) ASSERT_EQ(mixed[c], lanes[shifts[c] / 8]) << "bilinear, case " << i;
-      for (int k = 0; k < 4; ++k) ASSERT_EQ(plain[k], wide[k]) << "wide, case " << i << " pixel " << k;
-      // Every seventh case: whole smudge and soft discs (half of them at the chalk's coverage) and a brush stroke,
-      // drags near whole pixels, centres on corners.
-      if (i % 7 == 0) {
-        float drag[2] = {r / 32 - 4, g / 32 - 4}, cx = fx * 56 - 8, cy = fy * 46 - 8, radius = weight * 11;
-        if (i % 3 == 0) drag[i % 2] = std::nextafter(std::floor(drag[i % 2]), i % 4 < 2 ? 9.0f : -9.0f);
-        if (i % 5 == 0) cx = std::floor(cx), cy = std::floor(cy);
-        // A short brush stroke turning at a random place, on and off the bitmap.
-        const int16_t xs[3] = {int16_t(cx), int16_t(cx + drag[0] * 5), int16_t(fy * 40)};
-        const int16_t ys[3] = {int16_t(cy), int16_t(cy + drag[1] * 5), int16_t(fx * 30)};
-        for (int way = 0; way < 2; ++way) {
-          smudgeDisc(pix[way], radius, coverage, cx, cy, drag[0], drag[1], way == 0);
-          softDisc(pix[way], cx, cy, b, r, g, i % 2 ? 0.5f : coverage + 0.002f, radius, way == 0);
-          useCommandStream(static_cast<uint32_t>(i));
-          drawBrush(pix[way], g, b, r, 1.7f + weight * 8, 1 + coverage * 400, xs, ys, 3, way == 0);
-          useLocalStream();
-        }
-        ASSERT_TRUE(testsupport::images_equal(pix[0], pix[1])) << "disc " << i;
+  for (int i = 0; i < 420; ++i) {
+    const int tool = i % 6, kind = i / 6 % 7, w = kind == 6 ? 912 : 97 + i % 5, h = kind == 6 ? 684 : 61 + i % 3;
+    const float reach[7] = {1, 1.4f, 60, 400, 32767, 1.2f, 2};
+    std::uniform_real_distribution<float> at(-reach[kind] * w, (1 + reach[kind]) * w);
+    std::vector<int16_t> xs(1 + rng() % (kind == 6 ? 30 : 9)), ys(xs.size());
+    for (size_t k = 0; k < xs.size(); ++k) {
+      xs[k] = static_cast<int16_t>(std::clamp(at(rng), -32768.0f, 32767.0f));
+      ys[k] = static_cast<int16_t>(std::clamp(at(rng) * h / w, -32768.0f, 32767.0f));
+      if (kind == 5 && k && rng() % 2) xs[k] = xs[k - 1], ys[k] = ys[k - 1];
+    }
+    const float size = unit(rng) * 14, value2 = unit(rng) * 1000, c[3] = {unit(rng) * 255, unit(rng) * 255, unit(rng) * 255};
+    const int16_t *x = xs.data(), *y = ys.data();
+    const int n = static_cast<int>(xs.size());
+    const auto got = both_ways(w, h, i + 1, i * 37 % 1000, [&](Image* image) {
+      switch (tool) {
+        case 0: drawPen(image, c[0], c[1], c[2], x, y, n); break;
+        case 1: drawPencil(image, c[0], c[1], c[2], size, x, y, n); break;
+        case 2: drawBrush(image, c[0], c[1], c[2], size, value2, x, y, n); break;
+        case 3: drawChalk(image, c[0], c[1], c[2], size, x, y, n); break;
+        case 4: drawSmudge(image, size, value2, x, y, n); break;
+        default: drawStamp(image, c[0], c[1], c[2], size, value2 / 10, x, y, n); break;
       }
-    }
-#endif
-    blend_in_place(plain + (i + 1) % 4, g, b, r, coverage);
-    blend_in_place_packed(packed + (i + 1) % 4, packed_ink(g, b, r), coverage);
-    for (int k = 0; k < 4; ++k) ASSERT_EQ(plain[k], packed[k]) << "case " << i << " pixel " << k;
+    });
+    ASSERT_EQ(got[0], got[1]) << "stroke " << i << ", tool " << tool << ", kind " << kind;
   }
-#ifdef EASEL_WIDE
-  for (Image* b : pix) testsupport::free_image(b);
-  // Pencil and chalk strokes on, across and far off the picture, from anywhere in the stream: the wide
-  // way finds the plain way's grains and takes the same draws.
-  std::uniform_int_distribution<int> coord(-40, 120);
-  for (int i = 0; wide_too && i < 80; ++i) {
-    std::vector<int16_t> xs(1 + i % 5), ys(xs.size());
-    for (size_t k = 0; k < xs.size(); ++k)
-      xs[k] = static_cast<int16_t>(coord(rng) * (i % 7 ? 1 : 250)), ys[k] = static_cast<int16_t>(coord(rng));
-    const float size = unit(rng) * 14, rgb[3] = {unit(rng) * 255, unit(rng) * 255, unit(rng) * 255};
-    uint64_t got[2][3];
-    for (int way = 0; way < 2; ++way) {
-      Image* bmp = testsupport::make_pattern(80, 60);
-      useCommandStream(i + 1);
-      for (int k = 0; k < i * 37 % 1000; ++k) nextRandom();
-      (i % 2 ? drawChalk : drawPencil)(bmp, rgb[0], rgb[1], rgb[2], size, xs.data(), ys.data(), xs.size(), way == 0);
-      got[way][0] = testsupport::image_checksum(bmp), got[way][1] = random_position(COMMAND_STREAM);
-      got[way][2] = nextRandom();
-      useLocalStream();
-      testsupport::free_image(bmp);
-    }
-    for (int k = 0; k < 3; ++k) ASSERT_EQ(got[0][k], got[1][k]) << "stroke " << i << ", value " << k;
+  for (int i = 0; i < 3000; ++i) {
+    float drag[2] = {unit(rng) * 8 - 4, unit(rng) * 8 - 4}, cx = unit(rng) * 56 - 8, cy = unit(rng) * 46 - 8;
+    const float radius = unit(rng) * 13, coverage = unit(rng) * 1.1f, c[3] = {unit(rng) * 255, unit(rng) * 255, unit(rng) * 255};
+    if (i % 3 == 0) drag[i % 2] = std::nextafter(std::floor(drag[i % 2]), i % 4 < 2 ? 9.0f : -9.0f);
+    if (i % 5 == 0) cx = std::floor(cx), cy = std::floor(cy);
+    const auto got = both_ways(40, 30, 1, 0, [&](Image* image) {
+      smudgeDisc(image, radius, coverage, cx, cy, drag[0], drag[1]);
+      softDisc(image, cx, cy, c[0], c[1], c[2], i % 2 ? 0.5f : coverage, radius);
+    });
+    ASSERT_EQ(got[0], got[1]) << "disc " << i;
   }
-#endif
+  const float folded[8] = {1167.79382f, -317.593231f, 2899.79395f, -319.209442f,
+                           1265.19739f, -318.715637f, 1541.63684f, -316.721558f};
+  for (int i = 0; i <= 300; ++i) {
+    // Control points across the 16-bit range or on the picture; spacings small to large.
+    const bool picture = i % 3;
+    std::uniform_real_distribution<float> at(picture ? 0.0f : -32768.0f, picture ? 912.0f : 32767.0f);
+    const float spacings[] = {1, 1.5f, 2, 7, 0.25f + i * 0.1f}, spacing = i == 300 ? 0.45f : spacings[i % 5];
+    const float offset = i == 300 ? 0 : spacing * (i % 4) / 3;
+    float c[8];
+    for (int k = 0; k < 8; ++k) c[k] = i == 300 ? folded[k] : at(rng);
+    std::vector<float> samples[2];
+    for (EnginePaths paths : {ENGINE_REFERENCE, ENGINE_FAST}) {
+      engine_set_paths(paths);
+      samples[paths].push_back(sampleCurve(c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7], spacing, offset));
+      samples[paths].insert(samples[paths].end(), StrokeSamples.x, StrokeSamples.x + StrokeSamples.count);
+      samples[paths].insert(samples[paths].end(), StrokeSamples.y, StrokeSamples.y + StrokeSamples.count);
+    }
+    engine_paths_reset();
+    ASSERT_EQ(samples[0], samples[1]) << "curve " << i;
+  }
+  for (int w : {912, 37, 3}) {
+    const auto got = both_ways(w, w * 3 / 4, 1, 0, [](Image* image) { paintPaper(image); });
+    ASSERT_EQ(got[0], got[1]) << "paper " << w;
+  }
 }
-#endif
 
 // The float limit of a dot's place is exactly where splat_fits stops holding.
 TEST(Splat, LimitIsTheLastPlaceThatFits) {
@@ -327,36 +343,14 @@ TEST(Preview, PinnedPicturesAndRectangles) {
 }
 
 // Far control points make the curve cross the 0.02 acceptance window between
-// two neighbouring float parameters; the search must still finish there. The
-// wide search gives the plain one's samples and leftover on random curves,
-// and on one folded back along itself, where the distance to later points
-// shrinks again.
+// two neighbouring float parameters; the search must still finish there. A
+// curved segment stops at the buffer limit too.
 TEST(StrokeWalk, CurvesEndWhenTheParameterRunsOutOfPrecisionOrAtTheBufferLimit) {
-  std::mt19937 rng(11);
-  const float folded[8] = {1167.79382f, -317.593231f, 2899.79395f, -319.209442f,
-                           1265.19739f, -318.715637f, 1541.63684f, -316.721558f};
-  for (int i = 0; i <= 300; ++i) {
-    // Control points across the 16-bit range or on the picture; spacings small to large.
-    const bool picture = i % 3;
-    std::uniform_real_distribution<float> at(picture ? 0.0f : -32768.0f, picture ? 912.0f : 32767.0f);
-    const float spacings[] = {1, 1.5f, 2, 7, 0.25f + i * 0.1f}, spacing = i == 300 ? 0.45f : spacings[i % 5];
-    const float offset = i == 300 ? 0 : spacing * (i % 4) / 3;
-    float c[8], plain[2][STROKE_SAMPLES_MAX];
-    for (int k = 0; k < 8; ++k) c[k] = i == 300 ? folded[k] : at(rng);
-    const float left = sampleCurve(c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7], spacing, offset, false);
-    const int count = StrokeSamples.count;
-    std::copy_n(StrokeSamples.x, count, plain[0]), std::copy_n(StrokeSamples.y, count, plain[1]);
-    ASSERT_EQ(left, sampleCurve(c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7], spacing, offset)) << i;
-    ASSERT_EQ(count, StrokeSamples.count) << i;
-    for (int k = 0; k < count; ++k)
-      ASSERT_TRUE(plain[0][k] == StrokeSamples.x[k] && plain[1][k] == StrokeSamples.y[k]) << i << " sample " << k;
-  }
   float left = sampleCurve(-3643920, 1820340, 20776, 2380432, -1190320, -177736, -2137544, 84400, 1863, 0);
   EXPECT_EQ(2478, StrokeSamples.count);
   EXPECT_GE(left, 0.0f);
   EXPECT_LE(left, 1863.0f);
   for (int k = 0; k < StrokeSamples.count; ++k) ASSERT_TRUE(std::isfinite(StrokeSamples.x[k]));
-  // A curved segment stops at the buffer limit too.
   int16_t cx[] = {0, 9000, 18000, 27000}, cy[] = {0, 10, 0, 10};
   EXPECT_EQ(0.0f, sampleSegment(cx, cy, 4, 1, 1.0f, 0.0f));
   EXPECT_EQ(STROKE_SAMPLES_MAX, StrokeSamples.count);
@@ -395,7 +389,7 @@ TEST(Grain, PinnedPixelsAndStreamPositionsPerToolAndSize) {
     Image* bmp = c.xs.size() > 2 ? testsupport::make_pattern(912, 684) : testsupport::make_pattern(80, 60);
     useCommandStream(c.seed);
     (c.chalk ? drawChalk : drawPencil)(bmp, c.rgb[0], c.rgb[1], c.rgb[2], c.size, c.xs.data(), c.ys.data(),
-                                       c.xs.size(), true);
+                                       c.xs.size());
     EXPECT_EQ(c.position, random_position(COMMAND_STREAM)) << (c.chalk ? "chalk " : "pencil ") << c.size;
     useLocalStream();
     EXPECT_EQ(c.sum, testsupport::image_checksum(bmp)) << (c.chalk ? "chalk " : "pencil ") << c.size;
@@ -431,19 +425,21 @@ TEST(Renderers, PinnedFarZigzags) {
       testsupport::free_image(bmp);
     }
   }
-  // The walk with a reach visits or skips exactly the samples of the whole walk, and skips the segments that
-  // fill the buffer wholly out of reach: the far edges of the first zigzag, all of the 16-bit one, and all but
-  // the one of the last stroke that starts on the picture.
+  // The walk with a reach visits or skips exactly the samples of the whole walk; the fast ways skip the segments
+  // that fill the buffer wholly out of reach: the far edges of the first zigzag, all of the 16-bit one, and all
+  // but the one of the last stroke that starts on the picture.
   const int skipped_expected[4] = {2 * STROKE_SAMPLES_MAX, 4 * STROKE_SAMPLES_MAX, 0, 3 * STROKE_SAMPLES_MAX};
   for (int shape = 0; shape < 4; ++shape) {
     const int16_t* c = corners[shape];
     const int16_t xs[5] = {c[0], c[2], c[2], c[0], c[0]}, ys[5] = {c[1], c[3], c[1], c[3], c[1]};
-    int whole = 0, visited = 0, skipped = 0;
+    int whole = 0, visited = 0, skipped = 0, whole_segments = 0;
     walkStroke(xs, ys, 5, 1.0f, [&](float, float) { ++whole; });
-    walkStroke(xs, ys, 5, 1.0f, StrokeReach{912, 684, 2.0f}, [&](float, float) { ++visited; },
-               [&](int count) { skipped += count; });
+    walkStroke(xs, ys, 5, 1.0f, StrokeReach{912, 684, 2.0f}, [&](float, float) { ++visited; }, [&](int count) {
+      skipped += count;
+      whole_segments += count == STROKE_SAMPLES_MAX ? count : 0;
+    });
     EXPECT_EQ(whole, visited + skipped) << shape;
-    EXPECT_EQ(skipped_expected[shape], skipped) << shape;
+    EXPECT_EQ(engine_fast() ? skipped_expected[shape] : 0, whole_segments) << shape;
   }
 }
 
