@@ -47,17 +47,24 @@ constexpr auto FAREWELL_TIME = std::chrono::seconds(5);
 constexpr auto LINGER_TIME = std::chrono::seconds(10);
 constexpr size_t RELAY_READ = 64 * 1024;
 
+websocket::close_reason reason_of(int code, const char* text) {
+  websocket::close_reason r;
+  r.code = uint16_t(code);
+  r.reason = text;
+  return r;
+}
+
 // Why the relay ended a browser's connection, as a close code and reason.
 websocket::close_reason farewell_reason(int farewell) {
-  if (farewell == FAREWELL_STOPPING) return {CLOSE_GOING_AWAY, "the server stops"};
+  if (farewell == FAREWELL_STOPPING) return reason_of(CLOSE_GOING_AWAY, "the server stops");
   switch (farewell - 1) {
-    case LEFT_PROTOCOL: return {CLOSE_POLICY, "invalid frame"};
-    case LEFT_OVERFLOW: return {CLOSE_POLICY, "output not read"};
-    case LEFT_TIMEOUT: return {CLOSE_POLICY, "no login in time"};
-    case LEFT_KICKED: return {CLOSE_POLICY, "kicked by a vote"};
-    case LEFT_REFUSED: return {CLOSE_TRY_LATER, "refused, try again later"};
-    case LEFT_CLOSED: return {CLOSE_NORMAL, ""};
-    default: return {CLOSE_SERVER_ERROR, "server error"};
+    case LEFT_PROTOCOL: return reason_of(CLOSE_POLICY, "invalid frame");
+    case LEFT_OVERFLOW: return reason_of(CLOSE_POLICY, "output not read");
+    case LEFT_TIMEOUT: return reason_of(CLOSE_POLICY, "no login in time");
+    case LEFT_KICKED: return reason_of(CLOSE_POLICY, "kicked by a vote");
+    case LEFT_REFUSED: return reason_of(CLOSE_TRY_LATER, "refused, try again later");
+    case LEFT_CLOSED: return reason_of(CLOSE_NORMAL, "");
+    default: return reason_of(CLOSE_SERVER_ERROR, "server error");
   }
 }
 
@@ -87,7 +94,7 @@ class SocketSession : public std::enable_shared_from_this<SocketSession> {
   }
 
   // The server stops: the browser hears it before its connection ends.
-  void going_away() { close({CLOSE_GOING_AWAY, "the server stops"}); }
+  void going_away() { close(reason_of(CLOSE_GOING_AWAY, "the server stops")); }
 
  private:
   WebServer* w_;
@@ -105,16 +112,16 @@ class SocketSession : public std::enable_shared_from_this<SocketSession> {
   void bridge() {
     int pair[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0)
-      return close({CLOSE_TRY_LATER, "no room, try again later"});
+      return close(reason_of(CLOSE_TRY_LATER, "no room, try again later"));
     beast::error_code ec;
     relay_.assign(asio::local::stream_protocol(), pair[0], ec);
     if (ec) {
       ::close(pair[0]);
       ::close(pair[1]);
-      return close({CLOSE_TRY_LATER, "no room, try again later"});
+      return close(reason_of(CLOSE_TRY_LATER, "no room, try again later"));
     }
     if (!web_bridge_offer(w_->bridge, BridgedConnection{pair[1], slot_.peer, farewell_}))
-      return close({CLOSE_GOING_AWAY, "the server stops"});
+      return close(reason_of(CLOSE_GOING_AWAY, "the server stops"));
     read_browser();
     read_relay();
   }
@@ -133,8 +140,9 @@ class SocketSession : public std::enable_shared_from_this<SocketSession> {
     auto data = static_cast<const uint8_t*>(message_.data().data());
     if (int code = socket_message_check(ws_.got_binary(), data, message_.size())) {
       message_.clear();
-      close({uint16_t(code), code == CLOSE_NOT_BINARY ? "binary messages only"
-                                                      : "a message must hold whole frames"});
+      close(reason_of(code, code == CLOSE_NOT_BINARY ? "binary messages only"
+                            : code == CLOSE_TOO_BIG ? "message too big"
+                                                    : "a message must hold whole frames"));
       return end_relay();
     }
     asio::async_write(relay_, message_.data(),

@@ -2,7 +2,8 @@
 // paints realistic strokes at a steady rate for a bounded time, and reports
 // how many relayed frames per second the users received and how long the
 // acknowledgements of their own strokes took, and what the commands reaching
-// one client cost it to draw.
+// one client cost it to draw. Browser users on the server's WebSocket may
+// paint beside them (web_load.h).
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -29,6 +30,7 @@
 #include "net/wire_limits.h"
 #include "paint/canvas.h"
 #include "server_process.h"
+#include "web_load.h"
 
 static double now_seconds() {
   timespec t;
@@ -47,6 +49,8 @@ struct LoadOptions {
   int port = 2020;
   std::string server;  // path of an easel-server to start for the run
   uint32_t seed = 1;
+  int web_clients = 0;  // browser users on the WebSocket, painting at the rate
+  int http_port = 0;    // the server's --http port when it is not started here
 };
 
 struct Random {
@@ -168,7 +172,7 @@ static int parse_options(LoadOptions* o, int argc, char** argv) {
       printf(
           "Usage: easel-load [--clients N] [--seconds S] [--rate R] [--window W]\n"
           "                  [--flooders K] [--port P] [--host 127.0.0.1] [--server PATH]\n"
-          "                  [--seed N] [--dear]\n"
+          "                  [--seed N] [--dear] [--web-clients N] [--http-port P]\n"
           "Connects N users (default 10) to an easel-server on the loopback interface,\n"
           "each from a loopback address of its own (127.40.x.y);\n"
           "each paints R strokes a second (default 5; 0: as fast as the server\n"
@@ -178,6 +182,11 @@ static int parse_options(LoadOptions* o, int argc, char** argv) {
           "With --flooders K, K more users send as fast as they are acknowledged (W in\n"
           "flight); their strokes are counted apart and left out of the latency.\n"
           "With --dear, the flooders send the dearest commands the server accepts.\n"
+          "With --web-clients N, N browser users more paint over the server's WebSocket\n"
+          "(its --http port: P, or the one of the server started with --server, which\n"
+          "then gets --http 0), one stroke a message at R strokes a second (5 when R\n"
+          "is 0), each from a loopback address of its own (127.41.x.y); their\n"
+          "latency is reported apart.\n"
           "Reports the relayed frames received per second and the acknowledgement\n"
           "latency of the strokes (median, 99th percentile, maximum), and the drawing\n"
           "cost per second of the commands one painter received: as the server\n"
@@ -204,10 +213,15 @@ static int parse_options(LoadOptions* o, int argc, char** argv) {
       o->server = v;
     else if (a == "--seed")
       o->seed = uint32_t(strtoul(v, nullptr, 10));
+    else if (a == "--web-clients")
+      o->web_clients = atoi(v);
+    else if (a == "--http-port")
+      o->http_port = atoi(v);
     else
       return 0;
   }
   return o->clients >= 1 && o->clients + o->flooders <= 1000 && o->flooders >= 0 &&
+         o->web_clients >= 0 && o->web_clients <= 500 &&
          o->seconds > 0 && o->seconds <= 600 && o->rate >= 0 && o->window >= 1;
 }
 
@@ -234,14 +248,31 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   ServerProcess server;
   if (!o.server.empty()) {
-    if (!server_process_open(&server, o.server) ||
-        !server_process_start(&server, o.rate == 0 ? std::vector<std::string>{"--rate", "0", "--draw-budget", "0", "--draw-total", "0"}
-                                                   : std::vector<std::string>{})) {
+    std::vector<std::string> extra;
+    if (o.rate == 0) extra = {"--rate", "0", "--draw-budget", "0", "--draw-total", "0"};
+    if (o.web_clients > 0) extra.insert(extra.end(), {"--http", "0"});
+    if (!server_process_open(&server, o.server) || !server_process_start(&server, extra) ||
+        (o.web_clients > 0 && (o.http_port = server_process_web_port(&server)) == 0)) {
       server_process_close(&server);
       fprintf(stderr, "easel-load: cannot start %s\n", o.server.c_str());
       return 1;
     }
     o.port = server.port;
+  }
+  WebLoad* web = nullptr;
+  if (o.web_clients > 0) {
+    web = web_load_start(o.http_port, o.web_clients, o.rate, o.seed, [](uint32_t* state, int id) {
+      Random r = {*state};
+      std::vector<uint8_t> stroke = make_stroke(&r, id);
+      *state = r.state;
+      return stroke;
+    });
+    if (!web_load_logged_in(web, 30)) {
+      fprintf(stderr, "easel-load: the browser users could not log in on port %d\n", o.http_port);
+      web_load_finish(web, 0);
+      server_process_close(&server);
+      return 1;
+    }
   }
 
   Random random = {o.seed ? o.seed : 1};
@@ -295,6 +326,7 @@ int main(int argc, char** argv) {
       start = now;
       stop_sending = start + o.seconds;
       give_up = stop_sending + 10;
+      if (web) web_load_paint(web, start, stop_sending);
       // Spread the users' first strokes over one period.
       for (User& u : users)
         u.next_send = start + (o.rate > 0 ? (random.next() % 1000) / 1000.0 / o.rate : 0);
@@ -367,6 +399,8 @@ int main(int argc, char** argv) {
     }
   }
   double elapsed = now_seconds() - start;
+  WebLoadResult web_result;
+  if (web) web_result = web_load_finish(web, give_up);
 
   long sent = 0, acknowledged = 0, flood_sent = 0, held = 0;
   for (User& u : users) {
@@ -377,12 +411,13 @@ int main(int argc, char** argv) {
     close(u.fd);
   }
   close(epoll_fd);
-  std::sort(latencies.begin(), latencies.end());
-  auto percentile = [&](double p) {
-    if (latencies.empty()) return 0.0;
-    size_t i = size_t(std::ceil(p * double(latencies.size()))) - 1;
-    return latencies[std::min(i, latencies.size() - 1)] * 1000;
+  auto percentile_of = [](std::vector<double>& all, double p) {
+    if (all.empty()) return 0.0;
+    std::sort(all.begin(), all.end());
+    size_t i = size_t(std::ceil(p * double(all.size()))) - 1;
+    return all[std::min(i, all.size() - 1)] * 1000;
   };
+  auto percentile = [&](double p) { return percentile_of(latencies, p); };
   char pace[80];
   if (o.rate > 0)
     snprintf(pace, sizeof pace, "%g strokes/s each", o.rate);
@@ -399,6 +434,12 @@ int main(int argc, char** argv) {
   printf("acknowledgement latency%s: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
          o.flooders > 0 ? " of the others" : "", percentile(0.5), percentile(0.99),
          latencies.empty() ? 0.0 : latencies.back() * 1000);
+  if (web)
+    printf("browser users %d on the WebSocket: strokes sent %ld, acknowledged %ld, latency median "
+           "%.3f ms, p99 %.3f ms, max %.3f ms\n",
+           o.web_clients, web_result.sent, web_result.acknowledged,
+           percentile_of(web_result.latencies, 0.5), percentile_of(web_result.latencies, 0.99),
+           web_result.latencies.empty() ? 0.0 : web_result.latencies.back() * 1000);
   double drawn = 0, drawn_flood = 0;
   measure_drawing(received, &drawn, &drawn_flood);
   if (elapsed > 0)
@@ -408,7 +449,8 @@ int main(int argc, char** argv) {
            drawn_flood * 1000 / elapsed);
   server_process_stop(&server);
   server_process_close(&server);
-  if (failed || acknowledged + held != sent) {
+  failed = failed || web_result.failed;
+  if (failed || acknowledged + held != sent || web_result.acknowledged != web_result.sent) {
     fprintf(stderr, "easel-load: %s\n",
             failed ? "a connection failed" : "acknowledgements missing");
     return 1;

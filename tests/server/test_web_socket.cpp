@@ -27,7 +27,7 @@ TEST(WebSocket, ABrowserPaintsBesideATcpUserWithTheSameBytesAndAcknowledgements)
   const Bytes board = concat({pen_frame(1, 3), brush_frame(2, 4, 7)});
   server.write_board(board);
   std::ofstream(server.board + ".motd") << "Be nice";
-  ASSERT_TRUE(server.start({"--http", "0"}));
+  ASSERT_TRUE(server.start({"--http", "0", "--rate", "0", "--draw-budget", "0", "--draw-total", "0"}));
   int web = server.web_port();
   TestClient ann(server.port);
   ann.login("ann");
@@ -81,7 +81,7 @@ TEST(WebSocket, EveryBadInputGetsItsCloseCodeAndNothingElseChanges) {
   int web = server.web_port();
   TestClient painter(server.port);
   painter.login("painter");
-  const Bytes stroke = pen_frame(2, 30);
+  const Bytes stroke = pen_frame(2, 30), largest = brush_frame(2, 255, 3);
   struct Case {
     const char* what;
     bool log_in;
@@ -89,11 +89,11 @@ TEST(WebSocket, EveryBadInputGetsItsCloseCodeAndNothingElseChanges) {
     bool binary;
     int code;
   } cases[] = {
-      {"a text message", true, stroke, false, 1003},
+      {"a text message", true, text_bytes("{\"chat\": \"hello\"}"), false, 1003},
+      {"a text message that is not UTF-8 (the library's check)", true, stroke, false, 1007},
       {"a message over the bound", true, Bytes(MAX_SOCKET_MESSAGE + 1, 0), true, 1009},
       {"the largest message, a frame cut at its end", true,
-       concat({concat(std::vector<Bytes>(7, brush_frame(2, 255, 3))), Bytes(brush_frame(2, 255, 3).begin(), brush_frame(2, 255, 3).end() - 1)}),
-       true, 1007},
+       concat({concat(std::vector<Bytes>(7, largest)), Bytes(largest.begin(), largest.end() - 1)}), true, 1007},
       {"half a frame", true, Bytes(stroke.begin(), stroke.begin() + 9), true, 1007},
       {"a header announcing more than a frame may hold", true, {0, 0x09, 0x04, 1, 2, 3}, true, 1007},
       {"an empty message", true, {}, true, 1007},
@@ -115,7 +115,9 @@ TEST(WebSocket, EveryBadInputGetsItsCloseCodeAndNothingElseChanges) {
     }
     ASSERT_TRUE(bad.send(c.bytes, c.binary));
     EXPECT_EQ(bad.close_code(), c.code);
-    if (c.log_in) EXPECT_EQ(painter.read_frame().bytes(), frame_bytes(8, {2}));
+    if (c.log_in) {
+      EXPECT_EQ(painter.read_frame().bytes(), frame_bytes(8, {2}));
+    }
     ASSERT_TRUE(painter.send(pen_frame(1, 8)));
     EXPECT_EQ(painter.read_frame().bytes(), ACK);
     board = concat({board, pen_frame(1, 8)});

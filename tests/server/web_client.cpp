@@ -116,7 +116,7 @@ Frame WebClient::read_frame(double seconds) {
         }))
       return Frame();
     if (ec) {
-      m.close_code = ec == websocket::error::closed ? m.ws.reason().code : 0;
+      m.close_code = m.ws.reason().code;  // 0 when no close frame came
       continue;
     }
     messages++;
