@@ -184,8 +184,11 @@ int options_parse(ServerOptions* options, int argc, char** argv, int* exit_statu
       ok = ok && *value;
       if (ok) options->web_root = value;
     } else if (strcmp(arg, "--web-origin") == 0) {
-      ok = ok && *value;
-      if (ok) options->web_origins.push_back(value);
+      // An origin has no path: "https://paint.example.org/" is that origin too.
+      std::string origin = ok ? value : "";
+      while (!origin.empty() && origin.back() == '/') origin.pop_back();
+      ok = ok && !origin.empty();
+      if (ok) options->web_origins.push_back(origin);
     } else if (strcmp(arg, "--max-output") == 0) {
       ok = ok && parse_number(value, 4096, 1e12, &number);
       options->max_pending_output = size_t(number);

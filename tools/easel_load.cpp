@@ -411,9 +411,10 @@ int main(int argc, char** argv) {
     close(u.fd);
   }
   close(epoll_fd);
-  auto percentile_of = [](std::vector<double>& all, double p) {
+  std::sort(latencies.begin(), latencies.end());
+  std::sort(web_result.latencies.begin(), web_result.latencies.end());
+  auto percentile_of = [](const std::vector<double>& all, double p) {
     if (all.empty()) return 0.0;
-    std::sort(all.begin(), all.end());
     size_t i = size_t(std::ceil(p * double(all.size()))) - 1;
     return all[std::min(i, all.size() - 1)] * 1000;
   };
