@@ -23,6 +23,7 @@ int socket_message_check(bool binary, const uint8_t* data, size_t size) {
 }
 
 uint8_t* batcher_space(FrameBatcher* b, size_t* room) {
+  if (b->ready == 0 && b->bytes.size() < b->used + SOCKET_READ) b->bytes.resize(b->used + SOCKET_READ);
   *room = b->ready > 0 ? 0 : b->bytes.size() - b->used;
   return b->bytes.data() + b->used;
 }
@@ -40,4 +41,6 @@ void batcher_sent(FrameBatcher* b) {
   memmove(b->bytes.data(), b->bytes.data() + b->ready, b->used - b->ready);
   b->used -= b->ready;
   b->ready = 0;
+  // After the board's large batches an idle browser keeps one read's room.
+  if (b->used == 0 && b->bytes.capacity() > SOCKET_READ) std::vector<uint8_t>().swap(b->bytes);
 }

@@ -29,10 +29,14 @@ enum SocketCloseCode {
 int socket_message_check(bool binary, const uint8_t* data, size_t size);
 
 // The bytes read from the relay for one browser, cut into messages of whole
-// frames: at most SOCKET_OUTPUT_MAX bytes, so that any frame fits.
-constexpr size_t SOCKET_OUTPUT_MAX = 2 * (3 + 65535);
+// frames: reads of at most SOCKET_READ bytes after what is left of a frame
+// begun (at most one frame less a byte), so a message has at most
+// SOCKET_OUTPUT_MAX bytes and any frame fits. The buffer grows as a read
+// needs it and shrinks back when nothing is held.
+constexpr size_t SOCKET_READ = 16 * 1024;
+constexpr size_t SOCKET_OUTPUT_MAX = 3 + 65535 - 1 + SOCKET_READ;
 struct FrameBatcher {
-  std::vector<uint8_t> bytes = std::vector<uint8_t>(SOCKET_OUTPUT_MAX);
+  std::vector<uint8_t> bytes;
   size_t used = 0;   // bytes held
   size_t ready = 0;  // of them, the whole frames taken by batcher_take
 };

@@ -45,7 +45,6 @@ constexpr auto FAREWELL_TIME = std::chrono::seconds(5);
 // After the browser went, the relay takes the frames already passed on (as its
 // limits allow) and ends its side; the rest of its output is dropped.
 constexpr auto LINGER_TIME = std::chrono::seconds(10);
-constexpr size_t RELAY_READ = 64 * 1024;
 
 websocket::close_reason reason_of(int code, const char* text) {
   websocket::close_reason r;
@@ -156,7 +155,7 @@ class SocketSession : public std::enable_shared_from_this<SocketSession> {
   void read_relay() {
     size_t room;
     uint8_t* space = batcher_space(&out_, &room);
-    relay_.async_read_some(asio::buffer(space, std::min(room, RELAY_READ)),
+    relay_.async_read_some(asio::buffer(space, room),
                            [self = shared_from_this()](beast::error_code ec, size_t n) {
                              self->on_relay(ec, n);
                            });
