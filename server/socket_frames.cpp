@@ -41,6 +41,5 @@ void batcher_sent(FrameBatcher* b) {
   memmove(b->bytes.data(), b->bytes.data() + b->ready, b->used - b->ready);
   b->used -= b->ready;
   b->ready = 0;
-  // After the board's large batches an idle browser keeps one read's room.
-  if (b->used == 0 && b->bytes.capacity() > SOCKET_READ) std::vector<uint8_t>().swap(b->bytes);
+  if (b->used == 0) std::vector<uint8_t>().swap(b->bytes);
 }

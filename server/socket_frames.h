@@ -32,7 +32,7 @@ int socket_message_check(bool binary, const uint8_t* data, size_t size);
 // frames: reads of at most SOCKET_READ bytes after what is left of a frame
 // begun (at most one frame less a byte), so a message has at most
 // SOCKET_OUTPUT_MAX bytes and any frame fits. The buffer grows as a read
-// needs it and shrinks back when nothing is held.
+// needs it and is freed when nothing is held.
 constexpr size_t SOCKET_READ = 16 * 1024;
 constexpr size_t SOCKET_OUTPUT_MAX = 3 + 65535 - 1 + SOCKET_READ;
 struct FrameBatcher {

@@ -114,6 +114,7 @@ class SocketSession : public std::enable_shared_from_this<SocketSession> {
       return close(reason_of(CLOSE_TRY_LATER, "no room, try again later"));
     beast::error_code ec;
     relay_.assign(asio::local::stream_protocol(), pair[0], ec);
+    if (!ec) relay_.non_blocking(true, ec);
     if (ec) {
       ::close(pair[0]);
       ::close(pair[1]);
@@ -152,20 +153,25 @@ class SocketSession : public std::enable_shared_from_this<SocketSession> {
                       });
   }
 
+  // Waits for the relay before taking room to read into: a quiet browser
+  // holds no buffer.
   void read_relay() {
-    size_t room;
-    uint8_t* space = batcher_space(&out_, &room);
-    relay_.async_read_some(asio::buffer(space, room),
-                           [self = shared_from_this()](beast::error_code ec, size_t n) {
-                             self->on_relay(ec, n);
-                           });
+    relay_.async_wait(asio::socket_base::wait_read, [self = shared_from_this()](beast::error_code ec) {
+      if (ec) return self->relay_ended();
+      self->on_relay();
+    });
   }
 
-  void on_relay(beast::error_code ec, size_t n) {
+  void on_relay() {
+    size_t room;
+    uint8_t* space = batcher_space(&out_, &room);
+    beast::error_code ec;
+    size_t n = relay_.read_some(asio::buffer(space, room), ec);
+    if (ec == asio::error::would_block) return read_relay();
     if (ec) return relay_ended();
     batcher_filled(&out_, n);
     if (closing_) {
-      out_.used = 0;
+      out_ = FrameBatcher();
       return read_relay();
     }
     size_t length = batcher_take(&out_);
