@@ -9,7 +9,7 @@
 #include "paint/canvas.h"
 #include "paint/dirty_rect.h"
 #include "paint/random.h"
-#include "ui/chat_log.h"
+#include "ui/chat_view.h"
 #include "ui/colour_picker.h"
 #include "ui/screen.h"
 #include "ui/stroke_input.h"

@@ -11,7 +11,7 @@
 #include "paint/dirty_rect.h"
 #include "paint/pixel.h"
 #include "ui/bitmap_image.h"
-#include "ui/chat_log.h"
+#include "ui/chat_view.h"
 #include "ui/screen.h"
 #include "ui/toolbar.h"
 

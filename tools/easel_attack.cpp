@@ -15,15 +15,22 @@
 
 static void usage() {
   printf(
-      "Usage: easel-attack --server PATH [--before PATH] [--attack NAME]... [--seconds S]\n"
-      "                    [--board-mib N] [--address-space BYTES]\n"
-      "Starts the server on a free port of 127.0.0.1 for each attack (every attack by\n"
-      "default), attacks it from 127.9.0.1 and other loopback addresses while four\n"
-      "painters paint, and prints the figures; --before runs an earlier server too\n"
-      "(given the /motd password on its command line, as such servers took it).\n"
-      "--seconds: length of the timed attacks (default 10); --board-mib: the large\n"
-      "board (default 17.6); --address-space: RLIMIT_AS of the server under the\n"
-      "hostile HTTP requests (default none).\nAttacks:\n");
+      "Usage: easel-attack --server PATH [OPTION]...\n"
+      "Starts the server on a free port of 127.0.0.1 for each attack, attacks it\n"
+      "from 127.9.0.1 and other loopback addresses while four painters paint, and\n"
+      "prints what each attack cost the painters and what the attacker got.\n"
+      "\n"
+      "  --server PATH          the server to attack\n"
+      "  --before PATH          an earlier server, attacked too, side by side (given\n"
+      "                         the /motd password on its command line, as such\n"
+      "                         servers took it)\n"
+      "  --attack NAME          one of the attacks below; may be repeated (default:\n"
+      "                         every attack)\n"
+      "  --seconds S            length of the timed attacks (default 10)\n"
+      "  --board-mib N          size of the large board (default 17.6)\n"
+      "  --address-space BYTES  RLIMIT_AS of the server under the hostile HTTP\n"
+      "                         requests (default none)\n"
+      "\nAttacks:\n");
   for (int i = 0; i < ATTACK_COUNT; i++) printf("  %-12s %s\n", ATTACKS[i].name, ATTACKS[i].what);
 }
 

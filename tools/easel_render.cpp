@@ -33,10 +33,10 @@ constexpr int STATUS_FAILED = 2;
 
 enum class Format { PNG, BMP };
 
-void usage() {
-  fprintf(stderr,
-          "usage: easel-render BOARD OUT [--background paper|white|FILE.bmp]\n"
-          "       easel-render BOARD VIDEO --timelapse [--seconds 20] [--fps 30] [--lossless]\n"
+void usage(FILE* out = stderr) {
+  fprintf(out,
+          "Usage: easel-render BOARD OUT [--background paper|white|FILE.bmp]\n"
+          "  or:  easel-render BOARD VIDEO --timelapse [--seconds 20] [--fps 30] [--lossless]\n"
           "  BOARD  board file: protocol frames one after another\n"
           "  OUT    picture to write, .png or .bmp\n"
           "  VIDEO  video of the board growing, written by ffmpeg (e.g. .mp4); frames are\n"
@@ -253,7 +253,7 @@ int main(int argc, char** argv) {
       if (arg == "--fps") t.fps = int(number);
       else t.seconds = number;
     } else if (arg == "-h" || arg == "--help") {
-      usage();
+      usage(stdout);
       return STATUS_OK;
     } else if (arg.size() > 1 && arg[0] == '-') {
       fprintf(stderr, "easel-render: unknown option %s\n", arg.c_str());

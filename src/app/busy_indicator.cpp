@@ -3,7 +3,7 @@
 #include <allegro.h>
 
 #include "app/client.h"
-#include "app/session.h"
+#include "ui/board.h"
 #include "paint/canvas.h"
 #include "paint/dirty_rect.h"
 #include "ui/bitmap_image.h"
@@ -17,12 +17,12 @@ constexpr int BAR_TOP = 1;
 
 void busy_indicator_step() {
   const int xb = screen_width / 2 - BUSY_BAR_WIDTH / 2;
-  if (net_available && connected && queue_count(&command_queue) != 0) {
+  if (board.connected && queue_count(&board.command_queue) != 0) {
     ++busy_counter;
     if (busy_counter >= BUSY_CYCLE) busy_counter = 1;
     const int p = (busy_counter - 1) / BAND;
     const int q = (busy_counter - 2) / BAND;
-    if (!received_this_frame && p == q) return;
+    if (!board.frame.received_this_frame && p == q) return;
     const int red = bitmap_colour(255, 0, 0);
     const int black = bitmap_colour(0, 0, 0);
     for (int i = 0; i < BUSY_BAR_WIDTH; ++i) {

@@ -16,7 +16,7 @@
 #include "app/input_events.h"
 #include "app/input_wait.h"
 #include "app/quit_signal.h"
-#include "app/session.h"
+#include "app/server_link.h"
 #include "app/setup_screen.h"
 #include "base/log.h"
 #include "net/command.h"
@@ -24,11 +24,13 @@
 #include "paint/canvas.h"
 #include "paint/dirty_rect.h"
 #include "paint/random.h"
+#include "session/board_session.h"
 #include "ui/bitmap_image.h"
 #include "ui/chat_input.h"
-#include "ui/chat_log.h"
+#include "ui/board.h"
+#include "ui/chat_view.h"
 #include "ui/colour_picker.h"
-#include "ui/roster.h"
+#include "ui/user_labels.h"
 #include "ui/screen.h"
 #include "ui/stroke_input.h"
 #include "ui/tool_settings.h"
@@ -129,11 +131,8 @@ void seed_local_stream() {
   seedRandom(static_cast<uint32_t>(time(nullptr)));
 }
 
-// The lower layers call up into the session and the tool bar through these.
-void register_hooks() {
-  session_register_hooks();
-  toolbar_register_hooks();
-}
+// The colour picker calls up into the tool bar through this.
+void register_hooks() { toolbar_register_hooks(); }
 
 // Returns 0 when the frame loop may start, else the exit status.
 int start_up() {
@@ -155,7 +154,6 @@ int start_up() {
   seed_local_stream();
   rebuild_cursor();
   draw_toolbar_icons();
-  if (!queue_init(&command_queue)) return fail_in_text_mode("Error initiating command queue.");
   if (net_available) connect_and_login();
   draw_canvas_view(&LocalCanvas);
   mouse_latch = false;
@@ -207,10 +205,10 @@ constexpr int AWAITING_WAIT_MS = 10;
 // A key read, bytes received or anything drawn may leave more for the next
 // frame at once; commands still to be sent or acknowledged only need the socket.
 int frame_outcome(int key) {
-  if (key != 0 || received_this_frame || dirty_list.count != 0) return 1;
-  if (!(net_available && connected)) return FRAME_IDLE;
-  if (connection_received(&server_connection) != 0) return 1;
-  if (connection_unsent(&server_connection) != 0 || queue_count(&command_queue) != 0) return FRAME_AWAITING;
+  if (key != 0 || board.frame.received_this_frame || dirty_list.count != 0) return 1;
+  if (!board.connected) return FRAME_IDLE;
+  if (byte_buffer_used(&board.incoming) != 0) return 1;
+  if (byte_buffer_used(&board.outgoing) != 0 || queue_count(&board.command_queue) != 0) return FRAME_AWAITING;
   return FRAME_IDLE;
 }
 
@@ -222,8 +220,8 @@ void run_frames() {
       rest(0);
       continue;
     }
-    bool online = net_available && connected;
-    input_wait(online ? server_connection.socket_handle : -1, online && connection_unsent(&server_connection) != 0,
+    bool online = board.connected;
+    input_wait(online ? server_connection.socket_handle : -1, online && byte_buffer_used(&board.outgoing) != 0,
                outcome == FRAME_IDLE ? IDLE_WAIT_MS : AWAITING_WAIT_MS);
   }
 }
@@ -231,7 +229,7 @@ void run_frames() {
 // Nothing is sent on quitting: the connection simply ends with the socket.
 void close_network() {
   if (!net_available) return;
-  if (connected) connection_close(&server_connection);
+  connection_close(&server_connection);
   net_shutdown();
 }
 
@@ -245,20 +243,20 @@ void shut_down() {
   client_world_close();
   allegro_exit();
   close_network();
-  queue_free(&command_queue);
   log_close();
 }
 
 }  // namespace
 
 int client_frame(const FrameInput& in) {
-  received_this_frame = false;
+  board_frame_start(&board);
   int key = toolbar_panel_keys(in.key);
   if (is_escape(key)) return 0;
   int button_edge = button_latch_update(&mouse_latch, in.buttons);
   button_edge = toolbar_panel_step(key, button_edge, in.mouse_x, in.mouse_y);
-  if (net_available && connected) network_step();
+  if (board.connected) network_step();
   stroke_step(in.mouse_x - ox, in.mouse_y - oy, button_edge, in.buttons, in.ctrl, in.shift);
+  network_follow_session();
   busy_indicator_step();
   compose_step();
   user_labels_step(in.alt);
@@ -282,24 +280,19 @@ int client_world_open(int w, int h) {
   BackBuffer = create_shared_bitmap(w, h);
   ToolbarStrip = create_shared_bitmap(w, TOOLBAR_HEIGHT);
   CursorSprite = create_shared_bitmap(6, 6);
-  const bool canvases = image_create(&ServerCanvas, CANVAS_WIDTH, CANVAS_HEIGHT) &&
-                        image_create(&LocalCanvas, CANVAS_WIDTH, CANVAS_HEIGHT) &&
-                        image_create(&StrokeLayer, CANVAS_WIDTH, CANVAS_HEIGHT);
+  const bool canvases = board_session_open(&board) && image_create(&StrokeLayer, CANVAS_WIDTH, CANVAS_HEIGHT);
   if (!(canvases && BackBuffer && ToolbarStrip && CursorSprite)) {
     client_world_close();
     return 0;
   }
   screen_set_layout(w, h);
-  resetCanvas(&ServerCanvas);
-  image_copy_all(&ServerCanvas, &LocalCanvas);
   image_copy_all(&ServerCanvas, &StrokeLayer);
   clear_to_color(BackBuffer, bitmap_colour(0, 0, 0));
   return 1;
 }
 
 void client_world_close() {
-  image_destroy(&LocalCanvas);
-  image_destroy(&ServerCanvas);
+  board_session_close(&board);
   destroy_shared_bitmap(&BackBuffer);
   image_destroy(&StrokeLayer);
   destroy_shared_bitmap(&ToolbarStrip);
@@ -311,12 +304,10 @@ void client_world_close() {
 void client_state_reset() {
   log_reset();
   dirty_list_clear();
+  board_reset();
   chat_log_reset();
-  chat_log_set_clock(nullptr);
-  roster_reset();
   random_reset();
-  session_reset();
-  net_available = false;
+  server_link_reset();
   chat_input_reset();
   stroke_input_reset();
   toolbar_reset();
@@ -325,6 +316,7 @@ void client_state_reset() {
   command_run_stop();
   point_list_release();
   switched_away = false;
+  labels_shown = false;
   quit_requested = false;
   busy_counter = 0;
   mouse_latch = false;

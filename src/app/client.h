@@ -35,14 +35,16 @@ constexpr int FRAME_AWAITING = 3;
 int client_frame(const FrameInput& in);
 
 // The shared bitmaps for a w x h screen (all but SamplePicture, which start-up
-// draws from the local stream first) and the screen's layout: ServerCanvas
-// reset, LocalCanvas and StrokeLayer copies of it, BackBuffer black. 1 on
-// success; on failure what was made is freed again. Closing frees them all.
+// draws from the local stream first), the session's pictures and the screen's
+// layout: ServerCanvas reset, LocalCanvas and StrokeLayer copies of it,
+// BackBuffer black. 1 on success; on failure what was made is freed again.
+// Closing frees them all.
 int client_world_open(int w, int h);
 void client_world_close();
 
 // Every module's process-wide state back to how the program starts, with the
-// session's hooks registered. The shared bitmaps are left alone.
+// tool bar's hook registered. The shared bitmaps and the session's pictures
+// are left alone.
 void client_state_reset();
 
 // One frame of the mouse-button edge latch. buttons is mouse_b (bit 0 left,

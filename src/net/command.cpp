@@ -16,10 +16,6 @@ __thread PointList point_list = {nullptr, nullptr, 0, 0};
 
 namespace {
 
-CommandHooks command_hooks = {nullptr, nullptr};
-
-constexpr int CHAT_TEXT_SIZE = 512;
-
 int put_colour_channel(Message* m, float value) {
   double v = value;
   if (!(v >= 0.0)) v = 0.0;  // also catches NaN
@@ -50,8 +46,8 @@ int point_list_reserve(PointList* list, int n) {
 }
 
 int decode_stroke(Message* m, const CommandLayout& layout, StrokeCommand* c, PointList* points) {
-  *c = StrokeCommand{layout.type, 0, {0, 0, 0}, 0, 0};
-  int user_id = message_get_byte(m);
+  *c = StrokeCommand{layout.type, 0, 0, {0, 0, 0}, 0, 0};
+  c->author = uint8_t(message_get_byte(m));
   if (layout.seeded) c->seed = message_get_int(m);
   if (layout.coloured)
     for (float& channel : c->rgb) channel = float(message_get_byte(m));
@@ -61,16 +57,7 @@ int decode_stroke(Message* m, const CommandLayout& layout, StrokeCommand* c, Poi
     log_write(LOG_DEBUG, "Recieved invalid data for %s command.", layout.tool);
     return 0;
   }
-  if (user_id != 0 && command_hooks.stroke)
-    command_hooks.stroke(user_id, layout.coloured ? c->rgb : nullptr, points->xs[0], points->ys[0]);
   return 1;
-}
-
-void apply_chat(Message* m) {
-  int user_id = message_get_byte(m);
-  char text[CHAT_TEXT_SIZE];
-  message_get_string(m, text, sizeof text);
-  if (command_hooks.chat) command_hooks.chat(user_id, text);
 }
 
 }  // namespace
@@ -80,8 +67,6 @@ int decode_command(Message* m, StrokeCommand* c, PointList* points) {
   int drawing = 0;
   if (const CommandLayout* layout = command_layout(int(m->type)))
     drawing = decode_stroke(m, *layout, c, points);
-  else if (m->type == MSG_CHAT)
-    apply_chat(m);
   message_seek(m, start);
   return drawing;
 }
@@ -160,8 +145,6 @@ int encode_stamp(Message* m, uint8_t author, float r, float g, float b, float va
                  float value2, const int16_t* xs, const int16_t* ys, unsigned count) {
   return encode_command(m, *command_layout(MSG_STAMP), author, r, g, b, value1, value2, xs, ys, count);
 }
-
-void command_set_hooks(const CommandHooks& hooks) { command_hooks = hooks; }
 
 int read_points(Message* m, PointList* points) {
   // The remaining count has 16 bits, so n (at most 16383) fits the list's count.

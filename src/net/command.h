@@ -39,26 +39,17 @@ int encode_smudge(Message* m, uint8_t author, float value1, float value2, const 
 int encode_stamp(Message* m, uint8_t author, float r, float g, float b, float value1,
                  float value2, const int16_t* xs, const int16_t* ys, unsigned count);
 
-// What a decoded command means beyond the picture. The client registers these
-// at start-up to keep its roster and chat log; drawing alone needs none.
-struct CommandHooks {
-  // A stroke by a user other than 0: its colour (null for an uncoloured
-  // layout) and its first point.
-  void (*stroke)(int user_id, const float* rgb, int16_t x, int16_t y);
-  void (*chat)(int user_id, const char* text);
-};
-void command_set_hooks(const CommandHooks& hooks);
-
 // A decoded drawing command without its points.
 struct StrokeCommand {
   uint32_t type;
-  uint32_t seed;  // 0 for the unseeded layouts: the default seed
-  float rgb[3];
+  uint8_t author;  // the user id it carries
+  uint32_t seed;   // 0 for the unseeded layouts: the default seed
+  float rgb[3];    // 0 for an uncoloured layout
   float value1, value2;
 };
-// Decodes m in the calling thread and calls its hook: 1 with the command in c
-// and its points in points when m is a drawing command that has points, 0 for
-// anything else. m's read position is left where it was.
+// Decodes m: 1 with the command in c and its points in points when m is a
+// drawing command that has points, 0 for anything else. m's read position is
+// left where it was.
 int decode_command(Message* m, StrokeCommand* c, PointList* points);
 // Draws a decoded command with the calling thread's command stream seeded as
 // its author's was, then selects the local stream again.

@@ -52,8 +52,14 @@ struct Scheduler {
 Scheduler scheduler;
 
 bool two_cores() {
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+  // Built without threads (a browser's single thread): no worker can be made,
+  // and without exceptions a failed attempt would not be caught.
+  return false;
+#else
   static const bool two = std::thread::hardware_concurrency() >= 2;
   return two;
+#endif
 }
 
 bool overlaps(const Footprint& a, const Footprint& b) {
@@ -160,8 +166,8 @@ Footprint command_footprint(const StrokeCommand& c, const PointList& points, int
                    std::min(w, int(std::ceil(x1 + margin)) + 1), std::min(h, int(std::ceil(y1 + margin)) + 1)};
 }
 
-void command_run_begin(CommandRun* run, Image* canvas) {
-  *run = CommandRun{canvas, false};
+void command_run_begin(CommandRun* run, Image* canvas, const CommandObserver* observer) {
+  *run = CommandRun{canvas, false, observer ? *observer : CommandObserver{nullptr, nullptr}};
   if (!canvas || !two_cores()) return;
   Scheduler* s = &scheduler;
   std::lock_guard<std::mutex> hold(s->lock);
@@ -172,23 +178,23 @@ void command_run_begin(CommandRun* run, Image* canvas) {
 }
 
 void command_run_add(CommandRun* run, Message* m) {
+  if (!command_layout(int(m->type))) return;
+  const CommandObserver& observer = run->observer;
   if (!run->shared) {
-    apply_command(run->canvas, m);
+    StrokeCommand c;
+    if (!decode_command(m, &c, &point_list)) return;
+    if (observer.decoded) observer.decoded(observer.context, c, point_list);
+    draw_stroke_command(run->canvas, c, point_list);
     return;
   }
   Scheduler* s = &scheduler;
   std::unique_lock<std::mutex> hold(s->lock);
-  if (!command_layout(int(m->type))) {
-    drain(s, hold);
-    hold.unlock();
-    apply_command(run->canvas, m);
-    return;
-  }
   while (s->tail - s->head == WINDOW) help(s, hold);
   // The slot at tail is outside the window: no other thread looks at it.
   Task* t = &s->tasks[s->tail % WINDOW];
   hold.unlock();
   if (!decode_command(m, &t->command, &t->points)) return;
+  if (observer.decoded) observer.decoded(observer.context, t->command, t->points);
   t->area = command_footprint(t->command, t->points, run->canvas->w, run->canvas->h);
   t->state = TASK_PENDING;
   hold.lock();

@@ -8,17 +8,27 @@
 #include "net/message.h"
 #include "paint/image.h"
 
+// Told of every drawing command of a run as it is decoded: on the thread that
+// adds it, in the order added, before it is drawn.
+struct CommandObserver {
+  void (*decoded)(void* context, const StrokeCommand& c, const PointList& points);
+  void* context;
+};
+
 // One run on one canvas, from command_run_begin to command_run_finish.
 struct CommandRun {
   Image* canvas;
-  bool shared;  // false: every command is applied at once on the calling thread
+  bool shared;  // false: every command is drawn at once on the calling thread
+  CommandObserver observer;
 };
 
-// A run on canvas; on one core, or while another thread has a run, a plain one.
-void command_run_begin(CommandRun* run, Image* canvas);
-// Decodes m at once (its hooks are called here, in order) and draws it as soon
-// as no earlier command still unfinished reaches its area. Anything that is not
-// a drawing command waits until every earlier one is drawn.
+// A run on canvas; on one core, or while another thread has a run, a plain
+// one, drawn on the calling thread alone (so is every run where threads cannot
+// be made). observer may be null.
+void command_run_begin(CommandRun* run, Image* canvas, const CommandObserver* observer = nullptr);
+// Decodes m at once and draws it as soon as no earlier command still
+// unfinished reaches its area. Anything that is not a drawing command draws
+// nothing.
 void command_run_add(CommandRun* run, Message* m);
 // Returns once every command added is drawn.
 void command_run_finish(CommandRun* run);

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "net/connection.h"
+#include "net/byte_buffer.h"
 #include "net/layout.h"
 
 namespace {
@@ -154,19 +154,17 @@ void message_write_frame(const Message* m, uint8_t* out) {
   if (length) memcpy(out + FRAME_HEADER_SIZE, m->begin, length);
 }
 
-int message_send(Message* m, Connection* c) {
+int message_send(Message* m, ByteBuffer* out) {
   size_t length = payload_size(m);
   // The length field has 16 bits: a longer payload would desynchronise the stream.
   if (length > FRAME_PAYLOAD_MAX) return 0;
   uint8_t header[FRAME_HEADER_SIZE];
   write_header(m, header);
-  size_t before = c->send_buffer.begin ? size_t(c->send_buffer.end - c->send_buffer.begin) : 0;
-  if (connection_queue(c, header, FRAME_HEADER_SIZE) &&
-      (length == 0 || connection_queue(c, m->begin, length)))
-    return 1;
-  // Never leave half a frame behind: the peer would read garbage after it.
-  if (c->send_buffer.begin) c->send_buffer.end = c->send_buffer.begin + before;
-  return 0;
+  // Room for the whole frame first: never half a frame, the peer would read garbage after it.
+  if (!byte_buffer_reserve(out, FRAME_HEADER_SIZE + length)) return 0;
+  byte_buffer_append(out, header, FRAME_HEADER_SIZE);
+  byte_buffer_append(out, m->begin, length);
+  return 1;
 }
 
 size_t frame_complete_size(const uint8_t* data, size_t n) {
@@ -190,12 +188,12 @@ int message_from_frame(Message* m, const uint8_t* frame) {
   return 1;
 }
 
-int message_receive(Message* m, Connection* c) {
+int message_receive(Message* m, ByteBuffer* in) {
   // Full-width counts: a backlog beyond 65535 bytes and payloads up to 65535
   // bytes are measured and dropped exactly.
-  size_t size = frame_complete_size(connection_received_data(c), connection_received(c));
+  size_t size = frame_complete_size(in->begin, byte_buffer_used(in));
   if (size == 0) return 0;
-  if (!message_from_frame(m, connection_received_data(c))) return 0;
-  connection_discard(c, size);
+  if (!message_from_frame(m, in->begin)) return 0;
+  byte_buffer_drop(in, size);
   return 1;
 }

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-struct Connection;
+struct ByteBuffer;
 
 enum MessageType : uint32_t {
   MSG_PEN = 0,
@@ -53,8 +53,13 @@ uint16_t message_tell(const Message* m);
 void message_seek(Message* m, uint16_t offset);
 uint16_t message_remaining(const Message* m);
 
-int message_send(Message* m, Connection* c);
-int message_receive(Message* m, Connection* c);
+// Appends the frame of m to out (whole, or nothing of it). 0 when it cannot
+// be stored or the payload is longer than the 16-bit length can tell.
+int message_send(Message* m, ByteBuffer* out);
+// Takes the complete frame at the front of in, if there is one, into m (fresh
+// storage). 0 when none is complete or its payload cannot be stored: then
+// nothing is taken.
+int message_receive(Message* m, ByteBuffer* in);
 
 // Frame helpers shared by the client, the server and the tools.
 // Size of the complete frame at the front of data[0..n), or 0 when incomplete.

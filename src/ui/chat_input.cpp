@@ -5,12 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "net/link.h"
 #include "net/message.h"
+#include "session/board_session.h"
 #include "ui/bitmap_image.h"
-#include "ui/chat_log.h"
+#include "ui/board.h"
+#include "ui/chat_view.h"
 #include "ui/eight_ball.h"
-#include "ui/roster.h"
 #include "ui/screen.h"
 
 // Colour escapes inside system lines: command names in silver, then back.
@@ -18,11 +18,15 @@
 #define CC_SYSTEM_ESC "\xFF\xFC"
 
 ChatInput chat_input = {};
+bool chat_panel_dirty = true;
 
 namespace {
 
 constexpr int MAX_WORDS = CHAT_INPUT_SIZE / 2 + 1;
 constexpr int USER_LINE_SIZE = 128;
+
+// The session's lines counted when the panel was last drawn.
+unsigned lines_drawn = 0;
 
 enum ChatCommand { CMD_8BALL, CMD_RESTART, CMD_MOTD, CMD_KICK, CMD_USER, CMD_HELP, CMD_UNKNOWN };
 
@@ -102,13 +106,13 @@ void unexpected_argument(const char* help_topic) {
                help_topic);
 }
 
-bool online() { return link_online(); }
+bool online() { return board.connected; }
 
 // Sends a message that the server does not acknowledge, then frees it.
 bool send_unqueued(Message* m, bool built) {
-  const bool ok = built && message_send(m, &server_connection);
+  if (built) return board_session_send(&board, m);
   message_free(m);
-  return ok;
+  return false;
 }
 
 void run_restart(const Words& w) {
@@ -143,13 +147,13 @@ void run_kick(const Words& w) {
   const long number = strtol(target, &rest, 10);
   int id;
   if (rest == target) {
-    id = roster_find(target);
+    id = roster_find(&board.roster, target);
     if (id == 0) return system_line("Invalid user.");
   } else if (*rest != '\0') {
     return system_line("Unable to parse ID number.");
   } else {
     id = static_cast<int>(static_cast<unsigned long>(number) & 0xFFu);
-    if (!roster_exists(id)) return system_line("Invalid ID number.");
+    if (!roster_exists(&board.roster, id)) return system_line("Invalid ID number.");
   }
   if (!online()) return system_line("You're not connected to a server.");
   Message m;
@@ -161,9 +165,9 @@ void run_user(const Words& w) {
   if (w.count > 1) return unexpected_argument("user");
   system_line("Users:");
   for (int id = 1; id <= 254; ++id) {
-    if (!roster_exists(id)) continue;
+    if (!roster_exists(&board.roster, id)) continue;
     char line[USER_LINE_SIZE];
-    snprintf(line, sizeof line, " %3d - %s", id, roster_name(id));
+    snprintf(line, sizeof line, " %3d - %s", id, roster_name(&board.roster, id));
     system_line(line);
   }
 }
@@ -193,11 +197,12 @@ void redraw_panel(BITMAP* panel) {
   int y = panel->h - measure_chat_text(chat_input.text, panel->w);
   draw_chat_text(panel, chat_input.text, panel->w, y);
   // History upwards from the newest line, until the panel's top is reached.
-  int pos = chat_log.head;
-  while (y > 0 && pos != chat_log.oldest) {
+  const ChatLog& log = board.chat_log;
+  int pos = log.head;
+  while (y > 0 && pos != log.oldest) {
     pos = pos == 0 ? CHAT_LOG_SLOTS - 1 : pos - 1;
-    y -= measure_chat_text(chat_log.lines[pos].text, panel->w);
-    draw_chat_text(panel, chat_log.lines[pos].text, panel->w, y);
+    y -= measure_chat_text(log.lines[pos].text, panel->w);
+    draw_chat_text(panel, log.lines[pos].text, panel->w, y);
   }
 }
 
@@ -207,18 +212,14 @@ void send_chat_line(const char* line) {
   if (!online()) return system_line("You're not connected to a server.");
   Message m;
   if (!message_init(&m, MSG_CHAT)) return system_line("Error sending chat message.");
-  if (!message_put_byte(&m, own_user_id) || !message_put_string(&m, line)) {
+  if (!message_put_byte(&m, board.own_user_id) || !message_put_string(&m, line)) {
     system_line("Error sending chat message.");
     message_free(&m);
     return;
   }
-  const int sent = link_submit(&m);
-  if (sent == LINK_SENT) return;  // shown when the server accepts it
-  if (sent == LINK_SEND_FAILED) return system_line("Error sending chat message.");
-  add_chat_line(roster_name(own_user_id), line);
-  // The server will acknowledge the line; without its entry every later
-  // acknowledgement would pop the wrong command and the pictures would part.
-  session_disconnect("Out of memory; forced to disconnect from %s:%d");
+  // Shown when the server accepts it; a line that cannot be kept is shown at
+  // once and ends the link.
+  if (board_session_submit(&board, &m) == SUBMIT_SEND_FAILED) system_line("Error sending chat message.");
 }
 
 void run_chat_command(const char* text) {
@@ -241,6 +242,7 @@ void run_chat_command(const char* text) {
 
 BITMAP* chat_input_handler(BITMAP* panel, int, int key, int, int) {
   bool created = false;
+  if (board.chat_log.added != lines_drawn) chat_panel_dirty = true;
   if (!panel) {
     panel = create_bitmap_ex(32, screen_width, screen_height - TOOLBAR_HEIGHT);
     if (!panel) return nullptr;
@@ -279,6 +281,7 @@ BITMAP* chat_input_handler(BITMAP* panel, int, int key, int, int) {
   if (!created && (key || !chat_panel_dirty)) return nullptr;
   redraw_panel(panel);
   chat_panel_dirty = false;
+  lines_drawn = board.chat_log.added;
   return panel;
 }
 

@@ -9,13 +9,15 @@ struct ChatInput {
   int length;
 };
 extern ChatInput chat_input;
+// The panel must be drawn again (lines the session adds make it so too).
+extern bool chat_panel_dirty;
 
 // The Chat tool's panel handler (screen_w x (screen_h - 42), see-through):
 // edits the input line with the key, sends it or runs it as a command on
 // Enter, and returns the panel when it was created or redrawn, else none.
 BITMAP* chat_input_handler(BITMAP* panel, int button_edge, int key, int x, int y);
 
-// Sends one chat line to the server; it is shown when the server accepts it.
+// Sends one chat line through the session; it is shown when the server accepts it.
 void send_chat_line(const char* line);
 
 // Runs a typed command: the input line without its leading '/'.

@@ -5,8 +5,6 @@
 #include "ui/bitmap_image.h"
 
 Image SamplePicture = {};
-Image ServerCanvas = {};
-Image LocalCanvas = {};
 Image StrokeLayer = {};
 BITMAP* BackBuffer = nullptr;
 BITMAP* ToolbarStrip = nullptr;

@@ -5,11 +5,11 @@
 
 #include "paint/dirty_rect.h"
 #include "paint/image.h"
+#include "ui/board.h"
 
-// The pictures the engine draws, shared by every module of the screen.
+// The pictures the engine draws, shared by every module of the screen, beside
+// the session's ServerCanvas and LocalCanvas (ui/board.h).
 extern Image SamplePicture;  // 160 x 120, behind the tool panels' previews
-extern Image ServerCanvas;   // the picture as confirmed by the server
-extern Image LocalCanvas;    // ServerCanvas plus our pending commands
 extern Image StrokeLayer;    // LocalCanvas plus the stroke being drawn
 // The bitmaps the screen is composed in (ui/bitmap_image.h: in the engine's
 // layout), and the pointer (in the library's).

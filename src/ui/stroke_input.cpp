@@ -7,12 +7,13 @@
 
 #include "net/command.h"
 #include "net/layout.h"
-#include "net/link.h"
 #include "paint/canvas.h"
 #include "paint/pixel.h"
 #include "paint/stroke.h"
+#include "session/board_session.h"
 #include "ui/bitmap_image.h"
-#include "ui/chat_log.h"
+#include "ui/board.h"
+#include "ui/chat_view.h"
 #include "ui/colour_picker.h"
 #include "ui/hsv.h"
 #include "ui/screen.h"
@@ -97,19 +98,10 @@ void commit_stroke() {
   const ToolSlot& slot = ToolTable[drawing_tool];
   if (slot.build_command) {
     Message m = {};
-    if (!slot.build_command(&m)) {
+    if (!slot.build_command(&m))
       show_message("Error initiating %s command.", slot.name);
-    } else {
-      apply_command(&LocalCanvas, &m);
-      if (link_online()) {
-        const int sent = link_submit(&m);
-        if (sent == LINK_SEND_FAILED) session_disconnect("Disconnected from %s:%d");
-        if (sent == LINK_QUEUE_FAILED)
-          session_disconnect("Out of memory; forced to disconnect from %s:%d");
-      } else {
-        message_free(&m);
-      }
-    }
+    else if (board_session_submit(&board, &m) == SUBMIT_SEND_FAILED)
+      board_session_disconnect(&board, "Disconnected from %s:%d");
   }
   compose_screen(BackBuffer, &LocalCanvas, true);
 }
@@ -217,7 +209,7 @@ int build_drawing_command(Message* m) {
   };
   if (drawing_tool < 0 || drawing_tool >= DRAWING_TYPE_COUNT) return 0;
   const float* v = values[drawing_tool];
-  return encode_command(m, COMMAND_LAYOUTS[drawing_tool], own_user_id, current_rgb[0],
+  return encode_command(m, COMMAND_LAYOUTS[drawing_tool], board.own_user_id, current_rgb[0],
                         current_rgb[1], current_rgb[2], v[0], v[1], p.xs, p.ys, p.count);
 }
 

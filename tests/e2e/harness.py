@@ -44,7 +44,7 @@ def workdir(test, files):
     """A temporary directory holding files {relative path: bytes}, removed at cleanup."""
     path = test.enterContext(tempfile.TemporaryDirectory(prefix="easel-e2e-"))
     for name, data in files.items():
-        pathlib.Path(path, name).parent.mkdir(exist_ok=True)
+        pathlib.Path(path, name).parent.mkdir(parents=True, exist_ok=True)
         pathlib.Path(path, name).write_bytes(data)
     return path
 
@@ -118,16 +118,20 @@ class Image(collections.namedtuple("Image", "width height data")):
 class Easel:
     """The client on an Xvfb of its own (screen: its size) in a fresh working
     directory holding files. Xvfb runs without MIT-SHM, so that a killed client
-    leaves no shared memory behind. Positions are in window coordinates."""
+    leaves no shared memory behind. Positions are in window coordinates. With a
+    launcher (an installed easel), that runs instead, the directory as HOME."""
 
-    def __init__(self, test, files, screen=(1280, 1024)):
+    def __init__(self, test, files, screen=(1280, 1024), launcher=None):
         xvfb = start(test, "Xvfb", "-displayfd", "1", "-screen", "0", "%dx%dx24" % screen, "-nolisten", "tcp",
                      "-noreset", "-extension", "MIT-SHM", stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                      text=True)
         self.env = dict(os.environ, DISPLAY=":" + xvfb.stdout.readline().strip())
         xvfb.stdout.close()
         self.dir = workdir(test, files)
-        self.proc = start(test, os.path.join(BUILD_DIR, "easel"), cwd=self.dir, env=self.env)
+        if launcher:
+            self.env = {k: v for k, v in self.env.items() if k != "XDG_DATA_HOME"}
+            self.env["HOME"] = self.dir
+        self.proc = start(test, launcher or os.path.join(BUILD_DIR, "easel"), cwd=self.dir, env=self.env)
 
     def x(self, *command):
         """Runs an X client program (xdotool, xwininfo...) on this display."""

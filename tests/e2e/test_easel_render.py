@@ -95,7 +95,7 @@ class EaselRender(unittest.TestCase):
                 (["board.bin", "x.png", "--background", "sepia"], "unknown background"),
                 (["board.bin", "x.png", "--background", "no.bmp"], "cannot load"),
                 (["board.bin", "x.jpg"], ".png or .bmp"), (["board.bin", "no-such-dir/x.png"], "cannot write"),
-                (["board.bin"], "usage"), (["board.bin", "x.mp4", "--timelapse"], "needs the program ffmpeg")]:
+                (["board.bin"], "Usage:"), (["board.bin", "x.mp4", "--timelapse"], "needs the program ffmpeg")]:
             r = self.run_render(*args, env=dict(os.environ, PATH="/nonexistent"))  # no ffmpeg to be found
             self.assertEqual((2, True), (r.returncode, text in r.stderr), args)
         self.assertFalse(os.path.exists(os.path.join(self.dir, "x.png")))

@@ -78,7 +78,8 @@ std::vector<std::string> TestServer::files(const std::string& prefix) const {
 TestClient::TestClient(int port, const std::string& source) {
   static int clients = 0;
   int fd = loopback_connect(source.empty() ? loopback_address(20, clients++) : source, port);
-  conn = Connection{fd, fd < 0, {nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr}};
+  conn = Connection{fd, fd < 0};
+  in = out = ByteBuffer{nullptr, nullptr, nullptr};
   int one = 1;
   setsockopt(conn.socket_handle, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
@@ -89,18 +90,18 @@ TestClient::TestClient(int port, const std::string& source) {
 static bool pump(TestClient* c, double end) {
   double left = end - now_seconds();
   if (left <= 0 || c->conn.failed) return false;
-  pollfd p = {c->conn.socket_handle, short(POLLIN | (connection_unsent(&c->conn) ? POLLOUT : 0)), 0};
+  pollfd p = {c->conn.socket_handle, short(POLLIN | (byte_buffer_used(&c->out) ? POLLOUT : 0)), 0};
   if (poll(&p, 1, int(left * 1000) + 1) <= 0) return true;
-  for (size_t had = SIZE_MAX; connection_received(&c->conn) != had && connection_received(&c->conn) < 65536;) {
-    had = connection_received(&c->conn);
-    if (!connection_poll(&c->conn)) return false;
+  for (size_t had = SIZE_MAX; byte_buffer_used(&c->in) != had && byte_buffer_used(&c->in) < 65536;) {
+    had = byte_buffer_used(&c->in);
+    if (!connection_poll(&c->conn, &c->out, &c->in)) return false;
   }
   return true;
 }
 
 bool TestClient::send(const Bytes& data) {
-  if (!connection_queue(&conn, data.data(), data.size())) return false;
-  while (connection_unsent(&conn) > 0)
+  if (!byte_buffer_append(&out, data.data(), data.size())) return false;
+  while (byte_buffer_used(&out) > 0)
     if (!pump(this, now_seconds() + 30)) return false;
   return true;
 }
@@ -108,10 +109,10 @@ bool TestClient::send(const Bytes& data) {
 Frame TestClient::read_frame(double seconds) {
   double end = now_seconds() + seconds;
   for (bool open = true;; open = open && pump(this, end)) {
-    const uint8_t* data = connection_received_data(&conn);
-    if (size_t n = frame_complete_size(data, connection_received(&conn))) {
+    const uint8_t* data = in.begin;
+    if (size_t n = frame_complete_size(data, byte_buffer_used(&in))) {
       Frame f{data[0], Bytes(data + FRAME_HEADER_SIZE, data + n)};
-      connection_discard(&conn, n);
+      byte_buffer_drop(&in, n);
       return f;
     }
     if (!open) return Frame();
@@ -120,7 +121,7 @@ Frame TestClient::read_frame(double seconds) {
 
 bool TestClient::closed_within(double seconds) {
   for (double end = now_seconds() + seconds; pump(this, end);)
-    connection_discard(&conn, connection_received(&conn));
+    byte_buffer_drop(&in, byte_buffer_used(&in));
   return conn.failed;
 }
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "attacks.h"
-#include "net/connection.h"
+#include "app/connection.h"
 #include "net_test_support.h"
 #include "server_process.h"
 
@@ -46,8 +46,13 @@ struct TestServer : ServerProcess {
 // a source is given.
 struct TestClient {
   Connection conn;
+  ByteBuffer in, out;
   explicit TestClient(int port, const std::string& source = "");
-  ~TestClient() { connection_close(&conn); }
+  ~TestClient() {
+    connection_close(&conn);
+    byte_buffer_release(&in);
+    byte_buffer_release(&out);
+  }
   // Returns once every byte is handed to the socket (reading meanwhile).
   bool send(const Bytes& data);
   // The next frame, or type -1 when the connection closed or nothing came in time.

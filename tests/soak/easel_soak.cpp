@@ -1,16 +1,15 @@
-// Convergence soak: simulated users, each a process running the client's own
-// frame (its state is process-wide), paint random strokes of every tool, chat,
-// vote restarts, join and leave on a real easel-server on 127.0.0.1. At the end
-// the ServerCanvas and LocalCanvas of every user who stayed must be, byte for
-// byte, easel-render's picture of the server's board file (all by bmp_save).
+// Convergence soak: simulated users, each a process running the client's
+// session core over the client's own connection, paint random strokes of every
+// tool, chat, vote restarts, join and leave on a real easel-server on
+// 127.0.0.1. At the end the ServerCanvas and LocalCanvas of every user who
+// stayed must be, byte for byte, easel-render's picture of the server's board
+// file (all by bmp_save).
 //   easel-soak SERVER RENDER [USERS [SECONDS [SEED]]]
-#include <allegro.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,14 +17,14 @@
 #include <random>
 #include <string>
 
-#include "headless_client.h"
+#include "app/connection.h"
 #include "net/command.h"
 #include "net/layout.h"
 #include "paint/bmp_file.h"
 #include "paint/canvas.h"
 #include "paint/random.h"
 #include "server_process.h"
-#include "ui/chat_input.h"
+#include "session/board_session.h"
 
 namespace {
 
@@ -46,6 +45,10 @@ int fail(int user, const char* what) {
 int me;           // the user this process runs, from 1
 int users;        // the users who stay to the end; those after them are visitors
 std::string dir;  // the server's directory, where the users keep their files
+BoardSession session;
+Connection connection;
+
+time_t wall_clock() { return time(nullptr); }
 
 // A stroke as the client commits one, but long and far-reaching: points wander
 // past the picture's edges, settings over any range.
@@ -62,31 +65,57 @@ bool commit_random_stroke() {
   float r = float(pick(256)), g = float(pick(256)), b = float(pick(256));
   float v1 = float(pick(4000)) / 100, v2 = float(pick(100000)) / 100;
   Message m;
-  if (!encode_command(&m, COMMAND_LAYOUTS[pick(DRAWING_TYPE_COUNT)], own_user_id, r, g, b, v1, v2,
+  if (!encode_command(&m, COMMAND_LAYOUTS[pick(DRAWING_TYPE_COUNT)], session.own_user_id, r, g, b, v1, v2,
                       xs, ys, unsigned(n)))
     return !fail(me, "cannot encode a stroke");
-  apply_command(&LocalCanvas, &m);
-  return link_submit(&m) == LINK_SENT || !fail(me, "cannot send a stroke");
+  return board_session_submit(&session, &m) == SUBMIT_SENT || !fail(me, "cannot send a stroke");
+}
+
+bool say(const char* line) {
+  Message m;
+  message_init(&m, MSG_CHAT);
+  message_put_byte(&m, session.own_user_id);
+  message_put_string(&m, line);
+  return board_session_submit(&session, &m) == SUBMIT_SENT || !fail(me, "cannot send a line");
+}
+
+bool vote_restart() {
+  Message m;
+  message_init(&m, MSG_RESTART);
+  message_put_byte(&m, 1);
+  return board_session_send(&session, &m) || !fail(me, "cannot vote");
 }
 
 // Between two frames a user paints 5 strokes a second, says 0.5 lines and
 // votes 0.3 times to restart.
 bool act(double dt) {
   if (chance(5 * dt)) return commit_random_stroke();
-  if (chance(0.5 * dt)) send_chat_line("a line from the soak");
-  else if (chance(0.3 * dt)) run_chat_command("restart");
+  if (chance(0.5 * dt)) return say("a line from the soak");
+  if (chance(0.3 * dt)) return vote_restart();
   return true;
 }
 
+// The client's network step: one poll of the socket, then the session's step.
+void step() {
+  board_frame_start(&session);
+  if (!session.connected) return;
+  if (!connection_poll(&connection, &session.outgoing, &session.incoming)) {
+    connection_close(&connection);
+    board_session_disconnect(&session, "You have been disconnected from %s:%d");
+    return;
+  }
+  board_session_step(&session);
+}
+
 bool frame() {
-  client_frame(FrameInput{});
-  return connected || !fail(me, "disconnected");
+  step();
+  return session.connected || !fail(me, "disconnected");
 }
 
 // Sends a chat line and runs frames until the server has accepted everything we sent.
 bool settle(const char* line) {
-  send_chat_line(line);
-  for (double give_up = now_seconds() + 60; queue_count(&command_queue) != 0; usleep(5000))
+  if (!say(line)) return false;
+  for (double give_up = now_seconds() + 60; queue_count(&session.command_queue) != 0; usleep(5000))
     if (!frame() || now_seconds() > give_up) return !fail(me, "commands still pending");
   return true;
 }
@@ -103,19 +132,19 @@ bool all_have(const char* suffix) {
 }
 
 int run_user(unsigned seed, double join, double leave, int port) {
-  if (install_allegro(SYSTEM_NONE, &errno, atexit) != 0) return fail(me, "no allegro");
-  set_color_depth(32);
-  // Its own working directory: client.log, and no bg.bmp to change the paper.
+  // Its own working directory, for client.log.
   std::string home = user_path(me, "");
   if (mkdir(home.c_str(), 0700) != 0 || chdir(home.c_str()) != 0) return fail(me, "no directory");
   rng.seed(seed);
-  config = Config{"127.0.0.1", uint16_t(port), "", 0, 0, 0};
-  snprintf(config.user_name, sizeof config.user_name, "soak%d", me);
-  testsupport::start_headless_client(1024, 768);
+  session.clock = wall_clock;  // and the paper as the empty picture
+  if (!board_session_open(&session)) return fail(me, "no pictures");
   seedRandom(seed);  // the local stream, as the client seeds it from the clock
   usleep(useconds_t(std::max(0.0, join - now_seconds()) * 1e6));
-  connect_and_login();
-  if (!connected) return fail(me, "cannot log in");
+  char name[16];
+  snprintf(name, sizeof name, "soak%d", me);
+  if (!connection_open(&connection, "127.0.0.1", uint16_t(port)) ||
+      !board_session_login(&session, name, "127.0.0.1", uint16_t(port)))
+    return fail(me, "cannot log in");
   for (double last = now_seconds(), t; (t = now_seconds()) < leave; last = t, usleep(5000))
     if (!act(t - last) || !frame()) return 1;
   if (me > users) return 0;  // a visitor
@@ -126,14 +155,13 @@ int run_user(unsigned seed, double join, double leave, int port) {
   std::ofstream(home + ".finished").close();
   for (double give_up = now_seconds() + 60; !all_have(".finished"); usleep(5000))
     if (!frame() || now_seconds() > give_up) return fail(me, "the others did not finish");
-  if (!settle("saving") || !bmp_save(&ServerCanvas, (home + "-server.bmp").c_str()) ||
-      !bmp_save(&LocalCanvas, (home + "-local.bmp").c_str()))
+  if (!settle("saving") || !bmp_save(&session.ServerCanvas, (home + "-server.bmp").c_str()) ||
+      !bmp_save(&session.LocalCanvas, (home + "-local.bmp").c_str()))
     return fail(me, "not saved");
   // Stay until the server stops: a leave recounts the restart votes, and a
   // restart passed then would empty the board before it is rendered.
-  for (double give_up = now_seconds() + 60; connected && now_seconds() < give_up; usleep(5000))
-    client_frame(FrameInput{});
-  return connected ? fail(me, "the server did not stop") : 0;
+  for (double give_up = now_seconds() + 60; session.connected && now_seconds() < give_up; usleep(5000)) step();
+  return session.connected ? fail(me, "the server did not stop") : 0;
 }
 
 }  // namespace
@@ -184,4 +212,3 @@ int main(int argc, char** argv) {
   printf("converged\n");
   return 0;
 }
-END_OF_MAIN()

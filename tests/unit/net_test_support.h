@@ -1,4 +1,4 @@
-// Helpers for the protocol tests: connections without a socket, byte views.
+// Helpers for the protocol tests: frames, loopback sockets, byte views.
 #pragma once
 #include <arpa/inet.h>
 #include <poll.h>
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "net/connection.h"
+#include "net/byte_buffer.h"
 #include "net/message.h"
 
 namespace nettest {
@@ -55,33 +55,6 @@ inline int listen_on_loopback(uint16_t* port, int backlog, int receive_buffer = 
   return fd;
 }
 
-// A connection whose buffers exist but whose socket does not: frames can be
-// fed to the receive buffer and read from the send buffer.
-inline Connection offline_connection() {
-  Connection c;
-  c.socket_handle = -1;
-  c.failed = 0;
-  for (ByteBuffer* b : {&c.send_buffer, &c.receive_buffer}) {
-    b->begin = static_cast<uint8_t*>(malloc(256));
-    b->end = b->begin;
-    b->limit = b->begin + 256;
-  }
-  return c;
-}
-
-// Appends bytes to the receive buffer as if a recv had delivered them.
-inline void feed(Connection* c, const uint8_t* data, size_t n) {
-  ByteBuffer* b = &c->receive_buffer;
-  size_t used = size_t(b->end - b->begin), size = size_t(b->limit - b->begin);
-  if (used + n > size) {
-    while (used + n > size) size *= 2;
-    b->begin = static_cast<uint8_t*>(realloc(b->begin, size));
-    b->limit = b->begin + size;
-  }
-  memcpy(b->begin + used, data, n);
-  b->end = b->begin + used + n;
-}
-
 // A message whose payload is exactly these bytes.
 inline Message raw_message(uint32_t type, const std::vector<uint8_t>& bytes) {
   Message m;
@@ -90,8 +63,8 @@ inline Message raw_message(uint32_t type, const std::vector<uint8_t>& bytes) {
   return m;
 }
 
-inline std::vector<uint8_t> sent_bytes(const Connection* c) {
-  return std::vector<uint8_t>(c->send_buffer.begin, c->send_buffer.end);
+inline std::vector<uint8_t> buffered(const ByteBuffer* b) {
+  return b->begin ? std::vector<uint8_t>(b->begin, b->end) : std::vector<uint8_t>();
 }
 
 inline std::vector<uint8_t> payload(const Message* m) {

@@ -13,9 +13,10 @@
 #include "paint/dirty_rect.h"
 #include "paint/pixel.h"
 #include "ui/bitmap_image.h"
-#include "ui/chat_log.h"
+#include "ui/board.h"
+#include "ui/chat_view.h"
 #include "ui/colour_picker.h"
-#include "ui/roster.h"
+#include "ui/user_labels.h"
 #include "ui/screen.h"
 #include "ui/toolbar.h"
 

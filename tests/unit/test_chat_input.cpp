@@ -6,7 +6,7 @@
 
 #include "base/log.h"
 #include "paint/random.h"
-#include "session_fixture.h"
+#include "server_link_fixture.h"
 #include "ui/chat_input.h"
 #include "ui/eight_ball.h"
 
@@ -14,7 +14,7 @@ using namespace testsupport;
 
 namespace {
 
-class ChatCommands : public Session {
+class ChatCommands : public ServerLink {
  protected:
   // The system lines a command adds, without their colour prefix.
   Lines run(const char* text) {
@@ -33,8 +33,8 @@ class ChatCommands : public Session {
 // (the queue's 16-bit count is exhausted) is shown and ends the connection.
 TEST_F(ChatCommands, CommandFramesAreSentAndNotQueuedAndAChatLineThatCannotBeQueuedDisconnects) {
   login();
-  roster_set_name(4, "Bob");
-  roster_set_name(6, "bonnie");
+  roster_set_name(&board.roster, 4, "Bob");
+  roster_set_name(&board.roster, 6, "bonnie");
   const struct {
     const char* command;
     Bytes frame;
@@ -50,17 +50,17 @@ TEST_F(ChatCommands, CommandFramesAreSentAndNotQueuedAndAChatLineThatCannotBeQue
   for (const auto& c : cases) {
     SCOPED_TRACE(c.command);
     EXPECT_EQ(run(c.command), Lines{});
-    EXPECT_EQ(queue_count(&command_queue), 0);
+    EXPECT_EQ(queue_count(&board.command_queue), 0);
     step();
     EXPECT_EQ(receive_frame(), c.frame);
     EXPECT_FALSE(readable(peer, 0));
   }
   Message empty;
   message_init(&empty, MSG_PEN);
-  while (queue_push(&command_queue, &empty)) {
+  while (queue_push(&board.command_queue, &empty)) {
   }
   send_chat_line("last words");
-  EXPECT_FALSE(connected);
+  EXPECT_FALSE(board.connected);
   const Lines lines = chat_lines();
   EXPECT_EQ(Lines(lines.end() - 2, lines.end()),
             (Lines{spoken_line("Ann", "last words"),
@@ -72,12 +72,13 @@ TEST_F(ChatCommands, CommandFramesAreSentAndNotQueuedAndAChatLineThatCannotBeQue
 // alias gives its command's text. The eight ball's first keyword chooses the
 // table; its answers come from the local stream, seeded 1, 2, ... per row.
 TEST_F(ChatCommands, LinesOfferedOfflinePinnedEightBallAnswersAndHelpForEveryAlias) {
-  roster_set_name(12, "Carol");
-  roster_set_name(1, "Ann");
-  roster_set_name(4, "Bob");
-  roster_set_name(6, "bonnie");
-  roster_set_name(3, "Gone");
-  roster_remove(3);
+  Roster* r = &board.roster;
+  roster_set_name(r, 12, "Carol");
+  roster_set_name(r, 1, "Ann");
+  roster_set_name(r, 4, "Bob");
+  roster_set_name(r, 6, "bonnie");
+  roster_set_name(r, 3, "Gone");
+  roster_remove(r, 3);
   const std::string not_connected = "You're not connected to a server.";
   const Lines users = {"Users:", "   1 - Ann", "   4 - Bob", "   6 - bonnie", "  12 - Carol"};
   const struct {
@@ -146,8 +147,8 @@ TEST_F(ChatCommands, NamesCommandsAndTheLogStampDoNotFollowTheLocale) {
             0);
   ASSERT_TRUE(setlocale(LC_ALL, "tr_TR.UTF-8"));
   ASSERT_NE(tolower('I'), 'i');
-  roster_set_name(3, "Ivan");
-  EXPECT_EQ(roster_find("iv"), 3);
+  roster_set_name(&board.roster, 3, "Ivan");
+  EXPECT_EQ(roster_find(&board.roster, "iv"), 3);
   EXPECT_EQ(run("LIST"), (Lines{"Users:", "   3 - Ivan"}));
   EXPECT_EQ(run("HELP KICK").front(), "Kick:");
   const char* big[] = {"BIG"};

@@ -10,22 +10,24 @@ time_t fake_now;
 class ChatLogTest : public ScreenTest {
  protected:
   static int count_lines() {
-    return (chat_log.head - chat_log.oldest + CHAT_LOG_SLOTS) % CHAT_LOG_SLOTS;
+    const ChatLog& log = board.chat_log;
+    return (log.head - log.oldest + CHAT_LOG_SLOTS) % CHAT_LOG_SLOTS;
   }
   static const ChatLine& newest() {
-    return chat_log.lines[(chat_log.head + CHAT_LOG_SLOTS - 1) % CHAT_LOG_SLOTS];
+    const ChatLog& log = board.chat_log;
+    return log.lines[(log.head + CHAT_LOG_SLOTS - 1) % CHAT_LOG_SLOTS];
   }
 };
 
 // Empty texts add nothing; an empty name shows as "???". Texts are cut to 599
 // bytes, show_message's to 511 first; the ring keeps the last 149 lines.
 TEST_F(ChatLogTest, LinesCarryTheirColourEscapesAreCutAndTheRingKeepsTheLast149) {
-  chat_panel_dirty = false;
+  const ChatLog& chat_log = board.chat_log;
   add_chat_line("bob", "");
   add_chat_line(nullptr, nullptr);
   show_message("%s", "");
   EXPECT_EQ(count_lines(), 0);
-  EXPECT_FALSE(chat_panel_dirty);
+  EXPECT_EQ(chat_log.added, 0u);
   add_chat_line("", "x");
   EXPECT_EQ(std::string(newest().text), "\xFF\xFD???\xFF\xFE: \xFF\xFFx");
   const std::string text(700, 'a');
@@ -39,6 +41,7 @@ TEST_F(ChatLogTest, LinesCarryTheirColourEscapesAreCutAndTheRingKeepsTheLast149)
   EXPECT_EQ(std::string(chat_log.lines[chat_log.oldest].text).substr(0, 4), "\xFF\xFC" "aa");
   for (int i = 151; i <= 400; ++i) show_message("%d", i);
   EXPECT_EQ(count_lines(), 149);
+  EXPECT_EQ(chat_log.added, 400u);
   EXPECT_EQ(std::string(chat_log.lines[chat_log.oldest].text), "\xFF\xFC" "252");
   EXPECT_EQ(std::string(newest().text), "\xFF\xFC" "400");
 }
@@ -93,14 +96,14 @@ TEST_F(ChatLogTest, OverlayLinesExpireOneAtATimeOldestFirst) {
   expect_rgb(BackBuffer, 10, 10, 0, 0, 0);
   EXPECT_EQ(dirty_list.count, DIRTY_LIST_CAPACITY);
   fake_now = 1000;
-  chat_log_set_clock([] { return fake_now; });
+  board.clock = [] { return fake_now; };
   // 2 + 38 bytes: shown for trunc(t + 2.0 + 0.5) < now, that is 3 seconds; a
   // line's time starts only when the older ones are gone or showing.
   const std::string text(38, 'x');
   add_chat_line(nullptr, text.c_str());
   add_chat_line(nullptr, text.c_str());
-  const ChatLine* line = chat_log.lines;
-  ASSERT_EQ(chat_log.oldest, 0);
+  const ChatLine* line = board.chat_log.lines;
+  ASSERT_EQ(board.chat_log.oldest, 0);
   ASSERT_EQ(line[0].length, 40);
   std::string seen;  // per second: redrawn or not, then the states of the lines
   auto run = [&](time_t from, time_t to) {

@@ -12,7 +12,7 @@
 #include "app/quit_signal.h"
 #include "screen_fixture.h"
 #include "test_support.h"
-#include "ui/chat_log.h"
+#include "ui/chat_view.h"
 
 TEST(ButtonLatch, EdgesOfButtonSequences) {
   const std::vector<int> cases[][2] = {

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "app/session.h"
 #include "net/command.h"
 #include "net/command_run.h"
 #include "net/message.h"
@@ -15,8 +15,6 @@
 #include "paint/canvas.h"
 #include "paint/random.h"
 #include "test_support.h"
-#include "ui/chat_log.h"
-#include "ui/roster.h"
 
 using nettest::payload;
 using testsupport::images_equal;
@@ -107,15 +105,9 @@ TEST(CommandDecoding, PinnedPicturesOfAppliedCommands) {
   EXPECT_EQ(local_next, nextRandom());
 }
 
-// Truncated, pointless and unknown commands and chat lines draw nothing and
-// leave the local stream alone; the broken ones touch neither the roster nor
-// the log. A chat line names the speaker from the roster (none for author 0),
-// drops control and escape bytes and keeps at most 511 characters.
+// Truncated, pointless and unknown commands and chat lines draw nothing,
+// decode as nothing and leave the local stream alone.
 TEST(CommandDecoding, MalformedCommandsAndChatLinesDrawNothing) {
-  roster_reset();
-  chat_log_reset();
-  roster_set_name(4, "Ann");
-  const UserRecord ann = roster.users[4];
   random_reset();
   seedRandom(5);
   unsigned local_before = random_position(LOCAL_STREAM);
@@ -134,7 +126,6 @@ TEST(CommandDecoding, MalformedCommandsAndChatLinesDrawNothing) {
       {200, {4, 9, 9, 9, 10, 0, 10, 0}},
       {254, {}},
       {MSG_CHAT, join({{4}, Bytes(700, 'w'), {0}})},
-      {MSG_CHAT, {0, 'n', 0xFF, 0xFC, 'o', '\n', 't', 'e', 0}},
   };
   Image* canvas = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
   Image* original = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
@@ -142,6 +133,8 @@ TEST(CommandDecoding, MalformedCommandsAndChatLinesDrawNothing) {
   for (const auto& c : cases) {
     Message m = nettest::raw_message(c.first, c.second);
     apply_command(canvas, &m);
+    StrokeCommand decoded;
+    EXPECT_EQ(0, decode_command(&m, &decoded, &point_list));
     EXPECT_EQ(0, message_tell(&m));
     EXPECT_TRUE(images_equal(canvas, original)) << "type " << c.first;
     EXPECT_EQ(LOCAL_STREAM, random_selected_stream());
@@ -149,22 +142,14 @@ TEST(CommandDecoding, MalformedCommandsAndChatLinesDrawNothing) {
   }
   EXPECT_EQ("", testing::internal::GetCapturedStdout());
   EXPECT_EQ(local_before, random_position(LOCAL_STREAM));
-  EXPECT_EQ(0, memcmp(&ann, &roster.users[4], sizeof ann));
-  const std::string named = chat_log.lines[(chat_log.head + CHAT_LOG_SLOTS - 2) % CHAT_LOG_SLOTS].text,
-                    plain = chat_log.lines[(chat_log.head + CHAT_LOG_SLOTS - 1) % CHAT_LOG_SLOTS].text;
-  EXPECT_NE(std::string::npos, named.find("Ann"));
-  EXPECT_EQ(std::string(511, 'w'), named.substr(named.size() - 511));
-  EXPECT_EQ(std::string::npos, named.find(std::string(512, 'w')));
-  EXPECT_EQ(std::string::npos, plain.find("Ann"));
-  EXPECT_EQ("note", plain.substr(plain.size() - 4));
   testsupport::free_image(original);
   testsupport::free_image(canvas);
 }
 
 // Every tool, apart and crossing, short and long, and chat lines: each command changes pixels only in its footprint,
-// and as one run they give apply_command's canvas and hook calls. Some strokes reach far off the canvas.
+// and as one run they give apply_command's canvas, the run's observer seeing every drawing command in order as
+// decode_command gives it. Some strokes reach far off the canvas.
 TEST(CommandRun, DrawsAHistoryAsApplyCommandDoesOneByOne) {
-  static std::vector<std::string> calls;
   std::mt19937 rng(14);
   std::vector<Message> history(400);
   for (size_t i = 0; i < history.size(); ++i) {
@@ -180,25 +165,47 @@ TEST(CommandRun, DrawsAHistoryAsApplyCommandDoesOneByOne) {
   Image *one_by_one = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT),
         *as_run = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT), *before = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
   auto same = [](Image* a, Image* b) { return !memcmp(a->pixels, b->pixels, size_t(a->w) * a->h * 4); };
-  command_set_hooks({[](int u, const float* c, int16_t x, int16_t y) { calls.push_back(std::to_string(u * 1e10 + x * 1e5 + y + (c ? *c / 1e3 : .5))); },
-                     [](int user, const char* text) { calls.push_back(std::to_string(user) + text); }});
+  // What the observer sees of a command: author, type, seed, first red, first point and the count.
+  auto seen = [](const StrokeCommand& c, const PointList& p) {
+    return std::to_string(c.author) + " " + std::to_string(c.type) + " " + std::to_string(c.seed) + " " +
+           std::to_string(c.rgb[0]) + " " + std::to_string(p.xs[0]) + "," + std::to_string(p.ys[0]) + " " +
+           std::to_string(p.count);
+  };
+  std::vector<std::string> expected;
   for (Message& m : history) {
     StrokeCommand c;
     image_copy_all(one_by_one, before);
     apply_command(one_by_one, &m);
-    const size_t seen = calls.size();
-    const bool drawing = decode_command(&m, &c, &point_list);
-    calls.resize(seen);  // the calls of this second decoding
-    if (!drawing) continue;
+    if (!decode_command(&m, &c, &point_list)) continue;
+    expected.push_back(seen(c, point_list));
     const Footprint f = command_footprint(c, point_list, CANVAS_WIDTH, CANVAS_HEIGHT);
     image_copy(one_by_one, before, f.x0, f.y0, f.x0, f.y0, f.x1 - f.x0, f.y1 - f.y0);
     EXPECT_TRUE(same(before, one_by_one) && (point_list.count > 12 || f.x1 - f.x0 < 120)) << c.type << " " << point_list.count;
   }
-  const auto expected = std::exchange(calls, {});
-  apply_commands(as_run, history.data(), history.size());
+  static std::vector<std::string> calls;
+  const CommandObserver observer = {
+      [](void* see, const StrokeCommand& c, const PointList& p) {
+        calls.push_back((*static_cast<decltype(seen)*>(see))(c, p));
+      },
+      &seen};
+  // A run of its own, then one while another holds the worker: that one is
+  // drawn on the calling thread alone, as where no thread can be made.
+  CommandRun run, holder;
+  command_run_begin(&run, as_run, &observer);
+  for (Message& m : history) command_run_add(&run, &m);
+  command_run_finish(&run);
   EXPECT_TRUE(same(one_by_one, as_run));
+  EXPECT_EQ(expected, std::exchange(calls, {}));
+  Image* alone = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
+  command_run_begin(&holder, before);
+  command_run_begin(&run, alone, &observer);
+  EXPECT_FALSE(run.shared);
+  for (Message& m : history) command_run_add(&run, &m);
+  command_run_finish(&run);
+  command_run_finish(&holder);
+  EXPECT_TRUE(same(one_by_one, alone));
   EXPECT_EQ(expected, calls);
-  session_register_hooks();
+  testsupport::free_image(alone);
   for (Image* b : {one_by_one, as_run, before}) testsupport::free_image(b);
   for (Message& m : history) message_free(&m);
 }

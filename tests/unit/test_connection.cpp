@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "app/connection.h"
 #include "net_test_support.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -12,11 +13,13 @@ using nettest::readable;
 
 namespace {
 
-// A connection c opened by name to a listener (receive buffer as given when above 0) and its peer.
+// A connection c opened by name to a listener (receive buffer as given when above 0), its
+// peer, and the buffers it moves: out to the peer, in from it.
 struct Listener {
   int listen_fd, peer;
   uint16_t port;
   Connection c;
+  ByteBuffer out = {}, in = {};
   explicit Listener(int receive_buffer = 0) {
     listen_fd = nettest::listen_on_loopback(&port, 1, receive_buffer);
     EXPECT_EQ(1, connection_open(&c, "localhost", port));
@@ -24,6 +27,8 @@ struct Listener {
   }
   ~Listener() {
     connection_close(&c);
+    byte_buffer_release(&out);
+    byte_buffer_release(&in);
     close(peer);
     close(listen_fd);
   }
@@ -39,8 +44,9 @@ struct Listener {
   void deliver(const Bytes& data) {
     ASSERT_EQ(ssize_t(data.size()), send(peer, data.data(), data.size(), MSG_NOSIGNAL));
     readable(c.socket_handle, 2000);
-    ASSERT_EQ(1, connection_poll(&c));
+    ASSERT_EQ(1, poll());
   }
+  int poll() { return connection_poll(&c, &out, &in); }
 };
 
 Bytes pattern(size_t n) { return nettest::patterned_frame(0, n - FRAME_HEADER_SIZE, 1); }
@@ -55,20 +61,20 @@ TEST(Connection, SendsAtMost512BytesPerPollKeepsWhatTheSocketRefusesAndNoticesAC
   int small = 4096;
   setsockopt(l.c.socket_handle, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
   Bytes data = pattern(300000);
-  ASSERT_EQ(1, connection_queue(&l.c, data.data(), data.size()));
-  ASSERT_EQ(1, connection_poll(&l.c));
-  EXPECT_EQ(data.size() - 512, connection_unsent(&l.c));
+  ASSERT_EQ(1, byte_buffer_append(&l.out, data.data(), data.size()));
+  ASSERT_EQ(1, l.poll());
+  EXPECT_EQ(data.size() - 512, byte_buffer_used(&l.out));
   Bytes got = l.read_available(100);
   EXPECT_EQ(Bytes(data.begin(), data.begin() + 512), got);
   // The peer reads nothing: the socket fills up and the rest stays queued.
-  for (int i = 0; i < 2000; ++i) ASSERT_EQ(1, connection_poll(&l.c));
-  EXPECT_GT(connection_unsent(&l.c), 0u);
+  for (int i = 0; i < 2000; ++i) ASSERT_EQ(1, l.poll());
+  EXPECT_GT(byte_buffer_used(&l.out), 0u);
   for (int round = 0; round < 100000 && got.size() < data.size(); ++round) {
-    ASSERT_EQ(1, connection_poll(&l.c));
+    ASSERT_EQ(1, l.poll());
     Bytes part = l.read_available(0);
     got.insert(got.end(), part.begin(), part.end());
   }
-  EXPECT_EQ(0u, connection_unsent(&l.c));
+  EXPECT_EQ(0u, byte_buffer_used(&l.out));
   EXPECT_EQ(data, got);
 
   close(l.peer);
@@ -76,9 +82,9 @@ TEST(Connection, SendsAtMost512BytesPerPollKeepsWhatTheSocketRefusesAndNoticesAC
   int result = 1;
   // The first sends may still be accepted locally; the reset ends it.
   for (int i = 0; i < 1000 && result == 1; ++i) {
-    ASSERT_EQ(1, connection_queue(&l.c, data.data(), 512));
+    ASSERT_EQ(1, byte_buffer_append(&l.out, data.data(), 512));
     readable(l.c.socket_handle, 2000);
-    result = connection_poll(&l.c);
+    result = l.poll();
   }
   EXPECT_EQ(0, result);
   EXPECT_EQ(1, l.c.failed);
@@ -91,27 +97,27 @@ TEST(Connection, ReceiveBufferOffersAtLeast256FreeBytesAndKeepsWhatCameBeforeACl
   Listener l;
   Bytes data = pattern(300);
   l.deliver(data);
-  EXPECT_EQ(256u, connection_received(&l.c));  // 256 free bytes: no growth
-  EXPECT_EQ(256, l.c.receive_buffer.limit - l.c.receive_buffer.begin);
+  EXPECT_EQ(256u, byte_buffer_used(&l.in));  // 256 free bytes: no growth
+  EXPECT_EQ(256, l.in.limit - l.in.begin);
   readable(l.c.socket_handle, 2000);
-  ASSERT_EQ(1, connection_poll(&l.c));
-  EXPECT_EQ(300u, connection_received(&l.c));
-  EXPECT_EQ(512, l.c.receive_buffer.limit - l.c.receive_buffer.begin);
-  EXPECT_EQ(0, memcmp(data.data(), connection_received_data(&l.c), 300));
+  ASSERT_EQ(1, l.poll());
+  EXPECT_EQ(300u, byte_buffer_used(&l.in));
+  EXPECT_EQ(512, l.in.limit - l.in.begin);
+  EXPECT_EQ(0, memcmp(data.data(), l.in.begin, 300));
   l.deliver(Bytes{0xFF, 0, 0});  // 212 free in 512
-  EXPECT_EQ(1024, l.c.receive_buffer.limit - l.c.receive_buffer.begin);
-  connection_discard(&l.c, 299);
-  ASSERT_EQ(4u, connection_received(&l.c));
-  const uint8_t* rest = connection_received_data(&l.c);
+  EXPECT_EQ(1024, l.in.limit - l.in.begin);
+  byte_buffer_drop(&l.in, 299);
+  ASSERT_EQ(4u, byte_buffer_used(&l.in));
+  const uint8_t* rest = l.in.begin;
   EXPECT_EQ((Bytes{data[299], 0xFF, 0, 0}), Bytes(rest, rest + 4));
-  connection_discard(&l.c, 1);
+  byte_buffer_drop(&l.in, 1);
   close(l.peer);
   l.peer = -1;
   readable(l.c.socket_handle, 2000);
   errno = EAGAIN;  // left over from an earlier call: the end of the stream is no pause
-  EXPECT_EQ(0, connection_poll(&l.c));
+  EXPECT_EQ(0, l.poll());
   EXPECT_EQ(1, l.c.failed);
   Message m;
-  ASSERT_EQ(1, message_receive(&m, &l.c));
+  ASSERT_EQ(1, message_receive(&m, &l.in));
   EXPECT_EQ(uint32_t(MSG_ACCEPTED), m.type);
 }

@@ -4,8 +4,6 @@
 #include <vector>
 
 #include "app/busy_indicator.h"
-#include "app/session.h"
-#include "net/link.h"
 #include "screen_fixture.h"
 #include "test_support.h"
 #include "ui/stroke_input.h"
@@ -97,12 +95,11 @@ std::string busy_frames(int n) {
 // first drawn on the sixth; arriving data redraws at once. Erased once when
 // the queue empties: black above the picture, else from the picture.
 TEST_F(ScreenTest, BusyBarMovesEveryFifthBusyFrameOrWhenDataArrivesAndIsErasedOnce) {
-  net_available = true;
   Message pending;  // payload-less
   message_init(&pending, MSG_PEN);
-  queue_push(&command_queue, &pending);
+  queue_push(&board.command_queue, &pending);
   EXPECT_EQ(busy_frames(20), std::string(20, '.'));
-  connected = true;
+  board.connected = true;
   EXPECT_EQ(busy_frames(6), ".....#");
   EXPECT_EQ(xywh(dirty_list.rects[0]), (std::vector<int>{482, 1, 60, 4}));
   EXPECT_EQ(bitmap_checksum(BackBuffer), 17786350333122086514u);
@@ -110,7 +107,7 @@ TEST_F(ScreenTest, BusyBarMovesEveryFifthBusyFrameOrWhenDataArrivesAndIsErasedOn
   EXPECT_EQ(bitmap_checksum(BackBuffer), 3655300269410365810u);
   EXPECT_EQ(busy_frames(52), "........#....#....#....#....#....#....#....#....#...");
   EXPECT_EQ(busy_counter, 49);
-  received_this_frame = true;
+  board.frame.received_this_frame = true;
   EXPECT_EQ(busy_frames(1), "#");
   EXPECT_EQ(bitmap_checksum(BackBuffer), 11755040053636967986u);
   const struct {
@@ -121,13 +118,14 @@ TEST_F(ScreenTest, BusyBarMovesEveryFifthBusyFrameOrWhenDataArrivesAndIsErasedOn
                {800, 600, 13242589941333146220u}};
   Image* pattern = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
   for (const auto& c : cases) {
-    open_screen(c.w, c.h);
+    open_screen(c.w, c.h);  // the session's pictures afresh: not connected, nothing queued
+    board.connected = true;
+    queue_push(&board.command_queue, &pending);
     image_copy_all(pattern, &LocalCanvas);
     busy_frames(6);
-    queue_pop(&command_queue, &pending);
+    queue_pop(&board.command_queue, &pending);
     EXPECT_EQ(busy_frames(3), "#..");
     EXPECT_EQ(bitmap_checksum(BackBuffer), c.sum) << c.h;
-    queue_push(&command_queue, &pending);
   }
   testsupport::free_image(pattern);
 }
@@ -234,9 +232,9 @@ TEST_F(ScreenTest, TheScreenShowsTheSameColoursWhateverTheLibrarysLayout) {
     rebuild_cursor();
     add_chat_line("Ann", "a line over the picture");
     compose_screen(BackBuffer, &LocalCanvas, true);
-    roster_set_name(3, "Bob");
-    roster_set_colour(3, 10, 200, 30);
-    roster_set_position(3, 300, 200);
+    roster_set_name(&board.roster, 3, "Bob");
+    roster_set_colour(&board.roster, 3, 10, 200, 30);
+    roster_set_position(&board.roster, 3, 300, 200);
     draw_user_labels();
     draw_toolbar_icons();
     ToolTable[TOOL_PEN].panel = make_panel(200, 100);

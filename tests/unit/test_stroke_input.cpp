@@ -2,7 +2,6 @@
 #include <vector>
 
 #include "net/command.h"
-#include "net/link.h"
 #include "screen_fixture.h"
 #include "test_support.h"
 #include "ui/stroke_input.h"
@@ -33,7 +32,7 @@ Points wavy(Point from, int steps) {
 }
 // Draws queued entry i onto canvas as every client does; the points decoded.
 Points drawn_points(Image* canvas, uint16_t i) {
-  apply_command(canvas, queue_at(&command_queue, i));
+  apply_command(canvas, queue_at(&board.command_queue, i));
   Points points;
   for (int k = 0; k < point_list.count; k++) points.push_back({point_list.xs[k], point_list.ys[k]});
   return points;
@@ -49,7 +48,7 @@ bool screen_shows(const Image* canvas) {
 // offline stroke send nothing; only the last draws. Fixed segments settle on
 // the stroke layer as a rebuild draws them. A right press picks the colour.
 TEST_F(ScreenTest, StrokesThatSendNothingAndTheColourPick) {
-  net_available = connected = true;
+  board.connected = true;
   testsupport::fill_rect(&LocalCanvas, 400, 300, 440, 340, pack_pixel(10, 200, 30));
   const uint64_t before = image_checksum(&LocalCanvas);
   blit_image(&LocalCanvas, BackBuffer, 0, 0, ox, oy, CANVAS_WIDTH, CANVAS_HEIGHT);
@@ -85,21 +84,21 @@ TEST_F(ScreenTest, StrokesThatSendNothingAndTheColourPick) {
   drawing_tool = TOOL_CHALK;
   ToolTable[TOOL_CHALK].build_command = [](Message*) { return 0; };
   stroke(wavy({100, 100}, 20));
-  const ChatLine& last = chat_log.lines[(chat_log.head + CHAT_LOG_SLOTS - 1) % CHAT_LOG_SLOTS];
+  const ChatLine& last = board.chat_log.lines[(board.chat_log.head + CHAT_LOG_SLOTS - 1) % CHAT_LOG_SLOTS];
   EXPECT_NE(std::string(last.text).find("Error initiating Chalk command."), std::string::npos);
   EXPECT_EQ(image_checksum(&LocalCanvas), before);
-  connected = false;
+  board.connected = false;
   drawing_tool = TOOL_PEN;
   stroke(wavy({100, 100}, 20));
   EXPECT_NE(image_checksum(&LocalCanvas), before);
-  EXPECT_EQ(queue_count(&command_queue), 0);
-  EXPECT_EQ(server_connection.send_buffer.end, server_connection.send_buffer.begin);
+  EXPECT_EQ(queue_count(&board.command_queue), 0);
+  EXPECT_EQ(byte_buffer_used(&board.outgoing), 0u);
 }
 
 // Every tool draws its stroke as every client draws the message sent. Shift
 // keeps the ends, Ctrl snaps to the grid, a scribble stops at 255 points.
 TEST_F(ScreenTest, CommittedStrokesAreWhatEveryClientDrawsShiftCtrlAndThe255PointCap) {
-  net_available = connected = true;
+  board.connected = true;
   set_colour(20, 40, 200);
   const int types[] = {MSG_PEN, MSG_PENCIL, MSG_BRUSH, MSG_CHALK, MSG_SMUDGE, MSG_STAMP};
   Image* other = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);  // another client
@@ -108,8 +107,8 @@ TEST_F(ScreenTest, CommittedStrokesAreWhatEveryClientDrawsShiftCtrlAndThe255Poin
     SCOPED_TRACE(ToolTable[tool].name);
     drawing_tool = tool;
     stroke(wavy({200, 300}, 60));
-    ASSERT_EQ(queue_count(&command_queue), tool + 1);
-    Message* m = queue_at(&command_queue, tool);
+    ASSERT_EQ(queue_count(&board.command_queue), tool + 1);
+    Message* m = queue_at(&board.command_queue, tool);
     EXPECT_EQ(m->type, uint32_t(types[tool]));
     EXPECT_GT(testsupport::count_differences(&LocalCanvas, other), 100);
     EXPECT_TRUE(screen_shows(&LocalCanvas));
@@ -133,7 +132,7 @@ TEST_F(ScreenTest, CommittedStrokesAreWhatEveryClientDrawsShiftCtrlAndThe255Poin
       for (int k = 0; k < 254; k++) fixed.push_back({StrokePoints.xs[k], StrokePoints.ys[k]});
   }
   step({500, 600}, 0, 0);
-  ASSERT_EQ(queue_count(&command_queue), 9);
+  ASSERT_EQ(queue_count(&board.command_queue), 9);
   EXPECT_EQ(drawn_points(other, 6), (Points{{100, 100}, {300, 200}}));
   Points snapped = drawn_points(other, 7);
   ASSERT_GT(snapped.size(), 4u);
@@ -146,10 +145,9 @@ TEST_F(ScreenTest, CommittedStrokesAreWhatEveryClientDrawsShiftCtrlAndThe255Poin
   EXPECT_EQ(points.back(), (Point{500, 600}));
   EXPECT_EQ(Points(points.begin(), points.end() - 1), fixed);
   size_t total = 0;
-  for (uint16_t i = 0; i < queue_count(&command_queue); i++)
-    total += FRAME_HEADER_SIZE + message_length(queue_at(&command_queue, i));
-  const ByteBuffer& sent = server_connection.send_buffer;
-  EXPECT_EQ(size_t(sent.end - sent.begin), total);
+  for (uint16_t i = 0; i < queue_count(&board.command_queue); i++)
+    total += FRAME_HEADER_SIZE + message_length(queue_at(&board.command_queue, i));
+  EXPECT_EQ(byte_buffer_used(&board.outgoing), total);
   EXPECT_TRUE(testsupport::images_equal(&LocalCanvas, other));
   testsupport::free_image(other);
 }

@@ -1,41 +1,19 @@
-#include "ui/chat_log.h"
+#include "ui/chat_view.h"
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 
 #include "ui/bitmap_image.h"
+#include "ui/board.h"
+#include "ui/chat_input.h"
 #include "ui/screen.h"
 
-ChatLog chat_log = {};
-bool chat_panel_dirty = true;
-
-static time_t system_clock() { return time(nullptr); }
-static time_t (*chat_clock)() = system_clock;
-
-void chat_log_set_clock(time_t (*clock)()) { chat_clock = clock ? clock : system_clock; }
-
 void chat_log_reset() {
-  memset(&chat_log, 0, sizeof chat_log);
+  chat_log_clear(&board.chat_log);
   chat_panel_dirty = true;
 }
 
-void add_chat_line(const char* name, const char* text) {
-  if (!text || !*text) return;
-  ChatLine& line = chat_log.lines[chat_log.head];
-  if (name) {
-    snprintf(line.text, sizeof line.text, "%c%c%s%c%c: %c%c%s", 0xFF, CC_NAME, *name ? name : "???",
-             0xFF, CC_PLAIN, 0xFF, CC_TEXT, text);
-  } else {
-    snprintf(line.text, sizeof line.text, "%c%c%s", 0xFF, CC_SYSTEM, text);
-  }
-  line.length = static_cast<int>(strlen(line.text));
-  line.shown_since = chat_clock();
-  line.state = 2;
-  chat_log.head = (chat_log.head + 1) % CHAT_LOG_SLOTS;
-  if (chat_log.head == chat_log.oldest) chat_log.oldest = (chat_log.oldest + 1) % CHAT_LOG_SLOTS;
-  chat_panel_dirty = true;
-}
+void add_chat_line(const char* name, const char* text) { board_session_add_line(&board, name, text); }
 
 void show_message(const char* format, ...) {
   char buffer[512];
@@ -148,32 +126,13 @@ int measure_chat_text(const char* text, int width) {
 }
 
 bool compose_screen(BITMAP* target, const Image* canvas, bool forced) {
-  const time_t now = chat_clock();
-  bool running = false, changed = forced;
-  for (int i = chat_log.oldest; i != chat_log.head; i = (i + 1) % CHAT_LOG_SLOTS) {
-    ChatLine& line = chat_log.lines[i];
-    if (line.state == 2) {
-      line.state = 1;
-      running = true;
-      changed = true;
-    } else if (running) {
-      // Only the oldest line still shown has a running timer.
-      if (line.state == 1) line.shown_since = now;
-    } else if (line.state == 1) {
-      double until = static_cast<double>(line.shown_since) + line.length * 0.05 + 0.5;
-      if (static_cast<long long>(until) < static_cast<long long>(now)) {
-        line.state = 0;
-        changed = true;
-      } else {
-        running = true;
-      }
-    }
-  }
+  ChatLog& log = board.chat_log;
+  const bool changed = chat_log_expire(&log, board.clock()) || forced;
   if (!changed || !target) return changed;
   draw_canvas_view_on(target, canvas);
   int y = 0;
-  for (int i = chat_log.oldest; i != chat_log.head; i = (i + 1) % CHAT_LOG_SLOTS) {
-    if (chat_log.lines[i].state != 0) y = draw_chat_text(target, chat_log.lines[i].text, target->w, y);
+  for (int i = log.oldest; i != log.head; i = (i + 1) % CHAT_LOG_SLOTS) {
+    if (log.lines[i].state != LINE_EXPIRED) y = draw_chat_text(target, log.lines[i].text, target->w, y);
   }
   return true;
 }

@@ -1,0 +1,343 @@
+#include "session/board_session.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "base/log.h"
+#include "net/command.h"
+#include "net/command_run.h"
+#include "net/layout.h"
+#include "paint/canvas.h"
+
+namespace {
+
+constexpr int NOTICE_BUFFER = 128;  // joined/left lines
+constexpr int CHAT_TEXT_SIZE = 512;
+constexpr int NOTICE_SIZE = 512;    // formatted system lines
+
+void reset_canvas(BoardSession* s, Image* canvas) {
+  if (s->reset_canvas)
+    s->reset_canvas(canvas);
+  else
+    paintPaper(canvas);
+}
+
+// A line added during a step carries the second the step is handling.
+void add_line_at(BoardSession* s, const char* name, const char* text, time_t now) {
+  if (chat_log_add(&s->chat_log, name, text, now)) ++s->frame.lines_added;
+}
+
+void vnotice_at(BoardSession* s, time_t now, const char* format, va_list args) __attribute__((format(printf, 3, 0)));
+void vnotice_at(BoardSession* s, time_t now, const char* format, va_list args) {
+  char buffer[NOTICE_SIZE];
+  vsnprintf(buffer, sizeof buffer, format, args);
+  add_line_at(s, nullptr, buffer, now);
+}
+
+void notice_at(BoardSession* s, time_t now, const char* format, ...) __attribute__((format(printf, 3, 4)));
+void notice_at(BoardSession* s, time_t now, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vnotice_at(s, now, format, args);
+  va_end(args);
+}
+
+// The roster name of an id, or "???" when there is none to show.
+const char* name_or_unknown(const BoardSession* s, int id) {
+  const char* name = roster_exists(&s->roster, id) ? roster_name(&s->roster, id) : nullptr;
+  return name ? name : "???";
+}
+
+// A stroke tells where its author is and, when coloured, in which colour.
+void note_stroke(BoardSession* s, const StrokeCommand& c, const PointList& points) {
+  if (c.author == 0) return;
+  if (command_layout(int(c.type))->coloured) roster_set_colour(&s->roster, c.author, c.rgb[0], c.rgb[1], c.rgb[2]);
+  roster_set_position(&s->roster, c.author, points.xs[0], points.ys[0]);
+  if (roster_exists(&s->roster, c.author)) s->frame.roster_changed = true;
+}
+
+void note_decoded(void* context, const StrokeCommand& c, const PointList& points) {
+  note_stroke(static_cast<BoardSession*>(context), c, points);
+}
+
+// A chat line, ours at its acceptance or another user's as it arrives.
+void note_chat(BoardSession* s, Message* m, time_t now) {
+  const uint16_t start = message_tell(m);
+  const int user_id = message_get_byte(m);
+  char text[CHAT_TEXT_SIZE];
+  message_get_string(m, text, sizeof text);
+  message_seek(m, start);
+  add_line_at(s, user_id ? roster_name(&s->roster, user_id) : nullptr, text, now);
+}
+
+// Draws a command of ours as every client draws it, noting its author.
+void draw_ours(BoardSession* s, Image* canvas, Message* m) {
+  StrokeCommand c;
+  if (!decode_command(m, &c, &point_list)) return;
+  note_stroke(s, c, point_list);
+  draw_stroke_command(canvas, c, point_list);
+}
+
+void handle_login_reply(BoardSession* s, Message* m, time_t now) {
+  Roster* r = &s->roster;
+  roster_clear(r);
+  s->own_user_id = static_cast<uint8_t>(message_get_byte(m));
+  message_get_string(m, s->user_name, USER_NAME_FIELD);
+  roster_set_name(r, s->own_user_id, s->user_name);
+
+  uint8_t count = 0;
+  int last_id = 0;
+  for (;;) {
+    int id = message_get_byte(m);
+    if (id == 0) break;  // also the end of the payload
+    char name[USER_NAME_FIELD];
+    message_get_string(m, name, USER_NAME_FIELD);
+    roster_set_name(r, id, name);
+    ++count;
+    last_id = id;
+  }
+  if (count == 0)
+    notice_at(s, now, "Logged in as %s.", s->user_name);
+  else if (count == 1)
+    notice_at(s, now, "Logged in as %s, %s is already here.", s->user_name, name_or_unknown(s, last_id));
+  else
+    notice_at(s, now, "Logged in as %s, %d users are already here.", s->user_name, count);
+  s->frame.roster_changed = true;
+
+  // The picture is rebuilt from the commands the server sends after its reply.
+  reset_canvas(s, &s->ServerCanvas);
+  s->frame.received_this_frame = true;
+}
+
+void handle_user_joined(BoardSession* s, Message* m, time_t now) {
+  int id = message_get_byte(m);
+  char name[USER_NAME_FIELD];
+  message_get_string(m, name, USER_NAME_FIELD);
+  roster_set_name(&s->roster, id, name);
+  s->frame.roster_changed = true;
+  log_write(LOG_DEBUG, "New user %d (%s) joined.", id, name);
+  char line[NOTICE_BUFFER];
+  snprintf(line, sizeof line, "%s has joined.", name);
+  add_line_at(s, nullptr, line, now);
+}
+
+void handle_user_left(BoardSession* s, Message* m, time_t now) {
+  int id = message_get_byte(m);
+  // Copied first: the roster slot goes away below.
+  char name[USER_NAME_FIELD];
+  snprintf(name, sizeof name, "%s", name_or_unknown(s, id));
+  log_write(LOG_DEBUG, "User %d (%s) left.", id, name);
+  char line[NOTICE_BUFFER];
+  snprintf(line, sizeof line, "%s has left.", name);
+  add_line_at(s, nullptr, line, now);
+  roster_remove(&s->roster, id);
+  s->frame.roster_changed = true;
+}
+
+void handle_restart(BoardSession* s, Message*, time_t now) {
+  add_line_at(s, nullptr, "Image restarted.", now);
+  reset_canvas(s, &s->ServerCanvas);
+  s->frame.received_this_frame = true;
+}
+
+void handle_accepted(BoardSession* s, Message*, time_t now) {
+  log_write(LOG_DEBUG, "Our last command has been accepted by the server.");
+  Message ours;
+  if (!queue_pop(&s->command_queue, &ours)) {
+    log_write(LOG_DEBUG, ". . . Wait a minute, we didn't send the a command. What the heck!");
+    return;
+  }
+  if (!s->frame.received_this_frame && ours.type != MSG_CHAT && queue_count(&s->command_queue) == 0) {
+    // LocalCanvas already is ServerCanvas plus exactly this command.
+    image_copy_all(&s->LocalCanvas, &s->ServerCanvas);
+  } else if (ours.type == MSG_CHAT) {
+    // Where our chat line reaches the chat log.
+    note_chat(s, &ours, now);
+  } else {
+    draw_ours(s, &s->ServerCanvas, &ours);
+  }
+  message_free(&ours);
+}
+
+// Chat lines of others, and whatever this client does not know, which draws nothing.
+void handle_relayed(BoardSession* s, Message* m, time_t now) {
+  if (m->type == MSG_CHAT) note_chat(s, m, now);
+  s->frame.received_this_frame = true;
+}
+
+struct DispatchEntry {
+  uint32_t type;
+  void (*handle)(BoardSession*, Message*, time_t);
+};
+
+// Every type not listed here is a chat line of another user or unknown;
+// drawing commands are drawn in runs before dispatch.
+const DispatchEntry DISPATCH_TABLE[] = {
+    {MSG_LOGIN, handle_login_reply},   {MSG_USER_JOINED, handle_user_joined},
+    {MSG_USER_LEFT, handle_user_left}, {MSG_RESTART, handle_restart},
+    {MSG_ACCEPTED, handle_accepted},
+};
+
+void dispatch(BoardSession* s, Message* m, time_t now) {
+  for (const DispatchEntry& entry : DISPATCH_TABLE) {
+    if (entry.type == m->type) {
+      entry.handle(s, m, now);
+      return;
+    }
+  }
+  handle_relayed(s, m, now);
+}
+
+void drop_link_state(BoardSession* s) {
+  queue_free(&s->command_queue);
+  queue_init(&s->command_queue);
+  byte_buffer_release(&s->incoming);
+  byte_buffer_release(&s->outgoing);
+}
+
+}  // namespace
+
+int board_session_open(BoardSession* s) {
+  time_t (*clock)() = s->clock;
+  void (*reset)(Image*) = s->reset_canvas;
+  memset(static_cast<void*>(s), 0, sizeof *s);
+  s->clock = clock;
+  s->reset_canvas = reset;
+  queue_init(&s->command_queue);
+  if (!image_create(&s->ServerCanvas, CANVAS_WIDTH, CANVAS_HEIGHT) ||
+      !image_create(&s->LocalCanvas, CANVAS_WIDTH, CANVAS_HEIGHT)) {
+    board_session_close(s);
+    return 0;
+  }
+  reset_canvas(s, &s->ServerCanvas);
+  image_copy_all(&s->ServerCanvas, &s->LocalCanvas);
+  return 1;
+}
+
+void board_session_close(BoardSession* s) {
+  board_session_reset(s);
+  image_destroy(&s->ServerCanvas);
+  image_destroy(&s->LocalCanvas);
+}
+
+void board_session_reset(BoardSession* s) {
+  drop_link_state(s);
+  s->connected = false;
+  s->own_user_id = 0;
+  s->user_name[0] = '\0';
+  s->server_name[0] = '\0';
+  s->server_port = 0;
+  roster_reset(&s->roster);
+  chat_log_clear(&s->chat_log);
+  s->frame = FrameReport{};
+}
+
+int board_session_login(BoardSession* s, const char* user_name, const char* server_name, uint16_t server_port) {
+  drop_link_state(s);
+  snprintf(s->user_name, sizeof s->user_name, "%s", user_name ? user_name : "");
+  snprintf(s->server_name, sizeof s->server_name, "%s", server_name ? server_name : "");
+  s->server_port = server_port;
+  Message request;
+  message_init(&request, MSG_LOGIN);
+  if (message_put_int(&request, LOGIN_CONSTANT) && message_put_string(&request, s->user_name) &&
+      message_send(&request, &s->outgoing) && queue_push(&s->command_queue, &request)) {
+    s->connected = true;  // the queue owns the request now
+    return 1;
+  }
+  message_free(&request);
+  byte_buffer_release(&s->outgoing);
+  return 0;
+}
+
+int board_session_received(BoardSession* s, const uint8_t* bytes, size_t length) {
+  return byte_buffer_append(&s->incoming, bytes, length);
+}
+
+const uint8_t* board_session_unsent(const BoardSession* s, size_t* length) {
+  *length = byte_buffer_used(&s->outgoing);
+  return *length ? s->outgoing.begin : nullptr;
+}
+
+void board_session_sent(BoardSession* s, size_t count) { byte_buffer_drop(&s->outgoing, count); }
+
+void board_frame_start(BoardSession* s) { s->frame = FrameReport{}; }
+
+void board_session_step(BoardSession* s) {
+  if (!s->connected) return;
+  // Consecutive drawing commands are drawn as one run; every other message
+  // waits until the run before it is drawn.
+  const CommandObserver observer = {note_decoded, s};
+  const time_t t0 = s->clock();
+  CommandRun run;
+  command_run_begin(&run, &s->ServerCanvas, &observer);
+  while (s->clock() <= t0) {
+    Message m;
+    if (!message_receive(&m, &s->incoming)) break;
+    if (command_layout(int(m.type))) {
+      command_run_add(&run, &m);
+      s->frame.received_this_frame = true;
+    } else {
+      command_run_finish(&run);
+      dispatch(s, &m, t0);
+      command_run_begin(&run, &s->ServerCanvas, &observer);
+    }
+    message_free(&m);
+  }
+  command_run_finish(&run);
+  if (s->frame.received_this_frame) board_session_rebuild(s);
+}
+
+void board_session_rebuild(BoardSession* s) {
+  log_write(LOG_DEBUG, "Need to redraw buffer for newly recieved data.");
+  image_copy_all(&s->ServerCanvas, &s->LocalCanvas);
+  // Chat lines are skipped: they must reach the chat log once, at acceptance.
+  for (uint16_t i = 0; i < queue_count(&s->command_queue); ++i) {
+    Message* entry = queue_at(&s->command_queue, i);
+    if (entry->type != MSG_CHAT) draw_ours(s, &s->LocalCanvas, entry);
+  }
+}
+
+int board_session_submit(BoardSession* s, Message* m) {
+  if (m->type != MSG_CHAT) draw_ours(s, &s->LocalCanvas, m);
+  if (!s->connected) {
+    message_free(m);
+    return SUBMIT_OFFLINE;
+  }
+  if (!message_send(m, &s->outgoing)) {
+    message_free(m);
+    return SUBMIT_SEND_FAILED;
+  }
+  if (queue_push(&s->command_queue, m)) return SUBMIT_SENT;
+  // The server will acknowledge it; without its entry every later
+  // acknowledgement would pop the wrong command and the pictures would part.
+  if (m->type == MSG_CHAT) note_chat(s, m, s->clock());
+  message_free(m);
+  board_session_disconnect(s, "Out of memory; forced to disconnect from %s:%d");
+  return SUBMIT_QUEUE_FAILED;
+}
+
+int board_session_send(BoardSession* s, Message* m) {
+  const bool sent = s->connected && message_send(m, &s->outgoing);
+  message_free(m);
+  return sent;
+}
+
+void board_session_disconnect(BoardSession* s, const char* notice_format) {
+  s->connected = false;
+  byte_buffer_release(&s->incoming);
+  byte_buffer_release(&s->outgoing);
+  s->frame.disconnected = notice_format;
+  notice_at(s, s->clock(), notice_format, s->server_name, int(s->server_port));
+}
+
+void board_session_add_line(BoardSession* s, const char* name, const char* text) {
+  add_line_at(s, name, text, s->clock());
+}
+
+void board_session_notice(BoardSession* s, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vnotice_at(s, s->clock(), format, args);
+  va_end(args);
+}

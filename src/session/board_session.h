@@ -1,0 +1,113 @@
+// The client's session with the board, below any user interface: the login,
+// what the server sends, our commands until the server accepts them, the
+// server's picture and ours, the roster and the chat lines.
+//
+// Bytes go in and out through the record's two buffers; the caller moves them
+// over whatever carries them, passes the clock and says how a picture starts.
+// A frame is board_frame_start, the bytes that arrived, board_session_step,
+// then whatever the user did; frame tells what changed. The session opens no
+// socket and no file and needs no thread (command runs draw on the calling
+// thread where no other can be made).
+//
+// While connected, at the end of every step and after every submit, LocalCanvas
+// is ServerCanvas with every queued command but chat lines drawn over it,
+// oldest first.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+
+#include "net/byte_buffer.h"
+#include "net/command_queue.h"
+#include "net/message.h"
+#include "paint/image.h"
+#include "session/chat_log.h"
+#include "session/roster.h"
+
+constexpr int USER_NAME_FIELD = 16;  // names travel in 16-byte fields
+constexpr int SERVER_NAME_SIZE = 256;
+
+// What one frame changed, from board_frame_start on.
+struct FrameReport {
+  bool received_this_frame;  // ServerCanvas got what LocalCanvas lacked: LocalCanvas was rebuilt
+  bool roster_changed;       // a name, colour or position
+  int lines_added;           // chat lines added
+  const char* disconnected;  // when the link ended: the notice's format (server, port)
+};
+
+struct BoardSession {
+  // Given by the caller before board_session_open.
+  time_t (*clock)();                 // whole seconds
+  void (*reset_canvas)(Image* canvas);  // gives a picture its empty state; null: the paper
+  // The link: logged in, or the login request on its way, until it ends for good.
+  bool connected;
+  uint8_t own_user_id;  // from the login reply; 0 before
+  char user_name[USER_NAME_FIELD];  // sent at login, then the name the server gave us
+  char server_name[SERVER_NAME_SIZE];  // named in the notices, with server_port
+  uint16_t server_port;
+  CommandQueue command_queue;  // ours, sent and not yet accepted, oldest first
+  ByteBuffer incoming;         // from the server, not handled yet
+  ByteBuffer outgoing;         // framed for the server, not sent yet
+  // The pictures, CANVAS_WIDTH x CANVAS_HEIGHT.
+  Image ServerCanvas;  // as the server confirmed it
+  Image LocalCanvas;   // ServerCanvas with our pending commands over it
+  Roster roster;
+  ChatLog chat_log;
+  FrameReport frame;
+};
+
+// Makes the pictures (ServerCanvas empty, LocalCanvas a copy) with nothing
+// else: not connected, no one present, no lines. clock and reset_canvas are
+// kept; every other field is overwritten. 1 on success; on failure nothing is held.
+int board_session_open(BoardSession* s);
+// Frees everything the session holds; clock and reset_canvas stay.
+void board_session_close(BoardSession* s);
+// Back to how open left it but for the pictures, which keep their pixels:
+// not connected, no id, empty queue and buffers, no one present, no lines.
+void board_session_reset(BoardSession* s);
+
+// Starts the link: frames the login request into outgoing and queues it (the
+// server accepts it like a command), then counts as connected. The names are
+// kept for the notices; commands left from an earlier link are dropped. 1 on
+// success; else nothing is sent and the session stays unconnected.
+int board_session_login(BoardSession* s, const char* user_name, const char* server_name, uint16_t server_port);
+
+// Bytes from the server, in the order they came; handled by the steps. 1 on
+// success, 0 when they cannot be stored (nothing is).
+int board_session_received(BoardSession* s, const uint8_t* bytes, size_t length);
+// The bytes for the server not sent yet (*length of them, null when none),
+// and the first count of them gone to the server.
+const uint8_t* board_session_unsent(const BoardSession* s, size_t* length);
+void board_session_sent(BoardSession* s, size_t count);
+
+// Starts a frame: its report is empty.
+void board_frame_start(BoardSession* s);
+// The frame's messages, only while connected: those received are handled in
+// order until the clock's second changes (a long backlog is spread over several
+// frames), consecutive drawing commands drawn as one run; then LocalCanvas is
+// rebuilt when ServerCanvas got something it lacks.
+void board_session_step(BoardSession* s);
+// LocalCanvas := ServerCanvas + every queued command but chat lines.
+void board_session_rebuild(BoardSession* s);
+
+enum BoardSubmit { SUBMIT_SENT, SUBMIT_OFFLINE, SUBMIT_SEND_FAILED, SUBMIT_QUEUE_FAILED };
+// Our command (the session takes m): a drawing command is drawn on LocalCanvas
+// at once; while connected m is framed into outgoing and queued until the
+// server accepts it, when a chat line is shown and a drawing command drawn on
+// ServerCanvas. SUBMIT_SEND_FAILED: it could not be framed; the caller says
+// what follows. SUBMIT_QUEUE_FAILED: sent but not kept, so the link ends
+// ("Out of memory; forced to disconnect from %s:%d"; a chat line is shown first).
+int board_session_submit(BoardSession* s, Message* m);
+// A message the server does not acknowledge (a vote, the message of the day),
+// framed into outgoing and freed. 1 on success; 0 when not connected or it
+// could not be framed.
+int board_session_send(BoardSession* s, Message* m);
+// Ends the link for good: not connected, unhandled and unsent bytes dropped,
+// the notice shown with the server's name and port. The pictures, the roster
+// and the queue stay as they are.
+void board_session_disconnect(BoardSession* s, const char* notice_format);
+
+// A chat line now: spoken by name, or a system line when name is null.
+void board_session_add_line(BoardSession* s, const char* name, const char* text);
+// A printf-style system line, at most 511 characters.
+void board_session_notice(BoardSession* s, const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -1,0 +1,17 @@
+// The desktop client's one session with the board (session/board_session.h):
+// what the screen's modules show and where the user's strokes and lines go.
+#pragma once
+#include "paint/image.h"
+#include "session/board_session.h"
+
+extern BoardSession board;
+// Its pictures, under the names the screen's modules use.
+extern Image& ServerCanvas;  // the picture as confirmed by the server
+extern Image& LocalCanvas;   // ServerCanvas plus our pending commands
+
+// The clock the desktop's session starts with: the runtime library's time.
+time_t board_clock();
+
+// The session as the program starts (its pictures are left alone), with the
+// runtime library's clock and the canvas reset that reads "bg.bmp".
+void board_reset();

@@ -1,0 +1,329 @@
+// The session core driven with bytes alone: login, dispatch, the queue of our
+// commands and the reconciliation of the two pictures against a scripted server.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <deque>
+#include <random>
+
+#include "paint/pixel.h"
+#include "session_support.h"
+#include "test_support.h"
+
+using namespace testsupport;
+
+namespace {
+
+int clock_calls = 0;
+
+class BoardSessionTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    s.clock = [] { return TEST_NOW; };
+    ASSERT_TRUE(board_session_open(&s));
+    paper = make_filled(CANVAS_WIDTH, CANVAS_HEIGHT, 0, 0, 0);
+    paintPaper(paper);
+  }
+  void TearDown() override {
+    board_session_close(&s);
+    free_image(paper);
+  }
+  void step() {
+    board_frame_start(&s);
+    board_session_step(&s);
+  }
+  // The server's bytes, taken by the next frame.
+  void deliver(const Bytes& bytes) {
+    ASSERT_TRUE(board_session_received(&s, bytes.data(), bytes.size()));
+    step();
+  }
+  // Everything the session has for the server, as sent.
+  Bytes sent() {
+    size_t n;
+    const uint8_t* bytes = board_session_unsent(&s, &n);
+    const Bytes out(bytes, bytes + n);
+    board_session_sent(&s, n);
+    return out;
+  }
+  // Logs in as "Ann" on example.org: the request, the reply (id 1, no one else)
+  // and its acceptance.
+  void login() {
+    ASSERT_TRUE(board_session_login(&s, "Ann", "example.org", 2020));
+    ASSERT_EQ(sent(), (Bytes{0x06, 0x08, 0x00, 0x09, 0x00, 0x00, 0x00, 0x41, 0x6E, 0x6E, 0x00}));
+    deliver(frame_bytes(MSG_LOGIN, concat({{1}, text_bytes("Ann"), {0}})));
+    deliver(frame_bytes(MSG_ACCEPTED, {}));
+    ASSERT_EQ(queue_count(&s.command_queue), 0);
+  }
+  // Our finished stroke or chat line, as the user interface submits it.
+  int submit(const Bytes& frame) {
+    Message m = frame_message(frame);
+    return board_session_submit(&s, &m);
+  }
+  Bytes chat_frame(uint8_t author, const std::string& text) {
+    return frame_bytes(MSG_CHAT, concat({{author}, text_bytes(text)}));
+  }
+  Lines lines() { return chat_lines(s.chat_log); }
+
+  BoardSession s = {};
+  Image* paper = nullptr;
+};
+
+// Handling stops when the clock's second changes: t0 and one check per message
+// fall into one second here, two messages per step. A user's stroke tells where
+// the user is (its first point) and in which colour. A login reply may come at
+// any time; each one starts the roster and the picture afresh.
+TEST_F(BoardSessionTest, JoinsLeavesStrokesRestartsAndLoginRepliesTwoMessagesPerClockSecond) {
+  login();
+  EXPECT_EQ(lines(), Lines{system_line("Logged in as Ann.")});
+  chat_log_clear(&s.chat_log);
+  s.clock = [] { return TEST_NOW + clock_calls++ / 3; };
+  deliver(concat({frame_bytes(MSG_USER_JOINED, concat({{4}, text_bytes("Bob")})),
+                  frame_bytes(MSG_USER_JOINED, concat({{6}, text_bytes("Carla-with-a-long-name")})),
+                  frame_bytes(MSG_USER_LEFT, {4}), frame_bytes(MSG_USER_LEFT, {42})}));
+  EXPECT_STREQ(roster_name(&s.roster, 4), "Bob");
+  EXPECT_STREQ(roster_name(&s.roster, 6), "Carla-with-a-lo");
+  EXPECT_TRUE(s.frame.roster_changed);
+  EXPECT_EQ(s.frame.lines_added, 2);
+  EXPECT_FALSE(s.frame.received_this_frame);
+  clock_calls = 0;
+  step();
+  EXPECT_FALSE(roster_exists(&s.roster, 4));
+  EXPECT_TRUE(roster_exists(&s.roster, 6));
+  EXPECT_EQ(lines(), (Lines{system_line("Bob has joined."), system_line("Carla-with-a-lo has joined."),
+                            system_line("Bob has left."), system_line("??? has left.")}));
+  s.clock = [] { return TEST_NOW; };
+  deliver(frame_bytes(MSG_PEN, {6, 10, 20, 30, 123, 0, 45, 0, 200, 0, 60, 0}));
+  EXPECT_TRUE(s.frame.received_this_frame && s.frame.roster_changed);
+  EXPECT_EQ(s.roster.users[6].x, 123);
+  EXPECT_EQ(s.roster.users[6].y, 45);
+  EXPECT_EQ(s.roster.users[6].green, 20.0f);
+  EXPECT_EQ(s.roster.users[6].blue, 30.0f);
+  EXPECT_FALSE(images_equal(&s.ServerCanvas, paper));
+  deliver(frame_bytes(MSG_RESTART, {}));
+  EXPECT_EQ(lines().back(), system_line("Image restarted."));
+  EXPECT_TRUE(images_equal(&s.ServerCanvas, paper));
+  EXPECT_TRUE(images_equal(&s.LocalCanvas, paper));
+
+  const struct {
+    std::string sent, name;
+    Bytes others;
+    std::string notice;
+  } replies[] = {
+      {"Annabel", "Annabel", {0}, "Logged in as Annabel."},
+      {"ABCDEFGHIJKLMNOPQRST", "ABCDEFGHIJKLMNO", {0}, "Logged in as ABCDEFGHIJKLMNO."},
+      {"Annabel", "Annabel", concat({{4}, text_bytes("Bob"), {0}}), "Logged in as Annabel, Bob is already here."},
+      // No terminating 0: the end of the payload ends the list too.
+      {"Annabel", "Annabel", concat({{4}, text_bytes("Bob"), {9}, text_bytes("Cy"), {2}, text_bytes("Dee")}),
+       "Logged in as Annabel, 3 users are already here."},
+  };
+  for (const auto& c : replies) {
+    SCOPED_TRACE(c.notice);
+    fill_rect(&s.ServerCanvas, 10, 10, 50, 50, pack_pixel(9, 9, 9));  // the reset must remove it
+    deliver(frame_bytes(MSG_LOGIN, concat({{7}, text_bytes(c.sent), c.others})));
+    EXPECT_EQ(s.own_user_id, 7);
+    EXPECT_STREQ(s.user_name, c.name.c_str());  // the server's name, not the one we sent
+    EXPECT_STREQ(roster_name(&s.roster, 7), c.name.c_str());
+    EXPECT_FALSE(roster_exists(&s.roster, 6));
+    EXPECT_EQ(lines().back(), system_line(c.notice));
+    EXPECT_TRUE(images_equal(&s.ServerCanvas, paper));
+    EXPECT_TRUE(images_equal(&s.LocalCanvas, paper));  // rebuilt in the same frame
+    roster_set_name(&s.roster, 6, "Stale");
+  }
+  EXPECT_STREQ(roster_name(&s.roster, 9), "Cy");
+  EXPECT_STREQ(roster_name(&s.roster, 2), "Dee");
+}
+
+// Stray acknowledgements, unknown types, votes and a malformed stroke change
+// no picture and add no line (unknown ones still count as received). Our
+// stroke acknowledged alone is copied, not drawn or rebuilt (a mark on a pixel
+// no command draws tells); the first of two is drawn on ServerCanvas and
+// leaves LocalCanvas; with another user's command in the same frame it is
+// drawn and LocalCanvas rebuilt. Chat lines name their speaker from the roster
+// (none for author 0, controls and escapes dropped, at most 511 characters),
+// ours once, at its acceptance, however many rebuilds come first.
+TEST_F(BoardSessionTest, StrayMessagesAcknowledgementsByCopyOrDrawingAndChatLines) {
+  login();
+  chat_log_clear(&s.chat_log);
+  roster_set_name(&s.roster, 4, "Bob");
+  const UserRecord bob = s.roster.users[4];
+  deliver(concat({frame_bytes(MSG_ACCEPTED, {1, 2, 3}), frame_bytes(MSG_ACCEPTED, {}), frame_bytes(13, {1, 2, 3, 4, 5}),
+                  frame_bytes(MSG_KICK, {3}), frame_bytes(MSG_PEN, {4, 1, 2}), frame_bytes(200, {})}));
+  EXPECT_TRUE(s.connected);
+  EXPECT_TRUE(s.frame.received_this_frame);
+  EXPECT_EQ(lines(), Lines{});
+  EXPECT_EQ(0, memcmp(&bob, &s.roster.users[4], sizeof bob));
+  EXPECT_TRUE(images_equal(&s.ServerCanvas, paper));
+  EXPECT_TRUE(images_equal(&s.LocalCanvas, paper));
+
+  const uint32_t mark = pack_pixel(1, 2, 3);
+  const Bytes first = stroke_frame(1, 2, 1);
+  ASSERT_EQ(submit(first), SUBMIT_SENT);
+  EXPECT_EQ(sent(), first);
+  image_row(&s.LocalCanvas, 0)[0] = mark;
+  deliver(frame_bytes(MSG_ACCEPTED, {}));
+  EXPECT_EQ(queue_count(&s.command_queue), 0);
+  EXPECT_FALSE(s.frame.received_this_frame);
+  EXPECT_EQ(pixel_at(&s.ServerCanvas, 0, 0), mark);  // copied, not drawn
+  EXPECT_EQ(pixel_at(&s.LocalCanvas, 0, 0), mark);   // not rebuilt
+  image_row(&s.LocalCanvas, 0)[0] = image_row(&s.ServerCanvas, 0)[0] = image_row(paper, 0)[0];
+
+  Image* truth = make_filled(CANVAS_WIDTH, CANVAS_HEIGHT, 0, 0, 0);
+  image_copy_all(paper, truth);
+  apply_frames(truth, first.data(), first.size());
+  const Bytes ours[] = {stroke_frame(1, 4, 7), stroke_frame(1, 5, 8), chat_frame(1, "mine"), stroke_frame(1, 0, 10)};
+  for (int i : {0, 1}) ASSERT_EQ(submit(ours[i]), SUBMIT_SENT);
+  EXPECT_EQ(sent(), concat({ours[0], ours[1]}));
+  // Our own strokes place our label as they are drawn: the stamp's first point and colour.
+  EXPECT_EQ(s.roster.users[1].x, int16_t(8 * 37));
+  EXPECT_EQ(s.roster.users[1].red, float(8 * 53 % 256));
+  const uint64_t local = image_checksum(&s.LocalCanvas);
+  deliver(frame_bytes(MSG_ACCEPTED, {}));
+  apply_frames(truth, ours[0].data(), ours[0].size());
+  EXPECT_TRUE(images_equal(&s.ServerCanvas, truth));
+  EXPECT_EQ(image_checksum(&s.LocalCanvas), local);
+  ASSERT_EQ(submit(ours[2]), SUBMIT_SENT);
+  const Bytes theirs = stroke_frame(4, 3, 9);
+  deliver(concat({theirs, chat_frame(4, "hi"), chat_frame(0, "n\xFF\xFCo\nte")}));  // rebuilt with our line queued
+  // The first acknowledgement draws our stamp (our line still waits), the second shows our line.
+  deliver(concat({frame_bytes(MSG_ACCEPTED, {}), chat_frame(4, std::string(700, 'w')), frame_bytes(MSG_ACCEPTED, {})}));
+  // Our only stroke acknowledged after another user's command is drawn, not copied.
+  ASSERT_EQ(submit(ours[3]), SUBMIT_SENT);
+  deliver(concat({theirs, frame_bytes(MSG_ACCEPTED, {})}));
+  for (const Bytes* f : {&theirs, &ours[1], &theirs, &ours[3]}) apply_frames(truth, f->data(), f->size());
+  EXPECT_TRUE(images_equal(&s.ServerCanvas, truth));
+  EXPECT_TRUE(images_equal(&s.LocalCanvas, truth));
+  EXPECT_EQ(s.roster.users[4].x, int16_t(9 * 37));  // their stroke's first point
+  EXPECT_EQ(lines(), (Lines{spoken_line("Bob", "hi"), system_line("note"), spoken_line("Bob", std::string(511, 'w')),
+                            spoken_line("Ann", "mine")}));
+  free_image(truth);
+}
+
+// A scripted server keeps its own order of every command and sends its bytes
+// cut anywhere, at most three messages handled per clock second. After every
+// frame LocalCanvas is ServerCanvas plus our pending commands; once everything
+// sent is handled, both are the picture the server's order gives and the chat
+// lines came in that order, ours at their acceptance.
+TEST_F(BoardSessionTest, ScriptedServerCutAnywhereKeepsBothPicturesConsistent) {
+  login();
+  roster_set_name(&s.roster, 5, "Bob");
+  roster_set_name(&s.roster, 9, "Cy");
+  chat_log_clear(&s.chat_log);
+  s.clock = [] { return TEST_NOW + clock_calls++ / 4; };
+  std::mt19937 gen(12345);
+  Image* truth = make_filled(CANVAS_WIDTH, CANVAS_HEIGHT, 0, 0, 0);
+  Image* scratch = make_filled(CANVAS_WIDTH, CANVAS_HEIGHT, 0, 0, 0);
+  image_copy_all(&s.ServerCanvas, truth);
+  std::deque<Bytes> unacknowledged;  // ours, as the server received them
+  Bytes stream;                      // the server's bytes not yet delivered
+  unsigned variant = 100;
+  int chats_sent = 0;
+  Lines spoken;  // in the server's order
+  auto acknowledge = [&] {
+    const Bytes f = unacknowledged.front();
+    unacknowledged.pop_front();
+    if (f[0] == MSG_CHAT)
+      spoken.push_back(spoken_line("Ann", reinterpret_cast<const char*>(&f[4])));
+    else
+      apply_frames(truth, f.data(), f.size());
+    stream = concat({stream, frame_bytes(MSG_ACCEPTED, {})});
+  };
+  auto frame = [&] {
+    const size_t cut = std::min(stream.size(), size_t(gen() % 200));
+    ASSERT_TRUE(board_session_received(&s, stream.data(), cut));
+    stream.erase(stream.begin(), stream.begin() + long(cut));
+    clock_calls = 0;
+    step();
+    EXPECT_TRUE(local_canvas_consistent(&s, scratch));
+    const Bytes out = sent();
+    for (size_t at = 0; at < out.size(); at += FRAME_HEADER_SIZE + frame_payload_length(&out[at]))
+      unacknowledged.push_back(Bytes(&out[at], &out[at] + FRAME_HEADER_SIZE + frame_payload_length(&out[at])));
+  };
+  for (int frame_no = 0; frame_no < 150; ++frame_no) {
+    SCOPED_TRACE(frame_no);
+    const unsigned act = gen() % 6;
+    if (act == 0) {
+      EXPECT_EQ(submit(stroke_frame(1, int(gen() % DRAWING_TYPE_COUNT), variant++)), SUBMIT_SENT);
+    } else if (act == 1 && gen() % 3 == 0) {
+      EXPECT_EQ(submit(chat_frame(1, "line " + std::to_string(chats_sent++))), SUBMIT_SENT);
+    }
+    EXPECT_TRUE(local_canvas_consistent(&s, scratch));
+    frame();
+    for (unsigned i = 0, n = gen() % 4; i < n; ++i) {
+      const unsigned what = gen() % 10;
+      if (what < 4) {
+        const Bytes theirs = stroke_frame(gen() % 2 ? 5 : 9, int(gen() % DRAWING_TYPE_COUNT), variant++);
+        apply_frames(truth, theirs.data(), theirs.size());
+        stream = concat({stream, theirs});
+      } else if (what < 8 && !unacknowledged.empty()) {
+        acknowledge();
+      } else if (what == 8) {
+        stream = concat({stream, chat_frame(9, "chatter")});
+        spoken.push_back(spoken_line("Cy", "chatter"));
+      } else if (what == 9 && gen() % 4 == 0) {
+        paintPaper(truth);
+        stream = concat({stream, frame_bytes(MSG_RESTART, {})});
+      }
+    }
+  }
+  while (!unacknowledged.empty()) acknowledge();
+  for (int i = 0; i < 1000 && (!stream.empty() || byte_buffer_used(&s.incoming) != 0); ++i) frame();
+  EXPECT_EQ(queue_count(&s.command_queue), 0);
+  EXPECT_TRUE(images_equal(truth, &s.ServerCanvas));
+  EXPECT_TRUE(images_equal(truth, &s.LocalCanvas));
+  Lines said = lines();
+  said.erase(std::remove(said.begin(), said.end(), system_line("Image restarted.")), said.end());
+  EXPECT_EQ(said, spoken);
+  EXPECT_GT(spoken.size(), 10u);
+  free_image(truth);
+  free_image(scratch);
+}
+
+// Offline our stroke is drawn and nothing is sent. Votes go out unqueued.
+// A command too long for a frame is refused and the link stays; one the queue
+// cannot keep ends the link (a chat line shown first). The end drops the bytes
+// either way and keeps the pictures and the queue; the notice names the server.
+TEST_F(BoardSessionTest, OfflineStrokesVotesRefusedCommandsAndTheEndOfTheLink) {
+  const Bytes stroke = stroke_frame(0, 1, 3);
+  EXPECT_EQ(submit(stroke), SUBMIT_OFFLINE);
+  EXPECT_FALSE(images_equal(&s.LocalCanvas, &s.ServerCanvas));
+  Message vote;
+  message_init(&vote, MSG_RESTART);
+  message_put_byte(&vote, 1);
+  EXPECT_EQ(board_session_send(&s, &vote), 0);
+  EXPECT_EQ(sent(), Bytes{});
+  login();
+  message_init(&vote, MSG_RESTART);
+  message_put_byte(&vote, 1);
+  EXPECT_EQ(board_session_send(&s, &vote), 1);
+  EXPECT_EQ(sent(), (Bytes{0x09, 0x01, 0x00, 0x01}));
+  Message huge;
+  message_init(&huge, MSG_CHAT);
+  for (int i = 0; i < 70000; ++i) message_put_byte(&huge, 'x');
+  EXPECT_EQ(board_session_submit(&s, &huge), SUBMIT_SEND_FAILED);
+  EXPECT_TRUE(s.connected);
+  EXPECT_EQ(sent(), Bytes{});
+
+  ASSERT_EQ(submit(stroke_frame(1, 2, 4)), SUBMIT_SENT);
+  const uint64_t local = image_checksum(&s.LocalCanvas), server = image_checksum(&s.ServerCanvas);
+  Message empty;
+  message_init(&empty, MSG_PEN);
+  while (queue_push(&s.command_queue, &empty)) {
+  }
+  ASSERT_TRUE(board_session_received(&s, stroke.data(), stroke.size()));
+  chat_log_clear(&s.chat_log);
+  board_frame_start(&s);
+  EXPECT_EQ(submit(chat_frame(1, "last words")), SUBMIT_QUEUE_FAILED);
+  EXPECT_FALSE(s.connected);
+  EXPECT_STREQ(s.frame.disconnected, "Out of memory; forced to disconnect from %s:%d");
+  EXPECT_EQ(lines(), (Lines{spoken_line("Ann", "last words"),
+                            system_line("Out of memory; forced to disconnect from example.org:2020")}));
+  EXPECT_EQ(sent(), Bytes{});
+  EXPECT_EQ(byte_buffer_used(&s.incoming), 0u);
+  EXPECT_EQ(queue_count(&s.command_queue), 0xFFFF);
+  EXPECT_EQ(image_checksum(&s.LocalCanvas), local);
+  EXPECT_EQ(image_checksum(&s.ServerCanvas), server);
+  step();  // nothing more happens
+  EXPECT_EQ(image_checksum(&s.ServerCanvas), server);
+}
+
+}  // namespace

@@ -1,0 +1,104 @@
+// The desktop client's link to a scripted server on 127.0.0.1: the login over
+// the socket, what a rebuild shows, a lost connection, and frames that wait
+// for an acknowledgement.
+#include "server_link_fixture.h"
+#include "ui/stroke_input.h"
+#include "ui/toolbar.h"
+
+using namespace testsupport;
+
+namespace {
+
+// A rebuild draws a stroke in progress again (settled part on StrokeLayer, live
+// tail on the screen); without one the screen is LocalCanvas in black bands, all
+// dirty, the tool bar over it when shown. A lost connection drops the stroke in
+// progress and redraws the screen; it keeps the pictures and what waits. A
+// server that cannot be reached is named.
+TEST_F(ServerLink, RebuildsUnderAStrokeAndTheToolBarAndALostConnection) {
+  login();
+  // The user is drawing while another user's command arrives.
+  const int16_t xs[] = {100, 140, 190, 230, 260, 300}, ys[] = {300, 320, 310, 350, 380, 370};
+  memcpy(StrokePoints.xs, xs, sizeof xs);
+  memcpy(StrokePoints.ys, ys, sizeof ys);
+  StrokePoints.count = 6;
+  chat_log_reset();  // no overlay lines over the picture
+  deliver(stroke_frame(5, 2, 40));
+  ASSERT_EQ(StrokePoints.count, 6u);  // the stroke goes on
+  EXPECT_EQ(image_checksum(&StrokeLayer), 10118796996729132916u);
+  EXPECT_EQ(bitmap_checksum(BackBuffer), 7271115728209636870u);
+  EXPECT_EQ(preview_phase, 0x1.dd52fap-1f);
+  stroke_abandon();
+  clear_to_color(ToolbarStrip, makecol32(10, 200, 30));
+  dirty_list_clear();
+  deliver(stroke_frame(5, 0, 41));
+  EXPECT_EQ(bitmap_checksum(BackBuffer), 7407925814520179094u);  // LocalCanvas in black bands
+  EXPECT_EQ(dirty_list.count, DIRTY_LIST_CAPACITY);
+  panel_visible = true;
+  deliver(stroke_frame(5, 1, 43));
+  // Right of the slots, in the black band below the picture.
+  EXPECT_EQ(getpixel(BackBuffer, 600, 768 - 20), makecol32(10, 200, 30));
+  panel_visible = false;
+
+  const Bytes ours = our_stroke(1, 9);
+  step();
+  EXPECT_EQ(receive_frame(), ours);
+  StrokePoints.count = 2;  // a stroke in progress
+  const uint64_t local = image_checksum(&LocalCanvas);
+  shutdown(peer, SHUT_RDWR);
+  ASSERT_TRUE(readable(server_connection.socket_handle));
+  dirty_list_clear();
+  step();
+  EXPECT_FALSE(board.connected);
+  EXPECT_EQ(server_connection.socket_handle, -1);
+  EXPECT_EQ(StrokePoints.count, 0u);  // abandoned
+  EXPECT_EQ(chat_lines().back(), system_line("You have been disconnected from 127.0.0.1:" + std::to_string(port)));
+  EXPECT_EQ(dirty_list.count, DIRTY_LIST_CAPACITY);  // the whole screen is redrawn
+  EXPECT_EQ(queue_count(&board.command_queue), 1);
+  EXPECT_EQ(image_checksum(&LocalCanvas), local);
+  close(listener);
+  listener = -1;
+  connect_and_login();
+  EXPECT_FALSE(board.connected);
+  EXPECT_EQ(chat_lines().back(), system_line("Unable to connect to 127.0.0.1:" + std::to_string(port) + "."));
+}
+
+// While only our stroke waits for its acknowledgement a frame may sleep on
+// the socket: the busy bar, drawn every fifth frame, takes the frame after it
+// at once. The acknowledgement ends the wait; the bar erased, frames are idle.
+// When our stroke cannot be framed the link ends and the frame closes the socket.
+TEST_F(ServerLink, FramesAwaitTheAcknowledgementOnTheSocketAndIdleAfterIt) {
+  BITMAP* shown = create_bitmap(1024, 768);
+  screen = shown;
+  login();
+  chat_log_reset();
+  const Bytes sent = our_stroke(0, 3);
+  std::vector<int> outcomes;
+  for (int i = 0; i < 12; ++i) outcomes.push_back(client_frame(FrameInput{}));
+  EXPECT_EQ(receive_frame(), sent);
+  send(frame_bytes(MSG_ACCEPTED, {}));
+  ASSERT_TRUE(readable(server_connection.socket_handle));
+  for (int i = 0; i < 3; ++i) outcomes.push_back(client_frame(FrameInput{}));
+  const int A = FRAME_AWAITING, I = FRAME_IDLE;
+  EXPECT_EQ(outcomes, (std::vector<int>{1, A, A, A, A, 1, A, A, A, A, 1, A, 1, I, I}));
+
+  ToolTable[TOOL_PEN].build_command = [](Message* m) {
+    message_init(m, MSG_PEN);
+    for (int i = 0; i < 70000; ++i) message_put_byte(m, 0);
+    return 1;
+  };
+  drawing_tool = TOOL_PEN;
+  for (int buttons : {1, 1, 0}) {
+    FrameInput in = {};
+    in.buttons = buttons;
+    in.mouse_x = 300 + buttons * 50;
+    in.mouse_y = 300;
+    client_frame(in);
+  }
+  EXPECT_FALSE(board.connected);
+  EXPECT_EQ(server_connection.socket_handle, -1);
+  EXPECT_EQ(chat_lines().back(), system_line("Disconnected from 127.0.0.1:" + std::to_string(port)));
+  screen = nullptr;
+  destroy_bitmap(shown);
+}
+
+}  // namespace
