@@ -7,6 +7,7 @@
 
 #include "metrics.h"
 #include "output_queue.h"
+#include "web_bridge.h"
 
 enum ClientState {
   CLIENT_LOGIN,     // waiting for the login request
@@ -42,4 +43,7 @@ struct Client {
   bool peer_closed = false;  // the peer ended its stream: what it sent is taken, then it goes
   // Counted in the metrics when a refused or kicked client is finally closed.
   DisconnectReason leaving = LEFT_KICKED;
+  // A browser bridged from the web side: told why the connection ends before
+  // the relay ends its side (web_bridge.h); null for a TCP connection.
+  Farewell farewell;
 };

@@ -15,6 +15,7 @@
 #include "board_painter.h"
 #include "metrics.h"
 #include "server_log.h"
+#include "web_files.h"
 #include "web_server.h"
 
 namespace {
@@ -65,6 +66,7 @@ poll();
 
 struct HttpView {
   const ServerMetrics* metrics = nullptr;
+  std::string web_root;  // the page's files; empty: the built-in page only
   WebServer* web = nullptr;
   std::thread painter;
   // The relay loop's own record of what it handed over last.
@@ -232,9 +234,28 @@ void serve_png(HttpView* v, WebReply* reply) {
   reply->body = v->png;
 }
 
+// "watch" among the query's parameters.
+bool watching(const std::string& query) {
+  std::string q = "&" + query + "&";
+  return q.find("&watch&") != std::string::npos || q.find("&watch=") != std::string::npos;
+}
+
+int serve_file(HttpView* v, const std::string& path, WebReply* reply) {
+  WebFile f;
+  if (!web_file_open(v->web_root, path, &f)) return 0;
+  reply->content_type = f.content_type;
+  reply->etag = f.etag;
+  reply->cache_control = "no-cache";
+  reply->ranges = true;
+  reply->file = f.file;
+  reply->file_length = f.length;
+  if (f.length == 0) reply->body = text("");
+  return 1;
+}
+
 void route(HttpView* v, const WebRequest& request, WebReply* reply) {
   const std::string& path = request.path;
-  if (path == "/") {
+  if (path == "/" && (watching(request.query) || !serve_file(v, path, reply))) {
     want_picture(v);
     reply->content_type = "text/html; charset=utf-8";
     static const std::shared_ptr<const std::string> page = text(PAGE);
@@ -263,7 +284,7 @@ void route(HttpView* v, const WebRequest& request, WebReply* reply) {
   } else if (path == "/metrics") {
     reply->content_type = "text/plain; version=0.0.4";
     reply->body = text(metrics_text(v->metrics));
-  } else {
+  } else if (path != "/" && !serve_file(v, path, reply)) {
     reply->status = 404;
     reply->body = text("There is nothing here.\n");
   }
@@ -271,11 +292,22 @@ void route(HttpView* v, const WebRequest& request, WebReply* reply) {
 
 }  // namespace
 
-HttpView* http_view_start(const ServerOptions* options, const ServerMetrics* metrics) {
+HttpView* http_view_start(const ServerOptions* options, const ServerMetrics* metrics,
+                          WebBridge* bridge) {
   HttpView* v = new HttpView;
   v->metrics = metrics;
+  v->web_root = options->web_root.empty() ? web_root_default() : options->web_root;
+  WebFile index;
+  if (v->web_root.empty())
+    server_log("no page files found: / shows the read-only view");
+  else if (!web_file_open(v->web_root, "/", &index))
+    server_log("page files from %s, which has no index.html: / shows the read-only view",
+               v->web_root.c_str());
+  else
+    server_log("page files from %s", v->web_root.c_str());
   v->web = web_server_start(options->bind_address, options->http_port, options,
-                            [v](const WebRequest& request, WebReply* reply) { route(v, request, reply); });
+                            [v](const WebRequest& request, WebReply* reply) { route(v, request, reply); },
+                            bridge);
   if (!v->web) {
     delete v;
     return nullptr;

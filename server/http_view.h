@@ -1,6 +1,8 @@
-// The read-only web view of the board: a page, the picture as PNG, the board
-// file and the metrics, served by the web side (web_server.h) on a thread of
-// its own and drawn by a painter thread. The relay loop only hands over the
+// The web view of the board: the page's files (web_files.h; without them, and
+// at /?watch, a built-in read-only page), the picture as PNG, the board file
+// and the metrics, served by the web side (web_server.h) on a thread of its
+// own and drawn by a painter thread; browsers that paint reach the relay
+// through the WebSocket (web_bridge.h). The relay loop only hands over the
 // board file's descriptor, length and users under a lock that no one holds
 // for longer than a pointer copy, so it never waits for the web side. The
 // view keeps no copy of the board: both the painter and /board.easel read
@@ -17,10 +19,12 @@
 
 struct HttpView;
 struct ServerMetrics;
+struct WebBridge;
 
 // Listens on the --bind address and the --http port (0: a free one).
 // nullptr on failure (logged).
-HttpView* http_view_start(const ServerOptions* options, const ServerMetrics* metrics);
+HttpView* http_view_start(const ServerOptions* options, const ServerMetrics* metrics,
+                          WebBridge* bridge);
 int http_view_port(const HttpView* v);
 void http_view_stop(HttpView* v);
 

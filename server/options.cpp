@@ -57,6 +57,13 @@ const char* options_usage() {
          "  --http PORT           serve a read-only web view of the board on PORT (same\n"
          "                        address as --bind; 0 picks a free one; default: none)\n"
          "  --http-connections N  web connections open at once (default 512)\n"
+         "  --web-root DIR        the page's files (HTML, JavaScript, WebAssembly) served\n"
+         "                        at / and below (default: ../share/easel-server/web or\n"
+         "                        ../web from the program's directory, the first with an\n"
+         "                        index.html; without one, / shows the read-only view)\n"
+         "  --web-origin ORIGIN   pages from ORIGIN (such as https://paint.example.org)\n"
+         "                        may paint through the WebSocket besides the server's\n"
+         "                        own; * allows any; may be given more than once\n"
          "  --help                show this help and exit\n";
 }
 
@@ -173,6 +180,15 @@ int options_parse(ServerOptions* options, int argc, char** argv, int* exit_statu
     } else if (strcmp(arg, "--http-connections") == 0) {
       ok = ok && parse_number(value, 1, 1e6, &number);
       options->http_connections = int(number);
+    } else if (strcmp(arg, "--web-root") == 0) {
+      ok = ok && *value;
+      if (ok) options->web_root = value;
+    } else if (strcmp(arg, "--web-origin") == 0) {
+      // An origin has no path: "https://paint.example.org/" is that origin too.
+      std::string origin = ok ? value : "";
+      while (!origin.empty() && origin.back() == '/') origin.pop_back();
+      ok = ok && !origin.empty();
+      if (ok) options->web_origins.push_back(origin);
     } else if (strcmp(arg, "--max-output") == 0) {
       ok = ok && parse_number(value, 4096, 1e12, &number);
       options->max_pending_output = size_t(number);

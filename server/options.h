@@ -42,6 +42,11 @@ struct ServerOptions {
   bool sync = false;       // fdatasync the board before acknowledging
   int http_port = -1;      // the web view's port; -1: no web view
   int http_connections = 512;  // web connections open at once
+  // The page's files; empty: share/easel-server/web or web beside the
+  // program's directory, whichever holds an index.html.
+  std::string web_root;
+  // Origins whose pages may open the WebSocket besides the server's own ("*": any).
+  std::vector<std::string> web_origins;
 };
 
 // Fills options from argv (and the message of the day's password from the

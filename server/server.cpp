@@ -56,6 +56,11 @@ static void update_reading(Server* s, Client* c) {
   set_events(s, c, events);
 }
 
+// A bridged browser hears why before the relay's end goes quiet.
+static void say_farewell(const Client* c, DisconnectReason kind) {
+  if (c->farewell) c->farewell->store(int(kind) + 1);
+}
+
 // Closes c for good. A refused or kicked client, whose reason was logged when
 // it was turned away, goes without a reason and is counted as what it was.
 static void disconnect(Server* s, Client* c, DisconnectReason kind, const char* reason) {
@@ -64,6 +69,7 @@ static void disconnect(Server* s, Client* c, DisconnectReason kind, const char* 
   if (reason) server_log("%s left: %s", client_label(c, label, sizeof label), reason);
   c->closed = true;
   server_watch_disconnect(s, reason ? kind : c->leaving);
+  say_farewell(c, reason ? kind : c->leaving);
   if (epoll_ctl(s->epoll_fd, EPOLL_CTL_DEL, c->fd, nullptr) != 0)
     server_log("error: cannot stop watching #%u: %s", c->serial, strerror(errno));
   close(c->fd);
@@ -225,8 +231,10 @@ static void accept_clients(Server* s, double now) {
   }
 }
 
-int server_add_connection(Server* s, int fd, const sockaddr_storage& source, double now) {
+int server_add_connection(Server* s, int fd, const sockaddr_storage& source, double now,
+                          const Farewell& farewell) {
   std::string peer = address_text(&source);
+  if (farewell) farewell->store(LEFT_REFUSED + 1);  // until it is taken
   if (int(s->clients.size()) >= s->options.max_connections) {
     server_log("connection from %s refused: %d connections are open", peer.c_str(),
                int(s->clients.size()));
@@ -234,16 +242,19 @@ int server_add_connection(Server* s, int fd, const sockaddr_storage& source, dou
     close(fd);
     return 0;
   }
-  int one = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  // A peer that vanished without closing (a crashed machine, a dropped
-  // network) would keep its id and count among the voters: probe idle
-  // connections after a minute and give up after six unanswered probes.
-  int idle = 60, interval = 10, probes = 6;
-  setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
-  setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
-  setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
-  setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+  if (!farewell) {
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    // A peer that vanished without closing (a crashed machine, a dropped
+    // network) would keep its id and count among the voters: probe idle
+    // connections after a minute and give up after six unanswered probes.
+    // (The web side pings a browser on the same schedule.)
+    int idle = 60, interval = 10, probes = 6;
+    setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+  }
   std::unique_ptr<Client> owned(new Client);
   Client* c = owned.get();
   std::string why;
@@ -267,8 +278,10 @@ int server_add_connection(Server* s, int fd, const sockaddr_storage& source, dou
     return 0;
   }
   c->epoll_events = ev.events;
+  c->farewell = farewell;
+  if (farewell) farewell->store(0);
   s->clients[c] = std::move(owned);
-  server_log("#%u connection from %s", c->serial, peer.c_str());
+  server_log("#%u %sconnection from %s", c->serial, farewell ? "WebSocket " : "", peer.c_str());
   return 1;
 }
 
@@ -301,6 +314,7 @@ static void send_output(Server* s, Client* c, double now) {
   if (r == 1 && c->state == CLIENT_CLOSING) {
     // Everything said: end our side and wait briefly for the peer to close, so
     // that the last lines are not lost to a reset.
+    say_farewell(c, c->leaving);
     shutdown(c->fd, SHUT_WR);
     c->state = CLIENT_DRAINING;
     c->deadline = now + DRAIN_SECONDS;
@@ -515,6 +529,8 @@ void server_run(Server* s) {
         accept_clients(s, now);
       } else if (tag == &s->signal_fd) {
         read_signals(s);
+      } else if (tag == &s->bridge) {
+        server_watch_bridged(s, now);
       } else {
         Client* c = static_cast<Client*>(tag);
         if (c->closed) continue;

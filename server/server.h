@@ -12,6 +12,7 @@
 #include "metrics.h"
 #include "options.h"
 #include "relay.h"
+#include "web_bridge.h"
 
 struct Server {
   ServerOptions options;
@@ -31,6 +32,7 @@ struct Server {
   // Metrics and the optional web view (server_watch.cpp).
   ServerMetrics metrics;
   struct HttpView* view = nullptr;
+  WebBridge bridge;  // browsers' connections from the web side, while it runs
   unsigned roster_seen = 0;
   long acks_sending = 0;  // acknowledgements written this iteration, timed after sending
   double acks_since = 0;  // when the oldest acknowledgement not yet sent was read
@@ -40,9 +42,10 @@ struct Server {
 // (already logged).
 int server_start(Server* s, const ServerOptions& options);
 // Takes a connected, non-blocking socket as a connection from source (its
-// peer, or the host a bridge speaks for). Returns 0 when it was refused and
-// closed (logged).
-int server_add_connection(Server* s, int fd, const sockaddr_storage& source, double now);
+// peer, or the host a bridge speaks for; the bridge's farewell then hears why
+// the connection ends). Returns 0 when it was refused and closed (logged).
+int server_add_connection(Server* s, int fd, const sockaddr_storage& source, double now,
+                          const Farewell& farewell = nullptr);
 // Runs until SIGINT or SIGTERM; then flushes the board and closes everything.
 void server_run(Server* s);
 void server_stop(Server* s);
@@ -54,5 +57,7 @@ void server_watch_written(Server* s);
 // After each loop iteration: the acknowledgement latency.
 void server_watch_update(Server* s, double iteration_start);
 void server_watch_disconnect(Server* s, DisconnectReason kind);
+// The browsers' connections the web side has handed over.
+void server_watch_bridged(Server* s, double now);
 void server_watch_stop(Server* s);
 

@@ -1,4 +1,9 @@
-// The server's metrics and its web view, fed from the event loop.
+// The server's metrics and its web view, fed from the event loop, and the
+// browsers' connections it hands over.
+#include <sys/epoll.h>
+
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "http_view.h"
@@ -7,7 +12,14 @@
 
 int server_watch_start(Server* s) {
   if (s->options.http_port < 0) return 1;
-  s->view = http_view_start(&s->options, &s->metrics);
+  epoll_event ev = {};
+  ev.events = EPOLLIN;
+  ev.data.ptr = &s->bridge;
+  if (!web_bridge_open(&s->bridge) || epoll_ctl(s->epoll_fd, EPOLL_CTL_ADD, s->bridge.event_fd, &ev) != 0) {
+    server_log("error: cannot set up the web side's connections: %s", strerror(errno));
+    return 0;
+  }
+  s->view = http_view_start(&s->options, &s->metrics, &s->bridge);
   if (!s->view) return 0;
   http_view_board(s->view, s->board.file, s->board.written, s->board.commands);
   s->roster_seen = s->relay.roster_changes - 1;  // the first update publishes the roster
@@ -53,7 +65,14 @@ void server_watch_disconnect(Server* s, DisconnectReason kind) {
   metrics_add(&s->metrics.disconnects[kind], 1);
 }
 
+void server_watch_bridged(Server* s, double now) {
+  for (const BridgedConnection& c : web_bridge_take(&s->bridge))
+    server_add_connection(s, c.fd, c.source, now, c.farewell);
+}
+
+// The web side first, so that nothing is offered once the bridge is closed.
 void server_watch_stop(Server* s) {
   http_view_stop(s->view);
   s->view = nullptr;
+  web_bridge_close(&s->bridge);
 }

@@ -1,16 +1,16 @@
-// The only file that includes the HTTP library (Boost.Beast over Asio), so
-// that one translation unit carries its compile time.
+// The HTTP transport (Boost.Beast over Asio, web_transport.h).
 #include "web_server.h"
 
+#include <strings.h>
 #include <unistd.h>
 
-#include <boost/asio.hpp>
-#include <boost/beast/core.hpp>
-#include <boost/beast/http.hpp>
+#include <boost/beast/websocket/rfc6455.hpp>
 #include <cstring>
 #include <optional>
-#include <thread>
-#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "web_transport.h"
 
 #include "server_log.h"
 #include "sources.h"
@@ -36,6 +36,10 @@ constexpr size_t FILE_CHUNK = 64 * 1024;
 constexpr auto LINGER_TIME = std::chrono::seconds(2);
 constexpr size_t LINGER_BYTES = 1 << 20;
 
+// A server stopping waits this long at most for its browsers to take their
+// close frames.
+constexpr auto STOP_TIME = std::chrono::seconds(1);
+
 // Reads a request head keeping only what the answers need: a bounded number
 // of fields, no body (a request that announces one is refused unread).
 class HeadParser : public http::basic_parser<true> {
@@ -45,6 +49,8 @@ class HeadParser : public http::basic_parser<true> {
   int version = 11;
   int fields = 0, range_fields = 0;
   bool too_many_fields = false;
+  // The fields of a WebSocket upgrade, as they came.
+  std::vector<std::pair<http::field, std::string>> upgrade_fields;
 
   HeadParser() {
     header_limit(HEAD_BYTES);
@@ -76,6 +82,12 @@ class HeadParser : public http::basic_parser<true> {
       range_fields++;
     } else if (name == http::field::if_range) {
       if_range = text;
+    } else if (name == http::field::connection || name == http::field::upgrade ||
+               name == http::field::host || name == http::field::origin ||
+               name == http::field::sec_websocket_key ||
+               name == http::field::sec_websocket_version ||
+               name == http::field::sec_websocket_protocol) {
+      upgrade_fields.emplace_back(name, std::move(text));
     }
   }
   void on_header_impl(beast::error_code&) override {}
@@ -161,42 +173,57 @@ const char* reason_text(int status) {
     case 404: return "There is nothing here.\n";
     case 405: return "This server is read-only: GET and HEAD only.\n";
     case 413: return "Requests take no body here.\n";
+    case 403: return "WebSocket connections are taken from this server's own pages only.\n";
     case 416: return "The range is outside the file.\n";
+    case 426: return "This address takes WebSocket connections only.\n";
     case 431: return "The request head is too large.\n";
     default: return "";
   }
 }
 
-// What the sessions count, shared so that it outlives the event loop's end.
-struct WebCounts {
-  int open = 0;
-  std::unordered_map<std::string, int> per_source;
-};
+std::string lowered(std::string s) {
+  for (char& c : s) c = char(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+  return s;
+}
+
+// A page may open the WebSocket when it comes from this server (its Origin
+// names the host the browser asked for) or from an origin the options allow;
+// a client that is no browser sends no Origin and may, as over TCP.
+bool origin_allowed(const ServerOptions* o, const std::string& origin, const std::string& host) {
+  if (origin.empty()) return true;
+  std::string mine = lowered(origin);
+  if (!host.empty() && (mine == "http://" + lowered(host) || mine == "https://" + lowered(host)))
+    return true;
+  for (const std::string& allowed : o->web_origins)
+    if (allowed == "*" || lowered(allowed) == mine) return true;
+  return false;
+}
 
 }  // namespace
 
-struct WebServer {
-  asio::io_context io{1};
-  tcp::acceptor acceptor{io};
-  asio::steady_timer accept_pause{io};
-  const ServerOptions* options = nullptr;
-  WebHandler handler;
-  std::shared_ptr<WebCounts> counts = std::make_shared<WebCounts>();
-  int port = 0;
-  std::thread thread;
-};
+WebSlot& WebSlot::operator=(WebSlot&& o) noexcept {
+  release();
+  counts = std::move(o.counts);
+  source = std::move(o.source);
+  trusted = o.trusted;
+  peer = o.peer;
+  o.counts.reset();
+  return *this;
+}
+
+void WebSlot::release() {
+  if (!counts) return;
+  counts->open--;
+  if (!trusted && --counts->per_source[source] <= 0) counts->per_source.erase(source);
+  counts.reset();
+}
 
 namespace {
 
 class Session : public std::enable_shared_from_this<Session> {
  public:
-  Session(WebServer* w, tcp::socket socket, std::string source, bool trusted)
-      : w_(w), counts_(w->counts), stream_(std::move(socket)), source_(std::move(source)),
-        trusted_(trusted) {}
-  ~Session() {
-    counts_->open--;
-    if (!trusted_ && --counts_->per_source[source_] <= 0) counts_->per_source.erase(source_);
-  }
+  Session(WebServer* w, tcp::socket socket, WebSlot slot)
+      : w_(w), stream_(std::move(socket)), slot_(std::move(slot)) {}
   void read_head() {
     parser_.emplace();
     stream_.expires_after(HEAD_TIME);
@@ -208,12 +235,10 @@ class Session : public std::enable_shared_from_this<Session> {
 
  private:
   WebServer* w_;
-  std::shared_ptr<WebCounts> counts_;
   beast::tcp_stream stream_;
+  WebSlot slot_;
   beast::flat_buffer buffer_{2 * HEAD_BYTES};
   std::optional<HeadParser> parser_;
-  std::string source_;
-  bool trusted_;
   int requests_ = 0;
   bool keep_alive_ = false;
   // The answer being sent: its head, then [from_, to_) of its body.
@@ -243,9 +268,32 @@ class Session : public std::enable_shared_from_this<Session> {
     size_t question = p.target.find('?');
     request.path = p.target.substr(0, question);
     if (question != std::string::npos) request.query = p.target.substr(question + 1);
+    if (request.path == SOCKET_PATH && w_->bridge) return upgrade();
     WebReply reply;
     w_->handler(request, &reply);
     answer(reply, request.head, p.keep_alive());
+  }
+
+  // The browser's WebSocket: the connection is the WebSocket session's from
+  // here on, with its place in the counts.
+  void upgrade() {
+    HeadParser& p = *parser_;
+    http::request<http::empty_body> request;
+    request.method(p.method);
+    request.target(p.target);
+    request.version(p.version);
+    std::string origin, host;
+    for (auto& [name, value] : p.upgrade_fields) {
+      if (name == http::field::origin) origin = value;
+      if (name == http::field::host) host = value;
+      request.insert(name, value);
+    }
+    if (!beast::websocket::is_upgrade(request)) return refuse(426);
+    if (!origin_allowed(w_->options, origin, host)) return refuse(403);
+    // A browser waits for the handshake's answer before it sends a message.
+    if (buffer_.size() > 0) return refuse(400);
+    stream_.expires_never();
+    web_socket_accept(w_, std::move(stream_), std::move(request), std::move(slot_));
   }
 
   // An answer that ends the connection: the request was not read to its end.
@@ -358,18 +406,21 @@ void admit(WebServer* w, tcp::socket socket) {
   if (ec) return;
   sockaddr_storage address = {};
   memcpy(&address, peer.data(), std::min(sizeof address, size_t(peer.size())));
-  bool trusted = address_trusted(w->options, address);
-  std::string key = source_key(address);
+  WebSlot slot;
+  slot.trusted = address_trusted(w->options, address);
+  slot.source = source_key(address);
+  slot.peer = address;
   WebCounts& counts = *w->counts;
   // Beyond the bounds the connection is closed at once.
   if (counts.open >= w->options->http_connections) return;
-  if (!trusted) {
-    auto it = counts.per_source.find(key);
+  if (!slot.trusted) {
+    auto it = counts.per_source.find(slot.source);
     if (it != counts.per_source.end() && it->second >= CONNECTIONS_PER_SOURCE) return;
-    counts.per_source[key]++;
+    counts.per_source[slot.source]++;
   }
   counts.open++;
-  std::make_shared<Session>(w, std::move(socket), key, trusted)->read_head();
+  slot.counts = w->counts;
+  std::make_shared<Session>(w, std::move(socket), std::move(slot))->read_head();
 }
 
 void accept_next(WebServer* w) {
@@ -391,9 +442,10 @@ void accept_next(WebServer* w) {
 }  // namespace
 
 WebServer* web_server_start(const std::string& address, int port, const ServerOptions* options,
-                            WebHandler handler) {
+                            WebHandler handler, WebBridge* bridge) {
   std::unique_ptr<WebServer> w(new WebServer);
   w->options = options;
+  w->bridge = bridge;
   w->handler = std::move(handler);
   std::string host = address.empty() ? "0.0.0.0" : address;
   beast::error_code ec;
@@ -433,12 +485,23 @@ WebServer* web_server_start(const std::string& address, int port, const ServerOp
 
 int web_server_port(const WebServer* w) { return w->port; }
 
+namespace {
+
+void stop_when_quiet(WebServer* w, std::chrono::steady_clock::time_point end) {
+  if (w->counts->sockets.empty() || std::chrono::steady_clock::now() >= end) return w->io.stop();
+  w->stop_wait.expires_after(std::chrono::milliseconds(10));
+  w->stop_wait.async_wait([w, end](beast::error_code) { stop_when_quiet(w, end); });
+}
+
+}  // namespace
+
 void web_server_stop(WebServer* w) {
   if (!w) return;
   asio::post(w->io, [w] {
     beast::error_code ignored;
     w->acceptor.close(ignored);
-    w->io.stop();
+    web_sockets_going_away(w);
+    stop_when_quiet(w, std::chrono::steady_clock::now() + STOP_TIME);
   });
   w->thread.join();
   delete w;

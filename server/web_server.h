@@ -11,9 +11,10 @@
 // (time-out), and its connection closed.
 //
 // The transport knows the methods, conditional requests and ranges; what a
-// path gives is the handler's. A WebSocket upgrade on the same port (the
-// browser client) would take the connection's stream after its request head,
-// where the handler is called.
+// path gives is the handler's. A WebSocket upgrade at SOCKET_PATH (the
+// browser's painting client) takes the connection over after its request
+// head, when its Origin is the server's own or allowed (403 otherwise), and
+// keeps the connection's place in the counts (web_socket.cpp).
 #pragma once
 #include <cstddef>
 #include <functional>
@@ -24,6 +25,9 @@
 #include "output_queue.h"
 
 struct WebServer;
+struct WebBridge;
+
+constexpr const char* SOCKET_PATH = "/ws";
 
 // A GET or HEAD request (the others are answered 405 by the transport).
 struct WebRequest {
@@ -52,9 +56,12 @@ struct WebReply {
 using WebHandler = std::function<void(const WebRequest& request, WebReply* reply)>;
 
 // Listens on address (empty: every interface) and port (0: a free one);
-// options give the connection limit and the trusted sources. nullptr on
-// failure (logged).
+// options give the connection limit, the trusted sources and the origins
+// allowed besides the server's own; browsers on a WebSocket are handed to the
+// relay through bridge (null: no WebSocket). nullptr on failure (logged).
 WebServer* web_server_start(const std::string& address, int port, const ServerOptions* options,
-                            WebHandler handler);
+                            WebHandler handler, WebBridge* bridge);
 int web_server_port(const WebServer* w);
+// Tells every browser on a WebSocket that the server stops (waiting at most
+// a second for them), then ends every connection.
 void web_server_stop(WebServer* w);

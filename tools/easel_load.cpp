@@ -2,7 +2,8 @@
 // paints realistic strokes at a steady rate for a bounded time, and reports
 // how many relayed frames per second the users received and how long the
 // acknowledgements of their own strokes took, and what the commands reaching
-// one client cost it to draw.
+// one client cost it to draw. Browser users on the server's WebSocket may
+// paint beside them (web_load.h).
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -29,6 +30,7 @@
 #include "net/wire_limits.h"
 #include "paint/canvas.h"
 #include "server_process.h"
+#include "web_load.h"
 
 static double now_seconds() {
   timespec t;
@@ -47,6 +49,8 @@ struct LoadOptions {
   int port = 2020;
   std::string server;  // path of an easel-server to start for the run
   uint32_t seed = 1;
+  int web_clients = 0;  // browser users on the WebSocket, painting at the rate
+  int http_port = 0;    // the server's --http port when it is not started here
 };
 
 struct Random {
@@ -187,7 +191,13 @@ static int parse_options(LoadOptions* o, int argc, char** argv) {
           "                  stops it afterwards\n"
           "  --host ADDRESS  the server's loopback address otherwise (default 127.0.0.1)\n"
           "  --port P        and its port (default 2020)\n"
-          "  --seed N        seed of the strokes' paths (default 1)\n");
+          "  --seed N        seed of the strokes' paths (default 1)\n"
+          "  --web-clients N N browser users more who paint over the server's WebSocket,\n"
+          "                  one stroke a message at R strokes a second (5 when R is 0),\n"
+          "                  each from a loopback address of its own (127.41.x.y); their\n"
+          "                  latency is reported apart\n"
+          "  --http-port P   the server's --http port for them (with --server, the one\n"
+          "                  of the server started, which then gets --http 0)\n");
       exit(0);
     }
     if (i + 1 >= argc) return 0;
@@ -210,10 +220,15 @@ static int parse_options(LoadOptions* o, int argc, char** argv) {
       o->server = v;
     else if (a == "--seed")
       o->seed = uint32_t(strtoul(v, nullptr, 10));
+    else if (a == "--web-clients")
+      o->web_clients = atoi(v);
+    else if (a == "--http-port")
+      o->http_port = atoi(v);
     else
       return 0;
   }
   return o->clients >= 1 && o->clients + o->flooders <= 1000 && o->flooders >= 0 &&
+         o->web_clients >= 0 && o->web_clients <= 500 &&
          o->seconds > 0 && o->seconds <= 600 && o->rate >= 0 && o->window >= 1;
 }
 
@@ -240,14 +255,31 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   ServerProcess server;
   if (!o.server.empty()) {
-    if (!server_process_open(&server, o.server) ||
-        !server_process_start(&server, o.rate == 0 ? std::vector<std::string>{"--rate", "0", "--draw-budget", "0", "--draw-total", "0"}
-                                                   : std::vector<std::string>{})) {
+    std::vector<std::string> extra;
+    if (o.rate == 0) extra = {"--rate", "0", "--draw-budget", "0", "--draw-total", "0"};
+    if (o.web_clients > 0) extra.insert(extra.end(), {"--http", "0"});
+    if (!server_process_open(&server, o.server) || !server_process_start(&server, extra) ||
+        (o.web_clients > 0 && (o.http_port = server_process_web_port(&server)) == 0)) {
       server_process_close(&server);
       fprintf(stderr, "easel-load: cannot start %s\n", o.server.c_str());
       return 1;
     }
     o.port = server.port;
+  }
+  WebLoad* web = nullptr;
+  if (o.web_clients > 0) {
+    web = web_load_start(o.http_port, o.web_clients, o.rate, o.seed, [](uint32_t* state, int id) {
+      Random r = {*state};
+      std::vector<uint8_t> stroke = make_stroke(&r, id);
+      *state = r.state;
+      return stroke;
+    });
+    if (!web_load_logged_in(web, 30)) {
+      fprintf(stderr, "easel-load: the browser users could not log in on port %d\n", o.http_port);
+      web_load_finish(web, 0);
+      server_process_close(&server);
+      return 1;
+    }
   }
 
   Random random = {o.seed ? o.seed : 1};
@@ -301,6 +333,7 @@ int main(int argc, char** argv) {
       start = now;
       stop_sending = start + o.seconds;
       give_up = stop_sending + 10;
+      if (web) web_load_paint(web, start, stop_sending);
       // Spread the users' first strokes over one period.
       for (User& u : users)
         u.next_send = start + (o.rate > 0 ? (random.next() % 1000) / 1000.0 / o.rate : 0);
@@ -373,6 +406,8 @@ int main(int argc, char** argv) {
     }
   }
   double elapsed = now_seconds() - start;
+  WebLoadResult web_result;
+  if (web) web_result = web_load_finish(web, give_up);
 
   long sent = 0, acknowledged = 0, flood_sent = 0, held = 0;
   for (User& u : users) {
@@ -384,11 +419,13 @@ int main(int argc, char** argv) {
   }
   close(epoll_fd);
   std::sort(latencies.begin(), latencies.end());
-  auto percentile = [&](double p) {
-    if (latencies.empty()) return 0.0;
-    size_t i = size_t(std::ceil(p * double(latencies.size()))) - 1;
-    return latencies[std::min(i, latencies.size() - 1)] * 1000;
+  std::sort(web_result.latencies.begin(), web_result.latencies.end());
+  auto percentile_of = [](const std::vector<double>& all, double p) {
+    if (all.empty()) return 0.0;
+    size_t i = size_t(std::ceil(p * double(all.size()))) - 1;
+    return all[std::min(i, all.size() - 1)] * 1000;
   };
+  auto percentile = [&](double p) { return percentile_of(latencies, p); };
   char pace[80];
   if (o.rate > 0)
     snprintf(pace, sizeof pace, "%g strokes/s each", o.rate);
@@ -405,6 +442,12 @@ int main(int argc, char** argv) {
   printf("acknowledgement latency%s: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
          o.flooders > 0 ? " of the others" : "", percentile(0.5), percentile(0.99),
          latencies.empty() ? 0.0 : latencies.back() * 1000);
+  if (web)
+    printf("browser users %d on the WebSocket: strokes sent %ld, acknowledged %ld, latency median "
+           "%.3f ms, p99 %.3f ms, max %.3f ms\n",
+           o.web_clients, web_result.sent, web_result.acknowledged,
+           percentile_of(web_result.latencies, 0.5), percentile_of(web_result.latencies, 0.99),
+           web_result.latencies.empty() ? 0.0 : web_result.latencies.back() * 1000);
   double drawn = 0, drawn_flood = 0;
   measure_drawing(received, &drawn, &drawn_flood);
   if (elapsed > 0)
@@ -414,7 +457,8 @@ int main(int argc, char** argv) {
            drawn_flood * 1000 / elapsed);
   server_process_stop(&server);
   server_process_close(&server);
-  if (failed || acknowledged + held != sent) {
+  failed = failed || web_result.failed;
+  if (failed || acknowledged + held != sent || web_result.acknowledged != web_result.sent) {
     fprintf(stderr, "easel-load: %s\n",
             failed ? "a connection failed" : "acknowledgements missing");
     return 1;

@@ -91,6 +91,18 @@ std::string server_process_log(const ServerProcess* s) {
   return text.str();
 }
 
+int server_process_web_port(const ServerProcess* s) {
+  const std::string mark = "web view on http://127.0.0.1:";
+  for (int i = 0; i < 500; i++) {
+    std::string text = server_process_log(s);
+    size_t at = text.find(mark);
+    if (at != std::string::npos) return atoi(text.c_str() + at + mark.size());
+    timespec pause = {0, 10000000};
+    nanosleep(&pause, nullptr);
+  }
+  return 0;
+}
+
 void server_process_close(ServerProcess* s) {
   server_process_stop(s, SIGKILL);
   if (s->dir.empty()) return;

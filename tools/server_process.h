@@ -27,6 +27,8 @@ int server_process_start(ServerProcess* s, const std::vector<std::string>& extra
 int server_process_stop(ServerProcess* s, int signal_number = 15);
 // What the server has logged so far.
 std::string server_process_log(const ServerProcess* s);
+// The port of the web side (--http 0), once logged; 0 when it is not within 5 s.
+int server_process_web_port(const ServerProcess* s);
 // Kills a server still running and removes the directory.
 void server_process_close(ServerProcess* s);
 // The server's peak and present resident memory (VmHWM, VmRSS) in KiB; -1 when gone.

@@ -6,6 +6,10 @@
 // The largest payload our client ever builds: a brush stroke of 255 points.
 constexpr size_t MAX_PAYLOAD = 12 + 4 * 255;
 constexpr size_t MAX_FRAME = 3 + MAX_PAYLOAD;
+// A browser's WebSocket message carries whole frames, at most eight of the
+// largest: a page sends a stroke when the button is released and a chat line
+// on Enter, never more than a few frames at once.
+constexpr size_t MAX_SOCKET_MESSAGE = 8 * MAX_FRAME;
 constexpr int MAX_POINTS = 255;
 constexpr int MAX_CHAT_CHARS = 511;
 constexpr int MAX_NAME_CHARS = 15;

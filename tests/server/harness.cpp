@@ -56,13 +56,6 @@ bool TestServer::wait_for_log(const std::string& text, double seconds) const {
   return true;
 }
 
-int TestServer::web_port() const {
-  const std::string mark = "web view on http://127.0.0.1:";
-  if (!wait_for_log(mark)) return 0;
-  std::string text = log();
-  return atoi(text.c_str() + text.find(mark) + mark.size());
-}
-
 Bytes TestServer::file(const std::string& name) const {
   std::ifstream in(dir + "/" + name, std::ios::binary);
   return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

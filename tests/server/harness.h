@@ -31,7 +31,7 @@ struct TestServer : ServerProcess {
   ~TestServer() { server_process_close(this); }
   bool start(const std::vector<std::string>& extra = {}) { return server_process_start(this, extra); }
   // The web view's port, once the server has logged it (0 when it does not).
-  int web_port() const;
+  int web_port() const { return server_process_web_port(this); }
   int stop(int signal_number = 15) { return server_process_stop(this, signal_number); }
   std::string log() const { return server_process_log(this); }
   bool wait_for_log(const std::string& text, double seconds = 5) const;

@@ -95,7 +95,8 @@ TEST(Options, EveryOptionIsReadHelpNamesThemAndErrorsGiveTheirStatusAndMessage) 
                         "--draw-budget", "30", "--draw-burst", "70", "--draw-total", "300",
                         "--login-rate", "0.5", "--login-burst", "2", "--seats-per-source", "3",
                         "--unlogged-per-source", "6", "--restart-interval", "90",
-                        "--http-connections", "40", "--trust", "10.0.0.0/8", "--trust", "2001:db8::1"};
+                        "--http-connections", "40", "--trust", "10.0.0.0/8", "--trust", "2001:db8::1",
+                        "--web-root", "/srv/page", "--web-origin", "https://paint.example.org/", "--web-origin", "*"};
   ServerOptions o, defaults;
   int parse_status = -1;
   ASSERT_TRUE(options_parse(&o, int(sizeof argv / sizeof *argv), const_cast<char**>(argv), &parse_status));
@@ -108,6 +109,8 @@ TEST(Options, EveryOptionIsReadHelpNamesThemAndErrorsGiveTheirStatusAndMessage) 
             std::make_tuple(30000, 70000, 300000, 0.5, 2));
   EXPECT_EQ(std::make_tuple(o.seats_per_source, o.unlogged_per_source, o.restart_interval, o.http_connections),
             std::make_tuple(3, 6, 90, 40));
+  EXPECT_EQ(o.web_root, "/srv/page");
+  EXPECT_EQ(o.web_origins, (std::vector<std::string>{"https://paint.example.org", "*"}));
   ASSERT_EQ(o.trusted.size(), 2u);
   EXPECT_EQ(std::make_tuple(o.trusted[0].prefix, o.trusted[0].bytes[0], o.trusted[1].prefix, o.trusted[1].bytes[15]),
             std::make_tuple(8, 10, 128, 1));
