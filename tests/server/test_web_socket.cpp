@@ -202,7 +202,7 @@ TEST(WebSocket, ABrowserThatReadsNothingMeetsTheRelaysOutputBound) {
   WebClient sleeper(web, "", "", 4096);
   sleeper.login("sleeper");
   EXPECT_EQ(painter.read_frame().type, 7);
-  // Chat lines: as many bytes as lines, without the drawing (slow under the sanitizers).
+  // Chat lines: as many bytes as strokes would be, without drawing them (slow under the sanitizers).
   const int lines = 10000;
   ASSERT_TRUE(painter.send(concat(std::vector<Bytes>(lines, chat_frame(1, std::string(500, 'z'))))));
   bool sleeper_left = false;
