@@ -20,7 +20,7 @@
   let socket = null;
   const toggles = { shift: false, ctrl: false, labels: false };
   let altHeld = false;
-  let busyTimer = 0, busyCounter = 0;
+  let busyTimer = 0, busyCounter = 0, frameQueued = false;
   let colourCanvas = null;
 
   function text(ptr) {
@@ -65,12 +65,20 @@
     busyStep();
   }
 
+  // Bytes that arrive together are handled in one frame, drawn once.
+  function frameSoon() {
+    if (frameQueued) return;
+    frameQueued = true;
+    setTimeout(frame, 0);
+  }
+
   function frame() {
+    frameQueued = false;
     const flags = m._page_frame();
     settle();
     if (flags & (FRAME_PICTURE | FRAME_ROSTER)) { showRoster(); showLabels(); }
     if (flags & FRAME_LINES) showChat();
-    if (flags & FRAME_MORE) setTimeout(frame, 0);
+    if (flags & FRAME_MORE) frameSoon();
   }
 
   // The bar moves while our strokes wait for the server, as on the desktop.
@@ -300,8 +308,8 @@
       const bytes = new Uint8Array(e.data);
       const ptr = m._page_receive_buffer(bytes.length);
       m.HEAPU8.set(bytes, ptr);
-      m._page_received(bytes.length);
-      frame();
+      if (!m._page_received(bytes.length)) return socket.close();  // no memory left for them
+      frameSoon();
     };
     socket.onclose = () => {
       m._page_link_closed();
