@@ -56,7 +56,7 @@ def page_time(case, server, web, expected):
     start = time.monotonic()
     driver.get(web)
     driver.find_element(By.ID, "name").send_keys("timer", Keys.ENTER)
-    wait_until(lambda: driver.execute_script(PAGE_HASH) == expected, 300, interval=0.01, what="the board on the page")
+    wait_until(lambda: driver.execute_script(PAGE_HASH) == expected, 300, interval=0.05, what="the board on the page")
     return time.monotonic() - start, driver
 
 
@@ -65,7 +65,7 @@ def desktop_time(case, server, picture):
     c = Easel(case, {"client.cfg": config_bytes(W, H, "127.0.0.1", server.port, "timer")}, (W, H))
     c.wait_window(W, H)
     c.pointer_to(4, H // 2)
-    wait_until(lambda: c.screenshot(OX, OY, 912, 684) == picture, 300, interval=0.01, what="the board on the desktop")
+    wait_until(lambda: c.screenshot(OX, OY, 912, 684) == picture, 300, interval=0.05, what="the board on the desktop")
     elapsed = time.monotonic() - start
     c.proc.terminate()  # not to weigh on the next run
     c.proc.wait(10)
