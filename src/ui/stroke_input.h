@@ -1,6 +1,6 @@
-// Stroke capture on the picture: sampling the mouse into a point list, the
-// preview while the stroke is drawn, the commit as one drawing command, and
-// the right-button colour pick.
+// The desktop's side of stroke capture (session/stroke_capture.h samples the
+// mouse into the point list): the preview while the stroke is drawn, the
+// commit as one drawing command, the pointer redrawn after a colour pick.
 #pragma once
 #include <cstdint>
 
