@@ -11,6 +11,7 @@ packages=(
   libmypaint-dev  # optional: only the side-by-side dab benchmark links it
   clang libclang-rt-14-dev
   python3 xvfb xdotool imagemagick x11-utils chromium ffmpeg
+  chromium-driver python3-selenium  # the browser end-to-end test
   # the Debian packages (scripts/package.sh) and their tests
   dpkg-dev file help2man librsvg2-bin lintian systemd debootstrap
 )

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the client in run/ (its working
 # directory: client.cfg, client.log and the image files live there). When the
-# relay server is built it is started there too, and stopped when the client ends.
+# relay server is built it is started there too, with its web port (the
+# painting page for browsers, EASEL_HTTP_PORT, 8080 by default), and stopped
+# when the client ends.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
@@ -34,13 +36,19 @@ trap stop_server EXIT
 
 if [ -n "$server" ]; then
   # The server keeps its board file in its working directory, run/.
-  (cd "$run_dir" && exec "$server" --board "$run_dir/board.easel") &
+  http_port=${EASEL_HTTP_PORT:-8080}
+  (cd "$run_dir" && exec "$server" --board "$run_dir/board.easel" --http "$http_port") &
   server_pid=$!
   # Give it a moment to listen on the client's default port before connecting.
   for _ in $(seq 50); do
     if (exec 3<>/dev/tcp/127.0.0.1/2020) 2>/dev/null; then break; fi
     sleep 0.1
   done
+  if [ -f "$root/build/web/index.html" ]; then
+    echo "Paint from a browser: open http://localhost:$http_port/ (others on your network: this machine's address)"
+  else
+    echo "Watch from a browser: open http://localhost:$http_port/ (the painting page was not built: no em++)"
+  fi
 fi
 
 status=0

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Makes the README's pictures from the real programs: docs/client.png (the
 client under Xvfb with a painted board and the tool bar open) and
-docs/web-view.png (the server's web view in headless Chromium).
+docs/web-view.png (the server's read-only web view in headless Chromium) and
+docs/browser.png (the painting page, with Selenium).
 
     scripts/screenshots.py [BUILD_DIR]
 
@@ -39,6 +40,36 @@ def still(session):
         time.sleep(0 if done else 1)
         return done and image
     return wait_until(same, what="a still window")
+
+
+def painting_page(cleanups, tmp, web):
+    """The painting page in headless Chromium, logged in, the colour panel open
+    and one stroke of its own drawn: the PNG of the window."""
+    from selenium import webdriver
+    from selenium.webdriver.common.action_chains import ActionChains
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
+    options = webdriver.ChromeOptions()
+    for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=1400,820",
+                 "--user-data-dir=" + os.path.join(tmp, "page-profile")):
+        options.add_argument(flag)
+    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    cleanups.addCleanup(driver.quit)
+    driver.implicitly_wait(TIMEOUT)
+    driver.get("http://127.0.0.1:%d/" % web)
+    driver.find_element(By.ID, "name").send_keys("pat", Keys.ENTER)
+    wait_until(lambda: "pat (you)" in driver.find_element(By.ID, "roster").text, what="the page's roster")
+    driver.find_element(By.ID, "tool-brush").click()
+    driver.find_element(By.ID, "labels").click()
+    canvas = driver.find_element(By.ID, "picture")
+    chain = ActionChains(driver, duration=15).move_to_element_with_offset(canvas, -200, 0).click_and_hold()
+    for i in range(40):
+        chain.move_to_element_with_offset(canvas, -200 + 10 * i, (i % 8) * 6)
+    chain.release().perform()
+    wait_until(lambda: driver.find_element(By.ID, "busy").value_of_css_property("visibility") == "hidden",
+               what="the stroke acknowledged")
+    return driver.get_screenshot_as_png()
 
 
 def main():
@@ -82,9 +113,10 @@ def main():
         subprocess.run(["chromium", "--headless", "--no-sandbox", "--disable-gpu",
                         "--hide-scrollbars", "--user-data-dir=" + os.path.join(tmp, "profile"),
                         "--window-size=800,640", "--virtual-time-budget=5000",
-                        "--screenshot=" + shot, "http://127.0.0.1:%d/" % web],
+                        "--screenshot=" + shot, "http://127.0.0.1:%d/?watch" % web],
                        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         small_png(open(shot, "rb").read(), os.path.join(DOCS, "web-view.png"), 640)
+        small_png(painting_page(cleanups, tmp, web), os.path.join(DOCS, "browser.png"), 800)
     finally:
         cleanups.doCleanups()
 

@@ -36,7 +36,7 @@ for run in $(seq "$runs"); do
     start_server
     if [ "$watcher" = yes ]; then
       nice -n 19 chromium --headless --no-sandbox --disable-gpu --user-data-dir="$work/profile" \
-        --window-size=1280,800 "$web" >/dev/null 2>&1 &
+        --window-size=1280,800 "${web}?watch" >/dev/null 2>&1 &
       browser_pid=$!
       until grep -q "^easel_connections" <(curl -s "${web}metrics") &&
         [ "$(curl -s "${web}status" | grep -c strokes)" = 1 ]; do sleep 0.2; done

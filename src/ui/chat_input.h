@@ -2,7 +2,9 @@
 #pragma once
 #include <allegro.h>
 
-constexpr int CHAT_INPUT_SIZE = 512;  // at most 511 characters
+#include "session/chat_commands.h"
+
+constexpr int CHAT_INPUT_SIZE = CHAT_TYPED_SIZE;
 
 struct ChatInput {
   char text[CHAT_INPUT_SIZE];

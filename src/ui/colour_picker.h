@@ -1,21 +1,11 @@
 // The Paint tool's option panel: saturation/value square, hue strip and a ring
 // of 32 palette colours that remembers the colours the user mixes.
+// The colour and its choice are the session's (session/colour_choice.h);
+// this is the panel on the screen.
 #pragma once
 #include <allegro.h>
 
-constexpr int PALETTE_SIZE = 32;
-constexpr int PALETTE_FIRST_NEXT = 14;
-constexpr int COLOUR_PANEL_W = 416;
-constexpr int COLOUR_PANEL_H = 256;
-
-// The paint colour: red, green, blue 0..255; hue 0..360, saturation and value 0..1.
-extern float current_rgb[3];
-extern float current_hsv[3];
-
-// Red, green, blue on the 0..255 scale.
-extern float Palette[PALETTE_SIZE][3];
-// The entry the next colour taken from the square or the hue strip overwrites.
-extern int palette_next;
+#include "session/colour_choice.h"
 
 // The Paint slot's panel handler: (panel or none, button_edge, key, x, y) ->
 // the panel when it was created or changed, else none. The key is ignored.

@@ -1,45 +1,20 @@
-// Stroke capture on the picture: sampling the mouse into a point list, the
-// preview while the stroke is drawn, the commit as one drawing command, and
-// the right-button colour pick.
+// The desktop's side of stroke capture (session/stroke_capture.h samples the
+// mouse into the point list): the preview while the stroke is drawn, the
+// commit as one drawing command, the pointer redrawn after a colour pick.
 #pragma once
 #include <cstdint>
 
 #include "net/message.h"
 #include "paint/dirty_rect.h"
+#include "session/stroke_capture.h"
 
-constexpr unsigned STROKE_POINTS_MAX = 255;
-
-// The stroke being drawn. count 0: no stroke in progress. The last point
-// (count - 1) floats with the mouse; earlier points are fixed.
-struct StrokePointList {
-  int16_t xs[STROKE_POINTS_MAX + 1];
-  int16_t ys[STROKE_POINTS_MAX + 1];
-  uint32_t count;
-};
-extern StrokePointList StrokePoints;
-
-struct CanvasPos {
-  int x;
-  int y;
-};
-
-extern float path_length;     // path since the last fixed point
 extern float preview_phase;   // offset after the last segment drawn on StrokeLayer
 extern DirtyRect tail_rect;   // screen area of the live tail drawn last
-extern CanvasPos last_canvas_pos;
-
-// Mouse buttons as in mouse_b.
-constexpr int MOUSE_LEFT = 1;
-constexpr int MOUSE_RIGHT = 2;
 
 // One frame of stroke input. (cx, cy) is the mouse in canvas coordinates,
 // button_edge the frame's press edge (0, 1 left, 2 right), buttons the buttons
 // held now, ctrl and shift whether either key of the pair is held.
 void stroke_step(int cx, int cy, int button_edge, int buttons, bool ctrl, bool shift);
-
-bool stroke_in_progress();
-// Drops the stroke in progress without sending anything; the caller recomposes.
-void stroke_abandon();
 
 // Redraws the unsettled end of the stroke over BackBuffer: restores the area
 // of the previous tail from StrokeLayer, draws the last segments up to the

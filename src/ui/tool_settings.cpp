@@ -15,46 +15,24 @@
 
 namespace {
 
-constexpr ToolSettings START_SETTINGS = {1.7f, 3.5f, 100.0f, 5.5f, 8.5f, 600.0f, 3.5f, 50.0f};
-
 enum PanelTool { PANEL_PENCIL, PANEL_BRUSH, PANEL_CHALK, PANEL_SMUDGE, PANEL_STAMP };
 
 struct PanelKind {
   PanelTool tool;
-  float ToolSettings::*size;
-  SliderRange size_range;
-  float ToolSettings::*value2;  // none for one-slider panels
-  SliderRange value2_range;
+  const ToolValues& values;
 };
 
 const PanelKind PANEL_KINDS[] = {
-    {PANEL_PENCIL, &ToolSettings::pencil_size, PENCIL_SIZE_RANGE, nullptr, {0, 0}},
-    {PANEL_BRUSH, &ToolSettings::brush_size, BRUSH_SIZE_RANGE, &ToolSettings::brush_value2,
-     BRUSH_VALUE2_RANGE},
-    {PANEL_CHALK, &ToolSettings::chalk_size, CHALK_SIZE_RANGE, nullptr, {0, 0}},
-    {PANEL_SMUDGE, &ToolSettings::smudge_size, SMUDGE_SIZE_RANGE,
-     &ToolSettings::smudge_value2, SMUDGE_VALUE2_RANGE},
-    {PANEL_STAMP, &ToolSettings::stamp_size, STAMP_SIZE_RANGE, &ToolSettings::stamp_value2,
-     STAMP_VALUE2_RANGE},
+    {PANEL_PENCIL, TOOL_VALUES[1]}, {PANEL_BRUSH, TOOL_VALUES[2]}, {PANEL_CHALK, TOOL_VALUES[3]},
+    {PANEL_SMUDGE, TOOL_VALUES[4]}, {PANEL_STAMP, TOOL_VALUES[5]},
 };
-
-float slider_value(SliderRange range, int x) {
-  return static_cast<float>(range.low +
-                            (static_cast<double>(x) / SAMPLE_PICTURE_W) *
-                                (static_cast<double>(range.high) - range.low));
-}
-
-int slider_column(SliderRange range, float value) {
-  return static_cast<int>((static_cast<double>(value) - range.low) /
-                          (static_cast<double>(range.high) - range.low) * SAMPLE_PICTURE_W);
-}
 
 void draw_preview(BITMAP* panel_bitmap, const PanelKind& kind) {
   blit_image(&SamplePicture, panel_bitmap, 0, 0, 0, 0, SAMPLE_PICTURE_W, SAMPLE_PICTURE_H);
   Image view = bitmap_image(panel_bitmap);
   Image* panel = &view;
   const float r = current_rgb[0], g = current_rgb[1], b = current_rgb[2];
-  const float size = tool_settings.*kind.size;
+  const float size = tool_settings.*kind.values.size;
   const int16_t* xs = DemoStrokeXs;
   const int16_t* ys = DemoStrokeYs;
   const int n = DEMO_STROKE_COUNT;
@@ -68,7 +46,7 @@ void draw_preview(BITMAP* panel_bitmap, const PanelKind& kind) {
       break;
     case PANEL_BRUSH:
       useCommandStream(1);
-      drawBrush(panel, r, g, b, size, tool_settings.*kind.value2, xs, ys, n);
+      drawBrush(panel, r, g, b, size, tool_settings.*kind.values.value2, xs, ys, n);
       useLocalStream();
       break;
     case PANEL_CHALK:
@@ -77,17 +55,17 @@ void draw_preview(BITMAP* panel_bitmap, const PanelKind& kind) {
       useLocalStream();
       break;
     case PANEL_SMUDGE:
-      drawSmudge(panel, size, tool_settings.*kind.value2, xs, ys, n);
+      drawSmudge(panel, size, tool_settings.*kind.values.value2, xs, ys, n);
       break;
     case PANEL_STAMP:
-      drawStamp(panel, r, g, b, size, tool_settings.*kind.value2, xs, ys, n);
+      drawStamp(panel, r, g, b, size, tool_settings.*kind.values.value2, xs, ys, n);
       break;
   }
 }
 
 BITMAP* tool_panel_step(const PanelKind& kind, BITMAP* panel, int button_edge, int x, int y) {
   const int w = SAMPLE_PICTURE_W, h = SAMPLE_PICTURE_H;
-  const int bands = kind.value2 ? 2 : 1;
+  const int bands = kind.values.value2 ? 2 : 1;
   bool created = false;
   if (!panel) {
     panel = create_bitmap_ex(32, w, h + SLIDER_BAND_H * bands);
@@ -98,20 +76,20 @@ BITMAP* tool_panel_step(const PanelKind& kind, BITMAP* panel, int button_edge, i
   // No dragging: a value changes only on a press inside its slider band.
   bool in_sliders = x >= 0 && x < w && y >= h && y < h + SLIDER_BAND_H * bands;
   if (button_edge == 1 && in_sliders) {
-    if (y < h + SLIDER_BAND_H || !kind.value2)
-      tool_settings.*kind.size = slider_value(kind.size_range, x);
+    if (y < h + SLIDER_BAND_H || !kind.values.value2)
+      tool_settings.*kind.values.size = slider_value(kind.values.size_range, x);
     else
-      tool_settings.*kind.value2 = slider_value(kind.value2_range, x);
+      tool_settings.*kind.values.value2 = slider_value(kind.values.value2_range, x);
   } else if (!created) {
     return nullptr;
   }
 
   draw_preview(panel, kind);
   draw_size_wedge(panel, h, w);
-  if (kind.value2) draw_value_ramp(panel, h + SLIDER_BAND_H, w);
-  draw_slider_marker(panel, slider_column(kind.size_range, tool_settings.*kind.size), h);
-  if (kind.value2)
-    draw_slider_marker(panel, slider_column(kind.value2_range, tool_settings.*kind.value2),
+  if (kind.values.value2) draw_value_ramp(panel, h + SLIDER_BAND_H, w);
+  draw_slider_marker(panel, slider_column(kind.values.size_range, tool_settings.*kind.values.size), h);
+  if (kind.values.value2)
+    draw_slider_marker(panel, slider_column(kind.values.value2_range, tool_settings.*kind.values.value2),
                        h + SLIDER_BAND_H);
   return panel;
 }
@@ -123,12 +101,9 @@ float random_size(double spread) { return static_cast<float>(1 + spread * unit_r
 
 }  // namespace
 
-ToolSettings tool_settings = START_SETTINGS;
-
 const int16_t DemoStrokeXs[DEMO_STROKE_COUNT] = {20, 140, 20, 140};
 const int16_t DemoStrokeYs[DEMO_STROKE_COUNT] = {20, 40, 80, 100};
 
-void tool_settings_reset() { tool_settings = START_SETTINGS; }
 
 BITMAP* pencil_panel_handler(BITMAP* panel, int button_edge, int, int x, int y) {
   return tool_panel_step(PANEL_KINDS[PANEL_PENCIL], panel, button_edge, x, y);

@@ -5,34 +5,9 @@
 #include <cstdint>
 
 #include "paint/image.h"
+#include "session/tool_values.h"
 
-struct ToolSettings {
-  float pencil_size;
-  float brush_size;
-  float brush_value2;
-  float chalk_size;
-  float smudge_size;
-  float smudge_value2;
-  float stamp_size;
-  float stamp_value2;
-};
-extern ToolSettings tool_settings;
-
-// The range a slider sets; also the range the renderers clamp to.
-struct SliderRange {
-  float low;
-  float high;
-};
-constexpr SliderRange PENCIL_SIZE_RANGE = {1.5f, 8.0f};
-constexpr SliderRange BRUSH_SIZE_RANGE = {1.7f, 12.0f};
-constexpr SliderRange BRUSH_VALUE2_RANGE = {1.0f, 500.0f};
-constexpr SliderRange CHALK_SIZE_RANGE = {1.5f, 12.0f};
-constexpr SliderRange SMUDGE_SIZE_RANGE = {1.7f, 12.0f};
-constexpr SliderRange SMUDGE_VALUE2_RANGE = {1.0f, 1000.0f};
-constexpr SliderRange STAMP_SIZE_RANGE = {1.5f, 8.0f};
-constexpr SliderRange STAMP_VALUE2_RANGE = {0.0f, 100.0f};
-
-constexpr int SAMPLE_PICTURE_W = 160;
+constexpr int SAMPLE_PICTURE_W = SLIDER_WIDTH;
 constexpr int SAMPLE_PICTURE_H = 120;
 constexpr int SLIDER_BAND_H = 32;
 
@@ -40,9 +15,6 @@ constexpr int SLIDER_BAND_H = 32;
 constexpr int DEMO_STROKE_COUNT = 4;
 extern const int16_t DemoStrokeXs[DEMO_STROKE_COUNT];
 extern const int16_t DemoStrokeYs[DEMO_STROKE_COUNT];
-
-// Back to the start values; for tests.
-void tool_settings_reset();
 
 // Panel handlers of Pencil, Brush, Chalk, Smudge and Stamp:
 // (panel or none, button_edge, key, x, y) -> the panel when created or changed.

@@ -62,7 +62,7 @@ class SharedBoard(unittest.TestCase):
 
     def test_strokes_of_every_tool_cross_and_the_pictures_agree(self):
         self.server = server = Server(self, "--http", "0")
-        self.url = "http://127.0.0.1:%s/" % server.log_match(r"web view on http://\S*:(\d+)")[1]
+        self.url = "http://127.0.0.1:%s/?watch" % server.log_match(r"web view on http://\S*:(\d+)")[1]
         alice = Client(self, "alice", server.port)
         server.log_match(r"logged in as \d+ \"alice\"")
         bob = Client(self, "bob", server.port)

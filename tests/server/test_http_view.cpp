@@ -57,7 +57,7 @@ TEST(WebView, ServesTheBoardReadOnlyAndFollowsARestart) {
   ASSERT_GT(board.size(), size_t(1) << 20);
   std::string version = "0-" + std::to_string(board.size()), tag = "\"" + version + "\"";
 
-  HttpAnswer page = http_exchange(port, request("GET", "/"));
+  HttpAnswer page = http_exchange(port, request("GET", "/?watch"));
   EXPECT_EQ(http_field(page, "content-type"), "text/html; charset=utf-8");
   EXPECT_NE(page.body.find("fetch('/status'"), std::string::npos);
   EXPECT_EQ(http_exchange(port, request("GET", "/status")).body, status_of(version, 2 + strokes, "\"ann\""));

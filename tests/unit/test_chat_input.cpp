@@ -8,7 +8,7 @@
 #include "paint/random.h"
 #include "server_link_fixture.h"
 #include "ui/chat_input.h"
-#include "ui/eight_ball.h"
+#include "session/eight_ball.h"
 
 using namespace testsupport;
 

@@ -4,11 +4,39 @@
 
 #include "paint/random.h"
 #include "screen_fixture.h"
+#include "session/hsv.h"
 #include "test_support.h"
 #include "ui/stroke_input.h"
 #include "ui/tool_settings.h"
 
 namespace {
+
+// The colour arithmetic below the user interface matches the desktop library's
+// to the bit: every channel triple, and every hue, saturation and value that a
+// press on the square or the strip can make.
+TEST(ColourArithmetic, AgreesWithTheGraphicsLibraryOnEveryInputThePanelReaches) {
+  int differing = 0;
+  for (int r = 0; r < 256; ++r)
+    for (int g = 0; g < 256; ++g)
+      for (int b = 0; b < 256; ++b) {
+        float ours[3], theirs[3];
+        rgbToHsv(static_cast<float>(r), static_cast<float>(g), static_cast<float>(b), &ours[0], &ours[1], &ours[2]);
+        rgb_to_hsv(r, g, b, &theirs[0], &theirs[1], &theirs[2]);
+        differing += std::memcmp(ours, theirs, sizeof ours) != 0;
+      }
+  for (int row = 0; row <= 256; ++row)
+    for (int y = 0; y < 256; ++y)
+      for (int x = 0; x < 256; ++x) {
+        const float h = static_cast<float>(row * 1.40625), s = static_cast<float>(y / 255.0),
+                    v = static_cast<float>(x / 255.0);
+        float ours[3];
+        int theirs[3];
+        hsvToRgb(h, s, v, &ours[0], &ours[1], &ours[2]);
+        hsv_to_rgb(h, s, v, &theirs[0], &theirs[1], &theirs[2]);
+        for (int c = 0; c < 3; ++c) differing += static_cast<int>(ours[c]) != theirs[c];
+      }
+  EXPECT_EQ(differing, 0);
+}
 
 // Square, hue strip, swatches and markers pinned. Presses from hue 120 on the
 // square, the strip and the swatches (right ones mix in 15%); colours from the

@@ -1,4 +1,4 @@
-#include "ui/eight_ball.h"
+#include "session/eight_ball.h"
 
 #include "net/message.h"
 #include "paint/random.h"

@@ -1,0 +1,280 @@
+#include "web/page_client.h"
+
+#include <emscripten/emscripten.h>
+
+#include <algorithm>
+#include <ctime>
+#include <vector>
+
+#include "net/command_queue.h"
+#include "paint/canvas.h"
+#include "paint/dirty_rect.h"
+#include "paint/random.h"
+#include "paint/stroke.h"
+#include "session/board_session.h"
+#include "session/chat_commands.h"
+#include "session/colour_choice.h"
+#include "session/stroke_capture.h"
+#include "session/tool_values.h"
+
+namespace {
+
+BoardSession board = {};
+Image stroke_layer = {};  // LocalCanvas with the stroke's settled segments
+Image view = {};          // what the page shows
+Image colour_panel = {};
+int drawing_tool = 0;
+float preview_phase = 0;
+DirtyRect tail_rect = {};
+DirtyRect changed = {};
+int dirty_out[4];
+std::vector<uint8_t> received;
+std::vector<uint8_t> rgba;
+
+time_t page_clock() { return time(nullptr); }
+
+void mark(DirtyRect r) {
+  if (r.w <= 0 || r.h <= 0) return;
+  if (changed.w <= 0 || changed.h <= 0) {
+    changed = r;
+    return;
+  }
+  const int x0 = std::min<int>(changed.x, r.x), y0 = std::min<int>(changed.y, r.y);
+  const int x1 = std::max<int>(changed.x + changed.w, r.x + r.w), y1 = std::max<int>(changed.y + changed.h, r.y + r.h);
+  changed = DirtyRect{static_cast<int16_t>(x0), static_cast<int16_t>(y0), static_cast<int16_t>(x1 - x0),
+                      static_cast<int16_t>(y1 - y0)};
+}
+
+void show(const Image* picture) {
+  image_copy_all(picture, &view);
+  mark(DirtyRect{0, 0, static_cast<int16_t>(view.w), static_cast<int16_t>(view.h)});
+}
+
+// The unsettled end of the stroke over the shown picture, as the desktop
+// draws it over its screen: the previous tail restored, the new one drawn.
+void redraw_tail() {
+  const unsigned n = StrokePoints.count;
+  if (n < 2) return;
+  image_copy(&stroke_layer, &view, tail_rect.x, tail_rect.y, tail_rect.x, tail_rect.y, tail_rect.w, tail_rect.h);
+  mark(tail_rect);
+  const unsigned first = n == 2 ? 0 : n - 3;
+  drawStrokePreview(&view, current_rgb[0], current_rgb[1], current_rgb[2], StrokePoints.xs, StrokePoints.ys, n, first,
+                    n, preview_phase, &tail_rect);
+  mark(tail_rect);
+}
+
+void start_preview() {
+  preview_phase = 0;
+  tail_rect = {};
+  image_copy_all(&board.LocalCanvas, &stroke_layer);
+}
+
+void settle_segment(unsigned segment) {
+  preview_phase = drawStrokePreview(&stroke_layer, current_rgb[0], current_rgb[1], current_rgb[2], StrokePoints.xs,
+                                    StrokePoints.ys, StrokePoints.count, segment, segment + 1, preview_phase, nullptr);
+}
+
+void show_local() { show(&board.LocalCanvas); }
+
+void finish_stroke(bool extent) {
+  if (extent) {
+    Message m = {};
+    if (!encode_tool_command(&m, drawing_tool, board.own_user_id, StrokePoints.xs, StrokePoints.ys,
+                             StrokePoints.count))
+      board_session_notice(&board, "Error initiating %s command.", "drawing");
+    else if (board_session_submit(&board, &m) == SUBMIT_SEND_FAILED)
+      board_session_disconnect(&board, "Disconnected from %s:%d");
+  }
+  show_local();
+}
+
+const StrokeHooks PAGE_HOOKS = {start_preview, settle_segment, redraw_tail, show_local, finish_stroke, nullptr};
+
+// LocalCanvas was rebuilt: a stroke in progress goes on over it.
+void show_rebuilt() {
+  const unsigned n = StrokePoints.count;
+  if (n == 0) return show_local();
+  image_copy_all(&board.LocalCanvas, &stroke_layer);
+  if (n > 3)
+    preview_phase = drawStrokePreview(&stroke_layer, current_rgb[0], current_rgb[1], current_rgb[2], StrokePoints.xs,
+                                      StrokePoints.ys, n, 0, n - 3, 0, nullptr);
+  show(&stroke_layer);
+  redraw_tail();
+}
+
+const ToolValues* values_of(int tool) { return tool >= 0 && tool < DRAWING_TYPE_COUNT ? &TOOL_VALUES[tool] : nullptr; }
+
+float ToolSettings::*slider_member(int tool, int slider) {
+  const ToolValues* v = values_of(tool);
+  if (!v) return nullptr;
+  return slider == 0 ? v->size : v->value2;
+}
+
+SliderRange slider_range(int tool, int slider) { return slider == 0 ? TOOL_VALUES[tool].size_range : TOOL_VALUES[tool].value2_range; }
+
+const uint8_t* to_rgba(const Image* from, int x, int y, int w, int h) {
+  if (w <= 0 || h <= 0 || x < 0 || y < 0 || x + w > from->w || y + h > from->h) return nullptr;
+  rgba.resize(static_cast<size_t>(w) * h * 4);
+  uint8_t* out = rgba.data();
+  for (int row = 0; row < h; ++row) {
+    const uint32_t* p = image_row(from, y + row) + x;
+    for (int k = 0; k < w; ++k) {
+      *out++ = static_cast<uint8_t>(p[k] >> PIXEL_RED_SHIFT);
+      *out++ = static_cast<uint8_t>(p[k] >> PIXEL_GREEN_SHIFT);
+      *out++ = static_cast<uint8_t>(p[k] >> PIXEL_BLUE_SHIFT);
+      *out++ = 255;
+    }
+  }
+  return rgba.data();
+}
+
+}  // namespace
+
+extern "C" {
+
+EMSCRIPTEN_KEEPALIVE int page_open() {
+  board.clock = page_clock;
+  board.reset_canvas = nullptr;  // the paper
+  if (!board_session_open(&board)) return 0;
+  if (!image_create(&stroke_layer, CANVAS_WIDTH, CANVAS_HEIGHT) || !image_create(&view, CANVAS_WIDTH, CANVAS_HEIGHT) ||
+      !image_create(&colour_panel, COLOUR_PANEL_W, COLOUR_PANEL_H))
+    return 0;
+  // The local stream seeds our commands: a different start in every page.
+  useLocalStream();
+  seedRandom(static_cast<uint32_t>(time(nullptr)));
+  show_local();
+  return 1;
+}
+
+EMSCRIPTEN_KEEPALIVE int page_login(const char* name, const char* host, int port) {
+  return board_session_login(&board, name, host, static_cast<uint16_t>(port));
+}
+
+EMSCRIPTEN_KEEPALIVE void page_link_closed() {
+  if (!board.connected) return;
+  stroke_abandon();
+  board_session_disconnect(&board, "You have been disconnected from %s:%d");
+  show_local();
+}
+
+EMSCRIPTEN_KEEPALIVE uint8_t* page_receive_buffer(int length) {
+  received.resize(length > 0 ? static_cast<size_t>(length) : 1);
+  return received.data();
+}
+
+EMSCRIPTEN_KEEPALIVE int page_received(int length) {
+  if (length < 0 || static_cast<size_t>(length) > received.size()) return 0;
+  return board_session_received(&board, received.data(), static_cast<size_t>(length));
+}
+
+EMSCRIPTEN_KEEPALIVE const uint8_t* page_unsent() {
+  size_t length = 0;
+  return board_session_unsent(&board, &length);
+}
+
+EMSCRIPTEN_KEEPALIVE int page_unsent_length() {
+  size_t length = 0;
+  board_session_unsent(&board, &length);
+  return static_cast<int>(length);
+}
+
+EMSCRIPTEN_KEEPALIVE void page_sent(int count) { board_session_sent(&board, static_cast<size_t>(count)); }
+
+EMSCRIPTEN_KEEPALIVE int page_frame() {
+  board_frame_start(&board);
+  if (board.connected) board_session_step(&board);
+  const FrameReport& f = board.frame;
+  if (f.received_this_frame) show_rebuilt();
+  return (f.received_this_frame ? 1 : 0) | (f.roster_changed ? 2 : 0) | (f.lines_added > 0 ? 4 : 0) |
+         (f.disconnected ? 8 : 0) | (byte_buffer_used(&board.incoming) != 0 ? 16 : 0);
+}
+
+EMSCRIPTEN_KEEPALIVE void page_pointer(int x, int y, int edge, int buttons, int ctrl, int shift) {
+  stroke_capture_step(&PAGE_HOOKS, &board.LocalCanvas, x, y, edge, buttons, ctrl != 0, shift != 0);
+}
+
+EMSCRIPTEN_KEEPALIVE void page_set_tool(int tool) {
+  if (values_of(tool)) drawing_tool = tool;
+}
+
+EMSCRIPTEN_KEEPALIVE int page_tool() { return drawing_tool; }
+
+EMSCRIPTEN_KEEPALIVE int page_has_slider(int tool, int slider) { return slider_member(tool, slider) != nullptr; }
+
+EMSCRIPTEN_KEEPALIVE float page_slider_value(int tool, int slider) {
+  float ToolSettings::*member = slider_member(tool, slider);
+  return member ? tool_settings.*member : 0;
+}
+
+EMSCRIPTEN_KEEPALIVE int page_slider_column(int tool, int slider) {
+  float ToolSettings::*member = slider_member(tool, slider);
+  return member ? slider_column(slider_range(tool, slider), tool_settings.*member) : 0;
+}
+
+EMSCRIPTEN_KEEPALIVE void page_slider_press(int tool, int slider, int column) {
+  float ToolSettings::*member = slider_member(tool, slider);
+  if (member && column >= 0 && column < SLIDER_WIDTH) tool_settings.*member = slider_value(slider_range(tool, slider), column);
+}
+
+EMSCRIPTEN_KEEPALIVE int page_colour_press(int edge, int x, int y) { return colour_panel_press(edge, x, y); }
+
+EMSCRIPTEN_KEEPALIVE float page_colour(int index) {
+  if (index >= 0 && index < 3) return current_rgb[index];
+  if (index >= 3 && index < 6) return current_hsv[index - 3];
+  return 0;
+}
+
+EMSCRIPTEN_KEEPALIVE const uint8_t* page_colour_panel() {
+  colour_panel_fill(&colour_panel);
+  return to_rgba(&colour_panel, 0, 0, COLOUR_PANEL_W, COLOUR_PANEL_H);
+}
+
+EMSCRIPTEN_KEEPALIVE void page_chat(const char* line) { chat_submit(&board, line); }
+
+EMSCRIPTEN_KEEPALIVE unsigned page_chat_added() { return board.chat_log.added; }
+
+EMSCRIPTEN_KEEPALIVE const char* page_chat_line(int n) {
+  const ChatLog& log = board.chat_log;
+  int pos = log.head;
+  for (int k = 0; k <= n; ++k) {
+    if (pos == log.oldest) return nullptr;
+    pos = pos == 0 ? CHAT_LOG_SLOTS - 1 : pos - 1;
+  }
+  return log.lines[pos].text;
+}
+
+EMSCRIPTEN_KEEPALIVE int page_roster_used() { return board.roster.used; }
+
+EMSCRIPTEN_KEEPALIVE const char* page_roster_name(int id) { return roster_name(&board.roster, id); }
+
+EMSCRIPTEN_KEEPALIVE int page_roster_x(int id) { return roster_exists(&board.roster, id) ? board.roster.users[id].x : 0; }
+
+EMSCRIPTEN_KEEPALIVE int page_roster_y(int id) { return roster_exists(&board.roster, id) ? board.roster.users[id].y : 0; }
+
+EMSCRIPTEN_KEEPALIVE int page_roster_colour(int id) {
+  if (!roster_exists(&board.roster, id)) return 0;
+  const UserRecord& u = board.roster.users[id];
+  auto channel = [](float v) { return v < 0 ? 0 : (v > 255 ? 255 : static_cast<int>(v)); };
+  return channel(u.red) << 16 | channel(u.green) << 8 | channel(u.blue);
+}
+
+EMSCRIPTEN_KEEPALIVE int page_own_id() { return board.own_user_id; }
+
+EMSCRIPTEN_KEEPALIVE int page_pending() { return board.connected ? static_cast<int>(queue_count(&board.command_queue)) : 0; }
+
+EMSCRIPTEN_KEEPALIVE int page_connected() { return board.connected; }
+
+EMSCRIPTEN_KEEPALIVE const int* page_take_dirty() {
+  DirtyRect r = changed;
+  const int x0 = std::max<int>(r.x, 0), y0 = std::max<int>(r.y, 0);
+  const int x1 = std::min<int>(r.x + r.w, view.w), y1 = std::min<int>(r.y + r.h, view.h);
+  dirty_out[0] = x0;
+  dirty_out[1] = y0;
+  dirty_out[2] = x1 > x0 && y1 > y0 ? x1 - x0 : 0;
+  dirty_out[3] = x1 > x0 && y1 > y0 ? y1 - y0 : 0;
+  changed = {};
+  return dirty_out;
+}
+
+EMSCRIPTEN_KEEPALIVE const uint8_t* page_view_rgba(int x, int y, int w, int h) { return to_rgba(&view, x, y, w, h); }
+}
