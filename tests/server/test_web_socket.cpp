@@ -227,6 +227,7 @@ TEST(WebFiles, ThePagesFilesAreServedAndNoPathLeavesTheRoot) {
   auto write = [](const std::string& path, const std::string& text) { std::ofstream(path) << text; };
   write(root + "/index.html", "<p>paint</p>");
   write(root + "/client.js", "go();");
+  write(root + "/tab\t.js", "go();");
   write(root + "/lib/engine.wasm", std::string("\0asm\1\0\0\0", 8));
   write(root + "/.hidden", "no");
   write(server.dir + "/secret.txt", "secret");
@@ -241,6 +242,7 @@ TEST(WebFiles, ThePagesFilesAreServedAndNoPathLeavesTheRoot) {
   const std::tuple<std::string, std::string, std::string> files[] = {
       {"/", "text/html; charset=utf-8", "<p>paint</p>"},
       {"/client.js", "text/javascript; charset=utf-8", "go();"},
+      {"/tab%09.js", "text/javascript; charset=utf-8", "go();"},
       {"/lib/engine.wasm", "application/wasm", std::string("\0asm\1\0\0\0", 8)},
       {"/lib/%65ngine.wasm", "application/wasm", std::string("\0asm\1\0\0\0", 8)}};
   for (const auto& [target, type, body] : files) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -122,6 +123,10 @@ TEST(Canvas, PinnedPaperOrTheBackgroundPicture) {
     EXPECT_EQ(LOCAL_STREAM, random_selected_stream());
     EXPECT_EQ(1001u, random_position(COMMAND_STREAM));
     EXPECT_EQ(1001u, random_position(LOCAL_STREAM));
+    Image* strip = testsupport::make_filled(50, 1, 1, 2, 3);  // a single row: the picture's top one
+    resetCanvas(strip);
+    EXPECT_EQ(0, memcmp(strip->pixels, bg.pixels, 30 * sizeof(uint32_t))) << kind.bits;
+    testsupport::free_image(strip);
     image_destroy(&bg);
     testsupport::free_image(image);
     testsupport::free_image(expected);
@@ -201,7 +206,7 @@ TEST(BmpFile, DamagedFilesAreRefusedWithoutHarm) {
                            with(0, 'X', 1),          with(10, 0x7FFFFFFF, 4), Bytes(good.begin(), good.begin() + 20)};
   for (const Bytes& b : refused) {
     EXPECT_FALSE(bmp_decode(&image, b.data(), b.size()));
-    EXPECT_EQ(nullptr, image.pixels);
+    EXPECT_TRUE(image.pixels == nullptr && image.w == 0 && image.h == 0 && image.stride == 0);
   }
   EXPECT_FALSE(bmp_decode(&image, nullptr, 0));
   EXPECT_FALSE(bmp_load(&image, "/no/such/file.bmp"));

@@ -162,6 +162,15 @@ TEST(CommandRun, DrawsAHistoryAsApplyCommandDoesOneByOne) {
                             : encode_command(&history[i], COMMAND_LAYOUTS[i % DRAWING_TYPE_COUNT], i % 4, rng() % 256, 90,
                                              200, 1 + rng() % 13, rng() % 1000, xs.data(), ys.data(), xs.size()));
   }
+  // A zigzag along a line: its long segments widen the footprint, not its box.
+  const int16_t zx[] = {100, 900, 100, 900}, zy[] = {300, 300, 300, 300};
+  Message zigzag;
+  StrokeCommand z;
+  message_init(&zigzag, MSG_CHAT);
+  ASSERT_TRUE(encode_command(&zigzag, COMMAND_LAYOUTS[0], 1, 9, 9, 9, 4, 0, zx, zy, 4) && decode_command(&zigzag, &z, &point_list));
+  const Footprint zf = command_footprint(z, point_list, CANVAS_WIDTH, CANVAS_HEIGHT);
+  EXPECT_EQ((std::vector<int>{75, 275, 912, 326}), (std::vector<int>{zf.x0, zf.y0, zf.x1, zf.y1}));
+  message_free(&zigzag);
   Image *one_by_one = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT),
         *as_run = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT), *before = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
   auto same = [](Image* a, Image* b) { return !memcmp(a->pixels, b->pixels, size_t(a->w) * a->h * 4); };

@@ -109,6 +109,13 @@ TEST(MessageStrings, OnlySpaceThroughTildeCutToCapacity) {
     EXPECT_STREQ(r.text, buf);
     EXPECT_EQ(r.tell, message_tell(&m));
   }
+  // A seek back reads the same string again; one past the end leaves nothing.
+  char again[16];
+  message_seek(&m, 17);
+  message_get_string(&m, again, sizeof again);
+  EXPECT_STREQ("hi", again);
+  message_seek(&m, 1000);
+  EXPECT_EQ(0, message_remaining(&m));
   message_free(&m);
 }
 
