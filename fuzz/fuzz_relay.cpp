@@ -16,6 +16,7 @@
 #include "net/message.h"
 #include "relay.h"
 #include "rules.h"
+#include "scratch_dir.h"
 
 namespace {
 
@@ -47,11 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   // A directory per run, removed at its end: libFuzzer may end the process
   // without running exit handlers.
-  char dir_name[64];
-  snprintf(dir_name, sizeof dir_name, "%s/easel-fuzz-relay-XXXXXX",
-           access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
-  if (!mkdtemp(dir_name)) abort();
-  const std::string dir = dir_name;
+  const std::string dir = fuzz_scratch_dir("fuzz-relay");
 
   ServerOptions options;
   options.board_path = dir + "/board.easel";

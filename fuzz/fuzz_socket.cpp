@@ -19,6 +19,7 @@
 #include "net/wire_limits.h"
 #include "relay.h"
 #include "rules.h"
+#include "scratch_dir.h"
 #include "socket_frames.h"
 
 namespace {
@@ -64,11 +65,7 @@ void check_batches(const Client* c, uint32_t step, bool drawing_must_be_valid) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 4) return 0;
-  char dir_name[64];
-  snprintf(dir_name, sizeof dir_name, "%s/easel-fuzz-socket-XXXXXX",
-           access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
-  if (!mkdtemp(dir_name)) abort();
-  const std::string dir = dir_name;
+  const std::string dir = fuzz_scratch_dir("fuzz-socket");
   ServerOptions options;
   options.board_path = dir + "/board.easel";
   options.max_pending_output = 64 << 10;
