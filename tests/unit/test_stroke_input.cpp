@@ -3,6 +3,7 @@
 
 #include "net/command.h"
 #include "screen_fixture.h"
+#include "session/stroke_capture.h"
 #include "test_support.h"
 #include "ui/stroke_input.h"
 
@@ -150,6 +151,19 @@ TEST_F(ScreenTest, CommittedStrokesAreWhatEveryClientDrawsShiftCtrlAndThe255Poin
   EXPECT_EQ(byte_buffer_used(&board.outgoing), total);
   EXPECT_TRUE(testsupport::images_equal(&LocalCanvas, other));
   testsupport::free_image(other);
+}
+
+// A straight run keeps its points apart: past the first, the next is fixed
+// only once more than 100 pixels of path have gone by.
+TEST(StrokeCapture, AStraightRunFixesItsNextPointPastAHundredPixels) {
+  stroke_capture_reset();
+  const StrokeHooks none = {};
+  stroke_capture_step(&none, nullptr, 0, 0, 1, MOUSE_LEFT, false, false);
+  for (int x = 1; x <= 110; ++x) stroke_capture_step(&none, nullptr, x, 0, 0, MOUSE_LEFT, false, false);
+  ASSERT_EQ(StrokePoints.count, 4u);
+  EXPECT_EQ(Points({{StrokePoints.xs[1], 0}, {StrokePoints.xs[2], 0}, {StrokePoints.xs[3], 0}}),
+            Points({{3, 0}, {104, 0}, {110, 0}}));
+  stroke_capture_reset();
 }
 
 }  // namespace
