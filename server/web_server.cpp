@@ -144,23 +144,23 @@ enum RangeAnswer { RANGE_WHOLE, RANGE_PART, RANGE_UNSATISFIABLE };
 // One range of bytes (a-b, a-, -n) of a body of length bytes; several ranges
 // or one that cannot be read get the whole body.
 RangeAnswer parse_range(const std::string& header, uint64_t length, uint64_t* from, uint64_t* to) {
-  std::string spec = trimmed(header);
-  if (spec.compare(0, 6, "bytes=") != 0 || spec.find(',') != std::string::npos) return RANGE_WHOLE;
-  spec = trimmed(spec.substr(6));
+  std::string range = trimmed(header);
+  if (range.compare(0, 6, "bytes=") != 0 || range.find(',') != std::string::npos) return RANGE_WHOLE;
+  range = trimmed(range.substr(6));
   size_t at = 0;
   uint64_t a = 0, b = 0;
-  if (!spec.empty() && spec[0] == '-') {
+  if (!range.empty() && range[0] == '-') {
     at = 1;
-    if (!read_count(spec, &at, &b) || at != spec.size()) return RANGE_WHOLE;
+    if (!read_count(range, &at, &b) || at != range.size()) return RANGE_WHOLE;
     if (b == 0 || length == 0) return RANGE_UNSATISFIABLE;
     *from = length > b ? length - b : 0;
     *to = length;
     return RANGE_PART;
   }
-  if (!read_count(spec, &at, &a) || at >= spec.size() || spec[at] != '-') return RANGE_WHOLE;
+  if (!read_count(range, &at, &a) || at >= range.size() || range[at] != '-') return RANGE_WHOLE;
   at++;
-  bool open_end = at == spec.size();
-  if (!open_end && (!read_count(spec, &at, &b) || at != spec.size() || b < a)) return RANGE_WHOLE;
+  bool open_end = at == range.size();
+  if (!open_end && (!read_count(range, &at, &b) || at != range.size() || b < a)) return RANGE_WHOLE;
   if (a >= length) return RANGE_UNSATISFIABLE;
   *from = a;
   *to = open_end || b >= length ? length : b + 1;

@@ -125,18 +125,9 @@ bool TestClient::closed_within(double seconds) {
   return conn.failed;
 }
 
-std::vector<Frame> TestClient::login(const std::string& name, int* user_id) {
-  send(login_frame(name));
-  std::vector<Frame> frames = read_until(255);
-  if (user_id) *user_id = !frames.empty() && frames[0].type == 6 ? frames[0].payload[0] : -1;
-  return frames;
-}
+std::vector<Frame> TestClient::login(const std::string& name, int* user_id) { return log_in(this, name, user_id); }
 
-std::vector<Frame> TestClient::read_until(int type, double seconds) {
-  std::vector<Frame> before;
-  for (Frame f; (f = read_frame(seconds)).type != type && f.type >= 0;) before.push_back(f);
-  return before;
-}
+std::vector<Frame> TestClient::read_until(int type, double seconds) { return read_frames_until(this, type, seconds); }
 
 Clients logged_in(const TestServer& server, int n) {
   Clients u;

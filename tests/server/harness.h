@@ -65,6 +65,22 @@ struct TestClient {
   std::vector<Frame> read_until(int type, double seconds = 5);
 };
 
+// What every client does alike, over its own send and read_frame (a TCP user
+// here, a browser in web_client.h).
+template <class Client>
+std::vector<Frame> read_frames_until(Client* c, int type, double seconds) {
+  std::vector<Frame> before;
+  for (Frame f; (f = c->read_frame(seconds)).type != type && f.type >= 0;) before.push_back(f);
+  return before;
+}
+template <class Client>
+std::vector<Frame> log_in(Client* c, const std::string& name, int* user_id) {
+  c->send(login_frame(name));
+  std::vector<Frame> frames = read_frames_until(c, 255, 5);
+  if (user_id) *user_id = !frames.empty() && frames[0].type == 6 ? frames[0].payload[0] : -1;
+  return frames;
+}
+
 using Clients = std::vector<std::unique_ptr<TestClient>>;
 // n users named a, b, c... logged in (ids 1 to n on a fresh server); each has
 // read the joins of the later ones.
