@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "paint/image.h"
+#include "paint/stroke.h"
 #include "session/colour_choice.h"
 
 StrokePointList StrokePoints = {};
@@ -120,6 +122,23 @@ void stroke_capture_step(const StrokeHooks* hooks, const Image* picture, int cx,
     if (hooks->picked) hooks->picked();
   }
   last_canvas_pos = {cx, cy};
+}
+
+float stroke_preview_settle(Image* layer, unsigned first, unsigned last, float phase) {
+  return drawStrokePreview(layer, current_rgb[0], current_rgb[1], current_rgb[2], StrokePoints.xs, StrokePoints.ys,
+                           StrokePoints.count, first, last, phase, nullptr);
+}
+
+void stroke_preview_rebuild(Image* layer, const Image* picture, float* phase) {
+  const unsigned n = StrokePoints.count;
+  image_copy_all(picture, layer);
+  if (n > 3) *phase = stroke_preview_settle(layer, 0, n - 3, 0);
+}
+
+void stroke_preview_tail(Image* target, float phase, DirtyRect* tail) {
+  const unsigned n = StrokePoints.count;
+  drawStrokePreview(target, current_rgb[0], current_rgb[1], current_rgb[2], StrokePoints.xs, StrokePoints.ys, n,
+                    n == 2 ? 0 : n - 3, n, phase, tail);
 }
 
 bool stroke_in_progress() { return StrokePoints.count > 0; }

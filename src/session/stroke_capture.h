@@ -48,6 +48,17 @@ struct Image;
 void stroke_capture_step(const StrokeHooks* hooks, const Image* picture, int cx, int cy, int button_edge,
                          int buttons, bool ctrl, bool shift);
 
+// The stroke's preview in the current colour, which both clients draw as the
+// pointer moves. Segments first..last-1 drawn for good onto layer from phase;
+// returns the phase after them.
+float stroke_preview_settle(Image* layer, unsigned first, unsigned last, float phase);
+// picture copied onto layer with the settled segments over it: a stroke in
+// progress goes on over a rebuilt picture (phase set when any are settled).
+void stroke_preview_rebuild(Image* layer, const Image* picture, float* phase);
+// The unsettled end drawn onto target from phase; tail gets the area touched.
+struct DirtyRect;
+void stroke_preview_tail(Image* target, float phase, DirtyRect* tail);
+
 bool stroke_in_progress();
 // Drops the stroke in progress without sending anything; the caller recomposes.
 void stroke_abandon();

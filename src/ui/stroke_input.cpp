@@ -5,7 +5,6 @@
 #include "net/command.h"
 #include "paint/canvas.h"
 #include "paint/pixel.h"
-#include "paint/stroke.h"
 #include "session/board_session.h"
 #include "ui/bitmap_image.h"
 #include "ui/board.h"
@@ -22,9 +21,7 @@ namespace {
 
 // Segment of the stroke is final: drawn for good on StrokeLayer.
 void settle_segment(unsigned segment) {
-  const unsigned n = StrokePoints.count;
-  preview_phase = drawStrokePreview(&StrokeLayer, current_rgb[0], current_rgb[1], current_rgb[2], StrokePoints.xs,
-                                    StrokePoints.ys, n, segment, segment + 1, preview_phase, nullptr);
+  preview_phase = stroke_preview_settle(&StrokeLayer, segment, segment + 1, preview_phase);
 }
 
 // The finished stroke becomes one command, drawn at once exactly as every
@@ -79,21 +76,14 @@ void stroke_redraw_tail() {
   blit_image(&StrokeLayer, BackBuffer, tail_rect.x - ox, tail_rect.y - oy, tail_rect.x, tail_rect.y,
              tail_rect.w, tail_rect.h);
   add_dirty_rect(tail_rect);
-  unsigned first = n == 2 ? 0 : n - 3;
   Image back = bitmap_image(BackBuffer);
-  drawStrokePreview(&back, current_rgb[0], current_rgb[1], current_rgb[2], StrokePoints.xs,
-                    StrokePoints.ys, n, first, n, preview_phase, &tail_rect);
+  stroke_preview_tail(&back, preview_phase, &tail_rect);
   add_dirty_rect(tail_rect);
 }
 
 void stroke_rebuild_layer() {
-  const unsigned n = StrokePoints.count;
-  if (n == 0) return;
-  image_copy_all(&LocalCanvas, &StrokeLayer);
-  if (n > 3)
-    preview_phase = drawStrokePreview(&StrokeLayer, current_rgb[0], current_rgb[1],
-                                      current_rgb[2], StrokePoints.xs, StrokePoints.ys, n, 0,
-                                      n - 3, 0, nullptr);
+  if (StrokePoints.count == 0) return;
+  stroke_preview_rebuild(&StrokeLayer, &LocalCanvas, &preview_phase);
 }
 
 int build_drawing_command(Message* m) {

@@ -10,7 +10,6 @@
 #include "paint/canvas.h"
 #include "paint/dirty_rect.h"
 #include "paint/random.h"
-#include "paint/stroke.h"
 #include "session/board_session.h"
 #include "session/chat_commands.h"
 #include "session/colour_choice.h"
@@ -57,9 +56,7 @@ void redraw_tail() {
   if (n < 2) return;
   image_copy(&stroke_layer, &view, tail_rect.x, tail_rect.y, tail_rect.x, tail_rect.y, tail_rect.w, tail_rect.h);
   mark(tail_rect);
-  const unsigned first = n == 2 ? 0 : n - 3;
-  drawStrokePreview(&view, current_rgb[0], current_rgb[1], current_rgb[2], StrokePoints.xs, StrokePoints.ys, n, first,
-                    n, preview_phase, &tail_rect);
+  stroke_preview_tail(&view, preview_phase, &tail_rect);
   mark(tail_rect);
 }
 
@@ -70,8 +67,7 @@ void start_preview() {
 }
 
 void settle_segment(unsigned segment) {
-  preview_phase = drawStrokePreview(&stroke_layer, current_rgb[0], current_rgb[1], current_rgb[2], StrokePoints.xs,
-                                    StrokePoints.ys, StrokePoints.count, segment, segment + 1, preview_phase, nullptr);
+  preview_phase = stroke_preview_settle(&stroke_layer, segment, segment + 1, preview_phase);
 }
 
 void show_local() { show(&board.LocalCanvas); }
@@ -94,10 +90,7 @@ const StrokeHooks PAGE_HOOKS = {start_preview, settle_segment, redraw_tail, show
 void show_rebuilt() {
   const unsigned n = StrokePoints.count;
   if (n == 0) return show_local();
-  image_copy_all(&board.LocalCanvas, &stroke_layer);
-  if (n > 3)
-    preview_phase = drawStrokePreview(&stroke_layer, current_rgb[0], current_rgb[1], current_rgb[2], StrokePoints.xs,
-                                      StrokePoints.ys, n, 0, n - 3, 0, nullptr);
+  stroke_preview_rebuild(&stroke_layer, &board.LocalCanvas, &preview_phase);
   show(&stroke_layer);
   redraw_tail();
 }
