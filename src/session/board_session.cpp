@@ -263,15 +263,29 @@ void board_session_sent(BoardSession* s, size_t count) { byte_buffer_drop(&s->ou
 
 void board_frame_start(BoardSession* s) { s->frame = FrameReport{}; }
 
-void board_session_step(BoardSession* s) {
+namespace {
+
+// Where a step stops handling what arrived: when the clock's second changes
+// (a frame loop), or at a deadline of a finer clock (a browser's main thread,
+// which must give input its turn every few milliseconds).
+struct StepCut {
+  time_t start;
+  double (*now)();  // null: the session's clock's second
+  double deadline;
+};
+
+bool step_goes_on(const BoardSession* s, const StepCut& cut) {
+  return cut.now ? cut.now() < cut.deadline : s->clock() <= cut.start;
+}
+
+void step_with(BoardSession* s, StepCut cut) {
   if (!s->connected) return;
   // Consecutive drawing commands are drawn as one run; every other message
   // waits until the run before it is drawn.
   const CommandObserver observer = {note_decoded, s};
-  const time_t t0 = s->clock();
   CommandRun run;
   command_run_begin(&run, &s->ServerCanvas, &observer);
-  while (s->clock() <= t0) {
+  while (step_goes_on(s, cut)) {
     Message m;
     if (!message_receive(&m, &s->incoming)) break;
     if (command_layout(int(m.type))) {
@@ -279,13 +293,21 @@ void board_session_step(BoardSession* s) {
       s->frame.received_this_frame = true;
     } else {
       command_run_finish(&run);
-      dispatch(s, &m, t0);
+      dispatch(s, &m, cut.start);
       command_run_begin(&run, &s->ServerCanvas, &observer);
     }
     message_free(&m);
   }
   command_run_finish(&run);
   if (s->frame.received_this_frame) board_session_rebuild(s);
+}
+
+}  // namespace
+
+void board_session_step(BoardSession* s) { step_with(s, StepCut{s->clock(), nullptr, 0}); }
+
+void board_session_step_until(BoardSession* s, double (*now)(), double deadline) {
+  step_with(s, StepCut{s->clock(), now, deadline});
 }
 
 void board_session_rebuild(BoardSession* s) {

@@ -87,6 +87,10 @@ void board_frame_start(BoardSession* s);
 // frames), consecutive drawing commands drawn as one run; then LocalCanvas is
 // rebuilt when ServerCanvas got something it lacks.
 void board_session_step(BoardSession* s);
+// The same, but the cut comes when now() reaches deadline (any unit, the
+// caller's), checked before each message, never before one is handled: for a
+// caller that must answer input every few milliseconds.
+void board_session_step_until(BoardSession* s, double (*now)(), double deadline);
 // LocalCanvas := ServerCanvas + every queued command but chat lines.
 void board_session_rebuild(BoardSession* s);
 

@@ -3,15 +3,20 @@
 #include <emscripten/emscripten.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
+#include <string>
 #include <vector>
 
 #include "net/command_queue.h"
+#include "net/layout.h"
+#include "net/wire_limits.h"
 #include "paint/canvas.h"
 #include "paint/dirty_rect.h"
 #include "paint/random.h"
 #include "session/board_session.h"
 #include "session/chat_commands.h"
+#include "session/chat_log.h"
 #include "session/colour_choice.h"
 #include "session/stroke_capture.h"
 #include "session/tool_values.h"
@@ -22,6 +27,7 @@ BoardSession board = {};
 Image stroke_layer = {};  // LocalCanvas with the stroke's settled segments
 Image view = {};          // what the page shows
 Image colour_panel = {};
+Image paper = {};         // the empty picture
 int drawing_tool = 0;
 float preview_phase = 0;
 DirtyRect tail_rect = {};
@@ -29,6 +35,15 @@ DirtyRect changed = {};
 int dirty_out[4];
 std::vector<uint8_t> received;
 std::vector<uint8_t> rgba;
+double received_since_login = 0;  // bytes, for the page's progress
+std::string description;
+
+// What page_frame reports.
+constexpr int FRAME_PICTURE = 1, FRAME_ROSTER = 2, FRAME_LINES = 4, FRAME_ENDED = 8, FRAME_MORE = 16;
+// The colour panel's parts: the square, then the hue strip.
+constexpr int COLOUR_SQUARE = 256, COLOUR_HUE_WIDTH = 32;
+// The drawing tools as the tool bar names them, in the order of COMMAND_LAYOUTS.
+const char* const TOOL_NAMES[DRAWING_TYPE_COUNT] = {"Pen", "Pencil", "Brush", "Chalk", "Smudge", "Stamp"};
 
 time_t page_clock() { return time(nullptr); }
 
@@ -127,7 +142,10 @@ extern "C" {
 
 EMSCRIPTEN_KEEPALIVE int page_open() {
   board.clock = page_clock;
-  board.reset_canvas = nullptr;  // the paper
+  // The paper is woven once: every login starts the picture anew.
+  if (!image_create(&paper, CANVAS_WIDTH, CANVAS_HEIGHT)) return 0;
+  paintPaper(&paper);
+  board.reset_canvas = [](Image* canvas) { image_copy_all(&paper, canvas); };
   if (!board_session_open(&board)) return 0;
   if (!image_create(&stroke_layer, CANVAS_WIDTH, CANVAS_HEIGHT) || !image_create(&view, CANVAS_WIDTH, CANVAS_HEIGHT) ||
       !image_create(&colour_panel, COLOUR_PANEL_W, COLOUR_PANEL_H))
@@ -140,6 +158,7 @@ EMSCRIPTEN_KEEPALIVE int page_open() {
 }
 
 EMSCRIPTEN_KEEPALIVE int page_login(const char* name, const char* host, int port) {
+  received_since_login = 0;
   return board_session_login(&board, name, host, static_cast<uint16_t>(port));
 }
 
@@ -157,7 +176,9 @@ EMSCRIPTEN_KEEPALIVE uint8_t* page_receive_buffer(int length) {
 
 EMSCRIPTEN_KEEPALIVE int page_received(int length) {
   if (length < 0 || static_cast<size_t>(length) > received.size()) return 0;
-  return board_session_received(&board, received.data(), static_cast<size_t>(length));
+  if (!board_session_received(&board, received.data(), static_cast<size_t>(length))) return 0;
+  received_since_login += length;
+  return 1;
 }
 
 EMSCRIPTEN_KEEPALIVE const uint8_t* page_unsent() {
@@ -173,17 +194,60 @@ EMSCRIPTEN_KEEPALIVE int page_unsent_length() {
 
 EMSCRIPTEN_KEEPALIVE void page_sent(int count) { board_session_sent(&board, static_cast<size_t>(count)); }
 
-EMSCRIPTEN_KEEPALIVE int page_frame() {
+EMSCRIPTEN_KEEPALIVE int page_frame(double milliseconds) {
   board_frame_start(&board);
-  if (board.connected) board_session_step(&board);
+  if (board.connected) board_session_step_until(&board, emscripten_get_now, emscripten_get_now() + milliseconds);
   const FrameReport& f = board.frame;
   if (f.received_this_frame) show_rebuilt();
-  return (f.received_this_frame ? 1 : 0) | (f.roster_changed ? 2 : 0) | (f.lines_added > 0 ? 4 : 0) |
-         (f.disconnected ? 8 : 0) | (byte_buffer_used(&board.incoming) != 0 ? 16 : 0);
+  return (f.received_this_frame ? FRAME_PICTURE : 0) | (f.roster_changed ? FRAME_ROSTER : 0) |
+         (f.lines_added > 0 ? FRAME_LINES : 0) | (f.disconnected ? FRAME_ENDED : 0) |
+         (byte_buffer_used(&board.incoming) != 0 ? FRAME_MORE : 0);
 }
 
-EMSCRIPTEN_KEEPALIVE void page_pointer(int x, int y, int edge, int buttons, int ctrl, int shift) {
+EMSCRIPTEN_KEEPALIVE int page_pointer(int x, int y, int edge, int buttons, int ctrl, int shift) {
+  // Offline a stroke would be drawn as if sent and never be: refused.
+  if (edge == MOUSE_LEFT && !board.connected) return 0;
+  // A zoomed-out view reaches further than any screen the wire allows for.
+  x = std::clamp(x, POINT_X_MIN, POINT_X_MAX);
+  y = std::clamp(y, POINT_Y_MIN, POINT_Y_MAX);
   stroke_capture_step(&PAGE_HOOKS, &board.LocalCanvas, x, y, edge, buttons, ctrl != 0, shift != 0);
+  return 1;
+}
+
+EMSCRIPTEN_KEEPALIVE void page_stroke_cancel() {
+  if (!stroke_in_progress()) return;
+  stroke_abandon();
+  show_local();
+}
+
+EMSCRIPTEN_KEEPALIVE int page_joined() {
+  if (!board.connected || board.own_user_id == 0) return 0;
+  // The server acknowledges the login after the board it sends.
+  const CommandQueue* q = &board.command_queue;
+  return queue_count(q) == 0 || queue_at(const_cast<CommandQueue*>(q), 0)->type != MSG_LOGIN;
+}
+
+EMSCRIPTEN_KEEPALIVE double page_handled_bytes() {
+  return received_since_login - static_cast<double>(byte_buffer_used(&board.incoming));
+}
+
+EMSCRIPTEN_KEEPALIVE const char* page_describe() {
+  if (!description.empty()) return description.c_str();
+  auto number = [](const char* key, int value) { return "\"" + std::string(key) + "\":" + std::to_string(value); };
+  std::string tools;
+  for (int i = 0; i < DRAWING_TYPE_COUNT; ++i) tools += std::string(i ? "," : "") + "\"" + TOOL_NAMES[i] + "\"";
+  char colours[160];
+  snprintf(colours, sizeof colours, "{\"%d\":\"#ff0\",\"%d\":\"#0ff\",\"%d\":\"#fff\",\"%d\":\"#c0c0c0\"}", CC_SYSTEM,
+           CC_NAME, CC_PLAIN, CC_TEXT);
+  description = "{" + number("boardWidth", CANVAS_WIDTH) + "," + number("boardHeight", CANVAS_HEIGHT) + "," +
+                number("sliderWidth", SLIDER_WIDTH) + "," + number("panelWidth", COLOUR_PANEL_W) + "," +
+                number("panelHeight", COLOUR_PANEL_H) + "," + number("squareSize", COLOUR_SQUARE) + "," +
+                number("hueWidth", COLOUR_HUE_WIDTH) + "," + number("nameMax", MAX_NAME_CHARS) + "," +
+                number("chatMax", MAX_CHAT_CHARS) + "," + number("pointsMax", MAX_POINTS) + "," +
+                number("framePicture", FRAME_PICTURE) + "," + number("frameRoster", FRAME_ROSTER) + "," +
+                number("frameLines", FRAME_LINES) + "," + number("frameEnded", FRAME_ENDED) + "," +
+                number("frameMore", FRAME_MORE) + ",\"tools\":[" + tools + "],\"chatColours\":" + colours + "}";
+  return description.c_str();
 }
 
 EMSCRIPTEN_KEEPALIVE void page_set_tool(int tool) {

@@ -24,13 +24,26 @@ const uint8_t* page_unsent();
 int page_unsent_length();
 void page_sent(int count);
 
-// One frame: what arrived is handled. Bits: 1 the picture changed, 2 the
-// roster, 4 chat lines were added, 8 the link ended.
-int page_frame();
+// One slice of what arrived, cut once it took milliseconds (after at least
+// one message), so the page answers input between slices. Bits:
+// 1 the picture changed, 2 the roster, 4 chat lines were added, 8 the link
+// ended, 16 more is waiting (page_describe names them).
+int page_frame(double milliseconds);
 
 // Pointer input in board coordinates, as one desktop frame: edge 0, 1 left
-// press, 2 right press; buttons held (1 left, 2 right); modifiers.
-void page_pointer(int x, int y, int edge, int buttons, int ctrl, int shift);
+// press, 2 right press; buttons held (1 left, 2 right); modifiers. 0 when a
+// left press is refused because there is no link to send the stroke on.
+int page_pointer(int x, int y, int edge, int buttons, int ctrl, int shift);
+// Drops the stroke in progress, sending nothing (a lost touch, a gesture).
+void page_stroke_cancel();
+// 1 once the server accepted the login: the board before it has arrived.
+int page_joined();
+// Bytes received since the login that are handled (drawn), for progress.
+double page_handled_bytes();
+// The page's sizes, names and limits as JSON: the board's size, the tools'
+// names, the slider's and colour panel's sizes, the longest name and chat
+// line, page_frame's bits and the chat's colours by escape code.
+const char* page_describe();
 
 // The drawing tool (0 pen .. 5 stamp).
 void page_set_tool(int tool);

@@ -79,7 +79,7 @@ TestClient::TestClient(int port, const std::string& source) {
   static int clients = 0;
   int fd = loopback_connect(source.empty() ? loopback_address(20, clients++) : source, port);
   conn = Connection{fd, fd < 0};
-  in = out = ByteBuffer{nullptr, nullptr, nullptr};
+  in = out = ByteBuffer{};
   int one = 1;
   setsockopt(conn.socket_handle, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }

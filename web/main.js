@@ -1,0 +1,208 @@
+// The painting page: the name asked first, then the board. What is painted,
+// sent and chosen is decided by the module (src/web/page_client.h); the
+// scripts move bytes, map input to the board and show what the module holds.
+// The board that arrives at login is drawn in slices of a few milliseconds, so
+// the page answers input, chat and the colour panel while it is drawn.
+import { loadModule, withString } from './module.js';
+import { BoardView, showProgress } from './view.js';
+import { attachInput } from './input.js';
+import { Controls } from './controls.js';
+import { layout, showRoster, showChat, showBanner, flashBanner } from './panels.js';
+import { openLink } from './link.js';
+
+const $ = (id) => document.getElementById(id);
+// Runs fn in a task of its own after what is queued, input included (a
+// message to ourselves: a timer of 0 waits 4 ms once timers nest).
+const tasks = new MessageChannel(), queued = [];
+tasks.port1.onmessage = () => queued.shift()();
+function later(fn) {
+  queued.push(fn);
+  tasks.port2.postMessage(0);
+}
+const SLICE_MS = 8;               // drawing between two looks at input
+const BACKLOG_REPAINT_MS = 200;   // how often the arriving board is shown
+const REJOIN_DELAYS = [1, 2, 4, 8, 15, 30];  // seconds before an automatic rejoin
+
+const nameField = $('name');
+nameField.value = localStorage.getItem('easel-name') || '';
+const ready = loadModule();
+ready.then(({ K }) => { nameField.maxLength = K.nameMax; $('line').maxLength = K.chatMax; });
+
+$('login').addEventListener('submit', (e) => {
+  e.preventDefault();
+  const name = nameField.value.trim();
+  if (!name) return;
+  localStorage.setItem('easel-name', name);
+  ready.then((module) => start(module, name));
+});
+
+function start({ m, K }, name) {
+  $('login').hidden = true;
+  $('app').hidden = false;
+  const view = new BoardView(m, K, $('board'), $('picture'), $('names'));
+  const controls = new Controls(m, K, $);
+  let link = null, busyTimer = 0, busyCounter = 0, sliceQueued = false;
+  let boardBytes = 0;      // the board's size when we joined, for the progress bar
+  let arrivedBytes = 0;
+  let lastRepaint = 0, rejoinTimer = 0, rejoins = 0, stroking = false;
+
+  function arrange() {
+    layout($('app'), $('bar'), $('side'), K.boardWidth / K.boardHeight);
+    view.resize();
+  }
+
+  function flush() {
+    const length = m._page_unsent_length();
+    if (!length || !link || !link.open) return;
+    const ptr = m._page_unsent();
+    link.send(m.HEAPU8.slice(ptr, ptr + length));
+    m._page_sent(length);
+  }
+
+  // After anything the module was told: the picture, the bytes to send, the busy bar.
+  function settle() {
+    view.paint();
+    flush();
+    busyStep();
+  }
+
+  function busyStep() {
+    const waiting = m._page_pending() > 0 && m._page_joined();
+    $('busy').style.visibility = waiting ? 'visible' : 'hidden';
+    if (waiting && !busyTimer) busyTimer = setInterval(drawBusy, 10);
+    if (!waiting && busyTimer) { clearInterval(busyTimer); busyTimer = 0; busyCounter = 0; }
+  }
+
+  function drawBusy() {
+    if (!m._page_pending()) return busyStep();
+    const g = $('busy').getContext('2d');
+    busyCounter = busyCounter % 49 + 1;
+    const p = Math.floor((busyCounter - 1) / 5);
+    for (let i = 0; i < 60; ++i) {
+      g.fillStyle = Math.floor((p + i) / 5) % 2 ? '#000' : '#f00';
+      g.fillRect(i, 0, 1, 4);
+    }
+  }
+
+  function people() {
+    showRoster(m, $('roster'), m._page_connected() && m._page_joined());
+    view.drawLabels();
+  }
+
+  // One slice of what arrived; the next one after input had its turn.
+  function slice() {
+    sliceQueued = false;
+    const t0 = performance.now();
+    const flags = m._page_frame(SLICE_MS);
+    const joined = m._page_joined();
+    if (joined || stroking || t0 - lastRepaint >= BACKLOG_REPAINT_MS) { view.paint(); lastRepaint = t0; }
+    flush();
+    busyStep();
+    if (flags & (K.framePicture | K.frameRoster)) people();
+    if (flags & K.frameLines) showChat(m, K, $('chat'));
+    const total = Math.max(boardBytes, 1), loading = m._page_connected() && !joined;
+    showProgress($('progress'), $('progress-bar'), $('progress-text'),
+                 loading ? arrivedBytes / total : null, m._page_handled_bytes() / total);
+    if (flags & K.frameMore) sliceSoon();
+  }
+
+  function sliceSoon() {
+    if (sliceQueued) return;
+    sliceQueued = true;
+    later(slice);
+  }
+
+  function connect() {
+    clearTimeout(rejoinTimer);
+    showBanner($, 'Connecting to the board…', false);
+    // The board's length now: how much is to arrive (the bar's 100 %).
+    fetch('/board.easel', { method: 'HEAD', cache: 'no-store' })
+      .then((r) => { boardBytes = Number(r.headers.get('Content-Length')) || 0; }, () => {});
+    link = openLink({
+      opened() {
+        const port = Number(location.port) || (location.protocol === 'https:' ? 443 : 80);
+        withString(m, name, (n) => withString(m, location.hostname, (h) => m._page_login(n, h, port)));
+        arrivedBytes = 0;
+        showBanner($, null);
+        rejoins = 0;
+        settle();
+        people();
+      },
+      received(bytes) {
+        const ptr = m._page_receive_buffer(bytes.length);
+        m.HEAPU8.set(bytes, ptr);
+        if (!m._page_received(bytes.length)) return false;  // no memory for them
+        arrivedBytes += bytes.length;
+        sliceSoon();
+        return true;
+      },
+      ended(reason, again) {
+        m._page_link_closed();
+        stroking = false;
+        settle();
+        people();
+        showChat(m, K, $('chat'));
+        showProgress($('progress'), null, null, null, null);
+        offline(reason, again);
+      },
+    });
+  }
+
+  // Says so over the board; offers to rejoin, and rejoins by itself after a while when that may help.
+  function offline(reason, again) {
+    const text = 'Not connected: ' + reason + '. Strokes are not drawn or sent until you rejoin.';
+    showBanner($, text, true);
+    if (!again) return;
+    const delay = REJOIN_DELAYS[Math.min(rejoins++, REJOIN_DELAYS.length - 1)];
+    $('banner-text').textContent = text + ' Rejoining in ' + delay + ' s.';
+    rejoinTimer = setTimeout(connect, delay * 1000);
+  }
+  $('rejoin').addEventListener('click', () => { rejoins = 0; connect(); });
+
+  attachInput($('board'), view, {
+    pointer(x, y, edge, buttons, ctrl, shift) {
+      const taken = m._page_pointer(x, y, edge, buttons, ctrl || controls.toggles.ctrl ? 1 : 0,
+                                    shift || controls.toggles.shift ? 1 : 0);
+      if (taken && edge === 1) stroking = true;
+      if (!buttons) stroking = false;
+      settle();
+      if (edge === 2) controls.showPanel();
+      return taken;
+    },
+    cancel() { m._page_stroke_cancel(); stroking = false; settle(); },
+    strokeStarts() { $('app').classList.remove('drawer-open'); $('drawer').classList.remove('on'); },
+    refused() { flashBanner($); },
+    labels(held) { view.showLabels = held || controls.toggles.labels; view.drawLabels(); },
+  });
+  controls.onLabels = () => { view.showLabels = controls.toggles.labels; view.drawLabels(); };
+
+  $('zoom-in').addEventListener('click', () => view.step(1));
+  $('zoom-out').addEventListener('click', () => view.step(-1));
+  $('zoom-fit').addEventListener('click', () => view.fit());
+  $('drawer').addEventListener('click', () => {
+    const open = $('app').classList.toggle('drawer-open');
+    $('drawer').classList.toggle('on', open);
+  });
+  for (const [tab, chat] of [['tab-colour', false], ['tab-chat', true]]) {
+    $(tab).addEventListener('click', () => {
+      $('side').classList.toggle('chat', chat);
+      $('tab-colour').classList.toggle('on', !chat);
+      $('tab-chat').classList.toggle('on', chat);
+    });
+  }
+  $('say').addEventListener('submit', (e) => {
+    e.preventDefault();
+    const line = $('line').value;
+    $('line').value = '';
+    withString(m, line, (ptr) => m._page_chat(ptr));
+    settle();
+    showChat(m, K, $('chat'));
+  });
+
+  new ResizeObserver(arrange).observe(document.documentElement);
+  window.addEventListener('resize', arrange);
+  // Each its own task, none long enough to keep a tap waiting.
+  arrange();
+  later(() => controls.start());
+  later(() => { settle(); connect(); });
+}

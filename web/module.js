@@ -1,0 +1,35 @@
+// The WebAssembly module (src/web/page_client.h): loading it, its sizes,
+// names and limits (page_describe), and moving strings and pixels across.
+export async function loadModule() {
+  const m = await globalThis.EaselModule();
+  if (!m._page_open()) throw new Error('no memory for the board');
+  const K = JSON.parse(m.UTF8ToString(m._page_describe()));
+  return { m, K };
+}
+
+// The bytes of the C string at ptr (a view into the module's memory).
+export function cBytes(m, ptr) {
+  const heap = m.HEAPU8;
+  let end = ptr;
+  while (heap[end]) ++end;
+  return heap.subarray(ptr, end);
+}
+
+// Latin-1 text of the bytes: names and chat lines are printable ASCII.
+export function ascii(bytes) {
+  let s = '';
+  for (const b of bytes) s += String.fromCharCode(b);
+  return s;
+}
+
+export function withString(m, s, use) {
+  const size = m.lengthBytesUTF8(s) + 1, ptr = m._malloc(size);
+  m.stringToUTF8(s, ptr, size);
+  try { return use(ptr); } finally { m._free(ptr); }
+}
+
+// RGBA bytes at ptr as an image of w x h, over the module's memory (valid
+// until the module next allocates: put it on a canvas at once).
+export function imageAt(m, ptr, w, h) {
+  return new ImageData(new Uint8ClampedArray(m.HEAPU8.buffer, ptr, w * h * 4), w, h);
+}
