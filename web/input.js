@@ -33,7 +33,7 @@ export function attachInput(box, view, hooks) {
 
   function stroke(e, edge) {
     const [x, y] = view.boardPoint(e.clientX, e.clientY);
-    return hooks.pointer(x, y, edge, e.pointerType === 'touch' ? 1 : e.buttons & 3, e.ctrlKey, e.shiftKey);
+    return hooks.pointer(x, y, edge, e.buttons & 3, e.ctrlKey, e.shiftKey);
   }
 
   function cancelStroke() {

@@ -202,6 +202,7 @@ function start({ m, K }, name) {
   new ResizeObserver(arrange).observe(document.documentElement);
   window.addEventListener('resize', arrange);
   // Each its own task, none long enough to keep a tap waiting.
+  showBanner($, 'Connecting to the board…', false);
   arrange();
   later(() => controls.start());
   later(() => { settle(); connect(); });

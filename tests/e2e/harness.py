@@ -81,19 +81,22 @@ class Server:
         return wait_until(lambda: re.search(pattern, pathlib.Path(self.log).read_text()),
                           what="the server to log %r" % pattern)
 
+    def frames(self, count=None):
+        """The board's whole frames so far (its first count at most), (type, payload) each."""
+        board, found, at = pathlib.Path(self.dir, "board.easel"), [], 0
+        data = board.read_bytes() if board.exists() else b""
+        while (count is None or len(found) < count) and at + 3 <= len(data):
+            end = at + 3 + struct.unpack_from("<H", data, at + 1)[0]
+            if end > len(data):
+                break
+            found.append((data[at], data[at + 3:end]))
+            at = end
+        return found
+
     def commands(self, count):
         """The board's first count frames, (type, payload) each, once it holds them all."""
-        def read():
-            board, found, at = pathlib.Path(self.dir, "board.easel"), [], 0
-            data = board.read_bytes() if board.exists() else b""
-            while len(found) < count and at + 3 <= len(data):
-                end = at + 3 + struct.unpack_from("<H", data, at + 1)[0]
-                if end > len(data):
-                    break
-                found.append((data[at], data[at + 3:end]))
-                at = end
-            return len(found) == count and found
-        return wait_until(read, what="%d commands on the board" % count)
+        return wait_until(lambda: (lambda found: len(found) == count and found)(self.frames(count)),
+                          what="%d commands on the board" % count)
 
 
 class Image(collections.namedtuple("Image", "width height data")):
