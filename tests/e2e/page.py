@@ -78,6 +78,10 @@ class Page:
         r = self.rect(css)
         return math.floor(r[0] + (x + 0.5) * r[2] / width), math.floor(r[1] + (y + 0.5) * r[3] / height)
 
+    def board_path(self, points):
+        """Screen points over the board pixels points (the picture as it is shown now)."""
+        return [self.screen_point(*p) for p in points]
+
     def board_point(self, x, y):
         """The board pixel under screen point (x, y): the page's documented rule."""
         left, top, width, height = self.rect("#picture")
@@ -109,8 +113,9 @@ class Page:
     def press_on(self, css):
         self.tap(*self.centre(css))
 
-    def drag(self, points):
-        """One finger (or the left button) down at the first point, through the rest, up at the last."""
+    def drag(self, points, modifiers=0, right_at=None):
+        """One finger (or the left button) down at the first point, through the rest, up at the last;
+        with the mouse, modifiers held (2 Ctrl, 8 Shift) and the right button down from point right_at on."""
         if self.touch:
             self.touches("touchStart", points[:1])
             for p in points[1:]:
@@ -118,12 +123,18 @@ class Page:
                 self.touches("touchMove", [p])
             self.touches("touchEnd", [])
             return
-        self.mouse("mouseMoved", *points[0])
-        self.mouse("mousePressed", *points[0], "left", 1, clickCount=1)
-        for p in points[1:]:
+        self.mouse("mouseMoved", *points[0], modifiers=modifiers)
+        self.mouse("mousePressed", *points[0], "left", 1, clickCount=1, modifiers=modifiers)
+        held = 1
+        for i, p in enumerate(points[1:], 1):
             time.sleep(PACE)
-            self.mouse("mouseMoved", *p, "left", 1)
-        self.mouse("mouseReleased", *points[-1], "left", 0, clickCount=1)
+            if i == right_at:
+                held = 3
+                self.mouse("mousePressed", *p, "right", held, clickCount=1, modifiers=modifiers)
+            self.mouse("mouseMoved", *p, "left", held, modifiers=modifiers)
+        if held == 3:
+            self.mouse("mouseReleased", *points[-1], "right", 1, clickCount=1, modifiers=modifiers)
+        self.mouse("mouseReleased", *points[-1], "left", 0, clickCount=1, modifiers=modifiers)
 
     def two_fingers(self, start, end, steps=8, first_down=None):
         """Two fingers from the pair start to the pair end; first_down: finger one
