@@ -66,14 +66,16 @@ def bmp_bytes(width, height, colour_at):
 
 class Server:
     """easel-server on a free loopback port in a directory of its own (its log
-    in dir/log, its board in dir/board.easel)."""
+    in dir/log, its board in dir/board.easel), or again in the directory of one
+    that was stopped (its log then in dir/log.again)."""
 
-    def __init__(self, test, *options):
-        self.dir = workdir(test, {})
-        self.log = os.path.join(self.dir, "log")
+    def __init__(self, test, *options, again=None):
+        self.dir = again.dir if again else workdir(test, {})
+        self.log = os.path.join(self.dir, "log.again" if again else "log")
         with open(self.log, "wb") as log:
-            start(test, os.path.join(BUILD_DIR, "server", "easel-server"), "--port", "0", "--bind", "127.0.0.1",
-                  "--board", os.path.join(self.dir, "board.easel"), *options, stdout=log, stderr=subprocess.STDOUT)
+            self.proc = start(test, os.path.join(BUILD_DIR, "server", "easel-server"), "--port", "0", "--bind",
+                              "127.0.0.1", "--board", os.path.join(self.dir, "board.easel"), *options, stdout=log,
+                              stderr=subprocess.STDOUT)
         self.port = int(self.log_match(r"listening on \S*:(\d+)")[1])
 
     def log_match(self, pattern):
