@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "net/command.h"
+#include "net/command_run.h"
 #include "paint/canvas.h"
 #include "paint/png_write.h"
 

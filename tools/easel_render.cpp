@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "net/command.h"
+#include "net/command_run.h"
 #include "net/message.h"
 #include "paint/bmp_file.h"
 #include "paint/canvas.h"
