@@ -200,7 +200,7 @@ void add_whole_server(CLI::App* app, ServerOptions* o) {
   add_help_flag(app, "Limits of the whole server", "show this help and exit");
 }
 
-void report(CommandLineMistake mistake, const std::string& text) {
+void say_mistake(CommandLineMistake mistake, const std::string& text) {
   if (mistake == UNKNOWN_OPTION)
     fprintf(stderr, "easel-server: unknown option '%s'%s\n", text.c_str(), TRY);
   else if (mistake == MISSING_VALUE)
@@ -222,5 +222,5 @@ int options_parse(ServerOptions* options, int argc, char** argv, int* exit_statu
   add_general(&app, options);
   add_per_source(&app, options);
   add_whole_server(&app, options);
-  return command_line_parse(&app, argc, argv, exit_status, report);
+  return command_line_parse(&app, argc, argv, exit_status, say_mistake);
 }
