@@ -12,11 +12,11 @@
 #include "bench_stroke.h"
 #include "paint/brush.h"
 #include "paint/chalk.h"
+#include "paint/pen.h"
 #include "paint/pencil.h"
 #include "paint/random.h"
 #include "paint/smudge.h"
 #include "paint/stamp.h"
-#include "paint/stroke.h"
 
 namespace {
 

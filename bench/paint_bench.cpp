@@ -4,10 +4,10 @@
 #include "bench_stroke.h"
 #include "paint/canvas.h"
 #include "paint/chalk.h"
+#include "paint/pen.h"
 #include "paint/pencil.h"
 #include "paint/random.h"
 #include "paint/stamp.h"
-#include "paint/stroke.h"
 
 namespace {
 

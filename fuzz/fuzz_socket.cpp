@@ -20,7 +20,7 @@
 #include "relay.h"
 #include "rules.h"
 #include "scratch_dir.h"
-#include "socket_frames.h"
+#include "web/socket_frames.h"
 
 namespace {
 

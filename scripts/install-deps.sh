@@ -7,6 +7,7 @@ packages=(
   build-essential cmake pkg-config
   emscripten  # the WebAssembly build of the engine and its test (brings node)
   liballegro4-dev libx11-dev libpng-dev libstb-dev libboost1.81-dev
+  libcli11-dev  # the command lines of the server and the tools (header only)
   libgtest-dev libbenchmark-dev locales
   libmypaint-dev  # optional: only the side-by-side dab benchmark links it
   clang libclang-rt-14-dev

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "output_queue.h"
+#include "board_file.h"
 
 struct Board {
   std::string path;

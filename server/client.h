@@ -7,7 +7,7 @@
 
 #include "metrics.h"
 #include "output_queue.h"
-#include "web_bridge.h"
+#include "web/web_bridge.h"
 
 enum ClientState {
   CLIENT_LOGIN,     // waiting for the login request

@@ -1,5 +1,5 @@
 // Counters and gauges of the relay server, written by the relay loop and read
-// by the web view's threads: every field is a relaxed atomic, so neither side
+// by the web side's threads: every field is a relaxed atomic, so neither side
 // ever waits for the other.
 #pragma once
 #include <atomic>

@@ -9,64 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 
-const char* options_usage() {
-  return "Usage: easel-server [OPTION]...\n"
-         "Relays the drawing commands and chat lines of up to 128 users of one shared\n"
-         "board and keeps the board in a file.\n"
-         "\n"
-         "  --port N              TCP port to listen on (default 2020; 0 picks a free one)\n"
-         "  --bind ADDRESS        address to listen on (default: every interface)\n"
-         "  --board FILE          board file, the wire frames of every drawing command\n"
-         "                        (default board.easel in the working directory); the\n"
-         "                        message of the day is kept in FILE.motd\n"
-         "  --motd-password-file FILE  the password of /motd is the first line of FILE;\n"
-         "                        or give it in the environment as EASEL_MOTD_PASSWORD\n"
-         "                        (default: none, /motd is refused)\n"
-         "  --max-output BYTES    output kept for a user who does not read before the\n"
-         "                        user is disconnected (default 8388608)\n"
-         "\n"
-         "Limits per source (one IPv4 address or one IPv6 /64, shared by all its\n"
-         "connections and kept across reconnects):\n"
-         "  --rate N              frames per second before the server stops reading from\n"
-         "                        the source for a while (default 50; 0: no limit)\n"
-         "  --burst N             frames a source may send at once (default 100)\n"
-         "  --draw-budget MS      milliseconds of one core a second that a source's\n"
-         "                        drawing commands may cost every client to draw, as the\n"
-         "                        server estimates it (default 100; 0: no budget)\n"
-         "  --draw-burst MS       drawing cost a source may save up (default 500)\n"
-         "  --login-rate N        logins per second (default 1; 0: no limit)\n"
-         "  --login-burst N       logins at once (default 4)\n"
-         "  --seats-per-source N  users logged in at once (default 8)\n"
-         "  --unlogged-per-source N  connections waiting to log in (default 4)\n"
-         "  --trust RANGE         lifts these limits for an address or range, such as a\n"
-         "                        school behind one address (10.0.0.0/8, 2001:db8::/48,\n"
-         "                        192.0.2.7); each of its connections counts alone;\n"
-         "                        may be given more than once\n"
-         "\n"
-         "Limits of the whole server:\n"
-         "  --draw-total MS       milliseconds of drawing a second that all commands\n"
-         "                        relayed may cost every client together (default 1000;\n"
-         "                        0: no cap)\n"
-         "  --restart-interval SEC  time from one restart of the board to the next at\n"
-         "                        least (default 30)\n"
-         "  --max-connections N   open connections, logged in or not (default 1000)\n"
-         "  --login-timeout SEC   time a new connection has to log in (default 30)\n"
-         "  --sync                flush the board to the disk (fdatasync) before every\n"
-         "                        acknowledgement, not only to the operating system\n"
-         "  --http PORT           serve the painting page and a read-only web view\n"
-         "                        (/?watch) of the board on PORT (same address as\n"
-         "                        --bind; 0 picks a free one; default: none)\n"
-         "  --http-connections N  web connections open at once (default 512)\n"
-         "  --web-root DIR        the page's files (HTML, JavaScript, WebAssembly) served\n"
-         "                        at / and below (default: ../share/easel-server/web or\n"
-         "                        ../web from the program's directory, the first with an\n"
-         "                        index.html; without one, / shows the read-only view)\n"
-         "  --web-origin ORIGIN   pages from ORIGIN (such as https://paint.example.org)\n"
-         "                        may paint through the WebSocket besides the server's\n"
-         "                        own; * allows any; may be given more than once\n"
-         "  --help                show this help and exit\n";
-}
+#include "base/command_line.h"
 
 int address_range_parse(const char* text, AddressRange* out) {
   std::string address = text;
@@ -95,8 +40,16 @@ int address_range_parse(const char* text, AddressRange* out) {
   return 1;
 }
 
+namespace {
+
+const char TRY[] = "\nTry 'easel-server --help'.";
+
+CLI::ValidationError invalid_value(const std::string& option) {
+  return CLI::ValidationError("option " + option + " needs a valid value" + TRY);
+}
+
 // The first line of the file, without its line end.
-static int read_password_file(const char* path, std::string* out) {
+int read_password_file(const char* path, std::string* out) {
   std::ifstream in(path);
   if (!in) return 0;
   std::getline(in, *out);
@@ -104,7 +57,7 @@ static int read_password_file(const char* path, std::string* out) {
   return 1;
 }
 
-static int parse_number(const char* text, double low, double high, double* out) {
+int parse_number(const char* text, double low, double high, double* out) {
   if (!text || !*text) return 0;
   char* end = nullptr;
   errno = 0;
@@ -114,115 +67,160 @@ static int parse_number(const char* text, double low, double high, double* out) 
   return 1;
 }
 
+// An option with a value that take turns into a setting; false refuses it.
+void add_value(CLI::App* app, const std::string& name, const char* value_name, const char* description,
+               std::function<bool(const std::string&)> take) {
+  app->add_option_function<std::string>(
+         name, [name, take](const std::string& value) { if (!take(value)) throw invalid_value(name); }, description)
+      ->option_text(value_name)
+      ->trigger_on_parse();
+}
+
+// An option whose value is a number from low to high (a whole one when asked
+// for), as strtod reads it.
+void add_number(CLI::App* app, const std::string& name, const char* value_name, double low, double high, bool whole,
+                const char* description, std::function<void(double)> set) {
+  add_value(app, name, value_name, description, [=](const std::string& value) {
+    double number = 0;
+    if (!parse_number(value.c_str(), low, high, &number) || (whole && number != std::floor(number))) return false;
+    set(number);
+    return true;
+  });
+}
+
+void add_general(CLI::App* app, ServerOptions* o) {
+  add_number(app, "--port", "N", 0, 65535, true, "TCP port to listen on (default 2020; 0 picks a free one)",
+             [o](double n) { o->port = int(n); });
+  add_value(app, "--bind", "ADDRESS", "address to listen on (default: every interface)",
+            [o](const std::string& v) { return o->bind_address = v, true; });
+  add_value(app, "--board", "FILE",
+            "board file, the wire frames of every drawing command\n"
+            "(default board.easel in the working directory); the\n"
+            "message of the day is kept in FILE.motd",
+            [o](const std::string& v) { return !v.empty() && (o->board_path = v, true); });
+  app->add_option_function<std::string>(
+         "--motd-password-file",
+         [o](const std::string& path) {
+           if (!read_password_file(path.c_str(), &o->motd_password))
+             throw CLI::ValidationError("cannot read the password file " + path + ": " + strerror(errno));
+         },
+         "the password of /motd is the first line of FILE;\n"
+         "or give it in the environment as EASEL_MOTD_PASSWORD\n"
+         "(default: none, /motd is refused)")
+      ->option_text("FILE")
+      ->trigger_on_parse();
+  // Every user of the machine can read a command line.
+  app->add_option_function<std::string>("--motd-password", [](const std::string&) {
+       throw CLI::ValidationError(
+           "--motd-password is no longer taken, as every user of the machine can read a command line; give the"
+           " password in EASEL_MOTD_PASSWORD or in a file (--motd-password-file)");
+     })
+      ->expected(0, 1)
+      ->group("")
+      ->trigger_on_parse();
+  add_number(app, "--max-output", "BYTES", 4096, 1e12, false,
+             "output kept for a user who does not read before the\nuser is disconnected (default 8388608)",
+             [o](double n) { o->max_pending_output = size_t(n); });
+}
+
+void add_per_source(CLI::App* app, ServerOptions* o) {
+  const char* group =
+      "Limits per source (one IPv4 address or one IPv6 /64, shared by all its "
+      "connections and kept across reconnects)";
+  app->option_defaults()->group(group);
+  add_number(app, "--rate", "N", 0, 1e9, false,
+             "frames per second before the server stops reading from\nthe source for a while (default 50; 0: no limit)",
+             [o](double n) { o->rate = n; });
+  add_number(app, "--burst", "N", 1, 1e9, false, "frames a source may send at once (default 100)",
+             [o](double n) { o->burst = n; });
+  add_number(app, "--draw-budget", "MS", 0, 1e9, false,
+             "milliseconds of one core a second that a source's\n"
+             "drawing commands may cost every client to draw, as the\n"
+             "server estimates it (default 100; 0: no budget)",
+             [o](double n) { o->draw_rate = n * 1000; });
+  add_number(app, "--draw-burst", "MS", 0, 1e9, false, "drawing cost a source may save up (default 500)",
+             [o](double n) { o->draw_burst = n * 1000; });
+  add_number(app, "--login-rate", "N", 0, 1e9, false, "logins per second (default 1; 0: no limit)",
+             [o](double n) { o->login_rate = n; });
+  add_number(app, "--login-burst", "N", 1, 1e9, false, "logins at once (default 4)",
+             [o](double n) { o->login_burst = n; });
+  add_number(app, "--seats-per-source", "N", 1, 1e6, false, "users logged in at once (default 8)",
+             [o](double n) { o->seats_per_source = int(n); });
+  add_number(app, "--unlogged-per-source", "N", 1, 1e6, false, "connections waiting to log in (default 4)",
+             [o](double n) { o->unlogged_per_source = int(n); });
+  add_value(app, "--trust", "RANGE",
+            "lifts these limits for an address or range, such as a\n"
+            "school behind one address (10.0.0.0/8, 2001:db8::/48,\n"
+            "192.0.2.7); each of its connections counts alone;\n"
+            "may be given more than once",
+            [o](const std::string& v) {
+              AddressRange range;
+              return address_range_parse(v.c_str(), &range) && (o->trusted.push_back(range), true);
+            });
+}
+
+void add_whole_server(CLI::App* app, ServerOptions* o) {
+  app->option_defaults()->group("Limits of the whole server");
+  add_number(app, "--draw-total", "MS", 0, 1e9, false,
+             "milliseconds of drawing a second that all commands\n"
+             "relayed may cost every client together (default 1000;\n0: no cap)",
+             [o](double n) { o->draw_total = n * 1000; });
+  add_number(app, "--restart-interval", "SEC", 0, 1e6, false,
+             "time from one restart of the board to the next at\nleast (default 30)",
+             [o](double n) { o->restart_interval = int(n); });
+  add_number(app, "--max-connections", "N", 1, 1e6, false, "open connections, logged in or not (default 1000)",
+             [o](double n) { o->max_connections = int(n); });
+  add_number(app, "--login-timeout", "SEC", 1, 1e6, false, "time a new connection has to log in (default 30)",
+             [o](double n) { o->login_timeout = int(n); });
+  app->add_flag_callback("--sync", [o] { o->sync = true; },
+                         "flush the board to the disk (fdatasync) before every\n"
+                         "acknowledgement, not only to the operating system");
+  add_number(app, "--http", "PORT", 0, 65535, true,
+             "serve the painting page and a read-only web view\n"
+             "(/?watch) of the board on PORT (same address as\n"
+             "--bind; 0 picks a free one; default: none)",
+             [o](double n) { o->http_port = int(n); });
+  add_number(app, "--http-connections", "N", 1, 1e6, false, "web connections open at once (default 512)",
+             [o](double n) { o->http_connections = int(n); });
+  add_value(app, "--web-root", "DIR",
+            "the page's files (HTML, JavaScript, WebAssembly) served\n"
+            "at / and below (default: ../share/easel-server/web or\n"
+            "../web from the program's directory, the first with an\n"
+            "index.html; without one, / shows the read-only view)",
+            [o](const std::string& v) { return !v.empty() && (o->web_root = v, true); });
+  // An origin has no path: "https://paint.example.org/" is that origin too.
+  add_value(app, "--web-origin", "ORIGIN",
+            "pages from ORIGIN (such as https://paint.example.org)\n"
+            "may paint through the WebSocket besides the server's\n"
+            "own; * allows any; may be given more than once",
+            [o](std::string origin) {
+              while (!origin.empty() && origin.back() == '/') origin.pop_back();
+              return !origin.empty() && (o->web_origins.push_back(origin), true);
+            });
+  add_help_flag(app, "Limits of the whole server", "show this help and exit");
+}
+
+void say_mistake(CommandLineMistake mistake, const std::string& text) {
+  if (mistake == UNKNOWN_OPTION)
+    fprintf(stderr, "easel-server: unknown option '%s'%s\n", text.c_str(), TRY);
+  else if (mistake == MISSING_VALUE)
+    fprintf(stderr, "easel-server: %s\n", invalid_value(text).what());
+  else
+    fprintf(stderr, "easel-server: %s\n", text.c_str());
+}
+
+}  // namespace
+
 int options_parse(ServerOptions* options, int argc, char** argv, int* exit_status) {
   if (const char* password = getenv("EASEL_MOTD_PASSWORD")) options->motd_password = password;
-  for (int i = 1; i < argc; i++) {
-    const char* arg = argv[i];
-    if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
-      fputs(options_usage(), stdout);
-      *exit_status = 0;
-      return 0;
-    }
-    if (strcmp(arg, "--sync") == 0) {
-      options->sync = true;
-      continue;
-    }
-    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-    double number = 0;
-    bool ok = value != nullptr;
-    if (strcmp(arg, "--port") == 0) {
-      ok = ok && parse_number(value, 0, 65535, &number) && number == std::floor(number);
-      options->port = int(number);
-    } else if (strcmp(arg, "--http") == 0) {
-      ok = ok && parse_number(value, 0, 65535, &number) && number == std::floor(number);
-      options->http_port = int(number);
-    } else if (strcmp(arg, "--bind") == 0) {
-      if (ok) options->bind_address = value;
-    } else if (strcmp(arg, "--board") == 0) {
-      ok = ok && *value;
-      if (ok) options->board_path = value;
-    } else if (strcmp(arg, "--motd-password") == 0) {
-      // Every user of the machine can read a command line.
-      fprintf(stderr,
-              "easel-server: --motd-password is no longer taken, as every user of the machine"
-              " can read a command line; give the password in EASEL_MOTD_PASSWORD or in a file"
-              " (--motd-password-file)\n");
-      *exit_status = 2;
-      return 0;
-    } else if (strcmp(arg, "--motd-password-file") == 0) {
-      if (ok && !read_password_file(value, &options->motd_password)) {
-        fprintf(stderr, "easel-server: cannot read the password file %s: %s\n", value,
-                strerror(errno));
-        *exit_status = 2;
-        return 0;
-      }
-    } else if (strcmp(arg, "--trust") == 0) {
-      AddressRange range;
-      ok = ok && address_range_parse(value, &range);
-      if (ok) options->trusted.push_back(range);
-    } else if (strcmp(arg, "--draw-total") == 0) {
-      ok = ok && parse_number(value, 0, 1e9, &number);
-      options->draw_total = number * 1000;
-    } else if (strcmp(arg, "--login-rate") == 0) {
-      ok = ok && parse_number(value, 0, 1e9, &number);
-      options->login_rate = number;
-    } else if (strcmp(arg, "--login-burst") == 0) {
-      ok = ok && parse_number(value, 1, 1e9, &number);
-      options->login_burst = number;
-    } else if (strcmp(arg, "--seats-per-source") == 0) {
-      ok = ok && parse_number(value, 1, 1e6, &number);
-      options->seats_per_source = int(number);
-    } else if (strcmp(arg, "--unlogged-per-source") == 0) {
-      ok = ok && parse_number(value, 1, 1e6, &number);
-      options->unlogged_per_source = int(number);
-    } else if (strcmp(arg, "--restart-interval") == 0) {
-      ok = ok && parse_number(value, 0, 1e6, &number);
-      options->restart_interval = int(number);
-    } else if (strcmp(arg, "--http-connections") == 0) {
-      ok = ok && parse_number(value, 1, 1e6, &number);
-      options->http_connections = int(number);
-    } else if (strcmp(arg, "--web-root") == 0) {
-      ok = ok && *value;
-      if (ok) options->web_root = value;
-    } else if (strcmp(arg, "--web-origin") == 0) {
-      // An origin has no path: "https://paint.example.org/" is that origin too.
-      std::string origin = ok ? value : "";
-      while (!origin.empty() && origin.back() == '/') origin.pop_back();
-      ok = ok && !origin.empty();
-      if (ok) options->web_origins.push_back(origin);
-    } else if (strcmp(arg, "--max-output") == 0) {
-      ok = ok && parse_number(value, 4096, 1e12, &number);
-      options->max_pending_output = size_t(number);
-    } else if (strcmp(arg, "--rate") == 0) {
-      ok = ok && parse_number(value, 0, 1e9, &number);
-      options->rate = number;
-    } else if (strcmp(arg, "--burst") == 0) {
-      ok = ok && parse_number(value, 1, 1e9, &number);
-      options->burst = number;
-    } else if (strcmp(arg, "--draw-budget") == 0) {
-      ok = ok && parse_number(value, 0, 1e9, &number);
-      options->draw_rate = number * 1000;
-    } else if (strcmp(arg, "--draw-burst") == 0) {
-      ok = ok && parse_number(value, 0, 1e9, &number);
-      options->draw_burst = number * 1000;
-    } else if (strcmp(arg, "--max-connections") == 0) {
-      ok = ok && parse_number(value, 1, 1e6, &number);
-      options->max_connections = int(number);
-    } else if (strcmp(arg, "--login-timeout") == 0) {
-      ok = ok && parse_number(value, 1, 1e6, &number);
-      options->login_timeout = int(number);
-    } else {
-      fprintf(stderr, "easel-server: unknown option '%s'\nTry 'easel-server --help'.\n", arg);
-      *exit_status = 2;
-      return 0;
-    }
-    if (!ok) {
-      fprintf(stderr, "easel-server: option %s needs a valid value\nTry 'easel-server --help'.\n",
-              arg);
-      *exit_status = 2;
-      return 0;
-    }
-    i++;
-  }
-  return 1;
+  CLI::App app(
+      "Usage: easel-server [OPTION]...\n"
+      "Relays the drawing commands and chat lines of up to 128 users of one shared\n"
+      "board and keeps the board in a file.\n",
+      "easel-server");
+  app.formatter(std::make_shared<HelpLayout>(24));
+  add_general(&app, options);
+  add_per_source(&app, options);
+  add_whole_server(&app, options);
+  return command_line_parse(&app, argc, argv, exit_status, say_mistake);
 }

@@ -40,7 +40,7 @@ struct ServerOptions {
   int max_connections = 1000;
   int login_timeout = 30;  // seconds to send the login request
   bool sync = false;       // fdatasync the board before acknowledging
-  int http_port = -1;      // the web view's port; -1: no web view
+  int http_port = -1;      // the web side's port; -1: no web side
   int http_connections = 512;  // web connections open at once
   // The page's files; empty: share/easel-server/web or web beside the
   // program's directory, whichever holds an index.html.
@@ -52,7 +52,7 @@ struct ServerOptions {
 // Fills options from argv (and the message of the day's password from the
 // environment or a file). Returns 1 to run, 0 when the program should exit
 // with *exit_status (after --help, or an error already printed to stderr).
+// The help and the mistakes are written by CLI11 (base/command_line.h).
 int options_parse(ServerOptions* options, int argc, char** argv, int* exit_status);
-const char* options_usage();
 // "10.0.0.0/8", "2001:db8::/32" or one address; 0 when it is none of them.
 int address_range_parse(const char* text, AddressRange* out);

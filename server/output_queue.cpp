@@ -7,10 +7,6 @@
 
 #include <cerrno>
 
-BoardFile::~BoardFile() {
-  if (fd >= 0) close(fd);
-}
-
 // Small frames are gathered into chunks of this size so that a busy user's
 // queue is a few large buffers rather than thousands of small ones.
 static const size_t CHUNK_SIZE = 64 * 1024;

@@ -8,12 +8,7 @@
 #include <memory>
 #include <vector>
 
-// An open board file; the descriptor stays valid for the readers still
-// streaming it after a restart has moved the file aside.
-struct BoardFile {
-  int fd = -1;
-  ~BoardFile();
-};
+#include "board_file.h"
 
 struct OutputChunk {
   std::vector<uint8_t> bytes;       // when file is null

@@ -20,6 +20,7 @@
 #include "net/message.h"
 #include "rules.h"
 #include "server_log.h"
+#include "web/web_side.h"
 
 static const size_t READ_BLOCK = 16 * 1024;
 // Bytes read from one client per loop iteration, so that one busy client
@@ -68,7 +69,7 @@ static void disconnect(Server* s, Client* c, DisconnectReason kind, const char* 
   char label[64];
   if (reason) server_log("%s left: %s", client_label(c, label, sizeof label), reason);
   c->closed = true;
-  server_watch_disconnect(s, reason ? kind : c->leaving);
+  metrics_add(&s->metrics.disconnects[reason ? kind : c->leaving], 1);
   say_farewell(c, reason ? kind : c->leaving);
   if (epoll_ctl(s->epoll_fd, EPOLL_CTL_DEL, c->fd, nullptr) != 0)
     server_log("error: cannot stop watching #%u: %s", c->serial, strerror(errno));
@@ -211,34 +212,17 @@ static void set_listening(Server* s, bool on) {
                strerror(errno));
 }
 
-static void accept_clients(Server* s, double now) {
-  for (int i = 0; i < 64; i++) {
-    sockaddr_storage address;
-    socklen_t length = sizeof address;
-    int fd = accept4(s->listen_fd, reinterpret_cast<sockaddr*>(&address), &length,
-                     SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) {
-      if (errno == EINTR || errno == ECONNABORTED) continue;
-      if (errno == EAGAIN || errno == EWOULDBLOCK) return;
-      // Out of descriptors or memory: stop accepting for a moment instead of
-      // spinning on a connection that cannot be taken.
-      server_log("error: cannot accept a connection: %s", strerror(errno));
-      s->accept_resume_at = now + 0.1;
-      set_listening(s, false);
-      return;
-    }
-    server_add_connection(s, fd, address, now);
-  }
-}
-
-int server_add_connection(Server* s, int fd, const sockaddr_storage& source, double now,
-                          const Farewell& farewell) {
+// Takes a connected, non-blocking socket as a connection from source (its
+// peer, or the host a bridge speaks for; the bridge's farewell then hears why
+// the connection ends). Returns 0 when it was refused and closed (logged).
+static int add_connection(Server* s, int fd, const sockaddr_storage& source, double now,
+                          const Farewell& farewell = nullptr) {
   std::string peer = address_text(&source);
   if (farewell) farewell->store(LEFT_REFUSED + 1);  // until it is taken
   if (int(s->clients.size()) >= s->options.max_connections) {
     server_log("connection from %s refused: %d connections are open", peer.c_str(),
                int(s->clients.size()));
-    server_watch_disconnect(s, LEFT_REFUSED);
+    metrics_add(&s->metrics.disconnects[LEFT_REFUSED], 1);
     close(fd);
     return 0;
   }
@@ -260,7 +244,7 @@ int server_add_connection(Server* s, int fd, const sockaddr_storage& source, dou
   std::string why;
   if (!relay_admit(&s->relay, c, source, now, &why)) {
     server_log("connection from %s refused: %s", peer.c_str(), why.c_str());
-    server_watch_disconnect(s, LEFT_REFUSED);
+    metrics_add(&s->metrics.disconnects[LEFT_REFUSED], 1);
     close(fd);
     return 0;
   }
@@ -283,6 +267,31 @@ int server_add_connection(Server* s, int fd, const sockaddr_storage& source, dou
   s->clients[c] = std::move(owned);
   server_log("#%u %sconnection from %s", c->serial, farewell ? "WebSocket " : "", peer.c_str());
   return 1;
+}
+
+static void accept_clients(Server* s, double now) {
+  for (int i = 0; i < 64; i++) {
+    sockaddr_storage address;
+    socklen_t length = sizeof address;
+    int fd = accept4(s->listen_fd, reinterpret_cast<sockaddr*>(&address), &length,
+                     SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+      // Out of descriptors or memory: stop accepting for a moment instead of
+      // spinning on a connection that cannot be taken.
+      server_log("error: cannot accept a connection: %s", strerror(errno));
+      s->accept_resume_at = now + 0.1;
+      set_listening(s, false);
+      return;
+    }
+    add_connection(s, fd, address, now);
+  }
+}
+
+// A browser's connection, handed over by the web side.
+static void take_bridged(Server* s, double now) {
+  for (const BridgedConnection& c : web_side_take(s->web)) add_connection(s, c.fd, c.source, now, c.farewell);
 }
 
 // ---- output ----
@@ -431,6 +440,24 @@ static int open_listener(Server* s) {
   return 0;
 }
 
+// With --http, the web side: its wake-up descriptor in the loop's set, and
+// the board as it is.
+static int start_web_side(Server* s) {
+  if (s->options.http_port < 0) return 1;
+  s->web = web_side_start(&s->options, &s->metrics);
+  if (!s->web) return 0;
+  epoll_event ev = {};
+  ev.events = EPOLLIN;
+  ev.data.ptr = &s->web;
+  if (epoll_ctl(s->epoll_fd, EPOLL_CTL_ADD, web_side_wakeup_fd(s->web), &ev) != 0) {
+    server_log("error: cannot set up the web side's connections: %s", strerror(errno));
+    return 0;
+  }
+  web_side_board(s->web, s->board.file, s->board.written, s->board.commands);
+  s->roster_seen = s->relay.roster_changes - 1;  // the first iteration's end publishes the roster
+  return 1;
+}
+
 int server_start(Server* s, const ServerOptions& options) {
   s->options = options;
   // Hundreds of users need hundreds of descriptors: take what the system allows.
@@ -456,7 +483,7 @@ int server_start(Server* s, const ServerOptions& options) {
   if (!board_open(&s->board, options.board_path, options.sync)) return 0;
   relay_init(&s->relay, &s->options, &s->board);
   if (!open_listener(s)) return 0;
-  if (!server_watch_start(s)) return 0;
+  if (!start_web_side(s)) return 0;
   // Without these the server would run deaf to connections or to its stop signals.
   epoll_event ev = {};
   ev.events = EPOLLIN;
@@ -493,19 +520,60 @@ static void read_signals(Server* s) {
   }
 }
 
+// The board is written: the metrics and the web side get what is about to
+// be acknowledged and the users present, before any acknowledgement leaves.
+static void publish_written(Server* s) {
+  Relay* r = &s->relay;
+  ServerMetrics* m = &s->metrics;
+  metrics_add(&m->relayed, r->relayed);
+  metrics_add(&m->restarts, r->restarts);
+  metrics_add(&m->acknowledged, r->acks);
+  s->acks_sending += r->acks;
+  r->relayed = r->restarts = r->acks = 0;
+  m->users.store(r->user_count, std::memory_order_relaxed);
+  m->board_bytes.store(int64_t(board_size(&s->board)), std::memory_order_relaxed);
+  m->board_commands.store(int64_t(s->board.commands), std::memory_order_relaxed);
+  if (!s->web) return;
+  web_side_board(s->web, s->board.file, s->board.written, s->board.commands);
+  if (s->roster_seen == r->roster_changes) return;
+  s->roster_seen = r->roster_changes;
+  std::vector<std::string> names;
+  for (int id = 1; id <= MAX_USERS; id++)
+    if (r->users[id]) names.push_back(r->users[id]->name);
+  web_side_users(s->web, std::move(names));
+}
+
+// After the closed connections of the iteration are gone: the connections
+// and the acknowledgement latency.
+static void count_iteration(Server* s, double iteration_start) {
+  s->metrics.connections.store(int64_t(s->clients.size()), std::memory_order_relaxed);
+  // Acknowledgements held back while the board cannot be written count from
+  // the iteration that read their commands.
+  if (s->acks_since == 0 && (s->relay.acks > 0 || s->acks_sending > 0)) s->acks_since = iteration_start;
+  if (s->acks_sending == 0) return;
+  metrics_latency(&s->metrics, s->acks_sending, now_seconds() - s->acks_since);
+  s->acks_sending = 0;
+  s->acks_since = 0;
+}
+
+// Every loop iteration ends so: nothing is sent before the commands it
+// acknowledges are in the board file.
+static void end_iteration(Server* s, double now) {
+  if (board_flush(&s->board)) {
+    publish_written(s);
+    send_all(s, now);
+  }
+  free_closed(s);
+  count_iteration(s, now);
+}
+
 // While the board cannot be written nothing may be acknowledged, so nothing
 // is read either: the users' commands wait in their sockets, and the server
 // only retries the write, once a second, and listens for its stop signals.
 static void wait_for_the_board(Server* s) {
   pollfd p = {s->signal_fd, POLLIN, 0};
   if (poll(&p, 1, 1000) > 0) read_signals(s);
-  double now = now_seconds();
-  if (board_flush(&s->board)) {
-    server_watch_written(s);
-    send_all(s, now);
-  }
-  free_closed(s);
-  server_watch_update(s, now);
+  end_iteration(s, now_seconds());
 }
 
 void server_run(Server* s) {
@@ -529,8 +597,8 @@ void server_run(Server* s) {
         accept_clients(s, now);
       } else if (tag == &s->signal_fd) {
         read_signals(s);
-      } else if (tag == &s->bridge) {
-        server_watch_bridged(s, now);
+      } else if (tag == &s->web) {
+        take_bridged(s, now);
       } else {
         Client* c = static_cast<Client*>(tag);
         if (c->closed) continue;
@@ -539,18 +607,13 @@ void server_run(Server* s) {
       }
     }
     check_timers(s, now);
-    // Nothing is sent before the commands it acknowledges are in the board file.
-    if (board_flush(&s->board)) {
-      server_watch_written(s);
-      send_all(s, now);
-    }
-    free_closed(s);
-    server_watch_update(s, now);
+    end_iteration(s, now);
   }
 }
 
 void server_stop(Server* s) {
-  server_watch_stop(s);
+  web_side_stop(s->web);
+  s->web = nullptr;
   if (s->board.file) {
     if (board_flush(&s->board)) {
       // Last words to whoever still reads, without waiting for anyone.

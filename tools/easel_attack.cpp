@@ -12,69 +12,68 @@
 #include <vector>
 
 #include "attacks.h"
+#include "base/command_line.h"
 
-static void usage() {
-  printf(
+// The options into after (and before's server) and the attacks chosen.
+static int parse_options(AttackSetup* after, AttackSetup* before, std::vector<const NamedAttack*>* chosen, int argc,
+                         char** argv, int* status) {
+  std::string attacks = "\nAttacks:\n";
+  for (int i = 0; i < ATTACK_COUNT; i++) {
+    char line[160];
+    snprintf(line, sizeof line, "  %-12s %s\n", ATTACKS[i].name, ATTACKS[i].what);
+    attacks += line;
+  }
+  CLI::App app(
       "Usage: easel-attack --server PATH [OPTION]...\n"
       "Starts the server on a free port of 127.0.0.1 for each attack, attacks it\n"
       "from 127.9.0.1 and other loopback addresses while four painters paint, and\n"
-      "prints what each attack cost the painters and what the attacker got.\n"
-      "\n"
-      "  --server PATH          the server to attack\n"
-      "  --before PATH          an earlier server, attacked too, side by side (given\n"
-      "                         the /motd password on its command line, as such\n"
-      "                         servers took it)\n"
-      "  --attack NAME          one of the attacks below; may be repeated (default:\n"
-      "                         every attack)\n"
-      "  --seconds S            length of the timed attacks (default 10)\n"
-      "  --board-mib N          size of the large board (default 17.6)\n"
-      "  --address-space BYTES  RLIMIT_AS of the server under the hostile HTTP\n"
-      "                         requests (default none)\n"
-      "\nAttacks:\n");
-  for (int i = 0; i < ATTACK_COUNT; i++) printf("  %-12s %s\n", ATTACKS[i].name, ATTACKS[i].what);
+      "prints what each attack cost the painters and what the attacker got.\n",
+      "easel-attack");
+  app.formatter(std::make_shared<HelpLayout>(25));
+  app.footer(attacks);
+  auto value = [&](const char* name, const char* value_name, const char* description,
+                   std::function<void(const std::string&)> set) {
+    app.add_option_function<std::string>(name, set, description)->option_text(value_name)->trigger_on_parse();
+  };
+  value("--server", "PATH", "the server to attack", [after](const std::string& v) { after->server = v; });
+  value("--before", "PATH",
+        "an earlier server, attacked too, side by side (given\n"
+        "the /motd password on its command line, as such\n"
+        "servers took it)",
+        [before](const std::string& v) { before->server = v; });
+  value("--attack", "NAME", "one of the attacks below; may be repeated (default:\nevery attack)",
+        [chosen](const std::string& v) {
+          const NamedAttack* found = attack_named(v.c_str());
+          if (!found) throw CLI::ValidationError("no attack '" + v + "'; try --help");
+          chosen->push_back(found);
+        });
+  value("--seconds", "S", "length of the timed attacks (default 10)",
+        [after](const std::string& v) { after->seconds = atof(v.c_str()); });
+  value("--board-mib", "N", "size of the large board (default 17.6)",
+        [after](const std::string& v) { after->board_bytes = size_t(atof(v.c_str()) * 1e6); });
+  value("--address-space", "BYTES", "RLIMIT_AS of the server under the hostile HTTP\nrequests (default none)",
+        [after](const std::string& v) { after->address_space = atol(v.c_str()); });
+  add_help_flag(&app);
+  auto report = [](CommandLineMistake mistake, const std::string& text) {
+    if (mistake == UNKNOWN_OPTION)
+      fprintf(stderr, "easel-attack: unknown option %s; try --help\n", text.c_str());
+    else if (mistake == MISSING_VALUE)
+      fprintf(stderr, "easel-attack: %s needs a value; try --help\n", text.c_str());
+    else
+      fprintf(stderr, "easel-attack: %s\n", text.c_str());
+  };
+  if (!command_line_parse(&app, argc, argv, status, report)) return 0;
+  if (!after->server.empty() && after->seconds > 0 && after->seconds <= 600) return 1;
+  report(INVALID_VALUE, "bad arguments; try --help");
+  *status = 2;
+  return 0;
 }
 
 int main(int argc, char** argv) {
   AttackSetup after, before;
   std::vector<const NamedAttack*> chosen;
-  for (int i = 1; i < argc; i++) {
-    std::string a = argv[i];
-    const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
-    if (a == "--help") {
-      usage();
-      return 0;
-    }
-    if (!v) {
-      fprintf(stderr, "easel-attack: %s needs a value; try --help\n", a.c_str());
-      return 2;
-    }
-    i++;
-    if (a == "--server") {
-      after.server = v;
-    } else if (a == "--before") {
-      before.server = v;
-    } else if (a == "--attack") {
-      const NamedAttack* found = attack_named(v);
-      if (!found) {
-        fprintf(stderr, "easel-attack: no attack '%s'; try --help\n", v);
-        return 2;
-      }
-      chosen.push_back(found);
-    } else if (a == "--seconds") {
-      after.seconds = atof(v);
-    } else if (a == "--board-mib") {
-      after.board_bytes = size_t(atof(v) * 1e6);
-    } else if (a == "--address-space") {
-      after.address_space = atol(v);
-    } else {
-      fprintf(stderr, "easel-attack: unknown option %s; try --help\n", a.c_str());
-      return 2;
-    }
-  }
-  if (after.server.empty() || after.seconds <= 0 || after.seconds > 600) {
-    fprintf(stderr, "easel-attack: bad arguments; try --help\n");
-    return 2;
-  }
+  int status = 0;
+  if (!parse_options(&after, &before, &chosen, argc, argv, &status)) return status;
   std::string before_server = before.server;
   before = after;
   before.server = before_server;
@@ -88,7 +87,6 @@ int main(int argc, char** argv) {
     setrlimit(RLIMIT_NOFILE, &files);
   }
   signal(SIGPIPE, SIG_IGN);
-  int status = 0;
   for (const NamedAttack* attack : chosen) {
     printf("== %s: %s\n", attack->name, attack->what);
     fflush(stdout);

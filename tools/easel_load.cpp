@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "base/command_line.h"
 #include "net/command.h"
 #include "net/draw_cost.h"
 #include "net/message.h"
@@ -161,75 +162,65 @@ static void measure_drawing(const std::vector<Received>& frames, double* all, do
   image_destroy(&canvas);
 }
 
-static int parse_options(LoadOptions* o, int argc, char** argv) {
-  for (int i = 1; i < argc; i++) {
-    std::string a = argv[i];
-    if (a == "--dear") {
-      o->dear = true;
-      continue;
-    }
-    if (a == "--help") {
-      printf(
-          "Usage: easel-load [OPTION]...\n"
-          "Connects users to an easel-server on the loopback interface, each from a\n"
-          "loopback address of its own (127.40.x.y), who paint for a bounded time, and\n"
-          "reports the relayed frames received per second, the acknowledgement latency\n"
-          "of the strokes (median, 99th percentile, maximum), and the drawing cost per\n"
-          "second of the commands one painter received: as the server estimates it, and\n"
-          "measured by drawing them afterwards.\n"
-          "\n"
-          "  --clients N     users who paint (default 10)\n"
-          "  --seconds S     how long they paint (default 10)\n"
-          "  --rate R        strokes a second each (default 5; 0: as fast as the server\n"
-          "                  acknowledges, W strokes in flight)\n"
-          "  --window W      strokes in flight at --rate 0 and of flooders (default 8)\n"
-          "  --flooders K    K more users who send as fast as they are acknowledged;\n"
-          "                  their strokes are counted apart and left out of the latency\n"
-          "  --dear          the flooders send the dearest commands the server accepts\n"
-          "  --server PATH   starts that server on a free port with a fresh board (with\n"
-          "                  --rate 0 --draw-budget 0 --draw-total 0 when R is 0) and\n"
-          "                  stops it afterwards\n"
-          "  --host ADDRESS  the server's loopback address otherwise (default 127.0.0.1)\n"
-          "  --port P        and its port (default 2020)\n"
-          "  --seed N        seed of the strokes' paths (default 1)\n"
-          "  --web-clients N N browser users more who paint over the server's WebSocket,\n"
-          "                  one stroke a message at R strokes a second (5 when R is 0),\n"
-          "                  each from a loopback address of its own (127.41.x.y); their\n"
-          "                  latency is reported apart\n"
-          "  --http-port P   the server's --http port for them (with --server, the one\n"
-          "                  of the server started, which then gets --http 0)\n");
-      exit(0);
-    }
-    if (i + 1 >= argc) return 0;
-    const char* v = argv[++i];
-    if (a == "--clients")
-      o->clients = atoi(v);
-    else if (a == "--seconds")
-      o->seconds = atof(v);
-    else if (a == "--rate")
-      o->rate = atof(v);
-    else if (a == "--window")
-      o->window = atoi(v);
-    else if (a == "--flooders")
-      o->flooders = atoi(v);
-    else if (a == "--port")
-      o->port = atoi(v);
-    else if (a == "--host")
-      o->host = v;
-    else if (a == "--server")
-      o->server = v;
-    else if (a == "--seed")
-      o->seed = uint32_t(strtoul(v, nullptr, 10));
-    else if (a == "--web-clients")
-      o->web_clients = atoi(v);
-    else if (a == "--http-port")
-      o->http_port = atoi(v);
-    else
-      return 0;
-  }
-  return o->clients >= 1 && o->clients + o->flooders <= 1000 && o->flooders >= 0 &&
-         o->web_clients >= 0 && o->web_clients <= 500 &&
-         o->seconds > 0 && o->seconds <= 600 && o->rate >= 0 && o->window >= 1;
+// The options, as atoi and atof read them; the bounds are checked once all are read.
+static int parse_options(LoadOptions* o, int argc, char** argv, int* status) {
+  CLI::App app(
+      "Usage: easel-load [OPTION]...\n"
+      "Connects users to an easel-server on the loopback interface, each from a\n"
+      "loopback address of its own (127.40.x.y), who paint for a bounded time, and\n"
+      "reports the relayed frames received per second, the acknowledgement latency\n"
+      "of the strokes (median, 99th percentile, maximum), and the drawing cost per\n"
+      "second of the commands one painter received: as the server estimates it, and\n"
+      "measured by drawing them afterwards.\n",
+      "easel-load");
+  app.formatter(std::make_shared<HelpLayout>(18));
+  auto value = [&](const char* name, const char* value_name, const char* description,
+                   std::function<void(const char*)> set) {
+    app.add_option_function<std::string>(name, [set](const std::string& v) { set(v.c_str()); }, description)
+        ->option_text(value_name);
+  };
+  value("--clients", "N", "users who paint (default 10)", [o](const char* v) { o->clients = atoi(v); });
+  value("--seconds", "S", "how long they paint (default 10)", [o](const char* v) { o->seconds = atof(v); });
+  value("--rate", "R",
+        "strokes a second each (default 5; 0: as fast as the server\nacknowledges, W strokes in flight)",
+        [o](const char* v) { o->rate = atof(v); });
+  value("--window", "W", "strokes in flight at --rate 0 and of flooders (default 8)",
+        [o](const char* v) { o->window = atoi(v); });
+  value("--flooders", "K",
+        "K more users who send as fast as they are acknowledged;\n"
+        "their strokes are counted apart and left out of the latency",
+        [o](const char* v) { o->flooders = atoi(v); });
+  app.add_flag_callback("--dear", [o] { o->dear = true; },
+                        "the flooders send the dearest commands the server accepts");
+  value("--server", "PATH",
+        "starts that server on a free port with a fresh board (with\n"
+        "--rate 0 --draw-budget 0 --draw-total 0 when R is 0) and\n"
+        "stops it afterwards",
+        [o](const char* v) { o->server = v; });
+  value("--host", "ADDRESS", "the server's loopback address otherwise (default 127.0.0.1)",
+        [o](const char* v) { o->host = v; });
+  value("--port", "P", "and its port (default 2020)", [o](const char* v) { o->port = atoi(v); });
+  value("--seed", "N", "seed of the strokes' paths (default 1)",
+        [o](const char* v) { o->seed = uint32_t(strtoul(v, nullptr, 10)); });
+  value("--web-clients", "N",
+        "N browser users more who paint over the server's WebSocket,\n"
+        "one stroke a message at R strokes a second (5 when R is 0),\n"
+        "each from a loopback address of its own (127.41.x.y); their\n"
+        "latency is reported apart",
+        [o](const char* v) { o->web_clients = atoi(v); });
+  value("--http-port", "P",
+        "the server's --http port for them (with --server, the one\n"
+        "of the server started, which then gets --http 0)",
+        [o](const char* v) { o->http_port = atoi(v); });
+  add_help_flag(&app);
+  auto bad = [](CommandLineMistake, const std::string&) { fprintf(stderr, "easel-load: bad arguments; try --help\n"); };
+  if (!command_line_parse(&app, argc, argv, status, bad)) return 0;
+  if (o->clients >= 1 && o->clients + o->flooders <= 1000 && o->flooders >= 0 && o->web_clients >= 0 &&
+      o->web_clients <= 500 && o->seconds > 0 && o->seconds <= 600 && o->rate >= 0 && o->window >= 1)
+    return 1;
+  bad(INVALID_VALUE, "");
+  *status = 2;
+  return 0;
 }
 
 static bool flush_output(User* u) {
@@ -241,52 +232,40 @@ static bool flush_output(User* u) {
   return true;
 }
 
-int main(int argc, char** argv) {
-  LoadOptions o;
-  if (!parse_options(&o, argc, argv)) {
-    fprintf(stderr, "easel-load: bad arguments; try --help\n");
-    return 2;
+// With --server, that server started for the run (its ports in o).
+static int start_server(LoadOptions* o, ServerProcess* server) {
+  if (o->server.empty()) return 1;
+  std::vector<std::string> extra;
+  if (o->rate == 0) extra = {"--rate", "0", "--draw-budget", "0", "--draw-total", "0"};
+  if (o->web_clients > 0) extra.insert(extra.end(), {"--http", "0"});
+  if (!server_process_open(server, o->server) || !server_process_start(server, extra) ||
+      (o->web_clients > 0 && (o->http_port = server_process_web_port(server)) == 0)) {
+    fprintf(stderr, "easel-load: cannot start %s\n", o->server.c_str());
+    return 0;
   }
-  in_addr address;
-  if (inet_pton(AF_INET, o.host.c_str(), &address) != 1 || (ntohl(address.s_addr) >> 24) != 127) {
-    fprintf(stderr, "easel-load: only loopback addresses (127.x.x.x) are allowed\n");
-    return 2;
-  }
-  signal(SIGPIPE, SIG_IGN);
-  ServerProcess server;
-  if (!o.server.empty()) {
-    std::vector<std::string> extra;
-    if (o.rate == 0) extra = {"--rate", "0", "--draw-budget", "0", "--draw-total", "0"};
-    if (o.web_clients > 0) extra.insert(extra.end(), {"--http", "0"});
-    if (!server_process_open(&server, o.server) || !server_process_start(&server, extra) ||
-        (o.web_clients > 0 && (o.http_port = server_process_web_port(&server)) == 0)) {
-      server_process_close(&server);
-      fprintf(stderr, "easel-load: cannot start %s\n", o.server.c_str());
-      return 1;
-    }
-    o.port = server.port;
-  }
-  WebLoad* web = nullptr;
-  if (o.web_clients > 0) {
-    web = web_load_start(o.http_port, o.web_clients, o.rate, o.seed, [](uint32_t* state, int id) {
-      Random r = {*state};
-      std::vector<uint8_t> stroke = make_stroke(&r, id);
-      *state = r.state;
-      return stroke;
-    });
-    if (!web_load_logged_in(web, 30)) {
-      fprintf(stderr, "easel-load: the browser users could not log in on port %d\n", o.http_port);
-      web_load_finish(web, 0);
-      server_process_close(&server);
-      return 1;
-    }
-  }
+  o->port = server->port;
+  return 1;
+}
 
-  Random random = {o.seed ? o.seed : 1};
-  int epoll_fd = epoll_create1(0);
-  std::vector<User> users(size_t(o.clients + o.flooders));
-  for (size_t i = 0; i < users.size(); i++) {
-    User& u = users[i];
+// The browser users, logged in; 0 when they could not be.
+static int start_web_users(const LoadOptions& o, WebLoad** web) {
+  if (o.web_clients == 0) return 1;
+  *web = web_load_start(o.http_port, o.web_clients, o.rate, o.seed, [](uint32_t* state, int id) {
+    Random r = {*state};
+    std::vector<uint8_t> stroke = make_stroke(&r, id);
+    *state = r.state;
+    return stroke;
+  });
+  if (web_load_logged_in(*web, 30)) return 1;
+  fprintf(stderr, "easel-load: the browser users could not log in on port %d\n", o.http_port);
+  web_load_finish(*web, 0);
+  return 0;
+}
+
+// Every user connected from an address of its own and its login sent.
+static int connect_users(const LoadOptions& o, in_addr address, int epoll_fd, std::vector<User>* users) {
+  for (size_t i = 0; i < users->size(); i++) {
+    User& u = (*users)[i];
     u.flooder = int(i) >= o.clients;
     u.fd = socket(AF_INET, SOCK_STREAM, 0);
     // Every user is a host of its own: the server's limits are per source address.
@@ -297,9 +276,8 @@ int main(int argc, char** argv) {
     a.sin_addr = address;
     if (bind(u.fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
         connect(u.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-      fprintf(stderr, "easel-load: cannot connect to %s:%d: %s\n", o.host.c_str(), o.port,
-              strerror(errno));
-      return 1;
+      fprintf(stderr, "easel-load: cannot connect to %s:%d: %s\n", o.host.c_str(), o.port, strerror(errno));
+      return 0;
     }
     int one = 1;
     setsockopt(u.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -317,115 +295,145 @@ int main(int argc, char** argv) {
     ev.data.u32 = uint32_t(i);
     epoll_ctl(epoll_fd, EPOLL_CTL_ADD, u.fd, &ev);
   }
+  return 1;
+}
 
+// One run of painting: the users, and what they measured.
+struct Run {
+  LoadOptions o;
+  std::vector<User> users;
+  Random random;
+  WebLoad* web = nullptr;
   std::vector<double> latencies;
   // The drawing commands the first painter received while the others painted.
   std::vector<Received> received;
   double received_cost = 0, flood_cost = 0;
   long relayed = 0;
   int logged_in = 0;
-  double start = 0, stop_sending = 0, give_up = now_seconds() + 30;
+  double start = 0, stop_sending = 0, give_up = 0;
   bool failed = false;
+};
+
+// Once every user is in: the painting starts, the users' first strokes
+// spread over one period.
+static void begin_painting(Run* run, double now) {
+  run->start = now;
+  run->stop_sending = now + run->o.seconds;
+  run->give_up = run->stop_sending + 10;
+  if (run->web) web_load_paint(run->web, run->start, run->stop_sending);
+  for (User& u : run->users)
+    u.next_send = now + (run->o.rate > 0 ? (run->random.next() % 1000) / 1000.0 / run->o.rate : 0);
+}
+
+// Each user's strokes due now; the strokes in flight that are waited for.
+static long send_strokes(Run* run, double now) {
+  const LoadOptions& o = run->o;
+  bool sending = run->start > 0 && now < run->stop_sending;
+  long outstanding = 0;
+  for (User& u : run->users) {
+    bool paced = o.rate > 0 && !u.flooder;
+    while (sending && u.logged_in && (paced ? now >= u.next_send : int(u.in_flight.size()) < o.window)) {
+      std::vector<uint8_t> stroke =
+          u.flooder && o.dear ? make_dear_stroke(&run->random, u.id) : make_stroke(&run->random, u.id);
+      u.output.insert(u.output.end(), stroke.begin(), stroke.end());
+      u.in_flight.push_back(now);
+      u.sent++;
+      if (paced) u.next_send += 1 / o.rate;
+    }
+    if (!flush_output(&u)) run->failed = true;
+    // The dearest commands may wait long for their budget: not waited for.
+    if (!(u.flooder && o.dear)) outstanding += long(u.in_flight.size());
+  }
+  return outstanding;
+}
+
+// A drawing command the first user received: its cost, and whether a flooder sent it.
+static void count_received(Run* run, const uint8_t* frame, size_t size) {
+  int type = frame[0];
+  double cost = draw_cost(type, frame + 3, size - 3);
+  run->received_cost += cost;
+  bool flooder = false;
+  for (int f = run->o.clients; f < int(run->users.size()); f++)
+    flooder = flooder || run->users[size_t(f)].id == frame[3];
+  if (flooder) run->flood_cost += cost;
+  run->received.push_back({std::vector<uint8_t>(frame, frame + size), flooder});
+}
+
+static void take_frame(Run* run, User* u, const uint8_t* frame, size_t size, double now) {
+  int type = frame[0];
+  if (type == MSG_LOGIN && !u->logged_in) {
+    u->id = frame[3];
+  } else if (type == MSG_ACCEPTED) {
+    if (!u->logged_in) {
+      u->logged_in = true;
+      run->logged_in++;
+    } else if (!u->in_flight.empty()) {
+      if (!u->flooder) run->latencies.push_back(now - u->in_flight.front());
+      u->in_flight.pop_front();
+      u->acknowledged++;
+    }
+  } else if (command_layout(type) && run->start > 0) {
+    run->relayed++;
+    if (u == &run->users[0] && size > 3) count_received(run, frame, size);
+  }
+}
+
+static void read_user(Run* run, size_t index, double now) {
+  User& u = run->users[index];
+  uint8_t block[65536];
+  ssize_t got;
+  while ((got = recv(u.fd, block, sizeof block, 0)) > 0) u.input.insert(u.input.end(), block, block + got);
+  if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+    fprintf(stderr, "easel-load: the server closed user %d\n", int(index));
+    run->failed = true;
+  }
+  size_t at = 0, size;
+  while ((size = frame_complete_size(u.input.data() + at, u.input.size() - at)) > 0) {
+    take_frame(run, &u, u.input.data() + at, size, now);
+    at += size;
+  }
+  u.input.erase(u.input.begin(), u.input.begin() + long(at));
+}
+
+// Paints until every stroke waited for is acknowledged, a connection fails or time is up.
+static void paint(Run* run, int epoll_fd) {
+  run->give_up = now_seconds() + 30;
   epoll_event events[256];
   for (;;) {
     double now = now_seconds();
-    if (logged_in == int(users.size()) && start == 0) {
-      start = now;
-      stop_sending = start + o.seconds;
-      give_up = stop_sending + 10;
-      if (web) web_load_paint(web, start, stop_sending);
-      // Spread the users' first strokes over one period.
-      for (User& u : users)
-        u.next_send = start + (o.rate > 0 ? (random.next() % 1000) / 1000.0 / o.rate : 0);
-    }
-    bool sending = start > 0 && now < stop_sending;
-    long outstanding = 0;
-    for (User& u : users) {
-      bool paced = o.rate > 0 && !u.flooder;
-      while (sending && u.logged_in &&
-             (paced ? now >= u.next_send : int(u.in_flight.size()) < o.window)) {
-        std::vector<uint8_t> stroke = u.flooder && o.dear ? make_dear_stroke(&random, u.id)
-                                                          : make_stroke(&random, u.id);
-        u.output.insert(u.output.end(), stroke.begin(), stroke.end());
-        u.in_flight.push_back(now);
-        u.sent++;
-        if (paced) u.next_send += 1 / o.rate;
-      }
-      if (!flush_output(&u)) failed = true;
-      // The dearest commands may wait long for their budget: not waited for.
-      if (!(u.flooder && o.dear)) outstanding += long(u.in_flight.size());
-    }
-    if (failed || now > give_up || (start > 0 && !sending && outstanding == 0)) break;
+    if (run->logged_in == int(run->users.size()) && run->start == 0) begin_painting(run, now);
+    long outstanding = send_strokes(run, now);
+    bool sending = run->start > 0 && now < run->stop_sending;
+    if (run->failed || now > run->give_up || (run->start > 0 && !sending && outstanding == 0)) return;
     double wait = 0.05;
-    if (sending && o.rate > 0)
-      for (const User& u : users)
+    if (sending && run->o.rate > 0)
+      for (const User& u : run->users)
         if (!u.flooder) wait = std::min(wait, u.next_send - now);
     int n = epoll_wait(epoll_fd, events, 256, std::max(0, int(wait * 1000)));
     now = now_seconds();
-    for (int k = 0; k < n; k++) {
-      User& u = users[events[k].data.u32];
-      uint8_t block[65536];
-      ssize_t got;
-      while ((got = recv(u.fd, block, sizeof block, 0)) > 0)
-        u.input.insert(u.input.end(), block, block + got);
-      if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
-        fprintf(stderr, "easel-load: the server closed user %d\n", int(events[k].data.u32));
-        failed = true;
-      }
-      size_t at = 0, size;
-      while ((size = frame_complete_size(u.input.data() + at, u.input.size() - at)) > 0) {
-        int type = u.input[at];
-        if (type == MSG_LOGIN && !u.logged_in) {
-          u.id = u.input[at + 3];
-        } else if (type == MSG_ACCEPTED) {
-          if (!u.logged_in) {
-            u.logged_in = true;
-            logged_in++;
-          } else if (!u.in_flight.empty()) {
-            if (!u.flooder) latencies.push_back(now - u.in_flight.front());
-            u.in_flight.pop_front();
-            u.acknowledged++;
-          }
-        } else if (command_layout(type) && start > 0) {
-          relayed++;
-          if (&u == &users[0] && size > 3) {
-            double cost = draw_cost(type, &u.input[at + 3], size - 3);
-            received_cost += cost;
-            bool flooder = false;
-            for (int f = o.clients; f < int(users.size()); f++)
-              flooder = flooder || users[size_t(f)].id == u.input[at + 3];
-            if (flooder) flood_cost += cost;
-            received.push_back({std::vector<uint8_t>(u.input.begin() + long(at),
-                                                     u.input.begin() + long(at + size)),
-                                flooder});
-          }
-        }
-        at += size;
-      }
-      u.input.erase(u.input.begin(), u.input.begin() + long(at));
-    }
+    for (int k = 0; k < n; k++) read_user(run, events[k].data.u32, now);
   }
-  double elapsed = now_seconds() - start;
-  WebLoadResult web_result;
-  if (web) web_result = web_load_finish(web, give_up);
+}
 
+static double percentile_of(const std::vector<double>& all, double p) {
+  if (all.empty()) return 0.0;
+  size_t i = size_t(std::ceil(p * double(all.size()))) - 1;
+  return all[std::min(i, all.size() - 1)] * 1000;
+}
+
+// What the run measured; 1 when every stroke waited for was acknowledged.
+static int report(Run* run, double elapsed, WebLoadResult* web_result) {
+  const LoadOptions& o = run->o;
   long sent = 0, acknowledged = 0, flood_sent = 0, held = 0;
-  for (User& u : users) {
+  for (const User& u : run->users) {
     sent += u.sent;
     acknowledged += u.acknowledged;
     if (u.flooder) flood_sent += u.sent;
     if (u.flooder && o.dear) held += long(u.in_flight.size());
-    close(u.fd);
   }
-  close(epoll_fd);
+  std::vector<double>& latencies = run->latencies;
   std::sort(latencies.begin(), latencies.end());
-  std::sort(web_result.latencies.begin(), web_result.latencies.end());
-  auto percentile_of = [](const std::vector<double>& all, double p) {
-    if (all.empty()) return 0.0;
-    size_t i = size_t(std::ceil(p * double(all.size()))) - 1;
-    return all[std::min(i, all.size() - 1)] * 1000;
-  };
-  auto percentile = [&](double p) { return percentile_of(latencies, p); };
+  std::sort(web_result->latencies.begin(), web_result->latencies.end());
   char pace[80];
   if (o.rate > 0)
     snprintf(pace, sizeof pace, "%g strokes/s each", o.rate);
@@ -437,30 +445,58 @@ int main(int argc, char** argv) {
   if (o.flooders > 0)
     printf("of them by %d flooding users: %ld (%.0f per second each)\n", o.flooders, flood_sent,
            double(flood_sent) / elapsed / o.flooders);
-  printf("relayed frames received: %ld, %.0f per second\n", relayed,
-         elapsed > 0 ? double(relayed) / elapsed : 0.0);
+  printf("relayed frames received: %ld, %.0f per second\n", run->relayed,
+         elapsed > 0 ? double(run->relayed) / elapsed : 0.0);
   printf("acknowledgement latency%s: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
-         o.flooders > 0 ? " of the others" : "", percentile(0.5), percentile(0.99),
+         o.flooders > 0 ? " of the others" : "", percentile_of(latencies, 0.5), percentile_of(latencies, 0.99),
          latencies.empty() ? 0.0 : latencies.back() * 1000);
-  if (web)
+  if (run->web)
     printf("browser users %d on the WebSocket: strokes sent %ld, acknowledged %ld, latency median "
            "%.3f ms, p99 %.3f ms, max %.3f ms\n",
-           o.web_clients, web_result.sent, web_result.acknowledged,
-           percentile_of(web_result.latencies, 0.5), percentile_of(web_result.latencies, 0.99),
-           web_result.latencies.empty() ? 0.0 : web_result.latencies.back() * 1000);
+           o.web_clients, web_result->sent, web_result->acknowledged,
+           percentile_of(web_result->latencies, 0.5), percentile_of(web_result->latencies, 0.99),
+           web_result->latencies.empty() ? 0.0 : web_result->latencies.back() * 1000);
   double drawn = 0, drawn_flood = 0;
-  measure_drawing(received, &drawn, &drawn_flood);
+  measure_drawing(run->received, &drawn, &drawn_flood);
   if (elapsed > 0)
     printf("drawing cost reaching one painter: estimated %.1f ms/s (%.1f from the flooders), "
            "drawn in %.1f ms/s of CPU (%.1f for the flooders')\n",
-           received_cost / 1000 / elapsed, flood_cost / 1000 / elapsed, drawn * 1000 / elapsed,
+           run->received_cost / 1000 / elapsed, run->flood_cost / 1000 / elapsed, drawn * 1000 / elapsed,
            drawn_flood * 1000 / elapsed);
+  return acknowledged + held == sent && web_result->acknowledged == web_result->sent;
+}
+
+int main(int argc, char** argv) {
+  Run run;
+  LoadOptions& o = run.o;
+  int status = 0;
+  if (!parse_options(&o, argc, argv, &status)) return status;
+  in_addr address;
+  if (inet_pton(AF_INET, o.host.c_str(), &address) != 1 || (ntohl(address.s_addr) >> 24) != 127) {
+    fprintf(stderr, "easel-load: only loopback addresses (127.x.x.x) are allowed\n");
+    return 2;
+  }
+  signal(SIGPIPE, SIG_IGN);
+  ServerProcess server;
+  if (!start_server(&o, &server) || !start_web_users(o, &run.web)) {
+    server_process_close(&server);
+    return 1;
+  }
+  run.random = {o.seed ? o.seed : 1};
+  int epoll_fd = epoll_create1(0);
+  run.users.resize(size_t(o.clients + o.flooders));
+  if (!connect_users(o, address, epoll_fd, &run.users)) return 1;
+  paint(&run, epoll_fd);
+  double elapsed = now_seconds() - run.start;
+  WebLoadResult web_result;
+  if (run.web) web_result = web_load_finish(run.web, run.give_up);
+  for (User& u : run.users) close(u.fd);
+  close(epoll_fd);
+  bool complete = report(&run, elapsed, &web_result);
   server_process_stop(&server);
   server_process_close(&server);
-  failed = failed || web_result.failed;
-  if (failed || acknowledged + held != sent || web_result.acknowledged != web_result.sent) {
-    fprintf(stderr, "easel-load: %s\n",
-            failed ? "a connection failed" : "acknowledgements missing");
+  if (run.failed || web_result.failed || !complete) {
+    fprintf(stderr, "easel-load: %s\n", run.failed || web_result.failed ? "a connection failed" : "acknowledgements missing");
     return 1;
   }
   return 0;

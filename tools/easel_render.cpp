@@ -19,7 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "net/command.h"
+#include "base/command_line.h"
+#include "net/command_run.h"
 #include "net/message.h"
 #include "paint/bmp_file.h"
 #include "paint/canvas.h"
@@ -32,16 +33,6 @@ constexpr int STATUS_OK = 0;
 constexpr int STATUS_FAILED = 2;
 
 enum class Format { PNG, BMP };
-
-void usage(FILE* out = stderr) {
-  fprintf(out,
-          "Usage: easel-render BOARD OUT [--background paper|white|FILE.bmp]\n"
-          "  or:  easel-render BOARD VIDEO --timelapse [--seconds 20] [--fps 30] [--lossless]\n"
-          "  BOARD  board file: protocol frames one after another\n"
-          "  OUT    picture to write, .png or .bmp\n"
-          "  VIDEO  video of the board growing, written by ffmpeg (e.g. .mp4); frames are\n"
-          "         spaced by command count and the last second holds the finished picture\n");
-}
 
 bool ends_with_ignoring_case(const std::string& s, const char* suffix) {
   size_t n = strlen(suffix);
@@ -221,52 +212,66 @@ bool parse_number(const char* text, double low, double high, double* out) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// What the command line asks for.
+struct RenderOptions {
   std::vector<std::string> positional;
   std::string background = "paper";
   bool timelapse = false;
   Timelapse t;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    bool valued = arg == "--background" || arg == "--seconds" || arg == "--fps";
-    if (valued && i + 1 >= argc) {
-      fprintf(stderr, "easel-render: %s needs a value\n", arg.c_str());
-      usage();
-      return STATUS_FAILED;
-    }
-    double number = 0;
-    if (arg == "--background") {
-      background = argv[++i];
-    } else if (arg.rfind("--background=", 0) == 0) {
-      background = arg.substr(strlen("--background="));
-    } else if (arg == "--timelapse") {
-      timelapse = true;
-    } else if (arg == "--lossless") {
-      t.lossless = true;
-    } else if (arg == "--seconds" || arg == "--fps") {
-      if (!parse_number(argv[++i], arg == "--fps" ? 1 : 0.1, arg == "--fps" ? 240 : 36000,
-                        &number) ||
-          (arg == "--fps" && number != std::floor(number))) {
-        fprintf(stderr, "easel-render: %s needs a number in range\n", arg.c_str());
-        return STATUS_FAILED;
-      }
-      if (arg == "--fps") t.fps = int(number);
-      else t.seconds = number;
-    } else if (arg == "-h" || arg == "--help") {
-      usage(stdout);
-      return STATUS_OK;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      fprintf(stderr, "easel-render: unknown option %s\n", arg.c_str());
-      usage();
-      return STATUS_FAILED;
-    } else {
-      positional.push_back(arg);
-    }
-  }
-  if (positional.size() != 2) {
-    usage();
-    return STATUS_FAILED;
-  }
+};
+
+// The options; the help, and after a mistake its usage lines, are written by CLI11.
+int parse_options(RenderOptions* o, int argc, char** argv, int* status) {
+  CLI::App app(
+      "Usage: easel-render BOARD OUT [--background paper|white|FILE.bmp]\n"
+      "  or:  easel-render BOARD VIDEO --timelapse [--seconds 20] [--fps 30] [--lossless]\n"
+      "  BOARD  board file: protocol frames one after another\n"
+      "  OUT    picture to write, .png or .bmp\n"
+      "  VIDEO  video of the board growing, written by ffmpeg (e.g. .mp4); frames are\n"
+      "         spaced by command count and the last second holds the finished picture\n",
+      "easel-render");
+  app.formatter(std::make_shared<HelpLayout>(0));
+  app.option_defaults()->group("");
+  app.add_option("files", o->positional);
+  app.add_option("--background", o->background);
+  app.add_flag("--timelapse", o->timelapse);
+  app.add_flag("--lossless", o->t.lossless);
+  auto number = [&](const std::string& name, double low, double high, bool whole, std::function<void(double)> set) {
+    app.add_option_function<std::string>(name, [=](const std::string& text) {
+         double value = 0;
+         if (!parse_number(text.c_str(), low, high, &value) || (whole && value != std::floor(value)))
+           throw CLI::ValidationError(name + " needs a number in range");
+         set(value);
+       })
+        ->trigger_on_parse();
+  };
+  number("--seconds", 0.1, 36000, false, [o](double v) { o->t.seconds = v; });
+  number("--fps", 1, 240, true, [o](double v) { o->t.fps = int(v); });
+  add_help_flag(&app);
+  const std::string usage = app.help();
+  auto report = [&](CommandLineMistake mistake, const std::string& text) {
+    if (mistake == UNKNOWN_OPTION)
+      fprintf(stderr, "easel-render: unknown option %s\n%s", text.c_str(), usage.c_str());
+    else if (mistake == MISSING_VALUE)
+      fprintf(stderr, "easel-render: %s needs a value\n%s", text.c_str(), usage.c_str());
+    else
+      fprintf(stderr, "easel-render: %s\n", text.c_str());
+  };
+  if (!command_line_parse(&app, argc, argv, status, report)) return 0;
+  if (o->positional.size() == 2) return 1;
+  fputs(usage.c_str(), stderr);
+  *status = STATUS_FAILED;
+  return 0;
+}
+
+int main(int argc, char** argv) {
+  RenderOptions o;
+  int status = STATUS_OK;
+  if (!parse_options(&o, argc, argv, &status)) return status;
+  const std::vector<std::string>& positional = o.positional;
+  const std::string& background = o.background;
+  const bool timelapse = o.timelapse;
+  const Timelapse& t = o.t;
   const std::string& board_path = positional[0];
   const std::string& out_path = positional[1];
   Format format = Format::PNG;

@@ -3,14 +3,13 @@
 #include <cstdlib>
 
 #include "base/log.h"
-#include "net/command_run.h"
 #include "paint/brush.h"
 #include "paint/chalk.h"
+#include "paint/pen.h"
 #include "paint/pencil.h"
 #include "paint/random.h"
 #include "paint/smudge.h"
 #include "paint/stamp.h"
-#include "paint/stroke.h"
 
 __thread PointList point_list = {nullptr, nullptr, 0, 0};
 
@@ -162,21 +161,4 @@ int read_points(Message* m, PointList* points) {
 void apply_command(Image* canvas, Message* m) {
   StrokeCommand c;
   if (decode_command(m, &c, &point_list)) draw_stroke_command(canvas, c, point_list);
-}
-
-size_t apply_frames(Image* canvas, const uint8_t* bytes, size_t length) {
-  CommandRun run;
-  command_run_begin(&run, canvas);
-  size_t at = 0;
-  while (at < length) {
-    size_t size = frame_complete_size(bytes + at, length - at);
-    if (size == 0) break;
-    Message m;
-    if (!message_from_frame(&m, bytes + at)) break;
-    command_run_add(&run, &m);
-    message_free(&m);
-    at += size;
-  }
-  command_run_finish(&run);
-  return at;
 }

@@ -58,6 +58,3 @@ void draw_stroke_command(Image* canvas, const StrokeCommand& c, const PointList&
 // Reads the remaining points of m into points, grown as needed.
 int read_points(Message* m, PointList* points);
 void apply_command(Image* canvas, Message* m);
-// Draws the complete frames of bytes in order, as one run (command_run.h);
-// returns how many bytes they took (less than length at a torn tail or when memory runs out).
-size_t apply_frames(Image* canvas, const uint8_t* bytes, size_t length);

@@ -12,7 +12,7 @@
 #include <pthread.h>
 
 #include "net/layout.h"
-#include "paint/stroke.h"
+#include "paint/stroke_walk.h"
 
 namespace {
 
@@ -220,6 +220,23 @@ void apply_commands(Image* canvas, Message* messages, size_t count) {
   command_run_begin(&run, canvas);
   for (size_t i = 0; i < count; ++i) command_run_add(&run, &messages[i]);
   command_run_finish(&run);
+}
+
+size_t apply_frames(Image* canvas, const uint8_t* bytes, size_t length) {
+  CommandRun run;
+  command_run_begin(&run, canvas);
+  size_t at = 0;
+  while (at < length) {
+    size_t size = frame_complete_size(bytes + at, length - at);
+    if (size == 0) break;
+    Message m;
+    if (!message_from_frame(&m, bytes + at)) break;
+    command_run_add(&run, &m);
+    message_free(&m);
+    at += size;
+  }
+  command_run_finish(&run);
+  return at;
 }
 
 void command_run_stop() {

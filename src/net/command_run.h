@@ -34,6 +34,9 @@ void command_run_add(CommandRun* run, Message* m);
 void command_run_finish(CommandRun* run);
 // The count messages in order as one run.
 void apply_commands(Image* canvas, Message* messages, size_t count);
+// Draws the complete frames of bytes in order as one run; returns how many
+// bytes they took (less than length at a torn tail or when memory runs out).
+size_t apply_frames(Image* canvas, const uint8_t* bytes, size_t length);
 // Stops the worker and frees the run's lists; the next run starts it again.
 void command_run_stop();
 

@@ -6,7 +6,7 @@
 
 #include "net/layout.h"
 #include "net/message.h"
-#include "paint/stroke.h"
+#include "paint/stroke_walk.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "paint/pixel.h"
 #include "paint/random.h"
 #include "paint/square_root.h"
-#include "paint/stroke.h"
+#include "paint/stroke_walk.h"
 
 
 namespace brush {

@@ -1,29 +1,14 @@
 #include "paint/chalk.h"
 
 #include "base/log.h"
-#include "paint/disc.h"
 #include "paint/chalk_ahead.h"
+#include "paint/disc.h"
 #include "paint/grain.h"
-#include "paint/stroke.h"
+#include "paint/stroke_walk.h"
 
 namespace {
 
 constexpr double CHALK_SHADES = 30;
-
-struct ChalkDisc {
-  GrainOffset at;
-  float shade, radius;
-  double area2;  // its area squared
-};
-
-// The disc of a grain at distance dist whose radius draw is d.
-inline void chalk_radius(ChalkDisc* disc, float size, uint32_t d) {
-  float radius = static_cast<float>((d * (0.4 / 4294967295.0) + 0.2) * (static_cast<double>(size) - disc->at.dist));
-  if (radius < 0.2f) radius = 0.2f;
-  double area = 3.141592653589793 * (static_cast<double>(radius) * radius);
-  disc->radius = radius;
-  disc->area2 = area * area;
-}
 
 // disc() gives each disc in turn; known(paint) how many discs the next sample
 // lays when that is known ahead, else 0, and takes them when it paints none.
@@ -79,29 +64,12 @@ void drawChalk(Image* image, float r, float g, float b, float size, const int16_
 #ifdef EASEL_WIDE
   if (engine_wide()) {
     DiscsAhead ahead;
-    GrainsAhead& draws = ahead.draws;
     read_discs(&ahead, size, limit, budget);
-    auto disc = [&] {
-      if (ahead.taken == ahead.found) {
-        settle(&draws);
-        const ChalkDisc d = plain();
-        read_discs(&ahead, size, limit, budget);
-        return d;
-      }
-      const int k = ahead.taken++, at = ahead.start[k];
-      draws.used = at + 4;
-      return ChalkDisc{{draws.offset[at], draws.offset[at + 1], 0.0f}, shade_of(draws.copy[at + 2], CHALK_SHADES),
-                       ahead.radius[k], ahead.area2[k]};
-    };
-    chalk_discs(image, r, g, b, size, xs, ys, n, budget, disc, [&](bool paint) {
-      const int count = ahead.taken < ahead.found ? ahead.discs[ahead.taken] : 0;
-      if (count && !paint) {
-        ahead.taken += count;
-        draws.used = ahead.start[ahead.taken - 1] + 4;
-      }
-      return count;
-    });
-    settle(&draws);
+    chalk_discs(
+        image, r, g, b, size, xs, ys, n, budget,
+        [&] { return next_disc(&ahead, size, limit, budget, CHALK_SHADES, plain); },
+        [&](bool paint) { return discs_known(&ahead, paint); });
+    settle(&ahead.draws);
     return;
   }
 #endif

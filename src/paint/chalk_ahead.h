@@ -1,7 +1,24 @@
-// The chalk's discs found ahead with AVX2: the grains in the draws the
-// stream has ready, their radii and how many discs each sample lays.
+// The chalk's discs: one as the plain way draws it, and those found ahead
+// with AVX2 (the grains in the draws the stream has ready, their radii and
+// how many discs each sample lays), taken in the same order.
 #pragma once
 #include "paint/grain_ahead.h"
+
+// One disc of chalk: its grain, shade and radius, and its area squared.
+struct ChalkDisc {
+  GrainOffset at;
+  float shade, radius;
+  double area2;
+};
+
+// The disc of a grain at distance dist whose radius draw is d.
+inline void chalk_radius(ChalkDisc* disc, float size, uint32_t d) {
+  float radius = static_cast<float>((d * (0.4 / 4294967295.0) + 0.2) * (static_cast<double>(size) - disc->at.dist));
+  if (radius < 0.2f) radius = 0.2f;
+  double area = 3.141592653589793 * (static_cast<double>(radius) * radius);
+  disc->radius = radius;
+  disc->area2 = area * area;
+}
 
 #ifdef EASEL_WIDE
 // The discs found in the draws read ahead, four side by side (every lane does
@@ -90,5 +107,33 @@ EASEL_WIDE_TARGET inline void read_discs(DiscsAhead* a, float size, double limit
     for (int j = 0; j < 4; ++j)
       _mm_store_si128(reinterpret_cast<__m128i*>(a->discs + k + 4 * j), _mm256_cvttpd_epi32(discs[j]));
   }
+}
+
+// The next disc from the discs found ahead. Past them plain() draws it the
+// plain way, and the discs after it are found ahead.
+template <class Plain>
+inline ChalkDisc next_disc(DiscsAhead* a, float size, double limit, double budget, double shades, const Plain& plain) {
+  GrainsAhead& draws = a->draws;
+  if (a->taken == a->found) {
+    settle(&draws);
+    const ChalkDisc d = plain();
+    read_discs(a, size, limit, budget);
+    return d;
+  }
+  const int k = a->taken++, at = a->start[k];
+  draws.used = at + 4;
+  return ChalkDisc{{draws.offset[at], draws.offset[at + 1], 0.0f}, shade_of(draws.copy[at + 2], shades), a->radius[k],
+                   a->area2[k]};
+}
+
+// How many discs the next sample lays when that is known ahead, else 0; a
+// sample that paints none takes them at once.
+inline int discs_known(DiscsAhead* a, bool paint) {
+  const int count = a->taken < a->found ? a->discs[a->taken] : 0;
+  if (count && !paint) {
+    a->taken += count;
+    a->draws.used = a->start[a->taken - 1] + 4;
+  }
+  return count;
 }
 #endif

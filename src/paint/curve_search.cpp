@@ -4,9 +4,10 @@
 #include <cmath>
 
 #include "paint/curve_geometry.h"
+#include "paint/curve_search.h"
 #include "paint/curve_steps.h"
-#include "paint/stroke.h"
 #include "paint/stroke_segment.h"
+#include "paint/stroke_walk.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // curve_search.cpp, with fewer curve points worked out.
 #pragma once
 #include "paint/curve_geometry.h"
-#include "paint/stroke.h"
+#include "paint/stroke_walk.h"
 
 // The fast searches (a curve: its control points as x, y pairs).
 float curve_search_proved(const float curve[8], float spacing, float offset);

@@ -3,12 +3,12 @@
 // point): the curve's speed, four curve points at once, and the proofs.
 #pragma once
 #include "paint/splat_wide.h"
+#include "paint/stroke_walk.h"
 #ifdef EASEL_WIDE
 #include <cmath>
 #include <cstdint>
 
 #include "paint/curve_geometry.h"
-#include "paint/stroke.h"
 
 // The most steps of a planned search.
 constexpr int PLANNED_STEPS_MAX = 48;

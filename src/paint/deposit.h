@@ -6,10 +6,10 @@
 #pragma once
 #include "paint/engine_paths.h"
 #include "paint/image.h"
+#include "paint/pen.h"
 #include "paint/splat.h"
 #include "paint/splat_packed.h"
 #include "paint/splat_wide.h"
-#include "paint/stroke.h"
 
 // The plain way: splatPoint, dot by dot.
 struct PointDeposit {

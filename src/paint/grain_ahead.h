@@ -94,4 +94,21 @@ inline void settle(GrainsAhead* a) {
   random_take_ready(a->used);
   a->used = a->count = 0;
 }
+
+// The next grain's place and its shade of `shades` from the draws read ahead.
+// Past them plain(at, shade) draws it the plain way, and the draws after it
+// are read ahead.
+template <class Plain>
+inline void next_grain(GrainsAhead* a, float size, double limit, double shades, const Plain& plain, GrainOffset* at,
+                       float* shade) {
+  const int k = take_grain(a, 3);
+  if (k >= 0) {
+    *at = GrainOffset{a->offset[k], a->offset[k + 1], 0.0f};
+    *shade = shade_of(a->copy[k + 2], shades);
+    return;
+  }
+  settle(a);
+  plain(at, shade);
+  read_ahead(a, size, limit);
+}
 #endif

@@ -7,10 +7,11 @@
 #include "paint/canvas.h"
 #include "paint/deposit.h"
 #include "paint/dirty_rect.h"
+#include "paint/pen.h"
 #include "paint/pen_dots.h"
 #include "paint/pixel.h"
 #include "paint/splat.h"
-#include "paint/stroke.h"
+#include "paint/stroke_walk.h"
 
 void splatPoint(Image* image, float x, float y, float r, float g, float b, float weight) {
   uint32_t *top, *bottom;

@@ -4,7 +4,7 @@
 #include "paint/deposit.h"
 #include "paint/grain.h"
 #include "paint/grain_ahead.h"
-#include "paint/stroke.h"
+#include "paint/stroke_walk.h"
 
 namespace {
 
@@ -54,15 +54,7 @@ void pencil_stroke(const Deposit& out, float r, float g, float b, float size, co
     GrainsAhead ahead;
     read_ahead(&ahead, size, limit);
     pencil_grains(out, r, g, b, size, xs, ys, n, [&](GrainOffset* at, float* shade) {
-      const int k = take_grain(&ahead, 3);
-      if (k >= 0) {
-        *at = GrainOffset{ahead.offset[k], ahead.offset[k + 1], 0.0f};
-        *shade = shade_of(ahead.copy[k + 2], PENCIL_SHADES);
-        return;
-      }
-      settle(&ahead);
-      plain(at, shade);
-      read_ahead(&ahead, size, limit);
+      next_grain(&ahead, size, limit, PENCIL_SHADES, plain, at, shade);
     });
     settle(&ahead);
     return;

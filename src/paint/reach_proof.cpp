@@ -5,8 +5,9 @@
 #include <cmath>
 
 #include "paint/curve_geometry.h"
-#include "paint/stroke.h"
+#include "paint/reach_proof.h"
 #include "paint/stroke_segment.h"
+#include "paint/stroke_walk.h"
 
 namespace {
 

@@ -7,13 +7,13 @@
 #include <cmath>
 
 #include "base/log.h"
-#include "paint/grain.h"
 #include "paint/engine_paths.h"
+#include "paint/grain.h"
 #include "paint/pixel.h"
+#include "paint/smudge_rows.h"
 #include "paint/splat.h"
 #include "paint/splat_packed.h"
-#include "paint/smudge_rows.h"
-#include "paint/stroke.h"
+#include "paint/stroke_walk.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include "base/log.h"
 #include "paint/disc.h"
 #include "paint/grain.h"
-#include "paint/stroke.h"
+#include "paint/stroke_walk.h"
 
 void drawStamp(Image* image, float r, float g, float b, float size, float gap, const int16_t* xs, const int16_t* ys,
                int n) {

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "paint/square_root.h"
-#include "paint/stroke.h"
+#include "paint/stroke_walk.h"
 
 // Appends one sample; false when the buffer is already full.
 inline bool push_sample(float x, float y) {

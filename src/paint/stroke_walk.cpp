@@ -2,8 +2,9 @@
 // handed to the curve search.
 #include <cmath>
 
-#include "paint/stroke.h"
+#include "paint/curve_search.h"
 #include "paint/stroke_segment.h"
+#include "paint/stroke_walk.h"
 
 __thread StrokeSampleBuffer StrokeSamples;
 

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "paint/image.h"
-#include "paint/stroke.h"
+#include "paint/pen.h"
 #include "session/colour_choice.h"
 
 StrokePointList StrokePoints = {};

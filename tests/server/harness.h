@@ -30,7 +30,7 @@ struct TestServer : ServerProcess {
   TestServer() { server_process_open(this, EASEL_SERVER_PATH); }
   ~TestServer() { server_process_close(this); }
   bool start(const std::vector<std::string>& extra = {}) { return server_process_start(this, extra); }
-  // The web view's port, once the server has logged it (0 when it does not).
+  // The web side's port, once the server has logged it (0 when it does not).
   int web_port() const { return server_process_web_port(this); }
   int stop(int signal_number = 15) { return server_process_stop(this, signal_number); }
   std::string log() const { return server_process_log(this); }

@@ -217,8 +217,8 @@ TEST(WebSocket, ABrowserThatReadsNothingMeetsTheRelaysOutputBound) {
 }
 
 // The page's files from --web-root with their types and tags; nothing outside
-// the root however the path is spelt; the built-in view at /?watch and
-// without an index.html.
+// the root however the path is spelt; the read-only view's page (built in
+// from web/watch.html) at /?watch and without an index.html.
 TEST(WebFiles, ThePagesFilesAreServedAndNoPathLeavesTheRoot) {
   TestServer server;
   namespace fs = std::filesystem;
@@ -252,7 +252,11 @@ TEST(WebFiles, ThePagesFilesAreServedAndNoPathLeavesTheRoot) {
     EXPECT_EQ(a.body, body) << target;
     EXPECT_EQ(get(target, "If-None-Match: " + http_field(a, "etag") + "\r\n").status, 304) << target;
   }
-  EXPECT_NE(get("/?watch").body.find("fetch('/status'"), std::string::npos);
+  std::ifstream page_file(EASEL_WATCH_PAGE_PATH);
+  const std::string watch_page((std::istreambuf_iterator<char>(page_file)), std::istreambuf_iterator<char>());
+  ASSERT_NE(watch_page.find("fetch('/status'"), std::string::npos);
+  for (const char* target : {"/?watch", "/?a=1&watch=", "/?%77atch&b"}) EXPECT_EQ(get(target).body, watch_page) << target;
+  EXPECT_EQ(get("/?watched&x=watch").body, "<p>paint</p>");
   for (const char* target : {"/../secret.txt", "/%2e%2e/secret.txt", "/lib/..%2f..%2fsecret.txt", "/lib%2F..%2F..%2Fsecret.txt",
                              "/lib/../../secret.txt", "/link.txt", "/up/secret.txt", "/.hidden", "//secret.txt", "/lib/",
                              "/lib", "/lib/%00", "/%5c..%5csecret.txt", "/pipe.js", "/missing.js", "/lib/engine.wasm%"})
@@ -261,6 +265,6 @@ TEST(WebFiles, ThePagesFilesAreServedAndNoPathLeavesTheRoot) {
   TestServer plain;
   fs::create_directories(plain.dir + "/empty");
   ASSERT_TRUE(plain.start({"--http", "0", "--web-root", plain.dir + "/empty"}));
-  EXPECT_NE(http_exchange(plain.web_port(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n").body.find("fetch('/status'"), std::string::npos);
+  EXPECT_EQ(http_exchange(plain.web_port(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n").body, watch_page);
   EXPECT_TRUE(plain.wait_for_log("which has no index.html: / shows the read-only view"));
 }

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "mixed_history.h"
-#include "net/command.h"
+#include "net/command_run.h"
 #include "net/layout.h"
 #include "net/message.h"
 #include "paint/canvas.h"

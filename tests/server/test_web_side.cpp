@@ -1,4 +1,4 @@
-// The web view over real sockets: every endpoint, the picture against
+// The web side over real sockets: every endpoint, the picture against
 // easel-render's, conditional and range requests, a restart, a clean stop,
 // and nothing that writes.
 #include <gtest/gtest.h>
@@ -40,7 +40,7 @@ static HttpAnswer picture(int port, const std::string& version) {
 }
 
 // The board is read from its file in 1 MiB pieces: a board larger than one must come out whole.
-TEST(WebView, ServesTheBoardReadOnlyAndFollowsARestart) {
+TEST(WebSide, ServesTheBoardReadOnlyAndFollowsARestart) {
   TestServer server;
   const Bytes on_disk = concat({pen_frame(1, 3), brush_frame(2, 4, 7)});
   server.write_board(on_disk);
@@ -131,5 +131,5 @@ TEST(WebView, ServesTheBoardReadOnlyAndFollowsARestart) {
     EXPECT_NE(metrics.body.find(line), std::string::npos) << line << metrics.body;
   EXPECT_TRUE(picture(port, "1-0").body == rendered(server));
   EXPECT_EQ(http_exchange(port, request("GET", "/status")).body, status_of("1-0", 0, "\"ann\""));
-  EXPECT_EQ(server.stop(), 0);  // the web view's threads end with the server
+  EXPECT_EQ(server.stop(), 0);  // the web side's threads end with the server
 }

@@ -1,4 +1,4 @@
-// The picture of the board for the web view, drawn with the client's engine.
+// The picture of the board for the web side, drawn with the client's engine.
 // The engine keeps process-wide state (the random stream, the point list), so
 // a process may have one painter only, and only the thread that created it
 // may use it: the relay loop never includes the engine.

@@ -22,7 +22,7 @@
 #include <string>
 
 #include "options.h"
-#include "output_queue.h"
+#include "board_file.h"
 
 struct WebServer;
 struct WebBridge;

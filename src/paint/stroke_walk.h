@@ -1,7 +1,6 @@
-// The stroke path walker, the bilinear deposit, the pen and the stroke preview.
-// A stroke is a list of points; segment i joins point i to point i + 1 as a
-// cubic curve through its neighbours (stroke_walk.cpp), sampled at equal
-// chords (curve_search.cpp), or straight where it has no direction.
+// The stroke path walker. A stroke is a list of points; segment i joins point
+// i to point i + 1 as a cubic curve through its neighbours, sampled at equal
+// chords (curve_search.h), or straight where it has no direction.
 #pragma once
 #include <cmath>
 #include <cstdint>
@@ -9,9 +8,8 @@
 #include <type_traits>
 
 #include "paint/engine_paths.h"
-#include "paint/image.h"
+#include "paint/reach_proof.h"
 
-struct DirtyRect;
 // The pen's dots, laid by the fast curve search as it goes (pen_dots.h).
 struct LaidDots;
 
@@ -37,25 +35,6 @@ float sampleSegment(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i
 // sampled as a straight line instead. The curve lies within the hull of its
 // ends and these.
 int segmentControls(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i, float c[4]);
-// Equal-chord sampling of a cubic Bezier curve into StrokeSamples: from the
-// last sample, the next is the curve point farther on whose distance is
-// within 0.01 of the spacing (the first: of the offset). Returns the
-// distance left over at the end, carried to the next segment.
-float sampleCurve(float p0x, float p0y, float c1x, float c1y, float c2x, float c2y,
-                  float p3x, float p3y, float spacing, float offset, const LaidDots* dots = nullptr);
-
-// Where a tool can leave paint: no pixel of a w x h picture changes for a
-// sample farther than reach outside it.
-struct StrokeReach {
-  int w, h;
-  float reach;
-};
-
-// Whether a sample lies farther than the reach outside the picture.
-inline bool sampleOffPicture(const StrokeReach& r, float x, float y) {
-  return x < -r.reach || y < -r.reach || x > r.w + r.reach || y > r.h + r.reach;
-}
-
 // False when segment i of a stroke of three points or more is too short to
 // fill the sample buffer, by a bound with no root: its curve's control
 // polygon is no longer than the chord and half of each tangent, each measured
@@ -65,13 +44,6 @@ inline bool segmentCouldFill(const int16_t* xs, const int16_t* ys, unsigned n, u
   auto span = [&](unsigned a, unsigned b) { return std::abs(xs[a] - xs[b]) + std::abs(ys[a] - ys[b]); };
   return span(i, i + 1) + 0.5 * (span(i + 1, before) + span(i, after)) + 1 > STROKE_SAMPLES_MAX * spacing;
 }
-
-// True when segment i, walked from the given offset, is known without walking
-// it to give STROKE_SAMPLES_MAX samples (and so a leftover of 0), every one of
-// them off the picture. Long curves only (the walk asks only when
-// segmentCouldFill says so); false whenever it cannot tell.
-bool segmentMissesPicture(const int16_t* xs, const int16_t* ys, unsigned n, unsigned i, float spacing, float offset,
-                          const StrokeReach& reach);
 
 // visit(x, y) for one sample; false when the visit ends the walk, which a
 // visit that returns nothing never does.
@@ -122,15 +94,3 @@ template <class Visit>
 void walkStroke(const int16_t* xs, const int16_t* ys, int n, float spacing, Visit visit) {
   walkStroke(xs, ys, n, spacing, StrokeReach{0, 0, INFINITY}, visit, [](int) {});
 }
-
-// Deposits a colour at a fractional position over the 2 x 2 pixels around it.
-void splatPoint(Image* image, float x, float y, float r, float g, float b, float weight);
-
-void drawPen(Image* image, float r, float g, float b, const int16_t* xs, const int16_t* ys, int n);
-
-// Pen-style preview of segments first..end-1 onto a canvas-sized or larger
-// target (the canvas taken as centred in it). Fills rect, when given, with the
-// clipped screen area touched. Returns the offset after the last segment.
-float drawStrokePreview(Image* target, float r, float g, float b, const int16_t* xs,
-                        const int16_t* ys, unsigned n, unsigned first, unsigned end,
-                        float offset, DirtyRect* rect);

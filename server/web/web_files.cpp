@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <boost/url/parse_path.hpp>
 #include <climits>
 #include <cstdio>
 #include <vector>
@@ -13,13 +14,6 @@ namespace {
 constexpr size_t PATH_BYTES = 1024;
 constexpr size_t SEGMENTS = 16;
 
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // The path's segments decoded, or false when one of them is refused.
 bool split_path(const std::string& path, std::vector<std::string>* segments) {
   if (path.empty() || path[0] != '/' || path.size() > PATH_BYTES) return false;
@@ -27,27 +21,15 @@ bool split_path(const std::string& path, std::vector<std::string>* segments) {
     segments->push_back("index.html");
     return true;
   }
-  for (size_t at = 1; at <= path.size();) {
-    size_t end = path.find('/', at);
-    if (end == std::string::npos) end = path.size();
-    std::string segment;
-    for (size_t i = at; i < end; i++) {
-      if (path[i] != '%') {
-        segment += path[i];
-        continue;
-      }
-      int high = i + 2 < end ? hex_digit(path[i + 1]) : -1, low = high >= 0 ? hex_digit(path[i + 2]) : -1;
-      if (low < 0) return false;
-      segment += char(high * 16 + low);
-      i += 2;
-    }
+  boost::urls::result<boost::urls::segments_encoded_view> parsed = boost::urls::parse_path(path);
+  if (!parsed) return false;
+  for (const std::string& segment : boost::urls::segments_view(*parsed)) {
     if (segment.empty() || segment[0] == '.' || segment.find_first_of(std::string("/\\\0", 3)) != std::string::npos)
       return false;
     segments->push_back(segment);
     if (segments->size() > SEGMENTS) return false;
-    at = end + 1;
   }
-  return true;
+  return !segments->empty();
 }
 
 const char* content_type_of(const std::string& name) {

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "net/command.h"
+#include "net/command_run.h"
 #include "paint/canvas.h"
 #include "paint/png_write.h"
 
@@ -41,7 +41,7 @@ void painter_destroy(BoardPainter* p) {
   image_destroy(&p->paper);
   image_destroy(&p->canvas);
   delete p;
-  engine_claimed = false;  // a later view may draw again
+  engine_claimed = false;  // a later painter may draw again
 }
 
 int painter_reset(BoardPainter* p) {

@@ -1,16 +1,17 @@
 // The page's static files (HTML, JavaScript, the WebAssembly module) from one
 // directory, the web root: a request path is resolved inside it and never
-// leaves it. Percent-escapes are decoded in each segment; a segment that then
-// holds a slash, a backslash or a NUL, that is empty or starts with a dot
-// ("..", ".", hidden files), and any symbolic link on the way are refused, as
-// is anything but a regular file. Files are opened as they are asked for, so
-// a new build of the page is served at once.
+// leaves it. Boost.URL reads the path and decodes each segment's
+// percent-escapes; a path that is none by RFC 3986, a segment that then holds
+// a slash, a backslash or a NUL, that is empty or starts with a dot ("..",
+// ".", hidden files), and any symbolic link on the way are refused, as is
+// anything but a regular file. Files are opened as they are asked for, so a
+// new build of the page is served at once.
 #pragma once
 #include <cstddef>
 #include <memory>
 #include <string>
 
-#include "output_queue.h"
+#include "board_file.h"
 
 struct WebFile {
   std::shared_ptr<BoardFile> file;  // open, read as it is sent
