@@ -274,8 +274,9 @@ struct StepCut {
   double deadline;
 };
 
-bool step_goes_on(const BoardSession* s, const StepCut& cut) {
-  return cut.now ? cut.now() < cut.deadline : s->clock() <= cut.start;
+// A deadline cut leaves at least one message handled, whatever the clock says.
+bool step_goes_on(const BoardSession* s, const StepCut& cut, bool handled_one) {
+  return cut.now ? !handled_one || cut.now() < cut.deadline : s->clock() <= cut.start;
 }
 
 void step_with(BoardSession* s, StepCut cut) {
@@ -285,7 +286,7 @@ void step_with(BoardSession* s, StepCut cut) {
   const CommandObserver observer = {note_decoded, s};
   CommandRun run;
   command_run_begin(&run, &s->ServerCanvas, &observer);
-  while (step_goes_on(s, cut)) {
+  for (bool handled_one = false; step_goes_on(s, cut, handled_one); handled_one = true) {
     Message m;
     if (!message_receive(&m, &s->incoming)) break;
     if (command_layout(int(m.type))) {

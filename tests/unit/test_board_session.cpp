@@ -69,6 +69,30 @@ class BoardSessionTest : public testing::Test {
   Image* paper = nullptr;
 };
 
+// A page's step ends at its deadline, checked before each message but the
+// first: a deadline already past still handles one.
+TEST_F(BoardSessionTest, AStepUntilADeadlineHandlesOneMessageAtLeastAndStopsWhenItIsReached) {
+  login();
+  static double ms;
+  const Bytes join = frame_bytes(MSG_USER_JOINED, concat({{4}, text_bytes("Bob")}));
+  ASSERT_TRUE(board_session_received(&s, join.data(), join.size()));
+  for (uint8_t id = 5; id < 9; ++id) {
+    const Bytes more = frame_bytes(MSG_USER_JOINED, concat({{id}, text_bytes("Eve")}));
+    ASSERT_TRUE(board_session_received(&s, more.data(), more.size()));
+  }
+  auto tick = [] { return ms += 1; };
+  const int expected_lines[] = {1, 2, 2};  // past deadline; 2 ms (checks at 1 and 2); the rest
+  const double deadlines[] = {0, 2, 1e9};
+  for (int k = 0; k < 3; ++k) {
+    ms = 0;
+    board_frame_start(&s);
+    board_session_step_until(&s, tick, deadlines[k]);
+    EXPECT_EQ(s.frame.lines_added, expected_lines[k]) << "step " << k;
+  }
+  EXPECT_EQ(byte_buffer_used(&s.incoming), 0u);
+  EXPECT_STREQ(roster_name(&s.roster, 4), "Bob");
+}
+
 // Handling stops when the clock's second changes: t0 and one check per message
 // fall into one second here, two messages per step. A user's stroke tells where
 // the user is (its first point) and in which colour. A login reply may come at

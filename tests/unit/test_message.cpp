@@ -137,11 +137,14 @@ TEST(MessageReceive, FramesFedInAnySplitComeOutWholeAndInOrder) {
   add(MSG_PEN, 1, 97);
   for (size_t chunk : {size_t(1), size_t(2), size_t(5), size_t(4099), stream.size() - 1}) {
     ByteBuffer c = {};
-    size_t fed = 0, taken = 0, consumed = 0;
+    size_t fed = 0, taken = 0, consumed = 0, peak = 0;
     while (fed < stream.size()) {
       size_t n = std::min(chunk, stream.size() - fed);
       ASSERT_TRUE(byte_buffer_append(&c, stream.data() + fed, n));
       fed += n;
+      // Taken bytes are reused, so the storage follows what is held, not what passed.
+      peak = std::max(peak, byte_buffer_used(&c));
+      ASSERT_LE(size_t(c.limit - c.storage), 4 * (peak + n) + 256) << "chunk " << chunk;
       Message m;
       message_init(&m, 77);
       while (message_receive(&m, &c)) {
