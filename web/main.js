@@ -19,7 +19,7 @@ function later(fn) {
   queued.push(fn);
   tasks.port2.postMessage(0);
 }
-const SLICE_MS = 8;               // drawing between two looks at input
+const SLICE_MS = 12;              // drawing between two looks at input
 const BACKLOG_REPAINT_MS = 200;   // how often the arriving board is shown
 const REJOIN_DELAYS = [1, 2, 4, 8, 15, 30];  // seconds before an automatic rejoin
 
@@ -41,7 +41,7 @@ function start({ m, K }, name) {
   $('app').hidden = false;
   const view = new BoardView(m, K, $('board'), $('picture'), $('names'));
   const controls = new Controls(m, K, $);
-  let link = null, busyTimer = 0, busyCounter = 0, sliceQueued = false;
+  let link = null, busyTimer = 0, busyCounter = 0, busyShown = false, sliceQueued = false;
   let boardBytes = 0;      // the board's size when we joined, for the progress bar
   let arrivedBytes = 0;
   let lastRepaint = 0, rejoinTimer = 0, rejoins = 0, stroking = false;
@@ -66,11 +66,12 @@ function start({ m, K }, name) {
     busyStep();
   }
 
+  // Only a change is written: an unchanged page costs the browser no frame.
   function busyStep() {
     const waiting = m._page_pending() > 0 && m._page_joined();
-    $('busy').style.visibility = waiting ? 'visible' : 'hidden';
     if (waiting && !busyTimer) busyTimer = setInterval(drawBusy, 10);
     if (!waiting && busyTimer) { clearInterval(busyTimer); busyTimer = 0; busyCounter = 0; }
+    if (waiting !== busyShown) $('busy').style.visibility = (busyShown = waiting) ? 'visible' : 'hidden';
   }
 
   function drawBusy() {
@@ -85,7 +86,7 @@ function start({ m, K }, name) {
   }
 
   function people() {
-    showRoster(m, $('roster'), m._page_connected() && m._page_joined());
+    showRoster(m, $('roster'), m._page_connected());
     view.drawLabels();
   }
 
@@ -95,14 +96,19 @@ function start({ m, K }, name) {
     const t0 = performance.now();
     const flags = m._page_frame(SLICE_MS);
     const joined = m._page_joined();
-    if (joined || stroking || t0 - lastRepaint >= BACKLOG_REPAINT_MS) { view.paint(); lastRepaint = t0; }
+    const loading = m._page_connected() && !joined, due = t0 - lastRepaint >= BACKLOG_REPAINT_MS;
+    if (!loading || stroking || due) view.paint();
+    if (!loading || due) {
+      lastRepaint = t0;
+      const total = Math.max(boardBytes, 1);
+      showProgress($('progress'), $('progress-bar'), $('progress-text'),
+                   loading ? arrivedBytes / total : null, m._page_handled_bytes() / total);
+    }
     flush();
     busyStep();
-    if (flags & (K.framePicture | K.frameRoster)) people();
+    if (flags & K.frameRoster) showRoster(m, $('roster'), m._page_connected());
+    if (flags & (K.framePicture | K.frameRoster)) view.drawLabels();
     if (flags & K.frameLines) showChat(m, K, $('chat'));
-    const total = Math.max(boardBytes, 1), loading = m._page_connected() && !joined;
-    showProgress($('progress'), $('progress-bar'), $('progress-text'),
-                 loading ? arrivedBytes / total : null, m._page_handled_bytes() / total);
     if (flags & K.frameMore) sliceSoon();
   }
 

@@ -22,6 +22,7 @@ export class BoardView {
     this.y = 0;
     this.fitted = true;  // follows the box's size until zoomed or panned
     this.showLabels = false;
+    this.labelsDrawn = false;
   }
 
   // The box's size changed (or the layout): refit, or keep the view inside it.
@@ -101,10 +102,12 @@ export class BoardView {
 
   // Each present user's id and name where their latest stroke began, in its colour.
   drawLabels() {
-    const m = this.m, g = this.labels, dpr = devicePixelRatio || 1;
+    const m = this.m, g = this.labels, dpr = devicePixelRatio || 1, show = this.showLabels && m._page_connected();
+    if (!show && !this.labelsDrawn) return;  // clear already
+    this.labelsDrawn = show;
     g.setTransform(1, 0, 0, 1, 0, 0);
     g.clearRect(0, 0, this.names.width, this.names.height);
-    if (!this.showLabels || !m._page_connected()) return;
+    if (!show) return;
     g.setTransform(dpr, 0, 0, dpr, 0, 0);
     g.font = '11px monospace';
     g.textAlign = 'center';

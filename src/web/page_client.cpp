@@ -37,6 +37,7 @@ std::vector<uint8_t> received;
 std::vector<uint8_t> rgba;
 double received_since_login = 0;  // bytes, for the page's progress
 std::string description;
+bool rebuilt_unshown = false;  // LocalCanvas was rebuilt since view last showed it
 
 // What page_frame reports.
 constexpr int FRAME_PICTURE = 1, FRAME_ROSTER = 2, FRAME_LINES = 4, FRAME_ENDED = 8, FRAME_MORE = 16;
@@ -198,7 +199,8 @@ EMSCRIPTEN_KEEPALIVE int page_frame(double milliseconds) {
   board_frame_start(&board);
   if (board.connected) board_session_step_until(&board, emscripten_get_now, emscripten_get_now() + milliseconds);
   const FrameReport& f = board.frame;
-  if (f.received_this_frame) show_rebuilt();
+  // Shown when the page next paints: a board arriving is painted a few times a second, not every slice.
+  if (f.received_this_frame) rebuilt_unshown = true;
   return (f.received_this_frame ? FRAME_PICTURE : 0) | (f.roster_changed ? FRAME_ROSTER : 0) |
          (f.lines_added > 0 ? FRAME_LINES : 0) | (f.disconnected ? FRAME_ENDED : 0) |
          (byte_buffer_used(&board.incoming) != 0 ? FRAME_MORE : 0);
@@ -322,6 +324,10 @@ EMSCRIPTEN_KEEPALIVE int page_pending() { return board.connected ? static_cast<i
 EMSCRIPTEN_KEEPALIVE int page_connected() { return board.connected; }
 
 EMSCRIPTEN_KEEPALIVE const int* page_take_dirty() {
+  if (rebuilt_unshown) {
+    rebuilt_unshown = false;
+    show_rebuilt();
+  }
   DirtyRect r = changed;
   const int x0 = std::max<int>(r.x, 0), y0 = std::max<int>(r.y, 0);
   const int x1 = std::min<int>(r.x + r.w, view.w), y1 = std::min<int>(r.y + r.h, view.h);

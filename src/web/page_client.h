@@ -81,7 +81,8 @@ int page_pending();
 int page_connected();
 
 // The area of the shown picture changed since the last page_take_dirty
-// (x, y, w, h; w 0 when none), and the RGBA bytes of an area of it.
+// (x, y, w, h; w 0 when none; what page_frame received is shown by this
+// call), and the RGBA bytes of an area of it.
 const int* page_take_dirty();
 const uint8_t* page_view_rgba(int x, int y, int w, int h);
 }
