@@ -2,7 +2,8 @@
 """Makes the README's pictures from the real programs: docs/client.png (the
 client under Xvfb with a painted board and the tool bar open) and
 docs/web-view.png (the server's read-only web view in headless Chromium) and
-docs/browser.png (the painting page, with Selenium).
+the painting page in headless Chromium: docs/browser.png (a desktop window),
+docs/page-phone.png and docs/page-tablet.png (an emulated phone and tablet).
 
     scripts/screenshots.py [BUILD_DIR]
 
@@ -42,34 +43,22 @@ def still(session):
     return wait_until(same, what="a still window")
 
 
-def painting_page(cleanups, tmp, web):
-    """The painting page in headless Chromium, logged in, the colour panel open
-    and one stroke of its own drawn: the PNG of the window."""
-    from selenium import webdriver
-    from selenium.webdriver.common.action_chains import ActionChains
-    from selenium.webdriver.chrome.service import Service
-    from selenium.webdriver.common.by import By
-    from selenium.webdriver.common.keys import Keys
-    options = webdriver.ChromeOptions()
-    for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=1400,820",
-                 "--user-data-dir=" + os.path.join(tmp, "page-profile")):
-        options.add_argument(flag)
-    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
-    cleanups.addCleanup(driver.quit)
-    driver.implicitly_wait(TIMEOUT)
-    driver.get("http://127.0.0.1:%d/" % web)
-    driver.find_element(By.ID, "name").send_keys("pat", Keys.ENTER)
-    wait_until(lambda: "pat (you)" in driver.find_element(By.ID, "roster").text, what="the page's roster")
-    driver.find_element(By.ID, "tool-brush").click()
-    driver.find_element(By.ID, "labels").click()
-    canvas = driver.find_element(By.ID, "picture")
-    chain = ActionChains(driver, duration=15).move_to_element_with_offset(canvas, -200, 0).click_and_hold()
-    for i in range(40):
-        chain.move_to_element_with_offset(canvas, -200 + 10 * i, (i % 8) * 6)
-    chain.release().perform()
-    wait_until(lambda: driver.find_element(By.ID, "busy").value_of_css_property("visibility") == "hidden",
+def painting_page(cleanups, web, width, height, ratio, touch, labels=False):
+    """The painting page on a device, logged in with a tap or a click and one
+    stroke of its own drawn: the PNG of the screen."""
+    from page import Page, zigzag
+    page = Page(cleanups, "http://127.0.0.1:%d/" % web, width, height, ratio, touch)
+    page.login("pat")
+    wait_until(lambda: not page.shown("#login") and not page.shown("#banner") and not page.shown("#progress"),
+               what="the board on the page")
+    page.press_on("#tool-brush")
+    if labels:
+        page.press_on("#labels")
+    left, top, w, h = page.rect("#picture")
+    page.drag(zigzag(round(left + w * 0.2), round(top + h * 0.5), round(w / 30), 12))
+    wait_until(lambda: page.js("return getComputedStyle(document.getElementById('busy')).visibility") == "hidden",
                what="the stroke acknowledged")
-    return driver.get_screenshot_as_png()
+    return page.driver.get_screenshot_as_png()
 
 
 def main():
@@ -109,6 +98,17 @@ def main():
         s.xdo("key", "Escape")
         s.xdo("key", "Escape")
         s.proc.wait(TIMEOUT)
+        # The view shows the picture once the server's painter has drawn it.
+        import urllib.error
+        import urllib.request
+
+        def drawn():
+            try:
+                urllib.request.urlopen("http://127.0.0.1:%d/status" % web, timeout=TIMEOUT).read()
+                return urllib.request.urlopen("http://127.0.0.1:%d/board.png" % web, timeout=TIMEOUT).status == 200
+            except urllib.error.HTTPError:
+                return False
+        wait_until(drawn, interval=0.2, what="the server's picture")
         shot = os.path.join(tmp, "web.png")
         subprocess.run(["chromium", "--headless", "--no-sandbox", "--disable-gpu",
                         "--hide-scrollbars", "--user-data-dir=" + os.path.join(tmp, "profile"),
@@ -116,7 +116,10 @@ def main():
                         "--screenshot=" + shot, "http://127.0.0.1:%d/?watch" % web],
                        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         small_png(open(shot, "rb").read(), os.path.join(DOCS, "web-view.png"), 640)
-        small_png(painting_page(cleanups, tmp, web), os.path.join(DOCS, "browser.png"), 800)
+        cleanups.server = type("Place", (), {"dir": tmp})  # the browsers' profiles go there
+        small_png(painting_page(cleanups, web, 1400, 820, 1, False, labels=True), os.path.join(DOCS, "browser.png"), 800)
+        small_png(painting_page(cleanups, web, 390, 844, 3, True), os.path.join(DOCS, "page-phone.png"), 390)
+        small_png(painting_page(cleanups, web, 820, 1180, 2, True), os.path.join(DOCS, "page-tablet.png"), 600)
     finally:
         cleanups.doCleanups()
 
