@@ -56,7 +56,8 @@ class Page:
         test.addCleanup(self.driver.quit)
         if before_load:
             self.cdp("Page.addScriptToEvaluateOnNewDocument", source=before_load)
-        self.driver.get(url)
+        if url:
+            self.driver.get(url)
 
     def cdp(self, command, **params):
         return self.driver.execute_cdp_cmd(command, params)
