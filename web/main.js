@@ -26,14 +26,17 @@ const REJOIN_DELAYS = [1, 2, 4, 8, 15, 30];  // seconds before an automatic rejo
 const nameField = $('name');
 nameField.value = localStorage.getItem('easel-name') || '';
 const ready = loadModule();
-ready.then(({ K }) => { nameField.maxLength = K.nameMax; $('line').maxLength = K.chatMax; });
+ready.then(({ K }) => { nameField.maxLength = K.nameMax; $('line').maxLength = K.chatMax; },
+           (error) => { $('login-note').textContent = 'This browser cannot run the board: ' + error.message; });
+let started = false;
 
 $('login').addEventListener('submit', (e) => {
   e.preventDefault();
   const name = nameField.value.trim();
-  if (!name) return;
+  if (!name || started) return;
+  started = true;
   localStorage.setItem('easel-name', name);
-  ready.then((module) => start(module, name));
+  ready.then((module) => start(module, name), () => { started = false; });
 });
 
 function start({ m, K }, name) {
