@@ -210,9 +210,10 @@ function start({ m, K }, name) {
 
   new ResizeObserver(arrange).observe(document.documentElement);
   window.addEventListener('resize', arrange);
-  // Each its own task, none long enough to keep a tap waiting.
+  // Each its own task, none long enough to keep a tap waiting: the page is
+  // laid out once, then arranged for the screen, then filled.
   showBanner($, 'Connecting to the board…', false);
-  arrange();
+  later(arrange);
   later(() => controls.start());
   later(() => { settle(); connect(); });
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "net/command.h"
 #include "net/command_queue.h"
 #include "net/layout.h"
 #include "net/wire_limits.h"
@@ -137,6 +138,22 @@ const uint8_t* to_rgba(const Image* from, int x, int y, int w, int h) {
   return rgba.data();
 }
 
+// Each renderer draws once at load, on a scrap: the browser compiles a
+// function of the module when it is first called, and a board arriving
+// should not wait for that in the middle of its first slices.
+void warm_up_renderers() {
+  Image scrap = {};
+  if (!image_create(&scrap, 64, 64)) return;
+  const int16_t xs[] = {8, 40, 20, 50}, ys[] = {8, 20, 50, 30};
+  for (const CommandLayout& layout : COMMAND_LAYOUTS) {
+    Message m;
+    if (!encode_command(&m, layout, 0, 90, 60, 30, 4, 50, xs, ys, 4)) continue;
+    apply_command(&scrap, &m);
+    message_free(&m);
+  }
+  image_destroy(&scrap);
+}
+
 }  // namespace
 
 extern "C" {
@@ -151,6 +168,7 @@ EMSCRIPTEN_KEEPALIVE int page_open() {
   if (!image_create(&stroke_layer, CANVAS_WIDTH, CANVAS_HEIGHT) || !image_create(&view, CANVAS_WIDTH, CANVAS_HEIGHT) ||
       !image_create(&colour_panel, COLOUR_PANEL_W, COLOUR_PANEL_H))
     return 0;
+  warm_up_renderers();
   // The local stream seeds our commands: a different start in every page.
   useLocalStream();
   seedRandom(static_cast<uint32_t>(time(nullptr)));
