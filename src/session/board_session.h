@@ -20,11 +20,12 @@
 #include "net/byte_buffer.h"
 #include "net/command_queue.h"
 #include "net/message.h"
+#include "net/wire_limits.h"
 #include "paint/image.h"
 #include "session/chat_log.h"
 #include "session/roster.h"
 
-constexpr int USER_NAME_FIELD = 16;  // names travel in 16-byte fields
+constexpr int USER_NAME_FIELD = MAX_NAME_CHARS + 1;  // names travel in 16-byte fields
 constexpr int SERVER_NAME_SIZE = 256;
 
 // What one frame changed, from board_frame_start on.

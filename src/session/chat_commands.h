@@ -1,9 +1,10 @@
 // The chat line: sending what the user typed, and the slash commands (kick,
 // restart, help, user, 8ball, motd) with their help texts and complaints.
 #pragma once
+#include "net/wire_limits.h"
 #include "session/board_session.h"
 
-constexpr int CHAT_TYPED_SIZE = 512;  // at most 511 characters
+constexpr int CHAT_TYPED_SIZE = MAX_CHAT_CHARS + 1;
 
 // Sends one chat line through the session; it is shown when the server accepts it.
 void chat_send_line(BoardSession* s, const char* line);

@@ -3,10 +3,12 @@
 #pragma once
 #include <cstdint>
 
-constexpr int ROSTER_CAPACITY = 128;
+#include "net/wire_limits.h"
+
+constexpr int ROSTER_CAPACITY = MAX_USERS;
 
 struct UserRecord {
-  char name[16];
+  char name[MAX_NAME_CHARS + 1];
   float red, green, blue;
   int16_t x, y;
 };

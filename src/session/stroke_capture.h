@@ -5,7 +5,9 @@
 #pragma once
 #include <cstdint>
 
-constexpr unsigned STROKE_POINTS_MAX = 255;
+#include "net/wire_limits.h"
+
+constexpr unsigned STROKE_POINTS_MAX = MAX_POINTS;
 
 // The stroke being drawn. count 0: no stroke in progress. The last point
 // (count - 1) floats with the pointer; earlier points are fixed.
