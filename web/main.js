@@ -208,8 +208,11 @@ function start({ m, K }, name) {
     showChat(m, K, $('chat'));
   });
 
-  new ResizeObserver(arrange).observe(document.documentElement);
+  // The window, and the bar as its buttons wrap, decide the arrangement; the
+  // board's box, whatever changed it, the view.
   window.addEventListener('resize', arrange);
+  new ResizeObserver(arrange).observe($('bar'));
+  new ResizeObserver(() => view.resize()).observe($('board'));
   // Each its own task, none long enough to keep a tap waiting: the page is
   // laid out once, then arranged for the screen, then filled.
   showBanner($, 'Connecting to the board…', false);

@@ -7,7 +7,7 @@ const BELOW_MIN = 220;                 // height the panel needs under the board
 const TABBED_BELOW = 560;              // a shorter panel shows colours or chat, not both
 
 // Picks the arrangement that shows the board largest: the panel beside it,
-// under it, or (when either would cost the board a fifth) in a drawer.
+// under it, or (when either would cost the board a quarter) in a drawer.
 export function layout(app, bar, side, boardRatio) {
   const w = document.documentElement.clientWidth, h = document.documentElement.clientHeight;
   const barHeight = bar.offsetHeight, room = h - barHeight;
@@ -17,7 +17,7 @@ export function layout(app, bar, side, boardRatio) {
   const belowHeight = Math.floor(w / boardRatio);
   const under = room - belowHeight >= BELOW_MIN ? belowHeight : 0;
   let arrangement = 'drawer';
-  if (Math.max(beside, under) >= 0.8 * alone) arrangement = under >= beside ? 'below' : 'side';
+  if (Math.max(beside, under) >= 0.75 * alone) arrangement = under >= beside ? 'below' : 'side';
   for (const a of ['side', 'below', 'drawer']) app.classList.toggle(a, a === arrangement);
   app.style.setProperty('--side-width', sideWidth + 'px');
   app.style.setProperty('--board-height', belowHeight + 'px');
