@@ -19,7 +19,7 @@ function later(fn) {
   queued.push(fn);
   tasks.port2.postMessage(0);
 }
-const SLICE_MS = 12;              // drawing between two looks at input
+const SLICE_MS = 10;              // drawing between two looks at input
 const BACKLOG_REPAINT_MS = 200;   // how often the arriving board is shown
 const REJOIN_DELAYS = [1, 2, 4, 8, 15, 30];  // seconds before an automatic rejoin
 
