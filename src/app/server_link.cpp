@@ -25,7 +25,7 @@ void network_step() {
   if (!connection_poll(&server_connection, &board.outgoing, &board.incoming)) {
     connection_close(&server_connection);
     stroke_abandon();
-    board_session_disconnect(&board, "You have been disconnected from %s:%d");
+    board_session_disconnect(&board, LINK_LOST);
     mark_all_dirty();
     return;
   }

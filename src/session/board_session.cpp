@@ -336,7 +336,7 @@ int board_session_submit(BoardSession* s, Message* m) {
   // acknowledgement would pop the wrong command and the pictures would part.
   if (m->type == MSG_CHAT) note_chat(s, m, s->clock());
   message_free(m);
-  board_session_disconnect(s, "Out of memory; forced to disconnect from %s:%d");
+  board_session_disconnect(s, LINK_OUT_OF_MEMORY);
   return SUBMIT_QUEUE_FAILED;
 }
 
@@ -346,12 +346,15 @@ int board_session_send(BoardSession* s, Message* m) {
   return sent;
 }
 
-void board_session_disconnect(BoardSession* s, const char* notice_format) {
+void board_session_disconnect(BoardSession* s, LinkEnd why) {
+  static const char* const NOTICES[] = {"", "You have been disconnected from %s:%d", "Disconnected from %s:%d",
+                                        "Out of memory; forced to disconnect from %s:%d"};
   s->connected = false;
   byte_buffer_release(&s->incoming);
   byte_buffer_release(&s->outgoing);
-  s->frame.disconnected = notice_format;
-  notice_at(s, s->clock(), notice_format, s->server_name, int(s->server_port));
+  s->frame.disconnected = why;
+  const char* notice = unsigned(why) < sizeof NOTICES / sizeof *NOTICES ? NOTICES[why] : NOTICES[LINK_LOST];
+  notice_at(s, s->clock(), notice, s->server_name, int(s->server_port));
 }
 
 void board_session_add_line(BoardSession* s, const char* name, const char* text) {

@@ -28,12 +28,20 @@
 constexpr int USER_NAME_FIELD = MAX_NAME_CHARS + 1;  // names travel in 16-byte fields
 constexpr int SERVER_NAME_SIZE = 256;
 
+// Why the link ended; each has its notice, written by the session.
+enum LinkEnd {
+  LINK_OPEN = 0,
+  LINK_LOST,           // the carrier closed or failed: "You have been disconnected from ..."
+  LINK_SEND_FAILED,    // a command could not be framed: "Disconnected from ..."
+  LINK_OUT_OF_MEMORY,  // a sent command could not be kept: "Out of memory; forced to disconnect from ..."
+};
+
 // What one frame changed, from board_frame_start on.
 struct FrameReport {
   bool received_this_frame;  // ServerCanvas got what LocalCanvas lacked: LocalCanvas was rebuilt
   bool roster_changed;       // a name, colour or position
   int lines_added;           // chat lines added
-  const char* disconnected;  // when the link ended: the notice's format (server, port)
+  LinkEnd disconnected;      // why the link ended this frame; LINK_OPEN while it lasts
 };
 
 struct BoardSession {
@@ -110,7 +118,7 @@ int board_session_send(BoardSession* s, Message* m);
 // Ends the link for good: not connected, unhandled and unsent bytes dropped,
 // the notice shown with the server's name and port. The pictures, the roster
 // and the queue stay as they are.
-void board_session_disconnect(BoardSession* s, const char* notice_format);
+void board_session_disconnect(BoardSession* s, LinkEnd why);
 
 // A chat line now: spoken by name, or a system line when name is null.
 void board_session_add_line(BoardSession* s, const char* name, const char* text);

@@ -33,7 +33,7 @@ void commit_stroke() {
     if (!slot.build_command(&m))
       show_message("Error initiating %s command.", slot.name);
     else if (board_session_submit(&board, &m) == SUBMIT_SEND_FAILED)
-      board_session_disconnect(&board, "Disconnected from %s:%d");
+      board_session_disconnect(&board, LINK_SEND_FAILED);
   }
   compose_screen(BackBuffer, &LocalCanvas, true);
 }

@@ -96,7 +96,7 @@ void finish_stroke(bool extent) {
                              StrokePoints.count))
       board_session_notice(&board, "Error initiating %s command.", "drawing");
     else if (board_session_submit(&board, &m) == SUBMIT_SEND_FAILED)
-      board_session_disconnect(&board, "Disconnected from %s:%d");
+      board_session_disconnect(&board, LINK_SEND_FAILED);
   }
   show_local();
 }
@@ -184,7 +184,7 @@ EMSCRIPTEN_KEEPALIVE int page_login(const char* name, const char* host, int port
 EMSCRIPTEN_KEEPALIVE void page_link_closed() {
   if (!board.connected) return;
   stroke_abandon();
-  board_session_disconnect(&board, "You have been disconnected from %s:%d");
+  board_session_disconnect(&board, LINK_LOST);
   show_local();
 }
 

@@ -101,7 +101,7 @@ void step() {
   if (!session.connected) return;
   if (!connection_poll(&connection, &session.outgoing, &session.incoming)) {
     connection_close(&connection);
-    board_session_disconnect(&session, "You have been disconnected from %s:%d");
+    board_session_disconnect(&session, LINK_LOST);
     return;
   }
   board_session_step(&session);

@@ -339,7 +339,7 @@ TEST_F(BoardSessionTest, OfflineStrokesVotesRefusedCommandsAndTheEndOfTheLink) {
   board_frame_start(&s);
   EXPECT_EQ(submit(chat_frame(1, "last words")), SUBMIT_QUEUE_FAILED);
   EXPECT_FALSE(s.connected);
-  EXPECT_STREQ(s.frame.disconnected, "Out of memory; forced to disconnect from %s:%d");
+  EXPECT_EQ(s.frame.disconnected, LINK_OUT_OF_MEMORY);
   EXPECT_EQ(lines(), (Lines{spoken_line("Ann", "last words"),
                             system_line("Out of memory; forced to disconnect from example.org:2020")}));
   EXPECT_EQ(sent(), Bytes{});
