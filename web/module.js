@@ -4,6 +4,8 @@ export async function loadModule() {
   const m = await globalThis.EaselModule();
   if (!m._page_open()) throw new Error('no memory for the board');
   const K = JSON.parse(m.UTF8ToString(m._page_describe()));
+  await new Promise((done) => setTimeout(done, 0));  // each start a task of its own
+  m._page_warm_up();
   return { m, K };
 }
 

@@ -168,12 +168,18 @@ EMSCRIPTEN_KEEPALIVE int page_open() {
   if (!image_create(&stroke_layer, CANVAS_WIDTH, CANVAS_HEIGHT) || !image_create(&view, CANVAS_WIDTH, CANVAS_HEIGHT) ||
       !image_create(&colour_panel, COLOUR_PANEL_W, COLOUR_PANEL_H))
     return 0;
-  warm_up_renderers();
   // The local stream seeds our commands: a different start in every page.
   useLocalStream();
   seedRandom(static_cast<uint32_t>(time(nullptr)));
   show_local();
   return 1;
+}
+
+EMSCRIPTEN_KEEPALIVE void page_warm_up() {
+  warm_up_renderers();
+  // Drawing took numbers from the stream: ours start afresh.
+  useLocalStream();
+  seedRandom(static_cast<uint32_t>(time(nullptr)));
 }
 
 EMSCRIPTEN_KEEPALIVE int page_login(const char* name, const char* host, int port) {

@@ -11,6 +11,9 @@ extern "C" {
 
 // Opens the session and the shown picture; 1 on success.
 int page_open();
+// Draws with every renderer once on a scrap, so that the browser has compiled
+// them before a board arrives; a task of its own after page_open.
+void page_warm_up();
 // Logs in as name; host and port are named in the notices.
 int page_login(const char* name, const char* host, int port);
 // The link closed from the other side: the notice, any stroke dropped.
