@@ -263,6 +263,11 @@ TEST_F(ScreenTest, TheScreenShowsTheSameColoursWhateverTheLibrarysLayout) {
   };
   const std::vector<int> as_engine = shown(PIXEL_RED_SHIFT, PIXEL_BLUE_SHIFT);
   const std::vector<int> otherwise = shown(PIXEL_BLUE_SHIFT, PIXEL_RED_SHIFT);
+  // Copies convert just when the layouts differ.
+  for (bool same : {true, false}) {
+    _rgb_r_shift_32 = same ? PIXEL_RED_SHIFT : PIXEL_BLUE_SHIFT, _rgb_b_shift_32 = same ? PIXEL_BLUE_SHIFT : PIXEL_RED_SHIFT;
+    EXPECT_EQ(library_layout_matches(), same);
+  }
   _rgb_r_shift_32 = saved[0], _rgb_g_shift_32 = saved[1], _rgb_b_shift_32 = saved[2];
   ASSERT_EQ(as_engine.size(), otherwise.size());
   size_t first_difference = 0;
