@@ -351,6 +351,12 @@ TEST_F(ScreenTest, ToolbarKeysAndPressesShowHideSelectAndFeedPanels) {
   EXPECT_EQ(selected_tool, 1);
   EXPECT_EQ(calls, (std::vector<std::vector<int>>{
                        {0, 0, B, 0, 0}, {1, 2, 0, 40, 7}, {1, 0, B, 0, 0}}));
+  // Another slot's press takes the old panel off the picture.
+  toolbar_panel_keys(TAB);
+  expect_rgb(BackBuffer, 13 + 50, 666 + 30, 255, 0, 255);
+  toolbar_panel_step(0, 1, 2 * 42 + 5, 760);
+  EXPECT_EQ(selected_tool, 2);
+  expect_rgb(BackBuffer, 13 + 50, 666 + 30, 255, 255, 255);
 }
 
 }  // namespace
