@@ -137,3 +137,18 @@ TEST(Attacks, LoginChurnAndPasswordGuessesAreSlowedPerAddress) {
   EXPECT_EQ(f.get("password on the command line"), 0);
   EXPECT_LE(f.get("guesses looked at, per second") * seconds, 2 + std::log2(seconds));
 }
+
+// An address logs in its burst at once, then waits for the rate.
+TEST(Attacks, OneAddressLogsInItsBurstAtOnceAndThenWaits) {
+  TestServer server;
+  ASSERT_TRUE(server.start({"--login-rate", "0.01", "--login-burst", "3"}));
+  Clients users;
+  for (int i = 0; i < 4; i++) users.push_back(std::make_unique<TestClient>(server.port, "127.0.0.9"));
+  for (int i = 0; i < 3; i++) {
+    int id = -1;
+    users[size_t(i)]->login(std::string(1, char('a' + i)), &id);
+    EXPECT_EQ(id, i + 1);
+  }
+  users[3]->send(login_frame("d"));
+  EXPECT_EQ(users[3]->read_frame(0.5).type, -1);  // its turn is 100 s away
+}

@@ -177,6 +177,9 @@ TEST(Sources, AnIpv6Slash64IsOneSourceMappedIpv4IsItsAddressAndTrustMatchesByPre
     ASSERT_TRUE(address_range_parse(range, &r)) << range;
     o.trusted.push_back(r);
   }
+  AddressRange bad;
+  for (const char* range : {"10.0.0.0/", "10.0.0.0/8x", "10.0.0.0/-1", "::1/129", "10.0.0.0/33"})
+    EXPECT_FALSE(address_range_parse(range, &bad)) << range;
   for (const auto& [text, trusted] : std::vector<std::pair<const char*, bool>>{
            {"10.200.3.4", true}, {"11.0.0.1", false}, {"::ffff:10.1.1.1", true},
            {"192.0.2.129", true}, {"192.0.2.127", false}, {"2001:db8:1:ffff::9", true},

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "harness.h"
+#include "metrics.h"
 
 // easel-render's picture of the server's board file as it is now.
 static std::string rendered(const TestServer& s) {
@@ -132,4 +133,18 @@ TEST(WebSide, ServesTheBoardReadOnlyAndFollowsARestart) {
   EXPECT_TRUE(picture(port, "1-0").body == rendered(server));
   EXPECT_EQ(http_exchange(port, request("GET", "/status")).body, status_of("1-0", 0, "\"ann\""));
   EXPECT_EQ(server.stop(), 0);  // the web side's threads end with the server
+}
+
+// Each acknowledgement lands in the first bucket whose bound it does not pass;
+// the buckets are cumulative and the sum weighs each latency by its count.
+TEST(Metrics, AckLatencyHistogramBucketsBoundsInclusiveAndSumsEveryAcknowledgement) {
+  ServerMetrics m;
+  metrics_latency(&m, 1, 0.0005);  // on a bound: that bucket
+  metrics_latency(&m, 3, 0.002);
+  metrics_latency(&m, 2, 10);      // above every bound
+  std::string text = metrics_text(&m);
+  for (const char* line : {"{le=\"0.0005\"} 1\n", "{le=\"0.001\"} 1\n", "{le=\"0.0025\"} 4\n",
+                           "{le=\"2.5\"} 4\n", "{le=\"+Inf\"} 6\n",
+                           "\neasel_ack_latency_seconds_sum 20.006500\neasel_ack_latency_seconds_count 6\n"})
+    EXPECT_NE(text.find(line), std::string::npos) << line << text;
 }

@@ -170,6 +170,12 @@ TEST(CommandRun, DrawsAHistoryAsApplyCommandDoesOneByOne) {
   ASSERT_TRUE(encode_command(&zigzag, COMMAND_LAYOUTS[0], 1, 9, 9, 9, 4, 0, zx, zy, 4) && decode_command(&zigzag, &z, &point_list));
   const Footprint zf = command_footprint(z, point_list, CANVAS_WIDTH, CANVAS_HEIGHT);
   EXPECT_EQ((std::vector<int>{75, 275, 912, 326}), (std::vector<int>{zf.x0, zf.y0, zf.x1, zf.y1}));
+  // A pen dot: 12 all round (as a tool of size 2), its own pixel included.
+  message_free(&zigzag);
+  message_init(&zigzag, MSG_CHAT);
+  ASSERT_TRUE(encode_command(&zigzag, COMMAND_LAYOUTS[0], 1, 9, 9, 9, 4, 0, zx, zy, 1) && decode_command(&zigzag, &z, &point_list));
+  const Footprint df = command_footprint(z, point_list, CANVAS_WIDTH, CANVAS_HEIGHT);
+  EXPECT_EQ((std::vector<int>{88, 288, 113, 313}), (std::vector<int>{df.x0, df.y0, df.x1, df.y1}));
   message_free(&zigzag);
   Image *one_by_one = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT),
         *as_run = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT), *before = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);

@@ -121,3 +121,16 @@ TEST(Connection, ReceiveBufferOffersAtLeast256FreeBytesAndKeepsWhatCameBeforeACl
   ASSERT_EQ(1, message_receive(&m, &l.in));
   EXPECT_EQ(uint32_t(MSG_ACCEPTED), m.type);
 }
+
+// A peer that resets the connection is lost at the first poll that reads the
+// reset, not taken for a pause.
+TEST(Connection, AResetPeerIsLostAtTheFirstPollThatSeesIt) {
+  Listener l;
+  linger abort_on_close = {1, 0};
+  ASSERT_EQ(0, setsockopt(l.peer, SOL_SOCKET, SO_LINGER, &abort_on_close, sizeof abort_on_close));
+  close(l.peer);
+  l.peer = -1;
+  ASSERT_TRUE(readable(l.c.socket_handle, 2000));
+  EXPECT_EQ(0, l.poll());
+  EXPECT_EQ(1, l.c.failed);
+}

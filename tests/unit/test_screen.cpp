@@ -263,6 +263,11 @@ TEST_F(ScreenTest, TheScreenShowsTheSameColoursWhateverTheLibrarysLayout) {
   };
   const std::vector<int> as_engine = shown(PIXEL_RED_SHIFT, PIXEL_BLUE_SHIFT);
   const std::vector<int> otherwise = shown(PIXEL_BLUE_SHIFT, PIXEL_RED_SHIFT);
+  // Copies convert just when the layouts differ.
+  for (bool same : {true, false}) {
+    _rgb_r_shift_32 = same ? PIXEL_RED_SHIFT : PIXEL_BLUE_SHIFT, _rgb_b_shift_32 = same ? PIXEL_BLUE_SHIFT : PIXEL_RED_SHIFT;
+    EXPECT_EQ(library_layout_matches(), same);
+  }
   _rgb_r_shift_32 = saved[0], _rgb_g_shift_32 = saved[1], _rgb_b_shift_32 = saved[2];
   ASSERT_EQ(as_engine.size(), otherwise.size());
   size_t first_difference = 0;
@@ -346,6 +351,12 @@ TEST_F(ScreenTest, ToolbarKeysAndPressesShowHideSelectAndFeedPanels) {
   EXPECT_EQ(selected_tool, 1);
   EXPECT_EQ(calls, (std::vector<std::vector<int>>{
                        {0, 0, B, 0, 0}, {1, 2, 0, 40, 7}, {1, 0, B, 0, 0}}));
+  // Another slot's press takes the old panel off the picture.
+  toolbar_panel_keys(TAB);
+  expect_rgb(BackBuffer, 13 + 50, 666 + 30, 255, 0, 255);
+  toolbar_panel_step(0, 1, 2 * 42 + 5, 760);
+  EXPECT_EQ(selected_tool, 2);
+  expect_rgb(BackBuffer, 13 + 50, 666 + 30, 255, 255, 255);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "paint/random.h"
 #include "screen_fixture.h"
 #include "session/hsv.h"
+#include "session/tool_values.h"
 #include "test_support.h"
 #include "ui/stroke_input.h"
 #include "ui/tool_settings.h"
@@ -176,6 +177,18 @@ TEST_F(ScreenTest, PinnedToolPanelsAndSliderPressesSetTheirValues) {
   stamp_panel_handler(panel, 1, 0, 100, 170);  // gap 62.5: marker at column 100
   EXPECT_EQ(14214126564528290061u, testsupport::bitmap_checksum(panel));
   destroy_bitmap(panel);
+}
+
+// A tool that draws no command type encodes nothing.
+TEST(ToolValues, OnlyTheDrawingToolsEncodeACommand) {
+  const int16_t x = 5, y = 6;
+  for (int tool : {-1, 0, DRAWING_TYPE_COUNT - 1, DRAWING_TYPE_COUNT}) {
+    Message m;
+    message_init(&m, MSG_CHAT);
+    EXPECT_EQ(encode_tool_command(&m, tool, 1, &x, &y, 1), tool >= 0 && tool < DRAWING_TYPE_COUNT) << tool;
+    EXPECT_EQ(message_length(&m) > 0, tool >= 0 && tool < DRAWING_TYPE_COUNT) << tool;
+    message_free(&m);
+  }
 }
 
 }  // namespace
