@@ -15,7 +15,7 @@ after it; a fresh desktop client under
 Xvfb is timed until its window shows the picture. Medians of the runs. Then,
 on the largest board, an emulated phone (390 x 844, ratio 3, touch) pinches to
 4x and pans with two fingers for 3 s: the frames the page drew a second."""
-import argparse, os, statistics, subprocess, sys, tempfile, time
+import argparse, os, statistics, subprocess, sys, time
 
 parser = argparse.ArgumentParser()
 parser.add_argument("build", nargs="?", default="build")

@@ -109,8 +109,8 @@ function start({ m, K }, name) {
     }
     flush();
     busyStep();
-    if (flags & K.frameRoster) showRoster(m, $('roster'), m._page_connected());
-    if (flags & (K.framePicture | K.frameRoster)) view.drawLabels();
+    if (flags & K.frameRoster) people();
+    else if (flags & K.framePicture) view.drawLabels();
     if (flags & K.frameLines) showChat(m, K, $('chat'));
     if (flags & K.frameMore) sliceSoon();
   }

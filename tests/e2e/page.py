@@ -90,8 +90,7 @@ class Page:
 
     def screen_point(self, bx, by):
         """An integer screen point over board pixel (bx, by), away from its edges where the zoom allows."""
-        left, top, width, height = self.rect("#picture")
-        return math.floor(left + (bx + 0.5) * width / BOARD_W), math.floor(top + (by + 0.5) * height / BOARD_H)
+        return self.at("#picture", bx, by, BOARD_W, BOARD_H)
 
     def touches(self, kind, points):
         self.cdp("Input.dispatchTouchEvent", type=kind,

@@ -5,7 +5,6 @@ cancelled one, the colour panel and a pick from the picture, and chats; then
 the page's canvas, the desktop's picture and /board.png agree byte for byte."""
 import os
 import pathlib
-import struct
 import unittest
 import urllib.error
 import urllib.request
@@ -19,16 +18,6 @@ CTRL = 2  # the modifier bit of a pointer event's Ctrl
 
 TOOLS = ("pen", "pencil", "brush", "chalk", "smudge", "stamp")
 DRAWING_TYPES = {0, 1, 2, 3, 4, 12}
-
-
-def board_frames(server):
-    """Every whole frame of the server's board file, (type, payload) each."""
-    data, found, at = pathlib.Path(server.dir, "board.easel").read_bytes(), [], 0
-    while at + 3 <= len(data) and at + 3 + struct.unpack_from("<H", data, at + 1)[0] <= len(data):
-        end = at + 3 + struct.unpack_from("<H", data, at + 1)[0]
-        found.append((data[at], data[at + 3:end]))
-        at = end
-    return found
 
 
 # The page is the WebAssembly build's, which only the plain build makes.
@@ -80,6 +69,11 @@ class BrowserPainting(unittest.TestCase):
         # The chat line shows once the server accepted it.
         chat = wait_until(lambda: (lambda t: "hello from the page" in t and "Users:" in t and t)(
             page.js("return document.getElementById('chat').innerText")), what="the chat line and the user list on the page")
+        lines = chat.splitlines()
+        users = lines.index("Users:")
+        self.assertRegex(lines[users + 1] + lines[users + 2], r"^\s*\d+ - (dora|pat)\s*\d+ - (dora|pat)$")
+        self.assertNotRegex(lines[users - 1], r"^$|pat|dora")  # the 8 ball's answer
+
         png = pathlib.Path(server.dir, "board.png")
 
         def agreed():
@@ -95,7 +89,7 @@ class BrowserPainting(unittest.TestCase):
         picture = wait_until(agreed, 60, interval=0.5, what="the same picture on the page, the desktop and the server")
         self.assertGreater(len(picture.colours()), 50)
         # Nine strokes of the page (the cancelled one is not) and one of the desktop.
-        frames = wait_until(lambda: (lambda f: sum(t in DRAWING_TYPES for t, _ in f) >= 10 and f)(board_frames(server)),
+        frames = wait_until(lambda: (lambda f: sum(t in DRAWING_TYPES for t, _ in f) >= 10 and f)(server.frames()),
                             what="ten strokes on the server's board")
         self.assertEqual(sum(t in DRAWING_TYPES for t, _ in frames), 10)
 

@@ -7,7 +7,6 @@ and rejoins with one tap once the server is back, receiving the board again."""
 import os
 import socket
 import subprocess
-import time
 import unittest
 
 from harness import BUILD_DIR, Image, Server, wait_until
