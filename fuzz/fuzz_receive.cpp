@@ -128,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (took) check();
     if (at == stream.size() && !took) break;
   }
-  board_session_disconnect(&session, "You have been disconnected from %s:%d");
+  board_session_disconnect(&session, LINK_LOST);
   board_session_reset(&session);
   for (Image* canvas : {&session.ServerCanvas, &session.LocalCanvas})
     image_copy(&paper, canvas, drawn.x0, drawn.y0, drawn.x0, drawn.y0, drawn.x1 - drawn.x0, drawn.y1 - drawn.y0);
