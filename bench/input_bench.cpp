@@ -7,7 +7,7 @@
 
 #include "bench_client.h"
 #include "paint/canvas.h"
-#include "paint/dirty_rect.h"
+#include "ui/dirty_list.h"
 #include "paint/random.h"
 #include "ui/chat_view.h"
 #include "ui/colour_picker.h"
@@ -45,10 +45,11 @@ BENCHMARK(BM_colour_panel_press)->Unit(benchmark::kMillisecond);
 // A slider press in the Brush panel: the preview stroke drawn again.
 void BM_brush_panel_press(benchmark::State& state) {
   InputBench s;
-  BITMAP* panel = brush_panel_handler(nullptr, 0, 0, 0, 0);
+  selected_tool = TOOL_BRUSH;
+  BITMAP* panel = drawing_panel_handler(nullptr, 0, 0, 0, 0);
   int x = 0;
   for (auto _ : state) {
-    brush_panel_handler(panel, 1, 0, x, 130);
+    drawing_panel_handler(panel, 1, 0, x, 130);
     x = (x + 13) % SAMPLE_PICTURE_W;
     benchmark::ClobberMemory();
   }
@@ -71,7 +72,7 @@ void BM_stroke_frame(benchmark::State& state) {
     dirty_list_clear();
     benchmark::ClobberMemory();
   }
-  stroke_abandon();
+  stroke_abandon(&board.stroke);
 }
 BENCHMARK(BM_stroke_frame)->Unit(benchmark::kMicrosecond);
 

@@ -8,7 +8,7 @@
 
 #include "bench_client.h"
 #include "paint/canvas.h"
-#include "paint/dirty_rect.h"
+#include "ui/dirty_list.h"
 #include "paint/pixel.h"
 #include "ui/bitmap_image.h"
 #include "ui/chat_view.h"
@@ -63,7 +63,7 @@ void BM_draw_toolbar_icons(benchmark::State& state) {
   draw_toolbar_icons();  // generates the labelled icons once
   float c = 0;
   for (auto _ : state) {
-    current_rgb[0] = c;
+    board.colour.rgb[0] = c;
     c = c < 255 ? c + 1 : 0;
     draw_toolbar_icons();
     benchmark::ClobberMemory();

@@ -17,7 +17,6 @@ namespace {
 struct SessionScene {
   BoardSession s = {};
   SessionScene() {
-    s.clock = [] { return time_t(1700000000); };
     if (!board_session_open(&s) || !board_session_login(&s, "Ann", "bench", 2020)) abort();
     const uint8_t reply[] = {MSG_LOGIN, 5, 0, 1, 'A', 'n', 'n', 0, MSG_ACCEPTED, 0, 0};
     receive(reply, sizeof reply);
@@ -26,8 +25,8 @@ struct SessionScene {
   ~SessionScene() { board_session_close(&s); }
   void receive(const uint8_t* bytes, size_t length) {
     board_session_received(&s, bytes, length);
-    board_frame_start(&s);
-    board_session_step(&s);
+    board_frame_start(&s, 1700000000);
+    board_session_step(&s, [] { return 0.0; }, 1);
   }
   void acknowledge() {
     const uint8_t accepted[] = {MSG_ACCEPTED, 0, 0};

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "net/command_run.h"
+#include "net/drawing_tools.h"
 #include "session_support.h"
 
 namespace {
@@ -27,7 +28,8 @@ Footprint drawn;
 
 // The step reads the clock once, then once before each message: the second
 // changes after messages_per_step of them.
-time_t fuzz_clock() { return time_t(1700000000 + (clock_calls++ > messages_per_step)); }
+// The step is cut after messages_per_step messages.
+double fuzz_clock() { return ++clock_calls >= messages_per_step ? 1 : 0; }
 
 // Login replies and restarts reset ServerCanvas, and weaving the paper would
 // take most of every run: only a corner of it is put back (the rest of the
@@ -75,7 +77,7 @@ void our_command(int kind) {
     message_put_string(&m, "pending line");
   } else {
     static const int16_t xs[] = {100, 104, 109}, ys[] = {100, 103, 101};
-    encode_command(&m, COMMAND_LAYOUTS[2 * kind], session.own_user_id, 200, 20, 20, 2, 60, xs, ys, 3);
+    encode_command(&m, DRAWING_TOOLS[2 * kind].layout, session.own_user_id, 200, 20, 20, 2, 60, xs, ys, 3);
     note_drawn(&m);
   }
   if (board_session_submit(&session, &m) != SUBMIT_SENT) abort();
@@ -93,7 +95,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   if (!image_create(&scratch, CANVAS_WIDTH, CANVAS_HEIGHT) || !image_create(&paper, CANVAS_WIDTH, CANVAS_HEIGHT))
     abort();
   paintPaper(&paper);
-  session.clock = fuzz_clock;
   session.reset_canvas = reset_corner;
   if (!board_session_open(&session)) abort();
   image_copy_all(&paper, &session.ServerCanvas);
@@ -119,9 +120,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t waiting = byte_buffer_used(&session.incoming) + n;
     if (n && !board_session_received(&session, stream.data() + at, n)) abort();
     at += n;
-    board_frame_start(&session);
+    board_frame_start(&session, 1700000000);
     clock_calls = 0;
-    board_session_step(&session);
+    board_session_step(&session, fuzz_clock, 1);
     if (!session.connected) abort();
     // A step that took no message changed nothing; done once everything is in.
     const bool took = byte_buffer_used(&session.incoming) != waiting;

@@ -26,6 +26,7 @@
 
 #include "base/command_line.h"
 #include "net/command.h"
+#include "net/drawing_tools.h"
 #include "net/draw_cost.h"
 #include "net/message.h"
 #include "net/wire_limits.h"
@@ -80,7 +81,7 @@ struct User {
 // A stroke as the client's tools make them: one of the six tools, a colour,
 // its settings, and 20 to 150 points of a wandering hand on the picture.
 static std::vector<uint8_t> make_stroke(Random* random, int user_id) {
-  const CommandLayout& layout = COMMAND_LAYOUTS[random->next() % DRAWING_TYPE_COUNT];
+  const CommandLayout& layout = DRAWING_TOOLS[random->next() % DRAWING_TYPE_COUNT].layout;
   Message m;
   message_init(&m, layout.type);
   message_put_byte(&m, user_id);
@@ -117,7 +118,7 @@ static std::vector<uint8_t> make_dear_stroke(Random* random, int user_id) {
     ys[k] = int16_t(k % 4 == 0 || k % 4 == 2 ? c[1] : c[3]);
   }
   Message m;
-  switch (COMMAND_LAYOUTS[pick % DRAWING_TYPE_COUNT].type) {
+  switch (DRAWING_TOOLS[pick % DRAWING_TYPE_COUNT].layout.type) {
     case MSG_PEN: encode_pen(&m, uint8_t(user_id), 200, 30, 40, xs, ys, MAX_POINTS); break;
     case MSG_PENCIL: encode_pencil(&m, uint8_t(user_id), 20, 30, 40, 400, xs, ys, MAX_POINTS); break;
     case MSG_BRUSH: encode_brush(&m, uint8_t(user_id), 20, 30, 240, 400, 400, xs, ys, MAX_POINTS); break;

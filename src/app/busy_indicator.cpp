@@ -5,7 +5,7 @@
 #include "app/client.h"
 #include "ui/board.h"
 #include "paint/canvas.h"
-#include "paint/dirty_rect.h"
+#include "ui/dirty_list.h"
 #include "ui/bitmap_image.h"
 #include "ui/screen.h"
 

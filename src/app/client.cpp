@@ -22,7 +22,7 @@
 #include "net/command.h"
 #include "net/command_run.h"
 #include "paint/canvas.h"
-#include "paint/dirty_rect.h"
+#include "ui/dirty_list.h"
 #include "paint/random.h"
 #include "session/board_session.h"
 #include "ui/bitmap_image.h"
@@ -166,7 +166,7 @@ int start_up() {
 bool is_escape(int key) { return key != 0 && (key >> 8) == KEY_ESC; }
 
 // The canvas the screen is composed from: StrokeLayer while a stroke is drawn.
-const Image* shown_canvas() { return stroke_in_progress() ? &StrokeLayer : &LocalCanvas; }
+const Image* shown_canvas() { return stroke_in_progress(&board.stroke) ? &StrokeLayer : &LocalCanvas; }
 
 // Recomposes when an overlay line appeared or expired; the tool bar and the
 // panel, or the live tail of a stroke, go back over the new picture.
@@ -175,7 +175,7 @@ void compose_step() {
   if (panel_visible) {
     draw_toolbar();
     draw_tool_panel();
-  } else if (StrokePoints.count > 1) {
+  } else if (board.stroke.points.count > 1) {
     stroke_redraw_tail();
   }
 }
@@ -249,7 +249,7 @@ void shut_down() {
 }  // namespace
 
 int client_frame(const FrameInput& in) {
-  board_frame_start(&board);
+  board_frame_start(&board, time(nullptr));
   int key = toolbar_panel_keys(in.key);
   if (is_escape(key)) return 0;
   int button_edge = button_latch_update(&mouse_latch, in.buttons);
@@ -280,7 +280,7 @@ int client_world_open(int w, int h) {
   BackBuffer = create_shared_bitmap(w, h);
   ToolbarStrip = create_shared_bitmap(w, TOOLBAR_HEIGHT);
   CursorSprite = create_shared_bitmap(6, 6);
-  const bool canvases = board_session_open(&board) && image_create(&StrokeLayer, CANVAS_WIDTH, CANVAS_HEIGHT);
+  const bool canvases = board_session_open(&board);
   if (!(canvases && BackBuffer && ToolbarStrip && CursorSprite)) {
     client_world_close();
     return 0;
@@ -294,7 +294,6 @@ int client_world_open(int w, int h) {
 void client_world_close() {
   board_session_close(&board);
   destroy_shared_bitmap(&BackBuffer);
-  image_destroy(&StrokeLayer);
   destroy_shared_bitmap(&ToolbarStrip);
   destroy_shared_bitmap(&CursorSprite);
   // Made first and freed last: nothing else owns it.
@@ -312,7 +311,7 @@ void client_state_reset() {
   stroke_input_reset();
   toolbar_reset();
   colour_picker_reset();
-  tool_settings_reset();
+  tool_settings_reset(&board.tools);
   command_run_stop();
   point_list_release();
   switched_away = false;

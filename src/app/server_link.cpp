@@ -1,9 +1,11 @@
 #include "app/server_link.h"
 
+#include <ctime>
+
 #include "app/config.h"
-#include "paint/dirty_rect.h"
 #include "session/board_session.h"
 #include "ui/board.h"
+#include "ui/dirty_list.h"
 #include "ui/chat_view.h"
 #include "ui/screen.h"
 #include "ui/stroke_input.h"
@@ -13,6 +15,7 @@ bool net_available = false;
 Connection server_connection = {-1, 0};
 
 void connect_and_login() {
+  board.now = time(nullptr);
   show_message("Attempting to connect to %s:%d. . .", config.server_name, config.server_port);
   if (connection_open(&server_connection, config.server_name, config.server_port) &&
       !board_session_login(&board, config.user_name, config.server_name, config.server_port))
@@ -21,24 +24,29 @@ void connect_and_login() {
     show_message("Unable to connect to %s:%d.", config.server_name, config.server_port);
 }
 
+namespace {
+
+double wall_seconds() { return double(time(nullptr)); }
+
+}  // namespace
+
 void network_step() {
   if (!connection_poll(&server_connection, &board.outgoing, &board.incoming)) {
     connection_close(&server_connection);
-    stroke_abandon();
     board_session_disconnect(&board, LINK_LOST);
     mark_all_dirty();
     return;
   }
-  board_session_step(&board);
+  // A long backlog is spread over frames a second apart at most.
+  board_session_step(&board, wall_seconds, double(board.now) + 1);
   if (board.frame.received_this_frame) show_rebuilt_canvas();
 }
 
 void show_rebuilt_canvas() {
-  if (stroke_in_progress()) {
+  if (stroke_in_progress(&board.stroke)) {
     // The stroke goes on over the new picture: its settled part and its tail.
-    stroke_rebuild_layer();
     compose_screen(BackBuffer, &StrokeLayer, true);
-    if (StrokePoints.count > 1) stroke_redraw_tail();
+    if (board.stroke.points.count > 1) stroke_redraw_tail();
   } else {
     compose_screen(BackBuffer, &LocalCanvas, true);
   }

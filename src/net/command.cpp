@@ -3,13 +3,8 @@
 #include <cstdlib>
 
 #include "base/log.h"
-#include "paint/brush.h"
-#include "paint/chalk.h"
-#include "paint/pen.h"
-#include "paint/pencil.h"
+#include "net/drawing_tools.h"
 #include "paint/random.h"
-#include "paint/smudge.h"
-#include "paint/stamp.h"
 
 __thread PointList point_list = {nullptr, nullptr, 0, 0};
 
@@ -71,19 +66,10 @@ int decode_command(Message* m, StrokeCommand* c, PointList* points) {
 }
 
 void draw_stroke_command(Image* canvas, const StrokeCommand& c, const PointList& points) {
-  const int16_t* xs = points.xs;
-  const int16_t* ys = points.ys;
-  const int n = points.count;
-  const float r = c.rgb[0], g = c.rgb[1], b = c.rgb[2];
+  const DrawingTool* tool = drawing_tool_of_type(int(c.type));
+  if (!tool) return;
   useCommandStream(c.seed);
-  switch (c.type) {
-    case MSG_PEN: drawPen(canvas, r, g, b, xs, ys, n); break;
-    case MSG_PENCIL: drawPencil(canvas, r, g, b, c.value1, xs, ys, n); break;
-    case MSG_BRUSH: drawBrush(canvas, r, g, b, c.value1, c.value2, xs, ys, n); break;
-    case MSG_CHALK: drawChalk(canvas, r, g, b, c.value1, xs, ys, n); break;
-    case MSG_SMUDGE: drawSmudge(canvas, c.value1, c.value2, xs, ys, n); break;
-    case MSG_STAMP: drawStamp(canvas, r, g, b, c.value1, c.value2, xs, ys, n); break;
-  }
+  tool->draw(canvas, c, points);
   useLocalStream();
 }
 

@@ -11,6 +11,7 @@
 
 #include <pthread.h>
 
+#include "net/drawing_tools.h"
 #include "net/layout.h"
 #include "paint/stroke_walk.h"
 
@@ -23,7 +24,6 @@ constexpr unsigned WINDOW = 32;
 // samples off the line by up to about 1/256 of its length; the margin allows
 // for that below this length, and beyond it the whole canvas is claimed.
 constexpr int LONG_SEGMENT = 4096;
-constexpr float SIZE_MAX_OF_ANY_TOOL = 12.0f;
 
 enum TaskState { TASK_PENDING, TASK_RUNNING, TASK_DONE };
 
@@ -157,11 +157,12 @@ Footprint command_footprint(const StrokeCommand& c, const PointList& points, int
     }
   }
   if (longest > LONG_SEGMENT) return Footprint{0, 0, w, h};
-  // Every tool reaches less than twice its size from its path (bristles and
+  // A tool reaches less than its reach in sizes from its path (bristles and
   // their trails, grain scatter and discs, the smudge and the step it reads
   // back from), plus the 2 x 2 deposit; the pen has no size.
-  const float size = std::min(std::max(c.value1, 2.0f), SIZE_MAX_OF_ANY_TOOL);
-  const double margin = 2.0 * size + 8 + longest / 64.0;
+  const DrawingTool* tool = drawing_tool_of_type(int(c.type));
+  const float size = std::min(std::max(c.value1, 2.0f), drawing_size_max());
+  const double margin = (tool ? tool->reach : 2.0) * size + 8 + longest / 64.0;
   return Footprint{std::max(0, int(std::floor(x0 - margin))), std::max(0, int(std::floor(y0 - margin))),
                    std::min(w, int(std::ceil(x1 + margin)) + 1), std::min(h, int(std::ceil(y1 + margin)) + 1)};
 }

@@ -4,15 +4,15 @@
 #include <cmath>
 #include <vector>
 
-#include "net/layout.h"
+#include "net/drawing_tools.h"
 #include "net/message.h"
 #include "paint/stroke_walk.h"
 
 namespace {
 
-// Microseconds of one core per sample, measured at three sizes (the outer two
-// are where the renderer clamps the size) and taken as linear in between, and
-// each tool's sample spacing. The sample counts are those of the drawn path, so
+// Each tool's row (net/drawing_tools.cpp) holds microseconds of one core per
+// sample, measured at three sizes (the outer two are where the renderer clamps
+// the size) and taken as linear in between, and its sample spacing. The sample counts are those of the drawn path, so
 // samples that fall off the picture are charged like those that land on it
 // (they cost less), and the smudge is charged at its largest strength.
 // Measured as CPU time on the 2-core build machine (RelWithDebInfo, under load)
@@ -22,23 +22,14 @@ namespace {
 // three sizes and for the 255-point zigzags of
 //   build/bench/easel_bench --benchmark_filter=worst
 // (0.5 to 0.85 on the picture, lower beyond it). MARGIN covers the noise.
-struct ToolCost {
-  double spacing, size[3], us[3];
-};
-constexpr ToolCost PEN = {1.0, {1, 5, 12}, {0.12, 0.12, 0.12}};
-constexpr ToolCost PENCIL = {1.0, {1.5, 5, 8}, {0.25, 0.75, 0.9}};
-// Small chalk scatters many tiny discs per sample: dearer than large chalk.
-constexpr ToolCost CHALK = {1.0, {1.5, 5, 12}, {3.63, 1.82, 1.25}};
-constexpr ToolCost SMUDGE = {2.0, {1.7, 5, 12}, {0.55, 1.92, 8.93}};
+//
 // Up to strength 6 the smudge changes nothing and only walks.
 constexpr double SMUDGE_STRENGTH_IDLE = 6;
 // The stamp's spacing is 2 * size * (1 + 0.09 * gap).
-constexpr ToolCost STAMP = {0, {1.5, 5, 8}, {0.25, 0.95, 1.15}};
 // The brush walks every 1.5 pixels; each of its 3.1 * size + 1 bristles costs
 // BRISTLE a sample until it dries out, after at most about
 // BRISTLE_LIFE * (1 + dryness) samples (a load of at most 0.8 losing
 // 0.15 / (1 + dryness) a sample on average).
-constexpr ToolCost BRUSH = {1.5, {1.7, 5, 12}, {0.08, 0.08, 0.08}};
 constexpr double BRISTLE = 0.33;
 constexpr double BRISTLE_LIFE = 6.0;
 // Decoding, the roster update and setting up a stroke; starting each segment.
@@ -79,23 +70,6 @@ double segment_length(const int16_t* xs, const int16_t* ys, int n, int i) {
          distance(c2x, c2y, xs[i + 1], ys[i + 1]);
 }
 
-// Every drawing type has its costs: a tool added to the layouts without them
-// fails to build instead of being read past the end of this table.
-struct TypeCost {
-  uint32_t type;
-  const ToolCost* cost;
-};
-constexpr TypeCost TOOL_COSTS[] = {{MSG_PEN, &PEN},       {MSG_PENCIL, &PENCIL}, {MSG_BRUSH, &BRUSH},
-                                   {MSG_CHALK, &CHALK},   {MSG_SMUDGE, &SMUDGE}, {MSG_STAMP, &STAMP}};
-static_assert(sizeof TOOL_COSTS / sizeof TOOL_COSTS[0] == DRAWING_TYPE_COUNT,
-              "every drawing type needs its costs");
-
-const ToolCost* tool_cost(int type) {
-  for (const TypeCost& t : TOOL_COSTS)
-    if (int(t.type) == type) return t.cost;
-  return nullptr;
-}
-
 // Reads past fields; a short payload just runs out.
 void skip(Message* m, int bytes) {
   while (bytes-- > 0) message_get_byte(m);
@@ -114,9 +88,10 @@ double draw_cost_samples(const int16_t* xs, const int16_t* ys, int n, double spa
 double draw_cost(int type, const uint8_t* payload, size_t length) {
   Message m = {uint32_t(type), const_cast<uint8_t*>(payload), const_cast<uint8_t*>(payload),
                const_cast<uint8_t*>(payload) + length, const_cast<uint8_t*>(payload) + length};
-  const CommandLayout* layout = command_layout(type);
-  const ToolCost* tool = tool_cost(type);
-  if (!layout || !tool) return 0;
+  const DrawingTool* row = drawing_tool_of_type(type);
+  if (!row) return 0;
+  const CommandLayout* layout = &row->layout;
+  const ToolCost* tool = &row->cost;
   // The author's id, the seed and the colour, then the size and the second value.
   skip(&m, command_fixed_size(*layout) - 2 * layout->values);
   double size = layout->values >= 1 ? message_get_scaled(&m) : 0;
@@ -128,12 +103,13 @@ double draw_cost(int type, const uint8_t* payload, size_t length) {
     ys[i] = int16_t(message_get_short(&m));
   }
   double spacing = tool->spacing;
-  if (tool == &STAMP) spacing = 2 * clamped_size(STAMP, size) * (clamped(second, 0, 100) * 0.09 + 1);
+  if (type == MSG_STAMP) spacing = 2 * clamped_size(*tool, size) * (clamped(second, 0, 100) * 0.09 + 1);
   double samples = draw_cost_samples(xs.data(), ys.data(), n, spacing);
   double cost = PER_POINT * n + samples * per_sample(*tool, size);
-  if (tool == &SMUDGE && second <= SMUDGE_STRENGTH_IDLE) cost = PER_POINT * n + samples * PEN.us[0];
-  if (tool == &BRUSH) {
-    double bristles = 3.1 * clamped_size(BRUSH, size) + 1;
+  if (type == MSG_SMUDGE && second <= SMUDGE_STRENGTH_IDLE)
+    cost = PER_POINT * n + samples * drawing_tool_of_type(MSG_PEN)->cost.us[0];
+  if (type == MSG_BRUSH) {
+    double bristles = 3.1 * clamped_size(*tool, size) + 1;
     cost += BRISTLE * bristles * std::min(samples, BRISTLE_LIFE * (1 + clamped(second, 1, 500)));
   }
   return PER_COMMAND + MARGIN * cost;

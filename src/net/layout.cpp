@@ -1,18 +1,10 @@
 #include "net/layout.h"
 
-#include "net/message.h"
-
-// The stamp's log line names the brush, as it always has.
-const CommandLayout COMMAND_LAYOUTS[DRAWING_TYPE_COUNT] = {
-    {MSG_PEN, "pen", false, true, 0},       {MSG_PENCIL, "pencil", true, true, 1},
-    {MSG_BRUSH, "brush", true, true, 2},    {MSG_CHALK, "chalk", true, true, 1},
-    {MSG_SMUDGE, "smudge", false, false, 2}, {MSG_STAMP, "brush", false, true, 2},
-};
+#include "net/drawing_tools.h"
 
 const CommandLayout* command_layout(int type) {
-  for (const CommandLayout& layout : COMMAND_LAYOUTS)
-    if (int(layout.type) == type) return &layout;
-  return nullptr;
+  const DrawingTool* tool = drawing_tool_of_type(type);
+  return tool ? &tool->layout : nullptr;
 }
 
 int command_fixed_size(const CommandLayout& layout) {

@@ -22,9 +22,8 @@ struct CommandLayout {
   int values;        // 0, 1 or 2 scaled 16-bit values
 };
 
+// The drawing tools and their layouts: net/drawing_tools.h.
 constexpr int DRAWING_TYPE_COUNT = 6;
-// In the order of the tools on the tool bar (stamp last).
-extern const CommandLayout COMMAND_LAYOUTS[DRAWING_TYPE_COUNT];
 
 // The layout of a drawing command type, or null for every other type.
 const CommandLayout* command_layout(int type);

@@ -47,3 +47,34 @@ void image_copy(const Image* from, Image* to, int sx, int sy, int dx, int dy, in
 }
 
 void image_copy_all(const Image* from, Image* to) { image_copy(from, to, 0, 0, 0, 0, from->w, from->h); }
+
+bool image_clip_span(long long* pos, long long* len, long long limit) {
+  if (*len == 0) return false;
+  if (*len < 0) {
+    *pos += *len;
+    *len = -*len;
+  }
+  if (*pos < 0) {
+    *len += *pos;
+    *pos = 0;
+    if (*len <= 0) return false;
+  }
+  if (*pos + *len > limit) {
+    *len = limit - *pos;
+    if (*len <= 0) return false;
+  }
+  return true;
+}
+
+bool image_area_clip(ImageArea* area, int w, int h) {
+  long long x = area->x, y = area->y, aw = area->w, ah = area->h;
+  if (!image_clip_span(&x, &aw, w) || !image_clip_span(&y, &ah, h)) {
+    // An emptied area keeps no size, so adding it later adds nothing.
+    area->w = 0;
+    area->h = 0;
+    return false;
+  }
+  *area = ImageArea{static_cast<int16_t>(x), static_cast<int16_t>(y), static_cast<int16_t>(aw),
+                    static_cast<int16_t>(ah)};
+  return true;
+}

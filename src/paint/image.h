@@ -20,6 +20,17 @@ struct Image {
   ptrdiff_t stride;
 };
 
+// A rectangle of an image, such as the part a drawing touched.
+struct ImageArea {
+  int16_t x, y, w, h;
+};
+// Clips the span (pos, len) of one axis to 0..limit, a negative len first
+// turned round; false when nothing of it remains.
+bool image_clip_span(long long* pos, long long* len, long long limit);
+// Normalises negative sizes and clips the area to a w x h image in place.
+// Returns false when nothing of it remains (its size is then 0).
+bool image_area_clip(ImageArea* area, int w, int h);
+
 // A w x h image of pixels of its own, all 0 (black), rows one after another.
 // 1 on success; 0 leaves the record empty.
 int image_create(Image* image, int w, int h);

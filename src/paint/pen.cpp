@@ -6,7 +6,6 @@
 #include "base/log.h"
 #include "paint/canvas.h"
 #include "paint/deposit.h"
-#include "paint/dirty_rect.h"
 #include "paint/pen.h"
 #include "paint/pen_dots.h"
 #include "paint/pixel.h"
@@ -52,7 +51,7 @@ int16_t to_int16(double v) {
 
 float drawStrokePreview(Image* target, float r, float g, float b, const int16_t* xs,
                         const int16_t* ys, unsigned n, unsigned first, unsigned end, float offset,
-                        DirtyRect* rect) {
+                        ImageArea* rect) {
   // The whole-number origin the picture is shown at: a half-pixel offset on an
   // odd margin would paint one column or row past the rectangle restored.
   float xoff = static_cast<float>((target->w - CANVAS_WIDTH) / 2);
@@ -86,13 +85,13 @@ float drawStrokePreview(Image* target, float r, float g, float b, const int16_t*
   if (rect) {
     if (!bounded) {
       // No sample: an empty rectangle, which adds nothing to the dirty list.
-      *rect = DirtyRect{0, 0, 0, 0};
+      *rect = ImageArea{0, 0, 0, 0};
     } else {
       rect->x = to_int16(std::trunc(min_x + static_cast<double>(xoff)));
       rect->y = to_int16(std::trunc(min_y + static_cast<double>(yoff)));
       rect->w = to_int16(static_cast<double>(max_x) - min_x + 1);
       rect->h = to_int16(static_cast<double>(max_y) - min_y + 1);
-      clip_dirty_rect(rect);
+      image_area_clip(rect, target->w, target->h);
     }
   }
   return offset;

@@ -4,8 +4,6 @@
 
 #include "paint/image.h"
 
-struct DirtyRect;
-
 // Deposits a colour at a fractional position over the 2 x 2 pixels around it.
 void splatPoint(Image* image, float x, float y, float r, float g, float b, float weight);
 
@@ -13,7 +11,7 @@ void drawPen(Image* image, float r, float g, float b, const int16_t* xs, const i
 
 // Pen-style preview of segments first..end-1 onto a canvas-sized or larger
 // target (the canvas taken as centred in it). Fills rect, when given, with the
-// clipped screen area touched. Returns the offset after the last segment.
+// area of target touched. Returns the offset after the last segment.
 float drawStrokePreview(Image* target, float r, float g, float b, const int16_t* xs,
                         const int16_t* ys, unsigned n, unsigned first, unsigned end,
-                        float offset, DirtyRect* rect);
+                        float offset, ImageArea* rect);

@@ -199,14 +199,17 @@ void drop_link_state(BoardSession* s) {
 }  // namespace
 
 int board_session_open(BoardSession* s) {
-  time_t (*clock)() = s->clock;
   void (*reset)(Image*) = s->reset_canvas;
+  const time_t now = s->now;
   memset(static_cast<void*>(s), 0, sizeof *s);
-  s->clock = clock;
   s->reset_canvas = reset;
+  s->now = now;
   queue_init(&s->command_queue);
+  colour_choice_reset(&s->colour);
+  tool_settings_reset(&s->tools);
   if (!image_create(&s->ServerCanvas, CANVAS_WIDTH, CANVAS_HEIGHT) ||
-      !image_create(&s->LocalCanvas, CANVAS_WIDTH, CANVAS_HEIGHT)) {
+      !image_create(&s->LocalCanvas, CANVAS_WIDTH, CANVAS_HEIGHT) ||
+      !image_create(&s->StrokeLayer, CANVAS_WIDTH, CANVAS_HEIGHT)) {
     board_session_close(s);
     return 0;
   }
@@ -219,6 +222,7 @@ void board_session_close(BoardSession* s) {
   board_session_reset(s);
   image_destroy(&s->ServerCanvas);
   image_destroy(&s->LocalCanvas);
+  image_destroy(&s->StrokeLayer);
 }
 
 void board_session_reset(BoardSession* s) {
@@ -231,6 +235,7 @@ void board_session_reset(BoardSession* s) {
   roster_reset(&s->roster);
   chat_log_clear(&s->chat_log);
   s->frame = FrameReport{};
+  stroke_abandon(&s->stroke);
 }
 
 int board_session_login(BoardSession* s, const char* user_name, const char* server_name, uint16_t server_port) {
@@ -261,32 +266,19 @@ const uint8_t* board_session_unsent(const BoardSession* s, size_t* length) {
 
 void board_session_sent(BoardSession* s, size_t count) { byte_buffer_drop(&s->outgoing, count); }
 
-void board_frame_start(BoardSession* s) { s->frame = FrameReport{}; }
-
-namespace {
-
-// Where a step stops handling what arrived: when the clock's second changes
-// (a frame loop), or at a deadline of a finer clock (a browser's main thread,
-// which must give input its turn every few milliseconds).
-struct StepCut {
-  time_t start;
-  double (*now)();  // null: the session's clock's second
-  double deadline;
-};
-
-// A deadline cut leaves at least one message handled, whatever the clock says.
-bool step_goes_on(const BoardSession* s, const StepCut& cut, bool handled_one) {
-  return cut.now ? !handled_one || cut.now() < cut.deadline : s->clock() <= cut.start;
+void board_frame_start(BoardSession* s, time_t now) {
+  s->frame = FrameReport{};
+  s->now = now;
 }
 
-void step_with(BoardSession* s, StepCut cut) {
+void board_session_step(BoardSession* s, double (*clock)(), double deadline) {
   if (!s->connected) return;
   // Consecutive drawing commands are drawn as one run; every other message
   // waits until the run before it is drawn.
   const CommandObserver observer = {note_decoded, s};
   CommandRun run;
   command_run_begin(&run, &s->ServerCanvas, &observer);
-  for (bool handled_one = false; step_goes_on(s, cut, handled_one); handled_one = true) {
+  for (bool handled_one = false; !handled_one || clock() < deadline; handled_one = true) {
     Message m;
     if (!message_receive(&m, &s->incoming)) break;
     if (command_layout(int(m.type))) {
@@ -294,21 +286,16 @@ void step_with(BoardSession* s, StepCut cut) {
       s->frame.received_this_frame = true;
     } else {
       command_run_finish(&run);
-      dispatch(s, &m, cut.start);
+      dispatch(s, &m, s->now);
       command_run_begin(&run, &s->ServerCanvas, &observer);
     }
     message_free(&m);
   }
   command_run_finish(&run);
-  if (s->frame.received_this_frame) board_session_rebuild(s);
-}
-
-}  // namespace
-
-void board_session_step(BoardSession* s) { step_with(s, StepCut{s->clock(), nullptr, 0}); }
-
-void board_session_step_until(BoardSession* s, double (*now)(), double deadline) {
-  step_with(s, StepCut{s->clock(), now, deadline});
+  if (!s->frame.received_this_frame) return;
+  board_session_rebuild(s);
+  // The stroke goes on over the new picture.
+  if (stroke_in_progress(&s->stroke)) stroke_preview_rebuild(&s->stroke, &s->StrokeLayer, &s->LocalCanvas, s->colour.rgb);
 }
 
 void board_session_rebuild(BoardSession* s) {
@@ -334,7 +321,7 @@ int board_session_submit(BoardSession* s, Message* m) {
   if (queue_push(&s->command_queue, m)) return SUBMIT_SENT;
   // The server will acknowledge it; without its entry every later
   // acknowledgement would pop the wrong command and the pictures would part.
-  if (m->type == MSG_CHAT) note_chat(s, m, s->clock());
+  if (m->type == MSG_CHAT) note_chat(s, m, s->now);
   message_free(m);
   board_session_disconnect(s, LINK_OUT_OF_MEMORY);
   return SUBMIT_QUEUE_FAILED;
@@ -350,20 +337,21 @@ void board_session_disconnect(BoardSession* s, LinkEnd why) {
   static const char* const NOTICES[] = {"", "You have been disconnected from %s:%d", "Disconnected from %s:%d",
                                         "Out of memory; forced to disconnect from %s:%d"};
   s->connected = false;
+  stroke_abandon(&s->stroke);
   byte_buffer_release(&s->incoming);
   byte_buffer_release(&s->outgoing);
   s->frame.disconnected = why;
   const char* notice = unsigned(why) < sizeof NOTICES / sizeof *NOTICES ? NOTICES[why] : NOTICES[LINK_LOST];
-  notice_at(s, s->clock(), notice, s->server_name, int(s->server_port));
+  notice_at(s, s->now, notice, s->server_name, int(s->server_port));
 }
 
 void board_session_add_line(BoardSession* s, const char* name, const char* text) {
-  add_line_at(s, name, text, s->clock());
+  add_line_at(s, name, text, s->now);
 }
 
 void board_session_notice(BoardSession* s, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  vnotice_at(s, s->clock(), format, args);
+  vnotice_at(s, s->now, format, args);
   va_end(args);
 }

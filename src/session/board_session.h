@@ -3,9 +3,11 @@
 // server's picture and ours, the roster and the chat lines.
 //
 // Bytes go in and out through the record's two buffers; the caller moves them
-// over whatever carries them, passes the clock and says how a picture starts.
+// over whatever carries them, passes the time and says how a picture starts.
 // A frame is board_frame_start, the bytes that arrived, board_session_step,
-// then whatever the user did; frame tells what changed. The session opens no
+// then whatever the user did (session/painter.h); frame tells what changed.
+// Everything one painter's session holds is in the record: two sessions in
+// one process share nothing. The session opens no
 // socket and no file and needs no thread (command runs draw on the calling
 // thread where no other can be made).
 //
@@ -23,7 +25,10 @@
 #include "net/wire_limits.h"
 #include "paint/image.h"
 #include "session/chat_log.h"
+#include "session/colour_choice.h"
 #include "session/roster.h"
+#include "session/stroke_capture.h"
+#include "session/tool_values.h"
 
 constexpr int USER_NAME_FIELD = MAX_NAME_CHARS + 1;  // names travel in 16-byte fields
 constexpr int SERVER_NAME_SIZE = 256;
@@ -46,8 +51,10 @@ struct FrameReport {
 
 struct BoardSession {
   // Given by the caller before board_session_open.
-  time_t (*clock)();                 // whole seconds
   void (*reset_canvas)(Image* canvas);  // gives a picture its empty state; null: the paper
+  // The caller's clock in whole seconds, which dates chat lines and notices:
+  // set by board_frame_start, or by a caller that speaks between frames.
+  time_t now;
   // The link: logged in, or the login request on its way, until it ends for good.
   bool connected;
   uint8_t own_user_id;  // from the login reply; 0 before
@@ -63,16 +70,23 @@ struct BoardSession {
   Roster roster;
   ChatLog chat_log;
   FrameReport frame;
+  // The painter's choices and the stroke in progress, kept across links.
+  ColourChoice colour;
+  ToolSettings tools;
+  StrokeCapture stroke;
+  Image StrokeLayer;  // LocalCanvas with the stroke's settled segments, while one is drawn
 };
 
 // Makes the pictures (ServerCanvas empty, LocalCanvas a copy) with nothing
-// else: not connected, no one present, no lines. clock and reset_canvas are
-// kept; every other field is overwritten. 1 on success; on failure nothing is held.
+// else: not connected, no one present, no lines, the start colour and tool
+// values. reset_canvas and now are kept; every other field is overwritten. 1
+// on success; on failure nothing is held.
 int board_session_open(BoardSession* s);
-// Frees everything the session holds; clock and reset_canvas stay.
+// Frees everything the session holds; reset_canvas and now stay.
 void board_session_close(BoardSession* s);
-// Back to how open left it but for the pictures, which keep their pixels:
-// not connected, no id, empty queue and buffers, no one present, no lines.
+// Back to how open left it but for the pictures, which keep their pixels, and
+// the painter's colour and tools: not connected, no id, empty queue and
+// buffers, no one present, no lines, no stroke.
 void board_session_reset(BoardSession* s);
 
 // Starts the link: frames the login request into outgoing and queues it (the
@@ -89,17 +103,16 @@ int board_session_received(BoardSession* s, const uint8_t* bytes, size_t length)
 const uint8_t* board_session_unsent(const BoardSession* s, size_t* length);
 void board_session_sent(BoardSession* s, size_t count);
 
-// Starts a frame: its report is empty.
-void board_frame_start(BoardSession* s);
+// Starts a frame at now (whole seconds): its report is empty.
+void board_frame_start(BoardSession* s, time_t now);
 // The frame's messages, only while connected: those received are handled in
-// order until the clock's second changes (a long backlog is spread over several
-// frames), consecutive drawing commands drawn as one run; then LocalCanvas is
-// rebuilt when ServerCanvas got something it lacks.
-void board_session_step(BoardSession* s);
-// The same, but the cut comes when now() reaches deadline (any unit, the
-// caller's), checked before each message, never before one is handled: for a
-// caller that must answer input every few milliseconds.
-void board_session_step_until(BoardSession* s, double (*now)(), double deadline);
+// order until clock() reaches deadline (any unit, the caller's: the next
+// second for a frame loop, a few milliseconds for a browser's main thread),
+// checked before each message, never before one is handled, so a long backlog
+// is spread over several frames. Consecutive drawing commands are drawn as one
+// run; then LocalCanvas is rebuilt when ServerCanvas got something it lacks,
+// and StrokeLayer under a stroke in progress with it.
+void board_session_step(BoardSession* s, double (*clock)(), double deadline);
 // LocalCanvas := ServerCanvas + every queued command but chat lines.
 void board_session_rebuild(BoardSession* s);
 
@@ -116,8 +129,8 @@ int board_session_submit(BoardSession* s, Message* m);
 // could not be framed.
 int board_session_send(BoardSession* s, Message* m);
 // Ends the link for good: not connected, unhandled and unsent bytes dropped,
-// the notice shown with the server's name and port. The pictures, the roster
-// and the queue stay as they are.
+// a stroke in progress dropped, the notice shown with the server's name and
+// port. The pictures, the roster and the queue stay as they are.
 void board_session_disconnect(BoardSession* s, LinkEnd why);
 
 // A chat line now: spoken by name, or a system line when name is null.

@@ -5,11 +5,6 @@
 
 #include "paint/image.h"
 #include "paint/pen.h"
-#include "session/colour_choice.h"
-
-StrokePointList StrokePoints = {};
-float path_length = 0;
-CanvasPos last_canvas_pos = {};
 
 namespace {
 
@@ -25,9 +20,9 @@ int16_t to_coordinate(int v) {
 
 int snap(int v) { return (v + SNAP_GRID / 2) / SNAP_GRID * SNAP_GRID; }
 
-void set_point(unsigned i, int x, int y) {
-  StrokePoints.xs[i] = to_coordinate(x);
-  StrokePoints.ys[i] = to_coordinate(y);
+void set_point(StrokePointList* p, unsigned i, int x, int y) {
+  p->xs[i] = to_coordinate(x);
+  p->ys[i] = to_coordinate(y);
 }
 
 // Unit vector from (x0, y0) to (x1, y1); zero for a zero-length step.
@@ -44,10 +39,11 @@ void unit_vector(double x0, double y0, double x1, double y1, double* ux, double*
 
 // A new point is fixed only where the path has gone far enough from the last
 // one, and either turned or run long, so straight runs use few points.
-bool should_fix_point(unsigned n, int cx, int cy) {
+bool should_fix_point(const StrokeCapture* c, unsigned n, int cx, int cy) {
+  const float path_length = c->path_length;
   if (path_length < MIN_STEP) return false;
-  const int16_t* xs = StrokePoints.xs;
-  const int16_t* ys = StrokePoints.ys;
+  const int16_t* xs = c->points.xs;
+  const int16_t* ys = c->points.ys;
   double dx = cx - xs[n - 2], dy = cy - ys[n - 2];
   if (dx * dx + dy * dy <= MIN_SQUARED_GAP) return false;
   if (n <= 2 || path_length > LONG_PATH) return true;
@@ -58,95 +54,94 @@ bool should_fix_point(unsigned n, int cx, int cy) {
   return static_cast<double>(turn) * path_length > TURN_THRESHOLD;
 }
 
-void fix_point(const StrokeHooks* hooks, unsigned n, int cx, int cy) {
-  path_length = 0;
-  set_point(n - 1, cx, cy);
-  set_point(n, cx, cy);
-  if (n + 1 > STROKE_POINTS_MAX) return;  // full: only the floating point moves on
-  StrokePoints.count = n + 1;
+// Fixes the floating point at the pointer; the segment it makes final, or -1.
+int fix_point(StrokeCapture* c, unsigned n, int cx, int cy) {
+  c->path_length = 0;
+  set_point(&c->points, n - 1, cx, cy);
+  set_point(&c->points, n, cx, cy);
+  if (n + 1 > STROKE_POINTS_MAX) return -1;  // full: only the floating point moves on
+  c->points.count = n + 1;
   // Segment n - 3 depends on points up to n - 1, all fixed now: it is final.
-  if (StrokePoints.count > 3 && hooks->settled) hooks->settled(n - 3);
+  return c->points.count > 3 ? int(n - 3) : -1;
 }
 
-bool stroke_has_extent() {
-  const StrokePointList& p = StrokePoints;
-  return p.count > 2 || (p.count == 2 && (p.xs[0] != p.xs[1] || p.ys[0] != p.ys[1]));
+StrokeStep start_stroke(StrokeCapture* c, int cx, int cy) {
+  c->points.count = 2;
+  set_point(&c->points, 0, cx, cy);
+  set_point(&c->points, 1, cx, cy);
+  c->path_length = 0;
+  c->phase = 0;
+  return {STROKE_STARTED, -1};
 }
 
-void start_stroke(const StrokeHooks* hooks, int cx, int cy) {
-  StrokePoints.count = 2;
-  set_point(0, cx, cy);
-  set_point(1, cx, cy);
-  path_length = 0;
-  if (hooks->started) hooks->started();
-}
+StrokeStep extend_stroke(StrokeCapture* c, int cx, int cy, int buttons, bool shift) {
+  const unsigned n = c->points.count;
+  double step = std::hypot(static_cast<double>(cx - c->last_pos.x), static_cast<double>(cy - c->last_pos.y));
+  c->path_length = static_cast<float>(c->path_length + step);
 
-void extend_stroke(const StrokeHooks* hooks, int cx, int cy, int buttons, bool shift) {
-  const unsigned n = StrokePoints.count;
-  double step = std::hypot(static_cast<double>(cx - last_canvas_pos.x),
-                           static_cast<double>(cy - last_canvas_pos.y));
-  path_length = static_cast<float>(path_length + step);
-
-  if (!shift && should_fix_point(n, cx, cy))
-    fix_point(hooks, n, cx, cy);
+  StrokeStep out = {STROKE_IDLE, -1};
+  if (!shift && should_fix_point(c, n, cx, cy))
+    out.settled = fix_point(c, n, cx, cy);
   else
-    set_point(n - 1, cx, cy);
+    set_point(&c->points, n - 1, cx, cy);
 
   if (buttons & MOUSE_RIGHT) {
-    StrokePoints.count = 0;
-    if (hooks->cancelled) hooks->cancelled();
+    c->points.count = 0;
+    out.outcome = STROKE_CANCELLED;
   } else if (buttons & MOUSE_LEFT) {
-    bool moved = cx != last_canvas_pos.x || cy != last_canvas_pos.y;
-    if (moved && StrokePoints.count > 1 && hooks->moved) hooks->moved();
+    bool moved = cx != c->last_pos.x || cy != c->last_pos.y;
+    if (moved && c->points.count > 1) out.outcome = STROKE_MOVED;
   } else {
-    // Released: a click without movement sends nothing.
-    if (hooks->released) hooks->released(stroke_has_extent());
-    StrokePoints.count = 0;
+    out.outcome = STROKE_RELEASED;
   }
+  return out;
 }
 
 }  // namespace
 
-void stroke_capture_step(const StrokeHooks* hooks, const Image* picture, int cx, int cy, int button_edge,
-                         int buttons, bool ctrl, bool shift) {
+StrokeStep stroke_capture_step(StrokeCapture* c, int cx, int cy, int button_edge, int buttons, bool ctrl,
+                               bool shift) {
+  StrokeStep out = {STROKE_IDLE, -1};
   if (button_edge == 1) {
-    start_stroke(hooks, cx, cy);
-  } else if (StrokePoints.count > 0) {
+    out = start_stroke(c, cx, cy);
+  } else if (c->points.count > 0) {
     if (ctrl) {
       cx = snap(cx);
       cy = snap(cy);
     }
-    extend_stroke(hooks, cx, cy, buttons, shift);
+    out = extend_stroke(c, cx, cy, buttons, shift);
   } else if (button_edge == 2) {
-    colour_pick(picture, cx, cy);
-    if (hooks->picked) hooks->picked();
+    out.outcome = STROKE_PICK;
   }
-  last_canvas_pos = {cx, cy};
+  c->last_pos = {cx, cy};
+  return out;
 }
 
-float stroke_preview_settle(Image* layer, unsigned first, unsigned last, float phase) {
-  return drawStrokePreview(layer, current_rgb[0], current_rgb[1], current_rgb[2], StrokePoints.xs, StrokePoints.ys,
-                           StrokePoints.count, first, last, phase, nullptr);
+bool stroke_has_extent(const StrokeCapture* c) {
+  const StrokePointList& p = c->points;
+  return p.count > 2 || (p.count == 2 && (p.xs[0] != p.xs[1] || p.ys[0] != p.ys[1]));
 }
 
-void stroke_preview_rebuild(Image* layer, const Image* picture, float* phase) {
-  const unsigned n = StrokePoints.count;
+bool stroke_in_progress(const StrokeCapture* c) { return c->points.count > 0; }
+
+void stroke_abandon(StrokeCapture* c) { c->points.count = 0; }
+
+void stroke_preview_settle(StrokeCapture* c, Image* layer, const float* rgb, unsigned first, unsigned last) {
+  const StrokePointList& p = c->points;
+  c->phase = drawStrokePreview(layer, rgb[0], rgb[1], rgb[2], p.xs, p.ys, p.count, first, last, c->phase, nullptr);
+}
+
+void stroke_preview_rebuild(StrokeCapture* c, Image* layer, const Image* picture, const float* rgb) {
+  const unsigned n = c->points.count;
   image_copy_all(picture, layer);
-  if (n > 3) *phase = stroke_preview_settle(layer, 0, n - 3, 0);
+  if (n > 3) {
+    c->phase = 0;
+    stroke_preview_settle(c, layer, rgb, 0, n - 3);
+  }
 }
 
-void stroke_preview_tail(Image* target, float phase, DirtyRect* tail) {
-  const unsigned n = StrokePoints.count;
-  drawStrokePreview(target, current_rgb[0], current_rgb[1], current_rgb[2], StrokePoints.xs, StrokePoints.ys, n,
-                    n == 2 ? 0 : n - 3, n, phase, tail);
-}
-
-bool stroke_in_progress() { return StrokePoints.count > 0; }
-
-void stroke_abandon() { StrokePoints.count = 0; }
-
-void stroke_capture_reset() {
-  StrokePoints = {};
-  path_length = 0;
-  last_canvas_pos = {};
+void stroke_preview_tail(const StrokeCapture* c, Image* target, const float* rgb, ImageArea* tail) {
+  const StrokePointList& p = c->points;
+  const unsigned n = p.count;
+  drawStrokePreview(target, rgb[0], rgb[1], rgb[2], p.xs, p.ys, n, n == 2 ? 0 : n - 3, n, c->phase, tail);
 }

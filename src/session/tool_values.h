@@ -1,60 +1,37 @@
-// The option values of the drawing tools (sizes and second values), the
-// ranges their sliders set, and the command each finished stroke becomes.
+// The painter's drawing tool and the values its sliders set, by the rows of
+// net/drawing_tools.h, and the command each finished stroke becomes.
 #pragma once
 #include <cstdint>
 
-#include "net/layout.h"
+#include "net/drawing_tools.h"
 
 struct Message;
-
-struct ToolSettings {
-  float pencil_size;
-  float brush_size;
-  float brush_value2;
-  float chalk_size;
-  float smudge_size;
-  float smudge_value2;
-  float stamp_size;
-  float stamp_value2;
-};
-extern ToolSettings tool_settings;
-
-// The range a slider sets; also the range the renderers clamp to.
-struct SliderRange {
-  float low;
-  float high;
-};
-constexpr SliderRange PENCIL_SIZE_RANGE = {1.5f, 8.0f};
-constexpr SliderRange BRUSH_SIZE_RANGE = {1.7f, 12.0f};
-constexpr SliderRange BRUSH_VALUE2_RANGE = {1.0f, 500.0f};
-constexpr SliderRange CHALK_SIZE_RANGE = {1.5f, 12.0f};
-constexpr SliderRange SMUDGE_SIZE_RANGE = {1.7f, 12.0f};
-constexpr SliderRange SMUDGE_VALUE2_RANGE = {1.0f, 1000.0f};
-constexpr SliderRange STAMP_SIZE_RANGE = {1.5f, 8.0f};
-constexpr SliderRange STAMP_VALUE2_RANGE = {0.0f, 100.0f};
+struct ColourChoice;
 
 // Every slider is this many columns wide; column x sets low + x/width of the range.
 constexpr int SLIDER_WIDTH = 160;
+constexpr int TOOL_SLIDERS = 2;  // the size, then the second value
 
-// A drawing tool's values: its size and, for some, a second value; null
-// members where it has none (the pen has neither).
-struct ToolValues {
-  float ToolSettings::*size;
-  SliderRange size_range;
-  float ToolSettings::*value2;
-  SliderRange value2_range;
+struct ToolSettings {
+  int drawing_tool;  // a row of DRAWING_TOOLS
+  float values[DRAWING_TYPE_COUNT][TOOL_SLIDERS];  // by tool: its size, its second value
 };
-// By drawing tool, in the order of COMMAND_LAYOUTS.
-extern const ToolValues TOOL_VALUES[DRAWING_TYPE_COUNT];
 
-float slider_value(SliderRange range, int x);
+// The pen, every value where its row starts it.
+void tool_settings_reset(ToolSettings* t);
+// Selects a drawing tool; 0 (nothing changes) for a number that is none.
+int tool_settings_select(ToolSettings* t, int tool);
+
+// The range a tool's slider sets, or null when the tool has no such value.
+const ToolValue* tool_slider(int tool, int slider);
+// That slider's value in t (null when it has none).
+float* tool_slider_value(ToolSettings* t, int tool, int slider);
+
+float slider_value(const ToolValue& range, int x);
 // The column that shows value on a slider of range.
-int slider_column(SliderRange range, float value);
+int slider_column(const ToolValue& range, float value);
 
-// Fills m with tool's command (its layout in COMMAND_LAYOUTS) for user_id from
-// the points, the current colour and the tool's values. 1 on success.
-int encode_tool_command(Message* m, int tool, uint8_t user_id, const int16_t* xs, const int16_t* ys,
-                        unsigned count);
-
-// Back to the start values; for tests.
-void tool_settings_reset();
+// Fills m with the drawing tool's command for user_id from the points, the
+// colour and the tool's values. 1 on success.
+int encode_tool_command(Message* m, const ToolSettings* t, const ColourChoice* colour, uint8_t user_id,
+                        const int16_t* xs, const int16_t* ys, unsigned count);

@@ -4,10 +4,13 @@
 
 namespace {
 
+// The colour is there before the session opens: the tool panels' sample
+// picture is painted from the palette during start-up.
 BoardSession desktop_session() {
   BoardSession s = {};
-  s.clock = board_clock;
   s.reset_canvas = resetCanvas;
+  colour_choice_reset(&s.colour);
+  tool_settings_reset(&s.tools);
   return s;
 }
 
@@ -16,11 +19,9 @@ BoardSession desktop_session() {
 BoardSession board = desktop_session();
 Image& ServerCanvas = board.ServerCanvas;
 Image& LocalCanvas = board.LocalCanvas;
-
-time_t board_clock() { return time(nullptr); }
+Image& StrokeLayer = board.StrokeLayer;
 
 void board_reset() {
   board_session_reset(&board);
-  board.clock = board_clock;
   board.reset_canvas = resetCanvas;
 }

@@ -8,10 +8,8 @@ extern BoardSession board;
 // Its pictures, under the names the screen's modules use.
 extern Image& ServerCanvas;  // the picture as confirmed by the server
 extern Image& LocalCanvas;   // ServerCanvas plus our pending commands
-
-// The clock the desktop's session starts with: the runtime library's time.
-time_t board_clock();
+extern Image& StrokeLayer;   // LocalCanvas plus the stroke being drawn
 
 // The session as the program starts (its pictures are left alone), with the
-// runtime library's clock and the canvas reset that reads "bg.bmp".
+// canvas reset that reads "bg.bmp".
 void board_reset();

@@ -127,7 +127,7 @@ int measure_chat_text(const char* text, int width) {
 
 bool compose_screen(BITMAP* target, const Image* canvas, bool forced) {
   ChatLog& log = board.chat_log;
-  const bool changed = chat_log_expire(&log, board.clock()) || forced;
+  const bool changed = chat_log_expire(&log, board.now) || forced;
   if (!changed || !target) return changed;
   draw_canvas_view_on(target, canvas);
   int y = 0;

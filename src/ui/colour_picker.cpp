@@ -2,6 +2,7 @@
 
 #include "paint/pixel.h"
 #include "ui/bitmap_image.h"
+#include "ui/board.h"
 #include "ui/screen.h"
 
 namespace {
@@ -12,15 +13,15 @@ void draw_markers(BITMAP* panel) {
   const int red = bitmap_colour(255, 0, 0);
   const int black = bitmap_colour(0, 0, 0);
 
-  int yh = static_cast<int>(current_hsv[0] * 256.0 / 360.0);
+  int yh = static_cast<int>(board.colour.hsv[0] * 256.0 / 360.0);
   hline(panel, 262, yh - 2, 282, red);
   hline(panel, 262, yh + 2, 282, red);
   hline(panel, 263, yh - 3, 281, black);
   hline(panel, 263, yh + 3, 281, black);
 
   // Two corner brackets leave the chosen point itself uncovered.
-  int a = static_cast<int>(current_hsv[2] * 256.0);
-  int b = static_cast<int>(current_hsv[1] * 256.0);
+  int a = static_cast<int>(board.colour.hsv[2] * 256.0);
+  int b = static_cast<int>(board.colour.hsv[1] * 256.0);
   hline(panel, a - 10, b - 2, a - 2, red);
   vline(panel, a - 2, b - 10, b - 3, red);
   hline(panel, a + 2, b + 2, a + 10, red);
@@ -34,7 +35,7 @@ void draw_markers(BITMAP* panel) {
 }  // namespace
 
 void colour_picker_reset() {
-  colour_choice_reset();
+  colour_choice_reset(&board.colour);
   remembered_panel = nullptr;
 }
 
@@ -50,7 +51,7 @@ void draw_colour_panel(BITMAP* panel) {
       panel->h < COLOUR_PANEL_H)
     return;
   Image view = bitmap_image(panel);
-  colour_panel_fill(&view);
+  colour_panel_fill(&board.colour, &view);
   draw_markers(panel);
   rebuild_cursor();
 }
@@ -66,7 +67,7 @@ BITMAP* colour_panel_handler(BITMAP* panel, int button_edge, int key, int x, int
   remembered_panel = panel;
 
   // Only presses inside the panel change anything; anything else is ignored.
-  if (!colour_panel_press(button_edge, x, y)) {
+  if (!colour_panel_press(&board.colour, button_edge, x, y)) {
     if (!created) return nullptr;
     draw_colour_panel(panel);
     return panel;
@@ -96,12 +97,12 @@ void rebuild_cursor() {
   show_mouse(nullptr);
   if (!CursorSprite) return;
   clear_to_color(CursorSprite, makecol32(255, 0, 255));
-  const int grey = contrast_grey(current_rgb[0], current_rgb[1], current_rgb[2]);
+  const int grey = contrast_grey(board.colour.rgb[0], board.colour.rgb[1], board.colour.rgb[2]);
   int shadow = makecol32(grey, grey, grey);
   hline(CursorSprite, 1, 3, 5, shadow);
   vline(CursorSprite, 3, 1, 5, shadow);
-  int ink = makecol32(clamp_channel(current_rgb[0]), clamp_channel(current_rgb[1]),
-                      clamp_channel(current_rgb[2]));
+  int ink = makecol32(clamp_channel(board.colour.rgb[0]), clamp_channel(board.colour.rgb[1]),
+                      clamp_channel(board.colour.rgb[2]));
   hline(CursorSprite, 0, 2, 4, ink);
   vline(CursorSprite, 2, 0, 4, ink);
   set_mouse_sprite(CursorSprite);

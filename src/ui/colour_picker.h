@@ -11,7 +11,7 @@
 // the panel when it was created or changed, else none. The key is ignored.
 BITMAP* colour_panel_handler(BITMAP* panel, int button_edge, int key, int x, int y);
 
-// Redraws the whole panel from current_hsv and Palette, then the pointer.
+// Redraws the whole panel from the session's colour choice, then the pointer.
 void draw_colour_panel(BITMAP* panel);
 
 // Redraws the remembered panel, if any, after the colour changed elsewhere.

@@ -5,7 +5,6 @@
 #include "ui/bitmap_image.h"
 
 Image SamplePicture = {};
-Image StrokeLayer = {};
 BITMAP* BackBuffer = nullptr;
 BITMAP* ToolbarStrip = nullptr;
 BITMAP* CursorSprite = nullptr;

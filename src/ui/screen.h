@@ -3,14 +3,13 @@
 #pragma once
 #include <allegro.h>
 
-#include "paint/dirty_rect.h"
 #include "paint/image.h"
 #include "ui/board.h"
+#include "ui/dirty_list.h"
 
-// The pictures the engine draws, shared by every module of the screen, beside
-// the session's ServerCanvas and LocalCanvas (ui/board.h).
-extern Image SamplePicture;  // 160 x 120, behind the tool panels' previews
-extern Image StrokeLayer;    // LocalCanvas plus the stroke being drawn
+// The picture behind the tool panels' previews, 160 x 120, beside the
+// session's ServerCanvas, LocalCanvas and StrokeLayer (ui/board.h).
+extern Image SamplePicture;
 // The bitmaps the screen is composed in (ui/bitmap_image.h: in the engine's
 // layout), and the pointer (in the library's).
 extern BITMAP* BackBuffer;    // screen-sized; every frame is composed here

@@ -1,5 +1,6 @@
 #include "ui/tool_settings.h"
 
+#include "net/command.h"
 #include "paint/brush.h"
 #include "paint/canvas.h"
 #include "paint/chalk.h"
@@ -12,60 +13,36 @@
 #include "ui/colour_picker.h"
 #include "ui/screen.h"
 #include "ui/stroke_input.h"
+#include "ui/tool_table.h"
 
 namespace {
 
-enum PanelTool { PANEL_PENCIL, PANEL_BRUSH, PANEL_CHALK, PANEL_SMUDGE, PANEL_STAMP };
-
-struct PanelKind {
-  PanelTool tool;
-  const ToolValues& values;
-};
-
-const PanelKind PANEL_KINDS[] = {
-    {PANEL_PENCIL, TOOL_VALUES[1]}, {PANEL_BRUSH, TOOL_VALUES[2]}, {PANEL_CHALK, TOOL_VALUES[3]},
-    {PANEL_SMUDGE, TOOL_VALUES[4]}, {PANEL_STAMP, TOOL_VALUES[5]},
-};
-
-void draw_preview(BITMAP* panel_bitmap, const PanelKind& kind) {
+// Grain comes from a fixed command-stream seed: the preview looks the same
+// every time and the local stream, which seeds real commands, is untouched.
+void draw_preview(BITMAP* panel_bitmap, int tool) {
   blit_image(&SamplePicture, panel_bitmap, 0, 0, 0, 0, SAMPLE_PICTURE_W, SAMPLE_PICTURE_H);
   Image view = bitmap_image(panel_bitmap);
-  Image* panel = &view;
-  const float r = current_rgb[0], g = current_rgb[1], b = current_rgb[2];
-  const float size = tool_settings.*kind.values.size;
-  const int16_t* xs = DemoStrokeXs;
-  const int16_t* ys = DemoStrokeYs;
-  const int n = DEMO_STROKE_COUNT;
-  // Grain comes from a fixed command-stream seed: the preview looks the same
-  // every time and the local stream, which seeds real commands, is untouched.
-  switch (kind.tool) {
-    case PANEL_PENCIL:
-      useCommandStream(1);
-      drawPencil(panel, r, g, b, size, xs, ys, n);
-      useLocalStream();
-      break;
-    case PANEL_BRUSH:
-      useCommandStream(1);
-      drawBrush(panel, r, g, b, size, tool_settings.*kind.values.value2, xs, ys, n);
-      useLocalStream();
-      break;
-    case PANEL_CHALK:
-      useCommandStream(1);
-      drawChalk(panel, r, g, b, size, xs, ys, n);
-      useLocalStream();
-      break;
-    case PANEL_SMUDGE:
-      drawSmudge(panel, size, tool_settings.*kind.values.value2, xs, ys, n);
-      break;
-    case PANEL_STAMP:
-      drawStamp(panel, r, g, b, size, tool_settings.*kind.values.value2, xs, ys, n);
-      break;
+  const DrawingTool& row = DRAWING_TOOLS[tool];
+  const float* values = board.tools.values[tool];
+  const float* rgb = board.colour.rgb;
+  const StrokeCommand c = {row.layout.type, 0, 1, {rgb[0], rgb[1], rgb[2]}, values[0], values[1]};
+  int16_t xs[DEMO_STROKE_COUNT], ys[DEMO_STROKE_COUNT];
+  for (int k = 0; k < DEMO_STROKE_COUNT; ++k) {
+    xs[k] = DemoStrokeXs[k];
+    ys[k] = DemoStrokeYs[k];
   }
+  const PointList points = {xs, ys, DEMO_STROKE_COUNT, DEMO_STROKE_COUNT};
+  if (row.layout.seeded) useCommandStream(1);
+  row.draw(&view, c, points);
+  if (row.layout.seeded) useLocalStream();
 }
 
-BITMAP* tool_panel_step(const PanelKind& kind, BITMAP* panel, int button_edge, int x, int y) {
+BITMAP* tool_panel_step(int tool, BITMAP* panel, int button_edge, int x, int y) {
   const int w = SAMPLE_PICTURE_W, h = SAMPLE_PICTURE_H;
-  const int bands = kind.values.value2 ? 2 : 1;
+  const ToolValue* size = tool_slider(tool, 0);
+  const ToolValue* second = tool_slider(tool, 1);
+  if (!size) return nullptr;
+  const int bands = second ? 2 : 1;
   bool created = false;
   if (!panel) {
     panel = create_bitmap_ex(32, w, h + SLIDER_BAND_H * bands);
@@ -74,23 +51,22 @@ BITMAP* tool_panel_step(const PanelKind& kind, BITMAP* panel, int button_edge, i
   }
 
   // No dragging: a value changes only on a press inside its slider band.
+  float* values = board.tools.values[tool];
   bool in_sliders = x >= 0 && x < w && y >= h && y < h + SLIDER_BAND_H * bands;
   if (button_edge == 1 && in_sliders) {
-    if (y < h + SLIDER_BAND_H || !kind.values.value2)
-      tool_settings.*kind.values.size = slider_value(kind.values.size_range, x);
+    if (y < h + SLIDER_BAND_H || !second)
+      values[0] = slider_value(*size, x);
     else
-      tool_settings.*kind.values.value2 = slider_value(kind.values.value2_range, x);
+      values[1] = slider_value(*second, x);
   } else if (!created) {
     return nullptr;
   }
 
-  draw_preview(panel, kind);
+  draw_preview(panel, tool);
   draw_size_wedge(panel, h, w);
-  if (kind.values.value2) draw_value_ramp(panel, h + SLIDER_BAND_H, w);
-  draw_slider_marker(panel, slider_column(kind.values.size_range, tool_settings.*kind.values.size), h);
-  if (kind.values.value2)
-    draw_slider_marker(panel, slider_column(kind.values.value2_range, tool_settings.*kind.values.value2),
-                       h + SLIDER_BAND_H);
+  if (second) draw_value_ramp(panel, h + SLIDER_BAND_H, w);
+  draw_slider_marker(panel, slider_column(*size, values[0]), h);
+  if (second) draw_slider_marker(panel, slider_column(*second, values[1]), h + SLIDER_BAND_H);
   return panel;
 }
 
@@ -105,24 +81,8 @@ const int16_t DemoStrokeXs[DEMO_STROKE_COUNT] = {20, 140, 20, 140};
 const int16_t DemoStrokeYs[DEMO_STROKE_COUNT] = {20, 40, 80, 100};
 
 
-BITMAP* pencil_panel_handler(BITMAP* panel, int button_edge, int, int x, int y) {
-  return tool_panel_step(PANEL_KINDS[PANEL_PENCIL], panel, button_edge, x, y);
-}
-
-BITMAP* brush_panel_handler(BITMAP* panel, int button_edge, int, int x, int y) {
-  return tool_panel_step(PANEL_KINDS[PANEL_BRUSH], panel, button_edge, x, y);
-}
-
-BITMAP* chalk_panel_handler(BITMAP* panel, int button_edge, int, int x, int y) {
-  return tool_panel_step(PANEL_KINDS[PANEL_CHALK], panel, button_edge, x, y);
-}
-
-BITMAP* smudge_panel_handler(BITMAP* panel, int button_edge, int, int x, int y) {
-  return tool_panel_step(PANEL_KINDS[PANEL_SMUDGE], panel, button_edge, x, y);
-}
-
-BITMAP* stamp_panel_handler(BITMAP* panel, int button_edge, int, int x, int y) {
-  return tool_panel_step(PANEL_KINDS[PANEL_STAMP], panel, button_edge, x, y);
+BITMAP* drawing_panel_handler(BITMAP* panel, int button_edge, int, int x, int y) {
+  return tool_panel_step(selected_tool, panel, button_edge, x, y);
 }
 
 void draw_size_wedge(BITMAP* panel, int y0, int width) {
@@ -161,12 +121,10 @@ int make_sample_picture(Image* picture) {
   if (!image_create(picture, SAMPLE_PICTURE_W, SAMPLE_PICTURE_H)) return 0;
   resetCanvas(picture);
 
-  int16_t* xs = StrokePoints.xs;
-  int16_t* ys = StrokePoints.ys;
+  int16_t xs[16], ys[16];
   for (int stroke = 0; stroke < 6; stroke++) {
-    const float* c = Palette[nextRandom() & 15];
-    StrokePoints.count = nextRandom() % 5 + 10;
-    const int n = static_cast<int>(StrokePoints.count);
+    const float* c = board.colour.palette[nextRandom() & 15];
+    const int n = static_cast<int>(nextRandom() % 5 + 10);
     for (int k = 0; k < n; k++) {
       xs[k] = static_cast<int16_t>(nextRandom() % (SAMPLE_PICTURE_W - 10) + 5);
       ys[k] = static_cast<int16_t>(nextRandom() % (SAMPLE_PICTURE_H - 10) + 5);
@@ -193,6 +151,5 @@ int make_sample_picture(Image* picture) {
         break;
     }
   }
-  StrokePoints.count = 0;
   return 1;
 }

@@ -1,4 +1,4 @@
-// The option values of the drawing tools, their option panels (a live preview
+// The drawing tools' option panels (a live preview
 // on the sample picture with one or two sliders) and the sample picture.
 #pragma once
 #include <allegro.h>
@@ -16,13 +16,11 @@ constexpr int DEMO_STROKE_COUNT = 4;
 extern const int16_t DemoStrokeXs[DEMO_STROKE_COUNT];
 extern const int16_t DemoStrokeYs[DEMO_STROKE_COUNT];
 
-// Panel handlers of Pencil, Brush, Chalk, Smudge and Stamp:
-// (panel or none, button_edge, key, x, y) -> the panel when created or changed.
-BITMAP* pencil_panel_handler(BITMAP* panel, int button_edge, int key, int x, int y);
-BITMAP* brush_panel_handler(BITMAP* panel, int button_edge, int key, int x, int y);
-BITMAP* chalk_panel_handler(BITMAP* panel, int button_edge, int key, int x, int y);
-BITMAP* smudge_panel_handler(BITMAP* panel, int button_edge, int key, int x, int y);
-BITMAP* stamp_panel_handler(BITMAP* panel, int button_edge, int key, int x, int y);
+// The panel of every drawing tool with a size, for the selected tool (the
+// only one whose handler runs): its sliders as its row of net/drawing_tools.h
+// has them. (panel or none, button_edge, key, x, y) -> the panel when created
+// or changed.
+BITMAP* drawing_panel_handler(BITMAP* panel, int button_edge, int key, int x, int y);
 
 void draw_size_wedge(BITMAP* panel, int y0, int width);
 void draw_value_ramp(BITMAP* panel, int y0, int width);

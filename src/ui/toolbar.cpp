@@ -1,9 +1,12 @@
 #include "ui/toolbar.h"
 
-#include "net/layout.h"
+#include <cctype>
+#include <cstdio>
+
+#include "net/drawing_tools.h"
 #include "paint/canvas.h"
-#include "paint/dirty_rect.h"
 #include "paint/pixel.h"
+#include "ui/dirty_list.h"
 #include "ui/bitmap_image.h"
 #include "ui/chat_input.h"
 #include "ui/chat_view.h"
@@ -13,43 +16,32 @@
 #include "ui/stroke_input.h"
 #include "ui/tool_settings.h"
 
-// The slot order is the order on the tool bar and the tool index; the drawing
-// tools come first, in the order of their command layouts.
-static_assert(TOOL_STAMP + 1 == DRAWING_TYPE_COUNT, "one layout per drawing tool, in slot order");
-
-static const ToolSlot initial_tools[TOOL_COUNT] = {
-    {"Pen", "pen.bmp", "penmask.bmp", nullptr, build_drawing_command, nullptr, nullptr, nullptr, 0},
-    {"Pencil", "pencil.bmp", "pencilmask.bmp", pencil_panel_handler, build_drawing_command,
-     nullptr, nullptr, nullptr, 0},
-    {"Brush", "brush.bmp", "brushmask.bmp", brush_panel_handler, build_drawing_command, nullptr,
-     nullptr, nullptr, 0},
-    {"Chalk", "chalk.bmp", "chalkmask.bmp", chalk_panel_handler, build_drawing_command, nullptr,
-     nullptr, nullptr, 0},
-    {"Smudge", "smudge.bmp", "smudgemask.bmp", smudge_panel_handler, build_drawing_command,
-     nullptr, nullptr, nullptr, 0},
-    {"Stamp", "stamp.bmp", "stampmask.bmp", stamp_panel_handler, build_drawing_command, nullptr,
-     nullptr, nullptr, 0},
-    {"Paint", "paint.bmp", "paintmask.bmp", colour_panel_handler, nullptr, nullptr, nullptr,
-     nullptr, 0},
-    {"Chat", "chat.bmp", "chatmask.bmp", chat_input_handler, nullptr, nullptr, nullptr, nullptr,
-     1},
-};
-
-ToolSlot ToolTable[TOOL_COUNT] = {
-    initial_tools[0], initial_tools[1], initial_tools[2], initial_tools[3],
-    initial_tools[4], initial_tools[5], initial_tools[6], initial_tools[7],
-};
-
+ToolSlot ToolTable[TOOL_COUNT];
 int selected_tool = 0;
-int drawing_tool = 0;
 bool panel_visible = false;
 
+// A drawing tool's icons are named after it: "pen.bmp" and "penmask.bmp".
+static void drawing_slot(ToolSlot* slot, int tool) {
+  const DrawingTool& row = DRAWING_TOOLS[tool];
+  char stem[24];
+  size_t k = 0;
+  for (; row.name[k] && k + 1 < sizeof stem; ++k) stem[k] = char(tolower(static_cast<unsigned char>(row.name[k])));
+  stem[k] = '\0';
+  *slot = ToolSlot{row.name, {}, {}, tool_slider(tool, 0) ? drawing_panel_handler : nullptr, nullptr, nullptr, nullptr, 0};
+  snprintf(slot->icon_file, sizeof slot->icon_file, "%s.bmp", stem);
+  snprintf(slot->mask_file, sizeof slot->mask_file, "%smask.bmp", stem);
+}
+
 static void tool_table_reset() {
-  for (int i = 0; i < TOOL_COUNT; ++i) ToolTable[i] = initial_tools[i];
+  for (int i = 0; i < DRAWING_TYPE_COUNT; ++i) drawing_slot(&ToolTable[i], i);
+  ToolTable[TOOL_PAINT] = ToolSlot{"Paint", "paint.bmp", "paintmask.bmp", colour_panel_handler, nullptr, nullptr, nullptr, 0};
+  ToolTable[TOOL_CHAT] = ToolSlot{"Chat", "chat.bmp", "chatmask.bmp", chat_input_handler, nullptr, nullptr, nullptr, 1};
   selected_tool = 0;
-  drawing_tool = 0;
   panel_visible = false;
 }
+
+// The table is whole before any code runs.
+[[maybe_unused]] static const bool tool_table_made = (tool_table_reset(), true);
 
 void tint_icon_pixel(int icon_r, int icon_g, int icon_b, int mask_r, int mask_b, int* out_r,
                      int* out_g, int* out_b) {
@@ -66,9 +58,9 @@ void tint_icon_pixel(int icon_r, int icon_g, int icon_b, int mask_r, int mask_b,
     int t = static_cast<int>(v);
     return t < 0 ? 0 : (t > 255 ? 255 : t);
   };
-  *out_r = channel(icon_r, current_rgb[0]);
-  *out_g = channel(icon_g, current_rgb[1]);
-  *out_b = channel(icon_b, current_rgb[2]);
+  *out_r = channel(icon_r, board.colour.rgb[0]);
+  *out_g = channel(icon_g, board.colour.rgb[1]);
+  *out_b = channel(icon_b, board.colour.rgb[2]);
 }
 
 // Loads an image as a 42 x 42 32-bit bitmap whatever the file's depth or size
@@ -202,8 +194,8 @@ static void hide_panel() {
 
 static void show_panel(bool chat_key) {
   bool stale_panel = panel_visible;
-  if (stroke_in_progress()) {
-    stroke_abandon();
+  if (stroke_in_progress(&board.stroke)) {
+    stroke_abandon(&board.stroke);
     compose_screen(BackBuffer, &LocalCanvas, true);
     stale_panel = false;
   }
@@ -264,7 +256,7 @@ int toolbar_panel_step(int key, int button_edge, int mouse_x, int mouse_y) {
     int i = mouse_x >= 0 ? mouse_x / TOOL_ICON_SIZE : -1;
     if (i >= 0 && i < TOOL_COUNT && i != selected_tool) {
       selected_tool = i;
-      if (ToolTable[i].build_command) drawing_tool = i;
+      tool_settings_select(&board.tools, i);
       compose_screen(BackBuffer, &LocalCanvas, true);
       draw_toolbar();
       draw_tool_panel();
@@ -288,7 +280,8 @@ void toolbar_destroy_bitmaps() {
 void toolbar_reset() {
   toolbar_destroy_bitmaps();
   tool_table_reset();
-  for (int c = 0; c < 3; ++c) current_rgb[c] = current_hsv[c] = 0;
+  board.tools.drawing_tool = 0;
+  for (int c = 0; c < 3; ++c) board.colour.rgb[c] = board.colour.hsv[c] = 0;
 }
 
 // The icons show the paint colour.

@@ -3,7 +3,7 @@
 #include <allegro.h>
 #include <cstdio>
 
-#include "paint/dirty_rect.h"
+#include "ui/dirty_list.h"
 #include "session/roster.h"
 #include "ui/bitmap_image.h"
 #include "ui/board.h"

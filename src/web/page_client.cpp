@@ -12,27 +12,22 @@
 #include "net/command_queue.h"
 #include "net/layout.h"
 #include "net/wire_limits.h"
+#include "net/drawing_tools.h"
 #include "paint/canvas.h"
-#include "paint/dirty_rect.h"
 #include "paint/random.h"
 #include "session/board_session.h"
 #include "session/chat_commands.h"
 #include "session/chat_log.h"
-#include "session/colour_choice.h"
-#include "session/stroke_capture.h"
-#include "session/tool_values.h"
+#include "session/painter.h"
 
 namespace {
 
 BoardSession board = {};
-Image stroke_layer = {};  // LocalCanvas with the stroke's settled segments
 Image view = {};          // what the page shows
 Image colour_panel = {};
 Image paper = {};         // the empty picture
-int drawing_tool = 0;
-float preview_phase = 0;
-DirtyRect tail_rect = {};
-DirtyRect changed = {};
+ImageArea tail_rect = {};
+ImageArea changed = {};
 int dirty_out[4];
 std::vector<uint8_t> received;
 std::vector<uint8_t> rgba;
@@ -44,12 +39,7 @@ bool rebuilt_unshown = false;  // LocalCanvas was rebuilt since view last showed
 constexpr int FRAME_PICTURE = 1, FRAME_ROSTER = 2, FRAME_LINES = 4, FRAME_ENDED = 8, FRAME_MORE = 16;
 // The colour panel's parts: the square, then the hue strip.
 constexpr int COLOUR_SQUARE = 256, COLOUR_HUE_WIDTH = 32;
-// The drawing tools as the tool bar names them, in the order of COMMAND_LAYOUTS.
-const char* const TOOL_NAMES[DRAWING_TYPE_COUNT] = {"Pen", "Pencil", "Brush", "Chalk", "Smudge", "Stamp"};
-
-time_t page_clock() { return time(nullptr); }
-
-void mark(DirtyRect r) {
+void mark(ImageArea r) {
   if (r.w <= 0 || r.h <= 0) return;
   if (changed.w <= 0 || changed.h <= 0) {
     changed = r;
@@ -57,70 +47,41 @@ void mark(DirtyRect r) {
   }
   const int x0 = std::min<int>(changed.x, r.x), y0 = std::min<int>(changed.y, r.y);
   const int x1 = std::max<int>(changed.x + changed.w, r.x + r.w), y1 = std::max<int>(changed.y + changed.h, r.y + r.h);
-  changed = DirtyRect{static_cast<int16_t>(x0), static_cast<int16_t>(y0), static_cast<int16_t>(x1 - x0),
+  changed = ImageArea{static_cast<int16_t>(x0), static_cast<int16_t>(y0), static_cast<int16_t>(x1 - x0),
                       static_cast<int16_t>(y1 - y0)};
 }
 
 void show(const Image* picture) {
   image_copy_all(picture, &view);
-  mark(DirtyRect{0, 0, static_cast<int16_t>(view.w), static_cast<int16_t>(view.h)});
+  mark(ImageArea{0, 0, static_cast<int16_t>(view.w), static_cast<int16_t>(view.h)});
 }
 
 // The unsettled end of the stroke over the shown picture, as the desktop
 // draws it over its screen: the previous tail restored, the new one drawn.
 void redraw_tail() {
-  const unsigned n = StrokePoints.count;
-  if (n < 2) return;
-  image_copy(&stroke_layer, &view, tail_rect.x, tail_rect.y, tail_rect.x, tail_rect.y, tail_rect.w, tail_rect.h);
+  if (board.stroke.points.count < 2) return;
+  image_copy(&board.StrokeLayer, &view, tail_rect.x, tail_rect.y, tail_rect.x, tail_rect.y, tail_rect.w, tail_rect.h);
   mark(tail_rect);
-  stroke_preview_tail(&view, preview_phase, &tail_rect);
+  painter_tail(&board, &view, &tail_rect);
   mark(tail_rect);
 }
 
-void start_preview() {
-  preview_phase = 0;
-  tail_rect = {};
-  image_copy_all(&board.LocalCanvas, &stroke_layer);
-}
-
-void settle_segment(unsigned segment) {
-  preview_phase = stroke_preview_settle(&stroke_layer, segment, segment + 1, preview_phase);
-}
+void start_preview() { tail_rect = {}; }
 
 void show_local() { show(&board.LocalCanvas); }
 
-void finish_stroke(bool extent) {
-  if (extent) {
-    Message m = {};
-    if (!encode_tool_command(&m, drawing_tool, board.own_user_id, StrokePoints.xs, StrokePoints.ys,
-                             StrokePoints.count))
-      board_session_notice(&board, "Error initiating %s command.", "drawing");
-    else if (board_session_submit(&board, &m) == SUBMIT_SEND_FAILED)
-      board_session_disconnect(&board, LINK_SEND_FAILED);
-  }
-  show_local();
-}
+void finish_stroke(bool) { show_local(); }
 
-const StrokeHooks PAGE_HOOKS = {start_preview, settle_segment, redraw_tail, show_local, finish_stroke, nullptr};
+const StrokeView PAGE_VIEW = {start_preview, redraw_tail, show_local, finish_stroke, nullptr};
 
 // LocalCanvas was rebuilt: a stroke in progress goes on over it.
 void show_rebuilt() {
-  const unsigned n = StrokePoints.count;
-  if (n == 0) return show_local();
-  stroke_preview_rebuild(&stroke_layer, &board.LocalCanvas, &preview_phase);
-  show(&stroke_layer);
+  if (!stroke_in_progress(&board.stroke)) return show_local();
+  show(&board.StrokeLayer);
   redraw_tail();
 }
 
-const ToolValues* values_of(int tool) { return tool >= 0 && tool < DRAWING_TYPE_COUNT ? &TOOL_VALUES[tool] : nullptr; }
-
-float ToolSettings::*slider_member(int tool, int slider) {
-  const ToolValues* v = values_of(tool);
-  if (!v) return nullptr;
-  return slider == 0 ? v->size : v->value2;
-}
-
-SliderRange slider_range(int tool, int slider) { return slider == 0 ? TOOL_VALUES[tool].size_range : TOOL_VALUES[tool].value2_range; }
+double page_clock() { return emscripten_get_now(); }
 
 const uint8_t* to_rgba(const Image* from, int x, int y, int w, int h) {
   if (w <= 0 || h <= 0 || x < 0 || y < 0 || x + w > from->w || y + h > from->h) return nullptr;
@@ -145,9 +106,9 @@ void warm_up_renderers() {
   Image scrap = {};
   if (!image_create(&scrap, 64, 64)) return;
   const int16_t xs[] = {8, 40, 20, 50}, ys[] = {8, 20, 50, 30};
-  for (const CommandLayout& layout : COMMAND_LAYOUTS) {
+  for (const DrawingTool& tool : DRAWING_TOOLS) {
     Message m;
-    if (!encode_command(&m, layout, 0, 90, 60, 30, 4, 50, xs, ys, 4)) continue;
+    if (!encode_command(&m, tool.layout, 0, 90, 60, 30, 4, 50, xs, ys, 4)) continue;
     apply_command(&scrap, &m);
     message_free(&m);
   }
@@ -159,13 +120,13 @@ void warm_up_renderers() {
 extern "C" {
 
 EMSCRIPTEN_KEEPALIVE int page_open() {
-  board.clock = page_clock;
+  board.now = time(nullptr);
   // The paper is woven once: every login starts the picture anew.
   if (!image_create(&paper, CANVAS_WIDTH, CANVAS_HEIGHT)) return 0;
   paintPaper(&paper);
   board.reset_canvas = [](Image* canvas) { image_copy_all(&paper, canvas); };
   if (!board_session_open(&board)) return 0;
-  if (!image_create(&stroke_layer, CANVAS_WIDTH, CANVAS_HEIGHT) || !image_create(&view, CANVAS_WIDTH, CANVAS_HEIGHT) ||
+  if (!image_create(&view, CANVAS_WIDTH, CANVAS_HEIGHT) ||
       !image_create(&colour_panel, COLOUR_PANEL_W, COLOUR_PANEL_H))
     return 0;
   // The local stream seeds our commands: a different start in every page.
@@ -184,12 +145,13 @@ EMSCRIPTEN_KEEPALIVE void page_warm_up() {
 
 EMSCRIPTEN_KEEPALIVE int page_login(const char* name, const char* host, int port) {
   received_since_login = 0;
+  board.now = time(nullptr);
   return board_session_login(&board, name, host, static_cast<uint16_t>(port));
 }
 
 EMSCRIPTEN_KEEPALIVE void page_link_closed() {
   if (!board.connected) return;
-  stroke_abandon();
+  board.now = time(nullptr);
   board_session_disconnect(&board, LINK_LOST);
   show_local();
 }
@@ -220,8 +182,8 @@ EMSCRIPTEN_KEEPALIVE int page_unsent_length() {
 EMSCRIPTEN_KEEPALIVE void page_sent(int count) { board_session_sent(&board, static_cast<size_t>(count)); }
 
 EMSCRIPTEN_KEEPALIVE int page_frame(double milliseconds) {
-  board_frame_start(&board);
-  if (board.connected) board_session_step_until(&board, emscripten_get_now, emscripten_get_now() + milliseconds);
+  board_frame_start(&board, time(nullptr));
+  board_session_step(&board, page_clock, page_clock() + milliseconds);
   const FrameReport& f = board.frame;
   // Shown when the page next paints: a board arriving is painted a few times a second, not every slice.
   if (f.received_this_frame) rebuilt_unshown = true;
@@ -236,13 +198,13 @@ EMSCRIPTEN_KEEPALIVE int page_pointer(int x, int y, int edge, int buttons, int c
   // A zoomed-out view reaches further than any screen the wire allows for.
   x = std::clamp(x, POINT_X_MIN, POINT_X_MAX);
   y = std::clamp(y, POINT_Y_MIN, POINT_Y_MAX);
-  stroke_capture_step(&PAGE_HOOKS, &board.LocalCanvas, x, y, edge, buttons, ctrl != 0, shift != 0);
+  painter_pointer(&board, &PAGE_VIEW, x, y, edge, buttons, ctrl != 0, shift != 0);
   return 1;
 }
 
 EMSCRIPTEN_KEEPALIVE void page_stroke_cancel() {
-  if (!stroke_in_progress()) return;
-  stroke_abandon();
+  if (!stroke_in_progress(&board.stroke)) return;
+  stroke_abandon(&board.stroke);
   show_local();
 }
 
@@ -261,7 +223,7 @@ EMSCRIPTEN_KEEPALIVE const char* page_describe() {
   if (!description.empty()) return description.c_str();
   auto number = [](const char* key, int value) { return "\"" + std::string(key) + "\":" + std::to_string(value); };
   std::string tools;
-  for (int i = 0; i < DRAWING_TYPE_COUNT; ++i) tools += std::string(i ? "," : "") + "\"" + TOOL_NAMES[i] + "\"";
+  for (int i = 0; i < DRAWING_TYPE_COUNT; ++i) tools += std::string(i ? "," : "") + "\"" + DRAWING_TOOLS[i].name + "\"";
   char colours[160];
   snprintf(colours, sizeof colours, "{\"%d\":\"#ff0\",\"%d\":\"#0ff\",\"%d\":\"#fff\",\"%d\":\"#c0c0c0\"}", CC_SYSTEM,
            CC_NAME, CC_PLAIN, CC_TEXT);
@@ -276,39 +238,37 @@ EMSCRIPTEN_KEEPALIVE const char* page_describe() {
   return description.c_str();
 }
 
-EMSCRIPTEN_KEEPALIVE void page_set_tool(int tool) {
-  if (values_of(tool)) drawing_tool = tool;
-}
+EMSCRIPTEN_KEEPALIVE void page_set_tool(int tool) { tool_settings_select(&board.tools, tool); }
 
-EMSCRIPTEN_KEEPALIVE int page_tool() { return drawing_tool; }
+EMSCRIPTEN_KEEPALIVE int page_tool() { return board.tools.drawing_tool; }
 
-EMSCRIPTEN_KEEPALIVE int page_has_slider(int tool, int slider) { return slider_member(tool, slider) != nullptr; }
+EMSCRIPTEN_KEEPALIVE int page_has_slider(int tool, int slider) { return tool_slider(tool, slider) != nullptr; }
 
 EMSCRIPTEN_KEEPALIVE float page_slider_value(int tool, int slider) {
-  float ToolSettings::*member = slider_member(tool, slider);
-  return member ? tool_settings.*member : 0;
+  const float* value = tool_slider_value(&board.tools, tool, slider);
+  return value ? *value : 0;
 }
 
 EMSCRIPTEN_KEEPALIVE int page_slider_column(int tool, int slider) {
-  float ToolSettings::*member = slider_member(tool, slider);
-  return member ? slider_column(slider_range(tool, slider), tool_settings.*member) : 0;
+  const float* value = tool_slider_value(&board.tools, tool, slider);
+  return value ? slider_column(*tool_slider(tool, slider), *value) : 0;
 }
 
 EMSCRIPTEN_KEEPALIVE void page_slider_press(int tool, int slider, int column) {
-  float ToolSettings::*member = slider_member(tool, slider);
-  if (member && column >= 0 && column < SLIDER_WIDTH) tool_settings.*member = slider_value(slider_range(tool, slider), column);
+  float* value = tool_slider_value(&board.tools, tool, slider);
+  if (value && column >= 0 && column < SLIDER_WIDTH) *value = slider_value(*tool_slider(tool, slider), column);
 }
 
-EMSCRIPTEN_KEEPALIVE int page_colour_press(int edge, int x, int y) { return colour_panel_press(edge, x, y); }
+EMSCRIPTEN_KEEPALIVE int page_colour_press(int edge, int x, int y) { return colour_panel_press(&board.colour, edge, x, y); }
 
 EMSCRIPTEN_KEEPALIVE float page_colour(int index) {
-  if (index >= 0 && index < 3) return current_rgb[index];
-  if (index >= 3 && index < 6) return current_hsv[index - 3];
+  if (index >= 0 && index < 3) return board.colour.rgb[index];
+  if (index >= 3 && index < 6) return board.colour.hsv[index - 3];
   return 0;
 }
 
 EMSCRIPTEN_KEEPALIVE const uint8_t* page_colour_panel() {
-  colour_panel_fill(&colour_panel);
+  colour_panel_fill(&board.colour, &colour_panel);
   return to_rgba(&colour_panel, 0, 0, COLOUR_PANEL_W, COLOUR_PANEL_H);
 }
 
@@ -352,7 +312,7 @@ EMSCRIPTEN_KEEPALIVE const int* page_take_dirty() {
     rebuilt_unshown = false;
     show_rebuilt();
   }
-  DirtyRect r = changed;
+  ImageArea r = changed;
   const int x0 = std::max<int>(r.x, 0), y0 = std::max<int>(r.y, 0);
   const int x1 = std::min<int>(r.x + r.w, view.w), y1 = std::min<int>(r.y + r.h, view.h);
   dirty_out[0] = x0;

@@ -19,6 +19,7 @@
 
 #include "app/connection.h"
 #include "net/command.h"
+#include "net/drawing_tools.h"
 #include "net/layout.h"
 #include "paint/bmp_file.h"
 #include "paint/canvas.h"
@@ -48,7 +49,7 @@ std::string dir;  // the server's directory, where the users keep their files
 BoardSession session;
 Connection connection;
 
-time_t wall_clock() { return time(nullptr); }
+double wall_clock() { return double(time(nullptr)); }
 
 // A stroke as the client commits one, but long and far-reaching: points wander
 // past the picture's edges, settings over any range.
@@ -65,7 +66,7 @@ bool commit_random_stroke() {
   float r = float(pick(256)), g = float(pick(256)), b = float(pick(256));
   float v1 = float(pick(4000)) / 100, v2 = float(pick(100000)) / 100;
   Message m;
-  if (!encode_command(&m, COMMAND_LAYOUTS[pick(DRAWING_TYPE_COUNT)], session.own_user_id, r, g, b, v1, v2,
+  if (!encode_command(&m, DRAWING_TOOLS[pick(DRAWING_TYPE_COUNT)].layout, session.own_user_id, r, g, b, v1, v2,
                       xs, ys, unsigned(n)))
     return !fail(me, "cannot encode a stroke");
   return board_session_submit(&session, &m) == SUBMIT_SENT || !fail(me, "cannot send a stroke");
@@ -97,14 +98,14 @@ bool act(double dt) {
 
 // The client's network step: one poll of the socket, then the session's step.
 void step() {
-  board_frame_start(&session);
+  board_frame_start(&session, time(nullptr));
   if (!session.connected) return;
   if (!connection_poll(&connection, &session.outgoing, &session.incoming)) {
     connection_close(&connection);
     board_session_disconnect(&session, LINK_LOST);
     return;
   }
-  board_session_step(&session);
+  board_session_step(&session, wall_clock, double(session.now) + 1);
 }
 
 bool frame() {
@@ -136,7 +137,6 @@ int run_user(unsigned seed, double join, double leave, int port) {
   std::string home = user_path(me, "");
   if (mkdir(home.c_str(), 0700) != 0 || chdir(home.c_str()) != 0) return fail(me, "no directory");
   rng.seed(seed);
-  session.clock = wall_clock;  // and the paper as the empty picture
   if (!board_session_open(&session)) return fail(me, "no pictures");
   seedRandom(seed);  // the local stream, as the client seeds it from the clock
   usleep(useconds_t(std::max(0.0, join - now_seconds()) * 1e6));

@@ -10,7 +10,7 @@
 
 #include "app/client.h"
 #include "paint/canvas.h"
-#include "paint/dirty_rect.h"
+#include "ui/dirty_list.h"
 #include "paint/pixel.h"
 #include "ui/bitmap_image.h"
 #include "ui/board.h"
@@ -37,7 +37,7 @@ class ScreenTest : public testing::Test {
   void TearDown() override { client_world_close(); }
   static void set_colour(float r, float g, float b) {
     const float rgb[3] = {r, g, b};
-    std::copy(rgb, rgb + 3, current_rgb);
+    std::copy(rgb, rgb + 3, board.colour.rgb);
   }
   // Every bitmap here is 32-bit, where a colour has one packing.
   static void expect_rgb(BITMAP* bmp, int x, int y, int r, int g, int b) {

@@ -25,7 +25,7 @@ class ServerLink : public ::testing::Test {
     config.server_port = port;
     strcpy(config.user_name, "Ann");
     start_headless_client(1024, 768);
-    board.clock = [] { return TEST_NOW; };
+    board.now = TEST_NOW;
   }
   void TearDown() override {
     client_world_close();
@@ -36,7 +36,7 @@ class ServerLink : public ::testing::Test {
   // The network part of a frame. Not client_frame: with no button held it would
   // finish the stroke some tests set up by hand.
   void step() {
-    board_frame_start(&board);
+    board_frame_start(&board, TEST_NOW);
     network_step();
   }
   void send(const Bytes& bytes) {

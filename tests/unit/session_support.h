@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "net/command.h"
+#include "net/drawing_tools.h"
 #include "net/command_run.h"
 #include "net/layout.h"
 #include "net_test_support.h"
@@ -42,7 +43,7 @@ inline Bytes stroke_frame(uint8_t author, int tool, unsigned variant) {
   const int16_t xs[] = {int16_t(x), int16_t(x + 30), int16_t(x + 5)};
   const int16_t ys[] = {int16_t(y), int16_t(y + 20), int16_t(y - 25)};
   Message m;
-  encode_command(&m, COMMAND_LAYOUTS[tool], author, float(variant * 53 % 256), float(variant * 29 % 256), 90,
+  encode_command(&m, DRAWING_TOOLS[tool].layout, author, float(variant * 53 % 256), float(variant * 29 % 256), 90,
                  float(2 + variant % 30), float(variant * 7 % 400), xs, ys, 1 + variant % 3);
   const Bytes out = nettest::frame_of(&m);
   message_free(&m);

@@ -7,7 +7,9 @@
 #include <deque>
 #include <random>
 
+#include "net/command.h"
 #include "paint/pixel.h"
+#include "session/painter.h"
 #include "session_support.h"
 #include "test_support.h"
 
@@ -15,12 +17,16 @@ using namespace testsupport;
 
 namespace {
 
+// A step is cut after per_step messages: the clock counts its checks.
 int clock_calls = 0;
+double per_step = 1e9;
+double counted_clock() { return ++clock_calls; }
 
 class BoardSessionTest : public testing::Test {
  protected:
   void SetUp() override {
-    s.clock = [] { return TEST_NOW; };
+    per_step = 1e9;
+    s.now = TEST_NOW;
     ASSERT_TRUE(board_session_open(&s));
     paper = make_filled(CANVAS_WIDTH, CANVAS_HEIGHT, 0, 0, 0);
     paintPaper(paper);
@@ -30,22 +36,24 @@ class BoardSessionTest : public testing::Test {
     free_image(paper);
   }
   void step() {
-    board_frame_start(&s);
-    board_session_step(&s);
+    board_frame_start(&s, TEST_NOW);
+    clock_calls = 0;
+    board_session_step(&s, counted_clock, per_step);
   }
   // The server's bytes, taken by the next frame.
   void deliver(const Bytes& bytes) {
     ASSERT_TRUE(board_session_received(&s, bytes.data(), bytes.size()));
     step();
   }
-  // Everything the session has for the server, as sent.
-  Bytes sent() {
+  // Everything a session has for the server, as sent.
+  static Bytes sent_by(BoardSession* session) {
     size_t n;
-    const uint8_t* bytes = board_session_unsent(&s, &n);
+    const uint8_t* bytes = board_session_unsent(session, &n);
     const Bytes out(bytes, bytes + n);
-    board_session_sent(&s, n);
+    board_session_sent(session, n);
     return out;
   }
+  Bytes sent() { return sent_by(&s); }
   // Logs in as "Ann" on example.org: the request, the reply (id 1, no one else)
   // and its acceptance.
   void login() {
@@ -85,12 +93,58 @@ TEST_F(BoardSessionTest, AStepUntilADeadlineHandlesOneMessageAtLeastAndStopsWhen
   const double deadlines[] = {0, 2, 1e9};
   for (int k = 0; k < 3; ++k) {
     ms = 0;
-    board_frame_start(&s);
-    board_session_step_until(&s, tick, deadlines[k]);
+    board_frame_start(&s, TEST_NOW);
+    board_session_step(&s, tick, deadlines[k]);
     EXPECT_EQ(s.frame.lines_added, expected_lines[k]) << "step " << k;
   }
   EXPECT_EQ(byte_buffer_used(&s.incoming), 0u);
   EXPECT_STREQ(roster_name(&s.roster, 4), "Bob");
+}
+
+// Two painters in one process share nothing: one's colour, tool, stroke,
+// pictures and bytes are not the other's. A stroke in progress goes on over a
+// picture rebuilt under it, and its release becomes one command in the
+// painter's own tool and colour.
+TEST_F(BoardSessionTest, TwoSessionsInOneProcessShareNothing) {
+  login();
+  BoardSession t = {};
+  t.now = TEST_NOW;
+  ASSERT_TRUE(board_session_open(&t));
+  ASSERT_TRUE(board_session_login(&t, "Bob", "example.net", 2021));
+  const Bytes bob_login = sent_by(&t);
+  colour_panel_press(&s.colour, 1, 255, 255);  // the pure hue: red
+  ASSERT_TRUE(tool_settings_select(&s.tools, 2));
+  *tool_slider_value(&s.tools, 2, 0) = 9.5f;
+  const StrokeView none = {};
+  const int xs[] = {100, 160, 220, 230, 300, 300};
+  for (int k = 0; k < 6; ++k) painter_pointer(&s, &none, xs[k], 100 + 40 * (k % 2), k == 0, MOUSE_LEFT, false, false);
+  ASSERT_GT(s.stroke.points.count, 3u);
+  deliver(stroke_frame(5, 0, 7));  // another painter's stroke under ours
+  Image* expected = make_filled(CANVAS_WIDTH, CANVAS_HEIGHT, 0, 0, 0);
+  StrokeCapture copy = s.stroke;
+  stroke_preview_rebuild(&copy, expected, &s.LocalCanvas, s.colour.rgb);
+  EXPECT_TRUE(images_equal(expected, &s.StrokeLayer));
+  free_image(expected);
+  painter_pointer(&s, &none, 300, 140, 0, 0, false, false);
+  const Bytes ours = sent();
+  ASSERT_EQ(queue_count(&s.command_queue), 1);
+  StrokeCommand c;
+  ASSERT_TRUE(decode_command(queue_at(&s.command_queue, 0), &c, &point_list));
+  EXPECT_EQ(c.type, uint32_t(MSG_BRUSH));
+  EXPECT_EQ((std::vector<float>{c.rgb[0], c.rgb[1], c.rgb[2]}), (std::vector<float>{255, 0, 0}));
+  EXPECT_NEAR(c.value1, 9.5, 0.01);  // as the wire carries it
+  EXPECT_FALSE(stroke_in_progress(&s.stroke));
+
+  EXPECT_EQ(t.colour.rgb[0], 0.0f);
+  EXPECT_EQ(t.colour.palette_next, PALETTE_FIRST_NEXT);
+  EXPECT_EQ(t.tools.drawing_tool, 0);
+  EXPECT_EQ(t.tools.values[2][0], DRAWING_TOOLS[2].size.start);
+  EXPECT_EQ(t.stroke.points.count, 0u);
+  EXPECT_TRUE(images_equal(&t.LocalCanvas, paper) && images_equal(&t.ServerCanvas, paper));
+  EXPECT_EQ(queue_count(&t.command_queue), 1);  // its login alone
+  EXPECT_EQ(sent_by(&t), Bytes{});
+  EXPECT_NE(bob_login, ours);
+  board_session_close(&t);
 }
 
 // Handling stops when the clock's second changes: t0 and one check per message
@@ -101,7 +155,7 @@ TEST_F(BoardSessionTest, JoinsLeavesStrokesRestartsAndLoginRepliesTwoMessagesPer
   login();
   EXPECT_EQ(lines(), Lines{system_line("Logged in as Ann.")});
   chat_log_clear(&s.chat_log);
-  s.clock = [] { return TEST_NOW + clock_calls++ / 3; };
+  per_step = 2;
   deliver(concat({frame_bytes(MSG_USER_JOINED, concat({{4}, text_bytes("Bob")})),
                   frame_bytes(MSG_USER_JOINED, concat({{6}, text_bytes("Carla-with-a-long-name")})),
                   frame_bytes(MSG_USER_LEFT, {4}), frame_bytes(MSG_USER_LEFT, {42})}));
@@ -110,13 +164,12 @@ TEST_F(BoardSessionTest, JoinsLeavesStrokesRestartsAndLoginRepliesTwoMessagesPer
   EXPECT_TRUE(s.frame.roster_changed);
   EXPECT_EQ(s.frame.lines_added, 2);
   EXPECT_FALSE(s.frame.received_this_frame);
-  clock_calls = 0;
   step();
   EXPECT_FALSE(roster_exists(&s.roster, 4));
   EXPECT_TRUE(roster_exists(&s.roster, 6));
   EXPECT_EQ(lines(), (Lines{system_line("Bob has joined."), system_line("Carla-with-a-lo has joined."),
                             system_line("Bob has left."), system_line("??? has left.")}));
-  s.clock = [] { return TEST_NOW; };
+  per_step = 1e9;
   deliver(frame_bytes(MSG_PEN, {6, 10, 20, 30, 123, 0, 45, 0, 200, 0, 60, 0}));
   EXPECT_TRUE(s.frame.received_this_frame && s.frame.roster_changed);
   EXPECT_EQ(s.roster.users[6].x, 123);
@@ -233,7 +286,7 @@ TEST_F(BoardSessionTest, ScriptedServerCutAnywhereKeepsBothPicturesConsistent) {
   roster_set_name(&s.roster, 5, "Bob");
   roster_set_name(&s.roster, 9, "Cy");
   chat_log_clear(&s.chat_log);
-  s.clock = [] { return TEST_NOW + clock_calls++ / 4; };
+  per_step = 3;
   std::mt19937 gen(12345);
   Image* truth = make_filled(CANVAS_WIDTH, CANVAS_HEIGHT, 0, 0, 0);
   Image* scratch = make_filled(CANVAS_WIDTH, CANVAS_HEIGHT, 0, 0, 0);
@@ -336,7 +389,7 @@ TEST_F(BoardSessionTest, OfflineStrokesVotesRefusedCommandsAndTheEndOfTheLink) {
   }
   ASSERT_TRUE(board_session_received(&s, stroke.data(), stroke.size()));
   chat_log_clear(&s.chat_log);
-  board_frame_start(&s);
+  board_frame_start(&s, TEST_NOW);
   EXPECT_EQ(submit(chat_frame(1, "last words")), SUBMIT_QUEUE_FAILED);
   EXPECT_FALSE(s.connected);
   EXPECT_EQ(s.frame.disconnected, LINK_OUT_OF_MEMORY);

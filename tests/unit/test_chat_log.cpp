@@ -5,7 +5,6 @@
 
 namespace {
 
-time_t fake_now;
 
 class ChatLogTest : public ScreenTest {
  protected:
@@ -95,8 +94,7 @@ TEST_F(ChatLogTest, OverlayLinesExpireOneAtATimeOldestFirst) {
   expect_rgb(BackBuffer, 500, 400, 255, 255, 255);
   expect_rgb(BackBuffer, 10, 10, 0, 0, 0);
   EXPECT_EQ(dirty_list.count, DIRTY_LIST_CAPACITY);
-  fake_now = 1000;
-  board.clock = [] { return fake_now; };
+  board.now = 1000;
   // 2 + 38 bytes: shown for trunc(t + 2.0 + 0.5) < now, that is 3 seconds; a
   // line's time starts only when the older ones are gone or showing.
   const std::string text(38, 'x');
@@ -107,7 +105,7 @@ TEST_F(ChatLogTest, OverlayLinesExpireOneAtATimeOldestFirst) {
   ASSERT_EQ(line[0].length, 40);
   std::string seen;  // per second: redrawn or not, then the states of the lines
   auto run = [&](time_t from, time_t to) {
-    for (fake_now = from; fake_now <= to; ++fake_now) {
+    for (board.now = from; board.now <= to; ++board.now) {
       seen += compose_screen(BackBuffer, &LocalCanvas, false) ? "drawn " : "- ";
       for (int i = 0; i < count_lines(); ++i) seen += char('0' + line[i].state);
       seen += ' ';
@@ -115,7 +113,7 @@ TEST_F(ChatLogTest, OverlayLinesExpireOneAtATimeOldestFirst) {
   };
   run(1000, 1005);
   // Expired lines stay in the log for the Chat panel; a later one runs its own timer at once.
-  fake_now = 1005;
+  board.now = 1005;
   add_chat_line(nullptr, text.c_str());
   run(1005, 1008);
   EXPECT_EQ(seen, "drawn 11 - 11 - 11 drawn 01 - 01 drawn 00 "

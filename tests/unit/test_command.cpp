@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "net/command.h"
+#include "net/drawing_tools.h"
 #include "net/command_run.h"
 #include "net/message.h"
 #include "net_test_support.h"
@@ -92,11 +93,11 @@ TEST(CommandDecoding, PinnedPicturesOfAppliedCommands) {
   for (int i = 0; i < DRAWING_TYPE_COUNT; ++i) {
     Image* canvas = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
     Message m;
-    ASSERT_EQ(1, encode_command(&m, COMMAND_LAYOUTS[i], 0, 200.7f, 30.2f, 90.9f, values[i][0], values[i][1],
+    ASSERT_EQ(1, encode_command(&m, DRAWING_TOOLS[i].layout, 0, 200.7f, 30.2f, 90.9f, values[i][0], values[i][1],
                                 xs.data(), ys.data(), xs.size()));
     apply_command(canvas, &m);
     message_free(&m);
-    EXPECT_EQ(sums[i], testsupport::image_checksum(canvas)) << COMMAND_LAYOUTS[i].tool;
+    EXPECT_EQ(sums[i], testsupport::image_checksum(canvas)) << DRAWING_TOOLS[i].layout.tool;
     testsupport::free_image(canvas);
     useCommandStream(i + 1);  // draws from the command stream between commands change nothing
     nextRandom();
@@ -159,7 +160,7 @@ TEST(CommandRun, DrawsAHistoryAsApplyCommandDoesOneByOne) {
     for (; int(xs.size()) < n; ys.push_back(i % 150 == 9 ? -30000 : walk(ys.back()))) xs.push_back(walk(xs.back()));
     message_init(&history[i], MSG_CHAT);
     ASSERT_TRUE(i % 37 == 5 ? message_put_byte(&history[i], i % 4) && message_put_string(&history[i], "hi")
-                            : encode_command(&history[i], COMMAND_LAYOUTS[i % DRAWING_TYPE_COUNT], i % 4, rng() % 256, 90,
+                            : encode_command(&history[i], DRAWING_TOOLS[i % DRAWING_TYPE_COUNT].layout, i % 4, rng() % 256, 90,
                                              200, 1 + rng() % 13, rng() % 1000, xs.data(), ys.data(), xs.size()));
   }
   // A zigzag along a line: its long segments widen the footprint, not its box.
@@ -167,13 +168,13 @@ TEST(CommandRun, DrawsAHistoryAsApplyCommandDoesOneByOne) {
   Message zigzag;
   StrokeCommand z;
   message_init(&zigzag, MSG_CHAT);
-  ASSERT_TRUE(encode_command(&zigzag, COMMAND_LAYOUTS[0], 1, 9, 9, 9, 4, 0, zx, zy, 4) && decode_command(&zigzag, &z, &point_list));
+  ASSERT_TRUE(encode_command(&zigzag, DRAWING_TOOLS[0].layout, 1, 9, 9, 9, 4, 0, zx, zy, 4) && decode_command(&zigzag, &z, &point_list));
   const Footprint zf = command_footprint(z, point_list, CANVAS_WIDTH, CANVAS_HEIGHT);
   EXPECT_EQ((std::vector<int>{75, 275, 912, 326}), (std::vector<int>{zf.x0, zf.y0, zf.x1, zf.y1}));
   // A pen dot: 12 all round (as a tool of size 2), its own pixel included.
   message_free(&zigzag);
   message_init(&zigzag, MSG_CHAT);
-  ASSERT_TRUE(encode_command(&zigzag, COMMAND_LAYOUTS[0], 1, 9, 9, 9, 4, 0, zx, zy, 1) && decode_command(&zigzag, &z, &point_list));
+  ASSERT_TRUE(encode_command(&zigzag, DRAWING_TOOLS[0].layout, 1, 9, 9, 9, 4, 0, zx, zy, 1) && decode_command(&zigzag, &z, &point_list));
   const Footprint df = command_footprint(z, point_list, CANVAS_WIDTH, CANVAS_HEIGHT);
   EXPECT_EQ((std::vector<int>{88, 288, 113, 313}), (std::vector<int>{df.x0, df.y0, df.x1, df.y1}));
   message_free(&zigzag);

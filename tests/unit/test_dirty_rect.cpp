@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "paint/dirty_rect.h"
+#include "ui/dirty_list.h"
 
 // Each rectangle on an 800 x 600 screen, added alone and clipped in place: what
 // remains of it, or nothing. An emptied rectangle keeps no size, so adding it

@@ -72,7 +72,7 @@ TEST_F(ScreenTest, PinnedPointerSpritesTheirShadowColourAndOverlap) {
     uint64_t sum;
   } cases[] = {{{200.9f, 30, 40}, 3381525340542763293u}, {{120, 120, 120}, 1725651925520749370u}};
   for (const auto& c : cases) {
-    for (int k = 0; k < 3; ++k) current_rgb[k] = c.rgb[k];
+    for (int k = 0; k < 3; ++k) board.colour.rgb[k] = c.rgb[k];
     rebuild_cursor();
     EXPECT_EQ(c.sum, bitmap_checksum(CursorSprite)) << c.rgb[0];
   }
@@ -174,7 +174,7 @@ TEST_F(ScreenTest, ToolbarIconsFromFilesTintedThroughTheirMasksOthersGenerated) 
       {{255, 255, 255}, {10, 10, 10}, 3, 0, {10, 10, 10}},
   };
   for (const auto& c : tints) {
-    std::copy(c.colour, c.colour + 3, current_rgb);
+    std::copy(c.colour, c.colour + 3, board.colour.rgb);
     std::vector<int> got(3);
     tint_icon_pixel(c.icon[0], c.icon[1], c.icon[2], c.mask_r, c.mask_b, &got[0], &got[1], &got[2]);
     EXPECT_EQ(got, c.want) << c.mask_r << "," << c.mask_b << " icon " << c.icon[0];
@@ -327,9 +327,9 @@ TEST_F(ScreenTest, ToolbarKeysAndPressesShowHideSelectAndFeedPanels) {
   EXPECT_EQ(selected_tool, TOOL_PAINT);
   toolbar_panel_step(0, 1, 7 * 42 + 41, 730);
   EXPECT_EQ(selected_tool, TOOL_CHAT);
-  EXPECT_EQ(drawing_tool, 0);
+  EXPECT_EQ(board.tools.drawing_tool, 0);
   EXPECT_EQ(toolbar_panel_step(0, 1, 42 + 5, 760), 0);  // Pencil: no handler call yet
-  EXPECT_EQ(drawing_tool, 1);
+  EXPECT_EQ(board.tools.drawing_tool, 1);
   expect_rgb(BackBuffer, 42, 726, 255, 255, 255);
   expect_rgb(BackBuffer, 7 * 42, 726, 10, 20, 30);  // the old mark is gone
   // The first frame creates the panel and draws it over the slot, at (13, 666),

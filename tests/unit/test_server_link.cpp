@@ -18,16 +18,16 @@ TEST_F(ServerLink, RebuildsUnderAStrokeAndTheToolBarAndALostConnection) {
   login();
   // The user is drawing while another user's command arrives.
   const int16_t xs[] = {100, 140, 190, 230, 260, 300}, ys[] = {300, 320, 310, 350, 380, 370};
-  memcpy(StrokePoints.xs, xs, sizeof xs);
-  memcpy(StrokePoints.ys, ys, sizeof ys);
-  StrokePoints.count = 6;
+  memcpy(board.stroke.points.xs, xs, sizeof xs);
+  memcpy(board.stroke.points.ys, ys, sizeof ys);
+  board.stroke.points.count = 6;
   chat_log_reset();  // no overlay lines over the picture
   deliver(stroke_frame(5, 2, 40));
-  ASSERT_EQ(StrokePoints.count, 6u);  // the stroke goes on
+  ASSERT_EQ(board.stroke.points.count, 6u);  // the stroke goes on
   EXPECT_EQ(image_checksum(&StrokeLayer), 10118796996729132916u);
   EXPECT_EQ(bitmap_checksum(BackBuffer), 7271115728209636870u);
-  EXPECT_EQ(preview_phase, 0x1.dd52fap-1f);
-  stroke_abandon();
+  EXPECT_EQ(board.stroke.phase, 0x1.dd52fap-1f);
+  stroke_abandon(&board.stroke);
   clear_to_color(ToolbarStrip, makecol32(10, 200, 30));
   dirty_list_clear();
   deliver(stroke_frame(5, 0, 41));
@@ -42,7 +42,7 @@ TEST_F(ServerLink, RebuildsUnderAStrokeAndTheToolBarAndALostConnection) {
   const Bytes ours = our_stroke(1, 9);
   step();
   EXPECT_EQ(receive_frame(), ours);
-  StrokePoints.count = 2;  // a stroke in progress
+  board.stroke.points.count = 2;  // a stroke in progress
   const uint64_t local = image_checksum(&LocalCanvas);
   shutdown(peer, SHUT_RDWR);
   ASSERT_TRUE(readable(server_connection.socket_handle));
@@ -50,7 +50,7 @@ TEST_F(ServerLink, RebuildsUnderAStrokeAndTheToolBarAndALostConnection) {
   step();
   EXPECT_FALSE(board.connected);
   EXPECT_EQ(server_connection.socket_handle, -1);
-  EXPECT_EQ(StrokePoints.count, 0u);  // abandoned
+  EXPECT_EQ(board.stroke.points.count, 0u);  // abandoned
   EXPECT_EQ(chat_lines().back(), system_line("You have been disconnected from 127.0.0.1:" + std::to_string(port)));
   EXPECT_EQ(dirty_list.count, DIRTY_LIST_CAPACITY);  // the whole screen is redrawn
   EXPECT_EQ(queue_count(&board.command_queue), 1);
@@ -81,19 +81,13 @@ TEST_F(ServerLink, FramesAwaitTheAcknowledgementOnTheSocketAndIdleAfterIt) {
   const int A = FRAME_AWAITING, I = FRAME_IDLE;
   EXPECT_EQ(outcomes, (std::vector<int>{1, A, A, A, A, 1, A, A, A, A, 1, A, 1, I, I}));
 
-  ToolTable[TOOL_PEN].build_command = [](Message* m) {
-    message_init(m, MSG_PEN);
-    for (int i = 0; i < 70000; ++i) message_put_byte(m, 0);
-    return 1;
-  };
-  drawing_tool = TOOL_PEN;
-  for (int buttons : {1, 1, 0}) {
-    FrameInput in = {};
-    in.buttons = buttons;
-    in.mouse_x = 300 + buttons * 50;
-    in.mouse_y = 300;
-    client_frame(in);
-  }
+  // A command that cannot be framed ends the link; the next frame closes the socket.
+  Message huge;
+  message_init(&huge, MSG_PEN);
+  for (int i = 0; i < 70000; ++i) message_put_byte(&huge, 0);
+  ASSERT_EQ(board_session_submit(&board, &huge), SUBMIT_SEND_FAILED);
+  board_session_disconnect(&board, LINK_SEND_FAILED);
+  client_frame(FrameInput{});
   EXPECT_FALSE(board.connected);
   EXPECT_EQ(server_connection.socket_handle, -1);
   EXPECT_EQ(chat_lines().back(), system_line("Disconnected from 127.0.0.1:" + std::to_string(port)));

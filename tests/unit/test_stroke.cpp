@@ -12,7 +12,6 @@
 #include "paint/canvas.h"
 #include "paint/chalk.h"
 #include "paint/curve_search.h"
-#include "paint/dirty_rect.h"
 #include "paint/disc.h"
 #include "paint/engine_paths.h"
 #include "paint/pen.h"
@@ -324,13 +323,12 @@ TEST(Preview, PinnedPicturesAndRectangles) {
                {1025, 769, {100, 140}, {300, 300}, {156, 342, 41, 1}, 4997331178344438117u},
                {912, 684, {5, 5, 20}, {5, 5, 30}, {5, 5, 16, 26}, 2624646755551103618u},
                {912, 684, {5, 5}, {5, 5}, {0, 0, 0, 0}, 15841533461256251772u},
-               {914, 684, {911, 911}, {10, 20}, {912, 10, 0, 0}, 10348375475365129362u},
+               {914, 684, {911, 911}, {10, 20}, {912, 10, 1, 11}, 10348375475365129362u},
                {914, 684, {910, 910}, {10, 20}, {911, 10, 1, 11}, 11723160113339539393u},
                {912, 684, {905, 940}, {-10, 10}, {905, 0, 7, 11}, 15841533461256251772u}};
   for (const auto& c : cases) {
     Image* target = testsupport::make_filled(c.w, c.h, 0, 0, 0);
-    dirty_set_screen_size(c.w > 1000 ? c.w : CANVAS_WIDTH, c.h);  // else the 912 x 684 screen
-    DirtyRect r{-1, -1, -1, -1};
+    ImageArea r{-1, -1, -1, -1};
     unsigned n = c.xs.size();
     drawStrokePreview(target, 255, 255, 255, c.xs.data(), c.ys.data(), n, 0, n, 0.0f, &r);
     EXPECT_EQ(c.sum, testsupport::image_checksum(target)) << c.w << " " << c.xs[0];

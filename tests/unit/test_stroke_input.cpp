@@ -59,14 +59,14 @@ TEST_F(ScreenTest, StrokesThatSendNothingAndTheColourPick) {
   step({100, 100}, 0, 0);
   EXPECT_TRUE(screen_shows(&LocalCanvas));
   stroke({{100, 100}, {103, 100}}, false, false, MOUSE_LEFT);
-  EXPECT_EQ(StrokePoints.count, 3u);  // a path of 3 fixes a point
+  EXPECT_EQ(board.stroke.points.count, 3u);  // a path of 3 fixes a point
   stroke(wavy({100, 100}, 30), false, false, MOUSE_LEFT);
   EXPECT_GT(testsupport::count_differences(&StrokeLayer, &LocalCanvas), 20);  // settled segments
   const uint64_t layer = image_checksum(&StrokeLayer);
-  stroke_rebuild_layer();
+  stroke_preview_rebuild(&board.stroke, &StrokeLayer, &LocalCanvas, board.colour.rgb);
   EXPECT_EQ(image_checksum(&StrokeLayer), layer);
   step({300, 100}, 0, MOUSE_LEFT | MOUSE_RIGHT);
-  EXPECT_FALSE(stroke_in_progress());
+  EXPECT_FALSE(stroke_in_progress(&board.stroke));
   EXPECT_TRUE(screen_shows(&LocalCanvas));
   step({320, 130}, 0, MOUSE_LEFT);
   step({340, 150}, 0, 0);
@@ -75,21 +75,20 @@ TEST_F(ScreenTest, StrokesThatSendNothingAndTheColourPick) {
   step({420, 320}, 2, MOUSE_RIGHT);
   // The square's mode-seeking average, (10, 200, 29.99999), for pointer and panel.
   expect_rgb(CursorSprite, 2, 0, 10, 200, 29);
-  EXPECT_NEAR(current_hsv[0], 126, 1);
+  EXPECT_NEAR(board.colour.hsv[0], 126, 1);
   const uint64_t shown = bitmap_checksum(panel);
   draw_colour_panel(panel);
   EXPECT_EQ(bitmap_checksum(panel), shown);
   colour_panel_forget();
   destroy_bitmap(panel);
 
-  drawing_tool = TOOL_CHALK;
-  ToolTable[TOOL_CHALK].build_command = [](Message*) { return 0; };
+  board.tools.drawing_tool = DRAWING_TYPE_COUNT;  // no such tool: nothing to encode
   stroke(wavy({100, 100}, 20));
   const ChatLine& last = board.chat_log.lines[(board.chat_log.head + CHAT_LOG_SLOTS - 1) % CHAT_LOG_SLOTS];
-  EXPECT_NE(std::string(last.text).find("Error initiating Chalk command."), std::string::npos);
+  EXPECT_NE(std::string(last.text).find("Error initiating drawing command."), std::string::npos);
   EXPECT_EQ(image_checksum(&LocalCanvas), before);
   board.connected = false;
-  drawing_tool = TOOL_PEN;
+  board.tools.drawing_tool = TOOL_PEN;
   stroke(wavy({100, 100}, 20));
   EXPECT_NE(image_checksum(&LocalCanvas), before);
   EXPECT_EQ(queue_count(&board.command_queue), 0);
@@ -106,7 +105,7 @@ TEST_F(ScreenTest, CommittedStrokesAreWhatEveryClientDrawsShiftCtrlAndThe255Poin
   image_copy_all(other, &LocalCanvas);
   for (int tool = TOOL_PEN; tool <= TOOL_STAMP; tool++) {
     SCOPED_TRACE(ToolTable[tool].name);
-    drawing_tool = tool;
+    board.tools.drawing_tool = tool;
     stroke(wavy({200, 300}, 60));
     ASSERT_EQ(queue_count(&board.command_queue), tool + 1);
     Message* m = queue_at(&board.command_queue, tool);
@@ -117,7 +116,7 @@ TEST_F(ScreenTest, CommittedStrokesAreWhatEveryClientDrawsShiftCtrlAndThe255Poin
     EXPECT_TRUE(testsupport::images_equal(&LocalCanvas, other));
   }
 
-  drawing_tool = TOOL_PEN;
+  board.tools.drawing_tool = TOOL_PEN;
   Points path = wavy({100, 100}, 30);
   path.push_back({300, 200});
   stroke(path, false, true);
@@ -129,8 +128,8 @@ TEST_F(ScreenTest, CommittedStrokesAreWhatEveryClientDrawsShiftCtrlAndThe255Poin
   // Every zigzag step turns sharply, so every frame fixes a point.
   for (int i = 1; i < 400; i++) {
     step({100 + (i % 2) * 40, 100 + i}, 0, MOUSE_LEFT);
-    if (StrokePoints.count == 255 && fixed.empty())
-      for (int k = 0; k < 254; k++) fixed.push_back({StrokePoints.xs[k], StrokePoints.ys[k]});
+    if (board.stroke.points.count == 255 && fixed.empty())
+      for (int k = 0; k < 254; k++) fixed.push_back({board.stroke.points.xs[k], board.stroke.points.ys[k]});
   }
   step({500, 600}, 0, 0);
   ASSERT_EQ(queue_count(&board.command_queue), 9);
@@ -156,14 +155,14 @@ TEST_F(ScreenTest, CommittedStrokesAreWhatEveryClientDrawsShiftCtrlAndThe255Poin
 // A straight run keeps its points apart: past the first, the next is fixed
 // only once more than 100 pixels of path have gone by.
 TEST(StrokeCapture, AStraightRunFixesItsNextPointPastAHundredPixels) {
-  stroke_capture_reset();
-  const StrokeHooks none = {};
-  stroke_capture_step(&none, nullptr, 0, 0, 1, MOUSE_LEFT, false, false);
-  for (int x = 1; x <= 110; ++x) stroke_capture_step(&none, nullptr, x, 0, 0, MOUSE_LEFT, false, false);
-  ASSERT_EQ(StrokePoints.count, 4u);
-  EXPECT_EQ(Points({{StrokePoints.xs[1], 0}, {StrokePoints.xs[2], 0}, {StrokePoints.xs[3], 0}}),
-            Points({{3, 0}, {104, 0}, {110, 0}}));
-  stroke_capture_reset();
+  StrokeCapture c = {};
+  EXPECT_EQ(stroke_capture_step(&c, 0, 0, 1, MOUSE_LEFT, false, false).outcome, STROKE_STARTED);
+  for (int x = 1; x <= 110; ++x) stroke_capture_step(&c, x, 0, 0, MOUSE_LEFT, false, false);
+  ASSERT_EQ(c.points.count, 4u);
+  EXPECT_EQ(Points({{c.points.xs[1], 0}, {c.points.xs[2], 0}, {c.points.xs[3], 0}}), Points({{3, 0}, {104, 0}, {110, 0}}));
+  const StrokeStep released = stroke_capture_step(&c, 111, 0, 0, 0, false, false);
+  EXPECT_EQ(released.outcome, STROKE_RELEASED);
+  EXPECT_EQ(c.points.count, 4u);  // still there for the commit
 }
 
 }  // namespace

@@ -53,7 +53,7 @@ TEST_F(ScreenTest, PinnedPaintPanelsAndPressesInSequenceSetColourHueAndRing) {
                 {{0, 1, 1}, 2570767018428488705u},
                 {{300, 0, 0}, 15044900587020086970u}};
   for (const auto& c : pinned) {
-    std::copy(c.hsv, c.hsv + 3, current_hsv);
+    std::copy(c.hsv, c.hsv + 3, board.colour.hsv);
     draw_colour_panel(panel);
     EXPECT_EQ(c.sum, testsupport::bitmap_checksum(panel)) << c.hsv[0];
   }
@@ -62,7 +62,7 @@ TEST_F(ScreenTest, PinnedPaintPanelsAndPressesInSequenceSetColourHueAndRing) {
   const int ignored[][3] = {{0, 10, 10}, {1, -1, 5}, {1, 416, 5}, {1, 5, 256}};
   for (const auto& p : ignored) EXPECT_EQ(press(p[0], p[1], p[2]), nullptr) << p[1];
   EXPECT_EQ(colour_panel_handler(panel, 0, 'a', 0, 0), nullptr);
-  EXPECT_EQ(std::vector<float>(current_rgb, current_rgb + 3), (std::vector<float>{1, 2, 3}));
+  EXPECT_EQ(std::vector<float>(board.colour.rgb, board.colour.rgb + 3), (std::vector<float>{1, 2, 3}));
   BITMAP* small = testsupport::make_filled_bitmap(100, 300, 1, 2, 3);
   draw_colour_panel(small);
   expect_rgb(small, 0, 0, 1, 2, 3);
@@ -81,33 +81,37 @@ TEST_F(ScreenTest, PinnedPaintPanelsAndPressesInSequenceSetColourHueAndRing) {
       {2, 288 + 5, 4 * 32 + 5, {108.8f, 216.75f, 0}, 90, 18},  // entry 4, black
       {2, 255, 0, {130.73f, 222.4875f, 38.25f}, 90, 19},      // white from the square
   };
-  current_hsv[0] = 120;
-  int ring = palette_next;
+  board.colour.hsv[0] = 120;
+  int ring = board.colour.palette_next;
   BITMAP* fresh = create_bitmap_ex(32, panel->w, panel->h);
   for (const auto& p : presses) {
     SCOPED_TRACE(::testing::Message() << p.edge << " at " << p.x << "," << p.y);
     EXPECT_EQ(press(p.edge, p.x, p.y), panel);
-    for (int k = 0; k < 3; ++k) EXPECT_FLOAT_EQ(current_rgb[k], p.rgb[k]);
-    EXPECT_NEAR(current_hsv[0], p.hue, 0.01);
-    EXPECT_EQ(palette_next, p.next);
-    EXPECT_TRUE(p.next == ring || !std::memcmp(Palette[ring], current_rgb, sizeof current_rgb));
+    for (int k = 0; k < 3; ++k) EXPECT_FLOAT_EQ(board.colour.rgb[k], p.rgb[k]);
+    EXPECT_NEAR(board.colour.hsv[0], p.hue, 0.01);
+    EXPECT_EQ(board.colour.palette_next, p.next);
+    EXPECT_TRUE(p.next == ring || !std::memcmp(board.colour.palette[ring], board.colour.rgb, sizeof board.colour.rgb));
     ring = p.next;
     draw_colour_panel(fresh);
     EXPECT_TRUE(testsupport::bitmaps_equal(panel, fresh));
   }
   expect_rgb(BackBuffer, 8 * 42 + 5, 767, 128, 172, 255);
-  EXPECT_FLOAT_EQ(Palette[4][0], 0);
+  EXPECT_FLOAT_EQ(board.colour.palette[4][0], 0);
   // Greys from row 0 of the square fill entries 19 to 31; the 14th goes to entry 0.
   for (int k = 1; k <= 14; k++) press(1, k * 10, 0);
-  EXPECT_EQ(0, std::memcmp(Palette[0], current_rgb, sizeof current_rgb));
-  EXPECT_EQ(palette_next, 1);
-  EXPECT_FLOAT_EQ(Palette[1][0], 160);  // not reached by the ring yet
+  EXPECT_EQ(0, std::memcmp(board.colour.palette[0], board.colour.rgb, sizeof board.colour.rgb));
+  EXPECT_EQ(board.colour.palette_next, 1);
+  EXPECT_FLOAT_EQ(board.colour.palette[1][0], 160);  // not reached by the ring yet
   colour_panel_forget();
   destroy_bitmap(fresh);
   destroy_bitmap(panel);
 }
 
-using Handler = BITMAP* (*)(BITMAP*, int, int, int, int);
+// The drawing tool's panel, the tool selected as the tool bar does.
+BITMAP* tool_panel(int tool, BITMAP* panel, int edge, int key, int x, int y) {
+  selected_tool = tool;
+  return drawing_panel_handler(panel, edge, key, x, y);
+}
 
 // The panels pinned; their grain leaves the local stream, which seeds real
 // commands, where it was and selected. Left presses on a band set its value
@@ -116,7 +120,6 @@ TEST_F(ScreenTest, PinnedToolPanelsAndSliderPressesSetTheirValues) {
   Image picture;
   ASSERT_TRUE(make_sample_picture(&picture));
   EXPECT_EQ(random_position(LOCAL_STREAM), 48u);
-  EXPECT_EQ(StrokePoints.count, 0u);
   EXPECT_EQ(15459442272234429787u, testsupport::image_checksum(&picture));
   image_destroy(&picture);
   Image* pattern = testsupport::make_pattern(160, 120);
@@ -125,56 +128,56 @@ TEST_F(ScreenTest, PinnedToolPanelsAndSliderPressesSetTheirValues) {
   testsupport::free_image(pattern);
   set_colour(200, 30, 40);
   const struct {
-    Handler handler;
+    int tool;
     uint64_t sum;  // of a panel of one band or two: 152 or 184 rows
-  } panels[] = {{pencil_panel_handler, 17108551269857178700u},
-                {brush_panel_handler, 11659175415297641804u},
-                {chalk_panel_handler, 8453604873772768762u},
-                {smudge_panel_handler, 13536804869800899679u},
-                {stamp_panel_handler, 13491904250377305645u}};
+  } panels[] = {{TOOL_PENCIL, 17108551269857178700u},
+                {TOOL_BRUSH, 11659175415297641804u},
+                {TOOL_CHALK, 8453604873772768762u},
+                {TOOL_SMUDGE, 13536804869800899679u},
+                {TOOL_STAMP, 13491904250377305645u}};
   const unsigned local = random_position(LOCAL_STREAM);
   for (auto& c : panels) {
-    BITMAP* panel = c.handler(nullptr, 0, 0, 0, 0);
+    BITMAP* panel = tool_panel(c.tool, nullptr, 0, 0, 0, 0);
     ASSERT_NE(panel, nullptr);
     EXPECT_EQ(c.sum, testsupport::bitmap_checksum(panel)) << c.sum;
     EXPECT_EQ(random_selected_stream(), LOCAL_STREAM);
-    EXPECT_EQ(c.handler(panel, 0, 0, 50, 130), nullptr);
+    EXPECT_EQ(tool_panel(c.tool, panel, 0, 0, 50, 130), nullptr);
     destroy_bitmap(panel);
   }
   EXPECT_EQ(random_position(LOCAL_STREAM), local);
   const struct {
-    Handler handler;
+    int tool;
     int edge, x, y;
     const float* value;
     float expected;
   } presses[] = {
-      {pencil_panel_handler, 1, 0, 120, &tool_settings.pencil_size, 1.5f},
-      {pencil_panel_handler, 1, 159, 151, &tool_settings.pencil_size,
+      {TOOL_PENCIL, 1, 0, 120, &board.tools.values[TOOL_PENCIL][0], 1.5f},
+      {TOOL_PENCIL, 1, 159, 151, &board.tools.values[TOOL_PENCIL][0],
        float(1.5 + 159.0 / 160.0 * 6.5)},
-      {stamp_panel_handler, 1, 0, 152, &tool_settings.stamp_value2, 0.0f},
-      {stamp_panel_handler, 1, 159, 183, &tool_settings.stamp_value2, 99.375f},
-      {stamp_panel_handler, 1, 80, 151, &tool_settings.stamp_size, 4.75f},
-      {brush_panel_handler, 1, 80, 170, &tool_settings.brush_value2, 250.5f},
-      {brush_panel_handler, 1, 80, 170, &tool_settings.brush_size, 3.5f},
-      {smudge_panel_handler, 1, 0, 183, &tool_settings.smudge_value2, 1.0f},
-      {smudge_panel_handler, 1, 40, 140, &tool_settings.smudge_size,
+      {TOOL_STAMP, 1, 0, 152, &board.tools.values[TOOL_STAMP][1], 0.0f},
+      {TOOL_STAMP, 1, 159, 183, &board.tools.values[TOOL_STAMP][1], 99.375f},
+      {TOOL_STAMP, 1, 80, 151, &board.tools.values[TOOL_STAMP][0], 4.75f},
+      {TOOL_BRUSH, 1, 80, 170, &board.tools.values[TOOL_BRUSH][1], 250.5f},
+      {TOOL_BRUSH, 1, 80, 170, &board.tools.values[TOOL_BRUSH][0], 3.5f},
+      {TOOL_SMUDGE, 1, 0, 183, &board.tools.values[TOOL_SMUDGE][1], 1.0f},
+      {TOOL_SMUDGE, 1, 40, 140, &board.tools.values[TOOL_SMUDGE][0],
        float(1.7f + 0.25 * (12.0 - 1.7f))},
-      {chalk_panel_handler, 1, 80, 119, &tool_settings.chalk_size, 5.5f},  // preview area
-      {chalk_panel_handler, 2, 80, 130, &tool_settings.chalk_size, 5.5f},  // right press
-      {chalk_panel_handler, 1, 80, 152, &tool_settings.chalk_size, 5.5f},  // below the panel
+      {TOOL_CHALK, 1, 80, 119, &board.tools.values[TOOL_CHALK][0], 5.5f},  // preview area
+      {TOOL_CHALK, 2, 80, 130, &board.tools.values[TOOL_CHALK][0], 5.5f},  // right press
+      {TOOL_CHALK, 1, 80, 152, &board.tools.values[TOOL_CHALK][0], 5.5f},  // below the panel
   };
   for (const auto& p : presses) {
-    BITMAP* panel = p.handler(nullptr, 0, 0, 0, 0);
+    BITMAP* panel = tool_panel(p.tool, nullptr, 0, 0, 0, 0);
     const bool on_band = p.edge == 1 && p.y >= 120 && p.y < panel->h;
-    EXPECT_EQ(on_band ? panel : nullptr, p.handler(panel, p.edge, 0, p.x, p.y))
+    EXPECT_EQ(on_band ? panel : nullptr, tool_panel(p.tool, panel, p.edge, 0, p.x, p.y))
         << p.x << "," << p.y;
     EXPECT_EQ(p.expected, *p.value) << p.x << "," << p.y;
     destroy_bitmap(panel);
   }
   // Stamp ranges are exact in binary, so the markers land on whole columns.
-  BITMAP* panel = stamp_panel_handler(nullptr, 0, 0, 0, 0);
-  stamp_panel_handler(panel, 1, 0, 40, 130);   // size 3.125: marker at column 40
-  stamp_panel_handler(panel, 1, 0, 100, 170);  // gap 62.5: marker at column 100
+  BITMAP* panel = tool_panel(TOOL_STAMP, nullptr, 0, 0, 0, 0);
+  tool_panel(TOOL_STAMP, panel, 1, 0, 40, 130);   // size 3.125: marker at column 40
+  tool_panel(TOOL_STAMP, panel, 1, 0, 100, 170);  // gap 62.5: marker at column 100
   EXPECT_EQ(14214126564528290061u, testsupport::bitmap_checksum(panel));
   destroy_bitmap(panel);
 }
@@ -182,10 +185,15 @@ TEST_F(ScreenTest, PinnedToolPanelsAndSliderPressesSetTheirValues) {
 // A tool that draws no command type encodes nothing.
 TEST(ToolValues, OnlyTheDrawingToolsEncodeACommand) {
   const int16_t x = 5, y = 6;
+  ToolSettings tools;
+  tool_settings_reset(&tools);
+  ColourChoice colour;
+  colour_choice_reset(&colour);
   for (int tool : {-1, 0, DRAWING_TYPE_COUNT - 1, DRAWING_TYPE_COUNT}) {
     Message m;
     message_init(&m, MSG_CHAT);
-    EXPECT_EQ(encode_tool_command(&m, tool, 1, &x, &y, 1), tool >= 0 && tool < DRAWING_TYPE_COUNT) << tool;
+    tools.drawing_tool = tool;
+    EXPECT_EQ(encode_tool_command(&m, &tools, &colour, 1, &x, &y, 1), tool >= 0 && tool < DRAWING_TYPE_COUNT) << tool;
     EXPECT_EQ(message_length(&m) > 0, tool >= 0 && tool < DRAWING_TYPE_COUNT) << tool;
     message_free(&m);
   }

@@ -13,6 +13,7 @@
 
 #include "mixed_history.h"
 #include "net/command_run.h"
+#include "net/drawing_tools.h"
 #include "net/layout.h"
 #include "net/message.h"
 #include "paint/canvas.h"
@@ -86,7 +87,7 @@ void tool_checksums(uint64_t sums[DRAWING_TYPE_COUNT]) {
   for (int i = 0; i < DRAWING_TYPE_COUNT; ++i) {
     Image* image = testsupport::make_pattern(CANVAS_WIDTH, CANVAS_HEIGHT);
     Message m;
-    encode_command(&m, COMMAND_LAYOUTS[i], 0, 200.7f, 30.2f, 90.9f, values[i][0], values[i][1], xs.data(), ys.data(),
+    encode_command(&m, DRAWING_TOOLS[i].layout, 0, 200.7f, 30.2f, 90.9f, values[i][0], values[i][1], xs.data(), ys.data(),
                    xs.size());
     apply_command(image, &m);
     message_free(&m);
@@ -144,7 +145,7 @@ int main(int argc, char** argv) {
     engine_set_paths(paths);
     uint64_t sums[DRAWING_TYPE_COUNT];
     tool_checksums(sums);
-    for (int i = 0; i < DRAWING_TYPE_COUNT; ++i) check(COMMAND_LAYOUTS[i].tool, paths, tools[i], sums[i]);
+    for (int i = 0; i < DRAWING_TYPE_COUNT; ++i) check(DRAWING_TOOLS[i].layout.tool, paths, tools[i], sums[i]);
     check("paper", paths, paper, checksum_and_free(canvas(true)));
     for (bool on_paper : {false, true}) {
       Image* image = canvas(on_paper);

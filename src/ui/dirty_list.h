@@ -2,9 +2,9 @@
 #pragma once
 #include <cstdint>
 
-struct DirtyRect {
-  int16_t x, y, w, h;
-};
+#include "paint/image.h"
+
+using DirtyRect = ImageArea;
 
 constexpr int DIRTY_LIST_CAPACITY = 32;
 
