@@ -20,6 +20,8 @@ enum MessageType : uint32_t {
   MSG_KICK = 10,
   MSG_MOTD = 11,
   MSG_STAMP = 12,
+  // Beyond the basic exchange, sent only to a client that asked at login:
+  MSG_CHECKPOINT = 20,  // the board's picture after its first commands (net/checkpoint.h)
   MSG_ACCEPTED = 255,
 };
 

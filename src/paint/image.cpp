@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/digest.h"
+
 int image_create(Image* image, int w, int h) {
   *image = Image{nullptr, 0, 0, 0};
   if (w <= 0 || h <= 0) return 0;
@@ -77,4 +79,16 @@ bool image_area_clip(ImageArea* area, int w, int h) {
   *area = ImageArea{static_cast<int16_t>(x), static_cast<int16_t>(y), static_cast<int16_t>(aw),
                     static_cast<int16_t>(ah)};
   return true;
+}
+
+uint64_t image_digest(const Image* image) {
+  uint64_t h = DIGEST_START;
+  for (int y = 0; y < image->h; ++y) {
+    const uint32_t* row = image_row(image, y);
+    for (int x = 0; x < image->w; ++x) {
+      const uint8_t bytes[4] = {uint8_t(row[x]), uint8_t(row[x] >> 8), uint8_t(row[x] >> 16), uint8_t(row[x] >> 24)};
+      h = digest_bytes(h, bytes, 4);
+    }
+  }
+  return h;
 }

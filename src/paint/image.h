@@ -42,6 +42,10 @@ Image image_part(const Image* image, int x, int y, int w, int h);
 
 inline uint32_t* image_row(const Image* image, int y) { return image->pixels + y * image->stride; }
 
+// The digest (base/digest.h) of the pixels row by row, each as four bytes
+// little-endian: the same picture has the same digest on every machine.
+uint64_t image_digest(const Image* image);
+
 // Every pixel set to pixel.
 void image_fill(Image* image, uint32_t pixel);
 

@@ -105,9 +105,46 @@ void handle_login_reply(BoardSession* s, Message* m, time_t now) {
     notice_at(s, now, "Logged in as %s, %d users are already here.", s->user_name, count);
   s->frame.roster_changed = true;
 
-  // The picture is rebuilt from the commands the server sends after its reply.
+  // The picture is rebuilt from the commands the server sends after its
+  // reply, or from a checkpoint and the commands after it.
   reset_canvas(s, &s->ServerCanvas);
   s->frame.received_this_frame = true;
+  checkpoint_intake_free(&s->checkpoint);
+  s->checkpoint_due = s->take_checkpoint;
+}
+
+// A damaged checkpoint, or one that comes when none may: the picture it
+// would give cannot be trusted, so the link ends.
+void refuse_checkpoint(BoardSession* s) {
+  s->checkpoint_due = false;
+  checkpoint_intake_free(&s->checkpoint);
+  board_session_disconnect(s, LINK_BAD_CHECKPOINT);
+}
+
+void handle_checkpoint(BoardSession* s, Message* m, time_t) {
+  if (!s->checkpoint_due) return refuse_checkpoint(s);
+  const CheckpointStep step = checkpoint_take(&s->checkpoint, m->begin, size_t(m->end - m->begin));
+  if (step == CHECKPOINT_MORE) return;
+  Image picture = {};
+  if (step == CHECKPOINT_BAD || !image_create(&picture, CANVAS_WIDTH, CANVAS_HEIGHT) ||
+      !checkpoint_picture(&s->checkpoint, &picture)) {
+    image_destroy(&picture);
+    return refuse_checkpoint(s);
+  }
+  image_copy_all(&picture, &s->ServerCanvas);
+  image_destroy(&picture);
+  checkpoint_intake_free(&s->checkpoint);
+  s->checkpoint_due = false;
+  s->frame.received_this_frame = true;
+}
+
+// What may follow a checkpoint ends the time one may come; a checkpoint cut
+// short by it is damaged. 0 when the link ended for it.
+int close_checkpoint(BoardSession* s) {
+  const bool cut = s->checkpoint.png != nullptr;
+  s->checkpoint_due = false;
+  if (cut) refuse_checkpoint(s);
+  return !cut;
 }
 
 void handle_user_joined(BoardSession* s, Message* m, time_t now) {
@@ -136,12 +173,14 @@ void handle_user_left(BoardSession* s, Message* m, time_t now) {
 }
 
 void handle_restart(BoardSession* s, Message*, time_t now) {
+  if (!close_checkpoint(s)) return;
   add_line_at(s, nullptr, "Image restarted.", now);
   reset_canvas(s, &s->ServerCanvas);
   s->frame.received_this_frame = true;
 }
 
 void handle_accepted(BoardSession* s, Message*, time_t now) {
+  if (!close_checkpoint(s)) return;
   log_write(LOG_DEBUG, "Our last command has been accepted by the server.");
   Message ours;
   if (!queue_pop(&s->command_queue, &ours)) {
@@ -176,7 +215,7 @@ struct DispatchEntry {
 const DispatchEntry DISPATCH_TABLE[] = {
     {MSG_LOGIN, handle_login_reply},   {MSG_USER_JOINED, handle_user_joined},
     {MSG_USER_LEFT, handle_user_left}, {MSG_RESTART, handle_restart},
-    {MSG_ACCEPTED, handle_accepted},
+    {MSG_ACCEPTED, handle_accepted},  {MSG_CHECKPOINT, handle_checkpoint},
 };
 
 void dispatch(BoardSession* s, Message* m, time_t now) {
@@ -194,6 +233,8 @@ void drop_link_state(BoardSession* s) {
   queue_init(&s->command_queue);
   byte_buffer_release(&s->incoming);
   byte_buffer_release(&s->outgoing);
+  checkpoint_intake_free(&s->checkpoint);
+  s->checkpoint_due = false;
 }
 
 }  // namespace
@@ -246,6 +287,7 @@ int board_session_login(BoardSession* s, const char* user_name, const char* serv
   Message request;
   message_init(&request, MSG_LOGIN);
   if (message_put_int(&request, LOGIN_CONSTANT) && message_put_string(&request, s->user_name) &&
+      (!s->take_checkpoint || message_put_byte(&request, LOGIN_TAKES_CHECKPOINT)) &&
       message_send(&request, &s->outgoing) && queue_push(&s->command_queue, &request)) {
     s->connected = true;  // the queue owns the request now
     return 1;
@@ -282,7 +324,7 @@ void board_session_step(BoardSession* s, double (*clock)(), double deadline) {
     Message m;
     if (!message_receive(&m, &s->incoming)) break;
     if (command_layout(int(m.type))) {
-      command_run_add(&run, &m);
+      if (close_checkpoint(s)) command_run_add(&run, &m);
       s->frame.received_this_frame = true;
     } else {
       command_run_finish(&run);
@@ -335,7 +377,8 @@ int board_session_send(BoardSession* s, Message* m) {
 
 void board_session_disconnect(BoardSession* s, LinkEnd why) {
   static const char* const NOTICES[] = {"", "You have been disconnected from %s:%d", "Disconnected from %s:%d",
-                                        "Out of memory; forced to disconnect from %s:%d"};
+                                        "Out of memory; forced to disconnect from %s:%d",
+                                        "The board from %s:%d came damaged; disconnected"};
   s->connected = false;
   stroke_abandon(&s->stroke);
   byte_buffer_release(&s->incoming);

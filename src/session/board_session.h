@@ -20,6 +20,7 @@
 #include <ctime>
 
 #include "net/byte_buffer.h"
+#include "net/checkpoint.h"
 #include "net/command_queue.h"
 #include "net/message.h"
 #include "net/wire_limits.h"
@@ -39,6 +40,7 @@ enum LinkEnd {
   LINK_LOST,           // the carrier closed or failed: "You have been disconnected from ..."
   LINK_SEND_FAILED,    // a command could not be framed: "Disconnected from ..."
   LINK_OUT_OF_MEMORY,  // a sent command could not be kept: "Out of memory; forced to disconnect from ..."
+  LINK_BAD_CHECKPOINT, // the board's checkpoint was damaged: "The board from ... came damaged; disconnected"
 };
 
 // What one frame changed, from board_frame_start on.
@@ -52,6 +54,10 @@ struct FrameReport {
 struct BoardSession {
   // Given by the caller before board_session_open.
   void (*reset_canvas)(Image* canvas);  // gives a picture its empty state; null: the paper
+  // Given before board_session_login: ask for the board as a checkpoint
+  // (net/checkpoint.h), which is drawn on the paper: only when a picture
+  // starts as the paper.
+  bool take_checkpoint;
   // The caller's clock in whole seconds, which dates chat lines and notices:
   // set by board_frame_start, or by a caller that speaks between frames.
   time_t now;
@@ -70,6 +76,8 @@ struct BoardSession {
   Roster roster;
   ChatLog chat_log;
   FrameReport frame;
+  bool checkpoint_due;          // asked for and may still come: after the login reply, before any command
+  CheckpointIntake checkpoint;  // its bytes as they come
   // The painter's choices and the stroke in progress, kept across links.
   ColourChoice colour;
   ToolSettings tools;
