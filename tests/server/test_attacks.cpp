@@ -82,7 +82,7 @@ TEST(Attacks, AReconnectLoopOfDearCommandsIsRelayedWithinTheAddresssBudget) {
 // its burst (2 s of it) and one dear command, whatever the number of sources:
 // a reconnect loop from a trusted range, whose connections are each a source
 // but share the range's budget and /motd back-off, and 40 fresh addresses at
-// once. Painters' strokes still pass at once.
+// once.
 TEST(Attacks, TheDrawingCapHoldsForTheWholeServerWhateverTheSourcesTrustedOnesToo) {
   const double seconds = 6;
   ServerOptions o;
@@ -97,7 +97,6 @@ TEST(Attacks, TheDrawingCapHoldsForTheWholeServerWhateverTheSourcesTrustedOnesTo
   f = run("fresh-sources", setup(seconds));
   ASSERT_FALSE(f.items.empty());
   EXPECT_LE(f.get("relayed to a painter, drawing ms/s") * seconds * 1000, most);
-  EXPECT_LT(f.get("painters latency p99 ms"), 300);
 }
 
 // The unread output of all users together is bounded: 84 users who never
