@@ -13,6 +13,7 @@ packages=(
   clang libclang-rt-14-dev
   python3 xvfb xdotool imagemagick x11-utils chromium ffmpeg
   chromium-driver python3-selenium  # the browser end-to-end test
+  nginx openssl  # the HTTPS test: a real nginx with a test certificate in front of the server
   # the Debian packages (scripts/package.sh) and their tests
   dpkg-dev file help2man librsvg2-bin lintian systemd debootstrap
 )
@@ -36,4 +37,11 @@ else
 fi
 export DEBIAN_FRONTEND=noninteractive
 "${sudo_cmd[@]}" apt-get update -q
+# Services in these packages (nginx) are not started: the tests run their own.
+policy=/usr/sbin/policy-rc.d
+if [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\nexit 101\n' | "${sudo_cmd[@]}" tee "$policy" >/dev/null
+  "${sudo_cmd[@]}" chmod 755 "$policy"
+  trap '"${sudo_cmd[@]}" rm -f "$policy"' EXIT
+fi
 "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -20,6 +20,7 @@ struct Client {
   int fd = -1;
   unsigned serial = 0;  // connection number in the log
   std::string address;
+  std::string log_key;  // its source's lines in the log are folded under this key
   ClientState state = CLIENT_LOGIN;
   int user_id = 0;  // 1..128 while logged in
   std::string name;

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <sys/socket.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -121,11 +122,15 @@ void add_general(CLI::App* app, ServerOptions* o) {
   add_number(app, "--max-output", "BYTES", 4096, 1e12, false,
              "output kept for a user who does not read before the\nuser is disconnected (default 8388608)",
              [o](double n) { o->max_pending_output = size_t(n); });
+  add_number(app, "--max-output-total", "BYTES", 65536, 1e13, false,
+             "output kept for all users together; past it the user\n"
+             "with the most unread output is disconnected first\n(default 67108864)",
+             [o](double n) { o->max_output_total = size_t(n); });
 }
 
 void add_per_source(CLI::App* app, ServerOptions* o) {
   const char* group =
-      "Limits per source (one IPv4 address or one IPv6 /64, shared by all its "
+      "Limits per source (one IPv4 address or one IPv6 prefix, shared by all its "
       "connections and kept across reconnects)";
   app->option_defaults()->group(group);
   add_number(app, "--rate", "N", 0, 1e9, false,
@@ -151,12 +156,21 @@ void add_per_source(CLI::App* app, ServerOptions* o) {
   add_value(app, "--trust", "RANGE",
             "lifts these limits for an address or range, such as a\n"
             "school behind one address (10.0.0.0/8, 2001:db8::/48,\n"
-            "192.0.2.7); each of its connections counts alone;\n"
-            "may be given more than once",
+            "192.0.2.7); each of its connections counts alone, but\n"
+            "the range shares one drawing budget and one /motd\n"
+            "back-off; may be given more than once",
             [o](const std::string& v) {
               AddressRange range;
               return address_range_parse(v.c_str(), &range) && (o->trusted.push_back(range), true);
             });
+  add_number(app, "--ipv6-prefix", "BITS", 16, 128, true,
+             "leading bits of an IPv6 address that make one source\n"
+             "(default 56: a home line's whole prefix)",
+             [o](double n) { o->ipv6_prefix = int(n); });
+  add_number(app, "--download-rate", "MIB", 0.0625, 1e6, false,
+             "MiB a second of web answers (/board.easel, the page's\n"
+             "files) with 4 seconds' worth saved up (default 4)",
+             [o](double n) { o->download_rate = n * 1048576, o->download_burst = 4 * n * 1048576; });
 }
 
 void add_whole_server(CLI::App* app, ServerOptions* o) {
@@ -196,6 +210,31 @@ void add_whole_server(CLI::App* app, ServerOptions* o) {
             [o](std::string origin) {
               while (!origin.empty() && origin.back() == '/') origin.pop_back();
               return !origin.empty() && (o->web_origins.push_back(origin), true);
+            });
+  add_value(app, "--server-name", "NAME",
+            "a host name of this server (such as paint.example.org):\n"
+            "its pages on any port may paint through the WebSocket;\n"
+            "localhost, the --bind address and the address a browser\n"
+            "reached are names already; may be given more than once",
+            [o](const std::string& v) {
+              return !v.empty() && v.find_first_of("/: ") == std::string::npos && (o->server_names.push_back(v), true);
+            });
+  add_value(app, "--proxy", "RANGE",
+            "a reverse proxy (such as 127.0.0.1 for nginx on this\n"
+            "host): the client address it forwards, the right-most\n"
+            "one of --proxy-header that is not a proxy itself, is the\n"
+            "source of its web requests, held to every limit above;\n"
+            "may be given more than once",
+            [o](const std::string& v) {
+              AddressRange range;
+              return address_range_parse(v.c_str(), &range) && (o->proxies.push_back(range), true);
+            });
+  add_value(app, "--proxy-header", "NAME",
+            "the header a --proxy adds the client's address to:\n"
+            "X-Forwarded-For (default) or Forwarded",
+            [o](std::string v) {
+              for (char& c : v) c = char(tolower(c));
+              return (v == "x-forwarded-for" || v == "forwarded") && (o->proxy_header = v, true);
             });
   add_help_flag(app, "Limits of the whole server", "show this help and exit");
 }

@@ -13,14 +13,19 @@ struct AddressRange {
 };
 
 // The limits apply per source: every connection from one IPv4 address or one
-// IPv6 /64 shares them, also across reconnects. A trusted source's
-// connections are each a source of their own and have no per-source caps.
+// IPv6 prefix (/56 by default) shares them, also across reconnects. A trusted
+// source's connections are each a source of their own with no per-source caps
+// on seats, logins or connections, but the connections of one trusted range
+// share one drawing budget and one /motd back-off. Behind a trusted proxy the
+// source is the address the proxy forwards, not the proxy's.
 struct ServerOptions {
   int port = 2020;
   std::string bind_address;  // empty: every interface
   std::string board_path = "board.easel";
   std::string motd_password;  // empty: the message of the day cannot be changed
   size_t max_pending_output = 8u << 20;
+  // Output not yet read by all users together; past it the largest reader is cut.
+  size_t max_output_total = 64u << 20;
   double rate = 50;    // frames per second per source; 0 turns the limit off
   double burst = 100;  // frames a source may send at once before the limit applies
   // Drawing cost a source's commands may put on every client (net/draw_cost.h),
@@ -37,6 +42,11 @@ struct ServerOptions {
   int unlogged_per_source = 4;  // connections of one source waiting to log in
   int restart_interval = 30;    // seconds from one restart to the next at least
   std::vector<AddressRange> trusted;
+  int ipv6_prefix = 56;  // bits of an IPv6 address that make one source
+  // Proxies whose forwarded client address (the header below) is the source
+  // of their web requests and WebSockets.
+  std::vector<AddressRange> proxies;
+  std::string proxy_header = "x-forwarded-for";  // or "forwarded" (RFC 7239), lower case
   int max_connections = 1000;
   int login_timeout = 30;  // seconds to send the login request
   bool sync = false;       // fdatasync the board before acknowledging
@@ -47,6 +57,12 @@ struct ServerOptions {
   std::string web_root;
   // Origins whose pages may open the WebSocket besides the server's own ("*": any).
   std::vector<std::string> web_origins;
+  // The server's own host names, whose pages may open the WebSocket (besides
+  // localhost, the --bind address and the address a browser reached).
+  std::vector<std::string> server_names;
+  // Bytes a second of web answers' bodies per source, and what may be saved up.
+  double download_rate = 4 << 20;
+  double download_burst = 16 << 20;
 };
 
 // Fills options from argv (and the message of the day's password from the

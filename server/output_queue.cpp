@@ -20,6 +20,7 @@ void output_append(OutputQueue* q, const uint8_t* data, size_t length) {
   std::vector<uint8_t>& bytes = q->chunks.back().bytes;
   bytes.insert(bytes.end(), data, data + length);
   q->memory_bytes += length;
+  if (q->shared_total) *q->shared_total += length;
 }
 
 void output_append_file(OutputQueue* q, const std::shared_ptr<BoardFile>& file, size_t begin,
@@ -36,6 +37,7 @@ bool output_empty(const OutputQueue* q) { return q->chunks.empty(); }
 
 void output_clear(OutputQueue* q) {
   q->chunks.clear();
+  if (q->shared_total) *q->shared_total -= q->memory_bytes;
   q->memory_bytes = 0;
 }
 
@@ -82,6 +84,7 @@ int output_send(OutputQueue* q, int socket_fd) {
     }
     size_t sent = size_t(n);
     q->memory_bytes -= sent;
+    if (q->shared_total) *q->shared_total -= sent;
     q->sent += sent;
     while (sent > 0) {
       OutputChunk& c = q->chunks.front();

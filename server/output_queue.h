@@ -21,6 +21,7 @@ struct OutputQueue {
   std::deque<OutputChunk> chunks;
   size_t memory_bytes = 0;  // unsent bytes held in memory (file ranges excluded)
   uint64_t sent = 0;        // bytes sent so far, for the server's metrics
+  size_t* shared_total = nullptr;  // when set: memory_bytes of every queue together
 };
 
 void output_append(OutputQueue* q, const uint8_t* data, size_t length);

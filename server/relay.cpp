@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "net/draw_cost.h"
 #include "net/message.h"
@@ -33,14 +34,47 @@ static std::vector<uint8_t> chat_frame(int user_id, const std::string& text) {
   return frame_of(&m);
 }
 
+// c's output goes and c with it, at the end of the iteration.
+static void cut_off(Relay* r, Client* c) {
+  c->overflow = true;
+  output_clear(&c->output);
+  if (!c->dirty) {
+    c->dirty = true;
+    r->dirty.push_back(c);
+  }
+}
+
+// The user holding the most unread output (c among them, user or not).
+static Client* largest_reader(Relay* r, Client* c) {
+  Client* largest = c;
+  for (int id = 1; id <= MAX_USERS; id++) {
+    Client* u = r->users[id];
+    if (u && !u->overflow && u->output.memory_bytes > largest->output.memory_bytes) largest = u;
+  }
+  return largest;
+}
+
 void relay_send(Relay* r, Client* c, const uint8_t* data, size_t length) {
   if (c->overflow || c->closed) return;
+  c->output.shared_total = &r->output_total;
   if (c->output.memory_bytes + length > r->options->max_pending_output) {
     // A user who stops reading must not hold memory or slow anyone: it goes.
-    c->overflow = true;
-    output_clear(&c->output);
-  } else {
+    cut_off(r, c);
+    return;
+  }
+  // Past the bound of the whole server the largest readers go first, c too
+  // when it is the largest.
+  while (r->output_total + length > r->options->max_output_total && !c->overflow) {
+    Client* largest = largest_reader(r, c);
+    if (largest->output.memory_bytes == 0) break;
+    cut_off(r, largest);
+  }
+  if (c->overflow) return;
+  try {
     output_append(&c->output, data, length);
+  } catch (const std::bad_alloc&) {
+    cut_off(r, c);  // no memory for c's output: c alone goes
+    return;
   }
   if (!c->dirty) {
     c->dirty = true;
@@ -350,7 +384,7 @@ static int handle_motd(Relay* r, Client* c, const uint8_t* payload, size_t lengt
   }
   // After a wrong password its source waits 1, 2, 4... up to 60 seconds before
   // the next one is even looked at.
-  Source* source = c->source;
+  Source* source = c->source->budget ? c->source->budget : c->source;
   if (r->now < source->motd_next) {
     relay_tell(r, c,
                "Too many wrong passwords: wait " +
@@ -433,32 +467,54 @@ static double draw_share(const Relay* r) {
   return r->options->draw_total / std::max(1, r->drawing_sources);
 }
 
+// The whole server's bucket holds this much of `draw_total` at most.
+static const double TOTAL_BURST_SECONDS = 2;
+
+static void refill_total(Relay* r, double now) {
+  const ServerOptions* o = r->options;
+  double burst = o->draw_total * TOTAL_BURST_SECONDS;
+  if (r->total_refilled_at == 0) r->total_tokens = burst;
+  double elapsed = std::max(0.0, now - r->total_refilled_at);
+  r->total_tokens = std::min(burst, r->total_tokens + elapsed * o->draw_total);
+  r->total_refilled_at = now;
+}
+
 // The source's buckets: frames, `rate` a second with at most `burst` saved
 // up, and drawing cost, `draw_rate` a second with at most `draw_burst` (both
-// never more than its share of `draw_total`, so all sources together stay
-// within it). A drawing command is taken while the budget is not in debt and
-// may run it into debt, so a command dearer than the whole burst still passes
-// in time and its source alone waits for it. When the frame must wait,
-// c->resume_at is set to when both allow it.
+// never more than its share of `draw_total`); a trusted connection's drawing
+// budget is its range's. A drawing command is taken while the budget is not
+// in debt and may run it into debt, so a command dearer than the whole burst
+// still passes in time and its source alone waits for it. All sources
+// together draw from the server's bucket, which must hold the command's cost
+// (or be full): whatever the number of sources and however fresh, no more
+// than `draw_total` a second and its burst is relayed, and cheap commands
+// pass while dear ones wait for it to fill. When the frame must wait,
+// c->resume_at is set to when all allow it.
 static bool take_tokens(Relay* r, Client* c, double now, double cost) {
   const ServerOptions* o = r->options;
   Source* s = c->source;
+  Source* budget = s->budget ? s->budget : s;
   if (cost > 0) {
-    if (now - s->last_draw > DRAWING_SECONDS) r->drawing_sources++;
-    s->last_draw = now;
+    if (now - budget->last_draw > DRAWING_SECONDS) r->drawing_sources++;
+    budget->last_draw = now;
   }
-  double share = draw_share(r), draw_rate = source_draw_rate(o, share);
+  double share = draw_share(r), draw_rate = source_draw_rate(o, budget, share);
   source_refill(o, s, now, share);
+  if (budget != s) source_refill(o, budget, now, share);
+  refill_total(r, now);
   double wait = 0;
   if (o->rate > 0 && s->tokens < 1) wait = (1 - s->tokens) / o->rate;
-  if (draw_rate > 0 && cost > 0 && s->draw_tokens < 0)
-    wait = std::max(wait, -s->draw_tokens / draw_rate);
+  if (cost > 0 && draw_rate > 0 && budget->draw_tokens < 0) wait = std::max(wait, -budget->draw_tokens / draw_rate);
+  double total_needed = std::min(cost, o->draw_total * TOTAL_BURST_SECONDS);
+  if (cost > 0 && o->draw_total > 0 && r->total_tokens < total_needed)
+    wait = std::max(wait, (total_needed - r->total_tokens) / o->draw_total);
   if (wait > 0) {
     c->resume_at = now + wait;
     return false;
   }
   if (o->rate > 0) s->tokens -= 1;
-  if (draw_rate > 0) s->draw_tokens -= cost;
+  if (draw_rate > 0) budget->draw_tokens -= cost;
+  if (o->draw_total > 0) r->total_tokens -= cost;
   return true;
 }
 
@@ -476,10 +532,29 @@ static bool take_login(Relay* r, Client* c, double now) {
   return true;
 }
 
+void relay_trim_output(Relay* r) {
+  while (r->output_total > r->options->max_output_total / 2) {
+    Client* largest = nullptr;
+    for (int id = 1; id <= MAX_USERS; id++) {
+      Client* u = r->users[id];
+      if (u && !u->overflow && (!largest || u->output.memory_bytes > largest->output.memory_bytes)) largest = u;
+    }
+    if (!largest || largest->output.memory_bytes == 0) return;
+    cut_off(r, largest);
+  }
+}
+
 InputResult relay_take_input(Relay* r, Client* c, double now, std::string* reason) {
   InputResult result = INPUT_WAITING;
   r->now = now;
   while (c->state == CLIENT_LOGIN || c->state == CLIENT_ACTIVE) {
+    // Output past three quarters of the server's bound is sent (or trimmed)
+    // before more input is taken: the next iteration goes on.
+    if (r->output_total > r->options->max_output_total / 4 * 3) {
+      c->resume_at = now;
+      result = INPUT_LIMITED;
+      break;
+    }
     const uint8_t* p = c->input.data() + c->input_start;
     size_t available = c->input.size() - c->input_start;
     if (available == 0) break;
@@ -526,13 +601,17 @@ void relay_leave(Relay* r, Client* c) {
 
 int relay_admit(Relay* r, Client* c, const sockaddr_storage& address, double now,
                 std::string* reason) {
-  Source* s = sources_find(&r->sources, r->options, address, now);
+  // A fresh source holds what one of one more drawing sources would.
+  double share = r->options->draw_total / (r->drawing_sources + 1);
+  Source* s = sources_find(&r->sources, r->options, address, now, share);
   if (!s->trusted && s->unlogged >= r->options->unlogged_per_source) {
     *reason = std::to_string(s->unlogged) + " connections from " + s->key + " wait to log in";
     return 0;
   }
   c->source = s;
+  c->output.shared_total = &r->output_total;
   s->connections++;
+  if (s->budget) s->budget->connections++;
   s->unlogged++;
   return 1;
 }
@@ -542,6 +621,7 @@ void relay_close(Relay* r, Client* c) {
   if (!c->source) return;
   if (c->state == CLIENT_LOGIN) c->source->unlogged--;
   c->source->connections--;
+  if (c->source->budget) c->source->budget->connections--;
   c->source = nullptr;
 }
 

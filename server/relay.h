@@ -26,6 +26,11 @@ struct Relay {
   // The server-wide drawing budget is shared out among the sources that drew
   // in the last few seconds.
   int drawing_sources = 0;
+  // ...and all of them together draw from one bucket: `draw_total` a second,
+  // at most TOTAL_BURST_SECONDS of it saved up, whatever the number of sources.
+  double total_tokens = 0, total_refilled_at = 0;
+  // Unread output of every client together (OutputQueue::shared_total).
+  size_t output_total = 0;
   // Restarts: not before this time; a vote passed and waits for it.
   double restart_not_before = 0;
   bool restart_waiting = false;
@@ -57,11 +62,16 @@ enum InputResult {
 // while its source's rate, drawing budget and logins and the server's drawing
 // budget allow (when they do not, c->resume_at says when they will). A header
 // announcing a frame larger than any legal message is refused before its
-// payload arrives.
+// payload arrives. While the output of all clients is over three quarters of
+// the server's bound, input waits for the next iteration.
 InputResult relay_take_input(Relay* r, Client* c, double now, std::string* reason);
 // c has gone (or is being disconnected): the others are told, its votes and
 // the votes against it vanish, and what is left of the votes is counted again.
 void relay_leave(Relay* r, Client* c);
+// After the output was sent: while the unread output of all clients is over
+// half the server's bound, the user with the most of it is cut off (marked
+// to be disconnected, as past its own bound).
+void relay_trim_output(Relay* r);
 // Queues bytes for c and marks it for sending; past the output bound c is
 // flagged for disconnection instead.
 void relay_send(Relay* r, Client* c, const uint8_t* data, size_t length);

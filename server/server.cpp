@@ -16,6 +16,7 @@
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <new>
 
 #include "net/message.h"
 #include "rules.h"
@@ -34,6 +35,36 @@ static const char* client_label(const Client* c, char* buffer, size_t size) {
   else
     snprintf(buffer, size, "#%u", c->serial);
   return buffer;
+}
+
+// ---- the log ----
+
+static const double LOG_LINES_PER_SECOND = 10, LOG_LINES_BURST = 40;
+
+// Whether a line about key's connections may be written now; the others are
+// counted and said in one line a second (fold_report).
+static bool log_allowed(Server* s, const std::string& key, double now) {
+  Server::LogFold& f = s->log_folds[key];
+  if (f.refilled_at == 0) f.lines = LOG_LINES_BURST;
+  f.lines = std::min(LOG_LINES_BURST, f.lines + (now - f.refilled_at) * LOG_LINES_PER_SECOND);
+  f.refilled_at = now;
+  if (f.lines < 1) {
+    f.folded++;
+    return false;
+  }
+  f.lines -= 1;
+  return true;
+}
+
+static void fold_report(Server* s, double now) {
+  for (auto it = s->log_folds.begin(); it != s->log_folds.end();) {
+    Server::LogFold& f = it->second;
+    if (f.folded > 0) server_log("%ld more lines about connections from %s left out", f.folded, it->first.c_str());
+    f.folded = 0;
+    f.lines = std::min(LOG_LINES_BURST, f.lines + (now - f.refilled_at) * LOG_LINES_PER_SECOND);
+    f.refilled_at = now;
+    it = f.lines >= LOG_LINES_BURST ? s->log_folds.erase(it) : std::next(it);
+  }
 }
 
 static void set_events(Server* s, Client* c, uint32_t events) {
@@ -67,7 +98,8 @@ static void say_farewell(const Client* c, DisconnectReason kind) {
 static void disconnect(Server* s, Client* c, DisconnectReason kind, const char* reason) {
   if (c->closed) return;
   char label[64];
-  if (reason) server_log("%s left: %s", client_label(c, label, sizeof label), reason);
+  if (reason && (c->user_id > 0 || log_allowed(s, c->log_key, now_seconds())))
+    server_log("%s left: %s", client_label(c, label, sizeof label), reason);
   c->closed = true;
   metrics_add(&s->metrics.disconnects[reason ? kind : c->leaving], 1);
   say_farewell(c, reason ? kind : c->leaving);
@@ -178,6 +210,7 @@ static void read_client(Server* s, Client* c, double now) {
     if (closed_by_peer) finish(s, c);
     return;
   }
+  if (c->input.empty() && c->input.capacity() > READ_BLOCK) c->input.shrink_to_fit();
   if (closed_by_peer) {
     // Nothing more to read: the frames still buffered wait for the limits.
     c->peer_closed = true;
@@ -218,10 +251,11 @@ static void set_listening(Server* s, bool on) {
 static int add_connection(Server* s, int fd, const sockaddr_storage& source, double now,
                           const Farewell& farewell = nullptr) {
   std::string peer = address_text(&source);
+  std::string log_key = source_key(&s->options, source);
   if (farewell) farewell->store(LEFT_REFUSED + 1);  // until it is taken
   if (int(s->clients.size()) >= s->options.max_connections) {
-    server_log("connection from %s refused: %d connections are open", peer.c_str(),
-               int(s->clients.size()));
+    if (log_allowed(s, log_key, now))
+      server_log("connection from %s refused: %d connections are open", peer.c_str(), int(s->clients.size()));
     metrics_add(&s->metrics.disconnects[LEFT_REFUSED], 1);
     close(fd);
     return 0;
@@ -243,7 +277,7 @@ static int add_connection(Server* s, int fd, const sockaddr_storage& source, dou
   Client* c = owned.get();
   std::string why;
   if (!relay_admit(&s->relay, c, source, now, &why)) {
-    server_log("connection from %s refused: %s", peer.c_str(), why.c_str());
+    if (log_allowed(s, log_key, now)) server_log("connection from %s refused: %s", peer.c_str(), why.c_str());
     metrics_add(&s->metrics.disconnects[LEFT_REFUSED], 1);
     close(fd);
     return 0;
@@ -251,6 +285,7 @@ static int add_connection(Server* s, int fd, const sockaddr_storage& source, dou
   c->fd = fd;
   c->serial = s->next_serial++;
   c->address = peer;
+  c->log_key = log_key;
   c->deadline = now + s->options.login_timeout;
   epoll_event ev = {};
   ev.events = EPOLLIN | EPOLLRDHUP;
@@ -265,7 +300,8 @@ static int add_connection(Server* s, int fd, const sockaddr_storage& source, dou
   c->farewell = farewell;
   if (farewell) farewell->store(0);
   s->clients[c] = std::move(owned);
-  server_log("#%u %sconnection from %s", c->serial, farewell ? "WebSocket " : "", peer.c_str());
+  if (log_allowed(s, log_key, now))
+    server_log("#%u %sconnection from %s", c->serial, farewell ? "WebSocket " : "", peer.c_str());
   return 1;
 }
 
@@ -299,9 +335,10 @@ static void take_bridged(Server* s, double now) {
 static void send_output(Server* s, Client* c, double now) {
   if (c->closed) return;
   if (c->overflow) {
-    char reason[96];
-    snprintf(reason, sizeof reason, "disconnected: more than %zu bytes of output not read",
-             s->options.max_pending_output);
+    char reason[160];
+    snprintf(reason, sizeof reason,
+             "disconnected: more than %zu bytes of output not read, or the most of all users past %zu",
+             s->options.max_pending_output, s->options.max_output_total);
     disconnect(s, c, LEFT_OVERFLOW, reason);
     return;
   }
@@ -356,7 +393,11 @@ static void check_timers(Server* s, double now) {
       s->paused[i] = s->paused.back();
       s->paused.pop_back();
       update_reading(s, c);
-      process_input(s, c, now);
+      try {
+        process_input(s, c, now);
+      } catch (const std::bad_alloc&) {
+        disconnect(s, c, LEFT_ERROR, "out of memory while serving it");
+      }
       continue;
     }
     i++;
@@ -368,6 +409,7 @@ static void check_timers(Server* s, double now) {
   if (now < s->next_deadline_check) return;
   s->next_deadline_check = now + 1;
   relay_tick(&s->relay, now);
+  fold_report(s, now);
   for (auto& entry : s->clients) {
     Client* c = entry.first;
     if (c->closed) continue;
@@ -562,6 +604,9 @@ static void end_iteration(Server* s, double now) {
   if (board_flush(&s->board)) {
     publish_written(s);
     send_all(s, now);
+    // Whoever still holds the most once everything was sent is no reader.
+    relay_trim_output(&s->relay);
+    send_all(s, now);
   }
   free_closed(s);
   count_iteration(s, now);
@@ -602,7 +647,12 @@ void server_run(Server* s) {
       } else {
         Client* c = static_cast<Client*>(tag);
         if (c->closed) continue;
-        if (ev & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) read_client(s, c, now);
+        try {
+          if (ev & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) read_client(s, c, now);
+        } catch (const std::bad_alloc&) {
+          // No memory for what this one sent: it alone goes.
+          disconnect(s, c, LEFT_ERROR, "out of memory while serving it");
+        }
         if (!c->closed && (ev & EPOLLOUT)) mark_for_sending(s, c);
       }
     }

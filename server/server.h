@@ -2,6 +2,7 @@
 // descriptor and every client socket, all non-blocking.
 #pragma once
 #include <memory>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -31,6 +32,13 @@ struct Server {
   double acks_since = 0;  // when the oldest acknowledgement not yet sent was read
   struct WebSide* web = nullptr;  // with --http: the web side (web/web_side.h)
   unsigned roster_seen = 0;       // the relay's roster as the web side last heard it
+  // Lines about connections, per source: LOG_LINES_PER_SECOND, the rest
+  // counted and said once a second.
+  struct LogFold {
+    double lines = 0, refilled_at = 0;
+    long folded = 0;
+  };
+  std::unordered_map<std::string, LogFold> log_folds;
 };
 
 // Opens the board, binds the socket and sets up the loop. Returns 0 on failure

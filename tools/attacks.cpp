@@ -557,7 +557,28 @@ Figures attack_web_board(const AttackSetup& setup) {
   return f;
 }
 
-// Connect, log in, one dear smudge, close; again and again from one address.
+Bytes concat_bytes(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+Bytes motd_guess(long guess) {
+  Message m;
+  message_init(&m, MSG_MOTD);
+  message_put_string(&m, ("guess" + std::to_string(guess)).c_str());
+  message_put_string(&m, "hello");
+  return frame_of(&m);
+}
+
+long log_count(const Target& t, const std::string& text) {
+  std::string log = server_process_log(&t.process);
+  long lines = 0;
+  for (size_t at = 0; (at = log.find(text, at)) != std::string::npos; at++) lines++;
+  return lines;
+}
+
+// Connect, log in, one dear smudge and one /motd guess, close; again and
+// again from one address (or a trusted range, with --trust 127.9.0.0/24).
 Figures attack_reconnect(const AttackSetup& setup) {
   Figures f;
   auto t = start_target(setup, {}, false);
@@ -569,7 +590,7 @@ Figures attack_reconnect(const AttackSetup& setup) {
   while (now() < start + setup.seconds) {
     Peer p;
     if (peer_login(&p, ATTACKER, t->process.port, "churn", start + setup.seconds - now())) {
-      peer_send(&p, dear_frame(p.id));
+      peer_send(&p, concat_bytes(dear_frame(p.id), motd_guess(sessions)));
       sessions++;
     }
     peer_close(&p);
@@ -577,7 +598,28 @@ Figures attack_reconnect(const AttackSetup& setup) {
   f.add("sessions", double(sessions));
   pause_for(0.5);
   painters_report(painters.get(), &f, now() - start);
+  f.add("/motd guesses looked at", double(log_count(*t, "gave a wrong password")));
   add_memory(&f, *t);
+  return f;
+}
+
+// 40 fresh addresses log in, then each sends one dear smudge at once.
+Figures attack_fresh_sources(const AttackSetup& setup) {
+  Figures f;
+  auto t = start_target(setup, {}, false);
+  if (!t) return f;
+  auto painters = painters_start(t->process.port);
+  if (!painters) return f;
+  std::vector<Peer> fresh(40);
+  int logged = 0;
+  for (size_t i = 0; i < fresh.size(); i++)
+    logged += peer_login(&fresh[i], loopback_address(9, 256 + int(i)), t->process.port, "fresh", 5);
+  double start = now();
+  for (Peer& p : fresh) peer_send(&p, dear_frame(p.id));
+  pause_for(setup.seconds);
+  f.add("fresh addresses logged in", logged);
+  painters_report(painters.get(), &f, now() - start);
+  for (Peer& p : fresh) peer_close(&p);
   return f;
 }
 
@@ -804,11 +846,7 @@ Figures attack_motd(const AttackSetup& setup) {
   double start = now();
   long checked = 0;
   for (long guess = 0; now() < start + setup.seconds; guess++) {
-    Message m;
-    message_init(&m, MSG_MOTD);
-    message_put_string(&m, ("guess" + std::to_string(guess)).c_str());
-    message_put_string(&m, "hello");
-    peer_send(&p, frame_of(&m));
+    peer_send(&p, motd_guess(guess));
     Bytes reply;
     if (!peer_wait(&p, MSG_CHAT, 1, &reply)) continue;
     checked += std::string(reply.begin() + 1, reply.end()).rfind("Wrong password", 0) == 0;
@@ -816,10 +854,43 @@ Figures attack_motd(const AttackSetup& setup) {
   double seconds = now() - start;
   peer_close(&p);
   f.add("guesses looked at, per second", double(checked) / seconds);
-  std::string log = server_process_log(&t->process);
-  long lines = 0;
-  for (size_t at = 0; (at = log.find("gave a wrong password", at)) != std::string::npos; at++) lines++;
-  f.add("log lines per second", double(lines) / seconds);
+  f.add("log lines per second", double(log_count(*t, "gave a wrong password")) / seconds);
+  return f;
+}
+
+// 84 users of 11 addresses that never read, 40 addresses chatting at their
+// rate, and painters who read: every seat taken, and the unread output of
+// all of them together (quick with --login-rate 1000).
+Figures attack_memory(const AttackSetup& setup) {
+  Figures f;
+  auto t = start_target(setup, {}, false, setup.address_space);
+  if (!t) return f;
+  auto painters = painters_start(t->process.port);
+  if (!painters) return f;
+  std::vector<Peer> sleepers(84), chat(40);
+  for (size_t i = 0; i < sleepers.size(); i++)
+    peer_login(&sleepers[i], loopback_address(9, 512 + int(i / 8)), t->process.port, "sleeper", 5, 4096);
+  for (size_t i = 0; i < chat.size(); i++) peer_login(&chat[i], loopback_address(9, 768 + int(i)), t->process.port, "chat", 5);
+  Bytes lines;
+  for (int i = 0; i < 10; i++) lines = concat_bytes(lines, chat_line(std::string(511, 'x')));
+  double start = now();
+  for (double tick = start; now() < start + setup.seconds && alive(*t); tick += 0.1) {
+    pause_for(tick - now());
+    for (Peer& p : chat) {
+      if (p.fd < 0) continue;
+      if (send(p.fd, lines.data(), lines.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0 && errno != EAGAIN) peer_close(&p);
+      char drop[65536];
+      while (recv(p.fd, drop, sizeof drop, MSG_DONTWAIT) > 0) {
+      }
+    }
+  }
+  double seconds = now() - start;
+  f.add("server alive", alive(*t));
+  add_memory(&f, *t);
+  f.add("users cut off for unread output", double(log_count(*t, "of output not read")));
+  painters_report(painters.get(), &f, seconds);
+  for (Peer& p : sleepers) peer_close(&p);
+  for (Peer& p : chat) peer_close(&p);
   return f;
 }
 
@@ -829,7 +900,9 @@ const NamedAttack ATTACKS[] = {
     {"web", "hostile HTTP requests (ranges, endless heads, bodies, methods, tags)", attack_web},
     {"web-slow", "slow and silent web clients; the first picture of a large board", attack_web_slow},
     {"web-board", "eight downloads of a large board at once", attack_web_board},
-    {"reconnect", "connect, log in, one dear smudge, close, from one address", attack_reconnect},
+    {"reconnect", "connect, log in, one dear smudge and a /motd guess, close, from one address", attack_reconnect},
+    {"fresh-sources", "40 fresh addresses send one dear smudge each at once", attack_fresh_sources},
+    {"memory", "84 users who never read and 40 chatting addresses", attack_memory},
     {"sessions", "K sessions of one address sending dear smudges", attack_sessions},
     {"idle", "1000 idle connections from one address", attack_idle},
     {"seats", "one address logs in as many users as it can", attack_seats},

@@ -53,6 +53,11 @@ static int parse_options(AttackSetup* after, AttackSetup* before, std::vector<co
         [after](const std::string& v) { after->board_bytes = size_t(atof(v.c_str()) * 1e6); });
   value("--address-space", "BYTES", "RLIMIT_AS of the server under the hostile HTTP\nrequests (default none)",
         [after](const std::string& v) { after->address_space = atol(v.c_str()); });
+  value("--server-option", "ARG",
+        "one more argument of the attacked servers, such as\n"
+        "--server-option=--trust --server-option=127.9.0.0/24;\n"
+        "may be repeated",
+        [after](const std::string& v) { after->server_options.push_back(v); });
   add_help_flag(&app);
   auto report = [](CommandLineMistake mistake, const std::string& text) {
     if (mistake == UNKNOWN_OPTION)

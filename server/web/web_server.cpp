@@ -51,6 +51,9 @@ class HeadParser : public http::basic_parser<true> {
   bool too_many_fields = false;
   // The fields of a WebSocket upgrade, as they came.
   std::vector<std::pair<http::field, std::string>> upgrade_fields;
+  // A trusted proxy's forwarding header (its name, lower case; empty: none
+  // looked at), every field of it joined with commas.
+  std::string forward_name, forwarded;
 
   HeadParser() {
     header_limit(HEAD_BYTES);
@@ -67,7 +70,7 @@ class HeadParser : public http::basic_parser<true> {
   void on_response_impl(int, beast::string_view, int, beast::error_code& ec) override {
     ec = http::error::bad_method;
   }
-  void on_field_impl(http::field name, beast::string_view, beast::string_view value,
+  void on_field_impl(http::field name, beast::string_view name_string, beast::string_view value,
                      beast::error_code& ec) override {
     if (++fields > HEAD_FIELDS) {
       too_many_fields = true;
@@ -75,6 +78,11 @@ class HeadParser : public http::basic_parser<true> {
       return;
     }
     std::string text(value.data(), value.size());
+    if (!forward_name.empty() && name_string.size() == forward_name.size() &&
+        strncasecmp(name_string.data(), forward_name.c_str(), forward_name.size()) == 0) {
+      forwarded += (forwarded.empty() ? "" : ",") + text;
+      return;
+    }
     if (name == http::field::if_none_match) {
       if_none_match += (if_none_match.empty() ? "" : ",") + text;
     } else if (name == http::field::range) {
@@ -174,6 +182,7 @@ const char* reason_text(int status) {
     case 405: return "This server is read-only: GET and HEAD only.\n";
     case 413: return "Requests take no body here.\n";
     case 403: return "WebSocket connections are taken from this server's own pages only.\n";
+    case 503: return "Too many connections from your address: try again later.\n";
     case 416: return "The range is outside the file.\n";
     case 426: return "This address takes WebSocket connections only.\n";
     case 431: return "The request head is too large.\n";
@@ -186,17 +195,105 @@ std::string lowered(std::string s) {
   return s;
 }
 
-// A page may open the WebSocket when it comes from this server (its Origin
-// names the host the browser asked for) or from an origin the options allow;
-// a client that is no browser sends no Origin and may, as over TCP.
-bool origin_allowed(const ServerOptions* o, const std::string& origin, const std::string& host) {
+// An origin's parts, lower case, the port the scheme's own when none is said.
+struct Origin {
+  std::string scheme, host;
+  int port = 0;
+};
+
+bool parse_origin(const std::string& text, Origin* out) {
+  std::string o = lowered(text);
+  while (!o.empty() && o.back() == '/') o.pop_back();
+  size_t colon = o.find("://");
+  if (colon == std::string::npos) return false;
+  out->scheme = o.substr(0, colon);
+  if (out->scheme != "http" && out->scheme != "https") return false;
+  std::string rest = o.substr(colon + 3), port;
+  if (rest.find('/') != std::string::npos) return false;
+  if (!rest.empty() && rest[0] == '[') {
+    size_t close = rest.find(']');
+    if (close == std::string::npos) return false;
+    out->host = rest.substr(1, close - 1);
+    if (close + 1 < rest.size() && rest[close + 1] != ':') return false;
+    if (close + 1 < rest.size()) port = rest.substr(close + 2);
+  } else {
+    size_t c = rest.find(':');
+    out->host = rest.substr(0, c);
+    if (c != std::string::npos) port = rest.substr(c + 1);
+  }
+  if (out->host.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  out->port = port.empty() ? (out->scheme == "https" ? 443 : 80) : atoi(port.c_str());
+  return true;
+}
+
+bool same_origin(const Origin& a, const Origin& b) {
+  return a.scheme == b.scheme && a.host == b.host && a.port == b.port;
+}
+
+// A page may open the WebSocket when it comes from this server by one of its
+// names: localhost, the --bind address or the address the browser reached,
+// on the port it reached, or a --server-name on any port (a proxy's); or
+// from an origin the options allow (default ports normalised). What the
+// request's Host says counts for nothing: under DNS rebinding it is the
+// attacker's name. A client that is no browser sends no Origin and may, as
+// over TCP.
+bool origin_allowed(const ServerOptions* o, const std::string& origin, const tcp::endpoint& reached) {
   if (origin.empty()) return true;
-  std::string mine = lowered(origin);
-  if (!host.empty() && (mine == "http://" + lowered(host) || mine == "https://" + lowered(host)))
-    return true;
-  for (const std::string& allowed : o->web_origins)
-    if (allowed == "*" || lowered(allowed) == mine) return true;
-  return false;
+  Origin page, allowed;
+  bool parsed = parse_origin(origin, &page);
+  for (const std::string& a : o->web_origins)
+    if (a == "*" || (parsed && parse_origin(a, &allowed) && same_origin(page, allowed))) return true;
+  if (!parsed) return false;
+  for (const std::string& name : o->server_names)
+    if (lowered(name) == page.host) return true;
+  asio::ip::address address = reached.address();
+  if (address.is_v6() && address.to_v6().is_v4_mapped())
+    address = asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
+  bool mine = page.host == "localhost" || page.host == lowered(o->bind_address) || page.host == address.to_string();
+  return mine && page.port == reached.port();
+}
+
+double seconds_now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+void refill(const WebCounts& counts, SourceCount* c, double now) {
+  c->tokens = std::min(counts.download_burst, c->tokens + (now - c->refilled_at) * counts.download_rate);
+  c->refilled_at = now;
+}
+
+// The slot's connection counts under its source; false when the source has
+// all its connections already.
+bool count_source(WebCounts& counts, WebSlot& slot) {
+  if (slot.trusted) return true;
+  auto [it, fresh] = counts.per_source.try_emplace(slot.source);
+  if (fresh) {
+    it->second.tokens = counts.download_burst;
+    it->second.refilled_at = seconds_now();
+  }
+  if (it->second.open >= CONNECTIONS_PER_SOURCE) return false;
+  it->second.open++;
+  slot.counted = true;
+  return true;
+}
+
+// A source without connections is forgotten once its download bucket is full
+// again (looked at when it goes, and when many are kept).
+void uncount_source(WebCounts& counts, WebSlot& slot) {
+  if (!slot.counted) return;
+  slot.counted = false;
+  auto it = counts.per_source.find(slot.source);
+  if (it == counts.per_source.end()) return;
+  it->second.open--;
+  double now = seconds_now();
+  refill(counts, &it->second, now);
+  if (it->second.open <= 0 && it->second.tokens >= counts.download_burst) counts.per_source.erase(it);
+  if (counts.per_source.size() <= size_t(4 * counts.open + 1024)) return;
+  for (auto at = counts.per_source.begin(); at != counts.per_source.end();) {
+    refill(counts, &at->second, now);
+    at = at->second.open <= 0 && at->second.tokens >= counts.download_burst ? counts.per_source.erase(at) : std::next(at);
+  }
 }
 
 }  // namespace
@@ -206,37 +303,61 @@ WebSlot& WebSlot::operator=(WebSlot&& o) noexcept {
   counts = std::move(o.counts);
   source = std::move(o.source);
   trusted = o.trusted;
+  proxy = o.proxy;
+  counted = o.counted;
   peer = o.peer;
   o.counts.reset();
+  o.counted = false;
   return *this;
 }
 
 void WebSlot::release() {
   if (!counts) return;
   counts->open--;
-  if (!trusted && --counts->per_source[source] <= 0) counts->per_source.erase(source);
+  uncount_source(*counts, *this);
   counts.reset();
 }
 
-namespace {
-
-class Session : public std::enable_shared_from_this<Session> {
+class HttpSession : public std::enable_shared_from_this<HttpSession> {
  public:
-  Session(WebServer* w, tcp::socket socket, WebSlot slot)
-      : w_(w), stream_(std::move(socket)), slot_(std::move(slot)) {}
+  HttpSession(WebServer* w, tcp::socket socket, WebSlot slot)
+      : w_(w), counts_(w->counts), stream_(std::move(socket)), slot_(std::move(slot)), pace_(w->io),
+        proxy_at_(slot_.peer) {}
+  ~HttpSession() { counts_->idle.erase(this); }
   void read_head() {
     parser_.emplace();
+    if (slot_.proxy) parser_->forward_name = w_->options->proxy_header;
     stream_.expires_after(HEAD_TIME);
+    counts_->idle.insert(this);
+    idle_since_ = seconds_now();
     http::async_read_header(stream_, buffer_, *parser_,
                             [self = shared_from_this()](beast::error_code ec, size_t) {
+                              self->counts_->idle.erase(self.get());
                               self->on_head(ec);
                             });
+  }
+  double idle_since() const { return idle_since_; }
+  // Connections of its source (0 when it counts under none).
+  int source_open() const {
+    auto it = counts_->per_source.find(slot_.source);
+    return slot_.counted && it != counts_->per_source.end() ? it->second.open : 0;
+  }
+  // Its place goes to a newcomer: the head it waits for will not be read.
+  void evict() {
+    counts_->idle.erase(this);
+    slot_.release();
+    beast::error_code ignored;
+    stream_.socket().close(ignored);
   }
 
  private:
   WebServer* w_;
+  std::shared_ptr<WebCounts> counts_;
   beast::tcp_stream stream_;
   WebSlot slot_;
+  asio::steady_timer pace_;  // a body's next chunk waits for the source's download bucket
+  sockaddr_storage proxy_at_;  // a trusted proxy's own address
+  double idle_since_ = 0;
   beast::flat_buffer buffer_{2 * HEAD_BYTES};
   std::optional<HeadParser> parser_;
   int requests_ = 0;
@@ -263,6 +384,7 @@ class Session : public std::enable_shared_from_this<Session> {
     }
     if (!known) return refuse(405);
     if (!p.is_done()) return refuse(413);
+    if (slot_.proxy && !take_forwarded_source()) return;
     WebRequest request;
     request.head = p.method == http::verb::head;
     size_t question = p.target.find('?');
@@ -274,6 +396,26 @@ class Session : public std::enable_shared_from_this<Session> {
     answer(reply, request.head, p.keep_alive());
   }
 
+  // Behind a trusted proxy each request counts under the client it is
+  // forwarded for (a garbled chain is refused, 400), held to the limits of
+  // that source (503 when it has all its connections).
+  bool take_forwarded_source() {
+    sockaddr_storage client;
+    if (!forwarded_client(w_->options, proxy_at_, parser_->forwarded, &client)) {
+      refuse(400);
+      return false;
+    }
+    uncount_source(*counts_, slot_);
+    slot_.peer = client;
+    slot_.source = source_key(w_->options, client);
+    slot_.trusted = address_trusted(w_->options, client);
+    if (!count_source(*counts_, slot_)) {
+      refuse(503);
+      return false;
+    }
+    return true;
+  }
+
   // The browser's WebSocket: the connection is the WebSocket session's from
   // here on, with its place in the counts.
   void upgrade() {
@@ -282,14 +424,15 @@ class Session : public std::enable_shared_from_this<Session> {
     request.method(p.method);
     request.target(p.target);
     request.version(p.version);
-    std::string origin, host;
+    std::string origin;
     for (auto& [name, value] : p.upgrade_fields) {
       if (name == http::field::origin) origin = value;
-      if (name == http::field::host) host = value;
       request.insert(name, value);
     }
     if (!beast::websocket::is_upgrade(request)) return refuse(426);
-    if (!origin_allowed(w_->options, origin, host)) return refuse(403);
+    beast::error_code ec;
+    tcp::endpoint reached = stream_.socket().local_endpoint(ec);
+    if (ec || !origin_allowed(w_->options, origin, reached)) return refuse(403);
     // A browser waits for the handshake's answer before it sends a message.
     if (buffer_.size() > 0) return refuse(400);
     stream_.expires_never();
@@ -341,6 +484,12 @@ class Session : public std::enable_shared_from_this<Session> {
     if (!content_range.empty()) head_.set(http::field::content_range, content_range);
     if (reply.retry_after > 0) head_.set(http::field::retry_after, std::to_string(reply.retry_after));
     if (status == 405) head_.set(http::field::allow, "GET, HEAD");
+    // No other site may frame the pages or have a body taken for another type.
+    head_.set(http::field::server, "easel-server");
+    head_.set(http::field::x_frame_options, "DENY");
+    head_.set("Content-Security-Policy", "frame-ancestors 'none'");
+    head_.set("X-Content-Type-Options", "nosniff");
+    head_.set("Referrer-Policy", "no-referrer");
     if (status != 304) head_.content_length(to - from);
     keep_alive_ = keep_alive && ++requests_ < REQUESTS_PER_CONNECTION;
     head_.keep_alive(keep_alive_);
@@ -356,21 +505,44 @@ class Session : public std::enable_shared_from_this<Session> {
     });
   }
 
+  // Bytes the source may send now, or the seconds until it may (0 and
+  // *wait set): a source's answers share its download bucket.
+  size_t download_room(size_t want, double* wait) {
+    *wait = 0;
+    auto it = counts_->per_source.find(slot_.source);
+    if (!slot_.counted || it == counts_->per_source.end()) return want;
+    SourceCount& c = it->second;
+    refill(*counts_, &c, seconds_now());
+    if (c.tokens < 0) {
+      *wait = -c.tokens / counts_->download_rate;
+      return 0;
+    }
+    c.tokens -= double(want);
+    return want;
+  }
+
   void send_body() {
     if (from_ == to_) return done();
     auto next = [self = shared_from_this()](beast::error_code ec, size_t) {
       if (!ec) self->send_body();
     };
+    double wait = 0;
+    size_t want = size_t(std::min<uint64_t>(FILE_CHUNK, to_ - from_));
+    if (download_room(want, &wait) == 0) {
+      pace_.expires_after(std::chrono::microseconds(int64_t(wait * 1e6) + 1));
+      pace_.async_wait([self = shared_from_this()](beast::error_code ec) {
+        if (!ec) self->send_body();
+      });
+      return;
+    }
     if (body_) {
-      size_t n = size_t(to_ - from_);
       const char* data = body_->data() + from_;
-      from_ = to_;
-      asio::async_write(stream_, asio::buffer(data, n), next);
+      from_ += want;
+      asio::async_write(stream_, asio::buffer(data, want), next);
       return;
     }
     // The file is read as it goes: a large board costs one chunk per answer.
     if (!chunk_) chunk_.reset(new char[FILE_CHUNK]);
-    size_t want = size_t(std::min<uint64_t>(FILE_CHUNK, to_ - from_));
     ssize_t got = pread(file_->fd, chunk_.get(), want, off_t(from_));
     if (got <= 0) return;  // the announced length cannot be kept: the connection ends
     from_ += uint64_t(got);
@@ -398,7 +570,22 @@ class Session : public std::enable_shared_from_this<Session> {
   }
 };
 
+namespace {
+
 void accept_next(WebServer* w);
+
+// Every place is taken: the connection waiting for a head longest, of the
+// source with the most connections, makes room; false when none waits.
+bool evict_idle(WebCounts& counts) {
+  HttpSession* victim = nullptr;
+  for (HttpSession* s : counts.idle)
+    if (!victim || s->source_open() > victim->source_open() ||
+        (s->source_open() == victim->source_open() && s->idle_since() < victim->idle_since()))
+      victim = s;
+  if (!victim) return false;
+  victim->evict();
+  return true;
+}
 
 void admit(WebServer* w, tcp::socket socket) {
   beast::error_code ec;
@@ -407,20 +594,18 @@ void admit(WebServer* w, tcp::socket socket) {
   sockaddr_storage address = {};
   memcpy(&address, peer.data(), std::min(sizeof address, size_t(peer.size())));
   WebSlot slot;
+  slot.proxy = address_in(w->options->proxies, address) != nullptr;
   slot.trusted = address_trusted(w->options, address);
-  slot.source = source_key(address);
+  slot.source = source_key(w->options, address);
   slot.peer = address;
   WebCounts& counts = *w->counts;
-  // Beyond the bounds the connection is closed at once.
-  if (counts.open >= w->options->http_connections) return;
-  if (!slot.trusted) {
-    auto it = counts.per_source.find(slot.source);
-    if (it != counts.per_source.end() && it->second >= CONNECTIONS_PER_SOURCE) return;
-    counts.per_source[slot.source]++;
-  }
+  // Beyond the bounds the connection is closed at once; a proxy's
+  // connections count under their clients from their first request on.
+  if (!slot.proxy && !count_source(counts, slot)) return;
+  if (counts.open >= w->options->http_connections && !evict_idle(counts)) return uncount_source(counts, slot);
   counts.open++;
   slot.counts = w->counts;
-  std::make_shared<Session>(w, std::move(socket), std::move(slot))->read_head();
+  std::make_shared<HttpSession>(w, std::move(socket), std::move(slot))->read_head();
 }
 
 void accept_next(WebServer* w) {
@@ -447,6 +632,8 @@ WebServer* web_server_start(const std::string& address, int port, const ServerOp
   w->options = options;
   w->bridge = bridge;
   w->handler = std::move(handler);
+  w->counts->download_rate = options->download_rate;
+  w->counts->download_burst = options->download_burst;
   std::string host = address.empty() ? "0.0.0.0" : address;
   beast::error_code ec;
   tcp::resolver resolver(w->io);

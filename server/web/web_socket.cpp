@@ -84,6 +84,9 @@ class SocketSession : public std::enable_shared_from_this<SocketSession> {
     t.idle_timeout = IDLE_TIME;
     t.keep_alive_pings = true;
     ws_.set_option(t);
+    // The handshake's answer names no library nor version.
+    ws_.set_option(websocket::stream_base::decorator(
+        [](websocket::response_type& r) { r.set(http::field::server, "easel-server"); }));
     ws_.read_message_max(MAX_SOCKET_MESSAGE);
     ws_.binary(true);
     ws_.auto_fragment(false);

@@ -16,13 +16,25 @@
 #include "web_server.h"
 
 class SocketSession;
+class HttpSession;
+
+// One source's web connections and its download bucket (bytes of answers'
+// bodies: --download-rate a second, --download-burst at most, run into debt
+// by one chunk at most).
+struct SourceCount {
+  int open = 0;
+  double tokens = 0, refilled_at = 0;
+};
 
 // What the connections count, shared so that it outlives the event loop's end
 // (the sessions still pending when it ends are freed with it).
 struct WebCounts {
   int open = 0;
-  std::unordered_map<std::string, int> per_source;
+  double download_rate = 0, download_burst = 0;  // per source
+  std::unordered_map<std::string, SourceCount> per_source;
   std::unordered_set<SocketSession*> sockets;  // browsers on a WebSocket
+  // Connections waiting for a request head: the first to go when every place is taken.
+  std::unordered_set<HttpSession*> idle;
 };
 
 // One open web connection's place in the counts, from its acceptance to its
@@ -31,7 +43,11 @@ struct WebSlot {
   std::shared_ptr<WebCounts> counts;
   std::string source;
   bool trusted = false;
-  sockaddr_storage peer = {};
+  // A trusted proxy's connection: its source is the client of each request,
+  // counted from its first request on (counted).
+  bool proxy = false;
+  bool counted = false;
+  sockaddr_storage peer = {};  // the client: the peer, or whom a proxy speaks for
   WebSlot() = default;
   WebSlot(const WebSlot&) = delete;
   WebSlot& operator=(const WebSlot&) = delete;

@@ -30,10 +30,10 @@ def fnv(data):
     return h
 
 
-def browser(profile, width, height, ratio=1, touch=False):
+def browser(profile, width, height, ratio=1, touch=False, flags=()):
     """Chromium emulating a device: a phone or tablet (touch, its ratio) or a desktop window."""
     options = webdriver.ChromeOptions()
-    for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-background-networking",
+    for flag in (*flags, "--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-background-networking",
                  "--disable-component-update", "--disable-sync", "--user-data-dir=" + profile):
         options.add_argument(flag)
     if touch:
@@ -49,10 +49,10 @@ def browser(profile, width, height, ratio=1, touch=False):
 
 
 class Page:
-    def __init__(self, test, url, width=1400, height=820, ratio=1, touch=False, before_load=None):
+    def __init__(self, test, url, width=1400, height=820, ratio=1, touch=False, before_load=None, flags=()):
         self.touch = touch
         profile = os.path.join(test.server.dir, "profile-%d" % time.monotonic_ns())
-        self.driver = browser(profile, width, height, ratio, touch)
+        self.driver = browser(profile, width, height, ratio, touch, flags)
         test.addCleanup(self.driver.quit)
         if before_load:
             self.cdp("Page.addScriptToEvaluateOnNewDocument", source=before_load)

@@ -27,6 +27,7 @@ PLACES = {  # what each package holds besides its copyright, changelog and linti
               "usr/share/icons/hicolor/48x48/apps/easel.png", "usr/share/icons/hicolor/128x128/apps/easel.png",
               "usr/share/man/man1/easel.1.gz"],
     "easel-server": ["usr/bin/easel-server", "usr/share/man/man1/easel-server.1.gz", "etc/easel/default.conf",
+                     "usr/share/doc/easel-server/examples/nginx-easel.conf",
                      "lib/systemd/system/easel-server.service", "lib/systemd/system/easel-server@.service",
                      *("usr/share/easel-server/web/" + f for f in
                        ("index.html", "watch.html", "main.js", "module.js", "link.js", "input.js", "view.js",
@@ -69,7 +70,8 @@ class PackagesTest(unittest.TestCase):
             files = [p for p in entries if not p.endswith("/")]
             for path, (mode, owner) in entries.items():
                 executable = path.startswith(("usr/bin/", "usr/libexec/")) or path.endswith("/")
-                self.assertEqual((owner, mode[1:]), ("root/root", "rwxr-xr-x" if executable else "rw-r--r--"), path)
+                want = "rwxr-xr-x" if executable else "rw-------" if path.startswith("etc/easel/") else "rw-r--r--"
+                self.assertEqual((owner, mode[1:]), ("root/root", want), path)
             self.assertEqual(sorted(p for p in files if not any(fnmatch.fnmatch(p, g) for g in places)), [], package)
             self.assertEqual([g for g in places if not fnmatch.filter(files, g)], [], package)
             for program in fnmatch.filter(files, "usr/bin/*"):

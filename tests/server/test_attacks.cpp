@@ -78,6 +78,46 @@ TEST(Attacks, AReconnectLoopOfDearCommandsIsRelayedWithinTheAddresssBudget) {
   EXPECT_EQ(f.get("painters disconnected"), 0);
 }
 
+// The drawing relayed by all sources together stays within --draw-total and
+// its burst (2 s of it) and one dear command, whatever the number of sources:
+// a reconnect loop from a trusted range, whose connections are each a source
+// but share the range's budget and /motd back-off, and 40 fresh addresses at
+// once.
+TEST(Attacks, TheDrawingCapHoldsForTheWholeServerWhateverTheSourcesTrustedOnesToo) {
+  const double seconds = 6;
+  ServerOptions o;
+  Bytes dear = dear_frame(1);
+  double most = o.draw_total * (seconds + 1 + 2) + draw_cost(dear[0], dear.data() + 3, dear.size() - 3);
+  AttackSetup trusted = setup(seconds);
+  trusted.server_options = {"--trust", "127.9.0.0/24"};
+  Figures f = run("reconnect", trusted);
+  ASSERT_FALSE(f.items.empty());
+  EXPECT_LE(f.get("relayed to a painter, drawing ms/s") * (seconds + 0.5) * 1000, most);
+  EXPECT_LE(f.get("/motd guesses looked at"), 2 + std::log2(seconds));
+  f = run("fresh-sources", setup(seconds));
+  ASSERT_FALSE(f.items.empty());
+  EXPECT_LE(f.get("relayed to a painter, drawing ms/s") * seconds * 1000, most);
+}
+
+// The unread output of all users together is bounded: 84 users who never
+// read and 40 chatting addresses leave the server under a 1 GB address space
+// alive and small, and the painters, who read, on.
+TEST(Attacks, UnreadOutputOfAllUsersTogetherIsBoundedAndThePaintersStay) {
+  AttackSetup s = setup(12);
+  s.server_options = {"--login-rate", "1000"};
+#ifndef EASEL_SANITIZED
+  s.address_space = 1000000000;
+#endif
+  Figures f = run("memory", s);
+  ASSERT_FALSE(f.items.empty());
+  EXPECT_EQ(f.get("server alive"), 1);
+  EXPECT_EQ(f.get("painters disconnected"), 0);
+#ifndef EASEL_SANITIZED
+  ServerOptions o;
+  EXPECT_LT(f.get("server peak memory, MiB"), 2.0 * double(o.max_output_total) / 1048576 + 32);
+#endif
+}
+
 // One address gets its seats and its waiting connections, not the board's:
 // newcomers from elsewhere still log in.
 TEST(Attacks, OneAddressTakesItsSeatsAndWaitingConnectionsOnly) {

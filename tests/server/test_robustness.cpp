@@ -2,6 +2,9 @@
 // a logged-in witness (user 1), who still paints and is acknowledged.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -127,4 +130,15 @@ TEST(RateLimit, AFloodIsSlowedToTheRateAndDearStrokesToTheDrawingBudget) {
   }
   EXPECT_GE(now_seconds() - start, 3 * seconds_each - 0.01);
   for (size_t i = before.size(); i < 4; i++) EXPECT_EQ(u[0]->read_frame().bytes(), dear) << i;
+}
+
+// Connect and close from one address, again and again: a few lines a second
+// about it, the rest told in one line a second.
+TEST(Log, LinesAboutOneAddresssConnectionsAreFolded) {
+  TestServer server;
+  ASSERT_TRUE(server.start());
+  for (int i = 0; i < 300; i++) close(loopback_connect("127.25.0.1", server.port));
+  ASSERT_TRUE(server.wait_for_log("more lines about connections from 127.25.0.1 left out"));
+  std::string log = server.log();
+  EXPECT_LT(std::count(log.begin(), log.end(), '\n'), 100);
 }

@@ -153,9 +153,10 @@ TEST(Options, EveryOptionIsReadHelpNamesThemAndErrorsGiveTheirStatusAndMessage) 
   }
 }
 
-// A host is one IPv4 address or one IPv6 /64 (an IPv4 address mapped into
-// IPv6 is that IPv4 host); trusted ranges match by their prefix.
-TEST(Sources, AnIpv6Slash64IsOneSourceMappedIpv4IsItsAddressAndTrustMatchesByPrefix) {
+// A host is one IPv4 address or one IPv6 prefix, a home line's /56 unless
+// configured (an IPv4 address mapped into IPv6 is that IPv4 host); trusted
+// ranges match by their prefix.
+TEST(Sources, AnIpv6HomePrefixIsOneSourceMappedIpv4IsItsAddressAndTrustMatchesByPrefix) {
   auto address = [](const char* text) {
     sockaddr_storage a = {};
     if (inet_pton(AF_INET, text, &reinterpret_cast<sockaddr_in*>(&a)->sin_addr) == 1) {
@@ -166,12 +167,15 @@ TEST(Sources, AnIpv6Slash64IsOneSourceMappedIpv4IsItsAddressAndTrustMatchesByPre
     }
     return a;
   };
-  EXPECT_EQ(source_key(address("192.0.2.7")), "192.0.2.7");
-  EXPECT_EQ(source_key(address("::ffff:192.0.2.7")), "192.0.2.7");
-  EXPECT_EQ(source_key(address("2001:db8:1:2:aaaa::1")), "2001:db8:1:2::/64");
-  EXPECT_EQ(source_key(address("2001:db8:1:2:bbbb:1:2:3")), "2001:db8:1:2::/64");
-  EXPECT_EQ(source_key(address("2001:db8:1:3::1")), "2001:db8:1:3::/64");
   ServerOptions o;
+  EXPECT_EQ(source_key(&o, address("192.0.2.7")), "192.0.2.7");
+  EXPECT_EQ(source_key(&o, address("::ffff:192.0.2.7")), "192.0.2.7");
+  for (const char* one_line : {"2001:db8:1:200::1", "2001:db8:1:2ff:bbbb:1:2:3", "2001:db8:1:234::9"})
+    EXPECT_EQ(source_key(&o, address(one_line)), "2001:db8:1:200::/56") << one_line;
+  EXPECT_EQ(source_key(&o, address("2001:db8:1:300::1")), "2001:db8:1:300::/56");
+  o.ipv6_prefix = 64;
+  EXPECT_EQ(source_key(&o, address("2001:db8:1:2:aaaa::1")), "2001:db8:1:2::/64");
+  EXPECT_EQ(source_key(&o, address("2001:db8:1:3::1")), "2001:db8:1:3::/64");
   for (const char* range : {"10.0.0.0/8", "192.0.2.128/25", "2001:db8:1::/48"}) {
     AddressRange r;
     ASSERT_TRUE(address_range_parse(range, &r)) << range;
@@ -185,4 +189,41 @@ TEST(Sources, AnIpv6Slash64IsOneSourceMappedIpv4IsItsAddressAndTrustMatchesByPre
            {"192.0.2.129", true}, {"192.0.2.127", false}, {"2001:db8:1:ffff::9", true},
            {"2001:db8:2::9", false}})
     EXPECT_EQ(address_trusted(&o, address(text)), trusted) << text;
+}
+
+// Behind a trusted proxy the client is the right-most forwarded address that
+// is not a proxy; forged entries left of it change nothing, garbage or an
+// endless chain is refused, and without the header the proxy is its own client.
+TEST(Sources, ATrustedProxysClientIsTheRightMostAddressNotAProxyAndGarbageIsRefused) {
+  auto text = [](const sockaddr_storage& a) {
+    ServerOptions plain;
+    plain.ipv6_prefix = 128;
+    return source_key(&plain, a);
+  };
+  ServerOptions o;
+  for (const char* range : {"127.0.0.1", "10.0.0.0/8"}) {
+    AddressRange r;
+    ASSERT_TRUE(address_range_parse(range, &r));
+    o.proxies.push_back(r);
+  }
+  sockaddr_storage peer = {}, client;
+  peer.ss_family = AF_INET;
+  inet_pton(AF_INET, "127.0.0.1", &reinterpret_cast<sockaddr_in*>(&peer)->sin_addr);
+  for (const auto& [header, want] : std::vector<std::pair<std::string, std::string>>{
+           {"", "127.0.0.1"}, {"192.0.2.7", "192.0.2.7"}, {"6.6.6.6, 192.0.2.7", "192.0.2.7"},
+           {"192.0.2.7, 10.1.2.3", "192.0.2.7"}, {" 192.0.2.7:4711 ,10.0.0.1", "192.0.2.7"},
+           {"[2001:db8::1]:80", "2001:db8::1/128"}, {"2001:db8::1", "2001:db8::1/128"},
+           {"10.0.0.2, 10.0.0.1", "10.0.0.2"}}) {
+    ASSERT_TRUE(forwarded_client(&o, peer, header, &client)) << header;
+    EXPECT_EQ(text(client), want) << header;
+  }
+  std::string endless;
+  for (int i = 0; i < 40; i++) endless += "10.0.0." + std::to_string(i) + ",";
+  for (const std::string& bad : {std::string("unknown"), std::string("192.0.2.7, evil"), std::string("1.2.3.4,"),
+                                 std::string("[::1"), endless + "192.0.2.7"})
+    EXPECT_FALSE(forwarded_client(&o, peer, bad, &client)) << bad;
+  o.proxy_header = "forwarded";
+  ASSERT_TRUE(forwarded_client(&o, peer, "for=6.6.6.6, for=\"[2001:db8::2]:1\";proto=https;by=10.0.0.1", &client));
+  EXPECT_EQ(text(client), "2001:db8::2/128");
+  EXPECT_FALSE(forwarded_client(&o, peer, "for=_hidden", &client));
 }

@@ -5,6 +5,8 @@
 
 #include <unistd.h>
 
+#include <sys/socket.h>
+
 #include <cstdlib>
 
 #include "harness.h"
@@ -147,4 +149,31 @@ TEST(Metrics, AckLatencyHistogramBucketsBoundsInclusiveAndSumsEveryAcknowledgeme
                            "{le=\"2.5\"} 4\n", "{le=\"+Inf\"} 6\n",
                            "\neasel_ack_latency_seconds_sum 20.006500\neasel_ack_latency_seconds_count 6\n"})
     EXPECT_NE(text.find(line), std::string::npos) << line << text;
+}
+
+// Downloads from one address share its rate (the burst, then the rate);
+// every answer forbids framing and sniffing and names no library; when every
+// web place is taken, an idle connection of the address holding the most
+// makes room for a newcomer.
+TEST(WebSide, DownloadsAreRatedPerAddressAnswersAreHardenedAndIdleConnectionsMakeRoom) {
+  TestServer server;
+  const Bytes board = board_of_size(1500000);
+  server.write_board(board);
+  ASSERT_TRUE(server.start({"--http", "0", "--download-rate", "0.25", "--http-connections", "8"}));
+  int web = server.web_port();
+  HttpAnswer a = http_exchange(web, request("GET", "/board.easel"), 30, "127.24.0.1");
+  EXPECT_EQ(a.body.size(), board.size());
+  EXPECT_GT(a.seconds, (double(board.size()) / 1048576 - 1) / 0.25 * 0.8);  // past its 1 MiB burst, 0.25 MiB/s
+  for (const auto& [field, value] : std::vector<std::pair<std::string, std::string>>{
+           {"server", "easel-server"}, {"x-frame-options", "DENY"}, {"x-content-type-options", "nosniff"},
+           {"content-security-policy", "frame-ancestors 'none'"}})
+    EXPECT_EQ(http_field(a, field), value) << field;
+  std::vector<int> idle;
+  for (int i = 0; i < 8; i++) idle.push_back(loopback_connect(loopback_address(24, 10 + (i < 5 ? 0 : i)), web));
+  // Accepted in order: the newcomer finds the eight in their places.
+  EXPECT_EQ(http_exchange(web, request("GET", "/status"), 5, "127.24.0.99").status, 200);
+  char byte;
+  EXPECT_EQ(recv(idle[0], &byte, 1, MSG_DONTWAIT), 0);  // the first of the address with five went
+  EXPECT_EQ(recv(idle[7], &byte, 1, MSG_DONTWAIT), -1);  // the others wait on
+  for (int fd : idle) close(fd);
 }

@@ -178,16 +178,61 @@ TEST(WebSocket, OneAddressesBrowsersAreHeldToItsSeatsWaitingConnectionsAndWebCon
   EXPECT_TRUE(server.wait_for_log("refused: 4 connections from " + school + " wait to log in"));
 }
 
-TEST(WebSocket, OnlyTheServersOwnPagesAndAllowedOriginsMayOpenIt) {
+// The server's own names (localhost, its address, --server-name) and
+// --web-origin, default ports normalised; never whatever Host says (DNS
+// rebinding). The handshake's answer names no library.
+TEST(WebSocket, OnlyTheServersOwnNamesAndAllowedOriginsMayOpenItWhateverTheHost) {
   TestServer server;
-  ASSERT_TRUE(server.start({"--http", "0", "--web-origin", "https://paint.example.org"}));
+  ASSERT_TRUE(server.start({"--http", "0", "--web-origin", "https://paint.example.org:443", "--server-name",
+                            "board.example.net"}));
   int web = server.web_port();
+  const std::string port = std::to_string(web);
   const std::pair<std::string, int> cases[] = {
-      {own_origin(web), 101}, {"", 101}, {"https://paint.example.org", 101}, {"HTTP://127.0.0.1:" + std::to_string(web), 101},
-      {"http://evil.example", 403}, {"null", 403}, {"http://127.0.0.1", 403}, {"https://paint.example.org.evil.example", 403}};
+      {own_origin(web), 101}, {"", 101}, {"https://paint.example.org", 101}, {"HTTP://127.0.0.1:" + port, 101},
+      {"http://localhost:" + port, 101}, {"https://board.example.net:8443", 101}, {"http://evil.example", 403},
+      {"null", 403}, {"http://127.0.0.1", 403}, {"https://paint.example.org.evil.example", 403},
+      {"https://paint.example.org:8443", 403}, {"http://localhost", 403}};
   for (const auto& [origin, status] : cases) EXPECT_EQ(WebClient(web, "", origin).status, status) << origin;
+  auto upgrade = [&](const std::string& host, const std::string& origin) {
+    return http_exchange(web, "GET /ws HTTP/1.1\r\nHost: " + host + "\r\n" + origin +
+                                  "Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
+                                  "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n", 1);
+  };
+  EXPECT_EQ(upgrade("evil.example:" + port, "Origin: http://evil.example:" + port + "\r\n").status, 403);
+  HttpAnswer open = upgrade("x", "");
+  EXPECT_EQ(open.status, 101);
+  EXPECT_EQ(http_field(open, "server"), "easel-server");
   // A plain request for the address is told to upgrade.
   EXPECT_EQ(http_exchange(web, "GET /ws HTTP/1.1\r\nHost: x\r\n\r\n").status, 426);
+}
+
+// Behind a trusted proxy each browser is the address the proxy forwards, held
+// to that address's seats (the addresses of one IPv6 home line's /56 are one
+// source); from anyone else the header is ignored; garbage is refused.
+TEST(WebSocket, BehindATrustedProxyEachForwardedAddressIsASourceOfItsOwn) {
+  TestServer server;
+  const std::string proxy = "127.23.0.1";
+  ASSERT_TRUE(server.start({"--http", "0", "--proxy", proxy, "--seats-per-source", "2", "--login-rate", "0"}));
+  int web = server.web_port();
+  std::vector<std::unique_ptr<WebClient>> users;
+  auto through = [&](const std::string& client) {
+    users.push_back(std::make_unique<WebClient>(web, proxy, "", 0, client));
+    int id = 0;
+    std::vector<Frame> got = users.back()->login("u", &id);
+    return id > 0 ? std::string("in") : got.empty() ? "?" : std::string(got[0].payload.begin() + 1, got[0].payload.end());
+  };
+  for (const char* client : {"198.51.100.7", "198.51.100.7", "203.0.113.9", "2001:db8:1:200::1", "6.6.6.6, 2001:db8:1:2ff::2"})
+    EXPECT_EQ(through(client), "in") << client;
+  const std::string full = std::string("Sorry, 2 users from your address are on the board already. Try again later.") + '\0';
+  EXPECT_EQ(through("198.51.100.7"), full);
+  EXPECT_EQ(through("2001:db8:1:2aa::3"), full);
+  EXPECT_TRUE(server.wait_for_log("refused: 2 users from 2001:db8:1:200::/56 are logged in"));
+  EXPECT_TRUE(server.wait_for_log("WebSocket connection from 203.0.113.9:0"));
+  users.push_back(std::make_unique<WebClient>(web, "127.23.0.2", "", 0, "198.51.100.7"));
+  int id = 0;
+  users.back()->login("forger", &id);
+  EXPECT_GT(id, 0);
+  EXPECT_EQ(WebClient(web, proxy, "", 0, "not-an-address").status, 400);
 }
 
 // A browser that reads nothing stops its web side reading the relay: the

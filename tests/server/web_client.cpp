@@ -38,7 +38,8 @@ struct WebClient::Impl {
 
 std::string own_origin(int port) { return "http://127.0.0.1:" + std::to_string(port); }
 
-WebClient::WebClient(int port, const std::string& source, const std::string& origin, int receive_window)
+WebClient::WebClient(int port, const std::string& source, const std::string& origin, int receive_window,
+                     const std::string& forwarded)
     : impl(new Impl) {
   static int clients = 0;
   beast::error_code ec;
@@ -48,8 +49,9 @@ WebClient::WebClient(int port, const std::string& source, const std::string& ori
   socket.bind({asio::ip::make_address(source.empty() ? loopback_address(21, clients++) : source), 0}, ec);
   socket.connect({asio::ip::make_address("127.0.0.1"), uint16_t(port)}, ec);
   if (ec) return;
-  impl->ws.set_option(websocket::stream_base::decorator([origin](websocket::request_type& r) {
+  impl->ws.set_option(websocket::stream_base::decorator([origin, forwarded](websocket::request_type& r) {
     if (!origin.empty()) r.set(beast::http::field::origin, origin);
+    if (!forwarded.empty()) r.set("X-Forwarded-For", forwarded);
   }));
   impl->ws.read_message_max(1 << 20);
   websocket::response_type response;

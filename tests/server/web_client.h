@@ -15,9 +15,10 @@ struct WebClient {
   bool whole_frames = true;  // every message received held whole frames only
   int messages = 0;          // messages received
   // origin: the Origin field, "" for none (as a client that is no browser);
-  // receive_window: the socket's receive buffer when not 0.
+  // receive_window: the socket's receive buffer when not 0; forwarded: an
+  // X-Forwarded-For field, as a proxy adds it.
   WebClient(int port, const std::string& source = "", const std::string& origin = "",
-            int receive_window = 0);
+            int receive_window = 0, const std::string& forwarded = "");
   ~WebClient();
   bool send(const Bytes& bytes, bool binary = true);
   // The first part of a message, the rest never sent, then a close.
