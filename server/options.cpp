@@ -99,6 +99,11 @@ void add_general(CLI::App* app, ServerOptions* o) {
             "(default board.easel in the working directory); the\n"
             "message of the day is kept in FILE.motd",
             [o](const std::string& v) { return !v.empty() && (o->board_path = v, true); });
+  add_number(app, "--checkpoint-every", "N", 0, 1e9, true,
+             "make a checkpoint of the board, which newcomers take\n"
+             "instead of its history, whenever it has grown by N\n"
+             "commands; kept in FILE.checkpoint (default 500; 0: none)",
+             [o](double n) { o->checkpoint_every = size_t(n); });
   app->add_option_function<std::string>(
          "--motd-password-file",
          [o](const std::string& path) {

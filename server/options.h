@@ -22,6 +22,9 @@ struct ServerOptions {
   int port = 2020;
   std::string bind_address;  // empty: every interface
   std::string board_path = "board.easel";
+  // A checkpoint of the board (net/checkpoint.h) is made whenever it has grown
+  // by this many commands; 0: none.
+  size_t checkpoint_every = 500;
   std::string motd_password;  // empty: the message of the day cannot be changed
   size_t max_pending_output = 8u << 20;
   // Output not yet read by all users together; past it the largest reader is cut.

@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
+#include <memory>
+
 #include "board.h"
+#include "checkpoint_file.h"
 #include "client.h"
 #include "options.h"
 #include "rules.h"
@@ -21,6 +24,9 @@ struct Relay {
   std::string motd;
   std::string motd_path;
   std::vector<Client*> dirty;  // clients with new output, each once
+  // The board's latest checkpoint, for the logins that ask for one; served
+  // only while it stands for the board being written.
+  std::shared_ptr<const Checkpoint> checkpoint;
   Sources sources;
   double now = 0;  // of the input being handled
   // The server-wide drawing budget is shared out among the sources that drew

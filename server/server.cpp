@@ -482,10 +482,10 @@ static int open_listener(Server* s) {
   return 0;
 }
 
-// With --http, the web side: its wake-up descriptor in the loop's set, and
-// the board as it is.
+// The web side (the board's painter, which makes the checkpoints, and with
+// --http the web view): its wake-up descriptor in the loop's set, and the
+// board as it is.
 static int start_web_side(Server* s) {
-  if (s->options.http_port < 0) return 1;
   s->web = web_side_start(&s->options, &s->metrics);
   if (!s->web) return 0;
   epoll_event ev = {};
@@ -577,6 +577,7 @@ static void publish_written(Server* s) {
   m->board_commands.store(int64_t(s->board.commands), std::memory_order_relaxed);
   if (!s->web) return;
   web_side_board(s->web, s->board.file, s->board.written, s->board.commands);
+  r->checkpoint = web_side_checkpoint(s->web);
   if (s->roster_seen == r->roster_changes) return;
   s->roster_seen = r->roster_changes;
   std::vector<std::string> names;

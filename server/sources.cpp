@@ -171,7 +171,7 @@ double source_draw_rate(const ServerOptions* o, const Source* budget, double dra
   return o->draw_rate > 0 ? std::min(o->draw_rate, draw_share) : draw_share;
 }
 
-double source_draw_burst(const ServerOptions* o, const Source* budget, double draw_share) {
+double source_draw_burst(const ServerOptions* o, const Source*, double draw_share) {
   if (o->draw_total <= 0) return o->draw_burst;
   return std::min(o->draw_burst, draw_share);
 }

@@ -8,6 +8,7 @@
 
 #include "net/command_run.h"
 #include "paint/canvas.h"
+#include "paint/png_read.h"
 #include "paint/png_write.h"
 
 struct BoardPainter {
@@ -65,4 +66,13 @@ int painter_png(BoardPainter* p, std::string* out) {
   if (ok) out->assign(data, size);
   free(data);
   return ok;
+}
+
+uint64_t painter_digest(BoardPainter* p) { return mine(p) ? image_digest(&p->canvas) : 0; }
+
+int painter_load_png(BoardPainter* p, const uint8_t* png, size_t length, uint64_t digest) {
+  if (!mine(p)) return 0;
+  if (png_read(png, length, CANVAS_WIDTH, CANVAS_HEIGHT, &p->canvas) && image_digest(&p->canvas) == digest) return 1;
+  painter_reset(p);
+  return 0;
 }

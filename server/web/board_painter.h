@@ -20,3 +20,8 @@ int painter_reset(BoardPainter* p);
 size_t painter_apply(BoardPainter* p, const uint8_t* bytes, size_t length);
 // The picture as PNG.
 int painter_png(BoardPainter* p, std::string* out);
+// The digest of the picture (paint/image.h).
+uint64_t painter_digest(BoardPainter* p);
+// The picture becomes the PNG's, which must be of the board's size and have
+// the digest given. 0 leaves the painter on the paper.
+int painter_load_png(BoardPainter* p, const uint8_t* png, size_t length, uint64_t digest);

@@ -4,14 +4,20 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstring>
 #include <condition_variable>
 #include <mutex>
 #include <new>
 #include <thread>
 
+#include "base/digest.h"
 #include "board_painter.h"
+#include "checkpoint_file.h"
+#include "net/layout.h"
+#include "net/message.h"
 #include "server_log.h"
 
 namespace {
@@ -38,24 +44,87 @@ struct WebBoard {
   double interest_until = 0;
   bool png_wanted = false;  // a request found the picture behind the board
   bool stopping = false;
+
+  // Checkpoints: every this many commands (0: none), kept in this file.
+  std::string checkpoint_file;
+  size_t checkpoint_every = 0;
+  std::shared_ptr<const Checkpoint> checkpoint;  // under feed_lock
 };
 
 namespace {
 
-// Applies the board file's frames from *drawn to length; returns 0 when the
-// file cannot be read.
-int draw_from_file(BoardPainter* p, const BoardFile& file, size_t* drawn, size_t length,
-                   std::vector<uint8_t>* piece) {
-  while (*drawn < length) {
-    size_t want = std::min(READ_PIECE, length - *drawn);
+// How far the painter has drawn the board: bytes, commands and their digest.
+struct Drawn {
+  size_t bytes = 0, commands = 0;
+  uint64_t history = DIGEST_START;
+};
+
+size_t frames_in(const uint8_t* bytes, size_t length) {
+  size_t count = 0;
+  for (size_t at = 0; at + FRAME_HEADER_SIZE <= length; at += FRAME_HEADER_SIZE + frame_payload_length(bytes + at))
+    ++count;
+  return count;
+}
+
+// Applies the board file's frames from what is drawn to length; returns 0
+// when the file cannot be read.
+int draw_from_file(BoardPainter* p, const BoardFile& file, Drawn* drawn, size_t length, std::vector<uint8_t>* piece) {
+  while (drawn->bytes < length) {
+    size_t want = std::min(READ_PIECE, length - drawn->bytes);
     piece->resize(want);
-    ssize_t got = pread(file.fd, piece->data(), want, off_t(*drawn));
+    ssize_t got = pread(file.fd, piece->data(), want, off_t(drawn->bytes));
     if (got <= 0) return 0;
     size_t used = painter_apply(p, piece->data(), size_t(got));
     if (used == 0) return 0;  // the published length ends on a whole frame
-    *drawn += used;
+    drawn->bytes += used;
+    drawn->commands += frames_in(piece->data(), used);
+    drawn->history = digest_bytes(drawn->history, piece->data(), used);
   }
   return 1;
+}
+
+void publish(WebBoard* b, std::shared_ptr<const Checkpoint> c) {
+  std::lock_guard<std::mutex> hold(b->feed_lock);
+  b->checkpoint.swap(c);
+}
+
+// The checkpoint kept from an earlier run, when it is this board's: served at
+// once, and the painter goes on from its picture instead of the paper.
+void take_saved_checkpoint(WebBoard* b, BoardPainter* p, const BoardSnapshot& s, Drawn* drawn) {
+  auto c = std::make_shared<Checkpoint>();
+  std::string why;
+  if (!checkpoint_load(b->checkpoint_file, s.file, s.length, c.get(), &why)) {
+    if (!why.empty()) server_log("the checkpoint %s %s: it is made anew", b->checkpoint_file.c_str(), why.c_str());
+    return;
+  }
+  const std::vector<uint8_t>& f = c->frames;
+  std::vector<uint8_t> png;
+  for (size_t at = 0; at < f.size(); at += FRAME_HEADER_SIZE + frame_payload_length(&f[at])) {
+    const size_t skip = at == 0 ? CHECKPOINT_HEAD_SIZE : 0;
+    png.insert(png.end(), f.begin() + long(at + FRAME_HEADER_SIZE + skip),
+               f.begin() + long(at + FRAME_HEADER_SIZE + frame_payload_length(&f[at])));
+  }
+  if (painter_load_png(p, png.data(), png.size(), c->head.picture)) {
+    drawn->bytes = c->offset;
+    drawn->commands = c->head.commands;
+    drawn->history = c->head.history;
+  }
+  server_log("checkpoint of %u commands from %s", unsigned(c->head.commands), b->checkpoint_file.c_str());
+  publish(b, std::move(c));
+}
+
+// The picture after what is drawn becomes the checkpoint, served and saved.
+void make_checkpoint(WebBoard* b, BoardPainter* p, const BoardSnapshot& s, const Drawn& drawn) {
+  std::string png;
+  auto c = std::make_shared<Checkpoint>();
+  const CheckpointHead head = {uint32_t(drawn.commands), drawn.history, painter_digest(p), 0};
+  if (!painter_png(p, &png) || !checkpoint_make(c.get(), s.file, drawn.bytes, head, png)) {
+    server_log("error: no checkpoint of the board could be made");
+    return;
+  }
+  if (!checkpoint_save(*c, b->checkpoint_file))
+    server_log("error: cannot write the checkpoint %s: %s", b->checkpoint_file.c_str(), strerror(errno));
+  publish(b, std::move(c));
 }
 
 // New commands are applied in order from the board file, a new board starts
@@ -70,45 +139,61 @@ void paint_loop(WebBoard* b) {
     return;
   }
   uint64_t epoch = UINT64_MAX, encoded_epoch = 0;
-  size_t drawn = 0, encoded_length = SIZE_MAX;
-  bool unreadable = false;
+  size_t encoded_length = SIZE_MAX, checkpoint_commands = 0;
+  Drawn drawn;
+  bool unreadable = false, saved_read = false;
   std::vector<uint8_t> piece;
   while (!b->stopping) {
     bool wanted = b->png_wanted;
     b->png_wanted = false;
-    if (wanted || now_seconds() <= b->interest_until) {
-      hold.unlock();
-      BoardSnapshot s = web_board_snapshot(b);
-      std::shared_ptr<std::string> png;
-      // Without memory the picture waits; the relay goes on.
-      try {
-        if (s.epoch != epoch) {
-          painter_reset(p);
-          epoch = s.epoch;
-          drawn = 0;
-          unreadable = false;
+    hold.unlock();
+    BoardSnapshot s = web_board_snapshot(b);
+    std::shared_ptr<std::string> png;
+    // Without memory the picture waits; the relay goes on.
+    try {
+      if (s.epoch != epoch) {
+        painter_reset(p);
+        epoch = s.epoch;
+        drawn = Drawn{};
+        unreadable = false;
+        checkpoint_commands = 0;
+        // A new board (a restart): the old one's checkpoint stands for nothing now.
+        if (saved_read && b->checkpoint_every) {
+          publish(b, nullptr);
+          unlink(b->checkpoint_file.c_str());
         }
-        if (s.file && !unreadable && !draw_from_file(p, *s.file, &drawn, s.length, &piece)) {
-          server_log("error: the web view cannot read the board file");
-          unreadable = true;
-        }
-        std::vector<uint8_t>().swap(piece);
-        if (wanted && (epoch != encoded_epoch || drawn != encoded_length)) {
-          png = std::make_shared<std::string>();
-          if (!painter_png(p, png.get())) png.reset();
-          encoded_epoch = epoch;
-          encoded_length = drawn;
-        }
-      } catch (const std::bad_alloc&) {
-        server_log("error: the web view has no memory to draw the board");
-        png.reset();
       }
-      hold.lock();
-      if (png) {
-        b->picture.png = png;
-        b->picture.epoch = epoch;
-        b->picture.length = drawn;
+      if (s.file && !saved_read && b->checkpoint_every) {
+        saved_read = true;
+        take_saved_checkpoint(b, p, s, &drawn);
+        checkpoint_commands = drawn.commands;
       }
+      const bool checkpoint_due = b->checkpoint_every && s.commands >= checkpoint_commands + b->checkpoint_every;
+      if ((wanted || checkpoint_due || now_seconds() <= b->interest_until) && s.file && !unreadable &&
+          !draw_from_file(p, *s.file, &drawn, s.length, &piece)) {
+        server_log("error: the board's painter cannot read the board file");
+        unreadable = true;
+      }
+      std::vector<uint8_t>().swap(piece);
+      if (checkpoint_due && !unreadable && drawn.bytes == s.length) {
+        make_checkpoint(b, p, s, drawn);
+        checkpoint_commands = drawn.commands;
+      }
+      if (wanted && (epoch != encoded_epoch || drawn.bytes != encoded_length)) {
+        png = std::make_shared<std::string>();
+        if (!painter_png(p, png.get())) png.reset();
+        encoded_epoch = epoch;
+        encoded_length = drawn.bytes;
+      }
+    } catch (const std::bad_alloc&) {
+      server_log("error: the board's painter has no memory to draw the board");
+      png.reset();
+    }
+    hold.lock();
+    if (png) {
+      b->picture.png = png;
+      b->picture.epoch = epoch;
+      b->picture.length = drawn.bytes;
     }
     b->picture_changed.wait_for(hold, std::chrono::milliseconds(250),
                                 [b] { return b->stopping || b->png_wanted; });
@@ -119,8 +204,10 @@ void paint_loop(WebBoard* b) {
 
 }  // namespace
 
-WebBoard* web_board_start() {
+WebBoard* web_board_start(const std::string& checkpoint_file, size_t checkpoint_every) {
   WebBoard* b = new WebBoard;
+  b->checkpoint_file = checkpoint_file;
+  b->checkpoint_every = checkpoint_every;
   b->fed.users = std::make_shared<const std::vector<std::string>>();
   b->painter = std::thread(paint_loop, b);
   return b;
@@ -176,4 +263,9 @@ BoardPicture web_board_picture(WebBoard* b, const BoardSnapshot& s) {
     b->picture_changed.notify_all();
   }
   return p;
+}
+
+std::shared_ptr<const Checkpoint> web_board_checkpoint(WebBoard* b) {
+  std::lock_guard<std::mutex> hold(b->feed_lock);
+  return b->checkpoint;
 }

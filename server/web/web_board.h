@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "board_file.h"
+#include "checkpoint_file.h"
 
 struct WebBoard;
 
@@ -31,15 +32,22 @@ struct BoardPicture {
   bool failed = false;  // the painter cannot draw at all
 };
 
-// Starts the painter thread, which draws only while someone looks, at the
-// lowest priority: the relay loop comes first for the CPU.
-WebBoard* web_board_start();
+// Starts the painter thread at the lowest priority (the relay loop comes
+// first for the CPU). It draws while someone looks and, with checkpoint_every
+// above 0, whenever the board has grown by that many commands since its last
+// checkpoint: the picture then becomes the new checkpoint, kept in
+// checkpoint_file. A checkpoint in that file from an earlier run is served at
+// once when it matches the board.
+WebBoard* web_board_start(const std::string& checkpoint_file, size_t checkpoint_every);
 void web_board_stop(WebBoard* b);
 
 // Relay loop: the board as written and acknowledged, its first length bytes
 // holding commands frames. Another file is a new board (a restart).
 void web_board_feed(WebBoard* b, const std::shared_ptr<BoardFile>& file, size_t length, size_t commands);
 void web_board_users(WebBoard* b, std::vector<std::string> names);
+
+// The latest checkpoint, or null; any thread.
+std::shared_ptr<const Checkpoint> web_board_checkpoint(WebBoard* b);
 
 // Web thread.
 BoardSnapshot web_board_snapshot(WebBoard* b);

@@ -38,8 +38,9 @@ WebSide* web_side_start(const ServerOptions* options, const ServerMetrics* metri
   }
   w->site.metrics = metrics;
   w->site.root = options->web_root.empty() ? web_root_default() : options->web_root;
-  say_where_the_page_is(w->site.root);
-  w->site.board = web_board_start();
+  if (options->http_port >= 0) say_where_the_page_is(w->site.root);
+  w->site.board = web_board_start(checkpoint_path(options->board_path), options->checkpoint_every);
+  if (options->http_port < 0) return w;  // the painter alone, for the checkpoints
   const WebSite* site = &w->site;
   w->server = web_server_start(
       options->bind_address, options->http_port, options,
@@ -69,3 +70,5 @@ void web_side_board(WebSide* w, const std::shared_ptr<BoardFile>& file, size_t l
 }
 
 void web_side_users(WebSide* w, std::vector<std::string> names) { web_board_users(w->site.board, std::move(names)); }
+
+std::shared_ptr<const Checkpoint> web_side_checkpoint(WebSide* w) { return web_board_checkpoint(w->site.board); }

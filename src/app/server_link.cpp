@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "app/config.h"
+#include "paint/canvas.h"
 #include "session/board_session.h"
 #include "ui/board.h"
 #include "ui/dirty_list.h"
@@ -16,6 +17,9 @@ Connection server_connection = {-1, 0};
 
 void connect_and_login() {
   board.now = time(nullptr);
+  // A checkpoint is drawn on the paper: a picture of one's own background
+  // is drawn from the whole history.
+  board.take_checkpoint = !canvasHasBackground();
   show_message("Attempting to connect to %s:%d. . .", config.server_name, config.server_port);
   if (connection_open(&server_connection, config.server_name, config.server_port) &&
       !board_session_login(&board, config.user_name, config.server_name, config.server_port))

@@ -1,6 +1,7 @@
 #include "paint/canvas.h"
 
 #include <cmath>
+#include <cstdio>
 #include <utility>
 #include <vector>
 
@@ -21,10 +22,12 @@ constexpr Colour PAPER_COLOR = {232, 229, 227};
 constexpr Colour GRAIN_COLOR = {186, 178, 171};
 constexpr Colour LIGHT_GRAIN_COLOR = {255, 255, 255};
 
+constexpr const char* BACKGROUND_FILE = "bg.bmp";
+
 // Copies "bg.bmp" onto the image; false when there is no such picture.
 bool copy_background(Image* image) {
   Image bg;
-  if (!bmp_load(&bg, "bg.bmp")) return false;
+  if (!bmp_load(&bg, BACKGROUND_FILE)) return false;
   image_copy_all(&bg, image);
   image_destroy(&bg);
   return true;
@@ -121,6 +124,12 @@ void weave_paper(const Deposit& out, int width, int height) {
 void resetCanvas(Image* image) {
   if (!image || copy_background(image)) return;
   paintPaper(image);
+}
+
+bool canvasHasBackground() {
+  FILE* f = fopen(BACKGROUND_FILE, "rb");
+  if (f) fclose(f);
+  return f != nullptr;
 }
 
 void paintPaper(Image* image) {

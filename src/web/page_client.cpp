@@ -145,6 +145,7 @@ EMSCRIPTEN_KEEPALIVE void page_warm_up() {
 
 EMSCRIPTEN_KEEPALIVE int page_login(const char* name, const char* host, int port) {
   received_since_login = 0;
+  board.take_checkpoint = true;  // the page's pictures start as the paper
   board.now = time(nullptr);
   return board_session_login(&board, name, host, static_cast<uint16_t>(port));
 }

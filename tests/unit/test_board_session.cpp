@@ -7,7 +7,11 @@
 #include <deque>
 #include <random>
 
+#include "base/digest.h"
+#include "net/checkpoint.h"
 #include "net/command.h"
+#include "net/command_run.h"
+#include "paint/png_write.h"
 #include "paint/pixel.h"
 #include "session/painter.h"
 #include "session_support.h"
@@ -99,6 +103,90 @@ TEST_F(BoardSessionTest, AStepUntilADeadlineHandlesOneMessageAtLeastAndStopsWhen
   }
   EXPECT_EQ(byte_buffer_used(&s.incoming), 0u);
   EXPECT_STREQ(roster_name(&s.roster, 4), "Bob");
+}
+
+// The picture as a PNG, as the server makes it.
+Bytes png_of(const Image* picture) {
+  char* data = nullptr;
+  size_t size = 0;
+  FILE* f = open_memstream(&data, &size);
+  const bool ok = f && png_write(picture, f);
+  if (f) fclose(f);
+  Bytes out(data, data + (ok ? size : 0));
+  free(data);
+  return out;
+}
+
+// A login that asks for a checkpoint gets the picture after the first 25 of
+// 40 commands of every tool and the 15 after it: its pictures are the whole
+// history's, bit for bit. A checkpoint damaged in any way, or one that comes
+// unasked or is cut by a command, ends the link with a notice and never
+// leaves a wrong picture behind.
+TEST_F(BoardSessionTest, ACheckpointAndTheCommandsAfterItAreTheWholeHistoryAndADamagedOneIsRefused) {
+  Bytes history, head_part;
+  for (unsigned i = 0; i < 40; ++i) {
+    history = concat({history, stroke_frame(5, int(i % DRAWING_TYPE_COUNT), 300 + i)});
+    if (i == 24) head_part = history;
+  }
+  Image* truth = make_filled(CANVAS_WIDTH, CANVAS_HEIGHT, 0, 0, 0);
+  image_copy_all(paper, truth);
+  apply_frames(truth, head_part.data(), head_part.size());
+  const Bytes png = png_of(truth);
+  Image* at_25 = make_filled(CANVAS_WIDTH, CANVAS_HEIGHT, 0, 0, 0);
+  image_copy_all(truth, at_25);
+  const CheckpointHead head = {25, digest_bytes(DIGEST_START, head_part.data(), head_part.size()),
+                               image_digest(truth), uint32_t(png.size())};
+  apply_frames(truth, history.data() + head_part.size(), history.size() - head_part.size());
+  const Bytes tail(history.begin() + long(head_part.size()), history.end());
+  auto frames = [&](CheckpointHead h, const Bytes& bytes) {
+    h.png_length = uint32_t(bytes.size());
+    return checkpoint_frames(h, bytes.data(), bytes.size());
+  };
+  const Bytes good = frames(head, png);
+  ASSERT_GT(good.size(), png.size() + 2 * FRAME_HEADER_SIZE);  // in pieces
+  Bytes flipped = png;
+  flipped[png.size() / 2] ^= 0x40;
+  CheckpointHead other = head;
+  other.picture ^= 1;
+  Image* small = make_filled(100, 100, 0, 0, 0);
+  const Bytes huge_head = frame_bytes(MSG_CHECKPOINT, Bytes(CHECKPOINT_HEAD_SIZE, 0xFF));
+  const Bytes first(good.begin(), good.begin() + long(FRAME_HEADER_SIZE + frame_payload_length(good.data())));
+  const struct {
+    bool asked;
+    Bytes server;  // after the login reply
+    Image* shown;  // ServerCanvas then; the link ends unless it is the truth
+  } cases[] = {
+      {true, concat({good, tail}), truth},
+      {false, history, truth},  // not asked, none sent: the history
+      {true, history, truth},   // asked, none sent: the history
+      {true, concat({frames(head, flipped), tail}), paper},
+      {true, concat({frames(other, png), tail}), paper},
+      {true, concat({frames(head, png_of(small)), tail}), paper},
+      {true, concat({huge_head, tail}), paper},
+      {true, concat({frame_bytes(MSG_CHECKPOINT, Bytes(10, 0)), tail}), paper},
+      {true, concat({first, tail}), paper},  // cut by a command
+      {false, concat({good, tail}), paper},  // unasked
+      {true, concat({good, frame_bytes(MSG_CHECKPOINT, {1, 2}), tail}), at_25},
+  };
+  free_image(small);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    s.take_checkpoint = c.asked;
+    ASSERT_TRUE(board_session_login(&s, "Ann", "example.org", 2020));
+    const Bytes request = sent();
+    EXPECT_EQ(request.size(), c.asked ? 12u : 11u);
+    EXPECT_EQ(request.back(), c.asked ? LOGIN_TAKES_CHECKPOINT : 0);
+    deliver(frame_bytes(MSG_LOGIN, concat({{1}, text_bytes("Ann"), {0}})));
+    chat_log_clear(&s.chat_log);
+    deliver(concat({c.server, frame_bytes(MSG_ACCEPTED, {})}));
+    const bool kept = c.shown == truth;
+    EXPECT_EQ(s.connected, kept);
+    EXPECT_TRUE(images_equal(&s.ServerCanvas, c.shown));
+    EXPECT_EQ(lines(), kept ? Lines{} : Lines{system_line("The board from example.org:2020 came damaged; disconnected")});
+  }
+  EXPECT_TRUE(images_equal(&s.LocalCanvas, at_25));  // nothing of ours pending: LocalCanvas is ServerCanvas
+  free_image(at_25);
+  free_image(truth);
 }
 
 // Two painters in one process share nothing: one's colour, tool, stroke,
