@@ -11,10 +11,10 @@
 
 namespace {
 
-// FILE.checkpoint: the magic, the board length it stands for (8 bytes), the
-// head as it travels, the PNG, and the digest of everything before it.
+// FILE.checkpoint: the magic, the head as it travels (with the board length
+// it stands for), the PNG, and the digest of everything before it.
 constexpr char MAGIC[8] = {'E', 'A', 'S', 'E', 'L', 'C', 'K', '1'};
-constexpr size_t FIXED = sizeof MAGIC + 8 + CHECKPOINT_HEAD_SIZE;
+constexpr size_t FIXED = sizeof MAGIC + CHECKPOINT_HEAD_SIZE;
 constexpr size_t READ_PIECE = 1 << 20;
 
 void put(std::vector<uint8_t>* out, uint64_t v, int bytes) {
@@ -49,6 +49,7 @@ int checkpoint_make(Checkpoint* c, const std::shared_ptr<BoardFile>& file, size_
   c->file = file;
   c->offset = offset;
   c->head = head;
+  c->head.bytes = offset;
   c->head.png_length = uint32_t(png.size());
   c->frames = checkpoint_frames(c->head, reinterpret_cast<const uint8_t*>(png.data()), png.size());
   return !c->frames.empty();
@@ -56,7 +57,6 @@ int checkpoint_make(Checkpoint* c, const std::shared_ptr<BoardFile>& file, size_
 
 int checkpoint_save(const Checkpoint& c, const std::string& path) {
   std::vector<uint8_t> out(MAGIC, MAGIC + sizeof MAGIC);
-  put(&out, c.offset, 8);
   // The head and the PNG are the first frame's payload on: the frames are
   // written without their headers.
   for (size_t at = 0; at < c.frames.size();) {
@@ -102,13 +102,13 @@ int checkpoint_load(const std::string& path, const std::shared_ptr<BoardFile>& f
   if (in.size() < FIXED + 8 || memcmp(in.data(), MAGIC, sizeof MAGIC) != 0) return *why = "is not a checkpoint", 0;
   const size_t body = in.size() - 8;
   if (get(in.data() + body, 8) != digest_bytes(DIGEST_START, in.data(), body)) return *why = "is damaged", 0;
-  const size_t offset = size_t(get(in.data() + sizeof MAGIC, 8));
-  const uint8_t* payload = in.data() + sizeof MAGIC + 8;
+  const uint8_t* payload = in.data() + sizeof MAGIC;
   CheckpointIntake intake = {};
-  const CheckpointStep step = checkpoint_take(&intake, payload, body - sizeof MAGIC - 8);
+  const CheckpointStep step = checkpoint_take(&intake, payload, body - sizeof MAGIC);
   const CheckpointHead head = intake.head;
   checkpoint_intake_free(&intake);
   if (step != CHECKPOINT_WHOLE) return *why = "is damaged", 0;
+  const size_t offset = size_t(head.bytes);
   if (offset > length) return *why = "stands for a longer board than this one", 0;
   bool readable;
   if (checkpoint_digest_file(*file, 0, offset, DIGEST_START, &readable) != head.history)

@@ -210,7 +210,7 @@ static int handle_login(Relay* r, Client* c, const uint8_t* payload, size_t leng
     relay_send(r, c, checkpoint->frames.data(), checkpoint->frames.size());
     from = checkpoint->offset;
   }
-  output_append_file(&c->output, r->board->file, from, board_size(r->board) - from);
+  output_append_file(&c->output, r->board->file, from, board_size(r->board));
   if (!r->motd.empty()) relay_tell(r, c, r->motd);
   relay_send(r, c, ACCEPTED_FRAME, sizeof ACCEPTED_FRAME);
 

@@ -105,7 +105,7 @@ function start({ m, K }, name) {
       lastRepaint = t0;
       const total = Math.max(boardBytes, 1);
       showProgress($('progress'), $('progress-bar'), $('progress-text'),
-                   loading ? arrivedBytes / total : null, m._page_handled_bytes() / total);
+                   loading ? (arrivedBytes + m._page_board_shift()) / total : null, m._page_handled_bytes() / total);
     }
     flush();
     busyStep();

@@ -117,13 +117,16 @@ void take_saved_checkpoint(WebBoard* b, BoardPainter* p, const BoardSnapshot& s,
 void make_checkpoint(WebBoard* b, BoardPainter* p, const BoardSnapshot& s, const Drawn& drawn) {
   std::string png;
   auto c = std::make_shared<Checkpoint>();
-  const CheckpointHead head = {uint32_t(drawn.commands), drawn.history, painter_digest(p), 0};
+  const CheckpointHead head = {uint32_t(drawn.commands), drawn.bytes, drawn.history, painter_digest(p), 0};
   if (!painter_png(p, &png) || !checkpoint_make(c.get(), s.file, drawn.bytes, head, png)) {
     server_log("error: no checkpoint of the board could be made");
     return;
   }
   if (!checkpoint_save(*c, b->checkpoint_file))
     server_log("error: cannot write the checkpoint %s: %s", b->checkpoint_file.c_str(), strerror(errno));
+  else
+    server_log("checkpoint of %u commands, %zu bytes, in %s", unsigned(c->head.commands), c->frames.size(),
+               b->checkpoint_file.c_str());
   publish(b, std::move(c));
 }
 

@@ -16,6 +16,11 @@ void put32(uint8_t* at, uint32_t v) {
 uint32_t get32(const uint8_t* at) {
   return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
 }
+void put64(uint8_t* at, uint64_t v) {
+  put32(at, uint32_t(v));
+  put32(at + 4, uint32_t(v >> 32));
+}
+uint64_t get64(const uint8_t* at) { return get32(at) | uint64_t(get32(at + 4)) << 32; }
 
 void append_frame(std::vector<uint8_t>* out, const uint8_t* head, size_t head_length, const uint8_t* bytes,
                   size_t length) {
@@ -33,11 +38,10 @@ std::vector<uint8_t> checkpoint_frames(const CheckpointHead& head, const uint8_t
   if (length == 0 || length > CHECKPOINT_PNG_MAX || length != head.png_length) return out;
   uint8_t h[CHECKPOINT_HEAD_SIZE];
   put32(h, head.commands);
-  put32(h + 4, uint32_t(head.history));
-  put32(h + 8, uint32_t(head.history >> 32));
-  put32(h + 12, uint32_t(head.picture));
-  put32(h + 16, uint32_t(head.picture >> 32));
-  put32(h + 20, head.png_length);
+  put64(h + 4, head.bytes);
+  put64(h + 12, head.history);
+  put64(h + 20, head.picture);
+  put32(h + 28, head.png_length);
   size_t first = std::min(length, FRAME_PAYLOAD_MAX - CHECKPOINT_HEAD_SIZE);
   append_frame(&out, h, sizeof h, png, first);
   for (size_t at = first; at < length; at += FRAME_PAYLOAD_MAX)
@@ -50,9 +54,10 @@ CheckpointStep checkpoint_take(CheckpointIntake* in, const uint8_t* payload, siz
     if (length < CHECKPOINT_HEAD_SIZE) return CHECKPOINT_BAD;
     CheckpointHead& h = in->head;
     h.commands = get32(payload);
-    h.history = get32(payload + 4) | uint64_t(get32(payload + 8)) << 32;
-    h.picture = get32(payload + 12) | uint64_t(get32(payload + 16)) << 32;
-    h.png_length = get32(payload + 20);
+    h.bytes = get64(payload + 4);
+    h.history = get64(payload + 12);
+    h.picture = get64(payload + 20);
+    h.png_length = get32(payload + 28);
     if (h.png_length == 0 || h.png_length > CHECKPOINT_PNG_MAX) return CHECKPOINT_BAD;
     in->png = static_cast<uint8_t*>(malloc(h.png_length));
     if (!in->png) return CHECKPOINT_BAD;

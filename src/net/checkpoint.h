@@ -20,11 +20,12 @@ constexpr uint8_t LOGIN_TAKES_CHECKPOINT = 1;
 
 struct CheckpointHead {
   uint32_t commands;    // drawing commands of the history it stands for
-  uint64_t history;     // base/digest.h of those commands' frames
+  uint64_t bytes;       // their frames' bytes, from the board's start
+  uint64_t history;     // base/digest.h of those frames
   uint64_t picture;     // image_digest of the picture
   uint32_t png_length;  // bytes of the PNG, over all the frames
 };
-constexpr size_t CHECKPOINT_HEAD_SIZE = 24;
+constexpr size_t CHECKPOINT_HEAD_SIZE = 32;
 // No PNG of the board is larger than its raw pixels plus the format's overhead.
 constexpr uint32_t CHECKPOINT_PNG_MAX = 4u << 20;
 

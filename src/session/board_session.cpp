@@ -111,6 +111,7 @@ void handle_login_reply(BoardSession* s, Message* m, time_t now) {
   s->frame.received_this_frame = true;
   checkpoint_intake_free(&s->checkpoint);
   s->checkpoint_due = s->take_checkpoint;
+  s->checkpoint_shift = 0;
 }
 
 // A damaged checkpoint, or one that comes when none may: the picture it
@@ -123,6 +124,7 @@ void refuse_checkpoint(BoardSession* s) {
 
 void handle_checkpoint(BoardSession* s, Message* m, time_t) {
   if (!s->checkpoint_due) return refuse_checkpoint(s);
+  s->checkpoint_shift -= FRAME_HEADER_SIZE + (m->end - m->begin);
   const CheckpointStep step = checkpoint_take(&s->checkpoint, m->begin, size_t(m->end - m->begin));
   if (step == CHECKPOINT_MORE) return;
   Image picture = {};
@@ -133,6 +135,7 @@ void handle_checkpoint(BoardSession* s, Message* m, time_t) {
   }
   image_copy_all(&picture, &s->ServerCanvas);
   image_destroy(&picture);
+  s->checkpoint_shift += int64_t(s->checkpoint.head.bytes);
   checkpoint_intake_free(&s->checkpoint);
   s->checkpoint_due = false;
   s->frame.received_this_frame = true;

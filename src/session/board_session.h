@@ -78,6 +78,9 @@ struct BoardSession {
   FrameReport frame;
   bool checkpoint_due;          // asked for and may still come: after the login reply, before any command
   CheckpointIntake checkpoint;  // its bytes as they come
+  // Bytes of the board's history a checkpoint took the place of, less its own
+  // bytes on the wire: what arrived stands for this many bytes more.
+  int64_t checkpoint_shift;
   // The painter's choices and the stroke in progress, kept across links.
   ColourChoice colour;
   ToolSettings tools;

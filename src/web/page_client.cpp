@@ -216,9 +216,15 @@ EMSCRIPTEN_KEEPALIVE int page_joined() {
   return queue_count(q) == 0 || queue_at(const_cast<CommandQueue*>(q), 0)->type != MSG_LOGIN;
 }
 
+// Bytes of the board handled since the login, a checkpoint counted as the
+// history it stands for.
 EMSCRIPTEN_KEEPALIVE double page_handled_bytes() {
-  return received_since_login - static_cast<double>(byte_buffer_used(&board.incoming));
+  return received_since_login - static_cast<double>(byte_buffer_used(&board.incoming)) +
+         static_cast<double>(board.checkpoint_shift);
 }
+
+// What arrived stands for this many bytes more of the board (a checkpoint).
+EMSCRIPTEN_KEEPALIVE double page_board_shift() { return static_cast<double>(board.checkpoint_shift); }
 
 EMSCRIPTEN_KEEPALIVE const char* page_describe() {
   if (!description.empty()) return description.c_str();

@@ -1,7 +1,9 @@
 """The page and its link as a person meets them. A lived-in board (20,000
-strokes) arrives on a phone: the page never runs a task of over 50 ms, shows
-how much has arrived and is drawn, takes a colour meanwhile, and ends with
-easel-render's picture. The server stops: the page says so over the board, no
+strokes) arrives on a phone as its whole history: the page never runs a task
+of over 50 ms, shows how much has arrived and is drawn, takes a colour
+meanwhile, and ends with easel-render's picture; once the server has a
+checkpoint of it, a tablet gets that picture from the checkpoint and the
+commands after it, again without a long task. The server stops: the page says so over the board, no
 longer lists its user, refuses a stroke with its reason instead of drawing it,
 and rejoins with one tap once the server is back, receiving the board again."""
 import os
@@ -31,7 +33,8 @@ def free_port():
                      "no painting page in this build (the sanitizer builds leave it to the plain one)")
 class PageLink(unittest.TestCase):
     def test_a_lived_in_board_arrives_on_a_phone_without_freezing_it(self):
-        self.server = Server(self, "--http", "0", "--rate", "0", "--draw-budget", "0", "--draw-total", "0")
+        self.server = Server(self, "--http", "0", "--rate", "0", "--draw-budget", "0", "--draw-total", "0",
+                             "--checkpoint-every", "0")
         url = "http://127.0.0.1:%s/" % self.server.log_match(r"web view on http://\S*:(\d+)")[1]
         subprocess.run([os.path.join(BUILD_DIR, "tools", "easel-load"), "--port", str(self.server.port), "--clients",
                         "20", "--rate", "50", "--seconds", "20"], check=True, stdout=subprocess.DEVNULL, timeout=120)
@@ -52,6 +55,18 @@ class PageLink(unittest.TestCase):
         # Read before the picture: hashing it is a long task of this test's own.
         self.assertEqual(page.js("return window.longTasks"), [])
         self.assertEqual(page.picture_hash(), expected)
+
+        self.server.proc.terminate()
+        self.server.proc.wait(10)
+        self.server = Server(self, "--http", "0", "--checkpoint-every", "5000", again=self.server)
+        self.server.log_match(r"checkpoint of \d+ commands, \d+ bytes")
+        url = "http://127.0.0.1:%s/" % self.server.log_match(r"web view on http://\S*:(\d+)")[1]
+        tablet = Page(self, url, 820, 1180, 2, touch=True, before_load=LONG_TASKS)
+        tablet.login("tablet")
+        wait_until(lambda: "tablet (you)" in tablet.text("#roster") and not tablet.shown("#progress"), 120,
+                   what="the board shown on the tablet")
+        self.assertEqual(tablet.js("return window.longTasks"), [])
+        self.assertEqual(tablet.picture_hash(), expected)
 
     def test_the_page_is_honest_when_the_link_ends_and_rejoins_with_a_tap(self):
         web_port = str(free_port())

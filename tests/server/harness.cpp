@@ -61,8 +61,10 @@ Bytes TestServer::file(const std::string& name) const {
   return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-void TestServer::write_board(const Bytes& contents) const {
-  std::ofstream out(board, std::ios::binary | std::ios::trunc);
+void TestServer::write_board(const Bytes& contents) const { write_file(board.substr(dir.size() + 1), contents); }
+
+void TestServer::write_file(const std::string& name, const Bytes& contents) const {
+  std::ofstream out(dir + "/" + name, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(contents.data()), std::streamsize(contents.size()));
 }
 

@@ -38,6 +38,7 @@ struct TestServer : ServerProcess {
   Bytes board_file() const { return file(board.substr(dir.size() + 1)); }
   Bytes file(const std::string& name) const;
   void write_board(const Bytes& contents) const;
+  void write_file(const std::string& name, const Bytes& contents) const;
   // Names of the files in the directory that start with prefix.
   std::vector<std::string> files(const std::string& prefix) const;
 };

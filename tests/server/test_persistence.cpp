@@ -4,6 +4,9 @@
 #include <sys/resource.h>
 
 #include "harness.h"
+#include "net/checkpoint.h"
+#include "net/command_run.h"
+#include "paint/canvas.h"
 
 // A kill -9 loses no command that was acknowledged; an interrupt stops a
 // server that syncs its writes cleanly with the board whole.
@@ -111,4 +114,80 @@ TEST(Persistence, ARestartByMajorityArchivesTheBoardAUserStillLoadingGetsAllOfIt
   // The votes went with the board.
   slow.send(vote);
   EXPECT_EQ(slow.read_frame().bytes(), chat_frame(0, "slow voted to restart the board: 1 of 3 users."));
+}
+
+// A login that asks gets the painter's checkpoint (made once the board has
+// grown by --checkpoint-every commands) and the commands after it, which
+// give the whole history's picture; a login without the flag gets today's
+// bytes, the whole board. The checkpoint kept beside the board is served at
+// once after a restart, and a damaged one never.
+TEST(Persistence, ACheckpointAndTheCommandsAfterItGiveTheBoardAndADamagedOneIsNotServed) {
+  TestServer server;
+  Bytes board;
+  for (int i = 0; i < 30; i++) board = concat({board, i % 2 ? pen_frame(1, 3 + i, 7 * i, 5 * i) : brush_frame(1, 9, i)});
+  server.write_board(board);
+  ASSERT_TRUE(server.start({"--checkpoint-every", "10"}));
+  ASSERT_TRUE(server.wait_for_log("checkpoint of 30 commands", 60));
+  Clients a = logged_in(server, 1);
+  const Bytes more = pen_frame(1, 40, 300, 300);
+  a[0]->send(more);
+  ASSERT_EQ(a[0]->read_frame().type, 255);
+  board = concat({board, more});
+  Image paper = {}, truth = {}, shown = {};
+  ASSERT_TRUE(image_create(&paper, CANVAS_WIDTH, CANVAS_HEIGHT) && image_create(&truth, CANVAS_WIDTH, CANVAS_HEIGHT) &&
+              image_create(&shown, CANVAS_WIDTH, CANVAS_HEIGHT));
+  paintPaper(&paper);
+  image_copy_all(&paper, &truth);
+  apply_frames(&truth, board.data(), board.size());
+  auto join = [&server](bool asks) {
+    Bytes request = login_frame("Cy");
+    if (asks) request = frame_bytes(MSG_LOGIN, concat({Bytes(request.begin() + 3, request.end()), {LOGIN_TAKES_CHECKPOINT}}));
+    TestClient fresh(server.port);
+    fresh.send(request);
+    return read_frames_until(&fresh, 255, 10);
+  };
+  auto picture_of = [](const std::vector<Frame>& frames, Image* out, size_t* commands) {
+    CheckpointIntake in = {};
+    int whole = 0;
+    *commands = 0;
+    for (const Frame& f : frames) {
+      if (f.type == MSG_CHECKPOINT) {
+        whole = checkpoint_take(&in, f.payload.data(), f.payload.size()) == CHECKPOINT_WHOLE && checkpoint_picture(&in, out);
+      } else if (f.type != MSG_LOGIN) {
+        const Bytes b = f.bytes();
+        apply_frames(out, b.data(), b.size());
+        ++*commands;
+      }
+    }
+    checkpoint_intake_free(&in);
+    return whole;
+  };
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    std::vector<Frame> plain = join(false);
+    ASSERT_FALSE(plain.empty());
+    Bytes history;
+    for (size_t i = 1; i < plain.size(); ++i) history = concat({history, plain[i].bytes()});
+    EXPECT_EQ(history, board);  // today's bytes
+    image_copy_all(&paper, &shown);
+    size_t tail = 0;
+    const bool took = picture_of(join(true), &shown, &tail);
+    EXPECT_EQ(took, round < 2);
+    EXPECT_EQ(tail, round < 2 ? 1u : 31u);
+    EXPECT_EQ(image_digest(&shown), image_digest(&truth));
+    if (round == 0) {
+      // A restart: the checkpoint kept beside the board is served at once.
+      ASSERT_EQ(server.stop(), 0);
+      ASSERT_TRUE(server.start({"--checkpoint-every", "1000"}));
+      EXPECT_TRUE(server.wait_for_log("checkpoint of 30 commands from"));
+    } else if (round == 1) {
+      ASSERT_EQ(server.stop(), 0);
+      Bytes kept = server.file("board.easel.checkpoint");
+      kept[kept.size() / 2] ^= 1;
+      server.write_file("board.easel.checkpoint", kept);
+      ASSERT_TRUE(server.start({"--checkpoint-every", "1000"}));
+      EXPECT_TRUE(server.wait_for_log("board.easel.checkpoint is damaged: it is made anew"));
+    }
+  }
+  for (Image* i : {&paper, &truth, &shown}) image_destroy(i);
 }

@@ -72,8 +72,8 @@ class ServerLink : public ::testing::Test {
     setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, &second, sizeof second);
     ASSERT_FALSE(readable(peer, 0));
     step();
-    ASSERT_EQ(receive_frame(), (Bytes{0x06, 0x08, 0x00, 0x09, 0x00, 0x00, 0x00, 0x41, 0x6E,
-                                      0x6E, 0x00}));
+    // On the paper (no bg.bmp here) the client asks for a checkpoint.
+    ASSERT_EQ(receive_frame(), (Bytes{0x06, 0x09, 0x00, 0x09, 0x00, 0x00, 0x00, 0x41, 0x6E, 0x6E, 0x00, 0x01}));
     deliver(frame_bytes(MSG_LOGIN, concat({{1}, text_bytes("Ann"), {0}})));
     deliver(frame_bytes(MSG_ACCEPTED, {}));
     ASSERT_EQ(queue_count(&board.command_queue), 0);

@@ -134,7 +134,7 @@ TEST_F(BoardSessionTest, ACheckpointAndTheCommandsAfterItAreTheWholeHistoryAndAD
   const Bytes png = png_of(truth);
   Image* at_25 = make_filled(CANVAS_WIDTH, CANVAS_HEIGHT, 0, 0, 0);
   image_copy_all(truth, at_25);
-  const CheckpointHead head = {25, digest_bytes(DIGEST_START, head_part.data(), head_part.size()),
+  const CheckpointHead head = {25, head_part.size(), digest_bytes(DIGEST_START, head_part.data(), head_part.size()),
                                image_digest(truth), uint32_t(png.size())};
   apply_frames(truth, history.data() + head_part.size(), history.size() - head_part.size());
   const Bytes tail(history.begin() + long(head_part.size()), history.end());
