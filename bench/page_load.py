@@ -3,24 +3,27 @@
 main-thread task meanwhile, against the desktop client on the same board; the
 page's frame rate while two fingers pan a zoomed board on a phone.
 
-    bench/page_load.py [BUILD_DIR] [--strokes 2000 20000] [--runs 3]
+    bench/page_load.py [BUILD_DIR] [--strokes 2000 20000] [--runs 3] [--server-option=--checkpoint-every=0]
 
 For each size a board is painted by easel-load on a server on 127.0.0.1 (no
 rate limit) and drawn by easel-render; then, on that server, a fresh headless
 Chromium (started before the clock) opens the page, a person's click lands on
 the name field, the name is typed and Paint clicked, and the time runs until
 the progress bar is gone (the picture is then checked to be easel-render's),
+once the server has made its checkpoint of the board (unless its options say
+none),
 with the page's longest main-thread tasks meanwhile, before the login and
 after it; a fresh desktop client under
 Xvfb is timed until its window shows the picture. Medians of the runs. Then,
 on the largest board, an emulated phone (390 x 844, ratio 3, touch) pinches to
 4x and pans with two fingers for 3 s: the frames the page drew a second."""
-import argparse, os, statistics, subprocess, sys, time
+import argparse, os, pathlib, re, statistics, subprocess, sys, time
 
 parser = argparse.ArgumentParser()
 parser.add_argument("build", nargs="?", default="build")
 parser.add_argument("--strokes", type=int, nargs="+", default=[2000, 20000])
 parser.add_argument("--runs", type=int, default=3)
+parser.add_argument("--server-option", action="append", default=[], help="passed on to easel-server")
 args = parser.parse_args()
 BUILD = os.path.abspath(args.build)
 os.environ["EASEL_BUILD_DIR"] = BUILD
@@ -92,7 +95,8 @@ pan = None
 for strokes in args.strokes:
     case = unittest.TestCase()
     try:
-        case.server = server = Server(case, "--http", "0", "--rate", "0", "--draw-budget", "0", "--draw-total", "0")
+        case.server = server = Server(case, "--http", "0", "--rate", "0", "--draw-budget", "0", "--draw-total", "0",
+                                      *args.server_option)
         web = "http://127.0.0.1:%s/" % server.log_match(r"web view on http://\S*:(\d+)")[1]
         seconds = strokes / (20 * 50)
         subprocess.run([os.path.join(BUILD, "tools", "easel-load"), "--port", str(server.port), "--clients", "20",
@@ -103,6 +107,13 @@ for strokes in args.strokes:
         picture = Image.read(["convert", png])
         expected = fnv(picture.data)
         count = subprocess.run(["curl", "-s", web + "status"], capture_output=True, text=True).stdout
+        checkpoint = ""
+        if "--checkpoint-every=0" not in args.server_option:
+            # The painter's checkpoint of (nearly) the whole board, as a newcomer gets it.
+            made = lambda: [m for m in re.findall(r"checkpoint of (\d+) commands, (\d+) bytes",
+                                                   pathlib.Path(server.log).read_text()) if int(m[0]) >= strokes * 0.9]
+            found = wait_until(made, 600, interval=0.5, what="the checkpoint of the board")[-1]
+            checkpoint = " (checkpoint of %s commands, %s bytes)" % found
         pages, longest, desktops = [], [], []
         for run in range(args.runs):
             t, task, page = page_time(case, web, expected)
@@ -110,8 +121,8 @@ for strokes in args.strokes:
             longest.append(task)
             page.driver.quit()
             desktops.append(desktop_time(case, server, picture))
-        print("%s: page %.2f s (runs %s; longest task before the login %s ms, after it %s ms), desktop %.2f s "
-              "(runs %s)" % (count.strip(), statistics.median(pages), " ".join("%.2f" % t for t in pages),
+        print("%s%s: page %.2f s (runs %s; longest task before the login %s ms, after it %s ms), desktop %.2f s "
+              "(runs %s)" % (count.strip(), checkpoint, statistics.median(pages), " ".join("%.2f" % t for t in pages),
             " ".join("%.0f" % t[0] for t in longest), " ".join("%.0f" % t[1] for t in longest),
             statistics.median(desktops),
             " ".join("%.2f" % t for t in desktops)), flush=True)
