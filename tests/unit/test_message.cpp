@@ -137,6 +137,7 @@ TEST(MessageReceive, FramesFedInAnySplitComeOutWholeAndInOrder) {
   add(MSG_PEN, 1, 97);
   for (size_t chunk : {size_t(1), size_t(2), size_t(5), size_t(4099), stream.size() - 1}) {
     ByteBuffer c = {};
+    ASSERT_EQ(1, byte_buffer_append(&c, stream.data(), 0));  // nothing to store: done
     size_t fed = 0, taken = 0, consumed = 0, peak = 0;
     while (fed < stream.size()) {
       size_t n = std::min(chunk, stream.size() - fed);

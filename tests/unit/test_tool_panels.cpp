@@ -67,6 +67,11 @@ TEST_F(ScreenTest, PinnedPaintPanelsAndPressesInSequenceSetColourHueAndRing) {
   draw_colour_panel(small);
   expect_rgb(small, 0, 0, 1, 2, 3);
   destroy_bitmap(small);
+  Image* tall = testsupport::make_filled(COLOUR_PANEL_W, COLOUR_PANEL_H + 4, 1, 2, 3);  // the panel's rows alone
+  colour_panel_fill(&board.colour, tall);
+  EXPECT_NE(testsupport::pixel_at(tall, 0, COLOUR_PANEL_H - 1), pack_pixel(1, 2, 3));
+  for (int x = 0; x < COLOUR_PANEL_W; ++x) ASSERT_EQ(testsupport::pixel_at(tall, x, COLOUR_PANEL_H), pack_pixel(1, 2, 3));
+  testsupport::free_image(tall);
   const struct {
     int edge, x, y;
     float rgb[3], hue;
