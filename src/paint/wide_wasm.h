@@ -2,7 +2,8 @@
 // (a build with -msimd128 -msse4.1): Emscripten translates the SSE ones; this
 // adds the AVX and AVX2 ones the wide ways use, each register of four doubles
 // as two of two, and replaces Emscripten's conversions to integers, which go
-// lane by lane through the C library, with the vector ones. Every function
+// lane by lane through the C library, with the vector ones, and keeps the
+// compiler from doing conversions between float and double a lane at a time. Every function
 // gives the x86 instruction's bits for every input, NaN and out-of-range
 // values included; an immediate it does not implement fails to compile.
 #pragma once
@@ -37,12 +38,30 @@ inline __m128i cvttpd_epi32(__m128d a) {
   return truncated(wasm_i32x4_trunc_sat_f64x2_zero(v), in_range);
 }
 
+// v as it is, hidden from the compiler's rewriting: otherwise it merges two
+// roundings of double pairs to float, or one to float and back, into an
+// operation on floats that WebAssembly lacks, done a lane at a time.
+inline v128_t kept(v128_t v) {
+  __asm__("" : "+r"(v));
+  return v;
+}
+
+// Two doubles rounded to floats in the low lanes, the high ones zero, as cvtpd2ps.
+inline __m128 cvtpd_ps(__m128d a) { return (__m128)kept(wasm_f32x4_demote_f64x2_zero((v128_t)a)); }
+
+// The low two floats as doubles, as cvtps2pd.
+inline __m128d cvtps_pd(__m128 a) { return (__m128d)wasm_f64x2_promote_low_f32x4(kept((v128_t)a)); }
+
 }  // namespace wide_wasm
 
 #undef _mm_cvttps_epi32
 #undef _mm_cvttpd_epi32
+#undef _mm_cvtpd_ps
+#undef _mm_cvtps_pd
 #define _mm_cvttps_epi32 wide_wasm::cvttps_epi32
 #define _mm_cvttpd_epi32 wide_wasm::cvttpd_epi32
+#define _mm_cvtpd_ps wide_wasm::cvtpd_ps
+#define _mm_cvtps_pd wide_wasm::cvtps_pd
 
 #ifndef _CMP_LT_OQ
 #define _CMP_LT_OQ 17
