@@ -151,8 +151,14 @@ EASEL_WIDE_TARGET void lay_trails(const WideDeposit& out, const Step& st, const 
   const __m128 ex = _mm_set1_ps(st.ex), ey = _mm_set1_ps(st.ey);
   const __m256d weight = _mm256_set1_pd(st.opacity), one = _mm256_set1_pd(1.0), margin = _mm256_set1_pd(1.0001);
   const __m256d w = _mm256_set1_pd(image->w), h = _mm256_set1_pd(image->h);
+#ifdef __wasm__
+  // Addresses of 32 bits: four in a register.
+  const __m128i first_row = _mm_set1_epi32(static_cast<int>(reinterpret_cast<intptr_t>(image->pixels)));
+  const __m128i row_step = _mm_set1_epi32(static_cast<int>(pitch));
+#else
   const __m256i first_row = _mm256_set1_epi64x(reinterpret_cast<intptr_t>(image->pixels));
   const __m256i row_step = _mm256_set1_epi64x(pitch);
+#endif
   __m128 x = _mm_loadu_ps(st.tx), y = _mm_loadu_ps(st.ty);
   for (int i = 0; i < dots; ++i) {
     if (i) {
@@ -168,10 +174,16 @@ EASEL_WIDE_TARGET void lay_trails(const WideDeposit& out, const Step& st, const 
     any |= fits;
     // Worked out for every dot, used only for those on the image.
     const __m128i cx = _mm_cvttps_epi32(x), cy = _mm_cvttps_epi32(y);
+#ifdef __wasm__
+    const __m128i top = _mm_add_epi32(_mm_add_epi32(first_row, _mm_mullo_epi32(cy, row_step)), _mm_slli_epi32(cx, 2));
+    _mm_store_si128(reinterpret_cast<__m128i*>(tops[i]), top);
+    _mm_store_si128(reinterpret_cast<__m128i*>(bottoms[i]), _mm_add_epi32(top, row_step));
+#else
     const __m256i top = _mm256_add_epi64(_mm256_add_epi64(first_row, _mm256_mul_epi32(_mm256_cvtepi32_epi64(cy), row_step)),
                                          _mm256_slli_epi64(_mm256_cvtepi32_epi64(cx), 2));
     _mm256_store_si256(reinterpret_cast<__m256i*>(tops[i]), top);
     _mm256_store_si256(reinterpret_cast<__m256i*>(bottoms[i]), _mm256_add_epi64(top, row_step));
+#endif
     const __m256d fx = _mm256_cvtps_pd(_mm_sub_ps(x, _mm_cvtepi32_ps(cx)));
     const __m256d fy = _mm256_cvtps_pd(_mm_sub_ps(y, _mm_cvtepi32_ps(cy)));
     const __m256d left = _mm256_sub_pd(one, fx), upper = _mm256_sub_pd(one, fy);

@@ -2,8 +2,12 @@
 
 namespace {
 
+// Whether the wide ways run here: a processor with AVX2, or a WebAssembly
+// build with SIMD (which a browser without it does not load).
 bool processor_has_avx2() {
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(__wasm_simd128__) && defined(__SSE4_1__)
+  return true;
+#elif defined(__x86_64__) && defined(__GNUC__)
   // Also before the library's own start-up has looked at the processor.
   __builtin_cpu_init();
   return __builtin_cpu_supports("avx2");

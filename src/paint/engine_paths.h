@@ -3,7 +3,8 @@
 // every segment walked, the curve searched by plain bisection, one pixel
 // blended at a time. The fast ways prove what they skip (the reach proofs, the
 // proved curve searches) and take the processor's wide units where it has them
-// (SSE2, AVX2: the packed and wide blends, the dots laid by the walk). Programs
+// (SSE2, AVX2, or WebAssembly's 128-bit SIMD: the packed and wide blends, the
+// dots laid by the walk). Programs
 // draw the fast ways; tests and the WebAssembly build compare both.
 #pragma once
 
@@ -23,5 +24,5 @@ void engine_paths_reset();
 // Whether the fast ways are chosen.
 inline bool engine_fast() { return engine_paths_chosen == ENGINE_FAST; }
 // Whether the fast ways are chosen and this processor has AVX2 for the wide
-// ones (false where the build has none).
+// ones, or this is a WebAssembly build with SIMD (false where the build has none).
 inline bool engine_wide() { return engine_wide_chosen; }

@@ -82,8 +82,6 @@ EASEL_WIDE_TARGET inline bool smear_four(uint32_t* line, const uint32_t* top, co
   return true;
 }
 
-#define EASEL_WIDE_ROW __attribute__((target("avx2"), flatten, noinline))
-
 // A row being smudged on the wide path and what it samples.
 struct WideLine {
   uint32_t* line;

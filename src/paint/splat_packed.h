@@ -7,6 +7,8 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 
+#include "paint/wide_wasm.h"
+
 // The packed way needs each channel in its own byte of the low three.
 constexpr bool packed_layout() {
   const int r = PIXEL_RED_SHIFT, g = PIXEL_GREEN_SHIFT, b = PIXEL_BLUE_SHIFT;

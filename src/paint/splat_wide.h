@@ -1,5 +1,6 @@
 // The bilinear deposit, a span's blend and the pieces of the smudge's
-// read-and-blend with AVX2, for processors that have it (asked at run time: the build targets plain x86-64).
+// read-and-blend with AVX2, for processors that have it (asked at run time: the build targets plain x86-64),
+// and with WebAssembly's 128-bit SIMD where the build has it (wide_wasm.h translates).
 // A 256-bit register holds a channel of four pixels, or the channels of one, and
 // each lane does the plain path's double operations in its order, rounding to
 // float where it rounds, so the bits are the plain path's.
@@ -8,7 +9,7 @@
 // says so (engine_paths.h). A function marked EASEL_WIDE_LOOP inlines what it calls, so its
 // loops reach these without a call per pixel.
 #pragma once
-#if defined(__x86_64__) && defined(__GNUC__)
+#if (defined(__x86_64__) && defined(__GNUC__)) || (defined(__wasm_simd128__) && defined(__SSE4_1__))
 #define EASEL_WIDE 1
 #include <immintrin.h>
 
@@ -18,9 +19,17 @@
 #include "paint/engine_paths.h"
 #include "paint/splat_packed.h"
 
+#ifdef __wasm__
+#define EASEL_WIDE_TARGET
+#define EASEL_WIDE_LOOP __attribute__((flatten))
+#define EASEL_WIDE_ROW __attribute__((flatten, noinline))
+#else
 #define EASEL_WIDE_TARGET __attribute__((target("avx2")))
 // Inlines everything it calls, so the loops handed to it run on the wide path.
 #define EASEL_WIDE_LOOP __attribute__((target("avx2"), flatten))
+// EASEL_WIDE_LOOP kept out of line.
+#define EASEL_WIDE_ROW __attribute__((target("avx2"), flatten, noinline))
+#endif
 
 // A colour and the channel shifts, laid out once per loop.
 // With every channel in a byte of its own, take[c] gathers channel c of four

@@ -31,7 +31,8 @@ PLACES = {  # what each package holds besides its copyright, changelog and linti
                      "lib/systemd/system/easel-server.service", "lib/systemd/system/easel-server@.service",
                      *("usr/share/easel-server/web/" + f for f in
                        ("index.html", "watch.html", "main.js", "module.js", "link.js", "input.js", "view.js",
-                        "controls.js", "panels.js", "easel.css", "easel_page.js", "easel_page.wasm"))],
+                        "controls.js", "panels.js", "easel.css", "easel_page.js", "easel_page.wasm",
+                        "easel_page_plain.js", "easel_page_plain.wasm"))],
     "easel-tools": ["usr/bin/easel-render", "usr/bin/easel-load", "usr/bin/easel-attack",
                     "usr/share/man/man1/easel-render.1.gz", "usr/share/man/man1/easel-load.1.gz",
                     "usr/share/man/man1/easel-attack.1.gz"],

@@ -2,8 +2,11 @@
 // WebAssembly under node. Every tool's command of the decoding test, the
 // paper, the board of easel-render's test on white and on paper, and the mixed
 // history of the replay benchmark, each drawn the reference ways and the fast
-// ways, must give the checksums the native engine gives. With --time N it
-// prints the median time of N replays of the mixed history each way instead.
+// ways, must give the checksums the native engine gives; and the random
+// drawings of the unit tests must give the same bits both ways. With --time N it
+// prints the median time of N replays of the mixed history each way instead,
+// and with --board FILE too of N replays of that board (a server's board
+// file), each command drawn at once on one thread.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -20,6 +23,7 @@
 #include "paint/engine_paths.h"
 #include "paint/pixel.h"
 #include "paint/random.h"
+#include "random_drawings.h"
 #include "test_images.h"
 
 namespace {
@@ -108,22 +112,49 @@ double replay(std::vector<Message>& history, uint64_t* sum) {
   return took.count();
 }
 
+// The frames of a board file as messages; false when it cannot be read whole.
+bool read_board(const char* path, std::vector<Message>* board) {
+  FILE* f = std::fopen(path, "rb");
+  if (!f) return false;
+  Bytes bytes;
+  uint8_t chunk[65536];
+  for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) bytes.insert(bytes.end(), chunk, chunk + n);
+  std::fclose(f);
+  for (size_t at = 0, size; at < bytes.size(); at += size) {
+    Message m;
+    size = frame_complete_size(bytes.data() + at, bytes.size() - at);
+    if (!size || !message_from_frame(&m, bytes.data() + at)) return false;
+    board->push_back(m);
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int times = argc == 3 && std::strcmp(argv[1], "--time") == 0 ? std::atoi(argv[2]) : 0;
+  const int times = argc >= 3 && std::strcmp(argv[1], "--time") == 0 ? std::atoi(argv[2]) : 0;
   random_reset();
-  std::vector<Message> history;
+  std::vector<Message> history, board_file;
   make_mixed_history(&history);
   const char* const way_names[2] = {"reference", "fast"};
   uint64_t sum;
   if (times > 0) {
+    const char* board_path = argc == 5 && std::strcmp(argv[3], "--board") == 0 ? argv[4] : nullptr;
+    if (board_path && !read_board(board_path, &board_file)) {
+      std::fprintf(stderr, "pinned_boards: cannot read the board %s\n", board_path);
+      return 2;
+    }
     for (EnginePaths paths : {ENGINE_REFERENCE, ENGINE_FAST}) {
       engine_set_paths(paths);
-      std::vector<double> ms;
-      for (int k = 0; k < times; ++k) ms.push_back(replay(history, &sum));
-      std::sort(ms.begin(), ms.end());
-      std::printf("mixed history, %s ways: median %.1f ms of %d replays\n", way_names[paths], ms[ms.size() / 2], times);
+      for (std::vector<Message>* replayed : {&history, &board_file}) {
+        if (replayed->empty()) continue;
+        std::vector<double> ms;
+        for (int k = 0; k < times; ++k) ms.push_back(replay(*replayed, &sum));
+        std::sort(ms.begin(), ms.end());
+        std::printf("%s, %s ways: median %.1f ms of %d replays (checksum %llu)\n",
+                    replayed == &history ? "mixed history" : "board", way_names[paths], ms[ms.size() / 2], times,
+                    static_cast<unsigned long long>(sum));
+      }
     }
     return 0;
   }
@@ -157,6 +188,9 @@ int main(int argc, char** argv) {
     check("mixed history", paths, mixed, sum);
   }
   for (Message& m : history) message_free(&m);
+  const std::string differ = testsupport::random_drawings_differ();
+  (differ.empty() ? passed : failed) += 1;
+  if (!differ.empty()) std::printf("random drawings: %s differs between the ways\n", differ.c_str());
   std::printf("%d passed, %d failed\n", passed, failed);
   return failed ? 1 : 0;
 }
