@@ -21,11 +21,11 @@ export function openLink({ opened, received, ended }) {
     // Only a kick or a refusal (1008) means that trying again is no use.
     ended((e.reason || REASONS[e.code] || 'the connection ended') + '', e.code !== 1008);
   };
-  function close() {
+  function close(reason = 'this page ran out of memory', again = true) {
     if (over) return;
     socket.close();
     over = true;
-    ended('this page ran out of memory', true);
+    ended(reason, again);
   }
   return {
     get open() { return !over && socket.readyState === WebSocket.OPEN; },

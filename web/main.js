@@ -47,7 +47,7 @@ function start({ m, K }, name) {
   let link = null, busyTimer = 0, busyCounter = 0, busyShown = false, sliceQueued = false;
   let boardBytes = 0;      // the board's size when we joined, for the progress bar
   let arrivedBytes = 0;
-  let lastRepaint = 0, rejoinTimer = 0, rejoins = 0, stroking = false;
+  let lastRepaint = 0, rejoinTimer = 0, rejoins = 0, stroking = false, decoding = false;
 
   function arrange() {
     layout($('app'), $('bar'), $('side'), K.boardWidth / K.boardHeight);
@@ -112,7 +112,43 @@ function start({ m, K }, name) {
     if (flags & K.frameRoster) people();
     else if (flags & K.framePicture) view.drawLabels();
     if (flags & K.frameLines) showChat(m, K, $('chat'));
+    if (flags & K.frameEnded) sessionEnded();
+    else if (m._page_checkpoint_length()) decodeCheckpoint();
     if (flags & K.frameMore) sliceSoon();
+  }
+
+  // The module ended the link: a checkpoint came damaged (the next join asks
+  // for the history) or a stroke could not be sent.
+  function sessionEnded() {
+    if (link) link.close('the board came damaged or could not be sent', true);
+  }
+
+  // A checkpoint's PNG is decoded by the browser, off the main thread; the
+  // module takes the picture only with the digest the checkpoint names, and
+  // decodes it itself when the browser cannot.
+  function decodeCheckpoint() {
+    if (decoding) return;
+    decoding = true;
+    const ptr = m._page_checkpoint_png();
+    const png = new Blob([m.HEAPU8.slice(ptr, ptr + m._page_checkpoint_length())], { type: 'image/png' });
+    const done = (decoded) => {
+      decoding = false;
+      if (!m._page_checkpoint_decoded(decoded)) sessionEnded();
+      settle();
+      sliceSoon();
+    };
+    createImageBitmap(png, { colorSpaceConversion: 'none', premultiplyAlpha: 'none' }).then((bitmap) => {
+      const canvas = document.createElement('canvas');
+      canvas.width = K.boardWidth;
+      canvas.height = K.boardHeight;
+      const g = canvas.getContext('2d', { willReadFrequently: true });
+      g.drawImage(bitmap, 0, 0);
+      bitmap.close();
+      const pixels = g.getImageData(0, 0, K.boardWidth, K.boardHeight).data;
+      const at = m._page_checkpoint_rgba();  // first: it may move the module's memory
+      m.HEAPU8.set(pixels, at);
+      done(1);
+    }, () => done(0));
   }
 
   function sliceSoon() {

@@ -118,6 +118,7 @@ void handle_login_reply(BoardSession* s, Message* m, time_t now) {
 // would give cannot be trusted, so the link ends.
 void refuse_checkpoint(BoardSession* s) {
   s->checkpoint_due = false;
+  s->checkpoint_waiting = false;
   checkpoint_intake_free(&s->checkpoint);
   board_session_disconnect(s, LINK_BAD_CHECKPOINT);
 }
@@ -127,6 +128,10 @@ void handle_checkpoint(BoardSession* s, Message* m, time_t) {
   s->checkpoint_shift -= FRAME_HEADER_SIZE + (m->end - m->begin);
   const CheckpointStep step = checkpoint_take(&s->checkpoint, m->begin, size_t(m->end - m->begin));
   if (step == CHECKPOINT_MORE) return;
+  if (step == CHECKPOINT_WHOLE && s->checkpoint_by_caller) {
+    s->checkpoint_waiting = true;
+    return;
+  }
   Image picture = {};
   if (step == CHECKPOINT_BAD || !image_create(&picture, CANVAS_WIDTH, CANVAS_HEIGHT) ||
       !checkpoint_picture(&s->checkpoint, &picture)) {
@@ -238,6 +243,7 @@ void drop_link_state(BoardSession* s) {
   byte_buffer_release(&s->outgoing);
   checkpoint_intake_free(&s->checkpoint);
   s->checkpoint_due = false;
+  s->checkpoint_waiting = false;
 }
 
 }  // namespace
@@ -324,6 +330,7 @@ void board_session_step(BoardSession* s, double (*clock)(), double deadline) {
   CommandRun run;
   command_run_begin(&run, &s->ServerCanvas, &observer);
   for (bool handled_one = false; !handled_one || clock() < deadline; handled_one = true) {
+    if (s->checkpoint_waiting) break;  // what follows needs the checkpoint's picture
     Message m;
     if (!message_receive(&m, &s->incoming)) break;
     if (command_layout(int(m.type))) {
@@ -384,6 +391,8 @@ void board_session_disconnect(BoardSession* s, LinkEnd why) {
                                         "The board from %s:%d came damaged; disconnected"};
   s->connected = false;
   stroke_abandon(&s->stroke);
+  checkpoint_intake_free(&s->checkpoint);
+  s->checkpoint_due = s->checkpoint_waiting = false;
   byte_buffer_release(&s->incoming);
   byte_buffer_release(&s->outgoing);
   s->frame.disconnected = why;
@@ -400,4 +409,31 @@ void board_session_notice(BoardSession* s, const char* format, ...) {
   va_start(args, format);
   vnotice_at(s, s->now, format, args);
   va_end(args);
+}
+
+const uint8_t* board_session_checkpoint_png(const BoardSession* s, size_t* length) {
+  *length = s->checkpoint_waiting ? s->checkpoint.received : 0;
+  return s->checkpoint_waiting ? s->checkpoint.png : nullptr;
+}
+
+int board_session_checkpoint_picture(BoardSession* s, const Image* picture) {
+  if (!s->checkpoint_waiting) return 0;
+  Image decoded = {};
+  if (!picture && image_create(&decoded, CANVAS_WIDTH, CANVAS_HEIGHT) && checkpoint_picture(&s->checkpoint, &decoded))
+    picture = &decoded;
+  const bool good = picture && picture->w == CANVAS_WIDTH && picture->h == CANVAS_HEIGHT &&
+                    image_digest(picture) == s->checkpoint.head.picture;
+  if (good) image_copy_all(picture, &s->ServerCanvas);
+  image_destroy(&decoded);
+  if (!good) {
+    refuse_checkpoint(s);
+    return 0;
+  }
+  s->checkpoint_shift += int64_t(s->checkpoint.head.bytes);
+  checkpoint_intake_free(&s->checkpoint);
+  s->checkpoint_due = s->checkpoint_waiting = false;
+  s->frame.received_this_frame = true;
+  board_session_rebuild(s);
+  if (stroke_in_progress(&s->stroke)) stroke_preview_rebuild(&s->stroke, &s->StrokeLayer, &s->LocalCanvas, s->colour.rgb);
+  return 1;
 }

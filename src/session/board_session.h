@@ -58,6 +58,9 @@ struct BoardSession {
   // (net/checkpoint.h), which is drawn on the paper: only when a picture
   // starts as the paper.
   bool take_checkpoint;
+  // The caller decodes a checkpoint's PNG itself, off its busy thread (a
+  // browser): handling waits for board_session_checkpoint_picture.
+  bool checkpoint_by_caller;
   // The caller's clock in whole seconds, which dates chat lines and notices:
   // set by board_frame_start, or by a caller that speaks between frames.
   time_t now;
@@ -77,6 +80,7 @@ struct BoardSession {
   ChatLog chat_log;
   FrameReport frame;
   bool checkpoint_due;          // asked for and may still come: after the login reply, before any command
+  bool checkpoint_waiting;      // whole, its picture awaited from the caller
   CheckpointIntake checkpoint;  // its bytes as they come
   // Bytes of the board's history a checkpoint took the place of, less its own
   // bytes on the wire: what arrived stands for this many bytes more.
@@ -126,6 +130,15 @@ void board_frame_start(BoardSession* s, time_t now);
 void board_session_step(BoardSession* s, double (*clock)(), double deadline);
 // LocalCanvas := ServerCanvas + every queued command but chat lines.
 void board_session_rebuild(BoardSession* s);
+
+// With checkpoint_by_caller: the PNG of a whole checkpoint whose picture is
+// awaited (*length bytes), or null.
+const uint8_t* board_session_checkpoint_png(const BoardSession* s, size_t* length);
+// The awaited checkpoint's picture as the caller decoded it, or null for the
+// session to decode it itself. Taken when it is of the board's size with the
+// digest the checkpoint names (LocalCanvas rebuilt, handling goes on); else
+// the link ends as for a damaged checkpoint. 1 when taken.
+int board_session_checkpoint_picture(BoardSession* s, const Image* picture);
 
 enum BoardSubmit { SUBMIT_SENT, SUBMIT_OFFLINE, SUBMIT_SEND_FAILED, SUBMIT_QUEUE_FAILED };
 // Our command (the session takes m): a drawing command is drawn on LocalCanvas

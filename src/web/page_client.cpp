@@ -14,6 +14,7 @@
 #include "net/wire_limits.h"
 #include "net/drawing_tools.h"
 #include "paint/canvas.h"
+#include "paint/pixel.h"
 #include "paint/random.h"
 #include "session/board_session.h"
 #include "session/chat_commands.h"
@@ -31,9 +32,11 @@ ImageArea changed = {};
 int dirty_out[4];
 std::vector<uint8_t> received;
 std::vector<uint8_t> rgba;
+std::vector<uint8_t> decoded_rgba;  // a checkpoint's picture as the browser decoded it
 double received_since_login = 0;  // bytes, for the page's progress
 std::string description;
-bool rebuilt_unshown = false;  // LocalCanvas was rebuilt since view last showed it
+bool rebuilt_unshown = false;
+bool checkpoint_refused = false;  // one came damaged: this page joins with the history  // LocalCanvas was rebuilt since view last showed it
 
 // What page_frame reports.
 constexpr int FRAME_PICTURE = 1, FRAME_ROSTER = 2, FRAME_LINES = 4, FRAME_ENDED = 8, FRAME_MORE = 16;
@@ -145,7 +148,11 @@ EMSCRIPTEN_KEEPALIVE void page_warm_up() {
 
 EMSCRIPTEN_KEEPALIVE int page_login(const char* name, const char* host, int port) {
   received_since_login = 0;
-  board.take_checkpoint = true;  // the page's pictures start as the paper
+  // The page's pictures start as the paper; after a damaged checkpoint the
+  // history is asked for instead.
+  board.take_checkpoint = !checkpoint_refused;
+  // The browser decodes a checkpoint's PNG off the main thread (page_checkpoint_png).
+  board.checkpoint_by_caller = true;
   board.now = time(nullptr);
   return board_session_login(&board, name, host, static_cast<uint16_t>(port));
 }
@@ -188,9 +195,10 @@ EMSCRIPTEN_KEEPALIVE int page_frame(double milliseconds) {
   const FrameReport& f = board.frame;
   // Shown when the page next paints: a board arriving is painted a few times a second, not every slice.
   if (f.received_this_frame) rebuilt_unshown = true;
+  if (f.disconnected == LINK_BAD_CHECKPOINT) checkpoint_refused = true;
   return (f.received_this_frame ? FRAME_PICTURE : 0) | (f.roster_changed ? FRAME_ROSTER : 0) |
          (f.lines_added > 0 ? FRAME_LINES : 0) | (f.disconnected ? FRAME_ENDED : 0) |
-         (byte_buffer_used(&board.incoming) != 0 ? FRAME_MORE : 0);
+         (byte_buffer_used(&board.incoming) != 0 && !board.checkpoint_waiting ? FRAME_MORE : 0);
 }
 
 EMSCRIPTEN_KEEPALIVE int page_pointer(int x, int y, int edge, int buttons, int ctrl, int shift) {
@@ -221,6 +229,46 @@ EMSCRIPTEN_KEEPALIVE int page_joined() {
 EMSCRIPTEN_KEEPALIVE double page_handled_bytes() {
   return received_since_login - static_cast<double>(byte_buffer_used(&board.incoming)) +
          static_cast<double>(board.checkpoint_shift);
+}
+
+// A whole checkpoint's PNG for the browser to decode, and its length; null
+// and 0 while none waits.
+EMSCRIPTEN_KEEPALIVE const uint8_t* page_checkpoint_png() {
+  size_t length = 0;
+  return board_session_checkpoint_png(&board, &length);
+}
+
+EMSCRIPTEN_KEEPALIVE int page_checkpoint_length() {
+  size_t length = 0;
+  board_session_checkpoint_png(&board, &length);
+  return static_cast<int>(length);
+}
+
+// Where the browser puts the decoded picture: red, green, blue, alpha.
+EMSCRIPTEN_KEEPALIVE uint8_t* page_checkpoint_rgba() {
+  decoded_rgba.resize(static_cast<size_t>(CANVAS_WIDTH) * CANVAS_HEIGHT * 4);
+  return decoded_rgba.data();
+}
+
+// The browser's picture (decoded 1) is taken when its digest is the
+// checkpoint's; without one (decoded 0) the module decodes the PNG itself.
+// 1 when the picture was taken; 0 ends the link as for a damaged checkpoint.
+EMSCRIPTEN_KEEPALIVE int page_checkpoint_decoded(int decoded) {
+  Image picture = {};
+  bool made = decoded && decoded_rgba.size() == static_cast<size_t>(CANVAS_WIDTH) * CANVAS_HEIGHT * 4 &&
+              image_create(&picture, CANVAS_WIDTH, CANVAS_HEIGHT);
+  for (int y = 0; made && y < CANVAS_HEIGHT; ++y) {
+    const uint8_t* from = decoded_rgba.data() + static_cast<size_t>(y) * CANVAS_WIDTH * 4;
+    uint32_t* row = image_row(&picture, y);
+    for (int x = 0; x < CANVAS_WIDTH; ++x) row[x] = pack_pixel(from[4 * x], from[4 * x + 1], from[4 * x + 2]);
+  }
+  std::vector<uint8_t>().swap(decoded_rgba);
+  board_frame_start(&board, time(nullptr));
+  const int taken = board_session_checkpoint_picture(&board, made ? &picture : nullptr);
+  image_destroy(&picture);
+  if (!taken) checkpoint_refused = true;
+  rebuilt_unshown = true;
+  return taken;
 }
 
 // What arrived stands for this many bytes more of the board (a checkpoint).

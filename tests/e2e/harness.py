@@ -78,9 +78,9 @@ class Server:
                               stderr=subprocess.STDOUT)
         self.port = int(self.log_match(r"listening on \S*:(\d+)")[1])
 
-    def log_match(self, pattern):
+    def log_match(self, pattern, timeout=20):
         """The first match of pattern in the server's log, once there is one."""
-        return wait_until(lambda: re.search(pattern, pathlib.Path(self.log).read_text()),
+        return wait_until(lambda: re.search(pattern, pathlib.Path(self.log).read_text()), timeout,
                           what="the server to log %r" % pattern)
 
     def frames(self, count=None):

@@ -59,7 +59,8 @@ class PageLink(unittest.TestCase):
         self.server.proc.terminate()
         self.server.proc.wait(10)
         self.server = Server(self, "--http", "0", "--checkpoint-every", "5000", again=self.server)
-        self.server.log_match(r"checkpoint of \d+ commands, \d+ bytes")
+        # The painter draws the board at the lowest priority before its first checkpoint.
+        self.server.log_match(r"checkpoint of \d+ commands, \d+ bytes", 600)
         url = "http://127.0.0.1:%s/" % self.server.log_match(r"web view on http://\S*:(\d+)")[1]
         tablet = Page(self, url, 820, 1180, 2, touch=True, before_load=LONG_TASKS)
         tablet.login("tablet")

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "harness.h"
 #include "net/checkpoint.h"
@@ -120,7 +122,8 @@ TEST(Persistence, ARestartByMajorityArchivesTheBoardAUserStillLoadingGetsAllOfIt
 // grown by --checkpoint-every commands) and the commands after it, which
 // give the whole history's picture; a login without the flag gets today's
 // bytes, the whole board. The checkpoint kept beside the board is served at
-// once after a restart, and a damaged one never.
+// once after a restart, and a damaged one never; one that cannot be written
+// is still served from memory, and no temporary file is left.
 TEST(Persistence, ACheckpointAndTheCommandsAfterItGiveTheBoardAndADamagedOneIsNotServed) {
   TestServer server;
   Bytes board;
@@ -162,7 +165,9 @@ TEST(Persistence, ACheckpointAndTheCommandsAfterItGiveTheBoardAndADamagedOneIsNo
     checkpoint_intake_free(&in);
     return whole;
   };
-  for (int round = 0; round < 3; ++round) {
+  const bool takes[] = {true, true, false, true};
+  const size_t tails[] = {1, 1, 31, 0};
+  for (int round = 0; round < 4; ++round) {
     SCOPED_TRACE(round);
     std::vector<Frame> plain = join(false);
     ASSERT_FALSE(plain.empty());
@@ -172,8 +177,8 @@ TEST(Persistence, ACheckpointAndTheCommandsAfterItGiveTheBoardAndADamagedOneIsNo
     image_copy_all(&paper, &shown);
     size_t tail = 0;
     const bool took = picture_of(join(true), &shown, &tail);
-    EXPECT_EQ(took, round < 2);
-    EXPECT_EQ(tail, round < 2 ? 1u : 31u);
+    EXPECT_EQ(took, takes[round]);
+    EXPECT_EQ(tail, tails[round]);
     EXPECT_EQ(image_digest(&shown), image_digest(&truth));
     if (round == 0) {
       // A restart: the checkpoint kept beside the board is served at once.
@@ -187,6 +192,15 @@ TEST(Persistence, ACheckpointAndTheCommandsAfterItGiveTheBoardAndADamagedOneIsNo
       server.write_file("board.easel.checkpoint", kept);
       ASSERT_TRUE(server.start({"--checkpoint-every", "1000"}));
       EXPECT_TRUE(server.wait_for_log("board.easel.checkpoint is damaged: it is made anew"));
+    } else if (round == 2) {
+      ASSERT_EQ(server.stop(), 0);
+      const std::string kept = server.dir + "/board.easel.checkpoint";
+      ASSERT_EQ(unlink(kept.c_str()), 0);
+      ASSERT_EQ(mkdir(kept.c_str(), 0700), 0);  // a checkpoint that cannot be written in its place
+      server.write_file("board.easel.checkpoint/x", {1});
+      ASSERT_TRUE(server.start({"--checkpoint-every", "10"}));
+      EXPECT_TRUE(server.wait_for_log("error: cannot write the checkpoint", 60));
+      EXPECT_TRUE(server.files("board.easel.checkpoint.").empty());
     }
   }
   for (Image* i : {&paper, &truth, &shown}) image_destroy(i);

@@ -185,6 +185,24 @@ TEST_F(BoardSessionTest, ACheckpointAndTheCommandsAfterItAreTheWholeHistoryAndAD
     EXPECT_EQ(lines(), kept ? Lines{} : Lines{system_line("The board from example.org:2020 came damaged; disconnected")});
   }
   EXPECT_TRUE(images_equal(&s.LocalCanvas, at_25));  // nothing of ours pending: LocalCanvas is ServerCanvas
+
+  // A caller that decodes the PNG itself: what follows waits for its picture,
+  // which is taken only with the checkpoint's digest (null: the session decodes).
+  s.take_checkpoint = s.checkpoint_by_caller = true;
+  for (const Image* given : {static_cast<const Image*>(at_25), static_cast<const Image*>(nullptr),
+                             static_cast<const Image*>(paper)}) {
+    ASSERT_TRUE(board_session_login(&s, "Ann", "example.org", 2020));
+    deliver(concat({frame_bytes(MSG_LOGIN, concat({{1}, text_bytes("Ann"), {0}})), good, tail}));
+    size_t length = 0;
+    const uint8_t* waiting = board_session_checkpoint_png(&s, &length);
+    ASSERT_EQ(Bytes(waiting, waiting + length), png);
+    EXPECT_TRUE(images_equal(&s.ServerCanvas, paper));  // nothing after it handled yet
+    EXPECT_EQ(board_session_checkpoint_picture(&s, given), given != paper);
+    step();
+    EXPECT_EQ(s.connected, given != paper);
+    EXPECT_TRUE(images_equal(&s.ServerCanvas, given == paper ? paper : truth));
+  }
+  s.checkpoint_by_caller = false;
   free_image(at_25);
   free_image(truth);
 }
