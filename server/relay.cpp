@@ -152,18 +152,40 @@ static std::string unique_name(const Relay* r, const std::string& wanted) {
   }
 }
 
-static int handle_login(Relay* r, Client* c, const uint8_t* payload, size_t length) {
+// A login request: the constant, the name, then at most one byte of flags
+// (net/checkpoint.h). 0 when it is not one.
+static int read_login(const uint8_t* payload, size_t length, std::string* name, uint8_t* flags) {
   if (length < 5) return 0;
   uint32_t constant =
       payload[0] | (payload[1] << 8) | (payload[2] << 16) | (uint32_t(payload[3]) << 24);
-  // The name, then at most one byte of flags (net/checkpoint.h).
-  const uint8_t* name = payload + 4;
-  const uint8_t* end = static_cast<const uint8_t*>(memchr(name, 0, length - 4));
+  const uint8_t* text = payload + 4;
+  const uint8_t* end = static_cast<const uint8_t*>(memchr(text, 0, length - 4));
   if (constant != LOGIN_CONSTANT || !end) return 0;
-  const size_t name_end = size_t(end - name) + 1;
+  const size_t text_end = size_t(end - text) + 1;
+  if (length - 4 - text_end > 1 || !split_strings(text, text_end, name, 1)) return 0;
+  *flags = length - 4 > text_end ? text[text_end] : 0;
+  return 1;
+}
+
+// The board streams from its file; the frames still pending are written
+// before anything queued here is sent. A client that asked for it gets the
+// checkpoint and the commands after it instead of the whole history, while
+// the checkpoint stands for this board.
+static void send_board(Relay* r, Client* c, uint8_t flags) {
+  size_t from = 0;
+  const Checkpoint* checkpoint = r->checkpoint.get();
+  if ((flags & LOGIN_TAKES_CHECKPOINT) && checkpoint && checkpoint->file == r->board->file &&
+      checkpoint->offset <= board_size(r->board)) {
+    relay_send(r, c, checkpoint->frames.data(), checkpoint->frames.size());
+    from = checkpoint->offset;
+  }
+  output_append_file(&c->output, r->board->file, from, board_size(r->board));
+}
+
+static int handle_login(Relay* r, Client* c, const uint8_t* payload, size_t length) {
   std::string raw;
-  if (length - 4 - name_end > 1 || !split_strings(name, name_end, &raw, 1)) return 0;
-  const uint8_t flags = length - 4 > name_end ? name[name_end] : 0;
+  uint8_t flags;
+  if (!read_login(payload, length, &raw, &flags)) return 0;
   int id = 1;
   while (id <= MAX_USERS && r->users[id]) id++;
   Source* source = c->source;
@@ -200,17 +222,7 @@ static int handle_login(Relay* r, Client* c, const uint8_t* payload, size_t leng
   }
   message_put_byte(&m, 0);
   send_frame(r, c, frame_of(&m));
-  // The board streams from its file; the frames still pending are written
-  // before anything queued here is sent. A client that asked for it gets the
-  // checkpoint and the commands after it instead of the whole history.
-  size_t from = 0;
-  const Checkpoint* checkpoint = r->checkpoint.get();
-  if ((flags & LOGIN_TAKES_CHECKPOINT) && checkpoint && checkpoint->file == r->board->file &&
-      checkpoint->offset <= board_size(r->board)) {
-    relay_send(r, c, checkpoint->frames.data(), checkpoint->frames.size());
-    from = checkpoint->offset;
-  }
-  output_append_file(&c->output, r->board->file, from, board_size(r->board));
+  send_board(r, c, flags);
   if (!r->motd.empty()) relay_tell(r, c, r->motd);
   relay_send(r, c, ACCEPTED_FRAME, sizeof ACCEPTED_FRAME);
 

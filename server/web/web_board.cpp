@@ -132,6 +132,53 @@ void make_checkpoint(WebBoard* b, BoardPainter* p, const BoardSnapshot& s, const
 
 // New commands are applied in order from the board file, a new board starts
 // from the paper, and a picture is encoded when one is asked for.
+// What the painter thread keeps from one round to the next.
+struct PaintState {
+  uint64_t epoch = UINT64_MAX, encoded_epoch = 0;
+  size_t encoded_length = SIZE_MAX, checkpoint_commands = 0;
+  Drawn drawn;
+  bool unreadable = false, saved_read = false;
+};
+
+// The board as the snapshot has it: a new board starts on the paper, the
+// saved checkpoint is taken once, the picture drawn as far as wanted (a
+// picture asked for, someone looking, a checkpoint due), then the
+// checkpoint made. The PNG when one was wanted and the picture changed.
+std::shared_ptr<std::string> paint_round(WebBoard* b, BoardPainter* p, PaintState* st, bool wanted) {
+  BoardSnapshot s = web_board_snapshot(b);
+  if (s.epoch != st->epoch) {
+    painter_reset(p);
+    *st = PaintState{s.epoch, st->encoded_epoch, st->encoded_length, 0, Drawn{}, false, st->saved_read};
+    // A new board (a restart): the old one's checkpoint stands for nothing now.
+    if (st->saved_read && b->checkpoint_every) {
+      publish(b, nullptr);
+      unlink(b->checkpoint_file.c_str());
+    }
+  }
+  if (s.file && !st->saved_read && b->checkpoint_every) {
+    st->saved_read = true;
+    take_saved_checkpoint(b, p, s, &st->drawn);
+    st->checkpoint_commands = st->drawn.commands;
+  }
+  const bool checkpoint_due = b->checkpoint_every && s.commands >= st->checkpoint_commands + b->checkpoint_every;
+  std::vector<uint8_t> piece;
+  if ((wanted || checkpoint_due || now_seconds() <= b->interest_until) && s.file && !st->unreadable &&
+      !draw_from_file(p, *s.file, &st->drawn, s.length, &piece)) {
+    server_log("error: the board's painter cannot read the board file");
+    st->unreadable = true;
+  }
+  if (checkpoint_due && !st->unreadable && st->drawn.bytes == s.length) {
+    make_checkpoint(b, p, s, st->drawn);
+    st->checkpoint_commands = st->drawn.commands;
+  }
+  if (!wanted || (st->epoch == st->encoded_epoch && st->drawn.bytes == st->encoded_length)) return nullptr;
+  auto png = std::make_shared<std::string>();
+  if (!painter_png(p, png.get())) png.reset();
+  st->encoded_epoch = st->epoch;
+  st->encoded_length = st->drawn.bytes;
+  return png;
+}
+
 void paint_loop(WebBoard* b) {
   setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), 19);
   BoardPainter* p = painter_create();
@@ -141,62 +188,23 @@ void paint_loop(WebBoard* b) {
     b->picture.failed = true;
     return;
   }
-  uint64_t epoch = UINT64_MAX, encoded_epoch = 0;
-  size_t encoded_length = SIZE_MAX, checkpoint_commands = 0;
-  Drawn drawn;
-  bool unreadable = false, saved_read = false;
-  std::vector<uint8_t> piece;
+  PaintState st;
   while (!b->stopping) {
     bool wanted = b->png_wanted;
     b->png_wanted = false;
     hold.unlock();
-    BoardSnapshot s = web_board_snapshot(b);
     std::shared_ptr<std::string> png;
     // Without memory the picture waits; the relay goes on.
     try {
-      if (s.epoch != epoch) {
-        painter_reset(p);
-        epoch = s.epoch;
-        drawn = Drawn{};
-        unreadable = false;
-        checkpoint_commands = 0;
-        // A new board (a restart): the old one's checkpoint stands for nothing now.
-        if (saved_read && b->checkpoint_every) {
-          publish(b, nullptr);
-          unlink(b->checkpoint_file.c_str());
-        }
-      }
-      if (s.file && !saved_read && b->checkpoint_every) {
-        saved_read = true;
-        take_saved_checkpoint(b, p, s, &drawn);
-        checkpoint_commands = drawn.commands;
-      }
-      const bool checkpoint_due = b->checkpoint_every && s.commands >= checkpoint_commands + b->checkpoint_every;
-      if ((wanted || checkpoint_due || now_seconds() <= b->interest_until) && s.file && !unreadable &&
-          !draw_from_file(p, *s.file, &drawn, s.length, &piece)) {
-        server_log("error: the board's painter cannot read the board file");
-        unreadable = true;
-      }
-      std::vector<uint8_t>().swap(piece);
-      if (checkpoint_due && !unreadable && drawn.bytes == s.length) {
-        make_checkpoint(b, p, s, drawn);
-        checkpoint_commands = drawn.commands;
-      }
-      if (wanted && (epoch != encoded_epoch || drawn.bytes != encoded_length)) {
-        png = std::make_shared<std::string>();
-        if (!painter_png(p, png.get())) png.reset();
-        encoded_epoch = epoch;
-        encoded_length = drawn.bytes;
-      }
+      png = paint_round(b, p, &st, wanted);
     } catch (const std::bad_alloc&) {
       server_log("error: the board's painter has no memory to draw the board");
-      png.reset();
     }
     hold.lock();
     if (png) {
       b->picture.png = png;
-      b->picture.epoch = epoch;
-      b->picture.length = drawn.bytes;
+      b->picture.epoch = st.epoch;
+      b->picture.length = st.drawn.bytes;
     }
     b->picture_changed.wait_for(hold, std::chrono::milliseconds(250),
                                 [b] { return b->stopping || b->png_wanted; });
