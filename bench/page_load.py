@@ -17,7 +17,7 @@ after it; a fresh desktop client under
 Xvfb is timed until its window shows the picture. Medians of the runs. Then,
 on the largest board, an emulated phone (390 x 844, ratio 3, touch) pinches to
 4x and pans with two fingers for 3 s: the frames the page drew a second."""
-import argparse, os, pathlib, re, statistics, subprocess, sys, time
+import argparse, json, os, pathlib, re, statistics, subprocess, sys, time
 
 parser = argparse.ArgumentParser()
 parser.add_argument("build", nargs="?", default="build")
@@ -110,8 +110,10 @@ for strokes in args.strokes:
         checkpoint = ""
         if "--checkpoint-every=0" not in args.server_option:
             # The painter's checkpoint of (nearly) the whole board, as a newcomer gets it.
+            every = next((int(o.split("=")[1]) for o in args.server_option if o.startswith("--checkpoint-every=")), 500)
+            on_board = json.loads(count)["strokes"]
             made = lambda: [m for m in re.findall(r"checkpoint of (\d+) commands, (\d+) bytes",
-                                                   pathlib.Path(server.log).read_text()) if int(m[0]) >= strokes * 0.9]
+                                                   pathlib.Path(server.log).read_text()) if int(m[0]) > on_board - every]
             found = wait_until(made, 600, interval=0.5, what="the checkpoint of the board")[-1]
             checkpoint = " (checkpoint of %s commands, %s bytes)" % found
         pages, longest, desktops = [], [], []
