@@ -104,17 +104,23 @@ const uint8_t* to_rgba(const Image* from, int x, int y, int w, int h) {
 
 // Each renderer draws once at load, on a scrap: the browser compiles a
 // function of the module when it is first called, and a board arriving
-// should not wait for that in the middle of its first slices.
+// should not wait for that in the middle of its first slices. Small and
+// large sizes on a long zigzag reach the wide ways' functions as well.
 void warm_up_renderers() {
   Image scrap = {};
-  if (!image_create(&scrap, 64, 64)) return;
-  const int16_t xs[] = {8, 40, 20, 50}, ys[] = {8, 20, 50, 30};
-  for (const DrawingTool& tool : DRAWING_TOOLS) {
-    Message m;
-    if (!encode_command(&m, tool.layout, 0, 90, 60, 30, 4, 50, xs, ys, 4)) continue;
-    apply_command(&scrap, &m);
-    message_free(&m);
+  if (!image_create(&scrap, CANVAS_WIDTH, CANVAS_HEIGHT)) return;
+  int16_t xs[40], ys[40];
+  for (int k = 0; k < 40; ++k) {
+    xs[k] = static_cast<int16_t>(40 + 20 * k);
+    ys[k] = static_cast<int16_t>(k % 2 ? 600 : 80);
   }
+  for (const DrawingTool& tool : DRAWING_TOOLS)
+    for (const float size : {2.0f, 12.0f}) {
+      Message m;
+      if (!encode_command(&m, tool.layout, 0, 90, 60, 30, size, 300, xs, ys, 40)) continue;
+      apply_command(&scrap, &m);
+      message_free(&m);
+    }
   image_destroy(&scrap);
 }
 

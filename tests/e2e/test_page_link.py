@@ -95,7 +95,7 @@ class PageLink(unittest.TestCase):
         if page.shown("#rejoin"):  # unless the page's own retry came first
             page.press_on("#rejoin")
         wait_until(lambda: "pat (you)" in page.text("#roster") and not page.shown("#banner"), what="pat back")
-        self.assertEqual(page.picture_hash(), before)  # the board received again
+        wait_until(lambda: page.picture_hash() == before, what="the board received again")
         page.drag(zigzag(round(left + 300), round(top + 200), 30, 4))
         self.assertEqual(len(points_of(again.commands(2)[1][1], 4)), 6)
 
