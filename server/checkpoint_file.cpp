@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "base/digest.h"
+#include "net/layout.h"
+#include "net/message.h"
 
 namespace {
 
@@ -44,6 +46,17 @@ bool read_all(const std::string& path, std::vector<uint8_t>* out) {
 
 std::string checkpoint_path(const std::string& board_path) { return board_path + ".checkpoint"; }
 
+std::vector<uint8_t> checkpoint_payload(const Checkpoint& c) {
+  std::vector<uint8_t> out;
+  for (size_t at = 0; at + FRAME_HEADER_SIZE <= c.frames.size();) {
+    const size_t payload = frame_payload_length(&c.frames[at]);
+    out.insert(out.end(), c.frames.begin() + long(at + FRAME_HEADER_SIZE),
+               c.frames.begin() + long(at + FRAME_HEADER_SIZE + payload));
+    at += FRAME_HEADER_SIZE + payload;
+  }
+  return out;
+}
+
 int checkpoint_make(Checkpoint* c, const std::shared_ptr<BoardFile>& file, size_t offset, const CheckpointHead& head,
                     const std::string& png) {
   c->file = file;
@@ -57,13 +70,8 @@ int checkpoint_make(Checkpoint* c, const std::shared_ptr<BoardFile>& file, size_
 
 int checkpoint_save(const Checkpoint& c, const std::string& path) {
   std::vector<uint8_t> out(MAGIC, MAGIC + sizeof MAGIC);
-  // The head and the PNG are the first frame's payload on: the frames are
-  // written without their headers.
-  for (size_t at = 0; at < c.frames.size();) {
-    const size_t payload = c.frames[at + 1] | size_t(c.frames[at + 2]) << 8;
-    out.insert(out.end(), c.frames.begin() + long(at + 3), c.frames.begin() + long(at + 3 + payload));
-    at += 3 + payload;
-  }
+  const std::vector<uint8_t> payload = checkpoint_payload(c);
+  out.insert(out.end(), payload.begin(), payload.end());
   put(&out, digest_bytes(DIGEST_START, out.data(), out.size()), 8);
   const std::string temporary = path + ".new";
   FILE* f = fopen(temporary.c_str(), "wb");

@@ -21,6 +21,8 @@ struct Checkpoint {
 };
 
 std::string checkpoint_path(const std::string& board_path);
+// The frames' payloads one after another: the head as it travels, then the PNG.
+std::vector<uint8_t> checkpoint_payload(const Checkpoint& c);
 
 // Makes c from the PNG of the picture after the first offset bytes of file.
 // 0 when the frames cannot be made.

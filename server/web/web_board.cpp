@@ -97,14 +97,9 @@ void take_saved_checkpoint(WebBoard* b, BoardPainter* p, const BoardSnapshot& s,
     if (!why.empty()) server_log("the checkpoint %s %s: it is made anew", b->checkpoint_file.c_str(), why.c_str());
     return;
   }
-  const std::vector<uint8_t>& f = c->frames;
-  std::vector<uint8_t> png;
-  for (size_t at = 0; at < f.size(); at += FRAME_HEADER_SIZE + frame_payload_length(&f[at])) {
-    const size_t skip = at == 0 ? CHECKPOINT_HEAD_SIZE : 0;
-    png.insert(png.end(), f.begin() + long(at + FRAME_HEADER_SIZE + skip),
-               f.begin() + long(at + FRAME_HEADER_SIZE + frame_payload_length(&f[at])));
-  }
-  if (painter_load_png(p, png.data(), png.size(), c->head.picture)) {
+  const std::vector<uint8_t> payload = checkpoint_payload(*c);
+  if (painter_load_png(p, payload.data() + CHECKPOINT_HEAD_SIZE, payload.size() - CHECKPOINT_HEAD_SIZE,
+                       c->head.picture)) {
     drawn->bytes = c->offset;
     drawn->commands = c->head.commands;
     drawn->history = c->head.history;

@@ -123,27 +123,41 @@ void refuse_checkpoint(BoardSession* s) {
   board_session_disconnect(s, LINK_BAD_CHECKPOINT);
 }
 
+// The awaited checkpoint's picture (null: decoded here) becomes ServerCanvas
+// when it has the checkpoint's size and digest; else the link ends. 1 when taken.
+int install_checkpoint(BoardSession* s, const Image* picture) {
+  Image decoded = {};
+  if (!picture && image_create(&decoded, CANVAS_WIDTH, CANVAS_HEIGHT) && checkpoint_picture(&s->checkpoint, &decoded))
+    picture = &decoded;
+  const bool good = picture && picture->w == CANVAS_WIDTH && picture->h == CANVAS_HEIGHT &&
+                    image_digest(picture) == s->checkpoint.head.picture;
+  if (good) image_copy_all(picture, &s->ServerCanvas);
+  image_destroy(&decoded);
+  if (!good) {
+    refuse_checkpoint(s);
+    return 0;
+  }
+  s->checkpoint_shift += int64_t(s->checkpoint.head.bytes);
+  checkpoint_intake_free(&s->checkpoint);
+  s->checkpoint_due = s->checkpoint_waiting = false;
+  s->frame.received_this_frame = true;
+  return 1;
+}
+
 void handle_checkpoint(BoardSession* s, Message* m, time_t) {
   if (!s->checkpoint_due) return refuse_checkpoint(s);
   s->checkpoint_shift -= FRAME_HEADER_SIZE + (m->end - m->begin);
   const CheckpointStep step = checkpoint_take(&s->checkpoint, m->begin, size_t(m->end - m->begin));
+  if (step == CHECKPOINT_BAD) return refuse_checkpoint(s);
   if (step == CHECKPOINT_MORE) return;
-  if (step == CHECKPOINT_WHOLE && s->checkpoint_by_caller) {
-    s->checkpoint_waiting = true;
-    return;
-  }
-  Image picture = {};
-  if (step == CHECKPOINT_BAD || !image_create(&picture, CANVAS_WIDTH, CANVAS_HEIGHT) ||
-      !checkpoint_picture(&s->checkpoint, &picture)) {
-    image_destroy(&picture);
-    return refuse_checkpoint(s);
-  }
-  image_copy_all(&picture, &s->ServerCanvas);
-  image_destroy(&picture);
-  s->checkpoint_shift += int64_t(s->checkpoint.head.bytes);
-  checkpoint_intake_free(&s->checkpoint);
-  s->checkpoint_due = false;
-  s->frame.received_this_frame = true;
+  s->checkpoint_waiting = true;
+  if (!s->checkpoint_by_caller) install_checkpoint(s, nullptr);
+}
+
+// LocalCanvas rebuilt after ServerCanvas changed; a stroke in progress goes on over it.
+void rebuild_under_stroke(BoardSession* s) {
+  board_session_rebuild(s);
+  if (stroke_in_progress(&s->stroke)) stroke_preview_rebuild(&s->stroke, &s->StrokeLayer, &s->LocalCanvas, s->colour.rgb);
 }
 
 // What may follow a checkpoint ends the time one may come; a checkpoint cut
@@ -344,10 +358,7 @@ void board_session_step(BoardSession* s, double (*clock)(), double deadline) {
     message_free(&m);
   }
   command_run_finish(&run);
-  if (!s->frame.received_this_frame) return;
-  board_session_rebuild(s);
-  // The stroke goes on over the new picture.
-  if (stroke_in_progress(&s->stroke)) stroke_preview_rebuild(&s->stroke, &s->StrokeLayer, &s->LocalCanvas, s->colour.rgb);
+  if (s->frame.received_this_frame) rebuild_under_stroke(s);
 }
 
 void board_session_rebuild(BoardSession* s) {
@@ -417,23 +428,7 @@ const uint8_t* board_session_checkpoint_png(const BoardSession* s, size_t* lengt
 }
 
 int board_session_checkpoint_picture(BoardSession* s, const Image* picture) {
-  if (!s->checkpoint_waiting) return 0;
-  Image decoded = {};
-  if (!picture && image_create(&decoded, CANVAS_WIDTH, CANVAS_HEIGHT) && checkpoint_picture(&s->checkpoint, &decoded))
-    picture = &decoded;
-  const bool good = picture && picture->w == CANVAS_WIDTH && picture->h == CANVAS_HEIGHT &&
-                    image_digest(picture) == s->checkpoint.head.picture;
-  if (good) image_copy_all(picture, &s->ServerCanvas);
-  image_destroy(&decoded);
-  if (!good) {
-    refuse_checkpoint(s);
-    return 0;
-  }
-  s->checkpoint_shift += int64_t(s->checkpoint.head.bytes);
-  checkpoint_intake_free(&s->checkpoint);
-  s->checkpoint_due = s->checkpoint_waiting = false;
-  s->frame.received_this_frame = true;
-  board_session_rebuild(s);
-  if (stroke_in_progress(&s->stroke)) stroke_preview_rebuild(&s->stroke, &s->StrokeLayer, &s->LocalCanvas, s->colour.rgb);
+  if (!s->checkpoint_waiting || !install_checkpoint(s, picture)) return 0;
+  rebuild_under_stroke(s);
   return 1;
 }
