@@ -22,6 +22,8 @@ enum MessageType : uint32_t {
   MSG_STAMP = 12,
   // Beyond the basic exchange, sent only to a client that asked at login:
   MSG_CHECKPOINT = 20,  // the board's picture after its first commands (net/checkpoint.h)
+  MSG_RESUME = 21,      // the answer to a login that resumes, or asks to (net/resume.h)
+  MSG_GOODBYE = 22,     // the link ends and is not to be taken up again by itself
   MSG_ACCEPTED = 255,
 };
 
