@@ -50,7 +50,7 @@ function start({ m, K }, name) {
   let arrivedBytes = 0;
   let lastRepaint = 0, rejoinTimer = 0, rejoins = 0, stroking = false, decoding = false;
   // After a link end until the session is back: why it ended, when the next try is.
-  let away = false, awayReason = '', rejoinDelay = 0, backTimer = 0;
+  let away = false, awayReason = '', retrying = false, rejoinDelay = 0, backTimer = 0;
 
   function arrange() {
     layout($('app'), $('bar'), $('side'), K.boardWidth / K.boardHeight);
@@ -90,6 +90,7 @@ function start({ m, K }, name) {
     let text = 'Not connected: ' + awayReason + '.';
     if (state === K.linkGone) text += ' Strokes are not drawn or sent until you rejoin.';
     else if (state === K.linkJoining) text = 'Reconnecting…' + waiting;
+    else if (!retrying) text += ' Strokes wait until you rejoin.' + waiting;
     else text += ' Reconnecting' + (rejoinTimer ? ' in ' + rejoinDelay + ' s' : '') + '…' + waiting;
     if ($('banner-text').textContent !== text) showBanner($, text, state !== K.linkJoining);
   }
@@ -230,7 +231,8 @@ function start({ m, K }, name) {
     $('banner').classList.remove('back');
     away = true;
     awayReason = reason;
-    if (again && m._page_link_state() === K.linkAway) {
+    retrying = again && m._page_link_state() === K.linkAway;
+    if (retrying) {
       rejoinDelay = REJOIN_DELAYS[Math.min(rejoins++, REJOIN_DELAYS.length - 1)];
       rejoinTimer = setTimeout(connect, rejoinDelay * 1000);
     }

@@ -3,7 +3,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "base/log.h"
 #include "net/command.h"
@@ -257,10 +256,6 @@ void send_held(BoardSession* s) {
   }
 }
 
-std::string count_of(int n, const char* thing) {
-  return std::to_string(n) + " " + thing + (n == 1 ? "" : "s");
-}
-
 // A new session where the old one was asked for: what we held was drawn for
 // a session that is gone.
 void drop_held(BoardSession* s, const ResumeReply& reply, time_t now) {
@@ -274,9 +269,14 @@ void drop_held(BoardSession* s, const ResumeReply& reply, time_t now) {
                        : reply.outcome == RESUME_RESTARTED ? "the board was restarted meanwhile"
                        : reply.outcome == RESUME_REFUSED  ? "the server refused to resume our session"
                                                            : "the server no longer knew our session";
-  std::string what = strokes ? count_of(strokes, "stroke") : "";
-  if (held > strokes) what += (strokes ? " and " : "") + count_of(held - strokes, "chat line");
-  notice_at(s, now, "Dropped %s that %s:%d never took: %s", what.c_str(), s->server_name, int(s->server_port), reason);
+  char what[64], lines[32] = "";
+  const int chats = held - strokes;
+  if (chats) snprintf(lines, sizeof lines, "%d chat line%s", chats, chats == 1 ? "" : "s");
+  if (strokes)
+    snprintf(what, sizeof what, "%d stroke%s%s%s", strokes, strokes == 1 ? "" : "s", chats ? " and " : "", lines);
+  else
+    snprintf(what, sizeof what, "%s", lines);
+  notice_at(s, now, "Dropped %s that %s:%d never took: %s", what, s->server_name, int(s->server_port), reason);
 }
 
 void handle_resume(BoardSession* s, Message* m, time_t now) {
