@@ -17,7 +17,11 @@ constexpr int BAR_TOP = 1;
 
 void busy_indicator_step() {
   const int xb = screen_width / 2 - BUSY_BAR_WIDTH / 2;
-  if (board.connected && queue_count(&board.command_queue) != 0) {
+  // Strokes held while the link is down wait for the server too, until they
+  // are sent after the rejoin; after a goodbye nothing will take them.
+  const bool waiting = board.connected ? queue_count(&board.command_queue) != 0
+                                       : board_session_may_rejoin(&board) && board_session_pending(&board, nullptr) != 0;
+  if (waiting) {
     ++busy_counter;
     if (busy_counter >= BUSY_CYCLE) busy_counter = 1;
     const int p = (busy_counter - 1) / BAND;

@@ -1,5 +1,5 @@
 // The bar at the top centre of the screen that moves while our commands wait
-// for the server's acknowledgement.
+// for the server's acknowledgement, also while held for a rejoin.
 #pragma once
 
 constexpr int BUSY_BAR_WIDTH = 60;

@@ -530,7 +530,9 @@ void board_session_disconnect(BoardSession* s, LinkEnd why) {
                                         "Our session on %s:%d is still open on another link; trying again later"};
   s->connected = false;
   s->resume.reply_due = s->resume.reply_next = false;
-  stroke_abandon(&s->stroke);
+  // A stroke being drawn goes on and is held with the rest when the link may
+  // come back; otherwise nothing would ever take it.
+  if (!s->take_resume || s->resume.goodbye) stroke_abandon(&s->stroke);
   checkpoint_intake_free(&s->checkpoint);
   s->checkpoint_due = s->checkpoint_waiting = false;
   byte_buffer_release(&s->incoming);

@@ -201,7 +201,8 @@ int board_session_submit(BoardSession* s, Message* m);
 // could not be framed.
 int board_session_send(BoardSession* s, Message* m);
 // Ends the link: not connected, unhandled and unsent bytes dropped, a stroke
-// in progress dropped, the notice shown with the server's name and port. The
+// in progress dropped (kept when the session resumes and may rejoin: it is
+// held at its release), the notice shown with the server's name and port. The
 // pictures, the roster and the queue stay as they are (a session that resumes
 // sends the queue again after its next login).
 void board_session_disconnect(BoardSession* s, LinkEnd why);

@@ -578,6 +578,13 @@ TEST_F(BoardSessionTest, AResumeSkipsWhatTheServerTookAndSendsTheRestInOrder) {
   board_session_disconnect(&s, LINK_LOST);
   ASSERT_TRUE(board_session_login(&s, "Ann", "example.org", 2020));
   EXPECT_EQ(sent(), login_request(ticket(0x22, 5, 0)));
+  // A stroke being drawn when the link ends goes on, and is held at its release.
+  const StrokeView none = {};
+  painter_pointer(&s, &none, 600, 300, 1, MOUSE_LEFT, false, false);
+  painter_pointer(&s, &none, 640, 320, 0, MOUSE_LEFT, false, false);
+  board_session_disconnect(&s, LINK_LOST);
+  painter_pointer(&s, &none, 680, 300, 0, 0, false, false);
+  EXPECT_EQ(board_session_pending(&s, nullptr), 1);
   free_image(truth);
   free_image(scratch);
 }
