@@ -20,7 +20,8 @@ void busy_indicator_step() {
   // Strokes held while the link is down wait for the server too, until they
   // are sent after the rejoin; after a goodbye nothing will take them.
   const bool waiting = board.connected ? queue_count(&board.command_queue) != 0
-                                       : board_session_may_rejoin(&board) && board_session_pending(&board, nullptr) != 0;
+                                       : board.take_resume && board_session_may_rejoin(&board) &&
+                                             board_session_pending(&board, nullptr) != 0;
   if (waiting) {
     ++busy_counter;
     if (busy_counter >= BUSY_CYCLE) busy_counter = 1;

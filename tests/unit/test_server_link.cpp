@@ -50,7 +50,7 @@ TEST_F(ServerLink, RebuildsUnderAStrokeAndTheToolBarAndALostConnection) {
   step();
   EXPECT_FALSE(board.connected);
   EXPECT_EQ(server_connection.socket_handle, -1);
-  EXPECT_EQ(board.stroke.points.count, 0u);  // abandoned
+  EXPECT_EQ(board.stroke.points.count, 2u);  // goes on: held at its release
   EXPECT_EQ(chat_lines().back(), system_line("You have been disconnected from 127.0.0.1:" + std::to_string(port)));
   EXPECT_EQ(dirty_list.count, DIRTY_LIST_CAPACITY);  // the whole screen is redrawn
   EXPECT_EQ(queue_count(&board.command_queue), 1);
