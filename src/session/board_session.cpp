@@ -276,7 +276,7 @@ void drop_held(BoardSession* s, const ResumeReply& reply, time_t now) {
     snprintf(what, sizeof what, "%d stroke%s%s%s", strokes, strokes == 1 ? "" : "s", chats ? " and " : "", lines);
   else
     snprintf(what, sizeof what, "%s", lines);
-  notice_at(s, now, "Dropped %s that %s:%d never took: %s", what, s->server_name, int(s->server_port), reason);
+  notice_at(s, now, "Dropped %s that %s:%d did not confirm: %s", what, s->server_name, int(s->server_port), reason);
 }
 
 void handle_resume(BoardSession* s, Message* m, time_t now) {

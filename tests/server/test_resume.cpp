@@ -114,7 +114,7 @@ TEST(Resume, ANegotiatedLoginGetsItsTokenBeforeTheBoardAPlainOneTodaysBytesAndAB
 }
 
 // A stroke whose acknowledgement was lost is counted: the client drops it and
-// sends only what the server never took; the board and another user hold each once.
+// sends only what the server did not confirm; the board and another user hold each once.
 TEST(Resume, ALostAcknowledgementIsCountedNobodyTakesOverAPresentSessionBadTicketsAreRefused) {
   TestServer server;
   ASSERT_TRUE(server.start({"--rate", "0"}));

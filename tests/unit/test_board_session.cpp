@@ -613,7 +613,7 @@ TEST_F(BoardSessionTest, ANewSessionDropsWhatWasHeldBusyRetriesAndAGoodbyeIsFina
     ASSERT_TRUE(board_session_login(&s, "Ann", "example.org", 2020));
     EXPECT_EQ(sent(), login_request(ticket(0x11, 0, 3)));
     deliver(concat({login_reply(), resume_frame(c.outcome, 0x33, 9, c.reason)}));
-    EXPECT_EQ(lines().back(), system_line("Dropped 2 strokes and 1 chat line that example.org:2020 never took: " + c.notice));
+    EXPECT_EQ(lines().back(), system_line("Dropped 2 strokes and 1 chat line that example.org:2020 did not confirm: " + c.notice));
     EXPECT_EQ(sent(), Bytes{});
     EXPECT_EQ(board_session_pending(&s, nullptr), 0);
     EXPECT_TRUE(images_equal(&s.LocalCanvas, &s.ServerCanvas));
