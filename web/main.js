@@ -212,8 +212,7 @@ function start({ m, K }, name) {
         return true;
       },
       ended(reason, again) {
-        m._page_link_closed();
-        stroking = false;
+        m._page_link_closed();  // a stroke being drawn goes on, held for the rejoin
         settle();
         people();
         showChat(m, K, $('chat'));
