@@ -6,6 +6,7 @@ stop, every stroke anyone drew is on the board exactly once, in its painter's
 order, and every client shows the server's picture."""
 import collections
 import os
+import pathlib
 import signal
 import struct
 import subprocess
@@ -25,7 +26,7 @@ FRAME_KINDS = {"mid-frame", "after a stroke", "acknowledgement"}
 
 def board_frames(path):
     """The board file's whole frames: bytes each, the user id byte zeroed."""
-    data = open(path, "rb").read() if os.path.exists(path) else b""
+    data = pathlib.Path(path).read_bytes()
     frames, at = [], 0
     while at + 3 <= len(data) and at + 3 + struct.unpack_from("<H", data, at + 1)[0] <= len(data):
         end = at + 3 + struct.unpack_from("<H", data, at + 1)[0]
@@ -89,7 +90,7 @@ class ResumeChaos(unittest.TestCase):
             self.assertEqual(load.returncode, 0, out)
         known = {}  # an easel-load stroke by its bytes
         for i, log in enumerate(logs):
-            for line in open(log):
+            for line in pathlib.Path(log).read_text().splitlines():
                 kind, _, sequence, *frame = line.split()
                 self.assertNotEqual(kind, "dropped", "load%d dropped stroke %s" % (i, sequence))
                 if kind != "stroke":
