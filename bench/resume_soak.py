@@ -16,6 +16,7 @@ logged in again and to its first held stroke accepted: median and maximum."""
 import argparse
 import collections
 import os
+import re
 import statistics
 import struct
 import subprocess
@@ -26,7 +27,6 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 from cut_proxy import CutProxy  # noqa: E402
-from test_page_link import free_port  # noqa: E402
 
 parser = argparse.ArgumentParser()
 parser.add_argument("minutes", type=float)
@@ -42,18 +42,18 @@ board = os.path.join(work, "board.easel")
 
 
 def start_server(port, n=0):
-    log = open(os.path.join(work, "server%d.log" % n), "wb")
+    """easel-server on that port (0: a free one) and the port."""
+    log = os.path.join(work, "server%d.log" % n)
     proc = subprocess.Popen([os.path.join(BUILD, "server", "easel-server"), "--port", str(port), "--bind", "127.0.0.1",
-                             "--board", board, "--login-rate", "0"], stdout=log, stderr=subprocess.STDOUT)
-    while b"listening on" not in open(log.name, "rb").read():
+                             "--board", board, "--login-rate", "0"], stdout=open(log, "wb"), stderr=subprocess.STDOUT)
+    while not (listening := re.search(rb"listening on \S*:(\d+)", open(log, "rb").read())):
         if proc.poll() is not None:
-            sys.exit("easel-server ended with status %d (%s)" % (proc.returncode, log.name))
+            sys.exit("easel-server ended with status %d (%s)" % (proc.returncode, log))
         time.sleep(0.05)
-    return proc
+    return proc, int(listening[1])
 
 
-port = free_port()
-server = start_server(port)
+server, port = start_server(0)
 proxy = CutProxy(port, args.seed)
 kills, done = 0, threading.Event()
 
@@ -64,7 +64,7 @@ def killer():
         server.kill()
         server.wait()
         kills += 1
-        server = start_server(port, kills)
+        server = start_server(port, kills)[0]
 
 
 if args.kill_every > 0:
