@@ -101,7 +101,8 @@ while at + 3 <= len(data):
     at = end
 lost = sum(1 for f in drawn if on_board[f] == 0)
 doubled = sum(1 for f in drawn if on_board[f] > 1)
-foreign = sum(n for f, n in on_board.items() if f not in set(drawn))
+known = set(drawn)
+foreign = sum(n for f, n in on_board.items() if f not in known)
 print("%g minutes, %d painters at %g strokes/s, %d server kills; cuts %s" % (
     args.minutes, args.painters, args.rate, kills, dict(proxy.cuts)))
 print("strokes drawn %d: lost %d, doubled %d, dropped with a notice %d; frames no painter drew %d" % (
