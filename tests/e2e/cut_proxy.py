@@ -41,7 +41,7 @@ class CutProxy:
         """(kind, direction, n): where this link is cut."""
         if not self.framed:
             up = self.rng.random() < 0.5
-            return "byte", "up" if up else "down", self.rng.randint(1, 2000 if up else 400000)
+            return "byte", "up" if up else "down", self.rng.randint(1, 1500 if up else 100000)
         kind = self.rng.choice(("mid-frame", "after a stroke", "acknowledgement"))
         if kind == "mid-frame" and self.rng.random() < 0.5:
             return kind, "down", self.rng.randint(1, 400)
