@@ -81,8 +81,7 @@ class ResumeChaos(unittest.TestCase):
                 page.drag(points)
                 owner[page.board_point(*points[0])] = ("page%d" % p, k)
                 expected["page%d" % p].append(k)
-        wait_until(lambda: FRAME_KINDS <= set(self.tcp.cuts) and self.web.cuts["byte"], 120,
-                   what="cuts of every kind (so far %s, %s)" % (self.tcp.cuts, self.web.cuts))
+        wait_until(lambda: FRAME_KINDS <= set(self.tcp.cuts) and self.web.cuts["byte"], 120, what="cuts of every kind")
         self.tcp.cutting = self.web.cutting = False
 
         for load in loads:
@@ -117,7 +116,9 @@ class ResumeChaos(unittest.TestCase):
             wait_until(lambda: page.picture_hash() == fnv(picture.data), 60, what="the board on page%d" % p)
         for d, desk in enumerate(desktops):
             desk.park()
-            desk.wait_screen(lambda im: im == picture, "the board on desk%d" % d, x=OX, y=OY, w=912, h=684)
+            wait_until(lambda: desk.screenshot(OX, OY, 912, 684) == picture, 60, interval=0.5,
+                       what="the board on desk%d" % d)
+
 
 if __name__ == "__main__":
     unittest.main()
