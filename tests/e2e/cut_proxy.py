@@ -19,8 +19,9 @@ DRAWING = {0, 1, 2, 3, 4, 12}
 
 
 class CutProxy:
-    def __init__(self, target, seed, framed=True):
-        self.target, self.framed, self.rng = target, framed, random.Random(seed)
+    def __init__(self, target, seed, framed=True, every=8):
+        """every: a framed link is cut within that many strokes or acknowledgements."""
+        self.target, self.framed, self.rng, self.every = target, framed, random.Random(seed), every
         self.cutting = True
         self.cuts = collections.Counter()  # by kind
         self.loop = asyncio.new_event_loop()
@@ -44,8 +45,8 @@ class CutProxy:
             return "byte", "up" if up else "down", self.rng.randint(1, 1500 if up else 100000)
         kind = self.rng.choice(("mid-frame", "after a stroke", "acknowledgement"))
         if kind == "mid-frame" and self.rng.random() < 0.5:
-            return kind, "down", self.rng.randint(1, 400)
-        return kind, "down" if kind == "acknowledgement" else "up", self.rng.randint(1, 8)
+            return kind, "down", self.rng.randint(1, 50 * self.every)
+        return kind, "down" if kind == "acknowledgement" else "up", self.rng.randint(1, self.every)
 
     async def _link(self, client_in, client_out):
         try:  # from the client's own address: the server's limits are per source
