@@ -25,6 +25,8 @@ struct Client {
   int user_id = 0;  // 1..128 while logged in
   std::string name;
   bool restart_vote = false;
+  bool resumes = false;  // its login negotiated the resume exchange (net/resume.h)
+  struct ResumeSession* resume = nullptr;  // the session it holds while logged in
   int kick_vote = 0;  // id of the user this one votes to kick, 0 for none
 
   std::vector<uint8_t> input;  // bytes received and not handled yet, from input_start

@@ -50,6 +50,14 @@ std::string metrics_text(const ServerMetrics* m) {
              static_cast<long long>(get(m->disconnects[i])));
     out += text;
   }
+  out += "# HELP easel_resume_logins_total Logins that negotiated resuming, by outcome.\n"
+         "# TYPE easel_resume_logins_total counter\n";
+  static const char* const outcomes[5] = {"new", "taken", "refused", "restarted", "busy"};
+  for (int i = 0; i < 5; i++) {
+    snprintf(text, sizeof text, "easel_resume_logins_total{outcome=\"%s\"} %lld\n", outcomes[i],
+             static_cast<long long>(get(m->resumes[i])));
+    out += text;
+  }
   out += "# HELP easel_ack_latency_seconds From reading a command to sending its acknowledgement.\n"
          "# TYPE easel_ack_latency_seconds histogram\n";
   int64_t cumulative = 0;

@@ -104,6 +104,14 @@ void add_general(CLI::App* app, ServerOptions* o) {
              "instead of its history, whenever it has grown by N\n"
              "commands; kept in FILE.checkpoint (default 500; 0: none)",
              [o](double n) { o->checkpoint_every = size_t(n); });
+  add_number(app, "--resume-hours", "H", 0, 24 * 366, false,
+             "keep a painter's session for H hours after its link\n"
+             "ended, so that its client takes it up again by itself\n"
+             "and nothing it drew is lost or doubled, also across a\n"
+             "restart of the server; at most 1024 sessions, the\n"
+             "oldest absent ones forgotten first; kept in FILE.resume\n"
+             "(default 24)",
+             [o](double n) { o->resume_hours = n; });
   app->add_option_function<std::string>(
          "--motd-password-file",
          [o](const std::string& path) {

@@ -25,6 +25,9 @@ struct ServerOptions {
   // A checkpoint of the board (net/checkpoint.h) is made whenever it has grown
   // by this many commands; 0: none.
   size_t checkpoint_every = 500;
+  // A painter's resume session (net/resume.h) is kept this long after its
+  // link ended; at most RESUME_SESSIONS_MAX of them, in FILE.resume.
+  double resume_hours = 24;
   std::string motd_password;  // empty: the message of the day cannot be changed
   size_t max_pending_output = 8u << 20;
   // Output not yet read by all users together; past it the largest reader is cut.

@@ -9,10 +9,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <new>
 
 #include "net/draw_cost.h"
 #include "net/message.h"
+#include "net/resume.h"
 #include "server_log.h"
 
 static const uint8_t ACCEPTED_FRAME[3] = {MSG_ACCEPTED, 0, 0};
@@ -152,9 +154,10 @@ static std::string unique_name(const Relay* r, const std::string& wanted) {
   }
 }
 
-// A login request: the constant, the name, then at most one byte of flags
-// (net/checkpoint.h). 0 when it is not one.
-static int read_login(const uint8_t* payload, size_t length, std::string* name, uint8_t* flags) {
+// A login request: the constant, the name, then its tail: nothing, a byte
+// of flags, or the flags and a resume ticket (net/resume.h). 0 when it is not one.
+static int read_login(const uint8_t* payload, size_t length, std::string* name, uint8_t* flags,
+                      ResumeTicket* ticket, bool* has_ticket) {
   if (length < 5) return 0;
   uint32_t constant =
       payload[0] | (payload[1] << 8) | (payload[2] << 16) | (uint32_t(payload[3]) << 24);
@@ -162,9 +165,46 @@ static int read_login(const uint8_t* payload, size_t length, std::string* name, 
   const uint8_t* end = static_cast<const uint8_t*>(memchr(text, 0, length - 4));
   if (constant != LOGIN_CONSTANT || !end) return 0;
   const size_t text_end = size_t(end - text) + 1;
-  if (length - 4 - text_end > 1 || !split_strings(text, text_end, name, 1)) return 0;
-  *flags = length - 4 > text_end ? text[text_end] : 0;
-  return 1;
+  return split_strings(text, text_end, name, 1) &&
+         login_tail_read(text + text_end, length - 4 - text_end, flags, ticket, has_ticket);
+}
+
+static void send_goodbye(Relay* r, Client* c, GoodbyeReason reason) {
+  if (!c->resumes) return;
+  const uint8_t goodbye[4] = {MSG_GOODBYE, 1, 0, reason};
+  relay_send(r, c, goodbye, sizeof goodbye);
+}
+
+static std::vector<uint8_t> resume_frame(const ResumeReply& reply) {
+  Message m;
+  message_init(&m, MSG_RESUME);
+  resume_reply_put(&m, reply);
+  return frame_of(&m);
+}
+
+static void reply_resume(ResumeReply* reply, ResumeOutcome outcome, const char* reason) {
+  reply->outcome = outcome;
+  snprintf(reply->reason, sizeof reply->reason, "%s", reason);
+}
+
+// What a ticket gets (a session present elsewhere aside): the session taken
+// up, or, with the reason, a new one; a session that cannot be taken up is
+// forgotten.
+static ResumeSession* judge_ticket(Relay* r, const ResumeTicket& ticket, ResumeSession* held, ResumeReply* reply) {
+  if (!held) {
+    reply_resume(reply, RESUME_REFUSED, "This session is unknown or has expired.");
+  } else if (held->generation != r->resume.generation) {
+    reply_resume(reply, RESUME_RESTARTED, "The board was restarted since.");
+  } else if (ticket.acked > held->accepted) {
+    reply_resume(reply, RESUME_REFUSED, "The session's count is ahead of the server's.");
+  } else if (held->accepted - ticket.acked > ticket.pending) {
+    reply_resume(reply, RESUME_REFUSED, "The session's count is too far behind the server's.");
+  } else {
+    reply_resume(reply, RESUME_TAKEN, "");
+    return held;
+  }
+  if (held) resume_store_forget(&r->resume, held);
+  return nullptr;
 }
 
 // The board streams from its file; the frames still pending are written
@@ -185,10 +225,28 @@ static void send_board(Relay* r, Client* c, uint8_t flags) {
 static int handle_login(Relay* r, Client* c, const uint8_t* payload, size_t length) {
   std::string raw;
   uint8_t flags;
-  if (!read_login(payload, length, &raw, &flags)) return 0;
+  ResumeTicket ticket;
+  bool has_ticket = false;
+  if (!read_login(payload, length, &raw, &flags, &ticket, &has_ticket)) return 0;
+  c->resumes = (flags & LOGIN_RESUMES) != 0;
+  Source* source = c->source;
+  source->unlogged--;
+  ResumeSession* held = has_ticket ? resume_store_find(&r->resume, ticket.token) : nullptr;
+  if (held && held->link) {
+    // Nobody takes over a painter who is present; the client tries again later.
+    server_log("#%u refused: its session is still connected as %d \"%s\"", c->serial, held->link->user_id,
+               held->link->name.c_str());
+    ResumeReply busy = {};
+    memcpy(busy.token, ticket.token, RESUME_TOKEN_SIZE);
+    reply_resume(&busy, RESUME_BUSY, "This session is still connected.");
+    send_frame(r, c, resume_frame(busy));
+    r->resume_outcomes[RESUME_BUSY]++;
+    c->state = CLIENT_CLOSING;
+    c->leaving = LEFT_REFUSED;
+    return 1;
+  }
   int id = 1;
   while (id <= MAX_USERS && r->users[id]) id++;
-  Source* source = c->source;
   std::string refusal;
   if (id > MAX_USERS) {
     server_log("#%u refused: the board is full", c->serial);
@@ -199,15 +257,33 @@ static int handle_login(Relay* r, Client* c, const uint8_t* payload, size_t leng
     refusal = "Sorry, " + std::to_string(source->seats) +
               " users from your address are on the board already. Try again later.";
   }
-  source->unlogged--;
   if (!refusal.empty()) {
     relay_tell(r, c, refusal);
+    send_goodbye(r, c, GOODBYE_REFUSED);
     c->state = CLIENT_CLOSING;
     c->leaving = LEFT_REFUSED;
     return 1;
   }
   source->seats++;
-  c->name = unique_name(r, clean_name(raw));
+  ResumeReply reply = {};
+  ResumeSession* session = nullptr;
+  if (c->resumes) {
+    reply_resume(&reply, RESUME_NEW, "");
+    if (has_ticket) session = judge_ticket(r, ticket, held, &reply);
+  }
+  c->name = unique_name(r, session ? std::string(session->name) : clean_name(raw));
+  if (session) {
+    resume_store_attach(&r->resume, session, c);
+    reply.accepted = session->accepted;
+    server_log("#%u takes up the session of \"%s\" (%u messages accepted, %u seen)", c->serial,
+               session->name, session->accepted, ticket.acked);
+  } else if (c->resumes) {
+    if (has_ticket) server_log("#%u cannot resume: %s", c->serial, reply.reason);
+    session = resume_store_create(&r->resume, c->name, c);
+  }
+  if (session) memcpy(reply.token, session->token, RESUME_TOKEN_SIZE);
+  c->resume = session;
+  r->resume_outcomes[reply.outcome] += c->resumes;
   c->user_id = id;
   c->state = CLIENT_ACTIVE;
 
@@ -222,6 +298,7 @@ static int handle_login(Relay* r, Client* c, const uint8_t* payload, size_t leng
   }
   message_put_byte(&m, 0);
   send_frame(r, c, frame_of(&m));
+  if (c->resumes) send_frame(r, c, resume_frame(reply));
   send_board(r, c, flags);
   if (!r->motd.empty()) relay_tell(r, c, r->motd);
   relay_send(r, c, ACCEPTED_FRAME, sizeof ACCEPTED_FRAME);
@@ -276,10 +353,13 @@ static void restart_board(Relay* r) {
   clear_restart_votes(r);
   r->restart_not_before = r->now + r->options->restart_interval;
   std::string archive;
-  if (!board_restart(r->board, &archive)) {
+  // The sessions' counts are written before the board's frames they count.
+  if (!resume_store_flush(&r->resume) || !board_restart(r->board, &archive)) {
     relay_announce(r, "The board could not be restarted.");
     return;
   }
+  resume_store_restart(&r->resume, resume_file_inode(r->board->file->fd));
+  resume_store_flush(&r->resume);  // the journal anew, for the new board (a failure holds what follows)
   server_log("restart: the old board was moved to %s", archive.c_str());
   r->restarts++;
   send_to_others(r, nullptr, RESTART_FRAME, sizeof RESTART_FRAME);
@@ -293,6 +373,8 @@ static void remove_user(Relay* r, Client* c) {
   c->source->seats--;
   r->roster_changes++;
   c->user_id = 0;
+  if (c->resume) resume_store_detach(&r->resume, c->resume, time(nullptr));
+  c->resume = nullptr;
   c->restart_vote = false;
   c->kick_vote = 0;
   for (int other = 1; other <= MAX_USERS; other++)
@@ -304,6 +386,9 @@ static void remove_user(Relay* r, Client* c) {
 static void kick_user(Relay* r, Client* target) {
   server_log("kick: %d \"%s\" is disconnected by vote", target->user_id, target->name.c_str());
   relay_tell(r, target, "You have been kicked from the board.");
+  send_goodbye(r, target, GOODBYE_KICKED);
+  if (target->resume) resume_store_forget(&r->resume, target->resume);
+  target->resume = nullptr;
   target->state = CLIENT_CLOSING;
   target->leaving = LEFT_KICKED;
   std::string name = target->name;
@@ -446,6 +531,7 @@ static int handle_drawing(Relay* r, Client* c, const uint8_t* frame, size_t leng
   std::vector<uint8_t> copy(frame, frame + length);
   copy[3] = uint8_t(c->user_id);  // nobody paints for someone else
   board_append(r->board, copy.data(), copy.size());
+  if (c->resume) resume_store_accept(&r->resume, c->resume, r->board->written, board_size(r->board));
   send_to_others(r, c, copy.data(), copy.size());
   relay_send(r, c, ACCEPTED_FRAME, sizeof ACCEPTED_FRAME);
   r->relayed++;
@@ -457,6 +543,7 @@ static int handle_chat(Relay* r, Client* c, const uint8_t* payload, size_t lengt
   if (!validate_chat(payload, length)) return 0;
   std::string text(reinterpret_cast<const char*>(payload + 1), length - 2);
   std::vector<uint8_t> frame = chat_frame(c->user_id, text);
+  if (c->resume) resume_store_accept(&r->resume, c->resume, r->board->written, board_size(r->board));
   send_to_others(r, c, frame.data(), frame.size());
   relay_send(r, c, ACCEPTED_FRAME, sizeof ACCEPTED_FRAME);
   r->acks++;
@@ -658,4 +745,5 @@ void relay_tick(Relay* r, double now) {
   for (const auto& entry : r->sources.by_key)
     r->drawing_sources += now - entry.second->last_draw <= DRAWING_SECONDS;
   sources_sweep(&r->sources, r->options, now, draw_share(r));
+  resume_store_sweep(&r->resume, time(nullptr));
 }

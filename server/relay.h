@@ -13,6 +13,7 @@
 #include "checkpoint_file.h"
 #include "client.h"
 #include "options.h"
+#include "resume_store.h"
 #include "rules.h"
 #include "sources.h"
 
@@ -28,6 +29,8 @@ struct Relay {
   // only while it stands for the board being written.
   std::shared_ptr<const Checkpoint> checkpoint;
   Sources sources;
+  // The painters' resume sessions; the event loop loads and writes the journal.
+  ResumeStore resume;
   double now = 0;  // of the input being handled
   // The server-wide drawing budget is shared out among the sources that drew
   // in the last few seconds.
@@ -43,6 +46,7 @@ struct Relay {
   // For the metrics; the event loop takes and resets the counts.
   unsigned roster_changes = 0;
   long relayed = 0, acks = 0, restarts = 0;
+  long resume_outcomes[RESUME_BUSY + 1] = {};  // resuming logins by ResumeOutcome
 };
 
 // Loads the message of the day kept beside the board.

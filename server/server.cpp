@@ -500,6 +500,27 @@ static int start_web_side(Server* s) {
   return 1;
 }
 
+// The resume sessions kept beside the board. Frames that reached the board
+// file without the journal counting them (an iteration written in part, none
+// of it acknowledged or relayed) are cut off first; then the journal is
+// written anew.
+static int open_resume_journal(Server* s) {
+  Board* b = &s->board;
+  uint64_t keep = resume_store_load(&s->relay.resume, b->path + ".resume", s->options.sync,
+                                    s->options.resume_hours * 3600, resume_file_inode(b->file->fd), b->written,
+                                    int64_t(time(nullptr)));
+  if (keep < b->written) {
+    server_log("warning: the board file %s ends in %zu bytes of an iteration written in part and never"
+               " acknowledged; they are cut off",
+               b->path.c_str(), size_t(b->written - keep));
+    if (ftruncate(b->file->fd, off_t(keep)) != 0 || !board_open(b, b->path, s->options.sync)) {
+      server_log("error: cannot cut the board file %s: %s", b->path.c_str(), strerror(errno));
+      return 0;
+    }
+  }
+  return resume_store_flush(&s->relay.resume);
+}
+
 int server_start(Server* s, const ServerOptions& options) {
   s->options = options;
   // Hundreds of users need hundreds of descriptors: take what the system allows.
@@ -524,6 +545,7 @@ int server_start(Server* s, const ServerOptions& options) {
   }
   if (!board_open(&s->board, options.board_path, options.sync)) return 0;
   relay_init(&s->relay, &s->options, &s->board);
+  if (!open_resume_journal(s)) return 0;
   if (!open_listener(s)) return 0;
   if (!start_web_side(s)) return 0;
   // Without these the server would run deaf to connections or to its stop signals.
@@ -570,6 +592,8 @@ static void publish_written(Server* s) {
   metrics_add(&m->relayed, r->relayed);
   metrics_add(&m->restarts, r->restarts);
   metrics_add(&m->acknowledged, r->acks);
+  for (int i = 0; i <= RESUME_BUSY; i++) metrics_add(&m->resumes[i], r->resume_outcomes[i]);
+  std::fill(std::begin(r->resume_outcomes), std::end(r->resume_outcomes), 0);
   s->acks_sending += r->acks;
   r->relayed = r->restarts = r->acks = 0;
   m->users.store(r->user_count, std::memory_order_relaxed);
@@ -600,21 +624,23 @@ static void count_iteration(Server* s, double iteration_start) {
 }
 
 // Every loop iteration ends so: nothing is sent before the commands it
-// acknowledges are in the board file.
+// acknowledges are in the board file, and the sessions' counts of them in the
+// resume journal before that.
 static void end_iteration(Server* s, double now) {
-  if (board_flush(&s->board)) {
+  if (resume_store_flush(&s->relay.resume) && board_flush(&s->board)) {
     publish_written(s);
     send_all(s, now);
     // Whoever still holds the most once everything was sent is no reader.
     relay_trim_output(&s->relay);
     send_all(s, now);
+    resume_store_trim(&s->relay.resume, now);
   }
   free_closed(s);
   count_iteration(s, now);
 }
 
-// While the board cannot be written nothing may be acknowledged, so nothing
-// is read either: the users' commands wait in their sockets, and the server
+// While the board or the resume journal cannot be written nothing may be
+// acknowledged, so nothing is read either: the users' commands wait in their sockets, and the server
 // only retries the write, once a second, and listens for its stop signals.
 static void wait_for_the_board(Server* s) {
   pollfd p = {s->signal_fd, POLLIN, 0};
@@ -625,7 +651,7 @@ static void wait_for_the_board(Server* s) {
 void server_run(Server* s) {
   epoll_event events[256];
   while (!s->stopping) {
-    if (s->board.failing) {
+    if (s->board.failing || s->relay.resume.failing) {
       wait_for_the_board(s);
       continue;
     }
@@ -666,13 +692,16 @@ void server_stop(Server* s) {
   web_side_stop(s->web);
   s->web = nullptr;
   if (s->board.file) {
-    if (board_flush(&s->board)) {
+    if (!resume_store_flush(&s->relay.resume)) {
+      s->board.pending.clear();  // frames never acknowledged, which the journal does not count
+    } else if (board_flush(&s->board)) {
       // Last words to whoever still reads, without waiting for anyone.
       for (Client* c : s->relay.dirty)
         if (!c->closed) output_send(&c->output, c->fd);
     }
     board_close(&s->board);
   }
+  resume_store_close(&s->relay.resume);
   for (auto& entry : s->clients)
     if (!entry.first->closed) close(entry.first->fd);
   s->clients.clear();

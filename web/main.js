@@ -3,7 +3,7 @@
 // scripts move bytes, map input to the board and show what the module holds.
 // The board that arrives at login is drawn in slices of a few milliseconds, so
 // the page answers input, chat and the colour panel while it is drawn.
-import { loadModule, withString } from './module.js';
+import { loadModule, withString, ascii, cBytes } from './module.js';
 import { BoardView, showProgress } from './view.js';
 import { attachInput } from './input.js';
 import { Controls } from './controls.js';
@@ -21,7 +21,8 @@ function later(fn) {
 }
 const SLICE_MS = 10;              // drawing between two looks at input
 const BACKLOG_REPAINT_MS = 200;   // how often the arriving board is shown
-const REJOIN_DELAYS = [1, 2, 4, 8, 15, 30];  // seconds before an automatic rejoin
+const REJOIN_DELAYS = [0.5, 1, 2, 4, 8, 15, 30];  // seconds before an automatic rejoin
+const BACK_SHOWN_MS = 2000;       // how long the band says that the link is back
 
 const nameField = $('name');
 nameField.value = localStorage.getItem('easel-name') || '';
@@ -48,6 +49,8 @@ function start({ m, K }, name) {
   let boardBytes = 0;      // the board's size when we joined, for the progress bar
   let arrivedBytes = 0;
   let lastRepaint = 0, rejoinTimer = 0, rejoins = 0, stroking = false, decoding = false;
+  // After a link end until the session is back: why it ended, when the next try is.
+  let away = false, awayReason = '', retrying = false, rejoinDelay = 0, backTimer = 0;
 
   function arrange() {
     layout($('app'), $('bar'), $('side'), K.boardWidth / K.boardHeight);
@@ -62,23 +65,46 @@ function start({ m, K }, name) {
     m._page_sent(length);
   }
 
-  // After anything the module was told: the picture, the bytes to send, the busy bar.
+  // After anything the module was told: the picture, the bytes to send, the busy bar, the band.
   function settle() {
     view.paint();
     flush();
     busyStep();
+    linkBand();
+  }
+
+  // The band over the board follows the link once it ended: what waits for
+  // it, then "Back." for a moment once the session is back.
+  function linkBand() {
+    const state = m._page_link_state();
+    if (!away) return;
+    if (state === K.linkJoined) {
+      away = false;
+      rejoins = 0;
+      showBanner($, 'Back.', false);
+      $('banner').classList.add('back');
+      backTimer = setTimeout(() => { $('banner').classList.remove('back'); showBanner($, null); }, BACK_SHOWN_MS);
+      return;
+    }
+    const n = m._page_pending(1), waiting = ' (' + n + (n === 1 ? ' stroke' : ' strokes') + ' waiting)';
+    let text = 'Not connected: ' + awayReason + '.';
+    if (state === K.linkGone) text += ' Strokes are not drawn or sent until you rejoin.';
+    else if (state === K.linkJoining) text = 'Reconnecting…' + waiting;
+    else if (!retrying) text += ' Strokes wait until you rejoin.' + waiting;
+    else text += ' Reconnecting' + (rejoinTimer ? ' in ' + rejoinDelay + ' s' : '') + '…' + waiting;
+    if ($('banner-text').textContent !== text) showBanner($, text, state !== K.linkJoining);
   }
 
   // Only a change is written: an unchanged page costs the browser no frame.
   function busyStep() {
-    const waiting = m._page_pending() > 0 && m._page_joined();
+    const waiting = m._page_pending(0) > 0;
     if (waiting && !busyTimer) busyTimer = setInterval(drawBusy, 10);
     if (!waiting && busyTimer) { clearInterval(busyTimer); busyTimer = 0; busyCounter = 0; }
     if (waiting !== busyShown) $('busy').style.visibility = (busyShown = waiting) ? 'visible' : 'hidden';
   }
 
   function drawBusy() {
-    if (!m._page_pending()) return busyStep();
+    if (!m._page_pending(0)) return busyStep();
     const g = $('busy').getContext('2d');
     busyCounter = busyCounter % 49 + 1;
     const p = Math.floor((busyCounter - 1) / 5);
@@ -114,13 +140,17 @@ function start({ m, K }, name) {
     if (flags & K.frameLines) showChat(m, K, $('chat'));
     if (flags & K.frameEnded) sessionEnded();
     else if (m._page_checkpoint_length()) decodeCheckpoint();
+    linkBand();
     if (flags & K.frameMore) sliceSoon();
   }
 
-  // The module ended the link: a checkpoint came damaged (the next join asks
-  // for the history) or a stroke could not be sent.
+  // The module ended the link, and said why in its newest line: a checkpoint
+  // came damaged (the next join asks for the history), a stroke could not be
+  // sent, or our session is still open on another link.
   function sessionEnded() {
-    if (link) link.close('the board came damaged or could not be sent', true);
+    const ptr = m._page_chat_line(0);
+    const said = ptr ? ascii(cBytes(m, ptr).filter((b, i, all) => b !== 0xFF && all[i - 1] !== 0xFF)) : '';
+    if (link) link.close(said || 'the session ended', true);
   }
 
   // A checkpoint's PNG is decoded by the browser, off the main thread; the
@@ -159,7 +189,8 @@ function start({ m, K }, name) {
 
   function connect() {
     clearTimeout(rejoinTimer);
-    showBanner($, 'Connecting to the board…', false);
+    rejoinTimer = 0;
+    if (!away) showBanner($, 'Connecting to the board…', false);
     // The board's length now: how much is to arrive (the bar's 100 %).
     fetch('/board.easel', { method: 'HEAD', cache: 'no-store' })
       .then((r) => { boardBytes = Number(r.headers.get('Content-Length')) || 0; }, () => {});
@@ -168,8 +199,7 @@ function start({ m, K }, name) {
         const port = Number(location.port) || (location.protocol === 'https:' ? 443 : 80);
         withString(m, name, (n) => withString(m, location.hostname, (h) => m._page_login(n, h, port)));
         arrivedBytes = 0;
-        showBanner($, null);
-        rejoins = 0;
+        if (!away) showBanner($, null);
         settle();
         people();
       },
@@ -193,14 +223,20 @@ function start({ m, K }, name) {
     });
   }
 
-  // Says so over the board; offers to rejoin, and rejoins by itself after a while when that may help.
+  // Says so over the board; offers to rejoin, and rejoins by itself after a
+  // while unless the server said goodbye (a kick, a refusal): the session is
+  // resumed and what was drawn meanwhile sent then.
   function offline(reason, again) {
-    const text = 'Not connected: ' + reason + '. Strokes are not drawn or sent until you rejoin.';
-    showBanner($, text, true);
-    if (!again) return;
-    const delay = REJOIN_DELAYS[Math.min(rejoins++, REJOIN_DELAYS.length - 1)];
-    $('banner-text').textContent = text + ' Rejoining in ' + delay + ' s.';
-    rejoinTimer = setTimeout(connect, delay * 1000);
+    clearTimeout(backTimer);
+    $('banner').classList.remove('back');
+    away = true;
+    awayReason = reason;
+    retrying = again && m._page_link_state() === K.linkAway;
+    if (retrying) {
+      rejoinDelay = REJOIN_DELAYS[Math.min(rejoins++, REJOIN_DELAYS.length - 1)];
+      rejoinTimer = setTimeout(connect, rejoinDelay * 1000);
+    }
+    linkBand();
   }
   $('rejoin').addEventListener('click', () => { rejoins = 0; connect(); });
 

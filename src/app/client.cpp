@@ -163,6 +163,12 @@ int start_up() {
   return 0;
 }
 
+double steady_seconds() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return double(t.tv_sec) + t.tv_nsec * 1e-9;
+}
+
 bool is_escape(int key) { return key != 0 && (key >> 8) == KEY_ESC; }
 
 // The canvas the screen is composed from: StrokeLayer while a stroke is drawn.
@@ -214,7 +220,9 @@ int frame_outcome(int key) {
 
 void run_frames() {
   while (!quit_requested) {
-    int outcome = client_frame(input_events_take());
+    FrameInput in = input_events_take();
+    in.seconds = steady_seconds();
+    int outcome = client_frame(in);
     if (outcome == 0) break;
     if (outcome == 1 || input_events_waiting()) {
       rest(0);
@@ -257,6 +265,7 @@ int client_frame(const FrameInput& in) {
   if (board.connected) network_step();
   stroke_step(in.mouse_x - ox, in.mouse_y - oy, button_edge, in.buttons, in.ctrl, in.shift);
   network_follow_session();
+  if (net_available) server_link_retry(in.seconds);
   busy_indicator_step();
   compose_step();
   user_labels_step(in.alt);

@@ -18,6 +18,7 @@ struct FrameInput {
   int buttons;             // mouse_b: bit 0 left, bit 1 right
   int mouse_x, mouse_y;    // screen coordinates
   bool ctrl, shift, alt;   // either key of the pair held
+  double seconds;          // a steady clock, for the link's retries (the frame loop's)
 };
 
 // The whole program: start-up, the frame loop, shutdown. Returns the exit

@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -39,7 +41,7 @@ bool transient_error() { return errno == EINTR || errno == EAGAIN || errno == EW
 int net_startup() { return 1; }
 void net_shutdown() {}
 
-int connection_open(Connection* c, const char* host, uint16_t port) {
+int connection_start(Connection* c, const char* host, uint16_t port) {
   c->failed = 1;
   c->socket_handle = -1;
   if (!host) return 0;
@@ -55,13 +57,42 @@ int connection_open(Connection* c, const char* host, uint16_t port) {
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
   memcpy(&address.sin_addr, entry->h_addr_list[0], sizeof address.sin_addr);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  // Every later call is guarded or does not wait: the connect need not either.
+  const int status = fcntl(fd, F_GETFL);
+  if (status < 0 || fcntl(fd, F_SETFL, status | O_NONBLOCK) != 0) {
+    close(fd);
+    return 0;
+  }
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno != EINPROGRESS) {
     close(fd);
     return 0;
   }
   c->socket_handle = fd;
   c->failed = 0;
   return 1;
+}
+
+int connection_finish(Connection* c, int timeout_ms) {
+  if (c->socket_handle < 0) return -1;
+  pollfd watched = {c->socket_handle, POLLOUT, 0};
+  const int ready = poll(&watched, 1, timeout_ms);
+  if (ready == 0 || (ready < 0 && errno == EINTR)) return 0;
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (ready < 0 || getsockopt(c->socket_handle, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
+    connection_close(c);
+    c->failed = 1;
+    return -1;
+  }
+  return 1;
+}
+
+int connection_open(Connection* c, const char* host, uint16_t port) {
+  if (!connection_start(c, host, port)) return 0;
+  if (connection_finish(c, CONNECT_WAIT_MS) == 1) return 1;
+  connection_close(c);
+  c->failed = 1;
+  return 0;
 }
 
 void connection_close(Connection* c) {

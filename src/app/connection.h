@@ -12,12 +12,23 @@ struct Connection {
   int failed;
 };
 
+// How long connection_open waits for a connect at most.
+constexpr int CONNECT_WAIT_MS = 5000;
+
 // POSIX sockets need no library start-up or clean-up; 1.
 int net_startup();
 void net_shutdown();
 
-// Looks the host up and connects (both block). 1 on success; else the
-// connection is closed and failed.
+// Looks the host up (that blocks, as any name lookup) and starts connecting
+// without waiting. 1 when connected or under way; else the connection is
+// closed and failed.
+int connection_start(Connection* c, const char* host, uint16_t port);
+// A connect under way (or done), looked at for timeout_ms at most (0: a look
+// only): 1 once connected, 0 while under way, -1 when it failed (closed and
+// failed).
+int connection_finish(Connection* c, int timeout_ms);
+// Both, waiting CONNECT_WAIT_MS at most. 1 on success; else the connection is
+// closed and failed.
 int connection_open(Connection* c, const char* host, uint16_t port);
 // Closes the socket; closing again does nothing.
 void connection_close(Connection* c);

@@ -84,7 +84,7 @@ void input_events_start() {
   keyboard_lowlevel_callback = on_key_change;
   keyboard_callback = on_key;
   mouse_callback = on_mouse;
-  devices = {0, mouse_b, mouse_x, mouse_y, false, false, false};
+  devices = {0, mouse_b, mouse_x, mouse_y, false, false, false, 0.0};
   read_modifiers(&devices);
   while (keypressed()) {
     FrameInput event = devices;

@@ -36,6 +36,14 @@ int queue_push(CommandQueue* q, const Message* m) {
   return 1;
 }
 
+int queue_push_front(CommandQueue* q, const Message* m) {
+  if (!queue_push(q, m)) return 0;
+  const size_t before = size_t(q->end - q->begin) - 1;
+  if (before) memmove(q->begin + 1, q->begin, before * sizeof(Message));
+  *q->begin = *m;
+  return 1;
+}
+
 int queue_pop(CommandQueue* q, Message* out) {
   if (q->begin == q->end) return 0;
   *out = *q->begin;

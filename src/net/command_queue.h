@@ -13,5 +13,7 @@ int queue_init(CommandQueue* q);
 void queue_free(CommandQueue* q);
 int queue_push(CommandQueue* q, const Message* m);
 int queue_pop(CommandQueue* q, Message* out);
+// Puts m before every other entry (a login request ahead of what waits).
+int queue_push_front(CommandQueue* q, const Message* m);
 uint16_t queue_count(const CommandQueue* q);
 Message* queue_at(CommandQueue* q, uint16_t index);

@@ -13,10 +13,11 @@
 //   alone, with no login reply, and ends the link.
 // - Sequence numbers are implicit: the messages a session has accepted are
 //   its drawing commands and chat lines in the order the server took them
-//   (over all its links), so the n-th acknowledgement is message n. On
-//   RESUME_TAKEN the client drops the first (accepted - acked) of what it
-//   holds as accepted (the board it receives has them) and sends the rest
-//   again, in order, after the login request.
+//   (over all its links, and on across a restart vote for a session present
+//   at it), so the n-th acknowledgement is message n. On RESUME_TAKEN the
+//   client takes the first (accepted - acked) of the messages it holds
+//   unaccepted as accepted and drops them (the board it receives has them),
+//   and sends the rest again, in order, after the login request.
 // - To a client that negotiated it, the server sends MSG_GOODBYE before it
 //   ends a link that is not to be taken up again by itself (a kick, a refused
 //   login, a full board).

@@ -112,6 +112,7 @@ void handle_login_reply(BoardSession* s, Message* m, time_t now) {
   checkpoint_intake_free(&s->checkpoint);
   s->checkpoint_due = s->take_checkpoint;
   s->checkpoint_shift = 0;
+  s->resume.reply_next = s->resume.reply_due;
 }
 
 // A damaged checkpoint, or one that comes when none may: the picture it
@@ -209,6 +210,7 @@ void handle_accepted(BoardSession* s, Message*, time_t now) {
     log_write(LOG_DEBUG, ". . . Wait a minute, we didn't send the a command. What the heck!");
     return;
   }
+  if (ours.type != MSG_LOGIN) ++s->resume.acked;
   if (!s->frame.received_this_frame && ours.type != MSG_CHAT && queue_count(&s->command_queue) == 0) {
     // LocalCanvas already is ServerCanvas plus exactly this command.
     image_copy_all(&s->LocalCanvas, &s->ServerCanvas);
@@ -227,6 +229,86 @@ void handle_relayed(BoardSession* s, Message* m, time_t now) {
   s->frame.received_this_frame = true;
 }
 
+// Where our held messages start in the queue: after a login request not yet accepted.
+uint16_t held_from(const BoardSession* s) {
+  const CommandQueue* q = &s->command_queue;
+  return queue_count(q) != 0 && q->begin->type == MSG_LOGIN ? 1 : 0;
+}
+
+// Takes the first held message out of the queue, a login request staying first.
+bool take_held(BoardSession* s, Message* out) {
+  CommandQueue* q = &s->command_queue;
+  Message login;
+  const bool behind_login = held_from(s) != 0;
+  if (behind_login) queue_pop(q, &login);
+  const bool taken = queue_pop(q, out);
+  if (behind_login) queue_push_front(q, &login);  // room: two entries were just taken
+  return taken;
+}
+
+// What we hold goes out, in order, under the id this link gave us (the
+// server writes it anyway; our chat lines are then shown under our name).
+void send_held(BoardSession* s) {
+  for (uint16_t i = held_from(s); i < queue_count(&s->command_queue); ++i) {
+    Message* m = queue_at(&s->command_queue, i);
+    if (m->end > m->begin) m->begin[0] = s->own_user_id;
+    if (!message_send(m, &s->outgoing)) return board_session_disconnect(s, LINK_SEND_FAILED);
+  }
+}
+
+// A new session where the old one was asked for: what we held was drawn for
+// a session that is gone.
+void drop_held(BoardSession* s, const ResumeReply& reply, time_t now) {
+  int strokes = 0;
+  const int held = board_session_pending(s, &strokes);
+  Message m;
+  while (take_held(s, &m)) message_free(&m);
+  s->frame.received_this_frame = true;  // LocalCanvas is ServerCanvas again
+  if (held == 0) return;
+  const char* reason = reply.reason[0] ? reply.reason
+                       : reply.outcome == RESUME_RESTARTED ? "the board was restarted meanwhile"
+                       : reply.outcome == RESUME_REFUSED  ? "the server refused to resume our session"
+                                                           : "the server no longer knew our session";
+  char what[64], lines[32] = "";
+  const int chats = held - strokes;
+  if (chats) snprintf(lines, sizeof lines, "%d chat line%s", chats, chats == 1 ? "" : "s");
+  if (strokes)
+    snprintf(what, sizeof what, "%d stroke%s%s%s", strokes, strokes == 1 ? "" : "s", chats ? " and " : "", lines);
+  else
+    snprintf(what, sizeof what, "%s", lines);
+  notice_at(s, now, "Dropped %s that %s:%d never took: %s", what, s->server_name, int(s->server_port), reason);
+}
+
+void handle_resume(BoardSession* s, Message* m, time_t now) {
+  ResumeReply reply;
+  if (!s->resume.reply_due) return;  // unasked: nothing to decide
+  if (!resume_reply_get(m->begin, message_length(m), &reply)) return board_session_disconnect(s, LINK_LOST);
+  s->resume.reply_due = s->resume.reply_next = false;
+  if (reply.outcome == RESUME_BUSY) return board_session_disconnect(s, LINK_BUSY);
+  memcpy(s->resume.token, reply.token, RESUME_TOKEN_SIZE);
+  s->resume.has_token = true;
+  if (reply.outcome == RESUME_TAKEN) {
+    // Those the server took before the link ended: the board it sends has them.
+    for (uint32_t n = reply.accepted - s->resume.acked; reply.accepted > s->resume.acked && n > 0; --n) {
+      Message ours;
+      if (!take_held(s, &ours)) break;
+      if (ours.type == MSG_CHAT) note_chat(s, &ours, now);
+      message_free(&ours);
+    }
+    s->resume.acked = reply.accepted;
+    s->frame.resumed = true;
+  } else {
+    s->resume.acked = 0;
+    if (reply.outcome != RESUME_NEW || s->resume.ticket_sent) drop_held(s, reply, now);
+  }
+  send_held(s);
+}
+
+void handle_goodbye(BoardSession* s, Message* m, time_t) {
+  const int reason = message_remaining(m) ? message_get_byte(m) : 0;
+  s->resume.goodbye = uint8_t(reason ? reason : GOODBYE_REFUSED);
+}
+
 struct DispatchEntry {
   uint32_t type;
   void (*handle)(BoardSession*, Message*, time_t);
@@ -238,6 +320,7 @@ const DispatchEntry DISPATCH_TABLE[] = {
     {MSG_LOGIN, handle_login_reply},   {MSG_USER_JOINED, handle_user_joined},
     {MSG_USER_LEFT, handle_user_left}, {MSG_RESTART, handle_restart},
     {MSG_ACCEPTED, handle_accepted},  {MSG_CHECKPOINT, handle_checkpoint},
+    {MSG_RESUME, handle_resume},      {MSG_GOODBYE, handle_goodbye},
 };
 
 void dispatch(BoardSession* s, Message* m, time_t now) {
@@ -250,9 +333,13 @@ void dispatch(BoardSession* s, Message* m, time_t now) {
   handle_relayed(s, m, now);
 }
 
-void drop_link_state(BoardSession* s) {
-  queue_free(&s->command_queue);
-  queue_init(&s->command_queue);
+// The bytes of a link and what it was doing; the queue too unless kept.
+void drop_link_state(BoardSession* s, bool keep_queue = false) {
+  if (!keep_queue) {
+    queue_free(&s->command_queue);
+    queue_init(&s->command_queue);
+  }
+  s->resume.reply_due = s->resume.reply_next = false;
   byte_buffer_release(&s->incoming);
   byte_buffer_release(&s->outgoing);
   checkpoint_intake_free(&s->checkpoint);
@@ -291,6 +378,7 @@ void board_session_close(BoardSession* s) {
 
 void board_session_reset(BoardSession* s) {
   drop_link_state(s);
+  s->resume = ResumeState{};
   s->connected = false;
   s->own_user_id = 0;
   s->user_name[0] = '\0';
@@ -303,22 +391,45 @@ void board_session_reset(BoardSession* s) {
 }
 
 int board_session_login(BoardSession* s, const char* user_name, const char* server_name, uint16_t server_port) {
-  drop_link_state(s);
+  drop_link_state(s, s->take_resume);
+  Message old;
+  if (held_from(s) && queue_pop(&s->command_queue, &old)) message_free(&old);  // replaced below
   snprintf(s->user_name, sizeof s->user_name, "%s", user_name ? user_name : "");
   snprintf(s->server_name, sizeof s->server_name, "%s", server_name ? server_name : "");
   s->server_port = server_port;
+  const int flags = (s->take_checkpoint ? LOGIN_TAKES_CHECKPOINT : 0) | (s->take_resume ? LOGIN_RESUMES : 0);
+  const bool ticket = s->take_resume && s->resume.has_token;
+  ResumeTicket t = {};
+  memcpy(t.token, s->resume.token, RESUME_TOKEN_SIZE);
+  t.acked = s->resume.acked;
+  t.pending = uint32_t(board_session_pending(s, nullptr));
   Message request;
   message_init(&request, MSG_LOGIN);
   if (message_put_int(&request, LOGIN_CONSTANT) && message_put_string(&request, s->user_name) &&
-      (!s->take_checkpoint || message_put_byte(&request, LOGIN_TAKES_CHECKPOINT)) &&
-      message_send(&request, &s->outgoing) && queue_push(&s->command_queue, &request)) {
+      (!flags || message_put_byte(&request, flags)) && (!ticket || resume_ticket_put(&request, t)) &&
+      message_send(&request, &s->outgoing) && queue_push_front(&s->command_queue, &request)) {
     s->connected = true;  // the queue owns the request now
+    s->resume.reply_due = s->take_resume;
+    s->resume.ticket_sent = ticket;
+    s->resume.goodbye = 0;
     return 1;
   }
   message_free(&request);
   byte_buffer_release(&s->outgoing);
   return 0;
 }
+
+int board_session_pending(const BoardSession* s, int* strokes) {
+  const uint16_t first = held_from(s), count = queue_count(&s->command_queue);
+  if (strokes) {
+    *strokes = 0;
+    for (uint16_t i = first; i < count; ++i)
+      *strokes += s->command_queue.begin[i].type != MSG_CHAT;
+  }
+  return count - first;
+}
+
+int board_session_may_rejoin(const BoardSession* s) { return !s->connected && s->resume.goodbye == 0; }
 
 int board_session_received(BoardSession* s, const uint8_t* bytes, size_t length) {
   return byte_buffer_append(&s->incoming, bytes, length);
@@ -347,6 +458,15 @@ void board_session_step(BoardSession* s, double (*clock)(), double deadline) {
     if (s->checkpoint_waiting) break;  // what follows needs the checkpoint's picture
     Message m;
     if (!message_receive(&m, &s->incoming)) break;
+    if (s->resume.reply_next && m.type != MSG_RESUME) {
+      // A server that does not resume: what we hold goes out as after a first login.
+      s->resume.reply_due = s->resume.reply_next = false;
+      send_held(s);
+      if (!s->connected) {
+        message_free(&m);
+        break;
+      }
+    }
     if (command_layout(int(m.type))) {
       if (close_checkpoint(s)) command_run_add(&run, &m);
       s->frame.received_this_frame = true;
@@ -373,6 +493,13 @@ void board_session_rebuild(BoardSession* s) {
 
 int board_session_submit(BoardSession* s, Message* m) {
   if (m->type != MSG_CHAT) draw_ours(s, &s->LocalCanvas, m);
+  if (s->take_resume && (!s->connected || s->resume.reply_due)) {
+    // Held until the server says what of ours it has.
+    if (queue_push(&s->command_queue, m)) return SUBMIT_HELD;
+    message_free(m);
+    board_session_rebuild(s);
+    return SUBMIT_QUEUE_FAILED;
+  }
   if (!s->connected) {
     message_free(m);
     return SUBMIT_OFFLINE;
@@ -399,8 +526,10 @@ int board_session_send(BoardSession* s, Message* m) {
 void board_session_disconnect(BoardSession* s, LinkEnd why) {
   static const char* const NOTICES[] = {"", "You have been disconnected from %s:%d", "Disconnected from %s:%d",
                                         "Out of memory; forced to disconnect from %s:%d",
-                                        "The board from %s:%d came damaged; disconnected"};
+                                        "The board from %s:%d came damaged; disconnected",
+                                        "Our session on %s:%d is still open on another link; trying again later"};
   s->connected = false;
+  s->resume.reply_due = s->resume.reply_next = false;
   stroke_abandon(&s->stroke);
   checkpoint_intake_free(&s->checkpoint);
   s->checkpoint_due = s->checkpoint_waiting = false;

@@ -13,7 +13,25 @@
 //
 // While connected, at the end of every step and after every submit, LocalCanvas
 // is ServerCanvas with every queued command but chat lines drawn over it,
-// oldest first.
+// oldest first. A session that resumes (take_resume) keeps that also while
+// offline: what is submitted then is queued too, and the queue outlives the
+// link.
+//
+// Resuming (net/resume.h). The queue holds our messages the server has not
+// been seen to accept, oldest first, behind the login request until that is
+// accepted. While the link is down, and from a login until the server's resume
+// reply, what is submitted is held in the queue, drawn on LocalCanvas and not
+// framed. The reply decides: RESUME_TAKEN drops the first (accepted - acked)
+// held as accepted (a chat line shown then, a stroke needs no drawing: the
+// board that follows has it) and frames the rest, in order; RESUME_NEW after
+// a first login (no ticket) frames them all; RESUME_NEW after a ticket,
+// RESUME_REFUSED and RESUME_RESTARTED start a new session: the held ones are
+// dropped with a notice that counts them and gives the server's reason;
+// RESUME_BUSY ends the link (it may be taken up again). A server that sends
+// no reply after its login reply does not resume: what is held is sent as
+// after a first login. Every acceptance of
+// ours but a login's counts in acked. A MSG_GOODBYE marks the link as one not
+// to be taken up again by itself.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -23,6 +41,7 @@
 #include "net/checkpoint.h"
 #include "net/command_queue.h"
 #include "net/message.h"
+#include "net/resume.h"
 #include "net/wire_limits.h"
 #include "paint/image.h"
 #include "session/chat_log.h"
@@ -41,6 +60,7 @@ enum LinkEnd {
   LINK_SEND_FAILED,    // a command could not be framed: "Disconnected from ..."
   LINK_OUT_OF_MEMORY,  // a sent command could not be kept: "Out of memory; forced to disconnect from ..."
   LINK_BAD_CHECKPOINT, // the board's checkpoint was damaged: "The board from ... came damaged; disconnected"
+  LINK_BUSY,           // RESUME_BUSY: "Our session on ... is still open on another link; trying again later"
 };
 
 // What one frame changed, from board_frame_start on.
@@ -49,6 +69,18 @@ struct FrameReport {
   bool roster_changed;       // a name, colour or position
   int lines_added;           // chat lines added
   LinkEnd disconnected;      // why the link ended this frame; LINK_OPEN while it lasts
+  bool resumed;              // RESUME_TAKEN: the session goes on where the last link left it
+};
+
+// What a session that resumes keeps across its links.
+struct ResumeState {
+  bool has_token;
+  uint8_t token[RESUME_TOKEN_SIZE];  // the server's latest for this session
+  uint32_t acked;                    // our messages (not logins) the session saw accepted
+  bool reply_due;                    // the login asked: what we hold waits for the reply
+  bool ticket_sent;                  // and carried a ticket
+  bool reply_next;                   // the login reply came: the resume reply is the next message
+  uint8_t goodbye;                   // the GoodbyeReason said on this link; 0 none
 };
 
 struct BoardSession {
@@ -58,6 +90,10 @@ struct BoardSession {
   // (net/checkpoint.h), which is drawn on the paper: only when a picture
   // starts as the paper.
   bool take_checkpoint;
+  // Given before board_session_login: ask to resume the session after a link
+  // end, and keep what is submitted while offline (net/resume.h). Without it
+  // the login's bytes and everything after are as before resuming existed.
+  bool take_resume;
   // The caller decodes a checkpoint's PNG itself, off its busy thread (a
   // browser): handling waits for board_session_checkpoint_picture.
   bool checkpoint_by_caller;
@@ -70,7 +106,8 @@ struct BoardSession {
   char user_name[USER_NAME_FIELD];  // sent at login, then the name the server gave us
   char server_name[SERVER_NAME_SIZE];  // named in the notices, with server_port
   uint16_t server_port;
-  CommandQueue command_queue;  // ours, sent and not yet accepted, oldest first
+  CommandQueue command_queue;  // ours, sent (or held) and not yet accepted, oldest first
+  ResumeState resume;
   ByteBuffer incoming;         // from the server, not handled yet
   ByteBuffer outgoing;         // framed for the server, not sent yet
   // The pictures, CANVAS_WIDTH x CANVAS_HEIGHT.
@@ -106,9 +143,17 @@ void board_session_reset(BoardSession* s);
 
 // Starts the link: frames the login request into outgoing and queues it (the
 // server accepts it like a command), then counts as connected. The names are
-// kept for the notices; commands left from an earlier link are dropped. 1 on
-// success; else nothing is sent and the session stays unconnected.
+// kept for the notices; commands left from an earlier link are dropped, or
+// with take_resume kept behind the new request (an old request replaced),
+// which carries the ticket once the server gave a token. 1 on success; else
+// nothing is sent and the session stays unconnected.
 int board_session_login(BoardSession* s, const char* user_name, const char* server_name, uint16_t server_port);
+// Our messages not accepted yet (sent or held; the login request not
+// counted), and of them the drawing commands in *strokes when not null.
+int board_session_pending(const BoardSession* s, int* strokes);
+// Whether a link that ended may be taken up again by itself: not after a
+// MSG_GOODBYE (a kick, a refused login, a full board). 0 while connected.
+int board_session_may_rejoin(const BoardSession* s);
 
 // Bytes from the server, in the order they came; handled by the steps. 1 on
 // success, 0 when they cannot be stored (nothing is).
@@ -140,21 +185,25 @@ const uint8_t* board_session_checkpoint_png(const BoardSession* s, size_t* lengt
 // the link ends as for a damaged checkpoint. 1 when taken.
 int board_session_checkpoint_picture(BoardSession* s, const Image* picture);
 
-enum BoardSubmit { SUBMIT_SENT, SUBMIT_OFFLINE, SUBMIT_SEND_FAILED, SUBMIT_QUEUE_FAILED };
+enum BoardSubmit { SUBMIT_SENT, SUBMIT_OFFLINE, SUBMIT_SEND_FAILED, SUBMIT_QUEUE_FAILED, SUBMIT_HELD };
 // Our command (the session takes m): a drawing command is drawn on LocalCanvas
 // at once; while connected m is framed into outgoing and queued until the
 // server accepts it, when a chat line is shown and a drawing command drawn on
 // ServerCanvas. SUBMIT_SEND_FAILED: it could not be framed; the caller says
 // what follows. SUBMIT_QUEUE_FAILED: sent but not kept, so the link ends
 // ("Out of memory; forced to disconnect from %s:%d"; a chat line is shown first).
+// With take_resume, offline or before the resume reply: SUBMIT_HELD, queued
+// and not framed (SUBMIT_QUEUE_FAILED when it cannot be kept: dropped, the
+// link stays).
 int board_session_submit(BoardSession* s, Message* m);
 // A message the server does not acknowledge (a vote, the message of the day),
 // framed into outgoing and freed. 1 on success; 0 when not connected or it
 // could not be framed.
 int board_session_send(BoardSession* s, Message* m);
-// Ends the link for good: not connected, unhandled and unsent bytes dropped,
-// a stroke in progress dropped, the notice shown with the server's name and
-// port. The pictures, the roster and the queue stay as they are.
+// Ends the link: not connected, unhandled and unsent bytes dropped, a stroke
+// in progress dropped, the notice shown with the server's name and port. The
+// pictures, the roster and the queue stay as they are (a session that resumes
+// sends the queue again after its next login).
 void board_session_disconnect(BoardSession* s, LinkEnd why);
 
 // A chat line now: spoken by name, or a system line when name is null.

@@ -182,7 +182,9 @@ void run_eight_ball(BoardSession* s, const Words& w) { system_line(s, eight_ball
 }  // namespace
 
 void chat_send_line(BoardSession* s, const char* line) {
-  if (!s->connected) return system_line(s, "You're not connected to a server.");
+  // A session that resumes keeps the line until the link is back.
+  if (!s->connected && !(s->take_resume && board_session_may_rejoin(s)))
+    return system_line(s, "You're not connected to a server.");
   Message m;
   if (!message_init(&m, MSG_CHAT)) return system_line(s, "Error sending chat message.");
   if (!message_put_byte(&m, s->own_user_id) || !message_put_string(&m, line)) {
@@ -192,7 +194,10 @@ void chat_send_line(BoardSession* s, const char* line) {
   }
   // Shown when the server accepts it; a line that cannot be kept is shown at
   // once and ends the link.
-  if (board_session_submit(s, &m) == SUBMIT_SEND_FAILED) system_line(s, "Error sending chat message.");
+  const bool offline = !s->connected;
+  const int outcome = board_session_submit(s, &m);
+  if (outcome == SUBMIT_SEND_FAILED) system_line(s, "Error sending chat message.");
+  if (outcome == SUBMIT_HELD && offline) system_line(s, "Not connected: the line is sent when the link is back.");
 }
 
 void chat_run_command(BoardSession* s, const char* text) {

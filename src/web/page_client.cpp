@@ -40,6 +40,8 @@ bool checkpoint_refused = false;  // one came damaged: this page joins with the 
 
 // What page_frame reports.
 constexpr int FRAME_PICTURE = 1, FRAME_ROSTER = 2, FRAME_LINES = 4, FRAME_ENDED = 8, FRAME_MORE = 16;
+// What page_link_state says.
+enum PageLink { LINK_STATE_JOINED = 0, LINK_STATE_JOINING = 1, LINK_STATE_AWAY = 2, LINK_STATE_GONE = 3 };
 // The colour panel's parts: the square, then the hue strip.
 constexpr int COLOUR_SQUARE = 256, COLOUR_HUE_WIDTH = 32;
 void mark(ImageArea r) {
@@ -135,6 +137,8 @@ EMSCRIPTEN_KEEPALIVE int page_open() {
   paintPaper(&paper);
   board.reset_canvas = [](Image* canvas) { image_copy_all(&paper, canvas); };
   if (!board_session_open(&board)) return 0;
+  // Every login after the first resumes the session; strokes drawn offline wait for it.
+  board.take_resume = true;
   if (!image_create(&view, CANVAS_WIDTH, CANVAS_HEIGHT) ||
       !image_create(&colour_panel, COLOUR_PANEL_W, COLOUR_PANEL_H))
     return 0;
@@ -208,8 +212,8 @@ EMSCRIPTEN_KEEPALIVE int page_frame(double milliseconds) {
 }
 
 EMSCRIPTEN_KEEPALIVE int page_pointer(int x, int y, int edge, int buttons, int ctrl, int shift) {
-  // Offline a stroke would be drawn as if sent and never be: refused.
-  if (edge == MOUSE_LEFT && !board.connected) return 0;
+  // Offline a stroke waits for the link, unless the link is not to come back.
+  if (edge == MOUSE_LEFT && !board.connected && !board_session_may_rejoin(&board)) return 0;
   // A zoomed-out view reaches further than any screen the wire allows for.
   x = std::clamp(x, POINT_X_MIN, POINT_X_MAX);
   y = std::clamp(y, POINT_Y_MIN, POINT_Y_MAX);
@@ -295,7 +299,9 @@ EMSCRIPTEN_KEEPALIVE const char* page_describe() {
                 number("chatMax", MAX_CHAT_CHARS) + "," + number("pointsMax", MAX_POINTS) + "," +
                 number("framePicture", FRAME_PICTURE) + "," + number("frameRoster", FRAME_ROSTER) + "," +
                 number("frameLines", FRAME_LINES) + "," + number("frameEnded", FRAME_ENDED) + "," +
-                number("frameMore", FRAME_MORE) + ",\"tools\":[" + tools + "],\"chatColours\":" + colours + "}";
+                number("frameMore", FRAME_MORE) + "," +
+                number("linkJoined", LINK_STATE_JOINED) + "," + number("linkJoining", LINK_STATE_JOINING) + "," +
+                number("linkAway", LINK_STATE_AWAY) + "," + number("linkGone", LINK_STATE_GONE) + ",\"tools\":[" + tools + "],\"chatColours\":" + colours + "}";
   return description.c_str();
 }
 
@@ -364,7 +370,16 @@ EMSCRIPTEN_KEEPALIVE int page_roster_colour(int id) {
 
 EMSCRIPTEN_KEEPALIVE int page_own_id() { return board.own_user_id; }
 
-EMSCRIPTEN_KEEPALIVE int page_pending() { return board.connected ? static_cast<int>(queue_count(&board.command_queue)) : 0; }
+EMSCRIPTEN_KEEPALIVE int page_pending(int strokes_only) {
+  int strokes = 0;
+  const int all = board_session_pending(&board, &strokes);
+  return strokes_only ? strokes : all;
+}
+
+EMSCRIPTEN_KEEPALIVE int page_link_state() {
+  if (!board.connected) return board_session_may_rejoin(&board) ? LINK_STATE_AWAY : LINK_STATE_GONE;
+  return page_joined() ? LINK_STATE_JOINED : LINK_STATE_JOINING;
+}
 
 EMSCRIPTEN_KEEPALIVE int page_connected() { return board.connected; }
 

@@ -14,7 +14,8 @@ int page_open();
 // Draws with every renderer once on a scrap, so that the browser has compiled
 // them before a board arrives; a task of its own after page_open.
 void page_warm_up();
-// Logs in as name; host and port are named in the notices.
+// Logs in as name, resuming the session after the first time; host and port
+// are named in the notices.
 int page_login(const char* name, const char* host, int port);
 // The link closed from the other side: the notice, any stroke dropped.
 void page_link_closed();
@@ -34,8 +35,9 @@ void page_sent(int count);
 int page_frame(double milliseconds);
 
 // Pointer input in board coordinates, as one desktop frame: edge 0, 1 left
-// press, 2 right press; buttons held (1 left, 2 right); modifiers. 0 when a
-// left press is refused because there is no link to send the stroke on.
+// press, 2 right press; buttons held (1 left, 2 right); modifiers. A stroke
+// drawn offline waits for the link; 0 when a left press is refused because
+// the link is not to come back by itself (a goodbye: a kick, a refusal).
 int page_pointer(int x, int y, int edge, int buttons, int ctrl, int shift);
 // Drops the stroke in progress, sending nothing (a lost touch, a gesture).
 void page_stroke_cancel();
@@ -45,7 +47,8 @@ int page_joined();
 double page_handled_bytes();
 // The page's sizes, names and limits as JSON: the board's size, the tools'
 // names, the slider's and colour panel's sizes, the longest name and chat
-// line, page_frame's bits and the chat's colours by escape code.
+// line, page_frame's bits, page_link_state's codes and the chat's colours by
+// escape code.
 const char* page_describe();
 
 // The drawing tool (0 pen .. 5 stamp).
@@ -79,9 +82,14 @@ int page_roster_x(int id);
 int page_roster_y(int id);
 int page_roster_colour(int id);
 int page_own_id();
-// Our commands not yet acknowledged (the busy indicator runs while any are).
-int page_pending();
+// Our commands not yet acknowledged, sent or waiting for the link (the busy
+// indicator runs while any are); with strokes_only, the drawing commands.
+int page_pending(int strokes_only);
 int page_connected();
+// The link: joined, joining (the login sent, the board arriving), away (it
+// ended and may be taken up again) or gone (a goodbye: not by itself); the
+// codes are page_describe's linkJoined, linkJoining, linkAway, linkGone.
+int page_link_state();
 
 // The area of the shown picture changed since the last page_take_dirty
 // (x, y, w, h; w 0 when none; what page_frame received is shown by this

@@ -4,8 +4,10 @@ of over 50 ms, shows how much has arrived and is drawn, takes a colour
 meanwhile, and ends with easel-render's picture; once the server has a
 checkpoint of it, a tablet gets that picture from the checkpoint and the
 commands after it, again without a long task. The server stops: the page says so over the board, no
-longer lists its user, refuses a stroke with its reason instead of drawing it,
-and rejoins with one tap once the server is back, receiving the board again."""
+longer lists its user, keeps a stroke drawn meanwhile on the picture as waiting,
+and once the server is back (with the same board, its resume journal beside
+it) resumes its session by itself or with a tap: "Back.", the board received
+again and the waiting stroke sent exactly once, after the first."""
 import os
 import socket
 import subprocess
@@ -69,35 +71,42 @@ class PageLink(unittest.TestCase):
         self.assertEqual(tablet.js("return window.longTasks"), [])
         self.assertEqual(tablet.picture_hash(), expected)
 
-    def test_the_page_is_honest_when_the_link_ends_and_rejoins_with_a_tap(self):
+    def test_the_page_is_honest_when_the_link_ends_and_resumes_with_what_was_drawn(self):
         web_port = str(free_port())
         self.server = server = Server(self, "--http", web_port)
         page = Page(self, "http://127.0.0.1:%s/" % web_port)
         page.login("pat")
         wait_until(lambda: "pat (you)" in page.text("#roster"), what="pat on the roster")
         left, top, width, height = page.rect("#picture")
+        busy = "return getComputedStyle(document.getElementById('busy')).visibility"
         page.drag(zigzag(round(left + 100), round(top + 100), 30, 4))
         server.commands(1)
-        wait_until(lambda: page.js("return getComputedStyle(document.getElementById('busy')).visibility") == "hidden",
-                   what="the stroke acknowledged")
+        wait_until(lambda: page.js(busy) == "hidden", what="the stroke acknowledged")
         before = page.picture_hash()
 
         server.proc.terminate()
         server.proc.wait(10)
         wait_until(lambda: page.shown("#banner") and "Not connected" in page.text("#banner"), what="the banner")
         self.assertNotIn("(you)", page.text("#roster"))
-        page.drag(zigzag(round(left + 300), round(top + 200), 30, 4))  # refused, not drawn
-        self.assertEqual(page.picture_hash(), before)
-        self.assertIn("Strokes are not drawn or sent", page.text("#banner"))
+        page.drag(zigzag(round(left + 300), round(top + 200), 30, 4))  # kept, drawn, waiting
+        wait_until(lambda: page.picture_hash() != before, what="the stroke drawn offline")
+        offline = page.picture_hash()
+        wait_until(lambda: "Reconnecting" in page.text("#banner") and "(1 stroke waiting)" in page.text("#banner"),
+                   what="the band counting the waiting stroke")
+        self.assertEqual(page.js(busy), "visible")
 
         again = Server(self, "--http", web_port, again=server)
-        wait_until(lambda: page.shown("#rejoin") or not page.shown("#banner"), what="Rejoin offered")
+        wait_until(lambda: page.shown("#rejoin") or "Back." in page.text("#banner") or not page.shown("#banner"),
+                   what="Rejoin offered")
         if page.shown("#rejoin"):  # unless the page's own retry came first
             page.press_on("#rejoin")
-        wait_until(lambda: "pat (you)" in page.text("#roster") and not page.shown("#banner"), what="pat back")
-        wait_until(lambda: page.picture_hash() == before, what="the board received again")
-        page.drag(zigzag(round(left + 300), round(top + 200), 30, 4))
+        wait_until(lambda: page.text("#banner-text") == "Back.", what="the band saying so")
+        self.assertIn("pat (you)", page.text("#roster"))
+        wait_until(lambda: not page.shown("#banner"), what="the band gone after a moment")
+        wait_until(lambda: page.js(busy) == "hidden", what="the waiting stroke acknowledged")
         self.assertEqual(len(points_of(again.commands(2)[1][1], 4)), 6)
+        self.assertEqual(len(again.frames(3)), 2)  # sent once
+        wait_until(lambda: page.picture_hash() == offline, what="the board received again with the stroke")
 
 
 if __name__ == "__main__":

@@ -42,7 +42,8 @@ class ServerLink : public ::testing::Test {
   void send(const Bytes& bytes) {
     ASSERT_EQ(::send(peer, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size()));
   }
-  // The server writes bytes; the next frame takes them.
+  // The server writes bytes; the next frame takes them (a message a frame:
+  // the test's clock is long past the frame's second).
   void deliver(const Bytes& bytes) {
     send(bytes);
     ASSERT_TRUE(readable(server_connection.socket_handle));
@@ -59,7 +60,8 @@ class ServerLink : public ::testing::Test {
     return out;
   }
   // Logs in as "Ann": the request is queued and sent with the first poll, not
-  // before; the reply (id 1, no one else) and its acceptance come in later frames.
+  // before; the reply (id 1, no one else) with a new session (token 7s) and
+  // its acceptance come in later frames.
   void login() {
     connect_and_login();
     ASSERT_TRUE(board.connected);
@@ -72,9 +74,10 @@ class ServerLink : public ::testing::Test {
     setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, &second, sizeof second);
     ASSERT_FALSE(readable(peer, 0));
     step();
-    // On the paper (no bg.bmp here) the client asks for a checkpoint.
-    ASSERT_EQ(receive_frame(), (Bytes{0x06, 0x09, 0x00, 0x09, 0x00, 0x00, 0x00, 0x41, 0x6E, 0x6E, 0x00, 0x01}));
+    // On the paper (no bg.bmp here) the client asks for a checkpoint, and to resume.
+    ASSERT_EQ(receive_frame(), (Bytes{0x06, 0x09, 0x00, 0x09, 0x00, 0x00, 0x00, 0x41, 0x6E, 0x6E, 0x00, 0x03}));
     deliver(frame_bytes(MSG_LOGIN, concat({{1}, text_bytes("Ann"), {0}})));
+    deliver(resume_frame(RESUME_NEW, 7, 0));
     deliver(frame_bytes(MSG_ACCEPTED, {}));
     ASSERT_EQ(queue_count(&board.command_queue), 0);
   }

@@ -50,6 +50,13 @@ inline Bytes stroke_frame(uint8_t author, int tool, unsigned variant) {
   return out;
 }
 
+inline Bytes le32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
+
+// The server's MSG_RESUME: outcome, a token of 16 times one byte, accepted, reason.
+inline Bytes resume_frame(uint8_t outcome, uint8_t token, uint32_t accepted, const std::string& reason = "") {
+  return frame_bytes(MSG_RESUME, concat({{outcome}, Bytes(RESUME_TOKEN_SIZE, token), le32(accepted), text_bytes(reason)}));
+}
+
 // The message of a frame.
 inline Message frame_message(const Bytes& frame) {
   Message m;

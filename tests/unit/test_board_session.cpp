@@ -76,6 +76,22 @@ class BoardSessionTest : public testing::Test {
     return frame_bytes(MSG_CHAT, concat({{author}, text_bytes(text)}));
   }
   Lines lines() { return chat_lines(s.chat_log); }
+  // Ann's login request: what follows the name (flags, a ticket).
+  static Bytes login_request(const Bytes& tail) {
+    return frame_bytes(MSG_LOGIN, concat({{0x09, 0, 0, 0}, text_bytes("Ann"), tail}));
+  }
+  static Bytes ticket(uint8_t token, uint32_t acked, uint32_t pending) {
+    return concat({{LOGIN_RESUMES}, Bytes(RESUME_TOKEN_SIZE, token), le32(acked), le32(pending)});
+  }
+  static Bytes login_reply() { return frame_bytes(MSG_LOGIN, concat({{1}, text_bytes("Ann"), {0}})); }
+  // A first login that resumes: a new session, token 0x11.
+  void resume_login() {
+    s.take_resume = true;
+    ASSERT_TRUE(board_session_login(&s, "Ann", "example.org", 2020));
+    ASSERT_EQ(sent(), login_request({LOGIN_RESUMES}));
+    deliver(concat({login_reply(), resume_frame(RESUME_NEW, 0x11, 0), frame_bytes(MSG_ACCEPTED, {})}));
+    ASSERT_EQ(queue_count(&s.command_queue), 0);
+  }
 
   BoardSession s = {};
   Image* paper = nullptr;
@@ -203,6 +219,15 @@ TEST_F(BoardSessionTest, ACheckpointAndTheCommandsAfterItAreTheWholeHistoryAndAD
     EXPECT_TRUE(images_equal(&s.ServerCanvas, given == paper ? paper : truth));
   }
   s.checkpoint_by_caller = false;
+  // A resume reply comes before the checkpoint and leaves its time open.
+  s.take_resume = true;
+  ASSERT_TRUE(board_session_login(&s, "Ann", "example.org", 2020));
+  EXPECT_EQ(sent().back(), LOGIN_TAKES_CHECKPOINT | LOGIN_RESUMES);
+  deliver(concat({frame_bytes(MSG_LOGIN, concat({{1}, text_bytes("Ann"), {0}})), resume_frame(RESUME_NEW, 1, 0), good,
+                  tail, frame_bytes(MSG_ACCEPTED, {})}));
+  EXPECT_TRUE(s.connected);
+  EXPECT_TRUE(images_equal(&s.ServerCanvas, truth));
+  s.take_resume = false;
   free_image(at_25);
   free_image(truth);
 }
@@ -514,6 +539,115 @@ TEST_F(BoardSessionTest, OfflineStrokesVotesRefusedCommandsAndTheEndOfTheLink) {
   board_session_reset(&s);
   EXPECT_GT(held - mallinfo2().uordblks - mallinfo2().hblkhd, 0xFFFF * sizeof(Message));
 #endif
+}
+
+// Resumed: of our four unaccepted messages (a line, two strokes, one drawn
+// offline) and one submitted before the reply, the server's count skips the
+// first two (the line shown then, once) and the rest go out byte for byte, in
+// order, after the ticket. LocalCanvas shows what waits all along.
+TEST_F(BoardSessionTest, AResumeSkipsWhatTheServerTookAndSendsTheRestInOrder) {
+  resume_login();
+  Image* scratch = make_filled(CANVAS_WIDTH, CANVAS_HEIGHT, 0, 0, 0);
+  const Bytes line = chat_frame(1, "one"), a = stroke_frame(1, 2, 5), b = stroke_frame(1, 4, 6);
+  for (const Bytes* f : {&line, &a, &b}) ASSERT_EQ(submit(*f), SUBMIT_SENT);
+  EXPECT_EQ(sent(), concat({line, a, b}));
+  board_session_disconnect(&s, LINK_LOST);
+  EXPECT_TRUE(board_session_may_rejoin(&s));
+  const Bytes c = stroke_frame(1, 0, 7), d = stroke_frame(1, 5, 8);
+  EXPECT_EQ(submit(c), SUBMIT_HELD);
+  EXPECT_TRUE(local_canvas_consistent(&s, scratch));
+  EXPECT_FALSE(images_equal(&s.LocalCanvas, &s.ServerCanvas));
+  ASSERT_TRUE(board_session_login(&s, "Ann", "example.org", 2020));
+  EXPECT_EQ(sent(), login_request(ticket(0x11, 0, 4)));
+  EXPECT_EQ(submit(d), SUBMIT_HELD);
+  EXPECT_EQ(sent(), Bytes{});
+  chat_log_clear(&s.chat_log);
+  deliver(concat({login_reply(), resume_frame(RESUME_TAKEN, 0x22, 2)}));
+  EXPECT_TRUE(s.frame.resumed);
+  EXPECT_EQ(sent(), concat({b, c, d}));
+  EXPECT_TRUE(local_canvas_consistent(&s, scratch));
+  // The board with what the server took, then the acceptances: the login's and three.
+  deliver(concat({a, frame_bytes(MSG_ACCEPTED, {}), frame_bytes(MSG_ACCEPTED, {}), frame_bytes(MSG_ACCEPTED, {}),
+                  frame_bytes(MSG_ACCEPTED, {})}));
+  Image* truth = make_filled(CANVAS_WIDTH, CANVAS_HEIGHT, 0, 0, 0);
+  image_copy_all(paper, truth);
+  for (const Bytes* f : {&a, &b, &c, &d}) apply_frames(truth, f->data(), f->size());
+  EXPECT_TRUE(images_equal(&s.ServerCanvas, truth));
+  EXPECT_TRUE(images_equal(&s.LocalCanvas, truth));
+  EXPECT_EQ(lines(), (Lines{system_line("Logged in as Ann."), spoken_line("Ann", "one")}));
+  board_session_disconnect(&s, LINK_LOST);
+  ASSERT_TRUE(board_session_login(&s, "Ann", "example.org", 2020));
+  EXPECT_EQ(sent(), login_request(ticket(0x22, 5, 0)));
+  free_image(truth);
+  free_image(scratch);
+}
+
+// A ticket not honoured (refused, the board restarted, or a new session) drops
+// what was held with a notice that counts it and gives the reason;
+// LocalCanvas is ServerCanvas again. A first login sends what was drawn
+// before it. BUSY ends the link, which may come back; a goodbye's may not.
+TEST_F(BoardSessionTest, ANewSessionDropsWhatWasHeldBusyRetriesAndAGoodbyeIsFinal) {
+  const struct {
+    uint8_t outcome;
+    std::string reason, notice;
+  } cases[] = {
+      {RESUME_REFUSED, "unknown token", "unknown token"},
+      {RESUME_RESTARTED, "", "the board was restarted meanwhile"},
+      {RESUME_NEW, "", "the server no longer knew our session"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.notice);
+    board_session_reset(&s);
+    resume_login();
+    ASSERT_EQ(submit(stroke_frame(1, 1, 3)), SUBMIT_SENT);
+    ASSERT_EQ(submit(chat_frame(1, "lost")), SUBMIT_SENT);
+    board_session_disconnect(&s, LINK_LOST);
+    ASSERT_EQ(submit(stroke_frame(1, 2, 4)), SUBMIT_HELD);
+    ASSERT_TRUE(board_session_login(&s, "Ann", "example.org", 2020));
+    EXPECT_EQ(sent(), login_request(ticket(0x11, 0, 3)));
+    deliver(concat({login_reply(), resume_frame(c.outcome, 0x33, 9, c.reason)}));
+    EXPECT_EQ(lines().back(), system_line("Dropped 2 strokes and 1 chat line that example.org:2020 never took: " + c.notice));
+    EXPECT_EQ(sent(), Bytes{});
+    EXPECT_EQ(board_session_pending(&s, nullptr), 0);
+    EXPECT_TRUE(images_equal(&s.LocalCanvas, &s.ServerCanvas));
+    EXPECT_EQ(s.resume.acked, 0u);
+  }
+  // Drawn before the first login: sent after its reply.
+  board_session_reset(&s);
+  s.take_resume = true;
+  const Bytes early = stroke_frame(0, 3, 5);
+  ASSERT_EQ(submit(early), SUBMIT_HELD);
+  ASSERT_TRUE(board_session_login(&s, "Ann", "example.org", 2020));
+  EXPECT_EQ(sent(), login_request({LOGIN_RESUMES}));
+  deliver(concat({login_reply(), resume_frame(RESUME_NEW, 0x11, 0)}));
+  Bytes as_ours = early;
+  as_ours[FRAME_HEADER_SIZE] = 1;  // under the id the login gave
+  EXPECT_EQ(sent(), as_ours);
+  // A server that does not resume (no reply after its login reply): sent as well.
+  board_session_reset(&s);
+  ASSERT_EQ(submit(early), SUBMIT_HELD);
+  ASSERT_TRUE(board_session_login(&s, "Ann", "example.org", 2020));
+  deliver(concat({login_reply(), frame_bytes(MSG_ACCEPTED, {})}));
+  EXPECT_EQ(sent(), concat({login_request({LOGIN_RESUMES}), as_ours}));
+  deliver(resume_frame(RESUME_NEW, 0x11, 0));  // too late: ignored
+  EXPECT_FALSE(s.resume.has_token);
+  s.resume.has_token = true;  // as the reply above would have left it
+  memset(s.resume.token, 0x11, RESUME_TOKEN_SIZE);
+
+  board_session_disconnect(&s, LINK_LOST);
+  ASSERT_TRUE(board_session_login(&s, "Ann", "example.org", 2020));
+  chat_log_clear(&s.chat_log);
+  deliver(resume_frame(RESUME_BUSY, 0x11, 0));
+  EXPECT_EQ(s.frame.disconnected, LINK_BUSY);
+  EXPECT_TRUE(board_session_may_rejoin(&s));
+  EXPECT_EQ(board_session_pending(&s, nullptr), 1);
+  EXPECT_EQ(lines(), Lines{system_line("Our session on example.org:2020 is still open on another link; trying again later")});
+  ASSERT_TRUE(board_session_login(&s, "Ann", "example.org", 2020));
+  EXPECT_EQ(sent(), login_request(ticket(0x11, 0, 1)));
+  deliver(concat({login_reply(), resume_frame(RESUME_TAKEN, 0x11, 0), frame_bytes(MSG_GOODBYE, {GOODBYE_KICKED})}));
+  EXPECT_EQ(sent(), as_ours);
+  board_session_disconnect(&s, LINK_LOST);
+  EXPECT_FALSE(board_session_may_rejoin(&s));
 }
 
 }  // namespace

@@ -90,9 +90,70 @@ TEST_F(ServerLink, FramesAwaitTheAcknowledgementOnTheSocketAndIdleAfterIt) {
   client_frame(FrameInput{});
   EXPECT_FALSE(board.connected);
   EXPECT_EQ(server_connection.socket_handle, -1);
-  EXPECT_EQ(chat_lines().back(), system_line("Disconnected from 127.0.0.1:" + std::to_string(port)));
+  const std::string server = "127.0.0.1:" + std::to_string(port);
+  const Lines said = chat_lines();
+  EXPECT_EQ(Lines(said.end() - 2, said.end()),
+            (Lines{system_line("Disconnected from " + server), system_line("Reconnecting to " + server + "... (0 strokes waiting)")}));
   screen = nullptr;
   destroy_bitmap(shown);
+}
+
+// A lost link is taken up again by itself after 0.5 s, never waiting on the
+// connect: the login carries the ticket, the server's count skips the stroke
+// it took and the one drawn offline goes out after its reply; "Back on" is
+// said. After a goodbye the link is not taken up again.
+TEST_F(ServerLink, ALostLinkComesBackByItselfWithItsTicketAndNotAfterAGoodbye) {
+  EXPECT_EQ((std::vector<double>{rejoin_delay(0), rejoin_delay(1), rejoin_delay(2), rejoin_delay(3), rejoin_delay(4),
+                                 rejoin_delay(5), rejoin_delay(6), rejoin_delay(40)}),
+            (std::vector<double>{0.5, 1, 2, 4, 8, 15, 30, 30}));
+  login();
+  const std::string server = "127.0.0.1:" + std::to_string(port);
+  const Bytes taken = our_stroke(1, 9);
+  step();
+  EXPECT_EQ(receive_frame(), taken);
+  close(peer);
+  peer = -1;
+  ASSERT_TRUE(readable(server_connection.socket_handle));
+  step();
+  ASSERT_FALSE(board.connected);
+  server_link_retry(100);
+  EXPECT_EQ(chat_lines().back(), system_line("Reconnecting to " + server + "... (1 strokes waiting)"));
+  const Bytes offline = stroke_frame(1, 3, 12);
+  Message m = frame_message(offline);
+  EXPECT_EQ(board_session_submit(&board, &m), SUBMIT_HELD);
+  server_link_retry(100.4);
+  EXPECT_FALSE(readable(listener, 50));
+  server_link_retry(100.5);
+  network_follow_session();  // as a frame does: the connect under way stays
+  ASSERT_TRUE(readable(listener));
+  peer = accept(listener, nullptr, nullptr);
+  const timeval second = {1, 0};
+  setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, &second, sizeof second);
+  for (int i = 0; i < 100 && !board.connected; ++i) {
+    network_follow_session();
+    server_link_retry(100.6);
+  }
+  ASSERT_TRUE(board.connected);
+  step();
+  EXPECT_EQ(receive_frame(), concat({{0x06, 0x21, 0x00, 0x09, 0x00, 0x00, 0x00, 0x41, 0x6E, 0x6E, 0x00, 0x03},
+                                     Bytes(RESUME_TOKEN_SIZE, 7), le32(0), le32(2)}));
+  deliver(frame_bytes(MSG_LOGIN, concat({{1}, text_bytes("Ann"), {0}})));
+  deliver(resume_frame(RESUME_TAKEN, 8, 1));
+  EXPECT_EQ(chat_lines().back(), system_line("Back on " + server + "."));
+  step();
+  EXPECT_EQ(receive_frame(), offline);
+  for (const Bytes& f : {taken, frame_bytes(MSG_ACCEPTED, {}), frame_bytes(MSG_ACCEPTED, {})}) deliver(f);
+  EXPECT_EQ(queue_count(&board.command_queue), 0);
+
+  deliver(frame_bytes(MSG_GOODBYE, {GOODBYE_KICKED}));
+  shutdown(peer, SHUT_RDWR);
+  ASSERT_TRUE(readable(server_connection.socket_handle));
+  step();
+  ASSERT_FALSE(board.connected);
+  const Lines said = chat_lines();
+  for (double t : {200.0, 300.0, 400.0}) server_link_retry(t);
+  EXPECT_EQ(chat_lines(), said);
+  EXPECT_FALSE(readable(listener, 50));
 }
 
 }  // namespace
