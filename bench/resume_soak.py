@@ -107,9 +107,9 @@ print("%g minutes, %d painters at %g strokes/s, %d server kills; cuts %s" % (
     args.minutes, args.painters, args.rate, kills, dict(proxy.cuts)))
 print("strokes drawn %d: lost %d, doubled %d, dropped with a notice %d; frames no painter drew %d" % (
     len(drawn), lost, doubled, dropped, foreign))
-for what, times in (("logged in again", back), ("first held stroke accepted", held)):
+for what, times in (("the painter logged in again", back), ("its first held stroke accepted", held)):
     if times:
-        print("from a link made to the painter %s: median %.1f ms, max %.1f ms (%d links)" % (
+        print("from a link made to %s: median %.1f ms, max %.1f ms (%d links)" % (
             what, statistics.median(times) * 1000, max(times) * 1000, len(times)))
 server.terminate()
 sys.exit(1 if lost or doubled or dropped or foreign else 0)
