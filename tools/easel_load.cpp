@@ -538,7 +538,7 @@ static void take_frame(Run* run, User* u, const uint8_t* frame, size_t size, dou
         u->await_first = false;
       }
     }
-  } else if (command_layout(type) && run->start > 0) {
+  } else if (command_layout(type) && run->start > 0 && u->logged_in) {  // not a resumed login's board
     run->relayed++;
     if (u == &run->users[0] && size > 3) count_received(run, frame, size);
   }
