@@ -38,6 +38,8 @@ def board_frames(path):
 
 @unittest.skipUnless(os.path.exists(os.path.join(BUILD_DIR, "web", "index.html")), "no painting page in this build")
 class ResumeChaos(unittest.TestCase):
+    maxDiff = None
+
     def start_server(self, again=None):
         self.server = Server(self, "--port", str(self.ports[0]), "--http", str(self.ports[1]), "--web-origin",
                              "http://127.0.0.1:%d" % self.web.port, "--login-rate", "0", again=again)
@@ -108,7 +110,7 @@ class ResumeChaos(unittest.TestCase):
             return found
         with contextlib.suppress(AssertionError):  # the comparison below tells what is missing
             wait_until(lambda: all(set(drawn()[p]) >= set(ks) for p, ks in expected.items()), 120, interval=0.5)
-        self.assertEqual(drawn(), expected)
+        self.assertEqual(dict(drawn()), dict(expected))
 
         png = os.path.join(self.server.dir, "render.png")
         subprocess.run([os.path.join(BUILD_DIR, "tools", "easel-render"), board, png], check=True, timeout=60)
