@@ -3,7 +3,9 @@
 // how many relayed frames per second the users received and how long the
 // acknowledgements of their own strokes took, and what the commands reaching
 // one client cost it to draw. Browser users on the server's WebSocket may
-// paint beside them (web_load.h).
+// paint beside them (web_load.h). With --resume the users take their
+// sessions up again whenever a link ends (net/resume.h) and can write down
+// every stroke they drew, so that a test finds each on the board.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -29,6 +31,7 @@
 #include "net/drawing_tools.h"
 #include "net/draw_cost.h"
 #include "net/message.h"
+#include "net/resume.h"
 #include "net/wire_limits.h"
 #include "paint/canvas.h"
 #include "server_process.h"
@@ -53,6 +56,8 @@ struct LoadOptions {
   uint32_t seed = 1;
   int web_clients = 0;  // browser users on the WebSocket, painting at the rate
   int http_port = 0;    // the server's --http port when it is not started here
+  bool resume = false;  // the users resume their sessions when a link ends
+  std::string log;      // with resume: every stroke drawn and every one dropped
 };
 
 struct Random {
@@ -66,10 +71,26 @@ struct Random {
   int range(int low, int high) { return low + int(next() % uint32_t(high - low + 1)); }
 };
 
+// A stroke drawn and not seen accepted yet (--resume): sent, or to be sent.
+struct Held {
+  std::vector<uint8_t> frame;
+  long sequence;
+};
+
 struct User {
   int fd = -1;
   int id = 0;
   bool logged_in = false;
+  // --resume: the session, what is held of it, and the link's state.
+  bool has_token = false, resumed = false, gone = false;
+  uint8_t token[RESUME_TOKEN_SIZE];
+  uint32_t acked = 0;      // the session's messages seen accepted
+  std::deque<Held> held;   // in the order drawn; in_flight keeps their times
+  long drawn = 0;          // strokes drawn so far: the next one's sequence
+  double reconnect_at = 0, backoff = 0;
+  double linked_at = 0;    // when the present link was made
+  bool await_first = false;  // the first acceptance of a held stroke on this link is timed
+  bool joined = false;       // logged in once
   std::vector<uint8_t> input;
   std::vector<uint8_t> output;
   std::deque<double> in_flight;  // send times of strokes not yet acknowledged
@@ -213,11 +234,24 @@ static int parse_options(LoadOptions* o, int argc, char** argv, int* status) {
         "the server's --http port for them (with --server, the one\n"
         "of the server started, which then gets --http 0)",
         [o](const char* v) { o->http_port = atoi(v); });
+  app.add_flag_callback("--resume", [o] { o->resume = true; },
+                        "each user resumes its session whenever its link ends (not\n"
+                        "after a goodbye): it keeps its strokes not yet accepted,\n"
+                        "connects again after a growing pause and sends them again");
+  value("--log", "FILE",
+        "with --resume, writes a line for every stroke drawn\n"
+        "(stroke USER SEQUENCE FRAME: its frame in hex, the user\n"
+        "byte 0), every one dropped (dropped USER SEQUENCE), and\n"
+        "the seconds from a link made to the user logged in again\n"
+        "(back USER S) and to its first held stroke accepted\n"
+        "(held USER S)",
+        [o](const char* v) { o->log = v; });
   add_help_flag(&app);
   auto bad = [](CommandLineMistake, const std::string&) { fprintf(stderr, "easel-load: bad arguments; try --help\n"); };
   if (!command_line_parse(&app, argc, argv, status, bad)) return 0;
   if (o->clients >= 1 && o->clients + o->flooders <= 1000 && o->flooders >= 0 && o->web_clients >= 0 &&
-      o->web_clients <= 500 && o->seconds > 0 && o->seconds <= 600 && o->rate >= 0 && o->window >= 1)
+      o->web_clients <= 500 && o->seconds > 0 && o->seconds <= 600 && o->rate >= 0 && o->window >= 1 &&
+      (o->resume || o->log.empty()))
     return 1;
   bad(INVALID_VALUE, "");
   *status = 2;
@@ -263,39 +297,57 @@ static int start_web_users(const LoadOptions& o, WebLoad** web) {
   return 0;
 }
 
-// Every user connected from an address of its own and its login sent.
-static int connect_users(const LoadOptions& o, in_addr address, int epoll_fd, std::vector<User>* users) {
-  for (size_t i = 0; i < users->size(); i++) {
-    User& u = (*users)[i];
-    u.flooder = int(i) >= o.clients;
-    u.fd = socket(AF_INET, SOCK_STREAM, 0);
-    // Every user is a host of its own: the server's limits are per source address.
-    sockaddr_in from = {}, a = {};
-    from.sin_family = a.sin_family = AF_INET;
-    inet_pton(AF_INET, loopback_address(40, int(i)).c_str(), &from.sin_addr);
-    a.sin_port = htons(uint16_t(o.port));
-    a.sin_addr = address;
-    if (bind(u.fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
-        connect(u.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-      fprintf(stderr, "easel-load: cannot connect to %s:%d: %s\n", o.host.c_str(), o.port, strerror(errno));
-      return 0;
-    }
-    int one = 1;
-    setsockopt(u.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    fcntl(u.fd, F_SETFL, O_NONBLOCK);
-    Message m;
-    message_init(&m, MSG_LOGIN);
-    message_put_int(&m, LOGIN_CONSTANT);
-    message_put_string(&m, ("load" + std::to_string(i)).c_str());
-    u.output.resize(FRAME_HEADER_SIZE + message_length(&m));
-    message_write_frame(&m, u.output.data());
-    message_free(&m);
-    flush_output(&u);
-    epoll_event ev = {};
-    ev.events = EPOLLIN;
-    ev.data.u32 = uint32_t(i);
-    epoll_ctl(epoll_fd, EPOLL_CTL_ADD, u.fd, &ev);
+// The user connected from an address of its own and its login sent: with
+// --resume, one that asks to resume, with the session's ticket once it has
+// one. 0 when the connection cannot be made.
+static int connect_user(const LoadOptions& o, in_addr address, int epoll_fd, std::vector<User>* users, size_t i) {
+  User& u = (*users)[i];
+  u.flooder = int(i) >= o.clients;
+  u.fd = socket(AF_INET, SOCK_STREAM, 0);
+  // Every user is a host of its own: the server's limits are per source address.
+  sockaddr_in from = {}, a = {};
+  from.sin_family = a.sin_family = AF_INET;
+  inet_pton(AF_INET, loopback_address(40, int(i)).c_str(), &from.sin_addr);
+  a.sin_port = htons(uint16_t(o.port));
+  a.sin_addr = address;
+  if (bind(u.fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+      connect(u.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    if (!o.resume) fprintf(stderr, "easel-load: cannot connect to %s:%d: %s\n", o.host.c_str(), o.port, strerror(errno));
+    close(u.fd);
+    u.fd = -1;
+    return 0;
   }
+  int one = 1;
+  setsockopt(u.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  fcntl(u.fd, F_SETFL, O_NONBLOCK);
+  Message m;
+  message_init(&m, MSG_LOGIN);
+  message_put_int(&m, LOGIN_CONSTANT);
+  message_put_string(&m, ("load" + std::to_string(i)).c_str());
+  if (o.resume) {
+    message_put_byte(&m, LOGIN_RESUMES);
+    ResumeTicket ticket;
+    memcpy(ticket.token, u.token, RESUME_TOKEN_SIZE);
+    ticket.acked = u.acked;
+    ticket.pending = uint32_t(u.held.size());
+    if (u.has_token) resume_ticket_put(&m, ticket);
+  }
+  u.output.resize(FRAME_HEADER_SIZE + message_length(&m));
+  message_write_frame(&m, u.output.data());
+  message_free(&m);
+  u.input.clear();
+  u.linked_at = now_seconds();
+  flush_output(&u);
+  epoll_event ev = {};
+  ev.events = EPOLLIN;
+  ev.data.u32 = uint32_t(i);
+  epoll_ctl(epoll_fd, EPOLL_CTL_ADD, u.fd, &ev);
+  return 1;
+}
+
+static int connect_users(const LoadOptions& o, in_addr address, int epoll_fd, std::vector<User>* users) {
+  for (size_t i = 0; i < users->size(); i++)
+    if (!connect_user(o, address, epoll_fd, users, i) && !o.resume) return 0;
   return 1;
 }
 
@@ -313,14 +365,100 @@ struct Run {
   int logged_in = 0;
   double start = 0, stop_sending = 0, give_up = 0;
   bool failed = false;
+  // --resume: where to connect again, the pauses' jitter, what the links went through.
+  in_addr address = {};
+  int epoll_fd = -1;
+  FILE* log = nullptr;
+  Random jitter = {0x5eed};
+  long links_lost = 0, resumes = 0, refused = 0, restarted = 0, busy = 0, resent = 0, dropped = 0;
+  std::vector<double> back_in, held_accepted;  // seconds from a link made to the login, to a held stroke accepted
 };
+
+static void log_stroke(Run* run, const User& u, const Held& h) {
+  if (!run->log) return;
+  fprintf(run->log, "stroke %d %ld ", int(&u - run->users.data()), h.sequence);
+  for (size_t k = 0; k < h.frame.size(); k++) fprintf(run->log, "%02x", k == 3 ? 0 : h.frame[k]);
+  fputc('\n', run->log);
+}
+
+// A time measured for the report, and in the log (kind, user, seconds).
+static void note_time(Run* run, const User& u, const char* kind, std::vector<double>* times, double seconds) {
+  times->push_back(seconds);
+  if (run->log) fprintf(run->log, "%s %d %.6f\n", kind, int(&u - run->users.data()), seconds);
+}
+
+// The user connects again after a pause that doubles up to 2 s, jittered so
+// that users cut together spread.
+static void pause_user(Run* run, User* u, double now) {
+  u->backoff = u->backoff == 0 ? 0.05 : std::min(2.0, u->backoff * 2);
+  u->reconnect_at = now + u->backoff * (0.5 + double(run->jitter.next() % 1000) / 1000.0);
+}
+
+// The link ended: what was held stays for the next one.
+static void lose_link(Run* run, User* u, double now) {
+  close(u->fd);
+  u->fd = -1;
+  u->logged_in = u->resumed = false;
+  u->output.clear();
+  u->input.clear();
+  run->links_lost++;
+  pause_user(run, u, now);
+}
+
+// The answer to the login: on TAKEN, what the server took of the held strokes
+// is dropped and the rest sent again in order; a new session drops them all.
+static void take_resume(Run* run, User* u, const uint8_t* payload, size_t length) {
+  ResumeReply reply;
+  int index = int(u - run->users.data());
+  if (!resume_reply_get(payload, length, &reply)) {
+    fprintf(stderr, "easel-load: user %d: a resume reply that is not one\n", index);
+    run->failed = true;
+    return;
+  }
+  if (reply.outcome == RESUME_BUSY) {  // the server ends the link: tried again after the pause
+    run->busy++;
+    return;
+  }
+  if (reply.outcome == RESUME_TAKEN) {
+    if (!u->has_token || reply.accepted < u->acked || reply.accepted - u->acked > u->held.size()) {
+      fprintf(stderr, "easel-load: user %d: %u accepted, but %u seen and %zu held\n", index, reply.accepted,
+              u->acked, u->held.size());
+      run->failed = true;
+      return;
+    }
+    for (uint32_t k = u->acked; k < reply.accepted; k++) {
+      u->held.pop_front();
+      u->in_flight.pop_front();
+      u->acknowledged++;
+    }
+    run->resumes++;
+    run->resent += long(u->held.size());
+    for (const Held& h : u->held) u->output.insert(u->output.end(), h.frame.begin(), h.frame.end());
+  } else {
+    run->refused += reply.outcome == RESUME_REFUSED;
+    run->restarted += reply.outcome == RESUME_RESTARTED;
+    if (!u->held.empty())
+      fprintf(stderr, "easel-load: user %d: %zu strokes dropped, a new session: %s\n", index, u->held.size(),
+              reply.reason);
+    for (const Held& h : u->held)
+      if (run->log) fprintf(run->log, "dropped %d %ld\n", index, h.sequence);
+    run->dropped += long(u->held.size());
+    u->held.clear();
+    u->in_flight.clear();
+  }
+  u->acked = reply.outcome == RESUME_TAKEN ? reply.accepted : 0;
+  memcpy(u->token, reply.token, RESUME_TOKEN_SIZE);
+  u->has_token = u->resumed = true;
+  u->await_first = !u->held.empty();
+}
 
 // Once every user is in: the painting starts, the users' first strokes
 // spread over one period.
 static void begin_painting(Run* run, double now) {
   run->start = now;
   run->stop_sending = now + run->o.seconds;
-  run->give_up = run->stop_sending + 10;
+  // Resuming users may wait out a server's restart and many pauses.
+  run->give_up = run->stop_sending + (run->o.resume ? 120 : 10);
   if (run->web) web_load_paint(run->web, run->start, run->stop_sending);
   for (User& u : run->users)
     u.next_send = now + (run->o.rate > 0 ? (run->random.next() % 1000) / 1000.0 / run->o.rate : 0);
@@ -333,17 +471,26 @@ static long send_strokes(Run* run, double now) {
   long outstanding = 0;
   for (User& u : run->users) {
     bool paced = o.rate > 0 && !u.flooder;
-    while (sending && u.logged_in && (paced ? now >= u.next_send : int(u.in_flight.size()) < o.window)) {
+    // With --resume the user draws on while its link is down; what it draws is held.
+    bool drawing = o.resume ? u.joined && !u.gone : u.logged_in;
+    while (sending && drawing && (paced ? now >= u.next_send : int(u.in_flight.size()) < o.window)) {
       std::vector<uint8_t> stroke =
           u.flooder && o.dear ? make_dear_stroke(&run->random, u.id) : make_stroke(&run->random, u.id);
-      u.output.insert(u.output.end(), stroke.begin(), stroke.end());
+      if (o.resume) {
+        u.held.push_back({stroke, u.drawn++});
+        log_stroke(run, u, u.held.back());
+      }
+      if (!o.resume || u.resumed) u.output.insert(u.output.end(), stroke.begin(), stroke.end());
       u.in_flight.push_back(now);
       u.sent++;
       if (paced) u.next_send += 1 / o.rate;
     }
-    if (!flush_output(&u)) run->failed = true;
+    if (o.resume && u.fd >= 0 && !flush_output(&u))
+      lose_link(run, &u, now);
+    else if (!o.resume && !flush_output(&u))
+      run->failed = true;
     // The dearest commands may wait long for their budget: not waited for.
-    if (!(u.flooder && o.dear)) outstanding += long(u.in_flight.size());
+    if (!(u.flooder && o.dear) && !u.gone) outstanding += long(u.in_flight.size());
   }
   return outstanding;
 }
@@ -364,16 +511,34 @@ static void take_frame(Run* run, User* u, const uint8_t* frame, size_t size, dou
   int type = frame[0];
   if (type == MSG_LOGIN && !u->logged_in) {
     u->id = frame[3];
+  } else if (type == MSG_RESUME && run->o.resume) {
+    take_resume(run, u, frame + 3, size - 3);
+  } else if (type == MSG_GOODBYE && run->o.resume) {
+    fprintf(stderr, "easel-load: user %d was told goodbye\n", int(u - run->users.data()));
+    u->gone = run->failed = true;
   } else if (type == MSG_ACCEPTED) {
     if (!u->logged_in) {
       u->logged_in = true;
-      run->logged_in++;
+      if (run->o.resume && !u->resumed) {
+        fprintf(stderr, "easel-load: the server does not resume sessions\n");
+        run->failed = true;
+      }
+      if (!u->joined) run->logged_in++;
+      else note_time(run, *u, "back", &run->back_in, now - u->linked_at);
+      u->joined = true;
+      u->backoff = 0;
     } else if (!u->in_flight.empty()) {
       if (!u->flooder) run->latencies.push_back(now - u->in_flight.front());
       u->in_flight.pop_front();
       u->acknowledged++;
+      if (run->o.resume) {
+        u->held.pop_front();
+        u->acked++;
+        if (u->await_first) note_time(run, *u, "held", &run->held_accepted, now - u->linked_at);
+        u->await_first = false;
+      }
     }
-  } else if (command_layout(type) && run->start > 0) {
+  } else if (command_layout(type) && run->start > 0 && u->logged_in) {  // not a resumed login's board
     run->relayed++;
     if (u == &run->users[0] && size > 3) count_received(run, frame, size);
   }
@@ -381,10 +546,12 @@ static void take_frame(Run* run, User* u, const uint8_t* frame, size_t size, dou
 
 static void read_user(Run* run, size_t index, double now) {
   User& u = run->users[index];
+  if (u.fd < 0) return;
   uint8_t block[65536];
   ssize_t got;
   while ((got = recv(u.fd, block, sizeof block, 0)) > 0) u.input.insert(u.input.end(), block, block + got);
-  if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+  bool ended = got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+  if (ended && !run->o.resume) {
     fprintf(stderr, "easel-load: the server closed user %d\n", int(index));
     run->failed = true;
   }
@@ -394,11 +561,25 @@ static void read_user(Run* run, size_t index, double now) {
     at += size;
   }
   u.input.erase(u.input.begin(), u.input.begin() + long(at));
+  if (ended && run->o.resume) lose_link(run, &u, now);
+}
+
+// --resume: the users whose pause is over connect again; the time to the next one due.
+static double reconnect_users(Run* run, double now) {
+  double next = 1;
+  for (size_t i = 0; i < run->users.size(); i++) {
+    User& u = run->users[i];
+    if (u.fd >= 0 || u.gone) continue;
+    if (now >= u.reconnect_at && !connect_user(run->o, run->address, run->epoll_fd, &run->users, i))
+      pause_user(run, &u, now);
+    if (u.fd < 0) next = std::min(next, u.reconnect_at - now);
+  }
+  return next;
 }
 
 // Paints until every stroke waited for is acknowledged, a connection fails or time is up.
 static void paint(Run* run, int epoll_fd) {
-  run->give_up = now_seconds() + 30;
+  run->give_up = now_seconds() + (run->o.resume ? 120 : 30);
   epoll_event events[256];
   for (;;) {
     double now = now_seconds();
@@ -407,6 +588,7 @@ static void paint(Run* run, int epoll_fd) {
     bool sending = run->start > 0 && now < run->stop_sending;
     if (run->failed || now > run->give_up || (run->start > 0 && !sending && outstanding == 0)) return;
     double wait = 0.05;
+    if (run->o.resume) wait = std::min(wait, reconnect_users(run, now));
     if (sending && run->o.rate > 0)
       for (const User& u : run->users)
         if (!u.flooder) wait = std::min(wait, u.next_send - now);
@@ -457,6 +639,19 @@ static int report(Run* run, double elapsed, WebLoadResult* web_result) {
            o.web_clients, web_result->sent, web_result->acknowledged,
            percentile_of(web_result->latencies, 0.5), percentile_of(web_result->latencies, 0.99),
            web_result->latencies.empty() ? 0.0 : web_result->latencies.back() * 1000);
+  if (o.resume) {
+    std::sort(run->back_in.begin(), run->back_in.end());
+    std::sort(run->held_accepted.begin(), run->held_accepted.end());
+    printf("links lost %ld: resumed %ld, refused %ld, on a restarted board %ld, busy %ld; strokes resent %ld, "
+           "dropped %ld\n",
+           run->links_lost, run->resumes, run->refused, run->restarted, run->busy, run->resent, run->dropped);
+    printf("from a link made to the user logged in again: median %.3f ms, max %.3f ms (%zu links)\n",
+           percentile_of(run->back_in, 0.5), run->back_in.empty() ? 0.0 : run->back_in.back() * 1000,
+           run->back_in.size());
+    printf("from a link made to its first held stroke accepted: median %.3f ms, max %.3f ms (%zu links)\n",
+           percentile_of(run->held_accepted, 0.5),
+           run->held_accepted.empty() ? 0.0 : run->held_accepted.back() * 1000, run->held_accepted.size());
+  }
   double drawn = 0, drawn_flood = 0;
   measure_drawing(run->received, &drawn, &drawn_flood);
   if (elapsed > 0)
@@ -485,17 +680,26 @@ int main(int argc, char** argv) {
   }
   run.random = {o.seed ? o.seed : 1};
   int epoll_fd = epoll_create1(0);
+  run.address = address;
+  run.epoll_fd = epoll_fd;
+  if (!o.log.empty() && !(run.log = fopen(o.log.c_str(), "w"))) {
+    fprintf(stderr, "easel-load: cannot write %s: %s\n", o.log.c_str(), strerror(errno));
+    return 1;
+  }
   run.users.resize(size_t(o.clients + o.flooders));
   if (!connect_users(o, address, epoll_fd, &run.users)) return 1;
   paint(&run, epoll_fd);
   double elapsed = now_seconds() - run.start;
   WebLoadResult web_result;
   if (run.web) web_result = web_load_finish(run.web, run.give_up);
-  for (User& u : run.users) close(u.fd);
+  for (User& u : run.users)
+    if (u.fd >= 0) close(u.fd);
   close(epoll_fd);
+  if (run.log) fclose(run.log);
   bool complete = report(&run, elapsed, &web_result);
   server_process_stop(&server);
   server_process_close(&server);
+  if (run.dropped > 0) fprintf(stderr, "easel-load: %ld strokes dropped\n", run.dropped);
   if (run.failed || web_result.failed || !complete) {
     fprintf(stderr, "easel-load: %s\n", run.failed || web_result.failed ? "a connection failed" : "acknowledgements missing");
     return 1;
