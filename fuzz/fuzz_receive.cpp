@@ -80,7 +80,9 @@ void our_command(int kind) {
     encode_command(&m, DRAWING_TOOLS[2 * kind].layout, session.own_user_id, 200, 20, 20, 2, 60, xs, ys, 3);
     note_drawn(&m);
   }
-  if (board_session_submit(&session, &m) != SUBMIT_SENT) abort();
+  // A session that resumes holds its commands until the server's reply.
+  const int submitted = board_session_submit(&session, &m);
+  if (submitted != SUBMIT_SENT && submitted != SUBMIT_HELD) abort();
 }
 
 // Outside what the run may have drawn both pictures are still the paper: a
@@ -110,6 +112,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const unsigned cut = (data[1] >> 4) & 7;
   // Half the inputs ask for a checkpoint, which may then come in the stream.
   session.take_checkpoint = size & 1;
+  // Half of them resume, whose reply may then come in the stream too.
+  session.take_resume = (size >> 1) & 1;
   if (!board_session_login(&session, "Ann", "127.0.0.1", 2020)) abort();
   for (int i = 0; i < (data[0] & 3); ++i) our_command((data[0] >> (2 + 2 * i)) & 3);
   check();
@@ -125,8 +129,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     board_frame_start(&session, 1700000000);
     clock_calls = 0;
     board_session_step(&session, fuzz_clock, 1);
-    // Only a checkpoint that cannot be trusted ends the link.
-    if (!session.connected && session.frame.disconnected != LINK_BAD_CHECKPOINT) abort();
+    // Only a checkpoint that cannot be trusted ends the link, or a resume
+    // reply that is not one or says the session is busy elsewhere.
+    const LinkEnd end = session.frame.disconnected;
+    if (!session.connected && end != LINK_BAD_CHECKPOINT &&
+        !(session.take_resume && (end == LINK_LOST || end == LINK_BUSY)))
+      abort();
     if (!session.connected) break;
     // A step that took no message changed nothing; done once everything is in.
     const bool took = byte_buffer_used(&session.incoming) != waiting;
