@@ -283,17 +283,25 @@ void handle_resume(BoardSession* s, Message* m, time_t now) {
   ResumeReply reply;
   if (!s->resume.reply_due) return;  // unasked: nothing to decide
   if (!resume_reply_get(m->begin, message_length(m), &reply)) return board_session_disconnect(s, LINK_LOST);
+  // A session goes on only from a ticket we sent, and the server cannot have
+  // taken more than we held: anything else is not a reply to trust.
+  if (reply.outcome == RESUME_TAKEN &&
+      (!s->resume.ticket_sent || reply.accepted < s->resume.acked ||
+       reply.accepted - s->resume.acked > uint32_t(board_session_pending(s, nullptr))))
+    return board_session_disconnect(s, LINK_LOST);
   s->resume.reply_due = s->resume.reply_next = false;
   if (reply.outcome == RESUME_BUSY) return board_session_disconnect(s, LINK_BUSY);
   memcpy(s->resume.token, reply.token, RESUME_TOKEN_SIZE);
   s->resume.has_token = true;
   if (reply.outcome == RESUME_TAKEN) {
     // Those the server took before the link ended: the board it sends has them.
-    for (uint32_t n = reply.accepted - s->resume.acked; reply.accepted > s->resume.acked && n > 0; --n) {
+    for (uint32_t n = reply.accepted - s->resume.acked; n > 0; --n) {
       Message ours;
       if (!take_held(s, &ours)) break;
       if (ours.type == MSG_CHAT) note_chat(s, &ours, now);
       message_free(&ours);
+      // Until the board brings them, ServerCanvas lacks them too.
+      s->frame.received_this_frame = true;
     }
     s->resume.acked = reply.accepted;
     s->frame.resumed = true;

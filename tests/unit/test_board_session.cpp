@@ -578,6 +578,10 @@ TEST_F(BoardSessionTest, AResumeSkipsWhatTheServerTookAndSendsTheRestInOrder) {
   board_session_disconnect(&s, LINK_LOST);
   ASSERT_TRUE(board_session_login(&s, "Ann", "example.org", 2020));
   EXPECT_EQ(sent(), login_request(ticket(0x22, 5, 0)));
+  // A reply claiming more than was held is not trusted: the link ends.
+  deliver(concat({login_reply(), resume_frame(RESUME_TAKEN, 0x22, 6)}));
+  EXPECT_EQ(s.frame.disconnected, LINK_LOST);
+  ASSERT_TRUE(board_session_login(&s, "Ann", "example.org", 2020));
   // A stroke being drawn when the link ends goes on, and is held at its release.
   const StrokeView none = {};
   painter_pointer(&s, &none, 600, 300, 1, MOUSE_LEFT, false, false);
