@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "harness.h"
@@ -305,6 +306,13 @@ TEST(ResumeJournal, CountsSurviveAKillNineATornTailAndFramesThatNeverReachedTheB
   EXPECT_EQ(resume(0), 1 + frames_in(kept));
   // The 12 strokes came in one go, so most likely in one iteration: then it was cut off whole.
   EXPECT_TRUE(kept.size() == cut || server.wait_for_log("bytes of an iteration written in part"));
+  // The same bytes put back as another file: the journal cannot vouch for that board.
+  ASSERT_EQ(server.stop(SIGKILL), 128 + SIGKILL);
+  server.write_file("board.copy", server.board_file());
+  ASSERT_EQ(std::rename((server.dir + "/board.copy").c_str(), server.board.c_str()), 0);
+  ASSERT_TRUE(server.start({"--rate", "0"}));
+  TestClient c(server.port);
+  EXPECT_EQ(join(&c, resume_login("a", first.token, 0, 1u << 30)).reply.outcome, RESUME_RESTARTED);
 }
 
 TEST(ResumeJournal, StaysWithinItsBoundHoweverManyMessagesAreCounted) {
