@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "base/digest.h"
+#include "file_write.h"
 #include "net/layout.h"
 #include "net/message.h"
 
@@ -73,16 +74,7 @@ int checkpoint_save(const Checkpoint& c, const std::string& path) {
   const std::vector<uint8_t> payload = checkpoint_payload(c);
   out.insert(out.end(), payload.begin(), payload.end());
   put(&out, digest_bytes(DIGEST_START, out.data(), out.size()), 8);
-  const std::string temporary = path + ".new";
-  FILE* f = fopen(temporary.c_str(), "wb");
-  if (!f) return 0;
-  bool ok = fwrite(out.data(), 1, out.size(), f) == out.size();
-  ok = fflush(f) == 0 && ok;
-  ok = fsync(fileno(f)) == 0 && ok;
-  ok = fclose(f) == 0 && ok;
-  if (ok && rename(temporary.c_str(), path.c_str()) == 0) return 1;
-  unlink(temporary.c_str());
-  return 0;
+  return file_replace(path, out.data(), out.size(), 0644);
 }
 
 uint64_t checkpoint_digest_file(const BoardFile& file, size_t from, size_t to, uint64_t start, bool* ok) {

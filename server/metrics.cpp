@@ -52,8 +52,8 @@ std::string metrics_text(const ServerMetrics* m) {
   }
   out += "# HELP easel_resume_logins_total Logins that negotiated resuming, by outcome.\n"
          "# TYPE easel_resume_logins_total counter\n";
-  static const char* const outcomes[5] = {"new", "taken", "refused", "restarted", "busy"};
-  for (int i = 0; i < 5; i++) {
+  static const char* const outcomes[RESUME_BUSY + 1] = {"new", "taken", "refused", "restarted", "busy"};
+  for (int i = 0; i <= RESUME_BUSY; i++) {
     snprintf(text, sizeof text, "easel_resume_logins_total{outcome=\"%s\"} %lld\n", outcomes[i],
              static_cast<long long>(get(m->resumes[i])));
     out += text;

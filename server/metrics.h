@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "net/resume.h"
+
 enum DisconnectReason {
   LEFT_CLOSED,     // the peer closed the connection
   LEFT_PROTOCOL,   // an invalid or oversized frame
@@ -26,7 +28,7 @@ struct ServerMetrics {
   std::atomic<int64_t> users{0}, connections{0}, board_bytes{0}, board_commands{0};
   std::atomic<int64_t> relayed{0}, acknowledged{0}, bytes_in{0}, bytes_out{0}, restarts{0};
   std::atomic<int64_t> disconnects[LEFT_REASONS] = {};
-  std::atomic<int64_t> resumes[5] = {};  // logins that negotiated resuming, by outcome (net/resume.h)
+  std::atomic<int64_t> resumes[RESUME_BUSY + 1] = {};  // logins that negotiated resuming, by outcome (net/resume.h)
   std::atomic<int64_t> latency_counts[LATENCY_BUCKETS + 1] = {};  // the last one: above all bounds
   std::atomic<int64_t> latency_micros{0};
 };

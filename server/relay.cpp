@@ -1,8 +1,6 @@
 #include "relay.h"
 
-#include <fcntl.h>
 #include <strings.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -12,6 +10,7 @@
 #include <ctime>
 #include <new>
 
+#include "file_write.h"
 #include "net/draw_cost.h"
 #include "net/message.h"
 #include "net/resume.h"
@@ -112,14 +111,7 @@ static std::string read_motd(const std::string& path) {
 }
 
 static int write_motd(const std::string& path, const std::string& text) {
-  std::string temporary = path + ".new";
-  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return 0;
-  bool ok = write(fd, text.data(), text.size()) == ssize_t(text.size()) && fsync(fd) == 0;
-  ok = close(fd) == 0 && ok;
-  if (ok && rename(temporary.c_str(), path.c_str()) == 0) return 1;
-  unlink(temporary.c_str());
-  return 0;
+  return file_replace(path, reinterpret_cast<const uint8_t*>(text.data()), text.size(), 0644);
 }
 
 void relay_init(Relay* r, const ServerOptions* options, Board* board) {

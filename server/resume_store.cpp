@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "base/digest.h"
+#include "file_write.h"
 #include "server_log.h"
 
 namespace {
@@ -84,18 +85,6 @@ int read_record(const uint8_t* at, ResumeSession* s, uint8_t* kind) {
   if (name_length > size_t(MAX_NAME_CHARS) || s->board_from > s->board_to) return 0;
   memset(s->name, 0, sizeof s->name);
   memcpy(s->name, p + 33, name_length);
-  return 1;
-}
-
-int write_all_at(int fd, const uint8_t* data, size_t length, uint64_t at) {
-  while (length > 0) {
-    ssize_t n = pwrite(fd, data, length, off_t(at));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return 0;
-    data += n;
-    length -= size_t(n);
-    at += uint64_t(n);
-  }
   return 1;
 }
 
@@ -177,15 +166,8 @@ int rewrite(ResumeStore* s) {
   bytes.reserve(RESUME_HEADER_SIZE + s->sessions.size() * RESUME_RECORD_SIZE);
   put_header(&bytes, s->generation, s->board_inode);
   for (const auto& session : s->sessions) put_session(&bytes, *session);
-  const std::string temporary = s->path + ".new";
-  int fd = open(temporary.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return 0;
-  if (!write_all_at(fd, bytes.data(), bytes.size(), 0) || fsync(fd) != 0 ||
-      rename(temporary.c_str(), s->path.c_str()) != 0) {
-    close(fd);
-    unlink(temporary.c_str());
-    return 0;
-  }
+  int fd = -1;
+  if (!file_replace(s->path, bytes.data(), bytes.size(), 0600, &fd)) return 0;
   if (s->sync) {
     // The rename itself, against power loss.
     size_t slash = s->path.find_last_of('/');
@@ -212,7 +194,7 @@ int append(ResumeStore* s) {
   for (const auto& token : s->forgotten) put_forget(&bytes, token);
   // A failed write may have left a piece: it is cut before anything follows.
   if (s->failing && ftruncate(s->fd, off_t(s->length)) != 0) return 0;
-  if (!write_all_at(s->fd, bytes.data(), bytes.size(), s->length)) return 0;
+  if (!file_write_at(s->fd, bytes.data(), bytes.size(), s->length)) return 0;
   if (s->sync && fdatasync(s->fd) != 0) return 0;
   s->length += bytes.size();
   clear_changes(s);
@@ -289,21 +271,14 @@ uint64_t resume_store_load(ResumeStore* s, const std::string& path, bool sync, d
     else
       kept[token] = r;
   }
-  for (const auto& entry : kept) s->sessions.emplace_back(new ResumeSession(entry.second));
-  size_t expired = 0;
-  for (size_t i = 0; i < s->sessions.size();) {
-    ResumeSession* session = s->sessions[i].get();
-    session->link = nullptr;
-    session->dirty = false;
+  for (const auto& entry : kept) {
+    ResumeSession* session = new ResumeSession(entry.second);
+    s->sessions.emplace_back(session);
     // Present when the server stopped: its link ended now, as far as anyone can tell.
     if (session->ended_at == 0) session->ended_at = now;
-    if (double(now - session->ended_at) > keep_seconds) {
-      remove_session(s, i, false);
-      expired++;
-    } else {
-      i++;
-    }
   }
+  // What these forget needs no record: the journal is written anew.
+  const size_t expired = resume_store_sweep(s, now);
   make_room(s, 0, false);
   server_log("resume journal %s: %zu sessions (%zu expired, %zu records of frames never written dropped)", file,
              s->sessions.size(), expired, dropped);
@@ -408,12 +383,16 @@ void resume_store_restart(ResumeStore* s, uint64_t board_inode) {
   s->rewrite = true;
 }
 
-void resume_store_sweep(ResumeStore* s, int64_t now) {
+size_t resume_store_sweep(ResumeStore* s, int64_t now) {
+  size_t forgotten = 0;
   for (size_t i = 0; i < s->sessions.size();) {
     const ResumeSession* session = s->sessions[i].get();
-    if (!session->link && double(now - session->ended_at) > s->keep_seconds)
+    if (!session->link && double(now - session->ended_at) > s->keep_seconds) {
       remove_session(s, i, true);
-    else
+      forgotten++;
+    } else {
       i++;
+    }
   }
+  return forgotten;
 }

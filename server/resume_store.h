@@ -91,7 +91,7 @@ void resume_store_detach(ResumeStore* s, ResumeSession* session, int64_t now);
 // A restart vote began a new board (of that inode): the sessions present go
 // on with it, the absent ones keep the old one.
 void resume_store_restart(ResumeStore* s, uint64_t board_inode);
-// Forgets the absent sessions kept longer than keep_seconds.
-void resume_store_sweep(ResumeStore* s, int64_t now);
+// Forgets the absent sessions kept longer than keep_seconds; how many.
+size_t resume_store_sweep(ResumeStore* s, int64_t now);
 // The inode of an open file, 0 when it cannot be read.
 uint64_t resume_file_inode(int fd);

@@ -76,8 +76,8 @@ function start({ m, K }, name) {
   // The band over the board follows the link once it ended: what waits for
   // it, then "Back." for a moment once the session is back.
   function linkBand() {
-    const state = m._page_link_state();
     if (!away) return;
+    const state = m._page_link_state();
     if (state === K.linkJoined) {
       away = false;
       rejoins = 0;

@@ -25,8 +25,8 @@ double rejoin_delay(int attempt);
 void server_link_retry(double now);
 
 // One frame of networking, only while connected: one poll of the socket, then
-// the session's step; a lost connection ends the link, drops a stroke in
-// progress and redraws the whole screen. A resumed session says "Back on
+// the session's step; a lost connection ends the link (a stroke in progress
+// goes on, held for the rejoin) and redraws the whole screen. A resumed session says "Back on
 // HOST:PORT.".
 void network_step();
 

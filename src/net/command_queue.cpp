@@ -44,14 +44,17 @@ int queue_push_front(CommandQueue* q, const Message* m) {
   return 1;
 }
 
-int queue_pop(CommandQueue* q, Message* out) {
-  if (q->begin == q->end) return 0;
-  *out = *q->begin;
-  size_t rest = size_t(q->end - q->begin) - 1;
-  if (rest) memmove(q->begin, q->begin + 1, rest * sizeof(Message));
+int queue_take(CommandQueue* q, uint16_t index, Message* out) {
+  if (index >= queue_count(q)) return 0;
+  Message* at = q->begin + index;
+  *out = *at;
+  const size_t rest = size_t(q->end - at) - 1;
+  if (rest) memmove(at, at + 1, rest * sizeof(Message));
   --q->end;
   return 1;
 }
+
+int queue_pop(CommandQueue* q, Message* out) { return queue_take(q, 0, out); }
 
 uint16_t queue_count(const CommandQueue* q) { return uint16_t(q->end - q->begin); }
 

@@ -13,6 +13,8 @@ int queue_init(CommandQueue* q);
 void queue_free(CommandQueue* q);
 int queue_push(CommandQueue* q, const Message* m);
 int queue_pop(CommandQueue* q, Message* out);
+// Takes the entry at index out of the queue, the rest closing up. 0 when there is none.
+int queue_take(CommandQueue* q, uint16_t index, Message* out);
 // Puts m before every other entry (a login request ahead of what waits).
 int queue_push_front(CommandQueue* q, const Message* m);
 uint16_t queue_count(const CommandQueue* q);

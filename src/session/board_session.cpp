@@ -236,15 +236,7 @@ uint16_t held_from(const BoardSession* s) {
 }
 
 // Takes the first held message out of the queue, a login request staying first.
-bool take_held(BoardSession* s, Message* out) {
-  CommandQueue* q = &s->command_queue;
-  Message login;
-  const bool behind_login = held_from(s) != 0;
-  if (behind_login) queue_pop(q, &login);
-  const bool taken = queue_pop(q, out);
-  if (behind_login) queue_push_front(q, &login);  // room: two entries were just taken
-  return taken;
-}
+bool take_held(BoardSession* s, Message* out) { return queue_take(&s->command_queue, held_from(s), out); }
 
 // What we hold goes out, in order, under the id this link gave us (the
 // server writes it anyway; our chat lines are then shown under our name).
@@ -537,14 +529,10 @@ void board_session_disconnect(BoardSession* s, LinkEnd why) {
                                         "The board from %s:%d came damaged; disconnected",
                                         "Our session on %s:%d is still open on another link; trying again later"};
   s->connected = false;
-  s->resume.reply_due = s->resume.reply_next = false;
+  drop_link_state(s, true);
   // A stroke being drawn goes on and is held with the rest when the link may
   // come back; otherwise nothing would ever take it.
   if (!s->take_resume || s->resume.goodbye) stroke_abandon(&s->stroke);
-  checkpoint_intake_free(&s->checkpoint);
-  s->checkpoint_due = s->checkpoint_waiting = false;
-  byte_buffer_release(&s->incoming);
-  byte_buffer_release(&s->outgoing);
   s->frame.disconnected = why;
   const char* notice = unsigned(why) < sizeof NOTICES / sizeof *NOTICES ? NOTICES[why] : NOTICES[LINK_LOST];
   notice_at(s, s->now, notice, s->server_name, int(s->server_port));

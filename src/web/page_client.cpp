@@ -35,8 +35,8 @@ std::vector<uint8_t> rgba;
 std::vector<uint8_t> decoded_rgba;  // a checkpoint's picture as the browser decoded it
 double received_since_login = 0;  // bytes, for the page's progress
 std::string description;
-bool rebuilt_unshown = false;
-bool checkpoint_refused = false;  // one came damaged: this page joins with the history  // LocalCanvas was rebuilt since view last showed it
+bool rebuilt_unshown = false;     // LocalCanvas was rebuilt since view last showed it
+bool checkpoint_refused = false;  // one came damaged: this page joins with the history
 
 // What page_frame reports.
 constexpr int FRAME_PICTURE = 1, FRAME_ROSTER = 2, FRAME_LINES = 4, FRAME_ENDED = 8, FRAME_MORE = 16;
